@@ -1,0 +1,49 @@
+#include "app/cli.h"
+
+#include <iostream>
+
+#include "db/ado.h"
+
+namespace tp::cli {
+
+const std::vector<Subcommand>& subcommands() {
+    static const std::vector<Subcommand> list = {
+        // Subcommands are added here as they are built.
+    };
+    return list;
+}
+
+void printUsage(bool toStderr) {
+    std::ostream& os = toStderr ? std::cerr : std::cout;
+    os << "Usage: tallyport                 open the main window\n"
+          "       tallyport --help          show this text\n"
+          "       tallyport --version       show the version\n";
+    for (const auto& s : subcommands()) os << "       tallyport " << s.name << " " << s.synopsis << "\n";
+}
+
+int usageError(const std::string& message) {
+    if (!message.empty()) std::cerr << "tallyport: " << message << "\n";
+    printUsage(true);
+    return 2;
+}
+
+int run(const Args& args) {
+    if (args.empty()) return usageError("");
+    const std::string& first = args[0];
+    if (first == "--help" || first == "-h") {
+        printUsage(false);
+        return 0;
+    }
+    if (first == "--version") {
+        std::cout << "tallyport " << TP_VERSION << "\n";
+        return 0;
+    }
+    for (const auto& s : subcommands())
+        if (first == s.name) {
+            db::registerBuiltinProviders();
+            return s.run(Args(args.begin() + 1, args.end()));
+        }
+    return usageError("unknown command '" + first + "'");
+}
+
+}  // namespace tp::cli

@@ -1,0 +1,8 @@
+#pragma once
+
+namespace tp::app {
+
+// Starts the windows; returns the exit status.
+int runGui(int argc, char** argv);
+
+}  // namespace tp::app

@@ -1,0 +1,15 @@
+// The providers built into the program. Each provider adds one line here.
+#include <mutex>
+
+#include "db/ado.h"
+
+namespace tp::db {
+
+void registerBuiltinProviders() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        // Providers register themselves here as they are built.
+    });
+}
+
+}  // namespace tp::db

@@ -1,0 +1,147 @@
+#include "tests/support/support.h"
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <stdexcept>
+
+namespace tp::test {
+
+namespace fs = std::filesystem;
+
+int RecordingBoxes::show(const std::string& text, int style, const std::string& title) {
+    shown.push_back({text, style, title});
+    if ((style & 0xF) != mb::YesNo) return mb::Ok;
+    if (answers.empty()) return fallback_;
+    int a = answers.front();
+    answers.pop_front();
+    return a;
+}
+
+ScopedBoxes::ScopedBoxes(int fallback) : RecordingBoxes(fallback) { setMessageBoxes(this); }
+ScopedBoxes::~ScopedBoxes() { setMessageBoxes(nullptr); }
+
+TempDir::TempDir() {
+    std::random_device rd;
+    for (int i = 0; i < 100; ++i) {
+        auto p = fs::temp_directory_path() / ("tallyport-test-" + std::to_string(rd()));
+        if (fs::create_directory(p)) {
+            path_ = p;
+            return;
+        }
+    }
+    throw std::runtime_error("cannot create a temporary folder");
+}
+
+TempDir::~TempDir() {
+    std::error_code ec;
+    fs::remove_all(path_, ec);
+}
+
+static std::string slurpFd(int fd) {
+    std::string s;
+    char buf[65536];
+    ssize_t n;
+    while ((n = ::read(fd, buf, sizeof buf)) > 0) s.append(buf, static_cast<size_t>(n));
+    return s;
+}
+
+CommandResult runCommand(const std::vector<std::string>& argv) {
+    CommandResult r;
+    // Output goes through temporary files so that large outputs cannot
+    // deadlock on full pipes.
+    char outName[] = "/tmp/tp-out-XXXXXX";
+    char errName[] = "/tmp/tp-err-XXXXXX";
+    int outFd = ::mkstemp(outName);
+    int errFd = ::mkstemp(errName);
+    if (outFd < 0 || errFd < 0) return r;
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        int devnull = ::open("/dev/null", O_RDONLY);
+        ::dup2(devnull, 0);
+        ::dup2(outFd, 1);
+        ::dup2(errFd, 2);
+        std::vector<char*> args;
+        for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        ::execvp(args[0], args.data());
+        _exit(127);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    ::lseek(outFd, 0, SEEK_SET);
+    ::lseek(errFd, 0, SEEK_SET);
+    r.out = slurpFd(outFd);
+    r.err = slurpFd(errFd);
+    ::close(outFd);
+    ::close(errFd);
+    ::unlink(outName);
+    ::unlink(errName);
+    return r;
+}
+
+fs::path sharedDir() {
+    if (const char* e = std::getenv("TP_SHARED_DIR"); e && *e) return e;
+    return TP_SHARED_DIR;
+}
+
+fs::path corpusPath(const std::string& relative) { return sharedDir() / "corpus" / relative; }
+
+std::string tallyportExe() { return std::string(TP_BINARY_DIR) + "/tallyport"; }
+
+static fs::path oraclesDir() {
+    if (const char* e = std::getenv("TP_ORACLES_DIR"); e && *e) return e;
+    if (std::string(TP_ORACLES_DIR).size()) return TP_ORACLES_DIR;
+    return sharedDir() / "tools" / "oracles";
+}
+
+bool mdbReaderAvailable() {
+    return fs::exists(oraclesDir() / "node_modules" / "mdb-reader") &&
+           runCommand({"node", "--version"}).exitCode == 0;
+}
+
+bool mdbtoolsAvailable() { return runCommand({"mdb-ver", "--version"}).exitCode != 127; }
+
+bool dbfreadAvailable() {
+    return runCommand({"/usr/bin/python3", "-c", "import dbfread"}).exitCode == 0;
+}
+
+CommandResult mdbReaderDump(const std::string& file, const std::string& password) {
+    std::vector<std::string> argv = {"node", (oraclesDir() / "mdb-dump.mjs").string(), file};
+    if (!password.empty()) {
+        argv.push_back("--password");
+        argv.push_back(password);
+    }
+    return runCommand(argv);
+}
+
+CommandResult mdbtoolsDump(const std::string& file) {
+    return runCommand({"bash", (sharedDir() / "tools" / "oracles" / "mdbtools-dump.sh").string(), file});
+}
+
+CommandResult dbfreadDump(const std::string& path, const std::vector<std::string>& extra) {
+    std::vector<std::string> argv = {"/usr/bin/python3",
+                                     (sharedDir() / "tools" / "oracles" / "dbf-dump.py").string(), path};
+    argv.insert(argv.end(), extra.begin(), extra.end());
+    return runCommand(argv);
+}
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+void writeFile(const std::string& path, const std::string& data) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << data;
+}
+
+}  // namespace tp::test

@@ -1,0 +1,78 @@
+// Shared helpers of the test programs: scripted message boxes, temporary
+// folders, child processes and the independent readers.
+#pragma once
+
+#include <deque>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "ui/messagebox.h"
+
+namespace tp::test {
+
+// Records every box; answers questions from a script (default: `fallback`).
+class RecordingBoxes : public MessageBoxes {
+public:
+    struct Shown {
+        std::string text;
+        int style;
+        std::string title;
+    };
+    explicit RecordingBoxes(int fallback = mb::Yes) : fallback_(fallback) {}
+    int show(const std::string& text, int style, const std::string& title) override;
+
+    std::vector<Shown> shown;
+    std::deque<int> answers;
+
+private:
+    int fallback_;
+};
+
+// Installs a RecordingBoxes for the lifetime of the object.
+class ScopedBoxes : public RecordingBoxes {
+public:
+    explicit ScopedBoxes(int fallback = mb::Yes);
+    ~ScopedBoxes() override;
+};
+
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    const std::filesystem::path& path() const { return path_; }
+    std::string file(const std::string& name) const { return (path_ / name).string(); }
+
+private:
+    std::filesystem::path path_;
+};
+
+struct CommandResult {
+    int exitCode = -1;
+    std::string out;
+    std::string err;
+};
+// Runs argv (no shell); stdin from /dev/null.
+CommandResult runCommand(const std::vector<std::string>& argv);
+
+std::filesystem::path sharedDir();
+std::filesystem::path corpusPath(const std::string& relative);
+// The tallyport executable of this build.
+std::string tallyportExe();
+
+// Independent readers. Empty optional-like results are signalled by
+// available() being false; tests then skip.
+bool mdbReaderAvailable();
+bool mdbtoolsAvailable();
+bool dbfreadAvailable();
+// mdb-dump.mjs FILE [--password P]: JSON text.
+CommandResult mdbReaderDump(const std::string& file, const std::string& password = {});
+// mdbtools-dump.sh FILE: text.
+CommandResult mdbtoolsDump(const std::string& file);
+// dbf-dump.py PATH [extra args]: JSON text.
+CommandResult dbfreadDump(const std::string& path, const std::vector<std::string>& extra = {});
+
+std::string readFile(const std::string& path);
+void writeFile(const std::string& path, const std::string& data);
+
+}  // namespace tp::test

@@ -1,0 +1,18 @@
+// Yields to the event loop from long loops. The windows install a pump; the
+// command line and the tests may install none. A yield pumps only when the
+// last pump is a few milliseconds old, so that a yield per field of a
+// million rows costs next to nothing.
+#pragma once
+
+#include <functional>
+
+namespace tp {
+
+void setEventPump(std::function<void()> pump);
+// Pumps when at least the throttle interval has passed since the last pump.
+void DoEvents();
+// Pumps now, whatever the interval (tests, and places that must repaint).
+void DoEventsNow();
+void setEventThrottleMs(int ms);
+
+}  // namespace tp

@@ -1,0 +1,43 @@
+#include "ui/messagebox.h"
+
+#include <iostream>
+
+#include "ui/apptitle.h"
+
+namespace tp {
+
+namespace {
+MessageBoxes* g_boxes = nullptr;
+}
+
+StreamMessageBoxes::StreamMessageBoxes(int answer) : answer_(answer) {}
+
+int StreamMessageBoxes::show(const std::string& text, int style, const std::string& title) {
+    // Carriage returns of the box text become plain line ends on a terminal.
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\r') {
+            if (i + 1 < text.size() && text[i + 1] == '\n') continue;
+            out += '\n';
+        } else {
+            out += text[i];
+        }
+    }
+    std::cerr << (title.empty() ? appTitle() : title) << ": " << out << std::endl;
+    const bool question = (style & 0xF) == mb::YesNo;
+    return question ? answer_ : mb::Ok;
+}
+
+MessageBoxes& messageBoxes() {
+    static StreamMessageBoxes fallback;
+    return g_boxes ? *g_boxes : fallback;
+}
+
+void setMessageBoxes(MessageBoxes* boxes) { g_boxes = boxes; }
+
+int msgBox(const std::string& text, int style, const std::string& title) {
+    return messageBoxes().show(text, style, title);
+}
+
+}  // namespace tp

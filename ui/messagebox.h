@@ -1,0 +1,50 @@
+// Message boxes as a service: the windows show them with Qt, the command line
+// writes them to stderr, tests record them and answer from a script.
+#pragma once
+
+#include <string>
+
+namespace tp {
+
+// Style numbers and answers follow the classic message-box convention, so
+// that callers and tests can speak of "style 48" or "answer 6".
+namespace mb {
+inline constexpr int OkOnly = 0;
+inline constexpr int YesNo = 4;
+inline constexpr int Critical = 16;
+inline constexpr int Question = 32;
+inline constexpr int Exclamation = 48;
+inline constexpr int Information = 64;
+inline constexpr int Ok = 1;
+inline constexpr int Yes = 6;
+inline constexpr int No = 7;
+}  // namespace mb
+
+class MessageBoxes {
+public:
+    virtual ~MessageBoxes() = default;
+    // Shows text with the given style; an empty title means the application
+    // title. Returns the answer (mb::Ok, mb::Yes, mb::No).
+    virtual int show(const std::string& text, int style, const std::string& title) = 0;
+};
+
+// The process-wide service. Until one is installed, boxes go to stderr and
+// questions are answered No.
+MessageBoxes& messageBoxes();
+void setMessageBoxes(MessageBoxes* boxes);
+
+// Shorthand: a plain box with the application title.
+int msgBox(const std::string& text, int style = mb::OkOnly, const std::string& title = {});
+
+// Writes boxes to a stream (the command line's view of them).
+class StreamMessageBoxes : public MessageBoxes {
+public:
+    explicit StreamMessageBoxes(int defaultAnswerForQuestions = mb::No);
+    int show(const std::string& text, int style, const std::string& title) override;
+    void setDefaultAnswer(int answer) { answer_ = answer; }
+
+private:
+    int answer_;
+};
+
+}  // namespace tp
