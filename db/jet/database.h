@@ -1,0 +1,101 @@
+// The Access engine's storage layer: one open .mdb (Jet 4; later ACE .accdb
+// and Jet 3) file. Statements are parsed and coerced above this layer; the
+// storage layer takes typed values, one per column, in column order.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "db/ado.h"
+#include "db/value.h"
+
+namespace tp::db::jet {
+
+// Column types as stored in the table definition.
+enum class ColType : uint8_t {
+    Bool = 0x01,      // Yes/No (stored in the null mask)
+    Byte = 0x02,      // 8-bit unsigned
+    Int = 0x03,       // 16-bit
+    Long = 0x04,      // 32-bit
+    Money = 0x05,     // currency, 64-bit ten-thousandths
+    Float = 0x06,     // single
+    Double = 0x07,
+    DateTime = 0x08,  // double, days since 1899-12-30
+    Binary = 0x09,    // up to 255 bytes
+    Text = 0x0A,      // up to 255 characters
+    OLE = 0x0B,       // long binary
+    Memo = 0x0C,      // long text
+    Guid = 0x0F,
+    Numeric = 0x10,   // decimal, precision and scale
+    Complex = 0x12,   // attachments, multi-value (ACE; never written by us)
+    BigInt = 0x13,    // ACE large number (never written by us)
+    ExtDateTime = 0x14,
+};
+
+struct ColumnDef {
+    std::string name;
+    ColType type = ColType::Text;
+    // Text: maximum characters (1..255). Binary: maximum bytes (1..255).
+    // Other types: ignored when creating (the engine knows their sizes).
+    int size = 255;
+    int precision = 18;   // Numeric
+    int scale = 0;        // Numeric
+    bool autoNumber = false;   // Long with COUNTER/AUTOINCREMENT
+    bool notNull = false;
+    bool fixedLength = false;  // fixed-length text/binary (CHAR)
+};
+
+enum class TableKind { User, System, AccessSystem, Query, Linked };
+
+struct TableInfo {
+    std::string name;
+    TableKind kind = TableKind::User;
+};
+
+enum class FileFormat { Jet3, Jet4, Ace12, Ace14, Ace16, Ace17 };
+
+// Values the storage layer accepts for a column (already coerced):
+//   Bool: Kind::Bool           Byte/Int/Long: Kind::Int (range-checked here)
+//   Money: Kind::Currency      Float/Double: Kind::Double
+//   DateTime: Kind::DateTime   Binary/OLE: Kind::Binary
+//   Text/Memo: Kind::Text (UTF-8)   Guid: Kind::Text "{xxxxxxxx-...}"
+//   Numeric: Kind::Decimal (scale already applied)
+//   null: Value() for any column (autoNumber columns: null means "next number").
+// Reading gives the same kinds back.
+class Database {
+public:
+    virtual ~Database() = default;
+
+    // Opens an existing file. Errors (db::Error): "Could not find file '<path>'.",
+    // "Not a valid password.", "Unrecognized database format '<path>'.", and
+    // clear messages for damaged files.
+    static std::unique_ptr<Database> open(const std::string& path, const std::string& password,
+                                          bool readOnly);
+    // Creates a new, empty database (fails if the file exists).
+    static std::unique_ptr<Database> create(const std::string& path, const std::string& password,
+                                            FileFormat format = FileFormat::Jet4);
+
+    virtual FileFormat format() const = 0;
+    virtual std::vector<TableInfo> listTables() = 0;
+    // Throws "The Microsoft Jet database engine cannot find the input table or
+    // query '<name>'..."-style error (without vendor names) when missing.
+    // Names compare without regard to case.
+    virtual std::vector<ColumnDef> columns(const std::string& table) = 0;
+    // The stored spelling of a table's name, or empty when there is none.
+    virtual std::string findTable(const std::string& name) = 0;
+
+    virtual void createTable(const std::string& name, const std::vector<ColumnDef>& columns) = 0;
+    virtual void dropTable(const std::string& name) = 0;
+    // One value per column, in column order.
+    virtual void insertRow(const std::string& table, const std::vector<Value>& values) = 0;
+    // Rows in storage order; fields() describe the columns with ADO types.
+    virtual std::unique_ptr<Cursor> scan(const std::string& table) = 0;
+
+    // Writes everything to the file (a durability point).
+    virtual void flush() = 0;
+    virtual void close() = 0;
+};
+
+}  // namespace tp::db::jet

@@ -1,0 +1,35 @@
+// The main window's source and target selection, read by the data layer and
+// the conversion run at the moment they need it. The main window implements
+// it; the command line and the tests use PlainSelection.
+#pragma once
+
+#include <string>
+
+namespace tp {
+
+class Selection {
+public:
+    virtual ~Selection() = default;
+    virtual bool optionDBC1() const = 0;          // true: the source is a .dbc
+    virtual std::string dbcPath1() const = 0;     // the .dbc file
+    virtual std::string folderText() const = 0;   // the free-table folder field
+    virtual std::string targetPath() const = 0;   // the .mdb/.accdb field
+    virtual std::string targetPassword() const = 0;
+};
+
+struct PlainSelection : Selection {
+    bool dbc = false;
+    std::string dbcPath, folder, target, password;
+    bool optionDBC1() const override { return dbc; }
+    std::string dbcPath1() const override { return dbcPath; }
+    std::string folderText() const override { return folder; }
+    std::string targetPath() const override { return target; }
+    std::string targetPassword() const override { return password; }
+};
+
+// The process-wide selection (a PlainSelection until the main window installs
+// itself).
+Selection& selection();
+void setSelection(Selection* s);
+
+}  // namespace tp
