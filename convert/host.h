@@ -1,0 +1,101 @@
+// What the conversion run needs from the windows around it. The main window,
+// the command line and the tests each provide a RunHost; the run itself never
+// sees a widget.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "db/ado.h"
+#include "ui/listbox.h"
+
+namespace tp::convert {
+
+// The preview window's statement list (its ListView1): one statement per line.
+class StatementList {
+public:
+    virtual ~StatementList() = default;
+    virtual void clear() = 0;
+    virtual void append(const std::string& statement) = 0;
+    virtual int count() const = 0;
+    virtual std::string line(int index) const = 0;   // 0-based
+};
+
+// One row of the datatype conversion list.
+struct DatatypeRow {
+    std::string table, field, keyword, accessType;
+};
+
+// The datatype conversion window's list (its ListView1).
+class DatatypeList {
+public:
+    virtual ~DatatypeList() = default;
+    virtual void clear() = 0;
+    virtual void addRow(const std::string& table) = 0;             // item text only
+    virtual void setLastField(const std::string& field) = 0;       // first sub-item
+    virtual void setLastTypes(const std::string& keyword, const std::string& accessType) = 0;
+    virtual int count() const = 0;
+    virtual DatatypeRow row(int index) const = 0;
+};
+
+// Program-wide flags shared by the run and the preview window.
+struct PreviewFlags {
+    bool SQLFormOK = false;
+    bool EndRunAfterPreview = false;
+};
+PreviewFlags& previewFlags();
+
+class RunHost {
+public:
+    virtual ~RunHost() = default;
+
+    // Preview controls, read when the run reaches them.
+    virtual int check1() const = 0;       // 1 = preview mode
+    virtual bool option1() const = 0;     // one preview after all tables
+    virtual bool option2() const = 0;     // one preview per table
+
+    virtual ListBox& list1() = 0;         // target's tables
+    virtual ListBox& list2() = 0;         // source's tables
+
+    virtual void setProgressValue(double percent) = 0;
+    virtual void setProgressText(const std::string& text) = 0;
+    virtual void setBusyPointer(bool busy) = 0;
+
+    // The preview window's statement list and the datatype list (loaded on
+    // first touch, hidden).
+    virtual StatementList& previewList() = 0;
+    virtual DatatypeList& datatypeList() = 0;
+    // Shows the preview window modally, owned by the main window; returns
+    // when it closes. The window executes on accessConnection().
+    virtual void showPreview() = 0;
+
+    // The main window's access_conn: replaced by every run.
+    virtual std::unique_ptr<db::Connection>& accessConnection() = 0;
+};
+
+// In-memory lists for the command line and tests.
+class VectorStatementList : public StatementList {
+public:
+    void clear() override { lines.clear(); }
+    void append(const std::string& s) override { lines.push_back(s); }
+    int count() const override { return static_cast<int>(lines.size()); }
+    std::string line(int i) const override { return lines.at(static_cast<size_t>(i)); }
+    std::vector<std::string> lines;
+};
+
+class VectorDatatypeList : public DatatypeList {
+public:
+    void clear() override { rows.clear(); }
+    void addRow(const std::string& table) override { rows.push_back({table, {}, {}, {}}); }
+    void setLastField(const std::string& f) override { rows.back().field = f; }
+    void setLastTypes(const std::string& k, const std::string& t) override {
+        rows.back().keyword = k;
+        rows.back().accessType = t;
+    }
+    int count() const override { return static_cast<int>(rows.size()); }
+    DatatypeRow row(int i) const override { return rows.at(static_cast<size_t>(i)); }
+    std::vector<DatatypeRow> rows;
+};
+
+}  // namespace tp::convert
