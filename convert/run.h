@@ -1,0 +1,68 @@
+// The conversion run: what Start Converting (PushButton7 of Form1) does. It
+// lists the source's and the target's tables, and for every source table,
+// last listed first, produces a DROP TABLE (when the user agrees to replace
+// an existing table), a CREATE TABLE and one INSERT per row. Statements run
+// at once on the target (plain mode) or go to the preview list.
+//
+// The same run serves the main window, the command line and the tests: it
+// talks to the windows through a RunHost only.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "convert/host.h"
+#include "convert/regional.h"
+
+namespace tp::db {
+class Connection;
+class Recordset;
+}  // namespace tp::db
+
+namespace tp::convert {
+
+// Counts of one run, for the command line's summary line.
+struct RunSummary {
+    int tables = 0;                 // tables whose statements were produced
+    int64_t rows = 0;               // row statements produced
+    int statements = 0;             // statements put into the sink (all kinds)
+    int failedStatements = 0;       // executed statements the target rejected
+    int failures = 0;               // every failed step, shown or counted
+    bool ran = false;               // false when the source was invalid (silent end)
+};
+
+class ConversionRun {
+public:
+    explicit ConversionRun(RunHost& host);
+    ~ConversionRun();
+    ConversionRun(const ConversionRun&) = delete;
+    ConversionRun& operator=(const ConversionRun&) = delete;
+
+    // Start Converting. Returns at once, without any message, when a run is
+    // already in progress (a click during one of the run's yields).
+    void start();   // PushButton7_Click
+    bool isConverting() const { return converting_; }
+
+    // The regional settings of the value texts (default: the process-wide
+    // settings of convert/regional.h, read when a run starts).
+    void setRegionalSettings(const RegionalSettings& settings);
+
+    // Counts of the last (or current) run.
+    const RunSummary& summary() const { return summary_; }
+
+private:
+    struct Impl;
+    RunHost& host_;
+    bool converting_ = false;
+    bool haveRegional_ = false;
+    RegionalSettings regional_;
+    RunSummary summary_;
+};
+
+// Creates an empty target database of the kind the path's extension names
+// (".accdb": the ACE format, otherwise Jet 4) with the given password.
+// Throws db::Error on failure.
+void createTargetDatabase(const std::string& path, const std::string& password);
+
+}  // namespace tp::convert
