@@ -3,6 +3,7 @@
 // sees a widget.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -61,6 +62,12 @@ public:
     virtual void setProgressValue(double percent) = 0;
     virtual void setProgressText(const std::string& text) = 0;
     virtual void setBusyPointer(bool busy) = 0;
+    // Called once per row written: the table, the rows done so far and the
+    // table's expected row count (-1 when unknown). The command line shows
+    // it; the windows follow setProgressValue instead.
+    virtual void rowsProgress(const std::string& table, int64_t rowsDone, int64_t rowsTotal) {
+        (void)table, (void)rowsDone, (void)rowsTotal;
+    }
 
     // The preview window's statement list and the datatype list (loaded on
     // first touch, hidden).

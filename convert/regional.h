@@ -4,6 +4,7 @@
 // locale; the command line and the tests use the fixed sets below.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -29,6 +30,33 @@ struct RegionalSettings {
     // "en_US", "de_DE", "de-DE.UTF-8", ...; unknown names give United States.
     static RegionalSettings fromLocaleName(std::string_view name);
 };
+
+// Appends the value as the platform's standard conversion writes it under
+// the settings: numbers with the regional decimal separator (doubles with up
+// to 15 significant digits, singles with 7), Booleans "True"/"False", dates
+// as the short date, date-times as the short date and the long time (the
+// time left out at midnight). Null and empty text append nothing.
+// adoType is the field's ADO data type (it tells singles from doubles).
+void appendValueText(std::string& out, const db::Value& value, int adoType,
+                     const RegionalSettings& settings);
+
+// Does the text read as a number under the settings (signs, digits with
+// group separators, one decimal separator, an exponent, "&H"/"&O" forms,
+// blanks around)?
+bool readsAsNumber(std::string_view text, const RegionalSettings& settings);
+
+// Reads the text as a date, a time of day, or both, under the settings'
+// date order and separators ("/" and "-" are always accepted between date
+// parts). A date without year takes the current year; a time alone stands on
+// 30 December 1899. Nothing when the text is no date.
+std::optional<db::DateTime> readDate(std::string_view text, const RegionalSettings& settings);
+inline bool readsAsDate(std::string_view text, const RegionalSettings& settings) {
+    return readDate(text, settings).has_value();
+}
+
+// "mm/dd/yyyy" and "mm/dd/yyyy hh:nn:ss" (24-hour clock), with "/" and ":"
+// written as such whatever the regional separators.
+void appendMonthDayYear(std::string& out, const db::DateTime& value, bool withTime);
 
 // The process-wide settings (United States until the program installs the
 // user's).

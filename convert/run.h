@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -32,9 +33,23 @@ struct RunSummary {
     bool ran = false;               // false when the source was invalid (silent end)
 };
 
+// The module procedures the run calls: the FoxPro and Access modules of the
+// program (standardModules()), or stand-ins in tests.
+struct RunModules {
+    std::function<bool()> isValidFoxProConnection;
+    std::function<void(ListBox&)> addTablesToFoxproListbox;
+    std::function<std::string()> sourceConnectionString;
+    std::function<void(ListBox&, const std::string&)> addTablesToAccessListbox;
+    std::function<std::string()> accessConnectionString;   // of the main window's target
+    std::function<void(const std::string&, const std::string&)> createTargetDatabase;
+};
+RunModules standardModules();
+
 class ConversionRun {
 public:
+    // With the program's modules.
     explicit ConversionRun(RunHost& host);
+    ConversionRun(RunHost& host, RunModules modules);
     ~ConversionRun();
     ConversionRun(const ConversionRun&) = delete;
     ConversionRun& operator=(const ConversionRun&) = delete;
@@ -52,8 +67,8 @@ public:
     const RunSummary& summary() const { return summary_; }
 
 private:
-    struct Impl;
     RunHost& host_;
+    RunModules modules_;
     bool converting_ = false;
     bool haveRegional_ = false;
     RegionalSettings regional_;

@@ -1,0 +1,41 @@
+// The run wired to the program's FoxPro and Access modules. Kept apart from
+// the run itself so that tests with stand-in modules link without them.
+#include "convert/run.h"
+#include "db/access.h"
+#include "db/foxpro.h"
+#include "db/jet/database.h"
+#include "ui/utilities.h"
+
+namespace tp::convert {
+namespace {
+
+bool endsWithNoCase(const std::string& s, std::string_view tail) {
+    if (s.size() < tail.size()) return false;
+    return asciiLower(s.substr(s.size() - tail.size())) == tail;
+}
+
+}  // namespace
+
+void createTargetDatabase(const std::string& path, const std::string& password) {
+    const auto format = endsWithNoCase(path, ".accdb") ? db::jet::FileFormat::Ace12
+                                                       : db::jet::FileFormat::Jet4;
+    auto database = db::jet::Database::create(path, password, format);
+    database->close();
+}
+
+RunModules standardModules() {
+    RunModules m;
+    m.isValidFoxProConnection = [] { return Foxpro::IsValidFoxProConnection(); };
+    m.addTablesToFoxproListbox = [](ListBox& list) { Foxpro::AddTablesToFoxproListbox(list); };
+    m.sourceConnectionString = [] { return Foxpro::SourceConnectionString(); };
+    m.addTablesToAccessListbox = [](ListBox& list, const std::string& path) {
+        access::AddTablesToAccessListbox(list, path);
+    };
+    m.accessConnectionString = [] { return access::GetAccessConnectionString("", ""); };
+    m.createTargetDatabase = createTargetDatabase;
+    return m;
+}
+
+ConversionRun::ConversionRun(RunHost& host) : ConversionRun(host, standardModules()) {}
+
+}  // namespace tp::convert

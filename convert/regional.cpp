@@ -1,0 +1,443 @@
+#include "convert/regional.h"
+
+#include <cctype>
+#include <charconv>
+#include <cstdio>
+#include <ctime>
+
+#include "db/ado.h"
+
+namespace tp::convert {
+
+RegionalSettings RegionalSettings::unitedStates() { return RegionalSettings{}; }
+
+RegionalSettings RegionalSettings::german() {
+    RegionalSettings s;
+    s.decimalSeparator = ',';
+    s.thousandsSeparator = '.';
+    s.dateOrder = DateOrder::DayMonthYear;
+    s.dateSeparator = '.';
+    s.timeSeparator = ':';
+    s.clock24 = true;
+    s.shortDateLeadingZeros = true;
+    return s;
+}
+
+RegionalSettings RegionalSettings::fromLocaleName(std::string_view name) {
+    std::string lang, country;
+    size_t i = 0;
+    while (i < name.size() && std::isalpha(static_cast<unsigned char>(name[i])))
+        lang += static_cast<char>(std::tolower(static_cast<unsigned char>(name[i++])));
+    if (i < name.size() && (name[i] == '_' || name[i] == '-')) {
+        ++i;
+        while (i < name.size() && std::isalpha(static_cast<unsigned char>(name[i])))
+            country += static_cast<char>(std::toupper(static_cast<unsigned char>(name[i++])));
+    }
+    if (lang == "de") return german();
+    if (lang == "en" && country == "US") return unitedStates();
+    RegionalSettings s;
+    if (lang == "en" && (country == "GB" || country == "IE" || country == "AU" || country == "NZ")) {
+        s.dateOrder = DateOrder::DayMonthYear;
+        s.shortDateLeadingZeros = true;
+        s.clock24 = true;
+        return s;
+    }
+    if (lang == "fr" || lang == "es" || lang == "it" || lang == "pt") {
+        s.decimalSeparator = ',';
+        s.thousandsSeparator = lang == "fr" ? ' ' : '.';
+        s.dateOrder = DateOrder::DayMonthYear;
+        s.shortDateLeadingZeros = true;
+        s.clock24 = true;
+        return s;
+    }
+    if (lang == "nl") {
+        s.decimalSeparator = ',';
+        s.thousandsSeparator = '.';
+        s.dateOrder = DateOrder::DayMonthYear;
+        s.dateSeparator = '-';
+        s.clock24 = true;
+        return s;
+    }
+    if (lang == "ja" || lang == "zh" || lang == "ko" || lang == "sv") {
+        s.dateOrder = DateOrder::YearMonthDay;
+        s.dateSeparator = lang == "sv" ? '-' : '/';
+        s.shortDateLeadingZeros = true;
+        s.clock24 = true;
+        if (lang == "sv") {
+            s.decimalSeparator = ',';
+            s.thousandsSeparator = ' ';
+        }
+        return s;
+    }
+    return unitedStates();
+}
+
+namespace {
+
+RegionalSettings& current() {
+    static RegionalSettings s;
+    return s;
+}
+
+void appendUnsigned(std::string& out, uint64_t v) {
+    char buf[24];
+    auto r = std::to_chars(buf, buf + sizeof buf, v);
+    out.append(buf, r.ptr);
+}
+
+void appendSigned(std::string& out, int64_t v) {
+    char buf[24];
+    auto r = std::to_chars(buf, buf + sizeof buf, v);
+    out.append(buf, r.ptr);
+}
+
+void append2(std::string& out, int v) {
+    out += static_cast<char>('0' + (v / 10) % 10);
+    out += static_cast<char>('0' + v % 10);
+}
+
+void append4(std::string& out, int v) {
+    if (v < 0) v = 0;
+    append2(out, (v / 100) % 100);
+    append2(out, v % 100);
+}
+
+void appendDecimalText(std::string& out, std::string_view text, char sep) {
+    // Trailing zeros of the fraction, and a bare point, are not written.
+    size_t point = text.find('.');
+    if (point != std::string_view::npos) {
+        size_t end = text.size();
+        while (end > point + 1 && text[end - 1] == '0') --end;
+        if (end == point + 1) end = point;
+        std::string_view intPart = text.substr(0, point);
+        if (end == point && (intPart == "-0")) intPart = "0";
+        out += intPart;
+        if (end > point) {
+            out += sep;
+            out += text.substr(point + 1, end - point - 1);
+        }
+        return;
+    }
+    out += text;
+}
+
+void appendFloating(std::string& out, double d, int digits, char sep) {
+    if (d == 0) {   // also -0
+        out += '0';
+        return;
+    }
+    char buf[40];
+    int n = std::snprintf(buf, sizeof buf, "%.*G", digits, d);
+    if (n <= 0) return;
+    for (int i = 0; i < n && i < static_cast<int>(sizeof buf); ++i)
+        out += buf[i] == '.' ? sep : buf[i];
+}
+
+void appendShortDate(std::string& out, const db::Date& d, const RegionalSettings& s) {
+    auto part = [&](int v) {
+        if (s.shortDateLeadingZeros || v >= 10)
+            append2(out, v);
+        else
+            out += static_cast<char>('0' + v);
+    };
+    auto year = [&] {
+        if (s.fourDigitYear)
+            append4(out, d.year);
+        else
+            append2(out, d.year % 100);
+    };
+    switch (s.dateOrder) {
+    case DateOrder::MonthDayYear:
+        part(d.month), out += s.dateSeparator, part(d.day), out += s.dateSeparator, year();
+        break;
+    case DateOrder::DayMonthYear:
+        part(d.day), out += s.dateSeparator, part(d.month), out += s.dateSeparator, year();
+        break;
+    case DateOrder::YearMonthDay:
+        year(), out += s.dateSeparator, part(d.month), out += s.dateSeparator, part(d.day);
+        break;
+    }
+}
+
+void appendLongTime(std::string& out, int h, int m, int sec, const RegionalSettings& s) {
+    if (s.clock24) {
+        append2(out, h);
+    } else {
+        int h12 = h % 12 == 0 ? 12 : h % 12;
+        appendUnsigned(out, static_cast<uint64_t>(h12));
+    }
+    out += s.timeSeparator;
+    append2(out, m);
+    out += s.timeSeparator;
+    append2(out, sec);
+    if (!s.clock24) {
+        out += ' ';
+        out += h < 12 ? s.amText : s.pmText;
+    }
+}
+
+const char kHex[] = "0123456789ABCDEF";
+
+}  // namespace
+
+const RegionalSettings& regionalSettings() { return current(); }
+void setRegionalSettings(const RegionalSettings& settings) { current() = settings; }
+
+void appendValueText(std::string& out, const db::Value& v, int adoType, const RegionalSettings& s) {
+    using db::Kind;
+    switch (v.kind()) {
+    case Kind::Null: return;
+    case Kind::Text: out += v.text(); return;
+    case Kind::Int: appendSigned(out, v.integer()); return;
+    case Kind::Double:
+        appendFloating(out, v.real(), adoType == db::adtype::Single ? 7 : 15, s.decimalSeparator);
+        return;
+    case Kind::Decimal: appendDecimalText(out, v.decimal().text, s.decimalSeparator); return;
+    case Kind::Currency: {
+        int64_t u = v.currency().units;
+        uint64_t mag = u < 0 ? 0 - static_cast<uint64_t>(u) : static_cast<uint64_t>(u);
+        if (u < 0) out += '-';
+        appendUnsigned(out, mag / 10000);
+        uint64_t frac = mag % 10000;
+        if (frac) {
+            out += s.decimalSeparator;
+            char digits[4];
+            for (int i = 3; i >= 0; --i) {
+                digits[i] = static_cast<char>('0' + frac % 10);
+                frac /= 10;
+            }
+            int n = 4;
+            while (n > 0 && digits[n - 1] == '0') --n;
+            out.append(digits, static_cast<size_t>(n));
+        }
+        return;
+    }
+    case Kind::Bool: out += v.boolean() ? "True" : "False"; return;
+    case Kind::Date: appendShortDate(out, v.date(), s); return;
+    case Kind::DateTime: {
+        const auto& dt = v.dateTime();
+        appendShortDate(out, dt.date, s);
+        if (dt.hour || dt.minute || dt.second) {
+            out += ' ';
+            appendLongTime(out, dt.hour, dt.minute, dt.second, s);
+        }
+        return;
+    }
+    case Kind::Binary:
+        for (uint8_t b : v.bytes()) {
+            out += kHex[b >> 4];
+            out += kHex[b & 15];
+        }
+        return;
+    }
+}
+
+namespace {
+
+bool isBlank(char c) { return c == ' ' || c == '\t'; }
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+std::string_view trim(std::string_view t) {
+    while (!t.empty() && isBlank(t.front())) t.remove_prefix(1);
+    while (!t.empty() && isBlank(t.back())) t.remove_suffix(1);
+    return t;
+}
+
+bool equalsNoCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
+            return false;
+    return true;
+}
+
+bool validDay(int y, int m, int d) {
+    static const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (y < 100 || y > 9999 || m < 1 || m > 12 || d < 1) return false;
+    int max = days[m - 1];
+    if (m == 2 && ((y % 4 == 0 && y % 100 != 0) || y % 400 == 0)) max = 29;
+    return d <= max;
+}
+
+int currentYear() {
+    std::time_t t = std::time(nullptr);
+    std::tm tm{};
+    localtime_r(&t, &tm);
+    return tm.tm_year + 1900;
+}
+
+struct Num {
+    int value = 0;
+    int digits = 0;
+};
+
+// Reads up to 9 digits; false when there is none.
+bool readNum(std::string_view& t, Num& n) {
+    n = {};
+    while (!t.empty() && isDigit(t.front())) {
+        if (n.digits >= 9) return false;
+        n.value = n.value * 10 + (t.front() - '0');
+        ++n.digits;
+        t.remove_prefix(1);
+    }
+    return n.digits > 0;
+}
+
+int expandYear(const Num& y) {
+    if (y.digits <= 2) return y.value < 30 ? 2000 + y.value : 1900 + y.value;
+    return y.value;
+}
+
+bool parseTime(std::string_view t, const RegionalSettings& s, db::DateTime& out) {
+    Num h, m, sec;
+    auto isTimeSep = [&](char c) { return c == ':' || c == s.timeSeparator; };
+    if (!readNum(t, h) || t.empty() || !isTimeSep(t.front())) return false;
+    t.remove_prefix(1);
+    if (!readNum(t, m)) return false;
+    if (!t.empty() && isTimeSep(t.front())) {
+        t.remove_prefix(1);
+        if (!readNum(t, sec)) return false;
+    }
+    t = trim(t);
+    int hour = h.value;
+    if (!t.empty()) {
+        bool am = equalsNoCase(t, s.amText) || equalsNoCase(t, "AM") || equalsNoCase(t, "A");
+        bool pm = equalsNoCase(t, s.pmText) || equalsNoCase(t, "PM") || equalsNoCase(t, "P");
+        if (!am && !pm) return false;
+        if (hour < 1 || hour > 12) return false;
+        if (am && hour == 12) hour = 0;
+        if (pm && hour != 12) hour += 12;
+    }
+    if (hour > 23 || m.value > 59 || sec.value > 59) return false;
+    out.hour = hour;
+    out.minute = m.value;
+    out.second = sec.value;
+    out.millisecond = 0;
+    return true;
+}
+
+bool assignDate(const Num* p, int count, const RegionalSettings& s, db::Date& out) {
+    auto tryDate = [&](int y, int m, int d) {
+        if (!validDay(y, m, d)) return false;
+        out = {y, m, d};
+        return true;
+    };
+    if (count == 3) {
+        if (p[0].digits >= 3)   // a leading year
+            return tryDate(p[0].value, p[1].value, p[2].value);
+        int y = expandYear(p[2]);
+        switch (s.dateOrder) {
+        case DateOrder::MonthDayYear:
+            return tryDate(y, p[0].value, p[1].value) || tryDate(y, p[1].value, p[0].value);
+        case DateOrder::DayMonthYear:
+            return tryDate(y, p[1].value, p[0].value) || tryDate(y, p[0].value, p[1].value);
+        case DateOrder::YearMonthDay:
+            return tryDate(expandYear(p[0]), p[1].value, p[2].value) ||
+                   tryDate(y, p[0].value, p[1].value);
+        }
+        return false;
+    }
+    // Two parts: a day and a month of the current year.
+    int y = currentYear();
+    if (s.dateOrder == DateOrder::DayMonthYear)
+        return tryDate(y, p[1].value, p[0].value) || tryDate(y, p[0].value, p[1].value);
+    return tryDate(y, p[0].value, p[1].value) || tryDate(y, p[1].value, p[0].value);
+}
+
+}  // namespace
+
+bool readsAsNumber(std::string_view t, const RegionalSettings& s) {
+    t = trim(t);
+    if (t.empty()) return false;
+    if (t.size() > 2 && t[0] == '&') {
+        char k = static_cast<char>(std::toupper(static_cast<unsigned char>(t[1])));
+        std::string_view d = t.substr(2);
+        if (k == 'H') {
+            for (char c : d)
+                if (!std::isxdigit(static_cast<unsigned char>(c))) return false;
+            return d.size() <= 16;
+        }
+        if (k == 'O') {
+            for (char c : d)
+                if (c < '0' || c > '7') return false;
+            return d.size() <= 22;
+        }
+        return false;
+    }
+    if (t.front() == '+' || t.front() == '-') {
+        t.remove_prefix(1);
+        t = trim(t);
+    }
+    bool digits = false, point = false;
+    size_t i = 0;
+    for (; i < t.size(); ++i) {
+        char c = t[i];
+        if (isDigit(c)) {
+            digits = true;
+        } else if (c == s.decimalSeparator && !point) {
+            point = true;
+        } else if (c == s.thousandsSeparator && !point && c != ' ') {
+            // group separators are accepted among the integer digits
+        } else {
+            break;
+        }
+    }
+    if (!digits) return false;
+    if (i < t.size() && (t[i] == 'e' || t[i] == 'E' || t[i] == 'd' || t[i] == 'D')) {
+        ++i;
+        if (i < t.size() && (t[i] == '+' || t[i] == '-')) ++i;
+        size_t start = i;
+        while (i < t.size() && isDigit(t[i])) ++i;
+        if (i == start) return false;
+    }
+    return i == t.size();
+}
+
+std::optional<db::DateTime> readDate(std::string_view text, const RegionalSettings& s) {
+    std::string_view t = trim(text);
+    if (t.empty() || t.size() > 64) return std::nullopt;
+    db::DateTime out;   // 30 December 1899, midnight
+    // A time alone?
+    {
+        db::DateTime only;
+        if (parseTime(t, s, only)) return only;
+    }
+    auto isDateSep = [&](char c) {
+        return c == '/' || c == '-' || c == s.dateSeparator;
+    };
+    Num parts[3];
+    int count = 0;
+    std::string_view rest = t;
+    for (;;) {
+        if (!readNum(rest, parts[count])) return std::nullopt;
+        ++count;
+        if (rest.empty() || !isDateSep(rest.front()) || count == 3) break;
+        rest.remove_prefix(1);
+    }
+    if (count < 2) return std::nullopt;
+    // A trailing separator after the year ("30.08.2021.") is not a date.
+    if (!assignDate(parts, count, s, out.date)) return std::nullopt;
+    if (rest.empty()) return out;
+    if (!isBlank(rest.front())) return std::nullopt;
+    rest = trim(rest);
+    if (!parseTime(rest, s, out)) return std::nullopt;
+    return out;
+}
+
+void appendMonthDayYear(std::string& out, const db::DateTime& v, bool withTime) {
+    append2(out, v.date.month);
+    out += '/';
+    append2(out, v.date.day);
+    out += '/';
+    append4(out, v.date.year);
+    if (withTime) {
+        out += ' ';
+        append2(out, v.hour);
+        out += ':';
+        append2(out, v.minute);
+        out += ':';
+        append2(out, v.second);
+    }
+}
+
+}  // namespace tp::convert

@@ -1,0 +1,71 @@
+// The SQL text of a table: its CREATE TABLE from the source fields, and one
+// INSERT INTO per row.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "convert/host.h"
+#include "convert/regional.h"
+#include "db/ado.h"
+#include "ui/errorreport.h"
+
+namespace tp::convert {
+
+// One rule of the column-type mapping, chosen by the first text that occurs
+// in the lowercased ADO type name.
+struct TypeRule {
+    std::string_view contains;     // empty for the final rule
+    std::string_view columnText;   // appended after the field name
+    bool numeric;
+    std::string_view keyword;
+    std::string_view accessType;
+};
+const TypeRule& typeRuleFor(std::string_view lowerTypeName);
+// Binary long fields are left out of the table.
+inline bool isLeftOut(std::string_view lowerTypeName) { return lowerTypeName == "adlongvarbinary"; }
+
+struct TableDefinition {
+    std::string statement;          // "CREATE TABLE [t]([a] INT,[b] TEXT);"
+    std::string numericPositions;   // "0, 3, "
+    bool anyColumn = false;         // false when every field was left out
+};
+
+// Builds the definition, adding one datatype row per field. Failing steps
+// are reported through p with their statement numbers.
+TableDefinition buildTableDefinition(const std::string& table,
+                                     const std::vector<db::FieldInfo>& fields,
+                                     DatatypeList& datatypes, Procedure& p);
+
+// The set of positions named by a numeric-position list, as flags per field.
+std::vector<bool> numericPositionFlags(std::string_view list, size_t fieldCount);
+
+// Writes the INSERT statement of each row of one table. The buffers are kept
+// between rows.
+class RowStatementBuilder {
+public:
+    RowStatementBuilder(const std::string& table, const std::vector<db::FieldInfo>& fields,
+                        std::vector<bool> numeric, const RegionalSettings& settings);
+    // Builds the statement of one row (one value per field).
+    const std::string& build(const std::vector<db::Value>& row, Procedure& p);
+    const std::string& statement() const { return stmt_; }
+
+private:
+    enum class Writing : uint8_t { LeftOut, Text, NumericCase, OtherCase };
+    struct Column {
+        Writing writing;
+        int16_t type;
+    };
+    void writeValue(const Column& col, const db::Value& value);
+    void writeNull();
+
+    std::string prefix_;
+    std::vector<Column> columns_;
+    bool tableHasNumeric_ = false;
+    RegionalSettings settings_;
+    std::string stmt_, v_, cleaned_;
+    bool first_ = true;
+};
+
+}  // namespace tp::convert
