@@ -69,6 +69,9 @@ public:
     // Fills row (one value per field) and returns true, or returns false at
     // the end.
     virtual bool next(std::vector<Value>& row) = 0;
+    // The number of rows the cursor expects to give, or -1 when it cannot
+    // tell (progress display only; never trusted for allocation).
+    virtual int64_t sizeHint() const { return -1; }
 };
 
 struct ConnectionOptions {
@@ -172,6 +175,8 @@ public:
     Field Fields(int index) const;
     Field Fields(std::string_view name) const;
     const std::vector<FieldInfo>& fieldInfos() const;
+    // The cursor's expected row count, or -1 (see Cursor::sizeHint).
+    int64_t RecordCountHint() const { return cursor_ ? cursor_->sizeHint() : -1; }
     // The current row's values (valid while neither EOF nor BOF).
     const std::vector<Value>& row() const { return row_; }
 
