@@ -1,0 +1,859 @@
+// The Jet 4 storage engine: header, catalog, table definitions, rows, long
+// values, usage maps, catalog indexes; reading and writing.
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <set>
+#include <unordered_set>
+
+#include "db/error.h"
+#include "db/jet/pager.h"
+#include "db/jet/storage.h"
+
+namespace tp::db::jet {
+
+namespace {
+
+constexpr uint8_t kHeaderKey[4] = {0xC7, 0xDA, 0x39, 0x6B};
+constexpr size_t kMaskStart = 0x18, kMaskLen = 128;
+constexpr uint32_t kMagic = 1625;
+constexpr int kMaxRowSize = 4060;
+constexpr size_t kDataPageFree = 4082;
+constexpr size_t kIndexEntryBytes = 3616;
+constexpr size_t kMaxLongValue = 0x3FFFFF;   // 3 length bytes are all readers take
+constexpr uint32_t kTablesParent = 0x0F000000;
+constexpr long kErrNotValidPassword = 3031;
+constexpr long kErrUnrecognized = 3343;
+constexpr long kErrTableExists = 3010;
+constexpr long kErrNoInputTable = 3078;
+constexpr long kErrFieldTooSmall = 3163;
+
+struct CatalogEntry {
+    uint32_t id = 0;
+    uint32_t parentId = 0;
+    std::string name;
+    int type = 0;
+    uint32_t flags = 0;
+    uint32_t rowRef = 0;    // pg:row of the MSysObjects row
+    Bytes owner;
+};
+
+// A row slot found while walking a data page.
+struct RowSpan {
+    uint32_t ref;       // pg:row of the slot
+    const uint8_t* p;
+    size_t n;
+};
+
+[[maybe_unused]] void putBytes(std::vector<uint8_t>& v, const void* p, size_t n) {
+    const auto* b = static_cast<const uint8_t*>(p);
+    v.insert(v.end(), b, b + n);
+}
+[[maybe_unused]] void put16(std::vector<uint8_t>& v, uint32_t x) { v.push_back(uint8_t(x)); v.push_back(uint8_t(x >> 8)); }
+[[maybe_unused]] void put32(std::vector<uint8_t>& v, uint32_t x) { put16(v, x & 0xFFFF); put16(v, x >> 16); }
+
+[[maybe_unused]] void putUtf16(std::vector<uint8_t>& v, std::u16string_view s) {
+    for (char16_t c : s) put16(v, c);
+}
+
+[[maybe_unused]] double nowOle() {
+    using namespace std::chrono;
+    const auto t = system_clock::now();
+    const time_t tt = system_clock::to_time_t(t);
+    struct tm lt {};
+    localtime_r(&tt, &lt);
+    const auto ms = duration_cast<milliseconds>(t.time_since_epoch()).count() % 1000;
+    DateTime dt;
+    dt.date = {lt.tm_year + 1900, lt.tm_mon + 1, lt.tm_mday};
+    dt.hour = lt.tm_hour;
+    dt.minute = lt.tm_min;
+    dt.second = lt.tm_sec;
+    dt.millisecond = int(ms);
+    return toOleDate(dt);
+}
+
+ColType typeOf(uint8_t raw) {
+    switch (raw) {
+    case 0x01: case 0x02: case 0x03: case 0x04: case 0x05: case 0x06: case 0x07: case 0x08:
+    case 0x09: case 0x0A: case 0x0B: case 0x0C: case 0x0F: case 0x10: case 0x12: case 0x13:
+    case 0x14:
+        return ColType(raw);
+    default:
+        return ColType::Binary;
+    }
+}
+
+int fixedSizeOf(ColType t) {
+    switch (t) {
+    case ColType::Bool: return 0;
+    case ColType::Byte: return 1;
+    case ColType::Int: return 2;
+    case ColType::Long: return 4;
+    case ColType::Money: return 8;
+    case ColType::Float: return 4;
+    case ColType::Double: return 8;
+    case ColType::DateTime: return 8;
+    case ColType::Guid: return 16;
+    case ColType::Numeric: return 17;
+    case ColType::Complex: return 4;
+    case ColType::BigInt: return 8;
+    case ColType::ExtDateTime: return 42;
+    default: return -1;
+    }
+}
+
+FieldInfo fieldInfoOf(const StoredColumn& c) {
+    FieldInfo f;
+    f.name = c.name;
+    switch (typeOf(c.rawType)) {
+    case ColType::Bool: f.type = adtype::Boolean; f.definedSize = 2; f.nullable = false; break;
+    case ColType::Byte: f.type = adtype::UnsignedTinyInt; f.definedSize = 1; f.precision = 3; break;
+    case ColType::Int: f.type = adtype::SmallInt; f.definedSize = 2; f.precision = 5; break;
+    case ColType::Long: f.type = adtype::Integer; f.definedSize = 4; f.precision = 10; break;
+    case ColType::Money: f.type = adtype::Currency; f.definedSize = 8; f.precision = 19; break;
+    case ColType::Float: f.type = adtype::Single; f.definedSize = 4; f.precision = 7; break;
+    case ColType::Double: f.type = adtype::Double; f.definedSize = 8; f.precision = 15; break;
+    case ColType::DateTime: f.type = adtype::Date; f.definedSize = 8; break;
+    case ColType::Binary: f.type = adtype::VarBinary; f.definedSize = c.length; break;
+    case ColType::Text: f.type = adtype::VarWChar; f.definedSize = c.length / 2; break;
+    case ColType::OLE: f.type = adtype::LongVarBinary; f.definedSize = 0; break;
+    case ColType::Memo: f.type = adtype::LongVarWChar; f.definedSize = 0; break;
+    case ColType::Guid: f.type = adtype::GUID; f.definedSize = 16; break;
+    case ColType::Numeric:
+        f.type = adtype::Numeric; f.definedSize = 19; f.precision = c.misc[0]; f.numericScale = c.misc[1];
+        break;
+    case ColType::BigInt: f.type = adtype::BigInt; f.definedSize = 8; break;
+    default: f.type = adtype::VarBinary; break;
+    }
+    return f;
+}
+
+ColumnDef columnDefOf(const StoredColumn& c) {
+    ColumnDef d;
+    d.name = c.name;
+    d.type = typeOf(c.rawType);
+    switch (d.type) {
+    case ColType::Text: d.size = c.length / 2; break;
+    case ColType::Binary: d.size = c.length; break;
+    default: d.size = 0; break;
+    }
+    if (d.type == ColType::Numeric) {
+        d.precision = c.misc[0];
+        d.scale = c.misc[1];
+    }
+    d.autoNumber = (c.flags & 0x04) || (c.flags & 0x40);
+    d.fixedLength = c.fixed() && (d.type == ColType::Text || d.type == ColType::Binary);
+    return d;
+}
+
+std::string guidText(const uint8_t* p) {
+    static const char* hx = "0123456789ABCDEF";
+    std::string s = "{";
+    auto hex = [&](uint8_t b) { s.push_back(hx[b >> 4]); s.push_back(hx[b & 15]); };
+    for (int i = 3; i >= 0; --i) hex(p[i]);
+    s.push_back('-');
+    hex(p[5]); hex(p[4]);
+    s.push_back('-');
+    hex(p[7]); hex(p[6]);
+    s.push_back('-');
+    hex(p[8]); hex(p[9]);
+    s.push_back('-');
+    for (int i = 10; i < 16; ++i) hex(p[i]);
+    s.push_back('}');
+    return s;
+}
+
+[[maybe_unused]] bool parseGuid(const std::string& text, uint8_t* out) {
+    std::string h;
+    for (char c : text)
+        if (std::isxdigit(uint8_t(c))) h.push_back(c);
+        else if (c != '{' && c != '}' && c != '-') return false;
+    if (h.size() != 32) return false;
+    uint8_t b[16];
+    for (int i = 0; i < 16; ++i) b[i] = uint8_t(std::stoi(h.substr(size_t(2 * i), 2), nullptr, 16));
+    out[0] = b[3]; out[1] = b[2]; out[2] = b[1]; out[3] = b[0];
+    out[4] = b[5]; out[5] = b[4]; out[6] = b[7]; out[7] = b[6];
+    std::memcpy(out + 8, b + 8, 8);
+    return true;
+}
+
+// 128-bit unsigned magnitude in four 32-bit words, most significant first.
+std::string numericText(const uint8_t* p, int scale) {
+    uint32_t w[4];
+    for (int i = 0; i < 4; ++i) w[i] = rd32(p + 1 + 4 * i);
+    std::string digits;
+    bool zero = false;
+    while (!zero) {
+        uint64_t rem = 0;
+        zero = true;
+        for (int i = 0; i < 4; ++i) {
+            uint64_t cur = (rem << 32) | w[i];
+            w[i] = uint32_t(cur / 10);
+            rem = cur % 10;
+            if (w[i]) zero = false;
+        }
+        digits.push_back(char('0' + rem));
+    }
+    while (int(digits.size()) <= scale) digits.push_back('0');
+    std::reverse(digits.begin(), digits.end());
+    std::string s;
+    if (p[0] & 0x80) s = "-";
+    if (scale > 0) {
+        s += digits.substr(0, digits.size() - size_t(scale));
+        s += ".";
+        s += digits.substr(digits.size() - size_t(scale));
+    } else {
+        s += digits;
+    }
+    if (s == "-0" || (s[0] == '-' && s.find_first_not_of("-0.") == std::string::npos)) s.erase(0, 1);
+    return s;
+}
+
+// Decimal text -> 17 stored bytes with the given scale; false on overflow.
+[[maybe_unused]] bool encodeNumeric(const std::string& text, int scale, int precision, uint8_t* out) {
+    bool neg = false;
+    std::string intPart, frac;
+    size_t i = 0;
+    if (i < text.size() && (text[i] == '-' || text[i] == '+')) neg = text[i++] == '-';
+    for (; i < text.size() && text[i] != '.'; ++i) {
+        if (!std::isdigit(uint8_t(text[i]))) return false;
+        intPart.push_back(text[i]);
+    }
+    if (i < text.size()) {
+        for (++i; i < text.size(); ++i) {
+            if (!std::isdigit(uint8_t(text[i]))) return false;
+            frac.push_back(text[i]);
+        }
+    }
+    // Round half away from zero to the column's scale.
+    bool roundUp = false;
+    if (int(frac.size()) > scale) {
+        roundUp = frac[size_t(scale)] >= '5';
+        frac.resize(size_t(scale));
+    }
+    while (int(frac.size()) < scale) frac.push_back('0');
+    std::string all = intPart + frac;
+    size_t nz = all.find_first_not_of('0');
+    all = nz == std::string::npos ? "0" : all.substr(nz);
+    uint32_t w[4] = {0, 0, 0, 0};
+    auto mulAdd = [&](uint32_t mul, uint32_t add) {
+        uint64_t carry = add;
+        for (int k = 3; k >= 0; --k) {
+            uint64_t cur = uint64_t(w[k]) * mul + carry;
+            w[k] = uint32_t(cur);
+            carry = cur >> 32;
+        }
+        return carry == 0;
+    };
+    for (char c : all)
+        if (!mulAdd(10, uint32_t(c - '0'))) return false;
+    if (roundUp && !mulAdd(1, 1)) return false;
+    // Precision check: digits of the magnitude.
+    std::string check = numericText((const uint8_t*)[&] {
+        static thread_local uint8_t tmp[17];
+        tmp[0] = 0;
+        for (int k = 0; k < 4; ++k) wr32(tmp + 1 + 4 * k, w[k]);
+        return tmp;
+    }(), 0);
+    if (check != "0" && int(check.size()) > precision) return false;
+    out[0] = (neg && check != "0") ? 0x80 : 0x00;
+    for (int k = 0; k < 4; ++k) wr32(out + 1 + 4 * k, w[k]);
+    return true;
+}
+
+class JetCursor;
+
+class JetDatabase final : public Database {
+public:
+    JetDatabase(std::unique_ptr<Pager> pager) : pager_(std::move(pager)) {}
+    ~JetDatabase() override {
+        try {
+            close();
+        } catch (...) {
+        }
+    }
+
+    void openExisting(const std::string& password);
+    void createNew(const std::string& password);
+
+    FileFormat format() const override { return FileFormat::Jet4; }
+    std::vector<TableInfo> listTables() override;
+    std::vector<ColumnDef> columns(const std::string& table) override;
+    std::string findTable(const std::string& name) override;
+    void createTable(const std::string& name, const std::vector<ColumnDef>& columns) override;
+    void dropTable(const std::string& name) override;
+    void insertRow(const std::string& table, const std::vector<Value>& values) override;
+    std::unique_ptr<Cursor> scan(const std::string& table) override;
+    void flush() override;
+    void close() override;
+
+    // Used by the cursor.
+    Pager& pager() { return *pager_; }
+    void decodeRow(const StoredTable& t, const uint8_t* row, size_t n, std::vector<Value>& out);
+    StoredTable& tableByName(const std::string& name);
+    std::vector<uint32_t> mapPages(uint32_t ref);
+    bool dataPageOf(const StoredTable& t, const uint8_t* pg) const {
+        return pg[0] == 0x01 && rd32(pg + 4) == t.page;
+    }
+    void pageRows(uint32_t page, const uint8_t* pg, std::vector<RowSpan>& out, bool liveOnly);
+
+private:
+    [[noreturn]] void damaged(const std::string& what) const { pager_->damaged(what); }
+    void requireOpen() const {
+        if (!pager_) throw Error(3420, "Object invalid or no longer set.");
+    }
+    void requireWritable() const {
+        requireOpen();
+        if (pager_->readOnly()) throw Error(3027, "Cannot update. Database or object is read-only.");
+    }
+
+    // Reading.
+    StoredTable loadTable(uint32_t page, const std::string& name);
+    std::pair<const uint8_t*, size_t> findRow(uint32_t ref);
+    Value readLongValue(const StoredColumn& c, const uint8_t* p, size_t n);
+    void loadCatalog();
+    void forEachRow(StoredTable& t, const std::function<void(uint32_t, const std::vector<Value>&)>& fn);
+
+    // Writing.
+    uint32_t allocPage();
+    void releasePage(uint32_t page);
+    void setGlobalBit(uint32_t page, bool free);
+    void mapSet(uint32_t ref, uint32_t page, bool on);
+    std::pair<uint8_t*, size_t> rowForWrite(uint32_t ref);
+    uint32_t newDataPage(uint32_t owner);
+    bool placeRow(uint32_t page, const uint8_t* row, size_t n, uint32_t& ref);
+    uint32_t appendRow(StoredTable& t, const std::vector<uint8_t>& row);
+    uint32_t putLongValueRow(StoredTable& t, int col, const uint8_t* data, size_t n);
+    void encodeRow(StoredTable& t, const std::vector<Value>& values, std::vector<uint8_t>& out);
+    void insertInto(StoredTable& t, const std::vector<Value>& values);
+    void setRowCount(StoredTable& t, uint32_t count);
+    void deleteRow(StoredTable& t, uint32_t ref);
+    void rebuildIndexes(StoredTable& t);
+    std::vector<uint8_t> buildTdef(const std::string& name, uint8_t tableType,
+                                   const std::vector<StoredColumn>& cols,
+                                   const std::vector<StoredIndex>& idx,
+                                   const std::vector<std::string>& idxNames,
+                                   const std::vector<uint8_t>& idxTypes,
+                                   const std::vector<LongValueMaps>& lv, uint32_t owned,
+                                   uint32_t freeMap);
+    void writeTdef(uint32_t firstPage, const std::vector<uint8_t>& tdef);
+    void writeHeader(const std::string& password, double created);
+    void addCatalogRow(const std::string& name, uint32_t id, uint32_t parent, int type,
+                       uint32_t flags, const Bytes& owner, double when);
+    void addAces(uint32_t objectId, const std::vector<std::pair<Bytes, std::pair<uint32_t, bool>>>& aces);
+
+    std::unique_ptr<Pager> pager_;
+    uint16_t sortLcid_ = 1033;
+    uint8_t sortVersion_ = 0;
+    std::vector<CatalogEntry> catalog_;
+    std::unordered_map<uint32_t, std::unique_ptr<StoredTable>> tables_;   // by TDEF page
+    std::vector<uint32_t> freed_;      // pages released in this session, free for reuse
+    StoredTable* last_ = nullptr;      // last table written to
+    std::string lastName_;
+    friend class JetCursor;
+};
+
+// ---------------------------------------------------------------- open
+
+void JetDatabase::openExisting(const std::string& password) {
+    Pager& pg = *pager_;
+    const std::string& path = pg.path();
+    if (pg.pageCount() < 1) throw Error(kErrUnrecognized, "Unrecognized database format '" + path + "'.");
+    uint8_t h[kPageSize];
+    std::memcpy(h, pg.read(0), kPageSize);
+    const bool jet = std::memcmp(h + 4, "Standard Jet DB", 15) == 0;
+    const bool ace = std::memcmp(h + 4, "Standard ACE DB", 15) == 0;
+    const bool msisam = std::memcmp(h + 4, "MSISAM Database", 15) == 0;
+    if (h[0] != 0 || !(jet || ace || msisam))
+        throw Error(kErrUnrecognized, "Unrecognized database format '" + path + "'.");
+    const uint8_t version = h[0x14];
+    if (version == 0x00)
+        throw Error(kErrUnrecognized, "The database '" + path +
+                                          "' is in the Access 97 (Jet 3) format, which cannot be opened yet.");
+    if (version >= 0x02)
+        throw Error(kErrUnrecognized, "The database '" + path +
+                                          "' is in the Access 2007 or later (.accdb) format, which cannot be opened yet.");
+    if (msisam || version != 0x01)
+        throw Error(kErrUnrecognized, "Unrecognized database format '" + path + "'.");
+    if (pg.pageCount() < 3) damaged("the file is too short");
+    rc4(kHeaderKey, 4, h + kMaskStart, kMaskLen);
+    const uint32_t key = rd32(h + 0x3E);
+    sortLcid_ = rd16(h + 0x6E);
+    sortVersion_ = h[0x71];
+    double created;
+    std::memcpy(&created, h + 0x72, 8);
+    // Database password: 20 UTF-16 characters masked with the creation date.
+    uint8_t mask[4] = {0, 0, 0, 0};
+    if (std::isfinite(created) && std::fabs(created) < 2147483647.0) wr32(mask, uint32_t(int32_t(created)));
+    std::u16string stored;
+    for (int i = 0; i < 20; ++i) {
+        const uint8_t lo = h[0x42 + 2 * i] ^ mask[(2 * i) % 4];
+        const uint8_t hi = h[0x42 + 2 * i + 1] ^ mask[(2 * i + 1) % 4];
+        const char16_t c = char16_t(lo | (hi << 8));
+        if (c == 0) break;
+        stored.push_back(c);
+    }
+    if (!stored.empty() && stored != utf8ToUtf16(password))
+        throw Error(kErrNotValidPassword, "Not a valid password.");
+    pg.setEncodingKey(key);
+    const uint8_t* p2 = pg.read(2);
+    if (p2[0] != 0x02) damaged("the system catalog is missing");
+    loadCatalog();
+}
+
+std::pair<const uint8_t*, size_t> JetDatabase::findRow(uint32_t ref) {
+    const uint32_t page = ref >> 8, row = ref & 0xFF;
+    if (page == 0 || page >= pager_->pageCount()) damaged("row pointer to page " + std::to_string(page) + " out of range");
+    const uint8_t* p = pager_->read(page);
+    if (p[0] != 0x01) damaged("row pointer to page " + std::to_string(page) + ", which is not a data page");
+    const uint32_t count = rd16(p + 12);
+    if (row >= count || 14 + 2 * count > kPageSize) damaged("row " + std::to_string(row) + " of page " + std::to_string(page) + " does not exist");
+    const uint32_t start = rd16(p + 14 + 2 * row) & 0x1FFF;
+    const uint32_t end = row == 0 ? kPageSize : rd16(p + 14 + 2 * (row - 1)) & 0x1FFF;
+    if (start < 14 + 2 * count || end > kPageSize || start > end)
+        damaged("row " + std::to_string(row) + " of page " + std::to_string(page) + " has a bad offset");
+    return {p + start, end - start};
+}
+
+void JetDatabase::pageRows(uint32_t page, const uint8_t* p, std::vector<RowSpan>& out, bool liveOnly) {
+    out.clear();
+    const uint32_t count = rd16(p + 12);
+    if (14 + 2 * count > kPageSize) damaged("page " + std::to_string(page) + " has a bad row count");
+    uint32_t prevEnd = kPageSize;
+    for (uint32_t r = 0; r < count; ++r) {
+        const uint16_t raw = rd16(p + 14 + 2 * r);
+        const uint32_t start = raw & 0x1FFF;
+        const uint32_t end = r == 0 ? kPageSize : prevEnd;
+        prevEnd = start;
+        if (liveOnly && (raw & 0x4000)) continue;
+        if (start < 14 + 2 * count || start > end)
+            damaged("row " + std::to_string(r) + " of page " + std::to_string(page) + " has a bad offset");
+        if (end == start) continue;
+        out.push_back({(page << 8) | r, p + start, end - start});
+    }
+}
+
+std::vector<uint32_t> JetDatabase::mapPages(uint32_t ref) {
+    std::vector<uint32_t> pages;
+    auto [p, n] = findRow(ref);
+    if (n < 1) damaged("empty usage map");
+    const uint32_t total = pager_->pageCount();
+    if (p[0] == 0x00) {
+        if (n < 5) damaged("short usage map");
+        const uint32_t start = rd32(p + 1);
+        for (size_t i = 0; i < (n - 5) * 8; ++i)
+            if (p[5 + i / 8] & (1u << (i % 8))) {
+                const uint64_t pgno = uint64_t(start) + i;
+                if (pgno < total) pages.push_back(uint32_t(pgno));
+            }
+    } else if (p[0] == 0x01) {
+        std::vector<uint32_t> maps;
+        for (size_t j = 0; j < (n - 1) / 4; ++j) maps.push_back(rd32(p + 1 + 4 * j));
+        for (size_t j = 0; j < maps.size(); ++j) {
+            if (maps[j] == 0) continue;
+            if (maps[j] >= total) damaged("usage map page " + std::to_string(maps[j]) + " out of range");
+            const uint8_t* b = pager_->read(maps[j]);
+            if (b[0] != 0x05) damaged("usage map page " + std::to_string(maps[j]) + " has the wrong type");
+            const uint64_t base = uint64_t(j) * (kPageSize - 4) * 8;
+            for (size_t i = 0; i < (kPageSize - 4) * 8; ++i)
+                if (b[4 + i / 8] & (1u << (i % 8))) {
+                    const uint64_t pgno = base + i;
+                    if (pgno < total) pages.push_back(uint32_t(pgno));
+                }
+        }
+    } else {
+        damaged("unknown usage map type " + std::to_string(p[0]));
+    }
+    return pages;
+}
+
+StoredTable JetDatabase::loadTable(uint32_t first, const std::string& name) {
+    StoredTable t;
+    t.name = name;
+    t.page = first;
+    std::vector<uint8_t> s;
+    std::unordered_set<uint32_t> seen;
+    uint32_t page = first;
+    while (page != 0) {
+        if (page >= pager_->pageCount()) damaged("table definition page " + std::to_string(page) + " out of range");
+        if (!seen.insert(page).second) damaged("table definition pages of '" + name + "' form a cycle");
+        const uint8_t* p = pager_->read(page);
+        if (p[0] != 0x02) damaged("page " + std::to_string(page) + " of table '" + name + "' is not a table definition");
+        if (s.empty()) s.insert(s.end(), p, p + kPageSize);
+        else s.insert(s.end(), p + 8, p + kPageSize);
+        t.tdefPages.push_back(page);
+        page = rd32(p + 4);
+    }
+    auto need = [&](size_t pos, size_t len) {
+        if (pos + len > s.size()) damaged("the definition of table '" + name + "' is truncated");
+    };
+    need(0, 0x3F);
+    t.rowCount = rd32(&s[0x10]);
+    t.autoNumber = rd32(&s[0x14]);
+    t.tableType = s[0x28];
+    t.maxCols = rd16(&s[0x29]);
+    t.varCols = rd16(&s[0x2B]);
+    t.numCols = rd16(&s[0x2D]);
+    const uint32_t numLogical = rd32(&s[0x2F]);
+    const uint32_t numReal = rd32(&s[0x33]);
+    t.ownedMap = rd32(&s[0x37]);
+    t.freeMap = rd32(&s[0x3B]);
+    if (numReal > 1000 || numLogical > 1000) damaged("table '" + name + "' has too many indexes");
+    size_t pos = 0x3F + 12 * size_t(numReal);
+    need(pos, 25 * size_t(t.numCols));
+    for (int i = 0; i < t.numCols; ++i) {
+        const uint8_t* c = &s[pos + 25 * size_t(i)];
+        StoredColumn col;
+        col.rawType = c[0];
+        col.number = rd16(c + 5);
+        col.varIndex = rd16(c + 7);
+        std::memcpy(col.misc, c + 11, 4);
+        col.flags = c[15];
+        col.extFlags = c[16];
+        col.fixedOffset = rd16(c + 21);
+        col.length = rd16(c + 23);
+        t.columns.push_back(col);
+    }
+    pos += 25 * size_t(t.numCols);
+    for (auto& col : t.columns) {
+        need(pos, 2);
+        const size_t len = rd16(&s[pos]);
+        pos += 2;
+        need(pos, len);
+        col.name = decodeText(&s[pos], len);
+        pos += len;
+    }
+    for (uint32_t i = 0; i < numReal; ++i) {
+        need(pos, 52);
+        StoredIndex ix;
+        for (int k = 0; k < 10; ++k) {
+            const uint16_t cn = rd16(&s[pos + 4 + 3 * size_t(k)]);
+            if (cn == 0xFFFF) continue;
+            ix.columns.push_back(cn);
+            ix.ascending.push_back(s[pos + 6 + 3 * size_t(k)] & 0x01);
+        }
+        ix.mapRef = rd32(&s[pos + 34]);
+        ix.root = rd32(&s[pos + 38]);
+        ix.flags = s[pos + 46];
+        ix.slotOffset = 0x3F + 12 * size_t(i) + 4;
+        t.indexes.push_back(ix);
+        pos += 52;
+    }
+    need(pos, 28 * size_t(numLogical));
+    pos += 28 * size_t(numLogical);
+    for (uint32_t i = 0; i < numLogical; ++i) {
+        need(pos, 2);
+        pos += 2 + rd16(&s[pos]);
+    }
+    while (pos + 2 <= s.size() && rd16(&s[pos]) != 0xFFFF && pos + 10 <= s.size()) {
+        LongValueMaps m;
+        m.column = rd16(&s[pos]);
+        m.owned = rd32(&s[pos + 2]);
+        m.free = rd32(&s[pos + 6]);
+        t.longValueMaps.push_back(m);
+        pos += 10;
+    }
+    std::stable_sort(t.columns.begin(), t.columns.end(),
+                     [](const StoredColumn& a, const StoredColumn& b) { return a.number < b.number; });
+    for (const auto& c : t.columns) {
+        if (c.fixed() && c.rawType != 0x01) t.fixedSize = std::max(t.fixedSize, c.fixedOffset + c.length);
+    }
+    return t;
+}
+
+Value JetDatabase::readLongValue(const StoredColumn& c, const uint8_t* p, size_t n) {
+    if (n < 12) damaged("long value of column '" + c.name + "' is too short");
+    const size_t len = rd24(p);
+    const uint8_t kind = p[3];
+    std::vector<uint8_t> data;
+    if (kind == 0x80) {
+        if (len > n - 12) damaged("inline long value of column '" + c.name + "' is longer than its field");
+        data.assign(p + 12, p + 12 + len);
+    } else if (kind == 0x40) {
+        auto [r, rn] = findRow(rd32(p + 4));
+        data.assign(r, r + std::min(rn, len));
+    } else if (kind == 0x00) {
+        uint32_t ref = rd32(p + 4);
+        std::unordered_set<uint32_t> seen;
+        data.reserve(std::min<size_t>(len, 1 << 20));
+        while (ref != 0) {
+            if (!seen.insert(ref).second) damaged("long value chain of column '" + c.name + "' forms a cycle");
+            auto [r, rn] = findRow(ref);
+            if (rn < 4) damaged("long value chunk of column '" + c.name + "' is too short");
+            if (data.size() + rn - 4 > len) break;
+            data.insert(data.end(), r + 4, r + rn);
+            ref = rd32(r);
+        }
+    } else {
+        damaged("unknown long value type in column '" + c.name + "'");
+    }
+    if (c.rawType == 0x0C) return Value(decodeText(data.data(), data.size()));
+    return Value(Bytes(std::move(data)));
+}
+
+void JetDatabase::decodeRow(const StoredTable& t, const uint8_t* row, size_t n, std::vector<Value>& out) {
+    out.assign(t.columns.size(), Value());
+    if (n < 2) damaged("a row of table '" + t.name + "' is too short");
+    const size_t rowCols = rd16(row);
+    const size_t maskSize = (rowCols + 7) / 8;
+    if (n < 2 + maskSize) damaged("a row of table '" + t.name + "' is too short");
+    const uint8_t* mask = row + n - maskSize;
+    size_t rowVar = 0;
+    const uint8_t* offs = nullptr;
+    if (t.varCols > 0) {
+        if (n < 4 + maskSize) damaged("a row of table '" + t.name + "' is too short");
+        rowVar = rd16(row + n - maskSize - 2);
+        if (4 + maskSize + 2 * (rowVar + 1) > n) damaged("a row of table '" + t.name + "' has a bad variable column count");
+        offs = row + n - maskSize - 4;   // off(0); off(i) at offs - 2i
+    }
+    auto varOff = [&](size_t i) { return size_t(rd16(offs - 2 * i)); };
+    const size_t rowFixed = rowCols >= rowVar ? rowCols - rowVar : 0;
+    size_t fixedSeen = 0;
+    for (size_t k = 0; k < t.columns.size(); ++k) {
+        const StoredColumn& c = t.columns[k];
+        const size_t bit = size_t(c.number);
+        const bool present = bit / 8 < maskSize && (mask[bit / 8] & (1u << (bit % 8)));
+        if (c.rawType == 0x01) {
+            out[k] = Value(present);
+            if (c.fixed()) ++fixedSeen;
+            continue;
+        }
+        const uint8_t* p = nullptr;
+        size_t len = 0;
+        if (c.fixed() && fixedSeen < rowFixed) {
+            ++fixedSeen;
+            const size_t start = 2 + size_t(c.fixedOffset);
+            len = size_t(c.length);
+            if (start + len > n) damaged("a fixed column of table '" + t.name + "' lies outside its row");
+            p = row + start;
+        } else if (!c.fixed() && size_t(c.varIndex) < rowVar) {
+            const size_t a = varOff(size_t(c.varIndex)), b = varOff(size_t(c.varIndex) + 1);
+            if (a > b || b > n) damaged("a variable column of table '" + t.name + "' has a bad offset");
+            p = row + a;
+            len = b - a;
+        } else {
+            continue;
+        }
+        if (!present) continue;
+        const ColType type = typeOf(c.rawType);
+        const int need = fixedSizeOf(type);
+        if (need > 0 && len < size_t(need)) damaged("column '" + c.name + "' of table '" + t.name + "' is too short");
+        switch (type) {
+        case ColType::Byte: out[k] = Value(int64_t(p[0])); break;
+        case ColType::Int: out[k] = Value(int64_t(int16_t(rd16(p)))); break;
+        case ColType::Long: case ColType::Complex: out[k] = Value(int64_t(int32_t(rd32(p)))); break;
+        case ColType::BigInt: out[k] = Value(int64_t(uint64_t(rd32(p)) | (uint64_t(rd32(p + 4)) << 32))); break;
+        case ColType::Money: out[k] = Value(Currency{int64_t(uint64_t(rd32(p)) | (uint64_t(rd32(p + 4)) << 32))}); break;
+        case ColType::Float: { float f; std::memcpy(&f, p, 4); out[k] = Value(double(f)); break; }
+        case ColType::Double: { double d; std::memcpy(&d, p, 8); out[k] = Value(d); break; }
+        case ColType::DateTime: { double d; std::memcpy(&d, p, 8); out[k] = Value(fromOleDate(d)); break; }
+        case ColType::Guid: out[k] = Value(guidText(p)); break;
+        case ColType::Numeric: out[k] = Value(Decimal{numericText(p, std::min<int>(c.misc[1], 38))}); break;
+        case ColType::Text: out[k] = Value(decodeText(p, len)); break;
+        case ColType::Memo: case ColType::OLE: out[k] = readLongValue(c, p, len); break;
+        default: out[k] = Value(Bytes(p, p + len)); break;
+        }
+    }
+}
+
+void JetDatabase::forEachRow(StoredTable& t, const std::function<void(uint32_t, const std::vector<Value>&)>& fn) {
+    std::vector<uint32_t> pages = mapPages(t.ownedMap);
+    std::vector<RowSpan> rows;
+    std::vector<Value> vals;
+    std::vector<uint8_t> copy(kPageSize);
+    for (uint32_t pgno : pages) {
+        std::memcpy(copy.data(), pager_->read(pgno), kPageSize);
+        if (!dataPageOf(t, copy.data())) continue;
+        pageRows(pgno, copy.data(), rows, true);
+        for (const RowSpan& r : rows) {
+            decodeRow(t, r.p, r.n, vals);
+            fn(r.ref, vals);
+        }
+    }
+}
+
+void JetDatabase::loadCatalog() {
+    auto sys = std::make_unique<StoredTable>(loadTable(2, "MSysObjects"));
+    StoredTable& t = *sys;
+    auto col = [&](const char* n) {
+        for (size_t i = 0; i < t.columns.size(); ++i)
+            if (t.columns[i].name == n) return int(i);
+        damaged(std::string("the system catalog has no column ") + n);
+    };
+    const int cId = col("Id"), cParent = col("ParentId"), cName = col("Name"), cType = col("Type"),
+              cFlags = col("Flags"), cOwner = col("Owner");
+    catalog_.clear();
+    forEachRow(t, [&](uint32_t ref, const std::vector<Value>& v) {
+        CatalogEntry e;
+        e.rowRef = ref;
+        if (v[size_t(cId)].kind() == Kind::Int) e.id = uint32_t(v[size_t(cId)].integer());
+        if (v[size_t(cParent)].kind() == Kind::Int) e.parentId = uint32_t(v[size_t(cParent)].integer());
+        if (v[size_t(cName)].kind() == Kind::Text) e.name = v[size_t(cName)].text();
+        if (v[size_t(cType)].kind() == Kind::Int) e.type = int(v[size_t(cType)].integer());
+        if (v[size_t(cFlags)].kind() == Kind::Int) e.flags = uint32_t(v[size_t(cFlags)].integer());
+        if (v[size_t(cOwner)].kind() == Kind::Binary) e.owner = v[size_t(cOwner)].bytes();
+        catalog_.push_back(std::move(e));
+    });
+    tables_[2] = std::move(sys);
+}
+
+StoredTable& JetDatabase::tableByName(const std::string& name) {
+    requireOpen();
+    if (last_ && lastName_ == name) return *last_;
+    const std::string key = foldName(name);
+    for (const CatalogEntry& e : catalog_) {
+        if ((e.type & 0x7F) != 1 || foldName(e.name) != key) continue;
+        const uint32_t page = e.id & 0x00FFFFFF;
+        auto it = tables_.find(page);
+        if (it == tables_.end())
+            it = tables_.emplace(page, std::make_unique<StoredTable>(loadTable(page, e.name))).first;
+        it->second->name = e.name;
+        last_ = it->second.get();
+        lastName_ = name;
+        return *last_;
+    }
+    throw Error(kErrNoInputTable, "The database engine cannot find the input table or query '" + name +
+                                      "'. Make sure it exists and that its name is spelled correctly.");
+}
+
+// ---------------------------------------------------------------- listing
+
+std::vector<TableInfo> JetDatabase::listTables() {
+    requireOpen();
+    std::vector<TableInfo> out;
+    for (const CatalogEntry& e : catalog_) {
+        const int type = e.type & 0x7F;
+        TableInfo info;
+        info.name = e.name;
+        if (type == 1) {
+            if (e.flags & 0x80000000u) info.kind = TableKind::System;
+            else if (e.flags & 0x00000002u) info.kind = TableKind::AccessSystem;
+            else info.kind = TableKind::User;
+        } else if (type == 5) {
+            if ((e.flags & 0xF0) != 0) continue;   // action queries are procedures, not views
+            info.kind = TableKind::Query;
+        } else if (type == 4 || type == 6) {
+            info.kind = TableKind::Linked;
+        } else {
+            continue;
+        }
+        out.push_back(std::move(info));
+    }
+    return out;
+}
+
+std::vector<ColumnDef> JetDatabase::columns(const std::string& table) {
+    StoredTable& t = tableByName(table);
+    std::vector<ColumnDef> out;
+    for (size_t i = 0; i < t.columns.size(); ++i) {
+        out.push_back(columnDefOf(t.columns[i]));
+        if (i < t.notNull.size()) out.back().notNull = t.notNull[i];
+    }
+    return out;
+}
+
+std::string JetDatabase::findTable(const std::string& name) {
+    requireOpen();
+    const std::string key = foldName(name);
+    for (const CatalogEntry& e : catalog_) {
+        const int type = e.type & 0x7F;
+        if ((type == 1 || type == 4 || type == 5 || type == 6) && foldName(e.name) == key) return e.name;
+    }
+    return {};
+}
+
+// ---------------------------------------------------------------- scanning
+
+class JetCursor final : public Cursor {
+public:
+    JetCursor(JetDatabase& db, const StoredTable& t) : db_(db), table_(t) {
+        for (const auto& c : t.columns) fields_.push_back(fieldInfoOf(c));
+        pages_ = db.mapPages(t.ownedMap);
+        page_.resize(kPageSize);
+    }
+    const std::vector<FieldInfo>& fields() const override { return fields_; }
+    bool next(std::vector<Value>& row) override {
+        while (rowPos_ >= rows_.size()) {
+            if (pagePos_ >= pages_.size()) return false;
+            const uint32_t pgno = pages_[pagePos_++];
+            std::memcpy(page_.data(), db_.pager().read(pgno), kPageSize);
+            rows_.clear();
+            rowPos_ = 0;
+            if (!db_.dataPageOf(table_, page_.data())) continue;
+            db_.pageRows(pgno, page_.data(), rows_, true);
+        }
+        const RowSpan& r = rows_[rowPos_++];
+        db_.decodeRow(table_, r.p, r.n, row);
+        return true;
+    }
+
+private:
+    JetDatabase& db_;
+    StoredTable table_;
+    std::vector<FieldInfo> fields_;
+    std::vector<uint32_t> pages_;
+    size_t pagePos_ = 0;
+    std::vector<uint8_t> page_;
+    std::vector<RowSpan> rows_;
+    size_t rowPos_ = 0;
+};
+
+std::unique_ptr<Cursor> JetDatabase::scan(const std::string& table) {
+    StoredTable& t = tableByName(table);
+    return std::make_unique<JetCursor>(*this, t);
+}
+
+// ---------------------------------------------------------------- durability
+
+void JetDatabase::flush() {
+    requireOpen();
+    pager_->flush(true);
+}
+
+void JetDatabase::close() {
+    if (!pager_) return;
+    auto p = std::move(pager_);
+    tables_.clear();
+    catalog_.clear();
+    last_ = nullptr;
+    p->close();
+}
+
+}  // namespace
+
+// Writing and creation live in the second half of this file.
+namespace {
+#include "db/jet/engine_write.inc"
+}  // namespace
+
+std::unique_ptr<Database> Database::open(const std::string& path, const std::string& password, bool readOnly) {
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(path, ec))
+        throw Error(3024, "Could not find file '" + path + "'.");
+    auto db = std::make_unique<JetDatabase>(std::make_unique<Pager>(path, readOnly));
+    db->openExisting(password);
+    return db;
+}
+
+std::unique_ptr<Database> Database::create(const std::string& path, const std::string& password, FileFormat format) {
+    if (format != FileFormat::Jet4)
+        throw Error(kErrUnrecognized, "Only Access 2000-2003 (.mdb) databases can be created yet.");
+    if (utf8ToUtf16(password).size() > 20) throw Error(kErrNotValidPassword, "Not a valid password.");
+    std::error_code ec;
+    if (std::filesystem::exists(path, ec)) throw Error(3204, "Database already exists.");
+    auto db = std::make_unique<JetDatabase>(std::make_unique<Pager>(path, Pager::CreateTag{}));
+    try {
+        db->createNew(password);
+    } catch (...) {
+        db.reset();
+        std::filesystem::remove(path, ec);
+        throw;
+    }
+    return db;
+}
+
+}  // namespace tp::db::jet

@@ -1,0 +1,73 @@
+// Internals of the Jet 4 storage engine shared by its source files and the
+// storage tests: table definitions as read from TDEF pages, text helpers and
+// the text index-key encoder.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "db/jet/database.h"
+
+namespace tp::db::jet {
+
+struct StoredColumn {
+    std::string name;
+    uint8_t rawType = 0;
+    int number = 0;
+    int varIndex = 0;
+    int fixedOffset = 0;
+    int length = 0;
+    uint8_t flags = 0;
+    uint8_t extFlags = 0;
+    uint8_t misc[4] = {0, 0, 0, 0};   // sort order, or precision/scale
+    bool fixed() const { return flags & 0x01; }
+    bool isLong() const { return rawType == 0x0B || rawType == 0x0C; }
+};
+
+struct StoredIndex {
+    std::vector<int> columns;      // column numbers
+    std::vector<bool> ascending;
+    uint32_t mapRef = 0;           // pg:row of the index's usage map
+    uint32_t root = 0;
+    uint8_t flags = 0;
+    size_t slotOffset = 0;         // offset of the unique-count slot in the TDEF
+};
+
+struct LongValueMaps {
+    int column = 0;
+    uint32_t owned = 0, free = 0;
+};
+
+struct StoredTable {
+    std::string name;
+    uint32_t page = 0;             // first TDEF page (= table id)
+    uint8_t tableType = 0x4E;
+    int maxCols = 0, varCols = 0, numCols = 0;
+    uint32_t rowCount = 0, autoNumber = 0;
+    uint32_t ownedMap = 0, freeMap = 0;
+    std::vector<StoredColumn> columns;   // by column number
+    std::vector<StoredIndex> indexes;
+    std::vector<LongValueMaps> longValueMaps;
+    std::vector<uint32_t> tdefPages;
+    int fixedSize = 0;
+    // Writing state.
+    uint32_t currentPage = 0;            // data page new rows go to (0: unknown)
+    std::unordered_map<int, uint32_t> currentLvPage;
+    std::vector<bool> notNull;           // by position, for tables made in this session
+};
+
+// UTF-8 <-> UTF-16 (invalid input becomes U+FFFD).
+std::u16string utf8ToUtf16(std::string_view s);
+std::string utf16ToUtf8(std::u16string_view s);
+// Decodes stored Jet 4 text (UTF-16LE, or "FF FE" compressed form).
+std::string decodeText(const uint8_t* p, size_t n);
+// Case-insensitive name comparison key (ASCII and Latin-1 folding).
+std::string foldName(std::string_view s);
+
+// The General sort order's (legacy) index key for text, ascending.
+void appendTextKey(std::vector<uint8_t>& out, std::u16string_view text);
+
+}  // namespace tp::db::jet

@@ -1,0 +1,21 @@
+// Helpers of the storage tests: dumping a database through our engine in the
+// independent reader's JSON layout, and comparing the two dumps.
+#pragma once
+
+#include <string>
+
+#include "db/jet/database.h"
+
+namespace tp::test::storage {
+
+// JSON with {tables:[{name, columns:[{name,type}], rows:[[...]]}]} for user
+// tables, values rendered as mdb-dump.mjs renders them.
+std::string engineDump(db::jet::Database& db);
+// Compares an engine dump with an mdb-dump.mjs dump (tables, column names and
+// types, rows); returns an empty string when equal, else a description.
+std::string compareDumps(const std::string& ours, const std::string& theirs);
+// Convenience: dump FILE with both and compare ("" when equal, "SKIP" when the
+// reader is unavailable).
+std::string compareWithReader(const std::string& file, const std::string& password = {});
+
+}  // namespace tp::test::storage
