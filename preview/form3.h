@@ -1,0 +1,50 @@
+// Form3, find and replace: replaces the first occurrence of a text, found
+// without regard to case, in every line of the preview's statement list.
+#pragma once
+
+#include <QDialog>
+#include <QString>
+
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+namespace tp { class WindowPointer; }
+
+namespace tp::preview {
+
+class StatementModel;
+
+class Form3 : public QDialog {
+    Q_OBJECT
+public:
+    Form3(StatementModel& list, QWidget* owner);
+
+    void Form_Load();
+    void PushButton2_Click();   // Replace
+    void PushButton1_Click();   // Cancel
+    bool isReplacing() const { return replacing_; }
+
+    // One line's new text: the first occurrence of `find` (any case)
+    // replaced by `replacement` as typed; the line itself when none.
+    static QString replaceFirst(const QString& line, const QString& find, const QString& replacement);
+
+    QLabel* Label2 = nullptr;
+    QLabel* Label6 = nullptr;
+    QLineEdit* Text1 = nullptr;
+    QLineEdit* Text2 = nullptr;
+    QPushButton* PushButton1 = nullptr;
+    QPushButton* PushButton2 = nullptr;
+    WindowPointer* pointer() const { return pointer_; }
+
+public slots:
+    void done(int result) override;
+
+private:
+    StatementModel& list_;
+    WindowPointer* pointer_ = nullptr;
+    bool replacing_ = false;
+    bool closing_ = false;
+};
+
+}  // namespace tp::preview

@@ -1,0 +1,84 @@
+#include "preview/form4.h"
+
+#include <QEvent>
+#include <QHBoxLayout>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTextCursor>
+#include <QVBoxLayout>
+
+#include "preview/statementmodel.h"
+#include "ui/apptitle.h"
+#include "ui/errorreport.h"
+#include "ui/qt/pointer.h"
+#include "ui/utilities.h"
+
+namespace tp::preview {
+
+int Form4::ListLine = 0;
+
+Form4::Form4(StatementModel& list, QWidget* owner) : QDialog(owner), list_(list) {
+    setObjectName(QStringLiteral("Form4"));
+    setModal(true);
+    Text1 = new QPlainTextEdit(this);
+    Text1->setObjectName(QStringLiteral("Text1"));
+    Text1->setAccessibleName(QStringLiteral("Edit Line"));
+    Text1->setTabChangesFocus(true);
+    Text1->installEventFilter(this);
+    PushButton2 = new QPushButton(QStringLiteral("OK"), this);
+    PushButton2->setObjectName(QStringLiteral("PushButton2"));
+    PushButton2->setAccessibleName(PushButton2->text());
+    PushButton1 = new QPushButton(QStringLiteral("Cancel"), this);
+    PushButton1->setObjectName(QStringLiteral("PushButton1"));
+    PushButton1->setAccessibleName(PushButton1->text());
+    PushButton1->setAutoDefault(false);
+    connect(PushButton2, &QPushButton::clicked, this, [this] { PushButton2_Click(); });
+    connect(PushButton1, &QPushButton::clicked, this, [this] { PushButton1_Click(); });
+
+    auto* column = new QVBoxLayout(this);
+    column->addWidget(Text1, 1);
+    auto* row = new QHBoxLayout;
+    row->addStretch(1);
+    row->addWidget(PushButton2);
+    row->addWidget(PushButton1);
+    column->addLayout(row);
+    resize(640, 220);
+
+    pointer_ = new WindowPointer(this);
+    pointer_->watchButton(PushButton1);
+    pointer_->watchButton(PushButton2);
+    Form_Load();
+}
+
+void Form4::Form_Load() {
+    Procedure p("Form4", "Form_Load");
+    p(102, [&] { SetFormColors(this); });
+    p(104, [&] { setWindowIcon(appIcon()); });
+    p(106, [&] { setWindowTitle(QStringLiteral("Edit Line - ") + QString::fromUtf8(kProductTitle)); });
+    if (p.test(108, [&] { return FileExists(handPointerPath()); }))
+        p(110, [&] { pointer_->setCustomImage(loadCursorFile(handPointerPath())); });
+}
+
+void Form4::setLineText(const std::string& text) {
+    Text1->setPlainText(QString::fromStdString(text));
+    Text1->selectAll();
+}
+
+bool Form4::eventFilter(QObject* watched, QEvent* event) {
+    // Typing replaces the line: the whole text is selected on focus.
+    if (watched == Text1 && event->type() == QEvent::FocusIn) Text1->selectAll();
+    return QDialog::eventFilter(watched, event);
+}
+
+void Form4::PushButton2_Click() {
+    Procedure p("Form4", "PushButton2_Click");
+    p(100, [&] { list_.setLine(ListLine - 1, Text1->toPlainText().toStdString()); });
+    p(102, [&] { accept(); });
+}
+
+void Form4::PushButton1_Click() {
+    Procedure p("Form4", "PushButton1_Click");
+    p(100, [&] { reject(); });
+}
+
+}  // namespace tp::preview

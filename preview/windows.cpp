@@ -1,0 +1,77 @@
+#include "preview/windows.h"
+
+#include "preview/form2.h"
+#include "preview/form5.h"
+
+namespace tp::preview {
+
+class PreviewWindows::Statements : public convert::StatementList {
+public:
+    explicit Statements(PreviewWindows& w) : w_(w) {}
+    StatementModel& model() {
+        Form2& f = w_.form2();
+        f.ensureLoaded();
+        return f.statements();
+    }
+    void clear() override { model().clear(); }
+    void append(const std::string& statement) override { model().append(statement); }
+    int count() const override { return const_cast<Statements*>(this)->model().count(); }
+    std::string line(int index) const override {
+        return const_cast<Statements*>(this)->model().line(index);
+    }
+
+private:
+    PreviewWindows& w_;
+};
+
+class PreviewWindows::Datatypes : public convert::DatatypeList {
+public:
+    explicit Datatypes(PreviewWindows& w) : w_(w) {}
+    void clear() override { w_.form5().clearRows(); }
+    void addRow(const std::string& table) override { w_.form5().addRow(table); }
+    void setLastField(const std::string& field) override { w_.form5().setLastField(field); }
+    void setLastTypes(const std::string& keyword, const std::string& accessType) override {
+        w_.form5().setLastTypes(keyword, accessType);
+    }
+    int count() const override {
+        Form5& f = w_.form5();
+        f.ensureLoaded();
+        return f.rowCount();
+    }
+    convert::DatatypeRow row(int index) const override {
+        Form5& f = w_.form5();
+        f.ensureLoaded();
+        return f.row(index);
+    }
+
+private:
+    PreviewWindows& w_;
+};
+
+PreviewWindows::PreviewWindows(std::function<db::Connection*()> connection)
+    : connection_(std::move(connection)),
+      statements_(std::make_unique<Statements>(*this)),
+      datatypes_(std::make_unique<Datatypes>(*this)) {}
+
+PreviewWindows::~PreviewWindows() {
+    delete form5_.data();
+    delete form2_.data();
+}
+
+Form2& PreviewWindows::form2() {
+    if (!form2_)
+        form2_ = new Form2(connection_, [this](QWidget* owner) { form5().showModal(owner); });
+    return *form2_;
+}
+
+Form5& PreviewWindows::form5() {
+    if (!form5_) form5_ = new Form5(nullptr);
+    return *form5_;
+}
+
+convert::StatementList& PreviewWindows::statementList() { return *statements_; }
+convert::DatatypeList& PreviewWindows::datatypeList() { return *datatypes_; }
+
+void PreviewWindows::showPreviewModal(QWidget* owner) { form2().showModal(owner); }
+
+}  // namespace tp::preview

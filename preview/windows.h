@@ -1,0 +1,49 @@
+// The preview windows as the main window sees them: the SQL preview window
+// and the datatype conversion view, created on first use and loaded (hidden)
+// whenever the run touches their lists.
+#pragma once
+
+#include <QPointer>
+#include <functional>
+#include <memory>
+
+#include "convert/host.h"
+
+class QWidget;
+
+namespace tp::db { class Connection; }
+
+namespace tp::preview {
+
+class Form2;
+class Form5;
+
+class PreviewWindows {
+public:
+    // `connection`: the target connection Execute SQL runs on (the main
+    // window's access_conn), read when it is needed.
+    explicit PreviewWindows(std::function<db::Connection*()> connection);
+    ~PreviewWindows();
+    PreviewWindows(const PreviewWindows&) = delete;
+    PreviewWindows& operator=(const PreviewWindows&) = delete;
+
+    // Touching a list loads its window, hidden.
+    convert::StatementList& statementList();
+    convert::DatatypeList& datatypeList();
+    // Shows the preview window modally, owned by `owner`.
+    void showPreviewModal(QWidget* owner);
+
+    Form2& form2();
+    Form5& form5();
+
+private:
+    class Statements;
+    class Datatypes;
+    std::function<db::Connection*()> connection_;
+    QPointer<Form2> form2_;
+    QPointer<Form5> form5_;
+    std::unique_ptr<Statements> statements_;
+    std::unique_ptr<Datatypes> datatypes_;
+};
+
+}  // namespace tp::preview

@@ -1,0 +1,449 @@
+// The SQL preview window on real widgets: how it closes, Execute SQL with
+// its progress and error capture, the line editor, jump, copy and mail.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTableView>
+
+#include "convert/host.h"
+#include "preview/form2.h"
+#include "preview/form4.h"
+#include "preview/windows.h"
+#include "tests/preview/fixtures.h"
+#include "tests/support/support.h"
+#include "ui/qt/clipboard.h"
+#include "ui/shell.h"
+
+namespace tp::test {
+namespace {
+
+using preview::Form2;
+using preview::Form4;
+
+class PreviewWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        FakeTarget::instance().reset();
+        conn = openFakeTarget();
+        windows = std::make_unique<preview::PreviewWindows>([this] { return conn.get(); });
+        auto& flags = convert::previewFlags();
+        flags.SQLFormOK = false;
+        flags.EndRunAfterPreview = true;
+    }
+    void TearDown() override {
+        FakeTarget::instance().reset();
+        setUrlOpener(nullptr);
+    }
+    void fill(const std::vector<std::string>& lines) {
+        for (const auto& l : lines) windows->statementList().append(l);
+    }
+    static std::vector<std::string> numbered(int n, int failing = 0) {
+        std::vector<std::string> out;
+        for (int i = 1; i <= n; ++i)
+            out.push_back("INSERT INTO [t] VALUES(" + std::to_string(i) + (i == failing ? ", FAIL)" : ")"));
+        return out;
+    }
+    // Shows the preview; `inside` runs once it is up.
+    void show(std::function<void(Form2&)> inside) {
+        Form2& f = windows->form2();
+        whenModal("Form2", [&f, inside] { inside(f); });
+        windows->showPreviewModal(nullptr);
+    }
+    static bool rowVisible(Form2& f, int row) {
+        const QRect r = f.ListView1->visualRect(f.statements().index(row, 0));
+        return r.isValid() && f.ListView1->viewport()->rect().intersects(r);
+    }
+    static int selectedRow(Form2& f) {
+        const auto rows = f.ListView1->selectionModel()->selectedRows();
+        return rows.size() == 1 ? rows.first().row() : -1;
+    }
+
+    ScopedBoxes boxes;
+    std::unique_ptr<db::Connection> conn;
+    std::unique_ptr<preview::PreviewWindows> windows;
+};
+
+// ---- Opening and closing ----------------------------------------------------
+
+TEST_F(PreviewWindowTest, OpensLoadedWithItsCaptionColumnAndControls) {
+    fill({"CREATE TABLE [t]([a] TEXT)"});
+    Form2& f = windows->form2();
+    EXPECT_TRUE(f.isLoaded());
+    EXPECT_FALSE(f.isVisible());   // loaded by the touch, still hidden
+    show([](Form2& f) {
+        EXPECT_EQ(f.windowTitle(), "SQL Preview - Tallyport");
+        EXPECT_EQ(f.statements().headerData(0, Qt::Horizontal, Qt::DisplayRole).toString(), "SQL Preview");
+        EXPECT_EQ(f.ListView1->columnWidth(0), 467);
+        EXPECT_EQ(f.ListView1->toolTip(),
+                  "Click item to edit it. Move | line to right and out of window to reveal full names.");
+        EXPECT_EQ(f.PushButton8->text(), "Email Error Message To Brindlewood");
+        EXPECT_EQ(f.PushButton9->accessibleName(), "Skip Table / Do Not Execute SQL");
+        EXPECT_EQ(f.Frame2->objectName(), "Frame2");
+        EXPECT_EQ(f.progressText(), "Progress Bar");
+        EXPECT_EQ(f.statements().rowCount(), 1);
+        EXPECT_FALSE(f.statements().isChecked(0));
+        f.PushButton5->click();
+    });
+    EXPECT_FALSE(windows->form2().isLoaded());
+}
+
+TEST_F(PreviewWindowTest, ExecuteSqlThroughEveryLineSetsSQLFormOKAndCloses) {
+    fill({"DROP TABLE [t]", "CREATE TABLE [t]([a] INT)", "INSERT INTO [t] VALUES(1)"});
+    show([](Form2& f) { f.PushButton1->click(); });
+    EXPECT_TRUE(convert::previewFlags().SQLFormOK);
+    EXPECT_TRUE(convert::previewFlags().EndRunAfterPreview);
+    EXPECT_EQ(FakeTarget::instance().executed,
+              (std::vector<std::string>{"DROP TABLE [t]", "CREATE TABLE [t]([a] INT)",
+                                        "INSERT INTO [t] VALUES(1)"}));
+    EXPECT_FALSE(windows->form2().isVisible());
+    // Closing discarded the list: the next touch loads an empty one.
+    EXPECT_EQ(windows->statementList().count(), 0);
+}
+
+TEST_F(PreviewWindowTest, SkipTableClearsEndRunAfterPreviewAndExecutesNothing) {
+    fill({"CREATE TABLE [t]([a] INT)"});
+    show([](Form2& f) { f.PushButton9->click(); });
+    EXPECT_FALSE(convert::previewFlags().SQLFormOK);
+    EXPECT_FALSE(convert::previewFlags().EndRunAfterPreview);
+    EXPECT_TRUE(FakeTarget::instance().executed.empty());
+}
+
+TEST_F(PreviewWindowTest, BackAndTheCloseBoxChangeNoFlag) {
+    fill({"CREATE TABLE [t]([a] INT)"});
+    show([](Form2& f) { f.PushButton5->click(); });
+    EXPECT_FALSE(convert::previewFlags().SQLFormOK);
+    EXPECT_TRUE(convert::previewFlags().EndRunAfterPreview);
+    fill({"CREATE TABLE [t]([a] INT)"});
+    show([](Form2& f) { f.close(); });
+    EXPECT_FALSE(convert::previewFlags().SQLFormOK);
+    EXPECT_TRUE(convert::previewFlags().EndRunAfterPreview);
+    EXPECT_TRUE(FakeTarget::instance().executed.empty());
+}
+
+TEST_F(PreviewWindowTest, EmptyPreviewAnswersNoSqlToRunAndStaysOpen) {
+    bool stillOpen = false;
+    show([&](Form2& f) {
+        f.PushButton1->click();
+        stillOpen = f.isVisible();
+        f.PushButton5->click();
+    });
+    EXPECT_TRUE(stillOpen);
+    ASSERT_EQ(boxes.shown.size(), 1u);
+    EXPECT_EQ(boxes.shown[0].text, "No SQL to run.");
+    EXPECT_EQ(boxes.shown[0].style, mb::OkOnly);
+    EXPECT_FALSE(convert::previewFlags().SQLFormOK);
+}
+
+// ---- Execute SQL ------------------------------------------------------------
+
+TEST_F(PreviewWindowTest, FourLinesShowQuarterStepsBusyPointerAndReset) {
+    fill({"L1", "L2", "L3", "L4"});
+    std::vector<std::pair<int, std::string>> seen;
+    std::vector<bool> busy;
+    Form2& form = windows->form2();
+    FakeTarget::instance().onExecute = [&](const std::string&) {
+        seen.emplace_back(form.progressValue(), form.progressText());
+        busy.push_back(form.isBusy());
+    };
+    show([](Form2& f) { f.PushButton1_Click(); });
+    EXPECT_EQ(seen, (std::vector<std::pair<int, std::string>>{
+                        {25, "Please wait.. Processing row: 1 of 4"},
+                        {50, "Please wait.. Processing row: 2 of 4"},
+                        {75, "Please wait.. Processing row: 3 of 4"},
+                        {100, "Please wait.. Processing row: 4 of 4"}}));
+    EXPECT_EQ(busy, (std::vector<bool>{true, true, true, true}));
+    EXPECT_FALSE(form.isBusy());
+    EXPECT_EQ(form.progressValue(), 0);
+    EXPECT_EQ(form.progressText(), "Progress Bar");
+}
+
+TEST_F(PreviewWindowTest, BlankLinesAreSkippedButCountedAndLinesGoUntrimmed) {
+    fill({"  INSERT A  ", "   ", "INSERT B", ""});
+    std::vector<std::string> progress;
+    Form2& form = windows->form2();
+    FakeTarget::instance().onExecute = [&](const std::string&) { progress.push_back(form.progressText()); };
+    show([](Form2& f) { f.PushButton1_Click(); });
+    EXPECT_EQ(FakeTarget::instance().executed, (std::vector<std::string>{"  INSERT A  ", "INSERT B"}));
+    EXPECT_EQ(progress, (std::vector<std::string>{"Please wait.. Processing row: 1 of 4",
+                                                  "Please wait.. Processing row: 3 of 4"}));
+    EXPECT_TRUE(convert::previewFlags().SQLFormOK);
+}
+
+TEST_F(PreviewWindowTest, OnlyBlankLinesCompleteWithoutSendingAnything) {
+    fill({" ", "", "    "});
+    show([](Form2& f) { f.PushButton1_Click(); });
+    EXPECT_TRUE(convert::previewFlags().SQLFormOK);
+    EXPECT_TRUE(FakeTarget::instance().executed.empty());
+    EXPECT_FALSE(windows->form2().isVisible());
+}
+
+TEST_F(PreviewWindowTest, FailureAtLineSevenOfTenIsCapturedAndReexecutionStartsAtLineOne) {
+    fill(numbered(10, 7));
+    struct Seen {
+        int errorLine = 0, selected = -1, value = -1;
+        bool visible = false, open = false, busy = true;
+        std::string error, text;
+        size_t executed = 0;
+    } s;
+    show([&](Form2& f) {
+        f.PushButton1_Click();
+        s = {f.ErrorLine(), selectedRow(f), f.progressValue(), rowVisible(f, 6), f.isVisible(),
+             f.isBusy(), f.errorText(), f.progressText(), FakeTarget::instance().executed.size()};
+        // Fix line 7 and go again: every line is sent again from line 1.
+        f.statements().setLine(6, "INSERT INTO [t] VALUES(7)");
+        f.PushButton1_Click();
+    });
+    EXPECT_EQ(s.errorLine, 7);
+    EXPECT_EQ(s.selected, 6);
+    EXPECT_TRUE(s.visible);
+    EXPECT_TRUE(s.open);
+    EXPECT_FALSE(s.busy);
+    EXPECT_EQ(s.error, "Syntax error in INSERT INTO statement.");
+    EXPECT_EQ(s.value, 0);
+    EXPECT_EQ(s.text, "Progress Bar");
+    EXPECT_EQ(s.executed, 6u);   // lines 1-6 took effect, 8-10 did not
+    ASSERT_FALSE(boxes.shown.empty());
+    EXPECT_EQ(boxes.shown[0].text, "Error found.");
+    EXPECT_EQ(boxes.shown.size(), 1u);   // no Application Error box
+    const auto& all = FakeTarget::instance().executed;
+    ASSERT_EQ(all.size(), 16u);
+    EXPECT_EQ(all[6], "INSERT INTO [t] VALUES(1)");
+    EXPECT_EQ(all[12], "INSERT INTO [t] VALUES(7)");
+    EXPECT_TRUE(convert::previewFlags().SQLFormOK);
+}
+
+TEST_F(PreviewWindowTest, EveryExecuteFailureIsCapturedWhateverItsDescription) {
+    for (const char* description : {"Invalid SQL statement; expected 'DELETE', 'INSERT'.",
+                                    "java.sql.sqlexception: lower case", ""}) {
+        FakeTarget::instance().failureText = description;
+        boxes.shown.clear();
+        fill({"INSERT 1", "INSERT FAIL", "INSERT 3"});
+        int errorLine = 0;
+        std::string error;
+        show([&](Form2& f) {
+            f.PushButton1_Click();
+            errorLine = f.ErrorLine();
+            error = f.errorText();
+            f.PushButton5_Click();
+        });
+        EXPECT_EQ(errorLine, 2) << description;
+        EXPECT_EQ(error, description);
+        ASSERT_EQ(boxes.shown.size(), 1u);
+        EXPECT_EQ(boxes.shown[0].text, "Error found.");
+        EXPECT_FALSE(convert::previewFlags().SQLFormOK);
+    }
+}
+
+TEST_F(PreviewWindowTest, ATargetThatIsNotOpenIsCapturedAtTheFirstLine) {
+    conn.reset();
+    fill({"INSERT 1", "INSERT 2"});
+    int errorLine = 0;
+    show([&](Form2& f) {
+        f.PushButton1_Click();
+        errorLine = f.ErrorLine();
+        f.PushButton5_Click();
+    });
+    EXPECT_EQ(errorLine, 1);
+    EXPECT_FALSE(convert::previewFlags().SQLFormOK);
+}
+
+TEST_F(PreviewWindowTest, CommandsThatWouldDisturbExecutionAreRefusedMeanwhile) {
+    fill(numbered(5));
+    Form2& form = windows->form2();
+    int calls = 0;
+    FakeTarget::instance().onExecute = [&](const std::string&) {
+        if (++calls != 2) return;
+        form.PushButton5_Click();   // Back
+        form.PushButton9_Click();   // Skip
+        form.close();               // close box
+        form.PushButton1_Click();   // a second Execute SQL
+        form.PushButton3_Click();   // Find and Replace (would block if it opened)
+        form.ListView1->selectRow(0);
+        form.ListView1_Click();     // the line editor (would block if it opened)
+    };
+    show([](Form2& f) { f.PushButton1_Click(); });
+    EXPECT_EQ(FakeTarget::instance().executed.size(), 5u);
+    EXPECT_TRUE(convert::previewFlags().SQLFormOK);
+    EXPECT_TRUE(convert::previewFlags().EndRunAfterPreview);
+}
+
+// ---- Line editor --------------------------------------------------------------
+
+TEST_F(PreviewWindowTest, LineEditorWritesBackExactlyAsTyped) {
+    fill({"INSERT 1", "INSERT 2", "INSERT 3"});
+    std::vector<std::string> after;
+    std::string shownText, caption;
+    show([&](Form2& f) {
+        auto edit = [&](int row, std::function<void(Form4&)> act) {
+            whenModal("Form4", [&, act] {
+                auto* e = qobject_cast<Form4*>(QApplication::activeModalWidget());
+                shownText = e->Text1->toPlainText().toStdString();
+                caption = e->windowTitle().toStdString();
+                act(*e);
+            });
+            f.ListView1->selectRow(row);
+            emit f.ListView1->clicked(f.statements().index(row, 0));
+        };
+        edit(1, [](Form4& e) {
+            e.Text1->setPlainText("  INSERT two  ");
+            e.PushButton2->click();
+        });
+        EXPECT_EQ(shownText, "INSERT 2");
+        EXPECT_EQ(Form4::ListLine, 2);
+        edit(2, [](Form4& e) {
+            e.Text1->clear();
+            e.PushButton2->click();
+        });
+        edit(0, [](Form4& e) {
+            e.Text1->setPlainText("changed");
+            e.PushButton1->click();   // Cancel
+        });
+        EXPECT_EQ(Form4::ListLine, 1);
+        for (int i = 0; i < f.statements().count(); ++i) after.push_back(f.statements().line(i));
+        f.PushButton1_Click();
+    });
+    EXPECT_EQ(caption, "Edit Line - Tallyport");
+    EXPECT_EQ(after, (std::vector<std::string>{"INSERT 1", "  INSERT two  ", ""}));
+    // The empty line is skipped, the blanks go to the target untouched.
+    EXPECT_EQ(FakeTarget::instance().executed, (std::vector<std::string>{"INSERT 1", "  INSERT two  "}));
+}
+
+TEST_F(PreviewWindowTest, AClickWithoutASelectedLineOrOnACheckBoxOpensNoEditor) {
+    fill({"INSERT 1"});
+    Form4::ListLine = 42;
+    show([&](Form2& f) {
+        f.ListView1->clearSelection();
+        f.ListView1_Click();   // would block in the editor if it opened one
+        // Ticking a line's box is not a click to edit it.
+        f.ListView1->selectRow(0);
+        emit f.ListView1->pressed(f.statements().index(0, 0));
+        f.statements().setData(f.statements().index(0, 0), Qt::Checked, Qt::CheckStateRole);
+        emit f.ListView1->clicked(f.statements().index(0, 0));
+        f.PushButton5_Click();
+    });
+    EXPECT_EQ(Form4::ListLine, 42);
+}
+
+// ---- Jump, copy, mail ------------------------------------------------------
+
+TEST_F(PreviewWindowTest, JumpToErrorLineSelectsAndShowsTheLineAlsoAfterReopening) {
+    EXPECT_EQ(windows->form2().ErrorLine(), 0);
+    fill(numbered(500, 400));
+    bool visibleAfterJump = false;
+    int selected = -1;
+    show([&](Form2& f) {
+        f.PushButton6_Click();   // no failure captured yet: nothing happens
+        EXPECT_EQ(selectedRow(f), -1);
+        f.PushButton1_Click();
+        f.ListView1->scrollToTop();
+        f.ListView1->clearSelection();
+        EXPECT_FALSE(rowVisible(f, 399));
+        f.PushButton6_Click();
+        selected = selectedRow(f);
+        visibleAfterJump = rowVisible(f, 399);
+        f.PushButton5_Click();
+    });
+    EXPECT_EQ(selected, 399);
+    EXPECT_TRUE(visibleAfterJump);
+
+    // Reopened: the error box is empty, ErrorLine still holds.
+    fill(numbered(450));
+    std::string error = "x";
+    show([&](Form2& f) {
+        error = f.errorText();
+        f.PushButton6_Click();
+        selected = selectedRow(f);
+        visibleAfterJump = rowVisible(f, 399);
+        f.PushButton5_Click();
+    });
+    EXPECT_EQ(error, "");
+    EXPECT_EQ(selected, 399);
+    EXPECT_TRUE(visibleAfterJump);
+
+    // A list shorter than ErrorLine: the procedure error report.
+    boxes.shown.clear();
+    fill(numbered(3));
+    show([&](Form2& f) {
+        f.PushButton6_Click();
+        f.PushButton5_Click();
+    });
+    ASSERT_GE(boxes.shown.size(), 1u);
+    EXPECT_EQ(boxes.shown[0].title, "Application Error");
+    EXPECT_NE(boxes.shown[0].text.find("in Larkspan2021/08/31.Form2.PushButton6_Click at line 102"),
+              std::string::npos);
+}
+
+class RecordingClipboard : public ClipboardBackend {
+public:
+    bool clear() override {
+        ++clears;
+        text.clear();
+        return true;
+    }
+    bool setText(const QString& t, int) override {
+        text = t.toStdString();
+        return true;
+    }
+    int clears = 0;
+    std::string text = "(untouched)";
+};
+
+TEST_F(PreviewWindowTest, CopySqlTakesCheckedLinesAndCopyErrorTakesTheErrorBox) {
+    RecordingClipboard clip;
+    setClipboardBackend(&clip);
+    fill({"INSERT 1  ", "INSERT FAIL", "INSERT 3"});
+    show([&](Form2& f) {
+        f.PushButton2_Click();   // nothing checked: empty text
+        EXPECT_EQ(clip.text, "");
+        f.statements().setAllChecked(true);
+        f.statements().setChecked(2, false);
+        f.PushButton2_Click();
+        EXPECT_EQ(clip.text, "INSERT 1\r\nINSERT FAIL\r\n");
+        clip.text = "(untouched)";
+        f.PushButton4_Click();   // empty error box: nothing, no message
+        EXPECT_EQ(clip.text, "(untouched)");
+        f.PushButton1_Click();
+        f.PushButton4_Click();
+        f.PushButton5_Click();
+    });
+    setClipboardBackend(nullptr);
+    EXPECT_EQ(clip.text, "Syntax error in INSERT INTO statement.");
+    ASSERT_EQ(boxes.shown.size(), 4u);
+    EXPECT_EQ(boxes.shown[0].text,
+              "Results have been copied to the clipboard.\r\rClick a text area where you normally "
+              "type and press Ctrl+V to paste the clipboard.");
+    EXPECT_EQ(boxes.shown[2].text, "Error found.");
+    EXPECT_EQ(boxes.shown[3].text.rfind("Error message have been copied to the clipboard.\r\r", 0), 0u);
+}
+
+TEST_F(PreviewWindowTest, MailAddressHoldsItsPartsInOrderUnencoded) {
+    EXPECT_EQ(Form2::supportMailAddress("Syntax error"),
+              "mailto:support@tallyport.app?subject=Tallyport&body=Here is the error message that "
+              "I get: \nSyntax error");
+    std::vector<std::string> opened;
+    setUrlOpener([&](const std::string& url) {
+        opened.push_back(url);
+        return true;
+    });
+    FakeTarget::instance().failureText = "Syntax error";
+    fill({"INSERT FAIL"});
+    show([&](Form2& f) {
+        f.PushButton8_Click();   // empty error box: nothing
+        f.PushButton1_Click();
+        f.PushButton8_Click();
+        f.Text1->setPlainText("   ");
+        f.PushButton8_Click();   // only blanks: nothing
+        f.PushButton5_Click();
+    });
+    ASSERT_EQ(opened.size(), 1u);
+    const std::string tail = "body=Here is the error message that I get: \nSyntax error";
+    EXPECT_EQ(opened[0].substr(opened[0].size() - tail.size()), tail);
+}
+
+}  // namespace
+}  // namespace tp::test

@@ -1,0 +1,306 @@
+// Find and replace, the datatype view and the clipboard operations.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QClipboard>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QStandardItemModel>
+#include <QTreeWidget>
+
+#include "convert/host.h"
+#include "preview/form2.h"
+#include "preview/form3.h"
+#include "preview/form5.h"
+#include "preview/statementmodel.h"
+#include "preview/windows.h"
+#include "tests/preview/fixtures.h"
+#include "tests/support/support.h"
+#include "ui/qt/clipboard.h"
+
+namespace tp::test {
+namespace {
+
+using preview::Form3;
+using preview::StatementModel;
+
+std::vector<std::string> linesOf(const StatementModel& m) {
+    std::vector<std::string> out;
+    for (int i = 0; i < m.count(); ++i) out.push_back(m.line(i));
+    return out;
+}
+
+// Runs Replace with the given texts over the lines; returns the new lines.
+std::vector<std::string> replaceIn(const std::vector<std::string>& lines, const std::string& find,
+                                   const std::string& replacement, ScopedBoxes& boxes) {
+    StatementModel model;
+    for (const auto& l : lines) model.append(l);
+    Form3 window(model, nullptr);
+    window.Text1->setText(QString::fromStdString(find));
+    window.Text2->setText(QString::fromStdString(replacement));
+    window.PushButton2->click();
+    EXPECT_EQ(boxes.shown.back().text, "Done.");
+    EXPECT_EQ(window.result(), QDialog::Accepted);
+    return linesOf(model);
+}
+
+TEST(FindAndReplace, ReplacesTheFirstOccurrenceOfEachLineIgnoringCase) {
+    ScopedBoxes boxes;
+    EXPECT_EQ(replaceIn({"Drop Table [x]"}, "drop table", "DROP TABLE", boxes),
+              std::vector<std::string>{"DROP TABLE [x]"});
+    EXPECT_EQ(replaceIn({"INSERT INTO [a] VALUES('a', 'a')"}, "'a'", "'b'", boxes),
+              std::vector<std::string>{"INSERT INTO [a] VALUES('b', 'a')"});
+    EXPECT_EQ(replaceIn({"CREATE TABLE [Customers]("}, "Customers", "Clients", boxes),
+              std::vector<std::string>{"CREATE TABLE [Clients]("});
+    EXPECT_EQ(replaceIn({"a", "ba", "bab"}, "a", "aa", boxes),
+              (std::vector<std::string>{"aa", "baa", "baab"}));
+    EXPECT_EQ(replaceIn({"DROP TABLE [x]", "x y x"}, "x", "", boxes),
+              (std::vector<std::string>{"DROP TABLE []", " y x"}));
+    EXPECT_EQ(replaceIn({"no match", "none"}, "zzz", "q", boxes),
+              (std::vector<std::string>{"no match", "none"}));
+    // Non-ASCII text survives the round trip.
+    EXPECT_EQ(replaceIn({"INSERT INTO [Küche] VALUES('Straße')"}, "KÜCHE", "Kitchen", boxes),
+              std::vector<std::string>{"INSERT INTO [Kitchen] VALUES('Straße')"});
+}
+
+TEST(FindAndReplace, AnEmptyFindTextChangesNothingAndEndsWithDone) {
+    ScopedBoxes boxes;
+    EXPECT_EQ(replaceIn({"INSERT 1", "INSERT 2"}, "", "X", boxes),
+              (std::vector<std::string>{"INSERT 1", "INSERT 2"}));
+}
+
+TEST(FindAndReplace, AnEmptyListAnswersNoSqlToRunAndStaysOpen) {
+    ScopedBoxes boxes;
+    StatementModel model;
+    Form3 window(model, nullptr);
+    window.show();
+    window.Text1->setText("a");
+    window.PushButton2->click();
+    ASSERT_EQ(boxes.shown.size(), 1u);
+    EXPECT_EQ(boxes.shown[0].text, "No SQL to run.");
+    EXPECT_TRUE(window.isVisible());
+    window.PushButton1->click();   // Cancel
+    EXPECT_FALSE(window.isVisible());
+}
+
+TEST(FindAndReplace, WindowHasItsCaptionLabelsAndEmptyFields) {
+    ScopedBoxes boxes;
+    StatementModel model;
+    Form3 window(model, nullptr);
+    EXPECT_EQ(window.windowTitle(), "Find and Replace - Tallyport");
+    EXPECT_EQ(window.Label2->text(), "Find what:");
+    EXPECT_EQ(window.Label6->text(), "Replace with:");
+    EXPECT_EQ(window.Text1->accessibleName(), "Find what:");
+    EXPECT_TRUE(window.Text1->text().isEmpty());
+    EXPECT_TRUE(window.Text2->text().isEmpty());
+    EXPECT_EQ(window.PushButton2->text(), "Replace");
+    EXPECT_EQ(window.PushButton1->text(), "Cancel");
+}
+
+TEST(FindAndReplace, OpensFromThePreviewOwnedByIt) {
+    ScopedBoxes boxes;
+    auto conn = openFakeTarget();
+    preview::PreviewWindows windows([&] { return conn.get(); });
+    windows.statementList().append("Drop Table [x]");
+    QWidget* owner = nullptr;
+    whenModal("Form2", [&] {
+        auto& f = windows.form2();
+        whenModal("Form3", [&] {
+            auto* w = qobject_cast<Form3*>(QApplication::activeModalWidget());
+            owner = w->parentWidget();
+            w->Text1->setText("drop table");
+            w->Text2->setText("DROP TABLE");
+            w->PushButton2->click();
+        });
+        f.PushButton3->click();
+        f.PushButton5->click();
+    });
+    std::vector<std::string> lines;
+    QObject::connect(&windows.form2(), &QDialog::finished, [&] { lines = linesOf(windows.form2().statements()); });
+    windows.showPreviewModal(nullptr);
+    EXPECT_EQ(owner, &windows.form2());
+    EXPECT_EQ(lines, std::vector<std::string>{});   // discarded on close
+    EXPECT_EQ(boxes.shown.back().text, "Done.");
+}
+
+// ---- Datatype view ------------------------------------------------------------
+
+TEST(DatatypeView, ShowsTheRunsRowsWithEmptyTypeCellsForALongBinaryField) {
+    ScopedBoxes boxes;
+    auto conn = openFakeTarget();
+    preview::PreviewWindows windows([&] { return conn.get(); });
+    convert::DatatypeList& list = windows.datatypeList();
+    list.clear();
+    list.addRow("customer");
+    list.setLastField("name");
+    list.setLastTypes("char", "TEXT");
+    list.addRow("customer");
+    list.setLastField("photo");   // adLongVarBinary: no type cells
+    EXPECT_TRUE(windows.form5().isLoaded());
+    EXPECT_FALSE(windows.form5().isVisible());
+    windows.statementList().append("CREATE TABLE [customer]([name] TEXT)");
+
+    std::vector<convert::DatatypeRow> firstShowing;
+    QStringList headers;
+    int secondShowingRows = -1, secondShowingColumns = -1;
+    QWidget* owner = nullptr;
+    whenModal("Form2", [&] {
+        auto& f = windows.form2();
+        whenModal("Form5", [&] {
+            auto& v = windows.form5();
+            owner = v.parentWidget();
+            for (int i = 0; i < v.rowCount(); ++i) firstShowing.push_back(v.row(i));
+            for (int k = 0; k < v.ListView1->columnCount(); ++k) {
+                headers << v.ListView1->headerItem()->text(k);
+                EXPECT_EQ(v.ListView1->columnWidth(k), 113);
+            }
+            EXPECT_EQ(v.windowTitle(), "Datatypes Conversion - Tallyport");
+            v.PushButton5->click();
+        });
+        f.PushButton7->click();
+        whenModal("Form5", [&] {
+            auto& v = windows.form5();
+            secondShowingRows = v.rowCount();
+            secondShowingColumns = v.ListView1->columnCount();
+            v.close();
+        });
+        f.PushButton7->click();
+        f.PushButton5->click();
+    });
+    windows.showPreviewModal(nullptr);
+    EXPECT_EQ(owner, &windows.form2());
+    ASSERT_EQ(firstShowing.size(), 2u);
+    EXPECT_EQ(firstShowing[0].table, "customer");
+    EXPECT_EQ(firstShowing[0].keyword, "char");
+    EXPECT_EQ(firstShowing[0].accessType, "TEXT");
+    EXPECT_EQ(firstShowing[1].field, "photo");
+    EXPECT_EQ(firstShowing[1].keyword, "");
+    EXPECT_EQ(firstShowing[1].accessType, "");
+    EXPECT_EQ(headers, (QStringList{"FoxPro Table", "FoxPro Table Field", "FoxPro Field Datatype",
+                                    "New MS Access Datatype"}));
+    EXPECT_EQ(secondShowingRows, 0);
+    EXPECT_EQ(secondShowingColumns, 4);
+    EXPECT_TRUE(boxes.shown.empty());
+}
+
+TEST(DatatypeView, GeometryFollowsTheTwipMeasures) {
+    ScopedBoxes boxes;
+    preview::Form5 v;
+    v.ensureLoaded();
+    EXPECT_EQ(v.size(), QSize(536, 556));
+    EXPECT_EQ(v.PushButton5->geometry(), QRect(8, 8, 520, 27));
+    EXPECT_EQ(v.ListView1->geometry(), QRect(8, 42, 520, 507));
+    EXPECT_TRUE(v.ListView1->font().bold());
+    EXPECT_EQ(v.PushButton5->text(), "< Back");
+}
+
+// ---- Clipboard ------------------------------------------------------------------
+
+class FlakyClipboard : public ClipboardBackend {
+public:
+    explicit FlakyClipboard(int failures) : failures_(failures) {}
+    bool clear() override { return ++clearTries > failures_; }
+    bool setText(const QString& t, int format) override {
+        lastFormat = format;
+        if (++setTries <= failures_) return false;
+        text = t.toStdString();
+        return true;
+    }
+    int clearTries = 0, setTries = 0, lastFormat = -1;
+    std::string text = "(untouched)";
+
+private:
+    int failures_;
+};
+
+QStandardItemModel* table(const std::vector<std::vector<std::string>>& rows,
+                          const std::vector<bool>& checked) {
+    auto* m = new QStandardItemModel;
+    for (size_t r = 0; r < rows.size(); ++r) {
+        QList<QStandardItem*> items;
+        for (const auto& cell : rows[r]) items << new QStandardItem(QString::fromStdString(cell));
+        items[0]->setCheckable(true);
+        items[0]->setCheckState(checked[r] ? Qt::Checked : Qt::Unchecked);
+        m->appendRow(items);
+    }
+    return m;
+}
+
+TEST(Clipboard, CheckedRowsArePaddedToTheWidestCellOfTheirColumn) {
+    FlakyClipboard clip(0);
+    setClipboardBackend(&clip);
+    std::unique_ptr<QStandardItemModel> m(table({{"abc", "x"}, {"a", "bb"}}, {false, true}));
+    CopyListViewToClipboard(*m);
+    EXPECT_EQ(clip.text, "a  \tbb\r\n");
+    EXPECT_EQ(clip.lastFormat, 0);
+    // Only the blanks at the very end of a line go: padding before a tab stays.
+    std::unique_ptr<QStandardItemModel> m2(table({{"a", "b  ", "c"}, {"abcd", "", ""}}, {true, true}));
+    EXPECT_EQ(listViewClipboardText(*m2), "a   \tb  \tc\r\nabcd\t   \t\r\n");
+    setClipboardBackend(nullptr);
+}
+
+TEST(Clipboard, NoRowsLeavesTheClipboardAloneAndNoCheckedRowPutsEmptyText) {
+    FlakyClipboard clip(0);
+    setClipboardBackend(&clip);
+    QStandardItemModel empty;
+    CopyListViewToClipboard(empty);
+    EXPECT_EQ(clip.text, "(untouched)");
+    EXPECT_EQ(clip.clearTries, 0);
+    std::unique_ptr<QStandardItemModel> m(table({{"a"}, {"b"}}, {false, false}));
+    CopyListViewToClipboard(*m);
+    EXPECT_EQ(clip.text, "");
+    setClipboardBackend(nullptr);
+}
+
+TEST(Clipboard, BusyClipboardIsRetriedUpToAThousandTimes) {
+    FlakyClipboard late(999);
+    setClipboardBackend(&late);
+    ClearClipboard();
+    EXPECT_EQ(late.clearTries, 1000);
+    EXPECT_TRUE(SetClipboardText("x"));
+    EXPECT_EQ(late.setTries, 1000);
+    EXPECT_EQ(late.text, "x");
+
+    FlakyClipboard never(1'000'000);
+    setClipboardBackend(&never);
+    ClearClipboard();
+    EXPECT_EQ(never.clearTries, 1000);
+    EXPECT_FALSE(SetClipboardText("x"));
+    EXPECT_EQ(never.setTries, 1000);
+    setClipboardBackend(nullptr);
+}
+
+TEST(Clipboard, QtClipboardCarriesTheText) {
+    ClearClipboard();
+    EXPECT_TRUE(SetClipboardText("Syntax error\r\nline two"));
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), "Syntax error\r\nline two");
+}
+
+// ---- Statement store ----------------------------------------------------------
+
+TEST(StatementStore, EditsKeepEveryOtherLineAndBulkAppendsReachTheViewOnce) {
+    StatementModel m;
+    int inserts = 0;
+    QObject::connect(&m, &QAbstractItemModel::rowsInserted, [&] { ++inserts; });
+    for (int i = 0; i < 10000; ++i) m.append("INSERT " + std::to_string(i));
+    EXPECT_EQ(m.count(), 10000);
+    EXPECT_EQ(m.rowCount(), 0);   // not yet told
+    QCoreApplication::processEvents();
+    EXPECT_EQ(m.rowCount(), 10000);
+    EXPECT_EQ(inserts, 1);
+    // Grow and shrink lines many times: the store compacts, lines stay.
+    for (int round = 0; round < 3; ++round)
+        for (int i = 0; i < 10000; ++i)
+            m.setLine(i, round % 2 ? "x" : std::string(300, 'y') + std::to_string(i));
+    EXPECT_EQ(m.line(1234), std::string(300, 'y') + "1234");
+    EXPECT_LT(m.storeBytes(), 10000u * 330u * 2u);
+    EXPECT_THROW(m.line(10000), std::out_of_range);
+    m.clear();
+    EXPECT_EQ(m.count(), 0);
+    EXPECT_EQ(m.rowCount(), 0);
+}
+
+}  // namespace
+}  // namespace tp::test

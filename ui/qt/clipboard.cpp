@@ -1,0 +1,119 @@
+#include "ui/qt/clipboard.h"
+
+#include <QAbstractItemModel>
+#include <algorithm>
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QMimeData>
+#include <QString>
+#include <vector>
+
+#include "ui/events.h"
+
+namespace tp {
+
+namespace {
+
+QString privateFormat(int format) {
+    return QStringLiteral("application/x-tallyport-clipboard-format-%1").arg(format);
+}
+
+class QtClipboard : public ClipboardBackend {
+public:
+    bool clear() override {
+        QClipboard* cb = QGuiApplication::clipboard();
+        if (!cb) return false;
+        cb->clear();
+        const QMimeData* data = cb->mimeData();
+        return !data || data->formats().isEmpty();
+    }
+    bool setText(const QString& text, int format) override {
+        QClipboard* cb = QGuiApplication::clipboard();
+        if (!cb) return false;
+        if (format == 0) {
+            cb->setText(text);
+            return cb->text() == text;
+        }
+        auto* data = new QMimeData;
+        const QString type = privateFormat(format);
+        data->setData(type, text.toUtf8());
+        cb->setMimeData(data);
+        const QMimeData* now = cb->mimeData();
+        return now && now->data(type) == text.toUtf8();
+    }
+};
+
+ClipboardBackend* g_backend = nullptr;
+
+ClipboardBackend& backend() {
+    static QtClipboard qt;
+    return g_backend ? *g_backend : qt;
+}
+
+QString cellText(const QAbstractItemModel& list, int row, int column) {
+    return list.data(list.index(row, column), Qt::DisplayRole).toString();
+}
+
+}  // namespace
+
+void setClipboardBackend(ClipboardBackend* b) { g_backend = b; }
+
+void ClearClipboard() {
+    for (int attempt = 0; attempt < kClipboardAttempts; ++attempt)
+        if (backend().clear()) return;
+}
+
+bool SetClipboardText(const std::string& text, int format) {
+    const QString q = QString::fromStdString(text);
+    bool ok = false;
+    for (int attempt = 0; attempt < kClipboardAttempts && !ok; ++attempt)
+        ok = backend().setText(q, format);
+    return ok;
+}
+
+std::string listViewClipboardText(const QAbstractItemModel& list) {
+    // Column widths over all rows, checked or not. The list is read afresh
+    // at every cell: the yields may let other handlers change it.
+    const int columns = list.columnCount();
+    std::vector<qsizetype> width(static_cast<size_t>(columns > 0 ? columns : 0), 0);
+    for (int k = 0; k < columns; ++k) {
+        for (int r = 0; r < list.rowCount(); ++r) {
+            DoEvents();
+            if (r >= list.rowCount() || k >= list.columnCount()) break;
+            width[static_cast<size_t>(k)] =
+                std::max(width[static_cast<size_t>(k)], cellText(list, r, k).size());
+        }
+    }
+    std::string out;
+    for (int r = 0; r < list.rowCount(); ++r) {
+        DoEvents();
+        if (r >= list.rowCount()) break;
+        if (list.data(list.index(r, 0), Qt::CheckStateRole).toInt() != Qt::Checked) continue;
+        QString line;
+        for (int k = 0; k < columns && k < list.columnCount(); ++k) {
+            DoEvents();
+            if (r >= list.rowCount()) break;
+            const QString cell = cellText(list, r, k);
+            line += cell;
+            const qsizetype pad = width[static_cast<size_t>(k)] - cell.size();
+            if (pad > 0) line += QString(pad, QLatin1Char(' '));
+            line += QLatin1Char('\t');
+        }
+        if (!line.isEmpty()) line.chop(1);
+        qsizetype end = line.size();
+        while (end > 0 && line.at(end - 1) == QLatin1Char(' ')) --end;
+        line.truncate(end);
+        out += line.toStdString();
+        out += "\r\n";
+    }
+    return out;
+}
+
+void CopyListViewToClipboard(const QAbstractItemModel& list) {
+    if (list.rowCount() == 0) return;
+    const std::string text = listViewClipboardText(list);
+    ClearClipboard();
+    SetClipboardText(text, 0);
+}
+
+}  // namespace tp
