@@ -1,0 +1,111 @@
+#include "db/access.h"
+
+#include <memory>
+
+#include "db/ado.h"
+#include "db/selection.h"
+#include "ui/apptitle.h"
+#include "ui/events.h"
+#include "ui/messagebox.h"
+#include "ui/shell.h"
+#include "ui/utilities.h"
+
+namespace tp::access {
+
+namespace {
+
+// The Access Database Engine download pages, the 2010 engine first.
+const char* const kDownloadPages[] = {
+    "https://www.microsoft.com/en-us/download/details.aspx?id=13255",
+    "https://www.microsoft.com/en-us/download/details.aspx?id=54920",
+};
+
+bool containsNoCase(const std::string& haystack, const std::string& needle) {
+    return asciiLower(haystack).find(asciiLower(needle)) != std::string::npos;
+}
+
+std::string missingProviderAdvice() {
+    const std::string br = "\r\n\r\n";
+    return std::string("Error #3706: Provider cannot be found. It may not be properly installed.") + br +
+           "You are getting this error because:" + br +
+           "1. Microsoft Access is not installed on your computer." + br +
+           "2. A set of Microsoft components to transfer data is not installed on your computer." + br +
+           "You need to download and install Microsoft Access Database Engine 2010 or 2016 to solve this "
+           "problem." +
+           br + "Would you like me to open the Microsoft site now so you can do this?" + br +
+           "(If you have any further questions please email a screenshot of this error message to " +
+           kSupportEmail + ")";
+}
+
+}  // namespace
+
+std::string GetAccessConnectionString(const std::string& pathArg, const std::string& passwordArg) {
+    std::string path = pathArg, password = passwordArg;
+    if (path.empty()) {
+        path = selection().targetPath();
+        password = selection().targetPassword();
+    }
+    const std::string tail = path.size() > 5 ? path.substr(path.size() - 5) : path;
+    const std::string prefix = asciiLower(tail) == "accdb"
+                                   ? "Provider=Microsoft.ACE.OLEDB.12.0;Data Source="
+                                   : "PROVIDER=Microsoft.Jet.OLEDB.4.0;Data Source=";
+    // Values holding ";", "=" or quotes are quoted, so that a path or a
+    // password cannot add a key of its own; ordinary values stay as typed.
+    return prefix + db::ConnectionString::quoteValue(path) +
+           ";JET OLEDB:Database Password=" + db::ConnectionString::quoteValue(password);
+}
+
+std::optional<std::vector<std::string>> GetAccessTables(const std::string& path) {
+    auto conn = db::CreateConnection("ADODB.Connection");
+    auto rs = db::CreateRecordset("ADODB.RecordSet");
+    if (!FileExists(path)) return std::nullopt;
+    conn->Open(GetAccessConnectionString("", ""));
+    rs = conn->OpenSchema(db::adSchemaTables);
+    std::vector<std::string> names;
+    while (!rs->EOF_()) {
+        const db::Value& type = rs->Fields("TABLE_TYPE").value();
+        if (type.kind() == db::Kind::Text && type.text() == "TABLE") {
+            const db::Value& name = rs->Fields("TABLE_NAME").value();
+            if (name.kind() == db::Kind::Text) names.push_back(name.text());
+        }
+        rs->MoveNext();
+    }
+    rs->Close();
+    conn->Close();
+    return names;
+}
+
+void AddTablesToAccessListbox(ListBox& list, const std::string& path) {
+    list.clear();
+    auto tables = GetAccessTables(path);
+    if (!tables) {
+        msgBox("Unable to access the database", mb::OkOnly);
+        return;
+    }
+    for (const auto& name : *tables) {
+        DoEvents();
+        list.addItem(name);
+    }
+}
+
+bool IsProviderInstalled() {
+    bool result = false;
+    try {
+        auto conn = db::CreateConnection("ADODB.Connection");
+        if (conn) return true;
+    } catch (const db::Error& e) {
+        if (containsNoCase(e.description(), "provider cannot be found") ||
+            e.number() == db::Error::kProviderNotFound) {
+            try {
+                if (msgBox(missingProviderAdvice(), mb::YesNo) == mb::Yes)
+                    for (const char* page : kDownloadPages) openUrl(page);
+            } catch (...) {
+                // Every failure here is absorbed; the answer stays false.
+            }
+        }
+    } catch (...) {
+    }
+    return result;
+}
+
+}  // namespace tp::access

@@ -1,0 +1,242 @@
+#include "db/jet/provider.h"
+
+#include <algorithm>
+
+namespace tp::db::jet {
+
+namespace {
+
+Error closedError() {
+    return Error(Error::kObjectClosed, "Operation is not allowed when the object is closed.");
+}
+
+bool startsWithMSys(std::string_view name) {
+    return name.size() >= 4 && sameName(name.substr(0, 4), "MSys");
+}
+
+const char* tableTypeText(TableKind kind) {
+    switch (kind) {
+    case TableKind::User: return "TABLE";
+    case TableKind::System: return "SYSTEM TABLE";
+    case TableKind::AccessSystem: return "ACCESS TABLE";
+    case TableKind::Query: return "VIEW";
+    case TableKind::Linked: return "LINK";
+    }
+    return "TABLE";
+}
+
+// SELECT with a column list: the chosen columns of a full scan.
+class ProjectingCursor : public Cursor {
+public:
+    ProjectingCursor(std::unique_ptr<Cursor> inner, std::vector<int> pick)
+        : inner_(std::move(inner)), pick_(std::move(pick)) {
+        for (int i : pick_) fields_.push_back(inner_->fields()[size_t(i)]);
+    }
+    const std::vector<FieldInfo>& fields() const override { return fields_; }
+    bool next(std::vector<Value>& row) override {
+        if (!inner_->next(full_)) return false;
+        row.resize(pick_.size());
+        for (size_t i = 0; i < pick_.size(); ++i) row[i] = full_[size_t(pick_[i])];
+        return true;
+    }
+
+private:
+    std::unique_ptr<Cursor> inner_;
+    std::vector<int> pick_;
+    std::vector<FieldInfo> fields_;
+    std::vector<Value> full_;
+};
+
+}  // namespace
+
+JetConnection::JetConnection(std::unique_ptr<Database> db) : db_(std::move(db)) {}
+
+JetConnection::~JetConnection() {
+    try {
+        close();
+    } catch (...) {
+        // A destructor reports nothing; Close() is where failures surface.
+    }
+}
+
+Database& JetConnection::database() {
+    if (!db_) throw closedError();
+    return *db_;
+}
+
+void JetConnection::close() {
+    if (!db_) return;
+    auto db = std::move(db_);
+    forgetTable();
+    db->close();
+}
+
+void JetConnection::forgetTable() {
+    cached_ = false;
+    mapped_ = false;
+    columns_.clear();
+}
+
+std::unique_ptr<Cursor> JetConnection::execute(std::string_view sql, long* recordsAffected) {
+    if (!db_) throw closedError();
+    if (recordsAffected) *recordsAffected = 0;
+    parseStatement(sql, st_);
+    switch (st_.kind) {
+    case StatementKind::CreateTable: {
+        if (!db_->findTable(std::string(st_.table)).empty()) throw tableExists(st_.table);
+        forgetTable();
+        db_->createTable(std::string(st_.table), st_.definitions);
+        return nullptr;
+    }
+    case StatementKind::DropTable: {
+        const std::string stored = db_->findTable(std::string(st_.table));
+        if (stored.empty()) throw tableMissing(st_.table);
+        if (startsWithMSys(stored))
+            for (const auto& t : db_->listTables())
+                if (t.name == stored && t.kind != TableKind::User)
+                    throw Error(jeterr::kNotSupported, "System table '" + stored + "' cannot be dropped.");
+        forgetTable();
+        db_->dropTable(stored);
+        return nullptr;
+    }
+    case StatementKind::Insert:
+        insert(recordsAffected);
+        return nullptr;
+    case StatementKind::Select: return select();
+    }
+    return nullptr;
+}
+
+void JetConnection::insert(long* recordsAffected) {
+    if (!cached_ || st_.table != std::string_view(cachedName_)) {
+        forgetTable();
+        std::string stored = db_->findTable(std::string(st_.table));
+        if (stored.empty()) throw outputTableMissing(st_.table);
+        if (startsWithMSys(stored))
+            for (const auto& t : db_->listTables())
+                if (t.name == stored && t.kind != TableKind::User)
+                    throw Error(jeterr::kNotSupported,
+                                "Cannot update. Database or object is read-only.");
+        columns_ = db_->columns(stored);
+        storedName_ = std::move(stored);
+        cachedName_.assign(st_.table);
+        cached_ = true;
+    }
+    const size_t ncols = columns_.size();
+    if (st_.hasColumnList) {
+        if (!mapped_ || st_.columnListText != std::string_view(mappedListText_)) {
+            mapped_ = false;
+            mapping_.clear();
+            given_.assign(ncols, 0);
+            for (auto name : st_.columns) {
+                size_t idx = ncols;
+                for (size_t i = 0; i < ncols; ++i)
+                    if (sameName(columns_[i].name, name)) {
+                        idx = i;
+                        break;
+                    }
+                if (idx == ncols)
+                    throw Error(jeterr::kUnknownInsertField,
+                                "The INSERT INTO statement contains the following unknown field name: '" +
+                                    std::string(name) +
+                                    "'. Make sure you have typed the name correctly, and try the operation "
+                                    "again.");
+                if (given_[idx])
+                    throw Error(jeterr::kDuplicateOutput,
+                                "Duplicate output destination '" + std::string(name) + "'.");
+                given_[idx] = 1;
+                mapping_.push_back(int(idx));
+            }
+            mappedListText_.assign(st_.columnListText);
+            mapped_ = true;
+        }
+        if (st_.values.size() != mapping_.size())
+            throw Error(jeterr::kValueCount, "Number of query values and destination fields are not the same.");
+    } else if (st_.values.size() != ncols) {
+        throw Error(jeterr::kValueCount, "Number of query values and destination fields are not the same.");
+    }
+
+    row_.resize(ncols);
+    if (st_.hasColumnList) {
+        for (size_t i = 0; i < ncols; ++i) {
+            if (given_[i]) continue;
+            const ColumnDef& c = columns_[i];
+            // A column the statement leaves out takes its empty value.
+            Literal none;
+            row_[i] = coerceLiteral(none, c, storedName_);
+        }
+        for (size_t k = 0; k < mapping_.size(); ++k) {
+            const size_t i = size_t(mapping_[k]);
+            row_[i] = coerceLiteral(st_.values[k], columns_[i], storedName_);
+        }
+    } else {
+        for (size_t i = 0; i < ncols; ++i) row_[i] = coerceLiteral(st_.values[i], columns_[i], storedName_);
+    }
+    db_->insertRow(storedName_, row_);
+    if (recordsAffected) *recordsAffected = 1;
+}
+
+std::unique_ptr<Cursor> JetConnection::select() {
+    const std::string stored = db_->findTable(std::string(st_.table));
+    if (stored.empty()) throw inputTableMissing(st_.table);
+    auto cursor = db_->scan(stored);
+    if (st_.columns.empty()) return cursor;
+    std::vector<int> pick;
+    const auto& fields = cursor->fields();
+    for (auto name : st_.columns) {
+        size_t idx = fields.size();
+        for (size_t i = 0; i < fields.size(); ++i)
+            if (sameName(fields[i].name, name)) {
+                idx = i;
+                break;
+            }
+        // The engine reads an unknown name as a parameter without a value.
+        if (idx == fields.size())
+            throw Error(jeterr::kMissingParameter, "No value given for one or more required parameters.");
+        pick.push_back(int(idx));
+    }
+    return std::make_unique<ProjectingCursor>(std::move(cursor), std::move(pick));
+}
+
+std::unique_ptr<Cursor> JetConnection::openSchema(int schema) {
+    if (!db_) throw closedError();
+    if (schema != adSchemaTables)
+        throw Error(3251, "Object or provider is not capable of performing requested operation.");
+    auto tables = db_->listTables();
+    struct Entry {
+        const char* type;
+        std::string name;
+    };
+    std::vector<Entry> entries;
+    entries.reserve(tables.size());
+    for (auto& t : tables) entries.push_back({tableTypeText(t.kind), std::move(t.name)});
+    // The tables rowset comes ordered by type, then name.
+    auto key = [](const std::string& s) {
+        std::string k = s;
+        for (char& c : k)
+            if (c >= 'A' && c <= 'Z') c = char(c + 32);
+        return k;
+    };
+    std::stable_sort(entries.begin(), entries.end(), [&](const Entry& a, const Entry& b) {
+        const int t = std::string_view(a.type).compare(b.type);
+        if (t != 0) return t < 0;
+        return key(a.name) < key(b.name);
+    });
+    std::vector<std::vector<Value>> rows;
+    rows.reserve(entries.size());
+    for (const auto& e : entries) rows.push_back(tablesSchemaRow(e.name, e.type));
+    return std::make_unique<VectorCursor>(tablesSchemaFields(), std::move(rows));
+}
+
+std::unique_ptr<ProviderConnection> openJetConnection(const ConnectionString& cs,
+                                                      const ConnectionOptions& options,
+                                                      const DatabaseOpener& opener) {
+    const std::string path = cs.get("Data Source");
+    const std::string password = cs.get(kPasswordKey);
+    const bool readOnly = options.mode == 1;   // adModeRead
+    auto db = opener(path, password, readOnly);
+    if (!db) throw Error("The database '" + path + "' could not be opened.");
+    return std::make_unique<JetConnection>(std::move(db));
+}
+
+}  // namespace tp::db::jet

@@ -1,0 +1,1123 @@
+#include "db/jet/sql.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <ctime>
+#include <limits>
+
+namespace tp::db::jet {
+
+namespace {
+
+// ---- characters -----------------------------------------------------------
+
+inline bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v'; }
+inline bool isDigit(char c) { return c >= '0' && c <= '9'; }
+inline bool isAlpha(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+inline char lower(char c) { return (c >= 'A' && c <= 'Z') ? char(c + 32) : c; }
+// Plain (unbracketed) names: letters, digits, "_" and any non-ASCII byte.
+inline bool isNameChar(char c) { return isAlpha(c) || isDigit(c) || c == '_' || (unsigned char)c >= 0x80; }
+inline bool isNameStart(char c) { return isAlpha(c) || c == '_' || (unsigned char)c >= 0x80; }
+
+bool ieq(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (lower(a[i]) != lower(b[i])) return false;
+    return true;
+}
+
+std::string_view trimmed(std::string_view s) {
+    while (!s.empty() && isSpace(s.front())) s.remove_prefix(1);
+    while (!s.empty() && isSpace(s.back())) s.remove_suffix(1);
+    return s;
+}
+
+// ---- the tokenizer ----------------------------------------------------------
+
+class Lexer {
+public:
+    Lexer(std::string_view s, long errNo, const char* errText) : s_(s), errNo_(errNo), errText_(errText) {}
+
+    [[noreturn]] void fail() const { throw Error(errNo_, errText_); }
+    void setError(long no, const char* text) { errNo_ = no; errText_ = text; }
+
+    void skip() {
+        while (p_ < s_.size() && isSpace(s_[p_])) ++p_;
+    }
+    bool atEnd() {
+        skip();
+        return p_ >= s_.size();
+    }
+    char peek() {
+        skip();
+        return p_ < s_.size() ? s_[p_] : '\0';
+    }
+    bool accept(char c) {
+        if (peek() != c) return false;
+        ++p_;
+        return true;
+    }
+    void expect(char c) {
+        if (!accept(c)) fail();
+    }
+    // A keyword-like word (ASCII letters, digits, "_"); empty when none.
+    std::string_view word() {
+        skip();
+        size_t b = p_;
+        if (b >= s_.size() || !(isAlpha(s_[b]) || s_[b] == '_')) return {};
+        size_t e = b + 1;
+        while (e < s_.size() && (isAlpha(s_[e]) || isDigit(s_[e]) || s_[e] == '_')) ++e;
+        p_ = e;
+        return s_.substr(b, e - b);
+    }
+    std::string_view peekWord() {
+        size_t save = p_;
+        auto w = word();
+        p_ = save;
+        return w;
+    }
+    bool acceptWord(std::string_view kw) {
+        size_t save = p_;
+        if (ieq(word(), kw)) return true;
+        p_ = save;
+        return false;
+    }
+    void expectWord(std::string_view kw) {
+        if (!acceptWord(kw)) fail();
+    }
+    // A name: [bracketed], `grave-quoted` or plain.
+    std::string_view name() {
+        skip();
+        if (p_ >= s_.size()) fail();
+        char c = s_[p_];
+        if (c == '[' || c == '`') {
+            const char close = c == '[' ? ']' : '`';
+            size_t b = p_ + 1;
+            const void* hit = std::memchr(s_.data() + b, close, s_.size() - b);
+            if (!hit) fail();
+            size_t e = static_cast<const char*>(hit) - s_.data();
+            p_ = e + 1;
+            if (e == b) fail();
+            return s_.substr(b, e - b);
+        }
+        if (!isNameStart(c)) fail();
+        size_t b = p_, e = p_ + 1;
+        while (e < s_.size() && isNameChar(s_[e])) ++e;
+        p_ = e;
+        return s_.substr(b, e - b);
+    }
+    // An unsigned whole number (sizes in type definitions).
+    long number() {
+        skip();
+        size_t b = p_;
+        while (p_ < s_.size() && isDigit(s_[p_])) ++p_;
+        if (p_ == b || p_ - b > 9) fail();
+        long v = 0;
+        for (size_t i = b; i < p_; ++i) v = v * 10 + (s_[i] - '0');
+        return v;
+    }
+    // A literal of a VALUES list.
+    void literal(Literal& lit) {
+        skip();
+        if (p_ >= s_.size()) fail();
+        lit = Literal{};
+        const char c = s_[p_];
+        if (c == '\'' || c == '"') {
+            size_t b = ++p_;
+            bool escaped = false;
+            for (;;) {
+                const void* hit = std::memchr(s_.data() + p_, c, s_.size() - p_);
+                if (!hit) fail();
+                size_t q = static_cast<const char*>(hit) - s_.data();
+                if (q + 1 < s_.size() && s_[q + 1] == c) {
+                    escaped = true;
+                    p_ = q + 2;
+                    continue;
+                }
+                lit.kind = LiteralKind::String;
+                lit.text = s_.substr(b, q - b);
+                lit.quote = c;
+                lit.escaped = escaped;
+                p_ = q + 1;
+                return;
+            }
+        }
+        if (c == '#') {
+            size_t b = ++p_;
+            const void* hit = std::memchr(s_.data() + b, '#', s_.size() - b);
+            if (!hit) fail();
+            size_t e = static_cast<const char*>(hit) - s_.data();
+            lit.kind = LiteralKind::Date;
+            lit.text = s_.substr(b, e - b);
+            p_ = e + 1;
+            return;
+        }
+        if (c == '-' || c == '+' || c == '.' || isDigit(c)) {
+            if (c == '-' || c == '+') {
+                lit.negative = c == '-';
+                ++p_;
+                skip();   // "- 5" is minus five
+            }
+            size_t b = p_;
+            size_t digits = 0;
+            while (p_ < s_.size() && isDigit(s_[p_])) ++p_, ++digits;
+            if (p_ < s_.size() && s_[p_] == '.') {
+                ++p_;
+                while (p_ < s_.size() && isDigit(s_[p_])) ++p_, ++digits;
+            }
+            if (digits == 0) fail();
+            if (p_ < s_.size() && (s_[p_] == 'e' || s_[p_] == 'E')) {
+                ++p_;
+                if (p_ < s_.size() && (s_[p_] == '+' || s_[p_] == '-')) ++p_;
+                size_t d = p_;
+                while (p_ < s_.size() && isDigit(s_[p_])) ++p_;
+                if (p_ == d) fail();
+            }
+            if (p_ < s_.size() && isNameChar(s_[p_])) fail();
+            lit.kind = LiteralKind::Number;
+            lit.text = s_.substr(b, p_ - b);
+            return;
+        }
+        auto w = word();
+        if (ieq(w, "NULL")) {
+            lit.kind = LiteralKind::Null;
+            return;
+        }
+        if (ieq(w, "TRUE") || ieq(w, "FALSE")) {
+            lit.kind = LiteralKind::Bool;
+            lit.boolean = lower(w[0]) == 't';
+            return;
+        }
+        fail();
+    }
+    // The rest must be blanks and at most one ";".
+    void finish() {
+        if (accept(';')) {
+            if (!atEnd()) fail();
+            return;
+        }
+        if (!atEnd()) fail();
+    }
+    size_t pos() const { return p_; }
+    std::string_view text() const { return s_; }
+
+private:
+    std::string_view s_;
+    size_t p_ = 0;
+    long errNo_;
+    const char* errText_;
+};
+
+const char* const kSyntaxCreate = "Syntax error in CREATE TABLE statement.";
+const char* const kSyntaxField = "Syntax error in field definition.";
+const char* const kSyntaxInsert = "Syntax error in INSERT INTO statement.";
+const char* const kSyntaxDrop = "Syntax error in DROP TABLE or DROP INDEX.";
+const char* const kSyntaxFrom = "Syntax error in FROM clause.";
+const char* const kInvalidSql =
+    "Invalid SQL statement; expected 'DELETE', 'INSERT', 'PROCEDURE', 'SELECT', or 'UPDATE'.";
+
+// ---- CREATE TABLE types -----------------------------------------------------
+
+enum class SizeRule { None, Text, Decimal };
+struct TypeWord {
+    const char* word;
+    ColType type;
+    SizeRule size;
+    bool autoNumber = false;
+    bool fixedLength = false;
+    bool memoWithoutSize = false;   // TEXT alone is a Memo
+};
+
+const TypeWord kTypes[] = {
+    {"TEXT", ColType::Text, SizeRule::Text, false, false, true},
+    {"VARCHAR", ColType::Text, SizeRule::Text},
+    {"CHAR", ColType::Text, SizeRule::Text, false, true},
+    {"CHARACTER", ColType::Text, SizeRule::Text, false, true},
+    {"NVARCHAR", ColType::Text, SizeRule::Text},
+    {"NCHAR", ColType::Text, SizeRule::Text, false, true},
+    {"STRING", ColType::Text, SizeRule::Text},
+    {"ALPHANUMERIC", ColType::Text, SizeRule::Text},
+    {"MEMO", ColType::Memo, SizeRule::None},
+    {"LONGTEXT", ColType::Memo, SizeRule::None},
+    {"LONGCHAR", ColType::Memo, SizeRule::None},
+    {"NOTE", ColType::Memo, SizeRule::None},
+    {"NTEXT", ColType::Memo, SizeRule::None},
+    {"BYTE", ColType::Byte, SizeRule::None},
+    {"TINYINT", ColType::Byte, SizeRule::None},
+    {"INTEGER1", ColType::Byte, SizeRule::None},
+    {"SHORT", ColType::Int, SizeRule::None},
+    {"SMALLINT", ColType::Int, SizeRule::None},
+    {"INTEGER2", ColType::Int, SizeRule::None},
+    {"INT", ColType::Long, SizeRule::None},
+    {"INTEGER", ColType::Long, SizeRule::None},
+    {"LONG", ColType::Long, SizeRule::None},
+    {"INTEGER4", ColType::Long, SizeRule::None},
+    {"COUNTER", ColType::Long, SizeRule::None, true},
+    {"AUTOINCREMENT", ColType::Long, SizeRule::None, true},
+    {"SINGLE", ColType::Float, SizeRule::None},
+    {"REAL", ColType::Float, SizeRule::None},
+    {"FLOAT4", ColType::Float, SizeRule::None},
+    {"IEEESINGLE", ColType::Float, SizeRule::None},
+    {"FLOAT", ColType::Double, SizeRule::None},
+    {"DOUBLE", ColType::Double, SizeRule::None},
+    {"FLOAT8", ColType::Double, SizeRule::None},
+    {"IEEEDOUBLE", ColType::Double, SizeRule::None},
+    {"NUMBER", ColType::Double, SizeRule::None},
+    {"CURRENCY", ColType::Money, SizeRule::None},
+    {"MONEY", ColType::Money, SizeRule::None},
+    {"DECIMAL", ColType::Numeric, SizeRule::Decimal},
+    {"NUMERIC", ColType::Numeric, SizeRule::Decimal},
+    {"DEC", ColType::Numeric, SizeRule::Decimal},
+    {"DATETIME", ColType::DateTime, SizeRule::None},
+    {"DATE", ColType::DateTime, SizeRule::None},
+    {"TIME", ColType::DateTime, SizeRule::None},
+    {"TIMESTAMP", ColType::DateTime, SizeRule::None},
+    {"BIT", ColType::Bool, SizeRule::None},
+    {"YESNO", ColType::Bool, SizeRule::None},
+    {"LOGICAL", ColType::Bool, SizeRule::None},
+    {"LOGICAL1", ColType::Bool, SizeRule::None},
+    {"BOOLEAN", ColType::Bool, SizeRule::None},
+    {"BINARY", ColType::Binary, SizeRule::Text},
+    {"VARBINARY", ColType::Binary, SizeRule::Text},
+    {"LONGBINARY", ColType::OLE, SizeRule::None},
+    {"IMAGE", ColType::OLE, SizeRule::None},
+    {"OLEOBJECT", ColType::OLE, SizeRule::None},
+    {"GENERAL", ColType::OLE, SizeRule::None},
+    {"GUID", ColType::Guid, SizeRule::None},
+    {"UNIQUEIDENTIFIER", ColType::Guid, SizeRule::None},
+};
+
+const TypeWord* findType(std::string_view w) {
+    for (const auto& t : kTypes)
+        if (ieq(w, t.word)) return &t;
+    return nullptr;
+}
+
+void parseCreate(Lexer& lx, Statement& out) {
+    out.kind = StatementKind::CreateTable;
+    out.table = lx.name();
+    checkName(out.table);
+    lx.expect('(');
+    for (;;) {
+        ColumnDef def;
+        std::string_view name = lx.name();
+        checkName(name);
+        lx.setError(jeterr::kSyntaxFieldDefinition, kSyntaxField);
+        const TypeWord* t = findType(lx.word());
+        if (!t) lx.fail();
+        def.name.assign(name);
+        def.type = t->type;
+        def.autoNumber = t->autoNumber;
+        def.fixedLength = t->fixedLength;
+        if (t->size == SizeRule::Text) {
+            if (lx.accept('(')) {
+                long n = lx.number();
+                lx.expect(')');
+                if (n < 1 || n > 255)
+                    throw Error(jeterr::kFieldSize, "Size of field '" + def.name + "' is too long.");
+                def.size = static_cast<int>(n);
+            } else if (t->memoWithoutSize) {
+                def.type = ColType::Memo;
+                def.size = 0;
+            } else {
+                def.size = 255;
+            }
+        } else if (t->size == SizeRule::Decimal) {
+            def.precision = 18;
+            def.scale = 0;
+            if (lx.accept('(')) {
+                long p = lx.number(), s = 0;
+                if (lx.accept(',')) s = lx.number();
+                lx.expect(')');
+                if (p < 1 || p > 28)
+                    throw Error(jeterr::kSyntaxFieldDefinition, "Invalid precision for decimal data type.");
+                if (s > p) throw Error(jeterr::kSyntaxFieldDefinition, "Invalid scale for decimal data type.");
+                def.precision = static_cast<int>(p);
+                def.scale = static_cast<int>(s);
+            }
+        }
+        // Modifiers: NOT NULL, NULL, WITH COMP[RESSION].
+        for (;;) {
+            auto w = lx.peekWord();
+            if (ieq(w, "NOT")) {
+                lx.word();
+                lx.expectWord("NULL");
+                def.notNull = true;
+            } else if (ieq(w, "NULL")) {
+                lx.word();
+            } else if (ieq(w, "WITH")) {
+                lx.word();
+                auto c = lx.word();
+                if (!ieq(c, "COMP") && !ieq(c, "COMPRESSION")) lx.fail();
+                if (def.type != ColType::Text && def.type != ColType::Memo) lx.fail();
+            } else if (ieq(w, "PRIMARY") || ieq(w, "UNIQUE") || ieq(w, "CONSTRAINT") || ieq(w, "DEFAULT") ||
+                       ieq(w, "REFERENCES")) {
+                throw Error(jeterr::kNotSupported,
+                            "Constraints, keys and default values are not supported in CREATE TABLE.");
+            } else {
+                break;
+            }
+        }
+        lx.setError(jeterr::kSyntaxCreateTable, kSyntaxCreate);
+        for (const auto& d : out.definitions)
+            if (sameName(d.name, def.name)) throw Error(jeterr::kFieldTwice, "Cannot define field more than once.");
+        out.definitions.push_back(std::move(def));
+        if (out.definitions.size() > 255) throw Error(jeterr::kTooManyFields, "Too many fields defined.");
+        if (lx.accept(',')) continue;
+        lx.expect(')');
+        break;
+    }
+    lx.finish();
+}
+
+void parseInsert(Lexer& lx, Statement& out) {
+    out.kind = StatementKind::Insert;
+    lx.expectWord("INTO");
+    out.table = lx.name();
+    if (lx.accept('(')) {
+        out.hasColumnList = true;
+        size_t b = lx.pos();
+        for (;;) {
+            out.columns.push_back(lx.name());
+            if (lx.accept(',')) continue;
+            lx.expect(')');
+            break;
+        }
+        out.columnListText = lx.text().substr(b, lx.pos() - b);
+    }
+    lx.expectWord("VALUES");
+    lx.expect('(');
+    for (;;) {
+        out.values.emplace_back();
+        lx.literal(out.values.back());
+        if (lx.accept(',')) continue;
+        lx.expect(')');
+        break;
+    }
+    lx.finish();
+}
+
+void parseSelect(Lexer& lx, Statement& out) {
+    out.kind = StatementKind::Select;
+    if (!lx.accept('*')) {
+        for (;;) {
+            auto n = lx.name();
+            if (ieq(n, "FROM")) lx.fail();
+            out.columns.push_back(n);
+            if (lx.accept(',')) continue;
+            break;
+        }
+    }
+    lx.expectWord("FROM");
+    lx.setError(jeterr::kSyntaxFrom, kSyntaxFrom);
+    out.table = lx.name();
+    if (lx.peek() != ';' && !lx.atEnd()) {
+        auto w = lx.peekWord();
+        if (ieq(w, "WHERE") || ieq(w, "ORDER") || ieq(w, "GROUP") || ieq(w, "HAVING"))
+            throw Error(jeterr::kNotSupported, "Only SELECT of columns FROM one table is supported.");
+        lx.fail();
+    }
+    lx.finish();
+}
+
+// ---- numbers ------------------------------------------------------------------
+
+// A number split into its parts. value = ±digits × 10^-scale.
+struct Number {
+    bool negative = false;
+    // Significant digits, no leading zeros (empty for zero).
+    char digits[96];
+    int ndigits = 0;
+    long scale = 0;
+    bool tooLong = false;   // more significant digits than we keep
+};
+
+// Reads [sign] digits [. digits] [E [sign] digits], blanks around allowed.
+bool readNumber(std::string_view s, Number& n, bool allowSpaces) {
+    if (allowSpaces) s = trimmed(s);
+    size_t i = 0;
+    n = Number{};
+    if (i < s.size() && (s[i] == '+' || s[i] == '-')) {
+        n.negative = s[i] == '-';
+        ++i;
+        if (allowSpaces)
+            while (i < s.size() && isSpace(s[i])) ++i;
+    }
+    size_t digitsSeen = 0;
+    long fracCount = 0;
+    auto add = [&](char c) {
+        if (n.ndigits == 0 && c == '0') return;
+        if (n.ndigits < int(sizeof n.digits)) n.digits[n.ndigits++] = c;
+        else {
+            n.tooLong = true;
+            ++n.scale;   // drop the digit, keep the magnitude
+        }
+    };
+    while (i < s.size() && isDigit(s[i])) add(s[i++]), ++digitsSeen;
+    if (i < s.size() && s[i] == '.') {
+        ++i;
+        while (i < s.size() && isDigit(s[i])) {
+            add(s[i++]);
+            ++digitsSeen;
+            ++fracCount;
+        }
+    }
+    if (digitsSeen == 0) return false;
+    long exp = 0;
+    if (i < s.size() && (s[i] == 'e' || s[i] == 'E')) {
+        ++i;
+        bool eneg = false;
+        if (i < s.size() && (s[i] == '+' || s[i] == '-')) eneg = s[i++] == '-';
+        size_t d = i;
+        while (i < s.size() && isDigit(s[i])) {
+            if (exp < 100000) exp = exp * 10 + (s[i] - '0');
+            ++i;
+        }
+        if (i == d) return false;
+        if (eneg) exp = -exp;
+    }
+    if (i != s.size()) return false;
+    // fracCount digits after the point, but leading zeros of the whole were
+    // not kept: the scale still counts every fraction digit.
+    n.scale += fracCount - exp;
+    // Trailing zeros carry no information.
+    while (n.ndigits > 0 && n.digits[n.ndigits - 1] == '0' && n.scale > 0) {
+        --n.ndigits;
+        --n.scale;
+    }
+    if (n.ndigits == 0) {
+        n.scale = 0;
+        n.negative = false;
+    }
+    return true;
+}
+
+// Rounds n to `target` digits after the point (half to even) into digits
+// out[0..len). Returns false when the result needs more than maxDigits.
+bool rescale(const Number& n, int target, char* out, int& len, int maxDigits) {
+    len = 0;
+    if (n.ndigits == 0) return true;
+    const long shift = n.scale - target;   // > 0: drop digits; < 0: append zeros
+    if (shift <= 0) {
+        const long total = n.ndigits - shift;
+        if (total > maxDigits) return false;
+        std::memcpy(out, n.digits, size_t(n.ndigits));
+        for (long i = n.ndigits; i < total; ++i) out[i] = '0';
+        len = int(total);
+        return true;
+    }
+    if (shift > n.ndigits) return true;   // rounds to zero (below half)
+    const int keep = n.ndigits - int(shift);
+    // Decide rounding from the dropped digits.
+    const char first = n.digits[keep];
+    bool rest = false;
+    for (int i = keep + 1; i < n.ndigits; ++i)
+        if (n.digits[i] != '0') rest = true;
+    bool up = first > '5' || (first == '5' && (rest || n.tooLong));
+    if (first == '5' && !rest && !n.tooLong) {
+        const char last = keep > 0 ? n.digits[keep - 1] : '0';
+        up = ((last - '0') & 1) != 0;
+    }
+    if (keep > maxDigits + 1) return false;
+    std::memcpy(out, n.digits, size_t(keep));
+    len = keep;
+    if (up) {
+        int i = len - 1;
+        while (i >= 0 && out[i] == '9') out[i--] = '0';
+        if (i >= 0) {
+            ++out[i];
+        } else {
+            std::memmove(out + 1, out, size_t(len));
+            out[0] = '1';
+            ++len;
+        }
+    }
+    // drop leading zeros (none expected, but keep the invariant)
+    int lead = 0;
+    while (lead < len && out[lead] == '0') ++lead;
+    if (lead) {
+        std::memmove(out, out + lead, size_t(len - lead));
+        len -= lead;
+    }
+    return len <= maxDigits;
+}
+
+Error overflow() { return Error(jeterr::kOverflow, "Numeric field overflow."); }
+Error mismatch() { return Error(jeterr::kTypeMismatch, "Data type mismatch in criteria expression."); }
+Error tooSmall() {
+    return Error(jeterr::kFieldTooSmall,
+                 "The field is too small to accept the amount of data you attempted to add. Try "
+                 "inserting or pasting less data.");
+}
+
+// A whole number in [lo, hi], rounded half to even.
+int64_t toInteger(const Number& n, int64_t lo, int64_t hi) {
+    char buf[128];
+    int len = 0;
+    if (!rescale(n, 0, buf, len, 19)) throw overflow();
+    // 19 digits may exceed int64: compare as unsigned.
+    unsigned long long mag = 0;
+    for (int i = 0; i < len; ++i) {
+        unsigned long long d = unsigned(buf[i] - '0');
+        if (mag > (std::numeric_limits<unsigned long long>::max() - d) / 10) throw overflow();
+        mag = mag * 10 + d;
+    }
+    if (n.negative) {
+        if (mag > static_cast<unsigned long long>(-(lo + 1)) + 1) throw overflow();
+        return mag == 0 ? 0 : -static_cast<int64_t>(mag - 1) - 1;
+    }
+    if (mag > static_cast<unsigned long long>(hi)) throw overflow();
+    return static_cast<int64_t>(mag);
+}
+
+double toDouble(std::string_view text) {
+    text = trimmed(text);
+    bool neg = false;
+    if (!text.empty() && (text[0] == '+' || text[0] == '-')) {
+        neg = text[0] == '-';
+        text.remove_prefix(1);
+        text = trimmed(text);
+    }
+    double d = 0;
+    auto r = std::from_chars(text.data(), text.data() + text.size(), d, std::chars_format::general);
+    if (r.ec == std::errc::result_out_of_range) {
+        // Underflow reads as zero; overflow is an overflow.
+        Number n;
+        if (readNumber(text, n, false) && n.ndigits > 0 && n.scale > 0 && n.scale - n.ndigits > 300) return 0.0;
+        throw overflow();
+    }
+    if (r.ec != std::errc() || r.ptr != text.data() + text.size()) throw mismatch();
+    if (!std::isfinite(d)) throw overflow();
+    return neg ? -d : d;
+}
+
+// The number as plain text: "-12.5", "0", "1000".
+std::string numberText(const Number& n) {
+    std::string out;
+    if (n.ndigits == 0) return "0";
+    if (n.negative) out += '-';
+    const long intLen = n.ndigits - n.scale;
+    if (n.scale > 200 || intLen > 200) {
+        // Extreme exponents: the shortest double form.
+        std::string t(n.digits, size_t(n.ndigits));
+        t += "E" + std::to_string(-n.scale);
+        return (n.negative ? "-" : "") + shortestDouble(std::strtod(t.c_str(), nullptr));
+    }
+    if (intLen <= 0) {
+        out += "0.";
+        out.append(size_t(-intLen), '0');
+        out.append(n.digits, size_t(n.ndigits));
+    } else if (n.scale <= 0) {
+        out.append(n.digits, size_t(n.ndigits));
+        out.append(size_t(-n.scale), '0');
+    } else {
+        out.append(n.digits, size_t(intLen));
+        out += '.';
+        out.append(n.digits + intLen, size_t(n.scale));
+    }
+    return out;
+}
+
+
+// ---- dates ----------------------------------------------------------------------
+
+bool validDate(int y, int m, int d) {
+    static const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (y < 100 || y > 9999 || m < 1 || m > 12 || d < 1) return false;
+    int dim = days[m - 1];
+    if (m == 2 && ((y % 4 == 0 && y % 100 != 0) || y % 400 == 0)) dim = 29;
+    return d <= dim;
+}
+
+std::string dateText(const DateTime& dt) {
+    // United States short date, then the time with AM/PM unless midnight.
+    std::string out;
+    const bool hasDate = !(dt.date == Date{});
+    const bool hasTime = dt.hour || dt.minute || dt.second;
+    if (hasDate || !hasTime)
+        out = std::to_string(dt.date.month) + "/" + std::to_string(dt.date.day) + "/" + std::to_string(dt.date.year);
+    if (hasTime) {
+        if (!out.empty()) out += ' ';
+        int h12 = dt.hour % 12 == 0 ? 12 : dt.hour % 12;
+        char buf[32];
+        std::snprintf(buf, sizeof buf, "%d:%02d:%02d %s", h12, dt.minute, dt.second, dt.hour < 12 ? "AM" : "PM");
+        out += buf;
+    }
+    return out;
+}
+
+constexpr double kMinOleDate = -657434.0;           // 100-01-01
+constexpr double kMaxOleDate = 2958465.99999999;    // 9999-12-31 23:59:59
+
+DateTime dateFromDouble(double d) {
+    if (!(d >= kMinOleDate && d <= kMaxOleDate)) throw overflow();
+    return fromOleDate(d);
+}
+
+// ---- text ------------------------------------------------------------------------
+
+void appendUnquoted(std::string& out, const Literal& lit) {
+    if (!lit.escaped) {
+        out.append(lit.text);
+        return;
+    }
+    const std::string_view s = lit.text;
+    out.reserve(out.size() + s.size());
+    size_t i = 0;
+    while (i < s.size()) {
+        const void* hit = std::memchr(s.data() + i, lit.quote, s.size() - i);
+        size_t q = hit ? size_t(static_cast<const char*>(hit) - s.data()) : s.size();
+        out.append(s.data() + i, q - i);
+        if (q >= s.size()) break;
+        out += lit.quote;
+        i = q + 2;   // a doubled quote stands for one
+    }
+}
+
+// A number literal's parts, its sign applied.
+bool literalNumber(const Literal& lit, Number& n) {
+    if (!readNumber(lit.text, n, false)) return false;
+    if (lit.negative && n.ndigits) n.negative = !n.negative;
+    return true;
+}
+
+double literalDouble(const Literal& lit) {
+    const double d = toDouble(lit.text);
+    return lit.negative ? -d : d;
+}
+
+bool parseGuid(std::string_view s, std::string& out) {
+    s = trimmed(s);
+    if (s.size() == 38 && s.front() == '{' && s.back() == '}') s = s.substr(1, 36);
+    if (s.size() != 36) return false;
+    out.assign("{");
+    for (size_t i = 0; i < 36; ++i) {
+        char c = s[i];
+        if (i == 8 || i == 13 || i == 18 || i == 23) {
+            if (c != '-') return false;
+            out += '-';
+            continue;
+        }
+        if (isDigit(c) || (c >= 'A' && c <= 'F')) out += c;
+        else if (c >= 'a' && c <= 'f') out += char(c - 32);
+        else return false;
+    }
+    out += '}';
+    return true;
+}
+
+bool boolFromText(std::string_view s, bool& out) {
+    s = trimmed(s);
+    if (ieq(s, "true") || ieq(s, "yes") || ieq(s, "on")) return out = true, true;
+    if (ieq(s, "false") || ieq(s, "no") || ieq(s, "off")) return out = false, true;
+    Number n;
+    if (readNumber(s, n, true)) return out = n.ndigits != 0, true;
+    return false;
+}
+
+}  // namespace
+
+// ---- public -----------------------------------------------------------------------
+
+bool sameName(std::string_view a, std::string_view b) { return ieq(a, b); }
+
+Error tableExists(std::string_view name) {
+    return Error(jeterr::kTableExists, "Table '" + std::string(name) + "' already exists.");
+}
+Error tableMissing(std::string_view name) {
+    return Error(jeterr::kTableMissing, "Table '" + std::string(name) + "' does not exist.");
+}
+Error inputTableMissing(std::string_view name) {
+    return Error(jeterr::kInputTableMissing,
+                 "The database engine cannot find the input table or query '" + std::string(name) +
+                     "'. Make sure it exists and that its name is spelled correctly.");
+}
+Error outputTableMissing(std::string_view name) {
+    return Error(jeterr::kOutputTableMissing, "Could not find output table '" + std::string(name) + "'.");
+}
+
+void checkName(std::string_view name) {
+    bool ok = !name.empty() && name.front() != ' ' && utf16Length(name) <= 64;
+    for (char c : name)
+        if (c == '.' || c == '!' || c == '`' || c == '[' || c == ']' || (unsigned char)c < 0x20) ok = false;
+    if (!ok)
+        throw Error(jeterr::kInvalidName,
+                    "'" + std::string(name) +
+                        "' is not a valid name. Make sure that it does not include invalid characters or "
+                        "punctuation and that it is not too long.");
+}
+
+size_t utf16Length(std::string_view s) {
+    size_t n = 0;
+    for (char ch : s) {
+        const unsigned char c = static_cast<unsigned char>(ch);
+        if ((c & 0xC0) != 0x80) ++n;   // a lead byte or ASCII
+        if (c >= 0xF0) ++n;            // four-byte sequences need a surrogate pair
+    }
+    return n;
+}
+
+std::string unquote(const Literal& lit) {
+    std::string s;
+    appendUnquoted(s, lit);
+    return s;
+}
+
+void parseStatement(std::string_view sql, Statement& out) {
+    out.table = {};
+    out.columns.clear();
+    out.hasColumnList = false;
+    out.columnListText = {};
+    out.values.clear();
+    out.definitions.clear();
+
+    Lexer lx(sql, jeterr::kInvalidStatement, kInvalidSql);
+    auto first = lx.word();
+    if (ieq(first, "INSERT")) {
+        lx.setError(jeterr::kSyntaxInsert, kSyntaxInsert);
+        parseInsert(lx, out);
+    } else if (ieq(first, "CREATE")) {
+        lx.setError(jeterr::kSyntaxCreateTable, kSyntaxCreate);
+        if (!lx.acceptWord("TABLE")) {
+            auto w = lx.peekWord();
+            if (ieq(w, "INDEX") || ieq(w, "UNIQUE") || ieq(w, "VIEW") || ieq(w, "PROCEDURE"))
+                throw Error(jeterr::kNotSupported, "Only CREATE TABLE is supported.");
+            lx.fail();
+        }
+        parseCreate(lx, out);
+    } else if (ieq(first, "DROP")) {
+        lx.setError(jeterr::kSyntaxDrop, kSyntaxDrop);
+        out.kind = StatementKind::DropTable;
+        if (!lx.acceptWord("TABLE")) {
+            if (ieq(lx.peekWord(), "INDEX") || ieq(lx.peekWord(), "VIEW") || ieq(lx.peekWord(), "PROCEDURE"))
+                throw Error(jeterr::kNotSupported, "Only DROP TABLE is supported.");
+            lx.fail();
+        }
+        out.table = lx.name();
+        lx.finish();
+    } else if (ieq(first, "SELECT")) {
+        lx.setError(jeterr::kSyntaxSelect, "Syntax error in query expression.");
+        parseSelect(lx, out);
+    } else {
+        lx.fail();
+    }
+}
+
+Value coerceLiteral(const Literal& lit, const ColumnDef& col, std::string_view table) {
+    std::string scratch;
+    switch (lit.kind) {
+    case LiteralKind::Null:
+        if (col.type == ColType::Bool) return Value(false);   // Yes/No columns hold no null
+        if (col.notNull && !col.autoNumber)
+            throw Error(jeterr::kRequired, "The field '" + std::string(table) + "." + col.name +
+                                               "' cannot contain a Null value because the Required "
+                                               "property for this field is set to True. Enter a value in "
+                                               "this field.");
+        return Value();
+    default: break;
+    }
+
+    switch (col.type) {
+    case ColType::Text:
+    case ColType::Memo: {
+        std::string s;
+        switch (lit.kind) {
+        case LiteralKind::String: appendUnquoted(s, lit); break;
+        case LiteralKind::Number: {
+            Number n;
+            if (!literalNumber(lit, n)) throw mismatch();
+            s = numberText(n);
+            break;
+        }
+        case LiteralKind::Bool: s = lit.boolean ? "-1" : "0"; break;
+        case LiteralKind::Date: {
+            DateTime dt;
+            if (!parseDateText(lit.text, dt))
+                throw Error(3075, "Syntax error in date in query expression '#" + std::string(lit.text) + "#'.");
+            s = dateText(dt);
+            break;
+        }
+        default: break;
+        }
+        if (col.type == ColType::Text) {
+            const size_t limit = static_cast<size_t>(col.size > 0 ? col.size : 255);
+            // Quick accept: a UTF-8 text never has more units than bytes.
+            if (s.size() > limit && utf16Length(s) > limit) throw tooSmall();
+        }
+        return Value(std::move(s));
+    }
+    case ColType::Bool: {
+        switch (lit.kind) {
+        case LiteralKind::Bool: return Value(lit.boolean);
+        case LiteralKind::Number: {
+            Number n;
+            if (!literalNumber(lit, n)) throw mismatch();
+            return Value(n.ndigits != 0);
+        }
+        case LiteralKind::String: {
+            bool b = false;
+            if (!boolFromText(unquote(lit), b)) throw mismatch();
+            return Value(b);
+        }
+        case LiteralKind::Date: {
+            DateTime dt;
+            if (!parseDateText(lit.text, dt)) throw mismatch();
+            return Value(toOleDate(dt) != 0.0);
+        }
+        default: break;
+        }
+        break;
+    }
+    case ColType::Byte:
+    case ColType::Int:
+    case ColType::Long:
+    case ColType::Money:
+    case ColType::Numeric:
+    case ColType::Float:
+    case ColType::Double:
+    case ColType::BigInt: {
+        Number n;
+        std::string_view text;
+        switch (lit.kind) {
+        case LiteralKind::Number:
+            text = lit.text;
+            if (!literalNumber(lit, n)) throw mismatch();
+            break;
+        case LiteralKind::String:
+            scratch = unquote(lit);
+            text = scratch;
+            if (!readNumber(text, n, true)) {
+                // A text that reads as a date converts to its day number.
+                DateTime dt;
+                if (!parseDateText(text, dt)) throw mismatch();
+                scratch = shortestDouble(toOleDate(dt));
+                text = scratch;
+                readNumber(text, n, false);
+            }
+            break;
+        case LiteralKind::Bool:
+            text = lit.boolean ? "-1" : "0";
+            readNumber(text, n, false);
+            break;
+        case LiteralKind::Date: {
+            DateTime dt;
+            if (!parseDateText(lit.text, dt)) throw mismatch();
+            scratch = shortestDouble(toOleDate(dt));
+            text = scratch;
+            readNumber(text, n, false);
+            break;
+        }
+        default: break;
+        }
+        switch (col.type) {
+        case ColType::Byte: return Value(toInteger(n, 0, 255));
+        case ColType::Int: return Value(toInteger(n, -32768, 32767));
+        case ColType::Long: return Value(toInteger(n, INT32_MIN, INT32_MAX));
+        case ColType::BigInt: return Value(toInteger(n, INT64_MIN, INT64_MAX));
+        case ColType::Money: {
+            char buf[128];
+            int len = 0;
+            if (!rescale(n, 4, buf, len, 19)) throw overflow();
+            unsigned long long mag = 0;
+            for (int i = 0; i < len; ++i) {
+                unsigned long long d = unsigned(buf[i] - '0');
+                if (mag > (std::numeric_limits<unsigned long long>::max() - d) / 10) throw overflow();
+                mag = mag * 10 + d;
+            }
+            if (mag > (n.negative ? 9223372036854775808ULL : 9223372036854775807ULL)) throw overflow();
+            const int64_t units = n.negative ? (mag == 0 ? 0 : -static_cast<int64_t>(mag - 1) - 1)
+                                             : static_cast<int64_t>(mag);
+            return Value(Currency{units});
+        }
+        case ColType::Numeric: {
+            char buf[128];
+            int len = 0;
+            const int precision = col.precision > 0 ? col.precision : 18;
+            const int scale = col.scale >= 0 ? col.scale : 0;
+            if (!rescale(n, scale, buf, len, precision))
+                throw Error(jeterr::kDecimalPrecision,
+                            "The decimal field's precision is too small to accept the numeric you attempted "
+                            "to add.");
+            std::string t;
+            if (n.negative && len > 0) t += '-';
+            if (len <= scale) {
+                t += '0';
+                if (scale > 0) {
+                    t += '.';
+                    t.append(size_t(scale - len), '0');
+                    t.append(buf, size_t(len));
+                }
+            } else {
+                t.append(buf, size_t(len - scale));
+                if (scale > 0) {
+                    t += '.';
+                    t.append(buf + (len - scale), size_t(scale));
+                }
+            }
+            return Value(Decimal{std::move(t)});
+        }
+        case ColType::Float: {
+            double d = lit.kind == LiteralKind::Number ? literalDouble(lit) : toDouble(text);
+            if (std::fabs(d) > double(std::numeric_limits<float>::max())) throw overflow();
+            return Value(d);
+        }
+        default: return Value(lit.kind == LiteralKind::Number ? literalDouble(lit) : toDouble(text));
+        }
+    }
+    case ColType::DateTime: {
+        DateTime dt;
+        switch (lit.kind) {
+        case LiteralKind::Date:
+            if (!parseDateText(lit.text, dt))
+                throw Error(3075, "Syntax error in date in query expression '#" + std::string(lit.text) + "#'.");
+            return Value(dt);
+        case LiteralKind::String: {
+            std::string s = unquote(lit);
+            if (parseDateText(s, dt)) return Value(dt);
+            Number n;
+            if (!readNumber(s, n, true)) throw mismatch();
+            return Value(dateFromDouble(toDouble(s)));
+        }
+        case LiteralKind::Number: return Value(dateFromDouble(literalDouble(lit)));
+        case LiteralKind::Bool: return Value(fromOleDate(lit.boolean ? -1.0 : 0.0));
+        default: break;
+        }
+        break;
+    }
+    case ColType::Binary:
+    case ColType::OLE: {
+        if (lit.kind != LiteralKind::String) throw mismatch();
+        // Text stored in a binary column keeps its UTF-16LE bytes.
+        std::string s = unquote(lit);
+        Bytes b;
+        b.reserve(s.size() * 2);
+        size_t i = 0;
+        while (i < s.size()) {
+            unsigned char c = static_cast<unsigned char>(s[i]);
+            uint32_t cp = c;
+            int extra = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC0 ? 1 : 0;
+            if (extra) cp = c & (0x3F >> extra);
+            ++i;
+            for (int k = 0; k < extra && i < s.size(); ++k, ++i) cp = (cp << 6) | (static_cast<unsigned char>(s[i]) & 0x3F);
+            auto put = [&](uint32_t u) {
+                b.push_back(uint8_t(u & 0xFF));
+                b.push_back(uint8_t(u >> 8));
+            };
+            if (cp >= 0x10000) {
+                cp -= 0x10000;
+                put(0xD800 + (cp >> 10));
+                put(0xDC00 + (cp & 0x3FF));
+            } else {
+                put(cp);
+            }
+        }
+        if (col.type == ColType::Binary && b.size() > size_t(col.size > 0 ? col.size : 255)) throw tooSmall();
+        return Value(std::move(b));
+    }
+    case ColType::Guid: {
+        if (lit.kind != LiteralKind::String) throw mismatch();
+        std::string g;
+        if (!parseGuid(unquote(lit), g)) throw mismatch();
+        return Value(std::move(g));
+    }
+    default: break;
+    }
+    throw mismatch();
+}
+
+bool parseDateText(std::string_view s, DateTime& out) {
+    s = trimmed(s);
+    out = DateTime{};
+    size_t i = 0;
+    auto num = [&](int maxDigits, int& v) {
+        size_t b = i;
+        v = 0;
+        while (i < s.size() && isDigit(s[i]) && int(i - b) < maxDigits) v = v * 10 + (s[i++] - '0');
+        return i > b;
+    };
+    auto skipBlanks = [&] {
+        while (i < s.size() && isSpace(s[i])) ++i;
+    };
+    // Time part: h:nn[:ss] [AM|PM], or h AM/PM.
+    auto readTime = [&]() -> bool {
+        int h = 0, m = 0, sec = 0;
+        if (!num(2, h)) return false;
+        bool colon = false;
+        if (i < s.size() && s[i] == ':') {
+            ++i;
+            if (!num(2, m)) return false;
+            colon = true;
+            if (i < s.size() && s[i] == ':') {
+                ++i;
+                if (!num(2, sec)) return false;
+            }
+        }
+        skipBlanks();
+        bool am = false, pm = false;
+        if (i + 1 < s.size() && (lower(s[i]) == 'a' || lower(s[i]) == 'p') && lower(s[i + 1]) == 'm') {
+            am = lower(s[i]) == 'a';
+            pm = !am;
+            i += 2;
+        }
+        if (!colon && !am && !pm) return false;
+        if (am || pm) {
+            if (h < 1 || h > 12) return false;
+            if (am && h == 12) h = 0;
+            if (pm && h != 12) h += 12;
+        }
+        if (h > 23 || m > 59 || sec > 59) return false;
+        out.hour = h;
+        out.minute = m;
+        out.second = sec;
+        skipBlanks();
+        return i == s.size();
+    };
+    if (s.empty()) return false;
+    // A time alone?
+    {
+        size_t j = 0;
+        while (j < s.size() && isDigit(s[j])) ++j;
+        if (j > 0 && j <= 2 && j < s.size() && (s[j] == ':' || isSpace(s[j]) || lower(s[j]) == 'a' || lower(s[j]) == 'p')) {
+            size_t save = i;
+            if (readTime()) return true;
+            i = save;
+            out = DateTime{};
+        }
+    }
+    int a = 0, b = 0, c = 0;
+    size_t start = i;
+    if (!num(4, a)) return false;
+    const size_t aLen = i - start;
+    if (i >= s.size() || (s[i] != '/' && s[i] != '-' && s[i] != '.')) return false;
+    const char sep = s[i++];
+    if (!num(2, b)) return false;
+    int y = 0, m = 0, d = 0;
+    if (i < s.size() && s[i] == sep) {
+        ++i;
+        size_t cs = i;
+        if (!num(4, c)) return false;
+        const size_t cLen = i - cs;
+        if (aLen == 4) {
+            y = a, m = b, d = c;
+        } else {
+            m = a, d = b, y = c;
+            if (cLen <= 2) y += y < 30 ? 2000 : 1900;
+            else if (cLen == 3) return false;
+        }
+    } else {
+        if (aLen > 2) return false;
+        m = a, d = b;
+        std::time_t now = std::time(nullptr);
+        std::tm tmv{};
+        localtime_r(&now, &tmv);
+        y = tmv.tm_year + 1900;
+    }
+    if (!validDate(y, m, d)) return false;
+    out.date = Date{y, m, d};
+    skipBlanks();
+    if (i == s.size()) return true;
+    return readTime();
+}
+
+}  // namespace tp::db::jet

@@ -1,0 +1,112 @@
+// Jet SQL for the Access engine: the statements this program generates and
+// what a user editing them types (CREATE TABLE, DROP TABLE, INSERT INTO ...
+// VALUES, SELECT ... FROM one table), parsed in one pass without copying, and
+// the engine's coercion of each literal into its column's type.
+//
+// Every failure is a db::Error carrying the engine's own number and wording.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "db/error.h"
+#include "db/jet/database.h"
+#include "db/value.h"
+
+namespace tp::db::jet {
+
+// The engine's error numbers.
+namespace jeterr {
+inline constexpr long kInvalidStatement = 3129;
+inline constexpr long kSyntaxCreateTable = 3290;
+inline constexpr long kSyntaxFieldDefinition = 3292;
+inline constexpr long kSyntaxInsert = 3134;
+inline constexpr long kSyntaxDrop = 3295;
+inline constexpr long kSyntaxFrom = 3131;
+inline constexpr long kSyntaxSelect = 3141;
+inline constexpr long kTableExists = 3010;
+inline constexpr long kTableMissing = 3376;
+inline constexpr long kInputTableMissing = 3078;
+inline constexpr long kOutputTableMissing = 3192;
+inline constexpr long kUnknownInsertField = 3127;
+inline constexpr long kDuplicateOutput = 3067;
+inline constexpr long kFieldTooSmall = 3163;
+inline constexpr long kTypeMismatch = 3464;
+inline constexpr long kValueCount = 3346;
+inline constexpr long kOverflow = 3349;
+inline constexpr long kDecimalPrecision = 3759;
+inline constexpr long kRequired = 3314;
+inline constexpr long kInvalidName = 3125;
+inline constexpr long kFieldTwice = 3191;
+inline constexpr long kTooManyFields = 3190;
+inline constexpr long kFieldSize = 3741;
+inline constexpr long kMissingParameter = 3061;
+inline constexpr long kNotSupported = 3251;
+}  // namespace jeterr
+
+enum class LiteralKind : uint8_t { Null, String, Number, Bool, Date };
+
+// One literal of a VALUES list. Views point into the statement text.
+struct Literal {
+    LiteralKind kind = LiteralKind::Null;
+    // String: the body between the quotes, doubled quotes not yet undone
+    // (escaped tells whether there are any). Number: as written, sign
+    // not included (see negative). Date: the text between the # signs.
+    std::string_view text;
+    char quote = '\'';
+    bool escaped = false;
+    bool boolean = false;   // Bool
+    bool negative = false;  // Number: a minus sign stood before it
+};
+
+enum class StatementKind : uint8_t { CreateTable, DropTable, Insert, Select };
+
+// A parsed statement. The object is meant to be reused: its vectors keep
+// their room from one statement to the next.
+struct Statement {
+    StatementKind kind = StatementKind::Insert;
+    std::string_view table;                 // the name without its brackets
+    // INSERT: the column list (hasColumnList); SELECT: the chosen columns
+    // (empty for *).
+    std::vector<std::string_view> columns;
+    bool hasColumnList = false;
+    std::string_view columnListText;        // INSERT: the raw list, for caching
+    std::vector<Literal> values;            // INSERT
+    std::vector<ColumnDef> definitions;     // CREATE TABLE
+};
+
+// Parses one statement (a trailing ";" and blanks are allowed). Throws
+// db::Error in the engine's words.
+void parseStatement(std::string_view sql, Statement& out);
+
+// The text of a literal's string body with doubled quotes undone.
+std::string unquote(const Literal& lit);
+
+// Converts a literal into the value stored in column `column` of table
+// `table` (the table name only appears in messages).
+Value coerceLiteral(const Literal& lit, const ColumnDef& column, std::string_view table);
+
+// Checks an object or field name by the engine's rules (at most 64
+// characters, none of . ! ` [ ], no control characters, no leading blank).
+void checkName(std::string_view name);
+
+// Reads a date or time text as the engine does under United States
+// conventions: m/d/yyyy, m/d/yy, m/d, yyyy-mm-dd, each with an optional time
+// h:nn[:ss] [AM|PM], or a time alone (on 1899-12-30).
+bool parseDateText(std::string_view text, DateTime& out);
+
+// The number of UTF-16 code units of a UTF-8 text (the engine's length).
+size_t utf16Length(std::string_view utf8);
+
+// The engine's messages that name an object.
+Error tableExists(std::string_view name);
+Error tableMissing(std::string_view name);
+Error inputTableMissing(std::string_view name);
+Error outputTableMissing(std::string_view name);
+
+// Compares names without regard to ASCII case.
+bool sameName(std::string_view a, std::string_view b);
+
+}  // namespace tp::db::jet

@@ -1,0 +1,341 @@
+#include "db/jet/sql.h"
+
+#include <gtest/gtest.h>
+
+using namespace tp::db;
+using namespace tp::db::jet;
+
+namespace {
+
+Statement parse(std::string_view sql) {
+    Statement st;
+    parseStatement(sql, st);
+    return st;
+}
+
+long errorNumber(std::string_view sql, std::string* text = nullptr) {
+    try {
+        parse(sql);
+    } catch (const Error& e) {
+        if (text) *text = e.description();
+        return e.number();
+    }
+    return 0;
+}
+
+ColumnDef col(ColType t, int size = 255) {
+    ColumnDef c;
+    c.name = "c";
+    c.type = t;
+    c.size = size;
+    return c;
+}
+
+// Coerces the single literal of "INSERT INTO t VALUES(<lit>)".
+Value coerce(std::string_view literal, const ColumnDef& c) {
+    std::string sql = "INSERT INTO t VALUES(" + std::string(literal) + ")";
+    Statement st;
+    parseStatement(sql, st);
+    return coerceLiteral(st.values.at(0), c, "t");
+}
+
+long coerceError(std::string_view literal, const ColumnDef& c, std::string* text = nullptr) {
+    try {
+        coerce(literal, c);
+    } catch (const Error& e) {
+        if (text) *text = e.description();
+        return e.number();
+    }
+    return 0;
+}
+
+}  // namespace
+
+TEST(SqlCreate, GeneratedDefinitionWithAllMappedTypes) {
+    auto st = parse("CREATE TABLE [orders]([id] INT,[title] TEXT,[price] DECIMAL,[w] FLOAT);");
+    EXPECT_EQ(st.kind, StatementKind::CreateTable);
+    EXPECT_EQ(st.table, "orders");
+    ASSERT_EQ(st.definitions.size(), 4u);
+    EXPECT_EQ(st.definitions[0].type, ColType::Long);
+    EXPECT_EQ(st.definitions[1].type, ColType::Memo);   // TEXT without a size
+    EXPECT_EQ(st.definitions[2].type, ColType::Numeric);
+    EXPECT_EQ(st.definitions[2].precision, 18);
+    EXPECT_EQ(st.definitions[2].scale, 0);
+    EXPECT_EQ(st.definitions[3].type, ColType::Double);
+}
+
+TEST(SqlCreate, EveryDdlTypeAndModifier) {
+    auto st = parse(
+        "create table Plain (a text(10) not null, b varchar(20), c char(5), d memo, e longtext, f byte, "
+        "g short, h smallint, i integer, j long, k counter, l autoincrement, m single, n real, o double, "
+        "p currency, q money, r numeric(10,2), s decimal(7), t datetime, u date, v time, w bit, x yesno, "
+        "y logical, z binary(16), aa varbinary(8), ab longbinary, ac image, ad oleobject, ae guid, "
+        "af text with compression, [a b c] text(3) null)");
+    const auto& d = st.definitions;
+    ASSERT_EQ(d.size(), 33u);
+    EXPECT_EQ(st.table, "Plain");
+    EXPECT_EQ(d[0].type, ColType::Text);
+    EXPECT_EQ(d[0].size, 10);
+    EXPECT_TRUE(d[0].notNull);
+    EXPECT_EQ(d[1].size, 20);
+    EXPECT_TRUE(d[2].fixedLength);
+    EXPECT_EQ(d[3].type, ColType::Memo);
+    EXPECT_EQ(d[4].type, ColType::Memo);
+    EXPECT_EQ(d[5].type, ColType::Byte);
+    EXPECT_EQ(d[6].type, ColType::Int);
+    EXPECT_EQ(d[7].type, ColType::Int);
+    EXPECT_EQ(d[8].type, ColType::Long);
+    EXPECT_EQ(d[9].type, ColType::Long);
+    EXPECT_TRUE(d[10].autoNumber);
+    EXPECT_TRUE(d[11].autoNumber);
+    EXPECT_EQ(d[12].type, ColType::Float);
+    EXPECT_EQ(d[13].type, ColType::Float);
+    EXPECT_EQ(d[14].type, ColType::Double);
+    EXPECT_EQ(d[15].type, ColType::Money);
+    EXPECT_EQ(d[16].type, ColType::Money);
+    EXPECT_EQ(d[17].precision, 10);
+    EXPECT_EQ(d[17].scale, 2);
+    EXPECT_EQ(d[18].precision, 7);
+    EXPECT_EQ(d[18].scale, 0);
+    for (int i = 19; i <= 21; ++i) EXPECT_EQ(d[size_t(i)].type, ColType::DateTime);
+    for (int i = 22; i <= 24; ++i) EXPECT_EQ(d[size_t(i)].type, ColType::Bool);
+    EXPECT_EQ(d[25].type, ColType::Binary);
+    EXPECT_EQ(d[25].size, 16);
+    EXPECT_EQ(d[26].size, 8);
+    for (int i = 27; i <= 29; ++i) EXPECT_EQ(d[size_t(i)].type, ColType::OLE);
+    EXPECT_EQ(d[30].type, ColType::Guid);
+    EXPECT_EQ(d[31].type, ColType::Memo);
+    EXPECT_EQ(d[32].name, "a b c");
+    EXPECT_FALSE(d[32].notNull);
+}
+
+TEST(SqlCreate, ErrorsInTheEnginesWords) {
+    std::string text;
+    // The definition of a table none of whose fields yields a column.
+    EXPECT_EQ(errorNumber("CREATE TABLE [t]);", &text), jeterr::kSyntaxCreateTable);
+    EXPECT_EQ(text, "Syntax error in CREATE TABLE statement.");
+    EXPECT_EQ(errorNumber("CREATE TABLE [t]([a] TEXT,)"), jeterr::kSyntaxCreateTable);
+    EXPECT_EQ(errorNumber("CREATE TABLE [t]([a] TEXT) extra"), jeterr::kSyntaxCreateTable);
+    EXPECT_EQ(errorNumber("CREATE TABLE [t]([a] WIDGET)", &text), jeterr::kSyntaxFieldDefinition);
+    EXPECT_EQ(text, "Syntax error in field definition.");
+    EXPECT_EQ(errorNumber("CREATE TABLE [t]([a])"), jeterr::kSyntaxFieldDefinition);
+    EXPECT_EQ(errorNumber("CREATE TABLE [t]([a] TEXT(0))"), jeterr::kFieldSize);
+    EXPECT_EQ(errorNumber("CREATE TABLE [t]([a] TEXT(256))"), jeterr::kFieldSize);
+    EXPECT_EQ(errorNumber("CREATE TABLE [t]([a] TEXT(99999999999999))"), jeterr::kSyntaxFieldDefinition);
+    EXPECT_EQ(errorNumber("CREATE TABLE [t]([a] DECIMAL(29))"), jeterr::kSyntaxFieldDefinition);
+    EXPECT_EQ(errorNumber("CREATE TABLE [t]([a] DECIMAL(5,6))"), jeterr::kSyntaxFieldDefinition);
+    EXPECT_EQ(errorNumber("CREATE TABLE [t]([a] INT,[A] TEXT)"), jeterr::kFieldTwice);
+    EXPECT_EQ(errorNumber("CREATE TABLE [t]([a] INT WITH COMP)"), jeterr::kSyntaxFieldDefinition);
+    // A name with a closing bracket inside is rejected, not misread.
+    EXPECT_EQ(errorNumber("CREATE TABLE [a]b]([x] INT)"), jeterr::kSyntaxCreateTable);
+    EXPECT_EQ(errorNumber("CREATE TABLE [a.b]([x] INT)", &text), jeterr::kInvalidName);
+    EXPECT_EQ(text.rfind("'a.b' is not a valid name.", 0), 0u);
+    EXPECT_EQ(errorNumber("CREATE TABLE [t]([x] INT PRIMARY KEY)"), jeterr::kNotSupported);
+    std::string many = "CREATE TABLE t(";
+    for (int i = 0; i < 256; ++i) many += (i ? ",c" : "c") + std::to_string(i) + " INT";
+    EXPECT_EQ(errorNumber(many + ")"), jeterr::kTooManyFields);
+}
+
+TEST(SqlStatements, DropSelectAndUnknown) {
+    auto d = parse("  drop table [My Table] ;  ");
+    EXPECT_EQ(d.kind, StatementKind::DropTable);
+    EXPECT_EQ(d.table, "My Table");
+    EXPECT_EQ(errorNumber("DROP TABLE"), jeterr::kSyntaxDrop);
+    EXPECT_EQ(errorNumber("DROP TABLE a b"), jeterr::kSyntaxDrop);
+
+    auto s = parse("SELECT * FROM `orders`");
+    EXPECT_EQ(s.kind, StatementKind::Select);
+    EXPECT_EQ(s.table, "orders");
+    EXPECT_TRUE(s.columns.empty());
+    auto s2 = parse("select [a], b from t;");
+    ASSERT_EQ(s2.columns.size(), 2u);
+    EXPECT_EQ(s2.columns[1], "b");
+    EXPECT_EQ(errorNumber("SELECT * FROM t WHERE a = 1"), jeterr::kNotSupported);
+    EXPECT_EQ(errorNumber("SELECT * FROM"), jeterr::kSyntaxFrom);
+
+    std::string text;
+    EXPECT_EQ(errorNumber("UPDATE t SET a = 1", &text), jeterr::kInvalidStatement);
+    EXPECT_EQ(text, "Invalid SQL statement; expected 'DELETE', 'INSERT', 'PROCEDURE', 'SELECT', or 'UPDATE'.");
+    EXPECT_EQ(errorNumber(""), jeterr::kInvalidStatement);
+}
+
+TEST(SqlInsert, GeneratedRowStatements) {
+    auto st = parse("INSERT INTO [orders] VALUES(7,NULL, '08/30/2021', 'it''s', -1.5E3, - 2, True)");
+    EXPECT_EQ(st.kind, StatementKind::Insert);
+    EXPECT_EQ(st.table, "orders");
+    EXPECT_FALSE(st.hasColumnList);
+    ASSERT_EQ(st.values.size(), 7u);
+    EXPECT_EQ(st.values[0].kind, LiteralKind::Number);
+    EXPECT_EQ(st.values[1].kind, LiteralKind::Null);
+    EXPECT_EQ(st.values[2].kind, LiteralKind::String);
+    EXPECT_EQ(unquote(st.values[3]), "it's");
+    EXPECT_TRUE(st.values[4].negative);
+    EXPECT_EQ(st.values[4].text, "1.5E3");
+    EXPECT_TRUE(st.values[5].negative);
+    EXPECT_EQ(st.values[6].kind, LiteralKind::Bool);
+
+    auto withList = parse("insert into t ([a], b) values (\"x\"\"y\", #8/30/2021#);");
+    EXPECT_TRUE(withList.hasColumnList);
+    EXPECT_EQ(withList.columnListText, "[a], b)");
+    EXPECT_EQ(unquote(withList.values[0]), "x\"y");
+    EXPECT_EQ(withList.values[1].kind, LiteralKind::Date);
+}
+
+TEST(SqlInsert, SyntaxErrors) {
+    std::string text;
+    EXPECT_EQ(errorNumber("INSERT INTO [t] VALUES(1, 'open", &text), jeterr::kSyntaxInsert);
+    EXPECT_EQ(text, "Syntax error in INSERT INTO statement.");
+    // The statement of a row none of whose fields is transferred.
+    EXPECT_EQ(errorNumber("INSERT INTO [t] VALUE)"), jeterr::kSyntaxInsert);
+    EXPECT_EQ(errorNumber("INSERT INTO [t] VALUES()"), jeterr::kSyntaxInsert);
+    EXPECT_EQ(errorNumber("INSERT INTO [t] VALUES(1,)"), jeterr::kSyntaxInsert);
+    EXPECT_EQ(errorNumber("INSERT INTO [t] VALUES(12abc)"), jeterr::kSyntaxInsert);
+    EXPECT_EQ(errorNumber("INSERT INTO [t] VALUES(1) 2"), jeterr::kSyntaxInsert);
+    EXPECT_EQ(errorNumber("INSERT INTO [t] VALUES(1);;"), jeterr::kSyntaxInsert);
+    EXPECT_EQ(errorNumber("INSERT INTO [t] VALUES(#1/2/2000)"), jeterr::kSyntaxInsert);
+    EXPECT_EQ(errorNumber("INSERT [t] VALUES(1)"), jeterr::kSyntaxInsert);
+    EXPECT_EQ(errorNumber("INSERT INTO [t VALUES(1)"), jeterr::kSyntaxInsert);
+    EXPECT_EQ(errorNumber("INSERT INTO [t] VALUES(1E)"), jeterr::kSyntaxInsert);
+}
+
+TEST(SqlCoerce, TextColumnsKeepTextAndCheckLength) {
+    auto text = col(ColType::Text, 5);
+    EXPECT_EQ(coerce("'08/30/2021'", col(ColType::Text, 10)), Value("08/30/2021"));
+    EXPECT_EQ(coerce("'it''s'", text), Value("it's"));
+    EXPECT_EQ(coerce("12.50", text), Value("12.5"));
+    EXPECT_EQ(coerce("-007", text), Value("-7"));
+    EXPECT_EQ(coerce("True", text), Value("-1"));
+    EXPECT_EQ(coerce("False", text), Value("0"));
+    EXPECT_EQ(coerce("#8/30/2021#", col(ColType::Text, 30)), Value("8/30/2021"));
+    EXPECT_EQ(coerce("#2021-08-30 13:05:09#", col(ColType::Text, 30)), Value("8/30/2021 1:05:09 PM"));
+    EXPECT_EQ(coerce("NULL", text), Value());
+    std::string msg;
+    EXPECT_EQ(coerceError("'abcdef'", text, &msg), jeterr::kFieldTooSmall);
+    EXPECT_EQ(msg,
+              "The field is too small to accept the amount of data you attempted to add. Try inserting or "
+              "pasting less data.");
+    // Lengths count UTF-16 units: five accented letters fit, three emoji do not.
+    EXPECT_EQ(coerce("'\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9'", text).text().size(), 10u);
+    EXPECT_EQ(coerceError("'\xF0\x9F\x98\x80\xF0\x9F\x98\x80\xF0\x9F\x98\x80'", text), jeterr::kFieldTooSmall);
+    // A Memo takes any length.
+    std::string big(70000, 'x');
+    EXPECT_EQ(coerce("'" + big + "'", col(ColType::Memo)).text().size(), 70000u);
+}
+
+TEST(SqlCoerce, NumbersIntoNumericColumns) {
+    EXPECT_EQ(coerce("7", col(ColType::Long)), Value(int64_t(7)));
+    EXPECT_EQ(coerce("'12'", col(ColType::Long)), Value(int64_t(12)));
+    EXPECT_EQ(coerce("' 12 '", col(ColType::Int)), Value(int64_t(12)));
+    EXPECT_EQ(coerce("2.5", col(ColType::Long)), Value(int64_t(2)));   // half to even
+    EXPECT_EQ(coerce("3.5", col(ColType::Long)), Value(int64_t(4)));
+    EXPECT_EQ(coerce("-2.51", col(ColType::Long)), Value(int64_t(-3)));
+    EXPECT_EQ(coerce("1E3", col(ColType::Int)), Value(int64_t(1000)));
+    EXPECT_EQ(coerce("True", col(ColType::Int)), Value(int64_t(-1)));
+    EXPECT_EQ(coerce("-2147483648", col(ColType::Long)), Value(int64_t(INT32_MIN)));
+    std::string msg;
+    EXPECT_EQ(coerceError("2147483648", col(ColType::Long), &msg), jeterr::kOverflow);
+    EXPECT_EQ(msg, "Numeric field overflow.");
+    EXPECT_EQ(coerceError("256", col(ColType::Byte)), jeterr::kOverflow);
+    EXPECT_EQ(coerceError("-1", col(ColType::Byte)), jeterr::kOverflow);
+    EXPECT_EQ(coerceError("32768", col(ColType::Int)), jeterr::kOverflow);
+    EXPECT_EQ(coerceError("1E999999999", col(ColType::Long)), jeterr::kOverflow);
+    EXPECT_EQ(coerce("1E-999999999", col(ColType::Long)), Value(int64_t(0)));
+    EXPECT_EQ(coerceError("'abc'", col(ColType::Long), &msg), jeterr::kTypeMismatch);
+    EXPECT_EQ(msg, "Data type mismatch in criteria expression.");
+    EXPECT_EQ(coerceError("''", col(ColType::Double)), jeterr::kTypeMismatch);
+
+    EXPECT_EQ(coerce("1.5", col(ColType::Double)), Value(1.5));
+    EXPECT_EQ(coerce("-1.5", col(ColType::Double)), Value(-1.5));
+    EXPECT_EQ(coerce("'2.25'", col(ColType::Float)), Value(2.25));
+    EXPECT_EQ(coerceError("1E39", col(ColType::Float)), jeterr::kOverflow);
+    EXPECT_EQ(coerceError("1E400", col(ColType::Double)), jeterr::kOverflow);
+
+    EXPECT_EQ(coerce("12.34565", col(ColType::Money)), Value(Currency{123456}));
+    EXPECT_EQ(coerce("-0.00015", col(ColType::Money)), Value(Currency{-2}));
+    EXPECT_EQ(coerce("922337203685477.5807", col(ColType::Money)), Value(Currency{INT64_MAX}));
+    EXPECT_EQ(coerceError("922337203685477.5808", col(ColType::Money)), jeterr::kOverflow);
+}
+
+TEST(SqlCoerce, DecimalColumnsApplyTheirScale) {
+    ColumnDef d = col(ColType::Numeric);
+    d.precision = 18;
+    d.scale = 0;
+    EXPECT_EQ(coerce("'12.5'", d), Value(Decimal{"12"}));
+    EXPECT_EQ(coerce("13.5", d), Value(Decimal{"14"}));
+    EXPECT_EQ(coerce("-0.4", d), Value(Decimal{"0"}));
+    ColumnDef m = col(ColType::Numeric);
+    m.precision = 5;
+    m.scale = 2;
+    EXPECT_EQ(coerce("1.5", m), Value(Decimal{"1.50"}));
+    EXPECT_EQ(coerce("-0.011", m), Value(Decimal{"-0.01"}));
+    EXPECT_EQ(coerce("999.99", m), Value(Decimal{"999.99"}));
+    EXPECT_EQ(coerce("0", m), Value(Decimal{"0.00"}));
+    std::string msg;
+    EXPECT_EQ(coerceError("1000", m, &msg), jeterr::kDecimalPrecision);
+    EXPECT_EQ(msg, "The decimal field's precision is too small to accept the numeric you attempted to add.");
+    EXPECT_EQ(coerceError("999.995", m), jeterr::kDecimalPrecision);   // rounds up to 1000.00
+}
+
+TEST(SqlCoerce, DatesBooleansBinaryGuid) {
+    auto dt = col(ColType::DateTime);
+    EXPECT_EQ(coerce("'08/30/2021'", dt), Value(DateTime{{2021, 8, 30}}));
+    EXPECT_EQ(coerce("'08/30/2021 13:05:09'", dt), Value(DateTime{{2021, 8, 30}, 13, 5, 9}));
+    EXPECT_EQ(coerce("#2021-08-30 1:05 PM#", dt), Value(DateTime{{2021, 8, 30}, 13, 5, 0}));
+    EXPECT_EQ(coerce("'12:00:00 AM'", dt), Value(DateTime{}));
+    EXPECT_EQ(coerce("'1/2/99'", dt), Value(DateTime{{1999, 1, 2}}));
+    EXPECT_EQ(coerce("'1/2/29'", dt), Value(DateTime{{2029, 1, 2}}));
+    EXPECT_EQ(coerce("2", dt), Value(DateTime{{1900, 1, 1}}));
+    EXPECT_EQ(coerceError("'02/30/2021'", dt), jeterr::kTypeMismatch);
+    EXPECT_EQ(coerceError("'13/01/2021'", dt), jeterr::kTypeMismatch);
+    EXPECT_EQ(coerceError("'25:00'", dt), jeterr::kTypeMismatch);
+    EXPECT_EQ(coerceError("1E9", dt), jeterr::kOverflow);
+    EXPECT_EQ(coerceError("#not a date#", dt), 3075);
+
+    auto b = col(ColType::Bool);
+    EXPECT_EQ(coerce("True", b), Value(true));
+    EXPECT_EQ(coerce("0", b), Value(false));
+    EXPECT_EQ(coerce("-1", b), Value(true));
+    EXPECT_EQ(coerce("'yes'", b), Value(true));
+    EXPECT_EQ(coerce("'False'", b), Value(false));
+    EXPECT_EQ(coerce("NULL", b), Value(false));   // Yes/No holds no null
+    EXPECT_EQ(coerceError("'maybe'", b), jeterr::kTypeMismatch);
+
+    auto bin = col(ColType::Binary, 4);
+    EXPECT_EQ(coerce("'ab'", bin), Value(Bytes{'a', 0, 'b', 0}));
+    EXPECT_EQ(coerceError("'abc'", bin), jeterr::kFieldTooSmall);
+    EXPECT_EQ(coerceError("12", bin), jeterr::kTypeMismatch);
+
+    auto g = col(ColType::Guid);
+    EXPECT_EQ(coerce("'{0f8fad5b-d9cb-469f-a165-70867728950e}'", g),
+              Value("{0F8FAD5B-D9CB-469F-A165-70867728950E}"));
+    EXPECT_EQ(coerce("'0f8fad5b-d9cb-469f-a165-70867728950e'", g),
+              Value("{0F8FAD5B-D9CB-469F-A165-70867728950E}"));
+    EXPECT_EQ(coerceError("'0f8fad5b'", g), jeterr::kTypeMismatch);
+
+    ColumnDef req = col(ColType::Long);
+    req.notNull = true;
+    std::string msg;
+    EXPECT_EQ(coerceError("NULL", req, &msg), jeterr::kRequired);
+    EXPECT_NE(msg.find("'t.c' cannot contain a Null value"), std::string::npos);
+}
+
+TEST(SqlParse, HostileInputNeverCrashes) {
+    // Truncations of a valid statement at every position give errors, not crashes.
+    const std::string full =
+        "INSERT INTO [t] ([a],[b]) VALUES('x''y', -1.5E+3, #1/2/2000 3:04:05 PM#, NULL, True);";
+    for (size_t n = 0; n < full.size(); ++n) {
+        Statement st;
+        try {
+            parseStatement(full.substr(0, n), st);
+        } catch (const Error&) {
+        }
+    }
+    const std::string create = "CREATE TABLE [t]([a] TEXT(10) NOT NULL,[b] DECIMAL(10,2));";
+    for (size_t n = 0; n + 1 < create.size(); ++n) {   // all but the optional ";"
+        Statement st;
+        EXPECT_THROW(parseStatement(create.substr(0, n), st), Error) << n;
+    }
+    Statement st;
+    EXPECT_NO_THROW(parseStatement(create, st));
+    EXPECT_THROW(parseStatement(std::string("INSERT INTO [t] VALUES('a\0b)", 28), st), Error);
+}
