@@ -1,0 +1,172 @@
+// What the conversion run does after each way of closing the preview window,
+// per table and once per run, with the real windows and a scripted target.
+#include <gtest/gtest.h>
+
+#include <QPushButton>
+#include <deque>
+
+#include "convert/run.h"
+#include "preview/form2.h"
+#include "preview/windows.h"
+#include "tests/preview/fixtures.h"
+#include "tests/support/support.h"
+
+namespace tp::test {
+namespace {
+
+using preview::Form2;
+
+class FakeSourceConnection : public db::ProviderConnection {
+public:
+    std::unique_ptr<db::Cursor> execute(std::string_view sql, long*) override {
+        if (sql.rfind("SELECT * FROM `", 0) != 0) throw db::Error("unexpected source statement");
+        std::vector<std::vector<db::Value>> rows;
+        for (int i = 1; i <= 3; ++i) rows.push_back({db::Value(i)});
+        return std::make_unique<db::VectorCursor>(
+            std::vector<db::FieldInfo>{{"id", db::adtype::Integer, 4, 10, 0, true}}, std::move(rows));
+    }
+    std::unique_ptr<db::Cursor> openSchema(int) override { throw db::Error("no schema"); }
+    void close() override {}
+};
+
+enum class Close { Execute, Skip, Back, CloseBox };
+
+class RunHostForTest : public convert::RunHost {
+public:
+    RunHostForTest() : windows([this] { return conn.get(); }) {}
+    int check1() const override { return 1; }
+    bool option1() const override { return perFile; }
+    bool option2() const override { return !perFile; }
+    ListBox& list1() override { return l1; }
+    ListBox& list2() override { return l2; }
+    void setProgressValue(double) override {}
+    void setProgressText(const std::string&) override {}
+    void setBusyPointer(bool) override {}
+    convert::StatementList& previewList() override { return windows.statementList(); }
+    convert::DatatypeList& datatypeList() override { return windows.datatypeList(); }
+    std::unique_ptr<db::Connection>& accessConnection() override { return conn; }
+    void showPreview() override {
+        const Close how = script.empty() ? Close::Back : script.front();
+        if (!script.empty()) script.pop_front();
+        Form2& f = windows.form2();
+        shownLines.push_back(f.statements().count());
+        shownDatatypeRows.push_back(windows.datatypeList().count());
+        whenModal("Form2", [&f, how] {
+            switch (how) {
+            case Close::Execute: f.PushButton1->click(); break;
+            case Close::Skip: f.PushButton9->click(); break;
+            case Close::Back: f.PushButton5->click(); break;
+            case Close::CloseBox: f.close(); break;
+            }
+        });
+        windows.showPreviewModal(nullptr);
+        targetOpenAfterShow.push_back(conn && conn->isOpen());
+    }
+
+    bool perFile = false;
+    VectorListBox l1, l2;
+    std::unique_ptr<db::Connection> conn;
+    preview::PreviewWindows windows;
+    std::deque<Close> script;
+    std::vector<int> shownLines, shownDatatypeRows;
+    std::vector<bool> targetOpenAfterShow;
+};
+
+class RunOutcomeTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        FakeTarget::instance().reset();
+        db::ProviderRegistry::instance().add(
+            "PreviewFakeSource", [](const db::ConnectionString&, const db::ConnectionOptions&) {
+                return std::make_unique<FakeSourceConnection>();
+            });
+    }
+    void run(RunHostForTest& host) {
+        convert::RunModules m;
+        m.isValidFoxProConnection = [] { return true; };
+        m.addTablesToFoxproListbox = [](ListBox& l) {
+            l.addItem("t1");
+            l.addItem("t2");
+        };
+        m.sourceConnectionString = [] { return std::string("Provider=PreviewFakeSource"); };
+        m.addTablesToAccessListbox = [](ListBox&, const std::string&) {};
+        m.accessConnectionString = [] { return std::string("Provider=PreviewFake"); };
+        m.createTargetDatabase = [](const std::string&, const std::string&) {};
+        convert::ConversionRun r(host, m);
+        r.start();
+    }
+    // The statements the target received, first words of each.
+    static std::vector<std::string> executedTables() {
+        std::vector<std::string> out;
+        for (const auto& s : FakeTarget::instance().executed)
+            if (s.rfind("CREATE TABLE [", 0) == 0) out.push_back(s.substr(14, 2));
+        return out;
+    }
+    ScopedBoxes boxes;
+};
+
+TEST_F(RunOutcomeTest, PerTableBackOnTheFirstTableEndsTheRunWithoutTouchingTheTarget) {
+    RunHostForTest host;
+    host.script = {Close::Back};
+    run(host);
+    EXPECT_EQ(host.shownLines, std::vector<int>{4});   // CREATE + 3 rows of t2
+    EXPECT_EQ(host.shownDatatypeRows, std::vector<int>{1});
+    EXPECT_TRUE(FakeTarget::instance().executed.empty());
+    ASSERT_FALSE(boxes.shown.empty());
+    EXPECT_EQ(boxes.shown.back().text, "Done.");
+    EXPECT_FALSE(host.conn && host.conn->isOpen());
+}
+
+TEST_F(RunOutcomeTest, PerTableCloseBoxActsAsBack) {
+    RunHostForTest host;
+    host.script = {Close::CloseBox};
+    run(host);
+    EXPECT_EQ(host.shownLines.size(), 1u);
+    EXPECT_TRUE(FakeTarget::instance().executed.empty());
+}
+
+TEST_F(RunOutcomeTest, PerTableSkipGoesOnWithTheNextTable) {
+    RunHostForTest host;
+    host.script = {Close::Skip, Close::Execute};
+    run(host);
+    EXPECT_EQ(host.shownLines, (std::vector<int>{4, 4}));
+    EXPECT_EQ(executedTables(), std::vector<std::string>{"t1"});
+    EXPECT_EQ(FakeTarget::instance().executed.size(), 4u);
+    EXPECT_EQ(host.targetOpenAfterShow, (std::vector<bool>{true, true}));
+}
+
+TEST_F(RunOutcomeTest, PerTableExecuteGoesOnWithTheNextTable) {
+    RunHostForTest host;
+    host.script = {Close::Execute, Close::Execute};
+    run(host);
+    EXPECT_EQ(executedTables(), (std::vector<std::string>{"t2", "t1"}));
+    EXPECT_EQ(boxes.shown.back().text, "Done.");
+}
+
+TEST_F(RunOutcomeTest, PerFileExecuteRunsEveryTablesStatementsOnce) {
+    RunHostForTest host;
+    host.perFile = true;
+    host.script = {Close::Execute};
+    run(host);
+    EXPECT_EQ(host.shownLines, std::vector<int>{8});
+    EXPECT_EQ(host.shownDatatypeRows, std::vector<int>{2});
+    EXPECT_EQ(executedTables(), (std::vector<std::string>{"t2", "t1"}));
+    EXPECT_FALSE(host.conn->isOpen());
+}
+
+TEST_F(RunOutcomeTest, PerFileSkipBackAndCloseBoxExecuteNothingAndCloseTheTarget) {
+    for (Close how : {Close::Skip, Close::Back, Close::CloseBox}) {
+        FakeTarget::instance().reset();
+        RunHostForTest host;
+        host.perFile = true;
+        host.script = {how};
+        run(host);
+        EXPECT_EQ(host.shownLines, std::vector<int>{8});
+        EXPECT_TRUE(FakeTarget::instance().executed.empty());
+        EXPECT_FALSE(host.conn->isOpen());
+        EXPECT_EQ(boxes.shown.back().text, "Done.");
+    }
+}
+
+}  // namespace
+}  // namespace tp::test
