@@ -186,9 +186,15 @@ void RowStatementBuilder::writeValue(const Column& col, const db::Value& value) 
     case Writing::OtherCase: {
         cleaned_.clear();
         appendCleaned(cleaned_, v);
-        if (!tableHasNumeric_ && readsAsNumber(cleaned_, settings_)) commasToPoints(cleaned_);
+        // A value that reads as a number is written as that number, never
+        // as a date (under day-month settings "12.5" would otherwise read as
+        // the 12th of May).
+        const bool number = readsAsNumber(cleaned_, settings_);
+        if (number && !tableHasNumeric_) commasToPoints(cleaned_);
         stmt_ += '\'';
-        if (auto date = readDate(cleaned_, settings_)) {
+        std::optional<db::DateTime> date;
+        if (!number) date = readDate(cleaned_, settings_);
+        if (date) {
             const bool withTime = cleaned_.find(':') != std::string::npos;
             appendMonthDayYear(stmt_, *date, withTime);
         } else {

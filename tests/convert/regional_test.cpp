@@ -1,0 +1,98 @@
+#include <gtest/gtest.h>
+
+#include "convert/regional.h"
+#include "db/ado.h"
+
+using namespace tp::convert;
+using tp::db::Value;
+
+namespace {
+
+const RegionalSettings us = RegionalSettings::unitedStates();
+const RegionalSettings de = RegionalSettings::german();
+
+std::string text(const Value& v, const RegionalSettings& s, int type = tp::db::adtype::Double) {
+    std::string out;
+    appendValueText(out, v, type, s);
+    return out;
+}
+
+std::string mdy(std::string_view t, const RegionalSettings& s) {
+    auto d = readDate(t, s);
+    if (!d) return "(none)";
+    std::string out;
+    appendMonthDayYear(out, *d, t.find(':') != std::string_view::npos);
+    return out;
+}
+
+}  // namespace
+
+TEST(ValueText, NumbersFollowTheDecimalSeparator) {
+    EXPECT_EQ(text(Value(1.5), us), "1.5");
+    EXPECT_EQ(text(Value(1.5), de), "1,5");
+    EXPECT_EQ(text(Value(-0.25), de), "-0,25");
+    EXPECT_EQ(text(Value(1e20), us), "1E+20");
+    EXPECT_EQ(text(Value(0.00001), us), "1E-05");
+    EXPECT_EQ(text(Value(0.1 + 0.2), us), "0.3");   // 15 significant digits
+    EXPECT_EQ(text(Value(1.1f), us, tp::db::adtype::Single), "1.1");
+    EXPECT_EQ(text(Value(0.0), us), "0");
+    EXPECT_EQ(text(Value(int64_t{-9007199254740993}), us), "-9007199254740993");
+    EXPECT_EQ(text(Value(tp::db::Decimal{"12.50"}), de), "12,5");
+    EXPECT_EQ(text(Value(tp::db::Decimal{"-3.000"}), us), "-3");
+    EXPECT_EQ(text(Value(tp::db::Decimal{"-0.00"}), us), "0");
+    EXPECT_EQ(text(Value(tp::db::Currency{125000}), us), "12.5");
+    EXPECT_EQ(text(Value(tp::db::Currency{-1}), de), "-0,0001");
+    EXPECT_EQ(text(Value(tp::db::Currency{INT64_MIN}), us), "-922337203685477.5808");
+}
+
+TEST(ValueText, BooleansDatesAndNulls) {
+    EXPECT_EQ(text(Value(true), de), "True");
+    EXPECT_EQ(text(Value(false), us), "False");
+    EXPECT_EQ(text(Value(), us), "");
+    EXPECT_EQ(text(Value(std::string()), us), "");
+    const tp::db::Date d{2021, 8, 30};
+    EXPECT_EQ(text(Value(d), us), "8/30/2021");
+    EXPECT_EQ(text(Value(d), de), "30.08.2021");
+    EXPECT_EQ(text(Value(tp::db::DateTime{d, 0, 0, 0, 0}), us), "8/30/2021");
+    EXPECT_EQ(text(Value(tp::db::DateTime{d, 14, 5, 9, 0}), us), "8/30/2021 2:05:09 PM");
+    EXPECT_EQ(text(Value(tp::db::DateTime{d, 0, 5, 0, 0}), us), "8/30/2021 12:05:00 AM");
+    EXPECT_EQ(text(Value(tp::db::DateTime{d, 14, 5, 9, 0}), de), "30.08.2021 14:05:09");
+}
+
+TEST(ReadsAsNumber, RegionalSeparators) {
+    for (const char* t : {"7", "-7", "+1.5", " 12 ", "1,234.5", "1E+20", "1e-5", ".5", "&HFF"})
+        EXPECT_TRUE(readsAsNumber(t, us)) << t;
+    for (const char* t : {"", "-", "1.2.3", "abc", "1/2", "12:00", "1E", "1.5x", "&HG"})
+        EXPECT_FALSE(readsAsNumber(t, us)) << t;
+    EXPECT_TRUE(readsAsNumber("1,5", de));
+    EXPECT_TRUE(readsAsNumber("1.234,5", de));
+    EXPECT_FALSE(readsAsNumber("1,2,3", de));
+}
+
+TEST(ReadsAsDate, OwnTextsReadBack) {
+    EXPECT_EQ(mdy("8/30/2021", us), "08/30/2021");
+    EXPECT_EQ(mdy("8/30/2021 2:05:09 PM", us), "08/30/2021 14:05:09");
+    EXPECT_EQ(mdy("8/30/2021 12:05:00 AM", us), "08/30/2021 00:05:00");
+    EXPECT_EQ(mdy("30.08.2021", de), "08/30/2021");
+    EXPECT_EQ(mdy("30.08.2021 14:05:09", de), "08/30/2021 14:05:09");
+    EXPECT_EQ(mdy("2021-08-30", us), "08/30/2021");
+    EXPECT_EQ(mdy("14:05", us), "12/30/1899 14:05:00");
+    EXPECT_EQ(mdy("30/8/2021", us), "08/30/2021");   // day first when month-first cannot be
+}
+
+TEST(ReadsAsDate, NumbersAndTextAreNoDates) {
+    for (const char* t : {"1.5", "12.5", "-5", "7", "abc", "2/30/2021", "13/13/2021", "25:00",
+                          "1/2/3/4", "8/30/2021 x", "0.5"})
+        EXPECT_FALSE(readsAsDate(t, us)) << t;
+    EXPECT_FALSE(readsAsDate("1,5", de));
+    EXPECT_TRUE(readsAsDate("1/2", us));   // this year's 2nd of January
+}
+
+TEST(RegionalSettings, FromLocaleNames) {
+    EXPECT_EQ(RegionalSettings::fromLocaleName("de_DE.UTF-8").decimalSeparator, ',');
+    EXPECT_EQ(RegionalSettings::fromLocaleName("de-AT").dateOrder, DateOrder::DayMonthYear);
+    EXPECT_EQ(RegionalSettings::fromLocaleName("en_US").decimalSeparator, '.');
+    EXPECT_FALSE(RegionalSettings::fromLocaleName("en_US").clock24);
+    EXPECT_EQ(RegionalSettings::fromLocaleName("C").dateOrder, DateOrder::MonthDayYear);
+    EXPECT_EQ(RegionalSettings::fromLocaleName("en_GB").dateOrder, DateOrder::DayMonthYear);
+}

@@ -1,0 +1,433 @@
+// The conversion run with stand-in source and target providers, a recording
+// host and scripted message boxes.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+#include <map>
+
+#include "convert/run.h"
+#include "db/ado.h"
+#include "db/error.h"
+#include "db/selection.h"
+#include "tests/support/support.h"
+#include "ui/events.h"
+
+using namespace tp::convert;
+using tp::db::FieldInfo;
+using tp::db::Value;
+namespace ad = tp::db::adtype;
+namespace mb = tp::mb;
+
+namespace {
+
+struct SourceTable {
+    std::string name;
+    std::vector<FieldInfo> fields;
+    std::vector<std::vector<Value>> rows;
+    bool unreadable = false;
+};
+
+struct FakeSource {
+    bool valid = true;
+    std::vector<SourceTable> tables;
+};
+
+struct FakeTarget {
+    bool exists = true;
+    std::vector<std::string> tables;
+    std::vector<std::string> executed;
+    std::function<bool(const std::string&)> reject;
+    int opens = 0, closes = 0;
+};
+
+FakeSource* g_source = nullptr;
+FakeTarget* g_target = nullptr;
+
+class SourceConnection : public tp::db::ProviderConnection {
+public:
+    std::unique_ptr<tp::db::Cursor> execute(std::string_view sql, long*) override {
+        for (const auto& t : g_source->tables)
+            if (sql == "SELECT * FROM `" + t.name + "`") {
+                if (t.unreadable) throw tp::db::Error("File '" + t.name + ".dbf' is not a table.");
+                return std::make_unique<tp::db::VectorCursor>(t.fields, t.rows);
+            }
+        throw tp::db::Error("Command contains unrecognized phrase/keyword.");
+    }
+    std::unique_ptr<tp::db::Cursor> openSchema(int) override {
+        std::vector<std::vector<Value>> rows;
+        for (const auto& t : g_source->tables) rows.push_back(tp::db::tablesSchemaRow(t.name, "TABLE"));
+        return std::make_unique<tp::db::VectorCursor>(tp::db::tablesSchemaFields(), rows);
+    }
+    void close() override {}
+};
+
+class TargetConnection : public tp::db::ProviderConnection {
+public:
+    TargetConnection() { ++g_target->opens; }
+    std::unique_ptr<tp::db::Cursor> execute(std::string_view sql, long*) override {
+        std::string s(sql);
+        if (g_target->reject && g_target->reject(s))
+            throw tp::db::Error(-2147217900, "Syntax error in " + s.substr(0, 6) + " statement.");
+        g_target->executed.push_back(s);
+        return nullptr;
+    }
+    std::unique_ptr<tp::db::Cursor> openSchema(int) override { throw tp::db::Error("no schema"); }
+    void close() override { ++g_target->closes; }
+};
+
+struct Providers {
+    Providers() {
+        auto& r = tp::db::ProviderRegistry::instance();
+        r.add("fakefox", [](const tp::db::ConnectionString&, const tp::db::ConnectionOptions&) {
+            return std::make_unique<SourceConnection>();
+        });
+        r.add("faketarget", [](const tp::db::ConnectionString&, const tp::db::ConnectionOptions&)
+                                -> std::unique_ptr<tp::db::ProviderConnection> {
+            if (!g_target->exists) throw tp::db::Error(-2147467259, "Could not find file 'target.mdb'.");
+            return std::make_unique<TargetConnection>();
+        });
+    }
+};
+
+class TestHost : public RunHost {
+public:
+    int check1Value = 0;
+    bool option1Value = false, option2Value = false;
+    tp::VectorListBox l1, l2;
+    VectorStatementList preview;
+    VectorDatatypeList datatypes;
+    std::vector<std::string> progressTexts;
+    double progressValue = -1;
+    int busyCalls = 0;
+    std::unique_ptr<tp::db::Connection> conn;
+    // Each preview shows: its lines at that moment, then the window's outcome.
+    std::vector<std::vector<std::string>> previews;
+    std::function<void(PreviewFlags&)> closePreview = [](PreviewFlags&) {};
+
+    int check1() const override { return check1Value; }
+    bool option1() const override { return option1Value; }
+    bool option2() const override { return option2Value; }
+    tp::ListBox& list1() override { return l1; }
+    tp::ListBox& list2() override { return l2; }
+    void setProgressValue(double p) override { progressValue = p; }
+    void setProgressText(const std::string& t) override { progressTexts.push_back(t); }
+    void setBusyPointer(bool) override { ++busyCalls; }
+    StatementList& previewList() override { return preview; }
+    DatatypeList& datatypeList() override { return datatypes; }
+    void showPreview() override {
+        previews.push_back(preview.lines);
+        closePreview(previewFlags());
+    }
+    std::unique_ptr<tp::db::Connection>& accessConnection() override { return conn; }
+};
+
+class RunTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        static Providers providers;
+        g_source = &source;
+        g_target = &target;
+        selection.target = dir.file("target.mdb");
+        tp::test::writeFile(selection.target, "");   // exists
+        tp::setSelection(&selection);
+    }
+    void TearDown() override {
+        tp::setSelection(nullptr);
+        tp::setEventPump(nullptr);
+        g_source = nullptr;
+        g_target = nullptr;
+    }
+
+    RunModules modules() {
+        RunModules m;
+        m.isValidFoxProConnection = [this] { return source.valid; };
+        m.addTablesToFoxproListbox = [this](tp::ListBox& l) {
+            l.clear();
+            for (const auto& t : source.tables) l.addItem(t.name);
+        };
+        m.sourceConnectionString = [] { return std::string("Provider=fakefox;Data Source=/x"); };
+        m.addTablesToAccessListbox = [this](tp::ListBox& l, const std::string& path) {
+            l.clear();
+            if (!std::filesystem::exists(path)) {
+                tp::msgBox("Unable to access the database");
+                target.exists = false;
+                return;
+            }
+            for (const auto& t : target.tables) l.addItem(t);
+        };
+        m.accessConnectionString = [] { return std::string("Provider=faketarget"); };
+        m.createTargetDatabase = [this](const std::string& path, const std::string& password) {
+            tp::test::writeFile(path, "");
+            createdWith = password;
+            target.exists = true;
+        };
+        return m;
+    }
+
+    void run() {
+        ConversionRun r(host, modules());
+        r.setRegionalSettings(RegionalSettings::unitedStates());
+        r.start();
+        summary = r.summary();
+        EXPECT_FALSE(r.isConverting());
+    }
+
+    std::vector<std::string> boxTexts() const {
+        std::vector<std::string> t;
+        for (const auto& s : boxes.shown) t.push_back(s.text);
+        return t;
+    }
+
+    static SourceTable table(std::string name, int rows = 1) {
+        SourceTable t{std::move(name), {{"id", ad::Integer}, {"title", ad::VarChar}}, {}};
+        for (int i = 1; i <= rows; ++i) t.rows.push_back({Value(i), Value("r" + std::to_string(i))});
+        return t;
+    }
+
+    tp::test::TempDir dir;
+    tp::PlainSelection selection;
+    tp::test::ScopedBoxes boxes{mb::Yes};
+    FakeSource source;
+    FakeTarget target;
+    TestHost host;
+    RunSummary summary;
+    std::string createdWith;
+};
+
+const std::string kDoneOnly = "Done.";
+
+bool startsWith(const std::string& s, const std::string& head) { return s.rfind(head, 0) == 0; }
+
+}  // namespace
+
+TEST_F(RunTest, PlainModeWritesEveryTableLastListedFirst) {
+    source.tables = {table("a", 2), table("b", 0), table("c", 1)};
+    run();
+    EXPECT_EQ(target.executed, (std::vector<std::string>{
+                                   "CREATE TABLE [c]([id] INT,[title] TEXT);",
+                                   "INSERT INTO [c] VALUES(1, 'r1')",
+                                   "CREATE TABLE [b]([id] INT,[title] TEXT);",
+                                   "CREATE TABLE [a]([id] INT,[title] TEXT);",
+                                   "INSERT INTO [a] VALUES(1, 'r1')",
+                                   "INSERT INTO [a] VALUES(2, 'r2')",
+                               }));
+    EXPECT_EQ(boxTexts(), std::vector<std::string>{kDoneOnly});
+    EXPECT_EQ(summary.tables, 3);
+    EXPECT_EQ(summary.rows, 3);
+    EXPECT_EQ(summary.failedStatements, 0);
+    EXPECT_EQ(target.opens, 1);
+    EXPECT_EQ(target.closes, 1);
+    EXPECT_EQ(host.progressTexts.front(), "Please wait.. Processing table c");
+    EXPECT_EQ(host.progressTexts.back(), "Progress Bar");
+    EXPECT_EQ(host.progressValue, 0);
+    EXPECT_EQ(host.datatypes.rows.size(), 6u);   // every table's fields, in order of processing
+    EXPECT_EQ(host.datatypes.rows.front().table, "c");
+    EXPECT_TRUE(host.preview.lines.empty());
+}
+
+TEST_F(RunTest, ExampleStatementsByteForByte) {
+    source.tables = {{"orders",
+                      {{"id", ad::Integer}, {"title", ad::VarChar}, {"shipped", ad::DBDate}, {"photo", ad::LongVarBinary}},
+                      {{Value(7), Value("it's"), Value(tp::db::Date{2021, 8, 30}), Value(tp::db::Bytes{1})},
+                       {Value(7), Value(), Value(tp::db::Date{2021, 8, 30}), Value()}}}};
+    run();
+    EXPECT_EQ(target.executed, (std::vector<std::string>{
+                                   "CREATE TABLE [orders]([id] INT,[title] TEXT,[shipped] TEXT);",
+                                   "INSERT INTO [orders] VALUES(7, 'it''s', '08/30/2021')",
+                                   "INSERT INTO [orders] VALUES(7,NULL, '08/30/2021')",
+                               }));
+}
+
+TEST_F(RunTest, OverwriteQuestionIgnoresCaseAndYesDropsFirst) {
+    source.tables = {table("customers")};
+    target.tables = {"Customers"};
+    boxes.answers = {mb::Yes};
+    run();
+    ASSERT_GE(boxes.shown.size(), 1u);
+    EXPECT_EQ(boxes.shown[0].text, "Would you like to overwrite customers?");
+    EXPECT_EQ(boxes.shown[0].title, "Overwrite?");
+    EXPECT_EQ(boxes.shown[0].style, mb::YesNo);
+    ASSERT_EQ(target.executed.size(), 3u);
+    EXPECT_EQ(target.executed[0], "DROP TABLE [customers]");
+    EXPECT_TRUE(startsWith(target.executed[1], "CREATE TABLE [customers]("));
+}
+
+TEST_F(RunTest, NoSkipsTheTableCompletely) {
+    source.tables = {table("keep"), table("skip")};
+    target.tables = {"SKIP"};
+    host.check1Value = 1;
+    host.option2Value = true;
+    host.closePreview = [](PreviewFlags& f) { f.SQLFormOK = true; };
+    boxes.answers = {mb::No};
+    run();
+    EXPECT_TRUE(target.executed.empty());   // preview mode: nothing runs here
+    ASSERT_EQ(host.previews.size(), 1u);     // only for "keep"
+    EXPECT_TRUE(startsWith(host.previews[0].at(0), "CREATE TABLE [keep]("));
+    EXPECT_EQ(host.progressTexts.at(0), "");   // the skipped table's caption cleared
+    EXPECT_EQ(boxTexts().back(), kDoneOnly);
+}
+
+TEST_F(RunTest, PreviewPerTableHasDropAtItsHead) {
+    source.tables = {table("one", 2), table("two", 1)};
+    target.tables = {"two"};
+    host.check1Value = 1;
+    host.option2Value = true;
+    host.closePreview = [](PreviewFlags& f) { f.SQLFormOK = true; };
+    boxes.answers = {mb::Yes};
+    run();
+    ASSERT_EQ(host.previews.size(), 2u);
+    EXPECT_EQ(host.previews[0], (std::vector<std::string>{"DROP TABLE [two]",
+                                                          "CREATE TABLE [two]([id] INT,[title] TEXT);",
+                                                          "INSERT INTO [two] VALUES(1, 'r1')"}));
+    EXPECT_EQ(host.previews[1].size(), 3u);   // only the second table's statements
+    EXPECT_TRUE(startsWith(host.previews[1][0], "CREATE TABLE [one]("));
+    EXPECT_TRUE(target.executed.empty());
+    EXPECT_EQ(target.closes, 1);
+}
+
+TEST_F(RunTest, BackInPerTablePreviewLeavesTheOtherTablesAlone) {
+    source.tables = {table("a"), table("b"), table("c")};
+    host.check1Value = 1;
+    host.option2Value = true;   // the window closes with neither flag changed
+    run();
+    EXPECT_EQ(host.previews.size(), 1u);
+    EXPECT_EQ(summary.tables, 1);
+    EXPECT_EQ(boxTexts(), std::vector<std::string>{kDoneOnly});
+    EXPECT_EQ(target.closes, 1);
+}
+
+TEST_F(RunTest, SkipTableInPerTablePreviewGoesOn) {
+    source.tables = {table("a"), table("b")};
+    host.check1Value = 1;
+    host.option2Value = true;
+    host.closePreview = [](PreviewFlags& f) { f.EndRunAfterPreview = false; };
+    run();
+    EXPECT_EQ(host.previews.size(), 2u);
+}
+
+TEST_F(RunTest, OnePreviewForAllTables) {
+    source.tables = {table("a"), table("b")};
+    host.check1Value = 1;
+    host.option1Value = true;
+    run();
+    ASSERT_EQ(host.previews.size(), 1u);
+    EXPECT_EQ(host.previews[0].size(), 4u);
+    EXPECT_TRUE(startsWith(host.previews[0][0], "CREATE TABLE [b]("));
+    EXPECT_EQ(target.closes, 1);
+}
+
+TEST_F(RunTest, PreviewModeWithoutOptionsExecutesNothing) {
+    source.tables = {table("a", 3)};
+    host.check1Value = 1;
+    run();
+    EXPECT_TRUE(host.previews.empty());
+    EXPECT_TRUE(target.executed.empty());
+    EXPECT_EQ(host.preview.lines.size(), 4u);
+    EXPECT_EQ(boxTexts(), std::vector<std::string>{kDoneOnly});
+}
+
+TEST_F(RunTest, SecondClickDuringAYieldDoesNothing) {
+    source.tables = {table("a", 5), table("b", 5)};
+    ConversionRun r(host, modules());
+    int nested = 0;
+    tp::setEventThrottleMs(0);
+    tp::setEventPump([&] {
+        EXPECT_TRUE(r.isConverting());
+        ++nested;
+        r.start();
+    });
+    r.start();
+    tp::setEventPump(nullptr);
+    tp::setEventThrottleMs(15);
+    EXPECT_GT(nested, 10);
+    EXPECT_EQ(target.executed.size(), 12u);
+    EXPECT_EQ(boxTexts(), std::vector<std::string>{kDoneOnly});
+    EXPECT_FALSE(r.isConverting());
+}
+
+TEST_F(RunTest, InvalidSourceLeavesEverythingUntouched) {
+    source.valid = false;
+    source.tables = {table("a")};
+    host.l1.items = {"old1"};
+    host.l2.items = {"old2"};
+    host.preview.lines = {"kept"};
+    run();
+    EXPECT_TRUE(boxes.shown.empty());
+    EXPECT_EQ(host.l1.items, std::vector<std::string>{"old1"});
+    EXPECT_EQ(host.l2.items, std::vector<std::string>{"old2"});
+    EXPECT_EQ(host.preview.lines, std::vector<std::string>{"kept"});
+    EXPECT_EQ(host.busyCalls, 0);
+    EXPECT_TRUE(host.progressTexts.empty());
+    EXPECT_EQ(target.opens, 0);
+    EXPECT_FALSE(summary.ran);
+}
+
+TEST_F(RunTest, SourceWithoutTables) {
+    run();
+    EXPECT_EQ(target.opens, 1);
+    EXPECT_EQ(target.closes, 1);
+    EXPECT_TRUE(target.executed.empty());
+    EXPECT_EQ(boxTexts(), std::vector<std::string>{kDoneOnly});
+}
+
+TEST_F(RunTest, RejectedDefinitionStillTransfersTheRows) {
+    source.tables = {table("a", 2)};
+    target.reject = [](const std::string& s) { return startsWith(s, "CREATE"); };
+    run();
+    EXPECT_EQ(target.executed.size(), 2u);
+    ASSERT_EQ(boxes.shown.size(), 2u);
+    EXPECT_EQ(boxes.shown[0].title, "Application Error");
+    EXPECT_NE(boxes.shown[0].text.find("in Larkspan2021/08/31.Form1.PushButton7_Click at line 334"),
+              std::string::npos);
+    EXPECT_EQ(boxes.shown[1].text, "Done.\r\n\r\n1 statements could not be executed.");
+    EXPECT_EQ(summary.failedStatements, 1);
+}
+
+TEST_F(RunTest, RepeatedFailuresAreShownOnceAndCounted) {
+    source.tables = {table("a", 3)};
+    target.reject = [](const std::string& s) { return startsWith(s, "INSERT"); };
+    run();
+    ASSERT_EQ(boxes.shown.size(), 2u);
+    EXPECT_NE(boxes.shown[0].text.find("at line 440"), std::string::npos);
+    EXPECT_EQ(boxes.shown[1].text, "Done.\r\n\r\n3 statements could not be executed.");
+    EXPECT_EQ(summary.failedStatements, 3);
+}
+
+TEST_F(RunTest, UnreadableTableIsReportedAndTheRunGoesOn) {
+    source.tables = {table("good"), SourceTable{"bad", {}, {}, true}};
+    run();
+    ASSERT_GE(boxes.shown.size(), 2u);
+    EXPECT_NE(boxes.shown[0].text.find("is not a table.\r\nin Larkspan2021/08/31.Form1.PushButton7_Click at line 184"),
+              std::string::npos);
+    EXPECT_TRUE(startsWith(target.executed.back(), "INSERT INTO [good]"));
+    EXPECT_TRUE(startsWith(boxes.shown.back().text, "Done."));
+}
+
+TEST_F(RunTest, MissingTargetIsCreatedOnYes) {
+    source.tables = {table("a")};
+    selection.target = dir.file("new.mdb");
+    selection.password = "pw";
+    boxes.answers = {mb::Yes};
+    run();
+    ASSERT_GE(boxes.shown.size(), 1u);
+    EXPECT_EQ(boxes.shown[0].text, "The database " + selection.target + " does not exist. Would you like to create it?");
+    EXPECT_EQ(boxes.shown[0].style, mb::YesNo);
+    EXPECT_EQ(boxes.shown[0].title, "");
+    EXPECT_EQ(createdWith, "pw");
+    EXPECT_EQ(target.executed.size(), 2u);
+    EXPECT_EQ(boxTexts().back(), kDoneOnly);
+}
+
+TEST_F(RunTest, MissingTargetOnNoKeepsTheOldBehaviour) {
+    source.tables = {table("a")};
+    selection.target = dir.file("new.mdb");
+    boxes.answers = {mb::No};
+    run();
+    EXPECT_FALSE(std::filesystem::exists(selection.target));
+    ASSERT_GE(boxes.shown.size(), 3u);
+    EXPECT_EQ(boxes.shown[1].text, "Unable to access the database");
+    EXPECT_NE(boxes.shown[2].text.find("at line 144"), std::string::npos);
+    EXPECT_TRUE(target.executed.empty());
+    EXPECT_TRUE(startsWith(boxes.shown.back().text, "Done.\r\n\r\n"));
+}
