@@ -9,6 +9,7 @@ namespace tp::cli {
 const std::vector<Subcommand>& subcommands() {
     static const std::vector<Subcommand> list = {
         // Subcommands are added here as they are built.
+        {"new", "DB [--password PW]", runNew},
     };
     return list;
 }

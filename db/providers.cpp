@@ -2,6 +2,7 @@
 #include <mutex>
 
 #include "db/ado.h"
+#include "db/jet/provider.h"
 
 namespace tp::db {
 
@@ -9,6 +10,7 @@ void registerBuiltinProviders() {
     static std::once_flag once;
     std::call_once(once, [] {
         // Providers register themselves here as they are built.
+        jet::registerJetProviders();
     });
 }
 

@@ -1,0 +1,40 @@
+// `tallyport new DB [--password PW]`: creates a new, empty Access database
+// (an .mdb; a database password when given). An existing file is never
+// overwritten.
+#include <iostream>
+
+#include "app/cli.h"
+#include "db/jet/database.h"
+#include "ui/utilities.h"
+
+namespace tp::cli {
+
+int runNew(const Args& args) {
+    std::string path, password;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (a == "--password") {
+            if (i + 1 >= args.size()) return usageError("--password needs a value");
+            password = args[++i];
+        } else if (!a.empty() && a[0] == '-') {
+            return usageError("new: unknown option '" + a + "'");
+        } else if (path.empty()) {
+            path = a;
+        } else {
+            return usageError("new: more than one database given");
+        }
+    }
+    if (path.empty()) return usageError("new: give the database file to create");
+    const std::string tail = path.size() > 6 ? asciiLower(path.substr(path.size() - 6)) : asciiLower(path);
+    const auto format = tail == ".accdb" ? db::jet::FileFormat::Ace12 : db::jet::FileFormat::Jet4;
+    try {
+        auto db = db::jet::Database::create(path, password, format);
+        db->close();
+    } catch (const std::exception& e) {
+        std::cerr << "tallyport: " << path << ": " << e.what() << "\n";
+        return 1;
+    }
+    return 0;
+}
+
+}  // namespace tp::cli
