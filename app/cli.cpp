@@ -10,6 +10,8 @@ const std::vector<Subcommand>& subcommands() {
     static const std::vector<Subcommand> list = {
         // Subcommands are added here as they are built.
         {"new", "DB [--password PW]", runNew},
+        {"tables", "(--folder DIR | --dbc FILE | DB [--password PW]) [--all]", runTables},
+        {"sql", "(--folder DIR | --dbc FILE | DB [--password PW]) [-e STMT]... [-f FILE] [--format csv|json]", runSql},
     };
     return list;
 }

@@ -1,17 +1,24 @@
-// The FoxPro source module: tests the selected source and lists its tables.
+// The Foxpro module: tests the selected FoxPro source and lists its tables.
+// The source (a .dbc file or a free-table folder) is read from tp::selection()
+// at each call.
 #pragma once
 
 #include <string>
 
 #include "ui/listbox.h"
 
-namespace tp::foxpro {
+namespace tp::Foxpro {
 
-// The source connection string of the current selection (tp::selection()).
+// "Provider=vfpoledb.1;Data Source=" + path + ";Collating Sequence=machine;"
+// for a container, "...;Collating Sequence=general;" for a folder.
 std::string SourceConnectionString();
-// True when the selected source opens; never shows a message for a failed open.
+
+// True when a connection to the selected source opens; shows no box when it
+// does not.
 bool IsValidFoxProConnection();
-// Clears list and fills it with the source's tables (type "TABLE" only).
+
+// Clears list and fills it with the names of the source's tables (views and
+// other kinds left out), in the provider's order.
 void AddTablesToFoxproListbox(ListBox& list);
 
-}  // namespace tp::foxpro
+}  // namespace tp::Foxpro

@@ -3,6 +3,7 @@
 
 #include "db/ado.h"
 #include "db/jet/provider.h"
+#include "db/foxpro/provider.h"
 
 namespace tp::db {
 
@@ -11,6 +12,7 @@ void registerBuiltinProviders() {
     std::call_once(once, [] {
         // Providers register themselves here as they are built.
         jet::registerJetProviders();
+        ProviderRegistry::instance().add(foxpro::kProviderName, foxpro::openFoxproProvider);
     });
 }
 

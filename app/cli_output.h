@@ -1,0 +1,39 @@
+// Writes result sets of the command line: CSV (RFC 4180, header row, CRLF
+// line ends) or JSON (one object per result, on one line:
+// {"columns":[{"name":...,"type":N},...],"rows":[[...],...]}). Rows are
+// written as they are read, so a large table is never held in memory.
+#pragma once
+
+#include <ostream>
+#include <string>
+
+#include "db/ado.h"
+
+namespace tp::cli {
+
+// The data source of `tables` and `sql`: --folder DIR, --dbc FILE, or a
+// positional DB (an .mdb/.accdb file, a folder, or a .dbc) with an optional
+// --password. Returns the connection string, or an empty text after a usage
+// error was printed.
+struct SourceArgs {
+    std::string folder, dbc, db, password;
+    bool havePassword = false;
+};
+// The ADO connection string of the source.
+std::string sourceConnectionString(const SourceArgs& a);
+// A human-readable name of the source for messages.
+std::string sourceName(const SourceArgs& a);
+
+enum class OutputFormat { Csv, Json };
+
+// Numbers exactly as stored (currency with four decimals, decimals as their
+// digits), dates "YYYY-MM-DD", date-times "YYYY-MM-DDTHH:MM:SS[.fff]",
+// Booleans true/false, binary as base64; null is an empty CSV field or JSON
+// null.
+void writeResult(std::ostream& out, db::Recordset& rs, OutputFormat format);
+
+std::string csvField(const std::string& text);
+std::string jsonString(const std::string& text);
+std::string jsonValue(const db::Value& v);
+
+}  // namespace tp::cli

@@ -1,0 +1,104 @@
+// `tallyport sql (--folder DIR | --dbc FILE | DB [--password PW])
+//   [-e STMT]... [-f FILE] [--format csv|json]`: runs each statement on its
+// own; row-returning statements print their rows. A failing statement is
+// reported with its line number and the run goes on; the exit status is 1
+// when any failed.
+#include <fstream>
+#include <iostream>
+
+#include "app/cli.h"
+#include "app/cli_output.h"
+#include "db/ado.h"
+
+namespace tp::cli {
+
+namespace {
+
+struct Statement {
+    std::string text;
+    std::string where;   // "-e 2" or "FILE:7"
+};
+
+}  // namespace
+
+int runSql(const Args& args) {
+    SourceArgs src;
+    OutputFormat format = OutputFormat::Csv;
+    std::vector<Statement> statements;
+    int eCount = 0;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        auto value = [&](std::string& into) {
+            if (i + 1 >= args.size()) return false;
+            into = args[++i];
+            return true;
+        };
+        std::string v;
+        if (a == "--folder") { if (!value(src.folder)) return usageError("--folder needs a folder"); }
+        else if (a == "--dbc") { if (!value(src.dbc)) return usageError("--dbc needs a file"); }
+        else if (a == "--password") {
+            if (!value(src.password)) return usageError("--password needs a value");
+            src.havePassword = true;
+        } else if (a == "-e") {
+            if (!value(v)) return usageError("-e needs a statement");
+            statements.push_back({v, "line " + std::to_string(++eCount) + " (-e)"});
+        } else if (a == "-f") {
+            if (!value(v)) return usageError("-f needs a file");
+            std::ifstream in(v, std::ios::binary);
+            if (!in) return usageError("cannot read " + v);
+            std::string line;
+            int n = 0;
+            while (std::getline(in, line)) {
+                ++n;
+                if (!line.empty() && line.back() == '\r') line.pop_back();
+                if (line.find_first_not_of(" \t") == std::string::npos) continue;
+                statements.push_back({line, v + ": line " + std::to_string(n)});
+            }
+        } else if (a == "--format") {
+            if (!value(v)) return usageError("--format needs csv or json");
+            if (v == "csv") format = OutputFormat::Csv;
+            else if (v == "json") format = OutputFormat::Json;
+            else return usageError("--format must be csv or json");
+        } else if (!a.empty() && a[0] == '-') return usageError("sql: unknown option '" + a + "'");
+        else if (src.db.empty()) src.db = a;
+        else return usageError("sql: more than one database given");
+    }
+    const int kinds = !src.folder.empty() + !src.dbc.empty() + !src.db.empty();
+    if (kinds != 1) return usageError("sql: give exactly one of --folder DIR, --dbc FILE or DB");
+    if (statements.empty()) return usageError("sql: give statements with -e or -f");
+
+    std::unique_ptr<db::Connection> conn;
+    try {
+        conn = db::CreateConnection("ADODB.Connection");
+        conn->Open(sourceConnectionString(src));
+    } catch (const std::exception& e) {
+        std::cerr << "tallyport: " << sourceName(src) << ": " << e.what() << "\n";
+        return 1;
+    }
+    bool failed = false;
+    for (const auto& st : statements) {
+        try {
+            auto rs = conn->Execute(st.text);
+            if (rs) {
+                writeResult(std::cout, *rs, format);
+                rs->Close();
+            }
+        } catch (const db::Error& e) {
+            std::cout.flush();
+            std::cerr << "tallyport: " << st.where << ": error " << e.number() << ": " << e.description() << "\n";
+            failed = true;
+        } catch (const std::exception& e) {
+            std::cout.flush();
+            std::cerr << "tallyport: " << st.where << ": " << e.what() << "\n";
+            failed = true;
+        }
+    }
+    std::cout.flush();
+    try {
+        conn->Close();
+    } catch (const std::exception&) {
+    }
+    return failed ? 1 : 0;
+}
+
+}  // namespace tp::cli

@@ -1,0 +1,141 @@
+#include "db/foxpro/dbc.h"
+
+#include <filesystem>
+#include <map>
+
+#include "db/error.h"
+#include "db/foxpro/dbf.h"
+
+namespace tp::db::foxpro {
+
+namespace {
+
+std::string trimRight(std::string s) {
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\0')) s.pop_back();
+    return s;
+}
+
+std::string lower(std::string s) {
+    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+}  // namespace
+
+std::string dbcPropertyPath(const std::vector<unsigned char>& prop) {
+    // Records: 4-byte length (including this header), 2-byte kind, 1-byte id,
+    // then the value.
+    size_t pos = 0;
+    while (pos + 7 <= prop.size()) {
+        const uint32_t len = uint32_t(prop[pos]) | uint32_t(prop[pos + 1]) << 8 |
+                             uint32_t(prop[pos + 2]) << 16 | uint32_t(prop[pos + 3]) << 24;
+        if (len < 7 || len > prop.size() - pos) break;
+        if (prop[pos + 6] == 0x01) {
+            std::string s(reinterpret_cast<const char*>(prop.data() + pos + 7), len - 7);
+            const size_t nul = s.find('\0');
+            if (nul != std::string::npos) s.resize(nul);
+            return s;
+        }
+        pos += len;
+    }
+    return {};
+}
+
+Dbc Dbc::read(const std::string& path) {
+    Dbc dbc;
+    dbc.path = path;
+    auto table = DbfTable::open(path);
+    table->setMemosAsBinary(true);
+    const auto& fs = table->fields();
+    auto col = [&](const char* name) -> int {
+        for (size_t i = 0; i < fs.size(); ++i)
+            if (lower(fs[i].name) == lower(name)) return static_cast<int>(i);
+        return -1;
+    };
+    const int cId = col("objectid"), cParent = col("parentid"), cType = col("objecttype"),
+              cName = col("objectname"), cProp = col("property");
+    if (cId < 0 || cParent < 0 || cType < 0 || cName < 0)
+        throw Error("The file " + path + " is not a database container (it lacks the object fields).");
+    std::map<int64_t, size_t> tableById;
+    std::vector<Value> row;
+    struct FieldRec { int64_t parent; std::string name; };
+    std::vector<FieldRec> fieldRecs;
+    auto text = [&](int c) -> std::string {
+        const Value& v = row[static_cast<size_t>(c)];
+        if (v.kind() == Kind::Text) return trimRight(v.text());
+        return {};
+    };
+    auto integer = [&](int c) -> int64_t {
+        const Value& v = row[static_cast<size_t>(c)];
+        return v.kind() == Kind::Int ? v.integer() : -1;
+    };
+    while (table->next(row)) {
+        const std::string type = lower(text(cType));
+        if (type == "table") {
+            DbcTable t;
+            t.name = text(cName);
+            if (cProp >= 0 && row[static_cast<size_t>(cProp)].kind() == Kind::Binary)
+                t.storedPath = dbcPropertyPath(row[static_cast<size_t>(cProp)].bytes());
+            tableById[integer(cId)] = dbc.tables.size();
+            dbc.objects.push_back({"TABLE", t.name, static_cast<int>(dbc.tables.size())});
+            dbc.tables.push_back(std::move(t));
+        } else if (type == "view") {
+            dbc.objects.push_back({"VIEW", text(cName), -1});
+        } else if (type == "field") {
+            fieldRecs.push_back({integer(cParent), text(cName)});
+        }
+    }
+    for (auto& f : fieldRecs) {
+        auto it = tableById.find(f.parent);
+        if (it != tableById.end()) dbc.tables[it->second].fields.push_back(std::move(f.name));
+    }
+    return dbc;
+}
+
+std::string Dbc::resolveTableFile(const DbcTable& t) const {
+    namespace fs = std::filesystem;
+    std::string stored = t.storedPath.empty() ? t.name + ".dbf" : t.storedPath;
+    for (char& c : stored)
+        if (c == '\\') c = '/';
+    const std::string folder = fs::path(path).parent_path().string();
+    const std::string where = "the table " + t.name + " of " + path;
+    if (stored.empty() || stored[0] == '/' || (stored.size() >= 2 && stored[1] == ':'))
+        throw Error("The path stored for " + where + " (" + t.storedPath + ") leaves the container's folder.");
+    // Walk the parts, each found without regard to case; ".." may not climb
+    // above the container's folder.
+    std::vector<std::string> parts;
+    size_t b = 0;
+    while (b <= stored.size()) {
+        size_t e = stored.find('/', b);
+        if (e == std::string::npos) e = stored.size();
+        std::string part = stored.substr(b, e - b);
+        b = e + 1;
+        if (part.empty() || part == ".") continue;
+        if (part == "..") {
+            if (parts.empty())
+                throw Error("The path stored for " + where + " (" + t.storedPath + ") leaves the container's folder.");
+            parts.pop_back();
+            continue;
+        }
+        parts.push_back(part);
+    }
+    if (parts.empty()) throw Error("No file is stored for " + where + ".");
+    std::string cur = folder.empty() ? "." : folder;
+    for (size_t i = 0; i < parts.size(); ++i) {
+        std::error_code ec;
+        const fs::path exact = fs::path(cur) / parts[i];
+        std::string next;
+        if (fs::exists(exact, ec)) next = exact.string();
+        else {
+            const std::string want = lower(parts[i]);
+            for (fs::directory_iterator it(cur, ec), end; !ec && it != end; it.increment(ec))
+                if (lower(it->path().filename().string()) == want) { next = it->path().string(); break; }
+        }
+        if (next.empty())
+            throw Error("The file of " + where + " is missing (" + t.storedPath + ").");
+        cur = next;
+    }
+    return cur;
+}
+
+}  // namespace tp::db::foxpro

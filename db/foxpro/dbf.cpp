@@ -1,0 +1,492 @@
+#include "db/foxpro/dbf.h"
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+
+#include "db/error.h"
+
+namespace tp::db::foxpro {
+
+namespace {
+
+uint16_t le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
+uint32_t le32(const uint8_t* p) {
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+uint32_t be32(const uint8_t* p) {
+    return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | uint32_t(p[3]);
+}
+int64_t le64s(const uint8_t* p) {
+    uint64_t v = 0;
+    for (int i = 7; i >= 0; --i) v = v << 8 | p[i];
+    return static_cast<int64_t>(v);
+}
+
+std::string lower(std::string s) {
+    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+bool allOf(const uint8_t* p, size_t n, std::initializer_list<uint8_t> set) {
+    for (size_t i = 0; i < n; ++i)
+        if (std::find(set.begin(), set.end(), p[i]) == set.end()) return false;
+    return true;
+}
+
+constexpr size_t kBufferBytes = 256 * 1024;
+
+}  // namespace
+
+std::string findFileNoCase(const std::string& folder, const std::string& name) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const fs::path dir = folder.empty() ? fs::path(".") : fs::path(folder);
+    const fs::path exact = dir / name;
+    if (fs::is_regular_file(exact, ec)) return exact.string();
+    const std::string want = lower(name);
+    for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+        if (lower(it->path().filename().string()) == want && it->is_regular_file(ec))
+            return it->path().string();
+    }
+    return {};
+}
+
+// ---- memo files -------------------------------------------------------------
+
+MemoFile::MemoFile(std::unique_ptr<ByteSource> src, Format format) : src_(std::move(src)), format_(format) {
+    uint8_t h[32] = {};
+    const size_t got = src_->readAt(0, h, sizeof h);
+    if (format_ == Format::Fpt) {
+        if (got < 8) throw Error("The memo file " + src_->name() + " is too short to hold its header.");
+        blockSize_ = static_cast<uint32_t>(h[6]) << 8 | h[7];
+        if (blockSize_ == 0) blockSize_ = 1;   // SET BLOCKSIZE TO 0: byte-sized blocks
+    } else if (format_ == Format::Dbt4) {
+        if (got >= 22 && le16(h + 20) != 0) blockSize_ = le16(h + 20);
+    }
+}
+
+void MemoFile::read(uint64_t block, std::vector<uint8_t>& out) const {
+    out.clear();
+    const uint64_t size = src_->size();
+    const uint64_t off = block * blockSize_;   // block < 2^32 and blockSize_ < 2^16: no overflow
+    const std::string where = " (memo block " + std::to_string(block) + " of " + src_->name() + ")";
+    if (format_ == Format::Fpt) {
+        if (off + 8 > size) throw Error("A memo block number lies outside the memo file" + where + ".");
+        uint8_t h[8];
+        src_->readAt(off, h, 8);
+        const uint32_t len = be32(h + 4);
+        if (len > size - off - 8) throw Error("A memo length goes beyond the end of the memo file" + where + ".");
+        out.resize(len);
+        if (len && src_->readAt(off + 8, out.data(), len) != len)
+            throw Error("The memo file is shorter than it claims" + where + ".");
+        return;
+    }
+    if (off >= size) throw Error("A memo block number lies outside the memo file" + where + ".");
+    if (format_ == Format::Dbt4) {
+        uint8_t h[8];
+        if (src_->readAt(off, h, 8) == 8 && h[0] == 0xFF && h[1] == 0xFF && h[2] == 0x08 && h[3] == 0x00) {
+            const uint32_t len = le32(h + 4);
+            if (len < 8 || len - 8 > size - off - 8)
+                throw Error("A memo length goes beyond the end of the memo file" + where + ".");
+            out.resize(len - 8);
+            if (len > 8 && src_->readAt(off + 8, out.data(), len - 8) != len - 8)
+                throw Error("The memo file is shorter than it claims" + where + ".");
+            return;
+        }
+    }
+    // dBase III: the text runs to a 0x1A end mark (or the end of the file).
+    uint8_t chunk[512];
+    uint64_t pos = off;
+    while (pos < size) {
+        const size_t got = src_->readAt(pos, chunk, sizeof chunk);
+        if (got == 0) break;
+        const uint8_t* end = static_cast<const uint8_t*>(std::memchr(chunk, 0x1A, got));
+        if (end) {
+            out.insert(out.end(), static_cast<const uint8_t*>(chunk), end);
+            return;
+        }
+        out.insert(out.end(), chunk, chunk + got);
+        pos += got;
+    }
+}
+
+// ---- tables -----------------------------------------------------------------
+
+std::unique_ptr<DbfTable> DbfTable::open(const std::string& path) {
+    auto src = openFileSource(path);
+    auto table = std::make_unique<DbfTable>(std::move(src), nullptr);
+    if (table->needsMemo()) {
+        namespace fs = std::filesystem;
+        const fs::path p(path);
+        const std::string folder = p.parent_path().string();
+        const std::string stem = p.stem().string();
+        const bool dbc = lower(p.extension().string()) == ".dbc";
+        std::string memo;
+        for (const char* ext : dbc ? std::initializer_list<const char*>{".dct"}
+                                   : std::initializer_list<const char*>{".fpt", ".dbt"}) {
+            memo = findFileNoCase(folder, stem + ext);
+            if (!memo.empty()) break;
+        }
+        if (memo.empty())
+            throw Error("The memo file of " + path + " is missing (" + stem + (dbc ? ".dct" : ".fpt") + ").");
+        table->attachMemo(openFileSource(memo));
+    }
+    return table;
+}
+
+DbfTable::DbfTable(std::unique_ptr<ByteSource> table, std::unique_ptr<ByteSource> memo) : src_(std::move(table)) {
+    parseHeader();
+    if (memo) attachMemo(std::move(memo));
+}
+
+void DbfTable::fail(const std::string& what) const {
+    throw Error("The table " + src_->name() + " cannot be read: " + what + ".");
+}
+
+void DbfTable::failField(const DbfField& f, const std::string& what) const {
+    throw Error("The table " + src_->name() + " holds a bad value in field " + f.name + " of record " +
+                std::to_string(currentRecord_ + 1) + ": " + what + ".");
+}
+
+bool DbfTable::needsMemo() const {
+    for (const auto& f : fields_)
+        if (f.type == 'M' || f.type == 'G' || f.type == 'W' || f.type == 'P' || (f.type == 'B' && !vfp_))
+            return true;
+    return false;
+}
+
+void DbfTable::attachMemo(std::unique_ptr<ByteSource> memo) {
+    MemoFile::Format fmt = MemoFile::Format::Fpt;
+    if (!vfp_) {
+        std::string n = lower(memo->name());
+        if (n.size() >= 4 && n.compare(n.size() - 4, 4, ".dbt") == 0)
+            fmt = version_ == 0x8B || version_ == 0x8E || version_ == 0x7B ? MemoFile::Format::Dbt4
+                                                                              : MemoFile::Format::Dbt3;
+    }
+    memo_ = std::make_unique<MemoFile>(std::move(memo), fmt);
+}
+
+void DbfTable::parseHeader() {
+    uint8_t h[32];
+    const uint64_t size = src_->size();
+    if (src_->readAt(0, h, 32) != 32) fail("the file is shorter than a table header");
+    version_ = h[0];
+    vfp_ = version_ == 0x30 || version_ == 0x31 || version_ == 0x32;
+    recordCount_ = le32(h + 4);
+    headerLength_ = le16(h + 8);
+    recordLength_ = le16(h + 10);
+    driver_ = h[29];
+    if (headerLength_ < 33) fail("the header length (" + std::to_string(headerLength_) + ") is too small");
+    if (headerLength_ > size) fail("the header length (" + std::to_string(headerLength_) + ") goes beyond the end of the file");
+    if (recordLength_ < 1) fail("the record length is 0");
+    if (uint64_t(headerLength_) + uint64_t(recordCount_) * recordLength_ > size)
+        fail("the record count (" + std::to_string(recordCount_) + ") goes beyond the end of the file");
+
+    decoder_ = std::make_unique<TextDecoder>(codePageOfDriver(driver_));
+
+    std::vector<uint8_t> hdr(headerLength_ - 32);
+    src_->readAt(32, hdr.data(), hdr.size());
+    uint32_t offset = 1;
+    std::vector<DbfField> all;
+    bool terminated = false;
+    for (size_t p = 0; p < hdr.size(); p += 32) {
+        if (hdr[p] == 0x0D) { terminated = true; break; }
+        if (p + 32 > hdr.size()) break;
+        const uint8_t* d = hdr.data() + p;
+        DbfField f;
+        size_t nl = 0;
+        while (nl < 11 && d[nl] != 0) ++nl;
+        f.name = decoder_->decode(std::string_view(reinterpret_cast<const char*>(d), nl));
+        while (!f.name.empty() && f.name.back() == ' ') f.name.pop_back();
+        f.type = static_cast<char>(std::toupper(d[11]));
+        f.length = d[16];
+        f.decimals = d[17];
+        f.flags = vfp_ ? d[18] : 0;
+        if (f.type == 'C' && f.decimals) {
+            // Character fields longer than 255 keep the high byte of their
+            // length in the decimals byte.
+            f.length += uint32_t(f.decimals) << 8;
+            f.decimals = 0;
+        }
+        f.offset = offset;
+        if (f.length == 0) fail("field " + f.name + " has length 0");
+        if (uint64_t(offset) + f.length > recordLength_)
+            fail("the fields overflow the record length (" + std::to_string(recordLength_) + ") at field " + f.name);
+        offset += f.length;
+        all.push_back(std::move(f));
+    }
+    if (!terminated && all.empty()) fail("the header holds no field descriptors");
+
+    int bit = 0;
+    for (auto& f : all) {
+        auto need = [&](uint32_t len) {
+            if (f.length != len)
+                fail("field " + f.name + " of type " + std::string(1, f.type) + " has length " +
+                     std::to_string(f.length) + " instead of " + std::to_string(len));
+        };
+        switch (f.type) {
+        case 'C': case 'N': case 'F': case 'V': case 'Q': case '0': break;
+        case 'I': need(4); break;
+        case 'Y': case 'T': case 'D': case 'O': need(8); break;
+        case 'L': need(1); break;
+        case 'B':
+            if (vfp_) need(8);
+            else if (f.length != 4 && f.length != 10) need(10);
+            break;
+        case 'M': case 'G': case 'W': case 'P':
+            if (f.length != 4 && f.length != 10) need(vfp_ ? 4 : 10);
+            break;
+        default:
+            fail("field " + f.name + " has the unknown type '" + std::string(1, f.type) + "'");
+        }
+        if (f.type == '0') {
+            if (!nullFlags_) nullFlags_ = f;
+            continue;
+        }
+        if (f.flags & kFlagSystem) continue;
+        if (f.type == 'V' || f.type == 'Q') f.varBit = bit++;
+        if (f.nullable()) f.nullBit = bit++;
+        fields_.push_back(f);
+    }
+    // Bits that the _NullFlags field cannot hold (or no such field) are
+    // treated as never set.
+    const int bits = nullFlags_ ? static_cast<int>(nullFlags_->length) * 8 : 0;
+    for (auto& f : fields_) {
+        if (f.varBit >= bits) f.varBit = -1;
+        if (f.nullBit >= bits) f.nullBit = -1;
+    }
+}
+
+std::vector<FieldInfo> DbfTable::fieldInfos() const {
+    std::vector<FieldInfo> out;
+    out.reserve(fields_.size());
+    for (const auto& f : fields_) {
+        FieldInfo i;
+        i.name = f.name;
+        i.definedSize = static_cast<int>(f.length);
+        i.nullable = f.nullable();
+        switch (f.type) {
+        case 'C': i.type = f.binary() ? adtype::Binary : adtype::Char; break;
+        case 'V': i.type = f.binary() ? adtype::VarBinary : adtype::VarChar; break;
+        case 'Q': i.type = adtype::VarBinary; break;
+        case 'M': i.type = f.binary() ? adtype::LongVarBinary : adtype::LongVarChar; i.definedSize = 0; break;
+        case 'G': case 'W': case 'P': i.type = adtype::LongVarBinary; i.definedSize = 0; break;
+        case 'N': case 'F':
+            i.type = adtype::Numeric;
+            i.precision = static_cast<int>(f.length);
+            i.numericScale = f.decimals;
+            break;
+        case 'B':
+            if (vfp_) { i.type = adtype::Double; i.precision = 15; }
+            else { i.type = adtype::LongVarBinary; i.definedSize = 0; }
+            break;
+        case 'O': i.type = adtype::Double; i.precision = 15; break;
+        case 'I': i.type = adtype::Integer; i.precision = 10; break;
+        case 'Y': i.type = adtype::Currency; i.precision = 19; i.numericScale = 4; break;
+        case 'D': i.type = adtype::DBDate; break;
+        case 'T': i.type = adtype::DBTimeStamp; break;
+        case 'L': i.type = adtype::Boolean; break;
+        default: i.type = adtype::Char; break;
+        }
+        out.push_back(std::move(i));
+    }
+    return out;
+}
+
+void DbfTable::rewind() {
+    nextRecord_ = 0;
+    bufferCount_ = 0;
+    bufferFirst_ = 0;
+}
+
+const uint8_t* DbfTable::fetchRecord() {
+    if (nextRecord_ >= recordCount_) return nullptr;
+    if (nextRecord_ < bufferFirst_ || nextRecord_ >= bufferFirst_ + bufferCount_) {
+        const uint32_t per = std::max<uint32_t>(1, static_cast<uint32_t>(kBufferBytes / recordLength_));
+        const uint32_t n = std::min(per, recordCount_ - nextRecord_);
+        buffer_.resize(size_t(n) * recordLength_);
+        const uint64_t off = headerLength_ + uint64_t(nextRecord_) * recordLength_;
+        if (src_->readAt(off, buffer_.data(), buffer_.size()) != buffer_.size())
+            fail("the file ends inside record " + std::to_string(nextRecord_ + 1));
+        bufferFirst_ = nextRecord_;
+        bufferCount_ = n;
+    }
+    currentRecord_ = nextRecord_++;
+    return buffer_.data() + size_t(currentRecord_ - bufferFirst_) * recordLength_;
+}
+
+bool DbfTable::next(std::vector<Value>& row) {
+    for (;;) {
+        const uint8_t* rec = fetchRecord();
+        if (!rec) return false;
+        if (rec[0] == '*') continue;
+        row.resize(fields_.size());
+        const uint8_t* nf = nullFlags_ ? rec + nullFlags_->offset : nullptr;
+        for (size_t i = 0; i < fields_.size(); ++i) row[i] = decodeField(fields_[i], rec, nf);
+        return true;
+    }
+}
+
+namespace {
+
+bool bitSet(const uint8_t* nf, int bit) {
+    return nf && bit >= 0 && (nf[bit >> 3] >> (bit & 7) & 1);
+}
+
+// The digits of an N/F field in canonical form; false when they are not a
+// number.
+bool canonicalNumber(const uint8_t* p, size_t n, std::string& out) {
+    size_t b = 0, e = n;
+    while (b < e && (p[b] == ' ' || p[b] == 0)) ++b;
+    while (e > b && (p[e - 1] == ' ' || p[e - 1] == 0)) --e;
+    out.clear();
+    bool neg = false;
+    if (b < e && (p[b] == '-' || p[b] == '+')) neg = p[b++] == '-';
+    std::string intPart, frac;
+    bool point = false;
+    for (size_t i = b; i < e; ++i) {
+        const uint8_t c = p[i];
+        if (c >= '0' && c <= '9') (point ? frac : intPart) += static_cast<char>(c);
+        else if ((c == '.' || c == ',') && !point) point = true;
+        else return false;
+    }
+    if (intPart.empty() && frac.empty()) return false;
+    size_t z = 0;
+    while (z + 1 < intPart.size() && intPart[z] == '0') ++z;
+    intPart.erase(0, z);
+    if (intPart.empty()) intPart = "0";
+    const bool zero = intPart == "0" && frac.find_first_not_of('0') == std::string::npos;
+    if (neg && !zero) out += '-';
+    out += intPart;
+    if (!frac.empty()) {
+        out += '.';
+        out += frac;
+    }
+    return true;
+}
+
+bool daysInMonthOk(int y, int m, int d) {
+    static const int dim[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (m < 1 || m > 12 || d < 1) return false;
+    int max = dim[m - 1];
+    if (m == 2 && ((y % 4 == 0 && y % 100 != 0) || y % 400 == 0)) max = 29;
+    return d <= max;
+}
+
+}  // namespace
+
+Value DbfTable::decodeField(const DbfField& f, const uint8_t* rec, const uint8_t* nf) {
+    if (bitSet(nf, f.nullBit)) return Value();
+    const uint8_t* p = rec + f.offset;
+    const size_t n = f.length;
+    auto memoBlock = [&]() -> uint64_t {
+        if (n == 4) return le32(p);
+        uint64_t v = 0;
+        bool digits = false;
+        for (size_t i = 0; i < n; ++i) {
+            if (p[i] == ' ' || p[i] == 0) {
+                if (digits) break;
+                continue;
+            }
+            if (p[i] < '0' || p[i] > '9') failField(f, "the memo block number is not a number");
+            v = v * 10 + (p[i] - '0');
+            digits = true;
+        }
+        return v;
+    };
+    auto memo = [&](bool binary) -> Value {
+        const uint64_t block = memoBlock();
+        if (block == 0) return binary ? Value(Bytes{}) : Value(std::string());
+        if (!memo_) fail("the memo file is missing");
+        memo_->read(block, memoBytes_);
+        if (binary) return Value(Bytes(memoBytes_.begin(), memoBytes_.end()));
+        std::string s;
+        s.reserve(memoBytes_.size());
+        decoder_->decode(memoBytes_.data(), memoBytes_.size(), s);
+        return Value(std::move(s));
+    };
+    switch (f.type) {
+    case 'C': {
+        if (f.binary()) return Value(Bytes(p, p + n));
+        std::string s;
+        s.reserve(n);
+        decoder_->decode(p, n, s);
+        return Value(std::move(s));
+    }
+    case 'V': case 'Q': {
+        size_t len = n;
+        if (bitSet(nf, f.varBit)) {
+            len = p[n - 1];
+            if (len > n - 1) failField(f, "the stored length exceeds the field");
+        }
+        if (f.type == 'Q' || f.binary()) return Value(Bytes(p, p + len));
+        std::string s;
+        s.reserve(len);
+        decoder_->decode(p, len, s);
+        return Value(std::move(s));
+    }
+    case 'M': return memo(f.binary() || memosAsBinary_);
+    case 'G': case 'W': case 'P': return memo(true);
+    case 'N': case 'F': {
+        std::string s;
+        if (allOf(p, n, {' ', 0})) return Value();
+        if (!canonicalNumber(p, n, s)) failField(f, "\"" + std::string(reinterpret_cast<const char*>(p), n) + "\" is not a number");
+        return Value(Decimal{std::move(s)});
+    }
+    case 'B': {
+        if (!vfp_) return memo(true);
+        double d;
+        std::memcpy(&d, p, 8);
+        return Value(d);
+    }
+    case 'O': {
+        // dBase 7 double: big-endian with the sign bit flipped for ordering.
+        uint64_t u = 0;
+        for (int i = 0; i < 8; ++i) u = u << 8 | p[i];
+        u = (u & 0x8000000000000000ULL) ? (u ^ 0x8000000000000000ULL) : ~u;
+        double d;
+        std::memcpy(&d, &u, 8);
+        return Value(d);
+    }
+    case 'I': return Value(static_cast<int64_t>(static_cast<int32_t>(le32(p))));
+    case 'Y': return Value(Currency{le64s(p)});
+    case 'D': {
+        if (allOf(p, n, {' ', 0, '0'})) return Value();
+        int v[8];
+        for (int i = 0; i < 8; ++i) {
+            if (p[i] < '0' || p[i] > '9') failField(f, "the date is not in YYYYMMDD form");
+            v[i] = p[i] - '0';
+        }
+        const int y = v[0] * 1000 + v[1] * 100 + v[2] * 10 + v[3], m = v[4] * 10 + v[5], d = v[6] * 10 + v[7];
+        if (y == 0 || !daysInMonthOk(y, m, d)) failField(f, "the date does not exist");
+        return Value(Date{y, m, d});
+    }
+    case 'T': {
+        if (allOf(p, n, {' ', 0})) return Value();
+        const int64_t jd = static_cast<int32_t>(le32(p));
+        const uint32_t ms = le32(p + 4);
+        if (jd == 0) return Value();
+        // Julian day 1721426 is 0001-01-01; 5373484 is 9999-12-31.
+        if (jd < 1721426 || jd > 5373484 || ms >= 86400000u) failField(f, "the date-time is out of range");
+        const Date date = civilFromDays(jd - 2440588);
+        DateTime dt;
+        dt.date = date;
+        dt.hour = static_cast<int>(ms / 3600000);
+        dt.minute = static_cast<int>(ms / 60000 % 60);
+        dt.second = static_cast<int>(ms / 1000 % 60);
+        dt.millisecond = static_cast<int>(ms % 1000);
+        return Value(dt);
+    }
+    case 'L':
+        switch (p[0]) {
+        case 'T': case 't': case 'Y': case 'y': return Value(true);
+        case 'F': case 'f': case 'N': case 'n': return Value(false);
+        case '?': case ' ': case 0: return Value();
+        default: failField(f, "the logical value is not T, F, Y, N or ?");
+        }
+    }
+    return Value();
+}
+
+}  // namespace tp::db::foxpro

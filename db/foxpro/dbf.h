@@ -1,0 +1,116 @@
+// Reader of DBF tables as Visual FoxPro 3-9, FoxPro 2.x, FoxBASE+ and
+// dBase III/IV write them, with their FPT/DBT memo files. Rows are decoded
+// one at a time from a bounded read buffer, so memory does not grow with the
+// table.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "db/ado.h"
+#include "db/foxpro/codepage.h"
+#include "db/foxpro/source.h"
+
+namespace tp::db::foxpro {
+
+// VFP field flags (byte 18 of a field descriptor).
+inline constexpr uint8_t kFlagSystem = 0x01, kFlagNullable = 0x02, kFlagBinary = 0x04,
+                         kFlagAutoIncrement = 0x08;
+
+struct DbfField {
+    std::string name;        // header name (up to 10 characters)
+    char type = 'C';
+    uint32_t offset = 0;     // within the record (the deletion byte is offset 0)
+    uint32_t length = 0;
+    uint8_t decimals = 0;
+    uint8_t flags = 0;
+    int nullBit = -1;        // bit in _NullFlags, -1 when none
+    int varBit = -1;         // length bit of V/Q fields, -1 when none
+    bool binary() const { return (flags & kFlagBinary) != 0; }
+    bool nullable() const { return (flags & kFlagNullable) != 0; }
+    bool autoIncrement() const { return (flags & kFlagAutoIncrement) != 0; }
+};
+
+class MemoFile {
+public:
+    enum class Format { Fpt, Dbt3, Dbt4 };
+    MemoFile(std::unique_ptr<ByteSource> src, Format format);
+    // The memo at block `block`; throws Error naming the file when the block
+    // or its length lies outside the file.
+    void read(uint64_t block, std::vector<uint8_t>& out) const;
+    const std::string& name() const { return src_->name(); }
+
+private:
+    std::unique_ptr<ByteSource> src_;
+    Format format_;
+    uint32_t blockSize_ = 512;
+};
+
+class DbfTable {
+public:
+    // Opens path and, when the table has memo fields, its memo file (found
+    // beside it without regard to case). Throws Error naming the file.
+    static std::unique_ptr<DbfTable> open(const std::string& path);
+    // From sources in memory (tests, fuzzing). memo may be null.
+    DbfTable(std::unique_ptr<ByteSource> table, std::unique_ptr<ByteSource> memo);
+
+    const std::string& fileName() const { return src_->name(); }
+    uint8_t version() const { return version_; }
+    bool isVisualFoxPro() const { return vfp_; }
+    uint8_t languageDriver() const { return driver_; }
+    uint32_t recordCount() const { return recordCount_; }
+    uint32_t recordLength() const { return recordLength_; }
+    // User fields (system fields such as _NullFlags left out).
+    const std::vector<DbfField>& fields() const { return fields_; }
+    bool needsMemo() const;
+    const TextDecoder& decoder() const { return *decoder_; }
+    // Memo fields read as bytes, whatever their flags (a container's
+    // PROPERTY memos are binary).
+    void setMemosAsBinary(bool on) { memosAsBinary_ = on; }
+
+    // The ADO description of each user field (names may be replaced by the
+    // caller, e.g. with a container's long names).
+    std::vector<FieldInfo> fieldInfos() const;
+
+    // Advances to the next live record and decodes it into row; false at the
+    // end. Deleted records are skipped.
+    bool next(std::vector<Value>& row);
+    // Raw access for tests: the next record's bytes including deleted ones.
+    void rewind();
+
+private:
+    void parseHeader();
+    void attachMemo(std::unique_ptr<ByteSource> memo);
+    const uint8_t* fetchRecord();   // nullptr at the end
+    Value decodeField(const DbfField& f, const uint8_t* rec, const uint8_t* nullFlags);
+    [[noreturn]] void fail(const std::string& what) const;
+    [[noreturn]] void failField(const DbfField& f, const std::string& what) const;
+
+    std::unique_ptr<ByteSource> src_;
+    std::unique_ptr<MemoFile> memo_;
+    std::unique_ptr<TextDecoder> decoder_;
+    uint8_t version_ = 0;
+    bool vfp_ = false;
+    uint8_t driver_ = 0;
+    uint32_t recordCount_ = 0;
+    uint32_t headerLength_ = 0;
+    uint32_t recordLength_ = 0;
+    std::vector<DbfField> fields_;
+    std::optional<DbfField> nullFlags_;
+
+    std::vector<uint8_t> buffer_;
+    uint32_t bufferFirst_ = 0;   // record number of buffer_[0]
+    uint32_t bufferCount_ = 0;   // records in buffer_
+    uint32_t nextRecord_ = 0;
+    uint32_t currentRecord_ = 0;
+    std::vector<uint8_t> memoBytes_;
+    bool memosAsBinary_ = false;
+};
+
+// Finds name in folder without regard to case; empty when absent.
+std::string findFileNoCase(const std::string& folder, const std::string& name);
+
+}  // namespace tp::db::foxpro

@@ -1,0 +1,154 @@
+#include "db/foxpro/provider.h"
+
+#include <algorithm>
+#include <filesystem>
+
+#include "db/foxpro/dbc.h"
+#include "db/foxpro/dbf.h"
+
+namespace tp::db::foxpro {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string lower(std::string s) {
+    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+class TableCursor : public Cursor {
+public:
+    TableCursor(std::unique_ptr<DbfTable> table, const std::vector<std::string>& longNames)
+        : table_(std::move(table)), fields_(table_->fieldInfos()) {
+        if (longNames.size() == fields_.size())
+            for (size_t i = 0; i < fields_.size(); ++i)
+                if (!longNames[i].empty()) fields_[i].name = longNames[i];
+    }
+    const std::vector<FieldInfo>& fields() const override { return fields_; }
+    bool next(std::vector<Value>& row) override { return table_->next(row); }
+
+private:
+    std::unique_ptr<DbfTable> table_;
+    std::vector<FieldInfo> fields_;
+};
+
+// The table name of "SELECT * FROM `name`" (or a bare name); throws for any
+// other statement.
+std::string selectedTable(std::string_view sql, const std::string& source) {
+    auto bad = [&]() -> Error {
+        return Error("The FoxPro source " + source + " accepts only SELECT * FROM `table`, not: " + std::string(sql));
+    };
+    size_t i = 0;
+    auto ws = [&] { while (i < sql.size() && std::isspace(static_cast<unsigned char>(sql[i]))) ++i; };
+    auto word = [&](std::string_view w) {
+        ws();
+        if (sql.size() - i < w.size()) return false;
+        for (size_t k = 0; k < w.size(); ++k)
+            if (std::tolower(static_cast<unsigned char>(sql[i + k])) != w[k]) return false;
+        i += w.size();
+        return true;
+    };
+    if (!word("select") || !word("*") || !word("from")) throw bad();
+    ws();
+    std::string name;
+    if (i < sql.size() && sql[i] == '`') {
+        const size_t e = sql.find('`', i + 1);
+        if (e == std::string_view::npos) throw bad();
+        name = std::string(sql.substr(i + 1, e - i - 1));
+        i = e + 1;
+    } else {
+        while (i < sql.size() && (std::isalnum(static_cast<unsigned char>(sql[i])) || sql[i] == '_')) name += sql[i++];
+    }
+    ws();
+    if (i < sql.size() && sql[i] == ';') ++i;
+    ws();
+    if (name.empty() || i != sql.size()) throw bad();
+    return name;
+}
+
+class FolderConnection : public ProviderConnection {
+public:
+    explicit FolderConnection(std::string folder) : folder_(std::move(folder)) {}
+
+    std::vector<std::pair<std::string, std::string>> tables() const {   // name, file
+        std::vector<std::pair<std::string, std::string>> out;
+        std::error_code ec;
+        for (fs::directory_iterator it(folder_, ec), end; !ec && it != end; it.increment(ec)) {
+            const fs::path& p = it->path();
+            if (lower(p.extension().string()) != ".dbf") continue;
+            std::error_code ec2;
+            if (!it->is_regular_file(ec2)) continue;
+            out.emplace_back(p.stem().string(), p.string());
+        }
+        if (ec) throw Error("Cannot list the folder " + folder_ + ": " + ec.message());
+        std::sort(out.begin(), out.end(), [](const auto& a, const auto& b) {
+            const std::string la = lower(a.first), lb = lower(b.first);
+            return la != lb ? la < lb : a.first < b.first;
+        });
+        return out;
+    }
+
+    std::unique_ptr<Cursor> execute(std::string_view sql, long* affected) override {
+        const std::string name = selectedTable(sql, folder_);
+        if (affected) *affected = -1;
+        for (const auto& [n, file] : tables())
+            if (lower(n) == lower(name)) return openTableCursor(file);
+        throw Error("The table " + name + " does not exist in the folder " + folder_ + ".");
+    }
+
+    std::unique_ptr<Cursor> openSchema(int schema) override {
+        if (schema != adSchemaTables) throw Error("The FoxPro source offers only the tables schema (20).");
+        std::vector<std::vector<Value>> rows;
+        for (const auto& t : tables()) rows.push_back(tablesSchemaRow(t.first, "TABLE"));
+        return std::make_unique<VectorCursor>(tablesSchemaFields(), std::move(rows));
+    }
+    void close() override {}
+
+private:
+    std::string folder_;
+};
+
+class DbcConnection : public ProviderConnection {
+public:
+    explicit DbcConnection(std::string path) : dbc_(Dbc::read(path)) {}
+
+    std::unique_ptr<Cursor> execute(std::string_view sql, long* affected) override {
+        const std::string name = selectedTable(sql, dbc_.path);
+        if (affected) *affected = -1;
+        for (const auto& t : dbc_.tables)
+            if (lower(t.name) == lower(name)) return openTableCursor(dbc_.resolveTableFile(t), t.fields);
+        for (const auto& o : dbc_.objects)
+            if (o.type == "VIEW" && lower(o.name) == lower(name))
+                throw Error("The view " + name + " of " + dbc_.path + " cannot be opened: views are not read.");
+        throw Error("The table " + name + " does not exist in the database container " + dbc_.path + ".");
+    }
+
+    std::unique_ptr<Cursor> openSchema(int schema) override {
+        if (schema != adSchemaTables) throw Error("The FoxPro source offers only the tables schema (20).");
+        std::vector<std::vector<Value>> rows;
+        for (const auto& o : dbc_.objects) rows.push_back(tablesSchemaRow(o.name, o.type));
+        return std::make_unique<VectorCursor>(tablesSchemaFields(), std::move(rows));
+    }
+    void close() override {}
+
+private:
+    Dbc dbc_;
+};
+
+}  // namespace
+
+std::unique_ptr<Cursor> openTableCursor(const std::string& file, const std::vector<std::string>& longNames) {
+    return std::make_unique<TableCursor>(DbfTable::open(file), longNames);
+}
+
+std::unique_ptr<ProviderConnection> openFoxproProvider(const ConnectionString& cs, const ConnectionOptions&) {
+    const std::string source = cs.get("Data Source");
+    std::error_code ec;
+    if (source.empty()) throw Error("Invalid path or file name: the Data Source is empty.");
+    if (fs::is_directory(source, ec)) return std::make_unique<FolderConnection>(source);
+    if (fs::is_regular_file(source, ec)) return std::make_unique<DbcConnection>(source);
+    throw Error("Invalid path or file name: " + source + " does not exist.");
+}
+
+}  // namespace tp::db::foxpro

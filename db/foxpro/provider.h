@@ -1,0 +1,18 @@
+// The "vfpoledb.1" provider: a free-table folder or a database container as
+// Data Source, read through DbfTable.
+#pragma once
+
+#include <memory>
+
+#include "db/ado.h"
+
+namespace tp::db::foxpro {
+
+inline constexpr const char* kProviderName = "vfpoledb.1";
+
+std::unique_ptr<ProviderConnection> openFoxproProvider(const ConnectionString& cs, const ConnectionOptions& options);
+
+// A cursor over one table file (long names replace header names when given).
+std::unique_ptr<Cursor> openTableCursor(const std::string& file, const std::vector<std::string>& longNames = {});
+
+}  // namespace tp::db::foxpro
