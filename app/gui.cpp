@@ -1,9 +1,13 @@
 #include "app/gui.h"
 
 #include <QApplication>
-#include <QWidget>
 #include <cstdlib>
 #include <iostream>
+
+#include "app/form1.h"
+#include "db/ado.h"
+#include "ui/qt/qtmessageboxes.h"
+#include "ui/utilities.h"
 
 namespace tp::app {
 
@@ -16,9 +20,13 @@ int runGui(int argc, char** argv) {
         return 2;
     }
     QApplication app(argc, argv);
-    QWidget w;
-    w.setWindowTitle("Tallyport");
-    w.show();
+    QApplication::setApplicationName("Tallyport");
+    setProgramFolder(QCoreApplication::applicationDirPath().toStdString());
+    installQtServices();
+    db::registerBuiltinProviders();
+    Form1 form;
+    if (!form.Form_Load() || form.ended()) return 0;
+    form.show();
     return app.exec();
 }
 

@@ -1,0 +1,26 @@
+// The data-layer and conversion modules as the windows call them. Each call
+// goes to the module when it is part of the build; until then a stand-in
+// keeps the windows usable.
+#pragma once
+
+#include <memory>
+
+#include "convert/host.h"
+
+namespace tp::app {
+
+// IsProviderInstalled of the Access module.
+bool providerInstalled();
+// IsValidFoxProConnection of the FoxPro module.
+bool foxProConnectionValid();
+
+// One conversion run object per main window, so that a click during a run's
+// yield is refused by the run itself.
+class RunStarter {
+public:
+    virtual ~RunStarter() = default;
+    virtual void start() = 0;
+};
+std::unique_ptr<RunStarter> makeRunStarter(convert::RunHost& host);
+
+}  // namespace tp::app

@@ -1,0 +1,42 @@
+// The per-user settings store: application "Brindlewood", section
+// "Tallyport", one text per key. On Linux it is the file
+// $XDG_CONFIG_HOME/Brindlewood/Tallyport.conf (group [Tallyport]). The store
+// holds the target password in plain text, so the file is kept readable and
+// writable by its owner only (mode 0600).
+#pragma once
+
+#include <memory>
+#include <string>
+
+class QSettings;
+
+namespace tp::app {
+
+inline constexpr const char* kSettingsApplication = "Brindlewood";
+inline constexpr const char* kSettingsSection = "Tallyport";
+
+class SettingsStore {
+public:
+    SettingsStore();
+    ~SettingsStore();
+
+    // The stored text, or `fallback` when the key is absent.
+    std::string get(const std::string& key, const std::string& fallback) const;
+    // Writes the text and flushes it to the file at once. Throws
+    // std::runtime_error when the store cannot be written.
+    void save(const std::string& key, const std::string& text);
+
+    std::string fileName() const;
+
+private:
+    void secureFile() const;
+    std::unique_ptr<QSettings> s_;
+};
+
+// The process-wide store (created on first use).
+SettingsStore& settings();
+// Forgets the open store; the next settings() opens it again (tests that
+// point the store at another folder).
+void reopenSettings();
+
+}  // namespace tp::app

@@ -1,0 +1,62 @@
+// Shared set-up of the window tests: an application object, a settings store
+// in a temporary configuration folder, a program folder, recorded message
+// boxes and scripted dialogs.
+#pragma once
+
+#include <QSettings>
+#include <QString>
+#include <deque>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "tests/support/support.h"
+#include "ui/qt/dialogs.h"
+
+namespace tp::test {
+
+// Answers the dialogs from a script; an empty script cancels.
+class ScriptedDialogs : public Dialogs {
+public:
+    struct Call {
+        std::string kind, title;
+        QStringList filters;
+    };
+    QString chooseFolder(QWidget*, const QString& prompt, const QString&) override {
+        calls.push_back({"folder", prompt.toStdString(), {}});
+        return next();
+    }
+    QString chooseOpenFile(QWidget*, const QString& title, const QStringList& filters) override {
+        calls.push_back({"file", title.toStdString(), filters});
+        return next();
+    }
+    std::deque<QString> answers;
+    std::vector<Call> calls;
+
+private:
+    QString next() {
+        if (answers.empty()) return {};
+        QString a = answers.front();
+        answers.pop_front();
+        return a;
+    }
+};
+
+class GuiTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // The settings file and its raw values, read with a fresh QSettings.
+    std::string settingsFile() const;
+    std::string stored(const std::string& key, const std::string& absent = "<absent>") const;
+    void store(const std::string& key, const std::string& value);
+
+    TempDir config, program;
+    std::unique_ptr<ScopedBoxes> boxes;
+    ScriptedDialogs dialogs;
+};
+
+}  // namespace tp::test

@@ -1,0 +1,71 @@
+#include "ui/qt/qtmessageboxes.h"
+
+#include <QApplication>
+#include <QDesktopServices>
+#include <QMessageBox>
+#include <QUrl>
+
+#include "ui/apptitle.h"
+#include "ui/events.h"
+#include "ui/shell.h"
+
+namespace tp {
+
+namespace {
+
+QMessageBox::Icon iconOf(int style) {
+    switch (style & 0x70) {
+    case mb::Critical: return QMessageBox::Critical;
+    case mb::Question: return QMessageBox::Question;
+    case mb::Exclamation: return QMessageBox::Warning;
+    case mb::Information: return QMessageBox::Information;
+    default: return QMessageBox::NoIcon;
+    }
+}
+
+// Box texts use CR LF and lone CR as line ends; the label wants LF.
+QString boxText(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\r') {
+            if (i + 1 < text.size() && text[i + 1] == '\n') continue;
+            out += '\n';
+        } else {
+            out += text[i];
+        }
+    }
+    return QString::fromStdString(out);
+}
+
+}  // namespace
+
+int QtMessageBoxes::show(const std::string& text, int style, const std::string& title) {
+    QMessageBox box(iconOf(style), QString::fromStdString(title.empty() ? appTitle() : title),
+                    boxText(text), QMessageBox::NoButton, QApplication::activeWindow());
+    box.setTextFormat(Qt::PlainText);
+    const bool question = (style & 0xF) == mb::YesNo;
+    if (question) {
+        box.addButton(QMessageBox::Yes);
+        box.addButton(QMessageBox::No);
+        box.setDefaultButton(QMessageBox::Yes);
+        box.setEscapeButton(QMessageBox::No);
+    } else {
+        box.addButton(QMessageBox::Ok);
+        box.setEscapeButton(QMessageBox::Ok);
+    }
+    const int r = box.exec();
+    if (question) return r == QMessageBox::Yes ? mb::Yes : mb::No;
+    return mb::Ok;
+}
+
+void installQtServices() {
+    static QtMessageBoxes boxes;
+    setMessageBoxes(&boxes);
+    setEventPump([] { QCoreApplication::processEvents(QEventLoop::AllEvents); });
+    setUrlOpener([](const std::string& url) {
+        return QDesktopServices::openUrl(QUrl(QString::fromStdString(url)));
+    });
+}
+
+}  // namespace tp
