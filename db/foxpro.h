@@ -22,3 +22,7 @@ bool IsValidFoxProConnection();
 void AddTablesToFoxproListbox(ListBox& list);
 
 }  // namespace tp::Foxpro
+
+namespace tp {
+namespace foxpro = Foxpro;   // the lower-case spelling of the module's name
+}
