@@ -1,0 +1,245 @@
+// `tallyport convert (--folder DIR | --dbc FILE) --target DB [--password PW]
+//  [--overwrite ask|yes|no] [--create] [--script FILE]`: the conversion run of
+// the main window, in plain mode. The run's message boxes become lines on
+// stderr; its questions are answered by the options (or on the terminal).
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+
+#include "app/cli.h"
+#include "convert/run.h"
+#include "db/selection.h"
+#include "ui/apptitle.h"
+#include "ui/messagebox.h"
+
+namespace tp::cli {
+namespace {
+
+enum class Overwrite { Ask, Yes, No };
+
+std::string lineText(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\r') {
+            if (i + 1 < text.size() && text[i + 1] == '\n') continue;
+            out += '\n';
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
+
+class ConvertBoxes : public MessageBoxes {
+public:
+    ConvertBoxes(Overwrite overwrite, bool create, bool interactive)
+        : overwrite_(overwrite), create_(create), interactive_(interactive) {}
+
+    int show(const std::string& text, int style, const std::string& title) override {
+        if (progressLine) std::cerr << "\n", progressLine = false;
+        const std::string shownTitle = title.empty() ? appTitle() : title;
+        if ((style & 0xF) != mb::YesNo) {
+            std::cerr << shownTitle << ": " << lineText(text) << std::endl;
+            return mb::Ok;
+        }
+        int answer = mb::No;
+        bool ask = false;
+        if (title == "Overwrite?") {
+            if (overwrite_ == Overwrite::Yes) answer = mb::Yes;
+            ask = overwrite_ == Overwrite::Ask && interactive_;
+        } else if (text.rfind("The database ", 0) == 0) {
+            answer = create_ ? mb::Yes : mb::No;
+        }
+        if (ask) {
+            std::cerr << shownTitle << ": " << lineText(text) << " [y/N] " << std::flush;
+            std::string reply;
+            if (!std::getline(std::cin, reply)) reply.clear();
+            answer = !reply.empty() && (reply[0] == 'y' || reply[0] == 'Y') ? mb::Yes : mb::No;
+        } else {
+            std::cerr << shownTitle << ": " << lineText(text) << " " << (answer == mb::Yes ? "Yes" : "No")
+                      << std::endl;
+        }
+        return answer;
+    }
+
+    bool progressLine = false;
+
+private:
+    Overwrite overwrite_;
+    bool create_;
+    bool interactive_;
+};
+
+// Writes the statements one per line instead of executing them.
+class ScriptList : public convert::StatementList {
+public:
+    explicit ScriptList(std::ostream& out) : out_(out) {}
+    void clear() override {}
+    void append(const std::string& s) override {
+        out_ << s << '\n';
+        ++count_;
+    }
+    int count() const override { return count_; }
+    std::string line(int) const override { return {}; }
+
+private:
+    std::ostream& out_;
+    int count_ = 0;
+};
+
+class CliHost : public convert::RunHost {
+public:
+    CliHost(convert::StatementList* script, ConvertBoxes& boxes, bool progress)
+        : script_(script), boxes_(boxes), progress_(progress) {}
+
+    int check1() const override { return script_ ? 1 : 0; }
+    bool option1() const override { return false; }
+    bool option2() const override { return false; }
+    ListBox& list1() override { return list1_; }
+    ListBox& list2() override { return list2_; }
+    void setProgressValue(double) override {}
+    void setProgressText(const std::string&) override {}
+    void setBusyPointer(bool) override {}
+    convert::StatementList& previewList() override { return script_ ? *script_ : unused_; }
+    convert::DatatypeList& datatypeList() override { return datatypes_; }
+    void showPreview() override {}
+    std::unique_ptr<db::Connection>& accessConnection() override { return conn_; }
+
+    void rowsProgress(const std::string& table, int64_t done, int64_t total) override {
+        if (!progress_) return;
+        const auto now = std::chrono::steady_clock::now();
+        if (table != table_) {
+            table_ = table;
+            tableStart_ = now;
+            last_ = {};
+        }
+        if (now - last_ < std::chrono::milliseconds(200) && done != total) return;
+        last_ = now;
+        const double secs = std::chrono::duration<double>(now - tableStart_).count();
+        char line[160];
+        std::snprintf(line, sizeof line, "%lld%s%s rows, %.0f rows/s", static_cast<long long>(done),
+                      total > 0 ? " of " : "", total > 0 ? std::to_string(total).c_str() : "",
+                      secs > 0 ? static_cast<double>(done) / secs : 0.0);
+        std::cerr << "\r" << table << ": " << line << "\x1b[K" << std::flush;
+        boxes_.progressLine = true;
+    }
+
+    void endProgress() {
+        if (boxes_.progressLine) std::cerr << "\n";
+        boxes_.progressLine = false;
+    }
+
+private:
+    convert::StatementList* script_;
+    ConvertBoxes& boxes_;
+    bool progress_;
+    VectorListBox list1_, list2_;
+    convert::VectorStatementList unused_;
+    convert::VectorDatatypeList datatypes_;
+    std::unique_ptr<db::Connection> conn_;
+    std::string table_;
+    std::chrono::steady_clock::time_point tableStart_{}, last_{};
+};
+
+convert::RegionalSettings environmentSettings() {
+    for (const char* var : {"LC_ALL", "LC_NUMERIC", "LANG"}) {
+        const char* v = std::getenv(var);
+        if (v && *v) return convert::RegionalSettings::fromLocaleName(v);
+    }
+    return convert::RegionalSettings::unitedStates();
+}
+
+}  // namespace
+
+int runConvert(const Args& args) {
+    PlainSelection sel;
+    bool haveSource = false, create = false;
+    std::string script;
+    bool haveScript = false;
+    Overwrite overwrite = Overwrite::Ask;
+    auto value = [&](size_t& i, std::string& out) {
+        if (i + 1 >= args.size()) return false;
+        out = args[++i];
+        return true;
+    };
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (a == "--folder" || a == "--dbc") {
+            if (haveSource) return usageError("convert: give one source, --folder or --dbc");
+            std::string v;
+            if (!value(i, v) || v.empty()) return usageError("convert: " + a + " needs a value");
+            haveSource = true;
+            sel.dbc = a == "--dbc";
+            (sel.dbc ? sel.dbcPath : sel.folder) = v;
+        } else if (a == "--target") {
+            if (!value(i, sel.target) || sel.target.empty()) return usageError("convert: --target needs a value");
+        } else if (a == "--password") {
+            if (!value(i, sel.password)) return usageError("convert: --password needs a value");
+        } else if (a == "--overwrite") {
+            std::string v;
+            if (!value(i, v)) return usageError("convert: --overwrite needs ask, yes or no");
+            if (v == "ask") overwrite = Overwrite::Ask;
+            else if (v == "yes") overwrite = Overwrite::Yes;
+            else if (v == "no") overwrite = Overwrite::No;
+            else return usageError("convert: --overwrite takes ask, yes or no, not '" + v + "'");
+        } else if (a == "--create") {
+            create = true;
+        } else if (a == "--script") {
+            if (!value(i, script) || script.empty()) return usageError("convert: --script needs a file");
+            haveScript = true;
+        } else {
+            return usageError("convert: unknown argument '" + a + "'");
+        }
+    }
+    if (!haveSource) return usageError("convert: give the source, --folder DIR or --dbc FILE");
+    if (sel.target.empty()) return usageError("convert: give the target, --target DB");
+
+    std::ofstream scriptOut;
+    std::unique_ptr<ScriptList> scriptList;
+    if (haveScript) {
+        scriptOut.open(script, std::ios::binary | std::ios::trunc);
+        if (!scriptOut) {
+            std::cerr << "tallyport: " << script << ": cannot write the script file\n";
+            return 1;
+        }
+        scriptList = std::make_unique<ScriptList>(scriptOut);
+    }
+
+    const bool terminal = isatty(STDERR_FILENO) != 0;
+    ConvertBoxes boxes(overwrite, create, terminal && isatty(STDIN_FILENO) != 0);
+    CliHost host(scriptList.get(), boxes, terminal);
+    setSelection(&sel);
+    setMessageBoxes(&boxes);
+    convert::ConversionRun run(host);
+    run.setRegionalSettings(environmentSettings());
+    run.start();
+    host.endProgress();
+    setMessageBoxes(nullptr);
+    setSelection(nullptr);
+    if (host.accessConnection()) host.accessConnection()->Close();
+
+    const convert::RunSummary& s = run.summary();
+    if (!s.ran) {
+        std::cerr << "tallyport: " << (sel.dbc ? sel.dbcPath : sel.folder)
+                  << ": the FoxPro source cannot be opened\n";
+        return 1;
+    }
+    if (haveScript) {
+        scriptOut.flush();
+        if (!scriptOut) {
+            std::cerr << "tallyport: " << script << ": writing the script failed\n";
+            return 1;
+        }
+    }
+    std::cout << s.tables << (s.tables == 1 ? " table, " : " tables, ") << s.rows
+              << (s.rows == 1 ? " row, " : " rows, ") << s.failedStatements
+              << (s.failedStatements == 1 ? " failed statement" : " failed statements") << std::endl;
+    return s.failures > 0 ? 1 : 0;
+}
+
+}  // namespace tp::cli
