@@ -1,7 +1,6 @@
 // Page ciphers of Access databases (see crypto.h for the schemes).
 #include "db/jet/crypto.h"
 
-#include <openssl/core_names.h>
 #include <openssl/err.h>
 #include <openssl/evp.h>
 #include <openssl/provider.h>
@@ -432,10 +431,16 @@ size_t maskLength(std::span<const uint8_t> page0) {
 
 void applyMask(std::span<uint8_t> page0) {
     needHeader(page0.size());
+    // The keystream never changes: computed once.
+    static const std::array<uint8_t, 128> mask = [] {
+        std::array<uint8_t, 128> m{};
+        Rc4 rc4(Rc4::Backend::BuiltIn);
+        rc4.setKey(kMaskKey, sizeof kMaskKey);
+        rc4.apply(m.data(), m.size());
+        return m;
+    }();
     const size_t n = maskLength(page0);
-    Rc4 rc4;
-    rc4.setKey(kMaskKey, sizeof kMaskKey);
-    rc4.apply(page0.data() + kMaskOffset, n);
+    for (size_t k = 0; k < n; ++k) page0[kMaskOffset + k] ^= mask[k];
 }
 
 std::array<uint8_t, 4> encodingKey(std::span<const uint8_t> page0) {
@@ -947,6 +952,15 @@ std::unique_ptr<PageCipher> PageCipher::fromHeader(std::span<const uint8_t> page
         return openAgile(key, officeProvider(page0, fileName).blob, password, fileName);
     }
     return nullptr;
+}
+
+std::unique_ptr<PageCipher> PageCipher::fromStoredHeader(std::span<const uint8_t> storedPage0,
+                                                         const std::string& password,
+                                                         const std::string& fileName) {
+    std::vector<uint8_t> page0(storedPage0.begin(), storedPage0.end());
+    if (page0.size() < header::kMaskOffset + 128) damaged(fileName, "header page too short");
+    header::applyMask(page0);
+    return fromHeader(page0, password, fileName);
 }
 
 NewEncryption PageCipher::createJetRc4() {

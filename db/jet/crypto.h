@@ -98,6 +98,10 @@ public:
     static std::unique_ptr<PageCipher> fromHeader(std::span<const uint8_t> page0,
                                                   const std::string& password,
                                                   const std::string& fileName);
+    // The same for page 0 as stored in the file (header mask still applied).
+    static std::unique_ptr<PageCipher> fromStoredHeader(std::span<const uint8_t> storedPage0,
+                                                        const std::string& password,
+                                                        const std::string& fileName);
 
     // Encryption for a new .accdb as Access 2010 and later write it: Agile,
     // AES-256-CBC, SHA-512, spin count 100000, random salts, secret key and

@@ -2,7 +2,9 @@
 // Access, round trips through every scheme, and damaged headers.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <functional>
 #include <random>
 #include <string>
 #include <vector>
@@ -224,6 +226,17 @@ TEST_F(CryptoApiCorpus, DecryptedPagesLookLikeAnAccessDatabase) {
     // Encrypting again gives the file's bytes back, page for page.
     for (uint32_t n = 1; n < pages; ++n) cipher->encryptPage(n, plain.data() + n * kPage, kPage);
     EXPECT_EQ(plain, file);
+}
+
+TEST_F(CryptoApiCorpus, OpensFromThePageAsStored) {
+    const std::span<const uint8_t> stored(file.data(), kPage);
+    auto cipher = PageCipher::fromStoredHeader(stored, "password", kFile);
+    ASSERT_NE(cipher, nullptr);
+    std::vector<uint8_t> tdef(file.begin() + 2 * kPage, file.begin() + 3 * kPage);
+    cipher->decryptPage(2, tdef.data(), kPage);
+    EXPECT_EQ(tdef[0], 0x02);
+    EXPECT_THROW(PageCipher::fromStoredHeader(stored, "nope", kFile), Error);
+    EXPECT_THROW(PageCipher::fromStoredHeader(stored.first(64), "password", kFile), Error);
 }
 
 TEST_F(CryptoApiCorpus, WrongPasswordsAreRefused) {
