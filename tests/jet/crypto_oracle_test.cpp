@@ -17,15 +17,15 @@ namespace {
 constexpr size_t kPage = 4096;
 
 // The file with `e` written into its header and every page > 0 encrypted.
-std::string encryptedCopy(const std::string& plain, const NewEncryption& e) {
+std::string encryptedCopy(const std::string& plain, const NewEncryption& e, size_t pageSize) {
     std::string out = plain;
     auto* bytes = reinterpret_cast<uint8_t*>(out.data());
-    std::span<uint8_t> page0(bytes, kPage);
+    std::span<uint8_t> page0(bytes, pageSize);
     header::applyMask(page0);
     e.writeHeader(page0);
     header::applyMask(page0);
-    for (size_t n = 1; n < out.size() / kPage; ++n)
-        e.cipher->encryptPage(uint32_t(n), bytes + n * kPage, kPage);
+    for (size_t n = 1; n < out.size() / pageSize; ++n)
+        e.cipher->encryptPage(uint32_t(n), bytes + n * pageSize, pageSize);
     return out;
 }
 
@@ -37,22 +37,30 @@ protected:
 
     // Encrypts a copy of a corpus file and compares mdb-reader's dumps.
     void check(const std::string& corpusFile, const NewEncryption& e, const std::string& password,
-               bool passwordChecked) {
+               bool passwordChecked, size_t pageSize = kPage) {
         const std::string original = test::corpusPath(corpusFile).string();
         const std::string plain = test::readFile(original);
-        ASSERT_EQ(plain.size() % kPage, 0u);
+        ASSERT_EQ(plain.size() % pageSize, 0u);
         const auto expected = test::mdbReaderDump(original);
         ASSERT_EQ(expected.exitCode, 0) << expected.err;
 
         const std::string copy = dir.file("encrypted-" + std::to_string(++count));
-        test::writeFile(copy, encryptedCopy(plain, e));
-        EXPECT_NE(test::readFile(copy).substr(kPage, 2 * kPage), plain.substr(kPage, 2 * kPage));
+        test::writeFile(copy, encryptedCopy(plain, e, pageSize));
+        EXPECT_NE(test::readFile(copy).substr(pageSize, 2 * pageSize),
+                  plain.substr(pageSize, 2 * pageSize));
         const auto got = test::mdbReaderDump(copy, password);
         ASSERT_EQ(got.exitCode, 0) << got.err;
         EXPECT_EQ(got.out, expected.out);
         if (passwordChecked) {
             const auto wrong = test::mdbReaderDump(copy, password + "!");
             EXPECT_NE(wrong.exitCode, 0);
+        }
+        // mdbtools decodes Jet-encoded files too (it has no Office decryption).
+        if (!passwordChecked && test::mdbtoolsAvailable()) {
+            const auto plainDump = test::mdbtoolsDump(original);
+            const auto copyDump = test::mdbtoolsDump(copy);
+            EXPECT_EQ(copyDump.exitCode, plainDump.exitCode);
+            EXPECT_EQ(copyDump.out, plainDump.out);
         }
     }
 
@@ -77,6 +85,10 @@ TEST_F(CryptoOracle, Rc4CryptoApiEncryptedAccdbReadsLikeTheOriginal) {
 
 TEST_F(CryptoOracle, JetEncodedMdbReadsLikeTheOriginal) {
     check("access/jackcess-V2003/testV2003.mdb", PageCipher::createJetRc4(), "", false);
+}
+
+TEST_F(CryptoOracle, JetEncodedAccess97FileReadsLikeTheOriginal) {
+    check("access/jackcess-V1997/testV1997.mdb", PageCipher::createJetRc4(), "", false, 2048);
 }
 
 TEST_F(CryptoOracle, AccessEncryptedFileDecryptedByUsReadsTheSame) {
