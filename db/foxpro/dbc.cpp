@@ -135,6 +135,13 @@ std::string Dbc::resolveTableFile(const DbcTable& t) const {
             throw Error("The file of " + where + " is missing (" + t.storedPath + ").");
         cur = next;
     }
+    // A link inside the folder may still point elsewhere.
+    std::error_code ec1, ec2;
+    const fs::path base = fs::weakly_canonical(folder.empty() ? fs::path(".") : fs::path(folder), ec1);
+    const fs::path real = fs::weakly_canonical(cur, ec2);
+    const auto rel = real.lexically_relative(base);
+    if (ec1 || ec2 || rel.empty() || *rel.begin() == "..")
+        throw Error("The path stored for " + where + " (" + t.storedPath + ") leaves the container's folder.");
     return cur;
 }
 
