@@ -1,0 +1,241 @@
+// The buttons that choose the source and the target, Test Connection, Help,
+// and the Advanced Options window for a .dbc source.
+#include <QApplication>
+#include <QDir>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
+
+#include "app/form1.h"
+#include "app/form6.h"
+#include "app/settings.h"
+#include "db/ado.h"
+#include "tests/gui/gui_support.h"
+#include "ui/qt/pointer.h"
+
+using tp::app::Form1;
+using tp::app::Form6;
+
+namespace {
+
+class SelectionTest : public tp::test::GuiTest {
+protected:
+    void SetUp() override {
+        GuiTest::SetUp();
+        tp::db::registerBuiltinProviders();
+        form = std::make_unique<Form1>();
+        form->endProgram = [](int) {};
+        form->Form_Load();
+        boxes->shown.clear();
+    }
+    void TearDown() override {
+        form.reset();
+        GuiTest::TearDown();
+    }
+    QLineEdit* field(QWidget* w, const char* name) { return w->findChild<QLineEdit*>(name); }
+    QString text(const char* name) { return field(form.get(), name)->text(); }
+    std::unique_ptr<Form1> form;
+};
+
+TEST_F(SelectionTest, CancellingThePickersChangesNothing) {
+    form->PushButton1_Click();
+    form->PushButton3_Click();
+    EXPECT_EQ(text("Text2"), "");
+    EXPECT_EQ(text("Text5"), "");
+    EXPECT_EQ(stored("FreeTableFolder"), "<absent>");
+    EXPECT_EQ(stored("AccessMDBFile"), "<absent>");
+    EXPECT_EQ(stored("FoxproOption"), "<absent>");
+    EXPECT_TRUE(form->OptionDBC1);
+    ASSERT_EQ(dialogs.calls.size(), 2u);
+    EXPECT_EQ(dialogs.calls[0].kind, "folder");
+    EXPECT_EQ(dialogs.calls[0].title, "Please select folder:");
+    EXPECT_TRUE(boxes->shown.empty());
+}
+
+TEST_F(SelectionTest, PickingAFolderSelectsFolderModeAfterADbc) {
+    form->OptionDBC1 = true;
+    form->DBCPath1 = "/data/main.dbc";
+    dialogs.answers.push_back(QString::fromStdString(program.path().string()));
+    form->PushButton1_Click();
+    EXPECT_EQ(text("Text2").toStdString(), program.path().string());
+    EXPECT_FALSE(form->OptionDBC1);
+    EXPECT_EQ(stored("FoxproOption"), "2");
+    EXPECT_EQ(stored("FreeTableFolder"), program.path().string());
+}
+
+TEST_F(SelectionTest, AFolderPickThatIsNoFolderGivesNothing) {
+    dialogs.answers.push_back(QString::fromStdString(program.file("no-such-folder")));
+    form->PushButton1_Click();
+    EXPECT_EQ(text("Text2"), "");
+}
+
+TEST_F(SelectionTest, SampleSourceSetsFolderModeEvenWhenTheFolderIsAlreadyThere) {
+    const std::string samples = program.file("Samples");
+    field(form.get(), "Text2")->setText(QString::fromStdString(samples));
+    form->OptionDBC1 = true;
+    tp::app::settings().save("FoxproOption", "1");
+    form->PushButton2_Click();
+    EXPECT_FALSE(form->OptionDBC1);
+    EXPECT_EQ(stored("FoxproOption"), "2");
+    EXPECT_EQ(text("Text2").toStdString(), samples);
+}
+
+TEST_F(SelectionTest, TargetFileDialogOffersThreeFiltersAndTakesANewName) {
+    const QString fresh = QString::fromStdString(program.file("new target.accdb"));
+    dialogs.answers.push_back(fresh);
+    form->PushButton3_Click();
+    ASSERT_EQ(dialogs.calls.size(), 1u);
+    EXPECT_EQ(dialogs.calls[0].title, "Select Access Database");
+    EXPECT_EQ(dialogs.calls[0].filters,
+              (QStringList{"All Microsoft Databases (*.mdb,*.accdb) (*.*db)",
+                           "Microsoft Database (*.mdb) (*.mdb)",
+                           "Microsoft 2007 Database (*.accdb) (*.accdb)"}));
+    EXPECT_EQ(text("Text5"), fresh);
+    EXPECT_EQ(stored("AccessMDBFile"), fresh.toStdString());
+}
+
+TEST_F(SelectionTest, SampleTargetPointsIntoTheProgramFolder) {
+    form->PushButton4_Click();
+    EXPECT_EQ(text("Text5").toStdString(), program.file("Samples/sample.mdb"));
+    EXPECT_EQ(stored("AccessMDBFile"), program.file("Samples/sample.mdb"));
+}
+
+TEST_F(SelectionTest, TestConnectionTestsTheDbcInDbcMode) {
+    const auto dbc = tp::test::corpusPath("foxpro/VFPX-Samples-Northwind/northwind.dbc");
+    if (!std::filesystem::exists(dbc)) GTEST_SKIP() << "corpus not available";
+    // A folder that does not exist in the field, the container selected.
+    field(form.get(), "Text2")->setText(QString::fromStdString(program.file("missing")));
+    form->OptionDBC1 = true;
+    form->DBCPath1 = dbc.string();
+    form->PushButton8_Click();
+    ASSERT_EQ(boxes->shown.size(), 1u);
+    EXPECT_EQ(boxes->shown[0].text, "Connection successful.");
+    EXPECT_EQ(boxes->shown[0].style, 0);
+    EXPECT_EQ(boxes->shown[0].title, "");
+    EXPECT_EQ(form->pointer().value(), tp::WindowPointer::Default);
+
+    // A readable folder in the field, a container that is not there.
+    field(form.get(), "Text2")->setText(QString::fromStdString(dbc.parent_path().string()));
+    form->OptionDBC1 = true;
+    form->DBCPath1 = program.file("missing.dbc");
+    form->PushButton8_Click();
+    ASSERT_EQ(boxes->shown.size(), 2u);
+    EXPECT_EQ(boxes->shown[1].text, "Could not connect.");
+    EXPECT_EQ(form->pointer().value(), tp::WindowPointer::Default);
+}
+
+TEST_F(SelectionTest, TestConnectionShowsTheBusyPointerWhileTesting) {
+    struct Probe : tp::test::RecordingBoxes {
+        Form1* f;
+        std::vector<int> pointers;
+        int show(const std::string& t, int s, const std::string& ti) override {
+            pointers.push_back(f->pointer().value());
+            return RecordingBoxes::show(t, s, ti);
+        }
+    } probe;
+    probe.f = form.get();
+    tp::setMessageBoxes(&probe);
+    form->PushButton8_Click();
+    tp::setMessageBoxes(boxes.get());
+    ASSERT_EQ(probe.shown.size(), 1u);
+    EXPECT_EQ(probe.shown[0].text, "Could not connect.");
+    EXPECT_EQ(probe.pointers, std::vector<int>{tp::WindowPointer::Busy});
+    EXPECT_EQ(form->pointer().value(), tp::WindowPointer::Default);
+}
+
+TEST_F(SelectionTest, HelpShowsThreeParagraphs) {
+    form->PushButton5_Click();
+    ASSERT_EQ(boxes->shown.size(), 1u);
+    EXPECT_EQ(boxes->shown[0].text,
+              "This software transfers text-based and numeric fields but does not handle binary / "
+              "pictures fields.\r\n\r\nUse SQL Preview if your tables contains less than 32767 rows."
+              "\r\n\r\nQuestions? Please contact Team Brindlewood at https://tallyport.app/contact/");
+    EXPECT_EQ(boxes->shown[0].style, 0);
+}
+
+// ---- Advanced Options -------------------------------------------------------------
+
+TEST_F(SelectionTest, OkWithAPathSelectsTheDbc) {
+    Form6 f6(*form, form.get());
+    f6.Form_Load();
+    dialogs.answers.push_back("/data/db/books.dbc");
+    f6.PushButton5_Click();
+    ASSERT_EQ(dialogs.calls.size(), 1u);
+    EXPECT_EQ(dialogs.calls[0].title, "Select Foxpro Database");
+    EXPECT_EQ(dialogs.calls[0].filters, QStringList{"Microsoft Database (*.dbc) (*.dbc)"});
+    EXPECT_EQ(stored("DBCFile"), "/data/db/books.dbc");
+    field(form.get(), "Text2")->setText("/data/free");   // folder mode first
+    ASSERT_FALSE(form->OptionDBC1);
+    f6.PushButton1_Click();
+    EXPECT_TRUE(form->OptionDBC1);
+    EXPECT_EQ(form->DBCPath1, "/data/db/books.dbc");
+    EXPECT_EQ(stored("FoxproOption"), "1");
+    EXPECT_EQ(f6.result(), QDialog::Accepted);
+    EXPECT_TRUE(boxes->shown.empty());
+}
+
+TEST_F(SelectionTest, OkWithAnEmptyFieldChangesNothing) {
+    field(form.get(), "Text2")->setText("/data/free");
+    Form6 f6(*form, form.get());
+    f6.Form_Load();
+    f6.PushButton1_Click();
+    EXPECT_FALSE(form->OptionDBC1);
+    EXPECT_EQ(form->DBCPath1, "");
+    EXPECT_EQ(stored("FoxproOption"), "2");
+}
+
+TEST_F(SelectionTest, CancelAfterADbcSelectsTheFolderAndKeepsThePath) {
+    {
+        Form6 f6(*form, form.get());
+        f6.Form_Load();
+        field(&f6, "Text1")->setText("/data/a.dbc");
+        f6.PushButton1_Click();
+    }
+    ASSERT_TRUE(form->OptionDBC1);
+    Form6 f6(*form, form.get());
+    f6.Form_Load();
+    EXPECT_EQ(field(&f6, "Text1")->text(), "/data/a.dbc");
+    field(&f6, "Text1")->setText("/data/b.dbc");
+    f6.PushButton2_Click();
+    EXPECT_FALSE(form->OptionDBC1);
+    EXPECT_EQ(stored("FoxproOption"), "2");
+    EXPECT_EQ(stored("DBCFile"), "/data/b.dbc");
+    EXPECT_EQ(form->DBCPath1, "/data/a.dbc");
+    Form6 again(*form, form.get());
+    again.Form_Load();
+    EXPECT_EQ(field(&again, "Text1")->text(), "/data/b.dbc");
+}
+
+TEST_F(SelectionTest, DbcButtonOpensTheWindowModallyAndTheCloseBoxChangesNothing) {
+    form->show();
+    form->OptionDBC1 = false;
+    tp::app::settings().save("FoxproOption", "2");
+    bool sawModal = false;
+    QTimer::singleShot(0, [&] {
+        auto* w = qobject_cast<Form6*>(QApplication::activeModalWidget());
+        ASSERT_NE(w, nullptr);
+        sawModal = w->isModal() && w->parentWidget() == form.get() &&
+                   w->windowTitle() == "Advanced Options";
+        w->findChild<QLineEdit*>("Text1")->setText("/data/c.dbc");
+        w->close();
+    });
+    form->PushButton12_Click();
+    EXPECT_TRUE(sawModal);
+    EXPECT_FALSE(form->OptionDBC1);
+    EXPECT_EQ(stored("FoxproOption"), "2");
+    EXPECT_EQ(stored("DBCFile"), "/data/c.dbc");
+    EXPECT_TRUE(boxes->shown.empty());
+}
+
+TEST_F(SelectionTest, AdvancedOptionsLayoutAndNames) {
+    Form6 f6(*form, form.get());
+    f6.Form_Load();
+    EXPECT_EQ(f6.size(), QSize(tp::app::twips(8040), tp::app::twips(1635)));
+    EXPECT_EQ(field(&f6, "Text1")->accessibleName(), "DBC File:");
+    for (const char* b : {"PushButton1", "PushButton2", "PushButton5"})
+        EXPECT_NE(f6.findChild<QPushButton*>(b), nullptr) << b;
+    EXPECT_EQ(f6.findChild<QPushButton*>("PushButton2")->text(), "Cancel");
+    EXPECT_TRUE(f6.autoFillBackground());
+}
+
+}  // namespace
