@@ -1,0 +1,99 @@
+// `tallyport tables` and `tallyport sql` on FoxPro sources and Access files.
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include "app/cli_output.h"
+#include "tests/support/support.h"
+
+using namespace tp;
+using namespace tp::test;
+using nlohmann::json;
+
+namespace {
+
+CommandResult tallyport(std::vector<std::string> args) {
+    args.insert(args.begin(), tallyportExe());
+    return runCommand(args);
+}
+
+std::string corpus(const std::string& rel) { return corpusPath("foxpro/" + rel).string(); }
+
+}  // namespace
+
+TEST(CliTables, ListsFolderAndContainerTablesInListingOrder) {
+    auto r = tallyport({"tables", "--folder", corpus("php-xbase")});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "91\ncurrency\nFoxpro2\npr90\nvfp\nvisual_fox_pro6\n");
+
+    r = tallyport({"tables", "--dbc", corpus("VFPX-Samples-TestData/testdata.dbc")});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "customer\nproducts\norditems\norders\nemployee\n");
+
+    r = tallyport({"tables", "--dbc", corpus("VFPX-Samples-TestData/testdata.dbc"), "--all"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find("TABLE\tcustomer\n"), std::string::npos);
+    EXPECT_NE(r.out.find("VIEW\t"), std::string::npos);
+}
+
+TEST(CliTables, BadUsageAndMissingSources) {
+    EXPECT_EQ(tallyport({"tables"}).exitCode, 2);
+    EXPECT_EQ(tallyport({"tables", "--folder", "a", "--dbc", "b"}).exitCode, 2);
+    EXPECT_EQ(tallyport({"sql", "--folder", corpus("php-xbase")}).exitCode, 2) << "no statement";
+    EXPECT_EQ(tallyport({"sql", "--folder", corpus("php-xbase"), "-e", "x", "--format", "xml"}).exitCode, 2);
+    auto r = tallyport({"tables", "--folder", "/no/such/folder"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("/no/such/folder"), std::string::npos) << r.err;
+}
+
+TEST(CliSql, JsonWritesExactNumbersDatesAndBase64) {
+    auto r = tallyport({"sql", "--folder", corpus("php-xbase"), "-e", "SELECT * FROM `currency`", "-e",
+                        "SELECT * FROM `vfp`", "--format", "json"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const auto nl = r.out.find('\n');
+    ASSERT_NE(nl, std::string::npos);
+    EXPECT_EQ(r.out.substr(0, nl), R"({"columns":[{"name":"amount","type":6}],"rows":[[10412.1241]]})");
+    const json vfp = json::parse(r.out.substr(nl + 1));
+    std::map<std::string, size_t> col;
+    for (size_t i = 0; i < vfp["columns"].size(); ++i) col[vfp["columns"][i]["name"]] = i;
+    EXPECT_EQ(vfp["columns"][col["DATETIME"]]["type"], 135);
+    EXPECT_EQ(vfp["columns"][col["VARBINARY"]]["type"], 204);
+    const auto& row = vfp["rows"][0];
+    EXPECT_EQ(row[col["BIRTHDAY"]], "1960-11-01");
+    EXPECT_TRUE(row[col["DATETIME"]].get<std::string>().size() >= 19);
+    // The exact digits of the numeric field, as written (no binary rounding).
+    EXPECT_NE(r.out.find(",12.1235,"), std::string::npos);
+}
+
+TEST(CliSql, CsvIsRfc4180AndFailuresAreNumberedAndDoNotStopTheRun) {
+    TempDir dir;
+    writeFile(dir.file("stmts.sql"), "SELECT * FROM `country`\r\n\r\nSELECT * FROM `nope`\n");
+    auto r = tallyport({"sql", "--folder", corpus("VFPX-Samples-TestData"), "-e", "DROP TABLE `country`", "-f",
+                        dir.file("stmts.sql"), "--format", "csv"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("line 1 (-e)"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("stmts.sql: line 3"), std::string::npos) << r.err;
+    EXPECT_EQ(r.out.substr(0, r.out.find("\r\n")), "COUNTRY");
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 24) << "header and 23 rows";
+
+    EXPECT_EQ(cli::csvField("a,b"), "\"a,b\"");
+    EXPECT_EQ(cli::csvField("say \"hi\""), "\"say \"\"hi\"\"\"");
+    EXPECT_EQ(cli::csvField("two\nlines"), "\"two\nlines\"");
+    EXPECT_EQ(cli::jsonString("\x01\"\\\xC3\xA9\xFF"), "\"\\u0001\\\"\\\\\xC3\xA9\xEF\xBF\xBD\"");
+}
+
+TEST(CliSql, AccessDatabasesWithAQuotedPassword) {
+    TempDir dir;
+    const std::string db = dir.file("t.mdb"), pw = "p;w\"x'";
+    auto r = tallyport({"new", db, "--password", pw});
+    if (r.exitCode != 0) GTEST_SKIP() << "the Access engine cannot create files here: " << r.err;
+    r = tallyport({"sql", db, "--password", pw, "-e", "CREATE TABLE [t] ([a] INT, [b] TEXT)", "-e", "bogus", "-e",
+                   "INSERT INTO [t] VALUES (1, 'x,y')", "-e", "SELECT * FROM [t]"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("line 2 (-e)"), std::string::npos) << r.err;
+    EXPECT_EQ(r.out, "a,b\r\n1,\"x,y\"\r\n");
+    r = tallyport({"tables", db, "--password", pw});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "t\n");
+    EXPECT_EQ(tallyport({"tables", db, "--password", "wrong"}).exitCode, 1);
+}
