@@ -276,6 +276,22 @@ TEST_F(CryptoApiCorpus, DamagedProviderFieldsGiveClearErrors) {
     EXPECT_THROW(detectEncryption(std::span<const uint8_t>(page0.data(), 0x200), "x.accdb"), Error);
 }
 
+TEST_F(CryptoApiCorpus, MutatedProvidersNeverCrash) {
+    std::mt19937 rng(5);
+    int accepted = 0;
+    for (int round = 0; round < 500; ++round) {
+        auto p = page0;
+        const int edits = 1 + int(rng() % 3);
+        for (int k = 0; k < edits; ++k) p[0x299 + rng() % 200] = uint8_t(rng());
+        try {
+            if (PageCipher::fromHeader(p, "password", "fuzz.accdb")) ++accepted;
+        } catch (const Error&) {
+        }
+    }
+    // Edits of the provider name or reserved fields may still open the file.
+    EXPECT_LT(accepted, 500);
+}
+
 // ---------------------------------------------------------------- new encryptions
 
 // Header of a new encrypted .accdb/.mdb with `e` written into it.
