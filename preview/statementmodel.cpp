@@ -1,7 +1,9 @@
 #include "preview/statementmodel.h"
 
 #include <QMetaObject>
+#include <algorithm>
 #include <climits>
+#include <cstring>
 #include <stdexcept>
 
 namespace tp::preview {
@@ -10,6 +12,7 @@ namespace {
 // A statement longer than this is not one the run produces; refuse it rather
 // than let the per-line length wrap.
 constexpr size_t kMaxLine = UINT32_MAX;
+constexpr size_t kBlockSize = size_t(4) << 20;
 }  // namespace
 
 StatementModel::StatementModel(QObject* parent) : QAbstractTableModel(parent) {}
@@ -17,7 +20,25 @@ StatementModel::StatementModel(QObject* parent) : QAbstractTableModel(parent) {}
 std::string_view StatementModel::lineView(int index) const {
     const auto i = static_cast<size_t>(index);
     if (index < 0 || i >= start_.size()) throw std::out_of_range("Invalid property value");
-    return std::string_view(text_).substr(start_[i], length_[i]);
+    if (length_[i] == 0) return {};
+    const Block& b = blocks_[start_[i] >> 32];
+    return std::string_view(b.data.get() + (start_[i] & 0xFFFFFFFFu), length_[i]);
+}
+
+uint64_t StatementModel::place(std::string_view text) {
+    if (text.empty()) return 0;
+    if (blocks_.empty() || blocks_.back().size - blocks_.back().used < text.size()) {
+        Block b;
+        b.size = std::max(kBlockSize, text.size());
+        b.data = std::make_unique_for_overwrite<char[]>(b.size);
+        blocks_.push_back(std::move(b));
+    }
+    Block& b = blocks_.back();
+    const uint64_t at = (static_cast<uint64_t>(blocks_.size() - 1) << 32) | b.used;
+    std::memcpy(b.data.get() + b.used, text.data(), text.size());
+    b.used += text.size();
+    textBytes_ += text.size();
+    return at;
 }
 
 std::string StatementModel::line(int index) const { return std::string(lineView(index)); }
@@ -25,10 +46,9 @@ std::string StatementModel::line(int index) const { return std::string(lineView(
 void StatementModel::append(std::string_view statement) {
     if (start_.size() >= static_cast<size_t>(INT_MAX)) throw std::length_error("Out of memory");
     if (statement.size() > kMaxLine) throw std::length_error("Out of memory");
-    start_.push_back(text_.size());
+    start_.push_back(place(statement));
     length_.push_back(static_cast<uint32_t>(statement.size()));
     checked_.push_back(false);
-    text_.append(statement);
     if (!flushQueued_) {
         flushQueued_ = true;
         QMetaObject::invokeMethod(this, &StatementModel::flush, Qt::QueuedConnection);
@@ -50,12 +70,14 @@ void StatementModel::setLine(int index, std::string_view text) {
     if (text.size() > kMaxLine) throw std::length_error("Out of memory");
     if (text.size() <= length_[i]) {
         // Fits where the old text was.
-        text_.replace(start_[i], text.size(), text);
+        if (!text.empty()) {
+            Block& b = blocks_[start_[i] >> 32];
+            std::memcpy(b.data.get() + (start_[i] & 0xFFFFFFFFu), text.data(), text.size());
+        }
         garbage_ += length_[i] - text.size();
     } else {
         garbage_ += length_[i];
-        start_[i] = text_.size();
-        text_.append(text);
+        start_[i] = place(text);
     }
     length_[i] = static_cast<uint32_t>(text.size());
     compactIfWasteful();
@@ -66,22 +88,23 @@ void StatementModel::setLine(int index, std::string_view text) {
 }
 
 void StatementModel::compactIfWasteful() {
-    if (garbage_ < (1u << 20) || garbage_ < text_.size() / 2) return;
-    std::string packed;
-    packed.reserve(text_.size() - garbage_);
-    for (size_t i = 0; i < start_.size(); ++i) {
-        const uint64_t at = packed.size();
-        packed.append(text_, start_[i], length_[i]);
-        start_[i] = at;
-    }
-    text_.swap(packed);
+    if (garbage_ < (1u << 20) || garbage_ < textBytes_ / 2) return;
+    std::vector<Block> old;
+    old.swap(blocks_);
+    textBytes_ = 0;
     garbage_ = 0;
+    for (size_t i = 0; i < start_.size(); ++i) {
+        if (length_[i] == 0) continue;
+        const Block& b = old[start_[i] >> 32];
+        start_[i] = place(std::string_view(b.data.get() + (start_[i] & 0xFFFFFFFFu), length_[i]));
+    }
 }
 
 void StatementModel::clear() {
     beginResetModel();
     // Give the memory back: a list may have held a million lines.
-    std::string().swap(text_);
+    std::vector<Block>().swap(blocks_);
+    textBytes_ = 0;
     std::vector<uint64_t>().swap(start_);
     std::vector<uint32_t>().swap(length_);
     std::vector<bool>().swap(checked_);
@@ -112,7 +135,9 @@ void StatementModel::setAllChecked(bool checked) {
 }
 
 size_t StatementModel::storeBytes() const {
-    return text_.capacity() + start_.capacity() * sizeof(uint64_t) +
+    size_t blocks = 0;
+    for (const Block& b : blocks_) blocks += b.size;
+    return blocks + start_.capacity() * sizeof(uint64_t) +
            length_.capacity() * sizeof(uint32_t) + checked_.capacity() / 8;
 }
 

@@ -5,6 +5,7 @@
 
 #include <QAbstractTableModel>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -51,10 +52,19 @@ signals:
     void checkToggled();
 
 private:
+    // The text lives in large blocks, so that the store grows without
+    // copying and without doubling its size; a line never spans two blocks.
+    struct Block {
+        std::unique_ptr<char[]> data;
+        size_t used = 0, size = 0;
+    };
+    // Copies text into the blocks; returns its place (block << 32 | offset).
+    uint64_t place(std::string_view text);
     void compactIfWasteful();
 
-    std::string text_;
-    std::vector<uint64_t> start_;
+    std::vector<Block> blocks_;
+    size_t textBytes_ = 0;
+    std::vector<uint64_t> start_;   // place of each line
     std::vector<uint32_t> length_;
     std::vector<bool> checked_;
     size_t garbage_ = 0;
