@@ -1,0 +1,95 @@
+// `tallyport convert` as a user runs it.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+
+#include "tests/support/support.h"
+
+namespace fs = std::filesystem;
+using namespace tp::test;
+
+namespace {
+
+class CliConvert : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!fs::exists(tallyportExe())) GTEST_SKIP() << "tallyport is not built";
+        folder = corpusPath("foxpro/javadbf/foxpro-xsource").string();
+        if (!fs::exists(folder)) GTEST_SKIP() << folder << " is missing";
+    }
+    CommandResult convert(std::vector<std::string> args) {
+        args.insert(args.begin(), {tallyportExe(), "convert"});
+        return runCommand(args);
+    }
+    int lines(const std::string& s) { return static_cast<int>(std::count(s.begin(), s.end(), '\n')); }
+
+    TempDir dir;
+    std::string folder;
+};
+
+}  // namespace
+
+TEST_F(CliConvert, BadUsageExitsWithTwo) {
+    const std::string t = dir.file("t.mdb");
+    EXPECT_EQ(convert({}).exitCode, 2);
+    EXPECT_EQ(convert({"--folder", folder}).exitCode, 2);                         // no target
+    EXPECT_EQ(convert({"--target", t}).exitCode, 2);                              // no source
+    EXPECT_EQ(convert({"--folder", folder, "--dbc", "x.dbc", "--target", t}).exitCode, 2);
+    EXPECT_EQ(convert({"--folder", folder, "--target", t, "--overwrite", "maybe"}).exitCode, 2);
+    EXPECT_EQ(convert({"--folder", folder, "--target", t, "--bogus"}).exitCode, 2);
+    EXPECT_EQ(convert({"--folder", folder, "--target"}).exitCode, 2);
+    EXPECT_FALSE(fs::exists(t));
+}
+
+TEST_F(CliConvert, CreatesTheTargetAndSummarises) {
+    const std::string t = dir.file("new.mdb");
+    auto r = convert({"--folder", folder, "--target", t, "--create"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "3 tables, 89 rows, 0 failed statements\n");
+    EXPECT_NE(r.err.find("The database " + t + " does not exist. Would you like to create it? Yes"),
+              std::string::npos);
+    EXPECT_NE(r.err.find("Done."), std::string::npos);
+    EXPECT_EQ(r.err.find("rows/s"), std::string::npos);   // no progress off a terminal
+    EXPECT_TRUE(fs::exists(t));
+
+    // Again: the tables exist now. Without a terminal the answer is No.
+    r = convert({"--folder", folder, "--target", t});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.out, "0 tables, 0 rows, 0 failed statements\n");
+    EXPECT_NE(r.err.find("Overwrite?: Would you like to overwrite "), std::string::npos);
+    r = convert({"--folder", folder, "--target", t, "--overwrite", "yes"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "3 tables, 89 rows, 0 failed statements\n");
+}
+
+TEST_F(CliConvert, MissingTargetWithoutCreateFails) {
+    const std::string t = dir.file("none.mdb");
+    auto r = convert({"--folder", folder, "--target", t});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("Unable to access the database"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("Application Error"), std::string::npos);
+    EXPECT_FALSE(fs::exists(t));
+}
+
+TEST_F(CliConvert, InvalidSourceIsNamed) {
+    const std::string missing = dir.file("no-such-folder");
+    auto r = convert({"--folder", missing, "--target", dir.file("t.mdb"), "--create"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find(missing), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(dir.file("t.mdb")));
+}
+
+TEST_F(CliConvert, ScriptWritesTheStatementsAndExecutesNothing) {
+    const std::string t = dir.file("s.mdb");
+    ASSERT_EQ(runCommand({tallyportExe(), "new", t}).exitCode, 0);
+    const std::string script = dir.file("out.sql");
+    auto r = convert({"--folder", folder, "--target", t, "--script", script});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    const std::string text = readFile(script);
+    EXPECT_EQ(lines(text), 3 + 89);
+    EXPECT_EQ(text.rfind("CREATE TABLE [", 0), 0u);
+    auto tables = runCommand({tallyportExe(), "tables", t});
+    EXPECT_EQ(tables.exitCode, 0);
+    EXPECT_EQ(tables.out, "");   // nothing was executed
+}
