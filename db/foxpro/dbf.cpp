@@ -66,32 +66,47 @@ MemoFile::MemoFile(std::unique_ptr<ByteSource> src, Format format) : src_(std::m
     }
 }
 
+size_t MemoFile::readCached(uint64_t off, void* buf, size_t n) const {
+    constexpr size_t kWindow = 256 * 1024;
+    if (n > kWindow / 2) return src_->readAt(off, buf, n);
+    if (off < windowStart_ || off + n > windowStart_ + window_.size()) {
+        window_.resize(kWindow);
+        window_.resize(src_->readAt(off, window_.data(), kWindow));
+        windowStart_ = off;
+    }
+    const uint64_t rel = off - windowStart_;
+    if (rel >= window_.size()) return 0;
+    const size_t got = std::min<size_t>(n, window_.size() - static_cast<size_t>(rel));
+    std::memcpy(buf, window_.data() + rel, got);
+    return got;
+}
+
 void MemoFile::read(uint64_t block, std::vector<uint8_t>& out) const {
     out.clear();
     const uint64_t size = src_->size();
     const uint64_t off = block * blockSize_;   // block < 2^32 and blockSize_ < 2^16: no overflow
-    const std::string where = " (memo block " + std::to_string(block) + " of " + src_->name() + ")";
+    auto where = [&] { return " (memo block " + std::to_string(block) + " of " + src_->name() + ")"; };
     if (format_ == Format::Fpt) {
-        if (off + 8 > size) throw Error("A memo block number lies outside the memo file" + where + ".");
+        if (off + 8 > size) throw Error("A memo block number lies outside the memo file" + where() + ".");
         uint8_t h[8];
-        src_->readAt(off, h, 8);
+        if (readCached(off, h, 8) != 8) throw Error("The memo file is shorter than it claims" + where() + ".");
         const uint32_t len = be32(h + 4);
-        if (len > size - off - 8) throw Error("A memo length goes beyond the end of the memo file" + where + ".");
+        if (len > size - off - 8) throw Error("A memo length goes beyond the end of the memo file" + where() + ".");
         out.resize(len);
-        if (len && src_->readAt(off + 8, out.data(), len) != len)
-            throw Error("The memo file is shorter than it claims" + where + ".");
+        if (len && readCached(off + 8, out.data(), len) != len)
+            throw Error("The memo file is shorter than it claims" + where() + ".");
         return;
     }
-    if (off >= size) throw Error("A memo block number lies outside the memo file" + where + ".");
+    if (off >= size) throw Error("A memo block number lies outside the memo file" + where() + ".");
     if (format_ == Format::Dbt4) {
         uint8_t h[8];
         if (src_->readAt(off, h, 8) == 8 && h[0] == 0xFF && h[1] == 0xFF && h[2] == 0x08 && h[3] == 0x00) {
             const uint32_t len = le32(h + 4);
             if (len < 8 || len - 8 > size - off - 8)
-                throw Error("A memo length goes beyond the end of the memo file" + where + ".");
+                throw Error("A memo length goes beyond the end of the memo file" + where() + ".");
             out.resize(len - 8);
             if (len > 8 && src_->readAt(off + 8, out.data(), len - 8) != len - 8)
-                throw Error("The memo file is shorter than it claims" + where + ".");
+                throw Error("The memo file is shorter than it claims" + where() + ".");
             return;
         }
     }
@@ -123,8 +138,8 @@ std::unique_ptr<DbfTable> DbfTable::open(const std::string& path) {
         const std::string stem = p.stem().string();
         const bool dbc = lower(p.extension().string()) == ".dbc";
         std::string memo;
-        for (const char* ext : dbc ? std::initializer_list<const char*>{".dct"}
-                                   : std::initializer_list<const char*>{".fpt", ".dbt"}) {
+        static const std::vector<std::string> kDbcMemo = {".dct"}, kTableMemo = {".fpt", ".dbt"};
+        for (const std::string& ext : dbc ? kDbcMemo : kTableMemo) {
             memo = findFileNoCase(folder, stem + ext);
             if (!memo.empty()) break;
         }
@@ -343,25 +358,25 @@ bool canonicalNumber(const uint8_t* p, size_t n, std::string& out) {
     out.clear();
     bool neg = false;
     if (b < e && (p[b] == '-' || p[b] == '+')) neg = p[b++] == '-';
-    std::string intPart, frac;
-    bool point = false;
+    size_t point = e;
     for (size_t i = b; i < e; ++i) {
         const uint8_t c = p[i];
-        if (c >= '0' && c <= '9') (point ? frac : intPart) += static_cast<char>(c);
-        else if ((c == '.' || c == ',') && !point) point = true;
+        if (c >= '0' && c <= '9') continue;
+        if ((c == '.' || c == ',') && point == e) point = i;
         else return false;
     }
-    if (intPart.empty() && frac.empty()) return false;
-    size_t z = 0;
-    while (z + 1 < intPart.size() && intPart[z] == '0') ++z;
-    intPart.erase(0, z);
-    if (intPart.empty()) intPart = "0";
-    const bool zero = intPart == "0" && frac.find_first_not_of('0') == std::string::npos;
+    if (e - b - (point < e ? 1 : 0) == 0) return false;   // no digit at all
+    size_t ib = b;
+    while (ib + 1 < point && p[ib] == '0') ++ib;           // leading zeros
+    bool zero = true;
+    for (size_t i = ib; i < e; ++i)
+        if (p[i] >= '1' && p[i] <= '9') zero = false;
     if (neg && !zero) out += '-';
-    out += intPart;
-    if (!frac.empty()) {
+    if (ib == point) out += '0';
+    else out.append(reinterpret_cast<const char*>(p + ib), point - ib);
+    if (point + 1 < e) {
         out += '.';
-        out += frac;
+        out.append(reinterpret_cast<const char*>(p + point + 1), e - point - 1);
     }
     return true;
 }

@@ -44,9 +44,15 @@ public:
     const std::string& name() const { return src_->name(); }
 
 private:
+    // Reads n bytes at off through a window of the file: memos are mostly
+    // read in file order, so most reads need no system call.
+    size_t readCached(uint64_t off, void* buf, size_t n) const;
+
     std::unique_ptr<ByteSource> src_;
     Format format_;
     uint32_t blockSize_ = 512;
+    mutable std::vector<uint8_t> window_;
+    mutable uint64_t windowStart_ = 0;
 };
 
 class DbfTable {
