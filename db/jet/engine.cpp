@@ -430,7 +430,7 @@ void JetDatabase::pageRows(uint32_t page, const uint8_t* p, std::vector<RowSpan>
         const uint32_t end = r == 0 ? kPageSize : prevEnd;
         prevEnd = start;
         if (liveOnly && (raw & 0x4000)) continue;
-        if (start < 14 + 2 * count || start > end)
+        if (start < 14 + 2 * count || start > end || end > kPageSize)
             damaged("row " + std::to_string(r) + " of page " + std::to_string(page) + " has a bad offset");
         if (end == start) continue;
         out.push_back({(page << 8) | r, p + start, end - start});
