@@ -1,5 +1,6 @@
 // libFuzzer target for the table reader: the input is a table file followed,
-// after its first 0xFE 0xFF 0xFE 0xFF marker, by its memo file. Every
+// after its first 0xFE 0xFF 0xFE 0xFF marker, by its memo file (FPT, or DBT
+// when the year byte is odd). Every
 // record is decoded; the reader may reject the input only with db::Error.
 #include <cstddef>
 #include <cstdint>
@@ -23,7 +24,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
     std::vector<uint8_t> table(data, data + split);
     std::unique_ptr<ByteSource> memo;
-    if (split < size) memo = memorySource("fuzz.fpt", std::vector<uint8_t>(data + split + 4, data + size));
+    // The low bit of the header's year byte picks a dBase .dbt memo instead
+    // of an .fpt (used only by non-VFP tables).
+    const bool dbt = size > 1 && (data[1] & 1);
+    if (split < size)
+        memo = memorySource(dbt ? "fuzz.dbt" : "fuzz.fpt", std::vector<uint8_t>(data + split + 4, data + size));
     try {
         DbfTable t(memorySource("fuzz.dbf", std::move(table)), std::move(memo));
         (void)t.fieldInfos();

@@ -256,3 +256,19 @@ TEST(FoxproModule, AFailedOpenIsSilentForTheTestAndReportedOnceForTheListing) {
     EXPECT_NE(boxes.shown[0].text.find("Larkspan2021/08/31.Foxpro.AddTablesToFoxproListbox"), std::string::npos)
         << boxes.shown[0].text;
 }
+
+TEST(FoxproModule, AConnectionObjectThatCannotBeCreatedIsReported) {
+    db::registerBuiltinProviders();
+    ScopedSelection s;
+    ScopedBoxes boxes;
+    TempDir dir;
+    s.sel.folder = dir.path().string();
+    const db::Error failure(db::Error::kCannotCreateObject, "ActiveX component can't create object");
+    db::setObjectCreationFailure(&failure);
+    const bool ok = Foxpro::IsValidFoxProConnection();
+    db::setObjectCreationFailure(nullptr);
+    EXPECT_FALSE(ok);
+    ASSERT_EQ(boxes.shown.size(), 1u);
+    EXPECT_NE(boxes.shown[0].text.find("Larkspan2021/08/31.Foxpro.IsValidFoxProConnection"), std::string::npos)
+        << boxes.shown[0].text;
+}
