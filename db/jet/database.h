@@ -73,7 +73,9 @@ public:
     // clear messages for damaged files.
     static std::unique_ptr<Database> open(const std::string& path, const std::string& password,
                                           bool readOnly);
-    // Creates a new, empty database (fails if the file exists).
+    // Creates a new, empty database with the engine's own system tables
+    // (fails with "Database already exists." if the file exists). A password
+    // holds at most 20 characters.
     static std::unique_ptr<Database> create(const std::string& path, const std::string& password,
                                             FileFormat format = FileFormat::Jet4);
 
@@ -86,14 +88,24 @@ public:
     // The stored spelling of a table's name, or empty when there is none.
     virtual std::string findTable(const std::string& name) = 0;
 
+    // Errors: "Table '<name>' already exists." (3010), invalid names (3125),
+    // a repeated column name (3191), bad sizes (3290).
     virtual void createTable(const std::string& name, const std::vector<ColumnDef>& columns) = 0;
+    // Releases the table's pages and removes its catalog row, permission rows
+    // and index entries. "Table '<name>' does not exist." (3376); system
+    // tables and tables in a relationship are refused.
     virtual void dropTable(const std::string& name) = 0;
-    // One value per column, in column order.
+    // One value per column, in column order. Cheap: appends to the table's
+    // last data page in the page cache; nothing is synced (see flush()).
+    // Errors: wrong value count (3346), text/binary longer than the column
+    // (3163), numbers out of the column's range (3349 "Numeric field
+    // overflow."), a value of the wrong kind (3464).
     virtual void insertRow(const std::string& table, const std::vector<Value>& values) = 0;
     // Rows in storage order; fields() describe the columns with ADO types.
     virtual std::unique_ptr<Cursor> scan(const std::string& table) = 0;
 
-    // Writes everything to the file (a durability point).
+    // Writes everything to the file and syncs it (a durability point; also
+    // done by close() and, during long insert runs, every few seconds).
     virtual void flush() = 0;
     virtual void close() = 0;
 };

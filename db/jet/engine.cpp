@@ -354,6 +354,8 @@ private:
     std::vector<uint32_t> freed_;      // pages released in this session, free for reuse
     StoredTable* last_ = nullptr;      // last table written to
     std::string lastName_;
+    uint64_t insertsSinceCheck_ = 0;
+    std::chrono::steady_clock::time_point lastDurable_ = std::chrono::steady_clock::now();
     friend class JetCursor;
 };
 
@@ -812,6 +814,7 @@ std::unique_ptr<Cursor> JetDatabase::scan(const std::string& table) {
 void JetDatabase::flush() {
     requireOpen();
     pager_->flush(true);
+    lastDurable_ = std::chrono::steady_clock::now();
 }
 
 void JetDatabase::close() {
