@@ -61,27 +61,6 @@ public:
     QString text() const override { return format(); }
 };
 
-QFont captionFont(double points) {
-    QFont f;
-    f.setFamilies({"Arial", "Liberation Sans", "Helvetica"});
-    f.setPointSizeF(points);
-    f.setBold(true);
-    return f;
-}
-
-void place(QWidget* w, int left, int top, int width, int height) {
-    w->setGeometry(twips(left), twips(top), twips(width), twips(height));
-}
-
-// A caption wider than its box (fonts that run wider than the layout's own)
-// gets a slightly smaller size rather than losing its end.
-void fitCaption(QLabel* l) {
-    QFont f = l->font();
-    while (f.pointSizeF() > 7 && QFontMetrics(f).horizontalAdvance(l->text()) > l->width())
-        f.setPointSizeF(f.pointSizeF() - 0.25);
-    l->setFont(f);
-}
-
 // Reads a check-box value the way the store's number text converts.
 int checkValueFromText(const std::string& text) {
     const QString t = QString::fromStdString(text).trimmed();
@@ -107,6 +86,27 @@ bool booleanFromText(const std::string& text) {
 std::string text(const QLineEdit* e) { return e->text().toStdString(); }
 
 }  // namespace
+
+QFont captionFont(double points) {
+    QFont f;
+    f.setFamilies({"Arial", "Liberation Sans", "Helvetica"});
+    f.setPointSizeF(points);
+    f.setBold(true);
+    return f;
+}
+
+void place(QWidget* w, int left, int top, int width, int height) {
+    w->setGeometry(twips(left), twips(top), twips(width), twips(height));
+}
+
+// A caption wider than its box (fonts that run wider than the layout's own)
+// gets a slightly smaller size rather than losing its end.
+void fitCaption(QLabel* l) {
+    QFont f = l->font();
+    while (f.pointSizeF() > 7 && QFontMetrics(f).horizontalAdvance(l->text()) > l->width())
+        f.setPointSizeF(f.pointSizeF() - 0.25);
+    l->setFont(f);
+}
 
 void selectAllOnFocus(QLineEdit* edit) { edit->installEventFilter(new SelectAllFilter(edit)); }
 
@@ -306,27 +306,29 @@ bool Form1::Form_Load() {
     p(116, [&] { setWindowTitle(kProductTitle); });
     p(118, [&] { setWindowIcon(appIcon()); });
     p(120, [&] { SetAppTitle(); });
-    SettingsStore* store = nullptr;
-    p(122, [&] {
-        store = &settings();
-        const int v = checkValueFromText(store->get("Check1", "1"));
+    // A failing change rule ends the program: nothing more runs then.
+    auto step = [&](int line, auto&& f) {
+        if (!ended_) p(line, f);
+    };
+    step(122, [&] {
+        const int v = checkValueFromText(settings().get("Check1", "1"));
         Check1->setCheckState(v == 1 ? Qt::Checked : v == 2 ? Qt::PartiallyChecked : Qt::Unchecked);
     });
-    p(124, [&] {
+    step(124, [&] {
         if (booleanFromText(settings().get("Option1", "1"))) Option1->setChecked(true);
     });
-    p(126, [&] {
+    step(126, [&] {
         if (booleanFromText(settings().get("Option2", "0"))) Option2->setChecked(true);
     });
-    p(128, [&] { Text2->setText(QString::fromStdString(settings().get("FreeTableFolder", ""))); });
-    p(130, [&] { DBCPath1 = settings().get("DBCFile", ""); });
-    p(132, [&] { OptionDBC1 = settings().get("FoxproOption", "") != "2"; });
-    p(134, [&] { Text5->setText(QString::fromStdString(settings().get("AccessMDBFile", ""))); });
-    p(136, [&] { Text6->setText(QString::fromStdString(settings().get("AccessPassword", ""))); });
-    p(138, [&] { Check1_Click(); });
-    (void)store;
+    step(128, [&] { Text2->setText(QString::fromStdString(settings().get("FreeTableFolder", ""))); });
+    step(130, [&] { DBCPath1 = settings().get("DBCFile", ""); });
+    step(132, [&] { OptionDBC1 = settings().get("FoxproOption", "") != "2"; });
+    step(134, [&] { Text5->setText(QString::fromStdString(settings().get("AccessMDBFile", ""))); });
+    step(136, [&] { Text6->setText(QString::fromStdString(settings().get("AccessPassword", ""))); });
+    step(138, [&] { Check1_Click(); });
+    if (ended_) return false;
     if (!p.test(140, [&] { return providerInstalled(); })) {
-        p(142, [&] { end(0); });
+        p(142, [&] { end(1); });
         return false;
     }
     return !ended_;
@@ -359,6 +361,7 @@ void Form1::Text5_Change() { settings().save("AccessMDBFile", text(Text5)); }
 void Form1::Text6_Change() { settings().save("AccessPassword", text(Text6)); }
 
 void Form1::untrapped(const std::function<void()>& rule) {
+    if (ended_) return;   // the program is ending: nothing more runs
     try {
         rule();
     } catch (...) {
@@ -370,6 +373,7 @@ void Form1::untrapped(const std::function<void()>& rule) {
 void Form1::end(int code) {
     if (ended_) return;
     ended_ = true;
+    exitCode_ = code;
     if (endProgram) {
         endProgram(code);
         return;

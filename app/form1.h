@@ -89,6 +89,7 @@ public:
     // data-access layer, closing the window. Tests replace it.
     std::function<void(int exitCode)> endProgram;
     bool ended() const { return ended_; }
+    int exitCode() const { return exitCode_; }
 
     // Runs a change or click rule: these have no trap of their own, so a
     // failure shows a plain message and ends the program.
@@ -118,6 +119,7 @@ private:
     std::unique_ptr<RunStarter> runStarter_;
     bool converting_ = false;
     bool ended_ = false;
+    int exitCode_ = 0;
 };
 
 // The maker's contact page, named in the help text.
@@ -129,6 +131,13 @@ extern const char* const kAccessFileFilter;
 
 // The size of a length in twips on this screen (15 twips per pixel at 96 dpi).
 int twips(int tw);
+
+// The windows' bold Arial-like caption font.
+QFont captionFont(double points);
+// Places a control by its position and size in twips.
+void place(QWidget* w, int left, int top, int width, int height);
+// Shrinks a label's font a little when its caption would not fit.
+void fitCaption(QLabel* label);
 
 // Selects a line edit's whole text when it receives focus.
 void selectAllOnFocus(QLineEdit* edit);

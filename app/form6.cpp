@@ -15,18 +15,6 @@
 
 namespace tp::app {
 
-namespace {
-QFont captionFont(double points) {
-    QFont f;
-    f.setFamilies({"Arial", "Liberation Sans", "Helvetica"});
-    f.setPointSizeF(points);
-    f.setBold(true);
-    return f;
-}
-void place(QWidget* w, int left, int top, int width, int height) {
-    w->setGeometry(twips(left), twips(top), twips(width), twips(height));
-}
-}  // namespace
 
 Form6::Form6(Form1& main, QWidget* owner) : QDialog(owner), main_(main) {
     setObjectName("Form6");
@@ -52,6 +40,7 @@ Form6::Form6(Form1& main, QWidget* owner) : QDialog(owner), main_(main) {
     Label1 = new QLabel("DBC File:", Frame2);
     Label1->setObjectName("Label1");
     place(Label1, 240, 360, 735, 225);
+    fitCaption(Label1);
     Text1 = new QLineEdit(Frame2);
     Text1->setObjectName("Text1");
     Text1->setAccessibleName("DBC File:");

@@ -25,7 +25,7 @@ int runGui(int argc, char** argv) {
     installQtServices();
     db::registerBuiltinProviders();
     Form1 form;
-    if (!form.Form_Load() || form.ended()) return 0;
+    if (!form.Form_Load() || form.ended()) return form.exitCode();
     form.show();
     return app.exec();
 }

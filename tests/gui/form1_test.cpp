@@ -258,7 +258,7 @@ TEST_F(Form1Test, AnUnwritableStoreEndsTheProgramWithAPlainMessage) {
     // A folder where the settings file should be: nothing can be written.
     QDir().mkpath(QString::fromStdString(settingsFile()));
     auto f = load();
-    ASSERT_FALSE(boxes->shown.empty());
+    ASSERT_EQ(boxes->shown.size(), 1u);
     EXPECT_NE(boxes->shown[0].title, "Application Error");
     EXPECT_NE(boxes->shown[0].text.find("could not be saved"), std::string::npos);
     EXPECT_EQ(endCodes, std::vector<int>{1});

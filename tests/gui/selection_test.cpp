@@ -227,6 +227,17 @@ TEST_F(SelectionTest, DbcButtonOpensTheWindowModallyAndTheCloseBoxChangesNothing
     EXPECT_TRUE(boxes->shown.empty());
 }
 
+TEST_F(SelectionTest, AdvancedOptionsLoadReportsABadPointerFileAndGoesOn) {
+    tp::app::settings().save("DBCFile", "/data/kept.dbc");
+    tp::test::writeFile(program.file("HAND-M.CUR"), "garbage");
+    Form6 f6(*form, form.get());
+    f6.Form_Load();
+    ASSERT_EQ(boxes->shown.size(), 1u);
+    EXPECT_NE(boxes->shown[0].text.find("\r\nin Larkspan2021/08/31.Form6.Form_Load at line 106\r\r"),
+              std::string::npos);
+    EXPECT_EQ(field(&f6, "Text1")->text(), "/data/kept.dbc");
+}
+
 TEST_F(SelectionTest, AdvancedOptionsLayoutAndNames) {
     Form6 f6(*form, form.get());
     f6.Form_Load();
