@@ -11,6 +11,8 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTableView>
+#include <QTimer>
+#include <QUrl>
 #include <QVBoxLayout>
 #include <cmath>
 #include <stdexcept>
@@ -127,6 +129,7 @@ void Form2::buildControls() {
     Text1->setObjectName(QStringLiteral("Text1"));
     Text1->setAccessibleName(QStringLiteral("Error:"));
     Text1->setReadOnly(true);
+    Text1->installEventFilter(this);
     Text1->setFixedHeight(Text1->fontMetrics().height() * 4 + 12);
     auto* frameLayout = new QVBoxLayout(Frame2);
     frameLayout->addWidget(Text1);
@@ -163,6 +166,12 @@ void Form2::buildControls() {
     pointer_->watchPassive(ListView1);
     pointer_->watchPassive(ListView1->viewport());
     pointer_->watchPassive(Frame2);
+}
+
+bool Form2::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == Text1 && event->type() == QEvent::FocusIn)
+        QTimer::singleShot(0, Text1, &QPlainTextEdit::selectAll);
+    return QDialog::eventFilter(watched, event);
 }
 
 void Form2::ensureLoaded() {
@@ -372,11 +381,25 @@ std::string Form2::supportMailAddress(const std::string& errorText) {
     return address;
 }
 
+std::string Form2::supportMailUrl(const std::string& errorText) {
+    auto encoded = [](const std::string& value) {
+        return QUrl::toPercentEncoding(QString::fromStdString(value)).toStdString();
+    };
+    std::string address = "mailto:";
+    address += kSupportEmail;
+    address += "?subject=";
+    address += encoded(kProductTitle);
+    address += '&';
+    address += "body=";
+    address += encoded(std::string("Here is the error message that I get: ") + '\n' + errorText);
+    return address;
+}
+
 void Form2::PushButton8_Click() {
     Procedure p("Form2", "PushButton8_Click");
     const std::string text = p.value(100, [&] { return errorText(); }, std::string());
     if (blankText(text)) return;
-    const std::string address = supportMailAddress(text);
+    const std::string address = supportMailUrl(text);
     p(104, [&] { openUrl(address); });
 }
 

@@ -64,6 +64,10 @@ public:
 
     // The support mail address for an error text, parts in their order.
     static std::string supportMailAddress(const std::string& errorText);
+    // The same parts as the mail handler receives them: subject and body
+    // percent-encoded, so that an error text holding "&", "#" or "%" (dates
+    // in Access SQL are written #...#) reaches the mail whole.
+    static std::string supportMailUrl(const std::string& errorText);
 
     QTableView* ListView1 = nullptr;
     QPushButton* PushButton1 = nullptr;
@@ -85,6 +89,7 @@ public slots:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void buildControls();

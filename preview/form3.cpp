@@ -1,6 +1,8 @@
 #include "preview/form3.h"
 
+#include <QEvent>
 #include <QGridLayout>
+#include <QTimer>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -58,6 +60,8 @@ Form3::Form3(StatementModel& list, QWidget* owner) : QDialog(owner), list_(list)
     grid->setColumnStretch(1, 1);
     resize(460, 130);
 
+    Text1->installEventFilter(this);
+    Text2->installEventFilter(this);
     pointer_ = new WindowPointer(this);
     pointer_->watchButton(PushButton1);
     pointer_->watchButton(PushButton2);
@@ -118,6 +122,15 @@ void Form3::PushButton1_Click() {
     if (replacing_) return;
     Procedure p("Form3", "PushButton1_Click");
     p(100, [&] { reject(); });
+}
+
+bool Form3::eventFilter(QObject* watched, QEvent* event) {
+    // A field that receives the focus selects its whole text (after the
+    // click that gave it the focus has placed the cursor).
+    if (event->type() == QEvent::FocusIn)
+        if (auto* edit = qobject_cast<QLineEdit*>(watched))
+            QTimer::singleShot(0, edit, &QLineEdit::selectAll);
+    return QDialog::eventFilter(watched, event);
 }
 
 void Form3::done(int result) {

@@ -40,6 +40,9 @@ public:
 public slots:
     void done(int result) override;
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     StatementModel& list_;
     WindowPointer* pointer_ = nullptr;

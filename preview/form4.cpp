@@ -5,6 +5,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTextCursor>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include "preview/statementmodel.h"
@@ -66,7 +67,8 @@ void Form4::setLineText(const std::string& text) {
 
 bool Form4::eventFilter(QObject* watched, QEvent* event) {
     // Typing replaces the line: the whole text is selected on focus.
-    if (watched == Text1 && event->type() == QEvent::FocusIn) Text1->selectAll();
+    if (watched == Text1 && event->type() == QEvent::FocusIn)
+        QTimer::singleShot(0, Text1, &QPlainTextEdit::selectAll);
     return QDialog::eventFilter(watched, event);
 }
 

@@ -9,6 +9,8 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTableView>
+#include <QUrl>
+#include <QUrlQuery>
 
 #include "convert/host.h"
 #include "preview/form2.h"
@@ -421,7 +423,7 @@ TEST_F(PreviewWindowTest, CopySqlTakesCheckedLinesAndCopyErrorTakesTheErrorBox) 
     EXPECT_EQ(boxes.shown[3].text.rfind("Error message have been copied to the clipboard.\r\r", 0), 0u);
 }
 
-TEST_F(PreviewWindowTest, MailAddressHoldsItsPartsInOrderUnencoded) {
+TEST_F(PreviewWindowTest, MailAddressHoldsItsPartsInOrder) {
     EXPECT_EQ(Form2::supportMailAddress("Syntax error"),
               "mailto:support@tallyport.app?subject=Tallyport&body=Here is the error message that "
               "I get: \nSyntax error");
@@ -441,8 +443,23 @@ TEST_F(PreviewWindowTest, MailAddressHoldsItsPartsInOrderUnencoded) {
         f.PushButton5_Click();
     });
     ASSERT_EQ(opened.size(), 1u);
-    const std::string tail = "body=Here is the error message that I get: \nSyntax error";
-    EXPECT_EQ(opened[0].substr(opened[0].size() - tail.size()), tail);
+    EXPECT_EQ(opened[0],
+              "mailto:support@tallyport.app?subject=Tallyport&body=Here%20is%20the%20error%20message"
+              "%20that%20I%20get%3A%20%0ASyntax%20error");
+}
+
+TEST_F(PreviewWindowTest, MailBodyKeepsAnErrorTextWithAmpersandsAndHashes) {
+    const std::string error = "Syntax error in date in query expression '#13/45/2021# & 50%'.";
+    const QUrl url(QString::fromStdString(Form2::supportMailUrl(error)));
+    ASSERT_TRUE(url.isValid());
+    EXPECT_EQ(url.scheme(), "mailto");
+    EXPECT_EQ(url.path(), "support@tallyport.app");
+    EXPECT_TRUE(url.fragment().isEmpty());
+    const QUrlQuery query(url);
+    EXPECT_EQ(query.queryItems().size(), 2);
+    EXPECT_EQ(query.queryItemValue("subject", QUrl::FullyDecoded), "Tallyport");
+    EXPECT_EQ(query.queryItemValue("body", QUrl::FullyDecoded).toStdString(),
+              "Here is the error message that I get: \n" + error);
 }
 
 }  // namespace
