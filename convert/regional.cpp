@@ -126,11 +126,18 @@ void appendFloating(std::string& out, double d, int digits, char sep) {
         out += '0';
         return;
     }
-    char buf[40];
-    int n = std::snprintf(buf, sizeof buf, "%.*G", digits, d);
-    if (n <= 0) return;
-    for (int i = 0; i < n && i < static_cast<int>(sizeof buf); ++i)
-        out += buf[i] == '.' ? sep : buf[i];
+    // As "%.*G" writes it ("1.5", "1E+20", "1E-05"), without printf's cost.
+    char buf[48];
+    auto r = std::to_chars(buf, buf + sizeof buf, d, std::chars_format::general, digits);
+    if (r.ec != std::errc()) return;
+    for (const char* c = buf; c != r.ptr; ++c) {
+        if (*c == '.')
+            out += sep;
+        else if (*c == 'e')
+            out += 'E';
+        else
+            out += *c;
+    }
 }
 
 void appendShortDate(std::string& out, const db::Date& d, const RegionalSettings& s) {

@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
 #include "convert/regional.h"
 #include "db/ado.h"
 
@@ -95,4 +99,25 @@ TEST(RegionalSettings, FromLocaleNames) {
     EXPECT_FALSE(RegionalSettings::fromLocaleName("en_US").clock24);
     EXPECT_EQ(RegionalSettings::fromLocaleName("C").dateOrder, DateOrder::MonthDayYear);
     EXPECT_EQ(RegionalSettings::fromLocaleName("en_GB").dateOrder, DateOrder::DayMonthYear);
+}
+
+TEST(ValueText, DoublesAsFifteenSignificantDigits) {
+    // The same text as the C library's "%.15G" (and "%.7G" for singles).
+    uint64_t x = 0x9E3779B97F4A7C15ull;
+    for (int i = 0; i < 20000; ++i) {
+        x ^= x << 13, x ^= x >> 7, x ^= x << 17;
+        double d;
+        if (i % 2) {
+            std::memcpy(&d, &x, sizeof d);
+            if (!std::isfinite(d)) continue;
+        } else {
+            d = static_cast<double>(static_cast<int64_t>(x % 2000000001) - 1000000000) / std::pow(10.0, static_cast<double>(x % 12));
+        }
+        for (int digits : {15, 7}) {
+            char want[64];
+            std::snprintf(want, sizeof want, "%.*G", digits, d);
+            if (d == 0) std::strcpy(want, "0");
+            EXPECT_EQ(text(Value(d), us, digits == 7 ? tp::db::adtype::Single : tp::db::adtype::Double), want);
+        }
+    }
 }

@@ -1,0 +1,213 @@
+// Conversion speed: `tallyport convert` of a generated Visual FoxPro table
+// into a new .mdb, side by side with pgdbf dumping the same table to
+// /dev/null.
+//
+//   convert_bench [TALLYPORT] [FOLDER]
+//
+// Generates tables of 100,000 and 1,000,000 rows with the fields C, N, D, T,
+// L, I, Y, B, M and V (nullable) in FOLDER (default /tmp/tallyport-convert-
+// bench), converts each with TALLYPORT (default: the tallyport beside this
+// build's bench folder) and runs pgdbf on it; prints rows per second of both,
+// their ratio, and the peak resident memory of the conversion.
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+void putLe(std::string& s, uint64_t v, int bytes) {
+    for (int i = 0; i < bytes; ++i) s += static_cast<char>((v >> (8 * i)) & 0xFF);
+}
+void putBe32(std::string& s, uint32_t v) {
+    for (int i = 3; i >= 0; --i) s += static_cast<char>((v >> (8 * i)) & 0xFF);
+}
+
+int64_t julianDay(int y, int m, int d) {
+    const int a = (14 - m) / 12, yy = y + 4800 - a, mm = m + 12 * a - 3;
+    return d + (153 * mm + 2) / 5 + 365L * yy + yy / 4 - yy / 100 + yy / 400 - 32045;
+}
+
+struct FieldDef {
+    const char* name;
+    char type;
+    uint8_t length, decimals, flags;
+};
+
+// Writes DBF + FPT. plain: a VFP 3 header with the Varchar declared as
+// Character (what pgdbf understands); the record bytes are the same.
+void generate(const fs::path& dbf, const fs::path& fpt, uint32_t rows, bool plain) {
+    const std::vector<FieldDef> fields = {
+        {"NAME", 'C', 20, 0, 0},  {"AMOUNT", 'N', 12, 2, 0}, {"DAY", 'D', 8, 0, 0},
+        {"STAMP", 'T', 8, 0, 0},  {"FLAG", 'L', 1, 0, 0},    {"COUNT", 'I', 4, 0, 0},
+        {"PRICE", 'Y', 8, 4, 0},  {"RATIO", 'B', 8, 2, 0},   {"NOTES", 'M', 4, 0, 0},
+        {"CODE", plain ? 'C' : 'V', 20, 0, 0x02},            {"_NullFlags", '0', 1, 0, 0x05}};
+    uint32_t recLen = 1;
+    for (const auto& f : fields) recLen += f.length;
+    const uint32_t hdrLen = 32 + 32 * static_cast<uint32_t>(fields.size()) + 1 + 263;
+    std::string h;
+    h += static_cast<char>(plain ? 0x30 : 0x32);
+    h += static_cast<char>(126), h += static_cast<char>(12), h += static_cast<char>(7);
+    putLe(h, rows, 4);
+    putLe(h, hdrLen, 2);
+    putLe(h, recLen, 2);
+    h.append(16, '\0');
+    h += static_cast<char>(0x02);   // has a memo file
+    h += static_cast<char>(0x03);   // code page 1252
+    h.append(2, '\0');
+    uint32_t off = 1;
+    for (const auto& f : fields) {
+        std::string d(32, '\0');
+        for (size_t i = 0; f.name[i] && i < 10; ++i) d[i] = f.name[i];
+        d[11] = f.type;
+        for (int i = 0; i < 4; ++i) d[12 + i] = static_cast<char>((off >> (8 * i)) & 0xFF);
+        d[16] = static_cast<char>(f.length);
+        d[17] = static_cast<char>(f.decimals);
+        d[18] = static_cast<char>(f.flags);
+        h += d;
+        off += f.length;
+    }
+    h += '\r';
+    h.append(263, '\0');
+
+    std::ofstream out(dbf, std::ios::binary), memo(fpt, std::ios::binary);
+    out << h;
+    const uint32_t block = 64;
+    uint32_t nextBlock = 512 / block;
+    std::string mh;
+    putBe32(mh, 0);   // next free block: written at the end
+    mh.append(2, '\0');
+    mh += static_cast<char>(0), mh += static_cast<char>(block);
+    mh.append(512 - mh.size(), '\0');
+    memo << mh;
+
+    std::string rec, m;
+    char buf[64];
+    for (uint32_t r = 0; r < rows; ++r) {
+        rec.assign(1, ' ');
+        std::snprintf(buf, sizeof buf, "Customer %-11u", r);
+        rec += buf;
+        std::snprintf(buf, sizeof buf, "%12.2f", (r % 100000) * 1.25 - 5000);
+        rec += buf;
+        const int y = 1990 + static_cast<int>(r % 30), mo = 1 + static_cast<int>(r % 12), dd = 1 + static_cast<int>(r % 28);
+        std::snprintf(buf, sizeof buf, "%04d%02d%02d", y, mo, dd);
+        rec += buf;
+        putLe(rec, static_cast<uint32_t>(julianDay(y, mo, dd)), 4);
+        putLe(rec, (r % 86400) * 1000u, 4);
+        rec += r % 2 ? 'T' : 'F';
+        putLe(rec, r, 4);
+        putLe(rec, static_cast<uint64_t>(static_cast<int64_t>(r) * 12345), 8);
+        double ratio = r / 7.0;
+        uint64_t bits;
+        std::memcpy(&bits, &ratio, 8);
+        putLe(rec, bits, 8);
+        // A memo per row.
+        char text[64];
+        const uint32_t textLen = static_cast<uint32_t>(std::snprintf(text, sizeof text, "Notes of row %u, with a comma", r));
+        putLe(rec, nextBlock, 4);
+        m.clear();
+        putBe32(m, 1);
+        putBe32(m, textLen);
+        m.append(text, textLen);
+        const uint32_t blocks = static_cast<uint32_t>((m.size() + block - 1) / block);
+        m.resize(blocks * block, '\0');
+        memo << m;
+        nextBlock += blocks;
+        // Varchar: short values carry their length in the last byte; every
+        // tenth row is null.
+        uint8_t nullFlags = 0;
+        std::string code(20, '\0');
+        if (r % 10 == 9) {
+            nullFlags |= 0x02;
+        } else {
+            const int len = std::snprintf(buf, sizeof buf, "K%u", r % 977);
+            std::memcpy(code.data(), buf, static_cast<size_t>(len));
+            code[19] = static_cast<char>(len);
+            nullFlags |= 0x01;
+        }
+        rec += code;
+        rec += static_cast<char>(nullFlags);
+        out << rec;
+    }
+    out << '\x1a';
+    memo.seekp(0);
+    std::string next;
+    putBe32(next, nextBlock);
+    memo << next;
+}
+
+struct Outcome {
+    int status = -1;
+    double seconds = 0;
+    long maxRssKb = 0;
+};
+
+Outcome runChild(const std::vector<std::string>& argv, bool stdoutToNull) {
+    const auto start = std::chrono::steady_clock::now();
+    pid_t pid = fork();
+    if (pid == 0) {
+        int null = open("/dev/null", O_WRONLY);
+        if (stdoutToNull) dup2(null, 1);
+        dup2(null, 2);
+        std::vector<char*> args;
+        for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        execvp(args[0], args.data());
+        _exit(127);
+    }
+    Outcome o;
+    int status = 0;
+    rusage use{};
+    wait4(pid, &status, 0, &use);
+    o.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    o.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    o.maxRssKb = use.ru_maxrss;
+    return o;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string tallyport = argc > 1 ? argv[1] : (fs::canonical("/proc/self/exe").parent_path().parent_path() / "tallyport").string();
+    const fs::path folder = argc > 2 ? argv[2] : "/tmp/tallyport-convert-bench";
+    std::printf("tallyport: %s\n", tallyport.c_str());
+    for (uint32_t rows : {100000u, 1000000u}) {
+        const fs::path src = folder / ("src" + std::to_string(rows)), plain = folder / ("plain" + std::to_string(rows));
+        fs::remove_all(src);
+        fs::remove_all(plain);
+        fs::create_directories(src);
+        fs::create_directories(plain);
+        generate(src / "bench.dbf", src / "bench.fpt", rows, false);
+        generate(plain / "bench.dbf", plain / "bench.fpt", rows, true);
+        const fs::path target = folder / ("bench" + std::to_string(rows) + ".mdb");
+        fs::remove(target);
+
+        const Outcome tp = runChild({tallyport, "convert", "--folder", src.string(), "--target", target.string(),
+                                     "--create"}, true);
+        const Outcome pg = runChild({"pgdbf", "-m", (plain / "bench.fpt").string(), (plain / "bench.dbf").string()}, true);
+        const double tpRate = rows / tp.seconds, pgRate = rows / pg.seconds;
+        std::printf("\n%u rows (C N D T L I Y B M V)\n", rows);
+        std::printf("  tallyport convert -> new .mdb: %7.2f s  %9.0f rows/s  peak %6.1f MB  exit %d  (%.0f MB file)\n",
+                    tp.seconds, tpRate, tp.maxRssKb / 1024.0, tp.status,
+                    fs::exists(target) ? fs::file_size(target) / 1048576.0 : 0.0);
+        std::printf("  pgdbf -> /dev/null:            %7.2f s  %9.0f rows/s  peak %6.1f MB  exit %d\n", pg.seconds,
+                    pgRate, pg.maxRssKb / 1024.0, pg.status);
+        if (tp.status == 0 && pg.status == 0)
+            std::printf("  ratio (pgdbf rows/s : tallyport rows/s): %.2f\n", pgRate / tpRate);
+        else
+            std::printf("  no ratio: a run failed\n");
+        fs::remove(target);
+    }
+    return 0;
+}
