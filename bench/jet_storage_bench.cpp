@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 
@@ -54,5 +55,23 @@ int main(int argc, char** argv) {
     getrusage(RUSAGE_SELF, &ru);
     std::printf("insertRow: %d rows in %.2f s = %.0f rows/s; close %.2f s; file %.1f MB; peak RSS %.1f MB\n", rows,
                 ins, rows / ins, cl, double(std::filesystem::file_size(path)) / 1e6, double(ru.ru_maxrss) / 1024);
+    if (std::getenv("NOSCAN")) { std::filesystem::remove(path); return 0; }
+    // Reading it back: scan() against mdb-export of the same file.
+    {
+        auto rdb = Database::open(path, "", true);
+        const auto s0 = std::chrono::steady_clock::now();
+        auto cur = rdb->scan("Bench");
+        std::vector<Value> row;
+        long n = 0;
+        while (cur->next(row)) ++n;
+        const double sc = std::chrono::duration<double>(std::chrono::steady_clock::now() - s0).count();
+        std::printf("scan: %ld rows in %.2f s = %.0f rows/s\n", n, sc, n / sc);
+    }
+    const auto e0 = std::chrono::steady_clock::now();
+    const std::string cmd = "mdb-export '" + path + "' Bench > /dev/null 2>&1";
+    const int rc = std::system(cmd.c_str());
+    const double ex = std::chrono::duration<double>(std::chrono::steady_clock::now() - e0).count();
+    if (rc == 0) std::printf("mdb-export: %.2f s = %.0f rows/s\n", ex, rows / ex);
+    else std::printf("mdb-export: not available (exit %d)\n", rc);
     std::filesystem::remove(path);
 }

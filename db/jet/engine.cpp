@@ -252,15 +252,12 @@ std::string numericText(const uint8_t* p, int scale) {
     for (char c : all)
         if (!mulAdd(10, uint32_t(c - '0'))) return false;
     if (roundUp && !mulAdd(1, 1)) return false;
-    // Precision check: digits of the magnitude.
-    std::string check = numericText((const uint8_t*)[&] {
-        static thread_local uint8_t tmp[17];
-        tmp[0] = 0;
-        for (int k = 0; k < 4; ++k) wr32(tmp + 1 + 4 * k, w[k]);
-        return tmp;
-    }(), 0);
-    if (check != "0" && int(check.size()) > precision) return false;
-    out[0] = (neg && check != "0") ? 0x80 : 0x00;
+    // Precision check: digits of the magnitude (rounding may add one).
+    size_t digits = all == "0" ? 0 : all.size();
+    if (roundUp && all.find_first_not_of('9') == std::string::npos) ++digits;
+    if (int(digits) > precision) return false;
+    const bool isZero = (w[0] | w[1] | w[2] | w[3]) == 0;
+    out[0] = (neg && !isZero) ? 0x80 : 0x00;
     for (int k = 0; k < 4; ++k) wr32(out + 1 + 4 * k, w[k]);
     return true;
 }
@@ -355,6 +352,7 @@ private:
     StoredTable* last_ = nullptr;      // last table written to
     std::string lastName_;
     uint64_t insertsSinceCheck_ = 0;
+    std::vector<std::vector<uint8_t>> varBuf_;
     std::chrono::steady_clock::time_point lastDurable_ = std::chrono::steady_clock::now();
     friend class JetCursor;
 };
