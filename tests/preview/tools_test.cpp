@@ -18,6 +18,7 @@
 #include "preview/windows.h"
 #include "tests/preview/fixtures.h"
 #include "tests/support/support.h"
+#include "ui/events.h"
 #include "ui/qt/clipboard.h"
 
 namespace tp::test {
@@ -82,6 +83,34 @@ TEST(FindAndReplace, AnEmptyListAnswersNoSqlToRunAndStaysOpen) {
     EXPECT_EQ(boxes.shown[0].text, "No SQL to run.");
     EXPECT_TRUE(window.isVisible());
     window.PushButton1->click();   // Cancel
+    EXPECT_FALSE(window.isVisible());
+}
+
+TEST(FindAndReplace, CancelReplaceAndTheCloseBoxAreRefusedWhileReplaceRuns) {
+    ScopedBoxes boxes;
+    StatementModel model;
+    for (int i = 0; i < 50; ++i) model.append("INSERT INTO [old] VALUES(" + std::to_string(i) + ")");
+    Form3 window(model, nullptr);
+    window.show();
+    window.Text1->setText("[old]");
+    window.Text2->setText("[new]");
+    int yields = 0;
+    setEventThrottleMs(0);
+    setEventPump([&] {
+        if (++yields != 10) return;
+        window.PushButton1_Click();   // Cancel
+        window.close();               // close box
+        window.PushButton2_Click();   // a second Replace
+        EXPECT_TRUE(window.isVisible());
+        EXPECT_TRUE(window.isReplacing());
+    });
+    window.PushButton2_Click();
+    setEventPump([] { QCoreApplication::processEvents(QEventLoop::AllEvents); });
+    setEventThrottleMs(15);
+    EXPECT_GE(yields, 50);
+    for (int i = 0; i < 50; ++i) EXPECT_EQ(model.line(i), "INSERT INTO [new] VALUES(" + std::to_string(i) + ")");
+    ASSERT_EQ(boxes.shown.size(), 1u);
+    EXPECT_EQ(boxes.shown[0].text, "Done.");
     EXPECT_FALSE(window.isVisible());
 }
 
