@@ -8,6 +8,7 @@
 #include "app/form1.h"
 #include "db/ado.h"
 #include "tests/gui/gui_support.h"
+#include "ui/qt/pointer.h"
 
 namespace fs = std::filesystem;
 
@@ -44,6 +45,14 @@ TEST(Samples, FreeTablesReadBackWithAnIndependentReader) {
     }
     for (const char* type : {"C", "V", "Q", "N", "F", "B", "I", "Y", "D", "T", "L", "M", "W"})
         EXPECT_TRUE(contains(all, std::string("\"type\": \"") + type + "\"")) << type;
+}
+
+TEST(Samples, HandPointerIsACursorWithItsHotSpotAtTheFingerTip) {
+    const auto cur = fs::path(TP_BINARY_DIR) / "HAND-M.CUR";
+    ASSERT_TRUE(fs::exists(cur)) << "build the `samples` target";
+    const QCursor c = tp::loadCursorFile(cur.string());
+    EXPECT_EQ(c.hotSpot(), QPoint(11, 1));
+    EXPECT_EQ(c.pixmap().size(), QSize(32, 32));
 }
 
 class SampleRun : public tp::test::GuiTest {};
