@@ -1,0 +1,78 @@
+// Execute SQL on the program's own Access engine: a rejected line stops the
+// run of lines with everything before it applied and nothing after it.
+#include <gtest/gtest.h>
+
+#include <QTableView>
+
+#include "convert/host.h"
+#include "convert/run.h"
+#include "db/access.h"
+#include "db/ado.h"
+#include "preview/form2.h"
+#include "preview/windows.h"
+#include "tests/preview/fixtures.h"
+#include "tests/support/support.h"
+
+namespace tp::test {
+namespace {
+
+std::vector<int64_t> ids(db::Connection& c) {
+    std::vector<int64_t> out;
+    auto rs = c.Execute("SELECT [id] FROM [t]");
+    if (!rs) return out;
+    for (; !rs->EOF_(); rs->MoveNext()) out.push_back(rs->Fields(0).value().integer());
+    return out;
+}
+
+TEST(PreviewOnAccessEngine, FailureAtLineSevenOfTenLeavesLinesOneToSixApplied) {
+    db::registerBuiltinProviders();
+    TempDir dir;
+    const std::string path = dir.file("target.mdb");
+    try {
+        convert::createTargetDatabase(path, "");
+    } catch (const std::exception& e) {
+        GTEST_SKIP() << "the engine cannot create a database here: " << e.what();
+    }
+    auto conn = db::CreateConnection();
+    conn->Open(access::GetAccessConnectionString(path, ""));
+    ScopedBoxes boxes;
+    preview::PreviewWindows windows([&] { return conn.get(); });
+    auto& list = windows.statementList();
+    list.append("CREATE TABLE [t]([id] INT, [name] TEXT)");
+    for (int i = 1; i <= 9; ++i)
+        list.append(i == 6 ? "INSERT INTO [t] VALUES(6, 'six'"   // line 7: no closing parenthesis
+                           : "INSERT INTO [t] VALUES(" + std::to_string(i) + ", 'row')");
+    convert::previewFlags().SQLFormOK = false;
+
+    int errorLine = 0, selected = -1, secondErrorLine = 0;
+    std::string error;
+    std::vector<int64_t> afterFailure;
+    preview::Form2& form = windows.form2();
+    whenModal("Form2", [&] {
+        form.PushButton1_Click();
+        errorLine = form.ErrorLine();
+        const auto rows = form.ListView1->selectionModel()->selectedRows();
+        selected = rows.size() == 1 ? rows.first().row() : -1;
+        error = form.errorText();
+        afterFailure = ids(*conn);
+        // Executing again starts at line 1: the table exists by now.
+        form.statements().setLine(6, "INSERT INTO [t] VALUES(6, 'six')");
+        form.PushButton1_Click();
+        secondErrorLine = form.ErrorLine();
+        form.PushButton5_Click();
+    });
+    windows.showPreviewModal(nullptr);
+
+    EXPECT_EQ(errorLine, 7);
+    EXPECT_EQ(selected, 6);
+    EXPECT_FALSE(error.empty());
+    EXPECT_EQ(afterFailure, (std::vector<int64_t>{1, 2, 3, 4, 5}));
+    EXPECT_EQ(secondErrorLine, 1);
+    EXPECT_FALSE(convert::previewFlags().SQLFormOK);
+    ASSERT_EQ(boxes.shown.size(), 2u);
+    EXPECT_EQ(boxes.shown[0].text, "Error found.");
+    conn->Close();
+}
+
+}  // namespace
+}  // namespace tp::test
