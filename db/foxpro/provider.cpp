@@ -27,6 +27,8 @@ public:
     }
     const std::vector<FieldInfo>& fields() const override { return fields_; }
     bool next(std::vector<Value>& row) override { return table_->next(row); }
+    // The header's record count (deleted records included): for progress.
+    int64_t sizeHint() const override { return table_->recordCount(); }
 
 private:
     std::unique_ptr<DbfTable> table_;
