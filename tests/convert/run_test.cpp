@@ -44,13 +44,24 @@ struct FakeTarget {
 FakeSource* g_source = nullptr;
 FakeTarget* g_target = nullptr;
 
+// A cursor that knows its row count, as the FoxPro tables do.
+class CountedCursor : public tp::db::VectorCursor {
+public:
+    CountedCursor(std::vector<FieldInfo> f, std::vector<std::vector<Value>> rows)
+        : VectorCursor(std::move(f), rows), count_(static_cast<int64_t>(rows.size())) {}
+    int64_t sizeHint() const override { return count_; }
+
+private:
+    int64_t count_;
+};
+
 class SourceConnection : public tp::db::ProviderConnection {
 public:
     std::unique_ptr<tp::db::Cursor> execute(std::string_view sql, long*) override {
         for (const auto& t : g_source->tables)
             if (sql == "SELECT * FROM `" + t.name + "`") {
                 if (t.unreadable) throw tp::db::Error("File '" + t.name + ".dbf' is not a table.");
-                return std::make_unique<tp::db::VectorCursor>(t.fields, t.rows);
+                return std::make_unique<CountedCursor>(t.fields, t.rows);
             }
         throw tp::db::Error("Command contains unrecognized phrase/keyword.");
     }
@@ -110,7 +121,11 @@ public:
     bool option2() const override { return option2Value; }
     tp::ListBox& list1() override { return l1; }
     tp::ListBox& list2() override { return l2; }
-    void setProgressValue(double p) override { progressValue = p; }
+    void setProgressValue(double p) override {
+        progressValue = p;
+        progressValues.push_back(p);
+    }
+    std::vector<double> progressValues;
     void setProgressText(const std::string& t) override { progressTexts.push_back(t); }
     void setBusyPointer(bool) override { ++busyCalls; }
     StatementList& previewList() override { return preview; }
@@ -221,6 +236,8 @@ TEST_F(RunTest, PlainModeWritesEveryTableLastListedFirst) {
     EXPECT_EQ(host.progressTexts.front(), "Please wait.. Processing table c");
     EXPECT_EQ(host.progressTexts.back(), "Progress Bar");
     EXPECT_EQ(host.progressValue, 0);
+    // Per row, the share of the table done: c (1 row), then a (2 rows).
+    EXPECT_EQ(host.progressValues, (std::vector<double>{100, 50, 100, 0}));
     EXPECT_EQ(host.datatypes.rows.size(), 6u);   // every table's fields, in order of processing
     EXPECT_EQ(host.datatypes.rows.front().table, "c");
     EXPECT_TRUE(host.preview.lines.empty());
