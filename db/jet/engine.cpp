@@ -6,6 +6,7 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <deque>
 #include <map>
 #include <set>
 #include <unordered_set>
@@ -330,6 +331,7 @@ private:
     void setRowCount(StoredTable& t, uint32_t count);
     void deleteRow(StoredTable& t, uint32_t ref);
     void rebuildIndexes(StoredTable& t);
+    void refreshIndexes();
     std::vector<uint8_t> buildTdef(const std::string& name, uint8_t tableType,
                                    const std::vector<StoredColumn>& cols,
                                    const std::vector<StoredIndex>& idx,
@@ -811,12 +813,14 @@ std::unique_ptr<Cursor> JetDatabase::scan(const std::string& table) {
 
 void JetDatabase::flush() {
     requireOpen();
+    refreshIndexes();
     pager_->flush(true);
     lastDurable_ = std::chrono::steady_clock::now();
 }
 
 void JetDatabase::close() {
     if (!pager_) return;
+    refreshIndexes();
     auto p = std::move(pager_);
     tables_.clear();
     catalog_.clear();

@@ -57,6 +57,7 @@ struct StoredTable {
     uint32_t currentPage = 0;            // data page new rows go to (0: unknown)
     std::unordered_map<int, uint32_t> currentLvPage;
     std::vector<bool> notNull;           // by position, for tables made in this session
+    bool indexesStale = false;           // rows added since the indexes were rebuilt
 };
 
 // UTF-8 <-> UTF-16 (invalid input becomes U+FFFD).
