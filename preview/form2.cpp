@@ -283,7 +283,7 @@ void Form2::PushButton1_Click() {
             if (!target)
                 throw db::Error(db::Error::kObjectClosed,
                                 "Operation is not allowed when the object is closed.");
-            target->Execute(std::string(text));
+            target->Execute(text);
         } catch (...) {
             captureFailure(n, currentErrorDescription());
             return;
@@ -352,10 +352,7 @@ void Form2::PushButton5_Click() {
 
 void Form2::PushButton6_Click() {
     Procedure p("Form2", "PushButton6_Click");
-    if (p.test(100, [&] { return model_.count() == 0 || errorLine_ <= 0; })) {
-        // A failing test runs the branch: nothing to do either way.
-        if (model_.count() == 0 || errorLine_ <= 0) return;
-    }
+    if (p.test(100, [&] { return model_.count() == 0 || errorLine_ <= 0; })) return;
     p(102, [&] { selectLine(errorLine_); });
     p(104, [&] {
         ListView1->scrollTo(model_.index(errorLine_ - 1, 0), QAbstractItemView::PositionAtCenter);

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QImage>
+#include <QTreeWidget>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QPlainTextEdit>
@@ -18,7 +20,10 @@
 #include "preview/windows.h"
 #include "tests/preview/fixtures.h"
 #include "tests/support/support.h"
+#include "preview/form5.h"
 #include "ui/qt/clipboard.h"
+#include "ui/qt/pointer.h"
+#include "ui/utilities.h"
 #include "ui/shell.h"
 
 namespace tp::test {
@@ -460,6 +465,74 @@ TEST_F(PreviewWindowTest, MailBodyKeepsAnErrorTextWithAmpersandsAndHashes) {
     EXPECT_EQ(query.queryItemValue("subject", QUrl::FullyDecoded), "Tallyport");
     EXPECT_EQ(query.queryItemValue("body", QUrl::FullyDecoded).toStdString(),
               "Here is the error message that I get: \n" + error);
+}
+
+}  // namespace
+}  // namespace tp::test
+
+namespace tp::test {
+namespace {
+
+// ---- Pointer and load sequence ------------------------------------------------
+
+class PointerTest : public ::testing::Test {
+protected:
+    void SetUp() override { saved = programFolder(); setProgramFolder(dir.path().string()); }
+    void TearDown() override { setProgramFolder(saved); }
+    static void hover(QWidget* w) {
+        QEvent enter(QEvent::Enter);
+        QCoreApplication::sendEvent(w, &enter);
+    }
+    TempDir dir;
+    std::string saved;
+};
+
+TEST_F(PointerTest, ButtonsSetTheCustomValueSurfacesTheDefaultNeverOverTheHourglass) {
+    ScopedBoxes boxes;
+    preview::PreviewWindows windows([] { return nullptr; });
+    Form2& f = windows.form2();
+    f.ensureLoaded();
+    EXPECT_FALSE(f.pointer()->hasCustomImage());   // no HAND-M.CUR: the arrow shows
+    hover(f.PushButton3);
+    EXPECT_EQ(f.pointer()->value(), WindowPointer::Custom);
+    EXPECT_EQ(f.cursor().shape(), Qt::ArrowCursor);
+    hover(f.ListView1);
+    EXPECT_EQ(f.pointer()->value(), WindowPointer::Default);
+    f.pointer()->setValue(WindowPointer::Busy);
+    hover(f.PushButton3);
+    hover(f.Frame2);
+    EXPECT_EQ(f.pointer()->value(), WindowPointer::Busy);
+    EXPECT_TRUE(boxes.shown.empty());
+}
+
+TEST_F(PointerTest, HandCursorFileIsLoadedAndABrokenOneIsReportedWhileLoadingGoesOn) {
+    QImage hand(32, 32, QImage::Format_ARGB32);
+    hand.fill(Qt::black);
+    ASSERT_TRUE(hand.save(QString::fromStdString(dir.file("HAND-M.CUR")), "ico"));
+    {
+        ScopedBoxes boxes;
+        preview::PreviewWindows windows([] { return nullptr; });
+        Form2& f = windows.form2();
+        f.ensureLoaded();
+        EXPECT_TRUE(f.pointer()->hasCustomImage());
+        hover(f.PushButton1);
+        EXPECT_NE(f.cursor().shape(), Qt::ArrowCursor);
+        EXPECT_TRUE(boxes.shown.empty());
+    }
+    writeFile(dir.file("HAND-M.CUR"), "not a cursor");
+    ScopedBoxes boxes;
+    preview::PreviewWindows windows([] { return nullptr; });
+    windows.datatypeList().addRow("t");   // loads the datatype view, hidden
+    Form2& f = windows.form2();
+    f.ensureLoaded();
+    ASSERT_EQ(boxes.shown.size(), 2u);
+    EXPECT_NE(boxes.shown[0].text.find("in Larkspan2021/08/31.Form5.Form_Load at line 110"), std::string::npos);
+    EXPECT_NE(boxes.shown[1].text.find("in Larkspan2021/08/31.Form2.Form_Load at line 110"), std::string::npos);
+    EXPECT_EQ(boxes.shown[1].title, "Application Error");
+    // The steps after the failing one still ran.
+    EXPECT_EQ(f.statements().headerData(0, Qt::Horizontal, Qt::DisplayRole).toString(), "SQL Preview");
+    EXPECT_EQ(windows.form5().ListView1->columnCount(), 4);
+    EXPECT_EQ(windows.datatypeList().count(), 1);
 }
 
 }  // namespace
