@@ -194,7 +194,7 @@ public:
     // The rest must be blanks and at most one ";".
     void finish() {
         if (accept(';')) {
-            if (!atEnd()) fail();
+            if (!atEnd()) throw Error(jeterr::kAfterEnd, "Characters found after end of SQL statement.");
             return;
         }
         if (!atEnd()) fail();
@@ -797,7 +797,9 @@ void parseStatement(std::string_view sql, Statement& out) {
         out.table = lx.name();
         lx.finish();
     } else if (ieq(first, "SELECT")) {
-        lx.setError(jeterr::kSyntaxSelect, "Syntax error in query expression.");
+        lx.setError(jeterr::kSyntaxSelect,
+                    "The SELECT statement includes a reserved word or an argument name that is misspelled or "
+                    "missing, or the punctuation is incorrect.");
         parseSelect(lx, out);
     } else {
         lx.fail();

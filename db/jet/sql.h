@@ -26,6 +26,7 @@ inline constexpr long kSyntaxInsert = 3134;
 inline constexpr long kSyntaxDrop = 3295;
 inline constexpr long kSyntaxFrom = 3131;
 inline constexpr long kSyntaxSelect = 3141;
+inline constexpr long kAfterEnd = 3142;
 inline constexpr long kTableExists = 3010;
 inline constexpr long kTableMissing = 3376;
 inline constexpr long kInputTableMissing = 3078;

@@ -152,6 +152,8 @@ TEST(SqlStatements, DropSelectAndUnknown) {
     EXPECT_EQ(s2.columns[1], "b");
     EXPECT_EQ(errorNumber("SELECT * FROM t WHERE a = 1"), jeterr::kNotSupported);
     EXPECT_EQ(errorNumber("SELECT * FROM"), jeterr::kSyntaxFrom);
+    EXPECT_EQ(errorNumber("SELECT FROM t"), jeterr::kSyntaxSelect);
+    EXPECT_EQ(errorNumber("SELECT a b FROM t"), jeterr::kSyntaxSelect);
 
     std::string text;
     EXPECT_EQ(errorNumber("UPDATE t SET a = 1", &text), jeterr::kInvalidStatement);
@@ -191,7 +193,9 @@ TEST(SqlInsert, SyntaxErrors) {
     EXPECT_EQ(errorNumber("INSERT INTO [t] VALUES(1,)"), jeterr::kSyntaxInsert);
     EXPECT_EQ(errorNumber("INSERT INTO [t] VALUES(12abc)"), jeterr::kSyntaxInsert);
     EXPECT_EQ(errorNumber("INSERT INTO [t] VALUES(1) 2"), jeterr::kSyntaxInsert);
-    EXPECT_EQ(errorNumber("INSERT INTO [t] VALUES(1);;"), jeterr::kSyntaxInsert);
+    EXPECT_EQ(errorNumber("INSERT INTO [t] VALUES(1);;", &text), jeterr::kAfterEnd);
+    EXPECT_EQ(text, "Characters found after end of SQL statement.");
+    EXPECT_EQ(errorNumber("INSERT INTO [t] VALUES(1); INSERT INTO [t] VALUES(2)"), jeterr::kAfterEnd);
     EXPECT_EQ(errorNumber("INSERT INTO [t] VALUES(#1/2/2000)"), jeterr::kSyntaxInsert);
     EXPECT_EQ(errorNumber("INSERT [t] VALUES(1)"), jeterr::kSyntaxInsert);
     EXPECT_EQ(errorNumber("INSERT INTO [t VALUES(1)"), jeterr::kSyntaxInsert);
