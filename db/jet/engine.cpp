@@ -332,6 +332,7 @@ private:
     void deleteRow(StoredTable& t, uint32_t ref);
     void rebuildIndexes(StoredTable& t);
     void refreshIndexes();
+    void checkUnique(StoredTable& t, const std::vector<uint8_t>& row);
     std::vector<uint8_t> buildTdef(const std::string& name, uint8_t tableType,
                                    const std::vector<StoredColumn>& cols,
                                    const std::vector<StoredIndex>& idx,

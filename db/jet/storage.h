@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "db/jet/database.h"
@@ -58,6 +59,7 @@ struct StoredTable {
     std::unordered_map<int, uint32_t> currentLvPage;
     std::vector<bool> notNull;           // by position, for tables made in this session
     bool indexesStale = false;           // rows added since the indexes were rebuilt
+    std::vector<std::unordered_set<std::string>> uniqueKeys;   // per index, once written into
 };
 
 // UTF-8 <-> UTF-16 (invalid input becomes U+FFFD).

@@ -8,6 +8,8 @@
 #include <set>
 
 #include "db/jet/database.h"
+#include "db/error.h"
+#include "tests/jet/storage_support.h"
 #include "tests/support/support.h"
 
 using namespace tp;
@@ -176,6 +178,40 @@ TEST(StorageIndex, UserTableIndexesMatchAccessKeys) {
         EXPECT_EQ(c.problem, "");
         EXPECT_EQ(c.entries, rowsAfter);
         for (const auto& e : before[i].all) EXPECT_TRUE(c.all.count(e)) << "an Access entry changed";
+    }
+}
+
+// A row repeating an existing primary key is refused; the file stays sound.
+TEST(StorageIndex, PrimaryKeyDuplicatesAreRefused) {
+    const auto src = test::corpusPath("access/jackcess-V2000/testV2000.mdb").string();
+    if (!fs::exists(src)) GTEST_SKIP();
+    test::TempDir dir;
+    const auto file = dir.file("pk.mdb");
+    fs::copy_file(src, file);
+    uint32_t page;
+    {
+        auto db = Database::open(file, "", false);
+        page = tableId(*db, "Table1");
+        std::vector<Value> first;
+        ASSERT_TRUE(db->scan("Table1")->next(first));
+        try {
+            db->insertRow("Table1", first);
+            FAIL() << "duplicate accepted";
+        } catch (const db::Error& e) {
+            EXPECT_EQ(e.number(), 3022);
+        }
+        db->close();
+    }
+    const std::string f = test::readFile(file);
+    uint32_t rows = 0;
+    for (uint32_t r : indexRoots(f, page, rows)) {
+        const IndexCheck c = walkIndex(f, r);
+        EXPECT_EQ(c.problem, "");
+        EXPECT_EQ(c.entries, rows);
+    }
+    const std::string diff = test::storage::compareWithReader(file);
+    if (diff != "SKIP") {
+        EXPECT_EQ(diff, "");
     }
 }
 
