@@ -15,3 +15,4 @@ export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 export QT_QPA_PLATFORM=offscreen
 cd "$build"
 ctest --output-on-failure -j"$(nproc)" --timeout 900
+"$root/scripts/fuzz-smoke.sh"

@@ -1,0 +1,52 @@
+#!/usr/bin/env bash
+# Makes the seed folders of the fuzz targets from the shared corpus:
+#   fuzz/seeds.sh <out-dir> [corpus-dir]
+# <out-dir>/<target>/ for dbf, dbc, jet, jet_password, crypto and sql.
+# Seeds are derived at run time; nothing from the corpus enters the repository.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+out=${1:?usage: seeds.sh <out-dir> [corpus-dir]}
+corpus=${2:-$root/../shared/corpus}
+[ -d "$corpus" ] || { echo "seeds.sh: no corpus at $corpus" >&2; exit 1; }
+mkdir -p "$out"/{dbf,dbc,jet,jet_password,crypto,sql}
+marker() { printf '\376\377\376\377'; }
+name() { echo "$1" | sed "s|^$corpus/||; s|/|_|g"; }
+
+# FoxPro tables and containers, each followed by its memo file after the marker.
+while IFS= read -r -d '' f; do
+  base=${f%.*}; memo=
+  for ext in fpt FPT dbt DBT; do [ -f "$base.$ext" ] && { memo=$base.$ext; break; }; done
+  { head -c 262144 "$f"; if [ -n "$memo" ]; then marker; head -c 262144 "$memo"; fi; } >"$out/dbf/$(name "$f")"
+done < <(find "$corpus/foxpro" -type f -iname '*.dbf' -print0)
+while IFS= read -r -d '' f; do
+  base=${f%.*}; memo=
+  for ext in dct DCT; do [ -f "$base.$ext" ] && { memo=$base.$ext; break; }; done
+  { cat "$f"; if [ -n "$memo" ]; then marker; cat "$memo"; fi; } >"$out/dbc/$(name "$f")"
+done < <(find "$corpus/foxpro" -type f -iname '*.dbc' -print0)
+
+# Access databases: whole files up to 128 pages (the catalog and the first
+# tables; larger files are cut there, which the reader must refuse cleanly),
+# the first 8 pages for the page cipher. The password target gets the
+# protected files and a few plain ones.
+while IFS= read -r -d '' f; do
+  n=$(name "$f")
+  head -c $((128 * 4096)) "$f" >"$out/jet/$n"
+  head -c $((8 * 4096)) "$f" >"$out/crypto/$n"
+  case "$f" in
+    *password*|*encryption*|*empty2010*|*emptyJet4*|*testV1997*) cp "$out/jet/$n" "$out/jet_password/$n" ;;
+  esac
+done < <(find "$corpus/access" -type f \( -iname '*.mdb' -o -iname '*.accdb' \) -print0)
+
+# SQL: the statements the tests run, one per seed, and a few the conversion
+# writes.
+i=0
+while IFS= read -r s; do
+  printf '%s' "$s" >"$out/sql/t$i.sql"; i=$((i + 1))
+done < <(grep -ohE '"(CREATE|INSERT|DROP|SELECT|create|insert|drop|select) [^"]*"' "$root"/tests/jet/*.cpp \
+           "$root"/tests/convert/*.cpp 2>/dev/null | sed 's/^"//; s/"$//' | sort -u)
+printf '%s' 'DROP TABLE [customer];' >"$out/sql/g1.sql"
+printf '%s' 'CREATE TABLE [customer]([cust_id] TEXT(6),[balance] CURRENCY,[since] DATETIME,[notes] MEMO,[rate] DECIMAL(10,4),[active] BIT,[pic] LONGBINARY);' >"$out/sql/g2.sql"
+printf '%s' "INSERT INTO [customer] VALUES('ALFKI',12.5,#1/31/2001 10:20:30 PM#,'It''s',-1.2345,True,0x0102FF);" >"$out/sql/g3.sql"
+printf '%s' "INSERT INTO [customer]([cust_id],[since]) VALUES(NULL,#2001-01-31#);" >"$out/sql/g4.sql"
+printf '%s' 'SELECT [cust_id],[balance] FROM [customer];' >"$out/sql/g5.sql"
+for d in "$out"/*/; do echo "$(basename "$d"): $(ls "$d" | wc -l) seeds" >&2; done
