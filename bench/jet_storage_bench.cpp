@@ -73,5 +73,6 @@ int main(int argc, char** argv) {
     const double ex = std::chrono::duration<double>(std::chrono::steady_clock::now() - e0).count();
     if (rc == 0) std::printf("mdb-export: %.2f s = %.0f rows/s\n", ex, rows / ex);
     else std::printf("mdb-export: not available (exit %d)\n", rc);
-    std::filesystem::remove(path);
+    if (!std::getenv("KEEP")) std::filesystem::remove(path);
+    else std::printf("kept %s\n", path.c_str());
 }
