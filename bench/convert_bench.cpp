@@ -150,6 +150,7 @@ void generate(const fs::path& dbf, const fs::path& fpt, uint32_t rows, bool plai
 struct Outcome {
     int status = -1;
     double seconds = 0;
+    double cpuSeconds = 0;   // user + system: steadier than wall time on a busy machine
     long maxRssKb = 0;
 };
 
@@ -173,6 +174,8 @@ Outcome runChild(const std::vector<std::string>& argv, bool stdoutToNull) {
     o.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     o.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     o.maxRssKb = use.ru_maxrss;
+    o.cpuSeconds = static_cast<double>(use.ru_utime.tv_sec + use.ru_stime.tv_sec) +
+                   static_cast<double>(use.ru_utime.tv_usec + use.ru_stime.tv_usec) / 1e6;
     return o;
 }
 
@@ -198,13 +201,14 @@ int main(int argc, char** argv) {
         const Outcome pg = runChild({"pgdbf", "-m", (plain / "bench.fpt").string(), (plain / "bench.dbf").string()}, true);
         const double tpRate = rows / tp.seconds, pgRate = rows / pg.seconds;
         std::printf("\n%u rows (C N D T L I Y B M V)\n", rows);
-        std::printf("  tallyport convert -> new .mdb: %7.2f s  %9.0f rows/s  peak %6.1f MB  exit %d  (%.0f MB file)\n",
-                    tp.seconds, tpRate, tp.maxRssKb / 1024.0, tp.status,
+        std::printf("  tallyport convert -> new .mdb: %7.2f s (CPU %.2f s)  %9.0f rows/s  peak %6.1f MB  exit %d  (%.0f MB file)\n",
+                    tp.seconds, tp.cpuSeconds, tpRate, tp.maxRssKb / 1024.0, tp.status,
                     fs::exists(target) ? fs::file_size(target) / 1048576.0 : 0.0);
-        std::printf("  pgdbf -> /dev/null:            %7.2f s  %9.0f rows/s  peak %6.1f MB  exit %d\n", pg.seconds,
-                    pgRate, pg.maxRssKb / 1024.0, pg.status);
+        std::printf("  pgdbf -> /dev/null:            %7.2f s (CPU %.2f s)  %9.0f rows/s  peak %6.1f MB  exit %d\n",
+                    pg.seconds, pg.cpuSeconds, pgRate, pg.maxRssKb / 1024.0, pg.status);
         if (tp.status == 0 && pg.status == 0)
-            std::printf("  ratio (pgdbf rows/s : tallyport rows/s): %.2f\n", pgRate / tpRate);
+            std::printf("  ratio (pgdbf rows/s : tallyport rows/s): %.2f wall, %.2f CPU\n", pgRate / tpRate,
+                        tp.cpuSeconds / pg.cpuSeconds);
         else
             std::printf("  no ratio: a run failed\n");
         fs::remove(target);
