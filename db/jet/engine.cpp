@@ -320,6 +320,7 @@ private:
     uint32_t allocPage();
     void releasePage(uint32_t page);
     void setGlobalBit(uint32_t page, bool free);
+    bool growGlobalMap(uint32_t page);
     void mapSet(uint32_t ref, uint32_t page, bool on);
     std::pair<uint8_t*, size_t> rowForWrite(uint32_t ref);
     uint32_t newDataPage(uint32_t owner);

@@ -264,3 +264,44 @@ INSTANTIATE_TEST_SUITE_P(Jet4, StorageWriteCorpus,
                                            "access/jackcess-V2003/testUnicodeCompV2003.mdb"));
 
 }  // namespace
+
+namespace {
+
+// The global page map grows with the file, as the engine's own files do: every
+// page of the file is marked in use, the rest of the window free.
+TEST(StorageWrite, GlobalMapCoversAGrowingFile) {
+    test::TempDir dir;
+    const auto file = dir.file("big.mdb");
+    {
+        auto db = Database::create(file, "");
+        ColumnDef a{"N", ColType::Long}, b{"T", ColType::Memo};
+        db->createTable("Big", {a, b});
+        for (int i = 0; i < 1500; ++i) db->insertRow("Big", {Value(int64_t(i)), Value(std::string(2000, 'g'))});
+        db->close();
+    }
+    const std::string f = test::readFile(file);
+    const size_t pages = f.size() / 4096;
+    ASSERT_GT(pages, 1500u);
+    const uint8_t* p = reinterpret_cast<const uint8_t*>(f.data()) + 4096;
+    const size_t start = p[14] | (p[15] << 8);
+    const size_t len = 4096 - start;
+    const uint8_t* row = p + start;
+    ASSERT_EQ(row[0], 0);
+    ASSERT_GE((len - 5) * 8, pages);
+    size_t inUse = 0;
+    for (size_t pg = 0; pg < (len - 5) * 8; ++pg) {
+        const bool free = row[5 + pg / 8] & (1u << (pg % 8));
+        if (pg < pages) {
+            inUse += !free;
+        } else {
+            EXPECT_TRUE(free) << pg;
+        }
+    }
+    EXPECT_EQ(inUse, pages);
+    const std::string diff = test::storage::compareWithReader(file);
+    if (diff != "SKIP") {
+        EXPECT_EQ(diff, "");
+    }
+}
+
+}  // namespace
