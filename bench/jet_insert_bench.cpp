@@ -158,7 +158,8 @@ int main(int argc, char** argv) {
         std::printf("Whole stack (Execute):       %ld statements in %.2f s = %.0f statements/s, close %.2f s, %ld failed\n",
                     rows, s, rows / s, seconds(c0, Clock::now()), failures);
     }
-    std::printf("File: %s, %.1f MB\n", file.c_str(), std::filesystem::file_size(file) / 1e6);
+    std::printf("File: %s, %.1f MB; peak resident memory so far %ld MB\n", file.c_str(),
+                std::filesystem::file_size(file) / 1e6, peakKb() / 1024);
 
     // Reading it back: our layer, then mdb-export, one after the other.
     {
@@ -175,13 +176,15 @@ int main(int argc, char** argv) {
             rs->MoveNext();
         }
         const double ours = seconds(t0, Clock::now());
+        const long readRss = rssKb();
         rs->Close();
         conn.Close();
         t0 = Clock::now();
         const std::string cmd = "mdb-export '" + file + "' bench > /dev/null";
         const int rc = std::system(cmd.c_str());
         const double theirs = seconds(t0, Clock::now());
-        std::printf("SELECT * through our layer:  %ld rows in %.2f s (%.0f rows/s)\n", n, ours, n / ours);
+        std::printf("SELECT * through our layer:  %ld rows in %.2f s (%.0f rows/s), RSS at the end %ld MB\n", n,
+                    ours, n / ours, readRss / 1024);
         if (rc == 0)
             std::printf("mdb-export of the same file: %.2f s (%.1fx our time)\n", theirs, theirs / ours);
         else
