@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <optional>
 
 #include "db/access.h"
 #include "db/ado.h"
@@ -9,6 +10,19 @@
 #include "tests/support/support.h"
 
 using namespace tp;
+
+namespace {
+// Makes `target` the main window's target file for the lifetime of the object.
+struct ScopedTarget {
+    PlainSelection sel;
+    explicit ScopedTarget(const std::string& target, const std::string& password = {}) {
+        sel.target = target;
+        sel.password = password;
+        setSelection(&sel);
+    }
+    ~ScopedTarget() { setSelection(nullptr); }
+};
+}  // namespace
 
 TEST(AccessCli, NewCreatesAnEmptyDatabaseOnce) {
     test::TempDir dir;
@@ -29,11 +43,11 @@ TEST(AccessCli, NewCreatesAnEmptyDatabaseOnce) {
     EXPECT_EQ(test::runCommand({test::tallyportExe(), "new", "--bogus", file}).exitCode, 2);
     // No user tables, and the independent readers agree.
     db::registerBuiltinProviders();
-    PlainSelection sel;
-    sel.target = file;
-    setSelection(&sel);
-    auto tables = access::GetAccessTables(file);
-    setSelection(nullptr);
+    std::optional<std::vector<std::string>> tables;
+    {
+        ScopedTarget target(file);
+        tables = access::GetAccessTables(file);
+    }
     ASSERT_TRUE(tables.has_value());
     EXPECT_TRUE(tables->empty());
     if (!test::mdbtoolsAvailable() || !test::mdbReaderAvailable()) GTEST_SKIP() << "readers unavailable";
@@ -92,9 +106,7 @@ TEST(AccessProviders, AccessMadeFileListsItsTablesAndTakesNewOnes) {
     const std::string file = dir.file("copy.mdb");
     std::filesystem::copy_file(test::corpusPath("access/jackcess-V2000/testPromotionV2000.mdb"), file);
     db::registerBuiltinProviders();
-    PlainSelection sel;
-    sel.target = file;
-    setSelection(&sel);
+    ScopedTarget target(file);
     VectorListBox list;
     test::ScopedBoxes boxes;
     access::AddTablesToAccessListbox(list, file);
@@ -108,7 +120,6 @@ TEST(AccessProviders, AccessMadeFileListsItsTablesAndTakesNewOnes) {
         conn.Close();
     }
     access::AddTablesToAccessListbox(list, file);
-    setSelection(nullptr);
     EXPECT_EQ(list.items, (std::vector<std::string>{"added", "jobDB1"}));
     EXPECT_TRUE(boxes.shown.empty());
 }

@@ -70,6 +70,19 @@ bool contains(const std::string& hay, const std::string& needle) { return hay.fi
 
 }  // namespace
 
+namespace {
+// Makes `target` the main window's target file for the lifetime of the object.
+struct ScopedTarget {
+    PlainSelection sel;
+    explicit ScopedTarget(const std::string& target, const std::string& password = {}) {
+        sel.target = target;
+        sel.password = password;
+        setSelection(&sel);
+    }
+    ~ScopedTarget() { setSelection(nullptr); }
+};
+}  // namespace
+
 TEST(ProviderFiles, EveryTypeAndNullInEveryType) {
     TargetFile db;
     db.run("CREATE TABLE [all types]([a] INT,[b] TEXT,[c] TEXT(5),[d] DECIMAL(10,2),[e] BIT,[f] DATETIME,"
@@ -267,12 +280,9 @@ TEST(ProviderFiles, ManyTablesAndRows) {
     EXPECT_EQ(ids.back()[0], Value(int64_t(kRows - 1)));
     std::optional<std::vector<std::string>> tables;
     {
-        PlainSelection sel;
-        sel.target = db.path;
-        setSelection(&sel);
+        ScopedTarget target(db.path);
         db.conn.Close();
         tables = access::GetAccessTables(db.path);
-        setSelection(nullptr);
     }
     ASSERT_TRUE(tables.has_value());
     EXPECT_EQ(tables->size(), 301u);
