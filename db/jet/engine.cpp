@@ -12,6 +12,7 @@
 #include <unordered_set>
 
 #include "db/error.h"
+#include "db/jet/crypto.h"
 #include "db/jet/pager.h"
 #include "db/jet/storage.h"
 
@@ -32,6 +33,7 @@ constexpr long kErrUnrecognized = 3343;
 constexpr long kErrTableExists = 3010;
 constexpr long kErrNoInputTable = 3078;
 constexpr long kErrFieldTooSmall = 3163;
+constexpr long kErrNotSupported = 3251;
 
 struct CatalogEntry {
     uint32_t id = 0;
@@ -75,6 +77,19 @@ struct RowSpan {
     dt.second = lt.tm_sec;
     dt.millisecond = int(ms);
     return toOleDate(dt);
+}
+
+// Why a column's values cannot be read, or nullptr when they can.
+const char* unreadableColumn(const StoredColumn& c) {
+    switch (c.rawType) {
+    case 0x01: case 0x02: case 0x03: case 0x04: case 0x05: case 0x06: case 0x07: case 0x08:
+    case 0x09: case 0x0A: case 0x0B: case 0x0C: case 0x0F: case 0x13:
+        return nullptr;
+    case 0x10: return c.calculated() ? "a calculated Decimal field" : nullptr;
+    case 0x12: return "an attachment or multi-value field";
+    case 0x14: return "an extended Date/Time field";
+    default: return "of an unknown field type";
+    }
 }
 
 ColType typeOf(uint8_t raw) {
@@ -278,7 +293,7 @@ public:
     void openExisting(const std::string& password);
     void createNew(const std::string& password);
 
-    FileFormat format() const override { return FileFormat::Jet4; }
+    FileFormat format() const override { return format_; }
     std::vector<TableInfo> listTables() override;
     std::vector<ColumnDef> columns(const std::string& table) override;
     std::string findTable(const std::string& name) override;
@@ -348,6 +363,7 @@ private:
     void addAces(uint32_t objectId, const std::vector<std::pair<Bytes, std::pair<uint32_t, bool>>>& aces);
 
     std::unique_ptr<Pager> pager_;
+    FileFormat format_ = FileFormat::Jet4;
     uint16_t sortLcid_ = 1033;
     uint8_t sortVersion_ = 0;
     std::vector<CatalogEntry> catalog_;
@@ -378,32 +394,43 @@ void JetDatabase::openExisting(const std::string& password) {
     if (version == 0x00)
         throw Error(kErrUnrecognized, "The database '" + path +
                                           "' is in the Access 97 (Jet 3) format, which cannot be opened yet.");
-    if (version >= 0x02)
-        throw Error(kErrUnrecognized, "The database '" + path +
-                                          "' is in the Access 2007 or later (.accdb) format, which cannot be opened yet.");
-    if (msisam || version != 0x01)
+    if (msisam || (version == 0x01 && !jet) || (version >= 0x02 && !ace) || version == 0x04 || version > 0x06)
         throw Error(kErrUnrecognized, "Unrecognized database format '" + path + "'.");
+    switch (version) {
+    case 0x02: format_ = FileFormat::Ace12; break;
+    case 0x03: format_ = FileFormat::Ace14; break;
+    case 0x05: format_ = FileFormat::Ace16; break;
+    case 0x06: format_ = FileFormat::Ace17; break;
+    default: format_ = FileFormat::Jet4; break;
+    }
     if (pg.pageCount() < 3) damaged("the file is too short");
     rc4(kHeaderKey, 4, h + kMaskStart, kMaskLen);
     const uint32_t key = rd32(h + 0x3E);
     sortLcid_ = rd16(h + 0x6E);
     sortVersion_ = h[0x71];
-    double created;
-    std::memcpy(&created, h + 0x72, 8);
-    // Database password: 20 UTF-16 characters masked with the creation date.
-    uint8_t mask[4] = {0, 0, 0, 0};
-    if (std::isfinite(created) && std::fabs(created) < 2147483647.0) wr32(mask, uint32_t(int32_t(created)));
-    std::u16string stored;
-    for (int i = 0; i < 20; ++i) {
-        const uint8_t lo = h[0x42 + 2 * i] ^ mask[(2 * i) % 4];
-        const uint8_t hi = h[0x42 + 2 * i + 1] ^ mask[(2 * i + 1) % 4];
-        const char16_t c = char16_t(lo | (hi << 8));
-        if (c == 0) break;
-        stored.push_back(c);
+    if (format_ != FileFormat::Jet4) {
+        // An .accdb with a password is always encrypted; the password unlocks
+        // the page key (the 0x42 field holds no password in these files).
+        auto cipher = PageCipher::fromHeader(std::span<const uint8_t>(h, kPageSize), password, path);
+        if (cipher) pg.setCipher(std::move(cipher));
+    } else {
+        double created;
+        std::memcpy(&created, h + 0x72, 8);
+        // Database password: 20 UTF-16 characters masked with the creation date.
+        uint8_t mask[4] = {0, 0, 0, 0};
+        if (std::isfinite(created) && std::fabs(created) < 2147483647.0) wr32(mask, uint32_t(int32_t(created)));
+        std::u16string stored;
+        for (int i = 0; i < 20; ++i) {
+            const uint8_t lo = h[0x42 + 2 * i] ^ mask[(2 * i) % 4];
+            const uint8_t hi = h[0x42 + 2 * i + 1] ^ mask[(2 * i + 1) % 4];
+            const char16_t c = char16_t(lo | (hi << 8));
+            if (c == 0) break;
+            stored.push_back(c);
+        }
+        if (!stored.empty() && stored != utf8ToUtf16(password))
+            throw Error(kErrNotValidPassword, "Not a valid password.");
+        pg.setEncodingKey(key);
     }
-    if (!stored.empty() && stored != utf8ToUtf16(password))
-        throw Error(kErrNotValidPassword, "Not a valid password.");
-    pg.setEncodingKey(key);
     const uint8_t* p2 = pg.read(2);
     if (p2[0] != 0x02) damaged("the system catalog is missing");
     loadCatalog();
@@ -643,6 +670,15 @@ void JetDatabase::decodeRow(const StoredTable& t, const uint8_t* row, size_t n, 
             continue;
         }
         if (!present) continue;
+        if (c.calculated()) {
+            // A calculated column's value: 16 bytes, the value's length, the
+            // value, padding.
+            if (len < 20) damaged("calculated column '" + c.name + "' of table '" + t.name + "' is too short");
+            const size_t inner = rd32(p + 16);
+            if (inner > len - 20) damaged("calculated column '" + c.name + "' of table '" + t.name + "' is too short");
+            p += 20;
+            len = inner;
+        }
         const ColType type = typeOf(c.rawType);
         const int need = fixedSizeOf(type);
         if (need > 0 && len < size_t(need)) damaged("column '" + c.name + "' of table '" + t.name + "' is too short");
@@ -775,6 +811,13 @@ std::string JetDatabase::findTable(const std::string& name) {
 class JetCursor final : public Cursor {
 public:
     JetCursor(JetDatabase& db, const StoredTable& t) : db_(db), table_(t) {
+        for (const auto& c : t.columns) {
+            const char* what = unreadableColumn(c);
+            if (what)
+                throw Error(kErrNotSupported, "The column '" + c.name + "' of table '" + t.name + "' in '" +
+                                                  db.pager().path() + "' is " + what +
+                                                  ", which this database engine cannot read.");
+        }
         for (const auto& c : t.columns) fields_.push_back(fieldInfoOf(c));
         pages_ = db.mapPages(t.ownedMap);
         page_.resize(kPageSize);

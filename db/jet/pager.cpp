@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "db/error.h"
+#include "db/jet/crypto.h"
 
 namespace tp::db::jet {
 
@@ -76,8 +77,22 @@ void Pager::damaged(const std::string& what) const {
     throw Error(3049, "The database '" + path_ + "' is damaged: " + what + ".");
 }
 
+void Pager::setCipher(std::unique_ptr<PageCipher> cipher) {
+    cipher_ = std::move(cipher);
+    key_ = 0;
+    for (auto it = cache_.begin(); it != cache_.end();) {
+        if (it->first != 0 && !it->second.dirty) it = cache_.erase(it);
+        else ++it;
+    }
+}
+
 void Pager::code(uint32_t page, uint8_t* data) const {
-    if (key_ == 0 || page == 0) return;
+    if (page == 0) return;
+    if (cipher_) {
+        cipher_->decryptPage(page, data, kPageSize);
+        return;
+    }
+    if (key_ == 0) return;
     uint8_t k[4];
     wr32(k, key_ ^ page);
     rc4(k, 4, data, kPageSize);
@@ -128,7 +143,11 @@ uint32_t Pager::append() {
 
 void Pager::writePage(uint32_t page, const uint8_t* data) {
     const uint8_t* src = data;
-    if (key_ != 0 && page != 0) {
+    if (page != 0 && cipher_) {
+        scratch_.assign(data, data + kPageSize);
+        cipher_->encryptPage(page, scratch_.data(), kPageSize);
+        src = scratch_.data();
+    } else if (key_ != 0 && page != 0) {
         scratch_.assign(data, data + kPageSize);
         code(page, scratch_.data());
         src = scratch_.data();

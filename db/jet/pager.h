@@ -12,6 +12,8 @@
 
 namespace tp::db::jet {
 
+class PageCipher;
+
 inline constexpr uint32_t kPageSize = 4096;
 
 class Pager {
@@ -44,6 +46,11 @@ public:
 
     // Pages > 0 are RC4-encoded with (key XOR page number) when key != 0.
     void setEncodingKey(uint32_t key) { key_ = key; }
+    // Pages > 0 are decrypted on load and written encrypted (from a scratch
+    // copy; the cached page stays plain). Replaces the encoding key. Pages
+    // already cached are dropped so they are read again through the cipher.
+    void setCipher(std::unique_ptr<PageCipher> cipher);
+    bool encrypted() const { return key_ != 0 || cipher_ != nullptr; }
 
     [[noreturn]] void damaged(const std::string& what) const;
 
@@ -61,6 +68,7 @@ private:
     bool readOnly_ = false;
     uint32_t pageCount_ = 0;   // logical page count (includes appended pages)
     uint32_t key_ = 0;
+    std::unique_ptr<PageCipher> cipher_;
     std::unordered_map<uint32_t, Entry> cache_;
     size_t dirtyCount_ = 0;
     std::vector<uint8_t> scratch_;

@@ -26,6 +26,8 @@ struct StoredColumn {
     uint8_t misc[4] = {0, 0, 0, 0};   // sort order, or precision/scale
     bool fixed() const { return flags & 0x01; }
     bool isLong() const { return rawType == 0x0B || rawType == 0x0C; }
+    // ACE 2010 calculated column (the value is stored wrapped, see decodeRow).
+    bool calculated() const { return (extFlags & 0xC0) == 0xC0; }
 };
 
 struct StoredIndex {

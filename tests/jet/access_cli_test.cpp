@@ -78,20 +78,14 @@ TEST(AccessCli, NewWithPassword) {
     EXPECT_NE(dump.out.find("\"password\":\"pa ss\""), std::string::npos) << dump.out.substr(0, 200);
 }
 
-TEST(AccessProviders, AccdbGoesToTheAceProviderAndIsRefusedClearly) {
+TEST(AccessProviders, AccdbGoesToTheAceProviderAndOpens) {
     const auto file = test::corpusPath("access/jackcess-V2007/testV2007.accdb").string();
     const std::string cs = access::GetAccessConnectionString(file, "");
     EXPECT_EQ(cs.rfind("Provider=Microsoft.ACE.OLEDB.12.0;", 0), 0u);
     db::registerBuiltinProviders();
     db::Connection conn;
-    try {
-        conn.Open(cs);
-        FAIL() << "an .accdb opened";
-    } catch (const db::Error& e) {
-        const std::string text = e.description();
-        EXPECT_NE(text.find(file), std::string::npos) << text;
-        EXPECT_EQ(text.find("Microsoft"), std::string::npos) << text;
-    }
+    EXPECT_NO_THROW(conn.Open(cs));
+    conn.Close();
     // A missing file through the same path names the file.
     try {
         conn.Open(access::GetAccessConnectionString("/nonexistent/x.mdb", ""));

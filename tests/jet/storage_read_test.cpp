@@ -90,7 +90,7 @@ TEST(StorageOpen, OtherFormatsAreRecognisedAndRefused) {
         return std::string("opened");
     };
     EXPECT_NE(msg("access/jackcess-V1997/testV1997.mdb").find("Access 97"), std::string::npos);
-    EXPECT_NE(msg("access/jackcess-V2010/testV2010.accdb").find(".accdb"), std::string::npos);
+    EXPECT_EQ(msg("access/jackcess-V2010/testV2010.accdb"), "opened");
 }
 
 TEST(StorageOpen, NonAccessFileIsRefusedClearly) {

@@ -144,6 +144,7 @@ const norm = (v, type) => {
     if (/^-0*$/.test(s)) s = "0";
     return s;
   }
+  if (type === "bigint" && v !== null) return String(v);
   if (typeof v === "number") return Number(v);
   return v;
 };
