@@ -26,7 +26,7 @@ int runNew(const Args& args) {
     }
     if (path.empty()) return usageError("new: give the database file to create");
     const std::string tail = path.size() > 6 ? asciiLower(path.substr(path.size() - 6)) : asciiLower(path);
-    const auto format = tail == ".accdb" ? db::jet::FileFormat::Ace12 : db::jet::FileFormat::Jet4;
+    const auto format = tail == ".accdb" ? db::jet::FileFormat::Ace14 : db::jet::FileFormat::Jet4;
     try {
         auto db = db::jet::Database::create(path, password, format);
         db->close();

@@ -17,7 +17,7 @@ bool endsWithNoCase(const std::string& s, std::string_view tail) {
 }  // namespace
 
 void createTargetDatabase(const std::string& path, const std::string& password) {
-    const auto format = endsWithNoCase(path, ".accdb") ? db::jet::FileFormat::Ace12
+    const auto format = endsWithNoCase(path, ".accdb") ? db::jet::FileFormat::Ace14
                                                        : db::jet::FileFormat::Jet4;
     auto database = db::jet::Database::create(path, password, format);
     database->close();

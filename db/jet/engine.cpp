@@ -291,6 +291,7 @@ public:
     }
 
     void openExisting(const std::string& password);
+    void setFormat(FileFormat f) { format_ = f; }
     void createNew(const std::string& password);
 
     FileFormat format() const override { return format_; }
@@ -890,12 +891,13 @@ std::unique_ptr<Database> Database::open(const std::string& path, const std::str
 }
 
 std::unique_ptr<Database> Database::create(const std::string& path, const std::string& password, FileFormat format) {
-    if (format != FileFormat::Jet4)
-        throw Error(kErrUnrecognized, "Only Access 2000-2003 (.mdb) databases can be created yet.");
+    if (format == FileFormat::Jet3)
+        throw Error(kErrUnrecognized, "Access 97 (Jet 3) databases cannot be created.");
     if (utf8ToUtf16(password).size() > 20) throw Error(kErrNotValidPassword, "Not a valid password.");
     std::error_code ec;
     if (std::filesystem::exists(path, ec)) throw Error(3204, "Database already exists.");
     auto db = std::make_unique<JetDatabase>(std::make_unique<Pager>(path, Pager::CreateTag{}));
+    db->setFormat(format);
     try {
         db->createNew(password);
     } catch (...) {
