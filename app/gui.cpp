@@ -5,6 +5,7 @@
 #include <iostream>
 
 #include "app/form1.h"
+#include "app/qt_regional.h"
 #include "db/ado.h"
 #include "ui/qt/qtmessageboxes.h"
 #include "ui/utilities.h"
@@ -23,6 +24,7 @@ int runGui(int argc, char** argv) {
     QApplication::setApplicationName("Tallyport");
     setProgramFolder(QCoreApplication::applicationDirPath().toStdString());
     installQtServices();
+    installSystemRegionalSettings();
     db::registerBuiltinProviders();
     Form1 form;
     if (!form.Form_Load() || form.ended()) return form.exitCode();

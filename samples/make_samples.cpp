@@ -341,7 +341,7 @@ Table products() {
              {"DISCONT", 'L', 1},
              {"ADDED", 'D', 8},
              {"BARCODE", 'Q', 16, 0, true},
-             {"SPEC", 'M', 4},
+             {"DETAILS", 'M', 4},
              {"PHOTO", 'W', 4, 0, true}},
             {}};
     static const char* names[] = {"Crème brûlée", "Jalapeño peppers", "Smørrebrød", "Chai", "Chang",
@@ -358,7 +358,7 @@ Table products() {
         t.rows.push_back({{code, n, std::to_string(i * 3.25), std::to_string(i * 7 % 40),
                            i % 5 == 0 ? Cell() : Cell(std::to_string(i * 0.125)), i % 4 == 0 ? "T" : "F",
                            date(2020, 1 + i % 12, 1 + i), i % 3 == 0 ? Cell() : Cell(barcode),
-                           std::string("Specification of ") + n + ".", i % 2 ? Cell(std::string("\x89PNG\r\n\x1a\n", 8)) : Cell()},
+                           std::string("Details of ") + n + ".", i % 2 ? Cell(std::string("\x89PNG\r\n\x1a\n", 8)) : Cell()},
                           false});
     }
     return t;
