@@ -151,4 +151,40 @@ INSTANTIATE_TEST_SUITE_P(
                       WriteCase{"access/jackcess-V2010/calcFieldTestV2010.accdb", ""},
                       WriteCase{"access/mdb-reader/encryption/data/office-agile-4.2.accdb", "password"}));
 
+TEST(AceWrite, TablesWithFieldsWeCannotWriteAreLeftAlone) {
+    test::TempDir dir;
+    const auto attach = dir.file("attach.accdb"), calc = dir.file("calc.accdb");
+    fs::copy_file(test::corpusPath("access/mdb-reader/data/V2016/attachments.accdb"), attach);
+    fs::copy_file(test::corpusPath("access/jackcess-V2010/calcFieldTestV2010.accdb"), calc);
+    const std::string before = test::readFile(attach);
+    {
+        auto db = Database::open(attach, "", false);
+        try {
+            db->insertRow("Table1", {Value(), Value("x"), Value()});
+            ADD_FAILURE() << "inserted";
+        } catch (const db::Error& e) {
+            EXPECT_EQ(e.number(), 3251);
+            EXPECT_NE(std::string(e.what()).find("'Attachments'"), std::string::npos) << e.what();
+        }
+        try {
+            db->dropTable("Table1");
+            ADD_FAILURE() << "dropped";
+        } catch (const db::Error& e) {
+            EXPECT_NE(std::string(e.what()).find("cannot drop"), std::string::npos) << e.what();
+        }
+        db->close();
+    }
+    EXPECT_EQ(test::readFile(attach), before);
+    auto db = Database::open(calc, "", false);
+    std::vector<Value> row(db->columns("Table1").size());
+    try {
+        db->insertRow("Table1", row);
+        ADD_FAILURE() << "inserted";
+    } catch (const db::Error& e) {
+        EXPECT_NE(std::string(e.what()).find("is a calculated field, which this database engine cannot write"),
+                  std::string::npos)
+            << e.what();
+    }
+}
+
 }  // namespace
