@@ -91,16 +91,20 @@ void appendSigned(std::string& out, int64_t v) {
     out.append(buf, r.ptr);
 }
 
-void append2(std::string& out, int v) {
-    out += static_cast<char>('0' + (v / 10) % 10);
-    out += static_cast<char>('0' + v % 10);
+// Two and four digits into a buffer: the texts are built on the stack and
+// appended at once (one capacity check per value rather than per character).
+char* put2(char* p, int v) {
+    p[0] = static_cast<char>('0' + (v / 10) % 10);
+    p[1] = static_cast<char>('0' + v % 10);
+    return p + 2;
 }
 
-void append4(std::string& out, int v) {
+char* put4(char* p, int v) {
     if (v < 0) v = 0;
-    append2(out, (v / 100) % 100);
-    append2(out, v % 100);
+    p = put2(p, (v / 100) % 100);
+    return put2(p, v % 100);
 }
+
 
 void appendDecimalText(std::string& out, std::string_view text, char sep) {
     // Trailing zeros of the fraction, and a bare point, are not written.
@@ -140,43 +144,52 @@ void appendFloating(std::string& out, double d, int digits, char sep) {
     }
 }
 
-void appendShortDate(std::string& out, const db::Date& d, const RegionalSettings& s) {
+char* putShortDate(char* p, const db::Date& d, const RegionalSettings& s) {
     auto part = [&](int v) {
         if (s.shortDateLeadingZeros || v >= 10)
-            append2(out, v);
+            p = put2(p, v);
         else
-            out += static_cast<char>('0' + v);
+            *p++ = static_cast<char>('0' + v);
     };
     auto year = [&] {
         if (s.fourDigitYear)
-            append4(out, d.year);
+            p = put4(p, d.year);
         else
-            append2(out, d.year % 100);
+            p = put2(p, d.year % 100);
     };
     switch (s.dateOrder) {
     case DateOrder::MonthDayYear:
-        part(d.month), out += s.dateSeparator, part(d.day), out += s.dateSeparator, year();
+        part(d.month), *p++ = s.dateSeparator, part(d.day), *p++ = s.dateSeparator, year();
         break;
     case DateOrder::DayMonthYear:
-        part(d.day), out += s.dateSeparator, part(d.month), out += s.dateSeparator, year();
+        part(d.day), *p++ = s.dateSeparator, part(d.month), *p++ = s.dateSeparator, year();
         break;
     case DateOrder::YearMonthDay:
-        year(), out += s.dateSeparator, part(d.month), out += s.dateSeparator, part(d.day);
+        year(), *p++ = s.dateSeparator, part(d.month), *p++ = s.dateSeparator, part(d.day);
         break;
     }
+    return p;
+}
+
+void appendShortDate(std::string& out, const db::Date& d, const RegionalSettings& s) {
+    char buf[16];
+    out.append(buf, putShortDate(buf, d, s));
 }
 
 void appendLongTime(std::string& out, int h, int m, int sec, const RegionalSettings& s) {
+    char buf[48];
+    char* p = buf;
     if (s.clock24) {
-        append2(out, h);
+        p = put2(p, h);
     } else {
-        int h12 = h % 12 == 0 ? 12 : h % 12;
-        appendUnsigned(out, static_cast<uint64_t>(h12));
+        const int h12 = h % 12 == 0 ? 12 : h % 12;
+        p = std::to_chars(p, buf + 24, static_cast<uint64_t>(h12)).ptr;
     }
-    out += s.timeSeparator;
-    append2(out, m);
-    out += s.timeSeparator;
-    append2(out, sec);
+    *p++ = s.timeSeparator;
+    p = put2(p, m);
+    *p++ = s.timeSeparator;
+    p = put2(p, sec);
+    out.append(buf, p);
     if (!s.clock24) {
         out += ' ';
         out += h < 12 ? s.amText : s.pmText;
@@ -432,19 +445,21 @@ std::optional<db::DateTime> readDate(std::string_view text, const RegionalSettin
 }
 
 void appendMonthDayYear(std::string& out, const db::DateTime& v, bool withTime) {
-    append2(out, v.date.month);
-    out += '/';
-    append2(out, v.date.day);
-    out += '/';
-    append4(out, v.date.year);
+    char buf[24];
+    char* p = put2(buf, v.date.month);
+    *p++ = '/';
+    p = put2(p, v.date.day);
+    *p++ = '/';
+    p = put4(p, v.date.year);
     if (withTime) {
-        out += ' ';
-        append2(out, v.hour);
-        out += ':';
-        append2(out, v.minute);
-        out += ':';
-        append2(out, v.second);
+        *p++ = ' ';
+        p = put2(p, v.hour);
+        *p++ = ':';
+        p = put2(p, v.minute);
+        *p++ = ':';
+        p = put2(p, v.second);
     }
+    out.append(buf, p);
 }
 
 }  // namespace tp::convert
