@@ -21,19 +21,7 @@ namespace {
 
 enum class Overwrite { Ask, Yes, No };
 
-std::string lineText(const std::string& text) {
-    std::string out;
-    out.reserve(text.size());
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\r') {
-            if (i + 1 < text.size() && text[i + 1] == '\n') continue;
-            out += '\n';
-        } else {
-            out += text[i];
-        }
-    }
-    return out;
-}
+std::string lineText(const std::string& text) { return withPlainLineEnds(text); }
 
 class ConvertBoxes : public MessageBoxes {
 public:

@@ -12,8 +12,7 @@ MessageBoxes* g_boxes = nullptr;
 
 StreamMessageBoxes::StreamMessageBoxes(int answer) : answer_(answer) {}
 
-int StreamMessageBoxes::show(const std::string& text, int style, const std::string& title) {
-    // Carriage returns of the box text become plain line ends on a terminal.
+std::string withPlainLineEnds(const std::string& text) {
     std::string out;
     out.reserve(text.size());
     for (size_t i = 0; i < text.size(); ++i) {
@@ -24,7 +23,11 @@ int StreamMessageBoxes::show(const std::string& text, int style, const std::stri
             out += text[i];
         }
     }
-    std::cerr << (title.empty() ? appTitle() : title) << ": " << out << std::endl;
+    return out;
+}
+
+int StreamMessageBoxes::show(const std::string& text, int style, const std::string& title) {
+    std::cerr << (title.empty() ? appTitle() : title) << ": " << withPlainLineEnds(text) << std::endl;
     const bool question = (style & 0xF) == mb::YesNo;
     return question ? answer_ : mb::Ok;
 }

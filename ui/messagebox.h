@@ -33,6 +33,9 @@ public:
 MessageBoxes& messageBoxes();
 void setMessageBoxes(MessageBoxes* boxes);
 
+// Box texts use CR LF and lone CR as line ends; terminals and labels want LF.
+std::string withPlainLineEnds(const std::string& text);
+
 // Shorthand: a plain box with the application title.
 int msgBox(const std::string& text, int style = mb::OkOnly, const std::string& title = {});
 

@@ -24,19 +24,7 @@ QMessageBox::Icon iconOf(int style) {
 }
 
 // Box texts use CR LF and lone CR as line ends; the label wants LF.
-QString boxText(const std::string& text) {
-    std::string out;
-    out.reserve(text.size());
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\r') {
-            if (i + 1 < text.size() && text[i + 1] == '\n') continue;
-            out += '\n';
-        } else {
-            out += text[i];
-        }
-    }
-    return QString::fromStdString(out);
-}
+QString boxText(const std::string& text) { return QString::fromStdString(withPlainLineEnds(text)); }
 
 }  // namespace
 
