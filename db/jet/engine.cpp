@@ -828,6 +828,7 @@ public:
         while (rowPos_ >= rows_.size()) {
             if (pagePos_ >= pages_.size()) return false;
             const uint32_t pgno = pages_[pagePos_++];
+            db_.pager().trim();   // a long scan keeps the cache within its budget
             std::memcpy(page_.data(), db_.pager().read(pgno), kPageSize);
             rows_.clear();
             rowPos_ = 0;
