@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Makes the seed folders of the fuzz targets from the shared corpus:
-#   fuzz/seeds.sh <out-dir> [corpus-dir]
+#   fuzz/seeds.sh <out-dir> [corpus-dir] [fuzz_make_seeds]
 # <out-dir>/<target>/ for dbf, dbc, jet, jet_password, crypto and sql.
 # Seeds are derived at run time; nothing from the corpus enters the repository.
 set -euo pipefail
@@ -36,6 +36,13 @@ while IFS= read -r -d '' f; do
     *password*|*encryption*|*empty2010*|*emptyJet4*|*testV1997*) cp "$out/jet/$n" "$out/jet_password/$n" ;;
   esac
 done < <(find "$corpus/access" -type f \( -iname '*.mdb' -o -iname '*.accdb' \) -print0)
+
+# Encrypted headers of every scheme, which the corpus lacks (made by the
+# fuzz_make_seeds program when given).
+if [ -n "${3:-}" ]; then
+  "$3" "$out/crypto"
+  cp "$out"/crypto/made-* "$out/jet_password/"
+fi
 
 # SQL: the statements the tests run, one per seed, and a few the conversion
 # writes.

@@ -17,9 +17,9 @@ fi
 targets=(dbf dbc jet jet_password crypto sql)
 CC=clang CXX=clang++ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DTP_BUILD_FUZZ=ON -DTP_BUILD_TESTS=OFF -DTP_BUILD_BENCH=OFF -DTP_BUILD_GUI=OFF >/dev/null
-cmake --build "$build" -j"$(nproc)" --target "${targets[@]/#/fuzz_}"
+cmake --build "$build" -j"$(nproc)" --target "${targets[@]/#/fuzz_}" fuzz_make_seeds
 rm -rf "$build/smoke"
-"$root/fuzz/seeds.sh" "$build/smoke/seeds" "$corpus" 2>/dev/null
+"$root/fuzz/seeds.sh" "$build/smoke/seeds" "$corpus" "$build/fuzz/fuzz_make_seeds" 2>/dev/null
 export ASAN_OPTIONS=detect_leaks=1
 export UBSAN_OPTIONS=print_stacktrace=1
 failed=0
