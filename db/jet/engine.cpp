@@ -488,10 +488,15 @@ std::vector<uint32_t> JetDatabase::mapPages(uint32_t ref) {
         for (size_t j = 0; j < maps.size(); ++j) {
             if (maps[j] == 0) continue;
             if (maps[j] >= total) damaged("usage map page " + std::to_string(maps[j]) + " out of range");
+            const uint64_t base = uint64_t(j) * (kPageSize - 4) * 8;
+            // A map page covering only pages past the end of the file marks
+            // nothing that exists: not read (so that repeated references
+            // cannot make each scan walk millions of bits).
+            if (base >= total) break;
             const uint8_t* b = pager_->read(maps[j]);
             if (b[0] != 0x05) damaged("usage map page " + std::to_string(maps[j]) + " has the wrong type");
-            const uint64_t base = uint64_t(j) * (kPageSize - 4) * 8;
-            for (size_t i = 0; i < (kPageSize - 4) * 8; ++i)
+            const size_t bits = size_t(std::min<uint64_t>((kPageSize - 4) * 8, total - base));
+            for (size_t i = 0; i < bits; ++i)
                 if (b[4 + i / 8] & (1u << (i % 8))) {
                     const uint64_t pgno = base + i;
                     if (pgno < total) pages.push_back(uint32_t(pgno));
