@@ -1,5 +1,6 @@
 // Found while fuzzing the storage reader (by reading the map code the fuzzer
 // ran, then confirmed with this crafted file): a table's usage map of the second
+// kind ("reference map") holds up to 1019 map-page numbers, each covering
 // 32736 pages. Every reference was read and all its bits walked even when
 // the pages it covers lie past the end of the file, so a small file whose
 // maps repeat one reference made every scan cost ~33 million steps (a hang
