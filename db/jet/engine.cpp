@@ -1,10 +1,12 @@
-// The Jet 4 storage engine: header, catalog, table definitions, rows, long
-// values, usage maps, catalog indexes; reading and writing.
+// The Access storage engine (Jet 4 and ACE; Access 97 read-only): header,
+// catalog, table definitions, rows, long values, usage maps, catalog indexes;
+// reading and writing.
 #include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <deque>
 #include <map>
@@ -135,7 +137,7 @@ FieldInfo fieldInfoOf(const StoredColumn& c) {
     case ColType::Double: f.type = adtype::Double; f.definedSize = 8; f.precision = 15; break;
     case ColType::DateTime: f.type = adtype::Date; f.definedSize = 8; break;
     case ColType::Binary: f.type = adtype::VarBinary; f.definedSize = c.length; break;
-    case ColType::Text: f.type = adtype::VarWChar; f.definedSize = c.length / 2; break;
+    case ColType::Text: f.type = adtype::VarWChar; f.definedSize = c.narrowText ? c.length : c.length / 2; break;
     case ColType::OLE: f.type = adtype::LongVarBinary; f.definedSize = 0; break;
     case ColType::Memo: f.type = adtype::LongVarWChar; f.definedSize = 0; break;
     case ColType::Guid: f.type = adtype::GUID; f.definedSize = 16; break;
@@ -153,7 +155,7 @@ ColumnDef columnDefOf(const StoredColumn& c) {
     d.name = c.name;
     d.type = typeOf(c.rawType);
     switch (d.type) {
-    case ColType::Text: d.size = c.length / 2; break;
+    case ColType::Text: d.size = c.narrowText ? c.length : c.length / 2; break;
     case ColType::Binary: d.size = c.length; break;
     default: d.size = 0; break;
     }
@@ -322,11 +324,20 @@ private:
     }
     void requireWritable() const {
         requireOpen();
+        if (jet3_)
+            throw Error(kErrNotSupported, "The database '" + pager_->path() +
+                                              "' is in the Access 97 format; Tallyport reads it but does not write it.");
         if (pager_->readOnly()) throw Error(3027, "Cannot update. Database or object is read-only.");
     }
 
     // Reading.
     StoredTable loadTable(uint32_t page, const std::string& name);
+    StoredTable loadTable3(StoredTable t, const std::vector<uint8_t>& s);
+    Value valueOf(const StoredTable& t, const StoredColumn& c, const uint8_t* p, size_t len);
+    void decodeRow3(const StoredTable& t, const uint8_t* row, size_t n, std::vector<Value>& out);
+    std::string text(const StoredColumn& c, const uint8_t* p, size_t n) const {
+        return c.narrowText ? decodeNarrowText(p, n, codePage_) : decodeText(p, n);
+    }
     std::pair<const uint8_t*, size_t> findRow(uint32_t ref);
     Value readLongValue(const StoredColumn& c, const uint8_t* p, size_t n);
     void loadCatalog();
@@ -365,6 +376,12 @@ private:
 
     std::unique_ptr<Pager> pager_;
     FileFormat format_ = FileFormat::Jet4;
+    // Access 97 (Jet 3): 2048-byte pages, narrower page/row/definition
+    // fields, text in the code page of the header. Opened read-only.
+    bool jet3_ = false;
+    uint32_t ps_ = kPageSize;
+    uint32_t rowsAt_ = 12;             // data page: offset of the row count
+    unsigned codePage_ = 1252;
     uint16_t sortLcid_ = 1033;
     uint8_t sortVersion_ = 0;
     std::vector<CatalogEntry> catalog_;
@@ -392,10 +409,30 @@ void JetDatabase::openExisting(const std::string& password) {
     if (h[0] != 0 || !(jet || ace || msisam))
         throw Error(kErrUnrecognized, "Unrecognized database format '" + path + "'.");
     const uint8_t version = h[0x14];
-    if (version == 0x00)
-        throw Error(kErrUnrecognized, "The database '" + path +
-                                          "' is in the Access 97 (Jet 3) format, which cannot be opened yet.");
-    if (msisam || (version == 0x01 && !jet) || (version >= 0x02 && !ace) || version == 0x04 || version > 0x06)
+    if (version == 0x00 && jet) {
+        if (pg.pageSize() != 2048)
+            throw Error(kErrUnrecognized, "Unrecognized database format '" + path + "'.");
+        format_ = FileFormat::Jet3;
+        jet3_ = true;
+        ps_ = 2048;
+        rowsAt_ = 8;
+        if (pg.pageCount() < 3) damaged("the file is too short");
+        rc4(kHeaderKey, 4, h + kMaskStart, 126);
+        codePage_ = rd16(h + 0x3C);
+        if (codePage_ == 0) codePage_ = 1252;
+        sortLcid_ = rd16(h + 0x3A);
+        // Database password: 20 bytes in the code page, not masked further.
+        size_t len = 0;
+        while (len < 20 && h[0x42 + len] != 0) ++len;
+        if (len > 0 && decodeNarrowText(h + 0x42, len, codePage_) != password)
+            throw Error(kErrNotValidPassword, "Not a valid password.");
+        pg.setEncodingKey(rd32(h + 0x3E));
+        const uint8_t* p2 = pg.read(2);
+        if (p2[0] != 0x02) damaged("the system catalog is missing");
+        loadCatalog();
+        return;
+    }
+    if (msisam || version == 0x00 || (version == 0x01 && !jet) || (version >= 0x02 && !ace) || version == 0x04 || version > 0x06)
         throw Error(kErrUnrecognized, "Unrecognized database format '" + path + "'.");
     switch (version) {
     case 0x02: format_ = FileFormat::Ace12; break;
@@ -442,27 +479,29 @@ std::pair<const uint8_t*, size_t> JetDatabase::findRow(uint32_t ref) {
     if (page == 0 || page >= pager_->pageCount()) damaged("row pointer to page " + std::to_string(page) + " out of range");
     const uint8_t* p = pager_->read(page);
     if (p[0] != 0x01) damaged("row pointer to page " + std::to_string(page) + ", which is not a data page");
-    const uint32_t count = rd16(p + 12);
-    if (row >= count || 14 + 2 * count > kPageSize) damaged("row " + std::to_string(row) + " of page " + std::to_string(page) + " does not exist");
-    const uint32_t start = rd16(p + 14 + 2 * row) & 0x1FFF;
-    const uint32_t end = row == 0 ? kPageSize : rd16(p + 14 + 2 * (row - 1)) & 0x1FFF;
-    if (start < 14 + 2 * count || end > kPageSize || start > end)
+    const uint32_t count = rd16(p + rowsAt_);
+    const uint32_t table = rowsAt_ + 2;
+    if (row >= count || table + 2 * count > ps_) damaged("row " + std::to_string(row) + " of page " + std::to_string(page) + " does not exist");
+    const uint32_t start = rd16(p + table + 2 * row) & 0x1FFF;
+    const uint32_t end = row == 0 ? ps_ : rd16(p + table + 2 * (row - 1)) & 0x1FFF;
+    if (start < table + 2 * count || end > ps_ || start > end)
         damaged("row " + std::to_string(row) + " of page " + std::to_string(page) + " has a bad offset");
     return {p + start, end - start};
 }
 
 void JetDatabase::pageRows(uint32_t page, const uint8_t* p, std::vector<RowSpan>& out, bool liveOnly) {
     out.clear();
-    const uint32_t count = rd16(p + 12);
-    if (14 + 2 * count > kPageSize) damaged("page " + std::to_string(page) + " has a bad row count");
-    uint32_t prevEnd = kPageSize;
+    const uint32_t count = rd16(p + rowsAt_);
+    const uint32_t table = rowsAt_ + 2;
+    if (table + 2 * count > ps_) damaged("page " + std::to_string(page) + " has a bad row count");
+    uint32_t prevEnd = ps_;
     for (uint32_t r = 0; r < count; ++r) {
-        const uint16_t raw = rd16(p + 14 + 2 * r);
+        const uint16_t raw = rd16(p + table + 2 * r);
         const uint32_t start = raw & 0x1FFF;
-        const uint32_t end = r == 0 ? kPageSize : prevEnd;
+        const uint32_t end = r == 0 ? ps_ : prevEnd;
         prevEnd = start;
         if (liveOnly && (raw & 0x4000)) continue;
-        if (start < 14 + 2 * count || start > end || end > kPageSize)
+        if (start < table + 2 * count || start > end || end > ps_)
             damaged("row " + std::to_string(r) + " of page " + std::to_string(page) + " has a bad offset");
         if (end == start) continue;
         out.push_back({(page << 8) | r, p + start, end - start});
@@ -488,14 +527,14 @@ std::vector<uint32_t> JetDatabase::mapPages(uint32_t ref) {
         for (size_t j = 0; j < maps.size(); ++j) {
             if (maps[j] == 0) continue;
             if (maps[j] >= total) damaged("usage map page " + std::to_string(maps[j]) + " out of range");
-            const uint64_t base = uint64_t(j) * (kPageSize - 4) * 8;
+            const uint64_t base = uint64_t(j) * (ps_ - 4) * 8;
             // A map page covering only pages past the end of the file marks
             // nothing that exists: not read (so that repeated references
             // cannot make each scan walk millions of bits).
             if (base >= total) break;
             const uint8_t* b = pager_->read(maps[j]);
             if (b[0] != 0x05) damaged("usage map page " + std::to_string(maps[j]) + " has the wrong type");
-            const size_t bits = size_t(std::min<uint64_t>((kPageSize - 4) * 8, total - base));
+            const size_t bits = size_t(std::min<uint64_t>((ps_ - 4) * 8, total - base));
             for (size_t i = 0; i < bits; ++i)
                 if (b[4 + i / 8] & (1u << (i % 8))) {
                     const uint64_t pgno = base + i;
@@ -520,14 +559,15 @@ StoredTable JetDatabase::loadTable(uint32_t first, const std::string& name) {
         if (!seen.insert(page).second) damaged("table definition pages of '" + name + "' form a cycle");
         const uint8_t* p = pager_->read(page);
         if (p[0] != 0x02) damaged("page " + std::to_string(page) + " of table '" + name + "' is not a table definition");
-        if (s.empty()) s.insert(s.end(), p, p + kPageSize);
-        else s.insert(s.end(), p + 8, p + kPageSize);
+        if (s.empty()) s.insert(s.end(), p, p + ps_);
+        else s.insert(s.end(), p + 8, p + ps_);
         t.tdefPages.push_back(page);
         page = rd32(p + 4);
     }
     auto need = [&](size_t pos, size_t len) {
         if (pos + len > s.size()) damaged("the definition of table '" + name + "' is truncated");
     };
+    if (jet3_) return loadTable3(std::move(t), s);
     need(0, 0x3F);
     t.rowCount = rd32(&s[0x10]);
     t.autoNumber = rd32(&s[0x14]);
@@ -602,6 +642,117 @@ StoredTable JetDatabase::loadTable(uint32_t first, const std::string& name) {
     return t;
 }
 
+// Access 97 table definition: narrower counts and descriptors, one-byte
+// name lengths, names in the code page. Indexes are not read (only writing
+// uses them, and these files are not written).
+StoredTable JetDatabase::loadTable3(StoredTable t, const std::vector<uint8_t>& s) {
+    const std::string& name = t.name;
+    auto need = [&](size_t pos, size_t len) {
+        if (pos + len > s.size()) damaged("the definition of table '" + name + "' is truncated");
+    };
+    need(0, 0x2B);
+    t.rowCount = rd32(&s[0x0C]);
+    t.autoNumber = rd32(&s[0x10]);
+    t.tableType = s[0x14];
+    t.maxCols = rd16(&s[0x15]);
+    t.varCols = rd16(&s[0x17]);
+    t.numCols = rd16(&s[0x19]);
+    const uint32_t numReal = rd32(&s[0x1F]);
+    t.ownedMap = rd32(&s[0x23]);
+    t.freeMap = rd32(&s[0x27]);
+    if (numReal > 1000) damaged("table '" + name + "' has too many indexes");
+    size_t pos = 0x2B + 8 * size_t(numReal);
+    need(pos, 18 * size_t(t.numCols));
+    for (int i = 0; i < t.numCols; ++i) {
+        const uint8_t* c = &s[pos + 18 * size_t(i)];
+        StoredColumn col;
+        col.rawType = c[0];
+        col.number = rd16(c + 1);
+        col.varIndex = rd16(c + 3);
+        col.misc[0] = c[11];
+        col.misc[1] = c[12];
+        col.flags = c[13];
+        col.fixedOffset = rd16(c + 14);
+        col.length = rd16(c + 16);
+        col.narrowText = true;
+        t.columns.push_back(col);
+    }
+    pos += 18 * size_t(t.numCols);
+    for (auto& col : t.columns) {
+        need(pos, 1);
+        const size_t len = s[pos++];
+        need(pos, len);
+        col.name = decodeNarrowText(&s[pos], len, codePage_);
+        pos += len;
+    }
+    std::stable_sort(t.columns.begin(), t.columns.end(),
+                     [](const StoredColumn& a, const StoredColumn& b) { return a.number < b.number; });
+    for (const auto& c : t.columns)
+        if (c.fixed() && c.rawType != 0x01) t.fixedSize = std::max(t.fixedSize, c.fixedOffset + c.length);
+    return t;
+}
+
+// Access 97 row: [ncols:1][fixed area][variable data][EOD:1][off(n-1):1] ...
+// [off(0):1][jump table][n:1][null mask]. Offsets hold the low byte; the
+// jump table lists, per 256-byte boundary, the first variable column whose
+// offset lies beyond it.
+void JetDatabase::decodeRow3(const StoredTable& t, const uint8_t* row, size_t n, std::vector<Value>& out) {
+    out.assign(t.columns.size(), Value());
+    auto bad = [&](const char* what) { damaged(std::string("a row of table '") + t.name + "' " + what); };
+    if (n < 1) bad("is too short");
+    const size_t rowCols = row[0];
+    const size_t maskSize = (rowCols + 7) / 8;
+    if (n < 1 + maskSize) bad("is too short");
+    const uint8_t* mask = row + n - maskSize;
+    size_t rowVar = 0;
+    std::vector<size_t> offs;
+    if (t.varCols > 0) {
+        if (n < 2 + maskSize) bad("is too short");
+        rowVar = row[n - maskSize - 1];
+        size_t jumps = (n - 1) / 256;
+        if (n < maskSize + jumps + 2 + rowVar + 1) bad("has a bad variable column count");
+        const size_t colPtr = n - maskSize - jumps - 2;   // off(0)
+        // The last jump entry may be a dummy when the offsets themselves
+        // cross no further boundary.
+        if (double(colPtr - rowVar) / 256.0 < double(jumps)) --jumps;
+        size_t used = 0;
+        for (size_t i = 0; i <= rowVar; ++i) {
+            while (used < jumps && i == row[n - maskSize - used - 2]) ++used;
+            offs.push_back(size_t(row[colPtr - i]) + used * 256);
+        }
+    }
+    const size_t rowFixed = rowCols >= rowVar ? rowCols - rowVar : 0;
+    size_t fixedSeen = 0;
+    for (size_t k = 0; k < t.columns.size(); ++k) {
+        const StoredColumn& c = t.columns[k];
+        const size_t bit = size_t(c.number);
+        const bool present = bit / 8 < maskSize && (mask[bit / 8] & (1u << (bit % 8)));
+        if (c.rawType == 0x01) {
+            out[k] = Value(present);
+            if (c.fixed()) ++fixedSeen;
+            continue;
+        }
+        const uint8_t* p = nullptr;
+        size_t len = 0;
+        if (c.fixed() && fixedSeen < rowFixed) {
+            ++fixedSeen;
+            const size_t start = 1 + size_t(c.fixedOffset);
+            len = size_t(c.length);
+            if (start + len > n) bad("has a fixed column outside the row");
+            p = row + start;
+        } else if (!c.fixed() && size_t(c.varIndex) < rowVar) {
+            const size_t a = offs[size_t(c.varIndex)], b = offs[size_t(c.varIndex) + 1];
+            if (a > b || b > n) bad("has a variable column with a bad offset");
+            p = row + a;
+            len = b - a;
+        } else {
+            continue;
+        }
+        if (!present) continue;
+        out[k] = valueOf(t, c, p, len);
+    }
+}
+
 Value JetDatabase::readLongValue(const StoredColumn& c, const uint8_t* p, size_t n) {
     if (n < 12) damaged("long value of column '" + c.name + "' is too short");
     const size_t len = rd24(p);
@@ -628,11 +779,42 @@ Value JetDatabase::readLongValue(const StoredColumn& c, const uint8_t* p, size_t
     } else {
         damaged("unknown long value type in column '" + c.name + "'");
     }
-    if (c.rawType == 0x0C) return Value(decodeText(data.data(), data.size()));
+    if (c.rawType == 0x0C) return Value(text(c, data.data(), data.size()));
     return Value(Bytes(std::move(data)));
 }
 
+Value JetDatabase::valueOf(const StoredTable& t, const StoredColumn& c, const uint8_t* p, size_t len) {
+    if (c.calculated()) {
+        // A calculated column's value: 16 bytes, the value's length, the
+        // value, padding.
+        if (len < 20) damaged("calculated column '" + c.name + "' of table '" + t.name + "' is too short");
+        const size_t inner = rd32(p + 16);
+        if (inner > len - 20) damaged("calculated column '" + c.name + "' of table '" + t.name + "' is too short");
+        p += 20;
+        len = inner;
+    }
+    const ColType type = typeOf(c.rawType);
+    const int need = fixedSizeOf(type);
+    if (need > 0 && len < size_t(need)) damaged("column '" + c.name + "' of table '" + t.name + "' is too short");
+    switch (type) {
+    case ColType::Byte: return Value(int64_t(p[0]));
+    case ColType::Int: return Value(int64_t(int16_t(rd16(p))));
+    case ColType::Long: case ColType::Complex: return Value(int64_t(int32_t(rd32(p))));
+    case ColType::BigInt: return Value(int64_t(uint64_t(rd32(p)) | (uint64_t(rd32(p + 4)) << 32)));
+    case ColType::Money: return Value(Currency{int64_t(uint64_t(rd32(p)) | (uint64_t(rd32(p + 4)) << 32))});
+    case ColType::Float: { float f; std::memcpy(&f, p, 4); return Value(double(f)); }
+    case ColType::Double: { double d; std::memcpy(&d, p, 8); return Value(d); }
+    case ColType::DateTime: { double d; std::memcpy(&d, p, 8); return Value(fromOleDate(d)); }
+    case ColType::Guid: return Value(guidText(p));
+    case ColType::Numeric: return Value(Decimal{numericText(p, std::min<int>(c.misc[1], 38))});
+    case ColType::Text: return Value(text(c, p, len));
+    case ColType::Memo: case ColType::OLE: return readLongValue(c, p, len);
+    default: return Value(Bytes(p, p + len));
+    }
+}
+
 void JetDatabase::decodeRow(const StoredTable& t, const uint8_t* row, size_t n, std::vector<Value>& out) {
+    if (jet3_) return decodeRow3(t, row, n, out);
     out.assign(t.columns.size(), Value());
     if (n < 2) damaged("a row of table '" + t.name + "' is too short");
     const size_t rowCols = rd16(row);
@@ -676,33 +858,7 @@ void JetDatabase::decodeRow(const StoredTable& t, const uint8_t* row, size_t n, 
             continue;
         }
         if (!present) continue;
-        if (c.calculated()) {
-            // A calculated column's value: 16 bytes, the value's length, the
-            // value, padding.
-            if (len < 20) damaged("calculated column '" + c.name + "' of table '" + t.name + "' is too short");
-            const size_t inner = rd32(p + 16);
-            if (inner > len - 20) damaged("calculated column '" + c.name + "' of table '" + t.name + "' is too short");
-            p += 20;
-            len = inner;
-        }
-        const ColType type = typeOf(c.rawType);
-        const int need = fixedSizeOf(type);
-        if (need > 0 && len < size_t(need)) damaged("column '" + c.name + "' of table '" + t.name + "' is too short");
-        switch (type) {
-        case ColType::Byte: out[k] = Value(int64_t(p[0])); break;
-        case ColType::Int: out[k] = Value(int64_t(int16_t(rd16(p)))); break;
-        case ColType::Long: case ColType::Complex: out[k] = Value(int64_t(int32_t(rd32(p)))); break;
-        case ColType::BigInt: out[k] = Value(int64_t(uint64_t(rd32(p)) | (uint64_t(rd32(p + 4)) << 32))); break;
-        case ColType::Money: out[k] = Value(Currency{int64_t(uint64_t(rd32(p)) | (uint64_t(rd32(p + 4)) << 32))}); break;
-        case ColType::Float: { float f; std::memcpy(&f, p, 4); out[k] = Value(double(f)); break; }
-        case ColType::Double: { double d; std::memcpy(&d, p, 8); out[k] = Value(d); break; }
-        case ColType::DateTime: { double d; std::memcpy(&d, p, 8); out[k] = Value(fromOleDate(d)); break; }
-        case ColType::Guid: out[k] = Value(guidText(p)); break;
-        case ColType::Numeric: out[k] = Value(Decimal{numericText(p, std::min<int>(c.misc[1], 38))}); break;
-        case ColType::Text: out[k] = Value(decodeText(p, len)); break;
-        case ColType::Memo: case ColType::OLE: out[k] = readLongValue(c, p, len); break;
-        default: out[k] = Value(Bytes(p, p + len)); break;
-        }
+        out[k] = valueOf(t, c, p, len);
     }
 }
 
@@ -891,7 +1047,16 @@ std::unique_ptr<Database> Database::open(const std::string& path, const std::str
     std::error_code ec;
     if (!std::filesystem::is_regular_file(path, ec))
         throw Error(3024, "Could not find file '" + path + "'.");
-    auto db = std::make_unique<JetDatabase>(std::make_unique<Pager>(path, readOnly));
+    // Access 97 files have 2048-byte pages and are only read.
+    bool jet3 = false;
+    {
+        std::ifstream in(path, std::ios::binary);
+        char h[0x15] = {};
+        if (in.read(h, sizeof h) && h[0] == 0 && std::memcmp(h + 4, "Standard Jet DB", 15) == 0 && h[0x14] == 0)
+            jet3 = true;
+    }
+    auto db = std::make_unique<JetDatabase>(
+        jet3 ? std::make_unique<Pager>(path, true, 2048u) : std::make_unique<Pager>(path, readOnly));
     db->openExisting(password);
     return db;
 }

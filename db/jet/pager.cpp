@@ -36,7 +36,8 @@ void rc4(const uint8_t* key, size_t keyLen, uint8_t* data, size_t len) {
     }
 }
 
-Pager::Pager(const std::string& path, bool readOnly) : path_(path), readOnly_(readOnly) {
+Pager::Pager(const std::string& path, bool readOnly, uint32_t pageSize)
+    : path_(path), readOnly_(readOnly), pageSize_(pageSize == 2048 ? 2048 : kPageSize) {
     fd_ = ::open(path.c_str(), (readOnly ? O_RDONLY : O_RDWR) | O_CLOEXEC);
     if (fd_ < 0 && !readOnly && (errno == EACCES || errno == EROFS)) {
         fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -50,12 +51,12 @@ Pager::Pager(const std::string& path, bool readOnly) : path_(path), readOnly_(re
         throw Error(kErrFileNotFound, "Could not find file '" + path + "'.");
     }
     const uint64_t size = uint64_t(st.st_size);
-    if (size / kPageSize > 0x7FFFFFFFu / kPageSize * kPageSize) {
+    if (size / pageSize_ > 0x7FFFFFFFu / pageSize_ * pageSize_) {
         ::close(fd_);
         fd_ = -1;
         throw Error("The database '" + path + "' is too large to be an Access database.");
     }
-    pageCount_ = uint32_t(size / kPageSize);
+    pageCount_ = uint32_t(size / pageSize_);
 }
 
 Pager::Pager(const std::string& path, CreateTag) : path_(path) {
@@ -89,13 +90,13 @@ void Pager::setCipher(std::unique_ptr<PageCipher> cipher) {
 void Pager::code(uint32_t page, uint8_t* data) const {
     if (page == 0) return;
     if (cipher_) {
-        cipher_->decryptPage(page, data, kPageSize);
+        cipher_->decryptPage(page, data, pageSize_);
         return;
     }
     if (key_ == 0) return;
     uint8_t k[4];
     wr32(k, key_ ^ page);
-    rc4(k, 4, data, kPageSize);
+    rc4(k, 4, data, pageSize_);
 }
 
 Pager::Entry& Pager::load(uint32_t page) {
@@ -105,8 +106,8 @@ Pager::Entry& Pager::load(uint32_t page) {
     Entry e;
     e.data.reset(new uint8_t[kPageSize]);
     size_t done = 0;
-    while (done < kPageSize) {
-        ssize_t n = ::pread(fd_, e.data.get() + done, kPageSize - done, off_t(page) * kPageSize + off_t(done));
+    while (done < pageSize_) {
+        ssize_t n = ::pread(fd_, e.data.get() + done, pageSize_ - done, off_t(page) * pageSize_ + off_t(done));
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) break;
         done += size_t(n);
@@ -130,7 +131,7 @@ uint8_t* Pager::modify(uint32_t page) {
 
 uint32_t Pager::append() {
     if (readOnly_) throw Error(3027, "Cannot update. Database or object is read-only.");
-    if (pageCount_ >= 0x7FFFF000u / kPageSize) throw Error(3047, "The database '" + path_ + "' has reached its maximum size (2 GB).");
+    if (pageCount_ >= 0x7FFFF000u / pageSize_) throw Error(3047, "The database '" + path_ + "' has reached its maximum size (2 GB).");
     const uint32_t page = pageCount_++;
     Entry e;
     e.data.reset(new uint8_t[kPageSize]);
@@ -145,7 +146,7 @@ void Pager::writePage(uint32_t page, const uint8_t* data) {
     const uint8_t* src = data;
     if (page != 0 && cipher_) {
         scratch_.assign(data, data + kPageSize);
-        cipher_->encryptPage(page, scratch_.data(), kPageSize);
+        cipher_->encryptPage(page, scratch_.data(), pageSize_);
         src = scratch_.data();
     } else if (key_ != 0 && page != 0) {
         scratch_.assign(data, data + kPageSize);
@@ -153,8 +154,8 @@ void Pager::writePage(uint32_t page, const uint8_t* data) {
         src = scratch_.data();
     }
     size_t done = 0;
-    while (done < kPageSize) {
-        ssize_t n = ::pwrite(fd_, src + done, kPageSize - done, off_t(page) * kPageSize + off_t(done));
+    while (done < pageSize_) {
+        ssize_t n = ::pwrite(fd_, src + done, pageSize_ - done, off_t(page) * pageSize_ + off_t(done));
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) throw Error(kErrDiskIo, "Disk or network error writing '" + path_ + "': " + std::strerror(errno));
         done += size_t(n);

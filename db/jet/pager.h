@@ -1,4 +1,5 @@
-// Page-level file access for the Access engine: 4096-byte pages read through
+// Page-level file access for the Access engine: pages (4096 bytes; 2048 in
+// Access 97 files) read through
 // a cache, modified in memory and written back at explicit points (flush,
 // close, or when the cache grows past its budget). Optional per-page RC4
 // encoding for "encoded" Jet databases.
@@ -19,7 +20,7 @@ inline constexpr uint32_t kPageSize = 4096;
 class Pager {
 public:
     // Opens an existing file (throws db::Error on failure).
-    Pager(const std::string& path, bool readOnly);
+    Pager(const std::string& path, bool readOnly, uint32_t pageSize = kPageSize);
     // Creates a new file; fails when it exists.
     struct CreateTag {};
     Pager(const std::string& path, CreateTag);
@@ -30,6 +31,9 @@ public:
     const std::string& path() const { return path_; }
     bool readOnly() const { return readOnly_; }
     uint32_t pageCount() const { return pageCount_; }
+    // Bytes per page in the file (page buffers always hold kPageSize bytes;
+    // past the page size they are zero).
+    uint32_t pageSize() const { return pageSize_; }
 
     // Pointers stay valid until the next trim(), flush() or close().
     const uint8_t* read(uint32_t page);
@@ -66,6 +70,7 @@ private:
     std::string path_;
     int fd_ = -1;
     bool readOnly_ = false;
+    uint32_t pageSize_ = kPageSize;
     uint32_t pageCount_ = 0;   // logical page count (includes appended pages)
     uint32_t key_ = 0;
     std::unique_ptr<PageCipher> cipher_;

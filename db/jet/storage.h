@@ -24,6 +24,7 @@ struct StoredColumn {
     uint8_t flags = 0;
     uint8_t extFlags = 0;
     uint8_t misc[4] = {0, 0, 0, 0};   // sort order, or precision/scale
+    bool narrowText = false;          // Access 97: one byte per character in the code page
     bool fixed() const { return flags & 0x01; }
     bool isLong() const { return rawType == 0x0B || rawType == 0x0C; }
     // ACE 2010 calculated column (the value is stored wrapped, see decodeRow).
@@ -69,6 +70,10 @@ std::u16string utf8ToUtf16(std::string_view s);
 std::string utf16ToUtf8(std::u16string_view s);
 // Decodes stored Jet 4 text (UTF-16LE, or "FF FE" compressed form).
 std::string decodeText(const uint8_t* p, size_t n);
+// Decodes Access 97 text (one or two bytes per character in the database's
+// Windows code page, e.g. 1252 or 936) to UTF-8; bytes the code page cannot
+// map become U+FFFD.
+std::string decodeNarrowText(const uint8_t* p, size_t n, unsigned codePage);
 // Case-insensitive name comparison key (ASCII and Latin-1 folding).
 std::string foldName(std::string_view s);
 

@@ -1,6 +1,10 @@
 // Text helpers of the storage engine: UTF conversions, stored-text decoding
 // and the General sort order's text index keys.
+#include <cerrno>
 #include <cstring>
+#include <string>
+
+#include <iconv.h>
 
 #include "db/jet/storage.h"
 
@@ -72,6 +76,36 @@ std::string utf16ToUtf8(std::u16string_view s) {
             out.push_back(char(0x80 | (cp & 0x3F)));
         }
     }
+    return out;
+}
+
+std::string decodeNarrowText(const uint8_t* p, size_t n, unsigned codePage) {
+    std::string out;
+    if (n == 0) return out;
+    const std::string from = "CP" + std::to_string(codePage == 0 ? 1252u : codePage);
+    iconv_t cd = iconv_open("UTF-8", from.c_str());
+    if (cd == iconv_t(-1)) cd = iconv_open("UTF-8", "CP1252");
+    if (cd == iconv_t(-1)) {
+        for (size_t i = 0; i < n; ++i) out += p[i] < 0x80 ? std::string(1, char(p[i])) : std::string("\xEF\xBF\xBD");
+        return out;
+    }
+    std::string buf(4 * n + 16, '\0');
+    char* in = const_cast<char*>(reinterpret_cast<const char*>(p));
+    size_t inLeft = n;
+    while (inLeft > 0) {
+        char* o = buf.data();
+        size_t oLeft = buf.size();
+        const size_t r = iconv(cd, &in, &inLeft, &o, &oLeft);
+        out.append(buf.data(), buf.size() - oLeft);
+        if (r != size_t(-1)) break;
+        if (errno == E2BIG) continue;
+        // An unmappable or cut-off byte: replaced, decoding goes on after it.
+        out += "\xEF\xBF\xBD";
+        ++in;
+        --inLeft;
+        iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    }
+    iconv_close(cd);
     return out;
 }
 

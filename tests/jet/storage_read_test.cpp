@@ -80,7 +80,7 @@ TEST(StorageOpen, WrongPasswordIsRefused) {
     EXPECT_NO_THROW(Database::open(file, "password", true));
 }
 
-TEST(StorageOpen, OtherFormatsAreRecognisedAndRefused) {
+TEST(StorageOpen, OtherFormatsAreRecognised) {
     auto msg = [](const std::string& rel) {
         try {
             Database::open(test::corpusPath(rel).string(), "", true);
@@ -89,7 +89,7 @@ TEST(StorageOpen, OtherFormatsAreRecognisedAndRefused) {
         }
         return std::string("opened");
     };
-    EXPECT_NE(msg("access/jackcess-V1997/testV1997.mdb").find("Access 97"), std::string::npos);
+    EXPECT_EQ(msg("access/jackcess-V1997/testV1997.mdb"), "opened");
     EXPECT_EQ(msg("access/jackcess-V2010/testV2010.accdb"), "opened");
 }
 
