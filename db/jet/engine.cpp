@@ -692,6 +692,49 @@ StoredTable JetDatabase::loadTable3(StoredTable t, const std::vector<uint8_t>& s
     return t;
 }
 
+namespace {
+
+// The column walk shared by Access 97 and later rows: Yes/No values live in
+// the null mask, fixed columns at headerSize + their offset (while the row
+// has them), variable columns between varOffset(i) and varOffset(i + 1).
+template <class VarOffset, class Damaged, class ValueOf>
+void decodeColumns(const StoredTable& t, const uint8_t* row, size_t n, const uint8_t* mask, size_t maskSize,
+                   size_t headerSize, size_t rowCols, size_t rowVar, VarOffset varOffset, Damaged damaged,
+                   ValueOf valueOf, std::vector<Value>& out) {
+    const size_t rowFixed = rowCols >= rowVar ? rowCols - rowVar : 0;
+    size_t fixedSeen = 0;
+    for (size_t k = 0; k < t.columns.size(); ++k) {
+        const StoredColumn& c = t.columns[k];
+        const size_t bit = size_t(c.number);
+        const bool present = bit / 8 < maskSize && (mask[bit / 8] & (1u << (bit % 8)));
+        if (c.rawType == 0x01) {
+            out[k] = Value(present);
+            if (c.fixed()) ++fixedSeen;
+            continue;
+        }
+        const uint8_t* p = nullptr;
+        size_t len = 0;
+        if (c.fixed() && fixedSeen < rowFixed) {
+            ++fixedSeen;
+            const size_t start = headerSize + size_t(c.fixedOffset);
+            len = size_t(c.length);
+            if (start + len > n) damaged("a fixed column of table '" + t.name + "' lies outside its row");
+            p = row + start;
+        } else if (!c.fixed() && size_t(c.varIndex) < rowVar) {
+            const size_t a = varOffset(size_t(c.varIndex)), b = varOffset(size_t(c.varIndex) + 1);
+            if (a > b || b > n) damaged("a variable column of table '" + t.name + "' has a bad offset");
+            p = row + a;
+            len = b - a;
+        } else {
+            continue;
+        }
+        if (!present) continue;
+        out[k] = valueOf(c, p, len);
+    }
+}
+
+}  // namespace
+
 // Access 97 row: [ncols:1][fixed area][variable data][EOD:1][off(n-1):1] ...
 // [off(0):1][jump table][n:1][null mask]. Offsets hold the low byte; the
 // jump table lists, per 256-byte boundary, the first variable column whose
@@ -721,36 +764,10 @@ void JetDatabase::decodeRow3(const StoredTable& t, const uint8_t* row, size_t n,
             offs.push_back(size_t(row[colPtr - i]) + used * 256);
         }
     }
-    const size_t rowFixed = rowCols >= rowVar ? rowCols - rowVar : 0;
-    size_t fixedSeen = 0;
-    for (size_t k = 0; k < t.columns.size(); ++k) {
-        const StoredColumn& c = t.columns[k];
-        const size_t bit = size_t(c.number);
-        const bool present = bit / 8 < maskSize && (mask[bit / 8] & (1u << (bit % 8)));
-        if (c.rawType == 0x01) {
-            out[k] = Value(present);
-            if (c.fixed()) ++fixedSeen;
-            continue;
-        }
-        const uint8_t* p = nullptr;
-        size_t len = 0;
-        if (c.fixed() && fixedSeen < rowFixed) {
-            ++fixedSeen;
-            const size_t start = 1 + size_t(c.fixedOffset);
-            len = size_t(c.length);
-            if (start + len > n) bad("has a fixed column outside the row");
-            p = row + start;
-        } else if (!c.fixed() && size_t(c.varIndex) < rowVar) {
-            const size_t a = offs[size_t(c.varIndex)], b = offs[size_t(c.varIndex) + 1];
-            if (a > b || b > n) bad("has a variable column with a bad offset");
-            p = row + a;
-            len = b - a;
-        } else {
-            continue;
-        }
-        if (!present) continue;
-        out[k] = valueOf(t, c, p, len);
-    }
+    decodeColumns(
+        t, row, n, mask, maskSize, 1, rowCols, rowVar, [&](size_t i) { return offs[i]; },
+        [&](const std::string& what) { damaged(what); },
+        [&](const StoredColumn& c, const uint8_t* p, size_t len) { return valueOf(t, c, p, len); }, out);
 }
 
 Value JetDatabase::readLongValue(const StoredColumn& c, const uint8_t* p, size_t n) {
@@ -830,36 +847,9 @@ void JetDatabase::decodeRow(const StoredTable& t, const uint8_t* row, size_t n, 
         offs = row + n - maskSize - 4;   // off(0); off(i) at offs - 2i
     }
     auto varOff = [&](size_t i) { return size_t(rd16(offs - 2 * i)); };
-    const size_t rowFixed = rowCols >= rowVar ? rowCols - rowVar : 0;
-    size_t fixedSeen = 0;
-    for (size_t k = 0; k < t.columns.size(); ++k) {
-        const StoredColumn& c = t.columns[k];
-        const size_t bit = size_t(c.number);
-        const bool present = bit / 8 < maskSize && (mask[bit / 8] & (1u << (bit % 8)));
-        if (c.rawType == 0x01) {
-            out[k] = Value(present);
-            if (c.fixed()) ++fixedSeen;
-            continue;
-        }
-        const uint8_t* p = nullptr;
-        size_t len = 0;
-        if (c.fixed() && fixedSeen < rowFixed) {
-            ++fixedSeen;
-            const size_t start = 2 + size_t(c.fixedOffset);
-            len = size_t(c.length);
-            if (start + len > n) damaged("a fixed column of table '" + t.name + "' lies outside its row");
-            p = row + start;
-        } else if (!c.fixed() && size_t(c.varIndex) < rowVar) {
-            const size_t a = varOff(size_t(c.varIndex)), b = varOff(size_t(c.varIndex) + 1);
-            if (a > b || b > n) damaged("a variable column of table '" + t.name + "' has a bad offset");
-            p = row + a;
-            len = b - a;
-        } else {
-            continue;
-        }
-        if (!present) continue;
-        out[k] = valueOf(t, c, p, len);
-    }
+    decodeColumns(
+        t, row, n, mask, maskSize, 2, rowCols, rowVar, varOff, [&](const std::string& what) { damaged(what); },
+        [&](const StoredColumn& c, const uint8_t* p, size_t len) { return valueOf(t, c, p, len); }, out);
 }
 
 void JetDatabase::forEachRow(StoredTable& t, const std::function<void(uint32_t, const std::vector<Value>&)>& fn) {
