@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -282,6 +283,18 @@ std::string numericText(const uint8_t* p, int scale) {
 
 class JetCursor;
 
+// How often long runs reach a durability point (TALLYPORT_SYNC_INTERVAL_MS,
+// 3 seconds by default): a crash loses at most the statements of that time.
+std::chrono::milliseconds durabilityInterval() {
+    const char* v = std::getenv("TALLYPORT_SYNC_INTERVAL_MS");
+    if (v && *v) {
+        char* end = nullptr;
+        const long ms = std::strtol(v, &end, 10);
+        if (end && *end == 0 && ms >= 0 && ms <= 3600000) return std::chrono::milliseconds(ms);
+    }
+    return std::chrono::milliseconds(3000);
+}
+
 class JetDatabase final : public Database {
 public:
     JetDatabase(std::unique_ptr<Pager> pager) : pager_(std::move(pager)) {}
@@ -356,6 +369,38 @@ private:
     uint32_t putLongValueRow(StoredTable& t, int col, const uint8_t* data, size_t n);
     void encodeRow(StoredTable& t, const std::vector<Value>& values, std::vector<uint8_t>& out);
     void insertInto(StoredTable& t, const std::vector<Value>& values);
+    void createTableNow(const std::string& name, const std::vector<ColumnDef>& columns);
+    void dropTableNow(const std::string& name);
+    // Runs one statement: when it fails, every page it changed is put back
+    // and the in-memory view of the tables is read again from them.
+    template <class F>
+    void atomically(F&& body) {
+        pager_->beginStatement();
+        try {
+            body();
+            // With no interval every statement is a durability point of
+            // its own, undone as a whole when it cannot be written.
+            if (durableEvery_.count() == 0) {
+                refreshIndexes();
+                pager_->commit();
+                lastDurable_ = std::chrono::steady_clock::now();
+            }
+        } catch (...) {
+            if (pager_->statementChanged()) {
+                if (durableEvery_.count() == 0) pager_->restoreFile();
+                pager_->rollbackStatement();
+                reloadAfterUndo();
+            } else {
+                pager_->endStatement();
+            }
+            throw;
+        }
+        pager_->endStatement();
+    }
+    void reloadAfterUndo();
+    // A durability point when the last one is older than the interval.
+    void afterStatement();
+    void durable();
     void setRowCount(StoredTable& t, uint32_t count);
     void deleteRow(StoredTable& t, uint32_t ref);
     void rebuildIndexes(StoredTable& t);
@@ -389,7 +434,9 @@ private:
     std::vector<uint32_t> freed_;      // pages released in this session, free for reuse
     StoredTable* last_ = nullptr;      // last table written to
     std::string lastName_;
-    uint64_t insertsSinceCheck_ = 0;
+    uint64_t statementsSinceCheck_ = 0;
+    std::chrono::milliseconds durableEvery_ = durabilityInterval();
+    std::unordered_map<uint32_t, std::vector<bool>> notNullByPage_;   // NOT NULL of tables made here
     std::vector<std::vector<uint8_t>> varBuf_;
     std::chrono::steady_clock::time_point lastDurable_ = std::chrono::steady_clock::now();
     friend class JetCursor;
@@ -901,8 +948,10 @@ StoredTable& JetDatabase::tableByName(const std::string& name) {
         if ((e.type & 0x7F) != 1 || foldName(e.name) != key) continue;
         const uint32_t page = e.id & 0x00FFFFFF;
         auto it = tables_.find(page);
-        if (it == tables_.end())
+        if (it == tables_.end()) {
             it = tables_.emplace(page, std::make_unique<StoredTable>(loadTable(page, e.name))).first;
+            if (auto nn = notNullByPage_.find(page); nn != notNullByPage_.end()) it->second->notNull = nn->second;
+        }
         it->second->name = e.name;
         last_ = it->second.get();
         lastName_ = name;
@@ -1009,20 +1058,73 @@ std::unique_ptr<Cursor> JetDatabase::scan(const std::string& table) {
 
 // ---------------------------------------------------------------- durability
 
+void JetDatabase::durable() {
+    // Index rebuilds are a statement of their own: a failure leaves the pages
+    // as they were, to be tried again at the next durability point.
+    atomically([&] { refreshIndexes(); });
+    pager_->commit();
+    lastDurable_ = std::chrono::steady_clock::now();
+}
+
 void JetDatabase::flush() {
     requireOpen();
-    refreshIndexes();
-    pager_->flush(true);
-    lastDurable_ = std::chrono::steady_clock::now();
+    if (pager_->readOnly()) return;
+    durable();
+}
+
+void JetDatabase::afterStatement() {
+    if (durableEvery_.count() == 0 || (++statementsSinceCheck_ & 63) != 0) return;
+    const auto now = std::chrono::steady_clock::now();
+    if (now - lastDurable_ < durableEvery_) return;
+    lastDurable_ = now;
+    try {
+        durable();
+    } catch (const Error&) {
+        // The changes stay in memory (and the file as it was at the last
+        // durability point); the next durability point, at the latest
+        // close(), tries again and reports a failure.
+    }
+}
+
+void JetDatabase::reloadAfterUndo() {
+    std::vector<uint32_t> stale;
+    for (auto& [page, t] : tables_)
+        if (t->indexesStale) stale.push_back(page);
+    tables_.clear();
+    catalog_.clear();
+    last_ = nullptr;
+    lastName_.clear();
+    // Pages given back or taken during the statement are in the maps as they
+    // were; the list of pages free for reuse is simply forgotten.
+    freed_.clear();
+    loadCatalog();
+    for (uint32_t page : stale)
+        for (const CatalogEntry& e : catalog_)
+            if ((e.type & 0x7F) == 1 && (e.id & 0x00FFFFFF) == page) {
+                StoredTable& t = tableByName(e.name);
+                t.indexesStale = true;
+                break;
+            }
 }
 
 void JetDatabase::close() {
     if (!pager_) return;
-    refreshIndexes();
+    std::exception_ptr failure;
+    if (!pager_->readOnly()) {
+        try {
+            atomically([&] { refreshIndexes(); });
+        } catch (...) {
+            failure = std::current_exception();
+        }
+    }
     auto p = std::move(pager_);
     tables_.clear();
     catalog_.clear();
     last_ = nullptr;
+    if (failure) {
+        p->abandon();
+        std::rethrow_exception(failure);
+    }
     p->close();
 }
 

@@ -1,12 +1,16 @@
 #include "db/jet/pager.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
+#include <random>
 
 #include "db/error.h"
 #include "db/jet/crypto.h"
@@ -14,10 +18,163 @@
 namespace tp::db::jet {
 
 namespace {
-constexpr size_t kCacheBudget = 8192;   // pages (32 MB)
+constexpr size_t kCacheBudget = 8192;          // pages (32 MB)
+constexpr size_t kPinnedBudget = 4096;         // changed committed pages kept in memory
 constexpr long kErrFileNotFound = 3024;
 constexpr long kErrDiskIo = 3043;
+constexpr long kErrInUse = 3045;
+constexpr long kErrFull = 3047;
+constexpr long kErrReadOnly = 3027;
+constexpr long kErrUnfinished = 3049;
+
+// Journal: a 512-byte header, then entries of (page number, check, page image).
+constexpr char kJournalMagic[8] = {'T', 'P', 'J', 'R', 'N', 'L', '0', '1'};
+constexpr uint32_t kJournalHeader = 512;
+
+std::atomic<long> gWrites{0};
+std::atomic<long> gFailAt{0};
+std::atomic<uint32_t> gPageLimit{0};
+
+// Every write, sync and truncation goes through here so that tests can make
+// any one of them fail.
+bool injectedFault() {
+    const long n = ++gWrites;
+    const long at = gFailAt.load();
+    if (at > 0 && n == at) {
+        errno = EIO;
+        return true;
+    }
+    return false;
+}
+
+bool writeAll(int fd, const uint8_t* p, size_t n, uint64_t off) {
+    if (injectedFault()) return false;
+    size_t done = 0;
+    while (done < n) {
+        const ssize_t w = ::pwrite(fd, p + done, n - done, off_t(off + done));
+        if (w < 0 && errno == EINTR) continue;
+        if (w <= 0) {
+            if (w == 0) errno = ENOSPC;
+            return false;
+        }
+        done += size_t(w);
+    }
+    return true;
+}
+
+bool readAll(int fd, uint8_t* p, size_t n, uint64_t off) {
+    size_t done = 0;
+    while (done < n) {
+        const ssize_t r = ::pread(fd, p + done, n - done, off_t(off + done));
+        if (r < 0 && errno == EINTR) continue;
+        if (r <= 0) return false;
+        done += size_t(r);
+    }
+    return true;
+}
+
+bool syncFd(int fd) {
+    if (injectedFault()) return false;
+    return ::fsync(fd) == 0;
+}
+
+bool truncateFd(int fd, uint64_t size) {
+    if (injectedFault()) return false;
+    return ::ftruncate(fd, off_t(size)) == 0;
+}
+
+void syncDirectoryOf(const std::string& path) {
+    std::string dir = std::filesystem::path(path).parent_path().string();
+    if (dir.empty()) dir = ".";
+    const int d = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (d < 0) return;
+    ::fsync(d);
+    ::close(d);
+}
+
+uint32_t check32(uint64_t salt, uint32_t page, const uint8_t* data, size_t n) {
+    uint64_t h = 1469598103934665603ull ^ salt;
+    auto mix = [&](uint8_t b) {
+        h ^= b;
+        h *= 1099511628211ull;
+    };
+    for (int i = 0; i < 4; ++i) mix(uint8_t(page >> (8 * i)));
+    for (size_t i = 0; i < n; ++i) mix(data[i]);
+    return uint32_t(h ^ (h >> 32));
+}
+
+void put64(uint8_t* p, uint64_t v) {
+    wr32(p, uint32_t(v));
+    wr32(p + 4, uint32_t(v >> 32));
+}
+uint64_t get64(const uint8_t* p) { return uint64_t(rd32(p)) | (uint64_t(rd32(p + 4)) << 32); }
+
+std::string hostName() {
+    char buf[256] = {};
+    if (::gethostname(buf, sizeof buf - 1) != 0 || buf[0] == 0) return "localhost";
+    return buf;
+}
+
+std::string ioError(const std::string& what, const std::string& path) {
+    return "Disk or network error " + what + " '" + path + "': " + std::strerror(errno);
+}
+
+// Plays back a journal: committed page images go back into the file, which is
+// cut to its committed length, synced, and the journal removed. Entries end at
+// the first one that is incomplete or does not check (it was never relied on:
+// the journal is synced before any page it covers is overwritten).
+void playBack(const std::string& jpath, int jfd, int dbfd, const std::string& dbPath) {
+    uint8_t h[kJournalHeader] = {};
+    struct stat st {};
+    if (::fstat(jfd, &st) != 0) throw Error(kErrDiskIo, ioError("reading", jpath));
+    const uint64_t size = uint64_t(st.st_size);
+    const bool whole = size >= kJournalHeader && readAll(jfd, h, kJournalHeader, 0);
+    const bool valid = whole && std::memcmp(h, kJournalMagic, 8) == 0 &&
+                       rd32(h + 28) == check32(get64(h + 16), 0, h, 28);
+    if (valid) {
+        const uint32_t pageSize = rd32(h + 8);
+        const uint32_t basePages = rd32(h + 12);
+        const uint64_t salt = get64(h + 16);
+        if (pageSize != 2048 && pageSize != 4096)
+            throw Error(kErrUnfinished, "The journal '" + jpath + "' of the database '" + dbPath + "' is damaged.");
+        std::vector<uint8_t> e(8 + pageSize);
+        for (uint64_t off = kJournalHeader; off + e.size() <= size; off += e.size()) {
+            if (!readAll(jfd, e.data(), e.size(), off)) break;
+            const uint32_t page = rd32(e.data());
+            if (rd32(e.data() + 4) != check32(salt, page, e.data() + 8, pageSize) || page >= basePages) break;
+            if (!writeAll(dbfd, e.data() + 8, pageSize, uint64_t(page) * pageSize))
+                throw Error(kErrDiskIo, ioError("repairing", dbPath));
+        }
+        struct stat ds {};
+        if (::fstat(dbfd, &ds) == 0 && uint64_t(ds.st_size) > uint64_t(basePages) * pageSize &&
+            !truncateFd(dbfd, uint64_t(basePages) * pageSize))
+            throw Error(kErrDiskIo, ioError("repairing", dbPath));
+        if (!syncFd(dbfd)) throw Error(kErrDiskIo, ioError("repairing", dbPath));
+    }
+    if (::unlink(jpath.c_str()) != 0 && errno != ENOENT) throw Error(kErrDiskIo, ioError("removing", jpath));
+    syncDirectoryOf(jpath);
+}
+
 }  // namespace
+
+namespace faults {
+void failWriteNumber(long n) {
+    gWrites = 0;
+    gFailAt = n;
+}
+long writesSoFar() { return gWrites.load(); }
+void limitPages(uint32_t pages) { gPageLimit = pages; }
+}  // namespace faults
+
+std::string lockFilePath(const std::string& databasePath) {
+    std::filesystem::path p(databasePath);
+    std::string ext = p.extension().string();
+    std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return char(std::tolower(c)); });
+    p.replace_extension(ext == ".accdb" ? ".laccdb" : ".ldb");
+    return p.string();
+}
+
+std::string journalPath(const std::string& databasePath) { return databasePath + "-journal"; }
 
 void rc4(const uint8_t* key, size_t keyLen, uint8_t* data, size_t len) {
     uint8_t s[256];
@@ -39,24 +196,28 @@ void rc4(const uint8_t* key, size_t keyLen, uint8_t* data, size_t len) {
 Pager::Pager(const std::string& path, bool readOnly, uint32_t pageSize)
     : path_(path), readOnly_(readOnly), pageSize_(pageSize == 2048 ? 2048 : kPageSize) {
     fd_ = ::open(path.c_str(), (readOnly ? O_RDONLY : O_RDWR) | O_CLOEXEC);
-    if (fd_ < 0 && !readOnly && (errno == EACCES || errno == EROFS)) {
+    if (fd_ < 0 && !readOnly && (errno == EACCES || errno == EROFS || errno == EPERM)) {
         fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
         readOnly_ = true;
     }
     if (fd_ < 0) throw Error(kErrFileNotFound, "Could not find file '" + path + "'.");
-    struct stat st {};
-    if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
+    try {
+        struct stat st {};
+        if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode))
+            throw Error(kErrFileNotFound, "Could not find file '" + path + "'.");
+        if (!readOnly_) takeLock();
+        recoverIfNeeded();
+        const uint64_t size = fileSize();
+        if (size / pageSize_ > 0x7FFFFFFFu / pageSize_ * pageSize_)
+            throw Error("The database '" + path + "' is too large to be an Access database.");
+        pageCount_ = uint32_t(size / pageSize_);
+        basePages_ = pageCount_;
+    } catch (...) {
+        releaseLock();
         ::close(fd_);
         fd_ = -1;
-        throw Error(kErrFileNotFound, "Could not find file '" + path + "'.");
+        throw;
     }
-    const uint64_t size = uint64_t(st.st_size);
-    if (size / pageSize_ > 0x7FFFFFFFu / pageSize_ * pageSize_) {
-        ::close(fd_);
-        fd_ = -1;
-        throw Error("The database '" + path + "' is too large to be an Access database.");
-    }
-    pageCount_ = uint32_t(size / pageSize_);
 }
 
 Pager::Pager(const std::string& path, CreateTag) : path_(path) {
@@ -64,6 +225,15 @@ Pager::Pager(const std::string& path, CreateTag) : path_(path) {
     if (fd_ < 0) {
         if (errno == EEXIST) throw Error(3204, "Database already exists.");
         throw Error(kErrDiskIo, "Could not create file '" + path + "': " + std::strerror(errno));
+    }
+    try {
+        takeLock();
+        if (readOnly_) throw Error(kErrDiskIo, "Could not create the lock file '" + lockFilePath(path) + "'.");
+    } catch (...) {
+        ::close(fd_);
+        fd_ = -1;
+        ::unlink(path.c_str());
+        throw;
     }
 }
 
@@ -77,6 +247,183 @@ Pager::~Pager() {
 void Pager::damaged(const std::string& what) const {
     throw Error(3049, "The database '" + path_ + "' is damaged: " + what + ".");
 }
+
+uint64_t Pager::fileSize() const {
+    struct stat st {};
+    if (::fstat(fd_, &st) != 0) return 0;
+    return uint64_t(st.st_size);
+}
+
+// ---------------------------------------------------------------- lock file
+
+// The lock file holds one 64-byte record per user (machine name, user name),
+// as Access writes it; the open file carries an exclusive lock while a
+// Tallyport has the database open for writing. A lock file nobody holds is
+// left over from a program that stopped; when its records name another
+// machine, that machine may still have the database open (its locks are not
+// visible here), so the database is not written.
+void Pager::takeLock() {
+    const std::string lpath = lockFilePath(path_);
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        const int fd = ::open(lpath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+        if (fd < 0) {
+            if (errno == EACCES || errno == EROFS || errno == EPERM) {
+                // No lock file can be made beside the database (nor a journal):
+                // it is opened for reading only.
+                readOnly_ = true;
+                return;
+            }
+            throw Error(kErrDiskIo, ioError("creating", lpath));
+        }
+        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            ::close(fd);
+            throw Error(kErrInUse, "Could not use '" + path_ + "'; file already in use.");
+        }
+        // The file may have been removed by its previous holder between our
+        // open and our lock: then lock the new one.
+        struct stat a {}, b {};
+        if (::fstat(fd, &a) != 0 || ::stat(lpath.c_str(), &b) != 0 || a.st_ino != b.st_ino || a.st_dev != b.st_dev) {
+            ::close(fd);
+            continue;
+        }
+        const std::string me = hostName();
+        std::vector<uint8_t> old(size_t(std::min<off_t>(a.st_size, 64 * 255)));
+        if (!old.empty() && readAll(fd, old.data(), old.size(), 0)) {
+            for (size_t r = 0; r + 64 <= old.size(); r += 64) {
+                std::string machine(reinterpret_cast<const char*>(old.data() + r), 32);
+                machine = machine.substr(0, machine.find('\0'));
+                while (!machine.empty() && machine.back() == ' ') machine.pop_back();
+                if (!machine.empty() && machine != me.substr(0, 32)) {
+                    ::close(fd);
+                    throw Error(kErrInUse, "Could not use '" + path_ + "'; file already in use.");
+                }
+            }
+        }
+        uint8_t rec[64] = {};
+        std::memcpy(rec, me.data(), std::min<size_t>(me.size(), 31));
+        std::memcpy(rec + 32, "Admin", 5);
+        if (::ftruncate(fd, 0) != 0 || ::pwrite(fd, rec, sizeof rec, 0) != ssize_t(sizeof rec)) {
+            const int e = errno;
+            ::unlink(lpath.c_str());
+            ::close(fd);
+            errno = e;
+            throw Error(kErrDiskIo, ioError("writing", lpath));
+        }
+        lockFd_ = fd;
+        return;
+    }
+    throw Error(kErrInUse, "Could not use '" + path_ + "'; file already in use.");
+}
+
+void Pager::releaseLock() {
+    if (lockFd_ < 0) return;
+    ::unlink(lockFilePath(path_).c_str());
+    ::close(lockFd_);
+    lockFd_ = -1;
+}
+
+// ---------------------------------------------------------------- journal
+
+void Pager::recoverIfNeeded() {
+    const std::string jpath = journalPath(path_);
+    const int jfd = ::open(jpath.c_str(), O_RDONLY | O_CLOEXEC);
+    if (jfd < 0) return;
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } jc{jfd};
+    if (lockFd_ >= 0) {
+        playBack(jpath, jfd, fd_, path_);
+        return;
+    }
+    // Opened for reading: a journal is only left over when no writer holds
+    // the lock; then the repair needs write access for a moment.
+    const int lfd = ::open(lockFilePath(path_).c_str(), O_RDONLY | O_CLOEXEC);
+    if (lfd >= 0) {
+        const bool held = ::flock(lfd, LOCK_SH | LOCK_NB) != 0;
+        ::close(lfd);
+        if (held) return;   // a writer is at work; its journal is not left over
+    }
+    const int wfd = ::open(path_.c_str(), O_RDWR | O_CLOEXEC);
+    if (wfd < 0)
+        throw Error(kErrUnfinished, "The database '" + path_ +
+                                        "' was left unfinished by a program that stopped while writing it; "
+                                        "open it once with write access to repair it.");
+    struct Closer2 {
+        int fd;
+        ~Closer2() { ::close(fd); }
+    } wc{wfd};
+    playBack(jpath, jfd, wfd, path_);
+}
+
+void Pager::openJournal() {
+    if (journalFd_ >= 0) return;
+    const std::string jpath = journalPath(path_);
+    journalFd_ = ::open(jpath.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (journalFd_ < 0) throw Error(kErrDiskIo, ioError("creating", jpath));
+    std::random_device rd;
+    salt_ = (uint64_t(rd()) << 32) ^ rd() ^ uint64_t(::getpid());
+    uint8_t h[kJournalHeader] = {};
+    std::memcpy(h, kJournalMagic, 8);
+    wr32(h + 8, pageSize_);
+    wr32(h + 12, basePages_);
+    put64(h + 16, salt_);
+    wr32(h + 28, check32(salt_, 0, h, 28));
+    if (!writeAll(journalFd_, h, sizeof h, 0)) {
+        const int e = errno;
+        ::close(journalFd_);
+        journalFd_ = -1;
+        ::unlink(jpath.c_str());
+        errno = e;
+        throw Error(kErrDiskIo, ioError("writing", jpath));
+    }
+    journalEnd_ = kJournalHeader;
+    journalSynced_ = false;
+    syncDirectoryOf(jpath);
+}
+
+void Pager::journalPages(const std::vector<uint32_t>& pages) {
+    openJournal();
+    std::vector<uint8_t> e(8 + pageSize_);
+    for (uint32_t page : pages) {
+        if (page >= basePages_ || journaled_.count(page)) continue;
+        // The committed image is what the file holds now: this page has not
+        // been written since the last durability point.
+        if (!readAll(fd_, e.data() + 8, pageSize_, uint64_t(page) * pageSize_))
+            std::memset(e.data() + 8, 0, pageSize_);
+        wr32(e.data(), page);
+        wr32(e.data() + 4, check32(salt_, page, e.data() + 8, pageSize_));
+        if (!writeAll(journalFd_, e.data(), e.size(), journalEnd_))
+            throw Error(kErrDiskIo, ioError("writing", journalPath(path_)));
+        journalEnd_ += e.size();
+        journaled_.insert(page);
+        journalSynced_ = false;
+    }
+}
+
+void Pager::syncJournal() {
+    if (journalFd_ < 0 || journalSynced_) return;
+    if (!syncFd(journalFd_)) throw Error(kErrDiskIo, ioError("writing", journalPath(path_)));
+    journalSynced_ = true;
+}
+
+void Pager::removeJournal() {
+    if (journalFd_ < 0) return;
+    ::close(journalFd_);
+    journalFd_ = -1;
+    const std::string jpath = journalPath(path_);
+    if (::unlink(jpath.c_str()) != 0 && errno != ENOENT) throw Error(kErrDiskIo, ioError("removing", jpath));
+    syncDirectoryOf(jpath);
+}
+
+void Pager::checkStillThere() const {
+    struct stat a {}, b {};
+    if (::fstat(fd_, &a) != 0 || ::stat(path_.c_str(), &b) != 0 || a.st_ino != b.st_ino || a.st_dev != b.st_dev)
+        throw Error(kErrDiskIo, "The database '" + path_ +
+                                    "' was moved or deleted while it was open; its changes could not be saved.");
+}
+
+// ---------------------------------------------------------------- pages
 
 void Pager::setCipher(std::unique_ptr<PageCipher> cipher) {
     cipher_ = std::move(cipher);
@@ -119,19 +466,45 @@ Pager::Entry& Pager::load(uint32_t page) {
 
 const uint8_t* Pager::read(uint32_t page) { return load(page).data.get(); }
 
-uint8_t* Pager::modify(uint32_t page) {
-    if (readOnly_) throw Error(3027, "Cannot update. Database or object is read-only.");
-    Entry& e = load(page);
+void Pager::markDirty(Entry& e) {
     if (!e.dirty) {
         e.dirty = true;
         ++dirtyCount_;
     }
+}
+
+void Pager::requireHealthy() const {
+    if (broken_)
+        throw Error(kErrDiskIo, "Disk or network error: the database '" + path_ +
+                                    "' could not be put back after a failed write; close it and open it again.");
+}
+
+uint8_t* Pager::modify(uint32_t page) {
+    if (readOnly_) throw Error(kErrReadOnly, "Cannot update. Database or object is read-only.");
+    requireHealthy();
+    Entry& e = load(page);
+    if (inStatement_ && e.savedIn != statementSeq_ && page < statementPages_) {
+        // First change of this page in the statement: keep its image.
+        std::unique_ptr<uint8_t[]> img;
+        if (!spare_.empty()) {
+            img = std::move(spare_.back());
+            spare_.pop_back();
+        } else {
+            img.reset(new uint8_t[kPageSize]);
+        }
+        std::memcpy(img.get(), e.data.get(), kPageSize);
+        undo_.push_back(Undo{page, e.dirty, std::move(img)});
+        e.savedIn = statementSeq_;
+    }
+    markDirty(e);
     return e.data.get();
 }
 
 uint32_t Pager::append() {
-    if (readOnly_) throw Error(3027, "Cannot update. Database or object is read-only.");
-    if (pageCount_ >= 0x7FFFF000u / pageSize_) throw Error(3047, "The database '" + path_ + "' has reached its maximum size (2 GB).");
+    if (readOnly_) throw Error(kErrReadOnly, "Cannot update. Database or object is read-only.");
+    requireHealthy();
+    const uint32_t limit = gPageLimit ? gPageLimit.load() : 0x7FFFF000u / pageSize_;
+    if (pageCount_ >= limit) throw Error(kErrFull, "The database '" + path_ + "' has reached its maximum size (2 GB).");
     const uint32_t page = pageCount_++;
     Entry e;
     e.data.reset(new uint8_t[kPageSize]);
@@ -141,6 +514,46 @@ uint32_t Pager::append() {
     cache_[page] = std::move(e);
     return page;
 }
+
+// ---------------------------------------------------------------- statements
+
+void Pager::beginStatement() {
+    inStatement_ = true;
+    ++statementSeq_;
+    statementPages_ = pageCount_;
+}
+
+void Pager::endStatement() {
+    inStatement_ = false;
+    for (Undo& u : undo_) spare_.push_back(std::move(u.image));
+    undo_.clear();
+    if (spare_.size() > 64) spare_.resize(64);
+}
+
+bool Pager::statementChanged() const { return inStatement_ && (!undo_.empty() || pageCount_ != statementPages_); }
+
+void Pager::rollbackStatement() {
+    if (!inStatement_) return;
+    for (auto it = undo_.rbegin(); it != undo_.rend(); ++it) {
+        Entry& e = cache_[it->page];
+        if (!e.data) e.data.reset(new uint8_t[kPageSize]);
+        std::memcpy(e.data.get(), it->image.get(), kPageSize);
+        if (e.dirty && !it->wasDirty) --dirtyCount_;
+        if (!e.dirty && it->wasDirty) ++dirtyCount_;
+        e.dirty = it->wasDirty;
+        e.savedIn = 0;
+    }
+    for (uint32_t p = statementPages_; p < pageCount_; ++p) {
+        auto it = cache_.find(p);
+        if (it == cache_.end()) continue;
+        if (it->second.dirty) --dirtyCount_;
+        cache_.erase(it);
+    }
+    pageCount_ = statementPages_;
+    endStatement();
+}
+
+// ---------------------------------------------------------------- writing
 
 void Pager::writePage(uint32_t page, const uint8_t* data) {
     const uint8_t* src = data;
@@ -153,45 +566,112 @@ void Pager::writePage(uint32_t page, const uint8_t* data) {
         code(page, scratch_.data());
         src = scratch_.data();
     }
-    size_t done = 0;
-    while (done < pageSize_) {
-        ssize_t n = ::pwrite(fd_, src + done, pageSize_ - done, off_t(page) * pageSize_ + off_t(done));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) throw Error(kErrDiskIo, "Disk or network error writing '" + path_ + "': " + std::strerror(errno));
-        done += size_t(n);
-    }
+    if (!writeAll(fd_, src, pageSize_, uint64_t(page) * pageSize_))
+        throw Error(kErrDiskIo, ioError("writing", path_));
 }
 
-void Pager::flush(bool sync) {
+void Pager::commit() {
     if (fd_ < 0 || readOnly_) return;
-    if (dirtyCount_ > 0) {
-        std::vector<uint32_t> pages;
-        pages.reserve(dirtyCount_);
-        for (auto& [n, e] : cache_)
-            if (e.dirty) pages.push_back(n);
-        std::sort(pages.begin(), pages.end());
-        for (uint32_t n : pages) {
-            Entry& e = cache_[n];
-            writePage(n, e.data.get());
-            e.dirty = false;
-        }
-        dirtyCount_ = 0;
-    }
-    if (sync) ::fsync(fd_);
+    if (dirtyCount_ == 0 && journalFd_ < 0) return;
+    requireHealthy();
+    checkStillThere();
+    std::vector<uint32_t> fresh, committed;
+    for (auto& [n, e] : cache_)
+        if (e.dirty) (n >= basePages_ ? fresh : committed).push_back(n);
+    std::sort(fresh.begin(), fresh.end());
+    std::sort(committed.begin(), committed.end());
+    // 1. Committed images of the pages about to be overwritten, synced.
+    journalPages(committed);
+    syncJournal();
+    // 2. New pages first (nothing refers to them yet), then the changed ones.
+    for (const auto* list : {&fresh, &committed})
+        for (uint32_t n : *list) writePage(n, cache_[n].data.get());
+    // The file never holds more whole pages than the database.
+    if (fileSize() >= uint64_t(pageCount_ + 1) * pageSize_ && !truncateFd(fd_, uint64_t(pageCount_) * pageSize_))
+        throw Error(kErrDiskIo, ioError("writing", path_));
+    if (!syncFd(fd_)) throw Error(kErrDiskIo, ioError("writing", path_));
+    // 3. The file is complete: the journal goes.
+    removeJournal();
+    for (auto& [n, e] : cache_) e.dirty = false;
+    dirtyCount_ = 0;
+    basePages_ = pageCount_;
+    journaled_.clear();
 }
 
 void Pager::trim() {
-    if (cache_.size() <= kCacheBudget) return;
-    flush(false);
-    cache_.clear();
+    if (inStatement_ || cache_.size() <= kCacheBudget || fd_ < 0 || broken_) return;
+    if (readOnly_) {
+        cache_.clear();
+        return;
+    }
+    std::vector<uint32_t> fresh, committed;
+    for (auto& [n, e] : cache_)
+        if (e.dirty) (n >= basePages_ ? fresh : committed).push_back(n);
+    if (committed.size() > kPinnedBudget) {
+        // Too many changed pages to keep: their committed images go to the
+        // journal first, then they are written too.
+        std::sort(committed.begin(), committed.end());
+        journalPages(committed);
+        syncJournal();
+    } else {
+        committed.clear();
+    }
+    if (!fresh.empty()) openJournal();   // a crash now must cut the file back
+    std::sort(fresh.begin(), fresh.end());
+    for (const auto* list : {&fresh, &committed})
+        for (uint32_t n : *list) {
+            Entry& e = cache_[n];
+            writePage(n, e.data.get());
+            e.dirty = false;
+            --dirtyCount_;
+        }
+    for (auto it = cache_.begin(); it != cache_.end();) {
+        if (!it->second.dirty) it = cache_.erase(it);
+        else ++it;
+    }
 }
 
 void Pager::close() {
     if (fd_ < 0) return;
-    flush(true);
+    try {
+        commit();
+    } catch (...) {
+        abandon();
+        throw;
+    }
+    abandon();
+}
+
+void Pager::restoreFile() {
+    if (fd_ < 0 || journalFd_ < 0) return;
+    try {
+        playBack(journalPath(path_), journalFd_, fd_, path_);
+    } catch (...) {
+        broken_ = true;
+    }
+    ::close(journalFd_);
+    journalFd_ = -1;
+    journaled_.clear();
+}
+
+void Pager::abandon() {
+    if (fd_ < 0) return;
+    // Put the file back as it was at the last durability point; if even that
+    // fails, the journal stays and the next open repairs the file.
+    if (journalFd_ >= 0) {
+        try {
+            playBack(journalPath(path_), journalFd_, fd_, path_);
+        } catch (...) {
+        }
+        ::close(journalFd_);
+        journalFd_ = -1;
+    }
     ::close(fd_);
     fd_ = -1;
     cache_.clear();
+    undo_.clear();
+    dirtyCount_ = 0;
+    releaseLock();
 }
 
 }  // namespace tp::db::jet

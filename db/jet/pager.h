@@ -1,14 +1,29 @@
 // Page-level file access for the Access engine: pages (4096 bytes; 2048 in
-// Access 97 files) read through
-// a cache, modified in memory and written back at explicit points (flush,
-// close, or when the cache grows past its budget). Optional per-page RC4
-// encoding for "encoded" Jet databases.
+// Access 97 files) read through a cache, modified in memory and written back
+// at durability points. Optional per-page RC4 encoding for "encoded" Jet
+// databases, or a page cipher for encrypted ACE files.
+//
+// Safety:
+// - Statements: changes made between beginStatement() and endStatement() can
+//   be undone in memory with rollbackStatement().
+// - Durability points (commit(), also done by close()): before a page that
+//   holds committed data is overwritten, its committed image goes to a
+//   rollback journal beside the database (<file>-journal), which is synced
+//   first. The journal is removed once the file is complete and synced; a
+//   journal left behind by a crash is played back on the next open, so the
+//   file is always as it was at one durability point.
+// - Between durability points only pages past the committed end of the file
+//   may be written early (when the cache outgrows its budget); they mean
+//   nothing until the durability point refers to them.
+// - While the file is open for writing, an Access-style lock file (.ldb /
+//   .laccdb) beside it holds an exclusive lock; a second writer is refused.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 namespace tp::db::jet {
@@ -17,9 +32,15 @@ class PageCipher;
 
 inline constexpr uint32_t kPageSize = 4096;
 
+// The lock file beside a database: "x.mdb" -> "x.ldb", "x.accdb" -> "x.laccdb".
+std::string lockFilePath(const std::string& databasePath);
+// The rollback journal beside a database.
+std::string journalPath(const std::string& databasePath);
+
 class Pager {
 public:
-    // Opens an existing file (throws db::Error on failure).
+    // Opens an existing file (throws db::Error on failure). Opening for
+    // writing takes the lock file and plays back a journal left by a crash.
     Pager(const std::string& path, bool readOnly, uint32_t pageSize = kPageSize);
     // Creates a new file; fails when it exists.
     struct CreateTag {};
@@ -35,18 +56,37 @@ public:
     // past the page size they are zero).
     uint32_t pageSize() const { return pageSize_; }
 
-    // Pointers stay valid until the next trim(), flush() or close().
+    // Pointers stay valid until the next trim(), commit(), close() or
+    // rollbackStatement().
     const uint8_t* read(uint32_t page);
     uint8_t* modify(uint32_t page);
     // A new zero page at the end of the file (held in the cache).
     uint32_t append();
 
-    // Writes dirty pages; with sync also fsyncs.
-    void flush(bool sync);
-    // Keeps memory bounded: writes dirty pages and drops the cache when it
-    // holds more than the budget. Call only where no page pointer is held.
+    void beginStatement();
+    void endStatement();
+    // Puts every page back as it was at beginStatement().
+    void rollbackStatement();
+    bool statementChanged() const;
+
+    // A durability point: journal, write, sync, remove the journal. On
+    // failure the journal stays, the cache keeps every change, and a later
+    // commit() tries again.
+    void commit();
+    // Keeps memory bounded: when the cache holds more than its budget, new
+    // pages are written early and clean pages dropped. Does nothing inside a
+    // statement; call only where no page pointer is held.
     void trim();
+    // Commits and closes. When the last commit fails, the file is put back
+    // as it was at the previous durability point and the error is thrown.
     void close();
+    // After a failed commit(): puts the file back as it was at the last
+    // durability point (the cache is left alone). When even that fails, the
+    // pager refuses further writes and the next open repairs the file.
+    void restoreFile();
+    // Closes without a durability point: the file stays as it was at the
+    // last one.
+    void abandon();
 
     // Pages > 0 are RC4-encoded with (key XOR page number) when key != 0.
     void setEncodingKey(uint32_t key) { key_ = key; }
@@ -62,22 +102,64 @@ private:
     struct Entry {
         std::unique_ptr<uint8_t[]> data;
         bool dirty = false;
+        uint64_t savedIn = 0;   // statement whose undo image holds this page
+    };
+    struct Undo {
+        uint32_t page;
+        bool wasDirty;
+        std::unique_ptr<uint8_t[]> image;
     };
     Entry& load(uint32_t page);
+    void markDirty(Entry& e);
     void writePage(uint32_t page, const uint8_t* data);
     void code(uint32_t page, uint8_t* data) const;
+    void takeLock();
+    void releaseLock();
+    void recoverIfNeeded();
+    void openJournal();
+    void journalPages(const std::vector<uint32_t>& pages);
+    void syncJournal();
+    void removeJournal();
+    void checkStillThere() const;
+    void requireHealthy() const;
+    uint64_t fileSize() const;
 
     std::string path_;
     int fd_ = -1;
+    int lockFd_ = -1;
+    int journalFd_ = -1;
+    bool journalSynced_ = false;
+    uint64_t journalEnd_ = 0;
+    uint64_t salt_ = 0;
     bool readOnly_ = false;
     uint32_t pageSize_ = kPageSize;
     uint32_t pageCount_ = 0;   // logical page count (includes appended pages)
+    uint32_t basePages_ = 0;   // page count at the last durability point
     uint32_t key_ = 0;
     std::unique_ptr<PageCipher> cipher_;
     std::unordered_map<uint32_t, Entry> cache_;
     size_t dirtyCount_ = 0;
+    std::unordered_set<uint32_t> journaled_;
     std::vector<uint8_t> scratch_;
+    // Statement state.
+    bool broken_ = false;
+    bool inStatement_ = false;
+    uint64_t statementSeq_ = 0;
+    uint32_t statementPages_ = 0;
+    std::vector<Undo> undo_;
+    std::vector<std::unique_ptr<uint8_t[]>> spare_;
 };
+
+// Fault injection for tests: counts the writes, syncs and truncations the
+// pagers of this process make to databases and journals; the write with the
+// given number (1-based) fails as an I/O error would. 0 turns it off.
+namespace faults {
+void failWriteNumber(long n);
+long writesSoFar();
+// Files may not grow past this many pages instead of the format's 2 GB (0:
+// the format's limit).
+void limitPages(uint32_t pages);
+}  // namespace faults
 
 // Little-endian helpers.
 inline uint16_t rd16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
