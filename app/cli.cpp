@@ -1,5 +1,7 @@
 #include "app/cli.h"
 
+#include <algorithm>
+#include <cstdlib>
 #include <iostream>
 
 #include "db/ado.h"
@@ -45,7 +47,15 @@ int run(const Args& args) {
     for (const auto& s : subcommands())
         if (first == s.name) {
             db::registerBuiltinProviders();
-            return s.run(Args(args.begin() + 1, args.end()));
+            Args rest(args.begin() + 1, args.end());
+            // A password can come from the environment instead of the command
+            // line, where every user of the machine could read it.
+            const char* env = std::getenv("TALLYPORT_PASSWORD");
+            if (env && std::find(rest.begin(), rest.end(), "--password") == rest.end()) {
+                rest.push_back("--password");
+                rest.push_back(env);
+            }
+            return s.run(rest);
         }
     return usageError("unknown command '" + first + "'");
 }
