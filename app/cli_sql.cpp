@@ -94,9 +94,16 @@ int runSql(const Args& args) {
         }
     }
     std::cout.flush();
+    // Closing writes what is still pending: its failure means those
+    // statements did not reach the file.
     try {
         conn->Close();
-    } catch (const std::exception&) {
+    } catch (const db::Error& e) {
+        std::cerr << "tallyport: closing the database: error " << e.number() << ": " << e.description() << "\n";
+        failed = true;
+    } catch (const std::exception& e) {
+        std::cerr << "tallyport: closing the database: " << e.what() << "\n";
+        failed = true;
     }
     return failed ? 1 : 0;
 }

@@ -84,9 +84,8 @@ bool truncateFd(int fd, uint64_t size) {
 }
 
 void syncDirectoryOf(const std::string& path) {
-    std::string dir = std::filesystem::path(path).parent_path().string();
-    if (dir.empty()) dir = ".";
-    const int d = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const std::string dir = std::filesystem::path(path).parent_path().string();
+    const int d = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (d < 0) return;
     ::fsync(d);
     ::close(d);
