@@ -91,17 +91,21 @@ std::string dumpOf(const std::string& file) {
     return test::storage::engineDump(*db);
 }
 
-std::string copyOfCorpus(const test::TempDir& dir, const std::string& name) {
+std::string copyOfCorpus(const test::TempDir& dir, const std::string& name, const char* source = kAccessMade) {
     const auto file = dir.file(name);
-    fs::copy_file(test::corpusPath(kAccessMade), file, fs::copy_options::overwrite_existing);
+    fs::copy_file(test::corpusPath(source), file, fs::copy_options::overwrite_existing);
     return file;
 }
 
 // Every statement is a durability point of its own here; a write failure at
 // any write of the script fails exactly one statement (or none), and the file
 // then holds exactly the statements before it.
-TEST(Durability, WriteFailureAtEveryWriteLeavesTheStatementsBefore) {
-    if (!fs::exists(test::corpusPath(kAccessMade))) GTEST_SKIP();
+class DurabilityFormats : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(DurabilityFormats, WriteFailureAtEveryWriteLeavesTheStatementsBefore) {
+    const char* source = GetParam();
+    const std::string ext = fs::path(source).extension().string();
+    if (!fs::exists(test::corpusPath(source))) GTEST_SKIP();
     ScopedEnv env("TALLYPORT_SYNC_INTERVAL_MS", "0");
     NoFaults reset;
     test::TempDir dir;
@@ -110,7 +114,7 @@ TEST(Durability, WriteFailureAtEveryWriteLeavesTheStatementsBefore) {
     std::vector<std::string> expected;
     long totalWrites = 0;
     {
-        const auto file = copyOfCorpus(dir, "clean.mdb");
+        const auto file = copyOfCorpus(dir, "clean" + ext, source);
         expected.push_back(dumpOf(file));
         faults::failWriteNumber(0);
         auto db = Database::open(file, "", false);
@@ -126,7 +130,7 @@ TEST(Durability, WriteFailureAtEveryWriteLeavesTheStatementsBefore) {
     int failures = 0;
     for (long k = 1; k <= totalWrites; ++k) {
         SCOPED_TRACE("failing write " + std::to_string(k));
-        const auto file = copyOfCorpus(dir, "faulty.mdb");
+        const auto file = copyOfCorpus(dir, "faulty" + ext, source);
         faults::failWriteNumber(k);
         size_t failedAt = steps.size();
         std::string message;
@@ -157,6 +161,10 @@ TEST(Durability, WriteFailureAtEveryWriteLeavesTheStatementsBefore) {
     }
     EXPECT_GT(failures, int(steps.size()) / 2);
 }
+
+INSTANTIATE_TEST_SUITE_P(AccessMade, DurabilityFormats,
+                         ::testing::Values("access/jackcess-V2003/testV2003.mdb",
+                                           "access/jackcess-V2007/testV2007.accdb"));
 
 // With the default interval the writes happen at close: a failure there is
 // reported by close() and the file stays as it was before the run.
