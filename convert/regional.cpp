@@ -203,35 +203,40 @@ const char kHex[] = "0123456789ABCDEF";
 const RegionalSettings& regionalSettings() { return current(); }
 void setRegionalSettings(const RegionalSettings& settings) { current() = settings; }
 
+void appendDecimalNumber(std::string& out, std::string_view text, char sep) { appendDecimalText(out, text, sep); }
+
+void appendDoubleNumber(std::string& out, double value, int adoType, char sep) {
+    appendFloating(out, value, adoType == db::adtype::Single ? 7 : 15, sep);
+}
+
+void appendCurrencyNumber(std::string& out, db::Currency value, char sep) {
+    int64_t u = value.units;
+    uint64_t mag = u < 0 ? 0 - static_cast<uint64_t>(u) : static_cast<uint64_t>(u);
+    if (u < 0) out += '-';
+    appendUnsigned(out, mag / 10000);
+    uint64_t frac = mag % 10000;
+    if (frac) {
+        out += sep;
+        char digits[4];
+        for (int i = 3; i >= 0; --i) {
+            digits[i] = static_cast<char>('0' + frac % 10);
+            frac /= 10;
+        }
+        int n = 4;
+        while (n > 0 && digits[n - 1] == '0') --n;
+        out.append(digits, static_cast<size_t>(n));
+    }
+}
+
 void appendValueText(std::string& out, const db::Value& v, int adoType, const RegionalSettings& s) {
     using db::Kind;
     switch (v.kind()) {
     case Kind::Null: return;
     case Kind::Text: out += v.text(); return;
     case Kind::Int: appendSigned(out, v.integer()); return;
-    case Kind::Double:
-        appendFloating(out, v.real(), adoType == db::adtype::Single ? 7 : 15, s.decimalSeparator);
-        return;
+    case Kind::Double: appendDoubleNumber(out, v.real(), adoType, s.decimalSeparator); return;
     case Kind::Decimal: appendDecimalText(out, v.decimal().text, s.decimalSeparator); return;
-    case Kind::Currency: {
-        int64_t u = v.currency().units;
-        uint64_t mag = u < 0 ? 0 - static_cast<uint64_t>(u) : static_cast<uint64_t>(u);
-        if (u < 0) out += '-';
-        appendUnsigned(out, mag / 10000);
-        uint64_t frac = mag % 10000;
-        if (frac) {
-            out += s.decimalSeparator;
-            char digits[4];
-            for (int i = 3; i >= 0; --i) {
-                digits[i] = static_cast<char>('0' + frac % 10);
-                frac /= 10;
-            }
-            int n = 4;
-            while (n > 0 && digits[n - 1] == '0') --n;
-            out.append(digits, static_cast<size_t>(n));
-        }
-        return;
-    }
+    case Kind::Currency: appendCurrencyNumber(out, v.currency(), s.decimalSeparator); return;
     case Kind::Bool: out += v.boolean() ? "True" : "False"; return;
     case Kind::Date: appendShortDate(out, v.date(), s); return;
     case Kind::DateTime: {

@@ -40,6 +40,13 @@ struct RegionalSettings {
 void appendValueText(std::string& out, const db::Value& value, int adoType,
                      const RegionalSettings& settings);
 
+// Parts of appendValueText with the decimal separator given: a decimal's
+// text (trailing fraction zeros left out), a double or single (adoType as
+// above) and a currency amount.
+void appendDecimalNumber(std::string& out, std::string_view decimalText, char decimalSeparator);
+void appendDoubleNumber(std::string& out, double value, int adoType, char decimalSeparator);
+void appendCurrencyNumber(std::string& out, db::Currency value, char decimalSeparator);
+
 // Does the text read as a number under the settings (signs, digits with
 // group separators, one decimal separator, an exponent, "&H"/"&O" forms,
 // blanks around)?

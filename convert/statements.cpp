@@ -1,6 +1,7 @@
 #include "convert/statements.h"
 
 #include <charconv>
+#include <cstring>
 
 #include "convert/datatype.h"
 #include "db/error.h"
@@ -118,6 +119,16 @@ RowStatementBuilder::RowStatementBuilder(const std::string& table,
         columns_.push_back({w, type});
     }
     stmt_.reserve(256);
+
+    const RegionalSettings& s = settings_;
+    const char dec = s.decimalSeparator, group = s.thousandsSeparator;
+    plainNumbers_ = (dec == '.' || dec == ',') && group != dec &&
+                    (group == ',' || group == '.' || group == ' ' || group == '\'');
+    const char ds = s.dateSeparator;
+    plainDates_ = plainNumbers_ && s.fourDigitYear && (ds == '/' || ds == '-' || ds == '.') && ds != group &&
+                  ds != s.timeSeparator;
+    plainTimes_ = plainDates_ && s.timeSeparator == ':' &&
+                  (s.clock24 || (s.amText == "AM" && s.pmText == "PM"));
 }
 
 void RowStatementBuilder::writeNull() {
@@ -127,12 +138,34 @@ void RowStatementBuilder::writeNull() {
 
 namespace {
 
+// Does any of the eight bytes equal a quote, CR or LF? (A byte-wise zero
+// test of each comparison: never misses one.)
+inline bool anySpecial(uint64_t w) {
+    constexpr uint64_t ones = 0x0101010101010101ull, highs = 0x8080808080808080ull;
+    auto zeroByte = [](uint64_t x) { return (x - ones) & ~x & highs; };
+    return (zeroByte(w ^ (ones * '\'')) | zeroByte(w ^ (ones * '\r')) | zeroByte(w ^ (ones * '\n'))) != 0;
+}
+
 // Quotes doubled; carriage returns and line feeds removed.
 void appendCleaned(std::string& out, std::string_view v) {
+    // Most characters take one test: the three special ones lie below 64.
+    constexpr uint64_t kSpecial = 1ull << '\'' | 1ull << '\r' | 1ull << '\n';
+    // Eight plain bytes at a time up to the first special one.
+    size_t i = 0;
+    while (i + 8 <= v.size()) {
+        uint64_t w;
+        std::memcpy(&w, v.data() + i, 8);
+        if (anySpecial(w)) break;
+        i += 8;
+    }
+    if (i == v.size()) {
+        out.append(v);
+        return;
+    }
     size_t from = 0;
-    for (size_t i = 0; i < v.size(); ++i) {
-        char c = v[i];
-        if (c == '\'' || c == '\r' || c == '\n') {
+    for (; i < v.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(v[i]);
+        if (c < 64 && (kSpecial >> c & 1)) {
             out.append(v.data() + from, i - from);
             if (c == '\'') out += "''";
             from = i + 1;
@@ -146,9 +179,115 @@ void commasToPoints(std::string& s) {
         if (c == ',') c = '.';
 }
 
+bool isDay(const db::Date& d) {
+    static const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (d.year < 100 || d.year > 9999 || d.month < 1 || d.month > 12 || d.day < 1) return false;
+    const int y = d.year;
+    const int max = d.month == 2 && ((y % 4 == 0 && y % 100 != 0) || y % 400 == 0) ? 29 : days[d.month - 1];
+    return d.day <= max;
+}
+
+// "-12.5", "0", "7." and the like: what the reader and the engine hold.
+bool isPlainDecimal(std::string_view t) {
+    size_t i = t.empty() || t[0] != '-' ? 0 : 1;
+    const size_t intStart = i;
+    while (i < t.size() && t[i] >= '0' && t[i] <= '9') ++i;
+    if (i == intStart) return false;
+    if (i < t.size() && t[i] == '.') ++i;
+    while (i < t.size() && t[i] >= '0' && t[i] <= '9') ++i;
+    return i == t.size();
+}
+
+void appendInteger(std::string& out, int64_t v) {
+    char buf[24];
+    out.append(buf, std::to_chars(buf, buf + sizeof buf, v).ptr);
+}
+
 }  // namespace
 
+// The values whose text the general path would only read back as what they
+// are: written at once. Each case holds under the settings checked in the
+// constructor (plainNumbers_ and the like) and gives the general path's
+// bytes; false leaves the value to the general path.
+//
+// Numeric fields: a number's text reads as a number, so its decimal comma
+// becomes a point. Other fields: a number stays a quoted number (commas
+// become points when the table has no numeric field); a short date, or a
+// short date and a long time, read back as the same date and time and are
+// written month first; "True" and "False" read as neither.
+bool RowStatementBuilder::writeTyped(const Column& col, const db::Value& value) {
+    using db::Kind;
+    if (col.writing == Writing::NumericCase) {
+        switch (value.kind()) {
+        case Kind::Int:
+            appendInteger(stmt_, value.integer());
+            stmt_ += ", ";
+            return true;
+        case Kind::Decimal:
+            if (!plainNumbers_ || !isPlainDecimal(value.decimal().text)) return false;
+            appendDecimalNumber(stmt_, value.decimal().text, '.');
+            stmt_ += ", ";
+            return true;
+        case Kind::Double:
+            if (!plainNumbers_) return false;
+            appendDoubleNumber(stmt_, value.real(), col.type, '.');
+            stmt_ += ", ";
+            return true;
+        default: return false;
+        }
+    }
+    if (col.writing != Writing::OtherCase) return false;
+    const char sep = tableHasNumeric_ ? settings_.decimalSeparator : '.';
+    switch (value.kind()) {
+    case Kind::Int:
+        stmt_ += '\'';
+        appendInteger(stmt_, value.integer());
+        stmt_ += "', ";
+        return true;
+    case Kind::Currency:
+        if (!plainNumbers_) return false;
+        stmt_ += '\'';
+        appendCurrencyNumber(stmt_, value.currency(), sep);
+        stmt_ += "', ";
+        return true;
+    case Kind::Double:
+        if (!plainNumbers_) return false;
+        stmt_ += '\'';
+        appendDoubleNumber(stmt_, value.real(), col.type, sep);
+        stmt_ += "', ";
+        return true;
+    case Kind::Bool:
+        if (!plainNumbers_) return false;
+        stmt_ += value.boolean() ? "'True', " : "'False', ";
+        return true;
+    case Kind::Date:
+        if (!plainDates_ || !isDay(value.date())) return false;
+        stmt_ += '\'';
+        appendMonthDayYear(stmt_, db::DateTime{value.date()}, false);
+        stmt_ += "', ";
+        return true;
+    case Kind::DateTime: {
+        const db::DateTime& dt = value.dateTime();
+        if (!plainDates_ || !isDay(dt.date)) return false;
+        const bool withTime = dt.hour || dt.minute || dt.second;
+        if (withTime && (!plainTimes_ || dt.hour < 0 || dt.hour > 23 || dt.minute < 0 || dt.minute > 59 ||
+                         dt.second < 0 || dt.second > 59))
+            return false;
+        stmt_ += '\'';
+        appendMonthDayYear(stmt_, dt, withTime);
+        stmt_ += "', ";
+        return true;
+    }
+    default: return false;
+    }
+}
+
 void RowStatementBuilder::writeValue(const Column& col, const db::Value& value) {
+    if (value.isNull()) {
+        writeNull();
+        return;
+    }
+    if (!generalOnly_ && writeTyped(col, value)) return;
     // The value text; a text value is used in place.
     std::string_view v;
     if (value.kind() == db::Kind::Text) {

@@ -50,6 +50,10 @@ public:
     // Builds the statement of one row (one value per field).
     const std::string& build(const std::vector<db::Value>& row, Procedure& p);
     const std::string& statement() const { return stmt_; }
+    // Writes every value through the general conversion (value text, number
+    // and date reading), never through the shortcuts for typed values. The
+    // statements are the same either way; tests compare the two.
+    void setGeneralPathOnly(bool on) { generalOnly_ = on; }
 
 private:
     enum class Writing : uint8_t { LeftOut, Text, NumericCase, OtherCase };
@@ -58,6 +62,7 @@ private:
         int16_t type;
     };
     void writeValue(const Column& col, const db::Value& value);
+    bool writeTyped(const Column& col, const db::Value& value);
     void writeNull();
 
     std::string prefix_;
@@ -66,6 +71,11 @@ private:
     RegionalSettings settings_;
     std::string stmt_, v_, cleaned_;
     bool first_ = true;
+    bool generalOnly_ = false;
+    // Which shortcuts give the general path's text under the settings.
+    bool plainNumbers_ = false;   // decimal point or comma, no look-alike group separator
+    bool plainDates_ = false;     // the short date reads back as the same date
+    bool plainTimes_ = false;     // and the long time as the same time
 };
 
 }  // namespace tp::convert

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <limits>
+
 #include "convert/datatype.h"
 #include "convert/host.h"
 #include "convert/statements.h"
@@ -180,4 +182,134 @@ TEST(RowStatement, ShortRowIsReported) {
     EXPECT_EQ(b.row("orders", orders, {Value(7)}), "INSERT INTO [orders] VALUES(7)");
     ASSERT_EQ(b.boxes.shown.size(), 1u);
     EXPECT_NE(b.boxes.shown[0].text.find("at line 358"), std::string::npos);
+}
+
+namespace {
+
+// Settings of every kind the windows may install, and odd ones where the
+// short forms of typed values read differently.
+std::vector<RegionalSettings> settingsToCompare() {
+    std::vector<RegionalSettings> all = {RegionalSettings::unitedStates(), RegionalSettings::german()};
+    for (const char* name : {"en_GB", "fr_FR", "es_ES", "nl_NL", "ja_JP", "sv_SE"})
+        all.push_back(RegionalSettings::fromLocaleName(name));
+    RegionalSettings s;
+    s.fourDigitYear = false;
+    all.push_back(s);
+    s = {};
+    s.timeSeparator = '.';
+    all.push_back(s);
+    s = {};
+    s.dateSeparator = ',';   // the group separator
+    all.push_back(s);
+    s = {};
+    s.amText = "vorm.";
+    s.pmText = "nachm.";
+    all.push_back(s);
+    s = {};
+    s.amText = s.pmText = "";
+    all.push_back(s);
+    s = RegionalSettings::german();
+    s.thousandsSeparator = ' ';
+    s.dateSeparator = '-';
+    s.clock24 = false;
+    all.push_back(s);
+    s = {};
+    s.decimalSeparator = '/';
+    all.push_back(s);
+    return all;
+}
+
+std::vector<Value> valuesToCompare() {
+    using tp::db::Currency;
+    using tp::db::Date;
+    using tp::db::DateTime;
+    using tp::db::Decimal;
+    std::vector<Value> v = {Value(), Value(true), Value(false), Value(0), Value(-7), Value(int64_t(1) << 40),
+                            Value(int64_t(-9007199254740993LL))};
+    for (double d : {0.0, -0.0, 1.0, -2.5, 0.1, 1.0 / 3, 1e20, 1e-5, 123456789012345678.0, 1.5e-300,
+                     std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity(),
+                     std::numeric_limits<double>::quiet_NaN(), 12.5, 1234567.125})
+        v.emplace_back(d);
+    for (int64_t c : {int64_t(0), int64_t(125000), int64_t(-125000), int64_t(1), int64_t(-10000),
+                      INT64_MAX, INT64_MIN, int64_t(123456789)})
+        v.emplace_back(Currency{c});
+    for (const char* t : {"0", "-0", "-0.50", "7.", "12.3400", "1234.50", "-5000.00", "0.000", "1e5", "",
+                          "1,5", ".5", "-", "12.3.4"})
+        v.emplace_back(Decimal{t});
+    for (Date d : {Date{2021, 8, 30}, Date{1990, 1, 1}, Date{1, 1, 1}, Date{99, 12, 31}, Date{100, 3, 1},
+                   Date{999, 12, 31}, Date{1000, 1, 1}, Date{9999, 12, 31}, Date{2020, 2, 29}, Date{2021, 2, 29},
+                   Date{2021, 13, 1}, Date{12345, 1, 1}, Date{2021, 12, 12}, Date{2010, 1, 12}})
+        v.emplace_back(d);
+    for (DateTime t : {DateTime{{2021, 8, 30}, 0, 0, 0, 0}, DateTime{{2021, 8, 30}, 0, 0, 0, 500},
+                       DateTime{{2021, 8, 30}, 0, 0, 1, 0}, DateTime{{2021, 8, 30}, 12, 0, 0, 0},
+                       DateTime{{2021, 8, 30}, 23, 59, 59, 999}, DateTime{{2021, 8, 30}, 11, 5, 9, 0},
+                       DateTime{{2021, 8, 30}, 13, 5, 9, 0}, DateTime{{1899, 12, 30}, 14, 5, 9, 0},
+                       DateTime{{50, 1, 1}, 1, 2, 3, 0}, DateTime{{2021, 8, 30}, 24, 0, 0, 0},
+                       DateTime{{2021, 8, 30}, 7, 60, 0, 0}, DateTime{{9999, 12, 31}, 23, 59, 59, 0}})
+        v.emplace_back(t);
+    v.emplace_back("it's");
+    v.emplace_back("8/30/2021");
+    v.emplace_back(tp::db::Bytes{0x12, 0xAB});
+    return v;
+}
+
+}  // namespace
+
+TEST(RowStatement, TypedValuesWrittenAsTheGeneralPathWritesThem) {
+    // The shortcuts for numbers, dates, times and Booleans must give the
+    // very bytes of the general conversion, under any settings, in numeric
+    // and other fields, with and without numeric fields in the table.
+    const std::vector<int> types = {ad::Integer, ad::Numeric, ad::Double, ad::Single,    ad::Currency,
+                                    ad::DBDate,  ad::Date,    ad::DBTimeStamp, ad::Boolean, ad::BigInt,
+                                    ad::Decimal, ad::VarChar, ad::BSTR};
+    const std::vector<Value> values = valuesToCompare();
+    Build b;
+    int compared = 0;
+    for (const RegionalSettings& s : settingsToCompare()) {
+        for (int type : types) {
+            for (bool withNumeric : {false, true}) {
+                std::vector<FieldInfo> fields = {f("x", type)};
+                if (withNumeric) fields.push_back(f("n", ad::Integer));
+                auto d = b.def("t", fields);
+                const auto flags = numericPositionFlags(d.numericPositions, fields.size());
+                RowStatementBuilder fast("t", fields, flags, s), general("t", fields, flags, s);
+                general.setGeneralPathOnly(true);
+                for (const Value& v : values) {
+                    std::vector<Value> row = {v};
+                    if (withNumeric) row.emplace_back(1);
+                    const std::string want = general.build(row, b.p);
+                    EXPECT_EQ(fast.build(row, b.p), want)
+                        << "type " << type << ", value " << tp::db::toIsoText(v) << ", decimal "
+                        << s.decimalSeparator << ", date " << s.dateSeparator;
+                    ++compared;
+                }
+            }
+        }
+    }
+    EXPECT_GT(compared, 10000);
+    EXPECT_TRUE(b.boxes.shown.empty());
+}
+
+TEST(RowStatement, QuotesAndLineBreaksAnywhereInLongTexts) {
+    // Texts are scanned eight bytes at a time: a special character at any
+    // place, or several, is still doubled or removed.
+    Build b;
+    std::vector<FieldInfo> fields = {f("memo", ad::LongVarChar)};
+    for (size_t len : {1u, 7u, 8u, 9u, 16u, 23u, 40u}) {
+        for (size_t at = 0; at < len; ++at) {
+            for (char special : {'\'', '\r', '\n'}) {
+                std::string text(len, 'a');
+                for (size_t k = 0; k < len; ++k) text[k] = static_cast<char>('a' + k % 26);
+                text[at] = special;
+                if (at + 3 < len) text[at + 3] = '\'';
+                std::string cleaned;
+                for (char c : text) {
+                    if (c == '\'') cleaned += "''";
+                    else if (c != '\r' && c != '\n') cleaned += c;
+                }
+                EXPECT_EQ(b.row("t", fields, {Value(text)}), "INSERT INTO [t] VALUES('" + cleaned + "')")
+                    << len << " " << at;
+            }
+        }
+    }
 }
