@@ -58,6 +58,25 @@ public:
 
     static Value null() { return Value(); }
 
+    // Rewriting in place, for rows read again and again into the same
+    // values: the value becomes null, or an empty text or decimal whose
+    // string keeps the room it had when the value held that kind before.
+    void setNull() { v_.emplace<std::monostate>(); }
+    std::string& setText() {
+        if (auto* s = std::get_if<std::string>(&v_)) {
+            s->clear();
+            return *s;
+        }
+        return v_.emplace<std::string>();
+    }
+    std::string& setDecimalText() {
+        if (auto* d = std::get_if<Decimal>(&v_)) {
+            d->text.clear();
+            return d->text;
+        }
+        return v_.emplace<Decimal>().text;
+    }
+
     Kind kind() const { return static_cast<Kind>(v_.index()); }
     bool isNull() const { return v_.index() == 0; }
 

@@ -192,6 +192,11 @@ void TextDecoder::decode(const uint8_t* data, size_t n, std::string& out) const 
         size_t i = 0;
         while (i < n) {
             size_t j = i;
+            // Eight bytes at a time while none has its high bit set.
+            for (uint64_t w; j + 8 <= n; j += 8) {
+                std::memcpy(&w, data + j, 8);
+                if (w & 0x8080808080808080ull) break;
+            }
             while (j < n && data[j] < 0x80) ++j;
             out.append(reinterpret_cast<const char*>(data + i), j - i);
             if (j == n) break;

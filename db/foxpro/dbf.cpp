@@ -66,19 +66,57 @@ MemoFile::MemoFile(std::unique_ptr<ByteSource> src, Format format) : src_(std::m
     }
 }
 
-size_t MemoFile::readCached(uint64_t off, void* buf, size_t n) const {
-    constexpr size_t kWindow = 256 * 1024;
-    if (n > kWindow / 2) return src_->readAt(off, buf, n);
+constexpr size_t kMemoWindow = 256 * 1024;
+
+const uint8_t* MemoFile::windowAt(uint64_t off, size_t n, size_t& got) const {
     if (off < windowStart_ || off + n > windowStart_ + window_.size()) {
-        window_.resize(kWindow);
-        window_.resize(src_->readAt(off, window_.data(), kWindow));
+        window_.resize(kMemoWindow);
+        window_.resize(src_->readAt(off, window_.data(), kMemoWindow));
         windowStart_ = off;
     }
     const uint64_t rel = off - windowStart_;
-    if (rel >= window_.size()) return 0;
-    const size_t got = std::min<size_t>(n, window_.size() - static_cast<size_t>(rel));
-    std::memcpy(buf, window_.data() + rel, got);
+    if (rel >= window_.size()) {
+        got = 0;
+        return nullptr;
+    }
+    got = std::min<size_t>(n, window_.size() - static_cast<size_t>(rel));
+    return window_.data() + rel;
+}
+
+size_t MemoFile::readCached(uint64_t off, void* buf, size_t n) const {
+    if (n > kMemoWindow / 2) return src_->readAt(off, buf, n);
+    size_t got = 0;
+    const uint8_t* p = windowAt(off, n, got);
+    if (got) std::memcpy(buf, p, got);
     return got;
+}
+
+uint32_t MemoFile::fptLength(uint64_t off, uint64_t block) const {
+    const uint64_t size = src_->size();
+    auto where = [&] { return " (memo block " + std::to_string(block) + " of " + src_->name() + ")"; };
+    if (off + 8 > size) throw Error("A memo block number lies outside the memo file" + where() + ".");
+    uint8_t h[8];
+    if (readCached(off, h, 8) != 8) throw Error("The memo file is shorter than it claims" + where() + ".");
+    const uint32_t len = be32(h + 4);
+    if (len > size - off - 8) throw Error("A memo length goes beyond the end of the memo file" + where() + ".");
+    return len;
+}
+
+std::span<const uint8_t> MemoFile::view(uint64_t block, std::vector<uint8_t>& scratch) const {
+    if (format_ == Format::Fpt) {
+        const uint64_t off = block * blockSize_;
+        const uint32_t len = fptLength(off, block);
+        if (len <= kMemoWindow / 2) {
+            size_t got = 0;
+            const uint8_t* p = windowAt(off + 8, len, got);
+            if (got != len)
+                throw Error("The memo file is shorter than it claims (memo block " + std::to_string(block) + " of " +
+                            src_->name() + ").");
+            return {p ? p : scratch.data(), len};
+        }
+    }
+    read(block, scratch);
+    return {scratch.data(), scratch.size()};
 }
 
 void MemoFile::read(uint64_t block, std::vector<uint8_t>& out) const {
@@ -87,11 +125,7 @@ void MemoFile::read(uint64_t block, std::vector<uint8_t>& out) const {
     const uint64_t off = block * blockSize_;   // block < 2^32 and blockSize_ < 2^16: no overflow
     auto where = [&] { return " (memo block " + std::to_string(block) + " of " + src_->name() + ")"; };
     if (format_ == Format::Fpt) {
-        if (off + 8 > size) throw Error("A memo block number lies outside the memo file" + where() + ".");
-        uint8_t h[8];
-        if (readCached(off, h, 8) != 8) throw Error("The memo file is shorter than it claims" + where() + ".");
-        const uint32_t len = be32(h + 4);
-        if (len > size - off - 8) throw Error("A memo length goes beyond the end of the memo file" + where() + ".");
+        const uint32_t len = fptLength(off, block);
         out.resize(len);
         if (len && readCached(off + 8, out.data(), len) != len)
             throw Error("The memo file is shorter than it claims" + where() + ".");
@@ -338,7 +372,7 @@ bool DbfTable::next(std::vector<Value>& row) {
         if (rec[0] == '*') continue;
         row.resize(fields_.size());
         const uint8_t* nf = nullFlags_ ? rec + nullFlags_->offset : nullptr;
-        for (size_t i = 0; i < fields_.size(); ++i) row[i] = decodeField(fields_[i], rec, nf);
+        for (size_t i = 0; i < fields_.size(); ++i) decodeField(fields_[i], rec, nf, row[i]);
         return true;
     }
 }
@@ -391,8 +425,8 @@ bool daysInMonthOk(int y, int m, int d) {
 
 }  // namespace
 
-Value DbfTable::decodeField(const DbfField& f, const uint8_t* rec, const uint8_t* nf) {
-    if (bitSet(nf, f.nullBit)) return Value();
+void DbfTable::decodeField(const DbfField& f, const uint8_t* rec, const uint8_t* nf, Value& out) {
+    if (bitSet(nf, f.nullBit)) return out.setNull();
     const uint8_t* p = rec + f.offset;
     const size_t n = f.length;
     auto memoBlock = [&]() -> uint64_t {
@@ -410,24 +444,30 @@ Value DbfTable::decodeField(const DbfField& f, const uint8_t* rec, const uint8_t
         }
         return v;
     };
-    auto memo = [&](bool binary) -> Value {
+    auto memo = [&](bool binary) {
         const uint64_t block = memoBlock();
-        if (block == 0) return binary ? Value(Bytes{}) : Value(std::string());
+        if (block == 0) {
+            if (binary) out = Value(Bytes{});
+            else out.setText();
+            return;
+        }
         if (!memo_) fail("the memo file is missing");
-        memo_->read(block, memoBytes_);
-        if (binary) return Value(Bytes(memoBytes_.begin(), memoBytes_.end()));
-        std::string s;
-        s.reserve(memoBytes_.size());
-        decoder_->decode(memoBytes_.data(), memoBytes_.size(), s);
-        return Value(std::move(s));
+        const std::span<const uint8_t> bytes = memo_->view(block, memoBytes_);
+        if (binary) {
+            out = Value(Bytes(bytes.begin(), bytes.end()));
+            return;
+        }
+        std::string& s = out.setText();
+        s.reserve(bytes.size());
+        decoder_->decode(bytes.data(), bytes.size(), s);
     };
     switch (f.type) {
     case 'C': {
-        if (f.binary()) return Value(Bytes(p, p + n));
-        std::string s;
+        if (f.binary()) return void(out = Value(Bytes(p, p + n)));
+        std::string& s = out.setText();
         s.reserve(n);
         decoder_->decode(p, n, s);
-        return Value(std::move(s));
+        return;
     }
     case 'V': case 'Q': {
         size_t len = n;
@@ -435,25 +475,26 @@ Value DbfTable::decodeField(const DbfField& f, const uint8_t* rec, const uint8_t
             len = p[n - 1];
             if (len > n - 1) failField(f, "the stored length exceeds the field");
         }
-        if (f.type == 'Q' || f.binary()) return Value(Bytes(p, p + len));
-        std::string s;
+        if (f.type == 'Q' || f.binary()) return void(out = Value(Bytes(p, p + len)));
+        std::string& s = out.setText();
         s.reserve(len);
         decoder_->decode(p, len, s);
-        return Value(std::move(s));
+        return;
     }
     case 'M': return memo(f.binary() || memosAsBinary_);
     case 'G': case 'W': case 'P': return memo(true);
     case 'N': case 'F': {
-        std::string s;
-        if (allOf(p, n, {' ', 0})) return Value();
-        if (!canonicalNumber(p, n, s)) failField(f, "\"" + std::string(reinterpret_cast<const char*>(p), n) + "\" is not a number");
-        return Value(Decimal{std::move(s)});
+        if (allOf(p, n, {' ', 0})) return out.setNull();
+        if (!canonicalNumber(p, n, out.setDecimalText()))
+            failField(f, "\"" + std::string(reinterpret_cast<const char*>(p), n) + "\" is not a number");
+        return;
     }
     case 'B': {
         if (!vfp_) return memo(true);
         double d;
         std::memcpy(&d, p, 8);
-        return Value(d);
+        out = Value(d);
+        return;
     }
     case 'O': {
         // dBase 7 double: big-endian with the sign bit flipped for ordering.
@@ -462,12 +503,13 @@ Value DbfTable::decodeField(const DbfField& f, const uint8_t* rec, const uint8_t
         u = (u & 0x8000000000000000ULL) ? (u ^ 0x8000000000000000ULL) : ~u;
         double d;
         std::memcpy(&d, &u, 8);
-        return Value(d);
+        out = Value(d);
+        return;
     }
-    case 'I': return Value(static_cast<int64_t>(static_cast<int32_t>(le32(p))));
-    case 'Y': return Value(Currency{le64s(p)});
+    case 'I': out = Value(static_cast<int64_t>(static_cast<int32_t>(le32(p)))); return;
+    case 'Y': out = Value(Currency{le64s(p)}); return;
     case 'D': {
-        if (allOf(p, n, {' ', 0, '0'})) return Value();
+        if (allOf(p, n, {' ', 0, '0'})) return out.setNull();
         int v[8];
         for (int i = 0; i < 8; ++i) {
             if (p[i] < '0' || p[i] > '9') failField(f, "the date is not in YYYYMMDD form");
@@ -475,13 +517,14 @@ Value DbfTable::decodeField(const DbfField& f, const uint8_t* rec, const uint8_t
         }
         const int y = v[0] * 1000 + v[1] * 100 + v[2] * 10 + v[3], m = v[4] * 10 + v[5], d = v[6] * 10 + v[7];
         if (y == 0 || !daysInMonthOk(y, m, d)) failField(f, "the date does not exist");
-        return Value(Date{y, m, d});
+        out = Value(Date{y, m, d});
+        return;
     }
     case 'T': {
-        if (allOf(p, n, {' ', 0})) return Value();
+        if (allOf(p, n, {' ', 0})) return out.setNull();
         const int64_t jd = static_cast<int32_t>(le32(p));
         const uint32_t ms = le32(p + 4);
-        if (jd == 0) return Value();
+        if (jd == 0) return out.setNull();
         // Julian day 1721426 is 0001-01-01; 5373484 is 9999-12-31.
         if (jd < 1721426 || jd > 5373484 || ms >= 86400000u) failField(f, "the date-time is out of range");
         const Date date = civilFromDays(jd - 2440588);
@@ -491,17 +534,18 @@ Value DbfTable::decodeField(const DbfField& f, const uint8_t* rec, const uint8_t
         dt.minute = static_cast<int>(ms / 60000 % 60);
         dt.second = static_cast<int>(ms / 1000 % 60);
         dt.millisecond = static_cast<int>(ms % 1000);
-        return Value(dt);
+        out = Value(dt);
+        return;
     }
     case 'L':
         switch (p[0]) {
-        case 'T': case 't': case 'Y': case 'y': return Value(true);
-        case 'F': case 'f': case 'N': case 'n': return Value(false);
-        case '?': case ' ': case 0: return Value();
+        case 'T': case 't': case 'Y': case 'y': out = Value(true); return;
+        case 'F': case 'f': case 'N': case 'n': out = Value(false); return;
+        case '?': case ' ': case 0: return out.setNull();
         default: failField(f, "the logical value is not T, F, Y, N or ?");
         }
     }
-    return Value();
+    out.setNull();
 }
 
 }  // namespace tp::db::foxpro

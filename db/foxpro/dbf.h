@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -41,12 +42,20 @@ public:
     // The memo at block `block`; throws Error naming the file when the block
     // or its length lies outside the file.
     void read(uint64_t block, std::vector<uint8_t>& out) const;
+    // The same bytes, seen in the read window where they lie in it (valid
+    // until the next call), else read into scratch.
+    std::span<const uint8_t> view(uint64_t block, std::vector<uint8_t>& scratch) const;
     const std::string& name() const { return src_->name(); }
 
 private:
     // Reads n bytes at off through a window of the file: memos are mostly
     // read in file order, so most reads need no system call.
     size_t readCached(uint64_t off, void* buf, size_t n) const;
+    // Up to n bytes at off inside the window (moved there when needed);
+    // got tells how many (fewer at the end of the file).
+    const uint8_t* windowAt(uint64_t off, size_t n, size_t& got) const;
+    // The length of the FPT memo at off, checked against the file.
+    uint32_t fptLength(uint64_t off, uint64_t block) const;
 
     std::unique_ptr<ByteSource> src_;
     Format format_;
@@ -91,7 +100,7 @@ private:
     void parseHeader();
     void attachMemo(std::unique_ptr<ByteSource> memo);
     const uint8_t* fetchRecord();   // nullptr at the end
-    Value decodeField(const DbfField& f, const uint8_t* rec, const uint8_t* nullFlags);
+    void decodeField(const DbfField& f, const uint8_t* rec, const uint8_t* nullFlags, Value& out);
     [[noreturn]] void fail(const std::string& what) const;
     [[noreturn]] void failField(const DbfField& f, const std::string& what) const;
 
