@@ -167,10 +167,10 @@ void JetConnection::insert(long* recordsAffected) {
         }
         for (size_t k = 0; k < mapping_.size(); ++k) {
             const size_t i = size_t(mapping_[k]);
-            row_[i] = coerceLiteral(st_.values[k], columns_[i], storedName_);
+            coerceLiteral(st_.values[k], columns_[i], storedName_, row_[i]);
         }
     } else {
-        for (size_t i = 0; i < ncols; ++i) row_[i] = coerceLiteral(st_.values[i], columns_[i], storedName_);
+        for (size_t i = 0; i < ncols; ++i) coerceLiteral(st_.values[i], columns_[i], storedName_, row_[i]);
     }
     db_->insertRow(storedName_, row_);
     if (recordsAffected) *recordsAffected = 1;

@@ -200,6 +200,7 @@ public:
         if (!atEnd()) fail();
     }
     size_t pos() const { return p_; }
+    void seek(size_t p) { p_ = p; }
     std::string_view text() const { return s_; }
 
 private:
@@ -371,6 +372,18 @@ void parseCreate(Lexer& lx, Statement& out) {
     lx.finish();
 }
 
+// The literals of a VALUES list after its "(", and the end.
+void parseValues(Lexer& lx, Statement& out) {
+    for (;;) {
+        out.values.emplace_back();
+        lx.literal(out.values.back());
+        if (lx.accept(',')) continue;
+        lx.expect(')');
+        break;
+    }
+    lx.finish();
+}
+
 void parseInsert(Lexer& lx, Statement& out) {
     out.kind = StatementKind::Insert;
     lx.expectWord("INTO");
@@ -388,14 +401,12 @@ void parseInsert(Lexer& lx, Statement& out) {
     }
     lx.expectWord("VALUES");
     lx.expect('(');
-    for (;;) {
-        out.values.emplace_back();
-        lx.literal(out.values.back());
-        if (lx.accept(',')) continue;
-        lx.expect(')');
-        break;
+    if (!out.hasColumnList) {
+        out.valuesPrefix.assign(lx.text().substr(0, lx.pos()));
+        out.tableAt = size_t(out.table.data() - lx.text().data());
+        out.tableSize = out.table.size();
     }
-    lx.finish();
+    parseValues(lx, out);
 }
 
 void parseSelect(Lexer& lx, Statement& out) {
@@ -571,6 +582,32 @@ int64_t toInteger(const Number& n, int64_t lo, int64_t hi) {
     return static_cast<int64_t>(mag);
 }
 
+// Digits with at most one point between digits, whose whole digits make
+// a number below 2^53 and whose point stands at most 22 places from the
+// end: the quotient of two exactly held doubles, which IEEE division
+// rounds as the full conversion does. False for anything else.
+bool shortDecimal(std::string_view t, double& out) {
+    constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                 1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+    if (t.empty() || t.size() > 19 || !isDigit(t.front()) || !isDigit(t.back())) return false;
+    uint64_t m = 0;
+    size_t point = t.size();
+    for (size_t i = 0; i < t.size(); ++i) {
+        const char c = t[i];
+        if (isDigit(c)) {
+            m = m * 10 + uint64_t(c - '0');
+        } else if (c == '.' && point == t.size()) {
+            point = i;
+        } else {
+            return false;
+        }
+    }
+    const size_t places = point == t.size() ? 0 : t.size() - point - 1;
+    if (m >= (uint64_t(1) << 53) || places > 22) return false;
+    out = double(m) / kPow10[places];
+    return true;
+}
+
 double toDouble(std::string_view text) {
     text = trimmed(text);
     bool neg = false;
@@ -580,6 +617,7 @@ double toDouble(std::string_view text) {
         text = trimmed(text);
     }
     double d = 0;
+    if (shortDecimal(text, d)) return neg ? -d : d;
     auto r = std::from_chars(text.data(), text.data() + text.size(), d, std::chars_format::general);
     if (r.ec == std::errc::result_out_of_range) {
         // Underflow reads as zero; overflow is an overflow.
@@ -771,6 +809,17 @@ void parseStatement(std::string_view sql, Statement& out) {
     out.columnListText = {};
     out.values.clear();
     out.definitions.clear();
+
+    const std::string_view prefix = out.valuesPrefix;
+    if (!prefix.empty() && sql.size() > prefix.size() && sql.substr(0, prefix.size()) == prefix) {
+        // The same bytes read the same way: only the literals are new.
+        out.kind = StatementKind::Insert;
+        out.table = sql.substr(out.tableAt, out.tableSize);
+        Lexer lx(sql, jeterr::kSyntaxInsert, kSyntaxInsert);
+        lx.seek(prefix.size());
+        parseValues(lx, out);
+        return;
+    }
 
     Lexer lx(sql, jeterr::kInvalidStatement, kInvalidSql);
     auto first = lx.word();
@@ -1026,6 +1075,52 @@ Value coerceLiteral(const Literal& lit, const ColumnDef& col, std::string_view t
     default: break;
     }
     throw mismatch();
+}
+
+void coerceLiteral(const Literal& lit, const ColumnDef& col, std::string_view table, Value& out) {
+    switch (col.type) {
+    case ColType::Text:
+    case ColType::Memo:
+        if (lit.kind == LiteralKind::String) {
+            std::string& s = out.setText();
+            appendUnquoted(s, lit);
+            if (col.type == ColType::Text) {
+                const size_t limit = static_cast<size_t>(col.size > 0 ? col.size : 255);
+                if (s.size() > limit && utf16Length(s) > limit) throw tooSmall();
+            }
+            return;
+        }
+        break;
+    case ColType::Double:
+        // A number literal as the parser gives it (digits or a point first,
+        // no blank) always has its parts: straight to its value.
+        if (lit.kind == LiteralKind::Number && !lit.text.empty() &&
+            (isDigit(lit.text.front()) || lit.text.front() == '.') && !isSpace(lit.text.back())) {
+            out = Value(literalDouble(lit));
+            return;
+        }
+        break;
+    case ColType::Long:
+        if (lit.kind == LiteralKind::Number && !lit.text.empty() && lit.text.size() <= 18) {
+            int64_t mag = 0;
+            bool whole = true;
+            for (char c : lit.text) {
+                if (!isDigit(c)) {
+                    whole = false;
+                    break;
+                }
+                mag = mag * 10 + (c - '0');
+            }
+            if (whole) {
+                if (lit.negative ? mag > -int64_t(INT32_MIN) : mag > INT32_MAX) throw overflow();
+                out = Value(lit.negative ? -mag : mag);
+                return;
+            }
+        }
+        break;
+    default: break;
+    }
+    out = coerceLiteral(lit, col, table);
 }
 
 bool parseDateText(std::string_view s, DateTime& out) {

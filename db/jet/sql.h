@@ -76,6 +76,12 @@ struct Statement {
     std::string_view columnListText;        // INSERT: the raw list, for caching
     std::vector<Literal> values;            // INSERT
     std::vector<ColumnDef> definitions;     // CREATE TABLE
+
+    // The text of the last INSERT without a column list up to its first
+    // literal, and where the table name lies in it: a statement that starts
+    // with the same bytes is read from its literals on.
+    std::string valuesPrefix;
+    size_t tableAt = 0, tableSize = 0;
 };
 
 // Parses one statement (a trailing ";" and blanks are allowed). Throws
@@ -88,6 +94,8 @@ std::string unquote(const Literal& lit);
 // Converts a literal into the value stored in column `column` of table
 // `table` (the table name only appears in messages).
 Value coerceLiteral(const Literal& lit, const ColumnDef& column, std::string_view table);
+// The same into out, whose text keeps its room from the last row.
+void coerceLiteral(const Literal& lit, const ColumnDef& column, std::string_view table, Value& out);
 
 // Checks an object or field name by the engine's rules (at most 64
 // characters, none of . ! ` [ ], no control characters, no leading blank).

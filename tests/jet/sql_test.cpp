@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
+#include <charconv>
+
 using namespace tp::db;
 using namespace tp::db::jet;
 
@@ -342,4 +345,133 @@ TEST(SqlParse, HostileInputNeverCrashes) {
     Statement st;
     EXPECT_NO_THROW(parseStatement(create, st));
     EXPECT_THROW(parseStatement(std::string("INSERT INTO [t] VALUES('a\0b)", 28), st), Error);
+}
+
+TEST(SqlCoerce, IntoAReusedValueAsIntoANewOne) {
+    // The insert coerces each row into the values of the last one: the
+    // outcome (value or error) must not depend on what they held.
+    const std::vector<std::string_view> literals = {
+        "'abc'", "'it''s'", "''", "'x'", "NULL", "5", "-5", "0", "-0", "2147483647", "2147483648", "-2147483648",
+        "-2147483649", "999999999999999999", "9999999999999999999", "1.5", "2.5", "-2.5", "1e3", ".5", "5.",
+        "1e400", "1e-400", "00012", "TRUE", "FALSE", "#8/30/2021#", "'8/30/2021'", "'12'", "' 7 '"};
+    auto make = [](ColType t, int size = 255) {
+        ColumnDef c;   // unnamed: the messages are not compared
+        c.type = t;
+        c.size = size;
+        return c;
+    };
+    std::vector<ColumnDef> cols = {make(ColType::Text, 3), make(ColType::Text), make(ColType::Memo),
+                                   make(ColType::Long), make(ColType::Double), make(ColType::Float),
+                                   make(ColType::Int), make(ColType::Money), make(ColType::Bool),
+                                   make(ColType::DateTime)};
+    ColumnDef required = make(ColType::Long);
+    required.notNull = true;
+    cols.push_back(required);
+    const std::vector<Value> earlier = {Value(), Value(std::string(40, 'q')), Value(int64_t(3)), Value(1.5),
+                                        Value(Decimal{"1.25"})};
+    for (const ColumnDef& c : cols) {
+        for (std::string_view lit : literals) {
+            std::string sql = "INSERT INTO t VALUES(";
+            sql += lit;
+            sql += ')';
+            Statement st;
+            parseStatement(sql, st);
+            Value fresh;
+            long freshError = 0;
+            try {
+                fresh = coerceLiteral(st.values.at(0), c, "t");
+            } catch (const Error& e) {
+                freshError = e.number();
+            }
+            for (const Value& before : earlier) {
+                Value reused = before;
+                long reusedError = 0;
+                try {
+                    coerceLiteral(st.values.at(0), c, "t", reused);
+                } catch (const Error& e) {
+                    reusedError = e.number();
+                }
+                EXPECT_EQ(reusedError, freshError) << lit << " into type " << int(c.type);
+                if (!freshError) {
+                    EXPECT_EQ(reused, fresh) << lit << " into type " << int(c.type);
+                }
+            }
+        }
+    }
+}
+
+TEST(SqlCoerce, ShortDecimalsReadAsTheFullConversionReadsThem) {
+    // Numbers of up to 15 digits are read without the general conversion:
+    // every one must give the same double, bit for bit.
+    uint64_t seed = 12345;
+    auto next = [&] {
+        seed = seed * 6364136223846793005ull + 1442695040888963407ull;
+        return seed >> 11;
+    };
+    ColumnDef c;
+    c.type = ColType::Double;
+    for (int i = 0; i < 20000; ++i) {
+        const int digits = 1 + int(next() % 17);
+        std::string t;
+        for (int k = 0; k < digits; ++k) t += char('0' + next() % 10);
+        if (next() % 4) t.insert(next() % t.size(), ".");
+        if (t.front() == '.') t.insert(0, "0");
+        if (t.back() == '.') t += '5';
+        double want = 0;
+        std::from_chars(t.data(), t.data() + t.size(), want);
+        for (const bool negative : {false, true}) {
+            std::string sql = "INSERT INTO t VALUES(";
+            if (negative) sql += '-';
+            sql += t;
+            sql += ')';
+            Statement st;
+            parseStatement(sql, st);
+            Value v;
+            coerceLiteral(st.values.at(0), c, "t", v);
+            ASSERT_EQ(v.kind(), Kind::Double) << t;
+            EXPECT_EQ(std::bit_cast<uint64_t>(v.real()), std::bit_cast<uint64_t>(negative ? -want : want)) << t;
+        }
+    }
+}
+
+TEST(SqlInsert, ReusedStatementReadsAsAFreshOne) {
+    // A statement object parses the row statements of a table one after
+    // another; what it gives must not depend on the statements before.
+    const std::vector<std::string_view> sqls = {
+        "INSERT INTO [a] VALUES(1, 'x')",
+        "INSERT INTO [a] VALUES('it''s', NULL)",
+        "INSERT INTO [a] VALUES(1",
+        "INSERT INTO [a] VALUES(1, 2); x",
+        "INSERT INTO [a] VALUES()",
+        "INSERT INTO [a] VALUES(-2.5e3, #8/30/2021#);",
+        "INSERT INTO [ab] VALUES(1)",
+        "INSERT INTO [a] VALUES(7)",
+        "INSERT INTO [a] (x) VALUES(1)",
+        "INSERT INTO [a] VALUES(",
+        "INSERT INTO [a] VALUES(TRUE, 'a', 'b')",
+        "CREATE TABLE [a]([x] INT)",
+        "INSERT INTO [a] VALUES(3)",
+        "INSERT INTO a VALUES(3)",
+        "INSERT INTO ab VALUES(3)",
+        "INSERT INTO [a] VALUES(x)",
+    };
+    auto outcome = [](Statement& st, std::string_view sql) {
+        std::string s;
+        try {
+            parseStatement(sql, st);
+        } catch (const Error& e) {
+            return "error " + std::to_string(e.number());
+        }
+        s = std::to_string(int(st.kind)) + " [" + std::string(st.table) + "] " + std::to_string(st.hasColumnList);
+        for (const Literal& l : st.values)
+            s += " " + std::to_string(int(l.kind)) + ":" + std::string(l.text) + ":" + std::to_string(l.negative) +
+                 std::to_string(l.boolean) + std::to_string(l.escaped);
+        return s;
+    };
+    Statement reused;
+    for (int round = 0; round < 2; ++round)
+        for (std::string_view sql : sqls) {
+            Statement fresh;
+            EXPECT_EQ(outcome(reused, sql), outcome(fresh, sql)) << sql;
+        }
 }
