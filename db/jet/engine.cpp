@@ -1087,9 +1087,16 @@ void JetDatabase::afterStatement() {
 }
 
 void JetDatabase::reloadAfterUndo() {
-    std::vector<uint32_t> stale;
+    // What is not in the pages yet: pending index rebuilds and row counts.
+    struct Pending {
+        uint32_t page;
+        bool indexes, count;
+        uint32_t rowCount, autoNumber;
+    };
+    std::vector<Pending> stale;
     for (auto& [page, t] : tables_)
-        if (t->indexesStale) stale.push_back(page);
+        if (t->indexesStale || t->countStale)
+            stale.push_back({page, t->indexesStale, t->countStale, t->rowCount, t->autoNumber});
     tables_.clear();
     catalog_.clear();
     last_ = nullptr;
@@ -1098,11 +1105,16 @@ void JetDatabase::reloadAfterUndo() {
     // were; the list of pages free for reuse is simply forgotten.
     freed_.clear();
     loadCatalog();
-    for (uint32_t page : stale)
+    for (const Pending& s : stale)
         for (const CatalogEntry& e : catalog_)
-            if ((e.type & 0x7F) == 1 && (e.id & 0x00FFFFFF) == page) {
+            if ((e.type & 0x7F) == 1 && (e.id & 0x00FFFFFF) == s.page) {
                 StoredTable& t = tableByName(e.name);
-                t.indexesStale = true;
+                t.indexesStale = s.indexes;
+                if (s.count) {
+                    t.countStale = true;
+                    t.rowCount = s.rowCount;
+                    t.autoNumber = std::max(t.autoNumber, s.autoNumber);
+                }
                 break;
             }
 }

@@ -62,6 +62,7 @@ struct StoredTable {
     std::unordered_map<int, uint32_t> currentLvPage;
     std::vector<bool> notNull;           // by position, for tables made in this session
     bool indexesStale = false;           // rows added since the indexes were rebuilt
+    bool countStale = false;             // rowCount/autoNumber not yet in the definition page
     std::vector<std::unordered_set<std::string>> uniqueKeys;   // per index, once written into
 };
 

@@ -296,3 +296,25 @@ TEST(Durability, DatabaseMovedAwayWhileOpenIsReported) {
 }
 
 }  // namespace
+
+namespace {
+
+// A journal beside the database that is not one of ours (or was cut short
+// before its header was complete) is removed without touching the file.
+TEST(Durability, ForeignOrTornJournalIsIgnored) {
+    if (!fs::exists(test::corpusPath(kAccessMade))) GTEST_SKIP();
+    test::TempDir dir;
+    const auto file = copyOfCorpus(dir, "j.mdb");
+    const auto original = test::readFile(file);
+    for (const std::string& junk : {std::string(), std::string("TPJRNL01"), std::string(600, '\xAB'),
+                                    std::string("TPJRNL01") + std::string(504, '\0') + std::string(4104, 'x')}) {
+        test::writeFile(journalPath(file), junk);
+        auto db = Database::open(file, "", true);
+        EXPECT_FALSE(db->findTable("Table1").empty());
+        db->close();
+        EXPECT_FALSE(fs::exists(journalPath(file)));
+        EXPECT_EQ(test::readFile(file), original);
+    }
+}
+
+}  // namespace
