@@ -2,7 +2,9 @@
 
 #include <cctype>
 #include <charconv>
+#include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 
 #include "db/ado.h"
@@ -125,11 +127,92 @@ void appendDecimalText(std::string& out, std::string_view text, char sep) {
     out += text;
 }
 
+// The "%.*G" text of d when that text has no exponent (its rounded value
+// at least 1E-04 and below 10^digits), worked out exactly: the digits are
+// the binary value times a power of ten, rounded half to even as printf
+// rounds, in 128-bit integers. False leaves d to the general conversion.
+bool appendFixedDigits(std::string& out, double d, int digits, char sep) {
+    static constexpr uint64_t kPow10[] = {1ull,
+                                          10ull,
+                                          100ull,
+                                          1000ull,
+                                          10000ull,
+                                          100000ull,
+                                          1000000ull,
+                                          10000000ull,
+                                          100000000ull,
+                                          1000000000ull,
+                                          10000000000ull,
+                                          100000000000ull,
+                                          1000000000000ull,
+                                          10000000000000ull,
+                                          100000000000000ull,
+                                          1000000000000000ull,
+                                          10000000000000000ull,
+                                          100000000000000000ull,
+                                          1000000000000000000ull,
+                                          10000000000000000000ull};
+    const double a = std::fabs(d);
+    if (digits < 1 || digits > 15 || !(a >= 1e-5 && a < 1e15)) return false;   // also NaN
+    uint64_t bits;
+    std::memcpy(&bits, &a, 8);
+    const uint64_t m = (bits & ((uint64_t(1) << 52) - 1)) | uint64_t(1) << 52;
+    const int shift = 1075 - static_cast<int>(bits >> 52);   // a = m / 2^shift, 1 <= shift < 128 here
+    // Ten to the x is the estimate of the leading digit's place.
+    int x = 0;
+    double p = 1;
+    while (x < 15 && a >= p * 10) p *= 10, ++x;
+    while (x > -5 && a < p) p /= 10, --x;
+    const uint64_t low = kPow10[digits - 1], high = kPow10[digits];
+    for (int tries = 0; tries < 3; ++tries) {
+        const int k = digits - 1 - x;
+        if (k < 0 || k > 19) return false;
+        const unsigned __int128 n = static_cast<unsigned __int128>(m) * kPow10[k];
+        unsigned __int128 q = n >> shift;
+        const unsigned __int128 rest = n & ((static_cast<unsigned __int128>(1) << shift) - 1);
+        const unsigned __int128 half = static_cast<unsigned __int128>(1) << (shift - 1);
+        if (rest > half || (rest == half && (q & 1))) ++q;
+        if (q >= high) {
+            ++x;
+            continue;
+        }
+        if (q < low) {
+            --x;
+            continue;
+        }
+        if (x < -4 || x >= digits) return false;
+        char text[24];
+        auto r = std::to_chars(text, text + sizeof text, static_cast<uint64_t>(q));
+        int len = static_cast<int>(r.ptr - text);   // == digits
+        const int whole = x >= 0 ? x + 1 : 0;
+        while (len > whole && text[len - 1] == '0') --len;   // trailing zeros of the fraction
+        char buf[48];
+        char* o = buf;
+        if (d < 0) *o++ = '-';
+        if (x >= 0) {
+            std::memcpy(o, text, static_cast<size_t>(whole));
+            o += whole;
+        } else {
+            *o++ = '0';
+        }
+        if (len > whole) {
+            *o++ = sep;
+            for (int z = x + 1; z < 0; ++z) *o++ = '0';
+            std::memcpy(o, text + whole, static_cast<size_t>(len - whole));
+            o += len - whole;
+        }
+        out.append(buf, o);
+        return true;
+    }
+    return false;
+}
+
 void appendFloating(std::string& out, double d, int digits, char sep) {
     if (d == 0) {   // also -0
         out += '0';
         return;
     }
+    if (appendFixedDigits(out, d, digits, sep)) return;
     // As "%.*G" writes it ("1.5", "1E+20", "1E-05"), without printf's cost.
     char buf[48];
     auto r = std::to_chars(buf, buf + sizeof buf, d, std::chars_format::general, digits);

@@ -1,8 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <bit>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <limits>
+#include <vector>
 
 #include "convert/regional.h"
 #include "db/ado.h"
@@ -120,4 +124,66 @@ TEST(ValueText, DoublesAsFifteenSignificantDigits) {
             EXPECT_EQ(text(Value(d), us, digits == 7 ? tp::db::adtype::Single : tp::db::adtype::Double), want);
         }
     }
+}
+
+namespace {
+
+// "%.*G" as the C library writes it, with the separator and "E" of the
+// value texts.
+std::string printfDouble(double d, int digits, char sep) {
+    if (d == 0) return "0";
+    char buf[64];
+    auto r = std::to_chars(buf, buf + sizeof buf, d, std::chars_format::general, digits);
+    std::string s(buf, r.ptr);
+    for (char& c : s) {
+        if (c == '.') c = sep;
+        if (c == 'e') c = 'E';
+    }
+    return s;
+}
+
+}  // namespace
+
+TEST(RegionalSettings, DoublesAndSinglesWrittenAsPrintfWritesThem) {
+    // Doubles without exponent are rounded in integers of their own: every
+    // digit, the half-to-even ties and the places next to powers of ten
+    // must match the C library.
+    std::vector<double> values = {0.1, 0.5, 1.5, 2.5, 12.5, 1234567.5, 1234568.5, 0.142857142857143,
+                                  1.0 / 3, 2.0 / 3, 1e-4, 1e-5, 9.99995e-5, 0.0001, 99999.95, 1e14, 1e15,
+                                  999999999999999.0, 999999999999999.5, 99999999999999.95, 9999999.5,
+                                  1234567890123455.0, 123456789012345.5, 4503599627370497.0, 1e20,
+                                  std::nextafter(1e-4, 0.0), std::nextafter(1e15, 0.0), std::nextafter(1e7, 0.0),
+                                  std::numeric_limits<double>::infinity(), std::numeric_limits<double>::quiet_NaN(),
+                                  std::numeric_limits<double>::denorm_min(), std::numeric_limits<double>::max()};
+    for (int r = 0; r < 200000; r += 7) values.push_back(r / 7.0), values.push_back(r * 1.25 - 5000);
+    uint64_t seed = 99;
+    auto next = [&] {
+        seed = seed * 6364136223846793005ull + 1442695040888963407ull;
+        return seed;
+    };
+    for (int i = 0; i < 50000; ++i) {
+        // Random bits over the whole range, and random values of the range
+        // written without exponent.
+        values.push_back(std::bit_cast<double>(next()));
+        const int e = static_cast<int>(next() % 21) - 5;
+        values.push_back(static_cast<double>(next() >> 11) / 9007199254740992.0 * std::pow(10.0, e));
+        // Ties at the last digit kept: integers ending in 5 one place past it.
+        values.push_back(static_cast<double>((next() % 900000000000000ull + 100000000000000ull) * 10 + 5));
+        values.push_back(static_cast<double>((next() % 9000000 + 1000000) * 10 + 5) / (next() % 2 ? 1 : 1024));
+    }
+    int compared = 0;
+    for (double v : values) {
+        for (double d : {v, -v}) {
+            for (int type : {tp::db::adtype::Double, tp::db::adtype::Single}) {
+                for (char sep : {'.', ','}) {
+                    std::string got;
+                    appendDoubleNumber(got, d, type, sep);
+                    const int digits = type == tp::db::adtype::Single ? 7 : 15;
+                    ASSERT_EQ(got, printfDouble(d, digits, sep)) << std::hexfloat << d << " " << digits;
+                    ++compared;
+                }
+            }
+        }
+    }
+    EXPECT_GT(compared, 1500000);
 }
