@@ -81,12 +81,6 @@ RegionalSettings& current() {
     return s;
 }
 
-void appendUnsigned(std::string& out, uint64_t v) {
-    char buf[24];
-    auto r = std::to_chars(buf, buf + sizeof buf, v);
-    out.append(buf, r.ptr);
-}
-
 void appendSigned(std::string& out, int64_t v) {
     char buf[24];
     auto r = std::to_chars(buf, buf + sizeof buf, v);
@@ -130,8 +124,9 @@ void appendDecimalText(std::string& out, std::string_view text, char sep) {
 // The "%.*G" text of d when that text has no exponent (its rounded value
 // at least 1E-04 and below 10^digits), worked out exactly: the digits are
 // the binary value times a power of ten, rounded half to even as printf
-// rounds, in 128-bit integers. False leaves d to the general conversion.
-bool appendFixedDigits(std::string& out, double d, int digits, char sep) {
+// rounds, in 128-bit integers. Writes at most 36 characters at o and
+// returns their end; null leaves d to the general conversion.
+char* putFixedDigits(char* o, double d, int digits, char sep) {
     static constexpr uint64_t kPow10[] = {1ull,
                                           10ull,
                                           100ull,
@@ -153,7 +148,7 @@ bool appendFixedDigits(std::string& out, double d, int digits, char sep) {
                                           1000000000000000000ull,
                                           10000000000000000000ull};
     const double a = std::fabs(d);
-    if (digits < 1 || digits > 15 || !(a >= 1e-5 && a < 1e15)) return false;   // also NaN
+    if (digits < 1 || digits > 15 || !(a >= 1e-5 && a < 1e15)) return nullptr;   // also NaN
     uint64_t bits;
     std::memcpy(&bits, &a, 8);
     const uint64_t m = (bits & ((uint64_t(1) << 52) - 1)) | uint64_t(1) << 52;
@@ -166,7 +161,7 @@ bool appendFixedDigits(std::string& out, double d, int digits, char sep) {
     const uint64_t low = kPow10[digits - 1], high = kPow10[digits];
     for (int tries = 0; tries < 3; ++tries) {
         const int k = digits - 1 - x;
-        if (k < 0 || k > 19) return false;
+        if (k < 0 || k > 19) return nullptr;
         const unsigned __int128 n = static_cast<unsigned __int128>(m) * kPow10[k];
         unsigned __int128 q = n >> shift;
         const unsigned __int128 rest = n & ((static_cast<unsigned __int128>(1) << shift) - 1);
@@ -180,14 +175,12 @@ bool appendFixedDigits(std::string& out, double d, int digits, char sep) {
             --x;
             continue;
         }
-        if (x < -4 || x >= digits) return false;
+        if (x < -4 || x >= digits) return nullptr;
         char text[24];
         auto r = std::to_chars(text, text + sizeof text, static_cast<uint64_t>(q));
         int len = static_cast<int>(r.ptr - text);   // == digits
         const int whole = x >= 0 ? x + 1 : 0;
         while (len > whole && text[len - 1] == '0') --len;   // trailing zeros of the fraction
-        char buf[48];
-        char* o = buf;
         if (d < 0) *o++ = '-';
         if (x >= 0) {
             std::memcpy(o, text, static_cast<size_t>(whole));
@@ -201,30 +194,33 @@ bool appendFixedDigits(std::string& out, double d, int digits, char sep) {
             std::memcpy(o, text + whole, static_cast<size_t>(len - whole));
             o += len - whole;
         }
-        out.append(buf, o);
-        return true;
+        return o;
     }
-    return false;
+    return nullptr;
+}
+
+// Writes at most 48 characters at o.
+char* putFloating(char* o, double d, int digits, char sep) {
+    if (d == 0) {   // also -0
+        *o++ = '0';
+        return o;
+    }
+    if (char* end = putFixedDigits(o, d, digits, sep)) return end;
+    // As "%.*G" writes it ("1.5", "1E+20", "1E-05"), without printf's cost.
+    auto r = std::to_chars(o, o + 48, d, std::chars_format::general, digits);
+    if (r.ec != std::errc()) return o;
+    for (char* c = o; c != r.ptr; ++c) {
+        if (*c == '.')
+            *c = sep;
+        else if (*c == 'e')
+            *c = 'E';
+    }
+    return r.ptr;
 }
 
 void appendFloating(std::string& out, double d, int digits, char sep) {
-    if (d == 0) {   // also -0
-        out += '0';
-        return;
-    }
-    if (appendFixedDigits(out, d, digits, sep)) return;
-    // As "%.*G" writes it ("1.5", "1E+20", "1E-05"), without printf's cost.
     char buf[48];
-    auto r = std::to_chars(buf, buf + sizeof buf, d, std::chars_format::general, digits);
-    if (r.ec != std::errc()) return;
-    for (const char* c = buf; c != r.ptr; ++c) {
-        if (*c == '.')
-            out += sep;
-        else if (*c == 'e')
-            out += 'E';
-        else
-            out += *c;
-    }
+    out.append(buf, putFloating(buf, d, digits, sep));
 }
 
 char* putShortDate(char* p, const db::Date& d, const RegionalSettings& s) {
@@ -288,18 +284,22 @@ void setRegionalSettings(const RegionalSettings& settings) { current() = setting
 
 void appendDecimalNumber(std::string& out, std::string_view text, char sep) { appendDecimalText(out, text, sep); }
 
+char* putDoubleNumber(char* o, double value, int adoType, char sep) {
+    return putFloating(o, value, adoType == db::adtype::Single ? 7 : 15, sep);
+}
+
 void appendDoubleNumber(std::string& out, double value, int adoType, char sep) {
     appendFloating(out, value, adoType == db::adtype::Single ? 7 : 15, sep);
 }
 
-void appendCurrencyNumber(std::string& out, db::Currency value, char sep) {
+char* putCurrencyNumber(char* o, db::Currency value, char sep) {
     int64_t u = value.units;
     uint64_t mag = u < 0 ? 0 - static_cast<uint64_t>(u) : static_cast<uint64_t>(u);
-    if (u < 0) out += '-';
-    appendUnsigned(out, mag / 10000);
+    if (u < 0) *o++ = '-';
+    o = std::to_chars(o, o + 20, mag / 10000).ptr;
     uint64_t frac = mag % 10000;
     if (frac) {
-        out += sep;
+        *o++ = sep;
         char digits[4];
         for (int i = 3; i >= 0; --i) {
             digits[i] = static_cast<char>('0' + frac % 10);
@@ -307,8 +307,15 @@ void appendCurrencyNumber(std::string& out, db::Currency value, char sep) {
         }
         int n = 4;
         while (n > 0 && digits[n - 1] == '0') --n;
-        out.append(digits, static_cast<size_t>(n));
+        std::memcpy(o, digits, static_cast<size_t>(n));
+        o += n;
     }
+    return o;
+}
+
+void appendCurrencyNumber(std::string& out, db::Currency value, char sep) {
+    char buf[32];
+    out.append(buf, putCurrencyNumber(buf, value, sep));
 }
 
 void appendValueText(std::string& out, const db::Value& v, int adoType, const RegionalSettings& s) {
@@ -534,7 +541,11 @@ std::optional<db::DateTime> readDate(std::string_view text, const RegionalSettin
 
 void appendMonthDayYear(std::string& out, const db::DateTime& v, bool withTime) {
     char buf[24];
-    char* p = put2(buf, v.date.month);
+    out.append(buf, putMonthDayYear(buf, v, withTime));
+}
+
+char* putMonthDayYear(char* p, const db::DateTime& v, bool withTime) {
+    p = put2(p, v.date.month);
     *p++ = '/';
     p = put2(p, v.date.day);
     *p++ = '/';
@@ -547,7 +558,7 @@ void appendMonthDayYear(std::string& out, const db::DateTime& v, bool withTime) 
         *p++ = ':';
         p = put2(p, v.second);
     }
-    out.append(buf, p);
+    return p;
 }
 
 }  // namespace tp::convert

@@ -46,6 +46,9 @@ void appendValueText(std::string& out, const db::Value& value, int adoType,
 void appendDecimalNumber(std::string& out, std::string_view decimalText, char decimalSeparator);
 void appendDoubleNumber(std::string& out, double value, int adoType, char decimalSeparator);
 void appendCurrencyNumber(std::string& out, db::Currency value, char decimalSeparator);
+// The same written at p (room for 48 and 32 characters), returning the end.
+char* putDoubleNumber(char* p, double value, int adoType, char decimalSeparator);
+char* putCurrencyNumber(char* p, db::Currency value, char decimalSeparator);
 
 // Does the text read as a number under the settings (signs, digits with
 // group separators, one decimal separator, an exponent, "&H"/"&O" forms,
@@ -64,6 +67,8 @@ inline bool readsAsDate(std::string_view text, const RegionalSettings& settings)
 // "mm/dd/yyyy" and "mm/dd/yyyy hh:nn:ss" (24-hour clock), with "/" and ":"
 // written as such whatever the regional separators.
 void appendMonthDayYear(std::string& out, const db::DateTime& value, bool withTime);
+// The same written at p (room for 19 characters), returning the end.
+char* putMonthDayYear(char* p, const db::DateTime& value, bool withTime);
 
 // The process-wide settings (United States until the program installs the
 // user's).

@@ -198,11 +198,6 @@ bool isPlainDecimal(std::string_view t) {
     return i == t.size();
 }
 
-void appendInteger(std::string& out, int64_t v) {
-    char buf[24];
-    out.append(buf, std::to_chars(buf, buf + sizeof buf, v).ptr);
-}
-
 }  // namespace
 
 // The values whose text the general path would only read back as what they
@@ -217,55 +212,54 @@ void appendInteger(std::string& out, int64_t v) {
 // written month first; "True" and "False" read as neither.
 bool RowStatementBuilder::writeTyped(const Column& col, const db::Value& value) {
     using db::Kind;
+    // Bounded texts are put together here and appended at once.
+    char buf[64];
+    char* o = buf;
     if (col.writing == Writing::NumericCase) {
         switch (value.kind()) {
-        case Kind::Int:
-            appendInteger(stmt_, value.integer());
-            stmt_ += ", ";
-            return true;
+        case Kind::Int: o = std::to_chars(o, o + 24, value.integer()).ptr; break;
         case Kind::Decimal:
             if (!plainNumbers_ || !isPlainDecimal(value.decimal().text)) return false;
             appendDecimalNumber(stmt_, value.decimal().text, '.');
-            stmt_ += ", ";
-            return true;
+            break;
         case Kind::Double:
             if (!plainNumbers_) return false;
-            appendDoubleNumber(stmt_, value.real(), col.type, '.');
-            stmt_ += ", ";
-            return true;
+            o = putDoubleNumber(o, value.real(), col.type, '.');
+            break;
         default: return false;
         }
+        *o++ = ',';
+        *o++ = ' ';
+        stmt_.append(buf, o);
+        return true;
     }
     if (col.writing != Writing::OtherCase) return false;
     const char sep = tableHasNumeric_ ? settings_.decimalSeparator : '.';
+    *o++ = '\'';
     switch (value.kind()) {
-    case Kind::Int:
-        stmt_ += '\'';
-        appendInteger(stmt_, value.integer());
-        stmt_ += "', ";
-        return true;
+    case Kind::Int: o = std::to_chars(o, o + 24, value.integer()).ptr; break;
     case Kind::Currency:
         if (!plainNumbers_) return false;
-        stmt_ += '\'';
-        appendCurrencyNumber(stmt_, value.currency(), sep);
-        stmt_ += "', ";
-        return true;
+        o = putCurrencyNumber(o, value.currency(), sep);
+        break;
     case Kind::Double:
         if (!plainNumbers_) return false;
-        stmt_ += '\'';
-        appendDoubleNumber(stmt_, value.real(), col.type, sep);
-        stmt_ += "', ";
-        return true;
+        o = putDoubleNumber(o, value.real(), col.type, sep);
+        break;
     case Kind::Bool:
         if (!plainNumbers_) return false;
-        stmt_ += value.boolean() ? "'True', " : "'False', ";
-        return true;
+        if (value.boolean()) {
+            std::memcpy(o, "True", 4);
+            o += 4;
+        } else {
+            std::memcpy(o, "False", 5);
+            o += 5;
+        }
+        break;
     case Kind::Date:
         if (!plainDates_ || !isDay(value.date())) return false;
-        stmt_ += '\'';
-        appendMonthDayYear(stmt_, db::DateTime{value.date()}, false);
-        stmt_ += "', ";
-        return true;
+        o = putMonthDayYear(o, db::DateTime{value.date()}, false);
+        break;
     case Kind::DateTime: {
         const db::DateTime& dt = value.dateTime();
         if (!plainDates_ || !isDay(dt.date)) return false;
@@ -273,13 +267,16 @@ bool RowStatementBuilder::writeTyped(const Column& col, const db::Value& value) 
         if (withTime && (!plainTimes_ || dt.hour < 0 || dt.hour > 23 || dt.minute < 0 || dt.minute > 59 ||
                          dt.second < 0 || dt.second > 59))
             return false;
-        stmt_ += '\'';
-        appendMonthDayYear(stmt_, dt, withTime);
-        stmt_ += "', ";
-        return true;
+        o = putMonthDayYear(o, dt, withTime);
+        break;
     }
     default: return false;
     }
+    *o++ = '\'';
+    *o++ = ',';
+    *o++ = ' ';
+    stmt_.append(buf, o);
+    return true;
 }
 
 void RowStatementBuilder::writeValue(const Column& col, const db::Value& value) {
