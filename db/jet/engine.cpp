@@ -362,6 +362,7 @@ private:
     void setGlobalBit(uint32_t page, bool free);
     bool growGlobalMap(uint32_t page);
     void mapSet(uint32_t ref, uint32_t page, bool on);
+    void flipBit(uint32_t ref, const uint8_t* row, size_t at, uint8_t mask, bool on);
     std::pair<uint8_t*, size_t> rowForWrite(uint32_t ref);
     uint32_t newDataPage(uint32_t owner);
     bool placeRow(uint32_t page, const uint8_t* row, size_t n, uint32_t& ref);

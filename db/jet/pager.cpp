@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -425,6 +426,7 @@ void Pager::checkStillThere() const {
 // ---------------------------------------------------------------- pages
 
 void Pager::setCipher(std::unique_ptr<PageCipher> cipher) {
+    lastEntry_ = nullptr;
     cipher_ = std::move(cipher);
     key_ = 0;
     for (auto it = cache_.begin(); it != cache_.end();) {
@@ -446,8 +448,13 @@ void Pager::code(uint32_t page, uint8_t* data) const {
 }
 
 Pager::Entry& Pager::load(uint32_t page) {
+    if (lastEntry_ && lastPage_ == page) return *lastEntry_;
     auto it = cache_.find(page);
-    if (it != cache_.end()) return it->second;
+    if (it != cache_.end()) {
+        lastPage_ = page;
+        lastEntry_ = &it->second;
+        return it->second;
+    }
     if (page >= pageCount_) damaged("page " + std::to_string(page) + " is beyond the end of the file");
     Entry e;
     e.data.reset(new uint8_t[kPageSize]);
@@ -499,6 +506,43 @@ uint8_t* Pager::modify(uint32_t page) {
     return e.data.get();
 }
 
+uint8_t* Pager::modifyRanges(uint32_t page, std::initializer_list<Range> ranges) {
+    if (readOnly_) throw Error(kErrReadOnly, "Cannot update. Database or object is read-only.");
+    requireHealthy();
+    Entry& e = load(page);
+    if (inStatement_ && e.savedIn != statementSeq_ && page < statementPages_) {
+        size_t total = 0;
+        for (const Range& r : ranges) {
+            if (size_t(r.offset) + r.length > kPageSize) damaged("a change past the end of page " + std::to_string(page));
+            total += 4 + r.length;
+        }
+        const size_t at = partialUsed_;
+        if (at + total > partialCap_) {
+            const size_t cap = std::max(partialCap_ * 2, at + total + 4096);
+            std::unique_ptr<uint8_t[]> bigger(new uint8_t[cap]);
+            if (at) std::memcpy(bigger.get(), partial_.get(), at);
+            partial_ = std::move(bigger);
+            partialCap_ = cap;
+        }
+        partialUsed_ = at + total;
+        uint8_t* out = partial_.get() + at;
+        for (const Range& r : ranges) {
+            wr16(out, r.offset);
+            wr16(out + 2, r.length);
+            const uint8_t* from = e.data.get() + r.offset;
+            if (r.length <= 8) {
+                for (uint16_t i = 0; i < r.length; ++i) out[4 + i] = from[i];   // counters and map bytes
+            } else {
+                std::memcpy(out + 4, from, r.length);
+            }
+            out += 4 + r.length;
+        }
+        undo_.push_back(Undo{page, e.dirty, nullptr, at, at + total});
+    }
+    markDirty(e);
+    return e.data.get();
+}
+
 uint32_t Pager::append() {
     if (readOnly_) throw Error(kErrReadOnly, "Cannot update. Database or object is read-only.");
     requireHealthy();
@@ -524,8 +568,10 @@ void Pager::beginStatement() {
 
 void Pager::endStatement() {
     inStatement_ = false;
-    for (Undo& u : undo_) spare_.push_back(std::move(u.image));
+    for (Undo& u : undo_)
+        if (u.image) spare_.push_back(std::move(u.image));
     undo_.clear();
+    partialUsed_ = 0;
     if (spare_.size() > 64) spare_.resize(64);
 }
 
@@ -533,10 +579,20 @@ bool Pager::statementChanged() const { return inStatement_ && (!undo_.empty() ||
 
 void Pager::rollbackStatement() {
     if (!inStatement_) return;
+    lastEntry_ = nullptr;
     for (auto it = undo_.rbegin(); it != undo_.rend(); ++it) {
         Entry& e = cache_[it->page];
         if (!e.data) e.data.reset(new uint8_t[kPageSize]);
-        std::memcpy(e.data.get(), it->image.get(), kPageSize);
+        if (it->image) {
+            std::memcpy(e.data.get(), it->image.get(), kPageSize);
+        } else {
+            for (size_t at = it->at; at + 4 <= it->end;) {
+                const uint8_t* q = partial_.get() + at;
+                const uint16_t off = rd16(q), len = rd16(q + 2);
+                std::memcpy(e.data.get() + off, q + 4, len);
+                at += 4 + len;
+            }
+        }
         if (e.dirty && !it->wasDirty) --dirtyCount_;
         if (!e.dirty && it->wasDirty) ++dirtyCount_;
         e.dirty = it->wasDirty;
@@ -569,6 +625,42 @@ void Pager::writePage(uint32_t page, const uint8_t* data) {
         throw Error(kErrDiskIo, ioError("writing", path_));
 }
 
+// Pages in ascending order; runs of neighbouring plain pages go out in one
+// call each.
+void Pager::writePages(const std::vector<uint32_t>& pages) {
+    constexpr size_t kRun = 64;
+    iovec iov[kRun];
+    size_t i = 0;
+    while (i < pages.size()) {
+        const uint32_t first = pages[i];
+        if (encrypted() && first != 0) {
+            writePage(first, cache_[first].data.get());
+            ++i;
+            continue;
+        }
+        size_t n = 0;
+        while (i + n < pages.size() && n < kRun && pages[i + n] == first + n && !(encrypted() && pages[i + n] != 0)) {
+            iov[n].iov_base = cache_[pages[i + n]].data.get();
+            iov[n].iov_len = pageSize_;
+            ++n;
+        }
+        if (n == 1) {
+            writePage(first, static_cast<const uint8_t*>(iov[0].iov_base));
+        } else {
+            if (injectedFault()) throw Error(kErrDiskIo, ioError("writing", path_));
+            ssize_t w;
+            do {
+                w = ::pwritev(fd_, iov, int(n), off_t(uint64_t(first) * pageSize_));
+            } while (w < 0 && errno == EINTR);
+            if (w < 0) throw Error(kErrDiskIo, ioError("writing", path_));
+            // A short write: the rest page by page (which reports the error).
+            for (size_t k = size_t(w) / pageSize_; k < n; ++k)
+                writePage(first + uint32_t(k), static_cast<const uint8_t*>(iov[k].iov_base));
+        }
+        i += n;
+    }
+}
+
 void Pager::commit() {
     if (fd_ < 0 || readOnly_) return;
     if (dirtyCount_ == 0 && journalFd_ < 0) return;
@@ -583,8 +675,8 @@ void Pager::commit() {
     journalPages(committed);
     syncJournal();
     // 2. New pages first (nothing refers to them yet), then the changed ones.
-    for (const auto* list : {&fresh, &committed})
-        for (uint32_t n : *list) writePage(n, cache_[n].data.get());
+    writePages(fresh);
+    writePages(committed);
     // The file never holds more whole pages than the database.
     if (fileSize() >= uint64_t(pageCount_ + 1) * pageSize_ && !truncateFd(fd_, uint64_t(pageCount_) * pageSize_))
         throw Error(kErrDiskIo, ioError("writing", path_));
@@ -599,6 +691,7 @@ void Pager::commit() {
 
 void Pager::trim() {
     if (inStatement_ || cache_.size() <= kCacheBudget || fd_ < 0 || broken_) return;
+    lastEntry_ = nullptr;
     if (readOnly_) {
         cache_.clear();
         return;
@@ -617,13 +710,13 @@ void Pager::trim() {
     }
     if (!fresh.empty()) openJournal();   // a crash now must cut the file back
     std::sort(fresh.begin(), fresh.end());
-    for (const auto* list : {&fresh, &committed})
+    for (const auto* list : {&fresh, &committed}) {
+        writePages(*list);
         for (uint32_t n : *list) {
-            Entry& e = cache_[n];
-            writePage(n, e.data.get());
-            e.dirty = false;
+            cache_[n].dirty = false;
             --dirtyCount_;
         }
+    }
     for (auto it = cache_.begin(); it != cache_.end();) {
         if (!it->second.dirty) it = cache_.erase(it);
         else ++it;
@@ -667,6 +760,7 @@ void Pager::abandon() {
     }
     ::close(fd_);
     fd_ = -1;
+    lastEntry_ = nullptr;
     cache_.clear();
     undo_.clear();
     dirtyCount_ = 0;

@@ -20,6 +20,7 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <unordered_map>
@@ -60,6 +61,12 @@ public:
     // rollbackStatement().
     const uint8_t* read(uint32_t page);
     uint8_t* modify(uint32_t page);
+    // Like modify(), for a caller that changes only the given byte ranges
+    // (offset, length) of the page: only those are kept for an undo.
+    struct Range {
+        uint16_t offset, length;
+    };
+    uint8_t* modifyRanges(uint32_t page, std::initializer_list<Range> ranges);
     // A new zero page at the end of the file (held in the cache).
     uint32_t append();
 
@@ -107,11 +114,13 @@ private:
     struct Undo {
         uint32_t page;
         bool wasDirty;
-        std::unique_ptr<uint8_t[]> image;
+        std::unique_ptr<uint8_t[]> image;   // the whole page, or null: ranges
+        size_t at = 0, end = 0;             // kept in partial_ as (offset, length, bytes)
     };
     Entry& load(uint32_t page);
     void markDirty(Entry& e);
     void writePage(uint32_t page, const uint8_t* data);
+    void writePages(const std::vector<uint32_t>& pages);
     void code(uint32_t page, uint8_t* data) const;
     void takeLock();
     void releaseLock();
@@ -138,6 +147,10 @@ private:
     uint32_t key_ = 0;
     std::unique_ptr<PageCipher> cipher_;
     std::unordered_map<uint32_t, Entry> cache_;
+    // The entry found last (pages are read and then changed in turn); reset
+    // whenever an entry may leave the cache.
+    uint32_t lastPage_ = 0;
+    Entry* lastEntry_ = nullptr;
     size_t dirtyCount_ = 0;
     std::unordered_set<uint32_t> journaled_;
     std::vector<uint8_t> scratch_;
@@ -147,6 +160,8 @@ private:
     uint64_t statementSeq_ = 0;
     uint32_t statementPages_ = 0;
     std::vector<Undo> undo_;
+    std::unique_ptr<uint8_t[]> partial_;   // partialUsed_ of partialCap_ bytes
+    size_t partialUsed_ = 0, partialCap_ = 0;
     std::vector<std::unique_ptr<uint8_t[]>> spare_;
 };
 
