@@ -49,13 +49,7 @@ struct NoFaults {
 };
 
 std::vector<ColumnDef> columns() {
-    auto col = [](const char* n, ColType t, int size = 255) {
-        ColumnDef c;
-        c.name = n;
-        c.type = t;
-        c.size = size;
-        return c;
-    };
+    auto col = [](const char* n, ColType t, int size = 255) { return test::storage::column(n, t, size); };
     std::vector<ColumnDef> cols = {col("Id", ColType::Long), col("Name", ColType::Text, 40),
                                    col("Notes", ColType::Memo), col("Price", ColType::Money),
                                    col("Blob", ColType::OLE)};

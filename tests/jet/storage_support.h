@@ -8,6 +8,15 @@
 
 namespace tp::test::storage {
 
+// A column of the given type (text and binary: of the given size).
+inline db::jet::ColumnDef column(const char* name, db::jet::ColType type, int size = 255) {
+    db::jet::ColumnDef c;
+    c.name = name;
+    c.type = type;
+    c.size = size;
+    return c;
+}
+
 // JSON with {tables:[{name, columns:[{name,type}], rows:[[...]]}]} for user
 // tables, values rendered as mdb-dump.mjs renders them.
 std::string engineDump(db::jet::Database& db);

@@ -17,13 +17,7 @@ namespace fs = std::filesystem;
 namespace {
 
 std::vector<ColumnDef> mixedColumns() {
-    auto col = [](const char* n, ColType t, int size = 255) {
-        ColumnDef c;
-        c.name = n;
-        c.type = t;
-        c.size = size;
-        return c;
-    };
+    auto col = [](const char* n, ColType t, int size = 255) { return test::storage::column(n, t, size); };
     std::vector<ColumnDef> cols = {col("Id", ColType::Long),      col("Name", ColType::Text, 50),
                                    col("Notes", ColType::Memo),    col("Flag", ColType::Bool),
                                    col("Small", ColType::Byte),    col("Short", ColType::Int),
