@@ -192,21 +192,31 @@ TEST(EncodeText, TextWithZeroCharactersIsNeverCompressed) {
         db->close();
     }
     allowCompression(file);
-    const std::string text = std::string("qz") + '\0' + "wvk";
+    // Short texts, and longer ones with the zero anywhere in or after the
+    // first eight bytes.
+    std::vector<std::string> texts{std::string("qz") + '\0' + "wvk"};
+    for (size_t at : {0, 5, 7, 8, 12, 15, 16, 21}) {
+        std::string t = "abcdefghijklmnopqrstuv";
+        t[at] = '\0';
+        texts.push_back(t);
+    }
     {
         auto db = Database::open(file, "", false);
-        db->insertRow("Texts", {Value(int64_t(1)), Value(text), Value(text)});
+        for (size_t i = 0; i < texts.size(); ++i)
+            db->insertRow("Texts", {Value(int64_t(i)), Value(texts[i]), Value(texts[i])});
         db->close();
     }
     const std::string bytes = test::readFile(file);
-    EXPECT_FALSE(contains(bytes, std::string("\xFF\xFE") + text));
-    EXPECT_TRUE(contains(bytes, utf16(text)));
     auto db = Database::open(file, "", true);
     auto cur = db->scan("Texts");
     std::vector<Value> row;
-    ASSERT_TRUE(cur->next(row));
-    EXPECT_TRUE(row[1] == Value(text));
-    EXPECT_TRUE(row[2] == Value(text));
+    for (const std::string& text : texts) {
+        EXPECT_FALSE(contains(bytes, std::string("\xFF\xFE") + text));
+        EXPECT_TRUE(contains(bytes, utf16(text)));
+        ASSERT_TRUE(cur->next(row));
+        EXPECT_TRUE(row[1] == Value(text));
+        EXPECT_TRUE(row[2] == Value(text));
+    }
 }
 
 // A damaged definition whose column number lies beyond the table's column
