@@ -109,6 +109,11 @@ void put64(uint8_t* p, uint64_t v) {
 }
 uint64_t get64(const uint8_t* p) { return uint64_t(rd32(p)) | (uint64_t(rd32(p + 4)) << 32); }
 
+struct FdCloser {
+    int fd;
+    ~FdCloser() { ::close(fd); }
+};
+
 std::string hostName() {
     char buf[256] = {};
     if (::gethostname(buf, sizeof buf - 1) != 0 || buf[0] == 0) return "localhost";
@@ -328,10 +333,7 @@ void Pager::recoverIfNeeded() {
     const std::string jpath = journalPath(path_);
     const int jfd = ::open(jpath.c_str(), O_RDONLY | O_CLOEXEC);
     if (jfd < 0) return;
-    struct Closer {
-        int fd;
-        ~Closer() { ::close(fd); }
-    } jc{jfd};
+    const FdCloser jc{jfd};
     if (lockFd_ >= 0) {
         playBack(jpath, jfd, fd_, path_);
         return;
@@ -349,10 +351,7 @@ void Pager::recoverIfNeeded() {
         throw Error(kErrUnfinished, "The database '" + path_ +
                                         "' was left unfinished by a program that stopped while writing it; "
                                         "open it once with write access to repair it.");
-    struct Closer2 {
-        int fd;
-        ~Closer2() { ::close(fd); }
-    } wc{wfd};
+    const FdCloser wc{wfd};
     playBack(jpath, jfd, wfd, path_);
 }
 
@@ -485,11 +484,20 @@ void Pager::requireHealthy() const {
                                     "' could not be put back after a failed write; close it and open it again.");
 }
 
-uint8_t* Pager::modify(uint32_t page) {
+// The page's entry when it may be changed, and whether this statement has
+// yet to keep its earlier bytes.
+Pager::Entry& Pager::writable(uint32_t page, bool& keep) {
     if (readOnly_) throw Error(kErrReadOnly, "Cannot update. Database or object is read-only.");
     requireHealthy();
     Entry& e = load(page);
-    if (inStatement_ && e.savedIn != statementSeq_ && page < statementPages_) {
+    keep = inStatement_ && e.savedIn != statementSeq_ && page < statementPages_;
+    return e;
+}
+
+uint8_t* Pager::modify(uint32_t page) {
+    bool keep;
+    Entry& e = writable(page, keep);
+    if (keep) {
         // First change of this page in the statement: keep its image.
         std::unique_ptr<uint8_t[]> img;
         if (!spare_.empty()) {
@@ -507,10 +515,9 @@ uint8_t* Pager::modify(uint32_t page) {
 }
 
 uint8_t* Pager::modifyRanges(uint32_t page, std::initializer_list<Range> ranges) {
-    if (readOnly_) throw Error(kErrReadOnly, "Cannot update. Database or object is read-only.");
-    requireHealthy();
-    Entry& e = load(page);
-    if (inStatement_ && e.savedIn != statementSeq_ && page < statementPages_) {
+    bool keep;
+    Entry& e = writable(page, keep);
+    if (keep) {
         size_t total = 0;
         for (const Range& r : ranges) {
             if (size_t(r.offset) + r.length > kPageSize) damaged("a change past the end of page " + std::to_string(page));
@@ -661,16 +668,22 @@ void Pager::writePages(const std::vector<uint32_t>& pages) {
     }
 }
 
+// The changed pages in ascending order: those past the committed end of the
+// file, and those that hold committed data.
+void Pager::dirtyPages(std::vector<uint32_t>& fresh, std::vector<uint32_t>& committed) const {
+    for (const auto& [n, e] : cache_)
+        if (e.dirty) (n >= basePages_ ? fresh : committed).push_back(n);
+    std::sort(fresh.begin(), fresh.end());
+    std::sort(committed.begin(), committed.end());
+}
+
 void Pager::commit() {
     if (fd_ < 0 || readOnly_) return;
     if (dirtyCount_ == 0 && journalFd_ < 0) return;
     requireHealthy();
     checkStillThere();
     std::vector<uint32_t> fresh, committed;
-    for (auto& [n, e] : cache_)
-        if (e.dirty) (n >= basePages_ ? fresh : committed).push_back(n);
-    std::sort(fresh.begin(), fresh.end());
-    std::sort(committed.begin(), committed.end());
+    dirtyPages(fresh, committed);
     // 1. Committed images of the pages about to be overwritten, synced.
     journalPages(committed);
     syncJournal();
@@ -697,19 +710,16 @@ void Pager::trim() {
         return;
     }
     std::vector<uint32_t> fresh, committed;
-    for (auto& [n, e] : cache_)
-        if (e.dirty) (n >= basePages_ ? fresh : committed).push_back(n);
+    dirtyPages(fresh, committed);
     if (committed.size() > kPinnedBudget) {
         // Too many changed pages to keep: their committed images go to the
         // journal first, then they are written too.
-        std::sort(committed.begin(), committed.end());
         journalPages(committed);
         syncJournal();
     } else {
         committed.clear();
     }
     if (!fresh.empty()) openJournal();   // a crash now must cut the file back
-    std::sort(fresh.begin(), fresh.end());
     for (const auto* list : {&fresh, &committed}) {
         writePages(*list);
         for (uint32_t n : *list) {
@@ -757,14 +767,7 @@ void Pager::abandon() {
     if (fd_ < 0) return;
     // Put the file back as it was at the last durability point; if even that
     // fails, the journal stays and the next open repairs the file.
-    if (journalFd_ >= 0) {
-        try {
-            playBack(journalPath(path_), journalFd_, fd_, path_);
-        } catch (...) {
-        }
-        ::close(journalFd_);
-        journalFd_ = -1;
-    }
+    restoreFile();
     ::close(fd_);
     fd_ = -1;
     lastEntry_ = nullptr;

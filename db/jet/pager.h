@@ -118,6 +118,8 @@ private:
         size_t at = 0, end = 0;             // kept in partial_ as (offset, length, bytes)
     };
     Entry& load(uint32_t page);
+    Entry& writable(uint32_t page, bool& keep);
+    void dirtyPages(std::vector<uint32_t>& fresh, std::vector<uint32_t>& committed) const;
     void markDirty(Entry& e);
     void writePage(uint32_t page, const uint8_t* data);
     void writePages(const std::vector<uint32_t>& pages);
