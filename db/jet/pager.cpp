@@ -29,7 +29,8 @@ constexpr long kErrReadOnly = 3027;
 constexpr long kErrUnfinished = 3049;
 
 // Journal: a 512-byte header, then entries of (page number, check, page image).
-constexpr char kJournalMagic[8] = {'T', 'P', 'J', 'R', 'N', 'L', '0', '1'};
+constexpr char kJournalMagicV1[8] = {'T', 'P', 'J', 'R', 'N', 'L', '0', '1'};
+constexpr char kJournalMagic[8] = {'T', 'P', 'J', 'R', 'N', 'L', '0', '2'};
 constexpr uint32_t kJournalHeader = 512;
 
 std::atomic<long> gWrites{0};
@@ -124,18 +125,50 @@ std::string ioError(const std::string& what, const std::string& path) {
     return "Disk or network error " + what + " '" + path + "': " + std::strerror(errno);
 }
 
+// Journal header (kJournalHeader bytes): magic, page size, page count and salt
+// at 8, 12 and 16, a check of the header at 28; from version 2 on, at 32 the
+// number of sample pages and at 36 their (page number, check) pairs: what
+// the first pages of the file held at the durability point, so that the
+// journal is never played into another file or another state of it.
+constexpr uint32_t kMaxSamples = 3;
+
+uint32_t headerCheck(const uint8_t* h, uint64_t salt, bool v2) {
+    uint32_t c = check32(salt, 0, h, 28);
+    if (v2) c ^= check32(salt, 1, h + 32, kJournalHeader - 32);
+    return c;
+}
+
+// Renames a journal that belongs to another file aside, and says so.
+[[noreturn]] void refuseJournal(const std::string& jpath, const std::string& dbPath) {
+    std::string aside = jpath + "-unmatched";
+    for (int i = 1; i < 1000 && ::access(aside.c_str(), F_OK) == 0; ++i)
+        aside = jpath + "-unmatched-" + std::to_string(i);
+    const bool moved = ::rename(jpath.c_str(), aside.c_str()) == 0;
+    if (moved) syncDirectoryOf(jpath);
+    throw Error(kErrUnfinished,
+                "The rollback journal '" + jpath + "' does not belong to the database '" + dbPath +
+                    "' as it is now (the file was replaced or changed after a program stopped while writing it). "
+                    "The journal was not applied" +
+                    (moved ? " and was renamed to '" + aside + "'; the database is opened as it is the next time."
+                           : "; remove it to open the database as it is."));
+}
+
 // Plays back a journal: committed page images go back into the file, which is
 // cut to its committed length, synced, and the journal removed. Entries end at
 // the first one that is incomplete or does not check (it was never relied on:
-// the journal is synced before any page it covers is overwritten).
+// the journal is synced before any page it covers is overwritten). A journal
+// whose file is shorter than at its durability point, or whose sample pages
+// the file holds otherwise (and the journal does not cover), was left by
+// another file or another state of this one: it is renamed aside, not applied.
 void playBack(const std::string& jpath, int jfd, int dbfd, const std::string& dbPath) {
     uint8_t h[kJournalHeader] = {};
     struct stat st {};
     if (::fstat(jfd, &st) != 0) throw Error(kErrDiskIo, ioError("reading", jpath));
     const uint64_t size = uint64_t(st.st_size);
     const bool whole = size >= kJournalHeader && readAll(jfd, h, kJournalHeader, 0);
-    const bool valid = whole && std::memcmp(h, kJournalMagic, 8) == 0 &&
-                       rd32(h + 28) == check32(get64(h + 16), 0, h, 28);
+    const bool v1 = whole && std::memcmp(h, kJournalMagicV1, 8) == 0;
+    const bool v2 = whole && std::memcmp(h, kJournalMagic, 8) == 0;
+    const bool valid = (v1 || v2) && rd32(h + 28) == headerCheck(h, get64(h + 16), v2);
     if (valid) {
         const uint32_t pageSize = rd32(h + 8);
         const uint32_t basePages = rd32(h + 12);
@@ -143,15 +176,35 @@ void playBack(const std::string& jpath, int jfd, int dbfd, const std::string& db
         if (pageSize != 2048 && pageSize != 4096)
             throw Error(kErrUnfinished, "The journal '" + jpath + "' of the database '" + dbPath + "' is damaged.");
         std::vector<uint8_t> e(8 + pageSize);
+        // The entries that check.
+        std::vector<uint32_t> pages;
         for (uint64_t off = kJournalHeader; off + e.size() <= size; off += e.size()) {
             if (!readAll(jfd, e.data(), e.size(), off)) break;
             const uint32_t page = rd32(e.data());
             if (rd32(e.data() + 4) != check32(salt, page, e.data() + 8, pageSize) || page >= basePages) break;
-            if (!writeAll(dbfd, e.data() + 8, pageSize, uint64_t(page) * pageSize))
-                throw Error(kErrDiskIo, ioError("repairing", dbPath));
+            pages.push_back(page);
         }
         struct stat ds {};
-        if (::fstat(dbfd, &ds) == 0 && uint64_t(ds.st_size) > uint64_t(basePages) * pageSize &&
+        if (::fstat(dbfd, &ds) != 0) throw Error(kErrDiskIo, ioError("reading", dbPath));
+        if (uint64_t(ds.st_size) < uint64_t(basePages) * pageSize) refuseJournal(jpath, dbPath);
+        if (v2) {
+            const uint32_t samples = std::min(rd32(h + 32), kMaxSamples);
+            for (uint32_t i = 0; i < samples; ++i) {
+                const uint32_t page = rd32(h + 36 + 8 * i);
+                if (page >= basePages || std::find(pages.begin(), pages.end(), page) != pages.end()) continue;
+                if (!readAll(dbfd, e.data() + 8, pageSize, uint64_t(page) * pageSize) ||
+                    check32(salt, page, e.data() + 8, pageSize) != rd32(h + 40 + 8 * i))
+                    refuseJournal(jpath, dbPath);
+            }
+        }
+        for (size_t i = 0; i < pages.size(); ++i) {
+            const uint64_t off = kJournalHeader + uint64_t(i) * e.size();
+            if (!readAll(jfd, e.data(), e.size(), off) || rd32(e.data()) != pages[i])
+                throw Error(kErrDiskIo, ioError("reading", jpath));
+            if (!writeAll(dbfd, e.data() + 8, pageSize, uint64_t(pages[i]) * pageSize))
+                throw Error(kErrDiskIo, ioError("repairing", dbPath));
+        }
+        if (uint64_t(ds.st_size) > uint64_t(basePages) * pageSize &&
             !truncateFd(dbfd, uint64_t(basePages) * pageSize))
             throw Error(kErrDiskIo, ioError("repairing", dbPath));
         if (!syncFd(dbfd)) throw Error(kErrDiskIo, ioError("repairing", dbPath));
@@ -367,7 +420,18 @@ void Pager::openJournal() {
     wr32(h + 8, pageSize_);
     wr32(h + 12, basePages_);
     put64(h + 16, salt_);
-    wr32(h + 28, check32(salt_, 0, h, 28));
+    // The first pages as the file holds them now (at the durability point:
+    // no committed page is overwritten before the journal exists).
+    uint32_t samples = 0;
+    std::vector<uint8_t> img(pageSize_);
+    for (uint32_t page = 0; page < kMaxSamples && page < basePages_; ++page) {
+        if (!readAll(fd_, img.data(), pageSize_, uint64_t(page) * pageSize_)) break;
+        wr32(h + 36 + 8 * samples, page);
+        wr32(h + 40 + 8 * samples, check32(salt_, page, img.data(), pageSize_));
+        ++samples;
+    }
+    wr32(h + 32, samples);
+    wr32(h + 28, headerCheck(h, salt_, true));
     if (!writeAll(journalFd_, h, sizeof h, 0)) {
         const int e = errno;
         ::close(journalFd_);

@@ -4,6 +4,9 @@
 // open is not written into the void.
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
@@ -312,3 +315,83 @@ TEST(Durability, ForeignOrTornJournalIsIgnored) {
 }
 
 }  // namespace
+
+namespace {
+
+// In a child process: a durability point, more rows, then a program that
+// stops in the middle of the next durability point (write `failAt` of it
+// fails and the process ends at once), leaving its journal beside the file.
+void stopInsideDurabilityPoint(const std::string& file, long failAt) {
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        try {
+            auto db = Database::open(file, "", false);
+            db->createTable("Stopped", columns());
+            for (int i = 0; i < 12; ++i) db->insertRow("Stopped", row(i));
+            db->flush();
+            for (int i = 12; i < 20; ++i) db->insertRow("Stopped", row(i));
+            faults::failWriteNumber(failAt);
+            db->flush();
+        } catch (...) {
+        }
+        ::_exit(0);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+}
+
+}  // namespace
+
+// The scenario of a user who, after a program stopped while writing, puts a
+// backup back in place: the journal left beside it belongs to another state
+// of the file and is never played into it (a bigger file, and one of the
+// same size whose pages were reused). The open says so once and puts the
+// journal aside; the file is left exactly as the backup was. Without the
+// backup, the same journal repairs the file.
+TEST(Durability, JournalIsPlayedOnlyIntoItsOwnFile) {
+    if (!fs::exists(test::corpusPath(kAccessMade))) GTEST_SKIP();
+    test::TempDir dir;
+    for (bool sameSize : {false, true}) {
+        for (long failAt : {4L, 7L, 12L}) {
+            SCOPED_TRACE(std::string(sameSize ? "same size" : "grown") + ", write " + std::to_string(failAt));
+            const auto file = copyOfCorpus(dir, "live.mdb");
+            if (sameSize) {
+                // Room given back before the backup, so that the run reuses it.
+                auto db = Database::open(file, "", false);
+                db->createTable("Room", columns());
+                for (int i = 0; i < 20; ++i) db->insertRow("Room", row(i));
+                db->dropTable("Room");
+                db->close();
+            }
+            const auto backup = test::readFile(file);
+            const auto before = dumpOf(file);
+            stopInsideDurabilityPoint(file, failAt);
+            if (!fs::exists(journalPath(file))) continue;
+            // The journal is that of this file: played back.
+            {
+                auto db = Database::open(file, "", true);
+                EXPECT_FALSE(db->findTable("Stopped").empty());
+            }
+            EXPECT_FALSE(fs::exists(journalPath(file)));
+            // Once more, now with the backup put back after the stop.
+            test::writeFile(file, backup);
+            stopInsideDurabilityPoint(file, failAt);
+            ASSERT_TRUE(fs::exists(journalPath(file)));
+            test::writeFile(file, backup);
+            try {
+                Database::open(file, "", false);
+                ADD_FAILURE() << "the open did not report the journal";
+            } catch (const Error& e) {
+                EXPECT_NE(std::string(e.what()).find("does not belong to the database"), std::string::npos)
+                    << e.what();
+            }
+            EXPECT_EQ(test::readFile(file), backup);
+            EXPECT_FALSE(fs::exists(journalPath(file)));
+            EXPECT_TRUE(fs::exists(journalPath(file) + "-unmatched"));
+            EXPECT_EQ(dumpOf(file), before);
+            EXPECT_EQ(test::readFile(file), backup);
+            fs::remove(journalPath(file) + "-unmatched");
+        }
+    }
+}
