@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <iostream>
 
+#include "app/build_info.h"
 #include "db/ado.h"
 
 namespace tp::cli {
@@ -41,7 +42,11 @@ int run(const Args& args) {
         return 0;
     }
     if (first == "--version") {
-        std::cout << "tallyport " << TP_VERSION << "\n";
+        // The version, and the commit of the build where it is known.
+        std::cout << "tallyport " << TP_VERSION;
+        if (*kBuildCommit)
+            std::cout << " (commit " << kBuildCommit << (kBuildModified ? " with local changes" : "") << ")";
+        std::cout << "\n";
         return 0;
     }
     for (const auto& s : subcommands())
