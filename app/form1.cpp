@@ -27,6 +27,7 @@
 #include "ui/apptitle.h"
 #include "ui/errorreport.h"
 #include "ui/messagebox.h"
+#include "ui/programfiles.h"
 #include "ui/qt/dialogs.h"
 #include "ui/qt/pointer.h"
 #include "ui/utilities.h"
@@ -289,7 +290,7 @@ void Form1::build() {
 
 bool Form1::Form_Load() {
     Procedure p("Form1", "Form_Load");
-    const std::string skin = inProgramFolder("x/o.cjs");
+    const std::string skin = programFile("x/o.cjs");
     if (p.test(100, [&] { return FileExists(skin); })) {
         p(102, [&] { SetFormColors(this); });
         QString sheet;

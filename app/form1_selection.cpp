@@ -9,6 +9,7 @@
 #include "ui/apptitle.h"
 #include "ui/errorreport.h"
 #include "ui/messagebox.h"
+#include "ui/programfiles.h"
 #include "ui/qt/dialogs.h"
 #include "ui/qt/pointer.h"
 #include "ui/utilities.h"
@@ -39,7 +40,7 @@ void Form1::PushButton2_Click() {
     Procedure p("Form1", "PushButton2_Click");
     p(100, [&] { settings().save("FoxproOption", "2"); });
     p(102, [&] { OptionDBC1 = false; });
-    p(104, [&] { Text2->setText(QString::fromStdString(inProgramFolder("Samples"))); });
+    p(104, [&] { Text2->setText(QString::fromStdString(sampleFolder())); });
 }
 
 void Form1::PushButton3_Click() {
@@ -57,7 +58,7 @@ void Form1::PushButton3_Click() {
 
 void Form1::PushButton4_Click() {
     Procedure p("Form1", "PushButton4_Click");
-    p(100, [&] { Text5->setText(QString::fromStdString(inProgramFolder("Samples/sample.mdb"))); });
+    p(100, [&] { Text5->setText(QString::fromStdString(sampleFolder() + "/sample.mdb")); });
 }
 
 void Form1::PushButton8_Click() {

@@ -7,6 +7,7 @@
 #include "app/form1.h"
 #include "app/qt_regional.h"
 #include "db/ado.h"
+#include "ui/programfiles.h"
 #include "ui/qt/qtmessageboxes.h"
 #include "ui/utilities.h"
 
@@ -22,7 +23,11 @@ int runGui(int argc, char** argv) {
     }
     QApplication app(argc, argv);
     QApplication::setApplicationName("Tallyport");
-    setProgramFolder(QCoreApplication::applicationDirPath().toStdString());
+    QGuiApplication::setDesktopFileName("app.tallyport.Tallyport");
+    // Beside the program in a build folder, in <prefix>/share/tallyport when installed.
+    const std::string folder = QCoreApplication::applicationDirPath().toStdString();
+    setProgramFolder(folder);
+    setSharedDataFolder(folder + "/" TP_SHARED_DATA_RELATIVE);
     installQtServices();
     installSystemRegionalSettings();
     db::registerBuiltinProviders();

@@ -3,11 +3,14 @@
 #include <QCheckBox>
 #include <QLineEdit>
 
+#include <cstdlib>
 #include <filesystem>
+#include <optional>
 
 #include "app/form1.h"
 #include "db/ado.h"
 #include "tests/gui/gui_support.h"
+#include "ui/programfiles.h"
 #include "ui/qt/pointer.h"
 
 namespace fs = std::filesystem;
@@ -55,18 +58,70 @@ TEST(Samples, HandPointerIsACursorWithItsHotSpotAtTheFingerTip) {
     EXPECT_EQ(c.pixmap().size(), QSize(32, 32));
 }
 
-class SampleRun : public tp::test::GuiTest {};
+// The sample run in both layouts of the program's files: the build folder
+// (samples beside the program, used in place) and an installed program
+// (samples in a shared folder the user may not write; the buttons use the
+// user's own copy of them).
+class SampleRun : public tp::test::GuiTest, public ::testing::WithParamInterface<bool> {
+protected:
+    void TearDown() override {
+        tp::setSharedDataFolder("");
+        for (const auto& e : fs::recursive_directory_iterator(shared.path()))
+            fs::permissions(e.path(), fs::perms::owner_write, fs::perm_options::add);
+        if (savedDataHome) ::setenv("XDG_DATA_HOME", savedDataHome->c_str(), 1);
+        else ::unsetenv("XDG_DATA_HOME");
+        GuiTest::TearDown();
+    }
+    void setDataHome(const std::string& dir) {
+        if (!savedDataHome && std::getenv("XDG_DATA_HOME")) savedDataHome = std::getenv("XDG_DATA_HOME");
+        ::setenv("XDG_DATA_HOME", dir.c_str(), 1);
+    }
+    QString text(tp::app::Form1& form, const char* name) { return form.findChild<QLineEdit*>(name)->text(); }
+    tp::test::TempDir shared, dataHome;
+    std::optional<std::string> savedDataHome;
+};
 
-TEST_F(SampleRun, BothSampleButtonsThenStartConvertingFillsTheSampleDatabase) {
+TEST_P(SampleRun, BothSampleButtonsThenStartConvertingFillsTheSampleDatabase) {
     if (!tp::test::mdbReaderAvailable()) GTEST_SKIP() << "mdb-reader not available";
     if (!fs::exists(builtSamples() / "sample.mdb")) GTEST_SKIP() << "no sample.mdb in this build";
-    fs::copy(builtSamples(), program.path() / "Samples", fs::copy_options::recursive);
+    const bool installed = GetParam();
+    fs::path samples = program.path() / "Samples";
+    fs::path pristine = builtSamples() / "sample.mdb";
+    if (installed) {
+        fs::copy(builtSamples(), shared.path() / "Samples", fs::copy_options::recursive);
+        fs::copy_file(fs::path(TP_BINARY_DIR) / "HAND-M.CUR", shared.path() / "HAND-M.CUR");
+        for (const auto& e : fs::recursive_directory_iterator(shared.path()))
+            fs::permissions(e.path(), fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                            fs::perm_options::remove);
+        tp::setSharedDataFolder(shared.path().string());
+        samples = dataHome.path() / "tallyport" / "Samples";
+        pristine = shared.path() / "Samples" / "sample.mdb";
+    } else {
+        fs::copy(builtSamples(), samples, fs::copy_options::recursive);
+        fs::copy_file(fs::path(TP_BINARY_DIR) / "HAND-M.CUR", program.path() / "HAND-M.CUR");
+    }
+    const std::string pristineBytes = tp::test::readFile(pristine.string());
     tp::db::registerBuiltinProviders();
     tp::app::Form1 form;
     form.endProgram = [](int) {};
     form.Form_Load();
+    EXPECT_TRUE(form.pointer().hasCustomImage());
+    if (installed) {
+        // A data folder that cannot be made is reported; the field stays as it was.
+        tp::test::writeFile(dataHome.file("file"), "");
+        setDataHome(dataHome.file("file"));
+        form.PushButton2_Click();
+        ASSERT_EQ(boxes->shown.size(), 1u);
+        EXPECT_NE(boxes->shown[0].text.find("The samples could not be copied to " + dataHome.file("file")),
+                  std::string::npos) << boxes->shown[0].text;
+        EXPECT_EQ(text(form, "Text2"), "");
+        boxes->shown.clear();
+        setDataHome(dataHome.path().string());
+    }
     form.PushButton2_Click();
     form.PushButton4_Click();
+    EXPECT_EQ(text(form, "Text2").toStdString(), samples.string());
+    EXPECT_EQ(text(form, "Text5").toStdString(), (samples / "sample.mdb").string());
     form.findChild<QCheckBox*>("Check1")->setChecked(false);   // plain mode
     ASSERT_FALSE(form.OptionDBC1);
     form.PushButton7_Click();
@@ -75,17 +130,34 @@ TEST_F(SampleRun, BothSampleButtonsThenStartConvertingFillsTheSampleDatabase) {
     for (size_t i = 0; i + 1 < boxes->shown.size(); ++i)
         ADD_FAILURE() << "unexpected box: " << boxes->shown[i].text;
 
-    auto dump = tp::test::mdbReaderDump((program.path() / "Samples" / "sample.mdb").string());
+    auto dump = tp::test::mdbReaderDump((samples / "sample.mdb").string());
     ASSERT_EQ(dump.exitCode, 0) << dump.err;
     EXPECT_TRUE(contains(dump.out, "{\"name\":\"orders\",\"rowCount\":2999")) << dump.out.substr(0, 400);
     EXPECT_TRUE(contains(dump.out, "{\"name\":\"customers\",\"rowCount\":7"));
     EXPECT_TRUE(contains(dump.out, "{\"name\":\"products\",\"rowCount\":16"));
     EXPECT_TRUE(contains(dump.out, "{\"name\":\"empty_values\",\"rowCount\":3"));
     EXPECT_TRUE(contains(dump.out, "São Paulo Importações"));
-    // The build's own sample database stays empty.
-    auto fresh = tp::test::mdbReaderDump((builtSamples() / "sample.mdb").string());
+    // The build's (or the installed) sample database stays empty.
+    auto fresh = tp::test::mdbReaderDump(pristine.string());
     ASSERT_EQ(fresh.exitCode, 0) << fresh.err;
     EXPECT_FALSE(contains(fresh.out, "rowCount")) << fresh.out.substr(0, 200);
+    EXPECT_EQ(tp::test::readFile(pristine.string()), pristineBytes);
+
+    if (installed) {
+        // Using the samples again keeps the converted database and brings back
+        // what the user deleted from the copy.
+        const std::string converted = tp::test::readFile((samples / "sample.mdb").string());
+        fs::remove(samples / "products.dbf");
+        form.PushButton4_Click();
+        form.PushButton2_Click();
+        EXPECT_EQ(tp::test::readFile((samples / "sample.mdb").string()), converted);
+        EXPECT_EQ(tp::test::readFile((samples / "products.dbf").string()),
+                  tp::test::readFile((builtSamples() / "products.dbf").string()));
+        EXPECT_EQ(text(form, "Text2").toStdString(), samples.string());
+    }
 }
+
+INSTANTIATE_TEST_SUITE_P(Layouts, SampleRun, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "Installed" : "BuildFolder"; });
 
 }  // namespace

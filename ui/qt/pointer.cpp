@@ -17,7 +17,7 @@
 #include <QRadioButton>
 #include <stdexcept>
 
-#include "ui/utilities.h"
+#include "ui/programfiles.h"
 
 namespace tp {
 
@@ -52,7 +52,7 @@ QCursor loadCursorFile(const std::string& path) {
     return QCursor(QPixmap::fromImage(img), hx, hy);
 }
 
-std::string handPointerPath() { return inProgramFolder("HAND-M.CUR"); }
+std::string handPointerPath() { return programFile("HAND-M.CUR"); }
 
 WindowPointer::WindowPointer(QWidget* window) : QObject(window), window_(window) {
     watchPassive(window);
