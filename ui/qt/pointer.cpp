@@ -127,38 +127,41 @@ void SetFormColors(QWidget* window) {
     }
 }
 
+QImage appIconImage(int size) {
+    QImage img(size, size, QImage::Format_ARGB32_Premultiplied);
+    img.fill(Qt::transparent);
+    QPainter p(&img);
+    p.setRenderHint(QPainter::Antialiasing);
+    const qreal s = size / 32.0;
+    // A table (source) and an arrow into a database cylinder (target); the
+    // same drawing as packaging/tallyport.svg.
+    p.setPen(QPen(QColor(40, 60, 110), 1.2 * s));
+    p.setBrush(QColor(250, 210, 80));
+    p.drawRect(QRectF(2 * s, 4 * s, 12 * s, 14 * s));
+    for (int i = 1; i < 4; ++i) p.drawLine(QPointF(2 * s, (4 + 3.5 * i) * s), QPointF(14 * s, (4 + 3.5 * i) * s));
+    p.setBrush(QColor(70, 130, 200));
+    p.drawRect(QRectF(18 * s, 14 * s, 12 * s, 14 * s));
+    p.drawEllipse(QRectF(18 * s, 11 * s, 12 * s, 6 * s));
+    p.drawEllipse(QRectF(18 * s, 25 * s, 12 * s, 6 * s));
+    p.setBrush(QColor(200, 40, 40));
+    p.setPen(Qt::NoPen);
+    QPainterPath arrow;
+    arrow.moveTo(8 * s, 22 * s);
+    arrow.lineTo(14 * s, 22 * s);
+    arrow.lineTo(14 * s, 19 * s);
+    arrow.lineTo(19 * s, 24.5 * s);
+    arrow.lineTo(14 * s, 30 * s);
+    arrow.lineTo(14 * s, 27 * s);
+    arrow.lineTo(8 * s, 27 * s);
+    arrow.closeSubpath();
+    p.drawPath(arrow);
+    p.end();
+    return img;
+}
+
 QIcon appIcon() {
     QIcon icon;
-    for (int size : {16, 32, 48, 64}) {
-        QPixmap pm(size, size);
-        pm.fill(Qt::transparent);
-        QPainter p(&pm);
-        p.setRenderHint(QPainter::Antialiasing);
-        const qreal s = size / 32.0;
-        // A table (source) and an arrow into a database cylinder (target).
-        p.setPen(QPen(QColor(40, 60, 110), 1.2 * s));
-        p.setBrush(QColor(250, 210, 80));
-        p.drawRect(QRectF(2 * s, 4 * s, 12 * s, 14 * s));
-        for (int i = 1; i < 4; ++i) p.drawLine(QPointF(2 * s, (4 + 3.5 * i) * s), QPointF(14 * s, (4 + 3.5 * i) * s));
-        p.setBrush(QColor(70, 130, 200));
-        p.drawRect(QRectF(18 * s, 14 * s, 12 * s, 14 * s));
-        p.drawEllipse(QRectF(18 * s, 11 * s, 12 * s, 6 * s));
-        p.drawEllipse(QRectF(18 * s, 25 * s, 12 * s, 6 * s));
-        p.setBrush(QColor(200, 40, 40));
-        p.setPen(Qt::NoPen);
-        QPainterPath arrow;
-        arrow.moveTo(8 * s, 22 * s);
-        arrow.lineTo(14 * s, 22 * s);
-        arrow.lineTo(14 * s, 19 * s);
-        arrow.lineTo(19 * s, 24.5 * s);
-        arrow.lineTo(14 * s, 30 * s);
-        arrow.lineTo(14 * s, 27 * s);
-        arrow.lineTo(8 * s, 27 * s);
-        arrow.closeSubpath();
-        p.drawPath(arrow);
-        p.end();
-        icon.addPixmap(pm);
-    }
+    for (int size : {16, 32, 48, 64}) icon.addPixmap(QPixmap::fromImage(appIconImage(size)));
     return icon;
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QCursor>
+#include <QImage>
 #include <QObject>
 #include <QPointer>
 #include <QWidget>
@@ -61,5 +62,7 @@ void SetFormColors(QWidget* window);
 
 // The application icon (drawn, not loaded).
 QIcon appIcon();
+// The application icon drawn at size x size pixels (also the installed icon).
+QImage appIconImage(int size);
 
 }  // namespace tp
