@@ -1,8 +1,7 @@
 // Writes the application icon as PNG files for the desktop's icon theme, drawn
-// by the same code as the window icon:
+// by the same code as the window icon (into images: no display needed):
 //   tp_make_icon OUTDIR SIZE...   ->  OUTDIR/<SIZE>.png
 #include <QDir>
-#include <QGuiApplication>
 #include <QImage>
 #include <iostream>
 #include <string>
@@ -16,8 +15,6 @@ int main(int argc, char** argv) {
         return 2;
     }
     const std::vector<std::string> args(argv + 1, argv + argc);
-    int qtArgc = 1;
-    QGuiApplication app(qtArgc, argv);
     const QString dir = QString::fromStdString(args[0]);
     if (!QDir().mkpath(dir)) {
         std::cerr << "tp_make_icon: cannot make " << args[0] << "\n";
