@@ -61,6 +61,13 @@ struct FieldInfo {
     bool nullable = true;
 };
 
+// Something a cursor met that did not stop its rows, told once: the text
+// for the user and how many values it cost (0 for a warning).
+struct ReadNotice {
+    std::string text;
+    int64_t lostValues = 0;
+};
+
 // A forward-only stream of rows.
 class Cursor {
 public:
@@ -72,6 +79,8 @@ public:
     // The number of rows the cursor expects to give, or -1 when it cannot
     // tell (progress display only; never trusted for allocation).
     virtual int64_t sizeHint() const { return -1; }
+    // The notices met since the last call.
+    virtual std::vector<ReadNotice> takeNotices() { return {}; }
 };
 
 struct ConnectionOptions {
@@ -177,6 +186,8 @@ public:
     const std::vector<FieldInfo>& fieldInfos() const;
     // The cursor's expected row count, or -1 (see Cursor::sizeHint).
     int64_t RecordCountHint() const { return cursor_ ? cursor_->sizeHint() : -1; }
+    // The cursor's notices since the last call (none when closed).
+    std::vector<ReadNotice> takeNotices() { return cursor_ ? cursor_->takeNotices() : std::vector<ReadNotice>{}; }
     // The current row's values (valid while neither EOF nor BOF).
     const std::vector<Value>& row() const { return row_; }
 

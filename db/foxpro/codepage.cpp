@@ -89,7 +89,6 @@ namespace {
 const char* iconvName(int cp) {
     switch (cp) {
     case 10000: return "MACINTOSH";
-    case 10006: return "MAC-GREEK";
     case 10007: return "MAC-CYRILLIC";
     case 10029: return "MAC-CENTRALEUROPE";
     case 932: return "CP932";
@@ -116,6 +115,23 @@ const char32_t kKamenicky[48] = {
     0x00FD, 0x00D6, 0x00DC, 0x0160, 0x013D, 0x00DD, 0x0158, 0x0165, 0x00E1, 0x00ED, 0x00F3, 0x00FA,
     0x0148, 0x0147, 0x016E, 0x00D4, 0x0161, 0x0159, 0x0155, 0x0154, 0x00BC, 0x00A7, 0x00AB, 0x00BB};
 
+// Mac Greek (10006), which the C library lacks: 0x80-0xFF.
+const char32_t kMacGreek[128] = {
+    0x00C4, 0x00B9, 0x00B2, 0x00C9, 0x00B3, 0x00D6, 0x00DC, 0x0385, 0x00E0, 0x00E2, 0x00E4, 0x0384, 0x00A8,
+    0x00E7, 0x00E9, 0x00E8, 0x00EA, 0x00EB, 0x00A3, 0x2122, 0x00EE, 0x00EF, 0x2022, 0x00BD, 0x2030, 0x00F4,
+    0x00F6, 0x00A6, 0x20AC, 0x00F9, 0x00FB, 0x00FC, 0x2020, 0x0393, 0x0394, 0x0398, 0x039B, 0x039E, 0x03A0,
+    0x00DF, 0x00AE, 0x00A9, 0x03A3, 0x03AA, 0x00A7, 0x2260, 0x00B0, 0x00B7, 0x0391, 0x00B1, 0x2264, 0x2265,
+    0x00A5, 0x0392, 0x0395, 0x0396, 0x0397, 0x0399, 0x039A, 0x039C, 0x03A6, 0x03AB, 0x03A8, 0x03A9, 0x03AC,
+    0x039D, 0x00AC, 0x039F, 0x03A1, 0x2248, 0x03A4, 0x00AB, 0x00BB, 0x2026, 0x00A0, 0x03A5, 0x03A7, 0x0386,
+    0x0388, 0x0153, 0x2013, 0x2015, 0x201C, 0x201D, 0x2018, 0x2019, 0x00F7, 0x0389, 0x038A, 0x038C, 0x038E,
+    0x03AD, 0x03AE, 0x03AF, 0x03CC, 0x038F, 0x03CD, 0x03B1, 0x03B2, 0x03C8, 0x03B4, 0x03B5, 0x03C6, 0x03B3,
+    0x03B7, 0x03B9, 0x03BE, 0x03BA, 0x03BB, 0x03BC, 0x03BD, 0x03BF, 0x03C0, 0x03CE, 0x03C1, 0x03C3, 0x03C4,
+    0x03B8, 0x03C9, 0x03C2, 0x03C7, 0x03C5, 0x03B6, 0x03CA, 0x03CB, 0x0390, 0x03B0, 0x00AD};
+// Where the C library keeps an older Apple mapping than the current one
+// (Apple's tables since Mac OS 8.5 and 9).
+const std::pair<uint8_t, char32_t> kMacRomanNow[] = {{0xC6, 0x2206}, {0xF0, 0xF8FF}};
+const std::pair<uint8_t, char32_t> kMacCyrillicNow[] = {{0xFF, 0x20AC}};
+
 int utf8Encode(char32_t c, char* out) {
     if (c < 0x80) { out[0] = static_cast<char>(c); return 1; }
     if (c < 0x800) {
@@ -140,6 +156,12 @@ struct TextDecoder::Iconv {
 };
 
 TextDecoder::TextDecoder(int codePage) : codePage_(codePage == 0 ? 437 : codePage) {
+    auto put = [&](int b, char32_t c) { table_[b].len = static_cast<uint8_t>(utf8Encode(c, table_[b].bytes)); };
+    if (codePage_ == 10006) {
+        for (int b = 0; b < 0x80; ++b) put(b, static_cast<char32_t>(b));
+        for (int i = 0; i < 128; ++i) put(0x80 + i, kMacGreek[i]);
+        return;
+    }
     std::string name;
     int base = codePage_;
     if (codePage_ == 620 || codePage_ == 895) base = 437;
@@ -147,30 +169,42 @@ TextDecoder::TextDecoder(int codePage) : codePage_(codePage == 0 ? 437 : codePag
     else name = "CP" + std::to_string(base);
 
     iconv_t cd = iconv_open("UTF-8", name.c_str());
-    if (cd == reinterpret_cast<iconv_t>(-1)) {
-        // An unknown code page: fall back to the DOS default rather than
-        // refusing the table.
-        codePage_ = 437;
-        cd = iconv_open("UTF-8", "CP437");
-        if (cd == reinterpret_cast<iconv_t>(-1)) throw Error("The code page conversion is not available.");
-    }
+    if (cd == reinterpret_cast<iconv_t>(-1))
+        throw Error("The code page " + std::to_string(codePage_) + " cannot be converted on this system.");
     if (isMultiByte(base)) {
         singleByte_ = false;
         iconv_ = std::make_unique<Iconv>();
         iconv_->cd = cd;
+        // Single bytes that Windows maps and the C library refuses.
+        for (int b = 0; b < 256; ++b) table_[b].len = 0;
+        if (base == 932) {
+            put(0x80, 0x80);
+            put(0xA0, 0xF8F0);
+            put(0xFD, 0xF8F1);
+            put(0xFE, 0xF8F2);
+            put(0xFF, 0xF8F3);
+        } else if (base == 936) {
+            put(0x80, 0x20AC);
+        }
         return;
     }
+    // Each byte on its own, the converter flushed after it: a converter that
+    // holds a character back until it sees the next one (CP1255 composes
+    // Hebrew points) gives it up at the flush.
     for (int b = 0; b < 256; ++b) {
         char in[1] = {static_cast<char>(b)};
-        char out[8];
+        char out[16];
         char* ip = in;
         char* op = out;
         size_t il = 1, ol = sizeof out;
         iconv(cd, nullptr, nullptr, nullptr, nullptr);
+        const bool ok = iconv(cd, &ip, &il, &op, &ol) != static_cast<size_t>(-1) &&
+                        iconv(cd, nullptr, nullptr, &op, &ol) != static_cast<size_t>(-1);
         Entry& e = table_[b];
-        if (iconv(cd, &ip, &il, &op, &ol) == static_cast<size_t>(-1) || op == out) {
-            // An unassigned byte keeps its Latin-1 meaning.
-            e.len = static_cast<uint8_t>(utf8Encode(static_cast<char32_t>(b), e.bytes));
+        if (!ok || op == out || op - out > 3) {
+            // An unassigned byte keeps its Latin-1 meaning, as Windows
+            // reads it.
+            put(b, static_cast<char32_t>(b));
         } else {
             e.len = static_cast<uint8_t>(op - out);
             std::memcpy(e.bytes, out, e.len);
@@ -178,10 +212,13 @@ TextDecoder::TextDecoder(int codePage) : codePage_(codePage == 0 ? 437 : codePag
     }
     iconv_close(cd);
     if (codePage_ == 620)
-        for (auto [b, c] : kMazovia) table_[b].len = static_cast<uint8_t>(utf8Encode(c, table_[b].bytes));
+        for (auto [b, c] : kMazovia) put(b, c);
     if (codePage_ == 895)
-        for (int i = 0; i < 48; ++i)
-            table_[0x80 + i].len = static_cast<uint8_t>(utf8Encode(kKamenicky[i], table_[0x80 + i].bytes));
+        for (int i = 0; i < 48; ++i) put(0x80 + i, kKamenicky[i]);
+    if (codePage_ == 10000)
+        for (auto [b, c] : kMacRomanNow) put(b, c);
+    if (codePage_ == 10007)
+        for (auto [b, c] : kMacCyrillicNow) put(b, c);
 }
 
 TextDecoder::~TextDecoder() = default;
@@ -217,8 +254,11 @@ void TextDecoder::decode(const uint8_t* data, size_t n, std::string& out) const 
         const size_t r = iconv(iconv_->cd, &ip, &il, &op, &ol);
         out.append(buf.data(), static_cast<size_t>(op - buf.data()));
         if (r == static_cast<size_t>(-1) && errno != E2BIG) {
-            // An invalid or incomplete sequence: U+FFFD for the byte, go on.
-            out += "\xEF\xBF\xBD";
+            // An invalid or incomplete sequence: the byte's own character
+            // where Windows maps it alone, else U+FFFD; go on.
+            const Entry& e = table_[static_cast<uint8_t>(*ip)];
+            if (e.len) out.append(e.bytes, e.len);
+            else out += "\xEF\xBF\xBD";
             ++ip;
             --il;
             iconv(iconv_->cd, nullptr, nullptr, nullptr, nullptr);

@@ -99,50 +99,38 @@ std::string Dbc::resolveTableFile(const DbcTable& t) const {
         if (c == '\\') c = '/';
     const std::string folder = fs::path(path).parent_path().string();
     const std::string where = "the table " + t.name + " of " + path;
-    if (stored.empty() || stored[0] == '/' || (stored.size() >= 2 && stored[1] == ':'))
-        throw Error("The path stored for " + where + " (" + t.storedPath + ") leaves the container's folder.");
-    // Walk the parts, each found without regard to case; ".." may not climb
-    // above the container's folder.
+    // A relative path is followed from the container's folder as FoxPro
+    // follows it, ".." included (tables often live in a sibling folder);
+    // each part is found without regard to case. A path that cannot be
+    // opened here (a drive letter, a server share) is a missing file.
+    const bool absolute = !stored.empty() && (stored[0] == '/' || (stored.size() >= 2 && stored[1] == ':'));
     std::vector<std::string> parts;
     size_t b = 0;
-    while (b <= stored.size()) {
+    while (!absolute && b <= stored.size()) {
         size_t e = stored.find('/', b);
         if (e == std::string::npos) e = stored.size();
         std::string part = stored.substr(b, e - b);
         b = e + 1;
         if (part.empty() || part == ".") continue;
-        if (part == "..") {
-            if (parts.empty())
-                throw Error("The path stored for " + where + " (" + t.storedPath + ") leaves the container's folder.");
-            parts.pop_back();
-            continue;
-        }
         parts.push_back(part);
     }
-    if (parts.empty()) throw Error("No file is stored for " + where + ".");
+    if (!absolute && (parts.empty() || parts.back() == "..")) throw Error("No file is stored for " + where + ".");
     std::string cur = folder.empty() ? "." : folder;
     for (size_t i = 0; i < parts.size(); ++i) {
         std::error_code ec;
         const fs::path exact = fs::path(cur) / parts[i];
         std::string next;
-        if (fs::exists(exact, ec)) next = exact.string();
+        if (parts[i] == ".." || fs::exists(exact, ec)) next = exact.string();
         else {
             const std::string want = lower(parts[i]);
             for (fs::directory_iterator it(cur, ec), end; !ec && it != end; it.increment(ec))
                 if (lower(it->path().filename().string()) == want) { next = it->path().string(); break; }
         }
-        if (next.empty())
-            throw Error("The file of " + where + " is missing (" + t.storedPath + ").");
+        if (next.empty()) break;
         cur = next;
+        if (i + 1 == parts.size()) return cur;
     }
-    // A link inside the folder may still point elsewhere.
-    std::error_code ec1, ec2;
-    const fs::path base = fs::weakly_canonical(folder.empty() ? fs::path(".") : fs::path(folder), ec1);
-    const fs::path real = fs::weakly_canonical(cur, ec2);
-    const auto rel = real.lexically_relative(base);
-    if (ec1 || ec2 || rel.empty() || *rel.begin() == "..")
-        throw Error("The path stored for " + where + " (" + t.storedPath + ") leaves the container's folder.");
-    return cur;
+    throw Error("The file of " + where + " is missing (" + t.storedPath + ").");
 }
 
 }  // namespace tp::db::foxpro

@@ -27,8 +27,8 @@ struct Dbc {
     // Reads the container; throws Error naming the file.
     static Dbc read(const std::string& path);
     // The table's file: the stored path taken relative to the container's
-    // folder, each part found without regard to case. Throws Error naming the
-    // table when the path leaves the folder or the file is missing.
+    // folder (".." included), each part found without regard to case. Throws
+    // Error naming the table when the file is missing.
     std::string resolveTableFile(const DbcTable& table) const;
 };
 

@@ -1,6 +1,7 @@
 #include "db/foxpro/dbf.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 
@@ -232,13 +233,21 @@ void DbfTable::parseHeader() {
     if (uint64_t(headerLength_) + uint64_t(recordCount_) * recordLength_ > size)
         fail("the record count (" + std::to_string(recordCount_) + ") goes beyond the end of the file");
 
-    decoder_ = std::make_unique<TextDecoder>(codePageOfDriver(driver_));
+    const int codePage = codePageOfDriver(driver_);
+    decoder_ = std::make_unique<TextDecoder>(codePage);
+    if (codePage == 0 && driver_ != 0) {
+        char mark[8];
+        std::snprintf(mark, sizeof mark, "0x%02X", driver_);
+        notes_.push_back("The table " + src_->name() + " has the unknown code page mark " + mark +
+                         "; its text was read as code page 437 (DOS).");
+    }
 
     std::vector<uint8_t> hdr(headerLength_ - 32);
     src_->readAt(32, hdr.data(), hdr.size());
     uint32_t offset = 1;
     std::vector<DbfField> all;
     bool terminated = false;
+    std::string overflowAt;   // the first field that ends beyond the record length
     for (size_t p = 0; p < hdr.size(); p += 32) {
         if (hdr[p] == 0x0D) { terminated = true; break; }
         if (p + 32 > hdr.size()) break;
@@ -260,12 +269,26 @@ void DbfTable::parseHeader() {
         }
         f.offset = offset;
         if (f.length == 0) fail("field " + f.name + " has length 0");
-        if (uint64_t(offset) + f.length > recordLength_)
-            fail("the fields overflow the record length (" + std::to_string(recordLength_) + ") at field " + f.name);
-        offset += f.length;
+        if (uint64_t(offset) + f.length > recordLength_ && overflowAt.empty()) overflowAt = f.name;
+        offset += f.length;   // at most 2^16 fields of 2^16 bytes: no overflow
         all.push_back(std::move(f));
     }
     if (!terminated && all.empty()) fail("the header holds no field descriptors");
+    if (!terminated)
+        fail("the header length (" + std::to_string(headerLength_) +
+             ") ends inside the field list (no end mark where it says)");
+    if (!overflowAt.empty()) {
+        // Some tools write a record length smaller than the fields need.
+        // The fields' length is taken when the file's size holds exactly
+        // the records at that length (and an optional end mark), and holds
+        // them at no other length.
+        const uint64_t data = size - headerLength_;
+        const uint64_t need = uint64_t(recordCount_) * offset;
+        if (offset > 0xFFFF || (data != need && data != need + 1))
+            fail("the fields overflow the record length (" + std::to_string(recordLength_) + ") at field " +
+                 overflowAt);
+        recordLength_ = offset;
+    }
 
     int bit = 0;
     for (auto& f : all) {
@@ -372,9 +395,41 @@ bool DbfTable::next(std::vector<Value>& row) {
         if (rec[0] == '*') continue;
         row.resize(fields_.size());
         const uint8_t* nf = nullFlags_ ? rec + nullFlags_->offset : nullptr;
-        for (size_t i = 0; i < fields_.size(); ++i) decodeField(fields_[i], rec, nf, row[i]);
+        for (size_t i = 0; i < fields_.size(); ++i) {
+            try {
+                decodeField(fields_[i], rec, nf, row[i]);
+            } catch (const Error& e) {
+                // A value that cannot be read costs that value, never the
+                // rows after it.
+                row[i].setNull();
+                if (lostValues_++ == 0) firstLoss_ = e.description();
+            }
+        }
         return true;
     }
+}
+
+std::vector<std::pair<std::string, int64_t>> DbfTable::takeNotes() {
+    std::vector<std::pair<std::string, int64_t>> out;
+    for (auto& n : notes_) out.emplace_back(std::move(n), 0);
+    notes_.clear();
+    if (overflowed_ > toldOverflowed_) {
+        out.emplace_back("The table " + src_->name() + " holds " + std::to_string(overflowed_ - toldOverflowed_) +
+                             (overflowed_ - toldOverflowed_ == 1 ? " number" : " numbers") +
+                             " that did not fit their field in FoxPro itself (stored as asterisks, first in field " +
+                             firstOverflow_ + "); they were read as NULL.",
+                         0);
+        toldOverflowed_ = overflowed_;
+    }
+    if (lostValues_ > toldLost_) {
+        const uint64_t n = lostValues_ - toldLost_;
+        out.emplace_back("The table " + src_->name() + ": " + std::to_string(n) +
+                             (n == 1 ? " value could not be read and was" : " values could not be read and were") +
+                             " read as NULL. " + firstLoss_,
+                         static_cast<int64_t>(n));
+        toldLost_ = lostValues_;
+    }
+    return out;
 }
 
 namespace {
@@ -383,8 +438,11 @@ bool bitSet(const uint8_t* nf, int bit) {
     return nf && bit >= 0 && (nf[bit >> 3] >> (bit & 7) & 1);
 }
 
+bool exponentNumber(const uint8_t* m, size_t mn, const uint8_t* x, size_t xn, bool neg, std::string& out);
+
 // The digits of an N/F field in canonical form; false when they are not a
-// number.
+// number. An exponent form ("1.5E+25", "-2e-3") is written out in plain
+// digits.
 bool canonicalNumber(const uint8_t* p, size_t n, std::string& out) {
     size_t b = 0, e = n;
     while (b < e && (p[b] == ' ' || p[b] == 0)) ++b;
@@ -397,6 +455,7 @@ bool canonicalNumber(const uint8_t* p, size_t n, std::string& out) {
         const uint8_t c = p[i];
         if (c >= '0' && c <= '9') continue;
         if ((c == '.' || c == ',') && point == e) point = i;
+        else if ((c == 'E' || c == 'e') && i > b) return exponentNumber(p + b, i - b, p + i + 1, e - i - 1, neg, out);
         else return false;
     }
     if (e - b - (point < e ? 1 : 0) == 0) return false;   // no digit at all
@@ -411,6 +470,64 @@ bool canonicalNumber(const uint8_t* p, size_t n, std::string& out) {
     if (point + 1 < e) {
         out += '.';
         out.append(reinterpret_cast<const char*>(p + point + 1), e - point - 1);
+    }
+    return true;
+}
+
+// Digits with an optional point (mantissa) times ten to the exponent text
+// ("+25", "-3", "7"), in plain digits. Exponents beyond 400 are refused.
+bool exponentNumber(const uint8_t* m, size_t mn, const uint8_t* x, size_t xn, bool neg, std::string& out) {
+    bool xneg = false;
+    if (xn && (x[0] == '+' || x[0] == '-')) {
+        xneg = x[0] == '-';
+        ++x;
+        --xn;
+    }
+    if (xn == 0 || xn > 3) return false;
+    int exp = 0;
+    for (size_t i = 0; i < xn; ++i) {
+        if (x[i] < '0' || x[i] > '9') return false;
+        exp = exp * 10 + (x[i] - '0');
+    }
+    if (xneg) exp = -exp;
+    if (exp > 400 || exp < -400) return false;   // beyond any double FoxPro holds
+    std::string digits;
+    int intDigits = -1;
+    for (size_t i = 0; i < mn; ++i) {
+        if (m[i] >= '0' && m[i] <= '9') digits += static_cast<char>(m[i]);
+        else if (intDigits < 0) intDigits = static_cast<int>(digits.size());
+        else return false;
+    }
+    if (digits.empty()) return false;
+    if (intDigits < 0) intDigits = static_cast<int>(digits.size());
+    intDigits += exp;   // digits before the point of the plain form
+    while (intDigits > 0 && digits.size() > 1 && digits[0] == '0') {
+        digits.erase(0, 1);
+        --intDigits;
+    }
+    const bool zero = digits.find_first_not_of('0') == std::string::npos;
+    out.clear();
+    if (zero) {
+        out = "0";
+        return true;
+    }
+    if (neg) out += '-';
+    if (intDigits <= 0) {
+        out += "0.";
+        out.append(static_cast<size_t>(-intDigits), '0');
+        out += digits;
+    } else if (static_cast<size_t>(intDigits) >= digits.size()) {
+        out += digits;
+        out.append(static_cast<size_t>(intDigits) - digits.size(), '0');
+    } else {
+        out.append(digits, 0, static_cast<size_t>(intDigits));
+        out += '.';
+        out.append(digits, static_cast<size_t>(intDigits));
+    }
+    while (out.find('.') != std::string::npos && (out.back() == '0' || out.back() == '.')) {
+        const bool point = out.back() == '.';
+        out.pop_back();
+        if (point) break;
     }
     return true;
 }
@@ -485,6 +602,11 @@ void DbfTable::decodeField(const DbfField& f, const uint8_t* rec, const uint8_t*
     case 'G': case 'W': case 'P': return memo(true);
     case 'N': case 'F': {
         if (allOf(p, n, {' ', 0})) return out.setNull();
+        if (allOf(p, n, {' ', 0, '*'})) {
+            // FoxPro writes asterisks when a value does not fit its field.
+            if (overflowed_++ == 0) firstOverflow_ = f.name;
+            return out.setNull();
+        }
         if (!canonicalNumber(p, n, out.setDecimalText()))
             failField(f, "\"" + std::string(reinterpret_cast<const char*>(p), n) + "\" is not a number");
         return;

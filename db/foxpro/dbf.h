@@ -9,6 +9,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "db/ado.h"
@@ -91,8 +92,15 @@ public:
     std::vector<FieldInfo> fieldInfos() const;
 
     // Advances to the next live record and decodes it into row; false at the
-    // end. Deleted records are skipped.
+    // end. Deleted records are skipped. A value that cannot be read is
+    // NULL in row and is counted (see takeNotes).
     bool next(std::vector<Value>& row);
+    // What the reader met since the last call that the user should hear of
+    // once: each text names the file, with the number of values it lost
+    // (0 for a warning: an unknown code page mark, numbers FoxPro itself
+    // stored as asterisks).
+    std::vector<std::pair<std::string, int64_t>> takeNotes();
+    uint64_t lostValues() const { return lostValues_; }
     // Raw access for tests: the next record's bytes including deleted ones.
     void rewind();
 
@@ -123,6 +131,9 @@ private:
     uint32_t currentRecord_ = 0;
     std::vector<uint8_t> memoBytes_;
     bool memosAsBinary_ = false;
+    std::vector<std::string> notes_;
+    uint64_t lostValues_ = 0, toldLost_ = 0, overflowed_ = 0, toldOverflowed_ = 0;
+    std::string firstLoss_, firstOverflow_;
 };
 
 // Finds name in folder without regard to case; empty when absent.

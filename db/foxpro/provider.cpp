@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <unordered_map>
 
 #include "db/foxpro/dbc.h"
 #include "db/foxpro/dbf.h"
@@ -29,6 +30,11 @@ public:
     bool next(std::vector<Value>& row) override { return table_->next(row); }
     // The header's record count (deleted records included): for progress.
     int64_t sizeHint() const override { return table_->recordCount(); }
+    std::vector<ReadNotice> takeNotices() override {
+        std::vector<ReadNotice> out;
+        for (auto& [text, lost] : table_->takeNotes()) out.push_back({std::move(text), lost});
+        return out;
+    }
 
 private:
     std::unique_ptr<DbfTable> table_;
@@ -73,7 +79,9 @@ class FolderConnection : public ProviderConnection {
 public:
     explicit FolderConnection(std::string folder) : folder_(std::move(folder)) {}
 
-    std::vector<std::pair<std::string, std::string>> tables() const {   // name, file
+    // The folder's tables, listed once per connection: name, file.
+    const std::vector<std::pair<std::string, std::string>>& tables() {
+        if (listed_) return tables_;
         std::vector<std::pair<std::string, std::string>> out;
         std::error_code ec;
         for (fs::directory_iterator it(folder_, ec), end; !ec && it != end; it.increment(ec)) {
@@ -88,14 +96,25 @@ public:
             const std::string la = lower(a.first), lb = lower(b.first);
             return la != lb ? la < lb : a.first < b.first;
         });
-        return out;
+        // A name finds its own file first, then the first file whose name
+        // differs only in case (Cust.dbf and cust.dbf are two tables).
+        for (size_t i = 0; i < out.size(); ++i) {
+            byName_.emplace(out[i].first, i);
+            byLowerName_.emplace(lower(out[i].first), i);
+        }
+        tables_ = std::move(out);
+        listed_ = true;
+        return tables_;
     }
 
     std::unique_ptr<Cursor> execute(std::string_view sql, long* affected) override {
         const std::string name = selectedTable(sql, folder_);
         if (affected) *affected = -1;
-        for (const auto& [n, file] : tables())
-            if (lower(n) == lower(name)) return openTableCursor(file);
+        const auto& all = tables();
+        auto it = byName_.find(name);
+        if (it != byName_.end()) return openTableCursor(all[it->second].second);
+        it = byLowerName_.find(lower(name));
+        if (it != byLowerName_.end()) return openTableCursor(all[it->second].second);
         throw Error("The table " + name + " does not exist in the folder " + folder_ + ".");
     }
 
@@ -109,6 +128,9 @@ public:
 
 private:
     std::string folder_;
+    bool listed_ = false;
+    std::vector<std::pair<std::string, std::string>> tables_;
+    std::unordered_map<std::string, size_t> byName_, byLowerName_;
 };
 
 class DbcConnection : public ProviderConnection {

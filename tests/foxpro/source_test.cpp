@@ -99,6 +99,20 @@ TEST(FoxproFolder, ListsDbfFilesByNameAndOpensThemWithoutRegardToCase) {
         }
     }
     EXPECT_THROW(c.Execute("SELECT * FROM `missing`"), db::Error);
+
+    // Names that differ only in case are two tables, each read from its own
+    // file.
+    writeFile(dir.file("Cust.dbf"), smallTable("up  "));
+    writeFile(dir.file("cust.dbf"), smallTable("low "));
+    db::Connection c2;
+    c2.Open(folderCs(dir.path().string()));
+    const auto listed = schema(folderCs(dir.path().string()));
+    EXPECT_EQ(listed.size(), 4u);
+    for (const auto& [name, want] : {std::pair<std::string, std::string>{"Cust", "up  "}, {"cust", "low "}}) {
+        db::Recordset r;
+        r.Open("SELECT * FROM `" + name + "`", c2);
+        EXPECT_EQ(r.Fields("T").value(), db::Value(want)) << name;
+    }
 }
 
 TEST(FoxproFolder, AnEmptyOrMissingFolder) {
@@ -177,28 +191,37 @@ TEST(FoxproContainer, EveryContainerTableMatchesTheIndependentReader) {
     }
 }
 
-TEST(FoxproContainer, StoredPathsAreFollowedCaseInsensitivelyAndKeptInsideTheFolder) {
+TEST(FoxproContainer, StoredPathsAreFollowedCaseInsensitivelyIntoSiblingFolders) {
     db::registerBuiltinProviders();
     TempDir dir;
-    fs::create_directory(dir.path() / "Data");
-    writeFile(dir.file("Data/Long.DBF"), smallTable("ok  "));
-    writeDbc(dir.file("good.dbc"), "data\\long.dbf");
-    {
+    fs::create_directories(dir.path() / "App" / "Data");
+    fs::create_directory(dir.path() / "Tables");
+    writeFile(dir.file("App/Data/Long.DBF"), smallTable("ok  "));
+    writeFile(dir.file("Tables/Long.dbf"), smallTable("sib "));
+    writeDbc(dir.file("App/good.dbc"), "data\\long.dbf");
+    // As VFP applications keep them: the container in one folder, the
+    // tables in ..\tables.
+    writeDbc(dir.file("App/sibling.dbc"), "..\\TABLES\\long.dbf");
+    writeDbc(dir.file("App/back.dbc"), "data\\..\\..\\tables\\.\\long.dbf");
+    for (const auto& [f, want] : {std::pair<std::string, std::string>{"good.dbc", "ok  "},
+                                  {"sibling.dbc", "sib "}, {"back.dbc", "sib "}}) {
+        SCOPED_TRACE(f);
         db::Connection c;
-        c.Open(dbcCs(dir.file("good.dbc")));
+        c.Open(dbcCs(dir.file("App/" + f)));
         db::Recordset rs;
         rs.Open("SELECT * FROM `longtablename`", c);
         EXPECT_EQ(rs.Fields(0).name(), "longfieldname");
-        EXPECT_EQ(rs.Fields(0).value(), db::Value("ok  "));
+        EXPECT_EQ(rs.Fields(0).value(), db::Value(want));
     }
-    writeFile(dir.path().parent_path().string() + "/outside-" + dir.path().filename().string() + ".dbf", smallTable("no  "));
-    writeDbc(dir.file("evil.dbc"), "..\\outside-" + dir.path().filename().string() + ".dbf");
-    writeDbc(dir.file("abs.dbc"), "c:\\data\\x.dbf");
-    writeDbc(dir.file("gone.dbc"), "missing.dbf");
-    for (const char* f : {"evil.dbc", "abs.dbc", "gone.dbc"}) {
+    // What cannot be opened here is a missing file, named with the table.
+    writeDbc(dir.file("App/abs.dbc"), "c:\\data\\x.dbf");
+    writeDbc(dir.file("App/gone.dbc"), "..\\missing\\long.dbf");
+    writeDbc(dir.file("App/dots.dbc"), "data\\..");
+    for (const char* f : {"abs.dbc", "gone.dbc", "dots.dbc"}) {
+        const std::string file = dir.file(std::string("App/") + f);
         db::Connection c;
-        c.Open(dbcCs(dir.file(f)));
-        const auto rows = schema(dbcCs(dir.file(f)));   // listing works
+        c.Open(dbcCs(file));
+        const auto rows = schema(dbcCs(file));   // listing works
         ASSERT_EQ(rows.size(), 2u);
         EXPECT_EQ(rows[1], std::make_pair(std::string("VIEW"), std::string("someview")));
         try {
@@ -210,7 +233,6 @@ TEST(FoxproContainer, StoredPathsAreFollowedCaseInsensitivelyAndKeptInsideTheFol
             EXPECT_NE(d.find(f), std::string::npos) << d;
         }
     }
-    fs::remove(dir.path().parent_path().string() + "/outside-" + dir.path().filename().string() + ".dbf");
 }
 
 TEST(FoxproModule, ReadsTheSelectionAtCallTimeAndListsOnlyTables) {
