@@ -124,11 +124,6 @@ RowStatementBuilder::RowStatementBuilder(const std::string& table,
     const char dec = s.decimalSeparator, group = s.thousandsSeparator;
     plainNumbers_ = (dec == '.' || dec == ',') && group != dec &&
                     (group == ',' || group == '.' || group == ' ' || group == '\'');
-    const char ds = s.dateSeparator;
-    plainDates_ = plainNumbers_ && s.fourDigitYear && (ds == '/' || ds == '-' || ds == '.') && ds != group &&
-                  ds != s.timeSeparator;
-    plainTimes_ = plainDates_ && s.timeSeparator == ':' &&
-                  (s.clock24 || (s.amText == "AM" && s.pmText == "PM"));
 }
 
 void RowStatementBuilder::writeNull() {
@@ -179,14 +174,6 @@ void commasToPoints(std::string& s) {
         if (c == ',') c = '.';
 }
 
-bool isDay(const db::Date& d) {
-    static const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    if (d.year < 100 || d.year > 9999 || d.month < 1 || d.month > 12 || d.day < 1) return false;
-    const int y = d.year;
-    const int max = d.month == 2 && ((y % 4 == 0 && y % 100 != 0) || y % 400 == 0) ? 29 : days[d.month - 1];
-    return d.day <= max;
-}
-
 // "-12.5", "0", "7." and the like: what the reader and the engine hold.
 bool isPlainDecimal(std::string_view t) {
     size_t i = t.empty() || t[0] != '-' ? 0 : 1;
@@ -207,9 +194,8 @@ bool isPlainDecimal(std::string_view t) {
 //
 // Numeric fields: a number's text reads as a number, so its decimal comma
 // becomes a point. Other fields: a number stays a quoted number (commas
-// become points when the table has no numeric field); a short date, or a
-// short date and a long time, read back as the same date and time and are
-// written month first; "True" and "False" read as neither.
+// become points when the table has no numeric field); "True" and "False"
+// read as neither.
 bool RowStatementBuilder::writeTyped(const Column& col, const db::Value& value) {
     using db::Kind;
     // Bounded texts are put together here and appended at once.
@@ -256,20 +242,6 @@ bool RowStatementBuilder::writeTyped(const Column& col, const db::Value& value) 
             o += 5;
         }
         break;
-    case Kind::Date:
-        if (!plainDates_ || !isDay(value.date())) return false;
-        o = putMonthDayYear(o, db::DateTime{value.date()}, false);
-        break;
-    case Kind::DateTime: {
-        const db::DateTime& dt = value.dateTime();
-        if (!plainDates_ || !isDay(dt.date)) return false;
-        const bool withTime = dt.hour || dt.minute || dt.second;
-        if (withTime && (!plainTimes_ || dt.hour < 0 || dt.hour > 23 || dt.minute < 0 || dt.minute > 59 ||
-                         dt.second < 0 || dt.second > 59))
-            return false;
-        o = putMonthDayYear(o, dt, withTime);
-        break;
-    }
     default: return false;
     }
     *o++ = '\'';
@@ -282,6 +254,24 @@ bool RowStatementBuilder::writeTyped(const Column& col, const db::Value& value) 
 void RowStatementBuilder::writeValue(const Column& col, const db::Value& value) {
     if (value.isNull()) {
         writeNull();
+        return;
+    }
+    if (col.writing == Writing::OtherCase &&
+        (value.kind() == db::Kind::Date || value.kind() == db::Kind::DateTime)) {
+        // Dates and date-times always take the month-day-year pattern, the
+        // time when it is not midnight, whatever the regional short date
+        // looks like (under German settings "30.08.2021" also reads as a
+        // number) and whatever the year (1 to 99 too).
+        const db::DateTime dt =
+            value.kind() == db::Kind::Date ? db::DateTime{value.date()} : value.dateTime();
+        char buf[32];
+        char* o = buf;
+        *o++ = '\'';
+        o = putMonthDayYear(o, dt, dt.hour || dt.minute || dt.second);
+        *o++ = '\'';
+        *o++ = ',';
+        *o++ = ' ';
+        stmt_.append(buf, o);
         return;
     }
     if (!generalOnly_ && writeTyped(col, value)) return;
@@ -324,7 +314,7 @@ void RowStatementBuilder::writeValue(const Column& col, const db::Value& value) 
         appendCleaned(cleaned_, v);
         // A value that reads as a number is written as that number, never
         // as a date (under day-month settings "12.5" would otherwise read as
-        // the 12th of May).
+        // the 12th of May). Date values never get here.
         const bool number = readsAsNumber(cleaned_, settings_);
         if (number && !tableHasNumeric_) commasToPoints(cleaned_);
         stmt_ += '\'';

@@ -74,8 +74,6 @@ private:
     bool generalOnly_ = false;
     // Which shortcuts give the general path's text under the settings.
     bool plainNumbers_ = false;   // decimal point or comma, no look-alike group separator
-    bool plainDates_ = false;     // the short date reads back as the same date
-    bool plainTimes_ = false;     // and the long time as the same time
 };
 
 }  // namespace tp::convert

@@ -356,3 +356,41 @@ TEST_F(EndToEnd, EverySourceIntoACopyOfAnAccessMadeDatabase) {
         },
         {"--overwrite", "yes"}, {"Table1", "Table2", "Table3", "Table4"});
 }
+
+TEST(EndToEndRegional, EveryCorpusDateIsTheSameUnderGermanAndUnitedStatesSettings) {
+    if (!fs::exists(tallyportExe())) GTEST_SKIP() << "tallyport is not built";
+    const auto sources = corpusSources();
+    ASSERT_GE(sources.size(), 10u);
+    TempDir dir;
+    const std::string target = dir.file("t.mdb");
+    ASSERT_EQ(runCommand({tallyportExe(), "new", target}).exitCode, 0);
+    // The quoted month-day-year texts of a script, in order.
+    auto dates = [](const std::string& script) {
+        std::vector<std::string> out;
+        for (size_t q = script.find('\''); q != std::string::npos; q = script.find('\'', q + 1)) {
+            const size_t e = script.find('\'', q + 1);
+            if (e == std::string::npos) break;
+            const std::string v = script.substr(q + 1, e - q - 1);
+            if ((v.size() == 10 || v.size() == 19) && v[2] == '/' && v[5] == '/') out.push_back(v);
+            q = e;
+        }
+        return out;
+    };
+    size_t total = 0;
+    int index = 0;
+    for (const auto& s : sources) {
+        SCOPED_TRACE(s.path);
+        std::vector<std::string> got[2];
+        int k = 0;
+        for (const char* locale : {"LC_ALL=de_DE.UTF-8", "LC_ALL=en_US.UTF-8"}) {
+            const std::string script = dir.file("s" + std::to_string(index++) + ".sql");
+            const auto run = runCommand({"/usr/bin/env", locale, tallyportExe(), "convert", s.dbc ? "--dbc" : "--folder",
+                                         s.path, "--target", target, "--script", script});
+            EXPECT_EQ(run.exitCode, 0) << run.err;
+            got[k++] = dates(readFile(script));
+        }
+        EXPECT_EQ(got[0], got[1]);
+        total += got[1].size();
+    }
+    EXPECT_GT(total, 1000u);
+}

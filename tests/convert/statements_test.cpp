@@ -138,6 +138,44 @@ TEST(RowStatement, DateTimesAndBooleans) {
               "INSERT INTO [t] VALUES(1, '08/30/2021 14:05:09', 'True')");
 }
 
+TEST(RowStatement, DatesTakeTheMonthDayYearPatternUnderEverySetting) {
+    // Date and date-time values always get the pattern, whatever the short
+    // date looks like (German "30.08.2021" also reads as a number) and
+    // whatever the year; a text that reads as a number stays a number.
+    const std::vector<FieldInfo> fields = {f("n", ad::Integer), f("d", ad::DBDate), f("t", ad::DBTimeStamp),
+                                           f("txt", ad::Currency)};
+    struct Case {
+        tp::db::Date date;
+        const char* pattern;
+    };
+    const Case cases[] = {{{1996, 7, 4}, "07/04/1996"}, {{2021, 8, 30}, "08/30/2021"}, {{1, 1, 1}, "01/01/0001"},
+                          {{99, 12, 31}, "12/31/0099"}, {{1899, 12, 30}, "12/30/1899"},
+                          {{9999, 12, 31}, "12/31/9999"}};
+    Build b;
+    for (const char* locale : {"de_DE.UTF-8", "fr_FR", "sv_SE", "en_US", "en_GB", "nl_NL"}) {
+        const RegionalSettings s = RegionalSettings::fromLocaleName(locale);
+        for (bool general : {false, true}) {
+            auto d = b.def("t", fields);
+            RowStatementBuilder rows("t", fields, numericPositionFlags(d.numericPositions, fields.size()), s);
+            rows.setGeneralPathOnly(general);
+            for (const Case& c : cases) {
+                SCOPED_TRACE(std::string(locale) + " " + c.pattern + (general ? " general" : ""));
+                const std::string p = c.pattern;
+                EXPECT_EQ(rows.build({Value(1), Value(c.date), Value(tp::db::DateTime{c.date, 12, 0, 0, 0}),
+                                      Value(tp::db::Currency{125000})},
+                                     b.p),
+                          "INSERT INTO [t] VALUES(1, '" + p + "', '" + p + " 12:00:00', '12" +
+                              s.decimalSeparator + "5')");
+                EXPECT_EQ(rows.build({Value(1), Value(tp::db::DateTime{c.date, 0, 0, 0, 0}),
+                                      Value(tp::db::DateTime{c.date, 23, 59, 1, 0}), Value()},
+                                     b.p),
+                          "INSERT INTO [t] VALUES(1, '" + p + "', '" + p + " 23:59:01',NULL)");
+            }
+        }
+    }
+    EXPECT_TRUE(b.boxes.shown.empty());
+}
+
 TEST(RowStatement, DecimalCommaOfNumericFields) {
     Build b;
     std::vector<FieldInfo> fields = {f("amount", ad::Numeric), f("rate", ad::Double), f("note", ad::VarChar)};
