@@ -226,7 +226,10 @@ int runConvert(const Args& args) {
     }
     std::cout << s.tables << (s.tables == 1 ? " table, " : " tables, ") << s.rows
               << (s.rows == 1 ? " row, " : " rows, ") << s.failedStatements
-              << (s.failedStatements == 1 ? " failed statement" : " failed statements") << std::endl;
+              << (s.failedStatements == 1 ? " failed statement" : " failed statements");
+    if (s.lostValues > 0)
+        std::cout << ", " << s.lostValues << (s.lostValues == 1 ? " value" : " values") << " not read";
+    std::cout << std::endl;
     return s.failures > 0 ? 1 : 0;
 }
 

@@ -136,17 +136,24 @@ void writeResult(std::ostream& out, db::Recordset& rs, OutputFormat format) {
     line += "],\"rows\":[";
     out << line;
     bool first = true;
-    while (!rs.EOF_()) {
-        line = first ? "[" : ",[";
-        first = false;
-        const auto& row = rs.row();
-        for (size_t i = 0; i < row.size(); ++i) {
-            if (i) line += ',';
-            line += jsonValue(row[i]);
+    try {
+        while (!rs.EOF_()) {
+            line = first ? "[" : ",[";
+            first = false;
+            const auto& row = rs.row();
+            for (size_t i = 0; i < row.size(); ++i) {
+                if (i) line += ',';
+                line += jsonValue(row[i]);
+            }
+            line += ']';
+            out << line;
+            rs.MoveNext();
         }
-        line += ']';
-        out << line;
-        rs.MoveNext();
+    } catch (const std::exception& e) {
+        // The rows so far stay a whole JSON object that says it is cut
+        // short; the caller reports the error.
+        out << "],\"error\":" << jsonString(e.what()) << "}\n";
+        throw;
     }
     out << "]}\n";
 }

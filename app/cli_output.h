@@ -1,7 +1,9 @@
 // Writes result sets of the command line: CSV (RFC 4180, header row, CRLF
 // line ends) or JSON (one object per result, on one line:
 // {"columns":[{"name":...,"type":N},...],"rows":[[...],...]}). Rows are
-// written as they are read, so a large table is never held in memory.
+// written as they are read, so a large table is never held in memory; when
+// reading fails halfway the object is closed with an "error" member
+// ({"columns":...,"rows":[...],"error":"..."}) and the error is thrown on.
 #pragma once
 
 #include <ostream>

@@ -81,6 +81,11 @@ int runSql(const Args& args) {
             auto rs = conn->Execute(st.text);
             if (rs) {
                 writeResult(std::cout, *rs, format);
+                for (const db::ReadNotice& n : rs->takeNotices()) {
+                    std::cout.flush();
+                    std::cerr << "tallyport: " << st.where << ": " << n.text << "\n";
+                    if (n.lostValues > 0) failed = true;
+                }
                 rs->Close();
             }
         } catch (const db::Error& e) {

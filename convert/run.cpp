@@ -157,6 +157,18 @@ void ConversionRun::start() {
                     if (!p(442, [&] { records->MoveNext(); })) break;
                 }
             }
+            // [444] What the source could not read costs those values, not
+            // the rows after them: the loss is reported once per table and
+            // counted; warnings are shown.
+            if (records && records->isOpen())
+                for (const db::ReadNotice& n : records->takeNotices()) {
+                    if (n.lostValues > 0) {
+                        summary_.lostValues += n.lostValues;
+                        p.report(444, n.text);
+                    } else {
+                        p(444, [&] { msgBox(n.text); });
+                    }
+                }
             p(446, [&] { need(records).Close(); });
             p(448, [&] {
                 flags.SQLFormOK = false;

@@ -29,6 +29,7 @@ struct RunSummary {
     int64_t rows = 0;               // row statements produced
     int statements = 0;             // statements put into the sink (all kinds)
     int failedStatements = 0;       // executed statements the target rejected
+    int64_t lostValues = 0;         // source values that could not be read (written as NULL)
     int failures = 0;               // every failed step, shown or counted
     bool ran = false;               // false when the source was invalid (silent end)
 };

@@ -3,7 +3,11 @@
 
 #include <nlohmann/json.hpp>
 
+#include <sstream>
+
 #include "app/cli_output.h"
+#include "db/ado.h"
+#include "tests/foxpro/dbf_builder.h"
 #include "tests/support/support.h"
 
 using namespace tp;
@@ -96,4 +100,42 @@ TEST(CliSql, AccessDatabasesWithAQuotedPassword) {
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.out, "t\n");
     EXPECT_EQ(tallyport({"tables", db, "--password", "wrong"}).exitCode, 1);
+}
+
+TEST(CliSql, ReadingThatFailsHalfwayStillGivesValidJsonAndLostValuesFailTheRun) {
+    // A cursor that fails after one row.
+    class FailingCursor : public db::Cursor {
+    public:
+        const std::vector<db::FieldInfo>& fields() const override { return fields_; }
+        bool next(std::vector<db::Value>& row) override {
+            if (n_++ == 0) {
+                row = {db::Value(int64_t{1}), db::Value("a")};
+                return true;
+            }
+            throw db::Error("The disk went away.");
+        }
+
+    private:
+        std::vector<db::FieldInfo> fields_ = {{"a", db::adtype::Integer}, {"b", db::adtype::VarChar}};
+        int n_ = 0;
+    };
+    db::Recordset rs(std::make_unique<FailingCursor>());
+    std::ostringstream out;
+    EXPECT_THROW(cli::writeResult(out, rs, cli::OutputFormat::Json), db::Error);
+    const json j = json::parse(out.str());
+    EXPECT_EQ(j["rows"], json::parse(R"([[1,"a"]])"));
+    EXPECT_EQ(j["error"], "The disk went away.");
+
+    // A FoxPro value that cannot be read costs that value: the other rows
+    // come, the loss is told on stderr and the exit status is 1.
+    TempDir dir;
+    DbfBuilder b;
+    b.version = 0x03;
+    b.fields = {{"N", 'N', 3}};
+    b.records = {"   1", "  x2", "   3"};
+    writeFile(dir.file("bad.dbf"), b.build());
+    auto r = tallyport({"sql", "--folder", dir.path().string(), "-e", "SELECT * FROM `bad`", "--format", "json"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(json::parse(r.out)["rows"], json::parse("[[1],[null],[3]]"));
+    EXPECT_NE(r.err.find("field N of record 2"), std::string::npos) << r.err;
 }

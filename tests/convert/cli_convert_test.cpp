@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "tests/foxpro/dbf_builder.h"
 #include "tests/support/support.h"
 
 namespace fs = std::filesystem;
@@ -92,4 +93,28 @@ TEST_F(CliConvert, ScriptWritesTheStatementsAndExecutesNothing) {
     auto tables = runCommand({tallyportExe(), "tables", t});
     EXPECT_EQ(tables.exitCode, 0);
     EXPECT_EQ(tables.out, "");   // nothing was executed
+}
+
+TEST_F(CliConvert, AValueThatCannotBeReadCostsOnlyThatValueAndIsCounted) {
+    // Record 2 holds a number that is none; FoxPro's asterisks in record 3
+    // are a warning only. Under German settings the dates stay month first.
+    DbfBuilder b;
+    b.version = 0x03;
+    b.fields = {{"N", 'N', 3}, {"D", 'D', 8}};
+    b.records = {std::string(" ") + "  1" + "19960704", std::string(" ") + " x2" + "20210830",
+                 std::string(" ") + "***" + "20210830", std::string(" ") + "  4" + "        "};
+    fs::create_directory(dir.path() / "src");
+    writeFile(dir.file("src/bad.dbf"), b.build());
+    const std::string t = dir.file("t.mdb");
+    auto r = runCommand({"/usr/bin/env", "LC_ALL=de_DE.UTF-8", tallyportExe(), "convert", "--folder",
+                         dir.file("src"), "--target", t, "--create", "--script", dir.file("s.sql")});
+    EXPECT_EQ(r.exitCode, 1) << r.err;
+    EXPECT_EQ(r.out, "1 table, 4 rows, 0 failed statements, 1 value not read\n");
+    EXPECT_NE(r.err.find("field N of record 2"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("did not fit their field in FoxPro itself"), std::string::npos) << r.err;
+    const std::string script = readFile(dir.file("s.sql"));
+    EXPECT_NE(script.find("VALUES(1, '07/04/1996')"), std::string::npos) << script;
+    EXPECT_NE(script.find("VALUES(NULL, '08/30/2021')"), std::string::npos) << script;
+    EXPECT_NE(script.find("VALUES(4,NULL)"), std::string::npos) << script;
+    EXPECT_EQ(lines(script), 5);
 }
