@@ -357,14 +357,22 @@ private:
     void forEachRow(StoredTable& t, const std::function<void(uint32_t, const std::vector<Value>&)>& fn);
 
     // Writing.
-    uint32_t allocPage();
+    // A page for new content: the lowest free page at or after `from`, else a
+    // new one at the end of the file (a table's data pages thus always
+    // follow its earlier ones: rows read back in the order inserted).
+    uint32_t allocPage(uint32_t from = 0);
     void releasePage(uint32_t page);
+    void loadFreePages();
     void setGlobalBit(uint32_t page, bool free);
     bool growGlobalMap(uint32_t page);
+    bool rewriteGlobalMapRow(const std::vector<uint8_t>& row);
+    void promoteGlobalMap();
+    uint32_t newGlobalBitmap(size_t range);
     void mapSet(uint32_t ref, uint32_t page, bool on);
     void flipBit(uint32_t ref, const uint8_t* row, size_t at, uint8_t mask, bool on);
     std::pair<uint8_t*, size_t> rowForWrite(uint32_t ref);
-    uint32_t newDataPage(uint32_t owner);
+    // A data page of the table whose last data page is `after` (0: none).
+    uint32_t newDataPage(uint32_t owner, uint32_t after);
     bool placeRow(uint32_t page, const uint8_t* row, size_t n, uint32_t& ref);
     uint32_t appendRow(StoredTable& t, const std::vector<uint8_t>& row);
     uint32_t putLongValueRow(StoredTable& t, int col, const uint8_t* data, size_t n);
@@ -432,7 +440,12 @@ private:
     uint8_t sortVersion_ = 0;
     std::vector<CatalogEntry> catalog_;
     std::unordered_map<uint32_t, std::unique_ptr<StoredTable>> tables_;   // by TDEF page
-    std::vector<uint32_t> freed_;      // pages released in this session, free for reuse
+    // Pages below the end of the file that the global map marks free, read
+    // from it once per session and kept in step with it.
+    std::vector<uint64_t> freeBits_;
+    size_t freeCount_ = 0;
+    uint32_t lowestFree_ = 0;          // no free page below this one
+    bool freeKnown_ = false;
     StoredTable* last_ = nullptr;      // last table written to
     std::string lastName_;
     uint64_t statementsSinceCheck_ = 0;
@@ -1103,8 +1116,8 @@ void JetDatabase::reloadAfterUndo() {
     last_ = nullptr;
     lastName_.clear();
     // Pages given back or taken during the statement are in the maps as they
-    // were; the list of pages free for reuse is simply forgotten.
-    freed_.clear();
+    // were; the free pages are read from the global map again when needed.
+    freeKnown_ = false;
     loadCatalog();
     for (const Pending& s : stale)
         for (const CatalogEntry& e : catalog_)

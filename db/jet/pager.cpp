@@ -629,6 +629,66 @@ uint32_t Pager::append() {
     return page;
 }
 
+void Pager::released(uint32_t page) {
+    if (page >= pageCount_) return;
+    if (releasedSince_.size() <= page) releasedSince_.resize(size_t(pageCount_) + 1024);
+    releasedSince_[page] = true;
+}
+
+uint8_t* Pager::reuse(uint32_t page) {
+    if (page >= pageCount_) damaged("page " + std::to_string(page) + " is beyond the end of the file");
+    const bool freeAtDurable =
+        page < basePages_ && !(page < releasedSince_.size() && releasedSince_[page]);
+    if (freeAtDurable) {
+        if (unjournaled_.size() <= page) unjournaled_.resize(size_t(basePages_));
+        unjournaled_[page] = true;
+    }
+    if (!freeAtDurable || cache_.count(page)) {
+        uint8_t* p = modify(page);
+        std::memset(p, 0, kPageSize);
+        return p;
+    }
+    // Not in the cache and its bytes do not matter: a zero page, without
+    // reading the old one; an undo forgets it again.
+    if (readOnly_) throw Error(kErrReadOnly, "Cannot update. Database or object is read-only.");
+    requireHealthy();
+    lastEntry_ = nullptr;
+    Entry e;
+    e.data.reset(new uint8_t[kPageSize]);
+    std::memset(e.data.get(), 0, kPageSize);
+    e.dirty = true;
+    ++dirtyCount_;
+    if (inStatement_ && page < statementPages_) {
+        e.savedIn = statementSeq_;
+        Undo u{page, false, nullptr};
+        u.forget = true;
+        undo_.push_back(std::move(u));
+    }
+    return cache_.emplace(page, std::move(e)).first->second.data.get();
+}
+
+void Pager::peek(uint32_t page, uint8_t* out, size_t n) {
+    n = std::min<size_t>(n, pageSize_);
+    if (auto it = cache_.find(page); it != cache_.end()) {
+        std::memcpy(out, it->second.data.get(), n);
+        return;
+    }
+    if (page >= pageCount_) damaged("page " + std::to_string(page) + " is beyond the end of the file");
+    if (cipher_ && page != 0) {
+        std::vector<uint8_t> whole(kPageSize, 0);
+        if (!readAll(fd_, whole.data(), pageSize_, uint64_t(page) * pageSize_)) std::memset(whole.data(), 0, kPageSize);
+        code(page, whole.data());
+        std::memcpy(out, whole.data(), n);
+        return;
+    }
+    if (!readAll(fd_, out, n, uint64_t(page) * pageSize_)) std::memset(out, 0, n);
+    if (key_ != 0 && page != 0) {
+        uint8_t k[4];
+        wr32(k, key_ ^ page);
+        rc4(k, 4, out, n);   // the key stream of the page's first n bytes
+    }
+}
+
 // ---------------------------------------------------------------- statements
 
 void Pager::beginStatement() {
@@ -652,6 +712,13 @@ void Pager::rollbackStatement() {
     if (!inStatement_) return;
     lastEntry_ = nullptr;
     for (auto it = undo_.rbegin(); it != undo_.rend(); ++it) {
+        if (it->forget) {
+            if (auto f = cache_.find(it->page); f != cache_.end()) {
+                if (f->second.dirty) --dirtyCount_;
+                cache_.erase(f);
+            }
+            continue;
+        }
         Entry& e = cache_[it->page];
         if (!e.data) e.data.reset(new uint8_t[kPageSize]);
         if (it->image) {
@@ -736,7 +803,7 @@ void Pager::writePages(const std::vector<uint32_t>& pages) {
 // file, and those that hold committed data.
 void Pager::dirtyPages(std::vector<uint32_t>& fresh, std::vector<uint32_t>& committed) const {
     for (const auto& [n, e] : cache_)
-        if (e.dirty) (n >= basePages_ ? fresh : committed).push_back(n);
+        if (e.dirty) (n >= basePages_ || unjournaled(n) ? fresh : committed).push_back(n);
     std::sort(fresh.begin(), fresh.end());
     std::sort(committed.begin(), committed.end());
 }
@@ -764,6 +831,8 @@ void Pager::commit() {
     dirtyCount_ = 0;
     basePages_ = pageCount_;
     journaled_.clear();
+    releasedSince_.clear();
+    unjournaled_.clear();
 }
 
 void Pager::trim() {

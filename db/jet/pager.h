@@ -69,6 +69,15 @@ public:
     uint8_t* modifyRanges(uint32_t page, std::initializer_list<Range> ranges);
     // A new zero page at the end of the file (held in the cache).
     uint32_t append();
+    // Pages the database gives back and takes again. released(): the page is
+    // free from now on, but what it held at the last durability point still
+    // counts until the next one. reuse(): a free page taken again, returned
+    // zeroed; when it was already free at the last durability point, its old
+    // bytes are neither read nor journaled (it is written like a new page).
+    void released(uint32_t page);
+    uint8_t* reuse(uint32_t page);
+    // The first n bytes of a page as it stands, without keeping it in the cache.
+    void peek(uint32_t page, uint8_t* out, size_t n);
 
     void beginStatement();
     void endStatement();
@@ -116,10 +125,12 @@ private:
         bool wasDirty;
         std::unique_ptr<uint8_t[]> image;   // the whole page, or null: ranges
         size_t at = 0, end = 0;             // kept in partial_ as (offset, length, bytes)
+        bool forget = false;                // a reused page not cached before: dropped again
     };
     Entry& load(uint32_t page);
     Entry& writable(uint32_t page, bool& keep);
     void dirtyPages(std::vector<uint32_t>& fresh, std::vector<uint32_t>& committed) const;
+    bool unjournaled(uint32_t page) const { return page < unjournaled_.size() && unjournaled_[page]; }
     void markDirty(Entry& e);
     void writePage(uint32_t page, const uint8_t* data);
     void writePages(const std::vector<uint32_t>& pages);
@@ -155,6 +166,9 @@ private:
     Entry* lastEntry_ = nullptr;
     size_t dirtyCount_ = 0;
     std::unordered_set<uint32_t> journaled_;
+    // Since the last durability point: pages given back, and pages taken
+    // again whose committed bytes do not matter (written without a journal).
+    std::vector<bool> releasedSince_, unjournaled_;
     std::vector<uint8_t> scratch_;
     // Statement state.
     bool broken_ = false;

@@ -206,6 +206,7 @@ TEST(Durability, SizeLimitUndoesTheStatement) {
     const auto file = copyOfCorpus(dir, "limit.mdb");
     const auto pages = uint32_t(fs::file_size(file) / 4096);
     int stored = 0;
+    bool another = false;
     {
         auto db = Database::open(file, "", false);
         db->createTable("Big", columns());
@@ -223,8 +224,14 @@ TEST(Durability, SizeLimitUndoesTheStatement) {
         }
         ASSERT_TRUE(full);
         ASSERT_GT(stored, 0);
-        // Small statements still fit in what is left.
-        EXPECT_THROW(db->createTable("Another", columns()), Error);
+        // A small statement fits only where the file marks pages free (an
+        // Access-made file has some); either way it is whole or not there.
+        try {
+            db->createTable("Another", columns());
+            another = true;
+        } catch (const Error& e) {
+            EXPECT_EQ(e.number(), 3047);
+        }
         db->close();
     }
     faults::limitPages(0);
@@ -238,7 +245,7 @@ TEST(Durability, SizeLimitUndoesTheStatement) {
         ++n;
     }
     EXPECT_EQ(n, stored);
-    EXPECT_TRUE(db->findTable("Another").empty());
+    EXPECT_EQ(db->findTable("Another").empty(), !another);
     db->close();
     const auto diff = test::storage::compareWithReader(file);
     EXPECT_TRUE(diff.empty() || diff == "SKIP") << diff;
