@@ -1,7 +1,12 @@
 // The Access storage engine (Jet 4 and ACE; Access 97 read-only): header,
 // catalog, table definitions, rows, long values, usage maps, catalog indexes;
 // reading and writing.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
@@ -1179,22 +1184,82 @@ std::unique_ptr<Database> Database::open(const std::string& path, const std::str
     return db;
 }
 
+namespace {
+
+// Moves a finished file to a name that does not exist yet; false (and errno
+// EEXIST) when something appeared there meanwhile.
+bool publishFile(const std::string& from, const std::string& to) {
+#ifdef RENAME_NOREPLACE
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) return false;
+#endif
+    // Filesystems without the exclusive rename: a hard link never replaces.
+    if (::link(from.c_str(), to.c_str()) == 0) {
+        ::unlink(from.c_str());
+        return true;
+    }
+    if (errno == EEXIST) return false;
+    std::error_code ec;
+    if (std::filesystem::exists(to, ec)) {
+        errno = EEXIST;
+        return false;
+    }
+    return ::rename(from.c_str(), to.c_str()) == 0;
+}
+
+}  // namespace
+
+// The new file is built and synced under a passing name in the same folder
+// and then renamed into place: the database's name never shows an empty or
+// half-made file, and an existing file is never replaced.
 std::unique_ptr<Database> Database::create(const std::string& path, const std::string& password, FileFormat format) {
     if (format == FileFormat::Jet3)
         throw Error(kErrUnrecognized, "Access 97 (Jet 3) databases cannot be created.");
     if (utf8ToUtf16(password).size() > 20) throw Error(kErrNotValidPassword, "Not a valid password.");
     std::error_code ec;
     if (std::filesystem::exists(path, ec)) throw Error(3204, "Database already exists.");
-    auto db = std::make_unique<JetDatabase>(std::make_unique<Pager>(path, Pager::CreateTag{}));
+    const std::filesystem::path target(path);
+    std::string building;
+    std::unique_ptr<JetDatabase> db;
+    for (int attempt = 0; !db; ++attempt) {
+        building = (target.parent_path() / ("~" + target.filename().string() + "." + std::to_string(::getpid()) +
+                                            "-" + std::to_string(attempt) + ".tmp"))
+                       .string();
+        try {
+            db = std::make_unique<JetDatabase>(std::make_unique<Pager>(building, Pager::CreateTag{}));
+        } catch (const Error& e) {
+            if (e.number() == 3204 && attempt < 100) continue;
+            if (e.number() == 3204) throw;
+            std::string what = e.what();
+            if (auto at = what.find(building); at != std::string::npos) what.replace(at, building.size(), path);
+            throw Error(e.number(), what);
+        }
+    }
     db->setFormat(format);
     try {
         db->createNew(password);
+        db->close();
     } catch (...) {
         db.reset();
-        std::filesystem::remove(path, ec);
+        std::filesystem::remove(building, ec);
         throw;
     }
-    return db;
+    db.reset();
+    if (!publishFile(building, path)) {
+        const int err = errno;
+        std::filesystem::remove(building, ec);
+        if (err == EEXIST) throw Error(3204, "Database already exists.");
+        throw Error(3043, "Could not create file '" + path + "': " + std::strerror(err));
+    }
+    {
+        const std::string dir = target.parent_path().string();
+        const int d = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (d >= 0) {
+            ::fsync(d);
+            ::close(d);
+        }
+    }
+    return open(path, password, false);
 }
 
 }  // namespace tp::db::jet

@@ -167,4 +167,56 @@ TEST(CrashSafety, KilledWritersLeaveADatabaseEveryReaderOpens) {
                 rounds, partial, hot);
 }
 
+// `tallyport new` killed at random moments: the database's name shows
+// either nothing or a whole database, never an empty or half-made file.
+TEST(CrashSafety, KilledCreationLeavesNoHalfMadeFile) {
+    if (!fs::exists(test::tallyportExe())) GTEST_SKIP();
+    test::TempDir dir;
+    const std::string exe = test::tallyportExe();
+    auto start = [&](const std::string& file) {
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            const int null = ::open("/dev/null", O_RDWR);
+            ::dup2(null, 1);
+            ::dup2(null, 2);
+            ::execl(exe.c_str(), exe.c_str(), "new", file.c_str(), static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        return pid;
+    };
+    auto t0 = std::chrono::steady_clock::now();
+    {
+        int status = 0;
+        ::waitpid(start(dir.file("timing.accdb")), &status, 0);
+        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    const auto whole = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - t0);
+    std::mt19937 rng(20261208);
+    int made = 0, none = 0;
+    for (int round = 0; round < 30; ++round) {
+        const std::string file = dir.file("new" + std::to_string(round) + (round % 2 ? ".mdb" : ".accdb"));
+        SCOPED_TRACE(file);
+        const pid_t pid = start(file);
+        std::this_thread::sleep_for(std::chrono::microseconds(int64_t(rng() % uint64_t(whole.count() + 1))));
+        ::kill(pid, SIGKILL);
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        if (!fs::exists(file)) {
+            ++none;
+            continue;
+        }
+        ++made;
+        auto db = Database::open(file, "", true);
+        bool catalog = false;
+        for (const auto& t : db->listTables()) catalog = catalog || t.name == "MSysObjects";
+        EXPECT_TRUE(catalog);
+        db->close();
+        // Once more the same name: an existing file is never replaced.
+        const auto again = test::runCommand({exe, "new", file});
+        EXPECT_EQ(again.exitCode, 1);
+        EXPECT_NE(again.err.find("Database already exists."), std::string::npos) << again.err;
+    }
+    std::printf("creations killed: %d left nothing, %d left a whole database\n", none, made);
+}
+
 }  // namespace
