@@ -8,7 +8,10 @@
 // L, I, Y, B, M and V (nullable) in FOLDER (default /tmp/tallyport-convert-
 // bench), converts each with TALLYPORT (default: the tallyport beside this
 // build's bench folder) and runs pgdbf on it; prints rows per second of both,
-// their ratio, and the peak resident memory of the conversion.
+// their ratio, and the peak resident memory of the conversion. Then the same
+// conversion again into the same file (overwrite), a DROP TABLE of the table,
+// and a conversion after the drop in a new session: time, peak memory and
+// the file's size.
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <fcntl.h>
@@ -211,6 +214,21 @@ int main(int argc, char** argv) {
                         tp.cpuSeconds / pg.cpuSeconds);
         else
             std::printf("  no ratio: a run failed\n");
+        // The same conversion again into the same file (its table dropped and
+        // made again in one session), a DROP TABLE on its own, and one more
+        // conversion in a new session into the pages the drop gave back.
+        auto mb = [&] { return fs::exists(target) ? fs::file_size(target) / 1048576.0 : 0.0; };
+        const Outcome again = runChild({tallyport, "convert", "--folder", src.string(), "--target", target.string(),
+                                        "--overwrite", "yes"}, true);
+        std::printf("  convert again, overwrite:      %7.2f s (CPU %.2f s)  peak %6.1f MB  exit %d  (%.0f MB file)\n",
+                    again.seconds, again.cpuSeconds, again.maxRssKb / 1024.0, again.status, mb());
+        const Outcome drop = runChild({tallyport, "sql", target.string(), "-e", "DROP TABLE [bench]"}, true);
+        std::printf("  DROP TABLE:                    %7.2f s (CPU %.2f s)  peak %6.1f MB  exit %d  (%.0f MB file)\n",
+                    drop.seconds, drop.cpuSeconds, drop.maxRssKb / 1024.0, drop.status, mb());
+        const Outcome after = runChild({tallyport, "convert", "--folder", src.string(), "--target", target.string(),
+                                        "--overwrite", "yes"}, true);
+        std::printf("  convert after the drop:        %7.2f s (CPU %.2f s)  peak %6.1f MB  exit %d  (%.0f MB file)\n",
+                    after.seconds, after.cpuSeconds, after.maxRssKb / 1024.0, after.status, mb());
         fs::remove(target);
     }
     return 0;
