@@ -21,6 +21,7 @@
 
 #include "db/error.h"
 #include "db/jet/crypto.h"
+#include "db/jet/index_keys.h"
 #include "db/jet/pager.h"
 #include "db/jet/storage.h"
 
@@ -47,6 +48,7 @@ struct CatalogEntry {
     uint32_t id = 0;
     uint32_t parentId = 0;
     std::string name;
+    std::string key;        // name's key under the catalog's sort order (empty: not yet computed)
     int type = 0;
     uint32_t flags = 0;
     uint32_t rowRef = 0;    // pg:row of the MSysObjects row
@@ -360,6 +362,17 @@ private:
     Value readLongValue(const StoredColumn& c, const uint8_t* p, size_t n);
     void loadCatalog();
     void forEachRow(StoredTable& t, const std::function<void(uint32_t, const std::vector<Value>&)>& fn);
+    // The database's sort order (catalog text columns use it; text columns
+    // that store none inherit it).
+    SortOrder sortOrder() const { return SortOrder{sortLcid_, jet3_ ? -1 : int(int8_t(sortVersion_))}; }
+    // Names are equal when their keys in the catalog's Name index are: case
+    // and accents as the sort order treats them. Under a sort order whose keys
+    // we cannot compute, names compare without regard to case.
+    std::string nameKey(std::string_view name) const;
+    const std::string& nameKey(CatalogEntry& e) const {
+        if (e.key.empty()) e.key = nameKey(e.name);
+        return e.key;
+    }
 
     // Writing.
     // A page for new content: the lowest free page at or after `from`, else a
@@ -420,6 +433,10 @@ private:
     void rebuildIndexes(StoredTable& t);
     void refreshIndexes();
     void checkUnique(StoredTable& t, const std::vector<uint8_t>& row);
+    void requireKeyable(const StoredTable& t) const;
+public:
+    IndexKeyReport compareIndexKeys();
+private:
     std::vector<uint8_t> buildTdef(const std::string& name, uint8_t tableType,
                                    const std::vector<StoredColumn>& cols,
                                    const std::vector<StoredIndex>& idx,
@@ -709,8 +726,8 @@ StoredTable JetDatabase::loadTable(uint32_t first, const std::string& name) {
 }
 
 // Access 97 table definition: narrower counts and descriptors, one-byte
-// name lengths, names in the code page. Indexes are not read (only writing
-// uses them, and these files are not written).
+// name lengths, names in the code page. Indexes are read for checks only
+// (these files are not written).
 StoredTable JetDatabase::loadTable3(StoredTable t, const std::vector<uint8_t>& s) {
     const std::string& name = t.name;
     auto need = [&](size_t pos, size_t len) {
@@ -737,6 +754,12 @@ StoredTable JetDatabase::loadTable3(StoredTable t, const std::vector<uint8_t>& s
         col.varIndex = rd16(c + 3);
         col.misc[0] = c[11];
         col.misc[1] = c[12];
+        if (col.rawType == 0x0A || col.rawType == 0x0C) {
+            // Text: the sort order's locale id; the version is implied.
+            col.misc[0] = c[9];
+            col.misc[1] = c[10];
+            col.misc[3] = 0xFF;
+        }
         col.flags = c[13];
         col.fixedOffset = rd16(c + 14);
         col.length = rd16(c + 16);
@@ -750,6 +773,20 @@ StoredTable JetDatabase::loadTable3(StoredTable t, const std::vector<uint8_t>& s
         need(pos, len);
         col.name = decodeNarrowText(&s[pos], len, codePage_);
         pos += len;
+    }
+    for (uint32_t i = 0; i < numReal && pos + 39 <= s.size(); ++i, pos += 39) {
+        StoredIndex ix;
+        for (int k = 0; k < 10; ++k) {
+            const uint16_t cn = rd16(&s[pos + 3 * size_t(k)]);
+            if (cn == 0xFFFF) continue;
+            ix.columns.push_back(cn);
+            ix.ascending.push_back(s[pos + 2 + 3 * size_t(k)] & 0x01);
+        }
+        ix.mapRef = rd32(&s[pos + 30]);
+        ix.root = rd32(&s[pos + 34]);
+        ix.flags = s[pos + 38];
+        ix.slotOffset = 0x2B + 8 * size_t(i);
+        t.indexes.push_back(ix);
     }
     std::stable_sort(t.columns.begin(), t.columns.end(),
                      [](const StoredColumn& a, const StoredColumn& b) { return a.number < b.number; });
@@ -962,9 +999,9 @@ void JetDatabase::loadCatalog() {
 StoredTable& JetDatabase::tableByName(const std::string& name) {
     requireOpen();
     if (last_ && lastName_ == name) return *last_;
-    const std::string key = foldName(name);
-    for (const CatalogEntry& e : catalog_) {
-        if ((e.type & 0x7F) != 1 || foldName(e.name) != key) continue;
+    const std::string key = nameKey(name);
+    for (CatalogEntry& e : catalog_) {
+        if ((e.type & 0x7F) != 1 || nameKey(e) != key) continue;
         const uint32_t page = e.id & 0x00FFFFFF;
         auto it = tables_.find(page);
         if (it == tables_.end()) {
@@ -1018,12 +1055,18 @@ std::vector<ColumnDef> JetDatabase::columns(const std::string& table) {
 
 std::string JetDatabase::findTable(const std::string& name) {
     requireOpen();
-    const std::string key = foldName(name);
-    for (const CatalogEntry& e : catalog_) {
+    const std::string key = nameKey(name);
+    for (CatalogEntry& e : catalog_) {
         const int type = e.type & 0x7F;
-        if ((type == 1 || type == 4 || type == 5 || type == 6) && foldName(e.name) == key) return e.name;
+        if ((type == 1 || type == 4 || type == 5 || type == 6) && nameKey(e) == key) return e.name;
     }
     return {};
+}
+
+std::string JetDatabase::nameKey(std::string_view name) const {
+    std::vector<uint8_t> k{0x7F};
+    if (jet3_ || !appendTextKey(k, utf8ToUtf16(name), sortOrder())) return "\x01" + foldName(name);
+    return std::string(k.begin(), k.end());
 }
 
 // ---------------------------------------------------------------- scanning
@@ -1164,7 +1207,14 @@ void JetDatabase::close() {
 // Writing and creation live in the second half of this file.
 namespace {
 #include "db/jet/engine_write.inc"
+#include "db/jet/index_compare.inc"
 }  // namespace
+
+IndexKeyReport compareIndexKeys(Database& db) {
+    auto* jet = dynamic_cast<JetDatabase*>(&db);
+    if (!jet) throw Error("not an Access database of this engine");
+    return jet->compareIndexKeys();
+}
 
 std::unique_ptr<Database> Database::open(const std::string& path, const std::string& password, bool readOnly) {
     std::error_code ec;

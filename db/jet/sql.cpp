@@ -1,4 +1,6 @@
 #include "db/jet/sql.h"
+#include "db/jet/index_keys.h"
+#include "db/jet/storage.h"
 
 #include <charconv>
 #include <cmath>
@@ -758,7 +760,15 @@ bool boolFromText(std::string_view s, bool& out) {
 
 // ---- public -----------------------------------------------------------------------
 
-bool sameName(std::string_view a, std::string_view b) { return ieq(a, b); }
+// Names are the same when the General sort order keys them alike (case and
+// compatibility forms ignored in every script), as the catalog compares them.
+bool sameName(std::string_view a, std::string_view b) {
+    if (ieq(a, b)) return true;
+    std::vector<uint8_t> ka, kb;
+    appendTextKey(ka, utf8ToUtf16(a), kGeneralLegacy);
+    appendTextKey(kb, utf8ToUtf16(b), kGeneralLegacy);
+    return ka == kb;
+}
 
 Error tableExists(std::string_view name) {
     return Error(jeterr::kTableExists, "Table '" + std::string(name) + "' already exists.");

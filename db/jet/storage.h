@@ -1,6 +1,6 @@
 // Internals of the Jet 4 storage engine shared by its source files and the
 // storage tests: table definitions as read from TDEF pages, text helpers and
-// the text index-key encoder.
+// the index check used by tests (text index keys: index_keys.h).
 #pragma once
 
 #include <cstdint>
@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "db/jet/database.h"
+#include "db/jet/index_keys.h"
 
 namespace tp::db::jet {
 
@@ -75,10 +76,23 @@ std::string decodeText(const uint8_t* p, size_t n);
 // Windows code page, e.g. 1252 or 936) to UTF-8; bytes the code page cannot
 // map become U+FFFD.
 std::string decodeNarrowText(const uint8_t* p, size_t n, unsigned codePage);
-// Case-insensitive name comparison key (ASCII and Latin-1 folding).
+// Case-insensitive name comparison key (ASCII, Latin-1 and Cyrillic folding),
+// for Access 97 files and sort orders whose keys are not known.
 std::string foldName(std::string_view s);
 
-// The General sort order's (legacy) index key for text, ascending.
-void appendTextKey(std::vector<uint8_t>& out, std::u16string_view text);
+// Every entry of every index of every table (system tables included): the
+// stored key compared with the key computed from the row the entry names,
+// leaf entries in order. Indexes under sort orders without known keys are
+// counted, not compared.
+struct IndexKeyReport {
+    size_t entries = 0;            // leaf entries compared
+    size_t textEntries = 0;        // ... of indexes with a text column
+    size_t nonAsciiEntries = 0;    // ... whose text has characters beyond ASCII
+    size_t unsupportedIndexes = 0;
+    std::vector<SortOrder> orders; // sort orders of the indexed text columns
+    size_t problemCount = 0;
+    std::vector<std::string> problems;   // the first 200
+};
+IndexKeyReport compareIndexKeys(Database& db);
 
 }  // namespace tp::db::jet
