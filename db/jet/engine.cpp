@@ -630,6 +630,22 @@ std::vector<uint32_t> JetDatabase::mapPages(uint32_t ref) {
     return pages;
 }
 
+// A real index's definition from its block (Jet 4: after the block's first
+// four bytes): ten (column number, flags) pairs, usage map, root page, flags.
+static StoredIndex realIndex(const uint8_t* p, bool jet3) {
+    StoredIndex ix;
+    for (int k = 0; k < 10; ++k) {
+        const uint16_t cn = rd16(p + 3 * k);
+        if (cn == 0xFFFF) continue;
+        ix.columns.push_back(cn);
+        ix.ascending.push_back(p[2 + 3 * k] & 0x01);
+    }
+    ix.mapRef = rd32(p + 30);
+    ix.root = rd32(p + 34);
+    ix.flags = p[jet3 ? 38 : 42];
+    return ix;
+}
+
 StoredTable JetDatabase::loadTable(uint32_t first, const std::string& name) {
     StoredTable t;
     t.name = name;
@@ -689,16 +705,7 @@ StoredTable JetDatabase::loadTable(uint32_t first, const std::string& name) {
     }
     for (uint32_t i = 0; i < numReal; ++i) {
         need(pos, 52);
-        StoredIndex ix;
-        for (int k = 0; k < 10; ++k) {
-            const uint16_t cn = rd16(&s[pos + 4 + 3 * size_t(k)]);
-            if (cn == 0xFFFF) continue;
-            ix.columns.push_back(cn);
-            ix.ascending.push_back(s[pos + 6 + 3 * size_t(k)] & 0x01);
-        }
-        ix.mapRef = rd32(&s[pos + 34]);
-        ix.root = rd32(&s[pos + 38]);
-        ix.flags = s[pos + 46];
+        StoredIndex ix = realIndex(&s[pos + 4], false);
         ix.slotOffset = 0x3F + 12 * size_t(i) + 4;
         t.indexes.push_back(ix);
         pos += 52;
@@ -775,16 +782,7 @@ StoredTable JetDatabase::loadTable3(StoredTable t, const std::vector<uint8_t>& s
         pos += len;
     }
     for (uint32_t i = 0; i < numReal && pos + 39 <= s.size(); ++i, pos += 39) {
-        StoredIndex ix;
-        for (int k = 0; k < 10; ++k) {
-            const uint16_t cn = rd16(&s[pos + 3 * size_t(k)]);
-            if (cn == 0xFFFF) continue;
-            ix.columns.push_back(cn);
-            ix.ascending.push_back(s[pos + 2 + 3 * size_t(k)] & 0x01);
-        }
-        ix.mapRef = rd32(&s[pos + 30]);
-        ix.root = rd32(&s[pos + 34]);
-        ix.flags = s[pos + 38];
+        StoredIndex ix = realIndex(&s[pos], true);
         ix.slotOffset = 0x2B + 8 * size_t(i);
         t.indexes.push_back(ix);
     }

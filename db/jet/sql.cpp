@@ -764,6 +764,12 @@ bool boolFromText(std::string_view s, bool& out) {
 // compatibility forms ignored in every script), as the catalog compares them.
 bool sameName(std::string_view a, std::string_view b) {
     if (ieq(a, b)) return true;
+    auto ascii = [](std::string_view s) {
+        for (char c : s)
+            if (uint8_t(c) >= 0x80) return false;
+        return true;
+    };
+    if (ascii(a) && ascii(b)) return false;
     std::vector<uint8_t> ka, kb;
     appendTextKey(ka, utf8ToUtf16(a), kGeneralLegacy);
     appendTextKey(kb, utf8ToUtf16(b), kGeneralLegacy);

@@ -177,18 +177,6 @@ TEST(IndexKeys, GeneralOrdersKeyTextAsAccessDoes) {
     EXPECT_NE(sortOrderName(SortOrder{1049, 0}).find("1049"), std::string::npos);
 }
 
-uint32_t tableId(Database& db, const std::string& name) {
-    auto cur = db.scan("MSysObjects");
-    const auto cols = db.columns("MSysObjects");
-    std::vector<Value> row;
-    while (cur->next(row))
-        for (size_t i = 0; i < cols.size(); ++i)
-            if (cols[i].name == "Name" && row[i] == Value(name))
-                for (size_t k = 0; k < cols.size(); ++k)
-                    if (cols[k].name == "Id") return uint32_t(row[k].integer());
-    return 0;
-}
-
 std::vector<Value> table1Row(const char* a, const char* b) {
     return {Value(a), Value(b), Value(), Value(), Value(), Value(), Value(), Value(), Value(false)};
 }
@@ -249,7 +237,7 @@ TEST(IndexKeys, UniqueIndexesCompareTextThroughKeys) {
     uint32_t page;
     {
         auto db = Database::open(other, "", true);
-        page = tableId(*db, "Table1");
+        page = test::storage::tableId(*db, "Table1");
     }
     std::string bytes = test::readFile(other);
     const size_t tdef = size_t(page) * 4096;

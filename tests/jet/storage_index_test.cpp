@@ -127,18 +127,6 @@ TEST(StorageIndex, CatalogTreesStayConsistentThroughSplitsAndDrops) {
     EXPECT_EQ(f[size_t(roots[0]) * 4096], 3);
 }
 
-uint32_t tableId(Database& db, const std::string& name) {
-    auto cur = db.scan("MSysObjects");
-    const auto cols = db.columns("MSysObjects");
-    std::vector<Value> row;
-    while (cur->next(row))
-        for (size_t i = 0; i < cols.size(); ++i)
-            if (cols[i].name == "Name" && row[i] == Value(name))
-                for (size_t k = 0; k < cols.size(); ++k)
-                    if (cols[k].name == "Id") return uint32_t(row[k].integer());
-    return 0;
-}
-
 // Rows added to an Access-made table with indexes: the rebuilt trees hold
 // exactly Access's own entries for the old rows plus ours for the new ones.
 TEST(StorageIndex, UserTableIndexesMatchAccessKeys) {
@@ -150,7 +138,7 @@ TEST(StorageIndex, UserTableIndexesMatchAccessKeys) {
     uint32_t page;
     {
         auto db = Database::open(file, "", true);
-        page = tableId(*db, "Table1");
+        page = test::storage::tableId(*db, "Table1");
     }
     ASSERT_GT(page, 2u);
     std::string f = test::readFile(file);
@@ -191,7 +179,7 @@ TEST(StorageIndex, PrimaryKeyDuplicatesAreRefused) {
     uint32_t page;
     {
         auto db = Database::open(file, "", false);
-        page = tableId(*db, "Table1");
+        page = test::storage::tableId(*db, "Table1");
         std::vector<Value> first;
         ASSERT_TRUE(db->scan("Table1")->next(first));
         try {

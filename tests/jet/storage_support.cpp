@@ -179,6 +179,18 @@ process.stdout.write(problems.join("\n"));
     return r.out;
 }
 
+uint32_t tableId(Database& db, const std::string& name) {
+    auto cur = db.scan("MSysObjects");
+    const auto cols = db.columns("MSysObjects");
+    std::vector<Value> row;
+    while (cur->next(row))
+        for (size_t i = 0; i < cols.size(); ++i)
+            if (cols[i].name == "Name" && row[i] == Value(name))
+                for (size_t k = 0; k < cols.size(); ++k)
+                    if (cols[k].name == "Id") return uint32_t(row[k].integer());
+    return 0;
+}
+
 std::string compareWithReader(const std::string& file, const std::string& password) {
     if (!mdbReaderAvailable()) return "SKIP";
     auto theirs = mdbReaderDump(file, password);

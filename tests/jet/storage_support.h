@@ -17,6 +17,9 @@ inline db::jet::ColumnDef column(const char* name, db::jet::ColType type, int si
     return c;
 }
 
+// The Id (= first table-definition page) of a table, from MSysObjects; 0 when missing.
+uint32_t tableId(db::jet::Database& db, const std::string& name);
+
 // JSON with {tables:[{name, columns:[{name,type}], rows:[[...]]}]} for user
 // tables, values rendered as mdb-dump.mjs renders them.
 std::string engineDump(db::jet::Database& db);
