@@ -267,8 +267,8 @@ void appendGeneral97(std::vector<uint8_t>& out, std::u16string_view text, const 
     std::vector<uint8_t> nibbles;
     size_t significant = 0;
     for (char16_t c : text) {
-        const uint16_t at = c <= 0xFF ? c : t.map97[c];
-        const Code& k = t.codes[at];
+        if (c > 0xFF && t.map97[c] == 0) continue;   // no Latin-1 counterpart: ignored
+        const Code& k = t.codes[c <= 0xFF ? c : t.map97[c]];
         if (k.kind == Kind::Ignored) continue;
         const uint8_t* inl = t.bytes.data() + k.at;
         out.insert(out.end(), inl, inl + k.inlineLen);

@@ -99,15 +99,7 @@ std::string decodeNarrowText(const uint8_t* p, size_t n, unsigned codePage) {
         if (r != size_t(-1)) break;
         if (errno == E2BIG) continue;
         // An unmappable or cut-off byte: replaced, decoding goes on after it.
-        // The five bytes code page 1252 leaves undefined are C1 controls to
-        // Windows (and so in Access 97's keys).
-        const uint8_t b = uint8_t(*in);
-        if ((codePage == 0 || codePage == 1252) && (b == 0x81 || b == 0x8D || b == 0x8F || b == 0x90 || b == 0x9D)) {
-            out += char(0xC2);
-            out += char(b);
-        } else {
-            out += "\xEF\xBF\xBD";
-        }
+        out += "\xEF\xBF\xBD";
         ++in;
         --inLeft;
         iconv(cd, nullptr, nullptr, nullptr, nullptr);

@@ -70,6 +70,9 @@ constexpr Unrecomputable kUnrecomputable[] = {
 };
 
 bool unrecomputable(const fs::path& f, const std::string& problem) {
+    // Access 97 text with a byte code page 1252 leaves undefined reads as
+    // U+FFFD (as in the independent reader); Access keyed the byte itself.
+    if (f.filename() == "testIndexCodesV1997.mdb" && problem.find("\xEF\xBF\xBD") != std::string::npos) return true;
     for (const auto& u : kUnrecomputable)
         if (f.filename() == u.file && problem.rfind(std::string("table '") + u.table + "' ", 0) == 0) return true;
     return false;
