@@ -45,6 +45,7 @@ struct ColumnDef {
     bool autoNumber = false;   // Long with COUNTER/AUTOINCREMENT
     bool notNull = false;
     bool fixedLength = false;  // fixed-length text/binary (CHAR)
+    bool compressed = false;   // Text/Memo WITH COMPRESSION (Unicode compression)
 };
 
 enum class TableKind { User, System, AccessSystem, Query, Linked };

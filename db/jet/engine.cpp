@@ -53,6 +53,7 @@ struct CatalogEntry {
     uint32_t flags = 0;
     uint32_t rowRef = 0;    // pg:row of the MSysObjects row
     Bytes owner;
+    std::vector<std::string> required;   // columns whose "Required" property is true
 };
 
 // A row slot found while walking a data page.
@@ -173,6 +174,7 @@ ColumnDef columnDefOf(const StoredColumn& c) {
     }
     d.autoNumber = (c.flags & 0x04) || (c.flags & 0x40);
     d.fixedLength = c.fixed() && (d.type == ColType::Text || d.type == ColType::Binary);
+    d.compressed = (c.extFlags & 0x01) && (d.type == ColType::Text || d.type == ColType::Memo);
     return d;
 }
 
@@ -205,6 +207,89 @@ std::string guidText(const uint8_t* p) {
     out[4] = b[5]; out[5] = b[4]; out[6] = b[7]; out[7] = b[6];
     std::memcpy(out + 8, b + 8, 8);
     return true;
+}
+
+// An object's property list (the LvProp of its catalog row): "MR2\0", then
+// blocks of uint32 length (the block's own 6 bytes included) and uint16 kind.
+// Kind 0x80 lists the property names (uint16 byte length + UTF-16LE each);
+// kinds 0x00 (the table) and 0x01 (a column) start with uint32 length +
+// uint16 byte length + the column's name, then one entry per property:
+// uint16 length, uint8 flags, uint8 type (0x01 Yes/No), uint16 index into
+// the names, uint16 data size, the data.
+constexpr char kPropertyMagic[] = "MR2";
+
+Bytes requiredProperties(const std::vector<std::string>& columns) {
+    Bytes b(kPropertyMagic, kPropertyMagic + 4);
+    auto block = [&](uint16_t kind) {
+        const size_t at = b.size();
+        put32(b, 0);
+        put16(b, kind);
+        return at;
+    };
+    auto name = [&](const std::u16string& u) {
+        put16(b, uint32_t(2 * u.size()));
+        putUtf16(b, u);
+    };
+    auto close = [&](size_t at) { wr32(b.data() + at, uint32_t(b.size() - at)); };
+    size_t at = block(0x80);
+    name(u"Required");
+    close(at);
+    // The table's own block, empty, as Access writes it first.
+    at = block(0x00);
+    put32(b, 6);
+    put16(b, 0);
+    close(at);
+    for (const std::string& c : columns) {
+        const std::u16string u = utf8ToUtf16(c);
+        at = block(0x01);
+        put32(b, uint32_t(6 + 2 * u.size()));
+        name(u);
+        const uint8_t entry[9] = {9, 0, 0x00, 0x01, 0, 0, 1, 0, 1};   // Required: Yes/No, true
+        putBytes(b, entry, 9);
+        close(at);
+    }
+    return b;
+}
+
+std::vector<std::string> requiredColumns(const Bytes& b) {
+    std::vector<std::string> out;
+    if (b.size() < 4 || std::memcmp(b.data(), kPropertyMagic, 4) != 0) return out;
+    std::vector<std::u16string> names;
+    size_t pos = 4;
+    while (pos + 6 <= b.size()) {
+        const size_t len = rd32(b.data() + pos);
+        const uint16_t kind = rd16(b.data() + pos + 4);
+        if (len < 6 || len > b.size() - pos) break;
+        const uint8_t* p = b.data() + pos + 6;
+        const uint8_t* end = b.data() + pos + len;
+        pos += len;
+        if (kind == 0x80) {
+            while (end - p >= 2) {
+                const size_t n = rd16(p);
+                if (size_t(end - p - 2) < n) break;
+                std::u16string u(n / 2, u'\0');
+                for (size_t i = 0; i < n / 2; ++i) u[i] = char16_t(rd16(p + 2 + 2 * i));
+                names.push_back(std::move(u));
+                p += 2 + n;
+            }
+        } else if (kind == 0x01 && end - p >= 6) {
+            const size_t head = rd32(p);
+            const size_t n = rd16(p + 4);
+            if (head < 6 + n || size_t(end - p) < head) continue;
+            std::u16string column(n / 2, u'\0');
+            for (size_t i = 0; i < n / 2; ++i) column[i] = char16_t(rd16(p + 6 + 2 * i));
+            for (p += head; end - p >= 8;) {
+                const size_t elen = rd16(p);
+                if (elen < 8 || size_t(end - p) < elen) break;
+                const size_t idx = rd16(p + 4), size = rd16(p + 6);
+                if (p[3] == 0x01 && idx < names.size() && names[idx] == u"Required" && size >= 1 &&
+                    8 + size <= elen && p[8] != 0)
+                    out.push_back(utf16ToUtf8(column));
+                p += elen;
+            }
+        }
+    }
+    return out;
 }
 
 // 128-bit unsigned magnitude in four 32-bit words, most significant first.
@@ -447,7 +532,8 @@ private:
     void writeTdef(uint32_t firstPage, const std::vector<uint8_t>& tdef);
     void writeHeader(const std::string& password, double created);
     void addCatalogRow(const std::string& name, uint32_t id, uint32_t parent, int type,
-                       uint32_t flags, const Bytes& owner, double when);
+                       uint32_t flags, const Bytes& owner, double when,
+                       const std::vector<std::string>& required = {});
     void addAces(uint32_t objectId, const std::vector<std::pair<Bytes, std::pair<uint32_t, bool>>>& aces);
 
     std::unique_ptr<Pager> pager_;
@@ -979,6 +1065,9 @@ void JetDatabase::loadCatalog() {
     };
     const int cId = col("Id"), cParent = col("ParentId"), cName = col("Name"), cType = col("Type"),
               cFlags = col("Flags"), cOwner = col("Owner");
+    int cProps = -1;
+    for (size_t i = 0; i < t.columns.size(); ++i)
+        if (t.columns[i].name == "LvProp") cProps = int(i);
     catalog_.clear();
     forEachRow(t, [&](uint32_t ref, const std::vector<Value>& v) {
         CatalogEntry e;
@@ -989,6 +1078,8 @@ void JetDatabase::loadCatalog() {
         if (v[size_t(cType)].kind() == Kind::Int) e.type = int(v[size_t(cType)].integer());
         if (v[size_t(cFlags)].kind() == Kind::Int) e.flags = uint32_t(v[size_t(cFlags)].integer());
         if (v[size_t(cOwner)].kind() == Kind::Binary) e.owner = v[size_t(cOwner)].bytes();
+        if (cProps >= 0 && (e.type & 0x7F) == 1 && v[size_t(cProps)].kind() == Kind::Binary)
+            e.required = requiredColumns(v[size_t(cProps)].bytes());
         catalog_.push_back(std::move(e));
     });
     tables_[2] = std::move(sys);
@@ -1004,7 +1095,16 @@ StoredTable& JetDatabase::tableByName(const std::string& name) {
         auto it = tables_.find(page);
         if (it == tables_.end()) {
             it = tables_.emplace(page, std::make_unique<StoredTable>(loadTable(page, e.name))).first;
-            if (auto nn = notNullByPage_.find(page); nn != notNullByPage_.end()) it->second->notNull = nn->second;
+            StoredTable& t = *it->second;
+            if (auto nn = notNullByPage_.find(page); nn != notNullByPage_.end()) {
+                t.notNull = nn->second;
+            } else if (!e.required.empty()) {
+                // NOT NULL as the file keeps it: the columns' Required property.
+                t.notNull.assign(t.columns.size(), false);
+                for (size_t i = 0; i < t.columns.size(); ++i)
+                    for (const std::string& r : e.required)
+                        if (foldName(r) == foldName(t.columns[i].name)) t.notNull[i] = true;
+            }
         }
         it->second->name = e.name;
         last_ = it->second.get();

@@ -72,6 +72,12 @@ std::u16string utf8ToUtf16(std::string_view s);
 std::string utf16ToUtf8(std::u16string_view s);
 // Decodes stored Jet 4 text (UTF-16LE, or "FF FE" compressed form).
 std::string decodeText(const uint8_t* p, size_t n);
+// Text whose first character is U+FEFF: stored plainly it would begin with
+// the bytes "FF FE", the mark of compressed text, so it is written in the
+// compressed form (one byte a character where it can, UTF-16LE runs between
+// zero bytes elsewhere). False when the text holds a character whose UTF-16
+// code has a zero byte: such text cannot be stored at all.
+bool encodeMarkedText(std::u16string_view text, std::vector<uint8_t>& out);
 // Decodes Access 97 text (one or two bytes per character in the database's
 // Windows code page, e.g. 1252 or 936) to UTF-8; bytes the code page cannot
 // map become U+FFFD.

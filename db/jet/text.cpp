@@ -134,6 +134,28 @@ std::string decodeText(const uint8_t* p, size_t n) {
     return utf16ToUtf8(u);
 }
 
+bool encodeMarkedText(std::u16string_view u, std::vector<uint8_t>& out) {
+    // Runs of U+0001..U+00FF one byte a character, other characters as
+    // UTF-16LE; a zero byte switches between the two. Every reader splits
+    // on any zero byte, so a character with a zero byte (U+0000, U+0100,
+    // U+4E00, ...) has no place in this form.
+    out.assign({0xFF, 0xFE});
+    bool narrow = true;
+    for (char16_t ch : u) {
+        if (ch != 0 && ch <= 0xFF) {
+            if (!narrow) out.push_back(0), narrow = true;
+            out.push_back(uint8_t(ch));
+        } else if ((ch & 0xFF) != 0) {
+            if (narrow) out.push_back(0), narrow = false;
+            out.push_back(uint8_t(ch));
+            out.push_back(uint8_t(ch >> 8));
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
+
 std::string foldName(std::string_view s) {
     std::u16string u = utf8ToUtf16(s);
     for (auto& c : u) {
