@@ -317,8 +317,10 @@ void parseCreate(Lexer& lx, Statement& out) {
             if (lx.accept('(')) {
                 long n = lx.number();
                 lx.expect(')');
-                if (n < 1 || n > 255)
-                    throw Error(jeterr::kFieldSize, "Size of field '" + def.name + "' is too long.");
+                if (n > 255) throw Error(jeterr::kFieldSize, "Size of field '" + def.name + "' is too long.");
+                if (n < 1)
+                    throw Error(jeterr::kFieldSize,
+                                "Size of field '" + def.name + "' must be from 1 through 255.");
                 def.size = static_cast<int>(n);
             } else if (t->memoWithoutSize) {
                 def.type = ColType::Memo;
@@ -354,6 +356,7 @@ void parseCreate(Lexer& lx, Statement& out) {
                 auto c = lx.word();
                 if (!ieq(c, "COMP") && !ieq(c, "COMPRESSION")) lx.fail();
                 if (def.type != ColType::Text && def.type != ColType::Memo) lx.fail();
+                def.compressed = true;
             } else if (ieq(w, "PRIMARY") || ieq(w, "UNIQUE") || ieq(w, "CONSTRAINT") || ieq(w, "DEFAULT") ||
                        ieq(w, "REFERENCES")) {
                 throw Error(jeterr::kNotSupported,
@@ -443,7 +446,10 @@ struct Number {
     char digits[96];
     int ndigits = 0;
     long scale = 0;
-    bool tooLong = false;   // more significant digits than we keep
+    // More significant digits than we keep, and a dropped one is not zero
+    // (for rounding, the dropped digits only matter as "above zero").
+    bool tooLong = false;
+    std::string_view text;  // the number as read (numberText of a long one)
 };
 
 // Reads [sign] digits [. digits] [E [sign] digits], blanks around allowed.
@@ -459,12 +465,13 @@ bool readNumber(std::string_view s, Number& n, bool allowSpaces) {
     }
     size_t digitsSeen = 0;
     long fracCount = 0;
+    n.text = s;
     auto add = [&](char c) {
         if (n.ndigits == 0 && c == '0') return;
         if (n.ndigits < int(sizeof n.digits)) n.digits[n.ndigits++] = c;
         else {
-            n.tooLong = true;
-            ++n.scale;   // drop the digit, keep the magnitude
+            if (c != '0') n.tooLong = true;
+            --n.scale;   // drop the digit, keep the magnitude
         }
     };
     while (i < s.size() && isDigit(s[i])) add(s[i++]), ++digitsSeen;
@@ -633,30 +640,62 @@ double toDouble(std::string_view text) {
 }
 
 // The number as plain text: "-12.5", "0", "1000".
-std::string numberText(const Number& n) {
+std::string numberText(bool negative, const char* digits, long ndigits, long scale) {
     std::string out;
-    if (n.ndigits == 0) return "0";
-    if (n.negative) out += '-';
-    const long intLen = n.ndigits - n.scale;
-    if (n.scale > 200 || intLen > 200) {
+    if (ndigits == 0) return "0";
+    if (negative) out += '-';
+    const long intLen = ndigits - scale;
+    if (scale > 200 || intLen > 200) {
         // Extreme exponents: the shortest double form.
-        std::string t(n.digits, size_t(n.ndigits));
-        t += "E" + std::to_string(-n.scale);
-        return (n.negative ? "-" : "") + shortestDouble(std::strtod(t.c_str(), nullptr));
+        std::string t(digits, size_t(ndigits));
+        t += "E" + std::to_string(-scale);
+        return (negative ? "-" : "") + shortestDouble(std::strtod(t.c_str(), nullptr));
     }
     if (intLen <= 0) {
         out += "0.";
         out.append(size_t(-intLen), '0');
-        out.append(n.digits, size_t(n.ndigits));
-    } else if (n.scale <= 0) {
-        out.append(n.digits, size_t(n.ndigits));
-        out.append(size_t(-n.scale), '0');
+        out.append(digits, size_t(ndigits));
+    } else if (scale <= 0) {
+        out.append(digits, size_t(ndigits));
+        out.append(size_t(-scale), '0');
     } else {
-        out.append(n.digits, size_t(intLen));
+        out.append(digits, size_t(intLen));
         out += '.';
-        out.append(n.digits + intLen, size_t(n.scale));
+        out.append(digits + intLen, size_t(scale));
     }
     return out;
+}
+
+std::string numberText(const Number& n) {
+    if (!n.tooLong) return numberText(n.negative, n.digits, n.ndigits, n.scale);
+    // More digits than Number keeps: every digit of the text as read.
+    std::string digits;
+    long scale = 0, exp = 0;
+    bool point = false;
+    size_t i = 0;
+    const std::string_view t = n.text;
+    for (; i < t.size(); ++i) {
+        const char c = t[i];
+        if (isDigit(c)) {
+            if (!digits.empty() || c != '0') digits += c;
+            if (point) ++scale;
+        } else if (c == '.') {
+            point = true;
+        } else if (c == 'e' || c == 'E') {
+            break;
+        }
+    }
+    if (i < t.size()) {
+        ++i;
+        bool eneg = false;
+        if (i < t.size() && (t[i] == '+' || t[i] == '-')) eneg = t[i++] == '-';
+        for (; i < t.size() && isDigit(t[i]); ++i)
+            if (exp < 100000) exp = exp * 10 + (t[i] - '0');
+        if (eneg) exp = -exp;
+    }
+    scale -= exp;
+    while (!digits.empty() && digits.back() == '0' && scale > 0) digits.pop_back(), --scale;
+    return numberText(n.negative, digits.data(), long(digits.size()), scale);
 }
 
 
@@ -687,12 +726,17 @@ std::string dateText(const DateTime& dt) {
     return out;
 }
 
-constexpr double kMinOleDate = -657434.0;           // 100-01-01
-constexpr double kMaxOleDate = 2958465.99999999;    // 9999-12-31 23:59:59
+// Day numbers of dates from 100-01-01 00:00 to 9999-12-31 23:59:59.999: a
+// day before 1899-12-30 is negative and its time a positive fraction, so the
+// first day of year 100 runs from -657434 down to (not including) -657435.
+constexpr double kMinOleDate = -657435.0;
+constexpr double kMaxOleDate = 2958466.0;
 
 DateTime dateFromDouble(double d) {
-    if (!(d >= kMinOleDate && d <= kMaxOleDate)) throw overflow();
-    return fromOleDate(d);
+    if (!(d > kMinOleDate && d < kMaxOleDate)) throw overflow();
+    const DateTime dt = fromOleDate(d);
+    if (dt.date.year < 100 || dt.date.year > 9999) throw overflow();   // rounded past the end
+    return dt;
 }
 
 // ---- text ------------------------------------------------------------------------
@@ -1026,7 +1070,9 @@ Value coerceLiteral(const Literal& lit, const ColumnDef& col, std::string_view t
         }
         case ColType::Float: {
             double d = lit.kind == LiteralKind::Number ? literalDouble(lit) : toDouble(text);
-            if (std::fabs(d) > double(std::numeric_limits<float>::max())) throw overflow();
+            // Every number that rounds to a finite Single fits (up to halfway
+            // between the largest Single and the next power of two).
+            if (std::fabs(d) >= 0x1.ffffffp+127) throw overflow();
             return Value(d);
         }
         default: return Value(lit.kind == LiteralKind::Number ? literalDouble(lit) : toDouble(text));
@@ -1211,12 +1257,11 @@ bool parseDateText(std::string_view s, DateTime& out) {
         size_t cs = i;
         if (!num(4, c)) return false;
         const size_t cLen = i - cs;
-        if (aLen == 4) {
-            y = a, m = b, d = c;
+        if (aLen >= 3) {
+            y = a, m = b, d = c;   // a year of three digits is the year itself (100-999)
         } else {
             m = a, d = b, y = c;
             if (cLen <= 2) y += y < 30 ? 2000 : 1900;
-            else if (cLen == 3) return false;
         }
     } else {
         if (aLen > 2) return false;
