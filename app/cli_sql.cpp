@@ -26,6 +26,7 @@ int runSql(const Args& args) {
     OutputFormat format = OutputFormat::Csv;
     std::vector<Statement> statements;
     int eCount = 0;
+    bool given = false;   // -e or -f (a script file may hold no statement)
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
         auto value = [&](std::string& into) {
@@ -42,14 +43,17 @@ int runSql(const Args& args) {
         } else if (a == "-e") {
             if (!value(v)) return usageError("-e needs a statement");
             statements.push_back({v, "line " + std::to_string(++eCount) + " (-e)"});
+            given = true;
         } else if (a == "-f") {
             if (!value(v)) return usageError("-f needs a file");
             std::ifstream in(v, std::ios::binary);
             if (!in) return usageError("cannot read " + v);
             std::string line;
             int n = 0;
+            given = true;
             while (std::getline(in, line)) {
                 ++n;
+                if (n == 1 && line.compare(0, 3, "\xEF\xBB\xBF") == 0) line.erase(0, 3);   // UTF-8 byte-order mark
                 if (!line.empty() && line.back() == '\r') line.pop_back();
                 if (line.find_first_not_of(" \t") == std::string::npos) continue;
                 statements.push_back({line, v + ": line " + std::to_string(n)});
@@ -65,7 +69,7 @@ int runSql(const Args& args) {
     }
     const int kinds = !src.folder.empty() + !src.dbc.empty() + !src.db.empty();
     if (kinds != 1) return usageError("sql: give exactly one of --folder DIR, --dbc FILE or DB");
-    if (statements.empty()) return usageError("sql: give statements with -e or -f");
+    if (!given) return usageError("sql: give statements with -e or -f");
 
     std::unique_ptr<db::Connection> conn;
     try {
