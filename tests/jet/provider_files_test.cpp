@@ -10,6 +10,7 @@
 #include "db/ado.h"
 #include "db/jet/database.h"
 #include "db/selection.h"
+#include "tests/jet/storage_support.h"
 #include "tests/support/support.h"
 
 using namespace tp;
@@ -38,16 +39,7 @@ struct TargetFile {
         conn.Open(access::GetAccessConnectionString(path, password));
     }
     void run(const std::string& sql) { conn.Execute(sql); }
-    std::vector<std::vector<Value>> select(const std::string& sql) {
-        auto rs = conn.Execute(sql);
-        std::vector<std::vector<Value>> rows;
-        while (!rs->EOF_()) {
-            rows.push_back(rs->row());
-            rs->MoveNext();
-        }
-        rs->Close();
-        return rows;
-    }
+    std::vector<std::vector<Value>> select(const std::string& sql) { return test::storage::selectRows(conn, sql); }
     // Closes the connection and returns both readers' dumps.
     std::pair<std::string, std::string> dumps() {
         conn.Close();

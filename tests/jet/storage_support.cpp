@@ -199,4 +199,15 @@ std::string compareWithReader(const std::string& file, const std::string& passwo
     return compareDumps(engineDump(*db), theirs.out);
 }
 
+std::vector<std::vector<Value>> selectRows(Connection& conn, const std::string& sql) {
+    auto rs = conn.Execute(sql);
+    std::vector<std::vector<Value>> rows;
+    while (!rs->EOF_()) {
+        rows.push_back(rs->row());
+        rs->MoveNext();
+    }
+    rs->Close();
+    return rows;
+}
+
 }  // namespace tp::test::storage

@@ -3,7 +3,9 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
+#include "db/ado.h"
 #include "db/jet/database.h"
 
 namespace tp::test::storage {
@@ -26,6 +28,8 @@ std::string engineDump(db::jet::Database& db);
 // Compares an engine dump with an mdb-dump.mjs dump (tables, column names and
 // types, rows); returns an empty string when equal, else a description.
 std::string compareDumps(const std::string& ours, const std::string& theirs);
+// Every row a statement gives back through the connection.
+std::vector<std::vector<db::Value>> selectRows(db::Connection& conn, const std::string& sql);
 // Convenience: dump FILE with both and compare ("" when equal, "SKIP" when the
 // reader is unavailable).
 std::string compareWithReader(const std::string& file, const std::string& password = {});
