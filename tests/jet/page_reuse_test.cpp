@@ -48,7 +48,7 @@ void expectInOrder(Database& db, const std::string& table, int rows) {
     EXPECT_EQ(next, rows);
 }
 
-struct Spec {
+struct TablePlan {
     std::string name;
     int rows;
     bool memo;
@@ -57,16 +57,16 @@ struct Spec {
 
 // One conversion: each table dropped when there and made again; the last
 // two are filled in turns, as two writers of one session would.
-void convertOnce(Database& db, const std::vector<Spec>& specs) {
-    for (size_t i = 0; i + 2 < specs.size(); ++i) {
-        const Spec& s = specs[i];
+void convertOnce(Database& db, const std::vector<TablePlan>& plans) {
+    for (size_t i = 0; i + 2 < plans.size(); ++i) {
+        const TablePlan& s = plans[i];
         if (!db.findTable(s.name).empty()) db.dropTable(s.name);
         db.createTable(s.name, columns(s.memo));
         for (int r = 0; r < s.rows; ++r) db.insertRow(s.name, row(r, s.memo, s.width));
     }
-    const Spec& a = specs[specs.size() - 2];
-    const Spec& b = specs.back();
-    for (const Spec* s : {&a, &b}) {
+    const TablePlan& a = plans[plans.size() - 2];
+    const TablePlan& b = plans.back();
+    for (const TablePlan* s : {&a, &b}) {
         if (!db.findTable(s->name).empty()) db.dropTable(s->name);
         db.createTable(s->name, columns(s->memo));
     }
@@ -88,7 +88,7 @@ TEST(PageReuse, ConversionRunAgainKeepsRowOrderAndFileSize) {
     const std::string file = dir.file("again.mdb");
     fs::copy_file(test::corpusPath(kAccessMade), file);
     fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write, fs::perm_options::add);
-    const std::vector<Spec> specs = {{"Small", 40, false, 10},   {"Big", 2500, true, 40},
+    const std::vector<TablePlan> plans = {{"Small", 40, false, 10},   {"Big", 2500, true, 40},
                                      {"Wide", 900, false, 200},  {"Tiny", 1, false, 0},
                                      {"TurnA", 700, true, 30},   {"TurnB", 1100, false, 120}};
     std::vector<uintmax_t> sizes;
@@ -96,7 +96,7 @@ TEST(PageReuse, ConversionRunAgainKeepsRowOrderAndFileSize) {
         SCOPED_TRACE("run " + std::to_string(run));
         {
             auto db = Database::open(file, "", false);
-            convertOnce(*db, specs);
+            convertOnce(*db, plans);
             // Given back at the end of a session, made again in the next one.
             if (run % 4 == 1) db->dropTable("Big");
             db->close();
@@ -109,7 +109,7 @@ TEST(PageReuse, ConversionRunAgainKeepsRowOrderAndFileSize) {
             db->close();
         }
         auto db = Database::open(file, "", true);
-        for (const Spec& s : specs) expectInOrder(*db, s.name, s.rows);
+        for (const TablePlan& s : plans) expectInOrder(*db, s.name, s.rows);
         if (HasFailure()) break;
     }
     ASSERT_EQ(sizes.size(), 20u);
@@ -123,7 +123,7 @@ TEST(PageReuse, ConversionRunAgainKeepsRowOrderAndFileSize) {
     if (test::mdbtoolsAvailable()) {
         const auto tools = test::mdbtoolsDump(file);
         ASSERT_EQ(tools.exitCode, 0) << tools.err;
-        for (const Spec& s : specs) {
+        for (const TablePlan& s : plans) {
             // The first field of each exported line after the header row.
             const std::string head = "==== table: " + s.name + " (";
             size_t at = tools.out.find(head);
