@@ -12,9 +12,9 @@
 
 #include "app/cli.h"
 #include "convert/run.h"
-#include "db/selection.h"
-#include "ui/apptitle.h"
-#include "ui/messagebox.h"
+#include "convert/selection.h"
+#include "host/app_title.h"
+#include "host/message_box.h"
 
 namespace tp::cli {
 namespace {
@@ -85,11 +85,11 @@ public:
     CliHost(convert::StatementList* script, ConvertBoxes& boxes, bool progress)
         : script_(script), boxes_(boxes), progress_(progress) {}
 
-    int check1() const override { return script_ ? 1 : 0; }
-    bool option1() const override { return false; }
-    bool option2() const override { return false; }
-    ListBox& list1() override { return list1_; }
-    ListBox& list2() override { return list2_; }
+    bool previewMode() const override { return script_ != nullptr; }
+    bool previewOnceAtEnd() const override { return false; }
+    bool previewPerTable() const override { return false; }
+    ListBox& targetTables() override { return targetTables_; }
+    ListBox& sourceTables() override { return sourceTables_; }
     void setProgressValue(double) override {}
     void setProgressText(const std::string&) override {}
     void setBusyPointer(bool) override {}
@@ -126,7 +126,7 @@ private:
     convert::StatementList* script_;
     ConvertBoxes& boxes_;
     bool progress_;
-    VectorListBox list1_, list2_;
+    VectorListBox targetTables_, sourceTables_;
     convert::VectorStatementList unused_;
     convert::VectorDatatypeList datatypes_;
     std::unique_ptr<db::Connection> conn_;

@@ -5,7 +5,7 @@
 
 #include "app/cli.h"
 #include "db/jet/database.h"
-#include "ui/utilities.h"
+#include "host/utilities.h"
 
 namespace tp::cli {
 

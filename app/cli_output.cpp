@@ -115,7 +115,7 @@ void writeResult(std::ostream& out, db::Recordset& rs, OutputFormat format) {
         }
         line += "\r\n";
         out << line;
-        while (!rs.EOF_()) {
+        while (!rs.atEnd()) {
             line.clear();
             const auto& row = rs.row();
             for (size_t i = 0; i < row.size(); ++i) {
@@ -137,7 +137,7 @@ void writeResult(std::ostream& out, db::Recordset& rs, OutputFormat format) {
     out << line;
     bool first = true;
     try {
-        while (!rs.EOF_()) {
+        while (!rs.atEnd()) {
             line = first ? "[" : ",[";
             first = false;
             const auto& row = rs.row();

@@ -35,7 +35,7 @@ int runTables(const Args& args) {
         auto conn = db::CreateConnection("ADODB.Connection");
         conn->Open(sourceConnectionString(src));
         auto rs = conn->OpenSchema(db::adSchemaTables);
-        while (!rs->EOF_()) {
+        while (!rs->atEnd()) {
             const db::Value& type = rs->Fields("TABLE_TYPE").value();
             const db::Value& name = rs->Fields("TABLE_NAME").value();
             const std::string t = db::toIsoText(type), n = db::toIsoText(name);

@@ -22,15 +22,15 @@
 
 #include "app/form6.h"
 #include "app/modules.h"
-#include "app/qtlistbox.h"
+#include "app/qt_list_box.h"
 #include "app/settings.h"
-#include "ui/apptitle.h"
-#include "ui/errorreport.h"
-#include "ui/messagebox.h"
-#include "ui/programfiles.h"
-#include "ui/qt/dialogs.h"
-#include "ui/qt/pointer.h"
-#include "ui/utilities.h"
+#include "host/app_title.h"
+#include "host/error_report.h"
+#include "host/message_box.h"
+#include "host/program_files.h"
+#include "ui/dialogs.h"
+#include "ui/pointer.h"
+#include "host/utilities.h"
 
 namespace tp::app {
 
@@ -404,10 +404,10 @@ int Form1::check1() const {
     default: return 0;
     }
 }
-bool Form1::option1() const { return Option1->isChecked(); }
-bool Form1::option2() const { return Option2->isChecked(); }
-ListBox& Form1::list1() { return *list1_; }
-ListBox& Form1::list2() { return *list2_; }
+bool Form1::previewOnceAtEnd() const { return Option1->isChecked(); }
+bool Form1::previewPerTable() const { return Option2->isChecked(); }
+ListBox& Form1::targetTables() { return *list1_; }
+ListBox& Form1::sourceTables() { return *list2_; }
 
 void Form1::setProgressValue(double percent) {
     if (!std::isfinite(percent)) percent = 0;

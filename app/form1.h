@@ -9,7 +9,7 @@
 #include <string>
 
 #include "convert/host.h"
-#include "db/selection.h"
+#include "convert/selection.h"
 
 class QButtonGroup;
 class QCheckBox;
@@ -69,11 +69,12 @@ public:
     std::string targetPassword() const override;
 
     // tp::convert::RunHost
-    int check1() const override;
-    bool option1() const override;
-    bool option2() const override;
-    ListBox& list1() override;
-    ListBox& list2() override;
+    int check1() const;   // 0, 1 (checked) or 2 (grayed)
+    bool previewMode() const override { return check1() == 1; }
+    bool previewOnceAtEnd() const override;
+    bool previewPerTable() const override;
+    ListBox& targetTables() override;
+    ListBox& sourceTables() override;
     void setProgressValue(double percent) override;
     void setProgressText(const std::string& text) override;
     void setBusyPointer(bool busy) override;

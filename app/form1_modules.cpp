@@ -1,36 +1,16 @@
 #include "app/modules.h"
 
-#ifdef TP_HAVE_ACCESS_MODULE
-#include "db/access.h"
-#endif
-#ifdef TP_HAVE_FOXPRO_MODULE
-#include "db/foxpro.h"
-#endif
-#if defined(TP_HAVE_CONVERSION_RUN) && !defined(TP_NO_CONVERSION_RUN)
 #include "convert/run.h"
-#endif
-#include "ui/messagebox.h"
+#include "convert/source.h"
+#include "convert/target.h"
 
 namespace tp::app {
 
-bool providerInstalled() {
-#ifdef TP_HAVE_ACCESS_MODULE
-    return tp::access::IsProviderInstalled();
-#else
-    return true;
-#endif
-}
+bool providerInstalled() { return tp::access::IsProviderInstalled(); }
 
-bool foxProConnectionValid() {
-#ifdef TP_HAVE_FOXPRO_MODULE
-    return tp::Foxpro::IsValidFoxProConnection();
-#else
-    return false;
-#endif
-}
+bool foxProConnectionValid() { return tp::Foxpro::IsValidFoxProConnection(); }
 
 namespace {
-#if defined(TP_HAVE_CONVERSION_RUN) && !defined(TP_NO_CONVERSION_RUN)
 class Starter : public RunStarter {
 public:
     explicit Starter(convert::RunHost& host) : run_(host) {}
@@ -39,13 +19,6 @@ public:
 private:
     convert::ConversionRun run_;
 };
-#else
-class Starter : public RunStarter {
-public:
-    explicit Starter(convert::RunHost&) {}
-    void start() override { msgBox("The conversion is not available in this build."); }
-};
-#endif
 }  // namespace
 
 std::unique_ptr<RunStarter> makeRunStarter(convert::RunHost& host) {

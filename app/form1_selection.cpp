@@ -6,13 +6,13 @@
 #include "app/form6.h"
 #include "app/modules.h"
 #include "app/settings.h"
-#include "ui/apptitle.h"
-#include "ui/errorreport.h"
-#include "ui/messagebox.h"
-#include "ui/programfiles.h"
-#include "ui/qt/dialogs.h"
-#include "ui/qt/pointer.h"
-#include "ui/utilities.h"
+#include "host/app_title.h"
+#include "host/error_report.h"
+#include "host/message_box.h"
+#include "host/program_files.h"
+#include "ui/dialogs.h"
+#include "ui/pointer.h"
+#include "host/utilities.h"
 
 namespace tp::app {
 

@@ -7,11 +7,11 @@
 
 #include "app/form1.h"
 #include "app/settings.h"
-#include "ui/errorreport.h"
-#include "ui/messagebox.h"
-#include "ui/qt/dialogs.h"
-#include "ui/qt/pointer.h"
-#include "ui/utilities.h"
+#include "host/error_report.h"
+#include "host/message_box.h"
+#include "ui/dialogs.h"
+#include "ui/pointer.h"
+#include "host/utilities.h"
 
 namespace tp::app {
 

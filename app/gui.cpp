@@ -7,9 +7,9 @@
 #include "app/form1.h"
 #include "app/qt_regional.h"
 #include "db/ado.h"
-#include "ui/programfiles.h"
-#include "ui/qt/qtmessageboxes.h"
-#include "ui/utilities.h"
+#include "host/program_files.h"
+#include "ui/message_boxes.h"
+#include "host/utilities.h"
 
 namespace tp::app {
 

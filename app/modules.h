@@ -1,6 +1,5 @@
-// The data-layer and conversion modules as the windows call them. Each call
-// goes to the module when it is part of the build; until then a stand-in
-// keeps the windows usable.
+// The source and target modules and the conversion run, as the main window
+// calls them.
 #pragma once
 
 #include <memory>

@@ -151,7 +151,7 @@ long readAll(const std::string& folder) {
     long rows = 0;
     size_t sink = 0;
     const int n = rs->fieldCount();
-    while (!rs->EOF_()) {
+    while (!rs->atEnd()) {
         for (int i = 0; i < n; ++i) sink += static_cast<size_t>(rs->Fields(i).value().kind());
         ++rows;
         rs->MoveNext();

@@ -170,7 +170,7 @@ int main(int argc, char** argv) {
         auto rs = conn.Execute("SELECT * FROM [bench]");
         long n = 0;
         size_t cells = 0;
-        while (!rs->EOF_()) {
+        while (!rs->atEnd()) {
             cells += rs->row().size();
             ++n;
             rs->MoveNext();

@@ -14,13 +14,13 @@
 
 #include "convert/host.h"
 #include "convert/run.h"
-#include "db/access.h"
+#include "convert/target.h"
 #include "db/ado.h"
 #include "preview/form2.h"
 #include "preview/windows.h"
-#include "ui/events.h"
-#include "ui/messagebox.h"
-#include "ui/qt/clipboard.h"
+#include "host/events.h"
+#include "host/message_box.h"
+#include "ui/clipboard.h"
 
 namespace {
 

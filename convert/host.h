@@ -9,11 +9,11 @@
 #include <vector>
 
 #include "db/ado.h"
-#include "ui/listbox.h"
+#include "host/list_box.h"
 
 namespace tp::convert {
 
-// The preview window's statement list (its ListView1): one statement per line.
+// The preview window's statement list: one statement per line.
 class StatementList {
 public:
     virtual ~StatementList() = default;
@@ -28,7 +28,7 @@ struct DatatypeRow {
     std::string table, field, keyword, accessType;
 };
 
-// The datatype conversion window's list (its ListView1).
+// The datatype conversion window's list.
 class DatatypeList {
 public:
     virtual ~DatatypeList() = default;
@@ -51,13 +51,13 @@ class RunHost {
 public:
     virtual ~RunHost() = default;
 
-    // Preview controls, read when the run reaches them.
-    virtual int check1() const = 0;       // 1 = preview mode
-    virtual bool option1() const = 0;     // one preview after all tables
-    virtual bool option2() const = 0;     // one preview per table
+    // The preview choices, read when the run reaches them.
+    virtual bool previewMode() const = 0;        // statements go to the preview
+    virtual bool previewOnceAtEnd() const = 0;   // one preview after all tables
+    virtual bool previewPerTable() const = 0;    // one preview per table
 
-    virtual ListBox& list1() = 0;         // target's tables
-    virtual ListBox& list2() = 0;         // source's tables
+    virtual ListBox& targetTables() = 0;   // the target's tables
+    virtual ListBox& sourceTables() = 0;   // the source's tables
 
     virtual void setProgressValue(double percent) = 0;
     virtual void setProgressText(const std::string& text) = 0;

@@ -1,10 +1,10 @@
 // The run wired to the program's FoxPro and Access modules. Kept apart from
 // the run itself so that tests with stand-in modules link without them.
 #include "convert/run.h"
-#include "db/access.h"
-#include "db/foxpro.h"
+#include "convert/target.h"
+#include "convert/source.h"
 #include "db/jet/database.h"
-#include "ui/utilities.h"
+#include "host/utilities.h"
 
 namespace tp::convert {
 namespace {

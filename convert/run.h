@@ -1,5 +1,5 @@
-// The conversion run: what Start Converting (PushButton7 of Form1) does. It
-// lists the source's and the target's tables, and for every source table,
+// The conversion run: what Start Converting does. It lists the source's and
+// the target's tables, and for every source table,
 // last listed first, produces a DROP TABLE (when the user agrees to replace
 // an existing table), a CREATE TABLE and one INSERT per row. Statements run
 // at once on the target (plain mode) or go to the preview list.
@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "convert/host.h"
 #include "convert/regional.h"
@@ -19,6 +20,7 @@
 namespace tp::db {
 class Connection;
 class Recordset;
+struct FieldInfo;
 }  // namespace tp::db
 
 namespace tp::convert {
@@ -57,7 +59,7 @@ public:
 
     // Start Converting. Returns at once, without any message, when a run is
     // already in progress (a click during one of the run's yields).
-    void start();   // PushButton7_Click
+    void start();
     bool isConverting() const { return converting_; }
 
     // The regional settings of the value texts (default: the process-wide
@@ -68,6 +70,18 @@ public:
     const RunSummary& summary() const { return summary_; }
 
 private:
+    // The run's phases, in order. Each failing step is shown (or counted)
+    // through the run's procedure and the run goes on with the next step.
+    struct State;
+    bool openConnections(State& s);         // false: the source is invalid
+    void convertTables(State& s);
+    bool convertTable(State& s, const std::string& name);   // false: stop the run
+    void writeRows(State& s, const std::string& name, const std::vector<db::FieldInfo>& fields,
+                   std::vector<bool> numeric);
+    void reportReadNotices(State& s);
+    bool previewTable(State& s);            // false: "< Back" or the close box
+    void finish(State& s);
+
     RunHost& host_;
     RunModules modules_;
     bool converting_ = false;

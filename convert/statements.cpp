@@ -4,25 +4,23 @@
 #include <cstring>
 
 #include "convert/datatype.h"
+#include "convert/run_steps.h"
 #include "db/error.h"
-#include "ui/events.h"
+#include "host/events.h"
 
 namespace tp::convert {
 namespace {
 
 constexpr TypeRule kRules[] = {
-    {"char", "] TEXT,", false, "char", "TEXT"},
-    {"dec", "] DECIMAL,", true, "dec", "DECIMAL"},
-    {"int", "] INT,", true, "int", "INT"},
-    {"numeric", "] FLOAT,", true, "numeric", "FLOAT"},
-    {"date", "] TEXT,", false, "date", "TEXT"},
-    {"timestamp", "] TEXT,", false, "timestamp", "TEXT"},
-    {"double", "] FLOAT,", true, "double", "FLOAT"},
-    {"", "] TEXT,", false, "OTHER TYPES", "TEXT"},
+    {"char", "TEXT", false, "char", "TEXT", step::CharColumn},
+    {"dec", "DECIMAL", true, "dec", "DECIMAL", step::DecimalColumn},
+    {"int", "INT", true, "int", "INT", step::IntColumn},
+    {"numeric", "FLOAT", true, "numeric", "FLOAT", step::NumericColumn},
+    {"date", "TEXT", false, "date", "TEXT", step::DateColumn},
+    {"timestamp", "TEXT", false, "timestamp", "TEXT", step::TimestampColumn},
+    {"double", "FLOAT", true, "double", "FLOAT", step::DoubleColumn},
+    {"", "TEXT", false, "OTHER TYPES", "TEXT", step::OtherColumn},
 };
-
-// The statement numbers of each rule's branch, for the error report.
-constexpr int kRuleLines[] = {206, 222, 242, 282, 292, 300, 308, 318};
 
 // The run reads a field's type as a 16-bit number.
 int16_t type16(int type) { return static_cast<int16_t>(static_cast<uint16_t>(type)); }
@@ -39,61 +37,41 @@ TableDefinition buildTableDefinition(const std::string& table,
                                      const std::vector<db::FieldInfo>& fields,
                                      DatatypeList& datatypes, Procedure& p) {
     TableDefinition d;
-    p(186, [&] { d.statement = "CREATE TABLE [" + table + "]("; });
-    p(188, [&] { d.numericPositions.clear(); });
+    p(step::DefinitionHead, [&] { d.statement = "CREATE TABLE [" + table + "]("; });
+    p(step::ClearNumericPositions, [&] { d.numeric.assign(fields.size(), false); });
     std::string fieldName;
-    p(190, [&] { fieldName.clear(); });
-    const int count = static_cast<int>(fields.size());
-    for (int j = 0; j < count; ++j) {
-        const db::FieldInfo& f = fields[static_cast<size_t>(j)];
-        p(194, [&] { datatypes.addRow(table); });
-        p(196, [&] { datatypes.setLastField(f.name); });
-        p(198, [&] { DoEvents(); });
-        p(200, [&] { fieldName = f.name; });
+    p(step::ClearFieldName, [&] { fieldName.clear(); });
+    for (size_t j = 0; j < fields.size(); ++j) {
+        const db::FieldInfo& f = fields[j];
+        p(step::AddDatatypeRow, [&] { datatypes.addRow(table); });
+        p(step::SetDatatypeField, [&] { datatypes.setLastField(f.name); });
+        p(step::YieldPerField, [&] { DoEvents(); });
+        p(step::FieldName, [&] { fieldName = f.name; });
         std::string_view typeName;
-        p(202, [&] { typeName = lowerDataTypeName(type16(f.type)); });
-        if (p.test(204, [&] { return isLeftOut(typeName); })) continue;
+        p(step::FieldTypeName, [&] { typeName = lowerDataTypeName(type16(f.type)); });
+        if (p.test(step::FieldLeftOut, [&] { return isLeftOut(typeName); })) continue;
         const TypeRule& rule = typeRuleFor(typeName);
-        const int line = kRuleLines[&rule - kRules];
-        p(line, [&] {
+        p(rule.firstStep, [&] {
             d.statement += '[';
             d.statement += fieldName;
-            d.statement += rule.columnText;
+            d.statement += "] ";
+            d.statement += rule.columnType;
+            d.statement += ',';
         });
-        p(line + 2, [&] { datatypes.setLastTypes(std::string(rule.keyword), std::string(rule.accessType)); });
+        p(rule.firstStep + 2, [&] {
+            datatypes.setLastTypes(std::string(rule.keyword), std::string(rule.accessType));
+        });
         if (rule.numeric)
-            p(line + 4, [&] {
-                d.numericPositions += std::to_string(j);
-                d.numericPositions += ", ";
+            p(rule.firstStep + 4, [&] {
+                if (j < d.numeric.size()) d.numeric[j] = true;
             });
         d.anyColumn = true;
     }
-    p(326, [&] {
+    p(step::DropLastComma, [&] {
         if (!d.statement.empty()) d.statement.pop_back();
     });
-    p(328, [&] { d.statement += ");"; });
+    p(step::CloseColumnList, [&] { d.statement += ");"; });
     return d;
-}
-
-std::vector<bool> numericPositionFlags(std::string_view list, size_t fieldCount) {
-    std::vector<bool> flags(fieldCount, false);
-    size_t start = 0;
-    while (start <= list.size()) {
-        size_t comma = list.find(',', start);
-        std::string_view piece =
-            list.substr(start, comma == std::string_view::npos ? std::string_view::npos : comma - start);
-        while (!piece.empty() && piece.front() == ' ') piece.remove_prefix(1);
-        while (!piece.empty() && piece.back() == ' ') piece.remove_suffix(1);
-        int pos = -1;
-        if (!piece.empty()) {
-            auto r = std::from_chars(piece.data(), piece.data() + piece.size(), pos);
-            if (r.ec != std::errc() || r.ptr != piece.data() + piece.size()) pos = -1;
-        }
-        if (pos >= 0 && static_cast<size_t>(pos) < fieldCount) flags[static_cast<size_t>(pos)] = true;
-        if (comma == std::string_view::npos) break;
-        start = comma + 1;
-    }
-    return flags;
 }
 
 RowStatementBuilder::RowStatementBuilder(const std::string& table,
@@ -338,21 +316,21 @@ const std::string& RowStatementBuilder::build(const std::vector<db::Value>& row,
     const size_t count = columns_.size();
     for (size_t c = 0; c < count; ++c) {
         const Column& col = columns_[c];
-        if (col.writing == Writing::LeftOut) continue;   // [352-354]
-        DoEvents();                                      // [356]
+        if (col.writing == Writing::LeftOut) continue;
+        DoEvents();
         if (c >= row.size()) {
-            p(358, [] {
+            p(step::MissingValue, [] {
                 throw db::Error(db::Error::kItemNotFound,
                                 "Item cannot be found in the collection corresponding to the "
                                 "requested name or ordinal.");
             });
             continue;
         }
-        p(360, [&] { writeValue(col, row[c]); });
+        p(step::WriteValue, [&] { writeValue(col, row[c]); });
         first_ = false;
     }
-    p(424, [&] { stmt_.erase(stmt_.size() >= 2 ? stmt_.size() - 2 : 0); });
-    p(426, [&] { stmt_ += ')'; });
+    p(step::DropLastValueComma, [&] { stmt_.erase(stmt_.size() >= 2 ? stmt_.size() - 2 : 0); });
+    p(step::CloseValueList, [&] { stmt_ += ')'; });
     return stmt_;
 }
 

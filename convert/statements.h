@@ -9,7 +9,7 @@
 #include "convert/host.h"
 #include "convert/regional.h"
 #include "db/ado.h"
-#include "ui/errorreport.h"
+#include "host/error_report.h"
 
 namespace tp::convert {
 
@@ -17,10 +17,11 @@ namespace tp::convert {
 // in the lowercased ADO type name.
 struct TypeRule {
     std::string_view contains;     // empty for the final rule
-    std::string_view columnText;   // appended after the field name
+    std::string_view columnType;   // the column's type in CREATE TABLE
     bool numeric;
     std::string_view keyword;
     std::string_view accessType;
+    int firstStep;                 // the number of the rule's first step
 };
 const TypeRule& typeRuleFor(std::string_view lowerTypeName);
 // Binary long fields are left out of the table.
@@ -28,7 +29,7 @@ inline bool isLeftOut(std::string_view lowerTypeName) { return lowerTypeName == 
 
 struct TableDefinition {
     std::string statement;          // "CREATE TABLE [t]([a] INT,[b] TEXT);"
-    std::string numericPositions;   // "0, 3, "
+    std::vector<bool> numeric;      // per field: written as a number
     bool anyColumn = false;         // false when every field was left out
 };
 
@@ -37,9 +38,6 @@ struct TableDefinition {
 TableDefinition buildTableDefinition(const std::string& table,
                                      const std::vector<db::FieldInfo>& fields,
                                      DatatypeList& datatypes, Procedure& p);
-
-// The set of positions named by a numeric-position list, as flags per field.
-std::vector<bool> numericPositionFlags(std::string_view list, size_t fieldCount);
 
 // Writes the INSERT statement of each row of one table. The buffers are kept
 // between rows.

@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <mutex>
 
-#include "ui/utilities.h"
-
 namespace tp::db {
 
 namespace {
@@ -22,6 +20,13 @@ bool iequals(std::string_view a, std::string_view b) {
                return std::tolower(static_cast<unsigned char>(x)) ==
                       std::tolower(static_cast<unsigned char>(y));
            });
+}
+
+// Provider names compare without regard to ASCII case.
+std::string asciiLower(std::string s) {
+    for (auto& c : s)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return s;
 }
 
 const Error* g_creationFailure = nullptr;
@@ -251,12 +256,12 @@ void Recordset::requireOpen() const {
     if (!cursor_) throw Error(Error::kObjectClosed, "Operation is not allowed when the object is closed.");
 }
 
-bool Recordset::EOF_() const {
+bool Recordset::atEnd() const {
     requireOpen();
     return eof_;
 }
 
-bool Recordset::BOF_() const {
+bool Recordset::beforeStart() const {
     requireOpen();
     return bof_;
 }

@@ -176,8 +176,8 @@ public:
     void Close();
     bool isOpen() const { return static_cast<bool>(cursor_); }
 
-    bool EOF_() const;
-    bool BOF_() const;
+    bool atEnd() const;
+    bool beforeStart() const;
     void MoveNext();
 
     int fieldCount() const;

@@ -1,4 +1,4 @@
-// The providers built into the program. Each provider adds one line here.
+// The providers built into the program.
 #include <mutex>
 
 #include "db/ado.h"
@@ -10,7 +10,6 @@ namespace tp::db {
 void registerBuiltinProviders() {
     static std::once_flag once;
     std::call_once(once, [] {
-        // Providers register themselves here as they are built.
         jet::registerJetProviders();
         ProviderRegistry::instance().add(foxpro::kProviderName, foxpro::openFoxproProvider);
     });

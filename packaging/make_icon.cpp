@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "ui/qt/pointer.h"
+#include "ui/pointer.h"
 
 int main(int argc, char** argv) {
     if (argc < 3) {

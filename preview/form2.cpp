@@ -21,14 +21,14 @@
 #include "db/ado.h"
 #include "preview/form3.h"
 #include "preview/form4.h"
-#include "ui/apptitle.h"
-#include "ui/errorreport.h"
-#include "ui/events.h"
-#include "ui/messagebox.h"
-#include "ui/qt/clipboard.h"
-#include "ui/qt/pointer.h"
-#include "ui/shell.h"
-#include "ui/utilities.h"
+#include "host/app_title.h"
+#include "host/error_report.h"
+#include "host/events.h"
+#include "host/message_box.h"
+#include "ui/clipboard.h"
+#include "ui/pointer.h"
+#include "host/shell.h"
+#include "host/utilities.h"
 
 namespace tp::preview {
 

@@ -8,7 +8,7 @@
 #include <functional>
 #include <string>
 
-#include "preview/statementmodel.h"
+#include "preview/statement_model.h"
 
 class QGroupBox;
 class QPlainTextEdit;

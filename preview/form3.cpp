@@ -9,13 +9,13 @@
 #include <QPointer>
 #include <QPushButton>
 
-#include "preview/statementmodel.h"
-#include "ui/apptitle.h"
-#include "ui/errorreport.h"
-#include "ui/events.h"
-#include "ui/messagebox.h"
-#include "ui/qt/pointer.h"
-#include "ui/utilities.h"
+#include "preview/statement_model.h"
+#include "host/app_title.h"
+#include "host/error_report.h"
+#include "host/events.h"
+#include "host/message_box.h"
+#include "ui/pointer.h"
+#include "host/utilities.h"
 
 namespace tp::preview {
 

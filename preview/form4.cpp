@@ -8,11 +8,11 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-#include "preview/statementmodel.h"
-#include "ui/apptitle.h"
-#include "ui/errorreport.h"
-#include "ui/qt/pointer.h"
-#include "ui/utilities.h"
+#include "preview/statement_model.h"
+#include "host/app_title.h"
+#include "host/error_report.h"
+#include "ui/pointer.h"
+#include "host/utilities.h"
 
 namespace tp::preview {
 

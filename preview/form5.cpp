@@ -6,10 +6,10 @@
 #include <QTreeWidget>
 #include <stdexcept>
 
-#include "ui/apptitle.h"
-#include "ui/errorreport.h"
-#include "ui/qt/pointer.h"
-#include "ui/utilities.h"
+#include "host/app_title.h"
+#include "host/error_report.h"
+#include "ui/pointer.h"
+#include "host/utilities.h"
 
 namespace tp::preview {
 

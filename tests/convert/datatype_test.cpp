@@ -4,7 +4,7 @@
 #include <string>
 
 #include "convert/datatype.h"
-#include "ui/utilities.h"
+#include "host/utilities.h"
 
 using tp::convert::DataTypeName;
 using tp::convert::lowerDataTypeName;

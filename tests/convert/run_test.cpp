@@ -9,9 +9,9 @@
 #include "convert/run.h"
 #include "db/ado.h"
 #include "db/error.h"
-#include "db/selection.h"
+#include "convert/selection.h"
 #include "tests/support/support.h"
-#include "ui/events.h"
+#include "host/events.h"
 
 using namespace tp::convert;
 using tp::db::FieldInfo;
@@ -103,8 +103,8 @@ struct Providers {
 
 class TestHost : public RunHost {
 public:
-    int check1Value = 0;
-    bool option1Value = false, option2Value = false;
+    bool previewModeValue = false;
+    bool onceAtEndValue = false, perTableValue = false;
     tp::VectorListBox l1, l2;
     VectorStatementList preview;
     VectorDatatypeList datatypes;
@@ -116,11 +116,11 @@ public:
     std::vector<std::vector<std::string>> previews;
     std::function<void(PreviewFlags&)> closePreview = [](PreviewFlags&) {};
 
-    int check1() const override { return check1Value; }
-    bool option1() const override { return option1Value; }
-    bool option2() const override { return option2Value; }
-    tp::ListBox& list1() override { return l1; }
-    tp::ListBox& list2() override { return l2; }
+    bool previewMode() const override { return previewModeValue; }
+    bool previewOnceAtEnd() const override { return onceAtEndValue; }
+    bool previewPerTable() const override { return perTableValue; }
+    tp::ListBox& targetTables() override { return l1; }
+    tp::ListBox& sourceTables() override { return l2; }
     void setProgressValue(double p) override {
         progressValue = p;
         progressValues.push_back(p);
@@ -273,8 +273,8 @@ TEST_F(RunTest, OverwriteQuestionIgnoresCaseAndYesDropsFirst) {
 TEST_F(RunTest, NoSkipsTheTableCompletely) {
     source.tables = {table("keep"), table("skip")};
     target.tables = {"SKIP"};
-    host.check1Value = 1;
-    host.option2Value = true;
+    host.previewModeValue = true;
+    host.perTableValue = true;
     host.closePreview = [](PreviewFlags& f) { f.SQLFormOK = true; };
     boxes.answers = {mb::No};
     run();
@@ -288,8 +288,8 @@ TEST_F(RunTest, NoSkipsTheTableCompletely) {
 TEST_F(RunTest, PreviewPerTableHasDropAtItsHead) {
     source.tables = {table("one", 2), table("two", 1)};
     target.tables = {"two"};
-    host.check1Value = 1;
-    host.option2Value = true;
+    host.previewModeValue = true;
+    host.perTableValue = true;
     host.closePreview = [](PreviewFlags& f) { f.SQLFormOK = true; };
     boxes.answers = {mb::Yes};
     run();
@@ -305,8 +305,8 @@ TEST_F(RunTest, PreviewPerTableHasDropAtItsHead) {
 
 TEST_F(RunTest, BackInPerTablePreviewLeavesTheOtherTablesAlone) {
     source.tables = {table("a"), table("b"), table("c")};
-    host.check1Value = 1;
-    host.option2Value = true;   // the window closes with neither flag changed
+    host.previewModeValue = true;
+    host.perTableValue = true;   // the window closes with neither flag changed
     run();
     EXPECT_EQ(host.previews.size(), 1u);
     EXPECT_EQ(summary.tables, 1);
@@ -316,8 +316,8 @@ TEST_F(RunTest, BackInPerTablePreviewLeavesTheOtherTablesAlone) {
 
 TEST_F(RunTest, SkipTableInPerTablePreviewGoesOn) {
     source.tables = {table("a"), table("b")};
-    host.check1Value = 1;
-    host.option2Value = true;
+    host.previewModeValue = true;
+    host.perTableValue = true;
     host.closePreview = [](PreviewFlags& f) { f.EndRunAfterPreview = false; };
     run();
     EXPECT_EQ(host.previews.size(), 2u);
@@ -325,8 +325,8 @@ TEST_F(RunTest, SkipTableInPerTablePreviewGoesOn) {
 
 TEST_F(RunTest, OnePreviewForAllTables) {
     source.tables = {table("a"), table("b")};
-    host.check1Value = 1;
-    host.option1Value = true;
+    host.previewModeValue = true;
+    host.onceAtEndValue = true;
     run();
     ASSERT_EQ(host.previews.size(), 1u);
     EXPECT_EQ(host.previews[0].size(), 4u);
@@ -336,7 +336,7 @@ TEST_F(RunTest, OnePreviewForAllTables) {
 
 TEST_F(RunTest, PreviewModeWithoutOptionsExecutesNothing) {
     source.tables = {table("a", 3)};
-    host.check1Value = 1;
+    host.previewModeValue = true;
     run();
     EXPECT_TRUE(host.previews.empty());
     EXPECT_TRUE(target.executed.empty());

@@ -25,7 +25,7 @@ struct Build {
                     const std::vector<Value>& values,
                     const RegionalSettings& s = RegionalSettings::unitedStates()) {
         auto d = def(table, fields);
-        RowStatementBuilder b(table, fields, numericPositionFlags(d.numericPositions, fields.size()), s);
+        RowStatementBuilder b(table, fields, d.numeric, s);
         return b.build(values, p);
     }
 };
@@ -42,7 +42,7 @@ TEST(TableDefinition, ExampleOfOrders) {
     auto d = b.def("orders", {f("id", ad::Integer), f("title", ad::VarChar), f("shipped", ad::DBDate),
                               f("photo", ad::LongVarBinary)});
     EXPECT_EQ(d.statement, "CREATE TABLE [orders]([id] INT,[title] TEXT,[shipped] TEXT);");
-    EXPECT_EQ(d.numericPositions, "0, ");
+    EXPECT_EQ(d.numeric, (std::vector<bool>{true, false, false, false}));
     ASSERT_EQ(b.datatypes.rows.size(), 4u);
     EXPECT_EQ(b.datatypes.rows[0].keyword, "int");
     EXPECT_EQ(b.datatypes.rows[0].accessType, "INT");
@@ -58,8 +58,7 @@ TEST(TableDefinition, LeftOutFieldKeepsItsPosition) {
     Build b;
     auto d = b.def("t", {f("a", ad::Integer), f("b", ad::LongVarBinary), f("c", ad::Double)});
     EXPECT_EQ(d.statement, "CREATE TABLE [t]([a] INT,[c] FLOAT);");
-    EXPECT_EQ(d.numericPositions, "0, 2, ");
-    EXPECT_EQ(numericPositionFlags(d.numericPositions, 3), (std::vector<bool>{true, false, true}));
+    EXPECT_EQ(d.numeric, (std::vector<bool>{true, false, true}));
 }
 
 TEST(TableDefinition, MappingOfEveryNamedType) {
@@ -86,7 +85,7 @@ TEST(TableDefinition, MappingOfEveryNamedType) {
         auto d = b.def("t", {f("x", t)});
         const Expect e = expect(t);
         EXPECT_EQ(d.statement, std::string("CREATE TABLE [t]([x] ") + e.column + ");") << t;
-        EXPECT_EQ(d.numericPositions, e.numeric ? "0, " : "") << t;
+        EXPECT_EQ(d.numeric, std::vector<bool>{e.numeric}) << t;
         EXPECT_EQ(b.datatypes.rows.at(0).keyword, e.keyword) << t;
         EXPECT_EQ(b.datatypes.rows.at(0).accessType, e.column) << t;
     }
@@ -103,12 +102,6 @@ TEST(TableDefinition, NoColumnAtAll) {
     auto d = b.def("pics", {f("p", ad::LongVarBinary)});
     EXPECT_FALSE(d.anyColumn);
     EXPECT_EQ(d.statement, "CREATE TABLE [pics]);");
-}
-
-TEST(NumericPositions, Pieces) {
-    EXPECT_EQ(numericPositionFlags("", 2), (std::vector<bool>{false, false}));
-    EXPECT_EQ(numericPositionFlags("1, ", 2), (std::vector<bool>{false, true}));
-    EXPECT_EQ(numericPositionFlags("0, 9, x, -1, ", 2), (std::vector<bool>{true, false}));
 }
 
 TEST(RowStatement, ExamplesUnderUnitedStatesSettings) {
@@ -156,7 +149,7 @@ TEST(RowStatement, DatesTakeTheMonthDayYearPatternUnderEverySetting) {
         const RegionalSettings s = RegionalSettings::fromLocaleName(locale);
         for (bool general : {false, true}) {
             auto d = b.def("t", fields);
-            RowStatementBuilder rows("t", fields, numericPositionFlags(d.numericPositions, fields.size()), s);
+            RowStatementBuilder rows("t", fields, d.numeric, s);
             rows.setGeneralPathOnly(general);
             for (const Case& c : cases) {
                 SCOPED_TRACE(std::string(locale) + " " + c.pattern + (general ? " general" : ""));
@@ -309,7 +302,7 @@ TEST(RowStatement, TypedValuesWrittenAsTheGeneralPathWritesThem) {
                 std::vector<FieldInfo> fields = {f("x", type)};
                 if (withNumeric) fields.push_back(f("n", ad::Integer));
                 auto d = b.def("t", fields);
-                const auto flags = numericPositionFlags(d.numericPositions, fields.size());
+                const auto flags = d.numeric;
                 RowStatementBuilder fast("t", fields, flags, s), general("t", fields, flags, s);
                 general.setGeneralPathOnly(true);
                 for (const Value& v : values) {

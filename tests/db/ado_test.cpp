@@ -62,8 +62,8 @@ TEST(Ado, ProviderChosenCaseInsensitivelyAndRecordsetWalks) {
 
     auto rs = CreateRecordset("ADODB.RecordSet");
     rs->Open("SELECT * FROM t", *conn);
-    EXPECT_FALSE(rs->EOF_());
-    EXPECT_FALSE(rs->BOF_());
+    EXPECT_FALSE(rs->atEnd());
+    EXPECT_FALSE(rs->beforeStart());
     EXPECT_EQ(rs->fieldCount(), 2);
     EXPECT_EQ(rs->Fields(0).name(), "id");
     EXPECT_EQ(rs->Fields("NAME").type(), adtype::VarChar);
@@ -71,11 +71,11 @@ TEST(Ado, ProviderChosenCaseInsensitivelyAndRecordsetWalks) {
     rs->MoveNext();
     EXPECT_TRUE(rs->Fields(1).value().isNull());
     rs->MoveNext();
-    EXPECT_TRUE(rs->EOF_());
+    EXPECT_TRUE(rs->atEnd());
     EXPECT_THROW(rs->MoveNext(), Error);
     EXPECT_THROW(rs->Fields(0).value(), Error);
     rs->Close();
-    EXPECT_THROW(rs->EOF_(), Error);
+    EXPECT_THROW(rs->atEnd(), Error);
 
     auto schema = conn->OpenSchema(adSchemaTables);
     EXPECT_EQ(schema->Fields("TABLE_TYPE").value(), Value("TABLE"));
@@ -104,6 +104,6 @@ TEST(Ado, UnknownProviderAndProgId) {
 TEST(Ado, EmptyResultStandsAtBothEnds) {
     Recordset rs(std::make_unique<VectorCursor>(std::vector<FieldInfo>{{"a", adtype::Integer}},
                                                 std::vector<std::vector<Value>>{}));
-    EXPECT_TRUE(rs.EOF_());
-    EXPECT_TRUE(rs.BOF_());
+    EXPECT_TRUE(rs.atEnd());
+    EXPECT_TRUE(rs.beforeStart());
 }

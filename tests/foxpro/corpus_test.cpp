@@ -111,13 +111,13 @@ void compareTable(json t, const std::string& cs, const std::string& sql, Stats& 
     // skipped by the oracle: those tables are checked byte by byte elsewhere.
     const int skipped = t.value("skipped_count", 0);
     if (skipped > 0) {
-        while (!rs.EOF_()) { ++n; rs.MoveNext(); }
+        while (!rs.atEnd()) { ++n; rs.MoveNext(); }
         EXPECT_EQ(n, records.size() + static_cast<size_t>(skipped));
         ++st.tables;
         return;
     }
     int failures = 0;
-    while (!rs.EOF_()) {
+    while (!rs.atEnd()) {
         ASSERT_LT(n, records.size()) << "more live rows than the oracle";
         for (size_t i = 0; i < fields.size(); ++i) {
             const std::string err = compare(records[n][i], rs.Fields(static_cast<int>(i)).value(), fields[i], st);
@@ -156,7 +156,7 @@ TEST(FoxproCorpus, EveryFreeTableFolderMatchesTheIndependentReader) {
         conn.Open(cs);
         auto schema = conn.OpenSchema(db::adSchemaTables);
         std::vector<std::string> listed;
-        for (; !schema->EOF_(); schema->MoveNext()) listed.push_back(schema->Fields("TABLE_NAME").value().text());
+        for (; !schema->atEnd(); schema->MoveNext()) listed.push_back(schema->Fields("TABLE_NAME").value().text());
         std::vector<std::string> expected;
         for (auto& t : o["tables"]) expected.push_back(t["name"]);
         std::sort(expected.begin(), expected.end(), [](std::string a, std::string b) {

@@ -48,7 +48,7 @@ TEST(FoxproOracleGaps, BlobBinaryMemoVarbinaryAndDoubleMatchTheRawBytes) {
     db::Recordset rs;
     rs.Open("SELECT * FROM `vfp`", c);
     int checked = 0;
-    for (uint32_t r = 0; r < count && !rs.EOF_(); ++r, rs.MoveNext()) {
+    for (uint32_t r = 0; r < count && !rs.atEnd(); ++r, rs.MoveNext()) {
         const size_t base = hdr + size_t(r) * rec;
         ASSERT_NE(dbf[base], '*');
         for (const char* name : {"GENERAL", "BLOB", "BIO_BIN", "DOUBLE"}) {
@@ -83,7 +83,7 @@ TEST(FoxproOracleGaps, ADeletionByteOfZeroIsALiveRecord) {
     db::Recordset rs;
     rs.Open("SELECT * FROM `mazovia`", c);
     std::vector<std::string> a2;
-    for (; !rs.EOF_(); rs.MoveNext()) a2.push_back(rs.Fields("A2").value().text());
+    for (; !rs.atEnd(); rs.MoveNext()) a2.push_back(rs.Fields("A2").value().text());
     ASSERT_EQ(a2.size(), 2u);
     EXPECT_EQ(a2[0].substr(0, 7), "English");
     // Code page 620 (Mazovia): 0x98 is "Ś", 0x9E is "ś"; the rest as in 437.

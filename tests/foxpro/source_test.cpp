@@ -6,12 +6,12 @@
 #include <nlohmann/json.hpp>
 
 #include "db/ado.h"
-#include "db/foxpro.h"
+#include "convert/source.h"
 #include "db/foxpro/dbc.h"
-#include "db/selection.h"
+#include "convert/selection.h"
 #include "tests/foxpro/dbf_builder.h"
 #include "tests/support/support.h"
-#include "ui/errorreport.h"
+#include "host/error_report.h"
 
 namespace fs = std::filesystem;
 using namespace tp;
@@ -32,7 +32,7 @@ std::vector<std::pair<std::string, std::string>> schema(const std::string& cs) {
     c.Open(cs);
     auto rs = c.OpenSchema(db::adSchemaTables);
     std::vector<std::pair<std::string, std::string>> out;
-    for (; !rs->EOF_(); rs->MoveNext())
+    for (; !rs->atEnd(); rs->MoveNext())
         out.emplace_back(rs->Fields("TABLE_TYPE").value().text(), rs->Fields("TABLE_NAME").value().text());
     return out;
 }
@@ -182,7 +182,7 @@ TEST(FoxproContainer, EveryContainerTableMatchesTheIndependentReader) {
             // Row counts against the oracle's dump of the same file (the
             // values themselves are compared by the folder test).
             size_t n = 0;
-            for (; !rs.EOF_(); rs.MoveNext()) ++n;
+            for (; !rs.atEnd(); rs.MoveNext()) ++n;
             for (const auto& d : o["tables"])
                 if (d["name"] == t["name"]) {
                     EXPECT_EQ(n, d["records"].size()) << t["name"];

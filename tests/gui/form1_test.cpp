@@ -19,9 +19,9 @@
 #include "app/form1.h"
 #include "app/settings.h"
 #include "tests/gui/gui_support.h"
-#include "ui/apptitle.h"
-#include "ui/errorreport.h"
-#include "ui/qt/pointer.h"
+#include "host/app_title.h"
+#include "host/error_report.h"
+#include "ui/pointer.h"
 
 using tp::app::Form1;
 using tp::WindowPointer;
@@ -123,8 +123,8 @@ TEST_F(Form1Test, EveryStoredValueIsRestored) {
     EXPECT_EQ(f->check1(), 0);
     EXPECT_FALSE(child<QRadioButton>(*f, "Option1")->isEnabled());
     EXPECT_FALSE(child<QRadioButton>(*f, "Option2")->isEnabled());
-    EXPECT_FALSE(f->option1());
-    EXPECT_TRUE(f->option2());
+    EXPECT_FALSE(f->previewOnceAtEnd());
+    EXPECT_TRUE(f->previewPerTable());
     EXPECT_FALSE(f->OptionDBC1);
     EXPECT_EQ(f->targetPath(), "/t/target.accdb");
     EXPECT_EQ(f->targetPassword(), "s3cr'et");
@@ -137,7 +137,7 @@ TEST_F(Form1Test, NumericOptionTextsReadAsBooleans) {
     store("Option1", "0");
     store("Option2", "-1");
     auto f = load();
-    EXPECT_TRUE(f->option2());
+    EXPECT_TRUE(f->previewPerTable());
     EXPECT_TRUE(boxes->shown.empty());
 }
 
@@ -162,7 +162,7 @@ TEST_F(Form1Test, OptionClicksStoreBothKeys) {
     child<QRadioButton>(*f, "Option1")->click();
     EXPECT_EQ(stored("Option1"), "True");
     EXPECT_EQ(stored("Option2"), "False");
-    EXPECT_TRUE(f->option1() != f->option2());
+    EXPECT_TRUE(f->previewOnceAtEnd() != f->previewPerTable());
 }
 
 TEST_F(Form1Test, EveryIntermediatePasswordIsStored) {
@@ -308,11 +308,11 @@ TEST_F(Form1Test, ProgressTextIsShownLiterally) {
 
 TEST_F(Form1Test, HiddenListsServeAsListBoxes) {
     auto f = load();
-    f->list2().addItem("orders");
-    f->list2().addItem("Customers");
+    f->sourceTables().addItem("orders");
+    f->sourceTables().addItem("Customers");
     EXPECT_EQ(child<QListWidget>(*f, "List2")->count(), 2);
-    f->list2().removeItem(0);
-    EXPECT_EQ(f->list2().item(0), "Customers");
+    f->sourceTables().removeItem(0);
+    EXPECT_EQ(f->sourceTables().item(0), "Customers");
 }
 
 // ---- pointers -------------------------------------------------------------------

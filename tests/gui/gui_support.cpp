@@ -4,7 +4,7 @@
 #include <QDir>
 
 #include "app/settings.h"
-#include "ui/utilities.h"
+#include "host/utilities.h"
 
 namespace {
 

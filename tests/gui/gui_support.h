@@ -13,7 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/support/support.h"
-#include "ui/qt/dialogs.h"
+#include "ui/dialogs.h"
 
 namespace tp::test {
 

@@ -6,8 +6,8 @@
 #include <QTimer>
 
 #include "tests/gui/gui_support.h"
-#include "ui/apptitle.h"
-#include "ui/qt/qtmessageboxes.h"
+#include "host/app_title.h"
+#include "ui/message_boxes.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 #include "app/form1.h"
 #include "db/ado.h"
 #include "tests/gui/gui_support.h"
-#include "ui/programfiles.h"
-#include "ui/qt/pointer.h"
+#include "host/program_files.h"
+#include "ui/pointer.h"
 
 namespace fs = std::filesystem;
 

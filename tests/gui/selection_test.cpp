@@ -11,7 +11,7 @@
 #include "app/settings.h"
 #include "db/ado.h"
 #include "tests/gui/gui_support.h"
-#include "ui/qt/pointer.h"
+#include "ui/pointer.h"
 
 using tp::app::Form1;
 using tp::app::Form6;

@@ -4,9 +4,9 @@
 #include <filesystem>
 #include <optional>
 
-#include "db/access.h"
+#include "convert/target.h"
 #include "db/ado.h"
-#include "db/selection.h"
+#include "convert/selection.h"
 #include "tests/support/support.h"
 
 using namespace tp;

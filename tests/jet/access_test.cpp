@@ -1,14 +1,14 @@
-#include "db/access.h"
+#include "convert/target.h"
 
 #include <gtest/gtest.h>
 
 #include "db/ado.h"
 #include "db/jet/provider.h"
-#include "db/selection.h"
+#include "convert/selection.h"
 #include "provider_fake.h"
 #include "tests/support/support.h"
-#include "ui/apptitle.h"
-#include "ui/shell.h"
+#include "host/app_title.h"
+#include "host/shell.h"
 
 using namespace tp;
 using namespace tp::db;

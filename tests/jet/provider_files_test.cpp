@@ -6,10 +6,10 @@
 #include <optional>
 #include <string>
 
-#include "db/access.h"
+#include "convert/target.h"
 #include "db/ado.h"
 #include "db/jet/database.h"
-#include "db/selection.h"
+#include "convert/selection.h"
 #include "tests/jet/storage_support.h"
 #include "tests/support/support.h"
 
@@ -214,7 +214,7 @@ TEST(ProviderFiles, DropAndRecreateCycles) {
     db.open();
     auto schema = db.conn.OpenSchema(adSchemaTables);
     std::vector<std::string> user;
-    while (!schema->EOF_()) {
+    while (!schema->atEnd()) {
         if (schema->Fields("TABLE_TYPE").value().text() == "TABLE")
             user.push_back(schema->Fields("TABLE_NAME").value().text());
         schema->MoveNext();

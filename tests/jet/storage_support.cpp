@@ -202,7 +202,7 @@ std::string compareWithReader(const std::string& file, const std::string& passwo
 std::vector<std::vector<Value>> selectRows(Connection& conn, const std::string& sql) {
     auto rs = conn.Execute(sql);
     std::vector<std::vector<Value>> rows;
-    while (!rs->EOF_()) {
+    while (!rs->atEnd()) {
         rows.push_back(rs->row());
         rs->MoveNext();
     }

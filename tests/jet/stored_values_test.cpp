@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "db/access.h"
+#include "convert/target.h"
 #include "db/ado.h"
 #include "db/error.h"
 #include "db/jet/database.h"

@@ -6,7 +6,7 @@
 
 #include "convert/host.h"
 #include "convert/run.h"
-#include "db/access.h"
+#include "convert/target.h"
 #include "db/ado.h"
 #include "preview/form2.h"
 #include "preview/windows.h"
@@ -20,7 +20,7 @@ std::vector<int64_t> ids(db::Connection& c) {
     std::vector<int64_t> out;
     auto rs = c.Execute("SELECT [id] FROM [t]");
     if (!rs) return out;
-    for (; !rs->EOF_(); rs->MoveNext()) out.push_back(rs->Fields(0).value().integer());
+    for (; !rs->atEnd(); rs->MoveNext()) out.push_back(rs->Fields(0).value().integer());
     return out;
 }
 

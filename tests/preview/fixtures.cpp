@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "db/error.h"
-#include "ui/events.h"
+#include "host/events.h"
 
 namespace tp::test {
 

@@ -21,10 +21,10 @@
 #include "tests/preview/fixtures.h"
 #include "tests/support/support.h"
 #include "preview/form5.h"
-#include "ui/qt/clipboard.h"
-#include "ui/qt/pointer.h"
-#include "ui/utilities.h"
-#include "ui/shell.h"
+#include "ui/clipboard.h"
+#include "ui/pointer.h"
+#include "host/utilities.h"
+#include "host/shell.h"
 
 namespace tp::test {
 namespace {

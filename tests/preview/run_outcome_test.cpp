@@ -34,11 +34,11 @@ enum class Close { Execute, Skip, Back, CloseBox };
 class RunHostForTest : public convert::RunHost {
 public:
     RunHostForTest() : windows([this] { return conn.get(); }) {}
-    int check1() const override { return 1; }
-    bool option1() const override { return perFile; }
-    bool option2() const override { return !perFile; }
-    ListBox& list1() override { return l1; }
-    ListBox& list2() override { return l2; }
+    bool previewMode() const override { return true; }
+    bool previewOnceAtEnd() const override { return perFile; }
+    bool previewPerTable() const override { return !perFile; }
+    ListBox& targetTables() override { return l1; }
+    ListBox& sourceTables() override { return l2; }
     void setProgressValue(double) override {}
     void setProgressText(const std::string&) override {}
     void setBusyPointer(bool) override {}

@@ -14,12 +14,12 @@
 #include "preview/form2.h"
 #include "preview/form3.h"
 #include "preview/form5.h"
-#include "preview/statementmodel.h"
+#include "preview/statement_model.h"
 #include "preview/windows.h"
 #include "tests/preview/fixtures.h"
 #include "tests/support/support.h"
-#include "ui/events.h"
-#include "ui/qt/clipboard.h"
+#include "host/events.h"
+#include "ui/clipboard.h"
 
 namespace tp::test {
 namespace {

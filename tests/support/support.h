@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "ui/messagebox.h"
+#include "host/message_box.h"
 
 namespace tp::test {
 

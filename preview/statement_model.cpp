@@ -1,4 +1,4 @@
-#include "preview/statementmodel.h"
+#include "preview/statement_model.h"
 
 #include <QMetaObject>
 #include <algorithm>

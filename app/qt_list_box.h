@@ -3,7 +3,7 @@
 
 #include <QListWidget>
 
-#include "ui/listbox.h"
+#include "host/list_box.h"
 
 namespace tp::app {
 

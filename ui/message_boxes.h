@@ -1,7 +1,7 @@
 // Message boxes shown with QMessageBox, the windows' view of tp::MessageBoxes.
 #pragma once
 
-#include "ui/messagebox.h"
+#include "host/message_box.h"
 
 namespace tp {
 

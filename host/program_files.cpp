@@ -1,4 +1,4 @@
-#include "ui/programfiles.h"
+#include "host/program_files.h"
 
 #include <pwd.h>
 #include <unistd.h>
@@ -8,7 +8,7 @@
 #include <stdexcept>
 #include <system_error>
 
-#include "ui/utilities.h"
+#include "host/utilities.h"
 
 namespace fs = std::filesystem;
 

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "ui/listbox.h"
+#include "host/list_box.h"
 
 namespace tp::db { class Value; }
 

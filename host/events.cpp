@@ -1,4 +1,4 @@
-#include "ui/events.h"
+#include "host/events.h"
 
 #include <time.h>
 

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "ui/listbox.h"
+#include "host/list_box.h"
 
 namespace tp::Foxpro {
 

@@ -1,11 +1,11 @@
-#include "db/foxpro.h"
+#include "convert/source.h"
 
 #include <memory>
 
 #include "db/ado.h"
-#include "db/selection.h"
-#include "ui/errorreport.h"
-#include "ui/events.h"
+#include "convert/selection.h"
+#include "host/error_report.h"
+#include "host/events.h"
 
 namespace tp::Foxpro {
 
@@ -53,7 +53,7 @@ void AddTablesToFoxproListbox(ListBox& list) {
     // would repeat the failing row access for ever.
     p(112, [&] {
         if (!rs) throw db::Error(db::Error::kObjectClosed, "Object variable not set");
-        while (!rs->EOF_()) {
+        while (!rs->atEnd()) {
             if (rs->Fields("TABLE_TYPE").value() == db::Value("TABLE")) {
                 DoEvents();
                 const db::Value& name = rs->Fields("TABLE_NAME").value();

@@ -1,4 +1,4 @@
-#include "ui/qt/pointer.h"
+#include "ui/pointer.h"
 
 #include <QBuffer>
 #include <QCheckBox>
@@ -17,7 +17,7 @@
 #include <QRadioButton>
 #include <stdexcept>
 
-#include "ui/programfiles.h"
+#include "host/program_files.h"
 
 namespace tp {
 

@@ -1,4 +1,4 @@
-#include "ui/apptitle.h"
+#include "host/app_title.h"
 
 namespace tp {
 

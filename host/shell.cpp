@@ -1,4 +1,4 @@
-#include "ui/shell.h"
+#include "host/shell.h"
 
 namespace tp {
 

@@ -1,4 +1,4 @@
-#include "db/selection.h"
+#include "convert/selection.h"
 
 namespace tp {
 

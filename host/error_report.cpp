@@ -1,9 +1,9 @@
-#include "ui/errorreport.h"
+#include "host/error_report.h"
 
 #include <set>
 #include <utility>
 
-#include "ui/apptitle.h"
+#include "host/app_title.h"
 
 namespace tp {
 

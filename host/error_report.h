@@ -14,7 +14,7 @@
 #include <string_view>
 #include <type_traits>
 
-#include "ui/messagebox.h"
+#include "host/message_box.h"
 
 namespace tp {
 

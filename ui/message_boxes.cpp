@@ -1,13 +1,13 @@
-#include "ui/qt/qtmessageboxes.h"
+#include "ui/message_boxes.h"
 
 #include <QApplication>
 #include <QDesktopServices>
 #include <QMessageBox>
 #include <QUrl>
 
-#include "ui/apptitle.h"
-#include "ui/events.h"
-#include "ui/shell.h"
+#include "host/app_title.h"
+#include "host/events.h"
+#include "host/shell.h"
 
 namespace tp {
 

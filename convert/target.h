@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "ui/listbox.h"
+#include "host/list_box.h"
 
 namespace tp::access {
 

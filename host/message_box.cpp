@@ -1,8 +1,8 @@
-#include "ui/messagebox.h"
+#include "host/message_box.h"
 
 #include <iostream>
 
-#include "ui/apptitle.h"
+#include "host/app_title.h"
 
 namespace tp {
 

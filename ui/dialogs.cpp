@@ -1,4 +1,4 @@
-#include "ui/qt/dialogs.h"
+#include "ui/dialogs.h"
 
 #include <QFileDialog>
 #include <QFileInfo>

@@ -1,10 +1,10 @@
-#include "ui/utilities.h"
+#include "host/utilities.h"
 
 #include <gtest/gtest.h>
 
 #include "db/value.h"
 #include "tests/support/support.h"
-#include "ui/apptitle.h"
+#include "host/app_title.h"
 
 TEST(Utilities, FileExists) {
     tp::test::TempDir dir;

@@ -1,14 +1,14 @@
-#include "db/access.h"
+#include "convert/target.h"
 
 #include <memory>
 
 #include "db/ado.h"
-#include "db/selection.h"
-#include "ui/apptitle.h"
-#include "ui/events.h"
-#include "ui/messagebox.h"
-#include "ui/shell.h"
-#include "ui/utilities.h"
+#include "convert/selection.h"
+#include "host/app_title.h"
+#include "host/events.h"
+#include "host/message_box.h"
+#include "host/shell.h"
+#include "host/utilities.h"
 
 namespace tp::access {
 
@@ -62,7 +62,7 @@ std::optional<std::vector<std::string>> GetAccessTables(const std::string& path)
     conn->Open(GetAccessConnectionString("", ""));
     rs = conn->OpenSchema(db::adSchemaTables);
     std::vector<std::string> names;
-    while (!rs->EOF_()) {
+    while (!rs->atEnd()) {
         const db::Value& type = rs->Fields("TABLE_TYPE").value();
         if (type.kind() == db::Kind::Text && type.text() == "TABLE") {
             const db::Value& name = rs->Fields("TABLE_NAME").value();

@@ -1,4 +1,4 @@
-#include "ui/utilities.h"
+#include "host/utilities.h"
 
 #include <sys/stat.h>
 

@@ -1,4 +1,4 @@
-#include "ui/qt/clipboard.h"
+#include "ui/clipboard.h"
 
 #include <QAbstractItemModel>
 #include <algorithm>
@@ -8,7 +8,7 @@
 #include <QString>
 #include <vector>
 
-#include "ui/events.h"
+#include "host/events.h"
 
 namespace tp {
 

@@ -1,4 +1,4 @@
-#include "ui/errorreport.h"
+#include "host/error_report.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 
 #include "db/error.h"
 #include "tests/support/support.h"
-#include "ui/utilities.h"
+#include "host/utilities.h"
 
 using tp::Procedure;
 using tp::test::RecordingBoxes;
