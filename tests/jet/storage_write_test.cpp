@@ -72,7 +72,10 @@ TEST(StorageCreate, NewDatabaseOpensEverywhere) {
     }
     EXPECT_EQ(system, 4);
     db->close();
-    EXPECT_EQ(test::storage::compareWithReader(file).substr(0, 0), "");
+    const std::string diff = test::storage::compareWithReader(file);
+    if (diff != "SKIP") {
+        EXPECT_EQ(diff, "");
+    }
     auto r = test::mdbReaderDump(file);
     if (test::mdbReaderAvailable()) {
         EXPECT_EQ(r.exitCode, 0) << r.err;
