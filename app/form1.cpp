@@ -20,7 +20,7 @@
 #include <stdexcept>
 #include <unistd.h>
 
-#include "app/form6.h"
+#include "app/dbc_options_dialog.h"
 #include "app/modules.h"
 #include "app/qt_list_box.h"
 #include "app/settings.h"

@@ -3,7 +3,7 @@
 #include <QLineEdit>
 
 #include "app/form1.h"
-#include "app/form6.h"
+#include "app/dbc_options_dialog.h"
 #include "app/modules.h"
 #include "app/settings.h"
 #include "host/app_title.h"
@@ -80,8 +80,8 @@ void Form1::PushButton5_Click() {
 void Form1::PushButton12_Click() {
     Procedure p("Form1", "PushButton12_Click");
     p(100, [&] {
-        Form6 form(*this, this);
-        form.Form_Load();
+        DbcOptionsDialog form(*this, this);
+        form.load();
         form.exec();
     });
 }

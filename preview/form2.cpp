@@ -19,7 +19,7 @@
 
 #include "convert/host.h"
 #include "db/ado.h"
-#include "preview/form3.h"
+#include "preview/find_replace_dialog.h"
 #include "preview/form4.h"
 #include "host/app_title.h"
 #include "host/error_report.h"
@@ -328,7 +328,7 @@ void Form2::PushButton3_Click() {
     Procedure p("Form2", "PushButton3_Click");
     p(100, [&] {
         model_.flush();
-        Form3 window(model_, this);
+        FindReplaceDialog window(model_, this);
         window.exec();
     });
 }

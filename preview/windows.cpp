@@ -1,7 +1,7 @@
 #include "preview/windows.h"
 
 #include "preview/form2.h"
-#include "preview/form5.h"
+#include "preview/datatype_view.h"
 
 namespace tp::preview {
 
@@ -27,19 +27,19 @@ private:
 class PreviewWindows::Datatypes : public convert::DatatypeList {
 public:
     explicit Datatypes(PreviewWindows& w) : w_(w) {}
-    void clear() override { w_.form5().clearRows(); }
-    void addRow(const std::string& table) override { w_.form5().addRow(table); }
-    void setLastField(const std::string& field) override { w_.form5().setLastField(field); }
+    void clear() override { w_.datatypeView().clearRows(); }
+    void addRow(const std::string& table) override { w_.datatypeView().addRow(table); }
+    void setLastField(const std::string& field) override { w_.datatypeView().setLastField(field); }
     void setLastTypes(const std::string& keyword, const std::string& accessType) override {
-        w_.form5().setLastTypes(keyword, accessType);
+        w_.datatypeView().setLastTypes(keyword, accessType);
     }
     int count() const override {
-        Form5& f = w_.form5();
+        DatatypeView& f = w_.datatypeView();
         f.ensureLoaded();
         return f.rowCount();
     }
     convert::DatatypeRow row(int index) const override {
-        Form5& f = w_.form5();
+        DatatypeView& f = w_.datatypeView();
         f.ensureLoaded();
         return f.row(index);
     }
@@ -54,19 +54,19 @@ PreviewWindows::PreviewWindows(std::function<db::Connection*()> connection)
       datatypes_(std::make_unique<Datatypes>(*this)) {}
 
 PreviewWindows::~PreviewWindows() {
-    delete form5_.data();
+    delete datatypeView_.data();
     delete form2_.data();
 }
 
 Form2& PreviewWindows::form2() {
     if (!form2_)
-        form2_ = new Form2(connection_, [this](QWidget* owner) { form5().showModal(owner); });
+        form2_ = new Form2(connection_, [this](QWidget* owner) { datatypeView().showModal(owner); });
     return *form2_;
 }
 
-Form5& PreviewWindows::form5() {
-    if (!form5_) form5_ = new Form5(nullptr);
-    return *form5_;
+DatatypeView& PreviewWindows::datatypeView() {
+    if (!datatypeView_) datatypeView_ = new DatatypeView(nullptr);
+    return *datatypeView_;
 }
 
 convert::StatementList& PreviewWindows::statementList() { return *statements_; }

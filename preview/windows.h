@@ -16,7 +16,7 @@ namespace tp::db { class Connection; }
 namespace tp::preview {
 
 class Form2;
-class Form5;
+class DatatypeView;
 
 class PreviewWindows {
 public:
@@ -34,14 +34,14 @@ public:
     void showPreviewModal(QWidget* owner);
 
     Form2& form2();
-    Form5& form5();
+    DatatypeView& datatypeView();
 
 private:
     class Statements;
     class Datatypes;
     std::function<db::Connection*()> connection_;
     QPointer<Form2> form2_;
-    QPointer<Form5> form5_;
+    QPointer<DatatypeView> datatypeView_;
     std::unique_ptr<Statements> statements_;
     std::unique_ptr<Datatypes> datatypes_;
 };

@@ -7,14 +7,14 @@
 #include <QTimer>
 
 #include "app/form1.h"
-#include "app/form6.h"
+#include "app/dbc_options_dialog.h"
 #include "app/settings.h"
 #include "db/ado.h"
 #include "tests/gui/gui_support.h"
 #include "ui/pointer.h"
 
 using tp::app::Form1;
-using tp::app::Form6;
+using tp::app::DbcOptionsDialog;
 
 namespace {
 
@@ -156,17 +156,17 @@ TEST_F(SelectionTest, HelpShowsThreeParagraphs) {
 // ---- Advanced Options -------------------------------------------------------------
 
 TEST_F(SelectionTest, OkWithAPathSelectsTheDbc) {
-    Form6 f6(*form, form.get());
-    f6.Form_Load();
+    DbcOptionsDialog f6(*form, form.get());
+    f6.load();
     dialogs.answers.push_back("/data/db/books.dbc");
-    f6.PushButton5_Click();
+    f6.browse();
     ASSERT_EQ(dialogs.calls.size(), 1u);
     EXPECT_EQ(dialogs.calls[0].title, "Select Foxpro Database");
     EXPECT_EQ(dialogs.calls[0].filters, QStringList{"Microsoft Database (*.dbc) (*.dbc)"});
     EXPECT_EQ(stored("DBCFile"), "/data/db/books.dbc");
     field(form.get(), "Text2")->setText("/data/free");   // folder mode first
     ASSERT_FALSE(form->OptionDBC1);
-    f6.PushButton1_Click();
+    f6.useDbc();
     EXPECT_TRUE(form->OptionDBC1);
     EXPECT_EQ(form->DBCPath1, "/data/db/books.dbc");
     EXPECT_EQ(stored("FoxproOption"), "1");
@@ -176,9 +176,9 @@ TEST_F(SelectionTest, OkWithAPathSelectsTheDbc) {
 
 TEST_F(SelectionTest, OkWithAnEmptyFieldChangesNothing) {
     field(form.get(), "Text2")->setText("/data/free");
-    Form6 f6(*form, form.get());
-    f6.Form_Load();
-    f6.PushButton1_Click();
+    DbcOptionsDialog f6(*form, form.get());
+    f6.load();
+    f6.useDbc();
     EXPECT_FALSE(form->OptionDBC1);
     EXPECT_EQ(form->DBCPath1, "");
     EXPECT_EQ(stored("FoxproOption"), "2");
@@ -186,23 +186,23 @@ TEST_F(SelectionTest, OkWithAnEmptyFieldChangesNothing) {
 
 TEST_F(SelectionTest, CancelAfterADbcSelectsTheFolderAndKeepsThePath) {
     {
-        Form6 f6(*form, form.get());
-        f6.Form_Load();
+        DbcOptionsDialog f6(*form, form.get());
+        f6.load();
         field(&f6, "Text1")->setText("/data/a.dbc");
-        f6.PushButton1_Click();
+        f6.useDbc();
     }
     ASSERT_TRUE(form->OptionDBC1);
-    Form6 f6(*form, form.get());
-    f6.Form_Load();
+    DbcOptionsDialog f6(*form, form.get());
+    f6.load();
     EXPECT_EQ(field(&f6, "Text1")->text(), "/data/a.dbc");
     field(&f6, "Text1")->setText("/data/b.dbc");
-    f6.PushButton2_Click();
+    f6.useFolder();
     EXPECT_FALSE(form->OptionDBC1);
     EXPECT_EQ(stored("FoxproOption"), "2");
     EXPECT_EQ(stored("DBCFile"), "/data/b.dbc");
     EXPECT_EQ(form->DBCPath1, "/data/a.dbc");
-    Form6 again(*form, form.get());
-    again.Form_Load();
+    DbcOptionsDialog again(*form, form.get());
+    again.load();
     EXPECT_EQ(field(&again, "Text1")->text(), "/data/b.dbc");
 }
 
@@ -212,7 +212,7 @@ TEST_F(SelectionTest, DbcButtonOpensTheWindowModallyAndTheCloseBoxChangesNothing
     tp::app::settings().save("FoxproOption", "2");
     bool sawModal = false;
     QTimer::singleShot(0, [&] {
-        auto* w = qobject_cast<Form6*>(QApplication::activeModalWidget());
+        auto* w = qobject_cast<DbcOptionsDialog*>(QApplication::activeModalWidget());
         ASSERT_NE(w, nullptr);
         sawModal = w->isModal() && w->parentWidget() == form.get() &&
                    w->windowTitle() == "Advanced Options";
@@ -230,8 +230,8 @@ TEST_F(SelectionTest, DbcButtonOpensTheWindowModallyAndTheCloseBoxChangesNothing
 TEST_F(SelectionTest, AdvancedOptionsLoadReportsABadPointerFileAndGoesOn) {
     tp::app::settings().save("DBCFile", "/data/kept.dbc");
     tp::test::writeFile(program.file("HAND-M.CUR"), "garbage");
-    Form6 f6(*form, form.get());
-    f6.Form_Load();
+    DbcOptionsDialog f6(*form, form.get());
+    f6.load();
     ASSERT_EQ(boxes->shown.size(), 1u);
     EXPECT_NE(boxes->shown[0].text.find("\r\nin Larkspan2021/08/31.Form6.Form_Load at line 106\r\r"),
               std::string::npos);
@@ -239,8 +239,8 @@ TEST_F(SelectionTest, AdvancedOptionsLoadReportsABadPointerFileAndGoesOn) {
 }
 
 TEST_F(SelectionTest, AdvancedOptionsLayoutAndNames) {
-    Form6 f6(*form, form.get());
-    f6.Form_Load();
+    DbcOptionsDialog f6(*form, form.get());
+    f6.load();
     EXPECT_EQ(f6.size(), QSize(tp::app::twips(8040), tp::app::twips(1635)));
     EXPECT_EQ(field(&f6, "Text1")->accessibleName(), "DBC File:");
     for (const char* b : {"PushButton1", "PushButton2", "PushButton5"})

@@ -20,7 +20,7 @@
 #include "preview/windows.h"
 #include "tests/preview/fixtures.h"
 #include "tests/support/support.h"
-#include "preview/form5.h"
+#include "preview/datatype_view.h"
 #include "ui/clipboard.h"
 #include "ui/pointer.h"
 #include "host/utilities.h"
@@ -531,7 +531,7 @@ TEST_F(PointerTest, HandCursorFileIsLoadedAndABrokenOneIsReportedWhileLoadingGoe
     EXPECT_EQ(boxes.shown[1].title, "Application Error");
     // The steps after the failing one still ran.
     EXPECT_EQ(f.statements().headerData(0, Qt::Horizontal, Qt::DisplayRole).toString(), "SQL Preview");
-    EXPECT_EQ(windows.form5().ListView1->columnCount(), 4);
+    EXPECT_EQ(windows.datatypeView().list->columnCount(), 4);
     EXPECT_EQ(windows.datatypeList().count(), 1);
 }
 

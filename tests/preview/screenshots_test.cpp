@@ -10,9 +10,9 @@
 #include <cstdlib>
 
 #include "preview/form2.h"
-#include "preview/form3.h"
+#include "preview/find_replace_dialog.h"
 #include "preview/form4.h"
-#include "preview/form5.h"
+#include "preview/datatype_view.h"
 #include "preview/windows.h"
 #include "tests/preview/fixtures.h"
 #include "tests/support/support.h"
@@ -68,14 +68,14 @@ TEST(Screenshots, PreviewWindows) {
     editor.setLineText(form.statements().line(14));
     save(editor, out, "preview-form4-edit-line.png");
 
-    preview::Form3 replace(form.statements(), &form);
-    replace.Text1->setText("customer");
-    replace.Text2->setText("clients");
-    save(replace, out, "preview-form3-find-and-replace.png");
+    preview::FindReplaceDialog replace(form.statements(), &form);
+    replace.findEdit->setText("customer");
+    replace.replaceEdit->setText("clients");
+    save(replace, out, "find-and-replace.png");
 
-    preview::Form5& view = windows.form5();
+    preview::DatatypeView& view = windows.datatypeView();
     view.setParent(&form, view.windowFlags() | Qt::Dialog);
-    save(view, out, "preview-form5-datatypes-conversion.png");
+    save(view, out, "datatypes-conversion.png");
     view.hide();
     editor.hide();
     replace.hide();

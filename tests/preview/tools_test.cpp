@@ -12,8 +12,8 @@
 
 #include "convert/host.h"
 #include "preview/form2.h"
-#include "preview/form3.h"
-#include "preview/form5.h"
+#include "preview/find_replace_dialog.h"
+#include "preview/datatype_view.h"
 #include "preview/statement_model.h"
 #include "preview/windows.h"
 #include "tests/preview/fixtures.h"
@@ -24,7 +24,7 @@
 namespace tp::test {
 namespace {
 
-using preview::Form3;
+using preview::FindReplaceDialog;
 using preview::StatementModel;
 
 std::vector<std::string> linesOf(const StatementModel& m) {
@@ -38,10 +38,10 @@ std::vector<std::string> replaceIn(const std::vector<std::string>& lines, const 
                                    const std::string& replacement, ScopedBoxes& boxes) {
     StatementModel model;
     for (const auto& l : lines) model.append(l);
-    Form3 window(model, nullptr);
-    window.Text1->setText(QString::fromStdString(find));
-    window.Text2->setText(QString::fromStdString(replacement));
-    window.PushButton2->click();
+    FindReplaceDialog window(model, nullptr);
+    window.findEdit->setText(QString::fromStdString(find));
+    window.replaceEdit->setText(QString::fromStdString(replacement));
+    window.replaceButton->click();
     EXPECT_EQ(boxes.shown.back().text, "Done.");
     EXPECT_EQ(window.result(), QDialog::Accepted);
     return linesOf(model);
@@ -75,14 +75,14 @@ TEST(FindAndReplace, AnEmptyFindTextChangesNothingAndEndsWithDone) {
 TEST(FindAndReplace, AnEmptyListAnswersNoSqlToRunAndStaysOpen) {
     ScopedBoxes boxes;
     StatementModel model;
-    Form3 window(model, nullptr);
+    FindReplaceDialog window(model, nullptr);
     window.show();
-    window.Text1->setText("a");
-    window.PushButton2->click();
+    window.findEdit->setText("a");
+    window.replaceButton->click();
     ASSERT_EQ(boxes.shown.size(), 1u);
     EXPECT_EQ(boxes.shown[0].text, "No SQL to run.");
     EXPECT_TRUE(window.isVisible());
-    window.PushButton1->click();   // Cancel
+    window.cancelButton->click();   // Cancel
     EXPECT_FALSE(window.isVisible());
 }
 
@@ -90,21 +90,21 @@ TEST(FindAndReplace, CancelReplaceAndTheCloseBoxAreRefusedWhileReplaceRuns) {
     ScopedBoxes boxes;
     StatementModel model;
     for (int i = 0; i < 50; ++i) model.append("INSERT INTO [old] VALUES(" + std::to_string(i) + ")");
-    Form3 window(model, nullptr);
+    FindReplaceDialog window(model, nullptr);
     window.show();
-    window.Text1->setText("[old]");
-    window.Text2->setText("[new]");
+    window.findEdit->setText("[old]");
+    window.replaceEdit->setText("[new]");
     int yields = 0;
     setEventThrottleMs(0);
     setEventPump([&] {
         if (++yields != 10) return;
-        window.PushButton1_Click();   // Cancel
+        window.cancel();   // Cancel
         window.close();               // close box
-        window.PushButton2_Click();   // a second Replace
+        window.replaceAll();   // a second Replace
         EXPECT_TRUE(window.isVisible());
         EXPECT_TRUE(window.isReplacing());
     });
-    window.PushButton2_Click();
+    window.replaceAll();
     setEventPump([] { QCoreApplication::processEvents(QEventLoop::AllEvents); });
     setEventThrottleMs(15);
     EXPECT_GE(yields, 50);
@@ -117,15 +117,15 @@ TEST(FindAndReplace, CancelReplaceAndTheCloseBoxAreRefusedWhileReplaceRuns) {
 TEST(FindAndReplace, WindowHasItsCaptionLabelsAndEmptyFields) {
     ScopedBoxes boxes;
     StatementModel model;
-    Form3 window(model, nullptr);
+    FindReplaceDialog window(model, nullptr);
     EXPECT_EQ(window.windowTitle(), "Find and Replace - Tallyport");
-    EXPECT_EQ(window.Label2->text(), "Find what:");
-    EXPECT_EQ(window.Label6->text(), "Replace with:");
-    EXPECT_EQ(window.Text1->accessibleName(), "Find what:");
-    EXPECT_TRUE(window.Text1->text().isEmpty());
-    EXPECT_TRUE(window.Text2->text().isEmpty());
-    EXPECT_EQ(window.PushButton2->text(), "Replace");
-    EXPECT_EQ(window.PushButton1->text(), "Cancel");
+    EXPECT_EQ(window.findLabel->text(), "Find what:");
+    EXPECT_EQ(window.replaceLabel->text(), "Replace with:");
+    EXPECT_EQ(window.findEdit->accessibleName(), "Find what:");
+    EXPECT_TRUE(window.findEdit->text().isEmpty());
+    EXPECT_TRUE(window.replaceEdit->text().isEmpty());
+    EXPECT_EQ(window.replaceButton->text(), "Replace");
+    EXPECT_EQ(window.cancelButton->text(), "Cancel");
 }
 
 TEST(FindAndReplace, OpensFromThePreviewOwnedByIt) {
@@ -137,11 +137,11 @@ TEST(FindAndReplace, OpensFromThePreviewOwnedByIt) {
     whenModal("Form2", [&] {
         auto& f = windows.form2();
         whenModal("Form3", [&] {
-            auto* w = qobject_cast<Form3*>(QApplication::activeModalWidget());
+            auto* w = qobject_cast<FindReplaceDialog*>(QApplication::activeModalWidget());
             owner = w->parentWidget();
-            w->Text1->setText("drop table");
-            w->Text2->setText("DROP TABLE");
-            w->PushButton2->click();
+            w->findEdit->setText("drop table");
+            w->replaceEdit->setText("DROP TABLE");
+            w->replaceButton->click();
         });
         f.PushButton3->click();
         f.PushButton5->click();
@@ -167,8 +167,8 @@ TEST(DatatypeView, ShowsTheRunsRowsWithEmptyTypeCellsForALongBinaryField) {
     list.setLastTypes("char", "TEXT");
     list.addRow("customer");
     list.setLastField("photo");   // adLongVarBinary: no type cells
-    EXPECT_TRUE(windows.form5().isLoaded());
-    EXPECT_FALSE(windows.form5().isVisible());
+    EXPECT_TRUE(windows.datatypeView().isLoaded());
+    EXPECT_FALSE(windows.datatypeView().isVisible());
     windows.statementList().append("CREATE TABLE [customer]([name] TEXT)");
 
     std::vector<convert::DatatypeRow> firstShowing;
@@ -178,21 +178,21 @@ TEST(DatatypeView, ShowsTheRunsRowsWithEmptyTypeCellsForALongBinaryField) {
     whenModal("Form2", [&] {
         auto& f = windows.form2();
         whenModal("Form5", [&] {
-            auto& v = windows.form5();
+            auto& v = windows.datatypeView();
             owner = v.parentWidget();
             for (int i = 0; i < v.rowCount(); ++i) firstShowing.push_back(v.row(i));
-            for (int k = 0; k < v.ListView1->columnCount(); ++k) {
-                headers << v.ListView1->headerItem()->text(k);
-                EXPECT_EQ(v.ListView1->columnWidth(k), 113);
+            for (int k = 0; k < v.list->columnCount(); ++k) {
+                headers << v.list->headerItem()->text(k);
+                EXPECT_EQ(v.list->columnWidth(k), 113);
             }
             EXPECT_EQ(v.windowTitle(), "Datatypes Conversion - Tallyport");
-            v.PushButton5->click();
+            v.backButton->click();
         });
         f.PushButton7->click();
         whenModal("Form5", [&] {
-            auto& v = windows.form5();
+            auto& v = windows.datatypeView();
             secondShowingRows = v.rowCount();
-            secondShowingColumns = v.ListView1->columnCount();
+            secondShowingColumns = v.list->columnCount();
             v.close();
         });
         f.PushButton7->click();
@@ -216,13 +216,13 @@ TEST(DatatypeView, ShowsTheRunsRowsWithEmptyTypeCellsForALongBinaryField) {
 
 TEST(DatatypeView, GeometryFollowsTheTwipMeasures) {
     ScopedBoxes boxes;
-    preview::Form5 v;
+    preview::DatatypeView v;
     v.ensureLoaded();
     EXPECT_EQ(v.size(), QSize(536, 556));
-    EXPECT_EQ(v.PushButton5->geometry(), QRect(8, 8, 520, 27));
-    EXPECT_EQ(v.ListView1->geometry(), QRect(8, 42, 520, 507));
-    EXPECT_TRUE(v.ListView1->font().bold());
-    EXPECT_EQ(v.PushButton5->text(), "< Back");
+    EXPECT_EQ(v.backButton->geometry(), QRect(8, 8, 520, 27));
+    EXPECT_EQ(v.list->geometry(), QRect(8, 42, 520, 507));
+    EXPECT_TRUE(v.list->font().bold());
+    EXPECT_EQ(v.backButton->text(), "< Back");
 }
 
 // ---- Clipboard ------------------------------------------------------------------

@@ -1,4 +1,4 @@
-// Form3, find and replace: replaces the first occurrence of a text, found
+// The Find and Replace dialog: replaces the first occurrence of a text, found
 // without regard to case, in every line of the preview's statement list.
 #pragma once
 
@@ -15,26 +15,26 @@ namespace tp::preview {
 
 class StatementModel;
 
-class Form3 : public QDialog {
+class FindReplaceDialog : public QDialog {
     Q_OBJECT
 public:
-    Form3(StatementModel& list, QWidget* owner);
+    FindReplaceDialog(StatementModel& list, QWidget* owner);
 
-    void Form_Load();
-    void PushButton2_Click();   // Replace
-    void PushButton1_Click();   // Cancel
+    void load();
+    void replaceAll();   // Replace
+    void cancel();       // Cancel
     bool isReplacing() const { return replacing_; }
 
     // One line's new text: the first occurrence of `find` (any case)
     // replaced by `replacement` as typed; the line itself when none.
     static QString replaceFirst(const QString& line, const QString& find, const QString& replacement);
 
-    QLabel* Label2 = nullptr;
-    QLabel* Label6 = nullptr;
-    QLineEdit* Text1 = nullptr;
-    QLineEdit* Text2 = nullptr;
-    QPushButton* PushButton1 = nullptr;
-    QPushButton* PushButton2 = nullptr;
+    QLabel* findLabel = nullptr;
+    QLabel* replaceLabel = nullptr;
+    QLineEdit* findEdit = nullptr;
+    QLineEdit* replaceEdit = nullptr;
+    QPushButton* cancelButton = nullptr;
+    QPushButton* replaceButton = nullptr;
     WindowPointer* pointer() const { return pointer_; }
 
 public slots:

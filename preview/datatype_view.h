@@ -1,4 +1,4 @@
-// Form5, the datatype conversion view: one row per source field with the
+// The datatype conversion view: one row per source field with the
 // type rule it matched and the Access column type it was given. The run
 // fills the list while the window is hidden; the preview window shows it.
 #pragma once
@@ -15,15 +15,15 @@ namespace tp { class WindowPointer; }
 
 namespace tp::preview {
 
-class Form5 : public QDialog {
+class DatatypeView : public QDialog {
     Q_OBJECT
 public:
-    explicit Form5(QWidget* parent = nullptr);
+    explicit DatatypeView(QWidget* parent = nullptr);
 
     void ensureLoaded();
     bool isLoaded() const { return loaded_; }
-    void Form_Load();
-    void PushButton5_Click();   // < Back
+    void load();
+    void back();   // < Back
     // Shows the view modally, owned by `owner`; returns when it closed.
     void showModal(QWidget* owner);
 
@@ -35,8 +35,8 @@ public:
     int rowCount() const;
     convert::DatatypeRow row(int index) const;
 
-    QPushButton* PushButton5 = nullptr;
-    QTreeWidget* ListView1 = nullptr;
+    QPushButton* backButton = nullptr;
+    QTreeWidget* list = nullptr;
     WindowPointer* pointer() const { return pointer_; }
 
 public slots:

@@ -1,0 +1,124 @@
+#include "app/dbc_options_dialog.h"
+
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+#include "app/form1.h"
+#include "app/settings.h"
+#include "host/error_report.h"
+#include "host/message_box.h"
+#include "ui/dialogs.h"
+#include "ui/pointer.h"
+#include "host/utilities.h"
+
+namespace tp::app {
+namespace {
+
+// The names the outside sees: object names (tests and screen readers find
+// the controls by them) and the error report's location.
+constexpr const char* kWindowName = "Form6";
+constexpr const char* kGroupName = "Frame2";
+constexpr const char* kLabelName = "Label1";
+constexpr const char* kPathName = "Text1";
+constexpr const char* kBrowseName = "PushButton5";
+constexpr const char* kOkName = "PushButton1";
+constexpr const char* kCancelName = "PushButton2";
+
+}  // namespace
+
+DbcOptionsDialog::DbcOptionsDialog(Form1& main, QWidget* owner) : QDialog(owner), main_(main) {
+    setObjectName(kWindowName);
+    setWindowTitle("Advanced Options");
+    setAccessibleName("Advanced Options");
+    setModal(true);
+    setFixedSize(twips(8040), twips(1635));
+    setFont(captionFont(9));
+    const QFont buttonFont = captionFont(11.25);
+    auto button = [&](QWidget* parent, const char* name, const char* caption, const char* what) {
+        auto* b = new QPushButton(caption, parent);
+        b->setObjectName(name);
+        b->setFont(buttonFont);
+        b->setAccessibleName(caption);
+        b->setAccessibleDescription(what);
+        b->setAutoDefault(false);
+        return b;
+    };
+    optionGroup_ = new QGroupBox("Advanced Option", this);
+    optionGroup_->setObjectName(kGroupName);
+    optionGroup_->setAccessibleName("Advanced Option");
+    place(optionGroup_, 120, 120, 7800, 885);
+    dbcLabel_ = new QLabel("DBC File:", optionGroup_);
+    dbcLabel_->setObjectName(kLabelName);
+    place(dbcLabel_, 240, 360, 735, 225);
+    fitCaption(dbcLabel_);
+    dbcPathEdit_ = new QLineEdit(optionGroup_);
+    dbcPathEdit_->setObjectName(kPathName);
+    dbcPathEdit_->setAccessibleName("DBC File:");
+    dbcLabel_->setBuddy(dbcPathEdit_);
+    selectAllOnFocus(dbcPathEdit_);
+    place(dbcPathEdit_, 1080, 330, 5775, 345);
+    browseButton_ = button(optionGroup_, kBrowseName, "...", "Browse for the FoxPro database (.dbc)");
+    place(browseButton_, 6960, 330, 600, 345);
+    okButton_ = button(this, kOkName, "OK", "Use the FoxPro database as the source");
+    place(okButton_, 120, 1130, 3840, 405);
+    cancelButton_ = button(this, kCancelName, "Cancel", "Use the folder of free tables as the source");
+    place(cancelButton_, 4080, 1130, 3840, 405);
+
+    pointer_ = new WindowPointer(this);
+    for (QWidget* b : {okButton_, cancelButton_, browseButton_}) pointer_->watchButton(b);
+    pointer_->watchPassive(optionGroup_);
+    pointer_->watchPassive(dbcPathEdit_);
+
+    connect(dbcPathEdit_, &QLineEdit::textChanged, this, [this] {
+        main_.untrapped([this] { dbcPathChanged(); });
+        if (main_.ended()) reject();
+    });
+    connect(browseButton_, &QPushButton::clicked, this, [this] { browse(); });
+    connect(okButton_, &QPushButton::clicked, this, [this] { useDbc(); });
+    connect(cancelButton_, &QPushButton::clicked, this, [this] { useFolder(); });
+}
+
+void DbcOptionsDialog::load() {
+    Procedure p(kWindowName, "Form_Load");
+    p(100, [&] { SetFormColors(this); });
+    p(102, [&] { setWindowIcon(appIcon()); });
+    if (p.test(104, [&] { return FileExists(handPointerPath()); }))
+        p(106, [&] { pointer_->setCustomImage(loadCursorFile(handPointerPath())); });
+    p(110, [&] { dbcPathEdit_->setText(QString::fromStdString(settings().get("DBCFile", ""))); });
+}
+
+void DbcOptionsDialog::dbcPathChanged() { settings().save("DBCFile", dbcPathEdit_->text().toStdString()); }
+
+void DbcOptionsDialog::browse() {
+    Procedure p(kWindowName, "PushButton5_Click");
+    QString fileName, title;
+    QStringList filters;
+    p(100, [&] { fileName.clear(); });
+    p(102, [&] { /* read-only box, Explorer style, long names: the Qt dialog's own */ });
+    p(104, [&] { title = "Select Foxpro Database"; });
+    p(106, [&] { filters = filtersFromClassic(kDbcFileFilter); });
+    p(108, [&] { fileName = dialogs().chooseOpenFile(this, title, filters); });
+    if (p.test(110, [&] { return !fileName.isEmpty(); }))
+        p(112, [&] { dbcPathEdit_->setText(fileName); });
+}
+
+void DbcOptionsDialog::useDbc() {
+    Procedure p(kWindowName, "PushButton1_Click");
+    if (p.test(100, [&] { return !dbcPathEdit_->text().isEmpty(); })) {
+        p(102, [&] { main_.OptionDBC1 = true; });
+        p(104, [&] { main_.DBCPath1 = dbcPathEdit_->text().toStdString(); });
+        p(106, [&] { settings().save("FoxproOption", "1"); });
+    }
+    p(110, [&] { accept(); });
+}
+
+void DbcOptionsDialog::useFolder() {
+    Procedure p(kWindowName, "PushButton2_Click");
+    p(100, [&] { settings().save("FoxproOption", "2"); });
+    p(102, [&] { main_.OptionDBC1 = false; });
+    p(104, [&] { reject(); });
+}
+
+}  // namespace tp::app

@@ -1,0 +1,45 @@
+// The Advanced Options dialog: a FoxPro database container (.dbc) as the
+// source. OK with a path selects it; Cancel selects the folder of free
+// tables again; the close box changes nothing.
+#pragma once
+
+#include <QDialog>
+
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+namespace tp {
+class WindowPointer;
+}
+
+namespace tp::app {
+
+class Form1;
+
+class DbcOptionsDialog : public QDialog {
+    Q_OBJECT
+public:
+    DbcOptionsDialog(Form1& main, QWidget* owner);
+
+    void load();
+    void dbcPathChanged();   // kept in the settings at once
+    void browse();           // "...": the file dialog
+    void useDbc();           // OK
+    void useFolder();        // Cancel
+
+    tp::WindowPointer& pointer() { return *pointer_; }
+
+private:
+    Form1& main_;
+    QGroupBox* optionGroup_;
+    QLabel* dbcLabel_;
+    QLineEdit* dbcPathEdit_;
+    QPushButton *browseButton_, *okButton_, *cancelButton_;
+    tp::WindowPointer* pointer_;
+};
+
+inline constexpr const char* kDbcFileFilter = "Microsoft Database (*.dbc)|*.dbc|";
+
+}  // namespace tp::app
