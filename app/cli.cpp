@@ -15,7 +15,7 @@ const std::vector<Subcommand>& subcommands() {
         {"convert", "(--folder DIR | --dbc FILE) --target DB [--password PW] [--overwrite ask|yes|no] [--create] [--script FILE]", runConvert},
         {"new", "DB [--password PW]", runNew},
         {"tables", "(--folder DIR | --dbc FILE | DB [--password PW]) [--all]", runTables},
-        {"sql", "(--folder DIR | --dbc FILE | DB [--password PW]) [-e STMT]... [-f FILE] [--format csv|json]", runSql},
+        {"sql", "(--folder DIR | --dbc FILE | DB [--password PW]) [-e STMT]... [-f FILE] [--format csv|json] [--transaction]", runSql},
     };
     return list;
 }

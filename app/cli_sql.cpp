@@ -1,8 +1,9 @@
 // `tallyport sql (--folder DIR | --dbc FILE | DB [--password PW])
-//   [-e STMT]... [-f FILE] [--format csv|json]`: runs each statement on its
-// own; row-returning statements print their rows. A failing statement is
-// reported with its line number and the run goes on; the exit status is 1
-// when any failed.
+//   [-e STMT]... [-f FILE] [--format csv|json] [--transaction]`: runs each
+// statement on its own; row-returning statements print their rows. A failing
+// statement is reported with its line number and the run goes on; the exit
+// status is 1 when any failed. With --transaction the statements are one
+// unit: the first failure undoes every one of them and ends the run.
 #include <fstream>
 #include <iostream>
 
@@ -27,6 +28,7 @@ int runSql(const Args& args) {
     std::vector<Statement> statements;
     int eCount = 0;
     bool given = false;   // -e or -f (a script file may hold no statement)
+    bool transaction = false;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
         auto value = [&](std::string& into) {
@@ -58,6 +60,8 @@ int runSql(const Args& args) {
                 if (line.find_first_not_of(" \t") == std::string::npos) continue;
                 statements.push_back({line, v + ": line " + std::to_string(n)});
             }
+        } else if (a == "--transaction") {
+            transaction = true;
         } else if (a == "--format") {
             if (!value(v)) return usageError("--format needs csv or json");
             if (v == "csv") format = OutputFormat::Csv;
@@ -80,7 +84,16 @@ int runSql(const Args& args) {
         return 1;
     }
     bool failed = false;
+    if (transaction) {
+        try {
+            conn->BeginTrans();
+        } catch (const db::Error& e) {
+            std::cerr << "tallyport: " << sourceName(src) << ": error " << e.number() << ": " << e.description() << "\n";
+            return 1;
+        }
+    }
     for (const auto& st : statements) {
+        if (failed && transaction) break;
         try {
             auto rs = conn->Execute(st.text);
             if (rs) {
@@ -103,6 +116,20 @@ int runSql(const Args& args) {
         }
     }
     std::cout.flush();
+    if (transaction) {
+        try {
+            if (failed) {
+                conn->RollbackTrans();
+                std::cerr << "tallyport: every statement was undone\n";
+            } else {
+                conn->CommitTrans();
+            }
+        } catch (const db::Error& e) {
+            std::cerr << "tallyport: " << (failed ? "undoing" : "keeping") << " the statements: error " << e.number()
+                      << ": " << e.description() << "\n";
+            failed = true;
+        }
+    }
     // Closing writes what is still pending: its failure means those
     // statements did not reach the file.
     try {

@@ -222,6 +222,15 @@ std::unique_ptr<Recordset> Connection::OpenSchema(int schema) {
     return std::make_unique<Recordset>(provider().openSchema(schema));
 }
 
+long Connection::BeginTrans() {
+    provider().beginTrans();
+    return 1;
+}
+
+void Connection::CommitTrans() { provider().commitTrans(); }
+
+void Connection::RollbackTrans() { provider().rollbackTrans(); }
+
 void Connection::Close() {
     if (!provider_) return;
     auto p = std::move(provider_);

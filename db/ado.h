@@ -101,6 +101,17 @@ public:
     // TABLE_TYPE text columns.
     virtual std::unique_ptr<Cursor> openSchema(int schema) = 0;
     virtual void close() = 0;
+    // Transactions: the statements between beginTrans() and commitTrans()
+    // take effect together; rollbackTrans() undoes them all. Providers
+    // without them refuse (3251).
+    virtual void beginTrans() { notCapable(); }
+    virtual void commitTrans() { notCapable(); }
+    virtual void rollbackTrans() { notCapable(); }
+
+protected:
+    [[noreturn]] static void notCapable() {
+        throw Error(3251, "Object or provider is not capable of performing requested operation.");
+    }
 };
 
 using ProviderFactory = std::function<std::unique_ptr<ProviderConnection>(
@@ -156,6 +167,12 @@ public:
     // statement gives an open recordset.
     std::unique_ptr<Recordset> Execute(std::string_view sql, long* recordsAffected = nullptr);
     std::unique_ptr<Recordset> OpenSchema(int schema);
+    // A transaction around the statements that follow (one level): returns
+    // the nesting level, 1. CommitTrans keeps their effects, RollbackTrans
+    // undoes them. Closing with a transaction open rolls it back.
+    long BeginTrans();
+    void CommitTrans();
+    void RollbackTrans();
     void Close();
     bool isOpen() const { return static_cast<bool>(provider_); }
     const std::string& connectionString() const { return connectionString_; }

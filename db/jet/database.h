@@ -105,6 +105,23 @@ public:
     // Rows in storage order; fields() describe the columns with ADO types.
     virtual std::unique_ptr<Cursor> scan(const std::string& table) = 0;
 
+    // Units: the statements between beginUnit() and commitUnit() take effect
+    // together. rollbackUnit() undoes every one of them (tables dropped come
+    // back, tables created are gone, rows inserted are gone) and leaves the
+    // file as it was at beginUnit(). One unit at a time; closing with a unit
+    // open rolls it back. Errors: a second beginUnit() (3003), commit or
+    // rollback without a unit (3034).
+    virtual void beginUnit() { throw Error(3251, "Operation is not supported for this type of object."); }
+    virtual void commitUnit() { throw Error(3251, "Operation is not supported for this type of object."); }
+    virtual void rollbackUnit() { throw Error(3251, "Operation is not supported for this type of object."); }
+    // What the open unit keeps to undo itself: page images, of them in
+    // memory, and bytes in its temporary file.
+    struct UnitUse {
+        size_t pages = 0, inMemory = 0;
+        uint64_t spilled = 0;
+    };
+    virtual UnitUse unitUse() const { return {}; }
+
     // Writes everything to the file and syncs it (a durability point; also
     // done by close() and, during long insert runs, every few seconds).
     virtual void flush() = 0;

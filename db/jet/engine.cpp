@@ -409,6 +409,14 @@ public:
     void dropTable(const std::string& name) override;
     void insertRow(const std::string& table, const std::vector<Value>& values) override;
     std::unique_ptr<Cursor> scan(const std::string& table) override;
+    void beginUnit() override;
+    void commitUnit() override;
+    void rollbackUnit() override;
+    UnitUse unitUse() const override {
+        if (!pager_) return {};
+        const Pager::UnitUse u = pager_->unitUse();
+        return {u.pages, u.inMemory, u.spilled};
+    }
     void flush() override;
     void close() override;
 
@@ -559,6 +567,7 @@ private:
     uint64_t statementsSinceCheck_ = 0;
     std::chrono::milliseconds durableEvery_ = durabilityInterval();
     std::unordered_map<uint32_t, std::vector<bool>> notNullByPage_;   // NOT NULL of tables made here
+    std::unordered_map<uint32_t, std::vector<bool>> unitNotNull_;     // the same at beginUnit()
     std::vector<std::vector<uint8_t>> varBuf_;
     std::chrono::steady_clock::time_point lastDurable_ = std::chrono::steady_clock::now();
     friend class JetCursor;
@@ -1246,6 +1255,45 @@ void JetDatabase::afterStatement() {
     }
 }
 
+// ---------------------------------------------------------------- units
+
+void JetDatabase::beginUnit() {
+    requireWritable();
+    if (pager_->inUnit()) throw Error(3003, "Could not start transaction; too many transactions already nested.");
+    // Pending row counts and indexes go into the pages first, so that the
+    // pages alone say what the tables were when the unit began.
+    atomically([&] { refreshIndexes(); });
+    pager_->beginUnit();
+    unitNotNull_ = notNullByPage_;
+}
+
+void JetDatabase::commitUnit() {
+    requireOpen();
+    if (!pager_->inUnit())
+        throw Error(3034, "You tried to commit or rollback a transaction without first beginning a transaction.");
+    pager_->endUnit();
+    unitNotNull_.clear();
+}
+
+void JetDatabase::rollbackUnit() {
+    requireOpen();
+    if (!pager_->inUnit())
+        throw Error(3034, "You tried to commit or rollback a transaction without first beginning a transaction.");
+    notNullByPage_ = std::move(unitNotNull_);
+    unitNotNull_.clear();
+    // Nothing pending inside the unit survives it.
+    for (auto& [page, t] : tables_) t->indexesStale = t->countStale = false;
+    std::exception_ptr failure;
+    try {
+        pager_->rollbackUnit();
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    reloadAfterUndo();
+    lastDurable_ = std::chrono::steady_clock::now();
+    if (failure) std::rethrow_exception(failure);
+}
+
 void JetDatabase::reloadAfterUndo() {
     // What is not in the pages yet: pending index rebuilds and row counts.
     struct Pending {
@@ -1282,7 +1330,15 @@ void JetDatabase::reloadAfterUndo() {
 void JetDatabase::close() {
     if (!pager_) return;
     std::exception_ptr failure;
-    if (!pager_->readOnly()) {
+    // A unit left open is not finished: it is undone.
+    if (pager_->inUnit()) {
+        try {
+            rollbackUnit();
+        } catch (...) {
+            failure = std::current_exception();
+        }
+    }
+    if (!pager_->readOnly() && !failure) {
         try {
             atomically([&] { refreshIndexes(); });
         } catch (...) {

@@ -21,6 +21,8 @@ namespace tp::db::jet {
 namespace {
 constexpr size_t kCacheBudget = 8192;          // pages (32 MB)
 constexpr size_t kPinnedBudget = 4096;         // changed committed pages kept in memory
+constexpr size_t kUnitMemory = 2048;           // unit page images kept in memory (8 MB)
+constexpr uint32_t kSpilled = 0xFFFFFFFFu;
 constexpr long kErrFileNotFound = 3024;
 constexpr long kErrDiskIo = 3043;
 constexpr long kErrInUse = 3045;
@@ -36,6 +38,7 @@ constexpr uint32_t kJournalHeader = 512;
 std::atomic<long> gWrites{0};
 std::atomic<long> gFailAt{0};
 std::atomic<uint32_t> gPageLimit{0};
+std::atomic<size_t> gUnitMemory{0};
 
 // Every write, sync and truncation goes through here so that tests can make
 // any one of them fail.
@@ -222,6 +225,7 @@ void failWriteNumber(long n) {
 }
 long writesSoFar() { return gWrites.load(); }
 void limitPages(uint32_t pages) { gPageLimit = pages; }
+void limitUnitMemory(size_t pages) { gUnitMemory = pages; }
 }  // namespace faults
 
 std::string lockFilePath(const std::string& databasePath) {
@@ -554,6 +558,7 @@ Pager::Entry& Pager::writable(uint32_t page, bool& keep) {
     if (readOnly_) throw Error(kErrReadOnly, "Cannot update. Database or object is read-only.");
     requireHealthy();
     Entry& e = load(page);
+    if (unit_.active && page < unit_.pages && !unit_.has(page)) keepForUnit(page, e.data.get());
     keep = inStatement_ && e.savedIn != statementSeq_ && page < statementPages_;
     return e;
 }
@@ -643,7 +648,13 @@ uint8_t* Pager::reuse(uint32_t page) {
         if (unjournaled_.size() <= page) unjournaled_.resize(size_t(basePages_));
         unjournaled_[page] = true;
     }
-    if (!freeAtDurable || cache_.count(page)) {
+    // Inside a unit, a page the unit has no image of yet is taken through
+    // modify(), which keeps one: being free at the last durability point
+    // says nothing of what it held when the unit began (a table the unit
+    // dropped before that point may have had it), and a rollback gives back
+    // the very bytes of the file.
+    const bool unitImage = unit_.active && page < unit_.pages && !unit_.has(page);
+    if (!freeAtDurable || unitImage || cache_.count(page)) {
         uint8_t* p = modify(page);
         std::memset(p, 0, kPageSize);
         return p;
@@ -744,6 +755,111 @@ void Pager::rollbackStatement() {
     }
     pageCount_ = statementPages_;
     endStatement();
+}
+
+// ---------------------------------------------------------------- units
+
+void Pager::beginUnit() {
+    if (readOnly_) throw Error(kErrReadOnly, "Cannot update. Database or object is read-only.");
+    requireHealthy();
+    dropUnit();
+    unit_.active = true;
+    unit_.pages = pageCount_;
+    unit_.saved.assign((size_t(pageCount_) + 63) / 64, 0);
+}
+
+void Pager::endUnit() { dropUnit(); }
+
+Pager::UnitUse Pager::unitUse() const {
+    UnitUse u;
+    u.pages = unit_.images.size();
+    u.inMemory = unit_.memory.size();
+    u.spilled = unit_.spillEnd;
+    return u;
+}
+
+void Pager::dropUnit() {
+    if (unit_.spillFd >= 0) ::close(unit_.spillFd);
+    unit_ = Unit{};
+}
+
+// The page's image as it was when the unit began (this is the unit's first
+// change of it): in memory while the bound allows, else at the end of the
+// unit's temporary file, which is made beside the database and removed from
+// the directory at once (nothing is left behind by a crash).
+void Pager::keepForUnit(uint32_t page, const uint8_t* data) {
+    const size_t bound = gUnitMemory ? gUnitMemory.load() : kUnitMemory;
+    if (unit_.memory.size() < bound) {
+        std::unique_ptr<uint8_t[]> img(new uint8_t[kPageSize]);
+        std::memcpy(img.get(), data, kPageSize);
+        unit_.memory.push_back(std::move(img));
+        unit_.images.push_back({page, uint32_t(unit_.memory.size() - 1), 0});
+    } else {
+        if (unit_.spillFd < 0) {
+            const std::string dir = std::filesystem::path(path_).parent_path().string();
+            const std::string where = dir.empty() ? "." : dir;
+#ifdef O_TMPFILE
+            unit_.spillFd = ::open(where.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+#endif
+            if (unit_.spillFd < 0) {
+                std::string name = path_ + "-unit-XXXXXX";
+                unit_.spillFd = ::mkostemp(name.data(), O_CLOEXEC);
+                if (unit_.spillFd >= 0) ::unlink(name.c_str());
+            }
+            if (unit_.spillFd < 0) throw Error(kErrDiskIo, ioError("creating a temporary file beside", path_));
+        }
+        if (!writeAll(unit_.spillFd, data, pageSize_, unit_.spillEnd))
+            throw Error(kErrDiskIo, ioError("writing a temporary file beside", path_));
+        unit_.images.push_back({page, kSpilled, unit_.spillEnd});
+        unit_.spillEnd += pageSize_;
+    }
+    unit_.saved[page >> 6] |= uint64_t(1) << (page & 63);
+}
+
+void Pager::rollbackUnit() {
+    if (!unit_.active) return;
+    requireHealthy();
+    if (inStatement_) rollbackStatement();
+    lastEntry_ = nullptr;
+    // Pages the unit added go; those it found come back as they were.
+    for (auto it = cache_.begin(); it != cache_.end();) {
+        if (it->first >= unit_.pages) {
+            if (it->second.dirty) --dirtyCount_;
+            it = cache_.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    std::vector<uint8_t> buf(kPageSize, 0);
+    for (const Unit::Image& im : unit_.images) {
+        const uint8_t* src = nullptr;
+        if (im.slot != kSpilled) {
+            src = unit_.memory[im.slot].get();
+        } else {
+            if (!readAll(unit_.spillFd, buf.data(), pageSize_, im.offset)) {
+                broken_ = true;
+                throw Error(kErrDiskIo, ioError("reading a temporary file beside", path_));
+            }
+            src = buf.data();
+        }
+        Entry& e = cache_[im.page];
+        if (!e.data) e.data.reset(new uint8_t[kPageSize]);
+        std::memcpy(e.data.get(), src, kPageSize);
+        e.savedIn = 0;
+        markDirty(e);
+    }
+    const uint32_t pages = unit_.pages;
+    dropUnit();
+    // Pages written at durability points inside the unit stay in the file
+    // until the restored pages no longer refer to them: a crash before the
+    // cut below leaves a longer file that is whole.
+    pageCount_ = std::max(pages, basePages_);
+    commit();
+    if (pageCount_ > pages) {
+        if (!truncateFd(fd_, uint64_t(pages) * pageSize_) || !syncFd(fd_))
+            throw Error(kErrDiskIo, ioError("writing", path_));
+        pageCount_ = basePages_ = pages;
+    }
 }
 
 // ---------------------------------------------------------------- writing
@@ -906,6 +1022,7 @@ void Pager::abandon() {
     lastEntry_ = nullptr;
     cache_.clear();
     undo_.clear();
+    dropUnit();
     dirtyCount_ = 0;
     releaseLock();
 }

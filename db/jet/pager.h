@@ -15,6 +15,13 @@
 // - Between durability points only pages past the committed end of the file
 //   may be written early (when the cache outgrows its budget); they mean
 //   nothing until the durability point refers to them.
+// - Units (savepoints around many statements): between beginUnit() and
+//   endUnit() the first image of every page that existed at beginUnit() and
+//   that the unit changes is kept, in memory up to a bound and beyond it in
+//   a temporary file beside the database. rollbackUnit() puts them back,
+//   also over pages written at durability points inside the unit, and makes
+//   that a durability point of its own (through the journal, so a crash at
+//   any moment leaves the file as at some durability point).
 // - While the file is open for writing, an Access-style lock file (.ldb /
 //   .laccdb) beside it holds an exclusive lock; a second writer is refused.
 #pragma once
@@ -73,7 +80,8 @@ public:
     // free from now on, but what it held at the last durability point still
     // counts until the next one. reuse(): a free page taken again, returned
     // zeroed; when it was already free at the last durability point, its old
-    // bytes are neither read nor journaled (it is written like a new page).
+    // bytes are neither read nor journaled (it is written like a new page;
+    // inside a unit they are read once, for the unit's image).
     void released(uint32_t page);
     uint8_t* reuse(uint32_t page);
     // The first n bytes of a page as it stands, without keeping it in the cache.
@@ -84,6 +92,22 @@ public:
     // Puts every page back as it was at beginStatement().
     void rollbackStatement();
     bool statementChanged() const;
+
+    // A unit of many statements (one at a time). endUnit() keeps its
+    // changes; rollbackUnit() puts every page back as it was at beginUnit(),
+    // cuts the pages the unit added and makes that a durability point (a
+    // statement still open is undone first).
+    void beginUnit();
+    void endUnit();
+    void rollbackUnit();
+    bool inUnit() const { return unit_.active; }
+    // What the open unit keeps: pages, of them in memory, bytes spilled to
+    // its temporary file.
+    struct UnitUse {
+        size_t pages = 0, inMemory = 0;
+        uint64_t spilled = 0;
+    };
+    UnitUse unitUse() const;
 
     // A durability point: journal, write, sync, remove the journal. On
     // failure the journal stays, the cache keeps every change, and a later
@@ -145,6 +169,8 @@ private:
     void checkStillThere() const;
     void requireHealthy() const;
     uint64_t fileSize() const;
+    void keepForUnit(uint32_t page, const uint8_t* data);
+    void dropUnit();
 
     std::string path_;
     int fd_ = -1;
@@ -179,6 +205,24 @@ private:
     std::unique_ptr<uint8_t[]> partial_;   // partialUsed_ of partialCap_ bytes
     size_t partialUsed_ = 0, partialCap_ = 0;
     std::vector<std::unique_ptr<uint8_t[]>> spare_;
+    // Unit state: a bit per page that existed at beginUnit() (set once its
+    // image is kept) and where each image is.
+    struct Unit {
+        bool active = false;
+        uint32_t pages = 0;
+        std::vector<uint64_t> saved;
+        struct Image {
+            uint32_t page;
+            uint32_t slot;      // index into memory, or kSpilled
+            uint64_t offset;    // in the temporary file
+        };
+        std::vector<Image> images;
+        std::vector<std::unique_ptr<uint8_t[]>> memory;
+        int spillFd = -1;
+        uint64_t spillEnd = 0;
+        bool has(uint32_t page) const { return (saved[page >> 6] >> (page & 63)) & 1; }
+    };
+    Unit unit_;
 };
 
 // Fault injection for tests: counts the writes, syncs and truncations the
@@ -190,6 +234,9 @@ long writesSoFar();
 // Files may not grow past this many pages instead of the format's 2 GB (0:
 // the format's limit).
 void limitPages(uint32_t pages);
+// Page images a unit keeps in memory before it spills to its temporary file
+// (0: the normal bound).
+void limitUnitMemory(size_t pages);
 }  // namespace faults
 
 // Little-endian helpers.

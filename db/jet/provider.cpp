@@ -71,6 +71,15 @@ void JetConnection::close() {
     db->close();
 }
 
+void JetConnection::beginTrans() { database().beginUnit(); }
+
+void JetConnection::commitTrans() { database().commitUnit(); }
+
+void JetConnection::rollbackTrans() {
+    forgetTable();
+    database().rollbackUnit();
+}
+
 void JetConnection::forgetTable() {
     cached_ = false;
     mapped_ = false;

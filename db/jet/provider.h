@@ -26,6 +26,9 @@ public:
     std::unique_ptr<Cursor> execute(std::string_view sql, long* recordsAffected) override;
     std::unique_ptr<Cursor> openSchema(int schema) override;
     void close() override;
+    void beginTrans() override;
+    void commitTrans() override;
+    void rollbackTrans() override;
 
     Database& database();
 

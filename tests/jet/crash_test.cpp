@@ -1,6 +1,9 @@
 // Writers killed at random moments: after each kill the database opens in our
 // engine and in the independent readers, the tables it had before are
-// unchanged, and the table being written holds a prefix of its rows.
+// unchanged, and the table being written holds a prefix of its rows. Half of
+// the writers run their script as one unit, and half of those undo it at the
+// end (its last statement fails), so kills also land inside units that span
+// durability points and inside their rollback.
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -44,17 +47,18 @@ std::string tableText(Database& db, const std::string& table) {
 
 std::string memoOf(int round, int row) { return std::string(size_t((row % 9) * 150), char('a' + (round + row) % 26)); }
 
-std::string scriptFor(int round, const std::string& dropFirst) {
+std::string scriptFor(int round, const std::string& dropFirst, bool failAtEnd = false) {
     std::string s;
     if (!dropFirst.empty()) s += "DROP TABLE " + dropFirst + ";\n";
     s += "CREATE TABLE K" + std::to_string(round) + " (Id LONG, Name TEXT(40), Notes MEMO, Price CURRENCY);\n";
     for (int j = 0; j < kRowsPerRound; ++j)
         s += "INSERT INTO K" + std::to_string(round) + " VALUES (" + std::to_string(j) + ", 'row " + std::to_string(j) +
              "', '" + memoOf(round, j) + "', " + std::to_string(j) + ".25);\n";
+    if (failAtEnd) s += "INSERT INTO NoSuchTable VALUES (1);\n";
     return s;
 }
 
-pid_t startWriter(const std::string& file, const std::string& script) {
+pid_t startWriter(const std::string& file, const std::string& script, bool unit = false) {
     const std::string exe = test::tallyportExe();
     const pid_t pid = ::fork();
     if (pid == 0) {
@@ -63,7 +67,11 @@ pid_t startWriter(const std::string& file, const std::string& script) {
         ::dup2(null, 1);
         ::dup2(null, 2);
         ::setenv("TALLYPORT_SYNC_INTERVAL_MS", "10", 1);
-        ::execl(exe.c_str(), exe.c_str(), "sql", file.c_str(), "-f", script.c_str(), static_cast<char*>(nullptr));
+        if (unit)
+            ::execl(exe.c_str(), exe.c_str(), "sql", file.c_str(), "-f", script.c_str(), "--transaction",
+                    static_cast<char*>(nullptr));
+        else
+            ::execl(exe.c_str(), exe.c_str(), "sql", file.c_str(), "-f", script.c_str(), static_cast<char*>(nullptr));
         ::_exit(127);
     }
     return pid;
@@ -101,7 +109,7 @@ TEST(CrashSafety, KilledWritersLeaveADatabaseEveryReaderOpens) {
     }
 
     std::mt19937 rng(20261207);
-    int kills = 0, partial = 0, hot = 0;
+    int kills = 0, partial = 0, hot = 0, undone = 0;
     const int rounds = 50;
     for (int round = 0; round < rounds; ++round) {
         SCOPED_TRACE("round " + std::to_string(round));
@@ -110,8 +118,9 @@ TEST(CrashSafety, KilledWritersLeaveADatabaseEveryReaderOpens) {
         // of the kills).
         std::string drop;
         if (written.size() >= 2) drop = written.begin()->first;
-        test::writeFile(scriptFile, scriptFor(round, drop));
-        const pid_t pid = startWriter(file, scriptFile);
+        const bool unit = round % 2 == 1, undo = round % 4 == 3;
+        test::writeFile(scriptFile, scriptFor(round, drop, undo));
+        const pid_t pid = startWriter(file, scriptFile, unit);
         // Past the program's start-up, up to a little after its usual end.
         const auto from = whole.count() / 4;
         std::this_thread::sleep_for(std::chrono::microseconds(from + int64_t(rng() % uint64_t(whole.count() - from / 2 + 1))));
@@ -124,6 +133,16 @@ TEST(CrashSafety, KilledWritersLeaveADatabaseEveryReaderOpens) {
         // Our engine first: it plays back what the killed writer left.
         const std::string name = "K" + std::to_string(round);
         auto db = Database::open(file, "", false);
+        if (undo && WIFEXITED(status)) {
+            // The unit was undone whole: the dropped table is back, the new
+            // one is gone.
+            ++undone;
+            EXPECT_EQ(WEXITSTATUS(status), 1);
+            EXPECT_TRUE(db->findTable(name).empty());
+            if (!drop.empty()) {
+                EXPECT_FALSE(db->findTable(drop).empty());
+            }
+        }
         for (const auto& [t, text] : original) EXPECT_EQ(tableText(*db, t), text) << t;
         if (!drop.empty()) {
             if (db->findTable(drop).empty()) written.erase(drop);
@@ -163,8 +182,9 @@ TEST(CrashSafety, KilledWritersLeaveADatabaseEveryReaderOpens) {
     // Some kills must have landed in the middle of the table's rows, or the
     // test proves little.
     EXPECT_GT(partial, 0);
-    std::printf("kills: %d of %d rounds, %d with a partly written table, %d with a journal to play back\n", kills,
-                rounds, partial, hot);
+    std::printf("kills: %d of %d rounds, %d with a partly written table, %d with a journal to play back, %d units "
+                "undone whole\n",
+                kills, rounds, partial, hot, undone);
 }
 
 // `tallyport new` killed at random moments: the database's name shows
