@@ -1,3 +1,5 @@
+// The windows' entry point: the application object, the skin and the main
+// window.
 #pragma once
 
 namespace tp::app {

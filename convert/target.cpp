@@ -89,7 +89,6 @@ void AddTablesToAccessListbox(ListBox& list, const std::string& path) {
 }
 
 bool IsProviderInstalled() {
-    bool result = false;
     try {
         auto conn = db::CreateConnection("ADODB.Connection");
         if (conn) return true;
@@ -105,7 +104,7 @@ bool IsProviderInstalled() {
         }
     } catch (...) {
     }
-    return result;
+    return false;
 }
 
 }  // namespace tp::access

@@ -1,3 +1,5 @@
+// The one exception type of the data layer: every failure carries Access's
+// own error number and wording.
 #pragma once
 
 #include <stdexcept>

@@ -1,3 +1,5 @@
+// The product's name and support address, and the title message boxes
+// show when they have none of their own.
 #pragma once
 
 #include <string>

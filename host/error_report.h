@@ -18,6 +18,8 @@
 
 namespace tp {
 
+// The fixed stamp every report's location starts with. Users and support
+// quote reports by it, so it never changes.
 inline constexpr const char* kLocationPrefix = "Larkspan2021/08/31.";
 
 // Description, CR LF, "in " location " at line " n, CR CR, support line.
