@@ -16,6 +16,7 @@ const std::vector<Subcommand>& subcommands() {
         {"new", "DB [--password PW]", runNew},
         {"tables", "(--folder DIR | --dbc FILE | DB [--password PW]) [--all]", runTables},
         {"sql", "(--folder DIR | --dbc FILE | DB [--password PW]) [-e STMT]... [-f FILE] [--format csv|json] [--transaction]", runSql},
+        {"check", "DB [--password PW]", runCheck},
     };
     return list;
 }
@@ -32,6 +33,23 @@ int usageError(const std::string& message) {
     if (!message.empty()) std::cerr << "tallyport: " << message << "\n";
     printUsage(true);
     return 2;
+}
+
+int databaseArgs(const Args& args, const std::string& command, std::string& path, std::string& password) {
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (a == "--password") {
+            if (i + 1 >= args.size()) return usageError("--password needs a value");
+            password = args[++i];
+        } else if (!a.empty() && a[0] == '-') {
+            return usageError(command + ": unknown option '" + a + "'");
+        } else if (path.empty()) {
+            path = a;
+        } else {
+            return usageError(command + ": more than one database given");
+        }
+    }
+    return 0;
 }
 
 int run(const Args& args) {

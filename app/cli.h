@@ -23,6 +23,10 @@ void printUsage(bool toStderr);
 // Bad usage: the message and the usage on stderr; returns 2.
 int usageError(const std::string& message);
 
+// The arguments `DB [--password PW]` of a subcommand: 0 when they are
+// well formed, else the exit status of the usage error (2).
+int databaseArgs(const Args& args, const std::string& command, std::string& path, std::string& password);
+
 // Runs argv[1..]; returns the exit status.
 int run(const Args& args);
 
@@ -31,5 +35,6 @@ int runTables(const Args& args);
 int runSql(const Args& args);
 int runNew(const Args& args);
 int runConvert(const Args& args);
+int runCheck(const Args& args);
 
 }  // namespace tp::cli

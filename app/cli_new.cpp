@@ -11,19 +11,7 @@ namespace tp::cli {
 
 int runNew(const Args& args) {
     std::string path, password;
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        if (a == "--password") {
-            if (i + 1 >= args.size()) return usageError("--password needs a value");
-            password = args[++i];
-        } else if (!a.empty() && a[0] == '-') {
-            return usageError("new: unknown option '" + a + "'");
-        } else if (path.empty()) {
-            path = a;
-        } else {
-            return usageError("new: more than one database given");
-        }
-    }
+    if (const int bad = databaseArgs(args, "new", path, password)) return bad;
     if (path.empty()) return usageError("new: give the database file to create");
     const std::string tail = path.size() > 6 ? asciiLower(path.substr(path.size() - 6)) : asciiLower(path);
     const auto format = tail == ".accdb" ? db::jet::FileFormat::Ace14 : db::jet::FileFormat::Jet4;

@@ -11,7 +11,8 @@
 // their ratio, and the peak resident memory of the conversion. Then the same
 // conversion again into the same file (overwrite), a DROP TABLE of the table,
 // and a conversion after the drop in a new session: time, peak memory and
-// the file's size.
+// the file's size. Last the time and peak memory of `tallyport check` on
+// the converted database.
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <fcntl.h>
@@ -229,6 +230,10 @@ int main(int argc, char** argv) {
                                         "--overwrite", "yes"}, true);
         std::printf("  convert after the drop:        %7.2f s (CPU %.2f s)  peak %6.1f MB  exit %d  (%.0f MB file)\n",
                     after.seconds, after.cpuSeconds, after.maxRssKb / 1024.0, after.status, mb());
+        // The integrity check of what was written (exit 0: "ok").
+        const Outcome ck = runChild({tallyport, "check", target.string()}, true);
+        std::printf("  tallyport check of the .mdb:   %7.2f s (CPU %.2f s)  %9.0f rows/s  peak %6.1f MB  exit %d\n",
+                    ck.seconds, ck.cpuSeconds, rows / ck.seconds, ck.maxRssKb / 1024.0, ck.status);
         fs::remove(target);
     }
     return 0;

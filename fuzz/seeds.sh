@@ -1,14 +1,14 @@
 #!/usr/bin/env bash
 # Makes the seed folders of the fuzz targets from the shared corpus:
 #   fuzz/seeds.sh <out-dir> [corpus-dir] [fuzz_make_seeds]
-# <out-dir>/<target>/ for dbf, dbc, jet, jet_password, crypto and sql.
+# <out-dir>/<target>/ for dbf, dbc, jet, jet_password, check, crypto and sql.
 # Seeds are derived at run time; nothing from the corpus enters the repository.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 out=${1:?usage: seeds.sh <out-dir> [corpus-dir]}
 corpus=${2:-$root/../shared/corpus}
 [ -d "$corpus" ] || { echo "seeds.sh: no corpus at $corpus" >&2; exit 1; }
-mkdir -p "$out"/{dbf,dbc,jet,jet_password,crypto,sql}
+mkdir -p "$out"/{dbf,dbc,jet,jet_password,check,crypto,sql}
 marker() { printf '\376\377\376\377'; }
 name() { echo "$1" | sed "s|^$corpus/||; s|/|_|g"; }
 
@@ -31,6 +31,7 @@ done < <(find "$corpus/foxpro" -type f -iname '*.dbc' -print0)
 while IFS= read -r -d '' f; do
   n=$(name "$f")
   head -c $((128 * 4096)) "$f" >"$out/jet/$n"
+  cp "$out/jet/$n" "$out/check/$n"
   head -c $((8 * 4096)) "$f" >"$out/crypto/$n"
   case "$f" in
     *password*|*encryption*|*empty2010*|*emptyJet4*|*testV1997*) cp "$out/jet/$n" "$out/jet_password/$n" ;;

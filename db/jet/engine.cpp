@@ -20,6 +20,7 @@
 #include <unordered_set>
 
 #include "db/error.h"
+#include "db/jet/check.h"
 #include "db/jet/crypto.h"
 #include "db/jet/index_keys.h"
 #include "db/jet/pager.h"
@@ -423,8 +424,14 @@ public:
     // Used by the cursor.
     Pager& pager() { return *pager_; }
     void decodeRow(const StoredTable& t, const uint8_t* row, size_t n, std::vector<Value>& out);
+    // decodeRow with another reader of the present values: valueOf(column,
+    // bytes, length) -> Value.
+    template <class ValueOf>
+    void decodeRowWith(const StoredTable& t, const uint8_t* row, size_t n, std::vector<Value>& out, ValueOf valueOf);
     StoredTable& tableByName(const std::string& name);
-    std::vector<uint32_t> mapPages(uint32_t ref);
+    // The pages a usage map marks; `bitmapPages`, when given, receives the
+    // bitmap pages of a reference map.
+    std::vector<uint32_t> mapPages(uint32_t ref, std::vector<uint32_t>* bitmapPages = nullptr);
     bool dataPageOf(const StoredTable& t, const uint8_t* pg) const {
         return pg[0] == 0x01 && rd32(pg + 4) == t.page;
     }
@@ -447,7 +454,8 @@ private:
     StoredTable loadTable(uint32_t page, const std::string& name);
     StoredTable loadTable3(StoredTable t, const std::vector<uint8_t>& s);
     Value valueOf(const StoredTable& t, const StoredColumn& c, const uint8_t* p, size_t len);
-    void decodeRow3(const StoredTable& t, const uint8_t* row, size_t n, std::vector<Value>& out);
+    template <class ValueOf>
+    void decodeRow3(const StoredTable& t, const uint8_t* row, size_t n, std::vector<Value>& out, ValueOf valueOf);
     std::string text(const StoredColumn& c, const uint8_t* p, size_t n) const {
         return c.narrowText ? decodeNarrowText(p, n, codePage_) : decodeText(p, n);
     }
@@ -571,6 +579,7 @@ private:
     std::vector<std::vector<uint8_t>> varBuf_;
     std::chrono::steady_clock::time_point lastDurable_ = std::chrono::steady_clock::now();
     friend class JetCursor;
+    friend class Checker;
 };
 
 // ---------------------------------------------------------------- open
@@ -686,7 +695,7 @@ void JetDatabase::pageRows(uint32_t page, const uint8_t* p, std::vector<RowSpan>
     }
 }
 
-std::vector<uint32_t> JetDatabase::mapPages(uint32_t ref) {
+std::vector<uint32_t> JetDatabase::mapPages(uint32_t ref, std::vector<uint32_t>* bitmapPages) {
     std::vector<uint32_t> pages;
     auto [p, n] = findRow(ref);
     if (n < 1) damaged("empty usage map");
@@ -712,6 +721,7 @@ std::vector<uint32_t> JetDatabase::mapPages(uint32_t ref) {
             if (base >= total) break;
             const uint8_t* b = pager_->read(maps[j]);
             if (b[0] != 0x05) damaged("usage map page " + std::to_string(maps[j]) + " has the wrong type");
+            if (bitmapPages) bitmapPages->push_back(maps[j]);
             const size_t bits = size_t(std::min<uint64_t>((ps_ - 4) * 8, total - base));
             for (size_t i = 0; i < bits; ++i)
                 if (b[4 + i / 8] & (1u << (i % 8))) {
@@ -739,6 +749,19 @@ static StoredIndex realIndex(const uint8_t* p, bool jet3) {
     ix.root = rd32(p + 34);
     ix.flags = p[jet3 ? 38 : 42];
     return ix;
+}
+
+// The list that ends a table definition: per Memo/OLE column its number and
+// its two usage maps, up to 0xFFFF.
+static void readLongValueMaps(const std::vector<uint8_t>& s, size_t pos, StoredTable& t) {
+    while (pos + 2 <= s.size() && rd16(&s[pos]) != 0xFFFF && pos + 10 <= s.size()) {
+        LongValueMaps m;
+        m.column = rd16(&s[pos]);
+        m.owned = rd32(&s[pos + 2]);
+        m.free = rd32(&s[pos + 6]);
+        t.longValueMaps.push_back(m);
+        pos += 10;
+    }
 }
 
 StoredTable JetDatabase::loadTable(uint32_t first, const std::string& name) {
@@ -811,14 +834,7 @@ StoredTable JetDatabase::loadTable(uint32_t first, const std::string& name) {
         need(pos, 2);
         pos += 2 + rd16(&s[pos]);
     }
-    while (pos + 2 <= s.size() && rd16(&s[pos]) != 0xFFFF && pos + 10 <= s.size()) {
-        LongValueMaps m;
-        m.column = rd16(&s[pos]);
-        m.owned = rd32(&s[pos + 2]);
-        m.free = rd32(&s[pos + 6]);
-        t.longValueMaps.push_back(m);
-        pos += 10;
-    }
+    readLongValueMaps(s, pos, t);
     std::stable_sort(t.columns.begin(), t.columns.end(),
                      [](const StoredColumn& a, const StoredColumn& b) { return a.number < b.number; });
     for (const auto& c : t.columns) {
@@ -881,6 +897,18 @@ StoredTable JetDatabase::loadTable3(StoredTable t, const std::vector<uint8_t>& s
         ix.slotOffset = 0x2B + 8 * size_t(i);
         t.indexes.push_back(ix);
     }
+    // Then the logical indexes and their names, then the long-value maps
+    // (read when the definition holds them whole).
+    const uint32_t numLogical = rd32(&s[0x1B]);
+    if (numLogical <= 1000 && pos + 20 * size_t(numLogical) <= s.size()) {
+        pos += 20 * size_t(numLogical);
+        bool whole = true;
+        for (uint32_t i = 0; i < numLogical && whole; ++i) {
+            whole = pos < s.size();
+            if (whole) pos += 1 + s[pos];
+        }
+        if (whole) readLongValueMaps(s, pos, t);
+    }
     std::stable_sort(t.columns.begin(), t.columns.end(),
                      [](const StoredColumn& a, const StoredColumn& b) { return a.number < b.number; });
     for (const auto& c : t.columns)
@@ -935,7 +963,9 @@ void decodeColumns(const StoredTable& t, const uint8_t* row, size_t n, const uin
 // [off(0):1][jump table][n:1][null mask]. Offsets hold the low byte; the
 // jump table lists, per 256-byte boundary, the first variable column whose
 // offset lies beyond it.
-void JetDatabase::decodeRow3(const StoredTable& t, const uint8_t* row, size_t n, std::vector<Value>& out) {
+template <class ValueOf>
+void JetDatabase::decodeRow3(const StoredTable& t, const uint8_t* row, size_t n, std::vector<Value>& out,
+                             ValueOf valueOf) {
     out.assign(t.columns.size(), Value());
     auto bad = [&](const char* what) { damaged(std::string("a row of table '") + t.name + "' " + what); };
     if (n < 1) bad("is too short");
@@ -962,8 +992,7 @@ void JetDatabase::decodeRow3(const StoredTable& t, const uint8_t* row, size_t n,
     }
     decodeColumns(
         t, row, n, mask, maskSize, 1, rowCols, rowVar, [&](size_t i) { return offs[i]; },
-        [&](const std::string& what) { damaged(what); },
-        [&](const StoredColumn& c, const uint8_t* p, size_t len) { return valueOf(t, c, p, len); }, out);
+        [&](const std::string& what) { damaged(what); }, valueOf, out);
 }
 
 Value JetDatabase::readLongValue(const StoredColumn& c, const uint8_t* p, size_t n) {
@@ -1027,7 +1056,14 @@ Value JetDatabase::valueOf(const StoredTable& t, const StoredColumn& c, const ui
 }
 
 void JetDatabase::decodeRow(const StoredTable& t, const uint8_t* row, size_t n, std::vector<Value>& out) {
-    if (jet3_) return decodeRow3(t, row, n, out);
+    decodeRowWith(t, row, n, out,
+                  [&](const StoredColumn& c, const uint8_t* p, size_t len) { return valueOf(t, c, p, len); });
+}
+
+template <class ValueOf>
+void JetDatabase::decodeRowWith(const StoredTable& t, const uint8_t* row, size_t n, std::vector<Value>& out,
+                                ValueOf valueOf) {
+    if (jet3_) return decodeRow3(t, row, n, out, valueOf);
     out.assign(t.columns.size(), Value());
     if (n < 2) damaged("a row of table '" + t.name + "' is too short");
     const size_t rowCols = rd16(row);
@@ -1045,7 +1081,7 @@ void JetDatabase::decodeRow(const StoredTable& t, const uint8_t* row, size_t n, 
     auto varOff = [&](size_t i) { return size_t(rd16(offs - 2 * i)); };
     decodeColumns(
         t, row, n, mask, maskSize, 2, rowCols, rowVar, varOff, [&](const std::string& what) { damaged(what); },
-        [&](const StoredColumn& c, const uint8_t* p, size_t len) { return valueOf(t, c, p, len); }, out);
+        valueOf, out);
 }
 
 void JetDatabase::forEachRow(StoredTable& t, const std::function<void(uint32_t, const std::vector<Value>&)>& fn) {
@@ -1362,6 +1398,14 @@ void JetDatabase::close() {
 namespace {
 #include "db/jet/engine_write.inc"
 #include "db/jet/index_compare.inc"
+#include "db/jet/engine_check.inc"
+
+// Access 97 files have 2048-byte pages (and are only read).
+bool jet3File(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    char h[0x15] = {};
+    return in.read(h, sizeof h) && h[0] == 0 && std::memcmp(h + 4, "Standard Jet DB", 15) == 0 && h[0x14] == 0;
+}
 }  // namespace
 
 IndexKeyReport compareIndexKeys(Database& db) {
@@ -1374,14 +1418,7 @@ std::unique_ptr<Database> Database::open(const std::string& path, const std::str
     std::error_code ec;
     if (!std::filesystem::is_regular_file(path, ec))
         throw Error(3024, "Could not find file '" + path + "'.");
-    // Access 97 files have 2048-byte pages and are only read.
-    bool jet3 = false;
-    {
-        std::ifstream in(path, std::ios::binary);
-        char h[0x15] = {};
-        if (in.read(h, sizeof h) && h[0] == 0 && std::memcmp(h + 4, "Standard Jet DB", 15) == 0 && h[0x14] == 0)
-            jet3 = true;
-    }
+    const bool jet3 = jet3File(path);
     auto db = std::make_unique<JetDatabase>(
         jet3 ? std::make_unique<Pager>(path, true, 2048u) : std::make_unique<Pager>(path, readOnly));
     db->openExisting(password);
@@ -1464,6 +1501,24 @@ std::unique_ptr<Database> Database::create(const std::string& path, const std::s
         }
     }
     return open(path, password, false);
+}
+
+std::vector<std::string> checkDatabase(const std::string& path, const std::string& password, size_t maxProblems) {
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(path, ec)) throw Error(3024, "Could not find file '" + path + "'.");
+    // Read as it is: no lock, no journal played back.
+    const bool jet3 = jet3File(path);
+    JetDatabase db(std::make_unique<Pager>(path, true, jet3 ? 2048u : kPageSize, false));
+    try {
+        db.openExisting(password);
+    } catch (const Error& e) {
+        if (e.number() == kErrNotValidPassword) throw;
+        const std::string prefix = "The database '" + path + "' is damaged: ";
+        std::string s = e.what();
+        if (s.rfind(prefix, 0) == 0) s = s.substr(prefix.size());
+        return {"the database cannot be opened: " + s};
+    }
+    return checkOpened(db, path, maxProblems);
 }
 
 }  // namespace tp::db::jet

@@ -255,7 +255,7 @@ void rc4(const uint8_t* key, size_t keyLen, uint8_t* data, size_t len) {
     }
 }
 
-Pager::Pager(const std::string& path, bool readOnly, uint32_t pageSize)
+Pager::Pager(const std::string& path, bool readOnly, uint32_t pageSize, bool recover)
     : path_(path), readOnly_(readOnly), pageSize_(pageSize == 2048 ? 2048 : kPageSize) {
     fd_ = ::open(path.c_str(), (readOnly ? O_RDONLY : O_RDWR) | O_CLOEXEC);
     if (fd_ < 0 && !readOnly && (errno == EACCES || errno == EROFS || errno == EPERM)) {
@@ -268,7 +268,7 @@ Pager::Pager(const std::string& path, bool readOnly, uint32_t pageSize)
         if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode))
             throw Error(kErrFileNotFound, "Could not find file '" + path + "'.");
         if (!readOnly_) takeLock();
-        recoverIfNeeded();
+        if (recover || !readOnly_) recoverIfNeeded();
         const uint64_t size = fileSize();
         if (size / pageSize_ > 0x7FFFFFFFu / pageSize_ * pageSize_)
             throw Error("The database '" + path + "' is too large to be an Access database.");

@@ -48,8 +48,10 @@ std::string journalPath(const std::string& databasePath);
 class Pager {
 public:
     // Opens an existing file (throws db::Error on failure). Opening for
-    // writing takes the lock file and plays back a journal left by a crash.
-    Pager(const std::string& path, bool readOnly, uint32_t pageSize = kPageSize);
+    // writing takes the lock file and plays back a journal left by a crash;
+    // so does opening for reading when no writer holds the file, unless
+    // `recover` is false (the file is then read exactly as it is).
+    Pager(const std::string& path, bool readOnly, uint32_t pageSize = kPageSize, bool recover = true);
     // Creates a new file; fails when it exists.
     struct CreateTag {};
     Pager(const std::string& path, CreateTag);

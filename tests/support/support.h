@@ -60,6 +60,14 @@ std::filesystem::path corpusPath(const std::string& relative);
 // The tallyport executable of this build.
 std::string tallyportExe();
 
+// Runs the integrity check (tallyport check, in process) on an Access file a
+// test wrote and fails the test with its lines. Untouched files of the shared
+// corpus are left to the corpus test; a wrong password is left to the caller.
+void expectAccessFileSound(const std::string& path, const std::string& password = {});
+// The check's problem lines for a file, less the keys of text the engine does
+// not yet make exactly (see expectAccessFileSound).
+std::vector<std::string> accessFileProblems(const std::string& path, const std::string& password = {});
+
 // Independent readers. Empty optional-like results are signalled by
 // available() being false; tests then skip.
 bool mdbReaderAvailable();

@@ -1,0 +1,26 @@
+// Integrity check of an Access database (Jet 3, Jet 4 and ACE, encrypted
+// ones too), read without changing the file: the header and the type of every
+// page; that every page has one owner (usage maps: the global page map, each
+// table's owned and free-space maps, each index's and each long-value
+// column's maps) and none in use is lost; table definitions and their
+// continuation pages; that every row decodes and each table's stored row
+// count matches; long-value chains; every index (order, each entry's key
+// recomputed from its row, each row present once, unique keys); that the
+// catalog agrees with the table definitions.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+namespace tp::db::jet {
+
+// One line per problem ("<object>, page <n>: <what is wrong>"), at most
+// `maxProblems` (then a line saying how many more); empty when the file is
+// sound. A journal left beside the file by a writer is reported, never played
+// back. Throws db::Error only when the file is missing or the password is
+// wrong; damage of any kind is a problem line.
+std::vector<std::string> checkDatabase(const std::string& path, const std::string& password,
+                                       size_t maxProblems = 200);
+
+}  // namespace tp::db::jet

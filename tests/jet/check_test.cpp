@@ -1,0 +1,227 @@
+// tallyport check: the Access-made corpus passes (with the faults Access left
+// in it named exactly), and each kind of damage is reported with what is
+// wrong.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+#include <map>
+
+#include "db/jet/check.h"
+#include "db/jet/database.h"
+#include "db/jet/pager.h"
+#include "tests/jet/storage_support.h"
+#include "tests/support/support.h"
+
+using namespace tp::db;
+using namespace tp::db::jet;
+using tp::test::storage::column;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string joined(const std::vector<std::string>& lines) {
+    std::string s;
+    for (const auto& l : lines) s += l + "\n";
+    return s;
+}
+
+bool has(const std::vector<std::string>& lines, const std::string& part) {
+    for (const auto& l : lines)
+        if (l.find(part) != std::string::npos) return true;
+    return false;
+}
+
+// A database file as bytes, with the few structures the damage needs.
+struct Image {
+    std::string bytes;
+    uint8_t* page(uint32_t n) { return reinterpret_cast<uint8_t*>(bytes.data()) + size_t(n) * kPageSize; }
+    // The row a pg:row pointer names.
+    uint8_t* row(uint32_t ref) {
+        uint8_t* p = page(ref >> 8);
+        return p + (rd16(p + 14 + 2 * (ref & 0xFF)) & 0x1FFF);
+    }
+    // The first table definition whose column names hold `name`.
+    uint32_t tdefWith(const std::string& name) {
+        std::string utf16;
+        for (char c : name) utf16 += std::string{c, '\0'};
+        for (uint32_t n = 3; n < bytes.size() / kPageSize; ++n)
+            if (page(n)[0] == 0x02 && bytes.find(utf16, size_t(n) * kPageSize) < size_t(n + 1) * kPageSize) return n;
+        return 0;
+    }
+    // Root page of a real index of a one-page table definition.
+    uint32_t indexRoot(uint32_t tdef, int index) {
+        const uint8_t* s = page(tdef);
+        size_t pos = 0x3F + 12 * size_t(rd32(s + 0x33)) + 25 * size_t(rd16(s + 0x2D));
+        for (int c = 0; c < rd16(s + 0x2D); ++c) pos += 2 + rd16(s + pos);
+        return rd32(s + pos + 52 * size_t(index) + 38);
+    }
+    // Pages marked by a usage map, and marking one more.
+    std::vector<uint32_t> mapped(uint32_t ref) {
+        std::vector<uint32_t> out;
+        const uint8_t* r = row(ref);
+        for (uint32_t p = 0; p < bytes.size() / kPageSize; ++p)
+            if (marked(r, p)) out.push_back(p);
+        return out;
+    }
+    bool marked(const uint8_t* r, uint32_t p) {
+        if (r[0] == 0x00) {
+            const uint32_t start = rd32(r + 1);
+            return p >= start && p - start < 64 * 8 && (r[5 + (p - start) / 8] >> ((p - start) % 8) & 1);
+        }
+        const uint32_t bitmap = rd32(r + 1 + 4 * (p / ((kPageSize - 4) * 8)));
+        const uint32_t bit = p % ((kPageSize - 4) * 8);
+        return bitmap != 0 && (page(bitmap)[4 + bit / 8] >> (bit % 8) & 1);
+    }
+    void mark(uint32_t ref, uint32_t p) {
+        uint8_t* r = row(ref);
+        if (r[0] == 0x00) {
+            const uint32_t bit = p - rd32(r + 1);
+            ASSERT_LT(bit, 64u * 8);
+            r[5 + bit / 8] |= uint8_t(1u << (bit % 8));
+        } else {
+            const uint32_t bitmap = rd32(r + 1 + 4 * (p / ((kPageSize - 4) * 8)));
+            ASSERT_NE(bitmap, 0u);
+            const uint32_t bit = p % ((kPageSize - 4) * 8);
+            page(bitmap)[4 + bit / 8] |= uint8_t(1u << (bit % 8));
+        }
+    }
+};
+
+// Entries of a leaf index page: (offset from 0x1E0, length).
+std::vector<std::pair<size_t, size_t>> leafEntries(const uint8_t* p) {
+    std::vector<std::pair<size_t, size_t>> out;
+    size_t start = 0;
+    for (size_t k = 0; k < 453 * 8; ++k)
+        if (p[0x1B + k / 8] >> (k % 8) & 1) {
+            out.emplace_back(start, k - start);
+            start = k;
+        }
+    return out;
+}
+
+}  // namespace
+
+// Every untouched Access-made file: only what Access itself left wrong (a
+// stored row count that disagrees with the table's rows) is reported.
+TEST(Check, AccessMadeCorpusFilesAreSoundButForTheirKnownFaults) {
+    const fs::path root = tp::test::corpusPath("access");
+    if (!fs::exists(root)) GTEST_SKIP() << "no corpus";
+    const std::map<std::string, std::string> password = {
+        {"V2000_with-password.mdb", "password"}, {"office-agile-4.2.accdb", "password"}, {"password.mdb", "ucanaccess"}};
+    const std::map<std::string, std::vector<std::string>> known = {
+        {"testV2000.mdb", {"table 'MSysACEs', page 3: its definition counts 61 rows, but it holds 64"}},
+        {"testV2003.mdb", {"table 'MSysACEs', page 3: its definition counts 78 rows, but it holds 81"}},
+        {"calcFieldTestV2010.accdb", {"table 'Table1', page 86: its definition counts 3 rows, but it holds 4"}},
+    };
+    int files = 0;
+    for (const auto& e : fs::recursive_directory_iterator(root)) {
+        const std::string name = e.path().filename().string();
+        const std::string ext = e.path().extension().string();
+        if (ext != ".mdb" && ext != ".accdb") continue;
+        ++files;
+        const auto pw = password.count(name) ? password.at(name) : std::string();
+        const auto got = tp::test::accessFileProblems(e.path().string(), pw);
+        const auto want = known.count(name) ? known.at(name) : std::vector<std::string>{};
+        EXPECT_EQ(joined(got), joined(want)) << e.path();
+    }
+    EXPECT_GE(files, 50);
+    // The command line: "ok" and 0, the problem lines and 1, bad usage 2.
+    const auto ok = tp::test::runCommand({tp::test::tallyportExe(), "check",
+                                          tp::test::corpusPath("access/jackcess-templates/empty.mdb").string()});
+    EXPECT_EQ(ok.exitCode, 0) << ok.err;
+    EXPECT_EQ(ok.out, "ok\n");
+    const auto bad = tp::test::runCommand({tp::test::tallyportExe(), "check",
+                                           tp::test::corpusPath("access/jackcess-V2000/testV2000.mdb").string()});
+    EXPECT_EQ(bad.exitCode, 1);
+    EXPECT_EQ(bad.out, known.at("testV2000.mdb")[0] + "\n");
+    EXPECT_EQ(tp::test::runCommand({tp::test::tallyportExe(), "check"}).exitCode, 2);
+    const auto wrong = tp::test::runCommand(
+        {tp::test::tallyportExe(), "check",
+         tp::test::corpusPath("access/mdb-reader/password/data/V2000_with-password.mdb").string(), "--password", "x"});
+    EXPECT_EQ(wrong.exitCode, 1);
+    EXPECT_NE(wrong.err.find("Not a valid password."), std::string::npos) << wrong.err;
+}
+
+// Damage to a file of our own, one kind per copy: each is found and said.
+TEST(Check, DamageIsReportedWithWhatIsWrong) {
+    tp::test::TempDir dir;
+    const std::string file = dir.file("sound.mdb");
+    {
+        auto db = Database::create(file, "");
+        db->createTable("Alpha", {column("AlphaKey", ColType::Long), column("Note", ColType::Text, 20),
+                                  column("Body", ColType::Memo)});
+        db->createTable("Beta", {column("BetaKey", ColType::Long)});
+        for (int i = 0; i < 3; ++i)
+            db->insertRow("Alpha", {Value(int64_t(i)), Value("n" + std::to_string(i)), Value(std::string(5000, 'm'))});
+        db->insertRow("Beta", {Value(int64_t(7))});
+        db->close();
+    }
+    ASSERT_EQ(joined(checkDatabase(file, "")), "");
+    const std::string sound = tp::test::readFile(file);
+    auto damaged = [&](const std::string& name, const std::function<void(Image&)>& damage) {
+        Image img{sound};
+        damage(img);
+        const std::string copy = dir.file(name + ".mdb");
+        tp::test::writeFile(copy, img.bytes);
+        return checkDatabase(copy, "");
+    };
+    Image img{sound};
+    const uint32_t alpha = img.tdefWith("AlphaKey"), beta = img.tdefWith("BetaKey");
+    ASSERT_NE(alpha, 0u);
+    ASSERT_NE(beta, 0u);
+    // The catalog's Id index (real index 1 of MSysObjects): one leaf.
+    const uint32_t root = img.indexRoot(2, 1);
+    ASSERT_EQ(img.page(root)[0], 0x04);
+    const auto entries = leafEntries(img.page(root));
+    ASSERT_GE(entries.size(), 8u);
+    const std::string index = "index 1 of table 'MSysObjects', page " + std::to_string(root) + ": ";
+    auto ptrOf = [&](Image& m, size_t e) {
+        const uint8_t* p = m.page(root) + 0x1E0 + entries[e].first + entries[e].second - 4;
+        return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
+    };
+    const uint32_t second = ptrOf(img, 1), third = ptrOf(img, 2);
+    const auto refText = [](uint32_t ref) { return std::to_string(ref >> 8) + ":" + std::to_string(ref & 0xFF); };
+
+    // A changed key byte.
+    auto lines = damaged("key", [&](Image& m) { m.page(root)[0x1E0 + entries[1].first + 4] ^= 0x01; });
+    EXPECT_TRUE(has(lines, index + "the entry for row " + refText(second) + ": its key ")) << joined(lines);
+    EXPECT_TRUE(has(lines, "differs from the key of the row")) << joined(lines);
+
+    // A removed entry: the mark that ends the last entry is cleared.
+    lines = damaged("removed", [&](Image& m) {
+        const auto& last = entries.back();
+        const size_t end = last.first + last.second;
+        m.page(root)[0x1B + end / 8] &= uint8_t(~(1u << (end % 8)));
+    });
+    EXPECT_TRUE(has(lines, "row " + refText(ptrOf(img, entries.size() - 1)) + " has no entry in the index"))
+        << joined(lines);
+
+    // An entry that points at the wrong row.
+    lines = damaged("wrongrow", [&](Image& m) {
+        uint8_t* p = m.page(root) + 0x1E0 + entries[1].first + entries[1].second - 1;
+        *p = uint8_t(third & 0xFF);
+        p[-1] = uint8_t(third >> 8);
+        p[-2] = uint8_t(third >> 16);
+        p[-3] = uint8_t(third >> 24);
+    });
+    EXPECT_TRUE(has(lines, index + "the entry for row " + refText(third) + ": its key ")) << joined(lines);
+    EXPECT_TRUE(has(lines, "row " + refText(second) + " has no entry in the index")) << joined(lines);
+
+    // A page claimed by two owners: Alpha's data page also in Beta's map.
+    const auto alphaPages = img.mapped(rd32(img.page(alpha) + 0x37));
+    ASSERT_FALSE(alphaPages.empty());
+    lines = damaged("twice", [&](Image& m) { m.mark(rd32(m.page(beta) + 0x37), alphaPages.front()); });
+    EXPECT_TRUE(has(lines, "page " + std::to_string(alphaPages.front()) +
+                               ": claimed by both table 'Alpha' and table 'Beta'"))
+        << joined(lines);
+
+    // A wrong row count.
+    lines = damaged("count", [&](Image& m) { wr32(m.page(alpha) + 0x10, 4); });
+    EXPECT_EQ(joined(lines), "table 'Alpha', page " + std::to_string(alpha) +
+                                 ": its definition counts 4 rows, but it holds 3\n");
+
+    // A file cut short.
+    lines = damaged("short", [&](Image& m) { m.bytes.resize(m.bytes.size() - 100); });
+    EXPECT_TRUE(has(lines, "is not a whole number of 4096-byte pages")) << joined(lines);
+}
