@@ -151,6 +151,7 @@ TEST_P(DurabilityFormats, WriteFailureAtEveryWriteLeavesTheStatementsBefore) {
         EXPECT_EQ(dumpOf(file), expected[failedAt]);
         EXPECT_FALSE(fs::exists(journalPath(file)));
         EXPECT_FALSE(fs::exists(lockFilePath(file)));
+        test::expectAccessFileSound(file);
         if (k % 7 == 1 || k == totalWrites) {
             const auto diff = test::storage::compareWithReader(file);
             EXPECT_TRUE(diff.empty() || diff == "SKIP") << diff;
@@ -188,6 +189,7 @@ TEST(Durability, FailedCloseLeavesTheFileAsBefore) {
         faults::failWriteNumber(0);
         EXPECT_FALSE(fs::exists(journalPath(file)));
         EXPECT_FALSE(fs::exists(lockFilePath(file)));
+        test::expectAccessFileSound(file);
         if (!failed) {
             EXPECT_NE(dumpOf(file), original);
             break;
@@ -280,6 +282,7 @@ TEST(Durability, RejectedRowLeavesNoLongValueBehind) {
     int n = 0;
     while (cur->next(v)) ++n;
     EXPECT_EQ(n, 2);
+    test::expectAccessFileSound(file);
 }
 
 TEST(Durability, DatabaseMovedAwayWhileOpenIsReported) {

@@ -168,6 +168,7 @@ void expectAccessFileSound(const std::string& path, const std::string& password)
 }
 
 CommandResult mdbReaderDump(const std::string& file, const std::string& password) {
+    expectAccessFileSound(file, password);
     std::vector<std::string> argv = {"node", (oraclesDir() / "mdb-dump.mjs").string(), file};
     if (!password.empty()) {
         argv.push_back("--password");
@@ -177,6 +178,7 @@ CommandResult mdbReaderDump(const std::string& file, const std::string& password
 }
 
 CommandResult mdbtoolsDump(const std::string& file) {
+    expectAccessFileSound(file);
     return runCommand({"bash", (sharedDir() / "tools" / "oracles" / "mdbtools-dump.sh").string(), file});
 }
 

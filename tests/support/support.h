@@ -61,8 +61,10 @@ std::filesystem::path corpusPath(const std::string& relative);
 std::string tallyportExe();
 
 // Runs the integrity check (tallyport check, in process) on an Access file a
-// test wrote and fails the test with its lines. Untouched files of the shared
-// corpus are left to the corpus test; a wrong password is left to the caller.
+// test wrote and fails the test with its lines. The readers below call it on
+// every file they read, so each test that reads back what it wrote is checked
+// too. Untouched files of the shared corpus are left to the corpus test; a
+// wrong password is left to the caller.
 void expectAccessFileSound(const std::string& path, const std::string& password = {});
 // The check's problem lines for a file, less the keys of text the engine does
 // not yet make exactly (see expectAccessFileSound).
