@@ -1,6 +1,8 @@
 // `tallyport check DB [--password PW]`: an integrity check of an Access
-// database, read without changing it. Prints "ok", or one line per problem;
-// exits 0 when the file is sound, 1 when not (or when it cannot be read).
+// database, read without changing it. Prints one line per problem, or "ok";
+// before either, a "note:" line for each part it could not verify (such as
+// the keys of an index under a sort order we cannot compute). Exits 0 when
+// no problem was found, 1 when one was (or when the file cannot be read).
 #include <iostream>
 
 #include "app/cli.h"
@@ -13,12 +15,13 @@ int runCheck(const Args& args) {
     if (const int bad = databaseArgs(args, "check", path, password)) return bad;
     if (path.empty()) return usageError("check: give the database file to check");
     try {
-        const auto problems = db::jet::checkDatabase(path, password);
-        if (problems.empty()) {
+        const auto report = db::jet::checkDatabase(path, password);
+        for (const auto& n : report.notes) std::cout << "note: " << n << "\n";
+        if (report.problems.empty()) {
             std::cout << "ok\n";
             return 0;
         }
-        for (const auto& p : problems) std::cout << p << "\n";
+        for (const auto& p : report.problems) std::cout << p << "\n";
     } catch (const std::exception& e) {
         std::cerr << "tallyport: " << path << ": " << e.what() << "\n";
     }

@@ -15,12 +15,20 @@
 
 namespace tp::db::jet {
 
-// One line per problem ("<object>, page <n>: <what is wrong>"), at most
-// `maxProblems` (then a line saying how many more); empty when the file is
-// sound. A journal left beside the file by a writer is reported, never played
-// back. Throws db::Error only when the file is missing or the password is
-// wrong; damage of any kind is a problem line.
-std::vector<std::string> checkDatabase(const std::string& path, const std::string& password,
-                                       size_t maxProblems = 200);
+struct CheckReport {
+    // One line per problem ("<object>, page <n>: <what is wrong>"), at most
+    // the maximum asked for (then a line saying how many more); empty when
+    // the file is sound.
+    std::vector<std::string> problems;
+    // What the check could not verify and why (no problems: e.g. the keys of
+    // an index under a sort order whose keys we cannot compute; its entries
+    // are still matched to its rows one to one).
+    std::vector<std::string> notes;
+};
+
+// A journal left beside the file by a writer is reported, never played back.
+// Throws db::Error only when the file is missing or the password is wrong;
+// damage of any kind is a problem line.
+CheckReport checkDatabase(const std::string& path, const std::string& password, size_t maxProblems = 200);
 
 }  // namespace tp::db::jet

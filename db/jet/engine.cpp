@@ -1026,16 +1026,31 @@ Value JetDatabase::readLongValue(const StoredColumn& c, const uint8_t* p, size_t
 }
 
 Value JetDatabase::valueOf(const StoredTable& t, const StoredColumn& c, const uint8_t* p, size_t len) {
+    Bytes held;
+    const ColType type = typeOf(c.rawType);
     if (c.calculated()) {
         // A calculated column's value: 16 bytes, the value's length, the
-        // value, padding.
+        // value, padding. A long text result (a text column of length 0)
+        // keeps all that in a long value.
+        const bool longText = type == ColType::Text && c.length == 0;
+        if (longText) {
+            StoredColumn binary = c;
+            binary.rawType = 0x0B;
+            held = readLongValue(binary, p, len).bytes();
+            p = held.data();
+            len = held.size();
+        }
         if (len < 20) damaged("calculated column '" + c.name + "' of table '" + t.name + "' is too short");
         const size_t inner = rd32(p + 16);
         if (inner > len - 20) damaged("calculated column '" + c.name + "' of table '" + t.name + "' is too short");
         p += 20;
         len = inner;
+        if (longText) return Value(text(c, p, len));
+        // A Yes/No result in a whole-number column: one byte, 0 or 0xFF,
+        // read as Access shows it as a number (No 0, Yes -1).
+        if (len == 1 && (type == ColType::Int || type == ColType::Long) && (p[0] == 0x00 || p[0] == 0xFF))
+            return Value(int64_t(p[0] ? -1 : 0));
     }
-    const ColType type = typeOf(c.rawType);
     const int need = fixedSizeOf(type);
     if (need > 0 && len < size_t(need)) damaged("column '" + c.name + "' of table '" + t.name + "' is too short");
     switch (type) {
@@ -1397,7 +1412,6 @@ void JetDatabase::close() {
 // Writing and creation live in the second half of this file.
 namespace {
 #include "db/jet/engine_write.inc"
-#include "db/jet/index_compare.inc"
 #include "db/jet/engine_check.inc"
 
 // Access 97 files have 2048-byte pages (and are only read).
@@ -1503,7 +1517,7 @@ std::unique_ptr<Database> Database::create(const std::string& path, const std::s
     return open(path, password, false);
 }
 
-std::vector<std::string> checkDatabase(const std::string& path, const std::string& password, size_t maxProblems) {
+CheckReport checkDatabase(const std::string& path, const std::string& password, size_t maxProblems) {
     std::error_code ec;
     if (!std::filesystem::is_regular_file(path, ec)) throw Error(3024, "Could not find file '" + path + "'.");
     // Read as it is: no lock, no journal played back.
@@ -1516,7 +1530,7 @@ std::vector<std::string> checkDatabase(const std::string& path, const std::strin
         const std::string prefix = "The database '" + path + "' is damaged: ";
         std::string s = e.what();
         if (s.rfind(prefix, 0) == 0) s = s.substr(prefix.size());
-        return {"the database cannot be opened: " + s};
+        return {{"the database cannot be opened: " + s}, {}};
     }
     return checkOpened(db, path, maxProblems);
 }
