@@ -6,6 +6,7 @@
 #include <random>
 
 #include "db/error.h"
+#include "db/jet/check.h"
 #include "db/jet/database.h"
 #include "tests/support/support.h"
 
@@ -49,6 +50,7 @@ std::string makeSample(const test::TempDir& dir) {
 
 TEST(StorageDamage, RandomByteDamageGivesErrorsOnly) {
     test::TempDir dir;
+    dir.leaveUnchecked();   // damaged on purpose
     std::vector<std::string> sources = {makeSample(dir),
                                         test::corpusPath("access/jackcess-V2000/testV2000.mdb").string()};
     std::mt19937 rng(12345);
@@ -74,6 +76,12 @@ TEST(StorageDamage, RandomByteDamageGivesErrorsOnly) {
                 ++errors;
                 EXPECT_TRUE(err.find(file) != std::string::npos || err == "Not a valid password.") << err;
             }
+            // The integrity check turns any damage into problem lines.
+            try {
+                (void)db::jet::checkDatabase(file, "", 50);
+            } catch (const db::Error& e) {
+                EXPECT_EQ(e.number(), 3031) << e.what();
+            }
         }
     }
     EXPECT_GT(errors, 0);
@@ -81,6 +89,7 @@ TEST(StorageDamage, RandomByteDamageGivesErrorsOnly) {
 
 TEST(StorageDamage, TruncatedFileAndCyclicPointers) {
     test::TempDir dir;
+    dir.leaveUnchecked();   // damaged on purpose
     const auto src = makeSample(dir);
     std::string bytes = test::readFile(src);
     const auto file = dir.file("cut.mdb");

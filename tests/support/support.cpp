@@ -46,6 +46,20 @@ TempDir::TempDir() {
 
 TempDir::~TempDir() {
     std::error_code ec;
+    if (check_) {
+        // Files with the header of a Jet or ACE database (not the garbage
+        // some tests name .mdb); encrypted ones without their password are
+        // left to the tests that know it.
+        for (auto it = fs::recursive_directory_iterator(path_, ec); !ec && it != fs::recursive_directory_iterator();
+             it.increment(ec)) {
+            const std::string ext = it->path().extension().string();
+            if (!it->is_regular_file(ec) || (ext != ".mdb" && ext != ".accdb")) continue;
+            std::string head(20, '\0');
+            std::ifstream in(it->path(), std::ios::binary);
+            if (in.read(head.data(), 20) && (head.compare(4, 15, "Standard Jet DB") == 0 || head.compare(4, 15, "Standard ACE DB") == 0))
+                expectAccessFileSound(it->path().string());
+        }
+    }
     fs::remove_all(path_, ec);
 }
 
@@ -119,33 +133,21 @@ bool dbfreadAvailable() {
 }
 
 std::vector<std::string> accessFileProblems(const std::string& path, const std::string& password) {
-    // Until the text index keys are exact in every sort order, keys of text
-    // that differ from the engine's are tolerated (their entries must still
-    // match the rows one to one).
-    auto pendingKey = [](const std::string& p) {
-        constexpr auto npos = std::string::npos;
-        if (p.rfind("index ", 0) != 0 || p.find(" of table '") == npos) return false;
-        if (p.find(": the entry for row ") != npos && p.find(": its key ") != npos &&
-            p.find(" differs from the key of the row, ") != npos)
-            return true;
-        const std::string more = " more problems";
-        return p.find("': ... and ") != npos && p.size() > more.size() &&
-               p.compare(p.size() - more.size(), more.size(), more) == 0;
-    };
     // Stored row counts that Access itself left too low in corpus files
-    // (testV2000.mdb, testV2003.mdb: MSysACEs 3 rows short), which every copy
-    // written into keeps.
+    // (testV2000.mdb, testV2003.mdb: MSysACEs 3 rows short; calcFieldTestV2010
+    // .accdb: Table1 one short), which every copy written into keeps.
     auto inherited = [&](const std::string& p) {
         unsigned stored = 0, found = 0;
         char tail = 0;
         return path.rfind(sharedDir().string(), 0) != 0 &&
-               std::sscanf(p.c_str(), "table 'MSysACEs', page 3: its definition counts %u rows, but it holds %u%c", &stored,
-                           &found, &tail) == 2 &&
-               found == stored + 3;
+               ((std::sscanf(p.c_str(), "table 'MSysACEs', page 3: its definition counts %u rows, but it holds %u%c",
+                             &stored, &found, &tail) == 2 &&
+                 found == stored + 3) ||
+                p == "table 'Table1', page 86: its definition counts 3 rows, but it holds 4");
     };
     std::vector<std::string> out;
-    for (auto& p : db::jet::checkDatabase(path, password, 100000))
-        if (!pendingKey(p) && !inherited(p)) out.push_back(std::move(p));
+    for (auto& p : db::jet::checkDatabase(path, password, 100000).problems)
+        if (!inherited(p)) out.push_back(std::move(p));
     return out;
 }
 
