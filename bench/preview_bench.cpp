@@ -45,6 +45,10 @@ public:
     }
     std::unique_ptr<tp::db::Cursor> openSchema(int) override { return nullptr; }
     void close() override {}
+    // Execute SQL runs its lines as one transaction.
+    void beginTrans() override {}
+    void commitTrans() override {}
+    void rollbackTrans() override {}
     static inline size_t bytes = 0;
 };
 

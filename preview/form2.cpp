@@ -5,6 +5,7 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QPointer>
@@ -15,6 +16,9 @@
 #include <QUrl>
 #include <QVBoxLayout>
 #include <cmath>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 #include <stdexcept>
 
 #include "convert/host.h"
@@ -73,6 +77,10 @@ void Form2::buildControls() {
     ListView1->setSelectionBehavior(QAbstractItemView::SelectRows);
     ListView1->setSelectionMode(QAbstractItemView::SingleSelection);
     ListView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    // Tab and Shift+Tab leave the list for the buttons; Enter or F2 opens
+    // the line editor on the current line.
+    ListView1->setTabKeyNavigation(false);
+    ListView1->installEventFilter(this);
     ListView1->setWordWrap(false);
     ListView1->setShowGrid(false);
     ListView1->setTextElideMode(Qt::ElideRight);
@@ -171,6 +179,18 @@ void Form2::buildControls() {
 bool Form2::eventFilter(QObject* watched, QEvent* event) {
     if (watched == Text1 && event->type() == QEvent::FocusIn)
         QTimer::singleShot(0, Text1, &QPlainTextEdit::selectAll);
+    if (watched == ListView1 && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_F2) {
+            const QModelIndex current = ListView1->currentIndex();
+            if (current.isValid()) {
+                ListView1->selectionModel()->select(
+                    current, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+                ListView1_Click();
+            }
+            return true;   // not the dialog's default button
+        }
+    }
     return QDialog::eventFilter(watched, event);
 }
 
@@ -197,6 +217,11 @@ void Form2::unload() {
     Text1->clear();
     resetProgress();
     pointer_->setValue(WindowPointer::Default);
+#ifdef __GLIBC__
+    // A preview of millions of lines freed many small blocks: hand the free
+    // pages back to the system, not only to the allocator.
+    ::malloc_trim(0);
+#endif
 }
 
 void Form2::showModal(QWidget* owner) {
@@ -210,13 +235,18 @@ void Form2::showModal(QWidget* owner) {
 }
 
 void Form2::done(int result) {
-    if (executing_ && !closing_) return;   // Back, Skip or Escape while executing
+    // Escape while executing: stop as "< Back" does.
+    if (executing_ && !closing_) {
+        requestStop(Stop::Back);
+        return;
+    }
     unload();
     QDialog::done(result);
 }
 
 void Form2::closeEvent(QCloseEvent* event) {
     if (executing_ && !closing_) {
+        requestStop(Stop::Back);
         event->ignore();
         return;
     }
@@ -257,12 +287,31 @@ void Form2::PushButton1_Click() {
         return;
     }
     executing_ = true;
+    stop_ = Stop::None;
     QPointer<Form2> alive(this);
     p(106, [&] { pointer_->setValue(WindowPointer::Busy); });
+    // The lines are one unit on the target: a failure, or Back, Skip or the
+    // close box meanwhile, undoes every line this command ran, so the
+    // target is as it was before the click and a repaired list can run
+    // again from line 1.
+    db::Connection* target = nullptr;
+    bool inUnit = false;
     const int total = model_.count();
+    int last = 0;
     for (int n = 1; n <= total; ++n) {
         p(110, [] { DoEvents(); });
         if (!alive) return;
+        if (stop_ != Stop::None) {
+            if (inUnit) undoExecution(target);
+            const Stop how = stop_;
+            stop_ = Stop::None;
+            p(138, [&] { pointer_->setValue(WindowPointer::Default); });
+            p(140, [&] { resetProgress(); });
+            executing_ = false;
+            if (how == Stop::Skip) PushButton9_Click();
+            else PushButton5_Click();
+            return;
+        }
         const int now = model_.count();
         if (n > now) break;
         p(112, [&] {
@@ -276,16 +325,33 @@ void Form2::PushButton1_Click() {
         });
         const std::string_view text = model_.lineView(n - 1);
         if (blankText(text)) continue;
+        last = n;
         // Every failure of the target's Execute is captured, whatever its
         // description says: the line is shown and the command stops.
         try {
-            db::Connection* target = connection_ ? connection_() : nullptr;
-            if (!target)
-                throw db::Error(db::Error::kObjectClosed,
-                                "Operation is not allowed when the object is closed.");
+            if (!inUnit) {
+                target = connection_ ? connection_() : nullptr;
+                if (!target)
+                    throw db::Error(db::Error::kObjectClosed,
+                                    "Operation is not allowed when the object is closed.");
+                target->BeginTrans();
+                inUnit = true;
+            }
             target->Execute(text);
         } catch (...) {
-            captureFailure(n, currentErrorDescription());
+            const std::string description = currentErrorDescription();
+            if (inUnit) undoExecution(target);
+            captureFailure(n, description);
+            return;
+        }
+    }
+    if (inUnit) {
+        try {
+            target->CommitTrans();
+        } catch (...) {
+            const std::string description = currentErrorDescription();
+            undoExecution(target);
+            captureFailure(last, description);
             return;
         }
     }
@@ -296,6 +362,17 @@ void Form2::PushButton1_Click() {
     closing_ = true;
     p(126, [&] { accept(); });
     closing_ = false;
+}
+
+void Form2::undoExecution(db::Connection* target) {
+    Procedure p("Form2", "PushButton1_Click");
+    p(130, [&] { target->RollbackTrans(); });
+}
+
+bool Form2::requestStop(Stop how) {
+    if (!executing_) return false;
+    if (stop_ == Stop::None) stop_ = how;
+    return true;
 }
 
 void Form2::captureFailure(int line, const std::string& description) {
@@ -345,7 +422,7 @@ void Form2::PushButton4_Click() {
 }
 
 void Form2::PushButton5_Click() {
-    if (refuseWhileBusy()) return;
+    if (requestStop(Stop::Back)) return;
     Procedure p("Form2", "PushButton5_Click");
     p(100, [&] { reject(); });
 }
@@ -401,7 +478,7 @@ void Form2::PushButton8_Click() {
 }
 
 void Form2::PushButton9_Click() {
-    if (refuseWhileBusy()) return;
+    if (requestStop(Stop::Skip)) return;
     Procedure p("Form2", "PushButton9_Click");
     p(100, [] { convert::previewFlags().EndRunAfterPreview = false; });
     p(102, [&] { reject(); });

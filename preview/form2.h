@@ -99,6 +99,11 @@ private:
     void captureFailure(int line, const std::string& description);
     // Commands that would disturb a running Execute SQL or Replace.
     bool refuseWhileBusy() const;
+    // Back, Skip or the close box while Execute SQL runs: it stops after the
+    // current line, undoes what it did, then the window closes that way.
+    enum class Stop { None, Back, Skip };
+    bool requestStop(Stop how);
+    void undoExecution(db::Connection* target);
 
     std::function<db::Connection*()> connection_;
     std::function<void(QWidget*)> showDatatypes_;
@@ -109,6 +114,7 @@ private:
     bool executing_ = false;
     bool closing_ = false;
     bool checkToggled_ = false;
+    Stop stop_ = Stop::None;
 };
 
 }  // namespace tp::preview

@@ -2,6 +2,7 @@
 
 #include <QEvent>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTextCursor>
@@ -17,6 +18,14 @@
 namespace tp::preview {
 
 int Form4::ListLine = 0;
+
+QString Form4::oneLine(QString text) {
+    // Line breaks (pasted ones too) become blanks: the statement stays one
+    // line of the list and its words stay apart.
+    text.replace(QStringLiteral("\r\n"), QStringLiteral(" "));
+    for (QChar c : {QChar('\r'), QChar('\n'), QChar(0x2028), QChar(0x2029)}) text.replace(c, QChar(' '));
+    return text;
+}
 
 Form4::Form4(StatementModel& list, QWidget* owner) : QDialog(owner), list_(list) {
     setObjectName(QStringLiteral("Form4"));
@@ -69,12 +78,21 @@ bool Form4::eventFilter(QObject* watched, QEvent* event) {
     // Typing replaces the line: the whole text is selected on focus.
     if (watched == Text1 && event->type() == QEvent::FocusIn)
         QTimer::singleShot(0, Text1, &QPlainTextEdit::selectAll);
+    // A statement is one line: Enter accepts it (Escape cancels, as the
+    // dialog does).
+    if (watched == Text1 && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            PushButton2_Click();
+            return true;
+        }
+    }
     return QDialog::eventFilter(watched, event);
 }
 
 void Form4::PushButton2_Click() {
     Procedure p("Form4", "PushButton2_Click");
-    p(100, [&] { list_.setLine(ListLine - 1, Text1->toPlainText().toStdString()); });
+    p(100, [&] { list_.setLine(ListLine - 1, oneLine(Text1->toPlainText()).toStdString()); });
     p(102, [&] { accept(); });
 }
 

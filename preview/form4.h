@@ -26,6 +26,8 @@ public:
     void setLineText(const std::string& text);
     void PushButton2_Click();   // OK
     void PushButton1_Click();   // Cancel
+    // The text as one line: each line break becomes a blank.
+    static QString oneLine(QString text);
 
     QPlainTextEdit* Text1 = nullptr;
     QPushButton* PushButton1 = nullptr;

@@ -160,6 +160,14 @@ QVariant StatementModel::data(const QModelIndex& index, int role) const {
     }
     case Qt::CheckStateRole:
         return checked_[i] ? Qt::Checked : Qt::Unchecked;
+    case Qt::ToolTipRole: {
+        // The whole statement, wrapped at blanks, however narrow the column.
+        const std::string_view v = lineView(index.row());
+        if (v.empty()) return {};
+        return QStringLiteral("<qt>") +
+               QString::fromUtf8(v.data(), static_cast<qsizetype>(v.size())).toHtmlEscaped() +
+               QStringLiteral("</qt>");
+    }
     default:
         return {};
     }

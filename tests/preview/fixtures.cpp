@@ -25,6 +25,26 @@ public:
         return std::make_unique<db::VectorCursor>(db::tablesSchemaFields(), std::move(rows));
     }
     void close() override {}
+    void beginTrans() override {
+        FakeTarget& t = FakeTarget::instance();
+        if (t.inUnit) throw db::Error(3003, "Could not start transaction; too many transactions already nested.");
+        t.inUnit = true;
+        t.unitStart = t.executed.size();
+        ++t.begun;
+    }
+    void commitTrans() override {
+        FakeTarget& t = FakeTarget::instance();
+        if (!t.inUnit) throw db::Error(3034, "no transaction");
+        t.inUnit = false;
+        ++t.committed;
+    }
+    void rollbackTrans() override {
+        FakeTarget& t = FakeTarget::instance();
+        if (!t.inUnit) throw db::Error(3034, "no transaction");
+        t.inUnit = false;
+        t.executed.resize(t.unitStart);
+        ++t.rolledBack;
+    }
 };
 
 class QtEnvironment : public ::testing::Environment {

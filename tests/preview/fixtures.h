@@ -15,9 +15,13 @@
 namespace tp::test {
 
 // What the fake target ("Provider=PreviewFake") was asked to do. A
-// statement containing "FAIL" is rejected with `failureText`.
+// statement containing "FAIL" is rejected with `failureText`. Transactions:
+// a rollback takes back the statements executed since BeginTrans.
 struct FakeTarget {
     std::vector<std::string> executed;
+    size_t unitStart = 0;
+    bool inUnit = false;
+    int begun = 0, committed = 0, rolledBack = 0;
     std::string failureText = "Syntax error in INSERT INTO statement.";
     std::vector<std::string> tables;   // its tables schema
     // Called before each accepted statement is recorded.

@@ -4,6 +4,8 @@
 
 #include <QApplication>
 #include <QImage>
+#include <QKeyEvent>
+#include <QTextDocumentFragment>
 #include <QTreeWidget>
 #include <QGroupBox>
 #include <QHeaderView>
@@ -13,6 +15,7 @@
 #include <QTableView>
 #include <QUrl>
 #include <QUrlQuery>
+#include <tuple>
 
 #include "convert/host.h"
 #include "preview/form2.h"
@@ -189,7 +192,9 @@ TEST_F(PreviewWindowTest, OnlyBlankLinesCompleteWithoutSendingAnything) {
     EXPECT_FALSE(windows->form2().isVisible());
 }
 
-TEST_F(PreviewWindowTest, FailureAtLineSevenOfTenIsCapturedAndReexecutionStartsAtLineOne) {
+// The lines are one unit: a failure at line 7 undoes lines 1 to 6, and the
+// repaired list then runs from line 1, each line taking effect once.
+TEST_F(PreviewWindowTest, FailureAtLineSevenOfTenUndoesTheLinesBeforeAndARepairedListRunsOnce) {
     fill(numbered(10, 7));
     struct Seen {
         int errorLine = 0, selected = -1, value = -1;
@@ -213,14 +218,15 @@ TEST_F(PreviewWindowTest, FailureAtLineSevenOfTenIsCapturedAndReexecutionStartsA
     EXPECT_EQ(s.error, "Syntax error in INSERT INTO statement.");
     EXPECT_EQ(s.value, 0);
     EXPECT_EQ(s.text, "Progress Bar");
-    EXPECT_EQ(s.executed, 6u);   // lines 1-6 took effect, 8-10 did not
+    EXPECT_EQ(s.executed, 0u);   // lines 1-6 were undone, 8-10 never ran
     ASSERT_FALSE(boxes.shown.empty());
     EXPECT_EQ(boxes.shown[0].text, "Error found.");
     EXPECT_EQ(boxes.shown.size(), 1u);   // no Application Error box
-    const auto& all = FakeTarget::instance().executed;
-    ASSERT_EQ(all.size(), 16u);
-    EXPECT_EQ(all[6], "INSERT INTO [t] VALUES(1)");
-    EXPECT_EQ(all[12], "INSERT INTO [t] VALUES(7)");
+    const FakeTarget& t = FakeTarget::instance();
+    ASSERT_EQ(t.executed.size(), 10u);
+    EXPECT_EQ(t.executed[0], "INSERT INTO [t] VALUES(1)");
+    EXPECT_EQ(t.executed[6], "INSERT INTO [t] VALUES(7)");
+    EXPECT_EQ(std::make_tuple(t.begun, t.rolledBack, t.committed, t.inUnit), std::make_tuple(2, 1, 1, false));
     EXPECT_TRUE(convert::previewFlags().SQLFormOK);
 }
 
@@ -265,9 +271,6 @@ TEST_F(PreviewWindowTest, CommandsThatWouldDisturbExecutionAreRefusedMeanwhile) 
     int calls = 0;
     FakeTarget::instance().onExecute = [&](const std::string&) {
         if (++calls != 2) return;
-        form.PushButton5_Click();   // Back
-        form.PushButton9_Click();   // Skip
-        form.close();               // close box
         form.PushButton1_Click();   // a second Execute SQL
         form.PushButton3_Click();   // Find and Replace (would block if it opened)
         form.ListView1->selectRow(0);
@@ -277,6 +280,41 @@ TEST_F(PreviewWindowTest, CommandsThatWouldDisturbExecutionAreRefusedMeanwhile) 
     EXPECT_EQ(FakeTarget::instance().executed.size(), 5u);
     EXPECT_TRUE(convert::previewFlags().SQLFormOK);
     EXPECT_TRUE(convert::previewFlags().EndRunAfterPreview);
+}
+
+// Back, Skip, the close box or Escape while Execute SQL runs: the line being
+// executed finishes, then everything the command ran is undone and the
+// window closes as that command closes it.
+TEST_F(PreviewWindowTest, BackSkipOrTheCloseBoxDuringExecutionStopAfterTheLineAndUndoIt) {
+    enum How { Back, Skip, CloseBox, Escape };
+    for (How how : {Back, Skip, CloseBox, Escape}) {
+        SCOPED_TRACE(how);
+        FakeTarget::instance().reset();
+        convert::previewFlags() = {false, true};
+        fill(numbered(6));
+        Form2& form = windows->form2();
+        int calls = 0;
+        FakeTarget::instance().onExecute = [&](const std::string&) {
+            if (++calls != 3) return;
+            switch (how) {
+            case Back: form.PushButton5->click(); break;
+            case Skip: form.PushButton9->click(); break;
+            case CloseBox: form.close(); break;
+            case Escape: form.reject(); break;
+            }
+        };
+        show([](Form2& f) { f.PushButton1_Click(); });
+        const FakeTarget& t = FakeTarget::instance();
+        EXPECT_EQ(calls, 3);
+        EXPECT_TRUE(t.executed.empty());
+        EXPECT_EQ(std::make_tuple(t.begun, t.rolledBack, t.committed), std::make_tuple(1, 1, 0));
+        EXPECT_FALSE(form.isVisible());
+        EXPECT_FALSE(form.isExecuting());
+        EXPECT_FALSE(form.isBusy());
+        EXPECT_FALSE(convert::previewFlags().SQLFormOK);
+        EXPECT_EQ(convert::previewFlags().EndRunAfterPreview, how != Skip);
+        EXPECT_TRUE(boxes.shown.empty());
+    }
 }
 
 // ---- Line editor --------------------------------------------------------------
@@ -318,6 +356,57 @@ TEST_F(PreviewWindowTest, LineEditorWritesBackExactlyAsTyped) {
     EXPECT_EQ(after, (std::vector<std::string>{"INSERT 1", "  INSERT two  ", ""}));
     // The empty line is skipped, the blanks go to the target untouched.
     EXPECT_EQ(FakeTarget::instance().executed, (std::vector<std::string>{"INSERT 1", "  INSERT two  "}));
+}
+
+// The keyboard alone: Tab and Shift+Tab leave the list, Enter and F2 open the
+// line editor on the current line, whose Enter accepts the line (its line
+// breaks become blanks) and Escape cancels; each line's tool tip is its text.
+TEST_F(PreviewWindowTest, KeyboardLeavesTheListAndEditsLinesWithEnterF2AndEscape) {
+    const std::string longLine = "INSERT INTO [t] VALUES('" + std::string(600, 'x') + " & <y>')";
+    fill({"INSERT 1", "INSERT 2", longLine});
+    auto key = [](QWidget* to, int k, Qt::KeyboardModifiers m = Qt::NoModifier) {
+        QKeyEvent press(QEvent::KeyPress, k, m);
+        QApplication::sendEvent(to, &press);
+    };
+    QWidget *afterTab = nullptr, *afterBacktab = nullptr;
+    std::vector<std::string> after;
+    QString tip;
+    show([&](Form2& f) {
+        f.activateWindow();
+        f.ListView1->setFocus();
+        f.ListView1->setCurrentIndex(f.statements().index(0, 0));
+        key(f.ListView1, Qt::Key_Tab);
+        afterTab = f.focusWidget();
+        f.ListView1->setFocus();
+        key(f.ListView1, Qt::Key_Backtab, Qt::ShiftModifier);
+        afterBacktab = f.focusWidget();
+        // Enter on line 2: a typed line break is no line break; Enter accepts.
+        whenModal("Form4", [&] {
+            auto* e = qobject_cast<Form4*>(QApplication::activeModalWidget());
+            e->Text1->setPlainText("INSERT\ntwo\nlines");
+            key(e->Text1, Qt::Key_Return);
+        });
+        f.ListView1->setCurrentIndex(f.statements().index(1, 0));
+        key(f.ListView1, Qt::Key_Return);
+        // F2 on line 1, then Escape: nothing changes.
+        whenModal("Form4", [&] {
+            auto* e = qobject_cast<Form4*>(QApplication::activeModalWidget());
+            e->Text1->setPlainText("changed");
+            key(e, Qt::Key_Escape);
+        });
+        f.ListView1->setCurrentIndex(f.statements().index(0, 0));
+        key(f.ListView1, Qt::Key_F2);
+        for (int i = 0; i < f.statements().count(); ++i) after.push_back(f.statements().line(i));
+        tip = f.statements().data(f.statements().index(2, 0), Qt::ToolTipRole).toString();
+        f.PushButton5_Click();
+    });
+    ASSERT_NE(afterTab, nullptr);
+    EXPECT_NE(afterTab, windows->form2().ListView1);
+    EXPECT_TRUE(qobject_cast<QPushButton*>(afterTab) != nullptr) << afterTab->objectName().toStdString();
+    ASSERT_NE(afterBacktab, nullptr);
+    EXPECT_NE(afterBacktab, windows->form2().ListView1);
+    EXPECT_EQ(after, (std::vector<std::string>{"INSERT 1", "INSERT two lines", longLine}));
+    EXPECT_EQ(QTextDocumentFragment::fromHtml(tip).toPlainText().toStdString(), longLine);
 }
 
 TEST_F(PreviewWindowTest, AClickWithoutASelectedLineOrOnACheckBoxOpensNoEditor) {

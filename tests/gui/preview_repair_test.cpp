@@ -1,0 +1,205 @@
+// The repair a user makes in the SQL preview, through the real windows, run
+// and engine: one table's statements broken with Find and Replace, Execute
+// SQL stops at the broken line with the target as before the click, the
+// repair is made and Execute SQL runs again; the target then holds every
+// table once and whole. Per file, per table, and with "< Back" pressed while
+// Execute SQL runs.
+#include <QApplication>
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTimer>
+
+#include <deque>
+#include <filesystem>
+#include <functional>
+#include <map>
+
+#include "app/form1.h"
+#include "db/ado.h"
+#include "preview/form2.h"
+#include "preview/find_replace_dialog.h"
+#include "tests/gui/gui_support.h"
+#include "host/events.h"
+
+namespace fs = std::filesystem;
+using tp::preview::Form2;
+using tp::preview::FindReplaceDialog;
+
+namespace {
+
+fs::path builtSamples() { return fs::path(TP_BINARY_DIR) / "Samples"; }
+
+// Runs `action` once the modal window named `name` is up.
+void whenModal(const char* name, std::function<void()> action) {
+    auto* timer = new QTimer;
+    timer->setInterval(2);
+    QObject::connect(timer, &QTimer::timeout, [timer, action, n = QString::fromLatin1(name)] {
+        QWidget* top = QApplication::activeModalWidget();
+        if (!top || top->objectName() != n || !top->isVisible()) return;
+        timer->stop();
+        timer->deleteLater();
+        action();
+    });
+    timer->start();
+}
+
+class PreviewRepair : public tp::test::GuiTest {
+protected:
+    void SetUp() override {
+        GuiTest::SetUp();
+        if (!fs::exists(builtSamples() / "sample.mdb")) GTEST_SKIP() << "no sample.mdb in this build";
+        fs::copy(builtSamples(), program.path() / "Samples", fs::copy_options::recursive);
+        tp::db::registerBuiltinProviders();
+        tp::setEventPump([] { QCoreApplication::processEvents(QEventLoop::AllEvents); });
+        form = std::make_unique<tp::app::Form1>();
+        form->endProgram = [](int) {};
+        form->Form_Load();
+        form->PushButton2_Click();
+        form->PushButton4_Click();
+        form->findChild<QCheckBox*>("Check1")->setChecked(true);
+    }
+    void TearDown() override {
+        form.reset();
+        tp::setEventPump(nullptr);
+        GuiTest::TearDown();
+    }
+
+    // Find and Replace through its window, in every line.
+    static void replaceAll(Form2& f, const QString& find, const QString& by) {
+        whenModal("Form3", [find, by] {
+            auto* w = qobject_cast<FindReplaceDialog*>(QApplication::activeModalWidget());
+            w->findEdit->setText(find);
+            w->replaceEdit->setText(by);
+            w->replaceButton->click();
+        });
+        f.PushButton3->click();
+    }
+
+    // The target's user tables and their row counts: through the run's own
+    // connection while it holds the target open, else from the file.
+    std::map<std::string, int> targetTables() {
+        std::map<std::string, int> out;
+        std::unique_ptr<tp::db::Connection> own;
+        tp::db::Connection* conn = form->accessConnection().get();
+        if (!conn || !conn->isOpen()) {
+            own = tp::db::CreateConnection();
+            own->Mode = 1;
+            own->Open("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" +
+                      (program.path() / "Samples" / "sample.mdb").string());
+            conn = own.get();
+        }
+        std::vector<std::string> names;
+        for (auto rs = conn->OpenSchema(tp::db::adSchemaTables); !rs->atEnd(); rs->MoveNext())
+            if (rs->Fields("TABLE_TYPE").value().text() == "TABLE")
+                names.push_back(rs->Fields("TABLE_NAME").value().text());
+        for (const auto& n : names) {
+            int rows = 0;
+            for (auto rs = conn->Execute("SELECT * FROM [" + n + "]"); rs && !rs->atEnd(); rs->MoveNext()) ++rows;
+            out[n] = rows;
+        }
+        if (own) own->Close();
+        return out;
+    }
+
+    static std::map<std::string, int> whole() {
+        return {{"customers", 7}, {"empty_values", 3}, {"orders", 2999}, {"products", 16}};
+    }
+
+    // Each showing of the preview runs the next step of the script.
+    void startConverting(std::deque<std::function<void(Form2&)>> script) {
+        auto steps = std::make_shared<std::deque<std::function<void(Form2&)>>>(std::move(script));
+        auto* timer = new QTimer;
+        timer->setInterval(2);
+        QObject::connect(timer, &QTimer::timeout, [steps] {
+            auto* f = qobject_cast<Form2*>(QApplication::activeModalWidget());
+            if (!f || !f->isVisible() || f->isExecuting() || steps->empty()) return;
+            auto step = std::move(steps->front());
+            steps->pop_front();
+            step(*f);
+        });
+        timer->start();
+        form->PushButton7_Click();
+        delete timer;
+        EXPECT_TRUE(steps->empty());
+    }
+
+    // Breaks the products table's INSERTs, executes (the failure is shown,
+    // the target unchanged), repairs them.
+    void breakExecuteRepair(Form2& f) {
+        const auto before = targetTables();
+        replaceAll(f, "INSERT INTO [products]", "INSERT INTO [products] BROKEN");
+        f.PushButton1->click();
+        EXPECT_TRUE(f.isVisible());
+        EXPECT_GT(f.ErrorLine(), 0);
+        EXPECT_NE(f.statements().line(f.ErrorLine() - 1).find("BROKEN"), std::string::npos);
+        EXPECT_FALSE(f.errorText().empty());
+        EXPECT_EQ(targetTables(), before) << "the failed Execute SQL left something behind";
+        replaceAll(f, "[products] BROKEN", "[products]");
+        ++repaired;
+    }
+
+    std::unique_ptr<tp::app::Form1> form;
+    int repaired = 0;
+};
+
+bool shows(const std::vector<tp::test::RecordingBoxes::Shown>& boxes, const std::string& text) {
+    for (const auto& b : boxes)
+        if (b.text == text) return true;
+    return false;
+}
+
+TEST_F(PreviewRepair, PerFileBreakExecuteRepairExecuteGivesEveryTableOnceAndWhole) {
+    form->findChild<QRadioButton*>("Option1")->setChecked(true);
+    startConverting({[this](Form2& f) {
+        breakExecuteRepair(f);
+        f.PushButton1->click();
+    }});
+    EXPECT_EQ(repaired, 1);
+    EXPECT_TRUE(shows(boxes->shown, "Error found."));
+    EXPECT_EQ(boxes->shown.back().text, "Done.");
+    EXPECT_EQ(targetTables(), whole());
+}
+
+TEST_F(PreviewRepair, PerTableBreakExecuteRepairExecuteGivesEveryTableOnceAndWhole) {
+    form->findChild<QRadioButton*>("Option2")->setChecked(true);
+    std::deque<std::function<void(Form2&)>> script;
+    for (int i = 0; i < 4; ++i)
+        script.push_back([this](Form2& f) {
+            if (f.statements().line(0).find("[products]") != std::string::npos) breakExecuteRepair(f);
+            f.PushButton1->click();
+        });
+    startConverting(std::move(script));
+    EXPECT_EQ(repaired, 1);
+    EXPECT_EQ(boxes->shown.back().text, "Done.");
+    EXPECT_EQ(targetTables(), whole());
+}
+
+TEST_F(PreviewRepair, BackDuringExecuteUndoesItThenTheNextRunGivesEveryTableOnceAndWhole) {
+    form->findChild<QRadioButton*>("Option1")->setChecked(true);
+    int progressAtBack = -1;
+    startConverting({[&](Form2& f) {
+        breakExecuteRepair(f);
+        // "< Back" once Execute SQL is well under way.
+        auto* press = new QTimer(&f);
+        press->setInterval(0);
+        QObject::connect(press, &QTimer::timeout, [&f, press, &progressAtBack] {
+            if (!f.isExecuting() || f.progressValue() < 40) return;
+            progressAtBack = f.progressValue();
+            press->stop();
+            f.PushButton5->click();
+        });
+        press->start();
+        f.PushButton1->click();
+        EXPECT_FALSE(f.isVisible());
+    }});
+    EXPECT_GE(progressAtBack, 40);
+    EXPECT_EQ(boxes->shown.back().text, "Done.");
+    EXPECT_TRUE(targetTables().empty());
+    // Once more, executed to its end.
+    startConverting({[](Form2& f) { f.PushButton1->click(); }});
+    EXPECT_EQ(targetTables(), whole());
+}
+
+}  // namespace
