@@ -111,6 +111,7 @@ void DbcOptionsDialog::useDbc() {
         p(104, [&] { main_.DBCPath1 = dbcPathEdit_->text().toStdString(); });
         p(106, [&] { settings().save("FoxproOption", "1"); });
     }
+    main_.showSourceKind();
     p(110, [&] { accept(); });
 }
 
@@ -118,6 +119,7 @@ void DbcOptionsDialog::useFolder() {
     Procedure p(kWindowName, "PushButton2_Click");
     p(100, [&] { settings().save("FoxproOption", "2"); });
     p(102, [&] { main_.OptionDBC1 = false; });
+    main_.showSourceKind();
     p(104, [&] { reject(); });
 }
 

@@ -140,6 +140,10 @@ void Form1::build() {
         auto* f = new QGroupBox(caption, this);
         f->setObjectName(name);
         f->setAccessibleName(caption);
+        // The caption is drawn in the box's own font: bold, stated here
+        // rather than inherited (a style sheet on the box would reset the
+        // fonts of the captions inside it).
+        f->setFont(captionFont(9));
         return f;
     };
     auto label = [&](QWidget* parent, const char* name, const char* caption) {
@@ -176,6 +180,13 @@ void Form1::build() {
     PushButton12 = button(Frame1, "PushButton12", "dbc",
                           "Advanced Options: use a FoxPro database container (.dbc)");
     place(PushButton12, 6960, 750, 600, 405);
+    // The source a run reads, on the caption's line of the group.
+    lblSourceKind = label(Frame1, "lblSourceKind", "");
+    lblSourceKind->setAccessibleName("Source in use");
+    lblSourceKind->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    lblSourceKind->setFont(captionFont(8));
+    lblSourceKind->setFocusPolicy(Qt::NoFocus);
+    place(lblSourceKind, 2400, 0, 5160, 255);
 
     Frame3 = frame("Frame3", "Access Database");
     place(Frame3, 120, 2130, 7800, 1845);
@@ -328,6 +339,7 @@ bool Form1::Form_Load() {
     step(136, [&] { Text6->setText(QString::fromStdString(settings().get("AccessPassword", ""))); });
     step(138, [&] { Check1_Click(); });
     if (ended_) return false;
+    showSourceKind();
     if (!p.test(140, [&] { return providerInstalled(); })) {
         p(142, [&] { end(1); });
         return false;
@@ -356,6 +368,22 @@ void Form1::Text2_Change() {
         settings().save("FoxproOption", "2");
         OptionDBC1 = false;
     }
+    showSourceKind();
+}
+
+std::string Form1::sourceKindText() const {
+    if (!OptionDBC1) return "Source in use: the free tables of the folder below";
+    if (DBCPath1.empty()) return "Source in use: a DBC, none chosen yet (dbc)";
+    return "Source in use: the DBC " + DBCPath1;
+}
+
+void Form1::showSourceKind() {
+    const QString full = QString::fromStdString(sourceKindText());
+    lblSourceKind->setToolTip(full);
+    lblSourceKind->setAccessibleDescription(full);
+    // A long path loses its middle, never its file name.
+    lblSourceKind->setText(
+        QFontMetrics(lblSourceKind->font()).elidedText(full, Qt::ElideMiddle, lblSourceKind->width()));
 }
 
 void Form1::Text5_Change() { settings().save("AccessMDBFile", text(Text5)); }

@@ -57,6 +57,12 @@ public:
     void Text5_Change();
     void Text6_Change();
 
+    // Shows which source a run reads (the DBC chosen in Advanced Options or
+    // the folder of free tables) in the line beside the source group's
+    // caption; called wherever the source kind or the DBC path changes.
+    void showSourceKind();
+    std::string sourceKindText() const;
+
     // Public state.
     bool OptionDBC1 = false;
     std::string DBCPath1;
@@ -106,7 +112,7 @@ private:
     QPushButton *PushButton5, *PushButton1, *PushButton2, *PushButton8, *PushButton12,
         *PushButton3, *PushButton4, *PushButton7;
     QGroupBox *Frame1, *Frame2, *Frame3;
-    QLabel *Label1, *Label5, *lblPassword;
+    QLabel *Label1, *Label5, *lblPassword, *lblSourceKind;
     QLineEdit *Text2, *Text5, *Text6;
     QCheckBox* Check1;
     QRadioButton *Option1, *Option2;

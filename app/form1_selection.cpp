@@ -41,6 +41,7 @@ void Form1::PushButton2_Click() {
     p(100, [&] { settings().save("FoxproOption", "2"); });
     p(102, [&] { OptionDBC1 = false; });
     p(104, [&] { Text2->setText(QString::fromStdString(sampleFolder())); });
+    showSourceKind();
 }
 
 void Form1::PushButton3_Click() {
@@ -84,6 +85,7 @@ void Form1::PushButton12_Click() {
         form.load();
         form.exec();
     });
+    showSourceKind();
 }
 
 }  // namespace tp::app

@@ -43,8 +43,13 @@ QStringList filtersFromClassic(const QString& classic) {
         if (name.isEmpty() || patterns.isEmpty()) continue;
         QStringList pats = patterns.split(';', Qt::SkipEmptyParts);
         // The name often carries its own "(*.x)"; Qt reads the patterns from
-        // the last parentheses, so state them there.
-        out << QString("%1 (%2)").arg(name, pats.join(' '));
+        // the last parentheses, so those of the filter are stated there, and
+        // the name's own go: each filter is shown once.
+        QString shown = name.trimmed();
+        const int open = shown.lastIndexOf('(');
+        if (open > 0 && shown.endsWith(')') && shown.mid(open + 1).trimmed().startsWith('*'))
+            shown = shown.left(open).trimmed();
+        out << QString("%1 (%2)").arg(shown, pats.join(' '));
     }
     return out;
 }

@@ -295,6 +295,7 @@ TEST_F(Form1Test, ControlsCarryTheirNamesCaptionsAndLayout) {
               QRect(tp::app::twips(3960), tp::app::twips(750), tp::app::twips(2880), tp::app::twips(405)));
     for (const char* l : {"List1", "List2"}) EXPECT_GE(child<QListWidget>(*f, l)->y(), h) << l;
     EXPECT_TRUE(child<QLabel>(*f, "Label1")->font().bold());
+    for (const char* g : {"Frame1", "Frame2", "Frame3"}) EXPECT_TRUE(child<QGroupBox>(*f, g)->font().bold()) << g;
 }
 
 TEST_F(Form1Test, ProgressTextIsShownLiterally) {

@@ -2,6 +2,8 @@
 // and the Advanced Options window for a .dbc source.
 #include <QApplication>
 #include <QDir>
+#include <QGroupBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
@@ -87,9 +89,8 @@ TEST_F(SelectionTest, TargetFileDialogOffersThreeFiltersAndTakesANewName) {
     ASSERT_EQ(dialogs.calls.size(), 1u);
     EXPECT_EQ(dialogs.calls[0].title, "Select Access Database");
     EXPECT_EQ(dialogs.calls[0].filters,
-              (QStringList{"All Microsoft Databases (*.mdb,*.accdb) (*.*db)",
-                           "Microsoft Database (*.mdb) (*.mdb)",
-                           "Microsoft 2007 Database (*.accdb) (*.accdb)"}));
+              (QStringList{"All Microsoft Databases (*.*db)", "Microsoft Database (*.mdb)",
+                           "Microsoft 2007 Database (*.accdb)"}));
     EXPECT_EQ(text("Text5"), fresh);
     EXPECT_EQ(stored("AccessMDBFile"), fresh.toStdString());
 }
@@ -162,16 +163,35 @@ TEST_F(SelectionTest, OkWithAPathSelectsTheDbc) {
     f6.browse();
     ASSERT_EQ(dialogs.calls.size(), 1u);
     EXPECT_EQ(dialogs.calls[0].title, "Select Foxpro Database");
-    EXPECT_EQ(dialogs.calls[0].filters, QStringList{"Microsoft Database (*.dbc) (*.dbc)"});
+    EXPECT_EQ(dialogs.calls[0].filters, QStringList{"Microsoft Database (*.dbc)"});
     EXPECT_EQ(stored("DBCFile"), "/data/db/books.dbc");
     field(form.get(), "Text2")->setText("/data/free");   // folder mode first
     ASSERT_FALSE(form->OptionDBC1);
+    // The main window says which source a run reads; the folder field and
+    // the controls around it stay where they were.
+    auto* kind = form->findChild<QLabel*>("lblSourceKind");
+    ASSERT_NE(kind, nullptr);
+    EXPECT_EQ(kind->accessibleName(), "Source in use");
+    EXPECT_EQ(kind->accessibleDescription(), "Source in use: the free tables of the folder below");
+    const QRect folderAt = field(form.get(), "Text2")->geometry();
     f6.useDbc();
     EXPECT_TRUE(form->OptionDBC1);
     EXPECT_EQ(form->DBCPath1, "/data/db/books.dbc");
     EXPECT_EQ(stored("FoxproOption"), "1");
     EXPECT_EQ(f6.result(), QDialog::Accepted);
     EXPECT_TRUE(boxes->shown.empty());
+    EXPECT_EQ(kind->accessibleDescription(), "Source in use: the DBC /data/db/books.dbc");
+    EXPECT_EQ(kind->toolTip(), kind->accessibleDescription());
+    EXPECT_TRUE(kind->text().endsWith("books.dbc")) << kind->text().toStdString();
+    EXPECT_EQ(field(form.get(), "Text2")->geometry(), folderAt);
+    EXPECT_FALSE(kind->geometry().intersects(folderAt));
+    for (auto* b : form->findChild<QGroupBox*>("Frame1")->findChildren<QPushButton*>())
+        EXPECT_FALSE(kind->geometry().intersects(b->geometry())) << b->objectName().toStdString();
+    // Cancel: the folder again.
+    DbcOptionsDialog again(*form, form.get());
+    again.load();
+    again.useFolder();
+    EXPECT_EQ(kind->accessibleDescription(), "Source in use: the free tables of the folder below");
 }
 
 TEST_F(SelectionTest, OkWithAnEmptyFieldChangesNothing) {
