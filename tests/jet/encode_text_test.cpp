@@ -223,6 +223,7 @@ TEST(EncodeText, TextWithZeroCharactersIsNeverCompressed) {
 // count: the row is refused, nothing is written outside the null mask.
 TEST(EncodeText, ColumnNumberBeyondTheColumnCountIsRefused) {
     test::TempDir dir;
+    dir.leaveUnchecked();   // damaged on purpose
     const auto file = dir.file("damaged.mdb");
     {
         auto db = Database::create(file, "");
