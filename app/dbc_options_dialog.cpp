@@ -35,16 +35,6 @@ DbcOptionsDialog::DbcOptionsDialog(Form1& main, QWidget* owner) : QDialog(owner)
     setModal(true);
     setFixedSize(twips(8040), twips(1635));
     setFont(captionFont(9));
-    const QFont buttonFont = captionFont(11.25);
-    auto button = [&](QWidget* parent, const char* name, const char* caption, const char* what) {
-        auto* b = new QPushButton(caption, parent);
-        b->setObjectName(name);
-        b->setFont(buttonFont);
-        b->setAccessibleName(caption);
-        b->setAccessibleDescription(what);
-        b->setAutoDefault(false);
-        return b;
-    };
     optionGroup_ = new QGroupBox("Advanced Option", this);
     optionGroup_->setObjectName(kGroupName);
     optionGroup_->setAccessibleName("Advanced Option");
@@ -59,11 +49,11 @@ DbcOptionsDialog::DbcOptionsDialog(Form1& main, QWidget* owner) : QDialog(owner)
     dbcLabel_->setBuddy(dbcPathEdit_);
     selectAllOnFocus(dbcPathEdit_);
     place(dbcPathEdit_, 1080, 330, 5775, 345);
-    browseButton_ = button(optionGroup_, kBrowseName, "...", "Browse for the FoxPro database (.dbc)");
+    browseButton_ = captionButton(optionGroup_, kBrowseName, "...", "Browse for the FoxPro database (.dbc)");
     place(browseButton_, 6960, 330, 600, 345);
-    okButton_ = button(this, kOkName, "OK", "Use the FoxPro database as the source");
+    okButton_ = captionButton(this, kOkName, "OK", "Use the FoxPro database as the source");
     place(okButton_, 120, 1130, 3840, 405);
-    cancelButton_ = button(this, kCancelName, "Cancel", "Use the folder of free tables as the source");
+    cancelButton_ = captionButton(this, kCancelName, "Cancel", "Use the folder of free tables as the source");
     place(cancelButton_, 4080, 1130, 3840, 405);
 
     pointer_ = new WindowPointer(this);

@@ -96,6 +96,16 @@ QFont captionFont(double points) {
     return f;
 }
 
+QPushButton* captionButton(QWidget* parent, const char* name, const char* caption, const char* what) {
+    auto* b = new QPushButton(caption, parent);
+    b->setObjectName(name);
+    b->setFont(captionFont(11.25));
+    b->setAccessibleName(caption);
+    b->setAccessibleDescription(what);
+    b->setAutoDefault(false);
+    return b;
+}
+
 void place(QWidget* w, int left, int top, int width, int height) {
     w->setGeometry(twips(left), twips(top), twips(width), twips(height));
 }
@@ -125,17 +135,7 @@ void Form1::build() {
     setAccessibleName("Tallyport");
     setFixedSize(twips(8040), twips(6255));
     setFont(captionFont(9));
-    const QFont buttonFont = captionFont(11.25);
 
-    auto button = [&](QWidget* parent, const char* name, const char* caption, const char* what) {
-        auto* b = new QPushButton(caption, parent);
-        b->setObjectName(name);
-        b->setFont(buttonFont);
-        b->setAccessibleName(caption);
-        b->setAccessibleDescription(what);
-        b->setAutoDefault(false);
-        return b;
-    };
     auto frame = [&](const char* name, const char* caption) {
         auto* f = new QGroupBox(caption, this);
         f->setObjectName(name);
@@ -160,7 +160,7 @@ void Form1::build() {
         return e;
     };
 
-    PushButton5 = button(this, "PushButton5", "Help", "Notes on using Tallyport");
+    PushButton5 = captionButton(this, "PushButton5", "Help", "Notes on using Tallyport");
     place(PushButton5, 120, 120, 7800, 405);
 
     Frame1 = frame("Frame1", "FoxPro Login");
@@ -170,14 +170,14 @@ void Form1::build() {
     fitCaption(Label1);
     Text2 = field(Frame1, "Text2", Label1);
     place(Text2, 2400, 270, 4455, 345);
-    PushButton1 = button(Frame1, "PushButton1", "...", "Browse for the folder of free tables");
+    PushButton1 = captionButton(Frame1, "PushButton1", "...", "Browse for the folder of free tables");
     place(PushButton1, 6960, 270, 600, 345);
-    PushButton2 = button(Frame1, "PushButton2", "Load Sample/Example Database",
+    PushButton2 = captionButton(Frame1, "PushButton2", "Load Sample/Example Database",
                          "Use the sample FoxPro tables as the source");
     place(PushButton2, 240, 750, 3600, 405);
-    PushButton8 = button(Frame1, "PushButton8", "Test Connection", "Test the FoxPro source");
+    PushButton8 = captionButton(Frame1, "PushButton8", "Test Connection", "Test the FoxPro source");
     place(PushButton8, 3960, 750, 2880, 405);
-    PushButton12 = button(Frame1, "PushButton12", "dbc",
+    PushButton12 = captionButton(Frame1, "PushButton12", "dbc",
                           "Advanced Options: use a FoxPro database container (.dbc)");
     place(PushButton12, 6960, 750, 600, 405);
     // The source a run reads, on the caption's line of the group.
@@ -195,7 +195,7 @@ void Form1::build() {
     fitCaption(Label5);
     Text5 = field(Frame3, "Text5", Label5);
     place(Text5, 2280, 300, 4455, 345);
-    PushButton3 = button(Frame3, "PushButton3", "...", "Browse for the Access database");
+    PushButton3 = captionButton(Frame3, "PushButton3", "...", "Browse for the Access database");
     place(PushButton3, 6840, 300, 690, 345);
     lblPassword = label(Frame3, "lblPassword", "Password (if required):");
     place(lblPassword, 240, 840, 1950, 225);
@@ -204,7 +204,7 @@ void Form1::build() {
     Text6->setEchoMode(QLineEdit::Password);
     Text6->setStyleSheet("lineedit-password-character: 42;");
     place(Text6, 2280, 800, 5265, 345);
-    PushButton4 = button(Frame3, "PushButton4", "Load Sample/Example Database",
+    PushButton4 = captionButton(Frame3, "PushButton4", "Load Sample/Example Database",
                          "Use the sample Access database as the target");
     place(PushButton4, 240, 1260, 7275, 405);
 
@@ -228,7 +228,7 @@ void Form1::build() {
     optionGroup_->addButton(Option2);
     Option1->setChecked(true);
 
-    PushButton7 = button(this, "PushButton7", "Start Converting", "Convert the source into the target");
+    PushButton7 = captionButton(this, "PushButton7", "Start Converting", "Convert the source into the target");
     place(PushButton7, 120, 5235, 7800, 405);
 
     ProgressBar1 = new LiteralProgressBar(this);

@@ -141,6 +141,10 @@ int twips(int tw);
 
 // The windows' bold Arial-like caption font.
 QFont captionFont(double points);
+// A push button of the windows: object name, caption in the 11.25-point
+// caption font, the caption as accessible name and `what` as its
+// description; never the default button.
+QPushButton* captionButton(QWidget* parent, const char* name, const char* caption, const char* what);
 // Places a control by its position and size in twips.
 void place(QWidget* w, int left, int top, int width, int height);
 // Shrinks a label's font a little when its caption would not fit.
