@@ -16,7 +16,7 @@
 #include "convert/run.h"
 #include "convert/target.h"
 #include "db/ado.h"
-#include "preview/form2.h"
+#include "preview/sql_preview_window.h"
 #include "preview/windows.h"
 #include "host/events.h"
 #include "host/message_box.h"
@@ -69,7 +69,7 @@ std::string statement(long i) {
 
 // Fills the preview, shows it, jumps to the last line and executes it.
 void benchOnce(tp::preview::PreviewWindows& windows, long lines, const char* label) {
-    tp::preview::Form2& form = windows.form2();
+    tp::preview::SqlPreviewWindow& form = windows.sqlPreview();
     const long before = residentBytes();
     size_t textBytes = 0;
     auto t0 = Clock::now();
@@ -91,21 +91,21 @@ void benchOnce(tp::preview::PreviewWindows& windows, long lines, const char* lab
     const size_t store = form.statements().storeBytes();
 
     t0 = Clock::now();
-    form.ListView1->selectRow(static_cast<int>(lines - 1));
-    form.ListView1->scrollToBottom();
+    form.statementView->selectRow(static_cast<int>(lines - 1));
+    form.statementView->scrollToBottom();
     QCoreApplication::processEvents();
-    form.ListView1->scrollToTop();
+    form.statementView->scrollToTop();
     QCoreApplication::processEvents();
     const double jump = seconds(t0);
 
     t0 = Clock::now();
     form.statements().setAllChecked(true);
-    form.PushButton2_Click();   // Copy SQL, every line checked
+    form.copySql();   // Copy SQL, every line checked
     const double copy = seconds(t0);
     tp::ClearClipboard();
 
     t0 = Clock::now();
-    form.PushButton1_Click();
+    form.executeSql();
     const double exec = seconds(t0);
 
     std::printf("%s: %ld lines (%.1f bytes of text per line)\n", label, lines,
@@ -119,7 +119,7 @@ void benchOnce(tp::preview::PreviewWindows& windows, long lines, const char* lab
     std::printf("  select+scroll ends   %8.3f s\n", jump);
     std::printf("  Check All + Copy SQL %8.3f s\n", copy);
     std::printf("  Execute SQL          %8.3f s  (%.0f lines/s), SQLFormOK %s\n", exec, lines / exec,
-                tp::convert::previewFlags().SQLFormOK ? "true" : "false");
+                tp::convert::previewFlags().sqlExecuted ? "true" : "false");
 }
 
 }  // namespace

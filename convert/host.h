@@ -42,8 +42,8 @@ public:
 
 // Program-wide flags shared by the run and the preview window.
 struct PreviewFlags {
-    bool SQLFormOK = false;
-    bool EndRunAfterPreview = false;
+    bool sqlExecuted = false;
+    bool endRunAfterPreview = false;
 };
 PreviewFlags& previewFlags();
 

@@ -215,19 +215,19 @@ void ConversionRun::reportReadNotices(State& s) {
 bool ConversionRun::previewTable(State& s) {
     Procedure& p = s.p;
     p(step::ResetPreviewFlags, [&] {
-        s.flags.SQLFormOK = false;
-        s.flags.EndRunAfterPreview = true;
+        s.flags.sqlExecuted = false;
+        s.flags.endRunAfterPreview = true;
     });
     if (!p.test(step::PreviewThisTable, [&] { return host_.previewMode() && host_.previewPerTable(); }))
         return true;
     p(step::ShowTablePreview, [&] { host_.showPreview(); });
-    return p.test(step::PreviewLetRunGoOn, [&] { return s.flags.SQLFormOK || !s.flags.EndRunAfterPreview; });
+    return p.test(step::PreviewLetRunGoOn, [&] { return s.flags.sqlExecuted || !s.flags.endRunAfterPreview; });
 }
 
 void ConversionRun::finish(State& s) {
     Procedure& p = s.p;
     if (p.test(step::PreviewAtEnd, [&] { return host_.previewMode() && host_.previewOnceAtEnd(); })) {
-        p(step::ResetPreviewFlagAtEnd, [&] { s.flags.SQLFormOK = false; });
+        p(step::ResetPreviewFlagAtEnd, [&] { s.flags.sqlExecuted = false; });
         p(step::ShowFinalPreview, [&] { host_.showPreview(); });
         p(step::CloseTargetAfterPreview, [&] { need(host_.accessConnection()).Close(); });
         p(step::CloseSourceAfterPreview, [&] { need(s.source).Close(); });

@@ -1,6 +1,6 @@
 #include "preview/windows.h"
 
-#include "preview/form2.h"
+#include "preview/sql_preview_window.h"
 #include "preview/datatype_view.h"
 
 namespace tp::preview {
@@ -9,7 +9,7 @@ class PreviewWindows::Statements : public convert::StatementList {
 public:
     explicit Statements(PreviewWindows& w) : w_(w) {}
     StatementModel& model() {
-        Form2& f = w_.form2();
+        SqlPreviewWindow& f = w_.sqlPreview();
         f.ensureLoaded();
         return f.statements();
     }
@@ -55,13 +55,13 @@ PreviewWindows::PreviewWindows(std::function<db::Connection*()> connection)
 
 PreviewWindows::~PreviewWindows() {
     delete datatypeView_.data();
-    delete form2_.data();
+    delete sqlPreview_.data();
 }
 
-Form2& PreviewWindows::form2() {
-    if (!form2_)
-        form2_ = new Form2(connection_, [this](QWidget* owner) { datatypeView().showModal(owner); });
-    return *form2_;
+SqlPreviewWindow& PreviewWindows::sqlPreview() {
+    if (!sqlPreview_)
+        sqlPreview_ = new SqlPreviewWindow(connection_, [this](QWidget* owner) { datatypeView().showModal(owner); });
+    return *sqlPreview_;
 }
 
 DatatypeView& PreviewWindows::datatypeView() {
@@ -72,6 +72,6 @@ DatatypeView& PreviewWindows::datatypeView() {
 convert::StatementList& PreviewWindows::statementList() { return *statements_; }
 convert::DatatypeList& PreviewWindows::datatypeList() { return *datatypes_; }
 
-void PreviewWindows::showPreviewModal(QWidget* owner) { form2().showModal(owner); }
+void PreviewWindows::showPreviewModal(QWidget* owner) { sqlPreview().showModal(owner); }
 
 }  // namespace tp::preview

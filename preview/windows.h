@@ -15,7 +15,7 @@ namespace tp::db { class Connection; }
 
 namespace tp::preview {
 
-class Form2;
+class SqlPreviewWindow;
 class DatatypeView;
 
 class PreviewWindows {
@@ -33,14 +33,14 @@ public:
     // Shows the preview window modally, owned by `owner`.
     void showPreviewModal(QWidget* owner);
 
-    Form2& form2();
+    SqlPreviewWindow& sqlPreview();
     DatatypeView& datatypeView();
 
 private:
     class Statements;
     class Datatypes;
     std::function<db::Connection*()> connection_;
-    QPointer<Form2> form2_;
+    QPointer<SqlPreviewWindow> sqlPreview_;
     QPointer<DatatypeView> datatypeView_;
     std::unique_ptr<Statements> statements_;
     std::unique_ptr<Datatypes> datatypes_;

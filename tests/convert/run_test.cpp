@@ -275,7 +275,7 @@ TEST_F(RunTest, NoSkipsTheTableCompletely) {
     target.tables = {"SKIP"};
     host.previewModeValue = true;
     host.perTableValue = true;
-    host.closePreview = [](PreviewFlags& f) { f.SQLFormOK = true; };
+    host.closePreview = [](PreviewFlags& f) { f.sqlExecuted = true; };
     boxes.answers = {mb::No};
     run();
     EXPECT_TRUE(target.executed.empty());   // preview mode: nothing runs here
@@ -290,7 +290,7 @@ TEST_F(RunTest, PreviewPerTableHasDropAtItsHead) {
     target.tables = {"two"};
     host.previewModeValue = true;
     host.perTableValue = true;
-    host.closePreview = [](PreviewFlags& f) { f.SQLFormOK = true; };
+    host.closePreview = [](PreviewFlags& f) { f.sqlExecuted = true; };
     boxes.answers = {mb::Yes};
     run();
     ASSERT_EQ(host.previews.size(), 2u);
@@ -318,7 +318,7 @@ TEST_F(RunTest, SkipTableInPerTablePreviewGoesOn) {
     source.tables = {table("a"), table("b")};
     host.previewModeValue = true;
     host.perTableValue = true;
-    host.closePreview = [](PreviewFlags& f) { f.EndRunAfterPreview = false; };
+    host.closePreview = [](PreviewFlags& f) { f.endRunAfterPreview = false; };
     run();
     EXPECT_EQ(host.previews.size(), 2u);
 }

@@ -18,13 +18,13 @@
 
 #include "app/form1.h"
 #include "db/ado.h"
-#include "preview/form2.h"
+#include "preview/sql_preview_window.h"
 #include "preview/find_replace_dialog.h"
 #include "tests/gui/gui_support.h"
 #include "host/events.h"
 
 namespace fs = std::filesystem;
-using tp::preview::Form2;
+using tp::preview::SqlPreviewWindow;
 using tp::preview::FindReplaceDialog;
 
 namespace {
@@ -67,14 +67,14 @@ protected:
     }
 
     // Find and Replace through its window, in every line.
-    static void replaceAll(Form2& f, const QString& find, const QString& by) {
+    static void replaceAll(SqlPreviewWindow& f, const QString& find, const QString& by) {
         whenModal("Form3", [find, by] {
             auto* w = qobject_cast<FindReplaceDialog*>(QApplication::activeModalWidget());
             w->findEdit->setText(find);
             w->replaceEdit->setText(by);
             w->replaceButton->click();
         });
-        f.PushButton3->click();
+        f.findReplaceButton->click();
     }
 
     // The target's user tables and their row counts: through the run's own
@@ -108,12 +108,12 @@ protected:
     }
 
     // Each showing of the preview runs the next step of the script.
-    void startConverting(std::deque<std::function<void(Form2&)>> script) {
-        auto steps = std::make_shared<std::deque<std::function<void(Form2&)>>>(std::move(script));
+    void startConverting(std::deque<std::function<void(SqlPreviewWindow&)>> script) {
+        auto steps = std::make_shared<std::deque<std::function<void(SqlPreviewWindow&)>>>(std::move(script));
         auto* timer = new QTimer;
         timer->setInterval(2);
         QObject::connect(timer, &QTimer::timeout, [steps] {
-            auto* f = qobject_cast<Form2*>(QApplication::activeModalWidget());
+            auto* f = qobject_cast<SqlPreviewWindow*>(QApplication::activeModalWidget());
             if (!f || !f->isVisible() || f->isExecuting() || steps->empty()) return;
             auto step = std::move(steps->front());
             steps->pop_front();
@@ -127,13 +127,13 @@ protected:
 
     // Breaks the products table's INSERTs, executes (the failure is shown,
     // the target unchanged), repairs them.
-    void breakExecuteRepair(Form2& f) {
+    void breakExecuteRepair(SqlPreviewWindow& f) {
         const auto before = targetTables();
         replaceAll(f, "INSERT INTO [products]", "INSERT INTO [products] BROKEN");
-        f.PushButton1->click();
+        f.executeButton->click();
         EXPECT_TRUE(f.isVisible());
-        EXPECT_GT(f.ErrorLine(), 0);
-        EXPECT_NE(f.statements().line(f.ErrorLine() - 1).find("BROKEN"), std::string::npos);
+        EXPECT_GT(f.errorLine(), 0);
+        EXPECT_NE(f.statements().line(f.errorLine() - 1).find("BROKEN"), std::string::npos);
         EXPECT_FALSE(f.errorText().empty());
         EXPECT_EQ(targetTables(), before) << "the failed Execute SQL left something behind";
         replaceAll(f, "[products] BROKEN", "[products]");
@@ -152,9 +152,9 @@ bool shows(const std::vector<tp::test::RecordingBoxes::Shown>& boxes, const std:
 
 TEST_F(PreviewRepair, PerFileBreakExecuteRepairExecuteGivesEveryTableOnceAndWhole) {
     form->findChild<QRadioButton*>("Option1")->setChecked(true);
-    startConverting({[this](Form2& f) {
+    startConverting({[this](SqlPreviewWindow& f) {
         breakExecuteRepair(f);
-        f.PushButton1->click();
+        f.executeButton->click();
     }});
     EXPECT_EQ(repaired, 1);
     EXPECT_TRUE(shows(boxes->shown, "Error found."));
@@ -164,11 +164,11 @@ TEST_F(PreviewRepair, PerFileBreakExecuteRepairExecuteGivesEveryTableOnceAndWhol
 
 TEST_F(PreviewRepair, PerTableBreakExecuteRepairExecuteGivesEveryTableOnceAndWhole) {
     form->findChild<QRadioButton*>("Option2")->setChecked(true);
-    std::deque<std::function<void(Form2&)>> script;
+    std::deque<std::function<void(SqlPreviewWindow&)>> script;
     for (int i = 0; i < 4; ++i)
-        script.push_back([this](Form2& f) {
+        script.push_back([this](SqlPreviewWindow& f) {
             if (f.statements().line(0).find("[products]") != std::string::npos) breakExecuteRepair(f);
-            f.PushButton1->click();
+            f.executeButton->click();
         });
     startConverting(std::move(script));
     EXPECT_EQ(repaired, 1);
@@ -179,7 +179,7 @@ TEST_F(PreviewRepair, PerTableBreakExecuteRepairExecuteGivesEveryTableOnceAndWho
 TEST_F(PreviewRepair, BackDuringExecuteUndoesItThenTheNextRunGivesEveryTableOnceAndWhole) {
     form->findChild<QRadioButton*>("Option1")->setChecked(true);
     int progressAtBack = -1;
-    startConverting({[&](Form2& f) {
+    startConverting({[&](SqlPreviewWindow& f) {
         breakExecuteRepair(f);
         // "< Back" once Execute SQL is well under way.
         auto* press = new QTimer(&f);
@@ -188,17 +188,17 @@ TEST_F(PreviewRepair, BackDuringExecuteUndoesItThenTheNextRunGivesEveryTableOnce
             if (!f.isExecuting() || f.progressValue() < 40) return;
             progressAtBack = f.progressValue();
             press->stop();
-            f.PushButton5->click();
+            f.backButton->click();
         });
         press->start();
-        f.PushButton1->click();
+        f.executeButton->click();
         EXPECT_FALSE(f.isVisible());
     }});
     EXPECT_GE(progressAtBack, 40);
     EXPECT_EQ(boxes->shown.back().text, "Done.");
     EXPECT_TRUE(targetTables().empty());
     // Once more, executed to its end.
-    startConverting({[](Form2& f) { f.PushButton1->click(); }});
+    startConverting({[](SqlPreviewWindow& f) { f.executeButton->click(); }});
     EXPECT_EQ(targetTables(), whole());
 }
 

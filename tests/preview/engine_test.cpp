@@ -8,7 +8,7 @@
 #include "convert/run.h"
 #include "convert/target.h"
 #include "db/ado.h"
-#include "preview/form2.h"
+#include "preview/sql_preview_window.h"
 #include "preview/windows.h"
 #include "tests/preview/fixtures.h"
 #include "tests/support/support.h"
@@ -42,16 +42,16 @@ TEST(PreviewOnAccessEngine, FailureAtLineSevenOfTenLeavesTheTargetAsBeforeAndThe
     for (int i = 1; i <= 9; ++i)
         list.append(i == 6 ? "INSERT INTO [t] VALUES(6, 'six'"   // line 7: no closing parenthesis
                            : "INSERT INTO [t] VALUES(" + std::to_string(i) + ", 'row')");
-    convert::previewFlags().SQLFormOK = false;
+    convert::previewFlags().sqlExecuted = false;
 
     int errorLine = 0, selected = -1, secondErrorLine = 0;
     std::string error;
     std::vector<int64_t> afterFailure = {-1};
-    preview::Form2& form = windows.form2();
+    preview::SqlPreviewWindow& form = windows.sqlPreview();
     whenModal("Form2", [&] {
-        form.PushButton1_Click();
-        errorLine = form.ErrorLine();
-        const auto rows = form.ListView1->selectionModel()->selectedRows();
+        form.executeSql();
+        errorLine = form.errorLine();
+        const auto rows = form.statementView->selectionModel()->selectedRows();
         selected = rows.size() == 1 ? rows.first().row() : -1;
         error = form.errorText();
         // The table the failed run made is gone again.
@@ -62,8 +62,8 @@ TEST(PreviewOnAccessEngine, FailureAtLineSevenOfTenLeavesTheTargetAsBeforeAndThe
         }
         // Executing again starts at line 1 and goes through.
         form.statements().setLine(6, "INSERT INTO [t] VALUES(6, 'six')");
-        form.PushButton1_Click();
-        secondErrorLine = form.ErrorLine();
+        form.executeSql();
+        secondErrorLine = form.errorLine();
     });
     windows.showPreviewModal(nullptr);
 
@@ -72,7 +72,7 @@ TEST(PreviewOnAccessEngine, FailureAtLineSevenOfTenLeavesTheTargetAsBeforeAndThe
     EXPECT_FALSE(error.empty());
     EXPECT_TRUE(afterFailure.empty());
     EXPECT_EQ(secondErrorLine, 7);
-    EXPECT_TRUE(convert::previewFlags().SQLFormOK);
+    EXPECT_TRUE(convert::previewFlags().sqlExecuted);
     EXPECT_EQ(ids(*conn), (std::vector<int64_t>{1, 2, 3, 4, 5, 6, 7, 8, 9}));
     ASSERT_EQ(boxes.shown.size(), 1u);
     EXPECT_EQ(boxes.shown[0].text, "Error found.");

@@ -6,7 +6,7 @@
 #include <deque>
 
 #include "convert/run.h"
-#include "preview/form2.h"
+#include "preview/sql_preview_window.h"
 #include "preview/windows.h"
 #include "tests/preview/fixtures.h"
 #include "tests/support/support.h"
@@ -14,7 +14,7 @@
 namespace tp::test {
 namespace {
 
-using preview::Form2;
+using preview::SqlPreviewWindow;
 
 class FakeSourceConnection : public db::ProviderConnection {
 public:
@@ -48,14 +48,14 @@ public:
     void showPreview() override {
         const Close how = script.empty() ? Close::Back : script.front();
         if (!script.empty()) script.pop_front();
-        Form2& f = windows.form2();
+        SqlPreviewWindow& f = windows.sqlPreview();
         shownLines.push_back(f.statements().count());
         shownDatatypeRows.push_back(windows.datatypeList().count());
         whenModal("Form2", [&f, how] {
             switch (how) {
-            case Close::Execute: f.PushButton1->click(); break;
-            case Close::Skip: f.PushButton9->click(); break;
-            case Close::Back: f.PushButton5->click(); break;
+            case Close::Execute: f.executeButton->click(); break;
+            case Close::Skip: f.skipButton->click(); break;
+            case Close::Back: f.backButton->click(); break;
             case Close::CloseBox: f.close(); break;
             }
         });

@@ -9,9 +9,9 @@
 #include <QTableView>
 #include <cstdlib>
 
-#include "preview/form2.h"
+#include "preview/sql_preview_window.h"
 #include "preview/find_replace_dialog.h"
-#include "preview/form4.h"
+#include "preview/line_editor_dialog.h"
 #include "preview/datatype_view.h"
 #include "preview/windows.h"
 #include "tests/preview/fixtures.h"
@@ -54,19 +54,18 @@ TEST(Screenshots, PreviewWindows) {
         if (*f[1]) types.setLastTypes(f[1], f[2]);
     }
 
-    preview::Form2& form = windows.form2();
+    preview::SqlPreviewWindow& form = windows.sqlPreview();
     form.ensureLoaded();
     form.statements().flush();
     form.statements().setChecked(0, true);
     form.statements().setChecked(1, true);
     form.show();
-    form.PushButton1_Click();   // stops at line 15 with the failure shown
-    save(form, out, "preview-form2-sql-preview.png");
+    form.executeSql();   // stops at line 15 with the failure shown
+    save(form, out, "sql-preview.png");
 
-    preview::Form4::ListLine = 15;
-    preview::Form4 editor(form.statements(), &form);
+    preview::LineEditorDialog editor(form.statements(), 15, &form);
     editor.setLineText(form.statements().line(14));
-    save(editor, out, "preview-form4-edit-line.png");
+    save(editor, out, "line-editor.png");
 
     preview::FindReplaceDialog replace(form.statements(), &form);
     replace.findEdit->setText("customer");

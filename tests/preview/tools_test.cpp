@@ -11,7 +11,7 @@
 #include <QTreeWidget>
 
 #include "convert/host.h"
-#include "preview/form2.h"
+#include "preview/sql_preview_window.h"
 #include "preview/find_replace_dialog.h"
 #include "preview/datatype_view.h"
 #include "preview/statement_model.h"
@@ -135,7 +135,7 @@ TEST(FindAndReplace, OpensFromThePreviewOwnedByIt) {
     windows.statementList().append("Drop Table [x]");
     QWidget* owner = nullptr;
     whenModal("Form2", [&] {
-        auto& f = windows.form2();
+        auto& f = windows.sqlPreview();
         whenModal("Form3", [&] {
             auto* w = qobject_cast<FindReplaceDialog*>(QApplication::activeModalWidget());
             owner = w->parentWidget();
@@ -143,13 +143,13 @@ TEST(FindAndReplace, OpensFromThePreviewOwnedByIt) {
             w->replaceEdit->setText("DROP TABLE");
             w->replaceButton->click();
         });
-        f.PushButton3->click();
-        f.PushButton5->click();
+        f.findReplaceButton->click();
+        f.backButton->click();
     });
     std::vector<std::string> lines;
-    QObject::connect(&windows.form2(), &QDialog::finished, [&] { lines = linesOf(windows.form2().statements()); });
+    QObject::connect(&windows.sqlPreview(), &QDialog::finished, [&] { lines = linesOf(windows.sqlPreview().statements()); });
     windows.showPreviewModal(nullptr);
-    EXPECT_EQ(owner, &windows.form2());
+    EXPECT_EQ(owner, &windows.sqlPreview());
     EXPECT_EQ(lines, std::vector<std::string>{});   // discarded on close
     EXPECT_EQ(boxes.shown.back().text, "Done.");
 }
@@ -176,7 +176,7 @@ TEST(DatatypeView, ShowsTheRunsRowsWithEmptyTypeCellsForALongBinaryField) {
     int secondShowingRows = -1, secondShowingColumns = -1;
     QWidget* owner = nullptr;
     whenModal("Form2", [&] {
-        auto& f = windows.form2();
+        auto& f = windows.sqlPreview();
         whenModal("Form5", [&] {
             auto& v = windows.datatypeView();
             owner = v.parentWidget();
@@ -188,18 +188,18 @@ TEST(DatatypeView, ShowsTheRunsRowsWithEmptyTypeCellsForALongBinaryField) {
             EXPECT_EQ(v.windowTitle(), "Datatypes Conversion - Tallyport");
             v.backButton->click();
         });
-        f.PushButton7->click();
+        f.datatypesButton->click();
         whenModal("Form5", [&] {
             auto& v = windows.datatypeView();
             secondShowingRows = v.rowCount();
             secondShowingColumns = v.list->columnCount();
             v.close();
         });
-        f.PushButton7->click();
-        f.PushButton5->click();
+        f.datatypesButton->click();
+        f.backButton->click();
     });
     windows.showPreviewModal(nullptr);
-    EXPECT_EQ(owner, &windows.form2());
+    EXPECT_EQ(owner, &windows.sqlPreview());
     ASSERT_EQ(firstShowing.size(), 2u);
     EXPECT_EQ(firstShowing[0].table, "customer");
     EXPECT_EQ(firstShowing[0].keyword, "char");

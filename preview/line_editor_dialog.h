@@ -1,4 +1,4 @@
-// Form4, the line editor: rewrites one line of the preview's statement list.
+// The line editor: rewrites one line of the preview's statement list.
 #pragma once
 
 #include <QDialog>
@@ -13,25 +13,24 @@ namespace tp::preview {
 
 class StatementModel;
 
-class Form4 : public QDialog {
+class LineEditorDialog : public QDialog {
     Q_OBJECT
 public:
-    // The 1-based line being edited; set by the preview window before it
-    // shows the editor, kept after the editor closes.
-    static int ListLine;
+    // Edits the 1-based `line` of `list`; OK writes the text back there.
+    LineEditorDialog(StatementModel& list, int line, QWidget* owner);
 
-    Form4(StatementModel& list, QWidget* owner);
+    int line() const { return line_; }
 
-    void Form_Load();
+    void load();
     void setLineText(const std::string& text);
-    void PushButton2_Click();   // OK
-    void PushButton1_Click();   // Cancel
+    void saveLine();   // OK
+    void cancel();     // Cancel
     // The text as one line: each line break becomes a blank.
     static QString oneLine(QString text);
 
-    QPlainTextEdit* Text1 = nullptr;
-    QPushButton* PushButton1 = nullptr;
-    QPushButton* PushButton2 = nullptr;
+    QPlainTextEdit* textEdit = nullptr;
+    QPushButton* cancelButton = nullptr;
+    QPushButton* okButton = nullptr;
     WindowPointer* pointer() const { return pointer_; }
 
 protected:
@@ -39,6 +38,7 @@ protected:
 
 private:
     StatementModel& list_;
+    int line_;
     WindowPointer* pointer_ = nullptr;
 };
 

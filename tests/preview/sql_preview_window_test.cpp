@@ -18,8 +18,8 @@
 #include <tuple>
 
 #include "convert/host.h"
-#include "preview/form2.h"
-#include "preview/form4.h"
+#include "preview/sql_preview_window.h"
+#include "preview/line_editor_dialog.h"
 #include "preview/windows.h"
 #include "tests/preview/fixtures.h"
 #include "tests/support/support.h"
@@ -32,8 +32,8 @@
 namespace tp::test {
 namespace {
 
-using preview::Form2;
-using preview::Form4;
+using preview::SqlPreviewWindow;
+using preview::LineEditorDialog;
 
 class PreviewWindowTest : public ::testing::Test {
 protected:
@@ -42,8 +42,8 @@ protected:
         conn = openFakeTarget();
         windows = std::make_unique<preview::PreviewWindows>([this] { return conn.get(); });
         auto& flags = convert::previewFlags();
-        flags.SQLFormOK = false;
-        flags.EndRunAfterPreview = true;
+        flags.sqlExecuted = false;
+        flags.endRunAfterPreview = true;
     }
     void TearDown() override {
         FakeTarget::instance().reset();
@@ -59,17 +59,17 @@ protected:
         return out;
     }
     // Shows the preview; `inside` runs once it is up.
-    void show(std::function<void(Form2&)> inside) {
-        Form2& f = windows->form2();
+    void show(std::function<void(SqlPreviewWindow&)> inside) {
+        SqlPreviewWindow& f = windows->sqlPreview();
         whenModal("Form2", [&f, inside] { inside(f); });
         windows->showPreviewModal(nullptr);
     }
-    static bool rowVisible(Form2& f, int row) {
-        const QRect r = f.ListView1->visualRect(f.statements().index(row, 0));
-        return r.isValid() && f.ListView1->viewport()->rect().intersects(r);
+    static bool rowVisible(SqlPreviewWindow& f, int row) {
+        const QRect r = f.statementView->visualRect(f.statements().index(row, 0));
+        return r.isValid() && f.statementView->viewport()->rect().intersects(r);
     }
-    static int selectedRow(Form2& f) {
-        const auto rows = f.ListView1->selectionModel()->selectedRows();
+    static int selectedRow(SqlPreviewWindow& f) {
+        const auto rows = f.statementView->selectionModel()->selectedRows();
         return rows.size() == 1 ? rows.first().row() : -1;
     }
 
@@ -82,71 +82,71 @@ protected:
 
 TEST_F(PreviewWindowTest, OpensLoadedWithItsCaptionColumnAndControls) {
     fill({"CREATE TABLE [t]([a] TEXT)"});
-    Form2& f = windows->form2();
+    SqlPreviewWindow& f = windows->sqlPreview();
     EXPECT_TRUE(f.isLoaded());
     EXPECT_FALSE(f.isVisible());   // loaded by the touch, still hidden
-    show([](Form2& f) {
+    show([](SqlPreviewWindow& f) {
         EXPECT_EQ(f.windowTitle(), "SQL Preview - Tallyport");
         EXPECT_EQ(f.statements().headerData(0, Qt::Horizontal, Qt::DisplayRole).toString(), "SQL Preview");
-        EXPECT_EQ(f.ListView1->columnWidth(0), 467);
-        EXPECT_EQ(f.ListView1->toolTip(),
+        EXPECT_EQ(f.statementView->columnWidth(0), 467);
+        EXPECT_EQ(f.statementView->toolTip(),
                   "Click item to edit it. Move | line to right and out of window to reveal full names.");
-        EXPECT_EQ(f.PushButton8->text(), "Email Error Message To Brindlewood");
-        EXPECT_EQ(f.PushButton9->accessibleName(), "Skip Table / Do Not Execute SQL");
-        EXPECT_EQ(f.Frame2->objectName(), "Frame2");
+        EXPECT_EQ(f.mailErrorButton->text(), "Email Error Message To Brindlewood");
+        EXPECT_EQ(f.skipButton->accessibleName(), "Skip Table / Do Not Execute SQL");
+        EXPECT_EQ(f.errorGroup->objectName(), "Frame2");
         EXPECT_EQ(f.progressText(), "Progress Bar");
         EXPECT_EQ(f.statements().rowCount(), 1);
         EXPECT_FALSE(f.statements().isChecked(0));
-        f.PushButton5->click();
+        f.backButton->click();
     });
-    EXPECT_FALSE(windows->form2().isLoaded());
+    EXPECT_FALSE(windows->sqlPreview().isLoaded());
 }
 
 TEST_F(PreviewWindowTest, ExecuteSqlThroughEveryLineSetsSQLFormOKAndCloses) {
     fill({"DROP TABLE [t]", "CREATE TABLE [t]([a] INT)", "INSERT INTO [t] VALUES(1)"});
-    show([](Form2& f) { f.PushButton1->click(); });
-    EXPECT_TRUE(convert::previewFlags().SQLFormOK);
-    EXPECT_TRUE(convert::previewFlags().EndRunAfterPreview);
+    show([](SqlPreviewWindow& f) { f.executeButton->click(); });
+    EXPECT_TRUE(convert::previewFlags().sqlExecuted);
+    EXPECT_TRUE(convert::previewFlags().endRunAfterPreview);
     EXPECT_EQ(FakeTarget::instance().executed,
               (std::vector<std::string>{"DROP TABLE [t]", "CREATE TABLE [t]([a] INT)",
                                         "INSERT INTO [t] VALUES(1)"}));
-    EXPECT_FALSE(windows->form2().isVisible());
+    EXPECT_FALSE(windows->sqlPreview().isVisible());
     // Closing discarded the list: the next touch loads an empty one.
     EXPECT_EQ(windows->statementList().count(), 0);
 }
 
 TEST_F(PreviewWindowTest, SkipTableClearsEndRunAfterPreviewAndExecutesNothing) {
     fill({"CREATE TABLE [t]([a] INT)"});
-    show([](Form2& f) { f.PushButton9->click(); });
-    EXPECT_FALSE(convert::previewFlags().SQLFormOK);
-    EXPECT_FALSE(convert::previewFlags().EndRunAfterPreview);
+    show([](SqlPreviewWindow& f) { f.skipButton->click(); });
+    EXPECT_FALSE(convert::previewFlags().sqlExecuted);
+    EXPECT_FALSE(convert::previewFlags().endRunAfterPreview);
     EXPECT_TRUE(FakeTarget::instance().executed.empty());
 }
 
 TEST_F(PreviewWindowTest, BackAndTheCloseBoxChangeNoFlag) {
     fill({"CREATE TABLE [t]([a] INT)"});
-    show([](Form2& f) { f.PushButton5->click(); });
-    EXPECT_FALSE(convert::previewFlags().SQLFormOK);
-    EXPECT_TRUE(convert::previewFlags().EndRunAfterPreview);
+    show([](SqlPreviewWindow& f) { f.backButton->click(); });
+    EXPECT_FALSE(convert::previewFlags().sqlExecuted);
+    EXPECT_TRUE(convert::previewFlags().endRunAfterPreview);
     fill({"CREATE TABLE [t]([a] INT)"});
-    show([](Form2& f) { f.close(); });
-    EXPECT_FALSE(convert::previewFlags().SQLFormOK);
-    EXPECT_TRUE(convert::previewFlags().EndRunAfterPreview);
+    show([](SqlPreviewWindow& f) { f.close(); });
+    EXPECT_FALSE(convert::previewFlags().sqlExecuted);
+    EXPECT_TRUE(convert::previewFlags().endRunAfterPreview);
     EXPECT_TRUE(FakeTarget::instance().executed.empty());
 }
 
 TEST_F(PreviewWindowTest, EmptyPreviewAnswersNoSqlToRunAndStaysOpen) {
     bool stillOpen = false;
-    show([&](Form2& f) {
-        f.PushButton1->click();
+    show([&](SqlPreviewWindow& f) {
+        f.executeButton->click();
         stillOpen = f.isVisible();
-        f.PushButton5->click();
+        f.backButton->click();
     });
     EXPECT_TRUE(stillOpen);
     ASSERT_EQ(boxes.shown.size(), 1u);
     EXPECT_EQ(boxes.shown[0].text, "No SQL to run.");
     EXPECT_EQ(boxes.shown[0].style, mb::OkOnly);
-    EXPECT_FALSE(convert::previewFlags().SQLFormOK);
+    EXPECT_FALSE(convert::previewFlags().sqlExecuted);
 }
 
 // ---- Execute SQL ------------------------------------------------------------
@@ -155,12 +155,12 @@ TEST_F(PreviewWindowTest, FourLinesShowQuarterStepsBusyPointerAndReset) {
     fill({"L1", "L2", "L3", "L4"});
     std::vector<std::pair<int, std::string>> seen;
     std::vector<bool> busy;
-    Form2& form = windows->form2();
+    SqlPreviewWindow& form = windows->sqlPreview();
     FakeTarget::instance().onExecute = [&](const std::string&) {
         seen.emplace_back(form.progressValue(), form.progressText());
         busy.push_back(form.isBusy());
     };
-    show([](Form2& f) { f.PushButton1_Click(); });
+    show([](SqlPreviewWindow& f) { f.executeSql(); });
     EXPECT_EQ(seen, (std::vector<std::pair<int, std::string>>{
                         {25, "Please wait.. Processing row: 1 of 4"},
                         {50, "Please wait.. Processing row: 2 of 4"},
@@ -175,21 +175,21 @@ TEST_F(PreviewWindowTest, FourLinesShowQuarterStepsBusyPointerAndReset) {
 TEST_F(PreviewWindowTest, BlankLinesAreSkippedButCountedAndLinesGoUntrimmed) {
     fill({"  INSERT A  ", "   ", "INSERT B", ""});
     std::vector<std::string> progress;
-    Form2& form = windows->form2();
+    SqlPreviewWindow& form = windows->sqlPreview();
     FakeTarget::instance().onExecute = [&](const std::string&) { progress.push_back(form.progressText()); };
-    show([](Form2& f) { f.PushButton1_Click(); });
+    show([](SqlPreviewWindow& f) { f.executeSql(); });
     EXPECT_EQ(FakeTarget::instance().executed, (std::vector<std::string>{"  INSERT A  ", "INSERT B"}));
     EXPECT_EQ(progress, (std::vector<std::string>{"Please wait.. Processing row: 1 of 4",
                                                   "Please wait.. Processing row: 3 of 4"}));
-    EXPECT_TRUE(convert::previewFlags().SQLFormOK);
+    EXPECT_TRUE(convert::previewFlags().sqlExecuted);
 }
 
 TEST_F(PreviewWindowTest, OnlyBlankLinesCompleteWithoutSendingAnything) {
     fill({" ", "", "    "});
-    show([](Form2& f) { f.PushButton1_Click(); });
-    EXPECT_TRUE(convert::previewFlags().SQLFormOK);
+    show([](SqlPreviewWindow& f) { f.executeSql(); });
+    EXPECT_TRUE(convert::previewFlags().sqlExecuted);
     EXPECT_TRUE(FakeTarget::instance().executed.empty());
-    EXPECT_FALSE(windows->form2().isVisible());
+    EXPECT_FALSE(windows->sqlPreview().isVisible());
 }
 
 // The lines are one unit: a failure at line 7 undoes lines 1 to 6, and the
@@ -202,13 +202,13 @@ TEST_F(PreviewWindowTest, FailureAtLineSevenOfTenUndoesTheLinesBeforeAndARepaire
         std::string error, text;
         size_t executed = 0;
     } s;
-    show([&](Form2& f) {
-        f.PushButton1_Click();
-        s = {f.ErrorLine(), selectedRow(f), f.progressValue(), rowVisible(f, 6), f.isVisible(),
+    show([&](SqlPreviewWindow& f) {
+        f.executeSql();
+        s = {f.errorLine(), selectedRow(f), f.progressValue(), rowVisible(f, 6), f.isVisible(),
              f.isBusy(), f.errorText(), f.progressText(), FakeTarget::instance().executed.size()};
         // Fix line 7 and go again: every line is sent again from line 1.
         f.statements().setLine(6, "INSERT INTO [t] VALUES(7)");
-        f.PushButton1_Click();
+        f.executeSql();
     });
     EXPECT_EQ(s.errorLine, 7);
     EXPECT_EQ(s.selected, 6);
@@ -227,7 +227,7 @@ TEST_F(PreviewWindowTest, FailureAtLineSevenOfTenUndoesTheLinesBeforeAndARepaire
     EXPECT_EQ(t.executed[0], "INSERT INTO [t] VALUES(1)");
     EXPECT_EQ(t.executed[6], "INSERT INTO [t] VALUES(7)");
     EXPECT_EQ(std::make_tuple(t.begun, t.rolledBack, t.committed, t.inUnit), std::make_tuple(2, 1, 1, false));
-    EXPECT_TRUE(convert::previewFlags().SQLFormOK);
+    EXPECT_TRUE(convert::previewFlags().sqlExecuted);
 }
 
 TEST_F(PreviewWindowTest, EveryExecuteFailureIsCapturedWhateverItsDescription) {
@@ -238,17 +238,17 @@ TEST_F(PreviewWindowTest, EveryExecuteFailureIsCapturedWhateverItsDescription) {
         fill({"INSERT 1", "INSERT FAIL", "INSERT 3"});
         int errorLine = 0;
         std::string error;
-        show([&](Form2& f) {
-            f.PushButton1_Click();
-            errorLine = f.ErrorLine();
+        show([&](SqlPreviewWindow& f) {
+            f.executeSql();
+            errorLine = f.errorLine();
             error = f.errorText();
-            f.PushButton5_Click();
+            f.back();
         });
         EXPECT_EQ(errorLine, 2) << description;
         EXPECT_EQ(error, description);
         ASSERT_EQ(boxes.shown.size(), 1u);
         EXPECT_EQ(boxes.shown[0].text, "Error found.");
-        EXPECT_FALSE(convert::previewFlags().SQLFormOK);
+        EXPECT_FALSE(convert::previewFlags().sqlExecuted);
     }
 }
 
@@ -256,30 +256,30 @@ TEST_F(PreviewWindowTest, ATargetThatIsNotOpenIsCapturedAtTheFirstLine) {
     conn.reset();
     fill({"INSERT 1", "INSERT 2"});
     int errorLine = 0;
-    show([&](Form2& f) {
-        f.PushButton1_Click();
-        errorLine = f.ErrorLine();
-        f.PushButton5_Click();
+    show([&](SqlPreviewWindow& f) {
+        f.executeSql();
+        errorLine = f.errorLine();
+        f.back();
     });
     EXPECT_EQ(errorLine, 1);
-    EXPECT_FALSE(convert::previewFlags().SQLFormOK);
+    EXPECT_FALSE(convert::previewFlags().sqlExecuted);
 }
 
 TEST_F(PreviewWindowTest, CommandsThatWouldDisturbExecutionAreRefusedMeanwhile) {
     fill(numbered(5));
-    Form2& form = windows->form2();
+    SqlPreviewWindow& form = windows->sqlPreview();
     int calls = 0;
     FakeTarget::instance().onExecute = [&](const std::string&) {
         if (++calls != 2) return;
-        form.PushButton1_Click();   // a second Execute SQL
-        form.PushButton3_Click();   // Find and Replace (would block if it opened)
-        form.ListView1->selectRow(0);
-        form.ListView1_Click();     // the line editor (would block if it opened)
+        form.executeSql();   // a second Execute SQL
+        form.findAndReplace();   // Find and Replace (would block if it opened)
+        form.statementView->selectRow(0);
+        form.editSelectedLine();     // the line editor (would block if it opened)
     };
-    show([](Form2& f) { f.PushButton1_Click(); });
+    show([](SqlPreviewWindow& f) { f.executeSql(); });
     EXPECT_EQ(FakeTarget::instance().executed.size(), 5u);
-    EXPECT_TRUE(convert::previewFlags().SQLFormOK);
-    EXPECT_TRUE(convert::previewFlags().EndRunAfterPreview);
+    EXPECT_TRUE(convert::previewFlags().sqlExecuted);
+    EXPECT_TRUE(convert::previewFlags().endRunAfterPreview);
 }
 
 // Back, Skip, the close box or Escape while Execute SQL runs: the line being
@@ -292,18 +292,18 @@ TEST_F(PreviewWindowTest, BackSkipOrTheCloseBoxDuringExecutionStopAfterTheLineAn
         FakeTarget::instance().reset();
         convert::previewFlags() = {false, true};
         fill(numbered(6));
-        Form2& form = windows->form2();
+        SqlPreviewWindow& form = windows->sqlPreview();
         int calls = 0;
         FakeTarget::instance().onExecute = [&](const std::string&) {
             if (++calls != 3) return;
             switch (how) {
-            case Back: form.PushButton5->click(); break;
-            case Skip: form.PushButton9->click(); break;
+            case Back: form.backButton->click(); break;
+            case Skip: form.skipButton->click(); break;
             case CloseBox: form.close(); break;
             case Escape: form.reject(); break;
             }
         };
-        show([](Form2& f) { f.PushButton1_Click(); });
+        show([](SqlPreviewWindow& f) { f.executeSql(); });
         const FakeTarget& t = FakeTarget::instance();
         EXPECT_EQ(calls, 3);
         EXPECT_TRUE(t.executed.empty());
@@ -311,8 +311,8 @@ TEST_F(PreviewWindowTest, BackSkipOrTheCloseBoxDuringExecutionStopAfterTheLineAn
         EXPECT_FALSE(form.isVisible());
         EXPECT_FALSE(form.isExecuting());
         EXPECT_FALSE(form.isBusy());
-        EXPECT_FALSE(convert::previewFlags().SQLFormOK);
-        EXPECT_EQ(convert::previewFlags().EndRunAfterPreview, how != Skip);
+        EXPECT_FALSE(convert::previewFlags().sqlExecuted);
+        EXPECT_EQ(convert::previewFlags().endRunAfterPreview, how != Skip);
         EXPECT_TRUE(boxes.shown.empty());
     }
 }
@@ -323,34 +323,34 @@ TEST_F(PreviewWindowTest, LineEditorWritesBackExactlyAsTyped) {
     fill({"INSERT 1", "INSERT 2", "INSERT 3"});
     std::vector<std::string> after;
     std::string shownText, caption;
-    show([&](Form2& f) {
-        auto edit = [&](int row, std::function<void(Form4&)> act) {
+    show([&](SqlPreviewWindow& f) {
+        auto edit = [&](int row, std::function<void(LineEditorDialog&)> act) {
             whenModal("Form4", [&, act] {
-                auto* e = qobject_cast<Form4*>(QApplication::activeModalWidget());
-                shownText = e->Text1->toPlainText().toStdString();
+                auto* e = qobject_cast<LineEditorDialog*>(QApplication::activeModalWidget());
+                shownText = e->textEdit->toPlainText().toStdString();
                 caption = e->windowTitle().toStdString();
                 act(*e);
             });
-            f.ListView1->selectRow(row);
-            emit f.ListView1->clicked(f.statements().index(row, 0));
+            f.statementView->selectRow(row);
+            emit f.statementView->clicked(f.statements().index(row, 0));
         };
-        edit(1, [](Form4& e) {
-            e.Text1->setPlainText("  INSERT two  ");
-            e.PushButton2->click();
+        edit(1, [](LineEditorDialog& e) {
+            e.textEdit->setPlainText("  INSERT two  ");
+            e.okButton->click();
         });
         EXPECT_EQ(shownText, "INSERT 2");
-        EXPECT_EQ(Form4::ListLine, 2);
-        edit(2, [](Form4& e) {
-            e.Text1->clear();
-            e.PushButton2->click();
+        EXPECT_EQ(f.editedLine(), 2);
+        edit(2, [](LineEditorDialog& e) {
+            e.textEdit->clear();
+            e.okButton->click();
         });
-        edit(0, [](Form4& e) {
-            e.Text1->setPlainText("changed");
-            e.PushButton1->click();   // Cancel
+        edit(0, [](LineEditorDialog& e) {
+            e.textEdit->setPlainText("changed");
+            e.cancelButton->click();   // Cancel
         });
-        EXPECT_EQ(Form4::ListLine, 1);
+        EXPECT_EQ(f.editedLine(), 1);
         for (int i = 0; i < f.statements().count(); ++i) after.push_back(f.statements().line(i));
-        f.PushButton1_Click();
+        f.executeSql();
     });
     EXPECT_EQ(caption, "Edit Line - Tallyport");
     EXPECT_EQ(after, (std::vector<std::string>{"INSERT 1", "  INSERT two  ", ""}));
@@ -371,102 +371,104 @@ TEST_F(PreviewWindowTest, KeyboardLeavesTheListAndEditsLinesWithEnterF2AndEscape
     QWidget *afterTab = nullptr, *afterBacktab = nullptr;
     std::vector<std::string> after;
     QString tip;
-    show([&](Form2& f) {
+    show([&](SqlPreviewWindow& f) {
         f.activateWindow();
-        f.ListView1->setFocus();
-        f.ListView1->setCurrentIndex(f.statements().index(0, 0));
-        key(f.ListView1, Qt::Key_Tab);
+        f.statementView->setFocus();
+        f.statementView->setCurrentIndex(f.statements().index(0, 0));
+        key(f.statementView, Qt::Key_Tab);
         afterTab = f.focusWidget();
-        f.ListView1->setFocus();
-        key(f.ListView1, Qt::Key_Backtab, Qt::ShiftModifier);
+        f.statementView->setFocus();
+        key(f.statementView, Qt::Key_Backtab, Qt::ShiftModifier);
         afterBacktab = f.focusWidget();
         // Enter on line 2: a typed line break is no line break; Enter accepts.
         whenModal("Form4", [&] {
-            auto* e = qobject_cast<Form4*>(QApplication::activeModalWidget());
-            e->Text1->setPlainText("INSERT\ntwo\nlines");
-            key(e->Text1, Qt::Key_Return);
+            auto* e = qobject_cast<LineEditorDialog*>(QApplication::activeModalWidget());
+            e->textEdit->setPlainText("INSERT\ntwo\nlines");
+            key(e->textEdit, Qt::Key_Return);
         });
-        f.ListView1->setCurrentIndex(f.statements().index(1, 0));
-        key(f.ListView1, Qt::Key_Return);
+        f.statementView->setCurrentIndex(f.statements().index(1, 0));
+        key(f.statementView, Qt::Key_Return);
         // F2 on line 1, then Escape: nothing changes.
         whenModal("Form4", [&] {
-            auto* e = qobject_cast<Form4*>(QApplication::activeModalWidget());
-            e->Text1->setPlainText("changed");
+            auto* e = qobject_cast<LineEditorDialog*>(QApplication::activeModalWidget());
+            e->textEdit->setPlainText("changed");
             key(e, Qt::Key_Escape);
         });
-        f.ListView1->setCurrentIndex(f.statements().index(0, 0));
-        key(f.ListView1, Qt::Key_F2);
+        f.statementView->setCurrentIndex(f.statements().index(0, 0));
+        key(f.statementView, Qt::Key_F2);
         for (int i = 0; i < f.statements().count(); ++i) after.push_back(f.statements().line(i));
         tip = f.statements().data(f.statements().index(2, 0), Qt::ToolTipRole).toString();
-        f.PushButton5_Click();
+        f.back();
     });
     ASSERT_NE(afterTab, nullptr);
-    EXPECT_NE(afterTab, windows->form2().ListView1);
+    EXPECT_NE(afterTab, windows->sqlPreview().statementView);
     EXPECT_TRUE(qobject_cast<QPushButton*>(afterTab) != nullptr) << afterTab->objectName().toStdString();
     ASSERT_NE(afterBacktab, nullptr);
-    EXPECT_NE(afterBacktab, windows->form2().ListView1);
+    EXPECT_NE(afterBacktab, windows->sqlPreview().statementView);
     EXPECT_EQ(after, (std::vector<std::string>{"INSERT 1", "INSERT two lines", longLine}));
     EXPECT_EQ(QTextDocumentFragment::fromHtml(tip).toPlainText().toStdString(), longLine);
 }
 
 TEST_F(PreviewWindowTest, AClickWithoutASelectedLineOrOnACheckBoxOpensNoEditor) {
     fill({"INSERT 1"});
-    Form4::ListLine = 42;
-    show([&](Form2& f) {
-        f.ListView1->clearSelection();
-        f.ListView1_Click();   // would block in the editor if it opened one
+    int editedBefore = -1, editedAfter = -1;
+    show([&](SqlPreviewWindow& f) {
+        editedBefore = f.editedLine();
+        f.statementView->clearSelection();
+        f.editSelectedLine();   // would block in the editor if it opened one
         // Ticking a line's box is not a click to edit it.
-        f.ListView1->selectRow(0);
-        emit f.ListView1->pressed(f.statements().index(0, 0));
+        f.statementView->selectRow(0);
+        emit f.statementView->pressed(f.statements().index(0, 0));
         f.statements().setData(f.statements().index(0, 0), Qt::Checked, Qt::CheckStateRole);
-        emit f.ListView1->clicked(f.statements().index(0, 0));
-        f.PushButton5_Click();
+        emit f.statementView->clicked(f.statements().index(0, 0));
+        editedAfter = f.editedLine();
+        f.back();
     });
-    EXPECT_EQ(Form4::ListLine, 42);
+    EXPECT_EQ(editedAfter, editedBefore);
 }
 
 // ---- Jump, copy, mail ------------------------------------------------------
 
 TEST_F(PreviewWindowTest, JumpToErrorLineSelectsAndShowsTheLineAlsoAfterReopening) {
-    EXPECT_EQ(windows->form2().ErrorLine(), 0);
+    EXPECT_EQ(windows->sqlPreview().errorLine(), 0);
     fill(numbered(500, 400));
     bool visibleAfterJump = false;
     int selected = -1;
-    show([&](Form2& f) {
-        f.PushButton6_Click();   // no failure captured yet: nothing happens
+    show([&](SqlPreviewWindow& f) {
+        f.jumpToErrorLine();   // no failure captured yet: nothing happens
         EXPECT_EQ(selectedRow(f), -1);
-        f.PushButton1_Click();
-        f.ListView1->scrollToTop();
-        f.ListView1->clearSelection();
+        f.executeSql();
+        f.statementView->scrollToTop();
+        f.statementView->clearSelection();
         EXPECT_FALSE(rowVisible(f, 399));
-        f.PushButton6_Click();
+        f.jumpToErrorLine();
         selected = selectedRow(f);
         visibleAfterJump = rowVisible(f, 399);
-        f.PushButton5_Click();
+        f.back();
     });
     EXPECT_EQ(selected, 399);
     EXPECT_TRUE(visibleAfterJump);
 
-    // Reopened: the error box is empty, ErrorLine still holds.
+    // Reopened: the error box is empty, errorLine still holds.
     fill(numbered(450));
     std::string error = "x";
-    show([&](Form2& f) {
+    show([&](SqlPreviewWindow& f) {
         error = f.errorText();
-        f.PushButton6_Click();
+        f.jumpToErrorLine();
         selected = selectedRow(f);
         visibleAfterJump = rowVisible(f, 399);
-        f.PushButton5_Click();
+        f.back();
     });
     EXPECT_EQ(error, "");
     EXPECT_EQ(selected, 399);
     EXPECT_TRUE(visibleAfterJump);
 
-    // A list shorter than ErrorLine: the procedure error report.
+    // A list shorter than errorLine: the procedure error report.
     boxes.shown.clear();
     fill(numbered(3));
-    show([&](Form2& f) {
-        f.PushButton6_Click();
-        f.PushButton5_Click();
+    show([&](SqlPreviewWindow& f) {
+        f.jumpToErrorLine();
+        f.back();
     });
     ASSERT_GE(boxes.shown.size(), 1u);
     EXPECT_EQ(boxes.shown[0].title, "Application Error");
@@ -493,19 +495,19 @@ TEST_F(PreviewWindowTest, CopySqlTakesCheckedLinesAndCopyErrorTakesTheErrorBox) 
     RecordingClipboard clip;
     setClipboardBackend(&clip);
     fill({"INSERT 1  ", "INSERT FAIL", "INSERT 3"});
-    show([&](Form2& f) {
-        f.PushButton2_Click();   // nothing checked: empty text
+    show([&](SqlPreviewWindow& f) {
+        f.copySql();   // nothing checked: empty text
         EXPECT_EQ(clip.text, "");
         f.statements().setAllChecked(true);
         f.statements().setChecked(2, false);
-        f.PushButton2_Click();
+        f.copySql();
         EXPECT_EQ(clip.text, "INSERT 1\r\nINSERT FAIL\r\n");
         clip.text = "(untouched)";
-        f.PushButton4_Click();   // empty error box: nothing, no message
+        f.copyErrorMessage();   // empty error box: nothing, no message
         EXPECT_EQ(clip.text, "(untouched)");
-        f.PushButton1_Click();
-        f.PushButton4_Click();
-        f.PushButton5_Click();
+        f.executeSql();
+        f.copyErrorMessage();
+        f.back();
     });
     setClipboardBackend(nullptr);
     EXPECT_EQ(clip.text, "Syntax error in INSERT INTO statement.");
@@ -518,7 +520,7 @@ TEST_F(PreviewWindowTest, CopySqlTakesCheckedLinesAndCopyErrorTakesTheErrorBox) 
 }
 
 TEST_F(PreviewWindowTest, MailAddressHoldsItsPartsInOrder) {
-    EXPECT_EQ(Form2::supportMailAddress("Syntax error"),
+    EXPECT_EQ(SqlPreviewWindow::supportMailAddress("Syntax error"),
               "mailto:support@tallyport.app?subject=Tallyport&body=Here is the error message that "
               "I get: \nSyntax error");
     std::vector<std::string> opened;
@@ -528,13 +530,13 @@ TEST_F(PreviewWindowTest, MailAddressHoldsItsPartsInOrder) {
     });
     FakeTarget::instance().failureText = "Syntax error";
     fill({"INSERT FAIL"});
-    show([&](Form2& f) {
-        f.PushButton8_Click();   // empty error box: nothing
-        f.PushButton1_Click();
-        f.PushButton8_Click();
-        f.Text1->setPlainText("   ");
-        f.PushButton8_Click();   // only blanks: nothing
-        f.PushButton5_Click();
+    show([&](SqlPreviewWindow& f) {
+        f.mailErrorMessage();   // empty error box: nothing
+        f.executeSql();
+        f.mailErrorMessage();
+        f.errorEdit->setPlainText("   ");
+        f.mailErrorMessage();   // only blanks: nothing
+        f.back();
     });
     ASSERT_EQ(opened.size(), 1u);
     EXPECT_EQ(opened[0],
@@ -544,7 +546,7 @@ TEST_F(PreviewWindowTest, MailAddressHoldsItsPartsInOrder) {
 
 TEST_F(PreviewWindowTest, MailBodyKeepsAnErrorTextWithAmpersandsAndHashes) {
     const std::string error = "Syntax error in date in query expression '#13/45/2021# & 50%'.";
-    const QUrl url(QString::fromStdString(Form2::supportMailUrl(error)));
+    const QUrl url(QString::fromStdString(SqlPreviewWindow::supportMailUrl(error)));
     ASSERT_TRUE(url.isValid());
     EXPECT_EQ(url.scheme(), "mailto");
     EXPECT_EQ(url.path(), "support@tallyport.app");
@@ -579,17 +581,17 @@ protected:
 TEST_F(PointerTest, ButtonsSetTheCustomValueSurfacesTheDefaultNeverOverTheHourglass) {
     ScopedBoxes boxes;
     preview::PreviewWindows windows([] { return nullptr; });
-    Form2& f = windows.form2();
+    SqlPreviewWindow& f = windows.sqlPreview();
     f.ensureLoaded();
     EXPECT_FALSE(f.pointer()->hasCustomImage());   // no HAND-M.CUR: the arrow shows
-    hover(f.PushButton3);
+    hover(f.findReplaceButton);
     EXPECT_EQ(f.pointer()->value(), WindowPointer::Custom);
     EXPECT_EQ(f.cursor().shape(), Qt::ArrowCursor);
-    hover(f.ListView1);
+    hover(f.statementView);
     EXPECT_EQ(f.pointer()->value(), WindowPointer::Default);
     f.pointer()->setValue(WindowPointer::Busy);
-    hover(f.PushButton3);
-    hover(f.Frame2);
+    hover(f.findReplaceButton);
+    hover(f.errorGroup);
     EXPECT_EQ(f.pointer()->value(), WindowPointer::Busy);
     EXPECT_TRUE(boxes.shown.empty());
 }
@@ -601,10 +603,10 @@ TEST_F(PointerTest, HandCursorFileIsLoadedAndABrokenOneIsReportedWhileLoadingGoe
     {
         ScopedBoxes boxes;
         preview::PreviewWindows windows([] { return nullptr; });
-        Form2& f = windows.form2();
+        SqlPreviewWindow& f = windows.sqlPreview();
         f.ensureLoaded();
         EXPECT_TRUE(f.pointer()->hasCustomImage());
-        hover(f.PushButton1);
+        hover(f.executeButton);
         EXPECT_NE(f.cursor().shape(), Qt::ArrowCursor);
         EXPECT_TRUE(boxes.shown.empty());
     }
@@ -612,7 +614,7 @@ TEST_F(PointerTest, HandCursorFileIsLoadedAndABrokenOneIsReportedWhileLoadingGoe
     ScopedBoxes boxes;
     preview::PreviewWindows windows([] { return nullptr; });
     windows.datatypeList().addRow("t");   // loads the datatype view, hidden
-    Form2& f = windows.form2();
+    SqlPreviewWindow& f = windows.sqlPreview();
     f.ensureLoaded();
     ASSERT_EQ(boxes.shown.size(), 2u);
     EXPECT_NE(boxes.shown[0].text.find("in Larkspan2021/08/31.Form5.Form_Load at line 110"), std::string::npos);

@@ -1,4 +1,4 @@
-// Form2, the SQL preview window: the statement list of a preview, Execute
+// The SQL preview window: the statement list of a preview, Execute
 // SQL with progress and error capture, and the tools around it (line
 // editor, find and replace, copy, jump to the failing line, mail, datatype
 // view, skip, back).
@@ -23,15 +23,15 @@ namespace db { class Connection; }
 
 namespace tp::preview {
 
-class Form2 : public QDialog {
+class SqlPreviewWindow : public QDialog {
     Q_OBJECT
 public:
     // `connection` gives the target connection (the main window's
     // access_conn) at the moment Execute SQL needs it; `showDatatypes` opens
     // the datatype view modally, owned by the given window.
-    Form2(std::function<db::Connection*()> connection,
+    SqlPreviewWindow(std::function<db::Connection*()> connection,
           std::function<void(QWidget*)> showDatatypes);
-    ~Form2() override;
+    ~SqlPreviewWindow() override;
 
     // Loads the window (its opening steps) unless it is loaded already.
     void ensureLoaded();
@@ -42,25 +42,28 @@ public:
 
     StatementModel& statements() { return model_; }
     // The line of the last captured failure (1-based), 0 before any.
-    int ErrorLine() const { return errorLine_; }
+    int errorLine() const { return errorLine_; }
+    // The line last opened in the line editor (1-based), 0 before any; kept
+    // after the editor closes.
+    int editedLine() const { return editedLine_; }
     bool isExecuting() const { return executing_; }
     bool isBusy() const;
     std::string errorText() const;
     int progressValue() const;
     std::string progressText() const;
 
-    // The handlers.
-    void Form_Load();
-    void PushButton1_Click();   // Execute SQL
-    void PushButton2_Click();   // Copy SQL To Clipboard
-    void PushButton3_Click();   // Find and Replace
-    void PushButton4_Click();   // Copy Error Message To Clipboard
-    void PushButton5_Click();   // < Back
-    void PushButton6_Click();   // Jump To Error Line
-    void PushButton7_Click();   // View Datatype Conversion
-    void PushButton8_Click();   // Email Error Message
-    void PushButton9_Click();   // Skip Table / Do Not Execute SQL
-    void ListView1_Click();
+    // The handlers, by the buttons' captions.
+    void load();               // the window's opening steps
+    void executeSql();         // Execute SQL
+    void copySql();            // Copy SQL To Clipboard
+    void findAndReplace();     // Find and Replace
+    void copyErrorMessage();   // Copy Error Message To Clipboard
+    void back();               // < Back
+    void jumpToErrorLine();    // Jump To Error Line
+    void viewDatatypes();      // View Datatype Conversion
+    void mailErrorMessage();   // Email Error Message
+    void skipTable();          // Skip Table / Do Not Execute SQL
+    void editSelectedLine();   // a click on a line: the line editor
 
     // The support mail address for an error text, parts in their order.
     static std::string supportMailAddress(const std::string& errorText);
@@ -69,19 +72,19 @@ public:
     // in Access SQL are written #...#) reaches the mail whole.
     static std::string supportMailUrl(const std::string& errorText);
 
-    QTableView* ListView1 = nullptr;
-    QPushButton* PushButton1 = nullptr;
-    QPushButton* PushButton2 = nullptr;
-    QPushButton* PushButton3 = nullptr;
-    QPushButton* PushButton4 = nullptr;
-    QPushButton* PushButton5 = nullptr;
-    QPushButton* PushButton6 = nullptr;
-    QPushButton* PushButton7 = nullptr;
-    QPushButton* PushButton8 = nullptr;
-    QPushButton* PushButton9 = nullptr;
-    QGroupBox* Frame2 = nullptr;
-    QPlainTextEdit* Text1 = nullptr;
-    QProgressBar* ProgressBar1 = nullptr;
+    QTableView* statementView = nullptr;
+    QPushButton* executeButton = nullptr;
+    QPushButton* copySqlButton = nullptr;
+    QPushButton* findReplaceButton = nullptr;
+    QPushButton* copyErrorButton = nullptr;
+    QPushButton* backButton = nullptr;
+    QPushButton* jumpToErrorButton = nullptr;
+    QPushButton* datatypesButton = nullptr;
+    QPushButton* mailErrorButton = nullptr;
+    QPushButton* skipButton = nullptr;
+    QGroupBox* errorGroup = nullptr;
+    QPlainTextEdit* errorEdit = nullptr;
+    QProgressBar* progressBar = nullptr;
     WindowPointer* pointer() const { return pointer_; }
 
 public slots:
@@ -110,6 +113,7 @@ private:
     StatementModel model_;
     WindowPointer* pointer_ = nullptr;
     int errorLine_ = 0;
+    int editedLine_ = 0;
     bool loaded_ = false;
     bool executing_ = false;
     bool closing_ = false;
