@@ -5,7 +5,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-#include "app/form1.h"
+#include "app/main_window.h"
 #include "app/settings.h"
 #include "host/error_report.h"
 #include "host/message_box.h"
@@ -28,28 +28,28 @@ constexpr const char* kCancelName = "PushButton2";
 
 }  // namespace
 
-DbcOptionsDialog::DbcOptionsDialog(Form1& main, QWidget* owner) : QDialog(owner), main_(main) {
+DbcOptionsDialog::DbcOptionsDialog(MainWindow& main, QWidget* owner) : QDialog(owner), main_(main) {
     setObjectName(kWindowName);
     setWindowTitle("Advanced Options");
     setAccessibleName("Advanced Options");
     setModal(true);
     setFixedSize(twips(8040), twips(1635));
     setFont(captionFont(9));
-    optionGroup_ = new QGroupBox("Advanced Option", this);
-    optionGroup_->setObjectName(kGroupName);
-    optionGroup_->setAccessibleName("Advanced Option");
-    place(optionGroup_, 120, 120, 7800, 885);
-    dbcLabel_ = new QLabel("DBC File:", optionGroup_);
+    previewOptionGroup_ = new QGroupBox("Advanced Option", this);
+    previewOptionGroup_->setObjectName(kGroupName);
+    previewOptionGroup_->setAccessibleName("Advanced Option");
+    place(previewOptionGroup_, 120, 120, 7800, 885);
+    dbcLabel_ = new QLabel("DBC File:", previewOptionGroup_);
     dbcLabel_->setObjectName(kLabelName);
     place(dbcLabel_, 240, 360, 735, 225);
     fitCaption(dbcLabel_);
-    dbcPathEdit_ = new QLineEdit(optionGroup_);
+    dbcPathEdit_ = new QLineEdit(previewOptionGroup_);
     dbcPathEdit_->setObjectName(kPathName);
     dbcPathEdit_->setAccessibleName("DBC File:");
     dbcLabel_->setBuddy(dbcPathEdit_);
     selectAllOnFocus(dbcPathEdit_);
     place(dbcPathEdit_, 1080, 330, 5775, 345);
-    browseButton_ = captionButton(optionGroup_, kBrowseName, "...", "Browse for the FoxPro database (.dbc)");
+    browseButton_ = captionButton(previewOptionGroup_, kBrowseName, "...", "Browse for the FoxPro database (.dbc)");
     place(browseButton_, 6960, 330, 600, 345);
     okButton_ = captionButton(this, kOkName, "OK", "Use the FoxPro database as the source");
     place(okButton_, 120, 1130, 3840, 405);
@@ -58,7 +58,7 @@ DbcOptionsDialog::DbcOptionsDialog(Form1& main, QWidget* owner) : QDialog(owner)
 
     pointer_ = new WindowPointer(this);
     for (QWidget* b : {okButton_, cancelButton_, browseButton_}) pointer_->watchButton(b);
-    pointer_->watchPassive(optionGroup_);
+    pointer_->watchPassive(previewOptionGroup_);
     pointer_->watchPassive(dbcPathEdit_);
 
     connect(dbcPathEdit_, &QLineEdit::textChanged, this, [this] {
@@ -76,10 +76,10 @@ void DbcOptionsDialog::load() {
     p(102, [&] { setWindowIcon(appIcon()); });
     if (p.test(104, [&] { return FileExists(handPointerPath()); }))
         p(106, [&] { pointer_->setCustomImage(loadCursorFile(handPointerPath())); });
-    p(110, [&] { dbcPathEdit_->setText(QString::fromStdString(settings().get("DBCFile", ""))); });
+    p(110, [&] { dbcPathEdit_->setText(QString::fromStdString(settings().get(kDbcFileKey, ""))); });
 }
 
-void DbcOptionsDialog::dbcPathChanged() { settings().save("DBCFile", dbcPathEdit_->text().toStdString()); }
+void DbcOptionsDialog::dbcPathChanged() { settings().save(kDbcFileKey, dbcPathEdit_->text().toStdString()); }
 
 void DbcOptionsDialog::browse() {
     Procedure p(kWindowName, "PushButton5_Click");
@@ -97,9 +97,9 @@ void DbcOptionsDialog::browse() {
 void DbcOptionsDialog::useDbc() {
     Procedure p(kWindowName, "PushButton1_Click");
     if (p.test(100, [&] { return !dbcPathEdit_->text().isEmpty(); })) {
-        p(102, [&] { main_.OptionDBC1 = true; });
-        p(104, [&] { main_.DBCPath1 = dbcPathEdit_->text().toStdString(); });
-        p(106, [&] { settings().save("FoxproOption", "1"); });
+        p(102, [&] { main_.useDbcSource = true; });
+        p(104, [&] { main_.dbcPath = dbcPathEdit_->text().toStdString(); });
+        p(106, [&] { settings().save(kSourceKindKey, "1"); });
     }
     main_.showSourceKind();
     p(110, [&] { accept(); });
@@ -107,8 +107,8 @@ void DbcOptionsDialog::useDbc() {
 
 void DbcOptionsDialog::useFolder() {
     Procedure p(kWindowName, "PushButton2_Click");
-    p(100, [&] { settings().save("FoxproOption", "2"); });
-    p(102, [&] { main_.OptionDBC1 = false; });
+    p(100, [&] { settings().save(kSourceKindKey, "2"); });
+    p(102, [&] { main_.useDbcSource = false; });
     main_.showSourceKind();
     p(104, [&] { reject(); });
 }

@@ -16,12 +16,12 @@ class WindowPointer;
 
 namespace tp::app {
 
-class Form1;
+class MainWindow;
 
 class DbcOptionsDialog : public QDialog {
     Q_OBJECT
 public:
-    DbcOptionsDialog(Form1& main, QWidget* owner);
+    DbcOptionsDialog(MainWindow& main, QWidget* owner);
 
     void load();
     void dbcPathChanged();   // kept in the settings at once
@@ -32,8 +32,8 @@ public:
     tp::WindowPointer& pointer() { return *pointer_; }
 
 private:
-    Form1& main_;
-    QGroupBox* optionGroup_;
+    MainWindow& main_;
+    QGroupBox* previewOptionGroup_;
     QLabel* dbcLabel_;
     QLineEdit* dbcPathEdit_;
     QPushButton *browseButton_, *okButton_, *cancelButton_;

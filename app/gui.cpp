@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <iostream>
 
-#include "app/form1.h"
+#include "app/main_window.h"
 #include "app/qt_regional.h"
 #include "db/ado.h"
 #include "host/program_files.h"
@@ -31,8 +31,8 @@ int runGui(int argc, char** argv) {
     installQtServices();
     installSystemRegionalSettings();
     db::registerBuiltinProviders();
-    Form1 form;
-    if (!form.Form_Load() || form.ended()) return form.exitCode();
+    MainWindow form;
+    if (!form.load() || form.ended()) return form.exitCode();
     form.show();
     return app.exec();
 }

@@ -10,9 +10,9 @@ namespace tp {
 class Selection {
 public:
     virtual ~Selection() = default;
-    virtual bool optionDBC1() const = 0;          // true: the source is a .dbc
-    virtual std::string dbcPath1() const = 0;     // the .dbc file
-    virtual std::string folderText() const = 0;   // the free-table folder field
+    virtual bool sourceIsDbc() const = 0;          // true: the source is a .dbc
+    virtual std::string dbcFile() const = 0;     // the .dbc file
+    virtual std::string sourceFolder() const = 0;   // the free-table folder field
     virtual std::string targetPath() const = 0;   // the .mdb/.accdb field
     virtual std::string targetPassword() const = 0;
 };
@@ -20,9 +20,9 @@ public:
 struct PlainSelection : Selection {
     bool dbc = false;
     std::string dbcPath, folder, target, password;
-    bool optionDBC1() const override { return dbc; }
-    std::string dbcPath1() const override { return dbcPath; }
-    std::string folderText() const override { return folder; }
+    bool sourceIsDbc() const override { return dbc; }
+    std::string dbcFile() const override { return dbcPath; }
+    std::string sourceFolder() const override { return folder; }
     std::string targetPath() const override { return target; }
     std::string targetPassword() const override { return password; }
 };

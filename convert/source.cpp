@@ -11,9 +11,9 @@ namespace tp::Foxpro {
 
 std::string SourceConnectionString() {
     const Selection& s = selection();
-    if (s.optionDBC1())
-        return "Provider=vfpoledb.1;Data Source=" + s.dbcPath1() + ";Collating Sequence=machine;";
-    return "Provider=vfpoledb.1;Data Source=" + s.folderText() + ";Collating Sequence=general;";
+    if (s.sourceIsDbc())
+        return "Provider=vfpoledb.1;Data Source=" + s.dbcFile() + ";Collating Sequence=machine;";
+    return "Provider=vfpoledb.1;Data Source=" + s.sourceFolder() + ";Collating Sequence=general;";
 }
 
 bool IsValidFoxProConnection() {

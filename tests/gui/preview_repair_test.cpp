@@ -16,7 +16,7 @@
 #include <functional>
 #include <map>
 
-#include "app/form1.h"
+#include "app/main_window.h"
 #include "db/ado.h"
 #include "preview/sql_preview_window.h"
 #include "preview/find_replace_dialog.h"
@@ -53,11 +53,11 @@ protected:
         fs::copy(builtSamples(), program.path() / "Samples", fs::copy_options::recursive);
         tp::db::registerBuiltinProviders();
         tp::setEventPump([] { QCoreApplication::processEvents(QEventLoop::AllEvents); });
-        form = std::make_unique<tp::app::Form1>();
+        form = std::make_unique<tp::app::MainWindow>();
         form->endProgram = [](int) {};
-        form->Form_Load();
-        form->PushButton2_Click();
-        form->PushButton4_Click();
+        form->load();
+        form->useSampleSource();
+        form->useSampleTarget();
         form->findChild<QCheckBox*>("Check1")->setChecked(true);
     }
     void TearDown() override {
@@ -120,7 +120,7 @@ protected:
             step(*f);
         });
         timer->start();
-        form->PushButton7_Click();
+        form->startConversion();
         delete timer;
         EXPECT_TRUE(steps->empty());
     }
@@ -140,7 +140,7 @@ protected:
         ++repaired;
     }
 
-    std::unique_ptr<tp::app::Form1> form;
+    std::unique_ptr<tp::app::MainWindow> form;
     int repaired = 0;
 };
 

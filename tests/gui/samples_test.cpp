@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <optional>
 
-#include "app/form1.h"
+#include "app/main_window.h"
 #include "db/ado.h"
 #include "tests/gui/gui_support.h"
 #include "host/program_files.h"
@@ -76,7 +76,7 @@ protected:
         if (!savedDataHome && std::getenv("XDG_DATA_HOME")) savedDataHome = std::getenv("XDG_DATA_HOME");
         ::setenv("XDG_DATA_HOME", dir.c_str(), 1);
     }
-    QString text(tp::app::Form1& form, const char* name) { return form.findChild<QLineEdit*>(name)->text(); }
+    QString text(tp::app::MainWindow& form, const char* name) { return form.findChild<QLineEdit*>(name)->text(); }
     tp::test::TempDir shared, dataHome;
     std::optional<std::string> savedDataHome;
 };
@@ -102,15 +102,15 @@ TEST_P(SampleRun, BothSampleButtonsThenStartConvertingFillsTheSampleDatabase) {
     }
     const std::string pristineBytes = tp::test::readFile(pristine.string());
     tp::db::registerBuiltinProviders();
-    tp::app::Form1 form;
+    tp::app::MainWindow form;
     form.endProgram = [](int) {};
-    form.Form_Load();
+    form.load();
     EXPECT_TRUE(form.pointer().hasCustomImage());
     if (installed) {
         // A data folder that cannot be made is reported; the field stays as it was.
         tp::test::writeFile(dataHome.file("file"), "");
         setDataHome(dataHome.file("file"));
-        form.PushButton2_Click();
+        form.useSampleSource();
         ASSERT_EQ(boxes->shown.size(), 1u);
         EXPECT_NE(boxes->shown[0].text.find("The samples could not be copied to " + dataHome.file("file")),
                   std::string::npos) << boxes->shown[0].text;
@@ -118,13 +118,13 @@ TEST_P(SampleRun, BothSampleButtonsThenStartConvertingFillsTheSampleDatabase) {
         boxes->shown.clear();
         setDataHome(dataHome.path().string());
     }
-    form.PushButton2_Click();
-    form.PushButton4_Click();
+    form.useSampleSource();
+    form.useSampleTarget();
     EXPECT_EQ(text(form, "Text2").toStdString(), samples.string());
     EXPECT_EQ(text(form, "Text5").toStdString(), (samples / "sample.mdb").string());
     form.findChild<QCheckBox*>("Check1")->setChecked(false);   // plain mode
-    ASSERT_FALSE(form.OptionDBC1);
-    form.PushButton7_Click();
+    ASSERT_FALSE(form.useDbcSource);
+    form.startConversion();
     ASSERT_FALSE(boxes->shown.empty());
     EXPECT_EQ(boxes->shown.back().text, "Done.");
     for (size_t i = 0; i + 1 < boxes->shown.size(); ++i)
@@ -148,8 +148,8 @@ TEST_P(SampleRun, BothSampleButtonsThenStartConvertingFillsTheSampleDatabase) {
         // what the user deleted from the copy.
         const std::string converted = tp::test::readFile((samples / "sample.mdb").string());
         fs::remove(samples / "products.dbf");
-        form.PushButton4_Click();
-        form.PushButton2_Click();
+        form.useSampleTarget();
+        form.useSampleSource();
         EXPECT_EQ(tp::test::readFile((samples / "sample.mdb").string()), converted);
         EXPECT_EQ(tp::test::readFile((samples / "products.dbf").string()),
                   tp::test::readFile((builtSamples() / "products.dbf").string()));

@@ -8,14 +8,14 @@
 #include <QPushButton>
 #include <QTimer>
 
-#include "app/form1.h"
+#include "app/main_window.h"
 #include "app/dbc_options_dialog.h"
 #include "app/settings.h"
 #include "db/ado.h"
 #include "tests/gui/gui_support.h"
 #include "ui/pointer.h"
 
-using tp::app::Form1;
+using tp::app::MainWindow;
 using tp::app::DbcOptionsDialog;
 
 namespace {
@@ -25,9 +25,9 @@ protected:
     void SetUp() override {
         GuiTest::SetUp();
         tp::db::registerBuiltinProviders();
-        form = std::make_unique<Form1>();
+        form = std::make_unique<MainWindow>();
         form->endProgram = [](int) {};
-        form->Form_Load();
+        form->load();
         boxes->shown.clear();
     }
     void TearDown() override {
@@ -36,18 +36,18 @@ protected:
     }
     QLineEdit* field(QWidget* w, const char* name) { return w->findChild<QLineEdit*>(name); }
     QString text(const char* name) { return field(form.get(), name)->text(); }
-    std::unique_ptr<Form1> form;
+    std::unique_ptr<MainWindow> form;
 };
 
 TEST_F(SelectionTest, CancellingThePickersChangesNothing) {
-    form->PushButton1_Click();
-    form->PushButton3_Click();
+    form->browseFolder();
+    form->browseTarget();
     EXPECT_EQ(text("Text2"), "");
     EXPECT_EQ(text("Text5"), "");
     EXPECT_EQ(stored("FreeTableFolder"), "<absent>");
     EXPECT_EQ(stored("AccessMDBFile"), "<absent>");
     EXPECT_EQ(stored("FoxproOption"), "<absent>");
-    EXPECT_TRUE(form->OptionDBC1);
+    EXPECT_TRUE(form->useDbcSource);
     ASSERT_EQ(dialogs.calls.size(), 2u);
     EXPECT_EQ(dialogs.calls[0].kind, "folder");
     EXPECT_EQ(dialogs.calls[0].title, "Please select folder:");
@@ -55,29 +55,29 @@ TEST_F(SelectionTest, CancellingThePickersChangesNothing) {
 }
 
 TEST_F(SelectionTest, PickingAFolderSelectsFolderModeAfterADbc) {
-    form->OptionDBC1 = true;
-    form->DBCPath1 = "/data/main.dbc";
+    form->useDbcSource = true;
+    form->dbcPath = "/data/main.dbc";
     dialogs.answers.push_back(QString::fromStdString(program.path().string()));
-    form->PushButton1_Click();
+    form->browseFolder();
     EXPECT_EQ(text("Text2").toStdString(), program.path().string());
-    EXPECT_FALSE(form->OptionDBC1);
+    EXPECT_FALSE(form->useDbcSource);
     EXPECT_EQ(stored("FoxproOption"), "2");
     EXPECT_EQ(stored("FreeTableFolder"), program.path().string());
 }
 
 TEST_F(SelectionTest, AFolderPickThatIsNoFolderGivesNothing) {
     dialogs.answers.push_back(QString::fromStdString(program.file("no-such-folder")));
-    form->PushButton1_Click();
+    form->browseFolder();
     EXPECT_EQ(text("Text2"), "");
 }
 
 TEST_F(SelectionTest, SampleSourceSetsFolderModeEvenWhenTheFolderIsAlreadyThere) {
     const std::string samples = program.file("Samples");
     field(form.get(), "Text2")->setText(QString::fromStdString(samples));
-    form->OptionDBC1 = true;
+    form->useDbcSource = true;
     tp::app::settings().save("FoxproOption", "1");
-    form->PushButton2_Click();
-    EXPECT_FALSE(form->OptionDBC1);
+    form->useSampleSource();
+    EXPECT_FALSE(form->useDbcSource);
     EXPECT_EQ(stored("FoxproOption"), "2");
     EXPECT_EQ(text("Text2").toStdString(), samples);
 }
@@ -85,7 +85,7 @@ TEST_F(SelectionTest, SampleSourceSetsFolderModeEvenWhenTheFolderIsAlreadyThere)
 TEST_F(SelectionTest, TargetFileDialogOffersThreeFiltersAndTakesANewName) {
     const QString fresh = QString::fromStdString(program.file("new target.accdb"));
     dialogs.answers.push_back(fresh);
-    form->PushButton3_Click();
+    form->browseTarget();
     ASSERT_EQ(dialogs.calls.size(), 1u);
     EXPECT_EQ(dialogs.calls[0].title, "Select Access Database");
     EXPECT_EQ(dialogs.calls[0].filters,
@@ -96,7 +96,7 @@ TEST_F(SelectionTest, TargetFileDialogOffersThreeFiltersAndTakesANewName) {
 }
 
 TEST_F(SelectionTest, SampleTargetPointsIntoTheProgramFolder) {
-    form->PushButton4_Click();
+    form->useSampleTarget();
     EXPECT_EQ(text("Text5").toStdString(), program.file("Samples/sample.mdb"));
     EXPECT_EQ(stored("AccessMDBFile"), program.file("Samples/sample.mdb"));
 }
@@ -106,9 +106,9 @@ TEST_F(SelectionTest, TestConnectionTestsTheDbcInDbcMode) {
     if (!std::filesystem::exists(dbc)) GTEST_SKIP() << "corpus not available";
     // A folder that does not exist in the field, the container selected.
     field(form.get(), "Text2")->setText(QString::fromStdString(program.file("missing")));
-    form->OptionDBC1 = true;
-    form->DBCPath1 = dbc.string();
-    form->PushButton8_Click();
+    form->useDbcSource = true;
+    form->dbcPath = dbc.string();
+    form->testConnection();
     ASSERT_EQ(boxes->shown.size(), 1u);
     EXPECT_EQ(boxes->shown[0].text, "Connection successful.");
     EXPECT_EQ(boxes->shown[0].style, 0);
@@ -117,9 +117,9 @@ TEST_F(SelectionTest, TestConnectionTestsTheDbcInDbcMode) {
 
     // A readable folder in the field, a container that is not there.
     field(form.get(), "Text2")->setText(QString::fromStdString(dbc.parent_path().string()));
-    form->OptionDBC1 = true;
-    form->DBCPath1 = program.file("missing.dbc");
-    form->PushButton8_Click();
+    form->useDbcSource = true;
+    form->dbcPath = program.file("missing.dbc");
+    form->testConnection();
     ASSERT_EQ(boxes->shown.size(), 2u);
     EXPECT_EQ(boxes->shown[1].text, "Could not connect.");
     EXPECT_EQ(form->pointer().value(), tp::WindowPointer::Default);
@@ -127,7 +127,7 @@ TEST_F(SelectionTest, TestConnectionTestsTheDbcInDbcMode) {
 
 TEST_F(SelectionTest, TestConnectionShowsTheBusyPointerWhileTesting) {
     struct Probe : tp::test::RecordingBoxes {
-        Form1* f;
+        MainWindow* f;
         std::vector<int> pointers;
         int show(const std::string& t, int s, const std::string& ti) override {
             pointers.push_back(f->pointer().value());
@@ -136,7 +136,7 @@ TEST_F(SelectionTest, TestConnectionShowsTheBusyPointerWhileTesting) {
     } probe;
     probe.f = form.get();
     tp::setMessageBoxes(&probe);
-    form->PushButton8_Click();
+    form->testConnection();
     tp::setMessageBoxes(boxes.get());
     ASSERT_EQ(probe.shown.size(), 1u);
     EXPECT_EQ(probe.shown[0].text, "Could not connect.");
@@ -145,7 +145,7 @@ TEST_F(SelectionTest, TestConnectionShowsTheBusyPointerWhileTesting) {
 }
 
 TEST_F(SelectionTest, HelpShowsThreeParagraphs) {
-    form->PushButton5_Click();
+    form->showHelp();
     ASSERT_EQ(boxes->shown.size(), 1u);
     EXPECT_EQ(boxes->shown[0].text,
               "This software transfers text-based and numeric fields but does not handle binary / "
@@ -166,7 +166,7 @@ TEST_F(SelectionTest, OkWithAPathSelectsTheDbc) {
     EXPECT_EQ(dialogs.calls[0].filters, QStringList{"Microsoft Database (*.dbc)"});
     EXPECT_EQ(stored("DBCFile"), "/data/db/books.dbc");
     field(form.get(), "Text2")->setText("/data/free");   // folder mode first
-    ASSERT_FALSE(form->OptionDBC1);
+    ASSERT_FALSE(form->useDbcSource);
     // The main window says which source a run reads; the folder field and
     // the controls around it stay where they were.
     auto* kind = form->findChild<QLabel*>("lblSourceKind");
@@ -175,8 +175,8 @@ TEST_F(SelectionTest, OkWithAPathSelectsTheDbc) {
     EXPECT_EQ(kind->accessibleDescription(), "Source in use: the free tables of the folder below");
     const QRect folderAt = field(form.get(), "Text2")->geometry();
     f6.useDbc();
-    EXPECT_TRUE(form->OptionDBC1);
-    EXPECT_EQ(form->DBCPath1, "/data/db/books.dbc");
+    EXPECT_TRUE(form->useDbcSource);
+    EXPECT_EQ(form->dbcPath, "/data/db/books.dbc");
     EXPECT_EQ(stored("FoxproOption"), "1");
     EXPECT_EQ(f6.result(), QDialog::Accepted);
     EXPECT_TRUE(boxes->shown.empty());
@@ -199,8 +199,8 @@ TEST_F(SelectionTest, OkWithAnEmptyFieldChangesNothing) {
     DbcOptionsDialog f6(*form, form.get());
     f6.load();
     f6.useDbc();
-    EXPECT_FALSE(form->OptionDBC1);
-    EXPECT_EQ(form->DBCPath1, "");
+    EXPECT_FALSE(form->useDbcSource);
+    EXPECT_EQ(form->dbcPath, "");
     EXPECT_EQ(stored("FoxproOption"), "2");
 }
 
@@ -211,16 +211,16 @@ TEST_F(SelectionTest, CancelAfterADbcSelectsTheFolderAndKeepsThePath) {
         field(&f6, "Text1")->setText("/data/a.dbc");
         f6.useDbc();
     }
-    ASSERT_TRUE(form->OptionDBC1);
+    ASSERT_TRUE(form->useDbcSource);
     DbcOptionsDialog f6(*form, form.get());
     f6.load();
     EXPECT_EQ(field(&f6, "Text1")->text(), "/data/a.dbc");
     field(&f6, "Text1")->setText("/data/b.dbc");
     f6.useFolder();
-    EXPECT_FALSE(form->OptionDBC1);
+    EXPECT_FALSE(form->useDbcSource);
     EXPECT_EQ(stored("FoxproOption"), "2");
     EXPECT_EQ(stored("DBCFile"), "/data/b.dbc");
-    EXPECT_EQ(form->DBCPath1, "/data/a.dbc");
+    EXPECT_EQ(form->dbcPath, "/data/a.dbc");
     DbcOptionsDialog again(*form, form.get());
     again.load();
     EXPECT_EQ(field(&again, "Text1")->text(), "/data/b.dbc");
@@ -228,7 +228,7 @@ TEST_F(SelectionTest, CancelAfterADbcSelectsTheFolderAndKeepsThePath) {
 
 TEST_F(SelectionTest, DbcButtonOpensTheWindowModallyAndTheCloseBoxChangesNothing) {
     form->show();
-    form->OptionDBC1 = false;
+    form->useDbcSource = false;
     tp::app::settings().save("FoxproOption", "2");
     bool sawModal = false;
     QTimer::singleShot(0, [&] {
@@ -239,9 +239,9 @@ TEST_F(SelectionTest, DbcButtonOpensTheWindowModallyAndTheCloseBoxChangesNothing
         w->findChild<QLineEdit*>("Text1")->setText("/data/c.dbc");
         w->close();
     });
-    form->PushButton12_Click();
+    form->showDbcOptions();
     EXPECT_TRUE(sawModal);
-    EXPECT_FALSE(form->OptionDBC1);
+    EXPECT_FALSE(form->useDbcSource);
     EXPECT_EQ(stored("FoxproOption"), "2");
     EXPECT_EQ(stored("DBCFile"), "/data/c.dbc");
     EXPECT_TRUE(boxes->shown.empty());

@@ -2,9 +2,9 @@
 // show the help text; the Advanced Options window for a .dbc source.
 #include <QLineEdit>
 
-#include "app/form1.h"
+#include "app/main_window.h"
 #include "app/dbc_options_dialog.h"
-#include "app/modules.h"
+#include "app/run_starter.h"
 #include "app/settings.h"
 #include "host/app_title.h"
 #include "host/error_report.h"
@@ -15,6 +15,20 @@
 #include "host/utilities.h"
 
 namespace tp::app {
+
+namespace {
+
+// The error report's location of these handlers, as the outside sees it.
+constexpr const char* kReportWindow = "Form1";
+constexpr const char* kBrowseFolderProcedure = "PushButton1_Click";
+constexpr const char* kSampleSourceProcedure = "PushButton2_Click";
+constexpr const char* kBrowseTargetProcedure = "PushButton3_Click";
+constexpr const char* kSampleTargetProcedure = "PushButton4_Click";
+constexpr const char* kTestConnectionProcedure = "PushButton8_Click";
+constexpr const char* kHelpProcedure = "PushButton5_Click";
+constexpr const char* kDbcOptionsProcedure = "PushButton12_Click";
+
+}  // namespace
 
 const char* const kAccessFileFilter =
     "All Microsoft Databases (*.mdb,*.accdb)|*.*db|Microsoft Database (*.mdb)|*.mdb|"
@@ -28,24 +42,24 @@ std::string helpText() {
            "Questions? Please contact Team Brindlewood at " + kContactPage;
 }
 
-void Form1::PushButton1_Click() {
-    Procedure p("Form1", "PushButton1_Click");
+void MainWindow::browseFolder() {
+    Procedure p(kReportWindow, kBrowseFolderProcedure);
     QString folder;
     p(100, [&] { folder = BrowseForFolder(this, "Please select folder:", QString()); });
     if (p.test(102, [&] { return !folder.isEmpty(); }))
-        p(104, [&] { Text2->setText(folder); });
+        p(104, [&] { folderEdit_->setText(folder); });
 }
 
-void Form1::PushButton2_Click() {
-    Procedure p("Form1", "PushButton2_Click");
-    p(100, [&] { settings().save("FoxproOption", "2"); });
-    p(102, [&] { OptionDBC1 = false; });
-    p(104, [&] { Text2->setText(QString::fromStdString(sampleFolder())); });
+void MainWindow::useSampleSource() {
+    Procedure p(kReportWindow, kSampleSourceProcedure);
+    p(100, [&] { settings().save(kSourceKindKey, "2"); });
+    p(102, [&] { useDbcSource = false; });
+    p(104, [&] { folderEdit_->setText(QString::fromStdString(sampleFolder())); });
     showSourceKind();
 }
 
-void Form1::PushButton3_Click() {
-    Procedure p("Form1", "PushButton3_Click");
+void MainWindow::browseTarget() {
+    Procedure p(kReportWindow, kBrowseTargetProcedure);
     QString fileName, title;
     QStringList filters;
     p(100, [&] { fileName.clear(); });
@@ -54,16 +68,16 @@ void Form1::PushButton3_Click() {
     p(106, [&] { filters = filtersFromClassic(kAccessFileFilter); });
     p(108, [&] { fileName = dialogs().chooseOpenFile(this, title, filters); });
     if (p.test(110, [&] { return !fileName.isEmpty(); }))
-        p(112, [&] { Text5->setText(fileName); });
+        p(112, [&] { targetEdit_->setText(fileName); });
 }
 
-void Form1::PushButton4_Click() {
-    Procedure p("Form1", "PushButton4_Click");
-    p(100, [&] { Text5->setText(QString::fromStdString(sampleFolder() + "/sample.mdb")); });
+void MainWindow::useSampleTarget() {
+    Procedure p(kReportWindow, kSampleTargetProcedure);
+    p(100, [&] { targetEdit_->setText(QString::fromStdString(sampleFolder() + "/sample.mdb")); });
 }
 
-void Form1::PushButton8_Click() {
-    Procedure p("Form1", "PushButton8_Click");
+void MainWindow::testConnection() {
+    Procedure p(kReportWindow, kTestConnectionProcedure);
     p(100, [&] { pointer_->setValue(WindowPointer::Busy); });
     // A test that fails outright is reported and counts as no connection.
     if (p.value(102, [&] { return foxProConnectionValid(); }, false))
@@ -73,13 +87,13 @@ void Form1::PushButton8_Click() {
     p(112, [&] { pointer_->setValue(WindowPointer::Default); });
 }
 
-void Form1::PushButton5_Click() {
-    Procedure p("Form1", "PushButton5_Click");
+void MainWindow::showHelp() {
+    Procedure p(kReportWindow, kHelpProcedure);
     p(100, [&] { msgBox(helpText()); });
 }
 
-void Form1::PushButton12_Click() {
-    Procedure p("Form1", "PushButton12_Click");
+void MainWindow::showDbcOptions() {
+    Procedure p(kReportWindow, kDbcOptionsProcedure);
     p(100, [&] {
         DbcOptionsDialog form(*this, this);
         form.load();

@@ -1,4 +1,4 @@
-#include "app/modules.h"
+#include "app/run_starter.h"
 
 #include "convert/run.h"
 #include "convert/source.h"

@@ -1,6 +1,6 @@
-// Form1, the main window: source and target selection, preview options,
-// Start Converting and its progress bar. Every choice is written to the
-// settings store the moment it changes and restored by Form_Load.
+// The main window: source and target selection, preview options, Start
+// Converting and its progress bar. Every choice is written to the settings
+// store the moment it changes and restored by load().
 #pragma once
 
 #include <QWidget>
@@ -30,32 +30,32 @@ namespace tp::app {
 class QtListBox;
 class RunStarter;
 
-class Form1 : public QWidget, public tp::Selection, public tp::convert::RunHost {
+class MainWindow : public QWidget, public tp::Selection, public tp::convert::RunHost {
     Q_OBJECT
 public:
-    explicit Form1(QWidget* parent = nullptr);
-    ~Form1() override;
+    explicit MainWindow(QWidget* parent = nullptr);
+    ~MainWindow() override;
 
     // The start-up sequence. Returns false when the program must end (no
     // data-access layer).
-    bool Form_Load();
+    bool load();
 
     // Handlers of the buttons.
-    void PushButton1_Click();   // "..." beside Text2: folder picker
-    void PushButton2_Click();   // sample source
-    void PushButton3_Click();   // "..." beside Text5: file dialog
-    void PushButton4_Click();   // sample target
-    void PushButton5_Click();   // Help
-    void PushButton7_Click();   // Start Converting
-    void PushButton8_Click();   // Test Connection
-    void PushButton12_Click();  // Advanced Options (dbc)
+    void browseFolder();      // "..." beside the folder: folder picker
+    void useSampleSource();   // Load Sample/Example Database (source)
+    void browseTarget();      // "..." beside the target file: file dialog
+    void useSampleTarget();   // Load Sample/Example Database (target)
+    void showHelp();          // Help
+    void startConversion();   // Start Converting
+    void testConnection();    // Test Connection
+    void showDbcOptions();    // dbc: the Advanced Options dialog
 
-    // Change and click rules.
-    void Check1_Click();
-    void Option_Click();
-    void Text2_Change();
-    void Text5_Change();
-    void Text6_Change();
+    // Change and click rules: each stores the new value.
+    void previewToggled();        // the SQL Preview check box
+    void previewOptionChosen();   // once per file or per table
+    void folderChanged();         // also selects the folder as the source
+    void targetChanged();
+    void passwordChanged();
 
     // Shows which source a run reads (the DBC chosen in Advanced Options or
     // the folder of free tables) in the line beside the source group's
@@ -63,20 +63,21 @@ public:
     void showSourceKind();
     std::string sourceKindText() const;
 
-    // Public state.
-    bool OptionDBC1 = false;
-    std::string DBCPath1;
+    // The source kind (a .dbc or the folder of free tables) and the .dbc
+    // chosen in Advanced Options.
+    bool useDbcSource = false;
+    std::string dbcPath;
 
     // tp::Selection
-    bool optionDBC1() const override { return OptionDBC1; }
-    std::string dbcPath1() const override { return DBCPath1; }
-    std::string folderText() const override;
+    bool sourceIsDbc() const override { return useDbcSource; }
+    std::string dbcFile() const override { return dbcPath; }
+    std::string sourceFolder() const override;
     std::string targetPath() const override;
     std::string targetPassword() const override;
 
     // tp::convert::RunHost
-    int check1() const;   // 0, 1 (checked) or 2 (grayed)
-    bool previewMode() const override { return check1() == 1; }
+    int previewState() const;   // 0, 1 (checked) or 2 (grayed)
+    bool previewMode() const override { return previewState() == 1; }
     bool previewOnceAtEnd() const override;
     bool previewPerTable() const override;
     ListBox& targetTables() override;
@@ -90,7 +91,7 @@ public:
     std::unique_ptr<db::Connection>& accessConnection() override { return accessConn_; }
 
     tp::WindowPointer& pointer() { return *pointer_; }
-    struct PreviewLists;  // form1_runhost.cpp
+    struct PreviewLists;  // main_window_run_host.cpp
 
     // What ends the program: a failure in an untrapped rule, a missing
     // data-access layer, closing the window. Tests replace it.
@@ -109,20 +110,20 @@ private:
     void build();
     void end(int code);
 
-    QPushButton *PushButton5, *PushButton1, *PushButton2, *PushButton8, *PushButton12,
-        *PushButton3, *PushButton4, *PushButton7;
-    QGroupBox *Frame1, *Frame2, *Frame3;
-    QLabel *Label1, *Label5, *lblPassword, *lblSourceKind;
-    QLineEdit *Text2, *Text5, *Text6;
-    QCheckBox* Check1;
-    QRadioButton *Option1, *Option2;
-    QButtonGroup* optionGroup_;
-    QProgressBar* ProgressBar1;
-    QListWidget *List1, *List2;
-    std::unique_ptr<QtListBox> list1_, list2_;
+    QPushButton *helpButton_, *browseFolderButton_, *sampleSourceButton_, *testConnectionButton_,
+        *dbcOptionsButton_, *browseTargetButton_, *sampleTargetButton_, *startButton_;
+    QGroupBox *sourceGroup_, *previewGroup_, *targetGroup_;
+    QLabel *folderLabel_, *targetLabel_, *passwordLabel_, *sourceKindLabel_;
+    QLineEdit *folderEdit_, *targetEdit_, *passwordEdit_;
+    QCheckBox* previewCheck_;
+    QRadioButton *previewAtEndOption_, *previewPerTableOption_;
+    QButtonGroup* previewOptionGroup_;
+    QProgressBar* progressBar_;
+    QListWidget *targetTableList_, *sourceTableList_;
+    std::unique_ptr<QtListBox> targetTables_, sourceTables_;
     tp::WindowPointer* pointer_;
     std::unique_ptr<db::Connection> accessConn_;
-    std::shared_ptr<PreviewLists> preview_;  // form1_runhost.cpp
+    std::shared_ptr<PreviewLists> previewWindows_;  // main_window_run_host.cpp
     std::unique_ptr<RunStarter> runStarter_;
     bool converting_ = false;
     bool ended_ = false;

@@ -16,28 +16,28 @@
 #include <QPushButton>
 #include <QRadioButton>
 
-#include "app/form1.h"
+#include "app/main_window.h"
 #include "app/settings.h"
 #include "tests/gui/gui_support.h"
 #include "host/app_title.h"
 #include "host/error_report.h"
 #include "ui/pointer.h"
 
-using tp::app::Form1;
+using tp::app::MainWindow;
 using tp::WindowPointer;
 
 namespace {
 
-class Form1Test : public tp::test::GuiTest {
+class MainWindowTest : public tp::test::GuiTest {
 protected:
-    std::unique_ptr<Form1> load() {
-        auto f = std::make_unique<Form1>();
+    std::unique_ptr<MainWindow> load() {
+        auto f = std::make_unique<MainWindow>();
         f->endProgram = [this](int code) { endCodes.push_back(code); };
-        f->Form_Load();
+        f->load();
         return f;
     }
     template <class T>
-    static T* child(Form1& f, const char* name) {
+    static T* child(MainWindow& f, const char* name) {
         T* w = f.findChild<T*>(name);
         EXPECT_NE(w, nullptr) << name;
         return w;
@@ -71,7 +71,7 @@ protected:
     std::vector<int> endCodes;
 };
 
-TEST_F(Form1Test, FirstStartWithAnEmptyStore) {
+TEST_F(MainWindowTest, FirstStartWithAnEmptyStore) {
     auto f = load();
     EXPECT_EQ(child<QCheckBox>(*f, "Check1")->checkState(), Qt::Checked);
     EXPECT_TRUE(child<QRadioButton>(*f, "Option1")->isChecked());
@@ -79,8 +79,8 @@ TEST_F(Form1Test, FirstStartWithAnEmptyStore) {
     EXPECT_TRUE(child<QRadioButton>(*f, "Option1")->isEnabled());
     EXPECT_TRUE(child<QRadioButton>(*f, "Option2")->isEnabled());
     for (const char* t : {"Text2", "Text5", "Text6"}) EXPECT_EQ(child<QLineEdit>(*f, t)->text(), "") << t;
-    EXPECT_TRUE(f->OptionDBC1);
-    EXPECT_EQ(f->DBCPath1, "");
+    EXPECT_TRUE(f->useDbcSource);
+    EXPECT_EQ(f->dbcPath, "");
     EXPECT_EQ(stored("Check1"), "1");
     EXPECT_EQ(stored("FoxproOption"), "<absent>");
     EXPECT_EQ(f->windowTitle(), "Tallyport");
@@ -91,28 +91,28 @@ TEST_F(Form1Test, FirstStartWithAnEmptyStore) {
     EXPECT_EQ(&tp::selection(), static_cast<tp::Selection*>(f.get()));
 }
 
-TEST_F(Form1Test, StoredDbcKindWithAStoredFolderComesUpInFolderMode) {
+TEST_F(MainWindowTest, StoredDbcKindWithAStoredFolderComesUpInFolderMode) {
     store("FoxproOption", "1");
     store("FreeTableFolder", "/data/free tables");
     store("DBCFile", "/data/db/main.dbc");
     auto f = load();
-    EXPECT_FALSE(f->OptionDBC1);
+    EXPECT_FALSE(f->useDbcSource);
     EXPECT_EQ(stored("FoxproOption"), "2");
     EXPECT_EQ(child<QLineEdit>(*f, "Text2")->text(), "/data/free tables");
-    EXPECT_EQ(f->DBCPath1, "/data/db/main.dbc");
+    EXPECT_EQ(f->dbcPath, "/data/db/main.dbc");
 }
 
-TEST_F(Form1Test, StoredDbcKindWithoutAFolderStaysDbc) {
+TEST_F(MainWindowTest, StoredDbcKindWithoutAFolderStaysDbc) {
     store("FoxproOption", "1");
     store("DBCFile", "/data/db/main.dbc");
     auto f = load();
-    EXPECT_TRUE(f->OptionDBC1);
-    EXPECT_EQ(f->DBCPath1, "/data/db/main.dbc");
-    EXPECT_EQ(f->folderText(), "");
+    EXPECT_TRUE(f->useDbcSource);
+    EXPECT_EQ(f->dbcPath, "/data/db/main.dbc");
+    EXPECT_EQ(f->sourceFolder(), "");
     EXPECT_EQ(stored("FoxproOption"), "1");
 }
 
-TEST_F(Form1Test, EveryStoredValueIsRestored) {
+TEST_F(MainWindowTest, EveryStoredValueIsRestored) {
     store("Check1", "0");
     store("Option1", "False");
     store("Option2", "True");
@@ -120,12 +120,12 @@ TEST_F(Form1Test, EveryStoredValueIsRestored) {
     store("AccessMDBFile", "/t/target.accdb");
     store("AccessPassword", "s3cr'et");
     auto f = load();
-    EXPECT_EQ(f->check1(), 0);
+    EXPECT_EQ(f->previewState(), 0);
     EXPECT_FALSE(child<QRadioButton>(*f, "Option1")->isEnabled());
     EXPECT_FALSE(child<QRadioButton>(*f, "Option2")->isEnabled());
     EXPECT_FALSE(f->previewOnceAtEnd());
     EXPECT_TRUE(f->previewPerTable());
-    EXPECT_FALSE(f->OptionDBC1);
+    EXPECT_FALSE(f->useDbcSource);
     EXPECT_EQ(f->targetPath(), "/t/target.accdb");
     EXPECT_EQ(f->targetPassword(), "s3cr'et");
     EXPECT_EQ(stored("Option1"), "False");
@@ -133,7 +133,7 @@ TEST_F(Form1Test, EveryStoredValueIsRestored) {
     EXPECT_TRUE(boxes->shown.empty());
 }
 
-TEST_F(Form1Test, NumericOptionTextsReadAsBooleans) {
+TEST_F(MainWindowTest, NumericOptionTextsReadAsBooleans) {
     store("Option1", "0");
     store("Option2", "-1");
     auto f = load();
@@ -141,7 +141,7 @@ TEST_F(Form1Test, NumericOptionTextsReadAsBooleans) {
     EXPECT_TRUE(boxes->shown.empty());
 }
 
-TEST_F(Form1Test, Check1ClicksEnableTheOptionsAndAreStored) {
+TEST_F(MainWindowTest, Check1ClicksEnableTheOptionsAndAreStored) {
     auto f = load();
     auto* check = child<QCheckBox>(*f, "Check1");
     check->click();
@@ -154,7 +154,7 @@ TEST_F(Form1Test, Check1ClicksEnableTheOptionsAndAreStored) {
     EXPECT_EQ(stored("Check1"), "1");
 }
 
-TEST_F(Form1Test, OptionClicksStoreBothKeys) {
+TEST_F(MainWindowTest, OptionClicksStoreBothKeys) {
     auto f = load();
     child<QRadioButton>(*f, "Option2")->click();
     EXPECT_EQ(stored("Option1"), "False");
@@ -165,7 +165,7 @@ TEST_F(Form1Test, OptionClicksStoreBothKeys) {
     EXPECT_TRUE(f->previewOnceAtEnd() != f->previewPerTable());
 }
 
-TEST_F(Form1Test, EveryIntermediatePasswordIsStored) {
+TEST_F(MainWindowTest, EveryIntermediatePasswordIsStored) {
     auto f = load();
     auto* pw = child<QLineEdit>(*f, "Text6");
     std::vector<std::string> seen;
@@ -176,37 +176,37 @@ TEST_F(Form1Test, EveryIntermediatePasswordIsStored) {
     EXPECT_EQ(pw->echoMode(), QLineEdit::Password);
 }
 
-TEST_F(Form1Test, ClearingTheFolderStoresItAndKeepsTheSourceKind) {
+TEST_F(MainWindowTest, ClearingTheFolderStoresItAndKeepsTheSourceKind) {
     store("FoxproOption", "1");
     auto f = load();
     auto* t2 = child<QLineEdit>(*f, "Text2");
     t2->setText("/data/a");
-    EXPECT_FALSE(f->OptionDBC1);
+    EXPECT_FALSE(f->useDbcSource);
     EXPECT_EQ(stored("FreeTableFolder"), "/data/a");
     EXPECT_EQ(stored("FoxproOption"), "2");
     // Back to the DBC kind as the Advanced Options window does it.
-    f->OptionDBC1 = true;
+    f->useDbcSource = true;
     tp::app::settings().save("FoxproOption", "1");
     t2->clear();
     EXPECT_EQ(stored("FreeTableFolder"), "");
-    EXPECT_TRUE(f->OptionDBC1);
+    EXPECT_TRUE(f->useDbcSource);
     EXPECT_EQ(stored("FoxproOption"), "1");
 }
 
-TEST_F(Form1Test, TargetFileChangesAreStored) {
+TEST_F(MainWindowTest, TargetFileChangesAreStored) {
     auto f = load();
     child<QLineEdit>(*f, "Text5")->setText("/x/y.mdb");
     EXPECT_EQ(stored("AccessMDBFile"), "/x/y.mdb");
 }
 
-TEST_F(Form1Test, SettingsFileIsPrivate) {
+TEST_F(MainWindowTest, SettingsFileIsPrivate) {
     auto f = load();
     struct stat st {};
     ASSERT_EQ(::stat(settingsFile().c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0600u);
 }
 
-TEST_F(Form1Test, AnOpenSettingsFileIsMadePrivate) {
+TEST_F(MainWindowTest, AnOpenSettingsFileIsMadePrivate) {
     store("AccessPassword", "old");
     ASSERT_EQ(::chmod(settingsFile().c_str(), 0644), 0);
     auto f = load();
@@ -217,7 +217,7 @@ TEST_F(Form1Test, AnOpenSettingsFileIsMadePrivate) {
     EXPECT_EQ(stored("AccessPassword"), "new");
 }
 
-TEST_F(Form1Test, NonNumericCheck1IsReportedAndStartUpGoesOn) {
+TEST_F(MainWindowTest, NonNumericCheck1IsReportedAndStartUpGoesOn) {
     store("Check1", "yes");
     store("AccessMDBFile", "/t/a.mdb");
     auto f = load();
@@ -232,7 +232,7 @@ TEST_F(Form1Test, NonNumericCheck1IsReportedAndStartUpGoesOn) {
     EXPECT_TRUE(endCodes.empty());
 }
 
-TEST_F(Form1Test, UnreadableHandPointerIsReportedAndStartUpGoesOn) {
+TEST_F(MainWindowTest, UnreadableHandPointerIsReportedAndStartUpGoesOn) {
     tp::test::writeFile(program.file("HAND-M.CUR"), "not a cursor at all");
     store("Option1", "maybe");
     auto f = load();
@@ -244,7 +244,7 @@ TEST_F(Form1Test, UnreadableHandPointerIsReportedAndStartUpGoesOn) {
     EXPECT_EQ(f->windowTitle(), "Tallyport");
 }
 
-TEST_F(Form1Test, SkinFileIsAppliedAsStyleSheet) {
+TEST_F(MainWindowTest, SkinFileIsAppliedAsStyleSheet) {
     QDir().mkpath(QString::fromStdString(program.file("x")));
     const std::string sheet = "QPushButton { color: rgb(10, 20, 30); }";
     tp::test::writeFile(program.file("x/o.cjs"), sheet);
@@ -254,7 +254,7 @@ TEST_F(Form1Test, SkinFileIsAppliedAsStyleSheet) {
     EXPECT_TRUE(boxes->shown.empty());
 }
 
-TEST_F(Form1Test, AnUnwritableStoreEndsTheProgramWithAPlainMessage) {
+TEST_F(MainWindowTest, AnUnwritableStoreEndsTheProgramWithAPlainMessage) {
     // A folder where the settings file should be: nothing can be written.
     QDir().mkpath(QString::fromStdString(settingsFile()));
     auto f = load();
@@ -264,14 +264,14 @@ TEST_F(Form1Test, AnUnwritableStoreEndsTheProgramWithAPlainMessage) {
     EXPECT_EQ(endCodes, std::vector<int>{1});
 }
 
-TEST_F(Form1Test, ClosingTheWindowEndsTheProgram) {
+TEST_F(MainWindowTest, ClosingTheWindowEndsTheProgram) {
     auto f = load();
     f->show();
     f->close();
     EXPECT_EQ(endCodes, std::vector<int>{0});
 }
 
-TEST_F(Form1Test, ControlsCarryTheirNamesCaptionsAndLayout) {
+TEST_F(MainWindowTest, ControlsCarryTheirNamesCaptionsAndLayout) {
     auto f = load();
     const int h = f->height();
     EXPECT_EQ(f->width(), tp::app::twips(8040));
@@ -298,7 +298,7 @@ TEST_F(Form1Test, ControlsCarryTheirNamesCaptionsAndLayout) {
     for (const char* g : {"Frame1", "Frame2", "Frame3"}) EXPECT_TRUE(child<QGroupBox>(*f, g)->font().bold()) << g;
 }
 
-TEST_F(Form1Test, ProgressTextIsShownLiterally) {
+TEST_F(MainWindowTest, ProgressTextIsShownLiterally) {
     auto f = load();
     f->setProgressText("Table 2 of 3: 50% done");
     f->setProgressValue(50);
@@ -307,7 +307,7 @@ TEST_F(Form1Test, ProgressTextIsShownLiterally) {
     EXPECT_EQ(child<QProgressBar>(*f, "ProgressBar1")->value(), 0);
 }
 
-TEST_F(Form1Test, HiddenListsServeAsListBoxes) {
+TEST_F(MainWindowTest, HiddenListsServeAsListBoxes) {
     auto f = load();
     f->sourceTables().addItem("orders");
     f->sourceTables().addItem("Customers");
@@ -324,7 +324,7 @@ void hover(QWidget* w) {
     QApplication::sendEvent(w, &move);
 }
 
-TEST_F(Form1Test, HoverRuleNeverReplacesTheBusyPointer) {
+TEST_F(MainWindowTest, HoverRuleNeverReplacesTheBusyPointer) {
     auto f = load();
     f->show();
     auto& ptr = f->pointer();
@@ -349,7 +349,7 @@ TEST_F(Form1Test, HoverRuleNeverReplacesTheBusyPointer) {
     EXPECT_EQ(ptr.value(), WindowPointer::Custom);
 }
 
-TEST_F(Form1Test, HandPointerIsLoadedWithItsHotSpot) {
+TEST_F(MainWindowTest, HandPointerIsLoadedWithItsHotSpot) {
     writeCursor(program.file("HAND-M.CUR"), 5, 3);
     auto f = load();
     EXPECT_TRUE(boxes->shown.empty());
