@@ -4,11 +4,14 @@
 
 #include <cstdint>
 
+#include "db/busy.h"
+
 namespace tp {
 
 namespace {
 
 std::function<void()> g_pump;
+std::function<void()> g_busyPump;
 int g_throttleMs = 15;
 int64_t g_lastNs = INT64_MIN / 2;
 
@@ -25,6 +28,20 @@ int64_t nowNs() {
 
 void setEventPump(std::function<void()> pump) { g_pump = std::move(pump); }
 void setEventThrottleMs(int ms) { g_throttleMs = ms; }
+
+void setBusyPump(std::function<void()> pump) {
+    g_busyPump = std::move(pump);
+    if (!g_busyPump) {
+        db::setBusyHook(nullptr);
+        return;
+    }
+    db::setBusyHook([] {
+        const int64_t now = nowNs();
+        if (now - g_lastNs < static_cast<int64_t>(g_throttleMs) * 1000000) return;
+        g_lastNs = now;
+        g_busyPump();
+    });
+}
 
 void DoEventsNow() {
     if (!g_pump) return;

@@ -14,5 +14,10 @@ void DoEvents();
 // Pumps now, whatever the interval (tests, and places that must repaint).
 void DoEventsNow();
 void setEventThrottleMs(int ms);
+// The pump for the data layer's long work (a big undo, many pages written
+// back): it may not run the user's input handlers, which could reach the
+// data layer again; the windows pass one that repaints and keeps the input
+// for later. Throttled like DoEvents().
+void setBusyPump(std::function<void()> pump);
 
 }  // namespace tp

@@ -51,6 +51,9 @@ void installQtServices() {
     static QtMessageBoxes boxes;
     setMessageBoxes(&boxes);
     setEventPump([] { QCoreApplication::processEvents(QEventLoop::AllEvents); });
+    // Inside the data layer's long work the windows repaint; clicks and keys
+    // wait for the statement to end (their handlers may need the data layer).
+    setBusyPump([] { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); });
     setUrlOpener([](const std::string& url) {
         return QDesktopServices::openUrl(QUrl(QString::fromStdString(url)));
     });

@@ -115,10 +115,12 @@ public:
     virtual void commitUnit() { throw Error(3251, "Operation is not supported for this type of object."); }
     virtual void rollbackUnit() { throw Error(3251, "Operation is not supported for this type of object."); }
     // What the open unit keeps to undo itself: page images, of them in
-    // memory, and bytes in its temporary file.
+    // memory, and bytes in its temporary file; and the pages the engine's
+    // cache holds now.
     struct UnitUse {
         size_t pages = 0, inMemory = 0;
         uint64_t spilled = 0;
+        size_t cached = 0;
     };
     virtual UnitUse unitUse() const { return {}; }
 

@@ -19,6 +19,7 @@
 #include <set>
 #include <unordered_set>
 
+#include "db/busy.h"
 #include "db/error.h"
 #include "db/jet/check.h"
 #include "db/jet/crypto.h"
@@ -416,7 +417,7 @@ public:
     UnitUse unitUse() const override {
         if (!pager_) return {};
         const Pager::UnitUse u = pager_->unitUse();
-        return {u.pages, u.inMemory, u.spilled};
+        return {u.pages, u.inMemory, u.spilled, u.cached};
     }
     void flush() override;
     void close() override;
@@ -1104,7 +1105,9 @@ void JetDatabase::forEachRow(StoredTable& t, const std::function<void(uint32_t, 
     std::vector<RowSpan> rows;
     std::vector<Value> vals;
     std::vector<uint8_t> copy(kPageSize);
+    size_t seen = 0;
     for (uint32_t pgno : pages) {
+        if ((++seen & 255) == 0) stillBusy();
         std::memcpy(copy.data(), pager_->read(pgno), kPageSize);
         if (!dataPageOf(t, copy.data())) continue;
         pageRows(pgno, copy.data(), rows, true);

@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <random>
 
+#include "db/busy.h"
 #include "db/error.h"
 #include "db/jet/crypto.h"
 
@@ -39,6 +40,12 @@ std::atomic<long> gWrites{0};
 std::atomic<long> gFailAt{0};
 std::atomic<uint32_t> gPageLimit{0};
 std::atomic<size_t> gUnitMemory{0};
+std::atomic<size_t> gCachePages{0};
+
+// Pages the cache holds before trim() writes and drops (tests may lower it),
+// and of them, changed committed pages it may keep.
+size_t cacheBudget() { return gCachePages ? gCachePages.load() : kCacheBudget; }
+size_t pinnedBudget() { return gCachePages ? gCachePages.load() / 2 : kPinnedBudget; }
 
 // Every write, sync and truncation goes through here so that tests can make
 // any one of them fail.
@@ -226,6 +233,7 @@ void failWriteNumber(long n) {
 long writesSoFar() { return gWrites.load(); }
 void limitPages(uint32_t pages) { gPageLimit = pages; }
 void limitUnitMemory(size_t pages) { gUnitMemory = pages; }
+void limitCache(size_t pages) { gCachePages = pages; }
 }  // namespace faults
 
 std::string lockFilePath(const std::string& databasePath) {
@@ -452,8 +460,10 @@ void Pager::openJournal() {
 void Pager::journalPages(const std::vector<uint32_t>& pages) {
     openJournal();
     std::vector<uint8_t> e(8 + pageSize_);
+    size_t done = 0;
     for (uint32_t page : pages) {
         if (page >= basePages_ || journaled_.count(page)) continue;
+        if ((++done & 255) == 0) stillBusy();
         // The committed image is what the file holds now: this page has not
         // been written since the last durability point.
         if (!readAll(fd_, e.data() + 8, pageSize_, uint64_t(page) * pageSize_))
@@ -723,6 +733,7 @@ void Pager::rollbackStatement() {
     if (!inStatement_) return;
     lastEntry_ = nullptr;
     for (auto it = undo_.rbegin(); it != undo_.rend(); ++it) {
+        if (((it - undo_.rbegin()) & 255) == 255) stillBusy();
         if (it->forget) {
             if (auto f = cache_.find(it->page); f != cache_.end()) {
                 if (f->second.dirty) --dirtyCount_;
@@ -775,6 +786,7 @@ Pager::UnitUse Pager::unitUse() const {
     u.pages = unit_.images.size();
     u.inMemory = unit_.memory.size();
     u.spilled = unit_.spillEnd;
+    u.cached = cache_.size();
     return u;
 }
 
@@ -831,7 +843,16 @@ void Pager::rollbackUnit() {
         }
     }
     std::vector<uint8_t> buf(kPageSize, 0);
+    size_t restored = 0;
     for (const Unit::Image& im : unit_.images) {
+        // A big unit gives back more pages than the cache holds: those put
+        // back go to the file on the way (their committed images to the
+        // journal first), so memory stays bounded.
+        if ((++restored & 255) == 0) {
+            stillBusy();
+            lastEntry_ = nullptr;
+            trim();
+        }
         const uint8_t* src = nullptr;
         if (im.slot != kSpilled) {
             src = unit_.memory[im.slot].get();
@@ -886,6 +907,7 @@ void Pager::writePages(const std::vector<uint32_t>& pages) {
     iovec iov[kRun];
     size_t i = 0;
     while (i < pages.size()) {
+        if ((i & 255) < kRun) stillBusy();
         const uint32_t first = pages[i];
         if (encrypted() && first != 0) {
             writePage(first, cache_[first].data.get());
@@ -952,7 +974,7 @@ void Pager::commit() {
 }
 
 void Pager::trim() {
-    if (inStatement_ || cache_.size() <= kCacheBudget || fd_ < 0 || broken_) return;
+    if (inStatement_ || cache_.size() <= cacheBudget() || fd_ < 0 || broken_) return;
     lastEntry_ = nullptr;
     if (readOnly_) {
         cache_.clear();
@@ -960,7 +982,7 @@ void Pager::trim() {
     }
     std::vector<uint32_t> fresh, committed;
     dirtyPages(fresh, committed);
-    if (committed.size() > kPinnedBudget) {
+    if (committed.size() > pinnedBudget()) {
         // Too many changed pages to keep: their committed images go to the
         // journal first, then they are written too.
         journalPages(committed);

@@ -104,10 +104,11 @@ public:
     void rollbackUnit();
     bool inUnit() const { return unit_.active; }
     // What the open unit keeps: pages, of them in memory, bytes spilled to
-    // its temporary file.
+    // its temporary file; and the pages the cache holds now.
     struct UnitUse {
         size_t pages = 0, inMemory = 0;
         uint64_t spilled = 0;
+        size_t cached = 0;
     };
     UnitUse unitUse() const;
 
@@ -239,6 +240,8 @@ void limitPages(uint32_t pages);
 // Page images a unit keeps in memory before it spills to its temporary file
 // (0: the normal bound).
 void limitUnitMemory(size_t pages);
+// Pages the cache holds before it writes and drops some (0: the normal 32 MB).
+void limitCache(size_t pages);
 }  // namespace faults
 
 // Little-endian helpers.

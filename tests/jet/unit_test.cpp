@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "db/busy.h"
 #include "db/error.h"
 #include "db/jet/database.h"
 #include "db/jet/pager.h"
@@ -34,6 +35,8 @@ public:
         else ::unsetenv("TALLYPORT_SYNC_INTERVAL_MS");
         faults::failWriteNumber(0);
         faults::limitUnitMemory(0);
+        faults::limitCache(0);
+        db::setBusyHook(nullptr);
     }
 
 private:
@@ -226,6 +229,81 @@ TEST(Units, WriteFailureAnywhereInAUnitStillRollsBackToTheFileBefore) {
     }
     EXPECT_GT(failedSteps, 10);
     EXPECT_GT(failedRollbacks, 0);
+}
+
+// A unit that reuses more pages than the cache holds: its rollback writes
+// what it put back on the way, so memory stays bounded, lets the host
+// repaint meanwhile, and gives back the file byte for byte. A write failing
+// anywhere in such a rollback leaves the file as at a durability point, and
+// close completes the undo.
+TEST(Units, RollbackBiggerThanTheCacheStaysBoundedAndLetsTheHostRepaint) {
+    if (!fs::exists(test::corpusPath(kAccessMade))) GTEST_SKIP();
+    ScopedInterval seldom("3600000");
+    faults::limitCache(64);
+    faults::limitUnitMemory(16);
+    test::TempDir dir;
+    const auto prepared = copyOfCorpus(dir, "prepared.mdb");
+    constexpr int kRows = 1000;
+    {
+        auto db = Database::open(prepared, "", false);
+        db->createTable("Big", columns());
+        for (int i = 0; i < kRows; ++i) db->insertRow("Big", row(i));
+        db->close();
+    }
+    const std::string original = test::readFile(prepared);
+    const std::string originalDump = dumpOf(prepared);
+    auto replaceBig = [](Database& db) {
+        db.dropTable("Big");
+        db.createTable("Big", columns());
+        for (int i = 0; i < kRows; ++i) db.insertRow("Big", row(i + 3));
+    };
+    const auto file = dir.file("unit.mdb");
+    fs::copy_file(prepared, file);
+    size_t yields = 0, mostCached = 0, images = 0;
+    long rollbackWrites = 0;
+    {
+        auto db = Database::open(file, "", false);
+        db->beginUnit();
+        replaceBig(*db);
+        images = db->unitUse().pages;
+        db::setBusyHook([&] {
+            ++yields;
+            mostCached = std::max(mostCached, db->unitUse().cached);
+        });
+        faults::failWriteNumber(0);
+        db->rollbackUnit();
+        rollbackWrites = faults::writesSoFar();
+        db::setBusyHook(nullptr);
+        db->close();
+    }
+    EXPECT_GT(images, 1000u);
+    EXPECT_GT(yields, 2u);
+    EXPECT_LT(mostCached, 400u) << "the rollback holds every page it puts back";
+    EXPECT_EQ(differingPages(file, original), "");
+    ASSERT_GT(rollbackWrites, 20);
+    for (long k = 1; k <= rollbackWrites; k += std::max(1L, rollbackWrites / 10)) {
+        SCOPED_TRACE("failing write " + std::to_string(k) + " of the rollback");
+        const auto faulty = dir.file("faulty.mdb");
+        fs::copy_file(prepared, faulty, fs::copy_options::overwrite_existing);
+        bool rollbackFailed = false;
+        {
+            auto db = Database::open(faulty, "", false);
+            db->beginUnit();
+            replaceBig(*db);
+            faults::failWriteNumber(k);
+            try {
+                db->rollbackUnit();
+            } catch (const Error&) {
+                rollbackFailed = true;
+            }
+            faults::failWriteNumber(0);
+            db->close();
+        }
+        EXPECT_TRUE(rollbackFailed);
+        EXPECT_FALSE(fs::exists(journalPath(faulty)));
+        EXPECT_EQ(dumpOf(faulty), originalDump);
+        if (HasFailure()) break;
+    }
 }
 
 // A unit of 1,000,000 INSERTs keeps images only of the pages it found (the
