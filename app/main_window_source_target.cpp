@@ -80,7 +80,7 @@ void MainWindow::testConnection() {
     Procedure p(kReportWindow, kTestConnectionProcedure);
     p(100, [&] { pointer_->setValue(WindowPointer::Busy); });
     // A test that fails outright is reported and counts as no connection.
-    if (p.value(102, [&] { return foxProConnectionValid(); }, false))
+    if (p.value(102, [&] { return canConnectToSource(); }, false))
         p(104, [&] { msgBox("Connection successful."); });
     else
         p(108, [&] { msgBox("Could not connect."); });

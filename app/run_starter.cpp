@@ -6,9 +6,9 @@
 
 namespace tp::app {
 
-bool providerInstalled() { return tp::access::IsProviderInstalled(); }
+bool providerInstalled() { return tp::convert::target::providerInstalled(); }
 
-bool foxProConnectionValid() { return tp::Foxpro::IsValidFoxProConnection(); }
+bool canConnectToSource() { return tp::convert::source::canConnect(); }
 
 namespace {
 class Starter : public RunStarter {

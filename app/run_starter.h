@@ -1,5 +1,5 @@
-// The source and target modules and the conversion run, as the main window
-// calls them.
+// The source and target modules' start-up checks and the conversion run, as
+// the main window calls them.
 #pragma once
 
 #include <memory>
@@ -8,10 +8,10 @@
 
 namespace tp::app {
 
-// IsProviderInstalled of the Access module.
+// convert::target::providerInstalled().
 bool providerInstalled();
-// IsValidFoxProConnection of the FoxPro module.
-bool foxProConnectionValid();
+// convert::source::canConnect().
+bool canConnectToSource();
 
 // One conversion run object per main window, so that a click during a run's
 // yield is refused by the run itself.

@@ -199,7 +199,7 @@ int main(int argc, char** argv) {
     try {
         tp::convert::createTargetDatabase(path, "");
         auto conn = tp::db::CreateConnection();
-        conn->Open(tp::access::GetAccessConnectionString(path, ""));
+        conn->Open(tp::convert::target::connectionString(path, ""));
         conn->Execute("CREATE TABLE [bench]([id] INT, [name] TEXT, [amount] DECIMAL, [stamp] DATETIME)");
         tp::preview::PreviewWindows windows([&] { return conn.get(); });
         benchOnce(windows, engineLines, "Access engine target");

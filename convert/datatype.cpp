@@ -56,7 +56,7 @@ Names lookup(int16_t type) {
 
 }  // namespace
 
-std::string_view DataTypeName(int16_t type) { return lookup(type).name; }
+std::string_view dataTypeName(int16_t type) { return lookup(type).name; }
 std::string_view lowerDataTypeName(int16_t type) { return lookup(type).lower; }
 
 }  // namespace tp::convert

@@ -9,7 +9,7 @@ namespace tp::convert {
 
 // "adBigInt", "adVarChar", ...; the empty text for a number ADO does not
 // name (adArray, 8192, and every number carrying it included).
-std::string_view DataTypeName(int16_t type);
+std::string_view dataTypeName(int16_t type);
 // The same name in lower case ("advarchar"), as the type rules compare it.
 std::string_view lowerDataTypeName(int16_t type);
 

@@ -87,7 +87,7 @@ bool ConversionRun::openConnections(State& s) {
     p(step::CreateTargetConnection, [&] { host_.accessConnection() = db::CreateConnection("ADODB.Connection"); });
     p(step::CreateSourceConnection, [&] { s.source = db::CreateConnection("ADODB.Connection"); });
     p(step::CreateRecordset, [&] { s.records = db::CreateRecordset("ADODB.RecordSet"); });
-    if (p.test(step::TestSource, [&] { return !modules_.isValidFoxProConnection(); })) return false;
+    if (p.test(step::TestSource, [&] { return !modules_.canConnectToSource(); })) return false;
     summary_.ran = true;
 
     p(step::ShowBusyPointer, [&] { host_.setBusyPointer(true); });
@@ -102,16 +102,16 @@ bool ConversionRun::openConnections(State& s) {
             modules_.createTargetDatabase(target, selection().targetPassword());
     });
     p(step::ListTargetTables, [&] {
-        modules_.addTablesToAccessListbox(host_.targetTables(), selection().targetPath());
+        modules_.listTargetTables(host_.targetTables(), selection().targetPath());
     });
-    p(step::ListSourceTables, [&] { modules_.addTablesToFoxproListbox(host_.sourceTables()); });
+    p(step::ListSourceTables, [&] { modules_.listSourceTables(host_.sourceTables()); });
     p(step::SourceCursorLocation, [&] { need(s.source).CursorLocation = db::adUseServer; });
     p(step::SourceCommandTimeout, [&] { need(s.source).CommandTimeout = 5000; });
     p(step::SourceConnectionTimeout, [&] { need(s.source).ConnectionTimeout = 5000; });
     p(step::OpenSource, [&] { need(s.source).Open(modules_.sourceConnectionString()); });
     p(step::TargetCursorLocation, [&] { need(host_.accessConnection()).CursorLocation = db::adUseClient; });
     p(step::TargetMode, [&] { need(host_.accessConnection()).Mode = db::adModeReadWrite; });
-    p(step::OpenTarget, [&] { need(host_.accessConnection()).Open(modules_.accessConnectionString()); });
+    p(step::OpenTarget, [&] { need(host_.accessConnection()).Open(modules_.targetConnectionString()); });
     s.connectionsOpen = true;
     return true;
 }

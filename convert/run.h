@@ -36,14 +36,14 @@ struct RunSummary {
     bool ran = false;               // false when the source was invalid (silent end)
 };
 
-// The module procedures the run calls: the FoxPro and Access modules of the
+// The module procedures the run calls: convert::source and convert::target of the
 // program (standardModules()), or stand-ins in tests.
 struct RunModules {
-    std::function<bool()> isValidFoxProConnection;
-    std::function<void(ListBox&)> addTablesToFoxproListbox;
+    std::function<bool()> canConnectToSource;
+    std::function<void(ListBox&)> listSourceTables;
     std::function<std::string()> sourceConnectionString;
-    std::function<void(ListBox&, const std::string&)> addTablesToAccessListbox;
-    std::function<std::string()> accessConnectionString;   // of the main window's target
+    std::function<void(ListBox&, const std::string&)> listTargetTables;
+    std::function<std::string()> targetConnectionString;   // of the main window's target
     std::function<void(const std::string&, const std::string&)> createTargetDatabase;
 };
 RunModules standardModules();

@@ -7,24 +7,32 @@
 #include "host/error_report.h"
 #include "host/events.h"
 
-namespace tp::Foxpro {
+namespace tp::convert::source {
 
-std::string SourceConnectionString() {
+namespace {
+// The error report's location of this module's procedures, as the outside
+// sees it.
+constexpr const char* kReportModule = "Foxpro";
+constexpr const char* kCanConnectProcedure = "IsValidFoxProConnection";
+constexpr const char* kListTablesProcedure = "AddTablesToFoxproListbox";
+}  // namespace
+
+std::string connectionString() {
     const Selection& s = selection();
     if (s.sourceIsDbc())
         return "Provider=vfpoledb.1;Data Source=" + s.dbcFile() + ";Collating Sequence=machine;";
     return "Provider=vfpoledb.1;Data Source=" + s.sourceFolder() + ";Collating Sequence=general;";
 }
 
-bool IsValidFoxProConnection() {
+bool canConnect() {
     bool result = false;
     std::unique_ptr<db::Connection> conn;
-    Procedure p("Foxpro", "IsValidFoxProConnection");
+    Procedure p(kReportModule, kCanConnectProcedure);
     p(100, [&] { conn = db::CreateConnection("ADODB.Connection"); });
     try {
         if (!conn) throw db::Error(db::Error::kCannotCreateObject, "ActiveX component can't create object");
         conn->CursorLocation = db::adUseServer;
-        conn->Open(SourceConnectionString());
+        conn->Open(connectionString());
         result = true;
     } catch (...) {
         result = false;
@@ -32,12 +40,12 @@ bool IsValidFoxProConnection() {
     return result;   // the connection closes when it is released
 }
 
-void AddTablesToFoxproListbox(ListBox& list) {
-    Procedure p("Foxpro", "AddTablesToFoxproListbox");
+void listTables(ListBox& list) {
+    Procedure p(kReportModule, kListTablesProcedure);
     std::string cs;
     std::unique_ptr<db::Recordset> rs;
     std::unique_ptr<db::Connection> conn;
-    p(100, [&] { cs = SourceConnectionString(); });
+    p(100, [&] { cs = connectionString(); });
     p(102, [&] { rs = db::CreateRecordset("ADODB.RecordSet"); });
     p(104, [&] { conn = db::CreateConnection("ADODB.Connection"); });
     p(106, [&] {
@@ -72,4 +80,4 @@ void AddTablesToFoxproListbox(ListBox& list) {
     });
 }
 
-}  // namespace tp::Foxpro
+}  // namespace tp::convert::source

@@ -1,4 +1,5 @@
-// The Foxpro module: tests the selected FoxPro source and lists its tables.
+// The FoxPro source module: tests the selected FoxPro source and lists its
+// tables.
 // The source (a .dbc file or a free-table folder) is read from tp::selection()
 // at each call.
 #pragma once
@@ -7,22 +8,18 @@
 
 #include "host/list_box.h"
 
-namespace tp::Foxpro {
+namespace tp::convert::source {
 
 // "Provider=vfpoledb.1;Data Source=" + path + ";Collating Sequence=machine;"
 // for a container, "...;Collating Sequence=general;" for a folder.
-std::string SourceConnectionString();
+std::string connectionString();
 
 // True when a connection to the selected source opens; shows no box when it
 // does not.
-bool IsValidFoxProConnection();
+bool canConnect();
 
 // Clears list and fills it with the names of the source's tables (views and
 // other kinds left out), in the provider's order.
-void AddTablesToFoxproListbox(ListBox& list);
+void listTables(ListBox& list);
 
-}  // namespace tp::Foxpro
-
-namespace tp {
-namespace foxpro = Foxpro;   // the lower-case spelling of the module's name
-}
+}  // namespace tp::convert::source

@@ -10,7 +10,7 @@
 #include "host/shell.h"
 #include "host/utilities.h"
 
-namespace tp::access {
+namespace tp::convert::target {
 
 namespace {
 
@@ -39,7 +39,7 @@ std::string missingProviderAdvice() {
 
 }  // namespace
 
-std::string GetAccessConnectionString(const std::string& pathArg, const std::string& passwordArg) {
+std::string connectionString(const std::string& pathArg, const std::string& passwordArg) {
     std::string path = pathArg, password = passwordArg;
     if (path.empty()) {
         path = selection().targetPath();
@@ -55,11 +55,11 @@ std::string GetAccessConnectionString(const std::string& pathArg, const std::str
            ";JET OLEDB:Database Password=" + db::ConnectionString::quoteValue(password);
 }
 
-std::optional<std::vector<std::string>> GetAccessTables(const std::string& path) {
+std::optional<std::vector<std::string>> tableNames(const std::string& path) {
     auto conn = db::CreateConnection("ADODB.Connection");
     auto rs = db::CreateRecordset("ADODB.RecordSet");
     if (!FileExists(path)) return std::nullopt;
-    conn->Open(GetAccessConnectionString("", ""));
+    conn->Open(connectionString("", ""));
     rs = conn->OpenSchema(db::adSchemaTables);
     std::vector<std::string> names;
     while (!rs->atEnd()) {
@@ -75,9 +75,9 @@ std::optional<std::vector<std::string>> GetAccessTables(const std::string& path)
     return names;
 }
 
-void AddTablesToAccessListbox(ListBox& list, const std::string& path) {
+void listTables(ListBox& list, const std::string& path) {
     list.clear();
-    auto tables = GetAccessTables(path);
+    auto tables = tableNames(path);
     if (!tables) {
         msgBox("Unable to access the database", mb::OkOnly);
         return;
@@ -88,7 +88,7 @@ void AddTablesToAccessListbox(ListBox& list, const std::string& path) {
     }
 }
 
-bool IsProviderInstalled() {
+bool providerInstalled() {
     try {
         auto conn = db::CreateConnection("ADODB.Connection");
         if (conn) return true;
@@ -107,4 +107,4 @@ bool IsProviderInstalled() {
     return false;
 }
 
-}  // namespace tp::access
+}  // namespace tp::convert::target

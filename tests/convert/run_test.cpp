@@ -156,13 +156,13 @@ protected:
 
     RunModules modules() {
         RunModules m;
-        m.isValidFoxProConnection = [this] { return source.valid; };
-        m.addTablesToFoxproListbox = [this](tp::ListBox& l) {
+        m.canConnectToSource = [this] { return source.valid; };
+        m.listSourceTables = [this](tp::ListBox& l) {
             l.clear();
             for (const auto& t : source.tables) l.addItem(t.name);
         };
         m.sourceConnectionString = [] { return std::string("Provider=fakefox;Data Source=/x"); };
-        m.addTablesToAccessListbox = [this](tp::ListBox& l, const std::string& path) {
+        m.listTargetTables = [this](tp::ListBox& l, const std::string& path) {
             l.clear();
             if (!std::filesystem::exists(path)) {
                 tp::msgBox("Unable to access the database");
@@ -171,7 +171,7 @@ protected:
             }
             for (const auto& t : target.tables) l.addItem(t);
         };
-        m.accessConnectionString = [] { return std::string("Provider=faketarget"); };
+        m.targetConnectionString = [] { return std::string("Provider=faketarget"); };
         m.createTargetDatabase = [this](const std::string& path, const std::string& password) {
             tp::test::writeFile(path, "");
             createdWith = password;

@@ -246,19 +246,19 @@ TEST(FoxproModule, ReadsTheSelectionAtCallTimeAndListsOnlyTables) {
     s.sel.dbc = false;
     s.sel.folder = dir.path().string();
     s.sel.dbcPath = "/nowhere.dbc";
-    EXPECT_EQ(Foxpro::SourceConnectionString(), folderCs(dir.path().string()));
-    EXPECT_TRUE(Foxpro::IsValidFoxProConnection());
+    EXPECT_EQ(convert::source::connectionString(), folderCs(dir.path().string()));
+    EXPECT_TRUE(convert::source::canConnect());
     VectorListBox list;
     list.addItem("stale");
-    Foxpro::AddTablesToFoxproListbox(list);
+    convert::source::listTables(list);
     EXPECT_EQ(list.items, std::vector<std::string>{"one"});
 
     s.sel.dbc = true;
     s.sel.dbcPath = dir.file("db.dbc");
     s.sel.folder = "/nowhere";
-    EXPECT_EQ(Foxpro::SourceConnectionString(), dbcCs(dir.file("db.dbc")));
-    EXPECT_TRUE(Foxpro::IsValidFoxProConnection());
-    Foxpro::AddTablesToFoxproListbox(list);
+    EXPECT_EQ(convert::source::connectionString(), dbcCs(dir.file("db.dbc")));
+    EXPECT_TRUE(convert::source::canConnect());
+    convert::source::listTables(list);
     EXPECT_EQ(list.items, std::vector<std::string>{"LongTableName"}) << "the view is left out";
     EXPECT_TRUE(boxes.shown.empty());
 }
@@ -268,11 +268,11 @@ TEST(FoxproModule, AFailedOpenIsSilentForTheTestAndReportedOnceForTheListing) {
     ScopedSelection s;
     ScopedBoxes boxes;
     s.sel.folder = "/no/such/folder";
-    EXPECT_FALSE(Foxpro::IsValidFoxProConnection());
+    EXPECT_FALSE(convert::source::canConnect());
     EXPECT_TRUE(boxes.shown.empty());
     VectorListBox list;
     list.addItem("stale");
-    Foxpro::AddTablesToFoxproListbox(list);
+    convert::source::listTables(list);
     EXPECT_TRUE(list.items.empty()) << "the list is cleared even after a failed open";
     ASSERT_FALSE(boxes.shown.empty());
     EXPECT_NE(boxes.shown[0].text.find("Larkspan2021/08/31.Foxpro.AddTablesToFoxproListbox"), std::string::npos)
@@ -287,7 +287,7 @@ TEST(FoxproModule, AConnectionObjectThatCannotBeCreatedIsReported) {
     s.sel.folder = dir.path().string();
     const db::Error failure(db::Error::kCannotCreateObject, "ActiveX component can't create object");
     db::setObjectCreationFailure(&failure);
-    const bool ok = Foxpro::IsValidFoxProConnection();
+    const bool ok = convert::source::canConnect();
     db::setObjectCreationFailure(nullptr);
     EXPECT_FALSE(ok);
     ASSERT_EQ(boxes.shown.size(), 1u);

@@ -46,7 +46,7 @@ TEST(AccessCli, NewCreatesAnEmptyDatabaseOnce) {
     std::optional<std::vector<std::string>> tables;
     {
         ScopedTarget target(file);
-        tables = access::GetAccessTables(file);
+        tables = convert::target::tableNames(file);
     }
     ASSERT_TRUE(tables.has_value());
     EXPECT_TRUE(tables->empty());
@@ -65,8 +65,8 @@ TEST(AccessCli, NewWithPassword) {
     ASSERT_EQ(r.exitCode, 0) << r.err;
     db::registerBuiltinProviders();
     db::Connection conn;
-    EXPECT_THROW(conn.Open(access::GetAccessConnectionString(file, "")), db::Error);
-    conn.Open(access::GetAccessConnectionString(file, "pa ss"));
+    EXPECT_THROW(conn.Open(convert::target::connectionString(file, "")), db::Error);
+    conn.Open(convert::target::connectionString(file, "pa ss"));
     conn.Close();
     // A password longer than the format holds is refused, and no file is left.
     const std::string longer = dir.file("long.mdb");
@@ -80,7 +80,7 @@ TEST(AccessCli, NewWithPassword) {
 
 TEST(AccessProviders, AccdbGoesToTheAceProviderAndOpens) {
     const auto file = test::corpusPath("access/jackcess-V2007/testV2007.accdb").string();
-    const std::string cs = access::GetAccessConnectionString(file, "");
+    const std::string cs = convert::target::connectionString(file, "");
     EXPECT_EQ(cs.rfind("Provider=Microsoft.ACE.OLEDB.12.0;", 0), 0u);
     db::registerBuiltinProviders();
     db::Connection conn;
@@ -88,7 +88,7 @@ TEST(AccessProviders, AccdbGoesToTheAceProviderAndOpens) {
     conn.Close();
     // A missing file through the same path names the file.
     try {
-        conn.Open(access::GetAccessConnectionString("/nonexistent/x.mdb", ""));
+        conn.Open(convert::target::connectionString("/nonexistent/x.mdb", ""));
         FAIL();
     } catch (const db::Error& e) {
         EXPECT_STREQ(e.description(), "Could not find file '/nonexistent/x.mdb'.");
@@ -103,17 +103,17 @@ TEST(AccessProviders, AccessMadeFileListsItsTablesAndTakesNewOnes) {
     ScopedTarget target(file);
     VectorListBox list;
     test::ScopedBoxes boxes;
-    access::AddTablesToAccessListbox(list, file);
+    convert::target::listTables(list, file);
     EXPECT_EQ(list.items, (std::vector<std::string>{"jobDB1"}));
     {
         db::Connection conn;
         conn.Mode = db::adModeReadWrite;
-        conn.Open(access::GetAccessConnectionString("", ""));
+        conn.Open(convert::target::connectionString("", ""));
         conn.Execute("CREATE TABLE [added]([id] INT,[name] TEXT)");
         conn.Execute("INSERT INTO [added] VALUES(1, 'one')");
         conn.Close();
     }
-    access::AddTablesToAccessListbox(list, file);
+    convert::target::listTables(list, file);
     EXPECT_EQ(list.items, (std::vector<std::string>{"added", "jobDB1"}));
     EXPECT_TRUE(boxes.shown.empty());
 }

@@ -58,24 +58,24 @@ private:
 }  // namespace
 
 TEST(AccessConnectionString, ProviderFollowsTheEnding) {
-    using access::GetAccessConnectionString;
-    EXPECT_EQ(GetAccessConnectionString("C:/data/x.mdb", "pw"),
+    using convert::target::connectionString;
+    EXPECT_EQ(connectionString("C:/data/x.mdb", "pw"),
               "PROVIDER=Microsoft.Jet.OLEDB.4.0;Data Source=C:/data/x.mdb;JET OLEDB:Database Password=pw");
-    EXPECT_EQ(GetAccessConnectionString("/d/x.ACCDB", ""),
+    EXPECT_EQ(connectionString("/d/x.ACCDB", ""),
               "Provider=Microsoft.ACE.OLEDB.12.0;Data Source=/d/x.ACCDB;JET OLEDB:Database Password=");
-    EXPECT_EQ(GetAccessConnectionString("/d/xaccdb", "").rfind("Provider=Microsoft.ACE", 0), 0u);
-    EXPECT_EQ(GetAccessConnectionString("cdb", "").rfind("PROVIDER=Microsoft.Jet", 0), 0u);
-    EXPECT_EQ(GetAccessConnectionString("/d/x.MDB", "").rfind("PROVIDER=Microsoft.Jet", 0), 0u);
+    EXPECT_EQ(connectionString("/d/xaccdb", "").rfind("Provider=Microsoft.ACE", 0), 0u);
+    EXPECT_EQ(connectionString("cdb", "").rfind("PROVIDER=Microsoft.Jet", 0), 0u);
+    EXPECT_EQ(connectionString("/d/x.MDB", "").rfind("PROVIDER=Microsoft.Jet", 0), 0u);
 }
 
 TEST(AccessConnectionString, EmptyPathReadsTheMainWindow) {
     ScopedSelection sel("/tmp/target.mdb", "secret");
-    EXPECT_EQ(access::GetAccessConnectionString("", "ignored"),
+    EXPECT_EQ(convert::target::connectionString("", "ignored"),
               "PROVIDER=Microsoft.Jet.OLEDB.4.0;Data Source=/tmp/target.mdb;JET OLEDB:Database Password=secret");
 }
 
 TEST(AccessConnectionString, ValuesCannotInjectKeys) {
-    const std::string s = access::GetAccessConnectionString("/tmp/a;Provider=evil.mdb", "x;Data Source=/etc/y\"'");
+    const std::string s = convert::target::connectionString("/tmp/a;Provider=evil.mdb", "x;Data Source=/etc/y\"'");
     auto cs = ConnectionString::parse(s);
     EXPECT_EQ(cs.get("Provider"), "Microsoft.Jet.OLEDB.4.0");
     EXPECT_EQ(cs.get("Data Source"), "/tmp/a;Provider=evil.mdb");
@@ -86,10 +86,10 @@ TEST(AccessTables, MissingFileGivesNothingAndTheMessage) {
     test::ScopedBoxes boxes;
     test::TempDir dir;
     ScopedSelection sel(dir.file("none.mdb"), "");
-    EXPECT_FALSE(access::GetAccessTables(dir.file("none.mdb")).has_value());
+    EXPECT_FALSE(convert::target::tableNames(dir.file("none.mdb")).has_value());
     VectorListBox list;
     list.addItem("stale");
-    access::AddTablesToAccessListbox(list, dir.file("none.mdb"));
+    convert::target::listTables(list, dir.file("none.mdb"));
     EXPECT_TRUE(list.items.empty());
     ASSERT_EQ(boxes.shown.size(), 1u);
     EXPECT_EQ(boxes.shown[0].text, "Unable to access the database");
@@ -109,7 +109,7 @@ TEST(AccessTables, ListsUserTablesOnlyInRowsetOrder) {
                         {"q", K::Query, {}, {}},
                         {"l", K::Linked, {}, {}}});
     VectorListBox list;
-    access::AddTablesToAccessListbox(list, file);
+    convert::target::listTables(list, file);
     EXPECT_EQ(list.items, (std::vector<std::string>{"a", "b"}));
     EXPECT_TRUE(boxes.shown.empty());
     EXPECT_EQ(fake.lastConnectionString.get("JET OLEDB:Database Password"), "pw;1");
@@ -122,7 +122,7 @@ TEST(AccessTables, OnlySystemTablesGiveAnEmptyList) {
     test::writeFile(file, "exists");
     ScopedSelection sel(file, "");
     ScopedFakeJet fake({{"MSysObjects", jet::TableKind::System, {}, {}}});
-    auto tables = access::GetAccessTables(file);
+    auto tables = convert::target::tableNames(file);
     ASSERT_TRUE(tables.has_value());
     EXPECT_TRUE(tables->empty());
     EXPECT_TRUE(boxes.shown.empty());
@@ -147,7 +147,7 @@ struct ScopedCreationFailure {
 
 TEST(ProviderInstalled, PresentLayerAsksNothing) {
     test::ScopedBoxes boxes;
-    EXPECT_TRUE(access::IsProviderInstalled());
+    EXPECT_TRUE(convert::target::providerInstalled());
     EXPECT_TRUE(boxes.shown.empty());
 }
 
@@ -155,7 +155,7 @@ TEST(ProviderInstalled, MissingProviderExplainsAndOpensBothPagesOnYes) {
     test::ScopedBoxes boxes(mb::Yes);
     ScopedUrls urls;
     ScopedCreationFailure fail(Error(Error::kProviderNotFound, "Provider cannot be found."));
-    EXPECT_FALSE(access::IsProviderInstalled());
+    EXPECT_FALSE(convert::target::providerInstalled());
     ASSERT_EQ(boxes.shown.size(), 1u);
     EXPECT_EQ(boxes.shown[0].style, mb::YesNo);
     const std::string& t = boxes.shown[0].text;
@@ -179,13 +179,13 @@ TEST(ProviderInstalled, AnswerNoOrOtherFailuresOpenNothing) {
     {
         test::ScopedBoxes boxes(mb::No);
         ScopedCreationFailure fail(Error(12, "The PROVIDER CANNOT BE FOUND here"));
-        EXPECT_FALSE(access::IsProviderInstalled());
+        EXPECT_FALSE(convert::target::providerInstalled());
         EXPECT_EQ(boxes.shown.size(), 1u);
     }
     {
         test::ScopedBoxes boxes(mb::Yes);
         ScopedCreationFailure fail(Error(Error::kCannotCreateObject, "ActiveX component can't create object"));
-        EXPECT_FALSE(access::IsProviderInstalled());
+        EXPECT_FALSE(convert::target::providerInstalled());
         EXPECT_TRUE(boxes.shown.empty());
     }
     EXPECT_TRUE(urls.opened.empty());

@@ -36,7 +36,7 @@ struct TargetFile {
     void open() {
         conn.CursorLocation = adUseClient;
         conn.Mode = adModeReadWrite;
-        conn.Open(access::GetAccessConnectionString(path, password));
+        conn.Open(convert::target::connectionString(path, password));
     }
     void run(const std::string& sql) { conn.Execute(sql); }
     std::vector<std::vector<Value>> select(const std::string& sql) { return test::storage::selectRows(conn, sql); }
@@ -238,7 +238,7 @@ TEST(ProviderFiles, PasswordProtectedTarget) {
     db.conn.Close();
     Connection wrong;
     try {
-        wrong.Open(access::GetAccessConnectionString(db.path, "nope"));
+        wrong.Open(convert::target::connectionString(db.path, "nope"));
         FAIL() << "a wrong password opened the file";
     } catch (const Error& e) {
         EXPECT_STREQ(e.description(), "Not a valid password.");
@@ -274,7 +274,7 @@ TEST(ProviderFiles, ManyTablesAndRows) {
     {
         ScopedTarget target(db.path);
         db.conn.Close();
-        tables = access::GetAccessTables(db.path);
+        tables = convert::target::tableNames(db.path);
     }
     ASSERT_TRUE(tables.has_value());
     EXPECT_EQ(tables->size(), 301u);

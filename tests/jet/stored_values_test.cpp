@@ -38,7 +38,7 @@ struct Target {
     void open() {
         conn.CursorLocation = adUseClient;
         conn.Mode = adModeReadWrite;
-        conn.Open(access::GetAccessConnectionString(path, ""));
+        conn.Open(convert::target::connectionString(path, ""));
     }
     // A new session: everything the engine knows comes from the file again.
     void reopen() {

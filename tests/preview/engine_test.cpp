@@ -34,7 +34,7 @@ TEST(PreviewOnAccessEngine, FailureAtLineSevenOfTenLeavesTheTargetAsBeforeAndThe
         GTEST_SKIP() << "the engine cannot create a database here: " << e.what();
     }
     auto conn = db::CreateConnection();
-    conn->Open(access::GetAccessConnectionString(path, ""));
+    conn->Open(convert::target::connectionString(path, ""));
     ScopedBoxes boxes;
     preview::PreviewWindows windows([&] { return conn.get(); });
     auto& list = windows.statementList();

@@ -83,14 +83,14 @@ protected:
     }
     void run(RunHostForTest& host) {
         convert::RunModules m;
-        m.isValidFoxProConnection = [] { return true; };
-        m.addTablesToFoxproListbox = [](ListBox& l) {
+        m.canConnectToSource = [] { return true; };
+        m.listSourceTables = [](ListBox& l) {
             l.addItem("t1");
             l.addItem("t2");
         };
         m.sourceConnectionString = [] { return std::string("Provider=PreviewFakeSource"); };
-        m.addTablesToAccessListbox = [](ListBox&, const std::string&) {};
-        m.accessConnectionString = [] { return std::string("Provider=PreviewFake"); };
+        m.listTargetTables = [](ListBox&, const std::string&) {};
+        m.targetConnectionString = [] { return std::string("Provider=PreviewFake"); };
         m.createTargetDatabase = [](const std::string&, const std::string&) {};
         convert::ConversionRun r(host, m);
         r.start();

@@ -1,4 +1,4 @@
-// The run wired to the program's FoxPro and Access modules. Kept apart from
+// The run wired to the program's source and target modules. Kept apart from
 // the run itself so that tests with stand-in modules link without them.
 #include "convert/run.h"
 #include "convert/target.h"
@@ -25,13 +25,13 @@ void createTargetDatabase(const std::string& path, const std::string& password) 
 
 RunModules standardModules() {
     RunModules m;
-    m.isValidFoxProConnection = [] { return Foxpro::IsValidFoxProConnection(); };
-    m.addTablesToFoxproListbox = [](ListBox& list) { Foxpro::AddTablesToFoxproListbox(list); };
-    m.sourceConnectionString = [] { return Foxpro::SourceConnectionString(); };
-    m.addTablesToAccessListbox = [](ListBox& list, const std::string& path) {
-        access::AddTablesToAccessListbox(list, path);
+    m.canConnectToSource = [] { return convert::source::canConnect(); };
+    m.listSourceTables = [](ListBox& list) { convert::source::listTables(list); };
+    m.sourceConnectionString = [] { return convert::source::connectionString(); };
+    m.listTargetTables = [](ListBox& list, const std::string& path) {
+        convert::target::listTables(list, path);
     };
-    m.accessConnectionString = [] { return access::GetAccessConnectionString("", ""); };
+    m.targetConnectionString = [] { return convert::target::connectionString("", ""); };
     m.createTargetDatabase = createTargetDatabase;
     return m;
 }
