@@ -151,7 +151,7 @@ void benchOnce(tp::preview::PreviewWindows& windows, long lines, const char* lab
                 static_cast<double>(after - before) / static_cast<double>(lines));
     std::printf("  select+scroll ends   %8.3f s\n", jump);
     std::printf("  Check All + Copy SQL %8.3f s\n", copy);
-    std::printf("  Execute SQL          %8.3f s  (%.0f lines/s), SQLFormOK %s\n", exec, lines / exec,
+    std::printf("  Execute SQL          %8.3f s  (%.0f lines/s), SQL executed %s\n", exec, lines / exec,
                 tp::convert::previewFlags().sqlExecuted ? "true" : "false");
     std::printf("  longest without events %6.3f s (during Execute SQL)\n", longest);
     // Closing the window gives the lines' memory back.
