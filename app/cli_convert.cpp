@@ -142,50 +142,93 @@ convert::RegionalSettings environmentSettings() {
     return convert::RegionalSettings::unitedStates();
 }
 
-}  // namespace
-
-int runConvert(const Args& args) {
+struct ConvertOptions {
     PlainSelection sel;
     bool haveSource = false, create = false;
     std::string script;
     bool haveScript = false;
     Overwrite overwrite = Overwrite::Ask;
-    auto value = [&](size_t& i, std::string& out) {
+};
+
+// The value of --overwrite: 0, or the exit status of the usage error printed.
+int readOverwrite(const std::string& v, Overwrite& overwrite) {
+    if (v == "ask") overwrite = Overwrite::Ask;
+    else if (v == "yes") overwrite = Overwrite::Yes;
+    else if (v == "no") overwrite = Overwrite::No;
+    else return usageError("convert: --overwrite takes ask, yes or no, not '" + v + "'");
+    return 0;
+}
+
+// --folder DIR or --dbc FILE at args[i], the one source: 0, or the exit
+// status of the usage error printed.
+int takeConvertSource(const Args& args, size_t& i, ConvertOptions& o) {
+    const std::string& a = args[i];
+    if (o.haveSource) return usageError("convert: give one source, --folder or --dbc");
+    if (i + 1 >= args.size() || args[i + 1].empty()) return usageError("convert: " + a + " needs a value");
+    const std::string& v = args[++i];
+    o.haveSource = true;
+    o.sel.dbc = a == "--dbc";
+    (o.sel.dbc ? o.sel.dbcPath : o.sel.folder) = v;
+    return 0;
+}
+
+// Takes the option at args[i] (and its value): 0, or the exit status of the
+// usage error printed.
+int takeConvertOption(const Args& args, size_t& i, ConvertOptions& o) {
+    const std::string& a = args[i];
+    auto value = [&](std::string& out) {
         if (i + 1 >= args.size()) return false;
         out = args[++i];
         return true;
     };
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        if (a == "--folder" || a == "--dbc") {
-            if (haveSource) return usageError("convert: give one source, --folder or --dbc");
-            std::string v;
-            if (!value(i, v) || v.empty()) return usageError("convert: " + a + " needs a value");
-            haveSource = true;
-            sel.dbc = a == "--dbc";
-            (sel.dbc ? sel.dbcPath : sel.folder) = v;
-        } else if (a == "--target") {
-            if (!value(i, sel.target) || sel.target.empty()) return usageError("convert: --target needs a value");
-        } else if (a == "--password") {
-            if (!value(i, sel.password)) return usageError("convert: --password needs a value");
-        } else if (a == "--overwrite") {
-            std::string v;
-            if (!value(i, v)) return usageError("convert: --overwrite needs ask, yes or no");
-            if (v == "ask") overwrite = Overwrite::Ask;
-            else if (v == "yes") overwrite = Overwrite::Yes;
-            else if (v == "no") overwrite = Overwrite::No;
-            else return usageError("convert: --overwrite takes ask, yes or no, not '" + v + "'");
-        } else if (a == "--create") {
-            create = true;
-        } else if (a == "--script") {
-            if (!value(i, script) || script.empty()) return usageError("convert: --script needs a file");
-            haveScript = true;
-        } else {
-            return usageError("convert: unknown argument '" + a + "'");
-        }
+    std::string v;
+    if (a == "--folder" || a == "--dbc") {
+        return takeConvertSource(args, i, o);
+    } else if (a == "--target") {
+        if (!value(o.sel.target) || o.sel.target.empty()) return usageError("convert: --target needs a value");
+    } else if (a == "--password") {
+        if (!value(o.sel.password)) return usageError("convert: --password needs a value");
+    } else if (a == "--overwrite") {
+        if (!value(v)) return usageError("convert: --overwrite needs ask, yes or no");
+        return readOverwrite(v, o.overwrite);
+    } else if (a == "--create") {
+        o.create = true;
+    } else if (a == "--script") {
+        if (!value(o.script) || o.script.empty()) return usageError("convert: --script needs a file");
+        o.haveScript = true;
+    } else {
+        return usageError("convert: unknown argument '" + a + "'");
     }
-    if (!haveSource) return usageError("convert: give the source, --folder DIR or --dbc FILE");
-    if (sel.target.empty()) return usageError("convert: give the target, --target DB");
+    return 0;
+}
+
+// The options of convert: 0, or the exit status of the usage error printed.
+int readConvertOptions(const Args& args, ConvertOptions& o) {
+    for (size_t i = 0; i < args.size(); ++i)
+        if (const int status = takeConvertOption(args, i, o)) return status;
+    if (!o.haveSource) return usageError("convert: give the source, --folder DIR or --dbc FILE");
+    if (o.sel.target.empty()) return usageError("convert: give the target, --target DB");
+    return 0;
+}
+
+// The summary line on stdout.
+void printSummary(const convert::RunSummary& s) {
+    std::cout << s.tables << (s.tables == 1 ? " table, " : " tables, ") << s.rows
+              << (s.rows == 1 ? " row, " : " rows, ") << s.failedStatements
+              << (s.failedStatements == 1 ? " failed statement" : " failed statements");
+    if (s.lostValues > 0)
+        std::cout << ", " << s.lostValues << (s.lostValues == 1 ? " value" : " values") << " not read";
+    std::cout << std::endl;
+}
+
+}  // namespace
+
+int runConvert(const Args& args) {
+    ConvertOptions o;
+    if (const int status = readConvertOptions(args, o)) return status;
+    PlainSelection& sel = o.sel;
+    const bool haveScript = o.haveScript;
+    const std::string& script = o.script;
 
     std::ofstream scriptOut;
     std::unique_ptr<ScriptList> scriptList;
@@ -199,7 +242,7 @@ int runConvert(const Args& args) {
     }
 
     const bool terminal = isatty(STDERR_FILENO) != 0;
-    ConvertBoxes boxes(overwrite, create, terminal && isatty(STDIN_FILENO) != 0);
+    ConvertBoxes boxes(o.overwrite, o.create, terminal && isatty(STDIN_FILENO) != 0);
     CliHost host(scriptList.get(), boxes, terminal);
     setSelection(&sel);
     setMessageBoxes(&boxes);
@@ -224,12 +267,7 @@ int runConvert(const Args& args) {
             return 1;
         }
     }
-    std::cout << s.tables << (s.tables == 1 ? " table, " : " tables, ") << s.rows
-              << (s.rows == 1 ? " row, " : " rows, ") << s.failedStatements
-              << (s.failedStatements == 1 ? " failed statement" : " failed statements");
-    if (s.lostValues > 0)
-        std::cout << ", " << s.lostValues << (s.lostValues == 1 ? " value" : " values") << " not read";
-    std::cout << std::endl;
+    printSummary(s);
     return s.failures > 0 ? 1 : 0;
 }
 

@@ -34,6 +34,43 @@ std::string sourceName(const SourceArgs& a) {
     return !a.folder.empty() ? a.folder : !a.dbc.empty() ? a.dbc : a.db;
 }
 
+SourceArg takeSourceArg(const Args& args, size_t& i, SourceArgs& src, const std::string& command) {
+    struct Option {
+        const char* name;
+        std::string SourceArgs::*value;
+        const char* missing;
+    };
+    static const Option kOptions[] = {
+        {"--folder", &SourceArgs::folder, "--folder needs a folder"},
+        {"--dbc", &SourceArgs::dbc, "--dbc needs a file"},
+        {"--password", &SourceArgs::password, "--password needs a value"},
+    };
+    const std::string& a = args[i];
+    for (const Option& o : kOptions) {
+        if (a != o.name) continue;
+        if (i + 1 >= args.size()) {
+            usageError(o.missing);
+            return SourceArg::UsageError;
+        }
+        src.*o.value = args[++i];
+        if (o.value == &SourceArgs::password) src.havePassword = true;
+        return SourceArg::Taken;
+    }
+    if (!a.empty() && a[0] == '-') return SourceArg::NotSource;
+    if (!src.db.empty()) {
+        usageError(command + ": more than one database given");
+        return SourceArg::UsageError;
+    }
+    src.db = a;
+    return SourceArg::Taken;
+}
+
+int checkOneSource(const SourceArgs& src, const std::string& command) {
+    const int kinds = !src.folder.empty() + !src.dbc.empty() + !src.db.empty();
+    if (kinds != 1) return usageError(command + ": give exactly one of --folder DIR, --dbc FILE or DB");
+    return 0;
+}
+
 std::string csvField(const std::string& t) {
     if (t.find_first_of(",\"\r\n") == std::string::npos) return t;
     std::string s = "\"";
@@ -45,41 +82,59 @@ std::string csvField(const std::string& t) {
     return s;
 }
 
+namespace {
+
+// The escape of an ASCII byte inside a JSON string, or null when it stands
+// for itself.
+const char* jsonEscape(unsigned char c, char (&buf)[8]) {
+    switch (c) {
+    case '"': return "\\\"";
+    case '\\': return "\\\\";
+    case '\n': return "\\n";
+    case '\r': return "\\r";
+    case '\t': return "\\t";
+    case '\b': return "\\b";
+    case '\f': return "\\f";
+    default:
+        if (c >= 0x20) return nullptr;
+        std::snprintf(buf, sizeof buf, "\\u%04x", c);
+        return buf;
+    }
+}
+
+// The length of the valid UTF-8 sequence starting at t[i], 0 when the byte
+// there starts none.
+size_t utf8SequenceAt(const std::string& t, size_t i) {
+    const unsigned char c = static_cast<unsigned char>(t[i]);
+    const size_t len = c >= 0xF0 && c <= 0xF4 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 && c < 0xE0 ? 2 : 0;
+    if (len == 0 || i + len > t.size()) return 0;
+    for (size_t k = 1; k < len; ++k)
+        if ((static_cast<unsigned char>(t[i + k]) & 0xC0) != 0x80) return 0;
+    return len;
+}
+
+}  // namespace
+
 std::string jsonString(const std::string& t) {
     std::string s;
     s.reserve(t.size() + 2);
     s += '"';
     for (size_t i = 0; i < t.size(); ++i) {
         const unsigned char c = static_cast<unsigned char>(t[i]);
-        switch (c) {
-        case '"': s += "\\\""; break;
-        case '\\': s += "\\\\"; break;
-        case '\n': s += "\\n"; break;
-        case '\r': s += "\\r"; break;
-        case '\t': s += "\\t"; break;
-        case '\b': s += "\\b"; break;
-        case '\f': s += "\\f"; break;
-        default:
-            if (c < 0x20) {
-                char buf[8];
-                std::snprintf(buf, sizeof buf, "\\u%04x", c);
-                s += buf;
-            } else if (c < 0x80) {
-                s += static_cast<char>(c);
-            } else {
-                // Keep valid UTF-8 sequences; replace stray bytes with U+FFFD
-                // so that the output stays valid JSON.
-                int len = c >= 0xF0 && c <= 0xF4 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 && c < 0xE0 ? 2 : 0;
-                bool ok = len > 0 && i + static_cast<size_t>(len) <= t.size();
-                for (int k = 1; ok && k < len; ++k)
-                    ok = (static_cast<unsigned char>(t[i + static_cast<size_t>(k)]) & 0xC0) == 0x80;
-                if (ok) {
-                    s.append(t, i, static_cast<size_t>(len));
-                    i += static_cast<size_t>(len) - 1;
-                } else {
-                    s += "\xEF\xBF\xBD";
-                }
-            }
+        char buf[8];
+        if (c < 0x80) {
+            const char* escape = jsonEscape(c, buf);
+            if (escape) s += escape;
+            else s += static_cast<char>(c);
+            continue;
+        }
+        // Keep valid UTF-8 sequences; replace stray bytes with U+FFFD so that
+        // the output stays valid JSON.
+        if (const size_t len = utf8SequenceAt(t, i)) {
+            s.append(t, i, len);
+            i += len - 1;
+        } else {
+            s += "\xEF\xBF\xBD";
         }
     }
     s += '"';
@@ -105,30 +160,33 @@ std::string jsonValue(const db::Value& v) {
     return "null";
 }
 
-void writeResult(std::ostream& out, db::Recordset& rs, OutputFormat format) {
+namespace {
+
+void writeCsv(std::ostream& out, db::Recordset& rs) {
     const auto& fields = rs.fieldInfos();
     std::string line;
-    if (format == OutputFormat::Csv) {
-        for (size_t i = 0; i < fields.size(); ++i) {
+    for (size_t i = 0; i < fields.size(); ++i) {
+        if (i) line += ',';
+        line += csvField(fields[i].name);
+    }
+    line += "\r\n";
+    out << line;
+    while (!rs.atEnd()) {
+        line.clear();
+        const auto& row = rs.row();
+        for (size_t i = 0; i < row.size(); ++i) {
             if (i) line += ',';
-            line += csvField(fields[i].name);
+            if (!row[i].isNull()) line += csvField(db::toIsoText(row[i]));
         }
         line += "\r\n";
         out << line;
-        while (!rs.atEnd()) {
-            line.clear();
-            const auto& row = rs.row();
-            for (size_t i = 0; i < row.size(); ++i) {
-                if (i) line += ',';
-                if (!row[i].isNull()) line += csvField(db::toIsoText(row[i]));
-            }
-            line += "\r\n";
-            out << line;
-            rs.MoveNext();
-        }
-        return;
+        rs.MoveNext();
     }
-    line = "{\"columns\":[";
+}
+
+void writeJson(std::ostream& out, db::Recordset& rs) {
+    const auto& fields = rs.fieldInfos();
+    std::string line = "{\"columns\":[";
     for (size_t i = 0; i < fields.size(); ++i) {
         if (i) line += ',';
         line += "{\"name\":" + jsonString(fields[i].name) + ",\"type\":" + std::to_string(fields[i].type) + "}";
@@ -156,6 +214,13 @@ void writeResult(std::ostream& out, db::Recordset& rs, OutputFormat format) {
         throw;
     }
     out << "]}\n";
+}
+
+}  // namespace
+
+void writeResult(std::ostream& out, db::Recordset& rs, OutputFormat format) {
+    if (format == OutputFormat::Csv) writeCsv(out, rs);
+    else writeJson(out, rs);
 }
 
 }  // namespace tp::cli

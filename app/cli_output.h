@@ -9,6 +9,7 @@
 #include <ostream>
 #include <string>
 
+#include "app/cli.h"
 #include "db/ado.h"
 
 namespace tp::cli {
@@ -25,6 +26,16 @@ struct SourceArgs {
 std::string sourceConnectionString(const SourceArgs& a);
 // A human-readable name of the source for messages.
 std::string sourceName(const SourceArgs& a);
+
+// How takeSourceArg dealt with an argument.
+enum class SourceArg { Taken, NotSource, UsageError };
+// Takes args[i] when it is the source's: --folder, --dbc or --password with
+// its value (i then points at the value), or the positional DB. A usage error
+// (a missing value, a second DB) is printed; `command` names the subcommand.
+SourceArg takeSourceArg(const Args& args, size_t& i, SourceArgs& src, const std::string& command);
+// 0 when exactly one source was given, else the exit status of the usage
+// error printed.
+int checkOneSource(const SourceArgs& src, const std::string& command);
 
 enum class OutputFormat { Csv, Json };
 

@@ -20,127 +20,171 @@ struct Statement {
     std::string where;   // "-e 2" or "FILE:7"
 };
 
-}  // namespace
-
-int runSql(const Args& args) {
+struct SqlOptions {
     SourceArgs src;
     OutputFormat format = OutputFormat::Csv;
     std::vector<Statement> statements;
     int eCount = 0;
     bool given = false;   // -e or -f (a script file may hold no statement)
     bool transaction = false;
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        auto value = [&](std::string& into) {
-            if (i + 1 >= args.size()) return false;
-            into = args[++i];
-            return true;
-        };
-        std::string v;
-        if (a == "--folder") { if (!value(src.folder)) return usageError("--folder needs a folder"); }
-        else if (a == "--dbc") { if (!value(src.dbc)) return usageError("--dbc needs a file"); }
-        else if (a == "--password") {
-            if (!value(src.password)) return usageError("--password needs a value");
-            src.havePassword = true;
-        } else if (a == "-e") {
-            if (!value(v)) return usageError("-e needs a statement");
-            statements.push_back({v, "line " + std::to_string(++eCount) + " (-e)"});
-            given = true;
-        } else if (a == "-f") {
-            if (!value(v)) return usageError("-f needs a file");
-            std::ifstream in(v, std::ios::binary);
-            if (!in) return usageError("cannot read " + v);
-            std::string line;
-            int n = 0;
-            given = true;
-            while (std::getline(in, line)) {
-                ++n;
-                if (n == 1 && line.compare(0, 3, "\xEF\xBB\xBF") == 0) line.erase(0, 3);   // UTF-8 byte-order mark
-                if (!line.empty() && line.back() == '\r') line.pop_back();
-                if (line.find_first_not_of(" \t") == std::string::npos) continue;
-                statements.push_back({line, v + ": line " + std::to_string(n)});
-            }
-        } else if (a == "--transaction") {
-            transaction = true;
-        } else if (a == "--format") {
-            if (!value(v)) return usageError("--format needs csv or json");
-            if (v == "csv") format = OutputFormat::Csv;
-            else if (v == "json") format = OutputFormat::Json;
-            else return usageError("--format must be csv or json");
-        } else if (!a.empty() && a[0] == '-') return usageError("sql: unknown option '" + a + "'");
-        else if (src.db.empty()) src.db = a;
-        else return usageError("sql: more than one database given");
-    }
-    const int kinds = !src.folder.empty() + !src.dbc.empty() + !src.db.empty();
-    if (kinds != 1) return usageError("sql: give exactly one of --folder DIR, --dbc FILE or DB");
-    if (!given) return usageError("sql: give statements with -e or -f");
+};
 
-    std::unique_ptr<db::Connection> conn;
+// Adds the statements of a script file, one a line (blank lines left out);
+// false when the file cannot be read.
+bool readScript(const std::string& path, std::vector<Statement>& statements) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    std::string line;
+    int n = 0;
+    while (std::getline(in, line)) {
+        ++n;
+        if (n == 1 && line.compare(0, 3, "\xEF\xBB\xBF") == 0) line.erase(0, 3);   // UTF-8 byte-order mark
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.find_first_not_of(" \t") == std::string::npos) continue;
+        statements.push_back({line, path + ": line " + std::to_string(n)});
+    }
+    return true;
+}
+
+// Takes sql's own option at args[i] (and its value): 0, or the exit status
+// of the usage error printed.
+int takeSqlOption(const Args& args, size_t& i, SqlOptions& o) {
+    const std::string& a = args[i];
+    std::string v;
+    auto value = [&] {
+        if (i + 1 >= args.size()) return false;
+        v = args[++i];
+        return true;
+    };
+    if (a == "-e") {
+        if (!value()) return usageError("-e needs a statement");
+        o.statements.push_back({v, "line " + std::to_string(++o.eCount) + " (-e)"});
+        o.given = true;
+    } else if (a == "-f") {
+        if (!value()) return usageError("-f needs a file");
+        if (!readScript(v, o.statements)) return usageError("cannot read " + v);
+        o.given = true;
+    } else if (a == "--transaction") {
+        o.transaction = true;
+    } else if (a == "--format") {
+        if (!value()) return usageError("--format needs csv or json");
+        if (v == "csv") o.format = OutputFormat::Csv;
+        else if (v == "json") o.format = OutputFormat::Json;
+        else return usageError("--format must be csv or json");
+    } else {
+        return usageError("sql: unknown option '" + a + "'");
+    }
+    return 0;
+}
+
+// The options of sql: 0, or the exit status of the usage error printed.
+int readSqlOptions(const Args& args, SqlOptions& o) {
+    for (size_t i = 0; i < args.size(); ++i) {
+        const SourceArg taken = takeSourceArg(args, i, o.src, "sql");
+        if (taken == SourceArg::UsageError) return 2;
+        if (taken == SourceArg::NotSource)
+            if (const int status = takeSqlOption(args, i, o)) return status;
+    }
+    if (const int status = checkOneSource(o.src, "sql")) return status;
+    if (!o.given) return usageError("sql: give statements with -e or -f");
+    return 0;
+}
+
+// The source's connection, open; null after the failure was reported.
+std::unique_ptr<db::Connection> openSource(const SourceArgs& src) {
     try {
-        conn = db::CreateConnection("ADODB.Connection");
+        auto conn = db::CreateConnection("ADODB.Connection");
         conn->Open(sourceConnectionString(src));
+        return conn;
     } catch (const std::exception& e) {
         std::cerr << "tallyport: " << sourceName(src) << ": " << e.what() << "\n";
-        return 1;
+        return nullptr;
     }
-    bool failed = false;
-    if (transaction) {
+}
+
+// Runs one statement and writes its rows; false when it failed or a value
+// could not be read (the failure is reported).
+bool runStatement(db::Connection& conn, const Statement& st, OutputFormat format) {
+    bool ok = true;
+    try {
+        auto rs = conn.Execute(st.text);
+        if (rs) {
+            writeResult(std::cout, *rs, format);
+            for (const db::ReadNotice& n : rs->takeNotices()) {
+                std::cout.flush();
+                std::cerr << "tallyport: " << st.where << ": " << n.text << "\n";
+                if (n.lostValues > 0) ok = false;
+            }
+            rs->Close();
+        }
+    } catch (const db::Error& e) {
+        std::cout.flush();
+        std::cerr << "tallyport: " << st.where << ": error " << e.number() << ": " << e.description() << "\n";
+        ok = false;
+    } catch (const std::exception& e) {
+        std::cout.flush();
+        std::cerr << "tallyport: " << st.where << ": " << e.what() << "\n";
+        ok = false;
+    }
+    return ok;
+}
+
+// Ends the unit of --transaction: undone when a statement failed, kept
+// otherwise; false when that failed (reported).
+bool endUnit(db::Connection& conn, bool failed) {
+    try {
+        if (failed) {
+            conn.RollbackTrans();
+            std::cerr << "tallyport: every statement was undone\n";
+        } else {
+            conn.CommitTrans();
+        }
+        return true;
+    } catch (const db::Error& e) {
+        std::cerr << "tallyport: " << (failed ? "undoing" : "keeping") << " the statements: error " << e.number()
+                  << ": " << e.description() << "\n";
+        return false;
+    }
+}
+
+// Closing writes what is still pending: its failure means those statements
+// did not reach the file. False when it failed (reported).
+bool closeDatabase(db::Connection& conn) {
+    try {
+        conn.Close();
+        return true;
+    } catch (const db::Error& e) {
+        std::cerr << "tallyport: closing the database: error " << e.number() << ": " << e.description() << "\n";
+    } catch (const std::exception& e) {
+        std::cerr << "tallyport: closing the database: " << e.what() << "\n";
+    }
+    return false;
+}
+
+}  // namespace
+
+int runSql(const Args& args) {
+    SqlOptions o;
+    if (const int status = readSqlOptions(args, o)) return status;
+    std::unique_ptr<db::Connection> conn = openSource(o.src);
+    if (!conn) return 1;
+    if (o.transaction) {
         try {
             conn->BeginTrans();
         } catch (const db::Error& e) {
-            std::cerr << "tallyport: " << sourceName(src) << ": error " << e.number() << ": " << e.description() << "\n";
+            std::cerr << "tallyport: " << sourceName(o.src) << ": error " << e.number() << ": " << e.description()
+                      << "\n";
             return 1;
         }
     }
-    for (const auto& st : statements) {
-        if (failed && transaction) break;
-        try {
-            auto rs = conn->Execute(st.text);
-            if (rs) {
-                writeResult(std::cout, *rs, format);
-                for (const db::ReadNotice& n : rs->takeNotices()) {
-                    std::cout.flush();
-                    std::cerr << "tallyport: " << st.where << ": " << n.text << "\n";
-                    if (n.lostValues > 0) failed = true;
-                }
-                rs->Close();
-            }
-        } catch (const db::Error& e) {
-            std::cout.flush();
-            std::cerr << "tallyport: " << st.where << ": error " << e.number() << ": " << e.description() << "\n";
-            failed = true;
-        } catch (const std::exception& e) {
-            std::cout.flush();
-            std::cerr << "tallyport: " << st.where << ": " << e.what() << "\n";
-            failed = true;
-        }
+    bool failed = false;
+    for (const auto& st : o.statements) {
+        if (failed && o.transaction) break;
+        if (!runStatement(*conn, st, o.format)) failed = true;
     }
     std::cout.flush();
-    if (transaction) {
-        try {
-            if (failed) {
-                conn->RollbackTrans();
-                std::cerr << "tallyport: every statement was undone\n";
-            } else {
-                conn->CommitTrans();
-            }
-        } catch (const db::Error& e) {
-            std::cerr << "tallyport: " << (failed ? "undoing" : "keeping") << " the statements: error " << e.number()
-                      << ": " << e.description() << "\n";
-            failed = true;
-        }
-    }
-    // Closing writes what is still pending: its failure means those
-    // statements did not reach the file.
-    try {
-        conn->Close();
-    } catch (const db::Error& e) {
-        std::cerr << "tallyport: closing the database: error " << e.number() << ": " << e.description() << "\n";
-        failed = true;
-    } catch (const std::exception& e) {
-        std::cerr << "tallyport: closing the database: " << e.what() << "\n";
-        failed = true;
-    }
+    if (o.transaction && !endUnit(*conn, failed)) failed = true;
+    if (!closeDatabase(*conn)) failed = true;
     return failed ? 1 : 0;
 }
 

@@ -9,42 +9,40 @@
 
 namespace tp::cli {
 
+namespace {
+
+// One table name a line, or TYPE<TAB>NAME of every kind with `all`.
+void printTables(const SourceArgs& src, bool all) {
+    auto conn = db::CreateConnection("ADODB.Connection");
+    conn->Open(sourceConnectionString(src));
+    auto rs = conn->OpenSchema(db::adSchemaTables);
+    while (!rs->atEnd()) {
+        const db::Value& type = rs->Fields("TABLE_TYPE").value();
+        const db::Value& name = rs->Fields("TABLE_NAME").value();
+        const std::string t = db::toIsoText(type), n = db::toIsoText(name);
+        if (all) std::cout << t << '\t' << n << '\n';
+        else if (t == "TABLE") std::cout << n << '\n';
+        rs->MoveNext();
+    }
+    rs->Close();
+    conn->Close();
+}
+
+}  // namespace
+
 int runTables(const Args& args) {
     SourceArgs src;
     bool all = false;
     for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        auto value = [&](std::string& into) {
-            if (i + 1 >= args.size()) return false;
-            into = args[++i];
-            return true;
-        };
-        if (a == "--folder") { if (!value(src.folder)) return usageError("--folder needs a folder"); }
-        else if (a == "--dbc") { if (!value(src.dbc)) return usageError("--dbc needs a file"); }
-        else if (a == "--password") {
-            if (!value(src.password)) return usageError("--password needs a value");
-            src.havePassword = true;
-        } else if (a == "--all") all = true;
-        else if (!a.empty() && a[0] == '-') return usageError("tables: unknown option '" + a + "'");
-        else if (src.db.empty()) src.db = a;
-        else return usageError("tables: more than one database given");
+        const SourceArg taken = takeSourceArg(args, i, src, "tables");
+        if (taken == SourceArg::UsageError) return 2;
+        if (taken == SourceArg::Taken) continue;
+        if (args[i] == "--all") all = true;
+        else return usageError("tables: unknown option '" + args[i] + "'");
     }
-    const int kinds = !src.folder.empty() + !src.dbc.empty() + !src.db.empty();
-    if (kinds != 1) return usageError("tables: give exactly one of --folder DIR, --dbc FILE or DB");
+    if (const int status = checkOneSource(src, "tables")) return status;
     try {
-        auto conn = db::CreateConnection("ADODB.Connection");
-        conn->Open(sourceConnectionString(src));
-        auto rs = conn->OpenSchema(db::adSchemaTables);
-        while (!rs->atEnd()) {
-            const db::Value& type = rs->Fields("TABLE_TYPE").value();
-            const db::Value& name = rs->Fields("TABLE_NAME").value();
-            const std::string t = db::toIsoText(type), n = db::toIsoText(name);
-            if (all) std::cout << t << '\t' << n << '\n';
-            else if (t == "TABLE") std::cout << n << '\n';
-            rs->MoveNext();
-        }
-        rs->Close();
-        conn->Close();
+        printTables(src, all);
     } catch (const db::Error& e) {
         std::cout.flush();
         std::cerr << "tallyport: " << sourceName(src) << ": " << e.description() << "\n";

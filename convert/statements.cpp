@@ -229,6 +229,57 @@ bool RowStatementBuilder::writeTyped(const Column& col, const db::Value& value) 
     return true;
 }
 
+void RowStatementBuilder::writeDate(const db::Value& value) {
+    // Dates and date-times always take the month-day-year pattern, the time
+    // when it is not midnight, whatever the regional short date looks like
+    // (under German settings "30.08.2021" also reads as a number) and
+    // whatever the year (1 to 99 too).
+    const db::DateTime dt = value.kind() == db::Kind::Date ? db::DateTime{value.date()} : value.dateTime();
+    char buf[32];
+    char* o = buf;
+    *o++ = '\'';
+    o = putMonthDayYear(o, dt, dt.hour || dt.minute || dt.second);
+    *o++ = '\'';
+    *o++ = ',';
+    *o++ = ' ';
+    stmt_.append(buf, o);
+}
+
+void RowStatementBuilder::writeNumericCase(std::string_view v) {
+    if (v == "False") {
+        stmt_ += "0, ";
+    } else if (v == "True") {
+        stmt_ += "1, ";
+    } else {
+        const size_t at = stmt_.size();
+        stmt_ += v;
+        if (readsAsNumber(v, settings_))
+            for (size_t i = at; i < stmt_.size(); ++i)
+                if (stmt_[i] == ',') stmt_[i] = '.';
+        stmt_ += ", ";
+    }
+}
+
+void RowStatementBuilder::writeOtherCase(std::string_view v) {
+    cleaned_.clear();
+    appendCleaned(cleaned_, v);
+    // A value that reads as a number is written as that number, never as a
+    // date (under day-month settings "12.5" would otherwise read as the 12th
+    // of May). Date values never get here.
+    const bool number = readsAsNumber(cleaned_, settings_);
+    if (number && !tableHasNumeric_) commasToPoints(cleaned_);
+    stmt_ += '\'';
+    std::optional<db::DateTime> date;
+    if (!number) date = readDate(cleaned_, settings_);
+    if (date) {
+        const bool withTime = cleaned_.find(':') != std::string::npos;
+        appendMonthDayYear(stmt_, *date, withTime);
+    } else {
+        stmt_ += cleaned_;
+    }
+    stmt_ += "', ";
+}
+
 void RowStatementBuilder::writeValue(const Column& col, const db::Value& value) {
     if (value.isNull()) {
         writeNull();
@@ -236,20 +287,7 @@ void RowStatementBuilder::writeValue(const Column& col, const db::Value& value) 
     }
     if (col.writing == Writing::OtherCase &&
         (value.kind() == db::Kind::Date || value.kind() == db::Kind::DateTime)) {
-        // Dates and date-times always take the month-day-year pattern, the
-        // time when it is not midnight, whatever the regional short date
-        // looks like (under German settings "30.08.2021" also reads as a
-        // number) and whatever the year (1 to 99 too).
-        const db::DateTime dt =
-            value.kind() == db::Kind::Date ? db::DateTime{value.date()} : value.dateTime();
-        char buf[32];
-        char* o = buf;
-        *o++ = '\'';
-        o = putMonthDayYear(o, dt, dt.hour || dt.minute || dt.second);
-        *o++ = '\'';
-        *o++ = ',';
-        *o++ = ' ';
-        stmt_.append(buf, o);
+        writeDate(value);
         return;
     }
     if (!generalOnly_ && writeTyped(col, value)) return;
@@ -273,40 +311,8 @@ void RowStatementBuilder::writeValue(const Column& col, const db::Value& value) 
         appendCleaned(stmt_, v);
         stmt_ += "', ";
         return;
-    case Writing::NumericCase:
-        if (v == "False") {
-            stmt_ += "0, ";
-        } else if (v == "True") {
-            stmt_ += "1, ";
-        } else {
-            const size_t at = stmt_.size();
-            stmt_ += v;
-            if (readsAsNumber(v, settings_))
-                for (size_t i = at; i < stmt_.size(); ++i)
-                    if (stmt_[i] == ',') stmt_[i] = '.';
-            stmt_ += ", ";
-        }
-        return;
-    case Writing::OtherCase: {
-        cleaned_.clear();
-        appendCleaned(cleaned_, v);
-        // A value that reads as a number is written as that number, never
-        // as a date (under day-month settings "12.5" would otherwise read as
-        // the 12th of May). Date values never get here.
-        const bool number = readsAsNumber(cleaned_, settings_);
-        if (number && !tableHasNumeric_) commasToPoints(cleaned_);
-        stmt_ += '\'';
-        std::optional<db::DateTime> date;
-        if (!number) date = readDate(cleaned_, settings_);
-        if (date) {
-            const bool withTime = cleaned_.find(':') != std::string::npos;
-            appendMonthDayYear(stmt_, *date, withTime);
-        } else {
-            stmt_ += cleaned_;
-        }
-        stmt_ += "', ";
-        return;
-    }
+    case Writing::NumericCase: writeNumericCase(v); return;
+    case Writing::OtherCase: writeOtherCase(v); return;
     }
 }
 

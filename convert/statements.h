@@ -60,6 +60,9 @@ private:
         int16_t type;
     };
     void writeValue(const Column& col, const db::Value& value);
+    void writeDate(const db::Value& value);          // a date of an OtherCase column
+    void writeNumericCase(std::string_view text);    // a value text of a NumericCase column
+    void writeOtherCase(std::string_view text);      // a value text of an OtherCase column
     bool writeTyped(const Column& col, const db::Value& value);
     void writeNull();
 

@@ -310,6 +310,13 @@ void SqlPreviewWindow::selectLine(int line) {
 
 // ---- Execute SQL ----------------------------------------------------------
 
+// The lines Execute SQL has run so far: one unit on the target.
+struct SqlPreviewWindow::ExecutionUnit {
+    db::Connection* target = nullptr;
+    bool open = false;   // BeginTrans done
+    int last = 0;        // the last line run (1-based)
+};
+
 void SqlPreviewWindow::executeSql() {
     if (refuseWhileBusy()) return;
     Procedure p(kReportWindow, kExecuteProcedure);
@@ -326,67 +333,24 @@ void SqlPreviewWindow::executeSql() {
     // close box meanwhile, undoes every line this command ran, so the
     // target is as it was before the click and a repaired list can run
     // again from line 1.
-    db::Connection* target = nullptr;
-    bool inUnit = false;
+    ExecutionUnit unit;
     const int total = model_.count();
-    int last = 0;
     for (int n = 1; n <= total; ++n) {
         p(110, [] { DoEvents(); });
         if (!alive) return;
         if (stop_ != Stop::None) {
-            if (inUnit) undoExecution(target);
-            const Stop how = stop_;
-            stop_ = Stop::None;
-            p(138, [&] { pointer_->setValue(WindowPointer::Default); });
-            p(140, [&] { resetProgress(); });
-            executing_ = false;
-            if (how == Stop::Skip) skipTable();
-            else back();
+            stopExecution(p, unit);
             return;
         }
         const int now = model_.count();
         if (n > now) break;
-        p(112, [&] {
-            progressBar->setValue(static_cast<int>(
-                std::lround(static_cast<double>(n) / static_cast<double>(now) * 100.0)));
-        });
-        p(114, [&] {
-            progressBar->setFormat(QStringLiteral("Please wait.. Processing row: %1 of %2")
-                                        .arg(n)
-                                        .arg(now));
-        });
+        showExecutionProgress(p, n, now);
         const std::string_view text = model_.lineView(n - 1);
         if (blankText(text)) continue;
-        last = n;
-        // Every failure of the target's Execute is captured, whatever its
-        // description says: the line is shown and the command stops.
-        try {
-            if (!inUnit) {
-                target = connection_ ? connection_() : nullptr;
-                if (!target)
-                    throw db::Error(db::Error::kObjectClosed,
-                                    "Operation is not allowed when the object is closed.");
-                target->BeginTrans();
-                inUnit = true;
-            }
-            target->Execute(text);
-        } catch (...) {
-            const std::string description = currentErrorDescription();
-            if (inUnit) undoExecution(target);
-            captureFailure(n, description);
-            return;
-        }
+        unit.last = n;
+        if (!executeLine(unit, n, text)) return;
     }
-    if (inUnit) {
-        try {
-            target->CommitTrans();
-        } catch (...) {
-            const std::string description = currentErrorDescription();
-            undoExecution(target);
-            captureFailure(last, description);
-            return;
-        }
-    }
+    if (unit.open && !commitUnit(unit)) return;
     p(120, [] { convert::previewFlags().sqlExecuted = true; });
     p(122, [&] { pointer_->setValue(WindowPointer::Default); });
     p(124, [&] { resetProgress(); });
@@ -394,6 +358,62 @@ void SqlPreviewWindow::executeSql() {
     closing_ = true;
     p(126, [&] { accept(); });
     closing_ = false;
+}
+
+void SqlPreviewWindow::showExecutionProgress(Procedure& p, int line, int lines) {
+    p(112, [&] {
+        progressBar->setValue(static_cast<int>(
+            std::lround(static_cast<double>(line) / static_cast<double>(lines) * 100.0)));
+    });
+    p(114, [&] {
+        progressBar->setFormat(QStringLiteral("Please wait.. Processing row: %1 of %2")
+                                   .arg(line)
+                                   .arg(lines));
+    });
+}
+
+// Every failure of the target's Execute is captured, whatever its
+// description says: the line is shown and the command stops.
+bool SqlPreviewWindow::executeLine(ExecutionUnit& unit, int line, std::string_view text) {
+    try {
+        if (!unit.open) {
+            unit.target = connection_ ? connection_() : nullptr;
+            if (!unit.target)
+                throw db::Error(db::Error::kObjectClosed, "Operation is not allowed when the object is closed.");
+            unit.target->BeginTrans();
+            unit.open = true;
+        }
+        unit.target->Execute(text);
+        return true;
+    } catch (...) {
+        const std::string description = currentErrorDescription();
+        if (unit.open) undoExecution(unit.target);
+        captureFailure(line, description);
+        return false;
+    }
+}
+
+bool SqlPreviewWindow::commitUnit(ExecutionUnit& unit) {
+    try {
+        unit.target->CommitTrans();
+        return true;
+    } catch (...) {
+        const std::string description = currentErrorDescription();
+        undoExecution(unit.target);
+        captureFailure(unit.last, description);
+        return false;
+    }
+}
+
+void SqlPreviewWindow::stopExecution(Procedure& p, ExecutionUnit& unit) {
+    if (unit.open) undoExecution(unit.target);
+    const Stop how = stop_;
+    stop_ = Stop::None;
+    p(138, [&] { pointer_->setValue(WindowPointer::Default); });
+    p(140, [&] { resetProgress(); });
+    executing_ = false;
+    if (how == Stop::Skip) skipTable();
+    else back();
 }
 
 void SqlPreviewWindow::undoExecution(db::Connection* target) {

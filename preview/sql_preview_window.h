@@ -7,6 +7,7 @@
 #include <QDialog>
 #include <functional>
 #include <string>
+#include <string_view>
 
 #include "preview/statement_model.h"
 
@@ -17,6 +18,7 @@ class QPushButton;
 class QTableView;
 
 namespace tp {
+class Procedure;
 class WindowPointer;
 namespace db { class Connection; }
 }  // namespace tp
@@ -107,6 +109,12 @@ private:
     enum class Stop { None, Back, Skip };
     bool requestStop(Stop how);
     void undoExecution(db::Connection* target);
+    // The parts of Execute SQL.
+    struct ExecutionUnit;
+    void showExecutionProgress(Procedure& p, int line, int lines);
+    bool executeLine(ExecutionUnit& unit, int line, std::string_view text);   // false: failed, captured
+    bool commitUnit(ExecutionUnit& unit);                                      // false: failed, captured
+    void stopExecution(Procedure& p, ExecutionUnit& unit);                     // Back, Skip or the close box
 
     std::function<db::Connection*()> connection_;
     std::function<void(QWidget*)> showDatatypes_;

@@ -71,9 +71,11 @@ bool SetClipboardText(const std::string& text, int format) {
     return ok;
 }
 
-std::string listViewClipboardText(const QAbstractItemModel& list) {
-    // Column widths over all rows, checked or not. The list is read afresh
-    // at every cell: the yields may let other handlers change it.
+namespace {
+
+// Column widths over all rows, checked or not. The list is read afresh at
+// every cell: the yields may let other handlers change it.
+std::vector<qsizetype> columnWidths(const QAbstractItemModel& list) {
     const int columns = list.columnCount();
     std::vector<qsizetype> width(static_cast<size_t>(columns > 0 ? columns : 0), 0);
     for (int k = 0; k < columns; ++k) {
@@ -84,26 +86,40 @@ std::string listViewClipboardText(const QAbstractItemModel& list) {
                 std::max(width[static_cast<size_t>(k)], cellText(list, r, k).size());
         }
     }
+    return width;
+}
+
+// Row r's cells, each padded to its column's width, tab-separated, without
+// trailing blanks.
+QString clipboardLine(const QAbstractItemModel& list, int r, const std::vector<qsizetype>& width) {
+    const int columns = static_cast<int>(width.size());
+    QString line;
+    for (int k = 0; k < columns && k < list.columnCount(); ++k) {
+        DoEvents();
+        if (r >= list.rowCount()) break;
+        const QString cell = cellText(list, r, k);
+        line += cell;
+        const qsizetype pad = width[static_cast<size_t>(k)] - cell.size();
+        if (pad > 0) line += QString(pad, QLatin1Char(' '));
+        line += QLatin1Char('\t');
+    }
+    if (!line.isEmpty()) line.chop(1);
+    qsizetype end = line.size();
+    while (end > 0 && line.at(end - 1) == QLatin1Char(' ')) --end;
+    line.truncate(end);
+    return line;
+}
+
+}  // namespace
+
+std::string listViewClipboardText(const QAbstractItemModel& list) {
+    const std::vector<qsizetype> width = columnWidths(list);
     std::string out;
     for (int r = 0; r < list.rowCount(); ++r) {
         DoEvents();
         if (r >= list.rowCount()) break;
         if (list.data(list.index(r, 0), Qt::CheckStateRole).toInt() != Qt::Checked) continue;
-        QString line;
-        for (int k = 0; k < columns && k < list.columnCount(); ++k) {
-            DoEvents();
-            if (r >= list.rowCount()) break;
-            const QString cell = cellText(list, r, k);
-            line += cell;
-            const qsizetype pad = width[static_cast<size_t>(k)] - cell.size();
-            if (pad > 0) line += QString(pad, QLatin1Char(' '));
-            line += QLatin1Char('\t');
-        }
-        if (!line.isEmpty()) line.chop(1);
-        qsizetype end = line.size();
-        while (end > 0 && line.at(end - 1) == QLatin1Char(' ')) --end;
-        line.truncate(end);
-        out += line.toStdString();
+        out += clipboardLine(list, r, width).toStdString();
         out += "\r\n";
     }
     return out;
