@@ -121,6 +121,51 @@ void appendDecimalText(std::string& out, std::string_view text, char sep) {
     out += text;
 }
 
+// Ten to the result is the estimate of the place of a's leading digit
+// (1E-05 <= a < 1E15).
+int leadingPlace(double a) {
+    int x = 0;
+    double p = 1;
+    while (x < 15 && a >= p * 10) p *= 10, ++x;
+    while (x > -5 && a < p) p /= 10, --x;
+    return x;
+}
+
+// m / 2^shift times pow10, rounded half to even as printf rounds
+// (1 <= shift < 128).
+unsigned __int128 scaledRoundedHalfEven(uint64_t m, int shift, uint64_t pow10) {
+    const unsigned __int128 n = static_cast<unsigned __int128>(m) * pow10;
+    unsigned __int128 q = n >> shift;
+    const unsigned __int128 rest = n & ((static_cast<unsigned __int128>(1) << shift) - 1);
+    const unsigned __int128 half = static_cast<unsigned __int128>(1) << (shift - 1);
+    if (rest > half || (rest == half && (q & 1))) ++q;
+    return q;
+}
+
+// Writes the significant digits q, the first of them at ten to the x, as a
+// fixed-point text without trailing zeros of the fraction; returns the end.
+char* putFixedText(char* o, bool negative, uint64_t q, int x, char sep) {
+    char text[24];
+    auto r = std::to_chars(text, text + sizeof text, q);
+    int len = static_cast<int>(r.ptr - text);
+    const int whole = x >= 0 ? x + 1 : 0;
+    while (len > whole && text[len - 1] == '0') --len;   // trailing zeros of the fraction
+    if (negative) *o++ = '-';
+    if (x >= 0) {
+        std::memcpy(o, text, static_cast<size_t>(whole));
+        o += whole;
+    } else {
+        *o++ = '0';
+    }
+    if (len > whole) {
+        *o++ = sep;
+        for (int z = x + 1; z < 0; ++z) *o++ = '0';
+        std::memcpy(o, text + whole, static_cast<size_t>(len - whole));
+        o += len - whole;
+    }
+    return o;
+}
+
 // The "%.*G" text of d when that text has no exponent (its rounded value
 // at least 1E-04 and below 10^digits), worked out exactly: the digits are
 // the binary value times a power of ten, rounded half to even as printf
@@ -153,20 +198,12 @@ char* putFixedDigits(char* o, double d, int digits, char sep) {
     std::memcpy(&bits, &a, 8);
     const uint64_t m = (bits & ((uint64_t(1) << 52) - 1)) | uint64_t(1) << 52;
     const int shift = 1075 - static_cast<int>(bits >> 52);   // a = m / 2^shift, 1 <= shift < 128 here
-    // Ten to the x is the estimate of the leading digit's place.
-    int x = 0;
-    double p = 1;
-    while (x < 15 && a >= p * 10) p *= 10, ++x;
-    while (x > -5 && a < p) p /= 10, --x;
+    int x = leadingPlace(a);
     const uint64_t low = kPow10[digits - 1], high = kPow10[digits];
     for (int tries = 0; tries < 3; ++tries) {
         const int k = digits - 1 - x;
         if (k < 0 || k > 19) return nullptr;
-        const unsigned __int128 n = static_cast<unsigned __int128>(m) * kPow10[k];
-        unsigned __int128 q = n >> shift;
-        const unsigned __int128 rest = n & ((static_cast<unsigned __int128>(1) << shift) - 1);
-        const unsigned __int128 half = static_cast<unsigned __int128>(1) << (shift - 1);
-        if (rest > half || (rest == half && (q & 1))) ++q;
+        const unsigned __int128 q = scaledRoundedHalfEven(m, shift, kPow10[k]);
         if (q >= high) {
             ++x;
             continue;
@@ -176,25 +213,7 @@ char* putFixedDigits(char* o, double d, int digits, char sep) {
             continue;
         }
         if (x < -4 || x >= digits) return nullptr;
-        char text[24];
-        auto r = std::to_chars(text, text + sizeof text, static_cast<uint64_t>(q));
-        int len = static_cast<int>(r.ptr - text);   // == digits
-        const int whole = x >= 0 ? x + 1 : 0;
-        while (len > whole && text[len - 1] == '0') --len;   // trailing zeros of the fraction
-        if (d < 0) *o++ = '-';
-        if (x >= 0) {
-            std::memcpy(o, text, static_cast<size_t>(whole));
-            o += whole;
-        } else {
-            *o++ = '0';
-        }
-        if (len > whole) {
-            *o++ = sep;
-            for (int z = x + 1; z < 0; ++z) *o++ = '0';
-            std::memcpy(o, text + whole, static_cast<size_t>(len - whole));
-            o += len - whole;
-        }
-        return o;
+        return putFixedText(o, d < 0, static_cast<uint64_t>(q), x, sep);
     }
     return nullptr;
 }
@@ -461,32 +480,33 @@ bool assignDate(const Num* p, int count, const RegionalSettings& s, db::Date& ou
 
 }  // namespace
 
-bool readsAsNumber(std::string_view t, const RegionalSettings& s) {
-    t = trim(t);
-    if (t.empty()) return false;
-    if (t.size() > 2 && t[0] == '&') {
-        char k = static_cast<char>(std::toupper(static_cast<unsigned char>(t[1])));
-        std::string_view d = t.substr(2);
-        if (k == 'H') {
-            for (char c : d)
-                if (!std::isxdigit(static_cast<unsigned char>(c))) return false;
-            return d.size() <= 16;
-        }
-        if (k == 'O') {
-            for (char c : d)
-                if (c < '0' || c > '7') return false;
-            return d.size() <= 22;
-        }
-        return false;
+namespace {
+
+// "&H" and up to 16 hexadecimal digits, or "&O" and up to 22 octal digits.
+bool readsAsRadixNumber(std::string_view t) {
+    const char k = static_cast<char>(std::toupper(static_cast<unsigned char>(t[1])));
+    const std::string_view d = t.substr(2);
+    if (k == 'H') {
+        for (char c : d)
+            if (!std::isxdigit(static_cast<unsigned char>(c))) return false;
+        return d.size() <= 16;
     }
-    if (t.front() == '+' || t.front() == '-') {
-        t.remove_prefix(1);
-        t = trim(t);
+    if (k == 'O') {
+        for (char c : d)
+            if (c < '0' || c > '7') return false;
+        return d.size() <= 22;
     }
-    bool digits = false, point = false;
+    return false;
+}
+
+// The end of the digits, the decimal separator and the group separators (among
+// the integer digits) that t starts with; `digits` says whether a digit was
+// among them.
+size_t mantissaEnd(std::string_view t, const RegionalSettings& s, bool& digits) {
+    bool point = false;
     size_t i = 0;
     for (; i < t.size(); ++i) {
-        char c = t[i];
+        const char c = t[i];
         if (isDigit(c)) {
             digits = true;
         } else if (c == s.decimalSeparator && !point) {
@@ -497,15 +517,34 @@ bool readsAsNumber(std::string_view t, const RegionalSettings& s) {
             break;
         }
     }
-    if (!digits) return false;
+    return i;
+}
+
+// Whether t from i on is empty or an exponent: "E" or "D", a sign, digits.
+bool exponentToEnd(std::string_view t, size_t i) {
     if (i < t.size() && (t[i] == 'e' || t[i] == 'E' || t[i] == 'd' || t[i] == 'D')) {
         ++i;
         if (i < t.size() && (t[i] == '+' || t[i] == '-')) ++i;
-        size_t start = i;
+        const size_t start = i;
         while (i < t.size() && isDigit(t[i])) ++i;
         if (i == start) return false;
     }
     return i == t.size();
+}
+
+}  // namespace
+
+bool readsAsNumber(std::string_view t, const RegionalSettings& s) {
+    t = trim(t);
+    if (t.empty()) return false;
+    if (t.size() > 2 && t[0] == '&') return readsAsRadixNumber(t);
+    if (t.front() == '+' || t.front() == '-') {
+        t.remove_prefix(1);
+        t = trim(t);
+    }
+    bool digits = false;
+    const size_t i = mantissaEnd(t, s, digits);
+    return digits && exponentToEnd(t, i);
 }
 
 std::optional<db::DateTime> readDate(std::string_view text, const RegionalSettings& s) {

@@ -36,50 +36,68 @@ Error g_creationFailureCopy{0, ""};
 
 // ---- connection strings -------------------------------------------------
 
+namespace {
+
+// A key: up to "=" or ";" ("==" stands for a literal "="), trimmed.
+std::string readKey(std::string_view text, size_t& i) {
+    const size_t n = text.size();
+    std::string key;
+    while (i < n && text[i] != ';') {
+        if (text[i] == '=') {
+            if (i + 1 < n && text[i + 1] == '=') {
+                key += '=';
+                i += 2;
+                continue;
+            }
+            break;
+        }
+        key += text[i++];
+    }
+    return trim(key);
+}
+
+// A value in quotes (a doubled quote stands for one), i at the opening
+// quote; anything after the closing quote up to ";" is passed over.
+std::string readQuotedValue(std::string_view text, size_t& i) {
+    const size_t n = text.size();
+    std::string value;
+    const char q = text[i++];
+    while (i < n) {
+        if (text[i] == q) {
+            if (i + 1 < n && text[i + 1] == q) {
+                value += q;
+                i += 2;
+                continue;
+            }
+            ++i;
+            break;
+        }
+        value += text[i++];
+    }
+    while (i < n && text[i] != ';') ++i;
+    return value;
+}
+
+// The value after "=", i just past it.
+std::string readValue(std::string_view text, size_t& i) {
+    const size_t n = text.size();
+    while (i < n && (text[i] == ' ' || text[i] == '\t')) ++i;
+    if (i < n && (text[i] == '"' || text[i] == '\'')) return readQuotedValue(text, i);
+    const size_t start = i;
+    while (i < n && text[i] != ';') ++i;
+    return trim(text.substr(start, i - start));
+}
+
+}  // namespace
+
 ConnectionString ConnectionString::parse(std::string_view text) {
     ConnectionString cs;
     size_t i = 0;
     const size_t n = text.size();
     while (i < n) {
-        // key: up to "=" ("==" stands for a literal "=")
-        std::string key;
-        while (i < n && text[i] != ';') {
-            if (text[i] == '=') {
-                if (i + 1 < n && text[i + 1] == '=') {
-                    key += '=';
-                    i += 2;
-                    continue;
-                }
-                break;
-            }
-            key += text[i++];
-        }
-        key = trim(key);
+        const std::string key = readKey(text, i);
         std::string value;
-        if (i < n && text[i] == '=') {
-            ++i;
-            while (i < n && (text[i] == ' ' || text[i] == '\t')) ++i;
-            if (i < n && (text[i] == '"' || text[i] == '\'')) {
-                const char q = text[i++];
-                while (i < n) {
-                    if (text[i] == q) {
-                        if (i + 1 < n && text[i + 1] == q) {
-                            value += q;
-                            i += 2;
-                            continue;
-                        }
-                        ++i;
-                        break;
-                    }
-                    value += text[i++];
-                }
-                while (i < n && text[i] != ';') ++i;  // anything after the closing quote
-            } else {
-                size_t start = i;
-                while (i < n && text[i] != ';') ++i;
-                value = trim(text.substr(start, i - start));
-            }
-        }
+        if (i < n && text[i] == '=') value = readValue(text, ++i);
         if (i < n && text[i] == ';') ++i;
         if (!key.empty()) cs.set(key, std::move(value));
     }

@@ -542,42 +542,108 @@ bool daysInMonthOk(int y, int m, int d) {
 
 }  // namespace
 
+uint64_t DbfTable::memoBlock(const DbfField& f, const uint8_t* p) const {
+    const size_t n = f.length;
+    if (n == 4) return le32(p);
+    uint64_t v = 0;
+    bool digits = false;
+    for (size_t i = 0; i < n; ++i) {
+        if (p[i] == ' ' || p[i] == 0) {
+            if (digits) break;
+            continue;
+        }
+        if (p[i] < '0' || p[i] > '9') failField(f, "the memo block number is not a number");
+        v = v * 10 + (p[i] - '0');
+        digits = true;
+    }
+    return v;
+}
+
+void DbfTable::decodeMemo(const DbfField& f, const uint8_t* p, bool binary, Value& out) {
+    const uint64_t block = memoBlock(f, p);
+    if (block == 0) {
+        if (binary) out = Value(Bytes{});
+        else out.setText();
+        return;
+    }
+    if (!memo_) fail("the memo file is missing");
+    const std::span<const uint8_t> bytes = memo_->view(block, memoBytes_);
+    if (binary) {
+        out = Value(Bytes(bytes.begin(), bytes.end()));
+        return;
+    }
+    std::string& s = out.setText();
+    s.reserve(bytes.size());
+    decoder_->decode(bytes.data(), bytes.size(), s);
+}
+
+void DbfTable::decodeVariable(const DbfField& f, const uint8_t* p, const uint8_t* nf, Value& out) {
+    const size_t n = f.length;
+    size_t len = n;
+    if (bitSet(nf, f.varBit)) {
+        len = p[n - 1];
+        if (len > n - 1) failField(f, "the stored length exceeds the field");
+    }
+    if (f.type == 'Q' || f.binary()) return void(out = Value(Bytes(p, p + len)));
+    std::string& s = out.setText();
+    s.reserve(len);
+    decoder_->decode(p, len, s);
+}
+
+void DbfTable::decodeNumber(const DbfField& f, const uint8_t* p, Value& out) {
+    const size_t n = f.length;
+    if (allOf(p, n, {' ', 0})) return out.setNull();
+    if (allOf(p, n, {' ', 0, '*'})) {
+        // FoxPro writes asterisks when a value does not fit its field.
+        if (overflowed_++ == 0) firstOverflow_ = f.name;
+        return out.setNull();
+    }
+    if (!canonicalNumber(p, n, out.setDecimalText()))
+        failField(f, "\"" + std::string(reinterpret_cast<const char*>(p), n) + "\" is not a number");
+}
+
+void DbfTable::decodeDate(const DbfField& f, const uint8_t* p, Value& out) const {
+    if (allOf(p, f.length, {' ', 0, '0'})) return out.setNull();
+    int v[8];
+    for (int i = 0; i < 8; ++i) {
+        if (p[i] < '0' || p[i] > '9') failField(f, "the date is not in YYYYMMDD form");
+        v[i] = p[i] - '0';
+    }
+    const int y = v[0] * 1000 + v[1] * 100 + v[2] * 10 + v[3], m = v[4] * 10 + v[5], d = v[6] * 10 + v[7];
+    if (y == 0 || !daysInMonthOk(y, m, d)) failField(f, "the date does not exist");
+    out = Value(Date{y, m, d});
+}
+
+void DbfTable::decodeDateTime(const DbfField& f, const uint8_t* p, Value& out) const {
+    if (allOf(p, f.length, {' ', 0})) return out.setNull();
+    const int64_t jd = static_cast<int32_t>(le32(p));
+    const uint32_t ms = le32(p + 4);
+    if (jd == 0) return out.setNull();
+    // Julian day 1721426 is 0001-01-01; 5373484 is 9999-12-31.
+    if (jd < 1721426 || jd > 5373484 || ms >= 86400000u) failField(f, "the date-time is out of range");
+    const Date date = civilFromDays(jd - 2440588);
+    DateTime dt;
+    dt.date = date;
+    dt.hour = static_cast<int>(ms / 3600000);
+    dt.minute = static_cast<int>(ms / 60000 % 60);
+    dt.second = static_cast<int>(ms / 1000 % 60);
+    dt.millisecond = static_cast<int>(ms % 1000);
+    out = Value(dt);
+}
+
+void DbfTable::decodeLogical(const DbfField& f, const uint8_t* p, Value& out) const {
+    switch (p[0]) {
+    case 'T': case 't': case 'Y': case 'y': out = Value(true); return;
+    case 'F': case 'f': case 'N': case 'n': out = Value(false); return;
+    case '?': case ' ': case 0: return out.setNull();
+    default: failField(f, "the logical value is not T, F, Y, N or ?");
+    }
+}
+
 void DbfTable::decodeField(const DbfField& f, const uint8_t* rec, const uint8_t* nf, Value& out) {
     if (bitSet(nf, f.nullBit)) return out.setNull();
     const uint8_t* p = rec + f.offset;
     const size_t n = f.length;
-    auto memoBlock = [&]() -> uint64_t {
-        if (n == 4) return le32(p);
-        uint64_t v = 0;
-        bool digits = false;
-        for (size_t i = 0; i < n; ++i) {
-            if (p[i] == ' ' || p[i] == 0) {
-                if (digits) break;
-                continue;
-            }
-            if (p[i] < '0' || p[i] > '9') failField(f, "the memo block number is not a number");
-            v = v * 10 + (p[i] - '0');
-            digits = true;
-        }
-        return v;
-    };
-    auto memo = [&](bool binary) {
-        const uint64_t block = memoBlock();
-        if (block == 0) {
-            if (binary) out = Value(Bytes{});
-            else out.setText();
-            return;
-        }
-        if (!memo_) fail("the memo file is missing");
-        const std::span<const uint8_t> bytes = memo_->view(block, memoBytes_);
-        if (binary) {
-            out = Value(Bytes(bytes.begin(), bytes.end()));
-            return;
-        }
-        std::string& s = out.setText();
-        s.reserve(bytes.size());
-        decoder_->decode(bytes.data(), bytes.size(), s);
-    };
     switch (f.type) {
     case 'C': {
         if (f.binary()) return void(out = Value(Bytes(p, p + n)));
@@ -586,33 +652,12 @@ void DbfTable::decodeField(const DbfField& f, const uint8_t* rec, const uint8_t*
         decoder_->decode(p, n, s);
         return;
     }
-    case 'V': case 'Q': {
-        size_t len = n;
-        if (bitSet(nf, f.varBit)) {
-            len = p[n - 1];
-            if (len > n - 1) failField(f, "the stored length exceeds the field");
-        }
-        if (f.type == 'Q' || f.binary()) return void(out = Value(Bytes(p, p + len)));
-        std::string& s = out.setText();
-        s.reserve(len);
-        decoder_->decode(p, len, s);
-        return;
-    }
-    case 'M': return memo(f.binary() || memosAsBinary_);
-    case 'G': case 'W': case 'P': return memo(true);
-    case 'N': case 'F': {
-        if (allOf(p, n, {' ', 0})) return out.setNull();
-        if (allOf(p, n, {' ', 0, '*'})) {
-            // FoxPro writes asterisks when a value does not fit its field.
-            if (overflowed_++ == 0) firstOverflow_ = f.name;
-            return out.setNull();
-        }
-        if (!canonicalNumber(p, n, out.setDecimalText()))
-            failField(f, "\"" + std::string(reinterpret_cast<const char*>(p), n) + "\" is not a number");
-        return;
-    }
+    case 'V': case 'Q': return decodeVariable(f, p, nf, out);
+    case 'M': return decodeMemo(f, p, f.binary() || memosAsBinary_, out);
+    case 'G': case 'W': case 'P': return decodeMemo(f, p, true, out);
+    case 'N': case 'F': return decodeNumber(f, p, out);
     case 'B': {
-        if (!vfp_) return memo(true);
+        if (!vfp_) return decodeMemo(f, p, true, out);
         double d;
         std::memcpy(&d, p, 8);
         out = Value(d);
@@ -630,42 +675,9 @@ void DbfTable::decodeField(const DbfField& f, const uint8_t* rec, const uint8_t*
     }
     case 'I': out = Value(static_cast<int64_t>(static_cast<int32_t>(le32(p)))); return;
     case 'Y': out = Value(Currency{le64s(p)}); return;
-    case 'D': {
-        if (allOf(p, n, {' ', 0, '0'})) return out.setNull();
-        int v[8];
-        for (int i = 0; i < 8; ++i) {
-            if (p[i] < '0' || p[i] > '9') failField(f, "the date is not in YYYYMMDD form");
-            v[i] = p[i] - '0';
-        }
-        const int y = v[0] * 1000 + v[1] * 100 + v[2] * 10 + v[3], m = v[4] * 10 + v[5], d = v[6] * 10 + v[7];
-        if (y == 0 || !daysInMonthOk(y, m, d)) failField(f, "the date does not exist");
-        out = Value(Date{y, m, d});
-        return;
-    }
-    case 'T': {
-        if (allOf(p, n, {' ', 0})) return out.setNull();
-        const int64_t jd = static_cast<int32_t>(le32(p));
-        const uint32_t ms = le32(p + 4);
-        if (jd == 0) return out.setNull();
-        // Julian day 1721426 is 0001-01-01; 5373484 is 9999-12-31.
-        if (jd < 1721426 || jd > 5373484 || ms >= 86400000u) failField(f, "the date-time is out of range");
-        const Date date = civilFromDays(jd - 2440588);
-        DateTime dt;
-        dt.date = date;
-        dt.hour = static_cast<int>(ms / 3600000);
-        dt.minute = static_cast<int>(ms / 60000 % 60);
-        dt.second = static_cast<int>(ms / 1000 % 60);
-        dt.millisecond = static_cast<int>(ms % 1000);
-        out = Value(dt);
-        return;
-    }
-    case 'L':
-        switch (p[0]) {
-        case 'T': case 't': case 'Y': case 'y': out = Value(true); return;
-        case 'F': case 'f': case 'N': case 'n': out = Value(false); return;
-        case '?': case ' ': case 0: return out.setNull();
-        default: failField(f, "the logical value is not T, F, Y, N or ?");
-        }
+    case 'D': return decodeDate(f, p, out);
+    case 'T': return decodeDateTime(f, p, out);
+    case 'L': return decodeLogical(f, p, out);
     }
     out.setNull();
 }

@@ -109,6 +109,14 @@ private:
     void attachMemo(std::unique_ptr<ByteSource> memo);
     const uint8_t* fetchRecord();   // nullptr at the end
     void decodeField(const DbfField& f, const uint8_t* rec, const uint8_t* nullFlags, Value& out);
+    // decodeField by kind of field; p is the field's bytes.
+    uint64_t memoBlock(const DbfField& f, const uint8_t* p) const;
+    void decodeMemo(const DbfField& f, const uint8_t* p, bool binary, Value& out);
+    void decodeVariable(const DbfField& f, const uint8_t* p, const uint8_t* nullFlags, Value& out);
+    void decodeNumber(const DbfField& f, const uint8_t* p, Value& out);
+    void decodeDate(const DbfField& f, const uint8_t* p, Value& out) const;
+    void decodeDateTime(const DbfField& f, const uint8_t* p, Value& out) const;
+    void decodeLogical(const DbfField& f, const uint8_t* p, Value& out) const;
     [[noreturn]] void fail(const std::string& what) const;
     [[noreturn]] void failField(const DbfField& f, const std::string& what) const;
 
