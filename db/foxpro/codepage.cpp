@@ -156,7 +156,7 @@ struct TextDecoder::Iconv {
 };
 
 TextDecoder::TextDecoder(int codePage) : codePage_(codePage == 0 ? 437 : codePage) {
-    auto put = [&](int b, char32_t c) { table_[b].len = static_cast<uint8_t>(utf8Encode(c, table_[b].bytes)); };
+    auto put = [&](int b, char32_t c) { setByte(b, c); };
     if (codePage_ == 10006) {
         for (int b = 0; b < 0x80; ++b) put(b, static_cast<char32_t>(b));
         for (int i = 0; i < 128; ++i) put(0x80 + i, kMacGreek[i]);
@@ -211,14 +211,20 @@ TextDecoder::TextDecoder(int codePage) : codePage_(codePage == 0 ? 437 : codePag
         }
     }
     iconv_close(cd);
+    applyVariantBytes();
+}
+
+void TextDecoder::setByte(int b, char32_t c) { table_[b].len = static_cast<uint8_t>(utf8Encode(c, table_[b].bytes)); }
+
+void TextDecoder::applyVariantBytes() {
     if (codePage_ == 620)
-        for (auto [b, c] : kMazovia) put(b, c);
+        for (auto [b, c] : kMazovia) setByte(b, c);
     if (codePage_ == 895)
-        for (int i = 0; i < 48; ++i) put(0x80 + i, kKamenicky[i]);
+        for (int i = 0; i < 48; ++i) setByte(0x80 + i, kKamenicky[i]);
     if (codePage_ == 10000)
-        for (auto [b, c] : kMacRomanNow) put(b, c);
+        for (auto [b, c] : kMacRomanNow) setByte(b, c);
     if (codePage_ == 10007)
-        for (auto [b, c] : kMacCyrillicNow) put(b, c);
+        for (auto [b, c] : kMacCyrillicNow) setByte(b, c);
 }
 
 TextDecoder::~TextDecoder() = default;

@@ -31,6 +31,11 @@ public:
     }
 
 private:
+    void setByte(int b, char32_t c);
+    // The bytes where Mazovia, Kamenicky and today's Mac Roman and Mac
+    // Cyrillic differ from the converter's code page.
+    void applyVariantBytes();
+
     int codePage_;
     bool singleByte_ = true;
     // UTF-8 for each byte: up to 3 bytes plus a length.

@@ -92,6 +92,38 @@ Dbc Dbc::read(const std::string& path) {
     return dbc;
 }
 
+namespace {
+
+// The parts of a relative path, "." and empty parts left out.
+std::vector<std::string> relativeParts(const std::string& stored) {
+    std::vector<std::string> parts;
+    size_t b = 0;
+    while (b <= stored.size()) {
+        size_t e = stored.find('/', b);
+        if (e == std::string::npos) e = stored.size();
+        std::string part = stored.substr(b, e - b);
+        b = e + 1;
+        if (part.empty() || part == ".") continue;
+        parts.push_back(part);
+    }
+    return parts;
+}
+
+// The path of `part` in the folder `cur`: ".." as it is, else the entry of
+// that name, found without regard to case; empty when there is none.
+std::string stepInto(const std::string& cur, const std::string& part) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const fs::path exact = fs::path(cur) / part;
+    if (part == ".." || fs::exists(exact, ec)) return exact.string();
+    const std::string want = lower(part);
+    for (fs::directory_iterator it(cur, ec), end; !ec && it != end; it.increment(ec))
+        if (lower(it->path().filename().string()) == want) return it->path().string();
+    return {};
+}
+
+}  // namespace
+
 std::string Dbc::resolveTableFile(const DbcTable& t) const {
     namespace fs = std::filesystem;
     std::string stored = t.storedPath.empty() ? t.name + ".dbf" : t.storedPath;
@@ -104,30 +136,13 @@ std::string Dbc::resolveTableFile(const DbcTable& t) const {
     // each part is found without regard to case. A path that cannot be
     // opened here (a drive letter, a server share) is a missing file.
     const bool absolute = !stored.empty() && (stored[0] == '/' || (stored.size() >= 2 && stored[1] == ':'));
-    std::vector<std::string> parts;
-    size_t b = 0;
-    while (!absolute && b <= stored.size()) {
-        size_t e = stored.find('/', b);
-        if (e == std::string::npos) e = stored.size();
-        std::string part = stored.substr(b, e - b);
-        b = e + 1;
-        if (part.empty() || part == ".") continue;
-        parts.push_back(part);
-    }
+    const std::vector<std::string> parts = absolute ? std::vector<std::string>{} : relativeParts(stored);
     if (!absolute && (parts.empty() || parts.back() == "..")) throw Error("No file is stored for " + where + ".");
     std::string cur = folder.empty() ? "." : folder;
     for (size_t i = 0; i < parts.size(); ++i) {
-        std::error_code ec;
-        const fs::path exact = fs::path(cur) / parts[i];
-        std::string next;
-        if (parts[i] == ".." || fs::exists(exact, ec)) next = exact.string();
-        else {
-            const std::string want = lower(parts[i]);
-            for (fs::directory_iterator it(cur, ec), end; !ec && it != end; it.increment(ec))
-                if (lower(it->path().filename().string()) == want) { next = it->path().string(); break; }
-        }
+        std::string next = stepInto(cur, parts[i]);
         if (next.empty()) break;
-        cur = next;
+        cur = std::move(next);
         if (i + 1 == parts.size()) return cur;
     }
     throw Error("The file of " + where + " is missing (" + t.storedPath + ").");

@@ -218,8 +218,14 @@ void DbfTable::attachMemo(std::unique_ptr<ByteSource> memo) {
 }
 
 void DbfTable::parseHeader() {
-    uint8_t h[32];
     const uint64_t size = src_->size();
+    readTableHeader(size);
+    std::vector<DbfField> all = readFieldDescriptors(size);
+    assignFields(all);
+}
+
+void DbfTable::readTableHeader(uint64_t size) {
+    uint8_t h[32];
     if (src_->readAt(0, h, 32) != 32) fail("the file is shorter than a table header");
     version_ = h[0];
     vfp_ = version_ == 0x30 || version_ == 0x31 || version_ == 0x32;
@@ -241,7 +247,30 @@ void DbfTable::parseHeader() {
         notes_.push_back("The table " + src_->name() + " has the unknown code page mark " + mark +
                          "; its text was read as code page 437 (DOS).");
     }
+}
 
+DbfField DbfTable::fieldDescriptor(const uint8_t* d, uint32_t offset) const {
+    DbfField f;
+    size_t nl = 0;
+    while (nl < 11 && d[nl] != 0) ++nl;
+    f.name = decoder_->decode(std::string_view(reinterpret_cast<const char*>(d), nl));
+    while (!f.name.empty() && f.name.back() == ' ') f.name.pop_back();
+    f.type = static_cast<char>(std::toupper(d[11]));
+    f.length = d[16];
+    f.decimals = d[17];
+    f.flags = vfp_ ? d[18] : 0;
+    if (f.type == 'C' && f.decimals) {
+        // Character fields longer than 255 keep the high byte of their
+        // length in the decimals byte.
+        f.length += uint32_t(f.decimals) << 8;
+        f.decimals = 0;
+    }
+    f.offset = offset;
+    if (f.length == 0) fail("field " + f.name + " has length 0");
+    return f;
+}
+
+std::vector<DbfField> DbfTable::readFieldDescriptors(uint64_t size) {
     std::vector<uint8_t> hdr(headerLength_ - 32);
     src_->readAt(32, hdr.data(), hdr.size());
     uint32_t offset = 1;
@@ -251,24 +280,7 @@ void DbfTable::parseHeader() {
     for (size_t p = 0; p < hdr.size(); p += 32) {
         if (hdr[p] == 0x0D) { terminated = true; break; }
         if (p + 32 > hdr.size()) break;
-        const uint8_t* d = hdr.data() + p;
-        DbfField f;
-        size_t nl = 0;
-        while (nl < 11 && d[nl] != 0) ++nl;
-        f.name = decoder_->decode(std::string_view(reinterpret_cast<const char*>(d), nl));
-        while (!f.name.empty() && f.name.back() == ' ') f.name.pop_back();
-        f.type = static_cast<char>(std::toupper(d[11]));
-        f.length = d[16];
-        f.decimals = d[17];
-        f.flags = vfp_ ? d[18] : 0;
-        if (f.type == 'C' && f.decimals) {
-            // Character fields longer than 255 keep the high byte of their
-            // length in the decimals byte.
-            f.length += uint32_t(f.decimals) << 8;
-            f.decimals = 0;
-        }
-        f.offset = offset;
-        if (f.length == 0) fail("field " + f.name + " has length 0");
+        DbfField f = fieldDescriptor(hdr.data() + p, offset);
         if (uint64_t(offset) + f.length > recordLength_ && overflowAt.empty()) overflowAt = f.name;
         offset += f.length;   // at most 2^16 fields of 2^16 bytes: no overflow
         all.push_back(std::move(f));
@@ -277,41 +289,50 @@ void DbfTable::parseHeader() {
     if (!terminated)
         fail("the header length (" + std::to_string(headerLength_) +
              ") ends inside the field list (no end mark where it says)");
-    if (!overflowAt.empty()) {
-        // Some tools write a record length smaller than the fields need.
-        // The fields' length is taken when the file's size holds exactly
-        // the records at that length (and an optional end mark), and holds
-        // them at no other length.
-        const uint64_t data = size - headerLength_;
-        const uint64_t need = uint64_t(recordCount_) * offset;
-        if (offset > 0xFFFF || (data != need && data != need + 1))
-            fail("the fields overflow the record length (" + std::to_string(recordLength_) + ") at field " +
-                 overflowAt);
-        recordLength_ = offset;
-    }
+    if (!overflowAt.empty()) fitRecordLength(size, offset, overflowAt);
+    return all;
+}
 
+void DbfTable::fitRecordLength(uint64_t size, uint32_t fieldsEnd, const std::string& overflowAt) {
+    // Some tools write a record length smaller than the fields need. The
+    // fields' length is taken when the file's size holds exactly the records
+    // at that length (and an optional end mark), and holds them at no other
+    // length.
+    const uint64_t data = size - headerLength_;
+    const uint64_t need = uint64_t(recordCount_) * fieldsEnd;
+    if (fieldsEnd > 0xFFFF || (data != need && data != need + 1))
+        fail("the fields overflow the record length (" + std::to_string(recordLength_) + ") at field " +
+             overflowAt);
+    recordLength_ = fieldsEnd;
+}
+
+void DbfTable::checkFieldLength(const DbfField& f) const {
+    auto need = [&](uint32_t len) {
+        if (f.length != len)
+            fail("field " + f.name + " of type " + std::string(1, f.type) + " has length " +
+                 std::to_string(f.length) + " instead of " + std::to_string(len));
+    };
+    switch (f.type) {
+    case 'C': case 'N': case 'F': case 'V': case 'Q': case '0': break;
+    case 'I': need(4); break;
+    case 'Y': case 'T': case 'D': case 'O': need(8); break;
+    case 'L': need(1); break;
+    case 'B':
+        if (vfp_) need(8);
+        else if (f.length != 4 && f.length != 10) need(10);
+        break;
+    case 'M': case 'G': case 'W': case 'P':
+        if (f.length != 4 && f.length != 10) need(vfp_ ? 4 : 10);
+        break;
+    default:
+        fail("field " + f.name + " has the unknown type '" + std::string(1, f.type) + "'");
+    }
+}
+
+void DbfTable::assignFields(std::vector<DbfField>& all) {
     int bit = 0;
     for (auto& f : all) {
-        auto need = [&](uint32_t len) {
-            if (f.length != len)
-                fail("field " + f.name + " of type " + std::string(1, f.type) + " has length " +
-                     std::to_string(f.length) + " instead of " + std::to_string(len));
-        };
-        switch (f.type) {
-        case 'C': case 'N': case 'F': case 'V': case 'Q': case '0': break;
-        case 'I': need(4); break;
-        case 'Y': case 'T': case 'D': case 'O': need(8); break;
-        case 'L': need(1); break;
-        case 'B':
-            if (vfp_) need(8);
-            else if (f.length != 4 && f.length != 10) need(10);
-            break;
-        case 'M': case 'G': case 'W': case 'P':
-            if (f.length != 4 && f.length != 10) need(vfp_ ? 4 : 10);
-            break;
-        default:
-            fail("field " + f.name + " has the unknown type '" + std::string(1, f.type) + "'");
-        }
+        checkFieldLength(f);
         if (f.type == '0') {
             if (!nullFlags_) nullFlags_ = f;
             continue;
@@ -440,6 +461,23 @@ bool bitSet(const uint8_t* nf, int bit) {
 
 bool exponentNumber(const uint8_t* m, size_t mn, const uint8_t* x, size_t xn, bool neg, std::string& out);
 
+// Writes the valid digits p[b, e) (the point, if any, at `point`; e when
+// none) in canonical form: no leading zeros, no sign on zero.
+void putCanonicalDigits(const uint8_t* p, size_t b, size_t point, size_t e, bool neg, std::string& out) {
+    size_t ib = b;
+    while (ib + 1 < point && p[ib] == '0') ++ib;   // leading zeros
+    bool zero = true;
+    for (size_t i = ib; i < e; ++i)
+        if (p[i] >= '1' && p[i] <= '9') zero = false;
+    if (neg && !zero) out += '-';
+    if (ib == point) out += '0';
+    else out.append(reinterpret_cast<const char*>(p + ib), point - ib);
+    if (point + 1 < e) {
+        out += '.';
+        out.append(reinterpret_cast<const char*>(p + point + 1), e - point - 1);
+    }
+}
+
 // The digits of an N/F field in canonical form; false when they are not a
 // number. An exponent form ("1.5E+25", "-2e-3") is written out in plain
 // digits.
@@ -459,24 +497,13 @@ bool canonicalNumber(const uint8_t* p, size_t n, std::string& out) {
         else return false;
     }
     if (e - b - (point < e ? 1 : 0) == 0) return false;   // no digit at all
-    size_t ib = b;
-    while (ib + 1 < point && p[ib] == '0') ++ib;           // leading zeros
-    bool zero = true;
-    for (size_t i = ib; i < e; ++i)
-        if (p[i] >= '1' && p[i] <= '9') zero = false;
-    if (neg && !zero) out += '-';
-    if (ib == point) out += '0';
-    else out.append(reinterpret_cast<const char*>(p + ib), point - ib);
-    if (point + 1 < e) {
-        out += '.';
-        out.append(reinterpret_cast<const char*>(p + point + 1), e - point - 1);
-    }
+    putCanonicalDigits(p, b, point, e, neg, out);
     return true;
 }
 
-// Digits with an optional point (mantissa) times ten to the exponent text
-// ("+25", "-3", "7"), in plain digits. Exponents beyond 400 are refused.
-bool exponentNumber(const uint8_t* m, size_t mn, const uint8_t* x, size_t xn, bool neg, std::string& out) {
+// An exponent text ("+25", "-3", "7") of up to three digits; false when it
+// is none.
+bool readExponent(const uint8_t* x, size_t xn, int& exp) {
     bool xneg = false;
     if (xn && (x[0] == '+' || x[0] == '-')) {
         xneg = x[0] == '-';
@@ -484,15 +511,19 @@ bool exponentNumber(const uint8_t* m, size_t mn, const uint8_t* x, size_t xn, bo
         --xn;
     }
     if (xn == 0 || xn > 3) return false;
-    int exp = 0;
+    exp = 0;
     for (size_t i = 0; i < xn; ++i) {
         if (x[i] < '0' || x[i] > '9') return false;
         exp = exp * 10 + (x[i] - '0');
     }
     if (xneg) exp = -exp;
-    if (exp > 400 || exp < -400) return false;   // beyond any double FoxPro holds
-    std::string digits;
-    int intDigits = -1;
+    return true;
+}
+
+// The digits of a mantissa with an optional point, and how many stand before
+// the point; false when it is not one.
+bool readMantissa(const uint8_t* m, size_t mn, std::string& digits, int& intDigits) {
+    intDigits = -1;
     for (size_t i = 0; i < mn; ++i) {
         if (m[i] >= '0' && m[i] <= '9') digits += static_cast<char>(m[i]);
         else if (intDigits < 0) intDigits = static_cast<int>(digits.size());
@@ -500,17 +531,13 @@ bool exponentNumber(const uint8_t* m, size_t mn, const uint8_t* x, size_t xn, bo
     }
     if (digits.empty()) return false;
     if (intDigits < 0) intDigits = static_cast<int>(digits.size());
-    intDigits += exp;   // digits before the point of the plain form
-    while (intDigits > 0 && digits.size() > 1 && digits[0] == '0') {
-        digits.erase(0, 1);
-        --intDigits;
-    }
-    const bool zero = digits.find_first_not_of('0') == std::string::npos;
-    out.clear();
-    if (zero) {
-        out = "0";
-        return true;
-    }
+    return true;
+}
+
+// Writes digits with the point after the first intDigits of them (before
+// them when intDigits <= 0, after added zeros when beyond them), without
+// trailing zeros of the fraction.
+void putPlainDigits(const std::string& digits, int intDigits, bool neg, std::string& out) {
     if (neg) out += '-';
     if (intDigits <= 0) {
         out += "0.";
@@ -529,6 +556,29 @@ bool exponentNumber(const uint8_t* m, size_t mn, const uint8_t* x, size_t xn, bo
         out.pop_back();
         if (point) break;
     }
+}
+
+// Digits with an optional point (mantissa) times ten to the exponent text
+// ("+25", "-3", "7"), in plain digits. Exponents beyond 400 are refused.
+bool exponentNumber(const uint8_t* m, size_t mn, const uint8_t* x, size_t xn, bool neg, std::string& out) {
+    int exp = 0;
+    if (!readExponent(x, xn, exp)) return false;
+    if (exp > 400 || exp < -400) return false;   // beyond any double FoxPro holds
+    std::string digits;
+    int intDigits = 0;
+    if (!readMantissa(m, mn, digits, intDigits)) return false;
+    intDigits += exp;   // digits before the point of the plain form
+    while (intDigits > 0 && digits.size() > 1 && digits[0] == '0') {
+        digits.erase(0, 1);
+        --intDigits;
+    }
+    const bool zero = digits.find_first_not_of('0') == std::string::npos;
+    out.clear();
+    if (zero) {
+        out = "0";
+        return true;
+    }
+    putPlainDigits(digits, intDigits, neg, out);
     return true;
 }
 

@@ -106,6 +106,13 @@ public:
 
 private:
     void parseHeader();
+    // parseHeader's parts, in order.
+    void readTableHeader(uint64_t size);
+    DbfField fieldDescriptor(const uint8_t* descriptor, uint32_t offset) const;
+    std::vector<DbfField> readFieldDescriptors(uint64_t size);
+    void fitRecordLength(uint64_t size, uint32_t fieldsEnd, const std::string& overflowAt);
+    void checkFieldLength(const DbfField& f) const;
+    void assignFields(std::vector<DbfField>& all);
     void attachMemo(std::unique_ptr<ByteSource> memo);
     const uint8_t* fetchRecord();   // nullptr at the end
     void decodeField(const DbfField& f, const uint8_t* rec, const uint8_t* nullFlags, Value& out);
