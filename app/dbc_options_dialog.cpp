@@ -72,9 +72,9 @@ DbcOptionsDialog::DbcOptionsDialog(MainWindow& main, QWidget* owner) : QDialog(o
 
 void DbcOptionsDialog::load() {
     Procedure p(kWindowName, "Form_Load");
-    p(100, [&] { SetFormColors(this); });
+    p(100, [&] { applyWindowColors(this); });
     p(102, [&] { setWindowIcon(appIcon()); });
-    if (p.test(104, [&] { return FileExists(handPointerPath()); }))
+    if (p.test(104, [&] { return fileExists(handPointerPath()); }))
         p(106, [&] { pointer_->setCustomImage(loadCursorFile(handPointerPath())); });
     p(110, [&] { dbcPathEdit_->setText(QString::fromStdString(settings().get(kDbcFileKey, ""))); });
 }

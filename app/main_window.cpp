@@ -336,8 +336,8 @@ void MainWindow::build() {
 bool MainWindow::load() {
     Procedure p(kReportWindow, kLoadProcedure);
     const std::string skin = programFile("x/o.cjs");
-    if (p.test(100, [&] { return FileExists(skin); })) {
-        p(102, [&] { SetFormColors(this); });
+    if (p.test(100, [&] { return fileExists(skin); })) {
+        p(102, [&] { applyWindowColors(this); });
         QString sheet;
         p(104, [&] {
             QFile f(QString::fromStdString(skin));
@@ -347,11 +347,11 @@ bool MainWindow::load() {
         });
         p(106, [&] { setStyleSheet(sheet); });
     }
-    if (p.test(110, [&] { return FileExists(handPointerPath()); }))
+    if (p.test(110, [&] { return fileExists(handPointerPath()); }))
         p(112, [&] { pointer_->setCustomImage(loadCursorFile(handPointerPath())); });
     p(116, [&] { setWindowTitle(kProductTitle); });
     p(118, [&] { setWindowIcon(appIcon()); });
-    p(120, [&] { SetAppTitle(); });
+    p(120, [&] { setShortAppTitle(); });
     // A failing change rule ends the program: nothing more runs then.
     auto step = [&](int line, auto&& f) {
         if (!ended_) p(line, f);

@@ -45,7 +45,7 @@ std::string helpText() {
 void MainWindow::browseFolder() {
     Procedure p(kReportWindow, kBrowseFolderProcedure);
     QString folder;
-    p(100, [&] { folder = BrowseForFolder(this, "Please select folder:", QString()); });
+    p(100, [&] { folder = browseForFolder(this, "Please select folder:", QString()); });
     if (p.test(102, [&] { return !folder.isEmpty(); }))
         p(104, [&] { folderEdit_->setText(folder); });
 }

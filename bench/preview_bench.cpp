@@ -109,7 +109,7 @@ void benchOnce(tp::preview::PreviewWindows& windows, long lines, const char* lab
         const std::string s = statement(i);
         textBytes += s.size();
         list.append(s);
-        tp::DoEvents();
+        tp::pumpEvents();
     }
     if (!lastLine.empty()) list.append(lastLine);
     const double fill = seconds(t0);
@@ -133,7 +133,7 @@ void benchOnce(tp::preview::PreviewWindows& windows, long lines, const char* lab
     form.statements().setAllChecked(true);
     form.copySql();   // Copy SQL, every line checked
     const double copy = seconds(t0);
-    tp::ClearClipboard();
+    tp::clearClipboard();
 
     t0 = Clock::now();
     g_watch.start();

@@ -124,7 +124,7 @@ void ConversionRun::convertTables(State& s) {
             p(step::ClearPreviewList, [&] { host_.previewList().clear(); });
             p(step::ClearDatatypeList, [&] { host_.datatypeList().clear(); });
         }
-        p(step::YieldBeforeTable, [] { DoEvents(); });
+        p(step::YieldBeforeTable, [] { pumpEvents(); });
         std::string name;
         p(step::TableName, [&] { name = host_.sourceTables().item(i); });
         if (!convertTable(s, name)) break;   // the table's progress text stays
@@ -135,7 +135,7 @@ void ConversionRun::convertTables(State& s) {
 bool ConversionRun::convertTable(State& s, const std::string& name) {
     Procedure& p = s.p;
     int answer = 0;
-    if (p.test(step::TargetHasTable, [&] { return ListContainsText(host_.targetTables(), name); }))
+    if (p.test(step::TargetHasTable, [&] { return listContainsText(host_.targetTables(), name); }))
         answer = p.value(step::AskOverwrite, [&] {
             return msgBox("Would you like to overwrite " + name + "?", mb::YesNo, "Overwrite?");
         }, 0);
@@ -147,7 +147,7 @@ bool ConversionRun::convertTable(State& s, const std::string& name) {
     }
     if (answer == mb::Yes) {
         s.put(*this, step::DropPreviewMode, step::DropToPreview, step::DropExecute, "DROP TABLE [" + name + "]");
-        p(step::ForgetTargetTable, [&] { RemoveListEntry(host_.targetTables(), asciiLower(name)); });
+        p(step::ForgetTargetTable, [&] { removeListEntry(host_.targetTables(), asciiLower(name)); });
     }
     p(step::ShowTableProgress, [&] { host_.setProgressText("Please wait.. Processing table " + name); });
     p(step::OpenTableRows, [&] { need(s.records).Open("SELECT * FROM `" + name + "`", need(s.source)); });
@@ -185,7 +185,7 @@ void ConversionRun::writeRows(State& s, const std::string& name, const std::vect
         // failure is reported once.
         bool atEnd = true;
         if (!p(step::AtEndOfRows, [&] { atEnd = records.atEnd(); }) || atEnd) break;
-        DoEvents();
+        pumpEvents();
         ++r;
         p(step::ShowRowProgress, [&] {
             if (total > 0) host_.setProgressValue(100.0 * static_cast<double>(r) / static_cast<double>(total));

@@ -63,7 +63,7 @@ void listTables(ListBox& list) {
         if (!rs) throw db::Error(db::Error::kObjectClosed, "Object variable not set");
         while (!rs->atEnd()) {
             if (rs->Fields("TABLE_TYPE").value() == db::Value("TABLE")) {
-                DoEvents();
+                pumpEvents();
                 const db::Value& name = rs->Fields("TABLE_NAME").value();
                 list.addItem(name.kind() == db::Kind::Text ? name.text() : db::toIsoText(name));
             }

@@ -45,7 +45,7 @@ TableDefinition buildTableDefinition(const std::string& table,
         const db::FieldInfo& f = fields[j];
         p(step::AddDatatypeRow, [&] { datatypes.addRow(table); });
         p(step::SetDatatypeField, [&] { datatypes.setLastField(f.name); });
-        p(step::YieldPerField, [&] { DoEvents(); });
+        p(step::YieldPerField, [&] { pumpEvents(); });
         p(step::FieldName, [&] { fieldName = f.name; });
         std::string_view typeName;
         p(step::FieldTypeName, [&] { typeName = lowerDataTypeName(type16(f.type)); });
@@ -323,7 +323,7 @@ const std::string& RowStatementBuilder::build(const std::vector<db::Value>& row,
     for (size_t c = 0; c < count; ++c) {
         const Column& col = columns_[c];
         if (col.writing == Writing::LeftOut) continue;
-        DoEvents();
+        pumpEvents();
         if (c >= row.size()) {
             p(step::MissingValue, [] {
                 throw db::Error(db::Error::kItemNotFound,

@@ -58,7 +58,7 @@ std::string connectionString(const std::string& pathArg, const std::string& pass
 std::optional<std::vector<std::string>> tableNames(const std::string& path) {
     auto conn = db::CreateConnection("ADODB.Connection");
     auto rs = db::CreateRecordset("ADODB.RecordSet");
-    if (!FileExists(path)) return std::nullopt;
+    if (!fileExists(path)) return std::nullopt;
     conn->Open(connectionString("", ""));
     rs = conn->OpenSchema(db::adSchemaTables);
     std::vector<std::string> names;
@@ -83,7 +83,7 @@ void listTables(ListBox& list, const std::string& path) {
         return;
     }
     for (const auto& name : *tables) {
-        DoEvents();
+        pumpEvents();
         list.addItem(name);
     }
 }

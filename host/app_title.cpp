@@ -22,6 +22,6 @@ std::string shortenTitle(std::string_view title) {
     return t;
 }
 
-void SetAppTitle() { setAppTitleText(shortenTitle(kProductTitle)); }
+void setShortAppTitle() { setAppTitleText(shortenTitle(kProductTitle)); }
 
 }  // namespace tp

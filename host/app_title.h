@@ -18,6 +18,6 @@ void setAppTitleText(std::string title);
 // Cuts the product title before its last blank, again while it is longer
 // than 40 characters, and makes the result the application title.
 std::string shortenTitle(std::string_view title);
-void SetAppTitle();
+void setShortAppTitle();
 
 }  // namespace tp

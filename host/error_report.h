@@ -4,7 +4,7 @@
 //
 //   Procedure p("Form1", "Form_Load");
 //   p(100, [&] { ... });
-//   if (p.test(104, [&] { return FileExists(cursor); }))   // a failing test
+//   if (p.test(104, [&] { return fileExists(cursor); }))   // a failing test
 //       p(106, [&] { loadCursor(cursor); });               // runs the branch
 #pragma once
 

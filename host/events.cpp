@@ -43,13 +43,13 @@ void setBusyPump(std::function<void()> pump) {
     });
 }
 
-void DoEventsNow() {
+void pumpEventsNow() {
     if (!g_pump) return;
     g_lastNs = nowNs();
     g_pump();
 }
 
-void DoEvents() {
+void pumpEvents() {
     if (!g_pump) return;
     const int64_t now = nowNs();
     if (now - g_lastNs < static_cast<int64_t>(g_throttleMs) * 1000000) return;

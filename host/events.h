@@ -10,14 +10,14 @@ namespace tp {
 
 void setEventPump(std::function<void()> pump);
 // Pumps when at least the throttle interval has passed since the last pump.
-void DoEvents();
+void pumpEvents();
 // Pumps now, whatever the interval (tests, and places that must repaint).
-void DoEventsNow();
+void pumpEventsNow();
 void setEventThrottleMs(int ms);
 // The pump for the data layer's long work (a big undo, many pages written
 // back): it may not run the user's input handlers, which could reach the
 // data layer again; the windows pass one that repaints and keeps the input
-// for later. Throttled like DoEvents().
+// for later. Throttled like pumpEvents().
 void setBusyPump(std::function<void()> pump);
 
 }  // namespace tp

@@ -66,16 +66,16 @@ std::string userDataFolder() {
 
 std::string programFile(const std::string& name) {
     const std::string beside = inProgramFolder(name);
-    if (FileExists(beside) || sharedDataFolder().empty()) return beside;
+    if (fileExists(beside) || sharedDataFolder().empty()) return beside;
     const std::string shared = (fs::path(sharedDataFolder()) / name).string();
-    return FileExists(shared) ? shared : beside;
+    return fileExists(shared) ? shared : beside;
 }
 
 std::string sampleFolder() {
     const std::string beside = inProgramFolder("Samples");
-    if (FileExists(beside) || sharedDataFolder().empty()) return beside;
+    if (fileExists(beside) || sharedDataFolder().empty()) return beside;
     const fs::path shared = fs::path(sharedDataFolder()) / "Samples";
-    if (!FileExists(shared.string())) return beside;
+    if (!fileExists(shared.string())) return beside;
     const fs::path copy = fs::path(userDataFolder()) / "Samples";
     try {
         copyMissing(shared, copy);

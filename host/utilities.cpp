@@ -15,7 +15,7 @@ std::string& folderStore() {
 }
 }  // namespace
 
-bool FileExists(const std::string& path) {
+bool fileExists(const std::string& path) {
     if (path.empty() || path.find('\0') != std::string::npos) return false;
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0;
@@ -27,14 +27,14 @@ std::string asciiLower(std::string s) {
     return s;
 }
 
-bool ListContainsText(const ListBox& list, const std::string& text) {
+bool listContainsText(const ListBox& list, const std::string& text) {
     const std::string want = asciiLower(text);
     for (int i = 0; i < list.count(); ++i)
         if (asciiLower(list.item(i)) == want) return true;
     return false;
 }
 
-void RemoveListEntry(ListBox& list, const std::string& text) {
+void removeListEntry(ListBox& list, const std::string& text) {
     for (int i = 0; i < list.count();) {
         if (list.item(i) == text)
             list.removeItem(i);
@@ -43,7 +43,7 @@ void RemoveListEntry(ListBox& list, const std::string& text) {
     }
 }
 
-db::Value NullToDefault(const db::Value& value, const db::Value& fallback) {
+db::Value nullToDefault(const db::Value& value, const db::Value& fallback) {
     return value.isNull() ? fallback : value;
 }
 

@@ -10,13 +10,13 @@ namespace tp::db { class Value; }
 namespace tp {
 
 // True when the path's modification time can be read.
-bool FileExists(const std::string& path);
+bool fileExists(const std::string& path);
 // Case-insensitive: does any entry equal the text?
-bool ListContainsText(const ListBox& list, const std::string& text);
+bool listContainsText(const ListBox& list, const std::string& text);
 // Removes every entry exactly equal to the text (case-sensitive).
-void RemoveListEntry(ListBox& list, const std::string& text);
+void removeListEntry(ListBox& list, const std::string& text);
 // The default when the value is null, else the value.
-db::Value NullToDefault(const db::Value& value, const db::Value& fallback);
+db::Value nullToDefault(const db::Value& value, const db::Value& fallback);
 
 // The folder that holds the program, without a trailing separator.
 std::string programFolder();

@@ -74,12 +74,12 @@ void DatatypeView::ensureLoaded() {
 void DatatypeView::load() {
     loaded_ = true;
     Procedure p(kReportWindow, "Form_Load");
-    p(100, [&] { SetFormColors(this); });
+    p(100, [&] { applyWindowColors(this); });
     p(104, [&] { setWindowIcon(appIcon()); });
     p(106, [&] {
         setWindowTitle(QStringLiteral("Datatypes Conversion - ") + QString::fromUtf8(kProductTitle));
     });
-    if (p.test(108, [&] { return FileExists(handPointerPath()); }))
+    if (p.test(108, [&] { return fileExists(handPointerPath()); }))
         p(110, [&] { pointer_->setCustomImage(loadCursorFile(handPointerPath())); });
     const char* const headers[] = {"FoxPro Table", "FoxPro Table Field", "FoxPro Field Datatype",
                                    "New MS Access Datatype"};

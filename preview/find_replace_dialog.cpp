@@ -84,10 +84,10 @@ FindReplaceDialog::FindReplaceDialog(StatementModel& list, QWidget* owner) : QDi
 
 void FindReplaceDialog::load() {
     Procedure p(kReportWindow, "Form_Load");
-    p(102, [&] { SetFormColors(this); });
+    p(102, [&] { applyWindowColors(this); });
     p(104, [&] { setWindowIcon(appIcon()); });
     p(106, [&] { setWindowTitle(QStringLiteral("Find and Replace - ") + QString::fromUtf8(kProductTitle)); });
-    if (p.test(108, [&] { return FileExists(handPointerPath()); }))
+    if (p.test(108, [&] { return fileExists(handPointerPath()); }))
         p(110, [&] { pointer_->setCustomImage(loadCursorFile(handPointerPath())); });
 }
 
@@ -114,7 +114,7 @@ void FindReplaceDialog::replaceAll() {
     // nothing instead.
     const int total = find.isEmpty() ? 0 : list_.count();
     for (int n = 1; n <= total; ++n) {
-        p(110, [] { DoEvents(); });
+        p(110, [] { pumpEvents(); });
         if (!alive) return;
         if (n > list_.count()) break;
         p(112, [&] {

@@ -76,10 +76,10 @@ LineEditorDialog::LineEditorDialog(StatementModel& list, int line, QWidget* owne
 
 void LineEditorDialog::load() {
     Procedure p(kReportWindow, kLoadProcedure);
-    p(102, [&] { SetFormColors(this); });
+    p(102, [&] { applyWindowColors(this); });
     p(104, [&] { setWindowIcon(appIcon()); });
     p(106, [&] { setWindowTitle(QStringLiteral("Edit Line - ") + QString::fromUtf8(kProductTitle)); });
-    if (p.test(108, [&] { return FileExists(handPointerPath()); }))
+    if (p.test(108, [&] { return fileExists(handPointerPath()); }))
         p(110, [&] { pointer_->setCustomImage(loadCursorFile(handPointerPath())); });
 }
 

@@ -233,10 +233,10 @@ void SqlPreviewWindow::ensureLoaded() {
 void SqlPreviewWindow::load() {
     loaded_ = true;
     Procedure p(kReportWindow, kLoadProcedure);
-    p(100, [&] { SetFormColors(this); });
+    p(100, [&] { applyWindowColors(this); });
     p(104, [&] { setWindowIcon(appIcon()); });
     p(106, [&] { setWindowTitle(QStringLiteral("SQL Preview - ") + QString::fromUtf8(kProductTitle)); });
-    if (p.test(108, [&] { return FileExists(handPointerPath()); }))
+    if (p.test(108, [&] { return fileExists(handPointerPath()); }))
         p(110, [&] { pointer_->setCustomImage(loadCursorFile(handPointerPath())); });
     p(114, [&] { model_.setColumnTitle(QStringLiteral("SQL Preview")); });
     p(116, [&] { statementView->setColumnWidth(0, kColumnWidthPx); });
@@ -336,7 +336,7 @@ void SqlPreviewWindow::executeSql() {
     ExecutionUnit unit;
     const int total = model_.count();
     for (int n = 1; n <= total; ++n) {
-        p(110, [] { DoEvents(); });
+        p(110, [] { pumpEvents(); });
         if (!alive) return;
         if (stop_ != Stop::None) {
             stopExecution(p, unit);
@@ -445,7 +445,7 @@ void SqlPreviewWindow::copySql() {
     Procedure p(kReportWindow, kCopySqlProcedure);
     p(100, [&] {
         model_.flush();
-        CopyListViewToClipboard(model_);
+        copyListViewToClipboard(model_);
     });
     p(102, [] {
         msgBox(std::string("Results have been copied to the clipboard.") + "\r\r" + kPasteHint);
@@ -466,8 +466,8 @@ void SqlPreviewWindow::copyErrorMessage() {
     Procedure p(kReportWindow, kCopyErrorProcedure);
     const std::string text = p.value(100, [&] { return errorText(); }, std::string());
     if (blankText(text)) return;
-    p(102, [] { ClearClipboard(); });
-    p(104, [&] { SetClipboardText(text, 0); });
+    p(102, [] { clearClipboard(); });
+    p(104, [&] { setClipboardText(text, 0); });
     p(106, [] {
         msgBox(std::string("Error message have been copied to the clipboard.") + "\r\r" + kPasteHint);
     });

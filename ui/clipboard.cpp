@@ -58,12 +58,12 @@ QString cellText(const QAbstractItemModel& list, int row, int column) {
 
 void setClipboardBackend(ClipboardBackend* b) { g_backend = b; }
 
-void ClearClipboard() {
+void clearClipboard() {
     for (int attempt = 0; attempt < kClipboardAttempts; ++attempt)
         if (backend().clear()) return;
 }
 
-bool SetClipboardText(const std::string& text, int format) {
+bool setClipboardText(const std::string& text, int format) {
     const QString q = QString::fromStdString(text);
     bool ok = false;
     for (int attempt = 0; attempt < kClipboardAttempts && !ok; ++attempt)
@@ -80,7 +80,7 @@ std::vector<qsizetype> columnWidths(const QAbstractItemModel& list) {
     std::vector<qsizetype> width(static_cast<size_t>(columns > 0 ? columns : 0), 0);
     for (int k = 0; k < columns; ++k) {
         for (int r = 0; r < list.rowCount(); ++r) {
-            DoEvents();
+            pumpEvents();
             if (r >= list.rowCount() || k >= list.columnCount()) break;
             width[static_cast<size_t>(k)] =
                 std::max(width[static_cast<size_t>(k)], cellText(list, r, k).size());
@@ -95,7 +95,7 @@ QString clipboardLine(const QAbstractItemModel& list, int r, const std::vector<q
     const int columns = static_cast<int>(width.size());
     QString line;
     for (int k = 0; k < columns && k < list.columnCount(); ++k) {
-        DoEvents();
+        pumpEvents();
         if (r >= list.rowCount()) break;
         const QString cell = cellText(list, r, k);
         line += cell;
@@ -116,7 +116,7 @@ std::string listViewClipboardText(const QAbstractItemModel& list) {
     const std::vector<qsizetype> width = columnWidths(list);
     std::string out;
     for (int r = 0; r < list.rowCount(); ++r) {
-        DoEvents();
+        pumpEvents();
         if (r >= list.rowCount()) break;
         if (list.data(list.index(r, 0), Qt::CheckStateRole).toInt() != Qt::Checked) continue;
         out += clipboardLine(list, r, width).toStdString();
@@ -125,11 +125,11 @@ std::string listViewClipboardText(const QAbstractItemModel& list) {
     return out;
 }
 
-void CopyListViewToClipboard(const QAbstractItemModel& list) {
+void copyListViewToClipboard(const QAbstractItemModel& list) {
     if (list.rowCount() == 0) return;
     const std::string text = listViewClipboardText(list);
-    ClearClipboard();
-    SetClipboardText(text, 0);
+    clearClipboard();
+    setClipboardText(text, 0);
 }
 
 }  // namespace tp

@@ -10,7 +10,7 @@ class QString;
 
 namespace tp {
 
-// How many times ClearClipboard and SetClipboardText try in all.
+// How many times clearClipboard and setClipboardText try in all.
 inline constexpr int kClipboardAttempts = 1000;
 
 // The clipboard as the operations see it. The default goes through
@@ -27,18 +27,18 @@ public:
 void setClipboardBackend(ClipboardBackend* backend);
 
 // Empties the clipboard; up to kClipboardAttempts tries, no pause, silent.
-void ClearClipboard();
+void clearClipboard();
 // Puts text on the clipboard (format 0 = plain text); up to
 // kClipboardAttempts tries. True when the last try succeeded.
-bool SetClipboardText(const std::string& text, int format = 0);
+bool setClipboardText(const std::string& text, int format = 0);
 
 // The checked rows of a list (a model whose column 0 is the item text and
 // whose column k is sub-item k), one line per row, cells padded with blanks
 // to the widest cell of their column over all rows and separated by a tab;
 // trailing blanks dropped; CR LF after every line. A list without rows
 // leaves the clipboard alone. Yields once per measured cell and per row.
-void CopyListViewToClipboard(const QAbstractItemModel& list);
-// The text CopyListViewToClipboard puts on the clipboard (nothing: empty).
+void copyListViewToClipboard(const QAbstractItemModel& list);
+// The text copyListViewToClipboard puts on the clipboard (nothing: empty).
 std::string listViewClipboardText(const QAbstractItemModel& list);
 
 }  // namespace tp

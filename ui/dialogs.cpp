@@ -54,7 +54,7 @@ QStringList filtersFromClassic(const QString& classic) {
     return out;
 }
 
-QString BrowseForFolder(QWidget* owner, const QString& prompt, const QString& start) {
+QString browseForFolder(QWidget* owner, const QString& prompt, const QString& start) {
     const QString chosen = dialogs().chooseFolder(owner, prompt, start);
     if (chosen.isEmpty()) return {};
     const QFileInfo info(chosen);

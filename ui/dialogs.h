@@ -34,6 +34,6 @@ QStringList filtersFromClassic(const QString& classic);
 
 // The folder picker: prompt as its title, the start folder selected first;
 // empty text when cancelled or when the choice has no file-system path.
-QString BrowseForFolder(QWidget* owner, const QString& prompt, const QString& start);
+QString browseForFolder(QWidget* owner, const QString& prompt, const QString& start);
 
 }  // namespace tp

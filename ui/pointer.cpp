@@ -111,7 +111,7 @@ bool WindowPointer::eventFilter(QObject* watched, QEvent* event) {
     return QObject::eventFilter(watched, event);
 }
 
-void SetFormColors(QWidget* window) {
+void applyWindowColors(QWidget* window) {
     const QColor face = window->palette().color(QPalette::Button);
     auto paint = [&](QWidget* w) {
         QPalette p = w->palette();

@@ -58,7 +58,7 @@ std::string handPointerPath();
 
 // Window background and its option buttons, check boxes, frames and labels
 // in the button-face colour; other controls keep theirs.
-void SetFormColors(QWidget* window);
+void applyWindowColors(QWidget* window);
 
 // The application icon (drawn, not loaded).
 QIcon appIcon();

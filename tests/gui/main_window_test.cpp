@@ -141,7 +141,7 @@ TEST_F(MainWindowTest, NumericOptionTextsReadAsBooleans) {
     EXPECT_TRUE(boxes->shown.empty());
 }
 
-TEST_F(MainWindowTest, Check1ClicksEnableTheOptionsAndAreStored) {
+TEST_F(MainWindowTest, PreviewCheckClicksEnableTheOptionsAndAreStored) {
     auto f = load();
     auto* check = child<QCheckBox>(*f, "Check1");
     check->click();

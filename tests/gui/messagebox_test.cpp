@@ -45,7 +45,7 @@ TEST(QtMessageBoxes, ApplicationErrorBoxIsAWarningWithOk) {
 }
 
 TEST(QtMessageBoxes, QuestionsAnswerYesOrNoUnderTheApplicationTitle) {
-    tp::SetAppTitle();
+    tp::setShortAppTitle();
     Seen seen;
     EXPECT_EQ(showAndPress("Replace?", tp::mb::YesNo | tp::mb::Question, "", QMessageBox::No, seen), tp::mb::No);
     EXPECT_EQ(seen.title, QString::fromStdString(tp::appTitle()));

@@ -6,38 +6,38 @@
 #include "tests/support/support.h"
 #include "host/app_title.h"
 
-TEST(Utilities, FileExists) {
+TEST(Utilities, fileExists) {
     tp::test::TempDir dir;
-    EXPECT_FALSE(tp::FileExists(""));
-    EXPECT_FALSE(tp::FileExists(dir.file("missing.cur")));
-    EXPECT_FALSE(tp::FileExists(dir.file("no/such\\path/x")));
+    EXPECT_FALSE(tp::fileExists(""));
+    EXPECT_FALSE(tp::fileExists(dir.file("missing.cur")));
+    EXPECT_FALSE(tp::fileExists(dir.file("no/such\\path/x")));
     tp::test::writeFile(dir.file("HAND-M.CUR"), "not a cursor");
-    EXPECT_TRUE(tp::FileExists(dir.file("HAND-M.CUR")));
-    EXPECT_TRUE(tp::FileExists(dir.path().string()));
+    EXPECT_TRUE(tp::fileExists(dir.file("HAND-M.CUR")));
+    EXPECT_TRUE(tp::fileExists(dir.path().string()));
 }
 
 TEST(Utilities, ListContainsTextIgnoresCase) {
     tp::VectorListBox list;
-    EXPECT_FALSE(tp::ListContainsText(list, "customers"));
+    EXPECT_FALSE(tp::listContainsText(list, "customers"));
     list.items = {"Orders", "Customers"};
-    EXPECT_TRUE(tp::ListContainsText(list, "customers"));
-    EXPECT_FALSE(tp::ListContainsText(list, "custom"));
+    EXPECT_TRUE(tp::listContainsText(list, "customers"));
+    EXPECT_FALSE(tp::listContainsText(list, "custom"));
 }
 
 TEST(Utilities, RemoveListEntryIsCaseSensitiveAndRemovesNeighbours) {
     tp::VectorListBox list;
     list.items = {"a", "orders", "orders", "Orders", "b"};
-    tp::RemoveListEntry(list, "orders");
+    tp::removeListEntry(list, "orders");
     EXPECT_EQ(list.items, (std::vector<std::string>{"a", "Orders", "b"}));
-    tp::RemoveListEntry(list, "zzz");
+    tp::removeListEntry(list, "zzz");
     EXPECT_EQ(list.items.size(), 3u);
 }
 
-TEST(Utilities, NullToDefault) {
+TEST(Utilities, nullToDefault) {
     using tp::db::Value;
-    EXPECT_EQ(tp::NullToDefault(Value(), Value("")), Value(""));
-    EXPECT_EQ(tp::NullToDefault(Value(""), Value("x")), Value(""));
-    EXPECT_EQ(tp::NullToDefault(Value(7), Value("")), Value(7));
+    EXPECT_EQ(tp::nullToDefault(Value(), Value("")), Value(""));
+    EXPECT_EQ(tp::nullToDefault(Value(""), Value("x")), Value(""));
+    EXPECT_EQ(tp::nullToDefault(Value(7), Value("")), Value(7));
 }
 
 TEST(Utilities, SetAppTitleCutsBeforeTheLastBlank) {
@@ -45,7 +45,7 @@ TEST(Utilities, SetAppTitleCutsBeforeTheLastBlank) {
     EXPECT_EQ(tp::shortenTitle(t45), "Abcdefghij Abcdefghij Abcdefghij Abcde");
     EXPECT_EQ(tp::shortenTitle("Tallyport"), "Tallyport");
     EXPECT_EQ(tp::shortenTitle("Two words"), "Two");
-    tp::SetAppTitle();
+    tp::setShortAppTitle();
     EXPECT_EQ(tp::appTitle(), "Tallyport");
 }
 

@@ -261,7 +261,7 @@ TEST(Clipboard, CheckedRowsArePaddedToTheWidestCellOfTheirColumn) {
     FlakyClipboard clip(0);
     setClipboardBackend(&clip);
     std::unique_ptr<QStandardItemModel> m(table({{"abc", "x"}, {"a", "bb"}}, {false, true}));
-    CopyListViewToClipboard(*m);
+    copyListViewToClipboard(*m);
     EXPECT_EQ(clip.text, "a  \tbb\r\n");
     EXPECT_EQ(clip.lastFormat, 0);
     // Only the blanks at the very end of a line go: padding before a tab stays.
@@ -274,11 +274,11 @@ TEST(Clipboard, NoRowsLeavesTheClipboardAloneAndNoCheckedRowPutsEmptyText) {
     FlakyClipboard clip(0);
     setClipboardBackend(&clip);
     QStandardItemModel empty;
-    CopyListViewToClipboard(empty);
+    copyListViewToClipboard(empty);
     EXPECT_EQ(clip.text, "(untouched)");
     EXPECT_EQ(clip.clearTries, 0);
     std::unique_ptr<QStandardItemModel> m(table({{"a"}, {"b"}}, {false, false}));
-    CopyListViewToClipboard(*m);
+    copyListViewToClipboard(*m);
     EXPECT_EQ(clip.text, "");
     setClipboardBackend(nullptr);
 }
@@ -286,24 +286,24 @@ TEST(Clipboard, NoRowsLeavesTheClipboardAloneAndNoCheckedRowPutsEmptyText) {
 TEST(Clipboard, BusyClipboardIsRetriedUpToAThousandTimes) {
     FlakyClipboard late(999);
     setClipboardBackend(&late);
-    ClearClipboard();
+    clearClipboard();
     EXPECT_EQ(late.clearTries, 1000);
-    EXPECT_TRUE(SetClipboardText("x"));
+    EXPECT_TRUE(setClipboardText("x"));
     EXPECT_EQ(late.setTries, 1000);
     EXPECT_EQ(late.text, "x");
 
     FlakyClipboard never(1'000'000);
     setClipboardBackend(&never);
-    ClearClipboard();
+    clearClipboard();
     EXPECT_EQ(never.clearTries, 1000);
-    EXPECT_FALSE(SetClipboardText("x"));
+    EXPECT_FALSE(setClipboardText("x"));
     EXPECT_EQ(never.setTries, 1000);
     setClipboardBackend(nullptr);
 }
 
 TEST(Clipboard, QtClipboardCarriesTheText) {
-    ClearClipboard();
-    EXPECT_TRUE(SetClipboardText("Syntax error\r\nline two"));
+    clearClipboard();
+    EXPECT_TRUE(setClipboardText("Syntax error\r\nline two"));
     EXPECT_EQ(QGuiApplication::clipboard()->text(), "Syntax error\r\nline two");
 }
 
