@@ -14,12 +14,12 @@
 #include <utility>
 
 #include "db/error.h"
+#include "db/jet/errors.h"
 
 namespace tp::db::jet {
 
 namespace {
 
-constexpr long kBadPassword = 3031;
 constexpr size_t kMaxOfficePasswordUnits = 255;
 constexpr size_t kJetPasswordChars = 20;
 constexpr uint32_t kMaxSpinCount = 10'000'000;  // the largest Office allows
@@ -55,7 +55,7 @@ void append32(std::vector<uint8_t>& out, uint32_t v) {
 [[noreturn]] void unsupported(const std::string& file, const std::string& what) {
     throw Error("'" + file + "' is protected by " + what + ", which cannot be read.");
 }
-[[noreturn]] void badPassword() { throw Error(kBadPassword, "Not a valid password."); }
+[[noreturn]] void badPassword() { throw jeterr::notValidPassword(); }
 [[noreturn]] void openSslFailed(const char* what) {
     ERR_clear_error();
     throw Error(std::string("Encryption failed: OpenSSL ") + what + " did not succeed.");

@@ -93,7 +93,7 @@ public:
     // The cipher for a database whose unmasked page 0 is `page0` (the whole
     // page), or nullptr when its pages are not encrypted. For the Office
     // schemes the password is checked here: a wrong one throws
-    // db::Error(3031, "Not a valid password."). Damaged or unsupported
+    // jeterr::notValidPassword() (3031). Damaged or unsupported
     // encryption headers throw a db::Error naming `fileName`.
     static std::unique_ptr<PageCipher> fromHeader(std::span<const uint8_t> page0,
                                                   const std::string& password,

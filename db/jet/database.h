@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "db/ado.h"
+#include "db/jet/errors.h"
 #include "db/value.h"
 
 namespace tp::db::jet {
@@ -111,9 +112,9 @@ public:
     // file as it was at beginUnit(). One unit at a time; closing with a unit
     // open rolls it back. Errors: a second beginUnit() (3003), commit or
     // rollback without a unit (3034).
-    virtual void beginUnit() { throw Error(3251, "Operation is not supported for this type of object."); }
-    virtual void commitUnit() { throw Error(3251, "Operation is not supported for this type of object."); }
-    virtual void rollbackUnit() { throw Error(3251, "Operation is not supported for this type of object."); }
+    virtual void beginUnit() { throw jeterr::notSupportedForObject(); }
+    virtual void commitUnit() { throw jeterr::notSupportedForObject(); }
+    virtual void rollbackUnit() { throw jeterr::notSupportedForObject(); }
     // What the open unit keeps to undo itself: page images, of them in
     // memory, and bytes in its temporary file; and the pages the engine's
     // cache holds now.

@@ -21,6 +21,7 @@
 
 #include "db/busy.h"
 #include "db/error.h"
+#include "db/jet/errors.h"
 #include "db/jet/check.h"
 #include "db/jet/crypto.h"
 #include "db/jet/index_keys.h"
@@ -39,12 +40,6 @@ constexpr size_t kDataPageFree = 4082;
 constexpr size_t kIndexEntryBytes = 3616;
 constexpr size_t kMaxLongValue = 0xFFFFFF;   // 3 length bytes are all readers take
 constexpr uint32_t kTablesParent = 0x0F000000;
-constexpr long kErrNotValidPassword = 3031;
-constexpr long kErrUnrecognized = 3343;
-constexpr long kErrTableExists = 3010;
-constexpr long kErrNoInputTable = 3078;
-constexpr long kErrFieldTooSmall = 3163;
-constexpr long kErrNotSupported = 3251;
 
 struct CatalogEntry {
     uint32_t id = 0;
@@ -441,14 +436,14 @@ public:
 private:
     [[noreturn]] void damaged(const std::string& what) const { pager_->damaged(what); }
     void requireOpen() const {
-        if (!pager_) throw Error(3420, "Object invalid or no longer set.");
+        if (!pager_) throw jeterr::objectInvalid();
     }
     void requireWritable() const {
         requireOpen();
         if (jet3_)
-            throw Error(kErrNotSupported, "The database '" + pager_->path() +
+            throw Error(jeterr::kNotSupported, "The database '" + pager_->path() +
                                               "' is in the Access 97 format; Tallyport reads it but does not write it.");
-        if (pager_->readOnly()) throw Error(3027, "Cannot update. Database or object is read-only.");
+        if (pager_->readOnly()) throw jeterr::readOnly();
     }
 
     // Reading.
@@ -588,18 +583,18 @@ private:
 void JetDatabase::openExisting(const std::string& password) {
     Pager& pg = *pager_;
     const std::string& path = pg.path();
-    if (pg.pageCount() < 1) throw Error(kErrUnrecognized, "Unrecognized database format '" + path + "'.");
+    if (pg.pageCount() < 1) throw jeterr::unrecognizedFormat(path);
     uint8_t h[kPageSize];
     std::memcpy(h, pg.read(0), kPageSize);
     const bool jet = std::memcmp(h + 4, "Standard Jet DB", 15) == 0;
     const bool ace = std::memcmp(h + 4, "Standard ACE DB", 15) == 0;
     const bool msisam = std::memcmp(h + 4, "MSISAM Database", 15) == 0;
     if (h[0] != 0 || !(jet || ace || msisam))
-        throw Error(kErrUnrecognized, "Unrecognized database format '" + path + "'.");
+        throw jeterr::unrecognizedFormat(path);
     const uint8_t version = h[0x14];
     if (version == 0x00 && jet) {
         if (pg.pageSize() != 2048)
-            throw Error(kErrUnrecognized, "Unrecognized database format '" + path + "'.");
+            throw jeterr::unrecognizedFormat(path);
         format_ = FileFormat::Jet3;
         jet3_ = true;
         ps_ = 2048;
@@ -613,7 +608,7 @@ void JetDatabase::openExisting(const std::string& password) {
         size_t len = 0;
         while (len < 20 && h[0x42 + len] != 0) ++len;
         if (len > 0 && decodeNarrowText(h + 0x42, len, codePage_) != password)
-            throw Error(kErrNotValidPassword, "Not a valid password.");
+            throw jeterr::notValidPassword();
         pg.setEncodingKey(rd32(h + 0x3E));
         const uint8_t* p2 = pg.read(2);
         if (p2[0] != 0x02) damaged("the system catalog is missing");
@@ -621,7 +616,7 @@ void JetDatabase::openExisting(const std::string& password) {
         return;
     }
     if (msisam || version == 0x00 || (version == 0x01 && !jet) || (version >= 0x02 && !ace) || version == 0x04 || version > 0x06)
-        throw Error(kErrUnrecognized, "Unrecognized database format '" + path + "'.");
+        throw jeterr::unrecognizedFormat(path);
     switch (version) {
     case 0x02: format_ = FileFormat::Ace12; break;
     case 0x03: format_ = FileFormat::Ace14; break;
@@ -654,7 +649,7 @@ void JetDatabase::openExisting(const std::string& password) {
             stored.push_back(c);
         }
         if (!stored.empty() && stored != utf8ToUtf16(password))
-            throw Error(kErrNotValidPassword, "Not a valid password.");
+            throw jeterr::notValidPassword();
         pg.setEncodingKey(key);
     }
     const uint8_t* p2 = pg.read(2);
@@ -1174,8 +1169,7 @@ StoredTable& JetDatabase::tableByName(const std::string& name) {
         lastName_ = name;
         return *last_;
     }
-    throw Error(kErrNoInputTable, "The database engine cannot find the input table or query '" + name +
-                                      "'. Make sure it exists and that its name is spelled correctly.");
+    throw jeterr::inputTableMissing(name);
 }
 
 // ---------------------------------------------------------------- listing
@@ -1238,7 +1232,7 @@ public:
         for (const auto& c : t.columns) {
             const char* what = unreadableColumn(c);
             if (what)
-                throw Error(kErrNotSupported, "The column '" + c.name + "' of table '" + t.name + "' in '" +
+                throw Error(jeterr::kNotSupported, "The column '" + c.name + "' of table '" + t.name + "' in '" +
                                                   db.pager().path() + "' is " + what +
                                                   ", which this database engine cannot read.");
         }
@@ -1313,7 +1307,7 @@ void JetDatabase::afterStatement() {
 
 void JetDatabase::beginUnit() {
     requireWritable();
-    if (pager_->inUnit()) throw Error(3003, "Could not start transaction; too many transactions already nested.");
+    if (pager_->inUnit()) throw jeterr::tooManyTransactions();
     // Pending row counts and indexes go into the pages first, so that the
     // pages alone say what the tables were when the unit began.
     atomically([&] { refreshIndexes(); });
@@ -1324,7 +1318,7 @@ void JetDatabase::beginUnit() {
 void JetDatabase::commitUnit() {
     requireOpen();
     if (!pager_->inUnit())
-        throw Error(3034, "You tried to commit or rollback a transaction without first beginning a transaction.");
+        throw jeterr::noTransaction();
     pager_->endUnit();
     unitNotNull_.clear();
 }
@@ -1332,7 +1326,7 @@ void JetDatabase::commitUnit() {
 void JetDatabase::rollbackUnit() {
     requireOpen();
     if (!pager_->inUnit())
-        throw Error(3034, "You tried to commit or rollback a transaction without first beginning a transaction.");
+        throw jeterr::noTransaction();
     notNullByPage_ = std::move(unitNotNull_);
     unitNotNull_.clear();
     // Nothing pending inside the unit survives it.
@@ -1434,7 +1428,7 @@ IndexKeyReport compareIndexKeys(Database& db) {
 std::unique_ptr<Database> Database::open(const std::string& path, const std::string& password, bool readOnly) {
     std::error_code ec;
     if (!std::filesystem::is_regular_file(path, ec))
-        throw Error(3024, "Could not find file '" + path + "'.");
+        throw jeterr::fileNotFound(path);
     const bool jet3 = jet3File(path);
     auto db = std::make_unique<JetDatabase>(
         jet3 ? std::make_unique<Pager>(path, true, 2048u) : std::make_unique<Pager>(path, readOnly));
@@ -1472,10 +1466,10 @@ bool publishFile(const std::string& from, const std::string& to) {
 // half-made file, and an existing file is never replaced.
 std::unique_ptr<Database> Database::create(const std::string& path, const std::string& password, FileFormat format) {
     if (format == FileFormat::Jet3)
-        throw Error(kErrUnrecognized, "Access 97 (Jet 3) databases cannot be created.");
-    if (utf8ToUtf16(password).size() > 20) throw Error(kErrNotValidPassword, "Not a valid password.");
+        throw Error(jeterr::kUnrecognized, "Access 97 (Jet 3) databases cannot be created.");
+    if (utf8ToUtf16(password).size() > 20) throw jeterr::notValidPassword();
     std::error_code ec;
-    if (std::filesystem::exists(path, ec)) throw Error(3204, "Database already exists.");
+    if (std::filesystem::exists(path, ec)) throw jeterr::databaseExists();
     const std::filesystem::path target(path);
     std::string building;
     std::unique_ptr<JetDatabase> db;
@@ -1506,8 +1500,8 @@ std::unique_ptr<Database> Database::create(const std::string& path, const std::s
     if (!publishFile(building, path)) {
         const int err = errno;
         std::filesystem::remove(building, ec);
-        if (err == EEXIST) throw Error(3204, "Database already exists.");
-        throw Error(3043, "Could not create file '" + path + "': " + std::strerror(err));
+        if (err == EEXIST) throw jeterr::databaseExists();
+        throw jeterr::cannotCreateFile(path, std::strerror(err));
     }
     {
         const std::string dir = target.parent_path().string();
@@ -1522,14 +1516,14 @@ std::unique_ptr<Database> Database::create(const std::string& path, const std::s
 
 CheckReport checkDatabase(const std::string& path, const std::string& password, size_t maxProblems) {
     std::error_code ec;
-    if (!std::filesystem::is_regular_file(path, ec)) throw Error(3024, "Could not find file '" + path + "'.");
+    if (!std::filesystem::is_regular_file(path, ec)) throw jeterr::fileNotFound(path);
     // Read as it is: no lock, no journal played back.
     const bool jet3 = jet3File(path);
     JetDatabase db(std::make_unique<Pager>(path, true, jet3 ? 2048u : kPageSize, false));
     try {
         db.openExisting(password);
     } catch (const Error& e) {
-        if (e.number() == kErrNotValidPassword) throw;
+        if (e.number() == jeterr::kNotValidPassword) throw;
         const std::string prefix = "The database '" + path + "' is damaged: ";
         std::string s = e.what();
         if (s.rfind(prefix, 0) == 0) s = s.substr(prefix.size());

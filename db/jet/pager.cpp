@@ -15,6 +15,7 @@
 
 #include "db/busy.h"
 #include "db/error.h"
+#include "db/jet/errors.h"
 #include "db/jet/crypto.h"
 
 namespace tp::db::jet {
@@ -24,12 +25,6 @@ constexpr size_t kCacheBudget = 8192;          // pages (32 MB)
 constexpr size_t kPinnedBudget = 4096;         // changed committed pages kept in memory
 constexpr size_t kUnitMemory = 2048;           // unit page images kept in memory (8 MB)
 constexpr uint32_t kSpilled = 0xFFFFFFFFu;
-constexpr long kErrFileNotFound = 3024;
-constexpr long kErrDiskIo = 3043;
-constexpr long kErrInUse = 3045;
-constexpr long kErrFull = 3047;
-constexpr long kErrReadOnly = 3027;
-constexpr long kErrUnfinished = 3049;
 
 // Journal: a 512-byte header, then entries of (page number, check, page image).
 constexpr char kJournalMagicV1[8] = {'T', 'P', 'J', 'R', 'N', 'L', '0', '1'};
@@ -155,7 +150,7 @@ uint32_t headerCheck(const uint8_t* h, uint64_t salt, bool v2) {
         aside = jpath + "-unmatched-" + std::to_string(i);
     const bool moved = ::rename(jpath.c_str(), aside.c_str()) == 0;
     if (moved) syncDirectoryOf(jpath);
-    throw Error(kErrUnfinished,
+    throw Error(jeterr::kUnfinished,
                 "The rollback journal '" + jpath + "' does not belong to the database '" + dbPath +
                     "' as it is now (the file was replaced or changed after a program stopped while writing it). "
                     "The journal was not applied" +
@@ -173,7 +168,7 @@ uint32_t headerCheck(const uint8_t* h, uint64_t salt, bool v2) {
 void playBack(const std::string& jpath, int jfd, int dbfd, const std::string& dbPath) {
     uint8_t h[kJournalHeader] = {};
     struct stat st {};
-    if (::fstat(jfd, &st) != 0) throw Error(kErrDiskIo, ioError("reading", jpath));
+    if (::fstat(jfd, &st) != 0) throw Error(jeterr::kDiskIo, ioError("reading", jpath));
     const uint64_t size = uint64_t(st.st_size);
     const bool whole = size >= kJournalHeader && readAll(jfd, h, kJournalHeader, 0);
     const bool v1 = whole && std::memcmp(h, kJournalMagicV1, 8) == 0;
@@ -184,7 +179,7 @@ void playBack(const std::string& jpath, int jfd, int dbfd, const std::string& db
         const uint32_t basePages = rd32(h + 12);
         const uint64_t salt = get64(h + 16);
         if (pageSize != 2048 && pageSize != 4096)
-            throw Error(kErrUnfinished, "The journal '" + jpath + "' of the database '" + dbPath + "' is damaged.");
+            throw Error(jeterr::kUnfinished, "The journal '" + jpath + "' of the database '" + dbPath + "' is damaged.");
         std::vector<uint8_t> e(8 + pageSize);
         // The entries that check.
         std::vector<uint32_t> pages;
@@ -195,7 +190,7 @@ void playBack(const std::string& jpath, int jfd, int dbfd, const std::string& db
             pages.push_back(page);
         }
         struct stat ds {};
-        if (::fstat(dbfd, &ds) != 0) throw Error(kErrDiskIo, ioError("reading", dbPath));
+        if (::fstat(dbfd, &ds) != 0) throw Error(jeterr::kDiskIo, ioError("reading", dbPath));
         if (uint64_t(ds.st_size) < uint64_t(basePages) * pageSize) refuseJournal(jpath, dbPath);
         if (v2) {
             const uint32_t samples = std::min(rd32(h + 32), kMaxSamples);
@@ -210,16 +205,16 @@ void playBack(const std::string& jpath, int jfd, int dbfd, const std::string& db
         for (size_t i = 0; i < pages.size(); ++i) {
             const uint64_t off = kJournalHeader + uint64_t(i) * e.size();
             if (!readAll(jfd, e.data(), e.size(), off) || rd32(e.data()) != pages[i])
-                throw Error(kErrDiskIo, ioError("reading", jpath));
+                throw Error(jeterr::kDiskIo, ioError("reading", jpath));
             if (!writeAll(dbfd, e.data() + 8, pageSize, uint64_t(pages[i]) * pageSize))
-                throw Error(kErrDiskIo, ioError("repairing", dbPath));
+                throw Error(jeterr::kDiskIo, ioError("repairing", dbPath));
         }
         if (uint64_t(ds.st_size) > uint64_t(basePages) * pageSize &&
             !truncateFd(dbfd, uint64_t(basePages) * pageSize))
-            throw Error(kErrDiskIo, ioError("repairing", dbPath));
-        if (!syncFd(dbfd)) throw Error(kErrDiskIo, ioError("repairing", dbPath));
+            throw Error(jeterr::kDiskIo, ioError("repairing", dbPath));
+        if (!syncFd(dbfd)) throw Error(jeterr::kDiskIo, ioError("repairing", dbPath));
     }
-    if (::unlink(jpath.c_str()) != 0 && errno != ENOENT) throw Error(kErrDiskIo, ioError("removing", jpath));
+    if (::unlink(jpath.c_str()) != 0 && errno != ENOENT) throw Error(jeterr::kDiskIo, ioError("removing", jpath));
     syncDirectoryOf(jpath);
 }
 
@@ -270,11 +265,11 @@ Pager::Pager(const std::string& path, bool readOnly, uint32_t pageSize, bool rec
         fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
         readOnly_ = true;
     }
-    if (fd_ < 0) throw Error(kErrFileNotFound, "Could not find file '" + path + "'.");
+    if (fd_ < 0) throw jeterr::fileNotFound(path);
     try {
         struct stat st {};
         if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode))
-            throw Error(kErrFileNotFound, "Could not find file '" + path + "'.");
+            throw jeterr::fileNotFound(path);
         if (!readOnly_) takeLock();
         if (recover || !readOnly_) recoverIfNeeded();
         const uint64_t size = fileSize();
@@ -293,12 +288,12 @@ Pager::Pager(const std::string& path, bool readOnly, uint32_t pageSize, bool rec
 Pager::Pager(const std::string& path, CreateTag) : path_(path) {
     fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd_ < 0) {
-        if (errno == EEXIST) throw Error(3204, "Database already exists.");
-        throw Error(kErrDiskIo, "Could not create file '" + path + "': " + std::strerror(errno));
+        if (errno == EEXIST) throw jeterr::databaseExists();
+        throw jeterr::cannotCreateFile(path, std::strerror(errno));
     }
     try {
         takeLock();
-        if (readOnly_) throw Error(kErrDiskIo, "Could not create the lock file '" + lockFilePath(path) + "'.");
+        if (readOnly_) throw Error(jeterr::kDiskIo, "Could not create the lock file '" + lockFilePath(path) + "'.");
     } catch (...) {
         ::close(fd_);
         fd_ = -1;
@@ -315,7 +310,7 @@ Pager::~Pager() {
 }
 
 void Pager::damaged(const std::string& what) const {
-    throw Error(3049, "The database '" + path_ + "' is damaged: " + what + ".");
+    throw jeterr::damaged(path_, what);
 }
 
 uint64_t Pager::fileSize() const {
@@ -343,11 +338,11 @@ void Pager::takeLock() {
                 readOnly_ = true;
                 return;
             }
-            throw Error(kErrDiskIo, ioError("creating", lpath));
+            throw Error(jeterr::kDiskIo, ioError("creating", lpath));
         }
         if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
             ::close(fd);
-            throw Error(kErrInUse, "Could not use '" + path_ + "'; file already in use.");
+            throw jeterr::inUse(path_);
         }
         // The file may have been removed by its previous holder between our
         // open and our lock: then lock the new one.
@@ -365,7 +360,7 @@ void Pager::takeLock() {
                 while (!machine.empty() && machine.back() == ' ') machine.pop_back();
                 if (!machine.empty() && machine != me.substr(0, 32)) {
                     ::close(fd);
-                    throw Error(kErrInUse, "Could not use '" + path_ + "'; file already in use.");
+                    throw jeterr::inUse(path_);
                 }
             }
         }
@@ -377,12 +372,12 @@ void Pager::takeLock() {
             ::unlink(lpath.c_str());
             ::close(fd);
             errno = e;
-            throw Error(kErrDiskIo, ioError("writing", lpath));
+            throw Error(jeterr::kDiskIo, ioError("writing", lpath));
         }
         lockFd_ = fd;
         return;
     }
-    throw Error(kErrInUse, "Could not use '" + path_ + "'; file already in use.");
+    throw jeterr::inUse(path_);
 }
 
 void Pager::releaseLock() {
@@ -413,7 +408,7 @@ void Pager::recoverIfNeeded() {
     }
     const int wfd = ::open(path_.c_str(), O_RDWR | O_CLOEXEC);
     if (wfd < 0)
-        throw Error(kErrUnfinished, "The database '" + path_ +
+        throw Error(jeterr::kUnfinished, "The database '" + path_ +
                                         "' was left unfinished by a program that stopped while writing it; "
                                         "open it once with write access to repair it.");
     const FdCloser wc{wfd};
@@ -424,7 +419,7 @@ void Pager::openJournal() {
     if (journalFd_ >= 0) return;
     const std::string jpath = journalPath(path_);
     journalFd_ = ::open(jpath.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (journalFd_ < 0) throw Error(kErrDiskIo, ioError("creating", jpath));
+    if (journalFd_ < 0) throw Error(jeterr::kDiskIo, ioError("creating", jpath));
     std::random_device rd;
     salt_ = (uint64_t(rd()) << 32) ^ rd() ^ uint64_t(::getpid());
     uint8_t h[kJournalHeader] = {};
@@ -450,7 +445,7 @@ void Pager::openJournal() {
         journalFd_ = -1;
         ::unlink(jpath.c_str());
         errno = e;
-        throw Error(kErrDiskIo, ioError("writing", jpath));
+        throw Error(jeterr::kDiskIo, ioError("writing", jpath));
     }
     journalEnd_ = kJournalHeader;
     journalSynced_ = false;
@@ -471,7 +466,7 @@ void Pager::journalPages(const std::vector<uint32_t>& pages) {
         wr32(e.data(), page);
         wr32(e.data() + 4, check32(salt_, page, e.data() + 8, pageSize_));
         if (!writeAll(journalFd_, e.data(), e.size(), journalEnd_))
-            throw Error(kErrDiskIo, ioError("writing", journalPath(path_)));
+            throw Error(jeterr::kDiskIo, ioError("writing", journalPath(path_)));
         journalEnd_ += e.size();
         journaled_.insert(page);
         journalSynced_ = false;
@@ -480,7 +475,7 @@ void Pager::journalPages(const std::vector<uint32_t>& pages) {
 
 void Pager::syncJournal() {
     if (journalFd_ < 0 || journalSynced_) return;
-    if (!syncFd(journalFd_)) throw Error(kErrDiskIo, ioError("writing", journalPath(path_)));
+    if (!syncFd(journalFd_)) throw Error(jeterr::kDiskIo, ioError("writing", journalPath(path_)));
     journalSynced_ = true;
 }
 
@@ -489,14 +484,14 @@ void Pager::removeJournal() {
     ::close(journalFd_);
     journalFd_ = -1;
     const std::string jpath = journalPath(path_);
-    if (::unlink(jpath.c_str()) != 0 && errno != ENOENT) throw Error(kErrDiskIo, ioError("removing", jpath));
+    if (::unlink(jpath.c_str()) != 0 && errno != ENOENT) throw Error(jeterr::kDiskIo, ioError("removing", jpath));
     syncDirectoryOf(jpath);
 }
 
 void Pager::checkStillThere() const {
     struct stat a {}, b {};
     if (::fstat(fd_, &a) != 0 || ::stat(path_.c_str(), &b) != 0 || a.st_ino != b.st_ino || a.st_dev != b.st_dev)
-        throw Error(kErrDiskIo, "The database '" + path_ +
+        throw Error(jeterr::kDiskIo, "The database '" + path_ +
                                     "' was moved or deleted while it was open; its changes could not be saved.");
 }
 
@@ -558,14 +553,14 @@ void Pager::markDirty(Entry& e) {
 
 void Pager::requireHealthy() const {
     if (broken_)
-        throw Error(kErrDiskIo, "Disk or network error: the database '" + path_ +
+        throw Error(jeterr::kDiskIo, "Disk or network error: the database '" + path_ +
                                     "' could not be put back after a failed write; close it and open it again.");
 }
 
 // The page's entry when it may be changed, and whether this statement has
 // yet to keep its earlier bytes.
 Pager::Entry& Pager::writable(uint32_t page, bool& keep) {
-    if (readOnly_) throw Error(kErrReadOnly, "Cannot update. Database or object is read-only.");
+    if (readOnly_) throw jeterr::readOnly();
     requireHealthy();
     Entry& e = load(page);
     if (unit_.active && page < unit_.pages && !unit_.has(page)) keepForUnit(page, e.data.get());
@@ -630,10 +625,10 @@ uint8_t* Pager::modifyRanges(uint32_t page, std::initializer_list<Range> ranges)
 }
 
 uint32_t Pager::append() {
-    if (readOnly_) throw Error(kErrReadOnly, "Cannot update. Database or object is read-only.");
+    if (readOnly_) throw jeterr::readOnly();
     requireHealthy();
     const uint32_t limit = gPageLimit ? gPageLimit.load() : 0x7FFFF000u / pageSize_;
-    if (pageCount_ >= limit) throw Error(kErrFull, "The database '" + path_ + "' has reached its maximum size (2 GB).");
+    if (pageCount_ >= limit) throw Error(jeterr::kFull, "The database '" + path_ + "' has reached its maximum size (2 GB).");
     const uint32_t page = pageCount_++;
     Entry e;
     e.data.reset(new uint8_t[kPageSize]);
@@ -671,7 +666,7 @@ uint8_t* Pager::reuse(uint32_t page) {
     }
     // Not in the cache and its bytes do not matter: a zero page, without
     // reading the old one; an undo forgets it again.
-    if (readOnly_) throw Error(kErrReadOnly, "Cannot update. Database or object is read-only.");
+    if (readOnly_) throw jeterr::readOnly();
     requireHealthy();
     lastEntry_ = nullptr;
     Entry e;
@@ -771,7 +766,7 @@ void Pager::rollbackStatement() {
 // ---------------------------------------------------------------- units
 
 void Pager::beginUnit() {
-    if (readOnly_) throw Error(kErrReadOnly, "Cannot update. Database or object is read-only.");
+    if (readOnly_) throw jeterr::readOnly();
     requireHealthy();
     dropUnit();
     unit_.active = true;
@@ -818,10 +813,10 @@ void Pager::keepForUnit(uint32_t page, const uint8_t* data) {
                 unit_.spillFd = ::mkostemp(name.data(), O_CLOEXEC);
                 if (unit_.spillFd >= 0) ::unlink(name.c_str());
             }
-            if (unit_.spillFd < 0) throw Error(kErrDiskIo, ioError("creating a temporary file beside", path_));
+            if (unit_.spillFd < 0) throw Error(jeterr::kDiskIo, ioError("creating a temporary file beside", path_));
         }
         if (!writeAll(unit_.spillFd, data, pageSize_, unit_.spillEnd))
-            throw Error(kErrDiskIo, ioError("writing a temporary file beside", path_));
+            throw Error(jeterr::kDiskIo, ioError("writing a temporary file beside", path_));
         unit_.images.push_back({page, kSpilled, unit_.spillEnd});
         unit_.spillEnd += pageSize_;
     }
@@ -859,7 +854,7 @@ void Pager::rollbackUnit() {
         } else {
             if (!readAll(unit_.spillFd, buf.data(), pageSize_, im.offset)) {
                 broken_ = true;
-                throw Error(kErrDiskIo, ioError("reading a temporary file beside", path_));
+                throw Error(jeterr::kDiskIo, ioError("reading a temporary file beside", path_));
             }
             src = buf.data();
         }
@@ -878,7 +873,7 @@ void Pager::rollbackUnit() {
     commit();
     if (pageCount_ > pages) {
         if (!truncateFd(fd_, uint64_t(pages) * pageSize_) || !syncFd(fd_))
-            throw Error(kErrDiskIo, ioError("writing", path_));
+            throw Error(jeterr::kDiskIo, ioError("writing", path_));
         pageCount_ = basePages_ = pages;
     }
 }
@@ -897,7 +892,7 @@ void Pager::writePage(uint32_t page, const uint8_t* data) {
         src = scratch_.data();
     }
     if (!writeAll(fd_, src, pageSize_, uint64_t(page) * pageSize_))
-        throw Error(kErrDiskIo, ioError("writing", path_));
+        throw Error(jeterr::kDiskIo, ioError("writing", path_));
 }
 
 // Pages in ascending order; runs of neighbouring plain pages go out in one
@@ -923,12 +918,12 @@ void Pager::writePages(const std::vector<uint32_t>& pages) {
         if (n == 1) {
             writePage(first, static_cast<const uint8_t*>(iov[0].iov_base));
         } else {
-            if (injectedFault()) throw Error(kErrDiskIo, ioError("writing", path_));
+            if (injectedFault()) throw Error(jeterr::kDiskIo, ioError("writing", path_));
             ssize_t w;
             do {
                 w = ::pwritev(fd_, iov, int(n), off_t(uint64_t(first) * pageSize_));
             } while (w < 0 && errno == EINTR);
-            if (w < 0) throw Error(kErrDiskIo, ioError("writing", path_));
+            if (w < 0) throw Error(jeterr::kDiskIo, ioError("writing", path_));
             // A short write: the rest page by page (which reports the error).
             for (size_t k = size_t(w) / pageSize_; k < n; ++k)
                 writePage(first + uint32_t(k), static_cast<const uint8_t*>(iov[k].iov_base));
@@ -961,8 +956,8 @@ void Pager::commit() {
     writePages(committed);
     // The file never holds more whole pages than the database.
     if (fileSize() >= uint64_t(pageCount_ + 1) * pageSize_ && !truncateFd(fd_, uint64_t(pageCount_) * pageSize_))
-        throw Error(kErrDiskIo, ioError("writing", path_));
-    if (!syncFd(fd_)) throw Error(kErrDiskIo, ioError("writing", path_));
+        throw Error(jeterr::kDiskIo, ioError("writing", path_));
+    if (!syncFd(fd_)) throw Error(jeterr::kDiskIo, ioError("writing", path_));
     // 3. The file is complete: the journal goes.
     removeJournal();
     for (auto& [n, e] : cache_) e.dirty = false;

@@ -92,14 +92,14 @@ std::unique_ptr<Cursor> JetConnection::execute(std::string_view sql, long* recor
     parseStatement(sql, st_);
     switch (st_.kind) {
     case StatementKind::CreateTable: {
-        if (!db_->findTable(std::string(st_.table)).empty()) throw tableExists(st_.table);
+        if (!db_->findTable(std::string(st_.table)).empty()) throw jeterr::tableExists(st_.table);
         forgetTable();
         db_->createTable(std::string(st_.table), st_.definitions);
         return nullptr;
     }
     case StatementKind::DropTable: {
         const std::string stored = db_->findTable(std::string(st_.table));
-        if (stored.empty()) throw tableMissing(st_.table);
+        if (stored.empty()) throw jeterr::tableMissing(st_.table);
         if (startsWithMSys(stored))
             for (const auto& t : db_->listTables())
                 if (t.name == stored && t.kind != TableKind::User)
@@ -120,12 +120,11 @@ void JetConnection::insert(long* recordsAffected) {
     if (!cached_ || st_.table != std::string_view(cachedName_)) {
         forgetTable();
         std::string stored = db_->findTable(std::string(st_.table));
-        if (stored.empty()) throw outputTableMissing(st_.table);
+        if (stored.empty()) throw jeterr::outputTableMissing(st_.table);
         if (startsWithMSys(stored))
             for (const auto& t : db_->listTables())
                 if (t.name == stored && t.kind != TableKind::User)
-                    throw Error(jeterr::kNotSupported,
-                                "Cannot update. Database or object is read-only.");
+                    throw Error(jeterr::kNotSupported, jeterr::kReadOnlyText);
         columns_ = db_->columns(stored);
         storedName_ = std::move(stored);
         cachedName_.assign(st_.table);
@@ -160,9 +159,9 @@ void JetConnection::insert(long* recordsAffected) {
             mapped_ = true;
         }
         if (st_.values.size() != mapping_.size())
-            throw Error(jeterr::kValueCount, "Number of query values and destination fields are not the same.");
+            throw jeterr::valueCount();
     } else if (st_.values.size() != ncols) {
-        throw Error(jeterr::kValueCount, "Number of query values and destination fields are not the same.");
+        throw jeterr::valueCount();
     }
 
     row_.resize(ncols);
@@ -187,7 +186,7 @@ void JetConnection::insert(long* recordsAffected) {
 
 std::unique_ptr<Cursor> JetConnection::select() {
     const std::string stored = db_->findTable(std::string(st_.table));
-    if (stored.empty()) throw inputTableMissing(st_.table);
+    if (stored.empty()) throw jeterr::inputTableMissing(st_.table);
     auto cursor = db_->scan(stored);
     if (st_.columns.empty()) return cursor;
     std::vector<int> pick;
@@ -201,7 +200,7 @@ std::unique_ptr<Cursor> JetConnection::select() {
             }
         // The engine reads an unknown name as a parameter without a value.
         if (idx == fields.size())
-            throw Error(jeterr::kMissingParameter, "No value given for one or more required parameters.");
+            throw jeterr::missingParameter();
         pick.push_back(int(idx));
     }
     return std::make_unique<ProjectingCursor>(std::move(cursor), std::move(pick));
@@ -210,7 +209,7 @@ std::unique_ptr<Cursor> JetConnection::select() {
 std::unique_ptr<Cursor> JetConnection::openSchema(int schema) {
     if (!db_) throw closedError();
     if (schema != adSchemaTables)
-        throw Error(3251, "Object or provider is not capable of performing requested operation.");
+        throw jeterr::notCapable();
     auto tables = db_->listTables();
     struct Entry {
         const char* type;

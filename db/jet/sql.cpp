@@ -212,11 +212,6 @@ private:
     const char* errText_;
 };
 
-const char* const kSyntaxCreate = "Syntax error in CREATE TABLE statement.";
-const char* const kSyntaxField = "Syntax error in field definition.";
-const char* const kSyntaxInsert = "Syntax error in INSERT INTO statement.";
-const char* const kSyntaxDrop = "Syntax error in DROP TABLE or DROP INDEX.";
-const char* const kSyntaxFrom = "Syntax error in FROM clause.";
 const char* const kInvalidSql =
     "Invalid SQL statement; expected 'DELETE', 'INSERT', 'PROCEDURE', 'SELECT', or 'UPDATE'.";
 
@@ -306,7 +301,7 @@ void parseCreate(Lexer& lx, Statement& out) {
         ColumnDef def;
         std::string_view name = lx.name();
         checkName(name);
-        lx.setError(jeterr::kSyntaxFieldDefinition, kSyntaxField);
+        lx.setError(jeterr::kSyntaxFieldDefinition, jeterr::kSyntaxFieldText);
         const TypeWord* t = findType(lx.word());
         if (!t) lx.fail();
         def.name.assign(name);
@@ -365,11 +360,11 @@ void parseCreate(Lexer& lx, Statement& out) {
                 break;
             }
         }
-        lx.setError(jeterr::kSyntaxCreateTable, kSyntaxCreate);
+        lx.setError(jeterr::kSyntaxCreateTable, jeterr::kSyntaxCreateTableText);
         for (const auto& d : out.definitions)
-            if (sameName(d.name, def.name)) throw Error(jeterr::kFieldTwice, "Cannot define field more than once.");
+            if (sameName(d.name, def.name)) throw jeterr::fieldTwice();
         out.definitions.push_back(std::move(def));
-        if (out.definitions.size() > 255) throw Error(jeterr::kTooManyFields, "Too many fields defined.");
+        if (out.definitions.size() > 255) throw jeterr::tooManyFields();
         if (lx.accept(',')) continue;
         lx.expect(')');
         break;
@@ -426,7 +421,7 @@ void parseSelect(Lexer& lx, Statement& out) {
         }
     }
     lx.expectWord("FROM");
-    lx.setError(jeterr::kSyntaxFrom, kSyntaxFrom);
+    lx.setError(jeterr::kSyntaxFrom, jeterr::kSyntaxFromText);
     out.table = lx.name();
     if (lx.peek() != ';' && !lx.atEnd()) {
         auto w = lx.peekWord();
@@ -563,31 +558,24 @@ bool rescale(const Number& n, int target, char* out, int& len, int maxDigits) {
     return len <= maxDigits;
 }
 
-Error overflow() { return Error(jeterr::kOverflow, "Numeric field overflow."); }
-Error mismatch() { return Error(jeterr::kTypeMismatch, "Data type mismatch in criteria expression."); }
-Error tooSmall() {
-    return Error(jeterr::kFieldTooSmall,
-                 "The field is too small to accept the amount of data you attempted to add. Try "
-                 "inserting or pasting less data.");
-}
 
 // A whole number in [lo, hi], rounded half to even.
 int64_t toInteger(const Number& n, int64_t lo, int64_t hi) {
     char buf[128];
     int len = 0;
-    if (!rescale(n, 0, buf, len, 19)) throw overflow();
+    if (!rescale(n, 0, buf, len, 19)) throw jeterr::overflow();
     // 19 digits may exceed int64: compare as unsigned.
     unsigned long long mag = 0;
     for (int i = 0; i < len; ++i) {
         unsigned long long d = unsigned(buf[i] - '0');
-        if (mag > (std::numeric_limits<unsigned long long>::max() - d) / 10) throw overflow();
+        if (mag > (std::numeric_limits<unsigned long long>::max() - d) / 10) throw jeterr::overflow();
         mag = mag * 10 + d;
     }
     if (n.negative) {
-        if (mag > static_cast<unsigned long long>(-(lo + 1)) + 1) throw overflow();
+        if (mag > static_cast<unsigned long long>(-(lo + 1)) + 1) throw jeterr::overflow();
         return mag == 0 ? 0 : -static_cast<int64_t>(mag - 1) - 1;
     }
-    if (mag > static_cast<unsigned long long>(hi)) throw overflow();
+    if (mag > static_cast<unsigned long long>(hi)) throw jeterr::overflow();
     return static_cast<int64_t>(mag);
 }
 
@@ -632,10 +620,10 @@ double toDouble(std::string_view text) {
         // Underflow reads as zero; overflow is an overflow.
         Number n;
         if (readNumber(text, n, false) && n.ndigits > 0 && n.scale > 0 && n.scale - n.ndigits > 300) return 0.0;
-        throw overflow();
+        throw jeterr::overflow();
     }
-    if (r.ec != std::errc() || r.ptr != text.data() + text.size()) throw mismatch();
-    if (!std::isfinite(d)) throw overflow();
+    if (r.ec != std::errc() || r.ptr != text.data() + text.size()) throw jeterr::typeMismatch();
+    if (!std::isfinite(d)) throw jeterr::overflow();
     return neg ? -d : d;
 }
 
@@ -733,9 +721,9 @@ constexpr double kMinOleDate = -657435.0;
 constexpr double kMaxOleDate = 2958466.0;
 
 DateTime dateFromDouble(double d) {
-    if (!(d > kMinOleDate && d < kMaxOleDate)) throw overflow();
+    if (!(d > kMinOleDate && d < kMaxOleDate)) throw jeterr::overflow();
     const DateTime dt = fromOleDate(d);
-    if (dt.date.year < 100 || dt.date.year > 9999) throw overflow();   // rounded past the end
+    if (dt.date.year < 100 || dt.date.year > 9999) throw jeterr::overflow();   // rounded past the end
     return dt;
 }
 
@@ -820,30 +808,13 @@ bool sameName(std::string_view a, std::string_view b) {
     return ka == kb;
 }
 
-Error tableExists(std::string_view name) {
-    return Error(jeterr::kTableExists, "Table '" + std::string(name) + "' already exists.");
-}
-Error tableMissing(std::string_view name) {
-    return Error(jeterr::kTableMissing, "Table '" + std::string(name) + "' does not exist.");
-}
-Error inputTableMissing(std::string_view name) {
-    return Error(jeterr::kInputTableMissing,
-                 "The database engine cannot find the input table or query '" + std::string(name) +
-                     "'. Make sure it exists and that its name is spelled correctly.");
-}
-Error outputTableMissing(std::string_view name) {
-    return Error(jeterr::kOutputTableMissing, "Could not find output table '" + std::string(name) + "'.");
-}
 
 void checkName(std::string_view name) {
     bool ok = !name.empty() && name.front() != ' ' && utf16Length(name) <= 64;
     for (char c : name)
         if (c == '.' || c == '!' || c == '`' || c == '[' || c == ']' || (unsigned char)c < 0x20) ok = false;
     if (!ok)
-        throw Error(jeterr::kInvalidName,
-                    "'" + std::string(name) +
-                        "' is not a valid name. Make sure that it does not include invalid characters or "
-                        "punctuation and that it is not too long.");
+        throw jeterr::invalidName(name);
 }
 
 size_t utf16Length(std::string_view s) {
@@ -875,7 +846,7 @@ void parseStatement(std::string_view sql, Statement& out) {
         // The same bytes read the same way: only the literals are new.
         out.kind = StatementKind::Insert;
         out.table = sql.substr(out.tableAt, out.tableSize);
-        Lexer lx(sql, jeterr::kSyntaxInsert, kSyntaxInsert);
+        Lexer lx(sql, jeterr::kSyntaxInsert, jeterr::kSyntaxInsertText);
         lx.seek(prefix.size());
         parseValues(lx, out);
         return;
@@ -884,10 +855,10 @@ void parseStatement(std::string_view sql, Statement& out) {
     Lexer lx(sql, jeterr::kInvalidStatement, kInvalidSql);
     auto first = lx.word();
     if (ieq(first, "INSERT")) {
-        lx.setError(jeterr::kSyntaxInsert, kSyntaxInsert);
+        lx.setError(jeterr::kSyntaxInsert, jeterr::kSyntaxInsertText);
         parseInsert(lx, out);
     } else if (ieq(first, "CREATE")) {
-        lx.setError(jeterr::kSyntaxCreateTable, kSyntaxCreate);
+        lx.setError(jeterr::kSyntaxCreateTable, jeterr::kSyntaxCreateTableText);
         if (!lx.acceptWord("TABLE")) {
             auto w = lx.peekWord();
             if (ieq(w, "INDEX") || ieq(w, "UNIQUE") || ieq(w, "VIEW") || ieq(w, "PROCEDURE"))
@@ -896,7 +867,7 @@ void parseStatement(std::string_view sql, Statement& out) {
         }
         parseCreate(lx, out);
     } else if (ieq(first, "DROP")) {
-        lx.setError(jeterr::kSyntaxDrop, kSyntaxDrop);
+        lx.setError(jeterr::kSyntaxDrop, jeterr::kSyntaxDropText);
         out.kind = StatementKind::DropTable;
         if (!lx.acceptWord("TABLE")) {
             if (ieq(lx.peekWord(), "INDEX") || ieq(lx.peekWord(), "VIEW") || ieq(lx.peekWord(), "PROCEDURE"))
@@ -921,10 +892,7 @@ Value coerceLiteral(const Literal& lit, const ColumnDef& col, std::string_view t
     case LiteralKind::Null:
         if (col.type == ColType::Bool) return Value(false);   // Yes/No columns hold no null
         if (col.notNull && !col.autoNumber)
-            throw Error(jeterr::kRequired, "The field '" + std::string(table) + "." + col.name +
-                                               "' cannot contain a Null value because the Required "
-                                               "property for this field is set to True. Enter a value in "
-                                               "this field.");
+            throw jeterr::required(table, col.name);
         return Value();
     default: break;
     }
@@ -937,7 +905,7 @@ Value coerceLiteral(const Literal& lit, const ColumnDef& col, std::string_view t
         case LiteralKind::String: appendUnquoted(s, lit); break;
         case LiteralKind::Number: {
             Number n;
-            if (!literalNumber(lit, n)) throw mismatch();
+            if (!literalNumber(lit, n)) throw jeterr::typeMismatch();
             s = numberText(n);
             break;
         }
@@ -945,7 +913,7 @@ Value coerceLiteral(const Literal& lit, const ColumnDef& col, std::string_view t
         case LiteralKind::Date: {
             DateTime dt;
             if (!parseDateText(lit.text, dt))
-                throw Error(3075, "Syntax error in date in query expression '#" + std::string(lit.text) + "#'.");
+                throw jeterr::dateSyntax(lit.text);
             s = dateText(dt);
             break;
         }
@@ -954,7 +922,7 @@ Value coerceLiteral(const Literal& lit, const ColumnDef& col, std::string_view t
         if (col.type == ColType::Text) {
             const size_t limit = static_cast<size_t>(col.size > 0 ? col.size : 255);
             // Quick accept: a UTF-8 text never has more units than bytes.
-            if (s.size() > limit && utf16Length(s) > limit) throw tooSmall();
+            if (s.size() > limit && utf16Length(s) > limit) throw jeterr::fieldTooSmall();
         }
         return Value(std::move(s));
     }
@@ -963,17 +931,17 @@ Value coerceLiteral(const Literal& lit, const ColumnDef& col, std::string_view t
         case LiteralKind::Bool: return Value(lit.boolean);
         case LiteralKind::Number: {
             Number n;
-            if (!literalNumber(lit, n)) throw mismatch();
+            if (!literalNumber(lit, n)) throw jeterr::typeMismatch();
             return Value(n.ndigits != 0);
         }
         case LiteralKind::String: {
             bool b = false;
-            if (!boolFromText(unquote(lit), b)) throw mismatch();
+            if (!boolFromText(unquote(lit), b)) throw jeterr::typeMismatch();
             return Value(b);
         }
         case LiteralKind::Date: {
             DateTime dt;
-            if (!parseDateText(lit.text, dt)) throw mismatch();
+            if (!parseDateText(lit.text, dt)) throw jeterr::typeMismatch();
             return Value(toOleDate(dt) != 0.0);
         }
         default: break;
@@ -993,7 +961,7 @@ Value coerceLiteral(const Literal& lit, const ColumnDef& col, std::string_view t
         switch (lit.kind) {
         case LiteralKind::Number:
             text = lit.text;
-            if (!literalNumber(lit, n)) throw mismatch();
+            if (!literalNumber(lit, n)) throw jeterr::typeMismatch();
             break;
         case LiteralKind::String:
             scratch = unquote(lit);
@@ -1001,7 +969,7 @@ Value coerceLiteral(const Literal& lit, const ColumnDef& col, std::string_view t
             if (!readNumber(text, n, true)) {
                 // A text that reads as a date converts to its day number.
                 DateTime dt;
-                if (!parseDateText(text, dt)) throw mismatch();
+                if (!parseDateText(text, dt)) throw jeterr::typeMismatch();
                 scratch = shortestDouble(toOleDate(dt));
                 text = scratch;
                 readNumber(text, n, false);
@@ -1013,7 +981,7 @@ Value coerceLiteral(const Literal& lit, const ColumnDef& col, std::string_view t
             break;
         case LiteralKind::Date: {
             DateTime dt;
-            if (!parseDateText(lit.text, dt)) throw mismatch();
+            if (!parseDateText(lit.text, dt)) throw jeterr::typeMismatch();
             scratch = shortestDouble(toOleDate(dt));
             text = scratch;
             readNumber(text, n, false);
@@ -1029,14 +997,14 @@ Value coerceLiteral(const Literal& lit, const ColumnDef& col, std::string_view t
         case ColType::Money: {
             char buf[128];
             int len = 0;
-            if (!rescale(n, 4, buf, len, 19)) throw overflow();
+            if (!rescale(n, 4, buf, len, 19)) throw jeterr::overflow();
             unsigned long long mag = 0;
             for (int i = 0; i < len; ++i) {
                 unsigned long long d = unsigned(buf[i] - '0');
-                if (mag > (std::numeric_limits<unsigned long long>::max() - d) / 10) throw overflow();
+                if (mag > (std::numeric_limits<unsigned long long>::max() - d) / 10) throw jeterr::overflow();
                 mag = mag * 10 + d;
             }
-            if (mag > (n.negative ? 9223372036854775808ULL : 9223372036854775807ULL)) throw overflow();
+            if (mag > (n.negative ? 9223372036854775808ULL : 9223372036854775807ULL)) throw jeterr::overflow();
             const int64_t units = n.negative ? (mag == 0 ? 0 : -static_cast<int64_t>(mag - 1) - 1)
                                              : static_cast<int64_t>(mag);
             return Value(Currency{units});
@@ -1072,7 +1040,7 @@ Value coerceLiteral(const Literal& lit, const ColumnDef& col, std::string_view t
             double d = lit.kind == LiteralKind::Number ? literalDouble(lit) : toDouble(text);
             // Every number that rounds to a finite Single fits (up to halfway
             // between the largest Single and the next power of two).
-            if (std::fabs(d) >= 0x1.ffffffp+127) throw overflow();
+            if (std::fabs(d) >= 0x1.ffffffp+127) throw jeterr::overflow();
             return Value(d);
         }
         default: return Value(lit.kind == LiteralKind::Number ? literalDouble(lit) : toDouble(text));
@@ -1083,13 +1051,13 @@ Value coerceLiteral(const Literal& lit, const ColumnDef& col, std::string_view t
         switch (lit.kind) {
         case LiteralKind::Date:
             if (!parseDateText(lit.text, dt))
-                throw Error(3075, "Syntax error in date in query expression '#" + std::string(lit.text) + "#'.");
+                throw jeterr::dateSyntax(lit.text);
             return Value(dt);
         case LiteralKind::String: {
             std::string s = unquote(lit);
             if (parseDateText(s, dt)) return Value(dt);
             Number n;
-            if (!readNumber(s, n, true)) throw mismatch();
+            if (!readNumber(s, n, true)) throw jeterr::typeMismatch();
             return Value(dateFromDouble(toDouble(s)));
         }
         case LiteralKind::Number: return Value(dateFromDouble(literalDouble(lit)));
@@ -1100,7 +1068,7 @@ Value coerceLiteral(const Literal& lit, const ColumnDef& col, std::string_view t
     }
     case ColType::Binary:
     case ColType::OLE: {
-        if (lit.kind != LiteralKind::String) throw mismatch();
+        if (lit.kind != LiteralKind::String) throw jeterr::typeMismatch();
         // Text stored in a binary column keeps its UTF-16LE bytes.
         std::string s = unquote(lit);
         Bytes b;
@@ -1125,18 +1093,18 @@ Value coerceLiteral(const Literal& lit, const ColumnDef& col, std::string_view t
                 put(cp);
             }
         }
-        if (col.type == ColType::Binary && b.size() > size_t(col.size > 0 ? col.size : 255)) throw tooSmall();
+        if (col.type == ColType::Binary && b.size() > size_t(col.size > 0 ? col.size : 255)) throw jeterr::fieldTooSmall();
         return Value(std::move(b));
     }
     case ColType::Guid: {
-        if (lit.kind != LiteralKind::String) throw mismatch();
+        if (lit.kind != LiteralKind::String) throw jeterr::typeMismatch();
         std::string g;
-        if (!parseGuid(unquote(lit), g)) throw mismatch();
+        if (!parseGuid(unquote(lit), g)) throw jeterr::typeMismatch();
         return Value(std::move(g));
     }
     default: break;
     }
-    throw mismatch();
+    throw jeterr::typeMismatch();
 }
 
 void coerceLiteral(const Literal& lit, const ColumnDef& col, std::string_view table, Value& out) {
@@ -1148,7 +1116,7 @@ void coerceLiteral(const Literal& lit, const ColumnDef& col, std::string_view ta
             appendUnquoted(s, lit);
             if (col.type == ColType::Text) {
                 const size_t limit = static_cast<size_t>(col.size > 0 ? col.size : 255);
-                if (s.size() > limit && utf16Length(s) > limit) throw tooSmall();
+                if (s.size() > limit && utf16Length(s) > limit) throw jeterr::fieldTooSmall();
             }
             return;
         }
@@ -1174,7 +1142,7 @@ void coerceLiteral(const Literal& lit, const ColumnDef& col, std::string_view ta
                 mag = mag * 10 + (c - '0');
             }
             if (whole) {
-                if (lit.negative ? mag > -int64_t(INT32_MIN) : mag > INT32_MAX) throw overflow();
+                if (lit.negative ? mag > -int64_t(INT32_MIN) : mag > INT32_MAX) throw jeterr::overflow();
                 out = Value(lit.negative ? -mag : mag);
                 return;
             }

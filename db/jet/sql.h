@@ -13,39 +13,10 @@
 
 #include "db/error.h"
 #include "db/jet/database.h"
+#include "db/jet/errors.h"
 #include "db/value.h"
 
 namespace tp::db::jet {
-
-// The engine's error numbers.
-namespace jeterr {
-inline constexpr long kInvalidStatement = 3129;
-inline constexpr long kSyntaxCreateTable = 3290;
-inline constexpr long kSyntaxFieldDefinition = 3292;
-inline constexpr long kSyntaxInsert = 3134;
-inline constexpr long kSyntaxDrop = 3295;
-inline constexpr long kSyntaxFrom = 3131;
-inline constexpr long kSyntaxSelect = 3141;
-inline constexpr long kAfterEnd = 3142;
-inline constexpr long kTableExists = 3010;
-inline constexpr long kTableMissing = 3376;
-inline constexpr long kInputTableMissing = 3078;
-inline constexpr long kOutputTableMissing = 3192;
-inline constexpr long kUnknownInsertField = 3127;
-inline constexpr long kDuplicateOutput = 3067;
-inline constexpr long kFieldTooSmall = 3163;
-inline constexpr long kTypeMismatch = 3464;
-inline constexpr long kValueCount = 3346;
-inline constexpr long kOverflow = 3349;
-inline constexpr long kDecimalPrecision = 3759;
-inline constexpr long kRequired = 3314;
-inline constexpr long kInvalidName = 3125;
-inline constexpr long kFieldTwice = 3191;
-inline constexpr long kTooManyFields = 3190;
-inline constexpr long kFieldSize = 3741;
-inline constexpr long kMissingParameter = 3061;
-inline constexpr long kNotSupported = 3251;
-}  // namespace jeterr
 
 enum class LiteralKind : uint8_t { Null, String, Number, Bool, Date };
 
@@ -108,12 +79,6 @@ bool parseDateText(std::string_view text, DateTime& out);
 
 // The number of UTF-16 code units of a UTF-8 text (the engine's length).
 size_t utf16Length(std::string_view utf8);
-
-// The engine's messages that name an object.
-Error tableExists(std::string_view name);
-Error tableMissing(std::string_view name);
-Error inputTableMissing(std::string_view name);
-Error outputTableMissing(std::string_view name);
 
 // Compares names without regard to ASCII case.
 bool sameName(std::string_view a, std::string_view b);

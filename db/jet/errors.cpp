@@ -1,0 +1,85 @@
+#include "db/jet/errors.h"
+
+namespace tp::db::jet::jeterr {
+
+namespace {
+
+std::string quoted(std::string_view name) { return "'" + std::string(name) + "'"; }
+
+}  // namespace
+
+Error typeMismatch() { return Error(kTypeMismatch, "Data type mismatch in criteria expression."); }
+Error recordTooLarge() { return Error(kFull, "Record is too large."); }
+Error readOnly() { return Error(kReadOnly, kReadOnlyText); }
+Error notValidPassword() { return Error(kNotValidPassword, "Not a valid password."); }
+Error databaseExists() { return Error(kDatabaseExists, "Database already exists."); }
+Error noTransaction() {
+    return Error(kNoTransaction, "You tried to commit or rollback a transaction without first beginning a transaction.");
+}
+Error tooManyTransactions() {
+    return Error(kTooManyTransactions, "Could not start transaction; too many transactions already nested.");
+}
+Error syntaxCreateTable() { return Error(kSyntaxCreateTable, kSyntaxCreateTableText); }
+Error tooManyFields() { return Error(kTooManyFields, "Too many fields defined."); }
+Error fieldTwice() { return Error(kFieldTwice, "Cannot define field more than once."); }
+Error valueCount() { return Error(kValueCount, "Number of query values and destination fields are not the same."); }
+Error overflow() { return Error(kOverflow, "Numeric field overflow."); }
+Error fieldTooSmall() {
+    return Error(kFieldTooSmall,
+                 "The field is too small to accept the amount of data you attempted to add. Try inserting or pasting "
+                 "less data.");
+}
+Error nullInIndex() { return Error(kNullInIndex, "Index or primary key cannot contain a Null value."); }
+Error duplicateKey() {
+    return Error(kDuplicateKey,
+                 "The changes you requested to the table were not successful because they would create duplicate "
+                 "values in the index, primary key, or relationship. Change the data in the field or fields that "
+                 "contain duplicate data, remove the index, or redefine the index to permit duplicate entries and "
+                 "try again.");
+}
+Error cannotDelete() {
+    return Error(kCannotDelete,
+                 "Cannot delete this index or table. It is either the current index or it is used in a relationship.");
+}
+Error objectInvalid() { return Error(kObjectInvalid, "Object invalid or no longer set."); }
+Error missingParameter() { return Error(kMissingParameter, "No value given for one or more required parameters."); }
+Error notCapable() { return Error(kNotSupported, "Object or provider is not capable of performing requested operation."); }
+Error notSupportedForObject() { return Error(kNotSupported, "Operation is not supported for this type of object."); }
+
+Error fileNotFound(std::string_view path) { return Error(kFileNotFound, "Could not find file " + quoted(path) + "."); }
+Error cannotCreateFile(std::string_view path, std::string_view why) {
+    return Error(kDiskIo, "Could not create file " + quoted(path) + ": " + std::string(why));
+}
+Error inUse(std::string_view path) { return Error(kInUse, "Could not use " + quoted(path) + "; file already in use."); }
+Error unrecognizedFormat(std::string_view path) {
+    return Error(kUnrecognized, "Unrecognized database format " + quoted(path) + ".");
+}
+Error damaged(std::string_view path, std::string_view what) {
+    return Error(kUnfinished, "The database " + quoted(path) + " is damaged: " + std::string(what) + ".");
+}
+Error tableExists(std::string_view table) { return Error(kTableExists, "Table " + quoted(table) + " already exists."); }
+Error tableMissing(std::string_view table) { return Error(kTableMissing, "Table " + quoted(table) + " does not exist."); }
+Error inputTableMissing(std::string_view table) {
+    return Error(kInputTableMissing, "The database engine cannot find the input table or query " + quoted(table) +
+                                         ". Make sure it exists and that its name is spelled correctly.");
+}
+Error outputTableMissing(std::string_view table) {
+    return Error(kOutputTableMissing, "Could not find output table " + quoted(table) + ".");
+}
+Error invalidName(std::string_view name) {
+    return Error(kInvalidName, quoted(name) +
+                                   " is not a valid name. Make sure that it does not include invalid characters or "
+                                   "punctuation and that it is not too long.");
+}
+// Access's wording: one space between the two sentences, as in every other
+// text of the engine.
+Error required(std::string_view table, std::string_view column) {
+    return Error(kRequired, "The field '" + std::string(table) + "." + std::string(column) +
+                                "' cannot contain a Null value because the Required property for this field is set "
+                                "to True. Enter a value in this field.");
+}
+Error dateSyntax(std::string_view text) {
+    return Error(kDateSyntax, "Syntax error in date in query expression '#" + std::string(text) + "#'.");
+}
+
+}  // namespace tp::db::jet::jeterr

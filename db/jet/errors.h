@@ -1,0 +1,109 @@
+// The Access engine's errors: Access's own numbers and wording, kept once
+// here. The engine, the SQL layer, the pager and the provider throw through
+// these; a text that names something (a table, a field, a file) is built by
+// its function, the fixed texts are constants.
+//
+// Wording follows Microsoft's documented texts (docs/jet-format.md points to
+// the list); where a text names an object, the name stands in single quotes.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "db/error.h"
+
+namespace tp::db::jet {
+
+namespace jeterr {
+
+// ---- numbers ---------------------------------------------------------------
+inline constexpr long kTooManyTransactions = 3003;
+inline constexpr long kTableExists = 3010;
+inline constexpr long kDuplicateKey = 3022;
+inline constexpr long kFileNotFound = 3024;
+inline constexpr long kReadOnly = 3027;
+inline constexpr long kNotValidPassword = 3031;
+inline constexpr long kNoTransaction = 3034;
+inline constexpr long kDiskIo = 3043;
+inline constexpr long kInUse = 3045;
+inline constexpr long kFull = 3047;              // also "Record is too large."
+inline constexpr long kUnfinished = 3049;        // damaged or left unfinished
+inline constexpr long kNullInIndex = 3058;
+inline constexpr long kMissingParameter = 3061;
+inline constexpr long kDuplicateOutput = 3067;
+inline constexpr long kDateSyntax = 3075;
+inline constexpr long kInputTableMissing = 3078;
+inline constexpr long kInvalidName = 3125;
+inline constexpr long kUnknownInsertField = 3127;
+inline constexpr long kInvalidStatement = 3129;
+inline constexpr long kSyntaxFrom = 3131;
+inline constexpr long kSyntaxInsert = 3134;
+inline constexpr long kSyntaxSelect = 3141;
+inline constexpr long kAfterEnd = 3142;
+inline constexpr long kFieldTooSmall = 3163;
+inline constexpr long kTooManyFields = 3190;
+inline constexpr long kFieldTwice = 3191;
+inline constexpr long kOutputTableMissing = 3192;
+inline constexpr long kDatabaseExists = 3204;
+inline constexpr long kNotSupported = 3251;
+inline constexpr long kSyntaxCreateTable = 3290;
+inline constexpr long kSyntaxFieldDefinition = 3292;
+inline constexpr long kSyntaxDrop = 3295;
+inline constexpr long kCannotDelete = 3303;
+inline constexpr long kRequired = 3314;
+inline constexpr long kUnrecognized = 3343;
+inline constexpr long kValueCount = 3346;
+inline constexpr long kOverflow = 3349;
+inline constexpr long kTableMissing = 3376;
+inline constexpr long kObjectInvalid = 3420;
+inline constexpr long kTypeMismatch = 3464;
+inline constexpr long kFieldSize = 3741;
+inline constexpr long kDecimalPrecision = 3759;
+
+// ---- fixed texts -----------------------------------------------------------
+inline constexpr const char* kSyntaxCreateTableText = "Syntax error in CREATE TABLE statement.";
+inline constexpr const char* kSyntaxFieldText = "Syntax error in field definition.";
+inline constexpr const char* kSyntaxInsertText = "Syntax error in INSERT INTO statement.";
+inline constexpr const char* kSyntaxDropText = "Syntax error in DROP TABLE or DROP INDEX.";
+inline constexpr const char* kSyntaxFromText = "Syntax error in FROM clause.";
+inline constexpr const char* kReadOnlyText = "Cannot update. Database or object is read-only.";
+
+// ---- the errors ------------------------------------------------------------
+// Without a name in the text.
+Error typeMismatch();                   // 3464
+Error recordTooLarge();                 // 3047
+Error readOnly();                       // 3027
+Error notValidPassword();               // 3031
+Error databaseExists();                 // 3204
+Error noTransaction();                  // 3034
+Error tooManyTransactions();            // 3003
+Error syntaxCreateTable();              // 3290
+Error tooManyFields();                  // 3190
+Error fieldTwice();                     // 3191
+Error valueCount();                     // 3346
+Error overflow();                       // 3349
+Error fieldTooSmall();                  // 3163
+Error nullInIndex();                    // 3058
+Error duplicateKey();                   // 3022
+Error cannotDelete();                   // 3303
+Error objectInvalid();                  // 3420
+Error missingParameter();               // 3061
+Error notCapable();                     // 3251, the provider's wording
+Error notSupportedForObject();          // 3251, the database's wording
+// With a name in the text.
+Error fileNotFound(std::string_view path);                             // 3024
+Error cannotCreateFile(std::string_view path, std::string_view why);   // 3043
+Error inUse(std::string_view path);                                    // 3045
+Error unrecognizedFormat(std::string_view path);                       // 3343
+Error damaged(std::string_view path, std::string_view what);           // 3049
+Error tableExists(std::string_view table);                             // 3010
+Error tableMissing(std::string_view table);                            // 3376
+Error inputTableMissing(std::string_view table);                       // 3078
+Error outputTableMissing(std::string_view table);                      // 3192
+Error invalidName(std::string_view name);                              // 3125
+Error required(std::string_view table, std::string_view column);       // 3314
+Error dateSyntax(std::string_view text);                               // 3075, text between the # signs
+
+}  // namespace jeterr
+
+}  // namespace tp::db::jet
