@@ -1,174 +1,17 @@
-// Integrity check of a database (included into engine.cpp inside its
-// anonymous namespace, after the writing half). The file is read as it is,
-// never written: pages are streamed through the pager's bounded cache, and
-// what is kept per page is a claim number and a few bits.
-//
-// Every page must have one owner: the header, the global map, a table
-// (definition and data pages), one index of a table, the long values of a
-// table's column, or the usage maps. A page the global map marks in use must
-// have an owner; a page with an owner must not be marked free. Index entries
-// and rows are compared as multisets through two 64-bit fingerprints per
-// index; only when they differ are entries looked up one by one to say which.
+// The integrity check: header, global map, catalog, table definitions, rows,
+// long values and page owners (index walks: check_indexes.cpp).
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <set>
+#include <unordered_set>
 
-class Checker {
-public:
-    Checker(JetDatabase& db, size_t maxProblems)
-        : db_(db), pg_(db.pager()), max_(maxProblems ? maxProblems : 1) {}
+#include "db/jet/check.h"
+#include "db/jet/checker.h"
+#include "db/jet/row_codec.h"
 
-    CheckReport run(const std::string& path);
-    // Every index entry's key against the key recomputed from its row.
-    IndexKeyReport compareKeys();
-
-private:
-    struct Fingerprint {
-        uint64_t count = 0, a = 0, b = 0;
-        bool operator==(const Fingerprint& o) const { return count == o.count && a == o.a && b == o.b; }
-    };
-    struct IndexState {
-        bool usable = false;          // columns found
-        std::string unverified;       // why its keys cannot be recomputed (empty: they can)
-        bool otherOrder = false;      // ... because of a sort order we cannot compute
-        bool text = false;            // it has a text column
-        std::vector<size_t> pos;      // column positions
-        uint32_t owner = 0;
-        Fingerprint rows, entries;
-        bool keyed() const { return unverified.empty(); }
-    };
-    struct TableRun {
-        std::string name;
-        uint32_t owner = 0;
-        StoredTable t;
-        std::vector<IndexState> ix;
-        std::vector<uint32_t> lvOwner;            // by column position (0: none)
-        std::vector<bool> needValue;              // by column position: indexed
-        std::unordered_map<uint32_t, uint32_t> moved;   // overflow target -> pointer slot
-        std::set<size_t> undecoded;               // columns whose values are not decoded
-    };
-
-    // Problems.
-    bool full() const { return problems_.size() >= max_; }
-    void problem(std::string line) {
-        if (problems_.size() < max_) problems_.push_back(std::move(line));
-        else ++dropped_;
-    }
-    static std::string what(const std::exception& e) {
-        // The engine's "The database '...' is damaged: x." reads as "x".
-        std::string s = e.what();
-        const size_t at = s.find("' is damaged: ");
-        if (at != std::string::npos && s.rfind("The database '", 0) == 0) {
-            s = s.substr(at + 14);
-            if (!s.empty() && s.back() == '.') s.pop_back();
-        }
-        return s;
-    }
-    static std::string pageText(uint32_t p) { return "page " + std::to_string(p); }
-    static std::string refText(uint32_t ref) { return std::to_string(ref >> 8) + ":" + std::to_string(ref & 0xFF); }
-    static std::string hex(const uint8_t* p, size_t n) {
-        static const char* d = "0123456789ABCDEF";
-        std::string s;
-        for (size_t i = 0; i < n && i < 40; ++i) {
-            if (i) s.push_back(' ');
-            s.push_back(d[p[i] >> 4]);
-            s.push_back(d[p[i] & 15]);
-        }
-        if (n > 40) s += " ...";
-        return s;
-    }
-
-    // Owners and claims.
-    uint32_t newOwner(std::string name) {
-        owners_.push_back(std::move(name));
-        return uint32_t(owners_.size() - 1);
-    }
-    bool claim(uint32_t page, uint32_t who) {
-        if (page >= pages_) {
-            problem(owners_[who] + ": " + pageText(page) + " lies beyond the end of the file");
-            return false;
-        }
-        if (claim_[page] == who) return true;
-        if (claim_[page] != 0) {
-            problem(pageText(page) + ": claimed by both " + owners_[claim_[page]] + " and " + owners_[who]);
-            return false;
-        }
-        claim_[page] = who;
-        return true;
-    }
-    // The pages of a usage map (the page holding its row is claimed for the
-    // usage maps, its bitmap pages for `who`); false when it cannot be read.
-    bool mapPages(uint32_t ref, uint32_t who, const std::string& object, std::vector<uint32_t>& out) {
-        out.clear();
-        if (ref == 0) return true;   // no map (Access leaves some free-space maps out)
-        try {
-            const uint32_t page = ref >> 8;
-            if (page == 0 || page >= pages_) {
-                problem(object + ": its usage map " + refText(ref) + " lies outside the file");
-                return false;
-            }
-            const uint8_t* p = pg_.read(page);
-            if (p[0] != 0x01 || rd32(p + 4) != 0)
-                problem(object + ", " + pageText(page) + ": holds its usage map but is not a usage-map page");
-            claim(page, mapsOwner_);
-            std::vector<uint32_t> bitmaps;
-            out = db_.mapPages(ref, &bitmaps);
-            for (uint32_t b : bitmaps)
-                if (claim(b, who)) bitmapPage_[b] = true;
-            return true;
-        } catch (const Error& e) {
-            problem(object + ": usage map " + refText(ref) + ": " + what(e));
-            return false;
-        }
-    }
-
-    void checkHeader(const std::string& path);
-    void loadGlobalMap();
-    void checkCatalog();
-    void checkTable(uint32_t page, const std::string& name);
-    void checkDefinition(TableRun& r);
-    // Index states of a loaded table: owners, column positions, whether keys
-    // can be recomputed; false when the table has none usable.
-    void setupIndexes(TableRun& r, bool report);
-    // A column's value as its index keys see it (the stored double of a date,
-    // Access 97 text with its five undefined code page 1252 bytes kept).
-    Value keyValue(const StoredTable& t, const StoredColumn& c, const uint8_t* p, size_t len);
-    // The values of the row a leaf entry points to (through a forwarding
-    // pointer), only the indexed columns read; false (said) when it has none.
-    bool entryRow(TableRun& r, uint32_t ptr, const std::function<void(const std::string&)>& say,
-                  std::vector<Value>& v);
-    void indexValues(TableRun& r, const uint8_t* row, size_t n, std::vector<Value>& v);
-    // Calls fn for every live row with the pointer its index entries use
-    // (the forwarding slot for a row moved by an update); returns the count.
-    uint32_t scanRows(TableRun& r, bool report,
-                      const std::function<void(uint32_t ref, uint32_t indexRef, const uint8_t* row, size_t n)>& fn);
-    void checkRow(TableRun& r, uint32_t ref, uint32_t indexRef, const uint8_t* row, size_t n);
-    void checkLongValue(TableRun& r, size_t column, uint32_t ref, const uint8_t* p, size_t n);
-    bool rowKey(TableRun& r, size_t i, const std::vector<Value>& v, std::vector<uint8_t>& key, uint32_t ref);
-    void checkIndex(TableRun& r, size_t i);
-    void walkIndex(TableRun& r, size_t i, bool diagnose,
-                   const std::function<void(uint32_t page, const uint8_t* key, size_t keyLen, uint32_t ptr)>& leaf);
-    void diagnoseIndex(TableRun& r, size_t i);
-    void checkPages();
-    static void add(Fingerprint& f, const uint8_t* p, size_t n);
-
-    JetDatabase& db_;
-    Pager& pg_;
-    size_t max_;
-    std::vector<std::string> problems_, notes_;
-    size_t dropped_ = 0;
-    bool claimsKnown_ = false;           // page owners are known (a whole check)
-    uint32_t pages_ = 0;
-    uint32_t ps_ = kPageSize;
-    std::vector<std::string> owners_;
-    std::vector<uint32_t> claim_;        // by page: owner number, 0 = none
-    std::vector<bool> free_;             // by page: free in the global map
-    std::vector<bool> seenIndexPage_;    // by page: reached by an index walk
-    std::vector<bool> bitmapPage_;       // by page: a bitmap page of a reference map
-    std::vector<bool> lvRow_;            // by page * 256 + row: long-value row in use
-    uint32_t mapsOwner_ = 0;
-    std::unordered_set<uint32_t> indexOwners_;   // indexes whose tree was walked
-    std::unordered_map<uint32_t, std::string> tdefs_;   // table definitions of the catalog
-    std::vector<Value> vals_;
-    std::vector<uint8_t> key_;
-};
+namespace tp::db::jet {
 
 void Checker::add(Fingerprint& f, const uint8_t* p, size_t n) {
     auto hash = [&](uint64_t h) {
@@ -658,245 +501,6 @@ void Checker::checkLongValue(TableRun& r, size_t k, uint32_t ref, const uint8_t*
         bad(ref >> 8, "holds " + std::to_string(total) + " bytes, its length says " + std::to_string(len));
 }
 
-Value Checker::keyValue(const StoredTable& t, const StoredColumn& c, const uint8_t* p, size_t len) {
-    if (!c.calculated() && c.rawType == 0x08 && len >= 8) {
-        double d;
-        std::memcpy(&d, p, 8);
-        return Value(d);   // keyed from the stored double, not the decoded date
-    }
-    if (c.narrowText && c.rawType == 0x0A && db_.codePage_ == 1252) {
-        // Bytes code page 1252 leaves undefined read as U+FFFD; Access 97
-        // keys them as the C1 controls of the same number.
-        std::string s;
-        size_t from = 0;
-        for (size_t i = 0; i < len; ++i)
-            if (p[i] == 0x81 || p[i] == 0x8D || p[i] == 0x8F || p[i] == 0x90 || p[i] == 0x9D) {
-                s += decodeNarrowText(p + from, i - from, 1252);
-                s += char(0xC2);
-                s += char(p[i]);
-                from = i + 1;
-            }
-        if (from > 0) return Value(s + decodeNarrowText(p + from, len - from, 1252));
-    }
-    return db_.valueOf(t, c, p, len);
-}
-
-void Checker::indexValues(TableRun& r, const uint8_t* row, size_t n, std::vector<Value>& v) {
-    db_.decodeRowWith(r.t, row, n, v, [&](const StoredColumn& c, const uint8_t* p, size_t len) {
-        return r.needValue[size_t(&c - r.t.columns.data())] ? keyValue(r.t, c, p, len) : Value();
-    });
-}
-
-bool Checker::entryRow(TableRun& r, uint32_t ptr, const std::function<void(const std::string&)>& say,
-                       std::vector<Value>& v) {
-    const uint32_t rp = ptr >> 8;
-    if (rp == 0 || rp >= pages_ || (claimsKnown_ && claim_[rp] != r.owner))
-        return say(" points outside the table's data pages"), false;
-    const uint8_t* d = pg_.read(rp);
-    if (!db_.dataPageOf(r.t, d)) return say(" points outside the table's data pages"), false;
-    const uint32_t row = ptr & 0xFF;
-    if (row >= rd16(d + db_.rowsAt_)) return say(" points to a row that does not exist"), false;
-    const uint16_t raw = rd16(d + db_.rowsAt_ + 2 + 2 * row);
-    if ((raw & 0xC000) == 0xC000) return say(" points to a deleted row"), false;
-    uint32_t target = ptr;
-    try {
-        if (raw & 0x4000) {
-            auto [q, qn] = db_.findRow(ptr);
-            if (qn < 4) return say(" points to a short forwarding pointer"), false;
-            target = rd32(q);
-        } else if (raw & 0x8000) {
-            return say(" points to a moved row instead of its forwarding pointer"), false;
-        }
-        auto [row, n] = db_.findRow(target);
-        std::vector<uint8_t> copy(row, row + n);
-        indexValues(r, copy.data(), copy.size(), v);
-    } catch (const Error& e) {
-        return say(": its row cannot be read: " + what(e)), false;
-    }
-    return true;
-}
-
-bool Checker::rowKey(TableRun& r, size_t i, const std::vector<Value>& v, std::vector<uint8_t>& key, uint32_t ref) {
-    const StoredIndex& ix = r.t.indexes[i];
-    const IndexState& s = r.ix[i];
-    key.clear();
-    bool anyNull = false, allNull = true;
-    for (size_t q = 0; q < s.pos.size(); ++q) {
-        const StoredColumn& c = r.t.columns[s.pos[q]];
-        const Value& x = v[s.pos[q]];
-        const bool null = x.isNull() && c.rawType != 0x01;
-        anyNull |= null;
-        allNull &= null;
-        if (s.keyed()) appendIndexKey(key, c, x, ix.ascending[q], db_.sortOrder());
-    }
-    if ((ix.flags & 0x02) && allNull) return false;
-    if ((ix.flags & 0x08) && anyNull && ref != 0)
-        problem(owners_[s.owner] + ", " + pageText(ref >> 8) + ": row " + refText(ref) +
-                " has a null in a column of this required index");
-    return true;
-}
-
-void Checker::walkIndex(TableRun& r, size_t i, bool diagnose,
-                        const std::function<void(uint32_t, const uint8_t*, size_t, uint32_t)>& leaf) {
-    const StoredIndex& ix = r.t.indexes[i];
-    const IndexState& s = r.ix[i];
-    const std::string& object = owners_[s.owner];
-    auto say = [&](uint32_t page, const std::string& what) {
-        if (!diagnose) problem(object + ", " + pageText(page) + ": " + what);
-    };
-    const bool jet3 = db_.jet3_;
-    const size_t prevAt = jet3 ? 0x08 : 0x0C, nextAt = jet3 ? 0x0C : 0x10, tailAt = jet3 ? 0x10 : 0x14,
-                 prefixAt = jet3 ? 0x14 : 0x18, maskAt = jet3 ? 0x16 : 0x1B, entriesAt = jet3 ? 0xF8 : 0x1E0;
-    std::vector<bool> visited(pages_, false);
-    uint32_t prevLeaf = 0, expectNext = 0;
-    bool anyLeaf = false;
-    std::vector<uint8_t> prevEntry;
-    // Returns false when the page cannot be walked; `last` receives the last
-    // leaf entry below the page.
-    std::function<bool(uint32_t, int, std::vector<uint8_t>&)> visit = [&](uint32_t page, int depth,
-                                                                          std::vector<uint8_t>& last) -> bool {
-        if (page == 0 || page >= pages_) return say(page, "an index pointer leads outside the file"), false;
-        if (depth > 32) return say(page, "the index tree is too deep"), false;
-        if (visited[page]) return say(page, "the page is reached twice"), false;
-        visited[page] = true;
-        if (!diagnose && claimsKnown_) seenIndexPage_[page] = true;
-        std::vector<uint8_t> buf(pg_.read(page), pg_.read(page) + ps_);
-        if ((buf[0] != 0x03 && buf[0] != 0x04) || rd32(&buf[4]) != r.t.page)
-            return say(page, "not an index page of this table (type " + std::to_string(buf[0]) + ")"), false;
-        if (claimsKnown_ && claim_[page] != s.owner) say(page, "an index page outside the index's usage map");
-        const size_t prefix = jet3 ? buf[prefixAt] : rd16(&buf[prefixAt]);
-        // Entries: a mask bit marks where each one ends.
-        std::vector<std::pair<size_t, size_t>> spans;
-        size_t start = 0;
-        for (size_t k = 0; k < (entriesAt - maskAt) * 8 && entriesAt + k <= ps_; ++k)
-            if (buf[maskAt + k / 8] & (1u << (k % 8))) {
-                spans.emplace_back(start, k);
-                start = k;
-            }
-        std::vector<uint8_t> first, entry;
-        for (size_t e = 0; e < spans.size(); ++e) {
-            const auto [a, b] = spans[e];
-            if (b <= a && e > 0) return say(page, "an empty index entry"), false;
-            if (e == 0) {
-                first.assign(buf.begin() + long(entriesAt + a), buf.begin() + long(entriesAt + b));
-                if (prefix > first.size()) return say(page, "the shared prefix is longer than the first entry"), false;
-                entry = first;
-            } else {
-                entry.assign(first.begin(), first.begin() + long(prefix));
-                entry.insert(entry.end(), buf.begin() + long(entriesAt + a), buf.begin() + long(entriesAt + b));
-            }
-            if (entry.size() < 4 + (buf[0] == 0x03 ? 4u : 0u)) return say(page, "an index entry is too short"), false;
-            if (buf[0] == 0x04) {
-                if (!prevEntry.empty() && !diagnose) {
-                    const int c = std::memcmp(prevEntry.data(), entry.data(), std::min(prevEntry.size(), entry.size()));
-                    if (c > 0 || (c == 0 && prevEntry.size() >= entry.size()))
-                        say(page, prevEntry == entry ? "an entry appears twice (row " + refText(rd32(&entry[entry.size() - 4])) + ")"
-                                                     : "entries out of order at the entry for row " +
-                                                           refText(rd32(&entry[entry.size() - 4])));
-                    const size_t keyLen = entry.size() - 4;
-                    if ((ix.flags & 0x01) && prevEntry.size() == entry.size() &&
-                        std::memcmp(prevEntry.data(), entry.data(), keyLen) == 0) {
-                        bool allNull = keyLen == ix.columns.size();
-                        for (size_t q = 0; allNull && q < keyLen; ++q)
-                            allNull = entry[q] == (ix.ascending[q] ? 0x00 : 0xFF);
-                        if (!allNull)
-                            say(page, "rows " + refText(rd32(&prevEntry[keyLen])) + " and " +
-                                          refText(rd32(&entry[keyLen])) + " have the same key in a unique index");
-                    }
-                }
-                uint32_t ptr = 0;
-                for (size_t q = entry.size() - 4; q < entry.size(); ++q) ptr = (ptr << 8) | entry[q];
-                leaf(page, entry.data(), entry.size() - 4, ptr);
-                prevEntry = entry;
-            } else {
-                uint32_t child = 0;
-                for (size_t q = entry.size() - 4; q < entry.size(); ++q) child = (child << 8) | entry[q];
-                std::vector<uint8_t> childLast;
-                if (!visit(child, depth + 1, childLast)) return false;
-                if (childLast.size() != entry.size() - 4 ||
-                    !std::equal(childLast.begin(), childLast.end(), entry.begin()))
-                    say(page, "the node entry for child " + pageText(child) + " is not its last entry");
-                last = childLast;
-            }
-        }
-        if (buf[0] == 0x04) {
-            if (anyLeaf) {
-                if (rd32(&buf[prevAt]) != prevLeaf) say(page, "its previous-page pointer is not " + pageText(prevLeaf));
-                if (expectNext != page) say(prevLeaf, "its next-page pointer is not " + pageText(page));
-            } else if (rd32(&buf[prevAt]) != 0) {
-                say(page, "the first leaf has a previous page");
-            }
-            anyLeaf = true;
-            prevLeaf = page;
-            expectNext = rd32(&buf[nextAt]);
-            if (!spans.empty()) last = entry;
-        } else {
-            const uint32_t tail = rd32(&buf[tailAt]);
-            if (tail != 0) {
-                std::vector<uint8_t> childLast;
-                if (!visit(tail, depth + 1, childLast)) return false;
-                last = childLast;
-            } else if (spans.empty()) {
-                say(page, "an empty node page");
-            }
-        }
-        pg_.trim();
-        return true;
-    };
-    std::vector<uint8_t> last;
-    if (visit(ix.root, 0, last) && anyLeaf && expectNext != 0)
-        say(prevLeaf, "the last leaf's next-page pointer is not 0");
-}
-
-void Checker::checkIndex(TableRun& r, size_t i) {
-    IndexState& s = r.ix[i];
-    indexOwners_.insert(s.owner);
-    std::vector<uint8_t> e;
-    walkIndex(r, i, false, [&](uint32_t, const uint8_t* key, size_t keyLen, uint32_t ptr) {
-        e.assign(key, key + (s.keyed() ? keyLen : 0));
-        for (int q = 24; q >= 0; q -= 8) e.push_back(uint8_t(ptr >> q));
-        add(s.entries, e.data(), e.size());
-    });
-    if (!(s.rows == s.entries)) diagnoseIndex(r, i);
-}
-
-void Checker::diagnoseIndex(TableRun& r, size_t i) {
-    IndexState& s = r.ix[i];
-    const std::string& object = owners_[s.owner];
-    size_t lines = 0;
-    constexpr size_t kMaxLines = 10;
-    auto say = [&](const std::string& line) {
-        if (lines++ < kMaxLines) problem(line);
-    };
-    std::vector<bool> seen(uint64_t(pages_) * 256, false);
-    std::vector<Value> v;
-    std::vector<uint8_t> key;
-    walkIndex(r, i, true, [&](uint32_t page, const uint8_t* stored, size_t keyLen, uint32_t ptr) {
-        const std::string where = object + ", " + pageText(page) + ": the entry for row " + refText(ptr);
-        if ((ptr >> 8) < pages_) {
-            const uint64_t bit = uint64_t(ptr >> 8) * 256 + (ptr & 0xFF);
-            if (seen[bit]) return say(where + " is a second entry for that row");
-            seen[bit] = true;
-        }
-        if (!entryRow(r, ptr, [&](const std::string& what) { say(where + what); }, v)) return;
-        if (!rowKey(r, i, v, key, 0)) return say(where + " is for a row this index leaves out (all its columns null)");
-        if (s.keyed() && (key.size() != keyLen || !std::equal(key.begin(), key.end(), stored)))
-            say(where + ": its key " + hex(stored, keyLen) + " differs from the key of the row, " + hex(key.data(), key.size()));
-    });
-    scanRows(r, false, [&](uint32_t ref, uint32_t indexRef, const uint8_t* row, size_t n) {
-        if (seen[uint64_t(indexRef >> 8) * 256 + (indexRef & 0xFF)]) return;
-        try {
-            indexValues(r, row, n, v);
-        } catch (const Error&) {
-            return;   // reported with the rows
-        }
-        if (rowKey(r, i, v, key, 0))
-            say(object + ", " + pageText(ref >> 8) + ": row " + refText(ref) + " has no entry in the index");
-    });
-    if (lines == 0) say(object + ": its entries do not match its rows");
-    if (lines > kMaxLines) problem(object + ": ... and " + std::to_string(lines - kMaxLines) + " more problems");
-}
-
 // A page nothing owns is lost when its content still claims a table: a data
 // page with live rows that its table's map does not list, an index page
 // outside every index map. Access itself leaves long-value pages of removed
@@ -931,83 +535,32 @@ void Checker::checkPages() {
     }
 }
 
-IndexKeyReport Checker::compareKeys() {
-    pages_ = pg_.pageCount();
-    ps_ = db_.ps_;
-    owners_.push_back("");
-    IndexKeyReport rep;
-    auto fail = [&](std::string what) {
-        if (rep.problems.size() < 200) rep.problems.push_back(std::move(what));
-        ++rep.problemCount;
-    };
-    std::vector<Value> v;
-    std::vector<uint8_t> key;
-    for (const CatalogEntry& ce : std::vector<CatalogEntry>(db_.catalog_)) {
-        if ((ce.type & 0x7F) != 1) continue;
-        TableRun r;
-        r.name = ce.name;
-        r.owner = newOwner("table '" + ce.name + "'");
-        try {
-            r.t = db_.loadTable(ce.id & 0x00FFFFFF, ce.name);
-        } catch (const Error& e) {
-            fail("table '" + ce.name + "': " + e.what());
-            continue;
-        }
-        setupIndexes(r, false);
-        for (size_t i = 0; i < r.ix.size(); ++i) {
-            const IndexState& s = r.ix[i];
-            const std::string where = "table '" + r.name + "' index " + std::to_string(i);
-            for (size_t k : s.pos)
-                if (r.t.columns[k].rawType == 0x0A || r.t.columns[k].rawType == 0x0C) {
-                    const SortOrder o = columnSortOrder(r.t.columns[k].misc, db_.sortOrder());
-                    if (std::find(rep.orders.begin(), rep.orders.end(), o) == rep.orders.end()) rep.orders.push_back(o);
-                }
-            if (!s.usable) {
-                fail(where + ": bad definition");
-                continue;
-            }
-            if (s.otherOrder) {
-                ++rep.unsupportedIndexes;
-                continue;
-            }
-            if (!s.keyed()) {
-                fail(where + ": keys not verified (" + s.unverified + ")");
-                continue;
-            }
-            walkIndex(r, i, false, [&](uint32_t, const uint8_t* stored, size_t keyLen, uint32_t ptr) {
-                ++rep.entries;
-                if (s.text) ++rep.textEntries;
-                const std::string row = where + ": row " + refText(ptr);
-                if (!entryRow(r, ptr, [&](const std::string& what) { fail(row + what); }, v)) return;
-                if (!rowKey(r, i, v, key, 0)) return fail(row + " is left out by this index (all its columns null)");
-                bool nonAscii = false;
-                std::string shown;
-                for (size_t k : s.pos) {
-                    const Value& x = v[k];
-                    if (x.kind() == Kind::Text)
-                        for (char ch : x.text()) nonAscii |= uint8_t(ch) >= 0x80;
-                    shown += (shown.empty() ? "" : ", ") + (x.kind() == Kind::Text ? "'" + x.text() + "'" : toIsoText(x));
-                }
-                if (nonAscii) ++rep.nonAsciiEntries;
-                if (key.size() != keyLen || !std::equal(key.begin(), key.end(), stored))
-                    fail(row + " (" + shown + "): stored " + hex(stored, keyLen) + ", computed " +
-                         hex(key.data(), key.size()));
-            });
-            for (auto& p : problems_) fail(std::move(p));
-            problems_.clear();
-        }
-    }
-    return rep;
-}
-
-IndexKeyReport JetDatabase::compareIndexKeys() {
-    requireOpen();
-    Checker c(*this, 200);
-    return c.compareKeys();
-}
+namespace {
 
 // The check of an open database (see check.h).
 CheckReport checkOpened(JetDatabase& db, const std::string& path, size_t maxProblems) {
     Checker c(db, maxProblems);
     return c.run(path);
 }
+
+}  // namespace
+
+CheckReport checkDatabase(const std::string& path, const std::string& password, size_t maxProblems) {
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(path, ec)) throw jeterr::fileNotFound(path);
+    // Read as it is: no lock, no journal played back.
+    const bool jet3 = jet3File(path);
+    JetDatabase db(std::make_unique<Pager>(path, true, jet3 ? 2048u : kPageSize, false));
+    try {
+        db.openExisting(password);
+    } catch (const Error& e) {
+        if (e.number() == jeterr::kNotValidPassword) throw;
+        const std::string prefix = "The database '" + path + "' is damaged: ";
+        std::string s = e.what();
+        if (s.rfind(prefix, 0) == 0) s = s.substr(prefix.size());
+        return {{"the database cannot be opened: " + s}, {}};
+    }
+    return checkOpened(db, path, maxProblems);
+}
+
+}  // namespace tp::db::jet

@@ -1,0 +1,148 @@
+// Rows on data pages: finding a row by its pg:row reference, walking a
+// page's row slots, placing new rows, deleting them; inserting a table row.
+#include <cstring>
+
+#include "db/jet/jet_database.h"
+
+namespace tp::db::jet {
+
+std::pair<const uint8_t*, size_t> JetDatabase::findRow(uint32_t ref) {
+    const uint32_t page = ref >> 8, row = ref & 0xFF;
+    if (page == 0 || page >= pager_->pageCount()) damaged("row pointer to page " + std::to_string(page) + " out of range");
+    const uint8_t* p = pager_->read(page);
+    if (p[0] != 0x01) damaged("row pointer to page " + std::to_string(page) + ", which is not a data page");
+    const uint32_t count = rd16(p + rowsAt_);
+    const uint32_t table = rowsAt_ + 2;
+    if (row >= count || table + 2 * count > ps_) damaged("row " + std::to_string(row) + " of page " + std::to_string(page) + " does not exist");
+    const uint32_t start = rd16(p + table + 2 * row) & 0x1FFF;
+    const uint32_t end = row == 0 ? ps_ : rd16(p + table + 2 * (row - 1)) & 0x1FFF;
+    if (start < table + 2 * count || end > ps_ || start > end)
+        damaged("row " + std::to_string(row) + " of page " + std::to_string(page) + " has a bad offset");
+    return {p + start, end - start};
+}
+
+void JetDatabase::pageRows(uint32_t page, const uint8_t* p, std::vector<RowSpan>& out, bool liveOnly) {
+    out.clear();
+    const uint32_t count = rd16(p + rowsAt_);
+    const uint32_t table = rowsAt_ + 2;
+    if (table + 2 * count > ps_) damaged("page " + std::to_string(page) + " has a bad row count");
+    uint32_t prevEnd = ps_;
+    for (uint32_t r = 0; r < count; ++r) {
+        const uint16_t raw = rd16(p + table + 2 * r);
+        const uint32_t start = raw & 0x1FFF;
+        const uint32_t end = r == 0 ? ps_ : prevEnd;
+        prevEnd = start;
+        if (liveOnly && (raw & 0x4000)) continue;
+        if (start < table + 2 * count || start > end || end > ps_)
+            damaged("row " + std::to_string(r) + " of page " + std::to_string(page) + " has a bad offset");
+        if (end == start) continue;
+        out.push_back({(page << 8) | r, p + start, end - start});
+    }
+}
+
+std::pair<uint8_t*, size_t> JetDatabase::rowForWrite(uint32_t ref) {
+    auto [p, n] = findRow(ref);
+    uint8_t* base = pager_->modify(ref >> 8);
+    return {base + (p - pager_->read(ref >> 8)), n};
+}
+
+uint32_t JetDatabase::newDataPage(uint32_t owner, uint32_t after) {
+    const uint32_t page = allocPage(after + 1);
+    uint8_t* p = pager_->modify(page);
+    p[0] = 0x01;
+    p[1] = 0x01;
+    wr16(p + 2, kDataPageFree);
+    wr32(p + 4, owner);
+    return page;
+}
+
+bool JetDatabase::placeRow(uint32_t page, const uint8_t* row, size_t n, uint32_t& ref) {
+    const uint8_t* r = pager_->read(page);
+    const uint32_t count = rd16(r + 12);
+    const uint32_t free = rd16(r + 2);
+    if (count >= 255) return false;
+    const size_t lowest = 14 + 2 * size_t(count) + free;
+    if (lowest > kPageSize) damaged("page " + std::to_string(page) + " has a bad free-space count");
+    if (free < n + 2) return false;
+    const size_t start = lowest - n;
+    // Only the free-space and row counts, the new offset and the row's bytes
+    // change.
+    uint8_t* p = pager_->modifyRanges(page, {{2, 2}, {12, 2}, {uint16_t(14 + 2 * count), 2},
+                                             {uint16_t(start), uint16_t(n)}});
+    std::memcpy(p + start, row, n);
+    wr16(p + 14 + 2 * count, uint32_t(start));
+    wr16(p + 12, count + 1);
+    wr16(p + 2, uint32_t(free - n - 2));
+    ref = (page << 8) | count;
+    return true;
+}
+
+uint32_t JetDatabase::appendRow(StoredTable& t, const std::vector<uint8_t>& row) {
+    uint32_t ref = 0;
+    if (t.currentPage == 0) {
+        // The table's last data page, found once per session.
+        for (uint32_t pg : mapPages(t.ownedMap)) {
+            const uint8_t* p = pager_->read(pg);
+            if (dataPageOf(t, p)) t.currentPage = pg;
+        }
+    }
+    if (t.currentPage != 0 && placeRow(t.currentPage, row.data(), row.size(), ref)) return ref;
+    const uint32_t old = t.currentPage;
+    t.currentPage = newDataPage(t.page, t.currentPage);
+    mapSet(t.ownedMap, t.currentPage, true);
+    if (old) mapSet(t.freeMap, old, false);
+    mapSet(t.freeMap, t.currentPage, true);
+    if (!placeRow(t.currentPage, row.data(), row.size(), ref)) throw jeterr::recordTooLarge();
+    return ref;
+}
+
+void JetDatabase::setRowCount(StoredTable& t, uint32_t count) {
+    t.rowCount = count;
+    uint8_t* p = pager_->modify(t.page);
+    wr32(p + 0x10, count);
+    wr32(p + 0x14, t.autoNumber);
+}
+
+void JetDatabase::insertInto(StoredTable& t, const std::vector<Value>& values) {
+    std::vector<uint8_t> row;
+    encodeRow(t, values, row);
+    appendRow(t, row);
+    setRowCount(t, t.rowCount + 1);
+}
+
+void JetDatabase::insertRow(const std::string& table, const std::vector<Value>& values) {
+    requireWritable();
+    pager_->trim();
+    atomically([&] {
+        StoredTable& t = tableByName(table);
+        if (t.tableType == 0x53) throw jeterr::readOnly();
+        for (const StoredColumn& c : t.columns)
+            if (c.calculated() || unreadableColumn(c))
+                throw Error(jeterr::kNotSupported, "The column '" + c.name + "' of table '" + t.name + "' in '" +
+                                                  pager_->path() + "' is " +
+                                                  (c.calculated() ? "a calculated field" : unreadableColumn(c)) +
+                                                  ", which this database engine cannot write.");
+        if (!t.indexes.empty()) requireKeyable(t);
+        static thread_local std::vector<uint8_t> row;
+        encodeRow(t, values, row);
+        if (!t.indexes.empty()) checkUnique(t, row);
+        appendRow(t, row);
+        // The row count and the next autonumber reach the definition page,
+        // like the table's own indexes, at the next durability point (one
+        // sorted rebuild instead of a tree update per row).
+        ++t.rowCount;
+        t.countStale = true;
+        if (!t.indexes.empty()) t.indexesStale = true;
+    });
+    afterStatement();
+}
+
+void JetDatabase::deleteRow(StoredTable& t, uint32_t ref) {
+    findRow(ref);
+    uint8_t* p = pager_->modify(ref >> 8);
+    const uint32_t r = ref & 0xFF;
+    wr16(p + 14 + 2 * r, rd16(p + 14 + 2 * r) | 0xC000);
+    if (t.rowCount > 0) setRowCount(t, t.rowCount - 1);
+}
+
+}  // namespace tp::db::jet

@@ -1,0 +1,252 @@
+// The database as a whole: opening an existing file (header, sort order,
+// catalog), durability points, units of many statements, closing.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
+#include "db/jet/crypto.h"
+#include "db/jet/jet_database.h"
+
+namespace tp::db::jet {
+
+// How often long runs reach a durability point (TALLYPORT_SYNC_INTERVAL_MS,
+// 3 seconds by default): a crash loses at most the statements of that time.
+std::chrono::milliseconds durabilityInterval() {
+    const char* v = std::getenv("TALLYPORT_SYNC_INTERVAL_MS");
+    if (v && *v) {
+        char* end = nullptr;
+        const long ms = std::strtol(v, &end, 10);
+        if (end && *end == 0 && ms >= 0 && ms <= 3600000) return std::chrono::milliseconds(ms);
+    }
+    return std::chrono::milliseconds(3000);
+}
+
+void JetDatabase::openExisting(const std::string& password) {
+    Pager& pg = *pager_;
+    const std::string& path = pg.path();
+    if (pg.pageCount() < 1) throw jeterr::unrecognizedFormat(path);
+    uint8_t h[kPageSize];
+    std::memcpy(h, pg.read(0), kPageSize);
+    const bool jet = std::memcmp(h + 4, "Standard Jet DB", 15) == 0;
+    const bool ace = std::memcmp(h + 4, "Standard ACE DB", 15) == 0;
+    const bool msisam = std::memcmp(h + 4, "MSISAM Database", 15) == 0;
+    if (h[0] != 0 || !(jet || ace || msisam))
+        throw jeterr::unrecognizedFormat(path);
+    const uint8_t version = h[0x14];
+    if (version == 0x00 && jet) {
+        if (pg.pageSize() != 2048)
+            throw jeterr::unrecognizedFormat(path);
+        format_ = FileFormat::Jet3;
+        jet3_ = true;
+        ps_ = 2048;
+        rowsAt_ = 8;
+        if (pg.pageCount() < 3) damaged("the file is too short");
+        rc4(kHeaderKey, 4, h + kMaskStart, 126);
+        codePage_ = rd16(h + 0x3C);
+        if (codePage_ == 0) codePage_ = 1252;
+        sortLcid_ = rd16(h + 0x3A);
+        // Database password: 20 bytes in the code page, not masked further.
+        size_t len = 0;
+        while (len < 20 && h[0x42 + len] != 0) ++len;
+        if (len > 0 && decodeNarrowText(h + 0x42, len, codePage_) != password)
+            throw jeterr::notValidPassword();
+        pg.setEncodingKey(rd32(h + 0x3E));
+        const uint8_t* p2 = pg.read(2);
+        if (p2[0] != 0x02) damaged("the system catalog is missing");
+        loadCatalog();
+        return;
+    }
+    if (msisam || version == 0x00 || (version == 0x01 && !jet) || (version >= 0x02 && !ace) || version == 0x04 || version > 0x06)
+        throw jeterr::unrecognizedFormat(path);
+    switch (version) {
+    case 0x02: format_ = FileFormat::Ace12; break;
+    case 0x03: format_ = FileFormat::Ace14; break;
+    case 0x05: format_ = FileFormat::Ace16; break;
+    case 0x06: format_ = FileFormat::Ace17; break;
+    default: format_ = FileFormat::Jet4; break;
+    }
+    if (pg.pageCount() < 3) damaged("the file is too short");
+    rc4(kHeaderKey, 4, h + kMaskStart, kMaskLen);
+    const uint32_t key = rd32(h + 0x3E);
+    sortLcid_ = rd16(h + 0x6E);
+    sortVersion_ = h[0x71];
+    if (format_ != FileFormat::Jet4) {
+        // An .accdb with a password is always encrypted; the password unlocks
+        // the page key (the 0x42 field holds no password in these files).
+        auto cipher = PageCipher::fromHeader(std::span<const uint8_t>(h, kPageSize), password, path);
+        if (cipher) pg.setCipher(std::move(cipher));
+    } else {
+        double created;
+        std::memcpy(&created, h + 0x72, 8);
+        // Database password: 20 UTF-16 characters masked with the creation date.
+        uint8_t mask[4] = {0, 0, 0, 0};
+        if (std::isfinite(created) && std::fabs(created) < 2147483647.0) wr32(mask, uint32_t(int32_t(created)));
+        std::u16string stored;
+        for (int i = 0; i < 20; ++i) {
+            const uint8_t lo = h[0x42 + 2 * i] ^ mask[(2 * i) % 4];
+            const uint8_t hi = h[0x42 + 2 * i + 1] ^ mask[(2 * i + 1) % 4];
+            const char16_t c = char16_t(lo | (hi << 8));
+            if (c == 0) break;
+            stored.push_back(c);
+        }
+        if (!stored.empty() && stored != utf8ToUtf16(password))
+            throw jeterr::notValidPassword();
+        pg.setEncodingKey(key);
+    }
+    const uint8_t* p2 = pg.read(2);
+    if (p2[0] != 0x02) damaged("the system catalog is missing");
+    loadCatalog();
+}
+
+void JetDatabase::makeDurable() {
+    // Index rebuilds are a statement of their own: a failure leaves the pages
+    // as they were, to be tried again at the next durability point.
+    atomically([&] { refreshIndexes(); });
+    pager_->commit();
+    lastDurable_ = std::chrono::steady_clock::now();
+}
+
+void JetDatabase::flush() {
+    requireOpen();
+    if (pager_->readOnly()) return;
+    makeDurable();
+}
+
+void JetDatabase::afterStatement() {
+    if (durableEvery_.count() == 0 || (++statementsSinceCheck_ & 63) != 0) return;
+    const auto now = std::chrono::steady_clock::now();
+    if (now - lastDurable_ < durableEvery_) return;
+    lastDurable_ = now;
+    try {
+        makeDurable();
+    } catch (const Error&) {
+        // The changes stay in memory (and the file as it was at the last
+        // durability point); the next durability point, at the latest
+        // close(), tries again and reports a failure.
+    }
+}
+
+void JetDatabase::beginUnit() {
+    requireWritable();
+    if (pager_->inUnit()) throw jeterr::tooManyTransactions();
+    // Pending row counts and indexes go into the pages first, so that the
+    // pages alone say what the tables were when the unit began.
+    atomically([&] { refreshIndexes(); });
+    pager_->beginUnit();
+    unitNotNull_ = notNullByPage_;
+}
+
+void JetDatabase::commitUnit() {
+    requireOpen();
+    if (!pager_->inUnit())
+        throw jeterr::noTransaction();
+    pager_->endUnit();
+    unitNotNull_.clear();
+}
+
+void JetDatabase::rollbackUnit() {
+    requireOpen();
+    if (!pager_->inUnit())
+        throw jeterr::noTransaction();
+    notNullByPage_ = std::move(unitNotNull_);
+    unitNotNull_.clear();
+    // Nothing pending inside the unit survives it.
+    for (auto& [page, t] : tables_) t->indexesStale = t->countStale = false;
+    std::exception_ptr failure;
+    try {
+        pager_->rollbackUnit();
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    reloadAfterUndo();
+    lastDurable_ = std::chrono::steady_clock::now();
+    if (failure) std::rethrow_exception(failure);
+}
+
+void JetDatabase::reloadAfterUndo() {
+    // What is not in the pages yet: pending index rebuilds and row counts.
+    struct Pending {
+        uint32_t page;
+        bool indexes, count;
+        uint32_t rowCount, autoNumber;
+    };
+    std::vector<Pending> stale;
+    for (auto& [page, t] : tables_)
+        if (t->indexesStale || t->countStale)
+            stale.push_back({page, t->indexesStale, t->countStale, t->rowCount, t->autoNumber});
+    tables_.clear();
+    catalog_.clear();
+    last_ = nullptr;
+    lastName_.clear();
+    // Pages given back or taken during the statement are in the maps as they
+    // were; the free pages are read from the global map again when needed.
+    freeKnown_ = false;
+    loadCatalog();
+    for (const Pending& s : stale)
+        for (const CatalogEntry& e : catalog_)
+            if ((e.type & 0x7F) == 1 && (e.id & 0x00FFFFFF) == s.page) {
+                StoredTable& t = tableByName(e.name);
+                t.indexesStale = s.indexes;
+                if (s.count) {
+                    t.countStale = true;
+                    t.rowCount = s.rowCount;
+                    t.autoNumber = std::max(t.autoNumber, s.autoNumber);
+                }
+                break;
+            }
+}
+
+void JetDatabase::close() {
+    if (!pager_) return;
+    std::exception_ptr failure;
+    // A unit left open is not finished: it is undone.
+    if (pager_->inUnit()) {
+        try {
+            rollbackUnit();
+        } catch (...) {
+            failure = std::current_exception();
+        }
+    }
+    if (!pager_->readOnly() && !failure) {
+        try {
+            atomically([&] { refreshIndexes(); });
+        } catch (...) {
+            failure = std::current_exception();
+        }
+    }
+    auto p = std::move(pager_);
+    tables_.clear();
+    catalog_.clear();
+    last_ = nullptr;
+    if (failure) {
+        p->abandon();
+        std::rethrow_exception(failure);
+    }
+    p->close();
+}
+
+// Access 97 files have 2048-byte pages (and are only read).
+bool jet3File(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    char h[0x15] = {};
+    return in.read(h, sizeof h) && h[0] == 0 && std::memcmp(h + 4, "Standard Jet DB", 15) == 0 && h[0x14] == 0;
+}
+
+std::unique_ptr<Database> Database::open(const std::string& path, const std::string& password, bool readOnly) {
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(path, ec))
+        throw jeterr::fileNotFound(path);
+    const bool jet3 = jet3File(path);
+    auto db = std::make_unique<JetDatabase>(
+        jet3 ? std::make_unique<Pager>(path, true, 2048u) : std::make_unique<Pager>(path, readOnly));
+    db->openExisting(password);
+    return db;
+}
+
+}  // namespace tp::db::jet

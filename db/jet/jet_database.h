@@ -1,0 +1,277 @@
+// The Access engine's one class, JetDatabase, and what its source files
+// share: the format's limits, catalog entries, byte writers and the helpers
+// more than one file uses. Private to db/jet (callers use database.h).
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "db/error.h"
+#include "db/jet/errors.h"
+#include "db/jet/index_keys.h"
+#include "db/jet/pager.h"
+#include "db/jet/storage.h"
+
+namespace tp::db::jet {
+
+// Limits of the format as the engine writes it.
+inline constexpr int kMaxRowSize = 4060;
+inline constexpr size_t kDataPageFree = 4082;
+inline constexpr size_t kIndexEntryBytes = 3616;
+inline constexpr size_t kMaxLongValue = 0xFFFFFF;   // 3 length bytes are all readers take
+inline constexpr uint32_t kTablesParent = 0x0F000000;
+// The header: the mask's RC4 key and range, and the Jet 4 magic number.
+inline constexpr uint8_t kHeaderKey[4] = {0xC7, 0xDA, 0x39, 0x6B};
+inline constexpr size_t kMaskStart = 0x18, kMaskLen = 128;
+inline constexpr uint32_t kMagic = 1625;
+
+// One object of the catalog (a row of MSysObjects).
+struct CatalogEntry {
+    uint32_t id = 0;
+    uint32_t parentId = 0;
+    std::string name;
+    std::string key;        // name's key under the catalog's sort order (empty: not yet computed)
+    int type = 0;
+    uint32_t flags = 0;
+    uint32_t rowRef = 0;    // pg:row of the MSysObjects row
+    Bytes owner;
+    std::vector<std::string> required;   // columns whose "Required" property is true
+};
+
+// A row slot found while walking a data page.
+struct RowSpan {
+    uint32_t ref;       // pg:row of the slot
+    const uint8_t* p;
+    size_t n;
+};
+
+// Little-endian writers for rows and definitions being built.
+inline void putBytes(std::vector<uint8_t>& v, const void* p, size_t n) {
+    const auto* b = static_cast<const uint8_t*>(p);
+    v.insert(v.end(), b, b + n);
+}
+inline void put16(std::vector<uint8_t>& v, uint32_t x) { v.push_back(uint8_t(x)); v.push_back(uint8_t(x >> 8)); }
+inline void put32(std::vector<uint8_t>& v, uint32_t x) { put16(v, x & 0xFFFF); put16(v, x >> 16); }
+inline void putUtf16(std::vector<uint8_t>& v, std::u16string_view s) {
+    for (char16_t c : s) put16(v, c);
+}
+
+// database.cpp
+std::chrono::milliseconds durabilityInterval();
+bool jet3File(const std::string& path);   // Access 97 files have 2048-byte pages
+// new_database.cpp
+double nowOle();   // the local time as an OLE date
+// table_definition.cpp: column descriptors
+const char* unreadableColumn(const StoredColumn& c);   // why a column cannot be read, or nullptr
+ColType typeOf(uint8_t raw);
+int fixedSizeOf(ColType t);
+FieldInfo fieldInfoOf(const StoredColumn& c);
+ColumnDef columnDefOf(const StoredColumn& c);
+// row_codec.cpp
+bool parseGuid(const std::string& text, uint8_t* out);
+bool encodeNumeric(const std::string& text, int scale, int precision, uint8_t* out);
+// index_pages.cpp: a value's part of an index key
+void appendIndexKey(std::vector<uint8_t>& e, const StoredColumn& c, const Value& x, bool asc, SortOrder database);
+
+class JetDatabase final : public Database {
+public:
+    JetDatabase(std::unique_ptr<Pager> pager) : pager_(std::move(pager)) {}
+    ~JetDatabase() override {
+        try {
+            close();
+        } catch (...) {
+        }
+    }
+
+    void openExisting(const std::string& password);
+    void setFormat(FileFormat f) { format_ = f; }
+    void createNew(const std::string& password);
+
+    FileFormat format() const override { return format_; }
+    std::vector<TableInfo> listTables() override;
+    std::vector<ColumnDef> columns(const std::string& table) override;
+    std::string findTable(const std::string& name) override;
+    void createTable(const std::string& name, const std::vector<ColumnDef>& columns) override;
+    void dropTable(const std::string& name) override;
+    void insertRow(const std::string& table, const std::vector<Value>& values) override;
+    std::unique_ptr<Cursor> scan(const std::string& table) override;
+    void beginUnit() override;
+    void commitUnit() override;
+    void rollbackUnit() override;
+    UnitUse unitUse() const override {
+        if (!pager_) return {};
+        const Pager::UnitUse u = pager_->unitUse();
+        return {u.pages, u.inMemory, u.spilled, u.cached};
+    }
+    void flush() override;
+    void close() override;
+
+    // Used by the cursor.
+    Pager& pager() { return *pager_; }
+    void decodeRow(const StoredTable& t, const uint8_t* row, size_t n, std::vector<Value>& out);
+    // decodeRow with another reader of the present values: valueOf(column,
+    // bytes, length) -> Value.
+    template <class ValueOf>
+    void decodeRowWith(const StoredTable& t, const uint8_t* row, size_t n, std::vector<Value>& out, ValueOf valueOf);
+    StoredTable& tableByName(const std::string& name);
+    // The pages a usage map marks; `bitmapPages`, when given, receives the
+    // bitmap pages of a reference map.
+    std::vector<uint32_t> mapPages(uint32_t ref, std::vector<uint32_t>* bitmapPages = nullptr);
+    bool dataPageOf(const StoredTable& t, const uint8_t* pg) const {
+        return pg[0] == 0x01 && rd32(pg + 4) == t.page;
+    }
+    void pageRows(uint32_t page, const uint8_t* pg, std::vector<RowSpan>& out, bool liveOnly);
+
+private:
+    [[noreturn]] void damaged(const std::string& what) const { pager_->damaged(what); }
+    void requireOpen() const {
+        if (!pager_) throw jeterr::objectInvalid();
+    }
+    void requireWritable() const {
+        requireOpen();
+        if (jet3_)
+            throw Error(jeterr::kNotSupported, "The database '" + pager_->path() +
+                                              "' is in the Access 97 format; Tallyport reads it but does not write it.");
+        if (pager_->readOnly()) throw jeterr::readOnly();
+    }
+
+    // Reading.
+    StoredTable loadTable(uint32_t page, const std::string& name);
+    StoredTable loadTable3(StoredTable t, const std::vector<uint8_t>& s);
+    Value valueOf(const StoredTable& t, const StoredColumn& c, const uint8_t* p, size_t len);
+    template <class ValueOf>
+    void decodeRow3(const StoredTable& t, const uint8_t* row, size_t n, std::vector<Value>& out, ValueOf valueOf);
+    std::string text(const StoredColumn& c, const uint8_t* p, size_t n) const {
+        return c.narrowText ? decodeNarrowText(p, n, codePage_) : decodeText(p, n);
+    }
+    std::pair<const uint8_t*, size_t> findRow(uint32_t ref);
+    Value readLongValue(const StoredColumn& c, const uint8_t* p, size_t n);
+    void loadCatalog();
+    void forEachRow(StoredTable& t, const std::function<void(uint32_t, const std::vector<Value>&)>& fn);
+    // The database's sort order (catalog text columns use it; text columns
+    // that store none inherit it).
+    SortOrder sortOrder() const { return SortOrder{sortLcid_, jet3_ ? -1 : int(int8_t(sortVersion_))}; }
+    // Names are equal when their keys in the catalog's Name index are: case
+    // and accents as the sort order treats them. Under a sort order whose keys
+    // we cannot compute, names compare without regard to case.
+    std::string nameKey(std::string_view name) const;
+    const std::string& nameKey(CatalogEntry& e) const {
+        if (e.key.empty()) e.key = nameKey(e.name);
+        return e.key;
+    }
+
+    // Writing.
+    // A page for new content: the lowest free page at or after `from`, else a
+    // new one at the end of the file (a table's data pages thus always
+    // follow its earlier ones: rows read back in the order inserted).
+    uint32_t allocPage(uint32_t from = 0);
+    void releasePage(uint32_t page);
+    void loadFreePages();
+    void setGlobalBit(uint32_t page, bool free);
+    bool growGlobalMap(uint32_t page);
+    bool rewriteGlobalMapRow(const std::vector<uint8_t>& row);
+    void promoteGlobalMap();
+    uint32_t newGlobalBitmap(size_t range);
+    void mapSet(uint32_t ref, uint32_t page, bool on);
+    void setBits(uint32_t ref, const uint8_t* row, size_t at, uint8_t mask, bool on);
+    std::pair<uint8_t*, size_t> rowForWrite(uint32_t ref);
+    // A data page of the table whose last data page is `after` (0: none).
+    uint32_t newDataPage(uint32_t owner, uint32_t after);
+    bool placeRow(uint32_t page, const uint8_t* row, size_t n, uint32_t& ref);
+    uint32_t appendRow(StoredTable& t, const std::vector<uint8_t>& row);
+    uint32_t putLongValueRow(StoredTable& t, int col, const uint8_t* data, size_t n);
+    void encodeRow(StoredTable& t, const std::vector<Value>& values, std::vector<uint8_t>& out);
+    void insertInto(StoredTable& t, const std::vector<Value>& values);
+    void createTableNow(const std::string& name, const std::vector<ColumnDef>& columns);
+    void dropTableNow(const std::string& name);
+    // Runs one statement: when it fails, every page it changed is put back
+    // and the in-memory view of the tables is read again from them.
+    template <class F>
+    void atomically(F&& body) {
+        pager_->beginStatement();
+        try {
+            body();
+            // With no interval every statement is a durability point of
+            // its own, undone as a whole when it cannot be written.
+            if (durableEvery_.count() == 0) {
+                refreshIndexes();
+                pager_->commit();
+                lastDurable_ = std::chrono::steady_clock::now();
+            }
+        } catch (...) {
+            if (pager_->statementChanged()) {
+                if (durableEvery_.count() == 0) pager_->restoreFile();
+                pager_->rollbackStatement();
+                reloadAfterUndo();
+            } else {
+                pager_->endStatement();
+            }
+            throw;
+        }
+        pager_->endStatement();
+    }
+    void reloadAfterUndo();
+    // A durability point when the last one is older than the interval.
+    void afterStatement();
+    void makeDurable();
+    void setRowCount(StoredTable& t, uint32_t count);
+    void deleteRow(StoredTable& t, uint32_t ref);
+    void rebuildIndexes(StoredTable& t);
+    void refreshIndexes();
+    void checkUnique(StoredTable& t, const std::vector<uint8_t>& row);
+    void requireKeyable(const StoredTable& t) const;
+public:
+    IndexKeyReport compareIndexKeys();
+private:
+    std::vector<uint8_t> buildTdef(const std::string& name, uint8_t tableType,
+                                   const std::vector<StoredColumn>& cols,
+                                   const std::vector<StoredIndex>& idx,
+                                   const std::vector<std::string>& idxNames,
+                                   const std::vector<uint8_t>& idxTypes,
+                                   const std::vector<LongValueMaps>& lv, uint32_t owned,
+                                   uint32_t freeMap);
+    void writeTdef(uint32_t firstPage, const std::vector<uint8_t>& tdef);
+    void writeHeader(const std::string& password, double created);
+    void addCatalogRow(const std::string& name, uint32_t id, uint32_t parent, int type,
+                       uint32_t flags, const Bytes& owner, double when,
+                       const std::vector<std::string>& required = {});
+    void addAces(uint32_t objectId, const std::vector<std::pair<Bytes, std::pair<uint32_t, bool>>>& aces);
+
+    std::unique_ptr<Pager> pager_;
+    FileFormat format_ = FileFormat::Jet4;
+    // Access 97 (Jet 3): 2048-byte pages, narrower page/row/definition
+    // fields, text in the code page of the header. Opened read-only.
+    bool jet3_ = false;
+    uint32_t ps_ = kPageSize;
+    uint32_t rowsAt_ = 12;             // data page: offset of the row count
+    unsigned codePage_ = 1252;
+    uint16_t sortLcid_ = 1033;
+    uint8_t sortVersion_ = 0;
+    std::vector<CatalogEntry> catalog_;
+    std::unordered_map<uint32_t, std::unique_ptr<StoredTable>> tables_;   // by TDEF page
+    // Pages below the end of the file that the global map marks free, read
+    // from it once per session and kept in step with it.
+    std::vector<uint64_t> freeBits_;
+    size_t freeCount_ = 0;
+    uint32_t lowestFree_ = 0;          // no free page below this one
+    bool freeKnown_ = false;
+    StoredTable* last_ = nullptr;      // last table written to
+    std::string lastName_;
+    uint64_t statementsSinceCheck_ = 0;
+    std::chrono::milliseconds durableEvery_ = durabilityInterval();
+    std::unordered_map<uint32_t, std::vector<bool>> notNullByPage_;   // NOT NULL of tables made here
+    std::unordered_map<uint32_t, std::vector<bool>> unitNotNull_;     // the same at beginUnit()
+    std::vector<std::vector<uint8_t>> varBuf_;
+    std::chrono::steady_clock::time_point lastDurable_ = std::chrono::steady_clock::now();
+    friend class JetCursor;
+    friend class Checker;
+};
+
+}  // namespace tp::db::jet

@@ -1,0 +1,57 @@
+// Long values (Memo, OLE): reading the 12-byte head of a row's value and
+// its LVAL rows, writing a value's LVAL row.
+#include <algorithm>
+#include <cstring>
+#include <unordered_set>
+
+#include "db/jet/jet_database.h"
+
+namespace tp::db::jet {
+
+Value JetDatabase::readLongValue(const StoredColumn& c, const uint8_t* p, size_t n) {
+    if (n < 12) damaged("long value of column '" + c.name + "' is too short");
+    const size_t len = rd24(p);
+    const uint8_t kind = p[3];
+    std::vector<uint8_t> data;
+    if (kind == 0x80) {
+        if (len > n - 12) damaged("inline long value of column '" + c.name + "' is longer than its field");
+        data.assign(p + 12, p + 12 + len);
+    } else if (kind == 0x40) {
+        auto [r, rn] = findRow(rd32(p + 4));
+        data.assign(r, r + std::min(rn, len));
+    } else if (kind == 0x00) {
+        uint32_t ref = rd32(p + 4);
+        std::unordered_set<uint32_t> seen;
+        data.reserve(std::min<size_t>(len, 1 << 20));
+        while (ref != 0) {
+            if (!seen.insert(ref).second) damaged("long value chain of column '" + c.name + "' forms a cycle");
+            auto [r, rn] = findRow(ref);
+            if (rn < 4) damaged("long value chunk of column '" + c.name + "' is too short");
+            if (data.size() + rn - 4 > len) break;
+            data.insert(data.end(), r + 4, r + rn);
+            ref = rd32(r);
+        }
+    } else {
+        damaged("unknown long value type in column '" + c.name + "'");
+    }
+    if (c.rawType == 0x0C) return Value(text(c, data.data(), data.size()));
+    return Value(Bytes(std::move(data)));
+}
+
+uint32_t JetDatabase::putLongValueRow(StoredTable& t, int col, const uint8_t* data, size_t n) {
+    uint32_t& cur = t.currentLvPage[col];
+    uint32_t ref = 0;
+    if (cur != 0 && placeRow(cur, data, n, ref)) return ref;
+    cur = allocPage();
+    uint8_t* p = pager_->modify(cur);
+    p[0] = 0x01;
+    p[1] = 0x01;
+    wr16(p + 2, kDataPageFree);
+    std::memcpy(p + 4, "LVAL", 4);
+    for (const auto& m : t.longValueMaps)
+        if (m.column == col) mapSet(m.owned, cur, true);
+    if (!placeRow(cur, data, n, ref)) throw jeterr::recordTooLarge();
+    return ref;
+}
+
+}  // namespace tp::db::jet

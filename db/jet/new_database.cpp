@@ -1,0 +1,329 @@
+// A new database: the header page, the system tables and their indexes,
+// built under a passing name and renamed into place.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+
+#include "db/jet/crypto.h"
+#include "db/jet/jet_database.h"
+
+namespace tp::db::jet {
+
+double nowOle() {
+    using namespace std::chrono;
+    const auto t = system_clock::now();
+    const time_t tt = system_clock::to_time_t(t);
+    struct tm lt {};
+    localtime_r(&tt, &lt);
+    const auto ms = duration_cast<milliseconds>(t.time_since_epoch()).count() % 1000;
+    DateTime dt;
+    dt.date = {lt.tm_year + 1900, lt.tm_mon + 1, lt.tm_mday};
+    dt.hour = lt.tm_hour;
+    dt.minute = lt.tm_min;
+    dt.second = lt.tm_sec;
+    dt.millisecond = int(ms);
+    return toOleDate(dt);
+}
+
+namespace {
+
+// Moves a finished file to a name that does not exist yet; false (and errno
+// EEXIST) when something appeared there meanwhile.
+bool publishFile(const std::string& from, const std::string& to) {
+#ifdef RENAME_NOREPLACE
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) return false;
+#endif
+    // Filesystems without the exclusive rename: a hard link never replaces.
+    if (::link(from.c_str(), to.c_str()) == 0) {
+        ::unlink(from.c_str());
+        return true;
+    }
+    if (errno == EEXIST) return false;
+    std::error_code ec;
+    if (std::filesystem::exists(to, ec)) {
+        errno = EEXIST;
+        return false;
+    }
+    return ::rename(from.c_str(), to.c_str()) == 0;
+}
+
+}  // namespace
+
+// The new file is built and synced under a passing name in the same folder
+// and then renamed into place: the database's name never shows an empty or
+// half-made file, and an existing file is never replaced.
+std::unique_ptr<Database> Database::create(const std::string& path, const std::string& password, FileFormat format) {
+    if (format == FileFormat::Jet3)
+        throw Error(jeterr::kUnrecognized, "Access 97 (Jet 3) databases cannot be created.");
+    if (utf8ToUtf16(password).size() > 20) throw jeterr::notValidPassword();
+    std::error_code ec;
+    if (std::filesystem::exists(path, ec)) throw jeterr::databaseExists();
+    const std::filesystem::path target(path);
+    std::string building;
+    std::unique_ptr<JetDatabase> db;
+    for (int attempt = 0; !db; ++attempt) {
+        building = (target.parent_path() / ("~" + target.filename().string() + "." + std::to_string(::getpid()) +
+                                            "-" + std::to_string(attempt) + ".tmp"))
+                       .string();
+        try {
+            db = std::make_unique<JetDatabase>(std::make_unique<Pager>(building, Pager::CreateTag{}));
+        } catch (const Error& e) {
+            if (e.number() == 3204 && attempt < 100) continue;
+            if (e.number() == 3204) throw;
+            std::string what = e.what();
+            if (auto at = what.find(building); at != std::string::npos) what.replace(at, building.size(), path);
+            throw Error(e.number(), what);
+        }
+    }
+    db->setFormat(format);
+    try {
+        db->createNew(password);
+        db->close();
+    } catch (...) {
+        db.reset();
+        std::filesystem::remove(building, ec);
+        throw;
+    }
+    db.reset();
+    if (!publishFile(building, path)) {
+        const int err = errno;
+        std::filesystem::remove(building, ec);
+        if (err == EEXIST) throw jeterr::databaseExists();
+        throw jeterr::cannotCreateFile(path, std::strerror(err));
+    }
+    {
+        const std::string dir = target.parent_path().string();
+        const int d = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (d >= 0) {
+            ::fsync(d);
+            ::close(d);
+        }
+    }
+    return open(path, password, false);
+}
+
+void JetDatabase::writeHeader(const std::string& password, double created) {
+    uint8_t* h = pager_->modify(0);
+    std::memset(h, 0, kPageSize);
+    h[1] = 0x01;
+    const bool ace = format_ != FileFormat::Jet4;
+    std::memcpy(h + 4, ace ? "Standard ACE DB" : "Standard Jet DB", 15);
+    switch (format_) {
+    case FileFormat::Ace12: h[0x14] = 0x02; break;
+    case FileFormat::Ace14: h[0x14] = 0x03; h[0x15] = 0x01; break;
+    case FileFormat::Ace16: h[0x14] = 0x05; break;
+    case FileFormat::Ace17: h[0x14] = 0x06; break;
+    default: h[0x14] = 0x01; break;
+    }
+    static const uint8_t k18[24] = {0x00, 0x01, 0x00, 0x00, 0x01, 0x01, 0x00, 0x00, 0x02, 0x00, 0x00, 0x00,
+                                    0x03, 0x00, 0x00, 0x00, 0x04, 0x00, 0x00, 0x00, 0x05, 0x00, 0x00, 0x00};
+    std::memcpy(h + 0x18, k18, 24);
+    wr16(h + 0x3C, 1252);
+    const std::u16string pw = utf8ToUtf16(password);
+    uint8_t mask[4];
+    wr32(mask, uint32_t(int32_t(created)));
+    // An .accdb keeps no password here: with one, its pages are encrypted.
+    for (int i = 0; i < 40; ++i) {
+        uint8_t b = 0;
+        if (!ace && size_t(i / 2) < pw.size()) b = uint8_t(i % 2 ? pw[size_t(i / 2)] >> 8 : pw[size_t(i / 2)]);
+        h[0x42 + i] = b ^ mask[i % 4];
+    }
+    wr32(h + 0x6A, 0x11A6);
+    wr16(h + 0x6E, sortLcid_);
+    h[0x71] = sortVersion_;
+    std::memcpy(h + 0x72, &created, 8);
+    static const uint8_t k98[8] = {0x54, 0x06, 0x00, 0x00, 0x34, 0x2E, 0x30, 0x00};
+    std::memcpy(h + 0x98, k98, 8);
+    h[0xE00] = 0x01;
+    h[0xE01] = 0x01;
+    for (int i = 1; i < 256; ++i) {
+        h[0xE00 + 2 * i] = 0x00;
+        h[0xE01 + 2 * i] = 0x01;
+    }
+    std::unique_ptr<PageCipher> cipher;
+    if (ace && !password.empty()) {
+        // As Access 2010 and later encrypt: Agile (AES-256, SHA-512).
+        NewEncryption enc = PageCipher::createAgile(password);
+        enc.writeHeader(std::span<uint8_t>(h, kPageSize));
+        cipher = std::move(enc.cipher);
+    }
+    rc4(kHeaderKey, 4, h + kMaskStart, kMaskLen);
+    if (cipher) pager_->setCipher(std::move(cipher));
+}
+
+void JetDatabase::createNew(const std::string& password) {
+    const double created = nowOle();
+    // General, as Access 2010 and later make their files; Access 2000-2007
+    // formats keep the legacy rules of their time.
+    sortLcid_ = 1033;
+    sortVersion_ = (format_ == FileFormat::Jet4 || format_ == FileFormat::Ace12) ? 0 : 1;
+    // Page 0 header, page 1 global map; system tables as the engine lays them out.
+    for (int i = 0; i < 2; ++i) pager_->append();
+    writeHeader(password, created);
+    {
+        uint8_t* p = pager_->modify(1);
+        p[0] = 0x01;
+        p[1] = 0x01;
+        wr16(p + 2, kDataPageFree);
+        wr32(p + 4, 1);
+        uint8_t row[69] = {};
+        std::memset(row + 5, 0xFF, 64);   // everything free until allocated
+        uint32_t ref;
+        placeRow(1, row, 69, ref);
+        std::memset(row, 0, sizeof row);
+        placeRow(1, row, 69, ref);
+        setGlobalBit(0, false);
+        setGlobalBit(1, false);
+    }
+    struct Col {
+        const char* name;
+        ColType type;
+        int number;
+        uint8_t flags;
+    };
+    struct Def {
+        const char* name;
+        std::vector<Col> cols;
+        std::vector<std::pair<std::vector<int>, uint8_t>> idx;   // columns, flags
+        std::vector<std::string> idxNames;
+        std::vector<uint8_t> idxTypes;
+    };
+    const Def defs[4] = {
+        {"MSysObjects",
+         {{"Id", ColType::Long, 0, 0x13}, {"ParentId", ColType::Long, 1, 0x13}, {"Name", ColType::Text, 2, 0x12},
+          {"Type", ColType::Int, 3, 0x13}, {"DateCreate", ColType::DateTime, 4, 0x13},
+          {"DateUpdate", ColType::DateTime, 5, 0x13}, {"Owner", ColType::Binary, 6, 0x32},
+          {"Flags", ColType::Long, 7, 0x13}, {"Database", ColType::Memo, 8, 0x12},
+          {"Connect", ColType::Memo, 9, 0x12}, {"ForeignName", ColType::Text, 10, 0x12},
+          {"RmtInfoShort", ColType::Binary, 11, 0x12}, {"RmtInfoLong", ColType::OLE, 12, 0x12},
+          {"Lv", ColType::OLE, 13, 0x12}, {"LvProp", ColType::OLE, 14, 0x12}, {"LvModule", ColType::OLE, 15, 0x12},
+          {"LvExtra", ColType::OLE, 16, 0x12}},
+         {{{1, 2}, 0x81}, {{0}, 0x81}},
+         {"ParentIdName", "Id"},
+         {0, 1}},
+        {"MSysACEs",
+         {{"ObjectId", ColType::Long, 0, 0x13}, {"SID", ColType::Binary, 1, 0x32}, {"ACM", ColType::Long, 2, 0x13},
+          {"FInheritable", ColType::Bool, 3, 0x13}},
+         {{{0}, 0x88}},
+         {"ObjectId"},
+         {0}},
+        {"MSysQueries",
+         {{"ObjectId", ColType::Long, 0, 0x13}, {"Attribute", ColType::Byte, 1, 0x13}, {"Order", ColType::Binary, 2, 0x12},
+          {"Name1", ColType::Text, 3, 0x12}, {"Name2", ColType::Text, 4, 0x12}, {"Expression", ColType::Memo, 5, 0x12},
+          {"Flag", ColType::Int, 6, 0x13}, {"LvExtra", ColType::Long, 7, 0x13}},
+         {{{0, 1, 2}, 0x81}},
+         {"ObjectIdAttribute"},
+         {1}},
+        {"MSysRelationships",
+         {{"szRelationship", ColType::Text, 0, 0x12}, {"grbit", ColType::Long, 1, 0x13}, {"ccolumn", ColType::Long, 2, 0x13},
+          {"icolumn", ColType::Long, 3, 0x13}, {"szObject", ColType::Text, 4, 0x12}, {"szColumn", ColType::Text, 5, 0x12},
+          {"szReferencedObject", ColType::Text, 6, 0x12}, {"szReferencedColumn", ColType::Text, 7, 0x12}},
+         {{{0}, 0x82}, {{4}, 0x82}, {{6}, 0x82}},
+         {"szRelationship", "szObject", "szReferencedObject"},
+         {0, 0, 0}},
+    };
+    // TDEF pages 2-5 first, then per table: its usage-map page and index roots.
+    uint32_t tdefPages[4];
+    for (int i = 0; i < 4; ++i) tdefPages[i] = allocPage();
+    std::vector<uint32_t> dataPages(4);
+    for (int ti = 0; ti < 4; ++ti) {
+        const Def& d = defs[ti];
+        std::vector<StoredColumn> cols;
+        int fixedOff = 0, var = 0;
+        for (const Col& c : d.cols) {
+            StoredColumn s;
+            s.name = c.name;
+            s.rawType = uint8_t(c.type);
+            s.number = c.number;
+            s.flags = c.flags;
+            s.misc[0] = uint8_t(sortLcid_);
+            s.misc[1] = uint8_t(sortLcid_ >> 8);
+            s.misc[3] = sortVersion_;
+            const int sz = fixedSizeOf(c.type);
+            if (c.type == ColType::Text || c.type == ColType::Binary) s.length = 510;
+            else if (c.type == ColType::Bool) s.length = 1;
+            else s.length = std::max(sz, 0);
+            if (s.fixed() && c.type != ColType::Bool) {
+                s.fixedOffset = fixedOff;
+                fixedOff += sz;
+            }
+            cols.push_back(s);
+        }
+        // The engine numbers its own tables' variable columns in column order.
+        for (auto& s : cols)
+            if (!s.fixed()) s.varIndex = var++;
+        const uint32_t mapPage = allocPage();
+        uint8_t* mp = pager_->modify(mapPage);
+        mp[0] = 0x01;
+        mp[1] = 0x01;
+        wr16(mp + 2, kDataPageFree);
+        uint8_t zero[69] = {};
+        uint32_t owned, freeMap;
+        placeRow(mapPage, zero, 69, owned);
+        placeRow(mapPage, zero, 69, freeMap);
+        std::vector<LongValueMaps> lv;
+        for (const auto& s : cols) {
+            if (!s.isLong()) continue;
+            LongValueMaps m;
+            m.column = s.number;
+            placeRow(mapPage, zero, 69, m.owned);
+            placeRow(mapPage, zero, 69, m.free);
+            lv.push_back(m);
+        }
+        std::vector<StoredIndex> idx;
+        for (const auto& [icols, flags] : d.idx) {
+            StoredIndex ix;
+            ix.columns = icols;
+            ix.ascending.assign(icols.size(), true);
+            ix.flags = flags;
+            placeRow(mapPage, zero, 69, ix.mapRef);
+            idx.push_back(ix);
+        }
+        for (auto& ix : idx) {
+            ix.root = allocPage();
+            uint8_t* rp = pager_->modify(ix.root);
+            rp[0] = 0x04;
+            rp[1] = 0x01;
+            wr16(rp + 2, uint32_t(kIndexEntryBytes));
+            wr32(rp + 4, tdefPages[ti]);
+            mapSet(ix.mapRef, ix.root, true);
+        }
+        writeTdef(tdefPages[ti], buildTdef(d.name, 0x53, cols, idx, d.idxNames, d.idxTypes, lv, owned, freeMap));
+    }
+    // Catalog.
+    tables_[2] = std::make_unique<StoredTable>(loadTable(2, "MSysObjects"));
+    tables_[3] = std::make_unique<StoredTable>(loadTable(3, "MSysACEs"));
+    // Owner and permission identities (two-byte SIDs as the engine writes
+    // them in a new file): the engine, the admin user, the creator and users.
+    const Bytes engine{0x06, 0xEA}, admin{0x07, 0xE8}, creator{0x06, 0xED}, users{0x06, 0xE8};
+    const uint32_t sys = 0x80000000u;
+    addCatalogRow("Tables", 0x0F000001, kTablesParent, 3, sys, engine, created);
+    addCatalogRow("Databases", 0x0F000002, kTablesParent, 3, sys, engine, created);
+    addCatalogRow("Relationships", 0x0F000003, kTablesParent, 3, sys, engine, created);
+    addCatalogRow("MSysDb", 0x10000000, 0x0F000002, 2, sys, admin, created);
+    for (int ti = 0; ti < 4; ++ti) addCatalogRow(defs[ti].name, tdefPages[ti], 0x0F000001, 1, sys, engine, created);
+    using Ace = std::pair<Bytes, std::pair<uint32_t, bool>>;
+    addAces(2, {Ace{admin, {393216, false}}});
+    addAces(3, {Ace{admin, {393216, false}}});
+    addAces(4, {Ace{admin, {393216, false}}});
+    addAces(5, {Ace{admin, {917504, false}}});
+    addAces(0x0F000001, {Ace{creator, {983294, true}}, Ace{admin, {393217, false}}});
+    addAces(0x0F000003, {Ace{creator, {983294, true}}, Ace{admin, {393217, false}}});
+    addAces(0x0F000002, {Ace{admin, {393216, false}}});
+    addAces(0x10000000, {Ace{admin, {393230, false}}, Ace{users, {14, false}}});
+    addAces(4, {Ace{users, {20, false}}});
+    addAces(5, {Ace{users, {20, false}}});
+    addAces(2, {Ace{users, {20, false}}});
+    addAces(0x0F000001, {Ace{users, {1048319, true}}});
+    addAces(0x0F000003, {Ace{users, {1048575, true}}});
+    rebuildIndexes(*tables_.at(2));
+    rebuildIndexes(*tables_.at(3));
+    pager_->commit();
+}
+
+}  // namespace tp::db::jet

@@ -1,0 +1,494 @@
+// The row codec: stored rows to values (Jet 3 and Jet 4/ACE layouts) and
+// values to Jet 4/ACE rows (null mask, fixed part, variable part, long values).
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <functional>
+
+#include "db/busy.h"
+#include "db/jet/jet_database.h"
+#include "db/jet/row_codec.h"
+
+namespace tp::db::jet {
+
+namespace {
+
+std::string guidText(const uint8_t* p) {
+    static const char* hx = "0123456789ABCDEF";
+    std::string s = "{";
+    auto hex = [&](uint8_t b) { s.push_back(hx[b >> 4]); s.push_back(hx[b & 15]); };
+    for (int i = 3; i >= 0; --i) hex(p[i]);
+    s.push_back('-');
+    hex(p[5]); hex(p[4]);
+    s.push_back('-');
+    hex(p[7]); hex(p[6]);
+    s.push_back('-');
+    hex(p[8]); hex(p[9]);
+    s.push_back('-');
+    for (int i = 10; i < 16; ++i) hex(p[i]);
+    s.push_back('}');
+    return s;
+}
+
+}  // namespace
+
+bool parseGuid(const std::string& text, uint8_t* out) {
+    std::string h;
+    for (char c : text)
+        if (std::isxdigit(uint8_t(c))) h.push_back(c);
+        else if (c != '{' && c != '}' && c != '-') return false;
+    if (h.size() != 32) return false;
+    uint8_t b[16];
+    for (int i = 0; i < 16; ++i) b[i] = uint8_t(std::stoi(h.substr(size_t(2 * i), 2), nullptr, 16));
+    out[0] = b[3]; out[1] = b[2]; out[2] = b[1]; out[3] = b[0];
+    out[4] = b[5]; out[5] = b[4]; out[6] = b[7]; out[7] = b[6];
+    std::memcpy(out + 8, b + 8, 8);
+    return true;
+}
+
+namespace {
+
+// 128-bit unsigned magnitude in four 32-bit words, most significant first.
+std::string numericText(const uint8_t* p, int scale) {
+    uint32_t w[4];
+    for (int i = 0; i < 4; ++i) w[i] = rd32(p + 1 + 4 * i);
+    std::string digits;
+    bool zero = false;
+    while (!zero) {
+        uint64_t rem = 0;
+        zero = true;
+        for (int i = 0; i < 4; ++i) {
+            uint64_t cur = (rem << 32) | w[i];
+            w[i] = uint32_t(cur / 10);
+            rem = cur % 10;
+            if (w[i]) zero = false;
+        }
+        digits.push_back(char('0' + rem));
+    }
+    while (int(digits.size()) <= scale) digits.push_back('0');
+    std::reverse(digits.begin(), digits.end());
+    std::string s;
+    if (p[0] & 0x80) s = "-";
+    if (scale > 0) {
+        s += digits.substr(0, digits.size() - size_t(scale));
+        s += ".";
+        s += digits.substr(digits.size() - size_t(scale));
+    } else {
+        s += digits;
+    }
+    if (s == "-0" || (s[0] == '-' && s.find_first_not_of("-0.") == std::string::npos)) s.erase(0, 1);
+    return s;
+}
+
+}  // namespace
+
+// Decimal text -> 17 stored bytes with the given scale; false on overflow.
+bool encodeNumeric(const std::string& text, int scale, int precision, uint8_t* out) {
+    bool neg = false;
+    std::string intPart, frac;
+    size_t i = 0;
+    if (i < text.size() && (text[i] == '-' || text[i] == '+')) neg = text[i++] == '-';
+    for (; i < text.size() && text[i] != '.'; ++i) {
+        if (!std::isdigit(uint8_t(text[i]))) return false;
+        intPart.push_back(text[i]);
+    }
+    if (i < text.size()) {
+        for (++i; i < text.size(); ++i) {
+            if (!std::isdigit(uint8_t(text[i]))) return false;
+            frac.push_back(text[i]);
+        }
+    }
+    // Round half away from zero to the column's scale.
+    bool roundUp = false;
+    if (int(frac.size()) > scale) {
+        roundUp = frac[size_t(scale)] >= '5';
+        frac.resize(size_t(scale));
+    }
+    while (int(frac.size()) < scale) frac.push_back('0');
+    std::string all = intPart + frac;
+    size_t nz = all.find_first_not_of('0');
+    all = nz == std::string::npos ? "0" : all.substr(nz);
+    uint32_t w[4] = {0, 0, 0, 0};
+    auto mulAdd = [&](uint32_t mul, uint32_t add) {
+        uint64_t carry = add;
+        for (int k = 3; k >= 0; --k) {
+            uint64_t cur = uint64_t(w[k]) * mul + carry;
+            w[k] = uint32_t(cur);
+            carry = cur >> 32;
+        }
+        return carry == 0;
+    };
+    for (char c : all)
+        if (!mulAdd(10, uint32_t(c - '0'))) return false;
+    if (roundUp && !mulAdd(1, 1)) return false;
+    // Precision check: digits of the magnitude (rounding may add one).
+    size_t digits = all == "0" ? 0 : all.size();
+    if (roundUp && all.find_first_not_of('9') == std::string::npos) ++digits;
+    if (int(digits) > precision) return false;
+    const bool isZero = (w[0] | w[1] | w[2] | w[3]) == 0;
+    out[0] = (neg && !isZero) ? 0x80 : 0x00;
+    for (int k = 0; k < 4; ++k) wr32(out + 1 + 4 * k, w[k]);
+    return true;
+}
+
+Value JetDatabase::valueOf(const StoredTable& t, const StoredColumn& c, const uint8_t* p, size_t len) {
+    Bytes held;
+    const ColType type = typeOf(c.rawType);
+    if (c.calculated()) {
+        // A calculated column's value: 16 bytes, the value's length, the
+        // value, padding. A long text result (a text column of length 0)
+        // keeps all that in a long value.
+        const bool longText = type == ColType::Text && c.length == 0;
+        if (longText) {
+            StoredColumn binary = c;
+            binary.rawType = 0x0B;
+            held = readLongValue(binary, p, len).bytes();
+            p = held.data();
+            len = held.size();
+        }
+        if (len < 20) damaged("calculated column '" + c.name + "' of table '" + t.name + "' is too short");
+        const size_t inner = rd32(p + 16);
+        if (inner > len - 20) damaged("calculated column '" + c.name + "' of table '" + t.name + "' is too short");
+        p += 20;
+        len = inner;
+        if (longText) return Value(text(c, p, len));
+        // A Yes/No result in a whole-number column: one byte, 0 or 0xFF,
+        // read as Access shows it as a number (No 0, Yes -1).
+        if (len == 1 && (type == ColType::Int || type == ColType::Long) && (p[0] == 0x00 || p[0] == 0xFF))
+            return Value(int64_t(p[0] ? -1 : 0));
+    }
+    const int need = fixedSizeOf(type);
+    if (need > 0 && len < size_t(need)) damaged("column '" + c.name + "' of table '" + t.name + "' is too short");
+    switch (type) {
+    case ColType::Byte: return Value(int64_t(p[0]));
+    case ColType::Int: return Value(int64_t(int16_t(rd16(p))));
+    case ColType::Long: case ColType::Complex: return Value(int64_t(int32_t(rd32(p))));
+    case ColType::BigInt: return Value(int64_t(uint64_t(rd32(p)) | (uint64_t(rd32(p + 4)) << 32)));
+    case ColType::Money: return Value(Currency{int64_t(uint64_t(rd32(p)) | (uint64_t(rd32(p + 4)) << 32))});
+    case ColType::Float: { float f; std::memcpy(&f, p, 4); return Value(double(f)); }
+    case ColType::Double: { double d; std::memcpy(&d, p, 8); return Value(d); }
+    case ColType::DateTime: { double d; std::memcpy(&d, p, 8); return Value(fromOleDate(d)); }
+    case ColType::Guid: return Value(guidText(p));
+    case ColType::Numeric: return Value(Decimal{numericText(p, std::min<int>(c.misc[1], 38))});
+    case ColType::Text: return Value(text(c, p, len));
+    case ColType::Memo: case ColType::OLE: return readLongValue(c, p, len);
+    default: return Value(Bytes(p, p + len));
+    }
+}
+
+void JetDatabase::decodeRow(const StoredTable& t, const uint8_t* row, size_t n, std::vector<Value>& out) {
+    decodeRowWith(t, row, n, out,
+                  [&](const StoredColumn& c, const uint8_t* p, size_t len) { return valueOf(t, c, p, len); });
+}
+
+void JetDatabase::forEachRow(StoredTable& t, const std::function<void(uint32_t, const std::vector<Value>&)>& fn) {
+    std::vector<uint32_t> pages = mapPages(t.ownedMap);
+    std::vector<RowSpan> rows;
+    std::vector<Value> vals;
+    std::vector<uint8_t> copy(kPageSize);
+    size_t seen = 0;
+    for (uint32_t pgno : pages) {
+        if ((++seen & 255) == 0) stillBusy();
+        std::memcpy(copy.data(), pager_->read(pgno), kPageSize);
+        if (!dataPageOf(t, copy.data())) continue;
+        pageRows(pgno, copy.data(), rows, true);
+        for (const RowSpan& r : rows) {
+            decodeRow(t, r.p, r.n, vals);
+            fn(r.ref, vals);
+        }
+    }
+}
+
+void JetDatabase::encodeRow(StoredTable& t, const std::vector<Value>& values, std::vector<uint8_t>& out) {
+    if (values.size() != t.columns.size())
+        throw jeterr::valueCount();
+    const size_t ncols = size_t(std::max(t.maxCols, t.numCols));
+    const size_t maskSize = (ncols + 7) / 8;
+    out.assign(2 + size_t(t.fixedSize), 0);
+    wr16(out.data(), uint32_t(ncols));
+    // The null mask: on the stack for every table Jet 4 allows (255 columns).
+    uint8_t maskSmall[64] = {};
+    std::vector<uint8_t> maskLarge;
+    if (maskSize > sizeof maskSmall) maskLarge.assign(maskSize, 0);
+    uint8_t* const mask = maskSize > sizeof maskSmall ? maskLarge.data() : maskSmall;
+    auto setBit = [&](const StoredColumn& c) {
+        if (size_t(c.number) >= ncols) throw Error("Column '" + c.name + "' cannot be written.");
+        mask[size_t(c.number) / 8] |= uint8_t(1u << (c.number % 8));
+    };
+    auto tooSmall = [] {
+        throw jeterr::fieldTooSmall();
+    };
+    auto overflow = [] { throw jeterr::overflow(); };
+    // A long value's length has three bytes in every reader (Access itself
+    // takes 30 bits, but other readers then fail on the whole table).
+    auto tooLong = [](const StoredColumn& c) {
+        throw Error(jeterr::kFieldTooSmall, "The value for field '" + c.name + "' is too long: " +
+                                           (c.rawType == 0x0C ? "a Memo field holds at most 8,388,607 characters"
+                                                              : "an OLE Object field holds at most 16,777,215 bytes") +
+                                           " in a file that every reader can open.");
+    };
+    // Reused from row to row: the variable values by var index, then the data
+    // of the long values in column order (their 12-byte headers, with inline
+    // data, go to the var index slots once the row's size is known).
+    std::vector<std::vector<uint8_t>>& var = varBuf_;
+    const size_t nvar = size_t(t.varCols);
+    if (var.size() < nvar) var.resize(nvar);
+    for (size_t i = 0; i < nvar; ++i) var[i].clear();
+    size_t nlongs = 0;
+    for (size_t k = 0; k < t.columns.size(); ++k) {
+        const StoredColumn& c = t.columns[k];
+        const Value& v = values[k];
+        const ColType type = typeOf(c.rawType);
+        if (type == ColType::Bool) {
+            if (v.kind() == Kind::Bool ? v.boolean() : (v.kind() == Kind::Int && v.integer() != 0)) setBit(c);
+            continue;
+        }
+        Value autoValue;
+        const Value* val = &v;
+        if (v.isNull() && (c.flags & 0x04) && type == ColType::Long) {
+            if (t.autoNumber >= 0x7FFFFFFFu) overflow();
+            autoValue = Value(int64_t(++t.autoNumber));
+            val = &autoValue;
+        }
+        if (val->isNull()) {
+            if (k < t.notNull.size() && t.notNull[k])
+                throw jeterr::required(t.name, c.name);
+            continue;
+        }
+        if (c.fixed()) {
+            const size_t off = 2 + size_t(c.fixedOffset);
+            const int sz = type == ColType::Text ? c.length : fixedSizeOf(type);
+            if (sz < 0 || off + size_t(sz) > out.size()) throw Error("Column '" + c.name + "' cannot be written.");
+            uint8_t* p = out.data() + off;
+            auto wantInt = [&](int64_t lo, int64_t hi) {
+                if (val->kind() != Kind::Int) throw jeterr::typeMismatch();
+                const int64_t x = val->integer();
+                if (x < lo || x > hi) overflow();
+                return x;
+            };
+            switch (type) {
+            case ColType::Byte: p[0] = uint8_t(wantInt(0, 255)); break;
+            case ColType::Int: wr16(p, uint32_t(wantInt(-32768, 32767))); break;
+            case ColType::Long: {
+                const int64_t x = wantInt(INT32_MIN, INT32_MAX);
+                wr32(p, uint32_t(x));
+                if ((c.flags & 0x04) && x > 0 && uint32_t(x) > t.autoNumber) t.autoNumber = uint32_t(x);
+                break;
+            }
+            case ColType::Money: {
+                if (val->kind() != Kind::Currency) throw jeterr::typeMismatch();
+                const uint64_t u = uint64_t(val->currency().units);
+                wr32(p, uint32_t(u));
+                wr32(p + 4, uint32_t(u >> 32));
+                break;
+            }
+            case ColType::Float: case ColType::Double: {
+                double d;
+                if (val->kind() == Kind::Double) d = val->real();
+                else if (val->kind() == Kind::Int) d = double(val->integer());
+                else throw jeterr::typeMismatch();
+                if (type == ColType::Float) {
+                    // Whatever rounds to a finite Single (the largest is
+                    // 3.4028234663852886e38) fits.
+                    if (std::isfinite(d) && std::fabs(d) >= 0x1.ffffffp+127) overflow();
+                    const float f = float(d);
+                    std::memcpy(p, &f, 4);
+                } else {
+                    std::memcpy(p, &d, 8);
+                }
+                break;
+            }
+            case ColType::DateTime: {
+                double d;
+                if (val->kind() == Kind::DateTime) d = toOleDate(val->dateTime());
+                else if (val->kind() == Kind::Date) d = toOleDate(DateTime{val->date()});
+                else if (val->kind() == Kind::Double) d = val->real();
+                else throw jeterr::typeMismatch();
+                // Years 100 to 9999 (before 1899-12-30 the time is a positive
+                // fraction of a negative day number).
+                if (!(d > -657435.0 && d < 2958466.0)) overflow();
+                std::memcpy(p, &d, 8);
+                break;
+            }
+            case ColType::Text: {
+                // Fixed-length text: UTF-16LE, padded with blanks to the
+                // column's length, never compressed.
+                if (val->kind() != Kind::Text) throw jeterr::typeMismatch();
+                const std::u16string u = utf8ToUtf16(val->text());
+                if (u.size() * 2 > size_t(sz)) tooSmall();
+                if (!u.empty() && u.front() == 0xFEFF)
+                    throw Error(jeterr::kNotSupported, "The value for field '" + c.name +
+                                                      "' starts with U+FEFF (a byte-order mark), which a "
+                                                      "fixed-length text field cannot store (its first bytes "
+                                                      "would read as compressed text). Remove the leading U+FEFF.");
+                for (size_t i = 0; i < size_t(sz) / 2; ++i) {
+                    const char16_t ch = i < u.size() ? u[i] : u' ';
+                    p[2 * i] = uint8_t(ch);
+                    p[2 * i + 1] = uint8_t(ch >> 8);
+                }
+                break;
+            }
+            case ColType::Guid:
+                if (val->kind() != Kind::Text || !parseGuid(val->text(), p))
+                    throw jeterr::typeMismatch();
+                break;
+            case ColType::Numeric: {
+                std::string text;
+                if (val->kind() == Kind::Decimal) text = val->decimal().text;
+                else if (val->kind() == Kind::Int) text = std::to_string(val->integer());
+                else throw jeterr::typeMismatch();
+                if (!encodeNumeric(text, c.misc[1], std::max<int>(1, c.misc[0]), p)) overflow();
+                break;
+            }
+            default:
+                throw Error("Column '" + c.name + "' cannot be written.");
+            }
+            setBit(c);
+            continue;
+        }
+        // Variable-length columns.
+        if (size_t(c.varIndex) >= nvar) throw Error("Column '" + c.name + "' cannot be written.");
+        if (c.isLong() && var.size() <= nvar + nlongs) var.emplace_back();
+        std::vector<uint8_t>& data = c.isLong() ? var[nvar + nlongs] : var[size_t(c.varIndex)];
+        if (type == ColType::Text || type == ColType::Memo) {
+            if (val->kind() != Kind::Text) throw jeterr::typeMismatch();
+            const std::string& tx = val->text();
+            bool ascii = true, zero = false;
+            {
+                // Eight bytes at a time: any high bit, any zero byte.
+                const char* q = tx.data();
+                size_t left = tx.size();
+                constexpr uint64_t kHigh = 0x8080808080808080ull, kOnes = 0x0101010101010101ull;
+                for (; left >= 8 && ascii; q += 8, left -= 8) {
+                    uint64_t w;
+                    std::memcpy(&w, q, 8);
+                    if (w & kHigh) ascii = false;
+                    else zero |= ((w - kOnes) & ~w & kHigh) != 0;
+                }
+                for (; left > 0 && ascii; ++q, --left) {
+                    if (uint8_t(*q) >= 0x80) ascii = false;
+                    zero |= *q == 0;
+                }
+            }
+            // Stored as UTF-16LE, or compressed ("FF FE", then one byte a
+            // character) when the column allows it, the text has 3 to 1024
+            // characters and each is a non-zero Latin-1 character. ASCII text
+            // is one UTF-16 unit a byte, so it is written from its bytes.
+            if (ascii) {
+                const size_t n = tx.size();
+                if (type == ColType::Text && n * 2 > size_t(c.length)) tooSmall();
+                if (type == ColType::Memo && n * 2 > kMaxLongValue) tooLong(c);
+                if ((c.extFlags & 0x01) && n <= 1024 && n >= 3 && !zero) {
+                    data.resize(n + 2);
+                    data[0] = 0xFF;
+                    data[1] = 0xFE;
+                    std::memcpy(data.data() + 2, tx.data(), n);
+                } else {
+                    data.resize(n * 2);
+                    uint8_t* q = data.data();
+                    for (char ch : tx) {
+                        *q++ = uint8_t(ch);
+                        *q++ = 0;
+                    }
+                }
+            } else {
+                const std::u16string u = utf8ToUtf16(tx);
+                if (type == ColType::Text && u.size() * 2 > size_t(c.length)) tooSmall();
+                if (type == ColType::Memo && u.size() * 2 > kMaxLongValue) tooLong(c);
+                bool compress = (c.extFlags & 0x01) && u.size() <= 1024 && u.size() >= 3;
+                if (compress)
+                    for (char16_t ch : u)
+                        if (ch == 0 || ch > 0xFF) { compress = false; break; }
+                if (compress) {
+                    data.resize(u.size() + 2);
+                    uint8_t* q = data.data();
+                    *q++ = 0xFF;
+                    *q++ = 0xFE;
+                    for (char16_t ch : u) *q++ = uint8_t(ch);
+                } else if (u.front() == 0xFEFF) {
+                    // Plain UTF-16 would start with the compression mark.
+                    if (!encodeMarkedText(u, data))
+                        throw Error(jeterr::kNotSupported,
+                                    "The value for field '" + c.name +
+                                        "' starts with U+FEFF (a byte-order mark) and holds a character whose "
+                                        "UTF-16 code has a zero byte (such as U+0100 or U+4E00); an Access "
+                                        "file cannot store that combination. Remove the leading U+FEFF.");
+                    if (type == ColType::Memo && data.size() > kMaxLongValue) tooLong(c);
+                } else {
+                    data.resize(u.size() * 2);
+                    uint8_t* q = data.data();
+                    for (char16_t ch : u) {
+                        *q++ = uint8_t(ch);
+                        *q++ = uint8_t(ch >> 8);
+                    }
+                }
+            }
+        } else if (type == ColType::Binary || type == ColType::OLE) {
+            if (val->kind() != Kind::Binary) throw jeterr::typeMismatch();
+            data.assign(val->bytes().begin(), val->bytes().end());
+            if (type == ColType::Binary && data.size() > size_t(c.length)) tooSmall();
+            if (type == ColType::OLE && data.size() > kMaxLongValue) tooLong(c);
+        } else {
+            throw Error("Column '" + c.name + "' cannot be written.");
+        }
+        setBit(c);
+        if (c.isLong()) ++nlongs;
+    }
+    // Long values: inline while the row stays within its limit, else in
+    // long-value pages (one row, or a chain of rows). The columns holding one
+    // are the long columns with a value, in column order.
+    size_t base = out.size() + maskSize + 4 + 2 * nvar;
+    for (size_t i = 0; i < nvar; ++i) base += var[i].size();
+    base += 12 * nlongs;
+    for (size_t k = 0, li = 0; li < nlongs && k < t.columns.size(); ++k) {
+        const StoredColumn& c = t.columns[k];
+        if (!c.isLong() || values[k].isNull()) continue;
+        const std::vector<uint8_t>& data = var[nvar + li++];
+        std::vector<uint8_t>& hdr = var[size_t(c.varIndex)];
+        hdr.assign(12, 0);
+        const size_t len = data.size();
+        if (len <= 64 && base + len <= size_t(kMaxRowSize)) {
+            base += len;
+            wr32(hdr.data(), uint32_t(len) | 0x80000000u);
+            hdr.insert(hdr.end(), data.begin(), data.end());
+        } else if (len <= 4076) {
+            wr32(hdr.data(), uint32_t(len) | 0x40000000u);
+            wr32(hdr.data() + 4, putLongValueRow(t, c.number, data.data(), len));
+        } else {
+            wr32(hdr.data(), uint32_t(len));
+            uint32_t first = 0, prev = 0;
+            std::vector<uint8_t> chunk;
+            for (size_t pos = 0; pos < len; pos += 4072) {
+                const size_t m = std::min<size_t>(4072, len - pos);
+                chunk.assign(4, 0);
+                chunk.insert(chunk.end(), data.begin() + long(pos), data.begin() + long(pos + m));
+                const uint32_t ref = putLongValueRow(t, c.number, chunk.data(), chunk.size());
+                if (prev) wr32(rowForWrite(prev).first, ref);
+                else first = ref;
+                prev = ref;
+            }
+            wr32(hdr.data() + 4, first);
+        }
+    }
+    if (t.varCols > 0) {
+        // The variable values, then their offsets (last first) and count.
+        size_t at = out.size();
+        for (size_t i = 0; i < nvar; ++i) at += var[i].size();
+        out.reserve(at + 2 * (nvar + 1) + 2 + maskSize);
+        size_t w = out.size();
+        uint16_t offs = uint16_t(w);
+        out.resize(at + 2 * (nvar + 1));
+        for (size_t i = 0; i < nvar; ++i) {
+            wr16(out.data() + at + 2 * (nvar - i), offs);
+            if (!var[i].empty()) std::memcpy(out.data() + w, var[i].data(), var[i].size());
+            w += var[i].size();
+            offs = uint16_t(w);
+        }
+        wr16(out.data() + at, offs);
+        put16(out, uint32_t(nvar));
+    }
+    out.insert(out.end(), mask, mask + maskSize);
+    if (out.size() > size_t(kMaxRowSize)) throw jeterr::recordTooLarge();
+}
+
+}  // namespace tp::db::jet

@@ -1,0 +1,400 @@
+// Table definitions (TDEF): column descriptors and their types, reading the
+// definition of Jet 4/ACE and Access 97 tables, building and writing one.
+#include <algorithm>
+#include <cstring>
+#include <unordered_set>
+
+#include "db/jet/jet_database.h"
+
+namespace tp::db::jet {
+
+// Why a column's values cannot be read, or nullptr when they can.
+const char* unreadableColumn(const StoredColumn& c) {
+    switch (c.rawType) {
+    case 0x01: case 0x02: case 0x03: case 0x04: case 0x05: case 0x06: case 0x07: case 0x08:
+    case 0x09: case 0x0A: case 0x0B: case 0x0C: case 0x0F: case 0x13:
+        return nullptr;
+    case 0x10: return c.calculated() ? "a calculated Decimal field" : nullptr;
+    case 0x12: return "an attachment or multi-value field";
+    case 0x14: return "an extended Date/Time field";
+    default: return "of an unknown field type";
+    }
+}
+
+ColType typeOf(uint8_t raw) {
+    switch (raw) {
+    case 0x01: case 0x02: case 0x03: case 0x04: case 0x05: case 0x06: case 0x07: case 0x08:
+    case 0x09: case 0x0A: case 0x0B: case 0x0C: case 0x0F: case 0x10: case 0x12: case 0x13:
+    case 0x14:
+        return ColType(raw);
+    default:
+        return ColType::Binary;
+    }
+}
+
+int fixedSizeOf(ColType t) {
+    switch (t) {
+    case ColType::Bool: return 0;
+    case ColType::Byte: return 1;
+    case ColType::Int: return 2;
+    case ColType::Long: return 4;
+    case ColType::Money: return 8;
+    case ColType::Float: return 4;
+    case ColType::Double: return 8;
+    case ColType::DateTime: return 8;
+    case ColType::Guid: return 16;
+    case ColType::Numeric: return 17;
+    case ColType::Complex: return 4;
+    case ColType::BigInt: return 8;
+    case ColType::ExtDateTime: return 42;
+    default: return -1;
+    }
+}
+
+FieldInfo fieldInfoOf(const StoredColumn& c) {
+    FieldInfo f;
+    f.name = c.name;
+    switch (typeOf(c.rawType)) {
+    case ColType::Bool: f.type = adtype::Boolean; f.definedSize = 2; f.nullable = false; break;
+    case ColType::Byte: f.type = adtype::UnsignedTinyInt; f.definedSize = 1; f.precision = 3; break;
+    case ColType::Int: f.type = adtype::SmallInt; f.definedSize = 2; f.precision = 5; break;
+    case ColType::Long: f.type = adtype::Integer; f.definedSize = 4; f.precision = 10; break;
+    case ColType::Money: f.type = adtype::Currency; f.definedSize = 8; f.precision = 19; break;
+    case ColType::Float: f.type = adtype::Single; f.definedSize = 4; f.precision = 7; break;
+    case ColType::Double: f.type = adtype::Double; f.definedSize = 8; f.precision = 15; break;
+    case ColType::DateTime: f.type = adtype::Date; f.definedSize = 8; break;
+    case ColType::Binary: f.type = adtype::VarBinary; f.definedSize = c.length; break;
+    case ColType::Text: f.type = adtype::VarWChar; f.definedSize = c.narrowText ? c.length : c.length / 2; break;
+    case ColType::OLE: f.type = adtype::LongVarBinary; f.definedSize = 0; break;
+    case ColType::Memo: f.type = adtype::LongVarWChar; f.definedSize = 0; break;
+    case ColType::Guid: f.type = adtype::GUID; f.definedSize = 16; break;
+    case ColType::Numeric:
+        f.type = adtype::Numeric; f.definedSize = 19; f.precision = c.misc[0]; f.numericScale = c.misc[1];
+        break;
+    case ColType::BigInt: f.type = adtype::BigInt; f.definedSize = 8; break;
+    default: f.type = adtype::VarBinary; break;
+    }
+    return f;
+}
+
+ColumnDef columnDefOf(const StoredColumn& c) {
+    ColumnDef d;
+    d.name = c.name;
+    d.type = typeOf(c.rawType);
+    switch (d.type) {
+    case ColType::Text: d.size = c.narrowText ? c.length : c.length / 2; break;
+    case ColType::Binary: d.size = c.length; break;
+    default: d.size = 0; break;
+    }
+    if (d.type == ColType::Numeric) {
+        d.precision = c.misc[0];
+        d.scale = c.misc[1];
+    }
+    d.autoNumber = (c.flags & 0x04) || (c.flags & 0x40);
+    d.fixedLength = c.fixed() && (d.type == ColType::Text || d.type == ColType::Binary);
+    d.compressed = (c.extFlags & 0x01) && (d.type == ColType::Text || d.type == ColType::Memo);
+    return d;
+}
+
+namespace {
+
+// A real index's definition from its block (Jet 4: after the block's first
+// four bytes): ten (column number, flags) pairs, usage map, root page, flags.
+StoredIndex realIndex(const uint8_t* p, bool jet3) {
+    StoredIndex ix;
+    for (int k = 0; k < 10; ++k) {
+        const uint16_t cn = rd16(p + 3 * k);
+        if (cn == 0xFFFF) continue;
+        ix.columns.push_back(cn);
+        ix.ascending.push_back(p[2 + 3 * k] & 0x01);
+    }
+    ix.mapRef = rd32(p + 30);
+    ix.root = rd32(p + 34);
+    ix.flags = p[jet3 ? 38 : 42];
+    return ix;
+}
+
+// The list that ends a table definition: per Memo/OLE column its number and
+// its two usage maps, up to 0xFFFF.
+void readLongValueMaps(const std::vector<uint8_t>& s, size_t pos, StoredTable& t) {
+    while (pos + 2 <= s.size() && rd16(&s[pos]) != 0xFFFF && pos + 10 <= s.size()) {
+        LongValueMaps m;
+        m.column = rd16(&s[pos]);
+        m.owned = rd32(&s[pos + 2]);
+        m.free = rd32(&s[pos + 6]);
+        t.longValueMaps.push_back(m);
+        pos += 10;
+    }
+}
+
+}  // namespace
+
+StoredTable JetDatabase::loadTable(uint32_t first, const std::string& name) {
+    StoredTable t;
+    t.name = name;
+    t.page = first;
+    std::vector<uint8_t> s;
+    std::unordered_set<uint32_t> seen;
+    uint32_t page = first;
+    while (page != 0) {
+        if (page >= pager_->pageCount()) damaged("table definition page " + std::to_string(page) + " out of range");
+        if (!seen.insert(page).second) damaged("table definition pages of '" + name + "' form a cycle");
+        const uint8_t* p = pager_->read(page);
+        if (p[0] != 0x02) damaged("page " + std::to_string(page) + " of table '" + name + "' is not a table definition");
+        if (s.empty()) s.insert(s.end(), p, p + ps_);
+        else s.insert(s.end(), p + 8, p + ps_);
+        t.tdefPages.push_back(page);
+        page = rd32(p + 4);
+    }
+    auto need = [&](size_t pos, size_t len) {
+        if (pos + len > s.size()) damaged("the definition of table '" + name + "' is truncated");
+    };
+    if (jet3_) return loadTable3(std::move(t), s);
+    need(0, 0x3F);
+    t.rowCount = rd32(&s[0x10]);
+    t.autoNumber = rd32(&s[0x14]);
+    t.tableType = s[0x28];
+    t.maxCols = rd16(&s[0x29]);
+    t.varCols = rd16(&s[0x2B]);
+    t.numCols = rd16(&s[0x2D]);
+    const uint32_t numLogical = rd32(&s[0x2F]);
+    const uint32_t numReal = rd32(&s[0x33]);
+    t.ownedMap = rd32(&s[0x37]);
+    t.freeMap = rd32(&s[0x3B]);
+    if (numReal > 1000 || numLogical > 1000) damaged("table '" + name + "' has too many indexes");
+    size_t pos = 0x3F + 12 * size_t(numReal);
+    need(pos, 25 * size_t(t.numCols));
+    for (int i = 0; i < t.numCols; ++i) {
+        const uint8_t* c = &s[pos + 25 * size_t(i)];
+        StoredColumn col;
+        col.rawType = c[0];
+        col.number = rd16(c + 5);
+        col.varIndex = rd16(c + 7);
+        std::memcpy(col.misc, c + 11, 4);
+        col.flags = c[15];
+        col.extFlags = c[16];
+        col.fixedOffset = rd16(c + 21);
+        col.length = rd16(c + 23);
+        t.columns.push_back(col);
+    }
+    pos += 25 * size_t(t.numCols);
+    for (auto& col : t.columns) {
+        need(pos, 2);
+        const size_t len = rd16(&s[pos]);
+        pos += 2;
+        need(pos, len);
+        col.name = decodeText(&s[pos], len);
+        pos += len;
+    }
+    for (uint32_t i = 0; i < numReal; ++i) {
+        need(pos, 52);
+        StoredIndex ix = realIndex(&s[pos + 4], false);
+        ix.slotOffset = 0x3F + 12 * size_t(i) + 4;
+        t.indexes.push_back(ix);
+        pos += 52;
+    }
+    need(pos, 28 * size_t(numLogical));
+    pos += 28 * size_t(numLogical);
+    for (uint32_t i = 0; i < numLogical; ++i) {
+        need(pos, 2);
+        pos += 2 + rd16(&s[pos]);
+    }
+    readLongValueMaps(s, pos, t);
+    std::stable_sort(t.columns.begin(), t.columns.end(),
+                     [](const StoredColumn& a, const StoredColumn& b) { return a.number < b.number; });
+    for (const auto& c : t.columns) {
+        if (c.fixed() && c.rawType != 0x01) t.fixedSize = std::max(t.fixedSize, c.fixedOffset + c.length);
+    }
+    return t;
+}
+
+// Access 97 table definition: narrower counts and descriptors, one-byte
+// name lengths, names in the code page. Indexes are read for checks only
+// (these files are not written).
+StoredTable JetDatabase::loadTable3(StoredTable t, const std::vector<uint8_t>& s) {
+    const std::string& name = t.name;
+    auto need = [&](size_t pos, size_t len) {
+        if (pos + len > s.size()) damaged("the definition of table '" + name + "' is truncated");
+    };
+    need(0, 0x2B);
+    t.rowCount = rd32(&s[0x0C]);
+    t.autoNumber = rd32(&s[0x10]);
+    t.tableType = s[0x14];
+    t.maxCols = rd16(&s[0x15]);
+    t.varCols = rd16(&s[0x17]);
+    t.numCols = rd16(&s[0x19]);
+    const uint32_t numReal = rd32(&s[0x1F]);
+    t.ownedMap = rd32(&s[0x23]);
+    t.freeMap = rd32(&s[0x27]);
+    if (numReal > 1000) damaged("table '" + name + "' has too many indexes");
+    size_t pos = 0x2B + 8 * size_t(numReal);
+    need(pos, 18 * size_t(t.numCols));
+    for (int i = 0; i < t.numCols; ++i) {
+        const uint8_t* c = &s[pos + 18 * size_t(i)];
+        StoredColumn col;
+        col.rawType = c[0];
+        col.number = rd16(c + 1);
+        col.varIndex = rd16(c + 3);
+        col.misc[0] = c[11];
+        col.misc[1] = c[12];
+        if (col.rawType == 0x0A || col.rawType == 0x0C) {
+            // Text: the sort order's locale id; the version is implied.
+            col.misc[0] = c[9];
+            col.misc[1] = c[10];
+            col.misc[3] = 0xFF;
+        }
+        col.flags = c[13];
+        col.fixedOffset = rd16(c + 14);
+        col.length = rd16(c + 16);
+        col.narrowText = true;
+        t.columns.push_back(col);
+    }
+    pos += 18 * size_t(t.numCols);
+    for (auto& col : t.columns) {
+        need(pos, 1);
+        const size_t len = s[pos++];
+        need(pos, len);
+        col.name = decodeNarrowText(&s[pos], len, codePage_);
+        pos += len;
+    }
+    for (uint32_t i = 0; i < numReal && pos + 39 <= s.size(); ++i, pos += 39) {
+        StoredIndex ix = realIndex(&s[pos], true);
+        ix.slotOffset = 0x2B + 8 * size_t(i);
+        t.indexes.push_back(ix);
+    }
+    // Then the logical indexes and their names, then the long-value maps
+    // (read when the definition holds them whole).
+    const uint32_t numLogical = rd32(&s[0x1B]);
+    if (numLogical <= 1000 && pos + 20 * size_t(numLogical) <= s.size()) {
+        pos += 20 * size_t(numLogical);
+        bool whole = true;
+        for (uint32_t i = 0; i < numLogical && whole; ++i) {
+            whole = pos < s.size();
+            if (whole) pos += 1 + s[pos];
+        }
+        if (whole) readLongValueMaps(s, pos, t);
+    }
+    std::stable_sort(t.columns.begin(), t.columns.end(),
+                     [](const StoredColumn& a, const StoredColumn& b) { return a.number < b.number; });
+    for (const auto& c : t.columns)
+        if (c.fixed() && c.rawType != 0x01) t.fixedSize = std::max(t.fixedSize, c.fixedOffset + c.length);
+    return t;
+}
+
+std::vector<uint8_t> JetDatabase::buildTdef([[maybe_unused]] const std::string& name, uint8_t tableType,
+                                            const std::vector<StoredColumn>& cols,
+                                            const std::vector<StoredIndex>& idx,
+                                            const std::vector<std::string>& idxNames,
+                                            const std::vector<uint8_t>& idxTypes,
+                                            const std::vector<LongValueMaps>& lv, uint32_t owned,
+                                            uint32_t freeMap) {
+    std::vector<uint8_t> s(0x3F, 0);
+    s[0] = 0x02;
+    s[1] = 0x01;
+    wr32(&s[0x0C], kMagic);
+    s[0x18] = 0x01;
+    s[0x28] = tableType;
+    int varCols = 0;
+    for (const auto& c : cols)
+        if (!c.fixed()) ++varCols;
+    wr16(&s[0x29], uint32_t(cols.size()));
+    wr16(&s[0x2B], uint32_t(varCols));
+    wr16(&s[0x2D], uint32_t(cols.size()));
+    wr32(&s[0x2F], uint32_t(idx.size()));
+    wr32(&s[0x33], uint32_t(idx.size()));
+    wr32(&s[0x37], owned);
+    wr32(&s[0x3B], freeMap);
+    for (size_t i = 0; i < idx.size(); ++i) s.insert(s.end(), 12, 0);
+    for (const auto& c : cols) {
+        uint8_t d[25] = {};
+        d[0] = c.rawType;
+        wr32(d + 1, kMagic);
+        wr16(d + 5, uint32_t(c.number));
+        wr16(d + 7, uint32_t(c.varIndex));
+        std::memcpy(d + 11, c.misc, 4);
+        d[15] = c.flags;
+        d[16] = c.extFlags;
+        wr16(d + 21, uint32_t(c.fixedOffset));
+        wr16(d + 23, uint32_t(c.length));
+        putBytes(s, d, 25);
+    }
+    for (const auto& c : cols) {
+        const std::u16string u = utf8ToUtf16(c.name);
+        put16(s, uint32_t(u.size() * 2));
+        putUtf16(s, u);
+    }
+    for (const auto& ix : idx) {
+        uint8_t b[52] = {};
+        wr32(b, 1923);
+        for (int k = 0; k < 10; ++k) {
+            if (size_t(k) < ix.columns.size()) {
+                wr16(b + 4 + 3 * k, uint32_t(ix.columns[size_t(k)]));
+                b[6 + 3 * k] = ix.ascending[size_t(k)] ? 0x01 : 0x00;
+            } else {
+                wr16(b + 4 + 3 * k, 0xFFFF);
+            }
+        }
+        wr32(b + 34, ix.mapRef);
+        wr32(b + 38, ix.root);
+        b[46] = ix.flags;
+        putBytes(s, b, 52);
+    }
+    for (size_t i = 0; i < idx.size(); ++i) {
+        uint8_t b[28] = {};
+        wr32(b, kMagic);
+        wr32(b + 4, uint32_t(i));
+        wr32(b + 8, uint32_t(i));
+        wr32(b + 13, 0xFFFFFFFFu);
+        b[21] = 0x04;
+        b[22] = 0x04;
+        b[23] = idxTypes[i];
+        putBytes(s, b, 28);
+    }
+    for (const auto& n : idxNames) {
+        const std::u16string u = utf8ToUtf16(n);
+        put16(s, uint32_t(u.size() * 2));
+        putUtf16(s, u);
+    }
+    for (const auto& m : lv) {
+        put16(s, uint32_t(m.column));
+        put32(s, m.owned);
+        put32(s, m.free);
+    }
+    put16(s, 0xFFFF);
+    wr32(&s[0x08], uint32_t(s.size()));
+    return s;
+}
+
+void JetDatabase::writeTdef(uint32_t firstPage, const std::vector<uint8_t>& tdef) {
+    size_t pos = 0;
+    uint32_t page = firstPage;
+    bool first = true;
+    while (true) {
+        uint8_t* p = pager_->modify(page);
+        std::memset(p, 0, kPageSize);
+        size_t take;
+        if (first) {
+            take = std::min(tdef.size(), size_t(kPageSize));
+            std::memcpy(p, tdef.data(), take);
+        } else {
+            take = std::min(tdef.size() - pos, size_t(kPageSize - 8));
+            std::memcpy(p + 8, tdef.data() + pos, take);
+            p[0] = 0x02;
+            p[1] = 0x01;
+        }
+        const size_t usedBytes = first ? take : take + 8;
+        wr16(p + 2, uint32_t(kPageSize > usedBytes + 8 ? kPageSize - usedBytes - 8 : 0));
+        pos += take;
+        first = false;
+        if (pos >= tdef.size()) {
+            wr32(p + 4, 0);
+            break;
+        }
+        const uint32_t next = allocPage();
+        p = pager_->modify(page);
+        wr32(p + 4, next);
+        page = next;
+    }
+}
+
+}  // namespace tp::db::jet

@@ -1,0 +1,353 @@
+// Tables: scanning one (the cursor), creating and dropping one.
+#include <algorithm>
+#include <cstring>
+#include <map>
+#include <set>
+
+#include "db/busy.h"
+#include "db/jet/jet_database.h"
+
+namespace tp::db::jet {
+
+class JetCursor final : public Cursor {
+public:
+    JetCursor(JetDatabase& db, const StoredTable& t) : db_(db), table_(t) {
+        for (const auto& c : t.columns) {
+            const char* what = unreadableColumn(c);
+            if (what)
+                throw Error(jeterr::kNotSupported, "The column '" + c.name + "' of table '" + t.name + "' in '" +
+                                                  db.pager().path() + "' is " + what +
+                                                  ", which this database engine cannot read.");
+        }
+        for (const auto& c : t.columns) fields_.push_back(fieldInfoOf(c));
+        pages_ = db.mapPages(t.ownedMap);
+        page_.resize(kPageSize);
+    }
+    const std::vector<FieldInfo>& fields() const override { return fields_; }
+    bool next(std::vector<Value>& row) override {
+        while (rowPos_ >= rows_.size()) {
+            if (pagePos_ >= pages_.size()) return false;
+            const uint32_t pgno = pages_[pagePos_++];
+            db_.pager().trim();   // a long scan keeps the cache within its budget
+            std::memcpy(page_.data(), db_.pager().read(pgno), kPageSize);
+            rows_.clear();
+            rowPos_ = 0;
+            if (!db_.dataPageOf(table_, page_.data())) continue;
+            db_.pageRows(pgno, page_.data(), rows_, true);
+        }
+        const RowSpan& r = rows_[rowPos_++];
+        db_.decodeRow(table_, r.p, r.n, row);
+        return true;
+    }
+
+private:
+    JetDatabase& db_;
+    StoredTable table_;
+    std::vector<FieldInfo> fields_;
+    std::vector<uint32_t> pages_;
+    size_t pagePos_ = 0;
+    std::vector<uint8_t> page_;
+    std::vector<RowSpan> rows_;
+    size_t rowPos_ = 0;
+};
+
+std::unique_ptr<Cursor> JetDatabase::scan(const std::string& table) {
+    StoredTable& t = tableByName(table);
+    return std::make_unique<JetCursor>(*this, t);
+}
+
+void JetDatabase::createTable(const std::string& name, const std::vector<ColumnDef>& defs) {
+    requireWritable();
+    pager_->trim();
+    atomically([&] { createTableNow(name, defs); });
+    afterStatement();
+}
+
+void JetDatabase::createTableNow(const std::string& name, const std::vector<ColumnDef>& defs) {
+    const std::u16string uname = utf8ToUtf16(name);
+    if (uname.empty() || uname.size() > 64 || uname.find_first_of(u".![]`") != std::u16string::npos ||
+        uname.front() == u' ')
+        throw jeterr::invalidName(name);
+    if (!findTable(name).empty()) throw jeterr::tableExists(name);
+    if (defs.empty()) throw jeterr::syntaxCreateTable();
+    if (defs.size() > 255) throw jeterr::tooManyFields();
+    std::set<std::string> seen;
+    std::vector<StoredColumn> cols;
+    int fixedOff = 0, nextVar = 0;
+    for (size_t i = 0; i < defs.size(); ++i) {
+        const ColumnDef& d = defs[i];
+        const std::u16string un = utf8ToUtf16(d.name);
+        if (un.empty() || un.size() > 64 || un.find_first_of(u".![]`") != std::u16string::npos)
+            throw jeterr::invalidName(d.name);
+        if (!seen.insert(nameKey(d.name)).second) throw jeterr::fieldTwice();
+        StoredColumn c;
+        c.name = d.name;
+        c.rawType = uint8_t(d.type);
+        c.number = int(i);
+        c.flags = 0x02;
+        c.misc[0] = uint8_t(sortLcid_);
+        c.misc[1] = uint8_t(sortLcid_ >> 8);
+        c.misc[3] = sortVersion_;
+        switch (d.type) {
+        case ColType::Text:
+            if (d.size < 1 || d.size > 255) throw jeterr::syntaxCreateTable();
+            c.length = 2 * d.size;
+            if (d.fixedLength) c.flags |= 0x01;   // CHAR(n): kept in the row's fixed part, padded
+            break;
+        case ColType::Binary:
+            if (d.size < 1 || d.size > 510) throw jeterr::syntaxCreateTable();
+            c.length = std::min(d.size, 255);
+            break;
+        case ColType::Memo: case ColType::OLE: c.length = 0; break;
+        case ColType::Numeric:
+            if (d.precision < 1 || d.precision > 28 || d.scale < 0 || d.scale > d.precision)
+                throw jeterr::syntaxCreateTable();
+            c.misc[0] = uint8_t(d.precision);
+            c.misc[1] = uint8_t(d.scale);
+            c.misc[2] = c.misc[3] = 0;
+            c.length = 17;
+            c.flags |= 0x01;
+            break;
+        case ColType::Complex: case ColType::BigInt: case ColType::ExtDateTime:
+            throw jeterr::syntaxCreateTable();
+        default:
+            c.length = fixedSizeOf(d.type);
+            c.flags |= 0x01;
+            if (d.type == ColType::Bool) c.length = 1;
+            break;
+        }
+        // WITH COMPRESSION: the column's Unicode-compression flag (never on
+        // fixed-length text, which is stored plain).
+        if (d.compressed && ((d.type == ColType::Text && !c.fixed()) || d.type == ColType::Memo)) c.extFlags = 0x01;
+        if (d.autoNumber) {
+            if (d.type != ColType::Long) throw jeterr::syntaxCreateTable();
+            c.flags |= 0x04;
+        }
+        if (c.fixed()) {
+            if (d.type != ColType::Bool) {
+                c.fixedOffset = fixedOff;
+                fixedOff += c.length;
+            }
+        }
+        cols.push_back(c);
+    }
+    for (auto& c : cols)
+        if (!c.fixed() && !c.isLong()) c.varIndex = nextVar++;
+    for (auto& c : cols)
+        if (c.isLong()) c.varIndex = nextVar++;
+    if (fixedOff > kMaxRowSize) throw jeterr::recordTooLarge();
+
+    // Pages: definition, usage maps (owned, free, then a pair per long-value
+    // column). One page holds 57 maps; a table with more long-value columns
+    // continues on further map pages.
+    const uint32_t tdefPage = allocPage();
+    uint32_t mapPage = 0;
+    auto placeMap = [&](const uint8_t* row) {
+        uint32_t ref = 0;
+        if (mapPage != 0 && placeRow(mapPage, row, 69, ref)) return ref;
+        mapPage = allocPage();
+        uint8_t* mp = pager_->modify(mapPage);
+        mp[0] = 0x01;
+        mp[1] = 0x01;
+        wr16(mp + 2, kDataPageFree);
+        if (!placeRow(mapPage, row, 69, ref)) throw Error("A usage map does not fit on an empty page.");
+        return ref;
+    };
+    const uint8_t ownedRow[69] = {0x01};
+    const uint8_t freeRow[69] = {0x00};
+    const uint32_t owned = placeMap(ownedRow);
+    const uint32_t freeMap = placeMap(freeRow);
+    std::vector<LongValueMaps> lv;
+    for (const auto& c : cols) {
+        if (!c.isLong()) continue;
+        LongValueMaps m;
+        m.column = c.number;
+        m.owned = placeMap(ownedRow);
+        m.free = placeMap(freeRow);
+        lv.push_back(m);
+    }
+    const std::vector<uint8_t> tdef = buildTdef(name, 0x4E, cols, {}, {}, {}, lv, owned, freeMap);
+    writeTdef(tdefPage, tdef);
+
+    // Catalog row and permissions, copied from the Tables container's entries.
+    uint32_t parent = 0x0F000001;
+    Bytes owner;
+    for (const auto& e : catalog_) {
+        if ((e.type & 0x7F) == 3 && e.name == "Tables" && e.parentId == kTablesParent) parent = e.id;
+        if ((e.type & 0x7F) == 2 && e.name == "MSysDb") owner = e.owner;
+    }
+    if (owner.empty()) owner = Bytes{0xA6, 0x33};
+    // NOT NULL lives in the file as Access keeps it: the column's Required
+    // property in the table's property list (the column flags stay as they are).
+    std::vector<std::string> required;
+    for (const ColumnDef& d : defs)
+        if (d.notNull) required.push_back(d.name);
+    addCatalogRow(name, tdefPage, parent, 1, 0, owner, nowOle(), required);
+    rebuildIndexes(*tables_.at(2));
+    std::vector<Bytes> sids;
+    {
+        StoredTable& aces = tableByName("MSysACEs");
+        int cObj = -1, cSid = -1;
+        for (size_t k = 0; k < aces.columns.size(); ++k) {
+            if (aces.columns[k].name == "ObjectId") cObj = int(k);
+            if (aces.columns[k].name == "SID") cSid = int(k);
+        }
+        if (cObj >= 0 && cSid >= 0)
+            forEachRow(aces, [&](uint32_t, const std::vector<Value>& v) {
+                if (v[size_t(cObj)].kind() == Kind::Int && uint32_t(v[size_t(cObj)].integer()) == parent &&
+                    v[size_t(cSid)].kind() == Kind::Binary &&
+                    std::find(sids.begin(), sids.end(), v[size_t(cSid)].bytes()) == sids.end())
+                    sids.push_back(v[size_t(cSid)].bytes());
+            });
+        if (sids.empty()) sids.push_back(owner);
+        std::vector<std::pair<Bytes, std::pair<uint32_t, bool>>> rows;
+        for (const auto& s : sids) rows.push_back({s, {0xFFFFFu, false}});
+        addAces(tdefPage, rows);
+        rebuildIndexes(aces);
+    }
+    auto t = std::make_unique<StoredTable>(loadTable(tdefPage, name));
+    t->notNull.resize(defs.size());
+    for (size_t i = 0; i < defs.size(); ++i) t->notNull[i] = defs[i].notNull;
+    notNullByPage_[tdefPage] = t->notNull;
+    tables_[tdefPage] = std::move(t);
+    last_ = nullptr;
+}
+
+void JetDatabase::dropTable(const std::string& name) {
+    requireWritable();
+    pager_->trim();
+    atomically([&] { dropTableNow(name); });
+    afterStatement();
+}
+
+void JetDatabase::dropTableNow(const std::string& name) {
+    const std::string stored = findTable(name);
+    auto entry = std::find_if(catalog_.begin(), catalog_.end(), [&](const CatalogEntry& e) {
+        return e.name == stored && (e.type & 0x7F) == 1;
+    });
+    if (stored.empty() || entry == catalog_.end())
+        throw jeterr::tableMissing(name);
+    if (entry->flags & 0x80000002u)
+        throw jeterr::readOnly();
+    StoredTable& t = tableByName(stored);
+    const uint32_t id = entry->id;
+    // An attachment or multi-value field keeps its values in a table of its
+    // own, described in MSysComplexColumns; dropping only this table would
+    // leave those behind.
+    for (const StoredColumn& c : t.columns)
+        if (c.rawType == 0x12)
+            throw Error(jeterr::kNotSupported, "The table '" + t.name + "' in '" + pager_->path() +
+                                              "' has an attachment or multi-value field ('" + c.name +
+                                              "'), which this database engine cannot drop.");
+    // Relationships would be left dangling: refuse like the engine does.
+    if (!findTable("MSysRelationships").empty()) {
+        StoredTable& rel = tableByName("MSysRelationships");
+        bool used = false;
+        forEachRow(rel, [&](uint32_t, const std::vector<Value>& v) {
+            for (size_t k = 0; k < rel.columns.size(); ++k)
+                if ((rel.columns[k].name == "szObject" || rel.columns[k].name == "szReferencedObject") &&
+                    v[k].kind() == Kind::Text && nameKey(v[k].text()) == nameKey(stored))
+                    used = true;
+        });
+        if (used)
+            throw jeterr::cannotDelete();
+    }
+    // Pages owned by the table. Only the first bytes of each listed page are
+    // looked at (type and owner), without keeping it: a big table is given
+    // back without being read into memory.
+    std::vector<uint32_t> pages(t.tdefPages.begin(), t.tdefPages.end());
+    std::vector<uint32_t> maps{t.ownedMap, t.freeMap};
+    for (const auto& ix : t.indexes) maps.push_back(ix.mapRef);
+    for (const auto& m : t.longValueMaps) {
+        maps.push_back(m.owned);
+        maps.push_back(m.free);
+    }
+    auto addMapPages = [&](uint32_t ref, bool contents) {
+        if (ref == 0) return;
+        auto [p, n] = findRow(ref);
+        if (n >= 1 && p[0] == 0x01)
+            for (size_t j = 0; j < (n - 1) / 4; ++j)
+                if (uint32_t bp = rd32(p + 1 + 4 * j); bp) pages.push_back(bp);
+        if (contents) {
+            uint8_t q[8];
+            size_t seen = 0;
+            for (uint32_t pg : mapPages(ref)) {
+                if ((++seen & 255) == 0) stillBusy();
+                pager_->peek(pg, q, sizeof q);
+                if ((q[0] == 0x01 && (rd32(q + 4) == t.page || std::memcmp(q + 4, "LVAL", 4) == 0)) ||
+                    ((q[0] == 0x03 || q[0] == 0x04) && rd32(q + 4) == t.page))
+                    pages.push_back(pg);
+            }
+        }
+    };
+    addMapPages(t.ownedMap, true);
+    addMapPages(t.freeMap, false);
+    for (const auto& ix : t.indexes) addMapPages(ix.mapRef, true);
+    for (const auto& m : t.longValueMaps) {
+        addMapPages(m.owned, true);
+        addMapPages(m.free, false);
+    }
+    // A usage-map page goes too when every row on it belongs to this table.
+    std::map<uint32_t, std::set<uint32_t>> mapRows;
+    for (uint32_t r : maps)
+        if (r) mapRows[r >> 8].insert(r & 0xFF);
+    for (const auto& [pg, rows] : mapRows) {
+        const uint8_t* q = pager_->read(pg);
+        if (q[0] == 0x01 && rd32(q + 4) == 0 && rd16(q + 12) == rows.size()) pages.push_back(pg);
+    }
+    std::sort(pages.begin(), pages.end());
+    pages.erase(std::unique(pages.begin(), pages.end()), pages.end());
+    // Catalog: the object's row, its permissions, the index entries.
+    StoredTable& sys = *tables_.at(2);
+    {
+        // The catalog row's long values kept outside it (a long property
+        // list) go with it.
+        std::vector<uint32_t> lvRows;
+        auto [r, n] = findRow(entry->rowRef);
+        const size_t maskSize = n >= 2 ? (size_t(rd16(r)) + 7) / 8 : n;
+        const size_t rowVar = n >= 4 + maskSize ? rd16(r + n - maskSize - 2) : 0;
+        std::vector<std::pair<uint8_t, uint32_t>> heads;
+        for (const StoredColumn& c : sys.columns) {
+            if (!c.isLong() || size_t(c.varIndex) >= rowVar || 4 + maskSize + 2 * (rowVar + 1) > n) continue;
+            const uint8_t* offs = r + n - maskSize - 4;
+            const size_t a = rd16(offs - 2 * size_t(c.varIndex)), b = rd16(offs - 2 * (size_t(c.varIndex) + 1));
+            if (a + 12 <= b && b <= n && ((r[n - maskSize + size_t(c.number) / 8] >> (c.number % 8)) & 1))
+                heads.emplace_back(r[a + 3], rd32(r + a + 4));
+        }
+        for (auto [kind, ref] : heads) {
+            if (kind == 0x40) lvRows.push_back(ref);
+            for (size_t hops = 0; kind == 0x00 && ref != 0 && hops < 0x4000; ++hops) {
+                lvRows.push_back(ref);
+                auto [q, m] = findRow(ref);
+                ref = m >= 4 ? rd32(q) : 0;
+            }
+        }
+        for (uint32_t ref : lvRows) {
+            findRow(ref);
+            uint8_t* p = pager_->modify(ref >> 8);
+            wr16(p + 14 + 2 * (ref & 0xFF), rd16(p + 14 + 2 * (ref & 0xFF)) | 0xC000);
+        }
+    }
+    deleteRow(sys, entry->rowRef);
+    catalog_.erase(entry);
+    rebuildIndexes(sys);
+    {
+        StoredTable& aces = tableByName("MSysACEs");
+        int cObj = -1;
+        for (size_t k = 0; k < aces.columns.size(); ++k)
+            if (aces.columns[k].name == "ObjectId") cObj = int(k);
+        std::vector<uint32_t> refs;
+        if (cObj >= 0)
+            forEachRow(aces, [&](uint32_t ref, const std::vector<Value>& v) {
+                if (v[size_t(cObj)].kind() == Kind::Int && uint32_t(v[size_t(cObj)].integer()) == id) refs.push_back(ref);
+            });
+        for (uint32_t r : refs) deleteRow(aces, r);
+        rebuildIndexes(aces);
+    }
+    notNullByPage_.erase(t.page);
+    tables_.erase(t.page);
+    last_ = nullptr;
+    for (uint32_t pg : pages) releasePage(pg);
+}
+
+}  // namespace tp::db::jet

@@ -1,0 +1,313 @@
+// Usage maps: the global map of free pages (page 1) and the tables' maps of
+// their data pages, inline or through bitmap pages; page allocation.
+#include <algorithm>
+#include <cstring>
+
+#include "db/jet/jet_database.h"
+
+namespace tp::db::jet {
+
+namespace {
+
+constexpr uint32_t kBitmapPages = (kPageSize - 4) * 8;
+
+}  // namespace
+
+std::vector<uint32_t> JetDatabase::mapPages(uint32_t ref, std::vector<uint32_t>* bitmapPages) {
+    std::vector<uint32_t> pages;
+    auto [p, n] = findRow(ref);
+    if (n < 1) damaged("empty usage map");
+    const uint32_t total = pager_->pageCount();
+    if (p[0] == 0x00) {
+        if (n < 5) damaged("short usage map");
+        const uint32_t start = rd32(p + 1);
+        for (size_t i = 0; i < (n - 5) * 8; ++i)
+            if (p[5 + i / 8] & (1u << (i % 8))) {
+                const uint64_t pgno = uint64_t(start) + i;
+                if (pgno < total) pages.push_back(uint32_t(pgno));
+            }
+    } else if (p[0] == 0x01) {
+        std::vector<uint32_t> maps;
+        for (size_t j = 0; j < (n - 1) / 4; ++j) maps.push_back(rd32(p + 1 + 4 * j));
+        for (size_t j = 0; j < maps.size(); ++j) {
+            if (maps[j] == 0) continue;
+            if (maps[j] >= total) damaged("usage map page " + std::to_string(maps[j]) + " out of range");
+            const uint64_t base = uint64_t(j) * (ps_ - 4) * 8;
+            // A map page covering only pages past the end of the file marks
+            // nothing that exists: not read (so that repeated references
+            // cannot make each scan walk millions of bits).
+            if (base >= total) break;
+            const uint8_t* b = pager_->read(maps[j]);
+            if (b[0] != 0x05) damaged("usage map page " + std::to_string(maps[j]) + " has the wrong type");
+            if (bitmapPages) bitmapPages->push_back(maps[j]);
+            const size_t bits = size_t(std::min<uint64_t>((ps_ - 4) * 8, total - base));
+            for (size_t i = 0; i < bits; ++i)
+                if (b[4 + i / 8] & (1u << (i % 8))) {
+                    const uint64_t pgno = base + i;
+                    if (pgno < total) pages.push_back(uint32_t(pgno));
+                }
+        }
+    } else {
+        damaged("unknown usage map type " + std::to_string(p[0]));
+    }
+    return pages;
+}
+
+// Rewrites page 1 with its row 0 (the global map) replaced; false when the
+// rows do not fit on the page.
+bool JetDatabase::rewriteGlobalMapRow(const std::vector<uint8_t>& row) {
+    const uint8_t* p = pager_->read(1);
+    std::vector<RowSpan> rows;
+    pageRows(1, p, rows, false);
+    const uint32_t count = rd16(p + 12);
+    if (rows.empty() || (rows[0].ref & 0xFF) != 0 || count != rows.size()) return false;
+    std::vector<std::vector<uint8_t>> data;
+    for (const auto& r : rows) data.emplace_back(r.p, r.p + r.n);
+    data[0] = row;
+    size_t total = 14 + 2 * data.size();
+    for (const auto& d : data) total += d.size();
+    if (total > kPageSize) return false;
+    uint8_t* w = pager_->modify(1);
+    std::memset(w + 12, 0, kPageSize - 12);
+    size_t end = kPageSize;
+    for (size_t i = 0; i < data.size(); ++i) {
+        end -= data[i].size();
+        std::memcpy(w + end, data[i].data(), data[i].size());
+        wr16(w + 14 + 2 * i, uint32_t(end));
+    }
+    wr16(w + 12, uint32_t(data.size()));
+    wr16(w + 2, uint32_t(end - 14 - 2 * data.size()));
+    return true;
+}
+
+// Grows the inline global map (row 0 of page 1) so that it covers `page`, as
+// the engine does while a file grows; of the newly covered pages those past
+// the end of the file are marked free. False when page 1 has no room left.
+bool JetDatabase::growGlobalMap(uint32_t page) {
+    auto [p, n] = findRow(1u << 8);
+    if (n < 5 || p[0] != 0x00 || rd32(p + 1) != 0) return false;
+    std::vector<uint8_t> map(p, p + n);
+    const size_t needBytes = page / 8 + 1;
+    size_t bytes = map.size() - 5;
+    while (bytes < needBytes) bytes += 32;
+    const size_t oldBits = (map.size() - 5) * 8;
+    map.resize(bytes + 5, 0);
+    for (size_t b = oldBits; b < bytes * 8; ++b)
+        if (b >= pager_->pageCount()) map[5 + b / 8] |= uint8_t(1u << (b % 8));
+    return rewriteGlobalMapRow(map);
+}
+
+// A bitmap page of the global reference map for pages range*K .. range*K+K-1:
+// pages past the end of the file are free, the others in use until marked.
+uint32_t JetDatabase::newGlobalBitmap(size_t range) {
+    const uint32_t bp = pager_->append();
+    uint8_t* b = pager_->modify(bp);
+    b[0] = 0x05;
+    b[1] = 0x01;
+    const uint64_t first = uint64_t(range) * kBitmapPages;
+    for (uint32_t i = 0; i < kBitmapPages; ++i)
+        if (first + i >= pager_->pageCount()) b[4 + i / 8] |= uint8_t(1u << (i % 8));
+    auto [p, n] = rowForWrite(1u << 8);
+    if (n < 1 + 4 * (range + 1)) damaged("global usage map too short");
+    wr32(p + 1 + 4 * range, bp);
+    if (bp / kBitmapPages != range) setGlobalBit(bp, false);
+    return bp;
+}
+
+// When the file outgrows what page 1 can hold inline (about 128 MB), the
+// global map becomes a reference map: bitmap pages for every 32736 pages, as
+// for a big table. The pages it marked free stay free.
+void JetDatabase::promoteGlobalMap() {
+    auto [p, n] = findRow(1u << 8);
+    if (n < 5 || p[0] != 0x00) damaged("unknown global usage map");
+    const uint32_t start = rd32(p + 1);
+    std::vector<uint32_t> freePages;
+    for (size_t i = 0; i < (n - 5) * 8; ++i)
+        if (p[5 + i / 8] & (1u << (i % 8)))
+            if (uint64_t pg = uint64_t(start) + i; pg >= 3 && pg < pager_->pageCount()) freePages.push_back(uint32_t(pg));
+    std::vector<uint8_t> row(69, 0);   // 17 bitmap pages: the whole 2 GB
+    row[0] = 0x01;
+    if (!rewriteGlobalMapRow(row)) damaged("no room for the global usage map");
+    for (size_t range = 0; uint64_t(range) * kBitmapPages < pager_->pageCount(); ++range) {
+        auto [q, m] = findRow(1u << 8);
+        if (m >= 1 + 4 * (range + 1) && rd32(q + 1 + 4 * range) == 0) newGlobalBitmap(range);
+    }
+    for (uint32_t pg : freePages) setGlobalBit(pg, true);
+}
+
+void JetDatabase::setGlobalBit(uint32_t page, bool free) {
+    auto [p, n] = findRow(1u << 8);
+    if (n >= 5 && p[0] == 0x00) {
+        const uint32_t start = rd32(p + 1);
+        if (page < start) return;
+        uint64_t bit = uint64_t(page) - start;
+        if (bit < (n - 5) * 8) {
+            setBits(1u << 8, p, 5 + bit / 8, uint8_t(1u << (bit % 8)), free);
+            return;
+        }
+        if (start == 0 && growGlobalMap(page)) {
+            std::tie(p, n) = findRow(1u << 8);
+            bit = page;
+            if (bit < (n - 5) * 8) setBits(1u << 8, p, 5 + bit / 8, uint8_t(1u << (bit % 8)), free);
+            return;
+        }
+        promoteGlobalMap();
+        std::tie(p, n) = findRow(1u << 8);
+    }
+    if (n < 1 || p[0] != 0x01) return;
+    const size_t range = page / kBitmapPages;
+    if (range >= (n - 1) / 4) return;
+    uint32_t bp = rd32(p + 1 + 4 * range);
+    if (bp == 0) bp = newGlobalBitmap(range);
+    if (bp >= pager_->pageCount() || pager_->read(bp)[0] != 0x05) damaged("global usage map page " + std::to_string(bp));
+    const uint32_t bit = page % kBitmapPages;
+    const uint16_t at = uint16_t(4 + bit / 8);
+    uint8_t* b = pager_->modifyRanges(bp, {{at, 1}});
+    if (free) b[at] |= uint8_t(1u << (bit % 8));
+    else b[at] &= uint8_t(~(1u << (bit % 8)));
+}
+
+// Sets or clears bits of one byte of a row: only that byte is kept for an
+// undo of the statement (these are the usage maps, changed on every new page).
+void JetDatabase::setBits(uint32_t ref, const uint8_t* row, size_t at, uint8_t mask, bool on) {
+    const uint32_t page = ref >> 8;
+    const size_t off = size_t(row - pager_->read(page)) + at;
+    uint8_t* w = pager_->modifyRanges(page, {{uint16_t(off), 1}});
+    if (on) w[off] |= mask;
+    else w[off] &= uint8_t(~mask);
+}
+
+// The free pages below the end of the file, as the global map marks them
+// (pages it does not cover count as in use).
+void JetDatabase::loadFreePages() {
+    const uint32_t total = pager_->pageCount();
+    freeBits_.assign(size_t(total) / 64 + 1, 0);
+    freeCount_ = 0;
+    lowestFree_ = 0;
+    freeKnown_ = true;
+    auto mark = [&](uint64_t pg) {
+        if (pg < 3 || pg >= total) return;
+        uint64_t& w = freeBits_[pg / 64];
+        if (!(w & (1ull << (pg % 64)))) ++freeCount_;
+        w |= 1ull << (pg % 64);
+    };
+    auto [p, n] = findRow(1u << 8);
+    if (n >= 5 && p[0] == 0x00) {
+        const uint32_t start = rd32(p + 1);
+        for (size_t i = 0; i < (n - 5) * 8 && uint64_t(start) + i < total; ++i)
+            if (p[5 + i / 8] & (1u << (i % 8))) mark(uint64_t(start) + i);
+    } else if (n >= 1 && p[0] == 0x01) {
+        std::vector<uint32_t> refs;
+        for (size_t j = 0; j < (n - 1) / 4; ++j) refs.push_back(rd32(p + 1 + 4 * j));
+        for (size_t j = 0; j < refs.size() && uint64_t(j) * kBitmapPages < total; ++j) {
+            if (refs[j] == 0 || refs[j] >= total) continue;
+            const uint8_t* b = pager_->read(refs[j]);
+            if (b[0] != 0x05) continue;
+            for (uint32_t i = 0; i < kBitmapPages && uint64_t(j) * kBitmapPages + i < total; ++i)
+                if (b[4 + i / 8] & (1u << (i % 8))) mark(uint64_t(j) * kBitmapPages + i);
+        }
+    }
+}
+
+uint32_t JetDatabase::allocPage(uint32_t from) {
+    if (!freeKnown_) loadFreePages();
+    uint32_t page = 0;
+    if (freeCount_ > 0) {
+        const uint32_t total = std::min<uint32_t>(pager_->pageCount(), uint32_t(freeBits_.size() * 64));
+        uint32_t at = std::max(from, lowestFree_);
+        while (at < total) {
+            const uint64_t w = freeBits_[at / 64] >> (at % 64);
+            if (w) {
+                at += uint32_t(__builtin_ctzll(w));
+                break;
+            }
+            at = (at / 64 + 1) * 64;
+        }
+        if (at < total) {
+            page = at;
+            freeBits_[at / 64] &= ~(1ull << (at % 64));
+            --freeCount_;
+            if (from <= lowestFree_) lowestFree_ = at + 1;
+        } else if (from <= lowestFree_) {
+            lowestFree_ = total;
+        }
+    }
+    if (page != 0) pager_->reuse(page);
+    else page = pager_->append();
+    setGlobalBit(page, false);
+    return page;
+}
+
+// The page is marked free in the global map; its bytes are left as they are
+// (nothing refers to them any more), so that giving back a big table neither
+// reads nor rewrites its pages.
+void JetDatabase::releasePage(uint32_t page) {
+    if (page < 3 || page >= pager_->pageCount()) return;
+    setGlobalBit(page, true);
+    pager_->released(page);
+    if (freeKnown_) {
+        if (page / 64 >= freeBits_.size()) freeBits_.resize(size_t(pager_->pageCount()) / 64 + 1, 0);
+        uint64_t& w = freeBits_[page / 64];
+        if (!(w & (1ull << (page % 64)))) {
+            w |= 1ull << (page % 64);
+            ++freeCount_;
+            lowestFree_ = std::min(lowestFree_, page);
+        }
+    }
+}
+
+void JetDatabase::mapSet(uint32_t ref, uint32_t page, bool on) {
+    if (ref == 0) return;
+    auto [rp, rn] = findRow(ref);
+    if (rn < 5) damaged("short usage map");
+    if (rp[0] == 0x00) {
+        const uint32_t start = rd32(rp + 1);
+        const size_t bits = (rn - 5) * 8;
+        if (page >= start && page - start < bits) {
+            const uint32_t b = page - start;
+            setBits(ref, rp, 5 + b / 8, uint8_t(1u << (b % 8)), on);
+            return;
+        }
+    }
+    if (rp[0] == 0x00) {
+        if (!on) return;
+        auto [p, n] = rowForWrite(ref);
+        const size_t bits = (n - 5) * 8;
+        std::vector<uint32_t> pages = mapPages(ref);
+        pages.push_back(page);
+        const uint32_t lo = *std::min_element(pages.begin(), pages.end()) & ~7u;
+        const uint32_t hi = *std::max_element(pages.begin(), pages.end());
+        std::tie(p, n) = rowForWrite(ref);
+        std::memset(p + 1, 0, n - 1);
+        if (hi - lo < bits) {
+            wr32(p + 1, lo);
+            for (uint32_t pg : pages) p[5 + (pg - lo) / 8] |= uint8_t(1u << ((pg - lo) % 8));
+            return;
+        }
+        p[0] = 0x01;   // promote to a reference map
+        for (uint32_t pg : pages) mapSet(ref, pg, true);
+        return;
+    }
+    if (rp[0] != 0x01) damaged("unknown usage map type");
+    const size_t j = page / kBitmapPages;
+    if (j >= (rn - 1) / 4) throw Error(jeterr::kFull, "The database '" + pager_->path() + "' has reached its maximum size.");
+    uint32_t bp = rd32(rp + 1 + 4 * j);
+    if (bp == 0) {
+        if (!on) return;
+        bp = allocPage();
+        uint8_t* b = pager_->modify(bp);
+        b[0] = 0x05;
+        b[1] = 0x01;
+        uint8_t* p = rowForWrite(ref).first;
+        wr32(p + 1 + 4 * j, bp);
+    }
+    if (bp >= pager_->pageCount()) damaged("usage map page out of range");
+    if (pager_->read(bp)[0] != 0x05) damaged("usage map page " + std::to_string(bp) + " has the wrong type");
+    const uint32_t bit = page % kBitmapPages;
+    const uint16_t at = uint16_t(4 + bit / 8);
+    uint8_t* b = pager_->modifyRanges(bp, {{at, 1}});
+    if (on) b[at] |= uint8_t(1u << (bit % 8));
+    else b[at] &= uint8_t(~(1u << (bit % 8)));
+}
+
+}  // namespace tp::db::jet
