@@ -96,15 +96,15 @@ void Checker::loadGlobalMap() {
     const uint32_t global = claim_[1];
     try {
         const uint8_t* p = pg_.read(1);
-        if (p[0] != 0x01 || rd32(p + 4) != 1) problem(pageText(1) + ": the global page map's page has a wrong header");
+        if (!isPage(p, PageType::Data) || rd32(p + 4) != 1) problem(pageText(1) + ": the global page map's page has a wrong header");
         auto [row, n] = db_.findRow(1u << 8);
-        if (n >= 5 && row[0] == 0x00) {
+        if (n >= 5 && row[0] == usagemap::kInline) {
             const uint32_t start = rd32(row + 1);
             for (uint64_t bit = 0; bit < uint64_t(n - 5) * 8 && start + bit < pages_; ++bit)
                 if (row[5 + bit / 8] & (1u << (bit % 8))) free_[start + bit] = true;
             return;
         }
-        if (n < 1 || row[0] != 0x01) {
+        if (n < 1 || row[0] != usagemap::kReference) {
             problem(pageText(1) + ": the global page map is of an unknown kind");
             return;
         }
@@ -121,7 +121,7 @@ void Checker::loadGlobalMap() {
             if (!claim(bp, global)) continue;
             bitmapPage_[bp] = true;
             const uint8_t* b = pg_.read(bp);
-            if (b[0] != 0x05) {
+            if (!isPage(b, PageType::UsageBitmap)) {
                 problem(pageText(bp) + ": a page of the global page map, but not a usage-map page (type " +
                         std::to_string(b[0]) + ")");
                 continue;
@@ -150,15 +150,15 @@ void Checker::checkCatalog() {
         auto [it, fresh] = tdefs_.emplace(page, e.name);
         if (!fresh) problem(object + ": names the table definition of '" + it->second + "' (" + pageText(page) + ")");
         const uint8_t* p = pg_.read(page);
-        if (p[0] != 0x02) {
+        if (!isPage(p, PageType::TableDef)) {
             problem(object + ": names " + pageText(page) + ", which is not a table definition");
             continue;
         }
         if (db_.jet3_) continue;
         const uint8_t type = p[0x28];
-        if (type != 0x4E && type != 0x53)
+        if (type != kUserTable && type != kSystemTable)
             problem(object + ", " + pageText(page) + ": unknown table type " + std::to_string(type));
-        else if (type == 0x53 && !(e.flags & 0x80000002u))
+        else if (type == kSystemTable && !(e.flags & 0x80000002u))
             problem(object + ", " + pageText(page) + ": a system table definition for a catalog row that is not one");
     }
 }
@@ -215,7 +215,7 @@ void Checker::checkTable(uint32_t page, const std::string& name) {
             if (!claim(p, who)) continue;
             uint8_t d[8];
             pg_.peek(p, d, sizeof d);
-            if (d[0] != 0x01 || std::memcmp(d + 4, "LVAL", 4) != 0)
+            if (!isPage(d, PageType::Data) || std::memcmp(d + 4, "LVAL", 4) != 0)
                 problem(colObject + ", " + pageText(p) + ": in its long-value map, but not a long-value page");
         }
         if (mapPages(m.free, who, colObject + " (long-value free space)", lvFree))
@@ -238,7 +238,7 @@ void Checker::checkTable(uint32_t page, const std::string& name) {
             if (!claim(p, s.owner)) continue;
             uint8_t d[8];
             pg_.peek(p, d, sizeof d);
-            if ((d[0] != 0x03 && d[0] != 0x04) || rd32(d + 4) != page)
+            if ((!isPage(d, PageType::IndexNode) && !isPage(d, PageType::IndexLeaf)) || rd32(d + 4) != page)
                 problem(owners_[s.owner] + ", " + pageText(p) + ": in its usage map, but not one of its pages (type " +
                         std::to_string(d[0]) + ")");
         }
@@ -287,7 +287,7 @@ void Checker::setupIndexes(TableRun& r, bool report) {
                                    ", whose keys this check cannot compute";
                 }
             } else if (s.unverified.empty() && (c.calculated() || type == ColType::OLE ||
-                                                (type == ColType::Binary && c.rawType != 0x09))) {
+                                                (type == ColType::Binary && !c.is(ColType::Binary)))) {
                 s.unverified = "column '" + c.name + "' is " +
                                (c.calculated() ? std::string("calculated") : "of a type whose keys this check cannot compute");
             }
@@ -313,7 +313,7 @@ void Checker::checkDefinition(TableRun& r) {
             problem(col + ": its number " + std::to_string(c.number) + " is not below the column count " +
                     std::to_string(t.maxCols));
         if (c.fixed()) {
-            if (c.rawType == 0x01) continue;
+            if (c.is(ColType::Bool)) continue;
             const int need = fixedSizeOf(typeOf(c.rawType));
             if (need > 0 && c.length != need && !c.calculated())
                 problem(col + ": " + std::to_string(c.length) + " bytes for a type of " + std::to_string(need));
@@ -322,7 +322,7 @@ void Checker::checkDefinition(TableRun& r) {
             ++varCount;
             if (!varIndexes.insert(c.varIndex).second || c.varIndex >= t.varCols)
                 problem(col + ": its variable-column index " + std::to_string(c.varIndex) + " is used twice or too large");
-            if ((c.rawType == 0x0A && c.length > (db_.jet3_ ? 255 : 510)) || (c.rawType == 0x09 && c.length > 510))
+            if ((c.is(ColType::Text) && c.length > (db_.jet3_ ? 255 : 510)) || (c.is(ColType::Binary) && c.length > 510))
                 problem(col + ": length " + std::to_string(c.length) + " is too large");
         }
     }
@@ -416,11 +416,11 @@ void Checker::checkRow(TableRun& r, uint32_t ref, uint32_t indexRef, const uint8
                     std::to_string(t.maxCols));
         db_.decodeRowWith(t, row, n, vals_, [&](const StoredColumn& c, const uint8_t* p, size_t len) -> Value {
             const size_t k = size_t(&c - t.columns.data());
-            if (c.calculated() ? c.rawType == 0x0A && c.length == 0 : c.isLong()) {
+            if (c.calculated() ? c.is(ColType::Text) && c.length == 0 : c.isLong()) {
                 checkLongValue(r, k, ref, p, len);
                 if (!r.needValue[k] && !c.calculated()) return Value();
             }
-            if (c.calculated() && c.rawType == 0x10 && !r.needValue[k]) {
+            if (c.calculated() && c.is(ColType::Numeric) && !r.needValue[k]) {
                 // A calculated Decimal has a layout of its own that the
                 // engine does not read: its wrapper only.
                 if (len < 20 || rd32(p + 16) > len - 20)
@@ -466,7 +466,7 @@ void Checker::checkLongValue(TableRun& r, size_t k, uint32_t ref, const uint8_t*
         const uint32_t page = at >> 8;
         if (page == 0 || page >= pages_) return bad(ref >> 8, "points to " + pageText(page) + ", outside the file");
         const uint8_t* d = pg_.read(page);
-        if (d[0] != 0x01 || std::memcmp(d + 4, "LVAL", 4) != 0)
+        if (!isPage(d, PageType::Data) || std::memcmp(d + 4, "LVAL", 4) != 0)
             return bad(page, "points to row " + refText(at) + ", which is not on a long-value page");
         if (r.lvOwner[k] != 0 && claim_[page] != r.lvOwner[k])
             bad(page, "lies on a page outside the column's long-value map");
@@ -523,13 +523,13 @@ void Checker::checkPages() {
         auto table = tdefs_.find(owner);
         const std::string of = table != tdefs_.end() ? "table '" + table->second + "'" : "";
         if (of.empty()) continue;
-        if (d[0] == 0x01) {
+        if (isPage(d, PageType::Data)) {
             const uint32_t count = rd16(d + db_.rowsAt_);
             bool live = false;
             for (uint32_t r = 0; r < count && db_.rowsAt_ + 4 + 2 * r <= ps_ && !live; ++r)
                 live = (rd16(d + db_.rowsAt_ + 2 + 2 * r) & 0xC000) != 0xC000;
             if (live) problem(pageText(p) + ": a data page of " + of + " with rows that its owned-pages map does not list");
-        } else if (d[0] == 0x03 || d[0] == 0x04) {
+        } else if (isPage(d, PageType::IndexNode) || isPage(d, PageType::IndexLeaf)) {
             problem(pageText(p) + ": an index page of " + of + " outside the usage maps of its indexes");
         }
     }

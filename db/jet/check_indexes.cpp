@@ -17,12 +17,12 @@ IndexKeyReport compareIndexKeys(Database& db) {
 }
 
 Value Checker::keyValue(const StoredTable& t, const StoredColumn& c, const uint8_t* p, size_t len) {
-    if (!c.calculated() && c.rawType == 0x08 && len >= 8) {
+    if (!c.calculated() && c.is(ColType::DateTime) && len >= 8) {
         double d;
         std::memcpy(&d, p, 8);
         return Value(d);   // keyed from the stored double, not the decoded date
     }
-    if (c.narrowText && c.rawType == 0x0A && db_.codePage_ == 1252) {
+    if (c.narrowText && c.is(ColType::Text) && db_.codePage_ == 1252) {
         // Bytes code page 1252 leaves undefined read as U+FFFD; Access 97
         // keys them as the C1 controls of the same number.
         std::string s;
@@ -82,7 +82,7 @@ bool Checker::rowKey(TableRun& r, size_t i, const std::vector<Value>& v, std::ve
     for (size_t q = 0; q < s.pos.size(); ++q) {
         const StoredColumn& c = r.t.columns[s.pos[q]];
         const Value& x = v[s.pos[q]];
-        const bool null = x.isNull() && c.rawType != 0x01;
+        const bool null = x.isNull() && !c.is(ColType::Bool);
         anyNull |= null;
         allNull &= null;
         if (s.keyed()) appendIndexKey(key, c, x, ix.ascending[q], db_.sortOrder());
@@ -119,7 +119,7 @@ void Checker::walkIndex(TableRun& r, size_t i, bool diagnose,
         visited[page] = true;
         if (!diagnose && claimsKnown_) seenIndexPage_[page] = true;
         std::vector<uint8_t> buf(pg_.read(page), pg_.read(page) + ps_);
-        if ((buf[0] != 0x03 && buf[0] != 0x04) || rd32(&buf[4]) != r.t.page)
+        if ((!isPage(buf.data(), PageType::IndexNode) && !isPage(buf.data(), PageType::IndexLeaf)) || rd32(&buf[4]) != r.t.page)
             return say(page, "not an index page of this table (type " + std::to_string(buf[0]) + ")"), false;
         if (claimsKnown_ && claim_[page] != s.owner) say(page, "an index page outside the index's usage map");
         const size_t prefix = jet3 ? buf[prefixAt] : rd16(&buf[prefixAt]);
@@ -143,8 +143,8 @@ void Checker::walkIndex(TableRun& r, size_t i, bool diagnose,
                 entry.assign(first.begin(), first.begin() + long(prefix));
                 entry.insert(entry.end(), buf.begin() + long(entriesAt + a), buf.begin() + long(entriesAt + b));
             }
-            if (entry.size() < 4 + (buf[0] == 0x03 ? 4u : 0u)) return say(page, "an index entry is too short"), false;
-            if (buf[0] == 0x04) {
+            if (entry.size() < 4 + (isPage(buf.data(), PageType::IndexNode) ? 4u : 0u)) return say(page, "an index entry is too short"), false;
+            if (isPage(buf.data(), PageType::IndexLeaf)) {
                 if (!prevEntry.empty() && !diagnose) {
                     const int c = std::memcmp(prevEntry.data(), entry.data(), std::min(prevEntry.size(), entry.size()));
                     if (c > 0 || (c == 0 && prevEntry.size() >= entry.size()))
@@ -177,7 +177,7 @@ void Checker::walkIndex(TableRun& r, size_t i, bool diagnose,
                 last = childLast;
             }
         }
-        if (buf[0] == 0x04) {
+        if (isPage(buf.data(), PageType::IndexLeaf)) {
             if (anyLeaf) {
                 if (rd32(&buf[prevAt]) != prevLeaf) say(page, "its previous-page pointer is not " + pageText(prevLeaf));
                 if (expectNext != page) say(prevLeaf, "its next-page pointer is not " + pageText(page));
@@ -282,7 +282,7 @@ IndexKeyReport Checker::compareKeys() {
             const IndexState& s = r.ix[i];
             const std::string where = "table '" + r.name + "' index " + std::to_string(i);
             for (size_t k : s.pos)
-                if (r.t.columns[k].rawType == 0x0A || r.t.columns[k].rawType == 0x0C) {
+                if (r.t.columns[k].is(ColType::Text) || r.t.columns[k].is(ColType::Memo)) {
                     const SortOrder o = columnSortOrder(r.t.columns[k].misc, db_.sortOrder());
                     if (std::find(rep.orders.begin(), rep.orders.end(), o) == rep.orders.end()) rep.orders.push_back(o);
                 }

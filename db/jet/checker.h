@@ -116,7 +116,7 @@ private:
                 return false;
             }
             const uint8_t* p = pg_.read(page);
-            if (p[0] != 0x01 || rd32(p + 4) != 0)
+            if (!isPage(p, PageType::Data) || rd32(p + 4) != 0)
                 problem(object + ", " + pageText(page) + ": holds its usage map but is not a usage-map page");
             claim(page, mapsOwner_);
             std::vector<uint32_t> bitmaps;

@@ -10,7 +10,7 @@ std::pair<const uint8_t*, size_t> JetDatabase::findRow(uint32_t ref) {
     const uint32_t page = ref >> 8, row = ref & 0xFF;
     if (page == 0 || page >= pager_->pageCount()) damaged("row pointer to page " + std::to_string(page) + " out of range");
     const uint8_t* p = pager_->read(page);
-    if (p[0] != 0x01) damaged("row pointer to page " + std::to_string(page) + ", which is not a data page");
+    if (!isPage(p, PageType::Data)) damaged("row pointer to page " + std::to_string(page) + ", which is not a data page");
     const uint32_t count = rd16(p + rowsAt_);
     const uint32_t table = rowsAt_ + 2;
     if (row >= count || table + 2 * count > ps_) damaged("row " + std::to_string(row) + " of page " + std::to_string(page) + " does not exist");
@@ -49,7 +49,7 @@ std::pair<uint8_t*, size_t> JetDatabase::rowForWrite(uint32_t ref) {
 uint32_t JetDatabase::newDataPage(uint32_t owner, uint32_t after) {
     const uint32_t page = allocPage(after + 1);
     uint8_t* p = pager_->modify(page);
-    p[0] = 0x01;
+    p[0] = uint8_t(PageType::Data);
     p[1] = 0x01;
     wr16(p + 2, kDataPageFree);
     wr32(p + 4, owner);
@@ -115,7 +115,7 @@ void JetDatabase::insertRow(const std::string& table, const std::vector<Value>& 
     pager_->trim();
     atomically([&] {
         StoredTable& t = tableByName(table);
-        if (t.tableType == 0x53) throw jeterr::readOnly();
+        if (t.tableType == kSystemTable) throw jeterr::readOnly();
         for (const StoredColumn& c : t.columns)
             if (c.calculated() || unreadableColumn(c))
                 throw Error(jeterr::kNotSupported, "The column '" + c.name + "' of table '" + t.name + "' in '" +

@@ -38,27 +38,27 @@ void JetDatabase::openExisting(const std::string& password) {
     const bool msisam = std::memcmp(h + 4, "MSISAM Database", 15) == 0;
     if (h[0] != 0 || !(jet || ace || msisam))
         throw jeterr::unrecognizedFormat(path);
-    const uint8_t version = h[0x14];
+    const uint8_t version = h[header::kVersion];
     if (version == 0x00 && jet) {
         if (pg.pageSize() != 2048)
             throw jeterr::unrecognizedFormat(path);
         format_ = FileFormat::Jet3;
         jet3_ = true;
         ps_ = 2048;
-        rowsAt_ = 8;
+        rowsAt_ = datapage::kRowCount3;
         if (pg.pageCount() < 3) damaged("the file is too short");
         rc4(kHeaderKey, 4, h + kMaskStart, 126);
-        codePage_ = rd16(h + 0x3C);
+        codePage_ = rd16(h + header::kCodePage);
         if (codePage_ == 0) codePage_ = 1252;
-        sortLcid_ = rd16(h + 0x3A);
+        sortLcid_ = rd16(h + header::kSortOrder3);
         // Database password: 20 bytes in the code page, not masked further.
         size_t len = 0;
-        while (len < 20 && h[0x42 + len] != 0) ++len;
-        if (len > 0 && decodeNarrowText(h + 0x42, len, codePage_) != password)
+        while (len < 20 && h[header::kPassword + len] != 0) ++len;
+        if (len > 0 && decodeNarrowText(h + header::kPassword, len, codePage_) != password)
             throw jeterr::notValidPassword();
-        pg.setEncodingKey(rd32(h + 0x3E));
+        pg.setEncodingKey(rd32(h + header::kEncodingKey));
         const uint8_t* p2 = pg.read(2);
-        if (p2[0] != 0x02) damaged("the system catalog is missing");
+        if (!isPage(p2, PageType::TableDef)) damaged("the system catalog is missing");
         loadCatalog();
         return;
     }
@@ -73,8 +73,8 @@ void JetDatabase::openExisting(const std::string& password) {
     }
     if (pg.pageCount() < 3) damaged("the file is too short");
     rc4(kHeaderKey, 4, h + kMaskStart, kMaskLen);
-    const uint32_t key = rd32(h + 0x3E);
-    sortLcid_ = rd16(h + 0x6E);
+    const uint32_t key = rd32(h + header::kEncodingKey);
+    sortLcid_ = rd16(h + header::kSortOrder);
     sortVersion_ = h[0x71];
     if (format_ != FileFormat::Jet4) {
         // An .accdb with a password is always encrypted; the password unlocks
@@ -83,14 +83,14 @@ void JetDatabase::openExisting(const std::string& password) {
         if (cipher) pg.setCipher(std::move(cipher));
     } else {
         double created;
-        std::memcpy(&created, h + 0x72, 8);
+        std::memcpy(&created, h + header::kCreated, 8);
         // Database password: 20 UTF-16 characters masked with the creation date.
         uint8_t mask[4] = {0, 0, 0, 0};
         if (std::isfinite(created) && std::fabs(created) < 2147483647.0) wr32(mask, uint32_t(int32_t(created)));
         std::u16string stored;
         for (int i = 0; i < 20; ++i) {
-            const uint8_t lo = h[0x42 + 2 * i] ^ mask[(2 * i) % 4];
-            const uint8_t hi = h[0x42 + 2 * i + 1] ^ mask[(2 * i + 1) % 4];
+            const uint8_t lo = h[header::kPassword + 2 * i] ^ mask[(2 * i) % 4];
+            const uint8_t hi = h[header::kPassword + 2 * i + 1] ^ mask[(2 * i + 1) % 4];
             const char16_t c = char16_t(lo | (hi << 8));
             if (c == 0) break;
             stored.push_back(c);
@@ -100,7 +100,7 @@ void JetDatabase::openExisting(const std::string& password) {
         pg.setEncodingKey(key);
     }
     const uint8_t* p2 = pg.read(2);
-    if (p2[0] != 0x02) damaged("the system catalog is missing");
+    if (!isPage(p2, PageType::TableDef)) damaged("the system catalog is missing");
     loadCatalog();
 }
 
@@ -235,7 +235,7 @@ void JetDatabase::close() {
 bool jet3File(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     char h[0x15] = {};
-    return in.read(h, sizeof h) && h[0] == 0 && std::memcmp(h + 4, "Standard Jet DB", 15) == 0 && h[0x14] == 0;
+    return in.read(h, sizeof h) && h[0] == 0 && std::memcmp(h + 4, "Standard Jet DB", 15) == 0 && h[header::kVersion] == 0;
 }
 
 std::unique_ptr<Database> Database::open(const std::string& path, const std::string& password, bool readOnly) {

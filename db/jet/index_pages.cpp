@@ -128,7 +128,7 @@ void JetDatabase::requireKeyable(const StoredTable& t) const {
     for (const StoredIndex& ix : t.indexes)
         for (int cn : ix.columns)
             for (const StoredColumn& c : t.columns)
-                if (c.number == cn && (c.rawType == 0x0A || c.rawType == 0x0C) &&
+                if (c.number == cn && (c.is(ColType::Text) || c.is(ColType::Memo)) &&
                     !sortOrderSupported(columnSortOrder(c.misc, sortOrder())))
                     throw Error(jeterr::kNotSupported, "Cannot write into table '" + t.name + "'. " +
                                                       unkeyableText(c, sortOrder()));
@@ -184,7 +184,7 @@ void JetDatabase::rebuildIndexes(StoredTable& t) {
         std::vector<uint32_t> pool;
         for (uint32_t pg : old) {
             const uint8_t* p = pager_->read(pg);
-            if (pg != ix.root && (p[0] == 0x03 || p[0] == 0x04) && rd32(p + 4) == t.page) pool.push_back(pg);
+            if (pg != ix.root && (isPage(p, PageType::IndexNode) || isPage(p, PageType::IndexLeaf)) && rd32(p + 4) == t.page) pool.push_back(pg);
         }
         std::reverse(pool.begin(), pool.end());
         std::vector<uint32_t> used{ix.root};
@@ -337,7 +337,7 @@ void JetDatabase::checkUnique(StoredTable& t, const std::vector<uint8_t>& row) {
             size_t k = 0;
             while (k < t.columns.size() && t.columns[k].number != ix.columns[i]) ++k;
             if (k == t.columns.size()) continue;
-            const bool null = v[k].isNull() && t.columns[k].rawType != 0x01;
+            const bool null = v[k].isNull() && !t.columns[k].is(ColType::Bool);
             anyNull |= null;
             allNull &= null;
             appendIndexKey(e, t.columns[k], v[k], ix.ascending[i], sortOrder());

@@ -15,6 +15,7 @@
 
 #include "db/error.h"
 #include "db/jet/errors.h"
+#include "db/jet/format.h"
 #include "db/jet/index_keys.h"
 #include "db/jet/pager.h"
 #include "db/jet/storage.h"
@@ -125,7 +126,7 @@ public:
     // bitmap pages of a reference map.
     std::vector<uint32_t> mapPages(uint32_t ref, std::vector<uint32_t>* bitmapPages = nullptr);
     bool dataPageOf(const StoredTable& t, const uint8_t* pg) const {
-        return pg[0] == 0x01 && rd32(pg + 4) == t.page;
+        return isPage(pg, PageType::Data) && rd32(pg + 4) == t.page;
     }
     void pageRows(uint32_t page, const uint8_t* pg, std::vector<RowSpan>& out, bool liveOnly);
 
@@ -250,7 +251,7 @@ private:
     // fields, text in the code page of the header. Opened read-only.
     bool jet3_ = false;
     uint32_t ps_ = kPageSize;
-    uint32_t rowsAt_ = 12;             // data page: offset of the row count
+    uint32_t rowsAt_ = datapage::kRowCount;   // data page: offset of the row count (Jet 3: kRowCount3)
     unsigned codePage_ = 1252;
     uint16_t sortLcid_ = 1033;
     uint8_t sortVersion_ = 0;

@@ -34,7 +34,7 @@ Value JetDatabase::readLongValue(const StoredColumn& c, const uint8_t* p, size_t
     } else {
         damaged("unknown long value type in column '" + c.name + "'");
     }
-    if (c.rawType == 0x0C) return Value(text(c, data.data(), data.size()));
+    if (c.is(ColType::Memo)) return Value(text(c, data.data(), data.size()));
     return Value(Bytes(std::move(data)));
 }
 
@@ -44,7 +44,7 @@ uint32_t JetDatabase::putLongValueRow(StoredTable& t, int col, const uint8_t* da
     if (cur != 0 && placeRow(cur, data, n, ref)) return ref;
     cur = allocPage();
     uint8_t* p = pager_->modify(cur);
-    p[0] = 0x01;
+    p[0] = uint8_t(PageType::Data);
     p[1] = 0x01;
     wr16(p + 2, kDataPageFree);
     std::memcpy(p + 4, "LVAL", 4);

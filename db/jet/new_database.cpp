@@ -114,16 +114,16 @@ void JetDatabase::writeHeader(const std::string& password, double created) {
     const bool ace = format_ != FileFormat::Jet4;
     std::memcpy(h + 4, ace ? "Standard ACE DB" : "Standard Jet DB", 15);
     switch (format_) {
-    case FileFormat::Ace12: h[0x14] = 0x02; break;
-    case FileFormat::Ace14: h[0x14] = 0x03; h[0x15] = 0x01; break;
-    case FileFormat::Ace16: h[0x14] = 0x05; break;
-    case FileFormat::Ace17: h[0x14] = 0x06; break;
-    default: h[0x14] = 0x01; break;
+    case FileFormat::Ace12: h[header::kVersion] = 0x02; break;
+    case FileFormat::Ace14: h[header::kVersion] = 0x03; h[0x15] = 0x01; break;
+    case FileFormat::Ace16: h[header::kVersion] = 0x05; break;
+    case FileFormat::Ace17: h[header::kVersion] = 0x06; break;
+    default: h[header::kVersion] = 0x01; break;
     }
     static const uint8_t k18[24] = {0x00, 0x01, 0x00, 0x00, 0x01, 0x01, 0x00, 0x00, 0x02, 0x00, 0x00, 0x00,
                                     0x03, 0x00, 0x00, 0x00, 0x04, 0x00, 0x00, 0x00, 0x05, 0x00, 0x00, 0x00};
     std::memcpy(h + 0x18, k18, 24);
-    wr16(h + 0x3C, 1252);
+    wr16(h + header::kCodePage, 1252);
     const std::u16string pw = utf8ToUtf16(password);
     uint8_t mask[4];
     wr32(mask, uint32_t(int32_t(created)));
@@ -131,12 +131,12 @@ void JetDatabase::writeHeader(const std::string& password, double created) {
     for (int i = 0; i < 40; ++i) {
         uint8_t b = 0;
         if (!ace && size_t(i / 2) < pw.size()) b = uint8_t(i % 2 ? pw[size_t(i / 2)] >> 8 : pw[size_t(i / 2)]);
-        h[0x42 + i] = b ^ mask[i % 4];
+        h[header::kPassword + i] = b ^ mask[i % 4];
     }
     wr32(h + 0x6A, 0x11A6);
-    wr16(h + 0x6E, sortLcid_);
+    wr16(h + header::kSortOrder, sortLcid_);
     h[0x71] = sortVersion_;
-    std::memcpy(h + 0x72, &created, 8);
+    std::memcpy(h + header::kCreated, &created, 8);
     static const uint8_t k98[8] = {0x54, 0x06, 0x00, 0x00, 0x34, 0x2E, 0x30, 0x00};
     std::memcpy(h + 0x98, k98, 8);
     h[0xE00] = 0x01;
@@ -167,7 +167,7 @@ void JetDatabase::createNew(const std::string& password) {
     writeHeader(password, created);
     {
         uint8_t* p = pager_->modify(1);
-        p[0] = 0x01;
+        p[0] = uint8_t(PageType::Data);
         p[1] = 0x01;
         wr16(p + 2, kDataPageFree);
         wr32(p + 4, 1);
@@ -259,7 +259,7 @@ void JetDatabase::createNew(const std::string& password) {
             if (!s.fixed()) s.varIndex = var++;
         const uint32_t mapPage = allocPage();
         uint8_t* mp = pager_->modify(mapPage);
-        mp[0] = 0x01;
+        mp[0] = uint8_t(PageType::Data);
         mp[1] = 0x01;
         wr16(mp + 2, kDataPageFree);
         uint8_t zero[69] = {};
@@ -287,13 +287,13 @@ void JetDatabase::createNew(const std::string& password) {
         for (auto& ix : idx) {
             ix.root = allocPage();
             uint8_t* rp = pager_->modify(ix.root);
-            rp[0] = 0x04;
+            rp[0] = uint8_t(PageType::IndexLeaf);
             rp[1] = 0x01;
             wr16(rp + 2, uint32_t(kIndexEntryBytes));
             wr32(rp + 4, tdefPages[ti]);
             mapSet(ix.mapRef, ix.root, true);
         }
-        writeTdef(tdefPages[ti], buildTdef(d.name, 0x53, cols, idx, d.idxNames, d.idxTypes, lv, owned, freeMap));
+        writeTdef(tdefPages[ti], buildTdef(d.name, kSystemTable, cols, idx, d.idxNames, d.idxTypes, lv, owned, freeMap));
     }
     // Catalog.
     tables_[2] = std::make_unique<StoredTable>(loadTable(2, "MSysObjects"));

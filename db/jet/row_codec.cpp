@@ -223,7 +223,7 @@ void JetDatabase::encodeRow(StoredTable& t, const std::vector<Value>& values, st
     // takes 30 bits, but other readers then fail on the whole table).
     auto tooLong = [](const StoredColumn& c) {
         throw Error(jeterr::kFieldTooSmall, "The value for field '" + c.name + "' is too long: " +
-                                           (c.rawType == 0x0C ? "a Memo field holds at most 8,388,607 characters"
+                                           (c.is(ColType::Memo) ? "a Memo field holds at most 8,388,607 characters"
                                                               : "an OLE Object field holds at most 16,777,215 bytes") +
                                            " in a file that every reader can open.");
     };

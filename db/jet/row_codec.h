@@ -19,7 +19,7 @@ void decodeColumns(const StoredTable& t, const uint8_t* row, size_t n, const uin
         const StoredColumn& c = t.columns[k];
         const size_t bit = size_t(c.number);
         const bool present = bit / 8 < maskSize && (mask[bit / 8] & (1u << (bit % 8)));
-        if (c.rawType == 0x01) {
+        if (c.is(ColType::Bool)) {
             out[k] = Value(present);
             if (c.fixed()) ++fixedSeen;
             continue;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "db/jet/database.h"
+#include "db/jet/format.h"
 #include "db/jet/index_keys.h"
 
 namespace tp::db::jet {
@@ -26,8 +27,9 @@ struct StoredColumn {
     uint8_t extFlags = 0;
     uint8_t misc[4] = {0, 0, 0, 0};   // sort order, or precision/scale
     bool narrowText = false;          // Access 97: one byte per character in the code page
-    bool fixed() const { return flags & 0x01; }
-    bool isLong() const { return rawType == 0x0B || rawType == 0x0C; }
+    bool fixed() const { return flags & columnflag::kFixed; }
+    bool is(ColType t) const { return rawType == uint8_t(t); }
+    bool isLong() const { return is(ColType::OLE) || is(ColType::Memo); }
     // ACE 2010 calculated column (the value is stored wrapped, see decodeRow).
     bool calculated() const { return (extFlags & 0xC0) == 0xC0; }
 };
@@ -49,7 +51,7 @@ struct LongValueMaps {
 struct StoredTable {
     std::string name;
     uint32_t page = 0;             // first TDEF page (= table id)
-    uint8_t tableType = 0x4E;
+    uint8_t tableType = kUserTable;
     int maxCols = 0, varCols = 0, numCols = 0;
     uint32_t rowCount = 0, autoNumber = 0;
     uint32_t ownedMap = 0, freeMap = 0;

@@ -140,44 +140,44 @@ StoredTable JetDatabase::loadTable(uint32_t first, const std::string& name) {
         if (page >= pager_->pageCount()) damaged("table definition page " + std::to_string(page) + " out of range");
         if (!seen.insert(page).second) damaged("table definition pages of '" + name + "' form a cycle");
         const uint8_t* p = pager_->read(page);
-        if (p[0] != 0x02) damaged("page " + std::to_string(page) + " of table '" + name + "' is not a table definition");
+        if (!isPage(p, PageType::TableDef)) damaged("page " + std::to_string(page) + " of table '" + name + "' is not a table definition");
         if (s.empty()) s.insert(s.end(), p, p + ps_);
-        else s.insert(s.end(), p + 8, p + ps_);
+        else s.insert(s.end(), p + kTdefContinuation, p + ps_);
         t.tdefPages.push_back(page);
-        page = rd32(p + 4);
+        page = rd32(p + kTdefNext);
     }
     auto need = [&](size_t pos, size_t len) {
         if (pos + len > s.size()) damaged("the definition of table '" + name + "' is truncated");
     };
     if (jet3_) return loadTable3(std::move(t), s);
-    need(0, 0x3F);
-    t.rowCount = rd32(&s[0x10]);
-    t.autoNumber = rd32(&s[0x14]);
-    t.tableType = s[0x28];
-    t.maxCols = rd16(&s[0x29]);
-    t.varCols = rd16(&s[0x2B]);
-    t.numCols = rd16(&s[0x2D]);
-    const uint32_t numLogical = rd32(&s[0x2F]);
-    const uint32_t numReal = rd32(&s[0x33]);
-    t.ownedMap = rd32(&s[0x37]);
-    t.freeMap = rd32(&s[0x3B]);
+    need(0, kTdef4.indexCounts);
+    t.rowCount = rd32(&s[kTdef4.rowCount]);
+    t.autoNumber = rd32(&s[kTdef4.autoNumber]);
+    t.tableType = s[kTdef4.tableType];
+    t.maxCols = rd16(&s[kTdef4.maxCols]);
+    t.varCols = rd16(&s[kTdef4.varCols]);
+    t.numCols = rd16(&s[kTdef4.numCols]);
+    const uint32_t numLogical = rd32(&s[kTdef4.numLogical]);
+    const uint32_t numReal = rd32(&s[kTdef4.numReal]);
+    t.ownedMap = rd32(&s[kTdef4.ownedMap]);
+    t.freeMap = rd32(&s[kTdef4.freeMap]);
     if (numReal > 1000 || numLogical > 1000) damaged("table '" + name + "' has too many indexes");
-    size_t pos = 0x3F + 12 * size_t(numReal);
-    need(pos, 25 * size_t(t.numCols));
+    size_t pos = kTdef4.indexCounts + kTdef4.indexCountSize * size_t(numReal);
+    need(pos, kTdef4.columnSize * size_t(t.numCols));
     for (int i = 0; i < t.numCols; ++i) {
-        const uint8_t* c = &s[pos + 25 * size_t(i)];
+        const uint8_t* c = &s[pos + kTdef4.columnSize * size_t(i)];
         StoredColumn col;
-        col.rawType = c[0];
-        col.number = rd16(c + 5);
-        col.varIndex = rd16(c + 7);
-        std::memcpy(col.misc, c + 11, 4);
-        col.flags = c[15];
-        col.extFlags = c[16];
-        col.fixedOffset = rd16(c + 21);
-        col.length = rd16(c + 23);
+        col.rawType = c[column::kType];
+        col.number = rd16(c + column::kNumber);
+        col.varIndex = rd16(c + column::kVarIndex);
+        std::memcpy(col.misc, c + column::kMisc, 4);
+        col.flags = c[column::kFlags];
+        col.extFlags = c[column::kExtFlags];
+        col.fixedOffset = rd16(c + column::kFixedOffset);
+        col.length = rd16(c + column::kLength);
         t.columns.push_back(col);
     }
-    pos += 25 * size_t(t.numCols);
+    pos += kTdef4.columnSize * size_t(t.numCols);
     for (auto& col : t.columns) {
         need(pos, 2);
         const size_t len = rd16(&s[pos]);
@@ -187,14 +187,14 @@ StoredTable JetDatabase::loadTable(uint32_t first, const std::string& name) {
         pos += len;
     }
     for (uint32_t i = 0; i < numReal; ++i) {
-        need(pos, 52);
+        need(pos, kRealIndexSize);
         StoredIndex ix = realIndex(&s[pos + 4], false);
-        ix.slotOffset = 0x3F + 12 * size_t(i) + 4;
+        ix.slotOffset = kTdef4.indexCounts + kTdef4.indexCountSize * size_t(i) + 4;
         t.indexes.push_back(ix);
-        pos += 52;
+        pos += kRealIndexSize;
     }
-    need(pos, 28 * size_t(numLogical));
-    pos += 28 * size_t(numLogical);
+    need(pos, kLogicalIndexSize * size_t(numLogical));
+    pos += kLogicalIndexSize * size_t(numLogical);
     for (uint32_t i = 0; i < numLogical; ++i) {
         need(pos, 2);
         pos += 2 + rd16(&s[pos]);
@@ -203,7 +203,7 @@ StoredTable JetDatabase::loadTable(uint32_t first, const std::string& name) {
     std::stable_sort(t.columns.begin(), t.columns.end(),
                      [](const StoredColumn& a, const StoredColumn& b) { return a.number < b.number; });
     for (const auto& c : t.columns) {
-        if (c.fixed() && c.rawType != 0x01) t.fixedSize = std::max(t.fixedSize, c.fixedOffset + c.length);
+        if (c.fixed() && !c.is(ColType::Bool)) t.fixedSize = std::max(t.fixedSize, c.fixedOffset + c.length);
     }
     return t;
 }
@@ -237,7 +237,7 @@ StoredTable JetDatabase::loadTable3(StoredTable t, const std::vector<uint8_t>& s
         col.varIndex = rd16(c + 3);
         col.misc[0] = c[11];
         col.misc[1] = c[12];
-        if (col.rawType == 0x0A || col.rawType == 0x0C) {
+        if (col.is(ColType::Text) || col.is(ColType::Memo)) {
             // Text: the sort order's locale id; the version is implied.
             col.misc[0] = c[9];
             col.misc[1] = c[10];
@@ -277,7 +277,7 @@ StoredTable JetDatabase::loadTable3(StoredTable t, const std::vector<uint8_t>& s
     std::stable_sort(t.columns.begin(), t.columns.end(),
                      [](const StoredColumn& a, const StoredColumn& b) { return a.number < b.number; });
     for (const auto& c : t.columns)
-        if (c.fixed() && c.rawType != 0x01) t.fixedSize = std::max(t.fixedSize, c.fixedOffset + c.length);
+        if (c.fixed() && !c.is(ColType::Bool)) t.fixedSize = std::max(t.fixedSize, c.fixedOffset + c.length);
     return t;
 }
 
@@ -288,35 +288,35 @@ std::vector<uint8_t> JetDatabase::buildTdef([[maybe_unused]] const std::string& 
                                             const std::vector<uint8_t>& idxTypes,
                                             const std::vector<LongValueMaps>& lv, uint32_t owned,
                                             uint32_t freeMap) {
-    std::vector<uint8_t> s(0x3F, 0);
-    s[0] = 0x02;
+    std::vector<uint8_t> s(kTdef4.indexCounts, 0);
+    s[0] = uint8_t(PageType::TableDef);
     s[1] = 0x01;
     wr32(&s[0x0C], kMagic);
     s[0x18] = 0x01;
-    s[0x28] = tableType;
+    s[kTdef4.tableType] = tableType;
     int varCols = 0;
     for (const auto& c : cols)
         if (!c.fixed()) ++varCols;
-    wr16(&s[0x29], uint32_t(cols.size()));
-    wr16(&s[0x2B], uint32_t(varCols));
-    wr16(&s[0x2D], uint32_t(cols.size()));
-    wr32(&s[0x2F], uint32_t(idx.size()));
-    wr32(&s[0x33], uint32_t(idx.size()));
-    wr32(&s[0x37], owned);
-    wr32(&s[0x3B], freeMap);
-    for (size_t i = 0; i < idx.size(); ++i) s.insert(s.end(), 12, 0);
+    wr16(&s[kTdef4.maxCols], uint32_t(cols.size()));
+    wr16(&s[kTdef4.varCols], uint32_t(varCols));
+    wr16(&s[kTdef4.numCols], uint32_t(cols.size()));
+    wr32(&s[kTdef4.numLogical], uint32_t(idx.size()));
+    wr32(&s[kTdef4.numReal], uint32_t(idx.size()));
+    wr32(&s[kTdef4.ownedMap], owned);
+    wr32(&s[kTdef4.freeMap], freeMap);
+    for (size_t i = 0; i < idx.size(); ++i) s.insert(s.end(), kTdef4.indexCountSize, 0);
     for (const auto& c : cols) {
-        uint8_t d[25] = {};
-        d[0] = c.rawType;
+        uint8_t d[kTdef4.columnSize] = {};
+        d[column::kType] = c.rawType;
         wr32(d + 1, kMagic);
-        wr16(d + 5, uint32_t(c.number));
-        wr16(d + 7, uint32_t(c.varIndex));
-        std::memcpy(d + 11, c.misc, 4);
-        d[15] = c.flags;
-        d[16] = c.extFlags;
-        wr16(d + 21, uint32_t(c.fixedOffset));
-        wr16(d + 23, uint32_t(c.length));
-        putBytes(s, d, 25);
+        wr16(d + column::kNumber, uint32_t(c.number));
+        wr16(d + column::kVarIndex, uint32_t(c.varIndex));
+        std::memcpy(d + column::kMisc, c.misc, 4);
+        d[column::kFlags] = c.flags;
+        d[column::kExtFlags] = c.extFlags;
+        wr16(d + column::kFixedOffset, uint32_t(c.fixedOffset));
+        wr16(d + column::kLength, uint32_t(c.length));
+        putBytes(s, d, kTdef4.columnSize);
     }
     for (const auto& c : cols) {
         const std::u16string u = utf8ToUtf16(c.name);
@@ -324,7 +324,7 @@ std::vector<uint8_t> JetDatabase::buildTdef([[maybe_unused]] const std::string& 
         putUtf16(s, u);
     }
     for (const auto& ix : idx) {
-        uint8_t b[52] = {};
+        uint8_t b[kRealIndexSize] = {};
         wr32(b, 1923);
         for (int k = 0; k < 10; ++k) {
             if (size_t(k) < ix.columns.size()) {
@@ -337,10 +337,10 @@ std::vector<uint8_t> JetDatabase::buildTdef([[maybe_unused]] const std::string& 
         wr32(b + 34, ix.mapRef);
         wr32(b + 38, ix.root);
         b[46] = ix.flags;
-        putBytes(s, b, 52);
+        putBytes(s, b, kRealIndexSize);
     }
     for (size_t i = 0; i < idx.size(); ++i) {
-        uint8_t b[28] = {};
+        uint8_t b[kLogicalIndexSize] = {};
         wr32(b, kMagic);
         wr32(b + 4, uint32_t(i));
         wr32(b + 8, uint32_t(i));
@@ -379,7 +379,7 @@ void JetDatabase::writeTdef(uint32_t firstPage, const std::vector<uint8_t>& tdef
         } else {
             take = std::min(tdef.size() - pos, size_t(kPageSize - 8));
             std::memcpy(p + 8, tdef.data() + pos, take);
-            p[0] = 0x02;
+            p[0] = uint8_t(PageType::TableDef);
             p[1] = 0x01;
         }
         const size_t usedBytes = first ? take : take + 8;

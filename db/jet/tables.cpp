@@ -147,7 +147,7 @@ void JetDatabase::createTableNow(const std::string& name, const std::vector<Colu
         if (mapPage != 0 && placeRow(mapPage, row, 69, ref)) return ref;
         mapPage = allocPage();
         uint8_t* mp = pager_->modify(mapPage);
-        mp[0] = 0x01;
+        mp[0] = uint8_t(PageType::Data);
         mp[1] = 0x01;
         wr16(mp + 2, kDataPageFree);
         if (!placeRow(mapPage, row, 69, ref)) throw Error("A usage map does not fit on an empty page.");
@@ -166,7 +166,7 @@ void JetDatabase::createTableNow(const std::string& name, const std::vector<Colu
         m.free = placeMap(freeRow);
         lv.push_back(m);
     }
-    const std::vector<uint8_t> tdef = buildTdef(name, 0x4E, cols, {}, {}, {}, lv, owned, freeMap);
+    const std::vector<uint8_t> tdef = buildTdef(name, kUserTable, cols, {}, {}, {}, lv, owned, freeMap);
     writeTdef(tdefPage, tdef);
 
     // Catalog row and permissions, copied from the Tables container's entries.
@@ -235,7 +235,7 @@ void JetDatabase::dropTableNow(const std::string& name) {
     // own, described in MSysComplexColumns; dropping only this table would
     // leave those behind.
     for (const StoredColumn& c : t.columns)
-        if (c.rawType == 0x12)
+        if (c.is(ColType::Complex))
             throw Error(jeterr::kNotSupported, "The table '" + t.name + "' in '" + pager_->path() +
                                               "' has an attachment or multi-value field ('" + c.name +
                                               "'), which this database engine cannot drop.");
@@ -265,7 +265,7 @@ void JetDatabase::dropTableNow(const std::string& name) {
     auto addMapPages = [&](uint32_t ref, bool contents) {
         if (ref == 0) return;
         auto [p, n] = findRow(ref);
-        if (n >= 1 && p[0] == 0x01)
+        if (n >= 1 && p[0] == usagemap::kReference)
             for (size_t j = 0; j < (n - 1) / 4; ++j)
                 if (uint32_t bp = rd32(p + 1 + 4 * j); bp) pages.push_back(bp);
         if (contents) {
@@ -274,8 +274,8 @@ void JetDatabase::dropTableNow(const std::string& name) {
             for (uint32_t pg : mapPages(ref)) {
                 if ((++seen & 255) == 0) stillBusy();
                 pager_->peek(pg, q, sizeof q);
-                if ((q[0] == 0x01 && (rd32(q + 4) == t.page || std::memcmp(q + 4, "LVAL", 4) == 0)) ||
-                    ((q[0] == 0x03 || q[0] == 0x04) && rd32(q + 4) == t.page))
+                if ((isPage(q, PageType::Data) && (rd32(q + 4) == t.page || std::memcmp(q + 4, "LVAL", 4) == 0)) ||
+                    ((isPage(q, PageType::IndexNode) || isPage(q, PageType::IndexLeaf)) && rd32(q + 4) == t.page))
                     pages.push_back(pg);
             }
         }
@@ -293,7 +293,7 @@ void JetDatabase::dropTableNow(const std::string& name) {
         if (r) mapRows[r >> 8].insert(r & 0xFF);
     for (const auto& [pg, rows] : mapRows) {
         const uint8_t* q = pager_->read(pg);
-        if (q[0] == 0x01 && rd32(q + 4) == 0 && rd16(q + 12) == rows.size()) pages.push_back(pg);
+        if (isPage(q, PageType::Data) && rd32(q + 4) == 0 && rd16(q + datapage::kRowCount) == rows.size()) pages.push_back(pg);
     }
     std::sort(pages.begin(), pages.end());
     pages.erase(std::unique(pages.begin(), pages.end()), pages.end());

@@ -18,7 +18,7 @@ std::vector<uint32_t> JetDatabase::mapPages(uint32_t ref, std::vector<uint32_t>*
     auto [p, n] = findRow(ref);
     if (n < 1) damaged("empty usage map");
     const uint32_t total = pager_->pageCount();
-    if (p[0] == 0x00) {
+    if (p[0] == usagemap::kInline) {
         if (n < 5) damaged("short usage map");
         const uint32_t start = rd32(p + 1);
         for (size_t i = 0; i < (n - 5) * 8; ++i)
@@ -26,7 +26,7 @@ std::vector<uint32_t> JetDatabase::mapPages(uint32_t ref, std::vector<uint32_t>*
                 const uint64_t pgno = uint64_t(start) + i;
                 if (pgno < total) pages.push_back(uint32_t(pgno));
             }
-    } else if (p[0] == 0x01) {
+    } else if (p[0] == usagemap::kReference) {
         std::vector<uint32_t> maps;
         for (size_t j = 0; j < (n - 1) / 4; ++j) maps.push_back(rd32(p + 1 + 4 * j));
         for (size_t j = 0; j < maps.size(); ++j) {
@@ -38,7 +38,7 @@ std::vector<uint32_t> JetDatabase::mapPages(uint32_t ref, std::vector<uint32_t>*
             // cannot make each scan walk millions of bits).
             if (base >= total) break;
             const uint8_t* b = pager_->read(maps[j]);
-            if (b[0] != 0x05) damaged("usage map page " + std::to_string(maps[j]) + " has the wrong type");
+            if (!isPage(b, PageType::UsageBitmap)) damaged("usage map page " + std::to_string(maps[j]) + " has the wrong type");
             if (bitmapPages) bitmapPages->push_back(maps[j]);
             const size_t bits = size_t(std::min<uint64_t>((ps_ - 4) * 8, total - base));
             for (size_t i = 0; i < bits; ++i)
@@ -85,7 +85,7 @@ bool JetDatabase::rewriteGlobalMapRow(const std::vector<uint8_t>& row) {
 // the end of the file are marked free. False when page 1 has no room left.
 bool JetDatabase::growGlobalMap(uint32_t page) {
     auto [p, n] = findRow(1u << 8);
-    if (n < 5 || p[0] != 0x00 || rd32(p + 1) != 0) return false;
+    if (n < 5 || p[0] != usagemap::kInline || rd32(p + 1) != 0) return false;
     std::vector<uint8_t> map(p, p + n);
     const size_t needBytes = page / 8 + 1;
     size_t bytes = map.size() - 5;
@@ -102,7 +102,7 @@ bool JetDatabase::growGlobalMap(uint32_t page) {
 uint32_t JetDatabase::newGlobalBitmap(size_t range) {
     const uint32_t bp = pager_->append();
     uint8_t* b = pager_->modify(bp);
-    b[0] = 0x05;
+    b[0] = uint8_t(PageType::UsageBitmap);
     b[1] = 0x01;
     const uint64_t first = uint64_t(range) * kBitmapPages;
     for (uint32_t i = 0; i < kBitmapPages; ++i)
@@ -119,14 +119,14 @@ uint32_t JetDatabase::newGlobalBitmap(size_t range) {
 // for a big table. The pages it marked free stay free.
 void JetDatabase::promoteGlobalMap() {
     auto [p, n] = findRow(1u << 8);
-    if (n < 5 || p[0] != 0x00) damaged("unknown global usage map");
+    if (n < 5 || p[0] != usagemap::kInline) damaged("unknown global usage map");
     const uint32_t start = rd32(p + 1);
     std::vector<uint32_t> freePages;
     for (size_t i = 0; i < (n - 5) * 8; ++i)
         if (p[5 + i / 8] & (1u << (i % 8)))
             if (uint64_t pg = uint64_t(start) + i; pg >= 3 && pg < pager_->pageCount()) freePages.push_back(uint32_t(pg));
     std::vector<uint8_t> row(69, 0);   // 17 bitmap pages: the whole 2 GB
-    row[0] = 0x01;
+    row[0] = usagemap::kReference;
     if (!rewriteGlobalMapRow(row)) damaged("no room for the global usage map");
     for (size_t range = 0; uint64_t(range) * kBitmapPages < pager_->pageCount(); ++range) {
         auto [q, m] = findRow(1u << 8);
@@ -137,7 +137,7 @@ void JetDatabase::promoteGlobalMap() {
 
 void JetDatabase::setGlobalBit(uint32_t page, bool free) {
     auto [p, n] = findRow(1u << 8);
-    if (n >= 5 && p[0] == 0x00) {
+    if (n >= 5 && p[0] == usagemap::kInline) {
         const uint32_t start = rd32(p + 1);
         if (page < start) return;
         uint64_t bit = uint64_t(page) - start;
@@ -154,12 +154,12 @@ void JetDatabase::setGlobalBit(uint32_t page, bool free) {
         promoteGlobalMap();
         std::tie(p, n) = findRow(1u << 8);
     }
-    if (n < 1 || p[0] != 0x01) return;
+    if (n < 1 || p[0] != usagemap::kReference) return;
     const size_t range = page / kBitmapPages;
     if (range >= (n - 1) / 4) return;
     uint32_t bp = rd32(p + 1 + 4 * range);
     if (bp == 0) bp = newGlobalBitmap(range);
-    if (bp >= pager_->pageCount() || pager_->read(bp)[0] != 0x05) damaged("global usage map page " + std::to_string(bp));
+    if (bp >= pager_->pageCount() || !isPage(pager_->read(bp), PageType::UsageBitmap)) damaged("global usage map page " + std::to_string(bp));
     const uint32_t bit = page % kBitmapPages;
     const uint16_t at = uint16_t(4 + bit / 8);
     uint8_t* b = pager_->modifyRanges(bp, {{at, 1}});
@@ -192,17 +192,17 @@ void JetDatabase::loadFreePages() {
         w |= 1ull << (pg % 64);
     };
     auto [p, n] = findRow(1u << 8);
-    if (n >= 5 && p[0] == 0x00) {
+    if (n >= 5 && p[0] == usagemap::kInline) {
         const uint32_t start = rd32(p + 1);
         for (size_t i = 0; i < (n - 5) * 8 && uint64_t(start) + i < total; ++i)
             if (p[5 + i / 8] & (1u << (i % 8))) mark(uint64_t(start) + i);
-    } else if (n >= 1 && p[0] == 0x01) {
+    } else if (n >= 1 && p[0] == usagemap::kReference) {
         std::vector<uint32_t> refs;
         for (size_t j = 0; j < (n - 1) / 4; ++j) refs.push_back(rd32(p + 1 + 4 * j));
         for (size_t j = 0; j < refs.size() && uint64_t(j) * kBitmapPages < total; ++j) {
             if (refs[j] == 0 || refs[j] >= total) continue;
             const uint8_t* b = pager_->read(refs[j]);
-            if (b[0] != 0x05) continue;
+            if (!isPage(b, PageType::UsageBitmap)) continue;
             for (uint32_t i = 0; i < kBitmapPages && uint64_t(j) * kBitmapPages + i < total; ++i)
                 if (b[4 + i / 8] & (1u << (i % 8))) mark(uint64_t(j) * kBitmapPages + i);
         }
@@ -260,7 +260,7 @@ void JetDatabase::mapSet(uint32_t ref, uint32_t page, bool on) {
     if (ref == 0) return;
     auto [rp, rn] = findRow(ref);
     if (rn < 5) damaged("short usage map");
-    if (rp[0] == 0x00) {
+    if (rp[0] == usagemap::kInline) {
         const uint32_t start = rd32(rp + 1);
         const size_t bits = (rn - 5) * 8;
         if (page >= start && page - start < bits) {
@@ -269,7 +269,7 @@ void JetDatabase::mapSet(uint32_t ref, uint32_t page, bool on) {
             return;
         }
     }
-    if (rp[0] == 0x00) {
+    if (rp[0] == usagemap::kInline) {
         if (!on) return;
         auto [p, n] = rowForWrite(ref);
         const size_t bits = (n - 5) * 8;
@@ -284,11 +284,11 @@ void JetDatabase::mapSet(uint32_t ref, uint32_t page, bool on) {
             for (uint32_t pg : pages) p[5 + (pg - lo) / 8] |= uint8_t(1u << ((pg - lo) % 8));
             return;
         }
-        p[0] = 0x01;   // promote to a reference map
+        p[0] = usagemap::kReference;   // promote to a reference map
         for (uint32_t pg : pages) mapSet(ref, pg, true);
         return;
     }
-    if (rp[0] != 0x01) damaged("unknown usage map type");
+    if (rp[0] != usagemap::kReference) damaged("unknown usage map type");
     const size_t j = page / kBitmapPages;
     if (j >= (rn - 1) / 4) throw Error(jeterr::kFull, "The database '" + pager_->path() + "' has reached its maximum size.");
     uint32_t bp = rd32(rp + 1 + 4 * j);
@@ -296,13 +296,13 @@ void JetDatabase::mapSet(uint32_t ref, uint32_t page, bool on) {
         if (!on) return;
         bp = allocPage();
         uint8_t* b = pager_->modify(bp);
-        b[0] = 0x05;
+        b[0] = uint8_t(PageType::UsageBitmap);
         b[1] = 0x01;
         uint8_t* p = rowForWrite(ref).first;
         wr32(p + 1 + 4 * j, bp);
     }
     if (bp >= pager_->pageCount()) damaged("usage map page out of range");
-    if (pager_->read(bp)[0] != 0x05) damaged("usage map page " + std::to_string(bp) + " has the wrong type");
+    if (!isPage(pager_->read(bp), PageType::UsageBitmap)) damaged("usage map page " + std::to_string(bp) + " has the wrong type");
     const uint32_t bit = page % kBitmapPages;
     const uint16_t at = uint16_t(4 + bit / 8);
     uint8_t* b = pager_->modifyRanges(bp, {{at, 1}});
