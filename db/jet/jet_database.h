@@ -188,6 +188,10 @@ private:
     bool placeRow(uint32_t page, const uint8_t* row, size_t n, uint32_t& ref);
     uint32_t appendRow(StoredTable& t, const std::vector<uint8_t>& row);
     uint32_t putLongValueRow(StoredTable& t, int col, const uint8_t* data, size_t n);
+    uint32_t putLongValueChain(StoredTable& t, int col, const std::vector<uint8_t>& data);
+    void placeLongValues(StoredTable& t, const std::vector<Value>& values, size_t nvar, size_t nlongs,
+                         size_t rowSize);
+    const Value* valueToStore(StoredTable& t, size_t k, const Value& v, Value& autoValue);
     void encodeRow(StoredTable& t, const std::vector<Value>& values, std::vector<uint8_t>& out);
     void insertInto(StoredTable& t, const std::vector<Value>& values);
     void createTableNow(const std::string& name, const std::vector<ColumnDef>& columns);

@@ -54,4 +54,50 @@ uint32_t JetDatabase::putLongValueRow(StoredTable& t, int col, const uint8_t* da
     return ref;
 }
 
+// Long values: inline while the row stays within its limit, else in
+// long-value pages (one row, or a chain of rows). The columns holding one
+// are the long columns with a value, in column order; their data waits in
+// varBuf_ after the variable values, and their heads go to the variable
+// values' slots. `rowSize` is the row's size so far, heads included.
+void JetDatabase::placeLongValues(StoredTable& t, const std::vector<Value>& values, size_t nvar, size_t nlongs,
+                                  size_t rowSize) {
+    std::vector<std::vector<uint8_t>>& var = varBuf_;
+    for (size_t k = 0, li = 0; li < nlongs && k < t.columns.size(); ++k) {
+        const StoredColumn& c = t.columns[k];
+        if (!c.isLong() || values[k].isNull()) continue;
+        const std::vector<uint8_t>& data = var[nvar + li++];
+        std::vector<uint8_t>& head = var[size_t(c.varIndex)];
+        head.assign(longvalue::kHeadSize, 0);
+        const size_t len = data.size();
+        if (len <= 64 && rowSize + len <= size_t(kMaxRowSize)) {
+            rowSize += len;
+            wr32(head.data(), uint32_t(len) | 0x80000000u);
+            head.insert(head.end(), data.begin(), data.end());
+        } else if (len <= 4076) {
+            wr32(head.data(), uint32_t(len) | 0x40000000u);
+            wr32(head.data() + 4, putLongValueRow(t, c.number, data.data(), len));
+        } else {
+            wr32(head.data(), uint32_t(len));
+            wr32(head.data() + 4, putLongValueChain(t, c.number, data));
+        }
+    }
+}
+
+// A value too long for one LVAL row: rows of up to 4072 bytes, each starting
+// with the reference of the next; the first row's reference.
+uint32_t JetDatabase::putLongValueChain(StoredTable& t, int col, const std::vector<uint8_t>& data) {
+    uint32_t first = 0, prev = 0;
+    std::vector<uint8_t> chunk;
+    for (size_t pos = 0; pos < data.size(); pos += 4072) {
+        const size_t m = std::min<size_t>(4072, data.size() - pos);
+        chunk.assign(4, 0);
+        chunk.insert(chunk.end(), data.begin() + long(pos), data.begin() + long(pos + m));
+        const uint32_t ref = putLongValueRow(t, col, chunk.data(), chunk.size());
+        if (prev) wr32(rowForWrite(prev).first, ref);
+        else first = ref;
+        prev = ref;
+    }
+    return first;
+}
+
 }  // namespace tp::db::jet

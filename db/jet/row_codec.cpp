@@ -199,36 +199,295 @@ void JetDatabase::forEachRow(StoredTable& t, const std::function<void(uint32_t, 
     }
 }
 
+// ---- values to a row --------------------------------------------------------
+
+namespace {
+
+[[noreturn]] void cannotWrite(const StoredColumn& c) { throw Error("Column '" + c.name + "' cannot be written."); }
+[[noreturn]] void overflow() { throw jeterr::overflow(); }
+[[noreturn]] void tooSmall() { throw jeterr::fieldTooSmall(); }
+// A long value's length has three bytes in every reader (Access itself takes
+// 30 bits, but other readers then fail on the whole table).
+[[noreturn]] void tooLong(const StoredColumn& c) {
+    throw Error(jeterr::kFieldTooSmall, "The value for field '" + c.name + "' is too long: " +
+                                            (c.is(ColType::Memo) ? "a Memo field holds at most 8,388,607 characters"
+                                                                 : "an OLE Object field holds at most 16,777,215 bytes") +
+                                            " in a file that every reader can open.");
+}
+
+// The null mask: one bit per column number, on the stack for every table
+// Jet 4 allows (255 columns).
+class NullMask {
+public:
+    explicit NullMask(size_t columns) : columns_(columns), size_((columns + 7) / 8) {
+        if (size_ > sizeof small_) large_.assign(size_, 0);
+        bits_ = size_ > sizeof small_ ? large_.data() : small_;
+    }
+    void set(const StoredColumn& c) {
+        if (size_t(c.number) >= columns_) cannotWrite(c);
+        bits_[size_t(c.number) / 8] |= uint8_t(1u << (c.number % 8));
+    }
+    size_t size() const { return size_; }
+    void appendTo(std::vector<uint8_t>& out) const { out.insert(out.end(), bits_, bits_ + size_); }
+
+private:
+    size_t columns_, size_;
+    uint8_t small_[64] = {};
+    std::vector<uint8_t> large_;
+    uint8_t* bits_;
+};
+
+int64_t wantInt(const Value& v, int64_t lo, int64_t hi) {
+    if (v.kind() != Kind::Int) throw jeterr::typeMismatch();
+    const int64_t x = v.integer();
+    if (x < lo || x > hi) overflow();
+    return x;
+}
+
+void encodeReal(ColType type, const Value& v, uint8_t* p) {
+    double d;
+    if (v.kind() == Kind::Double) d = v.real();
+    else if (v.kind() == Kind::Int) d = double(v.integer());
+    else throw jeterr::typeMismatch();
+    if (type == ColType::Float) {
+        // Whatever rounds to a finite Single (the largest is
+        // 3.4028234663852886e38) fits.
+        if (std::isfinite(d) && std::fabs(d) >= 0x1.ffffffp+127) overflow();
+        const float f = float(d);
+        std::memcpy(p, &f, 4);
+    } else {
+        std::memcpy(p, &d, 8);
+    }
+}
+
+void encodeDateTime(const Value& v, uint8_t* p) {
+    double d;
+    if (v.kind() == Kind::DateTime) d = toOleDate(v.dateTime());
+    else if (v.kind() == Kind::Date) d = toOleDate(DateTime{v.date()});
+    else if (v.kind() == Kind::Double) d = v.real();
+    else throw jeterr::typeMismatch();
+    // Years 100 to 9999 (before 1899-12-30 the time is a positive fraction
+    // of a negative day number).
+    if (!(d > -657435.0 && d < 2958466.0)) overflow();
+    std::memcpy(p, &d, 8);
+}
+
+// Fixed-length text: UTF-16LE, padded with blanks to the column's length,
+// never compressed.
+void encodeFixedText(const StoredColumn& c, const Value& v, uint8_t* p, size_t size) {
+    if (v.kind() != Kind::Text) throw jeterr::typeMismatch();
+    const std::u16string u = utf8ToUtf16(v.text());
+    if (u.size() * 2 > size) tooSmall();
+    if (!u.empty() && u.front() == 0xFEFF)
+        throw Error(jeterr::kNotSupported, "The value for field '" + c.name +
+                                               "' starts with U+FEFF (a byte-order mark), which a "
+                                               "fixed-length text field cannot store (its first bytes "
+                                               "would read as compressed text). Remove the leading U+FEFF.");
+    for (size_t i = 0; i < size / 2; ++i) {
+        const char16_t ch = i < u.size() ? u[i] : u' ';
+        p[2 * i] = uint8_t(ch);
+        p[2 * i + 1] = uint8_t(ch >> 8);
+    }
+}
+
+void encodeNumericValue(const StoredColumn& c, const Value& v, uint8_t* p) {
+    std::string text;
+    if (v.kind() == Kind::Decimal) text = v.decimal().text;
+    else if (v.kind() == Kind::Int) text = std::to_string(v.integer());
+    else throw jeterr::typeMismatch();
+    if (!encodeNumeric(text, c.misc[1], std::max<int>(1, c.misc[0]), p)) overflow();
+}
+
+// One value of a fixed-length column at p (size bytes); a Long AutoNumber
+// column's highest value is kept in autoNumber.
+void encodeFixed(const StoredColumn& c, ColType type, const Value& v, uint8_t* p, size_t size,
+                 uint32_t& autoNumber) {
+    switch (type) {
+    case ColType::Byte: p[0] = uint8_t(wantInt(v, 0, 255)); break;
+    case ColType::Int: wr16(p, uint32_t(wantInt(v, -32768, 32767))); break;
+    case ColType::Long: {
+        const int64_t x = wantInt(v, INT32_MIN, INT32_MAX);
+        wr32(p, uint32_t(x));
+        if ((c.flags & columnflag::kAutoNumber) && x > 0 && uint32_t(x) > autoNumber) autoNumber = uint32_t(x);
+        break;
+    }
+    case ColType::Money: {
+        if (v.kind() != Kind::Currency) throw jeterr::typeMismatch();
+        const uint64_t u = uint64_t(v.currency().units);
+        wr32(p, uint32_t(u));
+        wr32(p + 4, uint32_t(u >> 32));
+        break;
+    }
+    case ColType::Float: case ColType::Double: encodeReal(type, v, p); break;
+    case ColType::DateTime: encodeDateTime(v, p); break;
+    case ColType::Text: encodeFixedText(c, v, p, size); break;
+    case ColType::Guid:
+        if (v.kind() != Kind::Text || !parseGuid(v.text(), p)) throw jeterr::typeMismatch();
+        break;
+    case ColType::Numeric: encodeNumericValue(c, v, p); break;
+    default: cannotWrite(c);
+    }
+}
+
+// Eight bytes at a time: whether the text is all ASCII, and whether it holds
+// a zero byte.
+void scanAscii(const std::string& tx, bool& ascii, bool& zero) {
+    ascii = true;
+    zero = false;
+    const char* q = tx.data();
+    size_t left = tx.size();
+    constexpr uint64_t kHigh = 0x8080808080808080ull, kOnes = 0x0101010101010101ull;
+    for (; left >= 8 && ascii; q += 8, left -= 8) {
+        uint64_t w;
+        std::memcpy(&w, q, 8);
+        if (w & kHigh) ascii = false;
+        else zero |= ((w - kOnes) & ~w & kHigh) != 0;
+    }
+    for (; left > 0 && ascii; ++q, --left) {
+        if (uint8_t(*q) >= 0x80) ascii = false;
+        zero |= *q == 0;
+    }
+}
+
+// The byte length of a text of `units` UTF-16 units against the column's limit.
+void checkTextLength(const StoredColumn& c, ColType type, size_t units) {
+    if (type == ColType::Text && units * 2 > size_t(c.length)) tooSmall();
+    if (type == ColType::Memo && units * 2 > kMaxLongValue) tooLong(c);
+}
+
+// Text that is not all ASCII.
+void encodeWideText(const StoredColumn& c, ColType type, const std::string& tx, std::vector<uint8_t>& data) {
+    const std::u16string u = utf8ToUtf16(tx);
+    checkTextLength(c, type, u.size());
+    bool compress = (c.extFlags & columnflag::kCompressed) && u.size() <= 1024 && u.size() >= 3;
+    if (compress) compress = std::none_of(u.begin(), u.end(), [](char16_t ch) { return ch == 0 || ch > 0xFF; });
+    if (compress) {
+        data.resize(u.size() + 2);
+        uint8_t* q = data.data();
+        *q++ = 0xFF;
+        *q++ = 0xFE;
+        for (char16_t ch : u) *q++ = uint8_t(ch);
+    } else if (u.front() == 0xFEFF) {
+        // Plain UTF-16 would start with the compression mark.
+        if (!encodeMarkedText(u, data))
+            throw Error(jeterr::kNotSupported,
+                        "The value for field '" + c.name +
+                            "' starts with U+FEFF (a byte-order mark) and holds a character whose "
+                            "UTF-16 code has a zero byte (such as U+0100 or U+4E00); an Access "
+                            "file cannot store that combination. Remove the leading U+FEFF.");
+        if (type == ColType::Memo && data.size() > kMaxLongValue) tooLong(c);
+    } else {
+        data.resize(u.size() * 2);
+        uint8_t* q = data.data();
+        for (char16_t ch : u) {
+            *q++ = uint8_t(ch);
+            *q++ = uint8_t(ch >> 8);
+        }
+    }
+}
+
+// Stored as UTF-16LE, or compressed ("FF FE", then one byte a character)
+// when the column allows it, the text has 3 to 1024 characters and each is
+// a non-zero Latin-1 character. ASCII text is one UTF-16 unit a byte, so it
+// is written from its bytes.
+void encodeText(const StoredColumn& c, ColType type, const Value& v, std::vector<uint8_t>& data) {
+    if (v.kind() != Kind::Text) throw jeterr::typeMismatch();
+    const std::string& tx = v.text();
+    bool ascii = true, zero = false;
+    scanAscii(tx, ascii, zero);
+    if (!ascii) return encodeWideText(c, type, tx, data);
+    const size_t n = tx.size();
+    checkTextLength(c, type, n);
+    if ((c.extFlags & columnflag::kCompressed) && n <= 1024 && n >= 3 && !zero) {
+        data.resize(n + 2);
+        data[0] = 0xFF;
+        data[1] = 0xFE;
+        std::memcpy(data.data() + 2, tx.data(), n);
+    } else {
+        data.resize(n * 2);
+        uint8_t* q = data.data();
+        for (char ch : tx) {
+            *q++ = uint8_t(ch);
+            *q++ = 0;
+        }
+    }
+}
+
+// One value of a variable-length column (Text, Memo, Binary, OLE).
+void encodeVariable(const StoredColumn& c, ColType type, const Value& v, std::vector<uint8_t>& data) {
+    if (type == ColType::Text || type == ColType::Memo) return encodeText(c, type, v, data);
+    if (type != ColType::Binary && type != ColType::OLE) cannotWrite(c);
+    if (v.kind() != Kind::Binary) throw jeterr::typeMismatch();
+    data.assign(v.bytes().begin(), v.bytes().end());
+    if (type == ColType::Binary && data.size() > size_t(c.length)) tooSmall();
+    if (type == ColType::OLE && data.size() > kMaxLongValue) tooLong(c);
+}
+
+// The variable part: the values, then their offsets (last first) and count.
+void appendVariablePart(std::vector<uint8_t>& out, const std::vector<std::vector<uint8_t>>& var, size_t nvar,
+                        size_t maskSize) {
+    size_t at = out.size();
+    for (size_t i = 0; i < nvar; ++i) at += var[i].size();
+    out.reserve(at + 2 * (nvar + 1) + 2 + maskSize);
+    size_t w = out.size();
+    uint16_t offs = uint16_t(w);
+    out.resize(at + 2 * (nvar + 1));
+    for (size_t i = 0; i < nvar; ++i) {
+        wr16(out.data() + at + 2 * (nvar - i), offs);
+        if (!var[i].empty()) std::memcpy(out.data() + w, var[i].data(), var[i].size());
+        w += var[i].size();
+        offs = uint16_t(w);
+    }
+    wr16(out.data() + at, offs);
+    put16(out, uint32_t(nvar));
+}
+
+bool isTrue(const Value& v) { return v.kind() == Kind::Bool ? v.boolean() : (v.kind() == Kind::Int && v.integer() != 0); }
+
+// A fixed-length column's value at its place in the row's fixed part.
+void encodeFixedColumn(const StoredColumn& c, ColType type, const Value& v, std::vector<uint8_t>& out,
+                       uint32_t& autoNumber) {
+    const size_t off = 2 + size_t(c.fixedOffset);
+    const int sz = type == ColType::Text ? c.length : fixedSizeOf(type);
+    if (sz < 0 || off + size_t(sz) > out.size()) cannotWrite(c);
+    encodeFixed(c, type, v, out.data() + off, size_t(sz), autoNumber);
+}
+
+// Where a variable-length column's value goes: its variable slot, or for a
+// long value the next place after the slots (see encodeRow).
+std::vector<uint8_t>& variableSlot(std::vector<std::vector<uint8_t>>& var, const StoredColumn& c, size_t nvar,
+                                   size_t nlongs) {
+    if (size_t(c.varIndex) >= nvar) cannotWrite(c);
+    if (!c.isLong()) return var[size_t(c.varIndex)];
+    if (var.size() <= nvar + nlongs) var.emplace_back();
+    return var[nvar + nlongs];
+}
+
+}  // namespace
+
+// The value to store for column k: an AutoNumber column without a value
+// gets the next number; nullptr for a null (a Required column takes none).
+const Value* JetDatabase::valueToStore(StoredTable& t, size_t k, const Value& v, Value& autoValue) {
+    const StoredColumn& c = t.columns[k];
+    if (v.isNull() && (c.flags & columnflag::kAutoNumber) && c.is(ColType::Long)) {
+        if (t.autoNumber >= 0x7FFFFFFFu) overflow();
+        autoValue = Value(int64_t(++t.autoNumber));
+        return &autoValue;
+    }
+    if (!v.isNull()) return &v;
+    if (k < t.notNull.size() && t.notNull[k]) throw jeterr::required(t.name, c.name);
+    return nullptr;
+}
+
+// A Jet 4/ACE row: [columns:2][fixed part][variable part][null mask].
 void JetDatabase::encodeRow(StoredTable& t, const std::vector<Value>& values, std::vector<uint8_t>& out) {
-    if (values.size() != t.columns.size())
-        throw jeterr::valueCount();
+    if (values.size() != t.columns.size()) throw jeterr::valueCount();
     const size_t ncols = size_t(std::max(t.maxCols, t.numCols));
-    const size_t maskSize = (ncols + 7) / 8;
+    NullMask mask(ncols);
     out.assign(2 + size_t(t.fixedSize), 0);
     wr16(out.data(), uint32_t(ncols));
-    // The null mask: on the stack for every table Jet 4 allows (255 columns).
-    uint8_t maskSmall[64] = {};
-    std::vector<uint8_t> maskLarge;
-    if (maskSize > sizeof maskSmall) maskLarge.assign(maskSize, 0);
-    uint8_t* const mask = maskSize > sizeof maskSmall ? maskLarge.data() : maskSmall;
-    auto setBit = [&](const StoredColumn& c) {
-        if (size_t(c.number) >= ncols) throw Error("Column '" + c.name + "' cannot be written.");
-        mask[size_t(c.number) / 8] |= uint8_t(1u << (c.number % 8));
-    };
-    auto tooSmall = [] {
-        throw jeterr::fieldTooSmall();
-    };
-    auto overflow = [] { throw jeterr::overflow(); };
-    // A long value's length has three bytes in every reader (Access itself
-    // takes 30 bits, but other readers then fail on the whole table).
-    auto tooLong = [](const StoredColumn& c) {
-        throw Error(jeterr::kFieldTooSmall, "The value for field '" + c.name + "' is too long: " +
-                                           (c.is(ColType::Memo) ? "a Memo field holds at most 8,388,607 characters"
-                                                              : "an OLE Object field holds at most 16,777,215 bytes") +
-                                           " in a file that every reader can open.");
-    };
     // Reused from row to row: the variable values by var index, then the data
-    // of the long values in column order (their 12-byte headers, with inline
+    // of the long values in column order (their 12-byte heads, with inline
     // data, go to the var index slots once the row's size is known).
     std::vector<std::vector<uint8_t>>& var = varBuf_;
     const size_t nvar = size_t(t.varCols);
@@ -237,257 +496,27 @@ void JetDatabase::encodeRow(StoredTable& t, const std::vector<Value>& values, st
     size_t nlongs = 0;
     for (size_t k = 0; k < t.columns.size(); ++k) {
         const StoredColumn& c = t.columns[k];
-        const Value& v = values[k];
         const ColType type = typeOf(c.rawType);
         if (type == ColType::Bool) {
-            if (v.kind() == Kind::Bool ? v.boolean() : (v.kind() == Kind::Int && v.integer() != 0)) setBit(c);
+            if (isTrue(values[k])) mask.set(c);
             continue;
         }
         Value autoValue;
-        const Value* val = &v;
-        if (v.isNull() && (c.flags & 0x04) && type == ColType::Long) {
-            if (t.autoNumber >= 0x7FFFFFFFu) overflow();
-            autoValue = Value(int64_t(++t.autoNumber));
-            val = &autoValue;
-        }
-        if (val->isNull()) {
-            if (k < t.notNull.size() && t.notNull[k])
-                throw jeterr::required(t.name, c.name);
-            continue;
-        }
+        const Value* val = valueToStore(t, k, values[k], autoValue);
+        if (!val) continue;
         if (c.fixed()) {
-            const size_t off = 2 + size_t(c.fixedOffset);
-            const int sz = type == ColType::Text ? c.length : fixedSizeOf(type);
-            if (sz < 0 || off + size_t(sz) > out.size()) throw Error("Column '" + c.name + "' cannot be written.");
-            uint8_t* p = out.data() + off;
-            auto wantInt = [&](int64_t lo, int64_t hi) {
-                if (val->kind() != Kind::Int) throw jeterr::typeMismatch();
-                const int64_t x = val->integer();
-                if (x < lo || x > hi) overflow();
-                return x;
-            };
-            switch (type) {
-            case ColType::Byte: p[0] = uint8_t(wantInt(0, 255)); break;
-            case ColType::Int: wr16(p, uint32_t(wantInt(-32768, 32767))); break;
-            case ColType::Long: {
-                const int64_t x = wantInt(INT32_MIN, INT32_MAX);
-                wr32(p, uint32_t(x));
-                if ((c.flags & 0x04) && x > 0 && uint32_t(x) > t.autoNumber) t.autoNumber = uint32_t(x);
-                break;
-            }
-            case ColType::Money: {
-                if (val->kind() != Kind::Currency) throw jeterr::typeMismatch();
-                const uint64_t u = uint64_t(val->currency().units);
-                wr32(p, uint32_t(u));
-                wr32(p + 4, uint32_t(u >> 32));
-                break;
-            }
-            case ColType::Float: case ColType::Double: {
-                double d;
-                if (val->kind() == Kind::Double) d = val->real();
-                else if (val->kind() == Kind::Int) d = double(val->integer());
-                else throw jeterr::typeMismatch();
-                if (type == ColType::Float) {
-                    // Whatever rounds to a finite Single (the largest is
-                    // 3.4028234663852886e38) fits.
-                    if (std::isfinite(d) && std::fabs(d) >= 0x1.ffffffp+127) overflow();
-                    const float f = float(d);
-                    std::memcpy(p, &f, 4);
-                } else {
-                    std::memcpy(p, &d, 8);
-                }
-                break;
-            }
-            case ColType::DateTime: {
-                double d;
-                if (val->kind() == Kind::DateTime) d = toOleDate(val->dateTime());
-                else if (val->kind() == Kind::Date) d = toOleDate(DateTime{val->date()});
-                else if (val->kind() == Kind::Double) d = val->real();
-                else throw jeterr::typeMismatch();
-                // Years 100 to 9999 (before 1899-12-30 the time is a positive
-                // fraction of a negative day number).
-                if (!(d > -657435.0 && d < 2958466.0)) overflow();
-                std::memcpy(p, &d, 8);
-                break;
-            }
-            case ColType::Text: {
-                // Fixed-length text: UTF-16LE, padded with blanks to the
-                // column's length, never compressed.
-                if (val->kind() != Kind::Text) throw jeterr::typeMismatch();
-                const std::u16string u = utf8ToUtf16(val->text());
-                if (u.size() * 2 > size_t(sz)) tooSmall();
-                if (!u.empty() && u.front() == 0xFEFF)
-                    throw Error(jeterr::kNotSupported, "The value for field '" + c.name +
-                                                      "' starts with U+FEFF (a byte-order mark), which a "
-                                                      "fixed-length text field cannot store (its first bytes "
-                                                      "would read as compressed text). Remove the leading U+FEFF.");
-                for (size_t i = 0; i < size_t(sz) / 2; ++i) {
-                    const char16_t ch = i < u.size() ? u[i] : u' ';
-                    p[2 * i] = uint8_t(ch);
-                    p[2 * i + 1] = uint8_t(ch >> 8);
-                }
-                break;
-            }
-            case ColType::Guid:
-                if (val->kind() != Kind::Text || !parseGuid(val->text(), p))
-                    throw jeterr::typeMismatch();
-                break;
-            case ColType::Numeric: {
-                std::string text;
-                if (val->kind() == Kind::Decimal) text = val->decimal().text;
-                else if (val->kind() == Kind::Int) text = std::to_string(val->integer());
-                else throw jeterr::typeMismatch();
-                if (!encodeNumeric(text, c.misc[1], std::max<int>(1, c.misc[0]), p)) overflow();
-                break;
-            }
-            default:
-                throw Error("Column '" + c.name + "' cannot be written.");
-            }
-            setBit(c);
-            continue;
-        }
-        // Variable-length columns.
-        if (size_t(c.varIndex) >= nvar) throw Error("Column '" + c.name + "' cannot be written.");
-        if (c.isLong() && var.size() <= nvar + nlongs) var.emplace_back();
-        std::vector<uint8_t>& data = c.isLong() ? var[nvar + nlongs] : var[size_t(c.varIndex)];
-        if (type == ColType::Text || type == ColType::Memo) {
-            if (val->kind() != Kind::Text) throw jeterr::typeMismatch();
-            const std::string& tx = val->text();
-            bool ascii = true, zero = false;
-            {
-                // Eight bytes at a time: any high bit, any zero byte.
-                const char* q = tx.data();
-                size_t left = tx.size();
-                constexpr uint64_t kHigh = 0x8080808080808080ull, kOnes = 0x0101010101010101ull;
-                for (; left >= 8 && ascii; q += 8, left -= 8) {
-                    uint64_t w;
-                    std::memcpy(&w, q, 8);
-                    if (w & kHigh) ascii = false;
-                    else zero |= ((w - kOnes) & ~w & kHigh) != 0;
-                }
-                for (; left > 0 && ascii; ++q, --left) {
-                    if (uint8_t(*q) >= 0x80) ascii = false;
-                    zero |= *q == 0;
-                }
-            }
-            // Stored as UTF-16LE, or compressed ("FF FE", then one byte a
-            // character) when the column allows it, the text has 3 to 1024
-            // characters and each is a non-zero Latin-1 character. ASCII text
-            // is one UTF-16 unit a byte, so it is written from its bytes.
-            if (ascii) {
-                const size_t n = tx.size();
-                if (type == ColType::Text && n * 2 > size_t(c.length)) tooSmall();
-                if (type == ColType::Memo && n * 2 > kMaxLongValue) tooLong(c);
-                if ((c.extFlags & 0x01) && n <= 1024 && n >= 3 && !zero) {
-                    data.resize(n + 2);
-                    data[0] = 0xFF;
-                    data[1] = 0xFE;
-                    std::memcpy(data.data() + 2, tx.data(), n);
-                } else {
-                    data.resize(n * 2);
-                    uint8_t* q = data.data();
-                    for (char ch : tx) {
-                        *q++ = uint8_t(ch);
-                        *q++ = 0;
-                    }
-                }
-            } else {
-                const std::u16string u = utf8ToUtf16(tx);
-                if (type == ColType::Text && u.size() * 2 > size_t(c.length)) tooSmall();
-                if (type == ColType::Memo && u.size() * 2 > kMaxLongValue) tooLong(c);
-                bool compress = (c.extFlags & 0x01) && u.size() <= 1024 && u.size() >= 3;
-                if (compress)
-                    for (char16_t ch : u)
-                        if (ch == 0 || ch > 0xFF) { compress = false; break; }
-                if (compress) {
-                    data.resize(u.size() + 2);
-                    uint8_t* q = data.data();
-                    *q++ = 0xFF;
-                    *q++ = 0xFE;
-                    for (char16_t ch : u) *q++ = uint8_t(ch);
-                } else if (u.front() == 0xFEFF) {
-                    // Plain UTF-16 would start with the compression mark.
-                    if (!encodeMarkedText(u, data))
-                        throw Error(jeterr::kNotSupported,
-                                    "The value for field '" + c.name +
-                                        "' starts with U+FEFF (a byte-order mark) and holds a character whose "
-                                        "UTF-16 code has a zero byte (such as U+0100 or U+4E00); an Access "
-                                        "file cannot store that combination. Remove the leading U+FEFF.");
-                    if (type == ColType::Memo && data.size() > kMaxLongValue) tooLong(c);
-                } else {
-                    data.resize(u.size() * 2);
-                    uint8_t* q = data.data();
-                    for (char16_t ch : u) {
-                        *q++ = uint8_t(ch);
-                        *q++ = uint8_t(ch >> 8);
-                    }
-                }
-            }
-        } else if (type == ColType::Binary || type == ColType::OLE) {
-            if (val->kind() != Kind::Binary) throw jeterr::typeMismatch();
-            data.assign(val->bytes().begin(), val->bytes().end());
-            if (type == ColType::Binary && data.size() > size_t(c.length)) tooSmall();
-            if (type == ColType::OLE && data.size() > kMaxLongValue) tooLong(c);
+            encodeFixedColumn(c, type, *val, out, t.autoNumber);
         } else {
-            throw Error("Column '" + c.name + "' cannot be written.");
+            encodeVariable(c, type, *val, variableSlot(var, c, nvar, nlongs));
+            if (c.isLong()) ++nlongs;
         }
-        setBit(c);
-        if (c.isLong()) ++nlongs;
+        mask.set(c);
     }
-    // Long values: inline while the row stays within its limit, else in
-    // long-value pages (one row, or a chain of rows). The columns holding one
-    // are the long columns with a value, in column order.
-    size_t base = out.size() + maskSize + 4 + 2 * nvar;
+    size_t base = out.size() + mask.size() + 4 + 2 * nvar;
     for (size_t i = 0; i < nvar; ++i) base += var[i].size();
-    base += 12 * nlongs;
-    for (size_t k = 0, li = 0; li < nlongs && k < t.columns.size(); ++k) {
-        const StoredColumn& c = t.columns[k];
-        if (!c.isLong() || values[k].isNull()) continue;
-        const std::vector<uint8_t>& data = var[nvar + li++];
-        std::vector<uint8_t>& hdr = var[size_t(c.varIndex)];
-        hdr.assign(12, 0);
-        const size_t len = data.size();
-        if (len <= 64 && base + len <= size_t(kMaxRowSize)) {
-            base += len;
-            wr32(hdr.data(), uint32_t(len) | 0x80000000u);
-            hdr.insert(hdr.end(), data.begin(), data.end());
-        } else if (len <= 4076) {
-            wr32(hdr.data(), uint32_t(len) | 0x40000000u);
-            wr32(hdr.data() + 4, putLongValueRow(t, c.number, data.data(), len));
-        } else {
-            wr32(hdr.data(), uint32_t(len));
-            uint32_t first = 0, prev = 0;
-            std::vector<uint8_t> chunk;
-            for (size_t pos = 0; pos < len; pos += 4072) {
-                const size_t m = std::min<size_t>(4072, len - pos);
-                chunk.assign(4, 0);
-                chunk.insert(chunk.end(), data.begin() + long(pos), data.begin() + long(pos + m));
-                const uint32_t ref = putLongValueRow(t, c.number, chunk.data(), chunk.size());
-                if (prev) wr32(rowForWrite(prev).first, ref);
-                else first = ref;
-                prev = ref;
-            }
-            wr32(hdr.data() + 4, first);
-        }
-    }
-    if (t.varCols > 0) {
-        // The variable values, then their offsets (last first) and count.
-        size_t at = out.size();
-        for (size_t i = 0; i < nvar; ++i) at += var[i].size();
-        out.reserve(at + 2 * (nvar + 1) + 2 + maskSize);
-        size_t w = out.size();
-        uint16_t offs = uint16_t(w);
-        out.resize(at + 2 * (nvar + 1));
-        for (size_t i = 0; i < nvar; ++i) {
-            wr16(out.data() + at + 2 * (nvar - i), offs);
-            if (!var[i].empty()) std::memcpy(out.data() + w, var[i].data(), var[i].size());
-            w += var[i].size();
-            offs = uint16_t(w);
-        }
-        wr16(out.data() + at, offs);
-        put16(out, uint32_t(nvar));
-    }
-    out.insert(out.end(), mask, mask + maskSize);
+    placeLongValues(t, values, nvar, nlongs, base + longvalue::kHeadSize * nlongs);
+    if (t.varCols > 0) appendVariablePart(out, var, nvar, mask.size());
+    mask.appendTo(out);
     if (out.size() > size_t(kMaxRowSize)) throw jeterr::recordTooLarge();
 }
 
