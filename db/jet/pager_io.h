@@ -1,0 +1,45 @@
+// The pager's file primitives, shared by the page cache (pager.cpp) and the
+// rollback journal and lock file (journal.cpp): every write, sync and
+// truncation goes through them so that tests can make any one fail.
+// Private to db/jet.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include <unistd.h>
+
+namespace tp::db::jet::pagerio {
+
+// Journal: a 512-byte header, then entries of (page number, check, page image).
+inline constexpr char kJournalMagicV1[8] = {'T', 'P', 'J', 'R', 'N', 'L', '0', '1'};
+inline constexpr char kJournalMagic[8] = {'T', 'P', 'J', 'R', 'N', 'L', '0', '2'};
+inline constexpr uint32_t kJournalHeader = 512;
+// Journal header (kJournalHeader bytes): magic, page size, page count and salt
+// at 8, 12 and 16, a check of the header at 28; from version 2 on, at 32 the
+// number of sample pages and at 36 their (page number, check) pairs: what
+// the first pages of the file held at the durability point, so that the
+// journal is never played into another file or another state of it.
+inline constexpr uint32_t kMaxSamples = 3;
+
+struct FdCloser {
+    int fd;
+    ~FdCloser() { ::close(fd); }
+};
+
+bool injectedFault();
+bool writeAll(int fd, const uint8_t* p, size_t n, uint64_t off);
+bool readAll(int fd, uint8_t* p, size_t n, uint64_t off);
+bool syncFd(int fd);
+bool truncateFd(int fd, uint64_t size);
+void syncDirectoryOf(const std::string& path);
+uint32_t check32(uint64_t salt, uint32_t page, const uint8_t* data, size_t n);
+void put64(uint8_t* p, uint64_t v);
+uint64_t get64(const uint8_t* p);
+std::string hostName();
+std::string ioError(const std::string& what, const std::string& path);
+// Plays a journal back into the database file (journal.cpp).
+void playBack(const std::string& jpath, int jfd, int dbfd, const std::string& dbPath);
+
+}  // namespace tp::db::jet::pagerio
