@@ -12,10 +12,14 @@ namespace tp::cli {
 const std::vector<Subcommand>& subcommands() {
     static const std::vector<Subcommand> list = {
         // Subcommands are added here as they are built.
-        {"convert", "(--folder DIR | --dbc FILE) --target DB [--password PW] [--overwrite ask|yes|no] [--create] [--script FILE]", runConvert},
+        {"convert",
+         "(--folder DIR | --dbc FILE) --target DB [--password PW] [--overwrite ask|yes|no] [--create] [--script FILE]",
+         runConvert},
         {"new", "DB [--password PW]", runNew},
         {"tables", "(--folder DIR | --dbc FILE | DB [--password PW]) [--all]", runTables},
-        {"sql", "(--folder DIR | --dbc FILE | DB [--password PW]) [-e STMT]... [-f FILE] [--format csv|json] [--transaction]", runSql},
+        {"sql",
+         "(--folder DIR | --dbc FILE | DB [--password PW]) [-e STMT]... [-f FILE] [--format csv|json] [--transaction]",
+         runSql},
         {"check", "DB [--password PW]", runCheck},
     };
     return list;

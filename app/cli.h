@@ -12,7 +12,7 @@ using Args = std::vector<std::string>;
 
 struct Subcommand {
     const char* name;
-    const char* synopsis;   // one usage line per subcommand, after the name
+    const char* synopsis;  // one usage line per subcommand, after the name
     int (*run)(const Args& args);
 };
 

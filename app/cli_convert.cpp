@@ -49,8 +49,7 @@ public:
             if (!std::getline(std::cin, reply)) reply.clear();
             answer = !reply.empty() && (reply[0] == 'y' || reply[0] == 'Y') ? mb::Yes : mb::No;
         } else {
-            std::cerr << shownTitle << ": " << lineText(text) << " " << (answer == mb::Yes ? "Yes" : "No")
-                      << std::endl;
+            std::cerr << shownTitle << ": " << lineText(text) << " " << (answer == mb::Yes ? "Yes" : "No") << std::endl;
         }
         return answer;
     }
@@ -256,8 +255,7 @@ int runConvert(const Args& args) {
 
     const convert::RunSummary& s = run.summary();
     if (!s.ran) {
-        std::cerr << "tallyport: " << (sel.dbc ? sel.dbcPath : sel.folder)
-                  << ": the FoxPro source cannot be opened\n";
+        std::cerr << "tallyport: " << (sel.dbc ? sel.dbcPath : sel.folder) << ": the FoxPro source cannot be opened\n";
         return 1;
     }
     if (haveScript) {

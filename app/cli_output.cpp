@@ -21,8 +21,7 @@ std::string sourceConnectionString(const SourceArgs& a) {
     std::error_code ec;
     if (std::filesystem::is_directory(a.db, ec))
         return "Provider=vfpoledb.1;Data Source=" + a.db + ";Collating Sequence=general;";
-    if (endsWithNoCase(a.db, ".dbc"))
-        return "Provider=vfpoledb.1;Data Source=" + a.db + ";Collating Sequence=machine;";
+    if (endsWithNoCase(a.db, ".dbc")) return "Provider=vfpoledb.1;Data Source=" + a.db + ";Collating Sequence=machine;";
     db::ConnectionString cs;
     cs.set("Provider", endsWithNoCase(a.db, ".accdb") ? "Microsoft.ACE.OLEDB.12.0" : "Microsoft.Jet.OLEDB.4.0");
     cs.set("Data Source", a.db);
@@ -30,9 +29,7 @@ std::string sourceConnectionString(const SourceArgs& a) {
     return cs.toString();
 }
 
-std::string sourceName(const SourceArgs& a) {
-    return !a.folder.empty() ? a.folder : !a.dbc.empty() ? a.dbc : a.db;
-}
+std::string sourceName(const SourceArgs& a) { return !a.folder.empty() ? a.folder : !a.dbc.empty() ? a.dbc : a.db; }
 
 SourceArg takeSourceArg(const Args& args, size_t& i, SourceArgs& src, const std::string& command) {
     struct Option {

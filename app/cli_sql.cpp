@@ -17,7 +17,7 @@ namespace {
 
 struct Statement {
     std::string text;
-    std::string where;   // "-e 2" or "FILE:7"
+    std::string where;  // "-e 2" or "FILE:7"
 };
 
 struct SqlOptions {
@@ -25,7 +25,7 @@ struct SqlOptions {
     OutputFormat format = OutputFormat::Csv;
     std::vector<Statement> statements;
     int eCount = 0;
-    bool given = false;   // -e or -f (a script file may hold no statement)
+    bool given = false;  // -e or -f (a script file may hold no statement)
     bool transaction = false;
 };
 
@@ -38,7 +38,7 @@ bool readScript(const std::string& path, std::vector<Statement>& statements) {
     int n = 0;
     while (std::getline(in, line)) {
         ++n;
-        if (n == 1 && line.compare(0, 3, "\xEF\xBB\xBF") == 0) line.erase(0, 3);   // UTF-8 byte-order mark
+        if (n == 1 && line.compare(0, 3, "\xEF\xBB\xBF") == 0) line.erase(0, 3);  // UTF-8 byte-order mark
         if (!line.empty() && line.back() == '\r') line.pop_back();
         if (line.find_first_not_of(" \t") == std::string::npos) continue;
         statements.push_back({line, path + ": line " + std::to_string(n)});

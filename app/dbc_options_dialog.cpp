@@ -90,8 +90,7 @@ void DbcOptionsDialog::browse() {
     p(104, [&] { title = "Select Foxpro Database"; });
     p(106, [&] { filters = filtersFromClassic(kDbcFileFilter); });
     p(108, [&] { fileName = dialogs().chooseOpenFile(this, title, filters); });
-    if (p.test(110, [&] { return !fileName.isEmpty(); }))
-        p(112, [&] { dbcPathEdit_->setText(fileName); });
+    if (p.test(110, [&] { return !fileName.isEmpty(); })) p(112, [&] { dbcPathEdit_->setText(fileName); });
 }
 
 void DbcOptionsDialog::useDbc() {

@@ -24,10 +24,10 @@ public:
     DbcOptionsDialog(MainWindow& main, QWidget* owner);
 
     void load();
-    void dbcPathChanged();   // kept in the settings at once
-    void browse();           // "...": the file dialog
-    void useDbc();           // OK
-    void useFolder();        // Cancel
+    void dbcPathChanged();  // kept in the settings at once
+    void browse();          // "...": the file dialog
+    void useDbc();          // OK
+    void useFolder();       // Cancel
 
     tp::WindowPointer& pointer() { return *pointer_; }
 

@@ -82,8 +82,7 @@ public:
     bool eventFilter(QObject* o, QEvent* e) override {
         if (e->type() == QEvent::FocusIn) {
             // After the mouse press that gave the focus has placed the caret.
-            if (auto* edit = qobject_cast<QLineEdit*>(o))
-                QTimer::singleShot(0, edit, [edit] { edit->selectAll(); });
+            if (auto* edit = qobject_cast<QLineEdit*>(o)) QTimer::singleShot(0, edit, [edit] { edit->selectAll(); });
         }
         return false;
     }
@@ -207,12 +206,13 @@ void MainWindow::build() {
     browseFolderButton_ = captionButton(sourceGroup_, kBrowseFolderName, "...", "Browse for the folder of free tables");
     place(browseFolderButton_, 6960, 270, 600, 345);
     sampleSourceButton_ = captionButton(sourceGroup_, kSampleSourceName, "Load Sample/Example Database",
-                         "Use the sample FoxPro tables as the source");
+                                        "Use the sample FoxPro tables as the source");
     place(sampleSourceButton_, 240, 750, 3600, 405);
-    testConnectionButton_ = captionButton(sourceGroup_, kTestConnectionName, "Test Connection", "Test the FoxPro source");
+    testConnectionButton_ =
+        captionButton(sourceGroup_, kTestConnectionName, "Test Connection", "Test the FoxPro source");
     place(testConnectionButton_, 3960, 750, 2880, 405);
-    dbcOptionsButton_ = captionButton(sourceGroup_, kDbcOptionsName, "dbc",
-                          "Advanced Options: use a FoxPro database container (.dbc)");
+    dbcOptionsButton_ =
+        captionButton(sourceGroup_, kDbcOptionsName, "dbc", "Advanced Options: use a FoxPro database container (.dbc)");
     place(dbcOptionsButton_, 6960, 750, 600, 405);
     // The source a run reads, on the caption's line of the group.
     sourceKindLabel_ = label(sourceGroup_, kSourceKindName, "");
@@ -239,7 +239,7 @@ void MainWindow::build() {
     passwordEdit_->setStyleSheet("lineedit-password-character: 42;");
     place(passwordEdit_, 2280, 800, 5265, 345);
     sampleTargetButton_ = captionButton(targetGroup_, kSampleTargetName, "Load Sample/Example Database",
-                         "Use the sample Access database as the target");
+                                        "Use the sample Access database as the target");
     place(sampleTargetButton_, 240, 1260, 7275, 405);
 
     previewGroup_ = frame(kPreviewGroupName, "SQL Preview");
@@ -304,8 +304,8 @@ void MainWindow::build() {
     setTabOrder(previewAtEndOption_, startButton_);
 
     pointer_ = new WindowPointer(this);
-    for (QWidget* b : {browseFolderButton_, sampleSourceButton_, browseTargetButton_, sampleTargetButton_, helpButton_, startButton_,
-                       testConnectionButton_, dbcOptionsButton_})
+    for (QWidget* b : {browseFolderButton_, sampleSourceButton_, browseTargetButton_, sampleTargetButton_, helpButton_,
+                       startButton_, testConnectionButton_, dbcOptionsButton_})
         pointer_->watchButton(b);
     for (QWidget* w : {static_cast<QWidget*>(sourceGroup_), static_cast<QWidget*>(previewGroup_),
                        static_cast<QWidget*>(targetGroup_), static_cast<QWidget*>(folderEdit_),
@@ -424,7 +424,7 @@ void MainWindow::targetChanged() { settings().save(kTargetFileKey, text(targetEd
 void MainWindow::passwordChanged() { settings().save(kTargetPasswordKey, text(passwordEdit_)); }
 
 void MainWindow::untrapped(const std::function<void()>& rule) {
-    if (ended_) return;   // the program is ending: nothing more runs
+    if (ended_) return;  // the program is ending: nothing more runs
     try {
         rule();
     } catch (...) {
@@ -477,13 +477,9 @@ void MainWindow::setProgressValue(double percent) {
     progressBar_->setValue(static_cast<int>(std::lround(percent * 100)));
 }
 
-void MainWindow::setProgressText(const std::string& t) {
-    progressBar_->setFormat(QString::fromStdString(t));
-}
+void MainWindow::setProgressText(const std::string& t) { progressBar_->setFormat(QString::fromStdString(t)); }
 
-void MainWindow::setBusyPointer(bool busy) {
-    pointer_->setValue(busy ? WindowPointer::Busy : WindowPointer::Default);
-}
+void MainWindow::setBusyPointer(bool busy) { pointer_->setValue(busy ? WindowPointer::Busy : WindowPointer::Default); }
 
 // ---- buttons ------------------------------------------------------------------
 

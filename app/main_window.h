@@ -41,19 +41,19 @@ public:
     bool load();
 
     // Handlers of the buttons.
-    void browseFolder();      // "..." beside the folder: folder picker
-    void useSampleSource();   // Load Sample/Example Database (source)
-    void browseTarget();      // "..." beside the target file: file dialog
-    void useSampleTarget();   // Load Sample/Example Database (target)
-    void showHelp();          // Help
-    void startConversion();   // Start Converting
-    void testConnection();    // Test Connection
-    void showDbcOptions();    // dbc: the Advanced Options dialog
+    void browseFolder();     // "..." beside the folder: folder picker
+    void useSampleSource();  // Load Sample/Example Database (source)
+    void browseTarget();     // "..." beside the target file: file dialog
+    void useSampleTarget();  // Load Sample/Example Database (target)
+    void showHelp();         // Help
+    void startConversion();  // Start Converting
+    void testConnection();   // Test Connection
+    void showDbcOptions();   // dbc: the Advanced Options dialog
 
     // Change and click rules: each stores the new value.
-    void previewToggled();        // the SQL Preview check box
-    void previewOptionChosen();   // once per file or per table
-    void folderChanged();         // also selects the folder as the source
+    void previewToggled();       // the SQL Preview check box
+    void previewOptionChosen();  // once per file or per table
+    void folderChanged();        // also selects the folder as the source
     void targetChanged();
     void passwordChanged();
 
@@ -76,7 +76,7 @@ public:
     std::string targetPassword() const override;
 
     // tp::convert::RunHost
-    int previewState() const;   // 0, 1 (checked) or 2 (grayed)
+    int previewState() const;  // 0, 1 (checked) or 2 (grayed)
     bool previewMode() const override { return previewState() == 1; }
     bool previewOnceAtEnd() const override;
     bool previewPerTable() const override;
@@ -110,8 +110,8 @@ private:
     void build();
     void end(int code);
 
-    QPushButton *helpButton_, *browseFolderButton_, *sampleSourceButton_, *testConnectionButton_,
-        *dbcOptionsButton_, *browseTargetButton_, *sampleTargetButton_, *startButton_;
+    QPushButton *helpButton_, *browseFolderButton_, *sampleSourceButton_, *testConnectionButton_, *dbcOptionsButton_,
+        *browseTargetButton_, *sampleTargetButton_, *startButton_;
     QGroupBox *sourceGroup_, *previewGroup_, *targetGroup_;
     QLabel *folderLabel_, *targetLabel_, *passwordLabel_, *sourceKindLabel_;
     QLineEdit *folderEdit_, *targetEdit_, *passwordEdit_;

@@ -46,8 +46,7 @@ void MainWindow::browseFolder() {
     Procedure p(kReportWindow, kBrowseFolderProcedure);
     QString folder;
     p(100, [&] { folder = browseForFolder(this, "Please select folder:", QString()); });
-    if (p.test(102, [&] { return !folder.isEmpty(); }))
-        p(104, [&] { folderEdit_->setText(folder); });
+    if (p.test(102, [&] { return !folder.isEmpty(); })) p(104, [&] { folderEdit_->setText(folder); });
 }
 
 void MainWindow::useSampleSource() {
@@ -67,8 +66,7 @@ void MainWindow::browseTarget() {
     p(104, [&] { title = "Select Access Database"; });
     p(106, [&] { filters = filtersFromClassic(kAccessFileFilter); });
     p(108, [&] { fileName = dialogs().chooseOpenFile(this, title, filters); });
-    if (p.test(110, [&] { return !fileName.isEmpty(); }))
-        p(112, [&] { targetEdit_->setText(fileName); });
+    if (p.test(110, [&] { return !fileName.isEmpty(); })) p(112, [&] { targetEdit_->setText(fileName); });
 }
 
 void MainWindow::useSampleTarget() {
@@ -80,10 +78,10 @@ void MainWindow::testConnection() {
     Procedure p(kReportWindow, kTestConnectionProcedure);
     p(100, [&] { pointer_->setValue(WindowPointer::Busy); });
     // A test that fails outright is reported and counts as no connection.
-    if (p.value(102, [&] { return canConnectToSource(); }, false))
+    if (p.value(
+            102, [&] { return canConnectToSource(); }, false))
         p(104, [&] { msgBox("Connection successful."); });
-    else
-        p(108, [&] { msgBox("Could not connect."); });
+    else p(108, [&] { msgBox("Could not connect."); });
     p(112, [&] { pointer_->setValue(WindowPointer::Default); });
 }
 

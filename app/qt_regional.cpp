@@ -22,12 +22,9 @@ convert::RegionalSettings regionalSettingsFrom(const QLocale& locale) {
     const qsizetype d = date.indexOf(QLatin1Char('d')), m = date.indexOf(QLatin1Char('M')),
                     y = date.indexOf(QLatin1Char('y'));
     if (d >= 0 && m >= 0 && y >= 0) {
-        if (y < m && m < d)
-            s.dateOrder = convert::DateOrder::YearMonthDay;
-        else if (d < m)
-            s.dateOrder = convert::DateOrder::DayMonthYear;
-        else
-            s.dateOrder = convert::DateOrder::MonthDayYear;
+        if (y < m && m < d) s.dateOrder = convert::DateOrder::YearMonthDay;
+        else if (d < m) s.dateOrder = convert::DateOrder::DayMonthYear;
+        else s.dateOrder = convert::DateOrder::MonthDayYear;
     }
     for (QChar c : date)
         if (!c.isLetter() && c.unicode() < 0x80 && c != QLatin1Char(' ') && c != QLatin1Char('\'')) {
@@ -35,7 +32,7 @@ convert::RegionalSettings regionalSettingsFrom(const QLocale& locale) {
             break;
         }
     s.shortDateLeadingZeros = date.contains(QLatin1String("dd")) || date.contains(QLatin1String("MM"));
-    s.fourDigitYear = true;   // written with four digits, so that no century is lost
+    s.fourDigitYear = true;  // written with four digits, so that no century is lost
 
     const QString time = locale.timeFormat(QLocale::LongFormat);
     s.clock24 = !time.contains(QLatin1Char('a'), Qt::CaseInsensitive);

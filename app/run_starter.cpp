@@ -21,8 +21,6 @@ private:
 };
 }  // namespace
 
-std::unique_ptr<RunStarter> makeRunStarter(convert::RunHost& host) {
-    return std::make_unique<Starter>(host);
-}
+std::unique_ptr<RunStarter> makeRunStarter(convert::RunHost& host) { return std::make_unique<Starter>(host); }
 
 }  // namespace tp::app

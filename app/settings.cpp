@@ -12,14 +12,12 @@
 namespace tp::app {
 
 namespace {
-QString keyOf(const std::string& key) {
-    return QString(kSettingsSection) + "/" + QString::fromStdString(key);
-}
+QString keyOf(const std::string& key) { return QString(kSettingsSection) + "/" + QString::fromStdString(key); }
 }  // namespace
 
 SettingsStore::SettingsStore()
-    : s_(std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
-                                     kSettingsApplication, kSettingsSection)) {
+    : s_(std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope, kSettingsApplication,
+                                     kSettingsSection)) {
     if (QFileInfo::exists(s_->fileName())) secureFile();
 }
 

@@ -16,12 +16,12 @@ inline constexpr const char* kSettingsApplication = "Brindlewood";
 inline constexpr const char* kSettingsSection = "Tallyport";
 
 // The keys of the store, as users' files and earlier versions know them.
-inline constexpr const char* kPreviewModeKey = "Check1";         // 0, 1 (on) or 2 (grayed)
-inline constexpr const char* kPreviewAtEndKey = "Option1";       // "True" or "False"
-inline constexpr const char* kPreviewPerTableKey = "Option2";    // "True" or "False"
+inline constexpr const char* kPreviewModeKey = "Check1";       // 0, 1 (on) or 2 (grayed)
+inline constexpr const char* kPreviewAtEndKey = "Option1";     // "True" or "False"
+inline constexpr const char* kPreviewPerTableKey = "Option2";  // "True" or "False"
 inline constexpr const char* kFolderKey = "FreeTableFolder";
 inline constexpr const char* kDbcFileKey = "DBCFile";
-inline constexpr const char* kSourceKindKey = "FoxproOption";    // "1" the .dbc, "2" the folder
+inline constexpr const char* kSourceKindKey = "FoxproOption";  // "1" the .dbc, "2" the folder
 inline constexpr const char* kTargetFileKey = "AccessMDBFile";
 inline constexpr const char* kTargetPasswordKey = "AccessPassword";
 

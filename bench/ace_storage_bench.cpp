@@ -66,9 +66,10 @@ void run(const char* label, const std::string& path, FileFormat format, const st
     while (cur->next(row)) ++n;
     const double sc = std::chrono::duration<double>(std::chrono::steady_clock::now() - s0).count();
     rdb->close();
-    std::printf("%-16s create %.2f s; insertRow %d rows %.2f s = %.0f rows/s; close %.2f s (%.0f rows/s overall); "
-                "file %.1f MB; open %.2f s; scan %ld rows %.2f s = %.0f rows/s\n",
-                label, created, rows, ins, rows / ins, cl, rows / (ins + cl), mb, opened, n, sc, n / sc);
+    std::printf(
+        "%-16s create %.2f s; insertRow %d rows %.2f s = %.0f rows/s; close %.2f s (%.0f rows/s overall); "
+        "file %.1f MB; open %.2f s; scan %ld rows %.2f s = %.0f rows/s\n",
+        label, created, rows, ins, rows / ins, cl, rows / (ins + cl), mb, opened, n, sc, n / sc);
     std::fflush(stdout);
     if (!std::getenv("KEEP")) std::filesystem::remove(path);
 }

@@ -52,11 +52,12 @@ struct FieldDef {
 // Writes DBF + FPT. plain: a VFP 3 header with the Varchar declared as
 // Character (what pgdbf understands); the record bytes are the same.
 void generate(const fs::path& dbf, const fs::path& fpt, uint32_t rows, bool plain) {
-    const std::vector<FieldDef> fields = {
-        {"NAME", 'C', 20, 0, 0},  {"AMOUNT", 'N', 12, 2, 0}, {"DAY", 'D', 8, 0, 0},
-        {"STAMP", 'T', 8, 0, 0},  {"FLAG", 'L', 1, 0, 0},    {"COUNT", 'I', 4, 0, 0},
-        {"PRICE", 'Y', 8, 4, 0},  {"RATIO", 'B', 8, 2, 0},   {"NOTES", 'M', 4, 0, 0},
-        {"CODE", plain ? 'C' : 'V', 20, 0, 0x02},            {"_NullFlags", '0', 1, 0, 0x05}};
+    const std::vector<FieldDef> fields = {{"NAME", 'C', 20, 0, 0},        {"AMOUNT", 'N', 12, 2, 0},
+                                          {"DAY", 'D', 8, 0, 0},          {"STAMP", 'T', 8, 0, 0},
+                                          {"FLAG", 'L', 1, 0, 0},         {"COUNT", 'I', 4, 0, 0},
+                                          {"PRICE", 'Y', 8, 4, 0},        {"RATIO", 'B', 8, 2, 0},
+                                          {"NOTES", 'M', 4, 0, 0},        {"CODE", plain ? 'C' : 'V', 20, 0, 0x02},
+                                          {"_NullFlags", '0', 1, 0, 0x05}};
     uint32_t recLen = 1;
     for (const auto& f : fields) recLen += f.length;
     const uint32_t hdrLen = 32 + 32 * static_cast<uint32_t>(fields.size()) + 1 + 263;
@@ -67,8 +68,8 @@ void generate(const fs::path& dbf, const fs::path& fpt, uint32_t rows, bool plai
     putLe(h, hdrLen, 2);
     putLe(h, recLen, 2);
     h.append(16, '\0');
-    h += static_cast<char>(0x02);   // has a memo file
-    h += static_cast<char>(0x03);   // code page 1252
+    h += static_cast<char>(0x02);  // has a memo file
+    h += static_cast<char>(0x03);  // code page 1252
     h.append(2, '\0');
     uint32_t off = 1;
     for (const auto& f : fields) {
@@ -90,7 +91,7 @@ void generate(const fs::path& dbf, const fs::path& fpt, uint32_t rows, bool plai
     const uint32_t block = 64;
     uint32_t nextBlock = 512 / block;
     std::string mh;
-    putBe32(mh, 0);   // next free block: written at the end
+    putBe32(mh, 0);  // next free block: written at the end
     mh.append(2, '\0');
     mh += static_cast<char>(0), mh += static_cast<char>(block);
     mh.append(512 - mh.size(), '\0');
@@ -104,7 +105,8 @@ void generate(const fs::path& dbf, const fs::path& fpt, uint32_t rows, bool plai
         rec += buf;
         std::snprintf(buf, sizeof buf, "%12.2f", (r % 100000) * 1.25 - 5000);
         rec += buf;
-        const int y = 1990 + static_cast<int>(r % 30), mo = 1 + static_cast<int>(r % 12), dd = 1 + static_cast<int>(r % 28);
+        const int y = 1990 + static_cast<int>(r % 30), mo = 1 + static_cast<int>(r % 12),
+                  dd = 1 + static_cast<int>(r % 28);
         std::snprintf(buf, sizeof buf, "%04d%02d%02d", y, mo, dd);
         rec += buf;
         putLe(rec, static_cast<uint32_t>(julianDay(y, mo, dd)), 4);
@@ -118,7 +120,8 @@ void generate(const fs::path& dbf, const fs::path& fpt, uint32_t rows, bool plai
         putLe(rec, bits, 8);
         // A memo per row.
         char text[64];
-        const uint32_t textLen = static_cast<uint32_t>(std::snprintf(text, sizeof text, "Notes of row %u, with a comma", r));
+        const uint32_t textLen =
+            static_cast<uint32_t>(std::snprintf(text, sizeof text, "Notes of row %u, with a comma", r));
         putLe(rec, nextBlock, 4);
         m.clear();
         putBe32(m, 1);
@@ -154,7 +157,7 @@ void generate(const fs::path& dbf, const fs::path& fpt, uint32_t rows, bool plai
 struct Outcome {
     int status = -1;
     double seconds = 0;
-    double cpuSeconds = 0;   // user + system: steadier than wall time on a busy machine
+    double cpuSeconds = 0;  // user + system: steadier than wall time on a busy machine
     long maxRssKb = 0;
 };
 
@@ -186,7 +189,8 @@ Outcome runChild(const std::vector<std::string>& argv, bool stdoutToNull) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string tallyport = argc > 1 ? argv[1] : (fs::canonical("/proc/self/exe").parent_path().parent_path() / "tallyport").string();
+    std::string tallyport =
+        argc > 1 ? argv[1] : (fs::canonical("/proc/self/exe").parent_path().parent_path() / "tallyport").string();
     const fs::path folder = argc > 2 ? argv[2] : "/tmp/tallyport-convert-bench";
     std::printf("tallyport: %s\n", tallyport.c_str());
     for (uint32_t rows : {100000u, 1000000u}) {
@@ -200,34 +204,36 @@ int main(int argc, char** argv) {
         const fs::path target = folder / ("bench" + std::to_string(rows) + ".mdb");
         fs::remove(target);
 
-        const Outcome tp = runChild({tallyport, "convert", "--folder", src.string(), "--target", target.string(),
-                                     "--create"}, true);
-        const Outcome pg = runChild({"pgdbf", "-m", (plain / "bench.fpt").string(), (plain / "bench.dbf").string()}, true);
+        const Outcome tp =
+            runChild({tallyport, "convert", "--folder", src.string(), "--target", target.string(), "--create"}, true);
+        const Outcome pg =
+            runChild({"pgdbf", "-m", (plain / "bench.fpt").string(), (plain / "bench.dbf").string()}, true);
         const double tpRate = rows / tp.seconds, pgRate = rows / pg.seconds;
         std::printf("\n%u rows (C N D T L I Y B M V)\n", rows);
-        std::printf("  tallyport convert -> new .mdb: %7.2f s (CPU %.2f s)  %9.0f rows/s  peak %6.1f MB  exit %d  (%.0f MB file)\n",
-                    tp.seconds, tp.cpuSeconds, tpRate, tp.maxRssKb / 1024.0, tp.status,
-                    fs::exists(target) ? fs::file_size(target) / 1048576.0 : 0.0);
+        std::printf(
+            "  tallyport convert -> new .mdb: %7.2f s (CPU %.2f s)  %9.0f rows/s  peak %6.1f MB  exit %d  (%.0f MB "
+            "file)\n",
+            tp.seconds, tp.cpuSeconds, tpRate, tp.maxRssKb / 1024.0, tp.status,
+            fs::exists(target) ? fs::file_size(target) / 1048576.0 : 0.0);
         std::printf("  pgdbf -> /dev/null:            %7.2f s (CPU %.2f s)  %9.0f rows/s  peak %6.1f MB  exit %d\n",
                     pg.seconds, pg.cpuSeconds, pgRate, pg.maxRssKb / 1024.0, pg.status);
         if (tp.status == 0 && pg.status == 0)
             std::printf("  ratio (pgdbf rows/s : tallyport rows/s): %.2f wall, %.2f CPU\n", pgRate / tpRate,
                         tp.cpuSeconds / pg.cpuSeconds);
-        else
-            std::printf("  no ratio: a run failed\n");
+        else std::printf("  no ratio: a run failed\n");
         // The same conversion again into the same file (its table dropped and
         // made again in one session), a DROP TABLE on its own, and one more
         // conversion in a new session into the pages the drop gave back.
         auto mb = [&] { return fs::exists(target) ? fs::file_size(target) / 1048576.0 : 0.0; };
-        const Outcome again = runChild({tallyport, "convert", "--folder", src.string(), "--target", target.string(),
-                                        "--overwrite", "yes"}, true);
+        const Outcome again = runChild(
+            {tallyport, "convert", "--folder", src.string(), "--target", target.string(), "--overwrite", "yes"}, true);
         std::printf("  convert again, overwrite:      %7.2f s (CPU %.2f s)  peak %6.1f MB  exit %d  (%.0f MB file)\n",
                     again.seconds, again.cpuSeconds, again.maxRssKb / 1024.0, again.status, mb());
         const Outcome drop = runChild({tallyport, "sql", target.string(), "-e", "DROP TABLE [bench]"}, true);
         std::printf("  DROP TABLE:                    %7.2f s (CPU %.2f s)  peak %6.1f MB  exit %d  (%.0f MB file)\n",
                     drop.seconds, drop.cpuSeconds, drop.maxRssKb / 1024.0, drop.status, mb());
-        const Outcome after = runChild({tallyport, "convert", "--folder", src.string(), "--target", target.string(),
-                                        "--overwrite", "yes"}, true);
+        const Outcome after = runChild(
+            {tallyport, "convert", "--folder", src.string(), "--target", target.string(), "--overwrite", "yes"}, true);
         std::printf("  convert after the drop:        %7.2f s (CPU %.2f s)  peak %6.1f MB  exit %d  (%.0f MB file)\n",
                     after.seconds, after.cpuSeconds, after.maxRssKb / 1024.0, after.status, mb());
         // The integrity check of what was written (exit 0: "ok").

@@ -42,9 +42,8 @@ void pages(const char* name, PageCipher& c, uint32_t count) {
     const double dec = seconds([&] {
         for (uint32_t n = 1; n <= count; ++n) c.decryptPage(n, page.data(), kPage);
     });
-    std::printf("%-22s encrypt %8.0f pages/s (%6.1f MB/s)   decrypt %8.0f pages/s (%6.1f MB/s)\n",
-                name, count / enc, count * kPage / enc / 1e6, count / dec,
-                count * kPage / dec / 1e6);
+    std::printf("%-22s encrypt %8.0f pages/s (%6.1f MB/s)   decrypt %8.0f pages/s (%6.1f MB/s)\n", name, count / enc,
+                count * kPage / enc / 1e6, count / dec, count * kPage / dec / 1e6);
 }
 
 }  // namespace
@@ -71,8 +70,8 @@ int main() {
                 rc4.apply(page.data(), kPage);
             }
         });
-        std::printf("RC4 %-18s %8.0f pages/s (key setup + 4096 bytes)\n",
-                    rc4.usesOpenSsl() ? "OpenSSL" : "built-in", kPages / t);
+        std::printf("RC4 %-18s %8.0f pages/s (key setup + 4096 bytes)\n", rc4.usesOpenSsl() ? "OpenSSL" : "built-in",
+                    kPages / t);
     }
 
     const double create = seconds([] { (void)PageCipher::createAgile("password"); });
@@ -81,9 +80,8 @@ int main() {
     const double open = seconds([&] { (void)PageCipher::fromHeader(header, "password", "bench"); });
     auto apiHeader = blankHeader();
     api.writeHeader(apiHeader);
-    const double openApi =
-        seconds([&] { (void)PageCipher::fromHeader(apiHeader, "password", "bench"); });
-    std::printf("Agile create %.0f ms, open (100000 SHA-512 spins) %.0f ms; RC4 CryptoAPI open %.3f ms\n",
-                create * 1e3, open * 1e3, openApi * 1e3);
+    const double openApi = seconds([&] { (void)PageCipher::fromHeader(apiHeader, "password", "bench"); });
+    std::printf("Agile create %.0f ms, open (100000 SHA-512 spins) %.0f ms; RC4 CryptoAPI open %.3f ms\n", create * 1e3,
+                open * 1e3, openApi * 1e3);
     return 0;
 }

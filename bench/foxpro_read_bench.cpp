@@ -41,21 +41,25 @@ struct Field {
 // forPgdbf: the same bytes under a VFP 3 header with the Varchar declared as
 // Character, because pgdbf knows neither the VFP 9 header nor type V.
 void generate(const std::string& dbfPath, const std::string& fptPath, uint32_t rows, bool forPgdbf = false) {
-    const std::vector<Field> fields = {{"NAME", 'C', 20, 0, 0},   {"AMOUNT", 'N', 12, 2, 0}, {"DAY", 'D', 8, 0, 0},
-                                       {"STAMP", 'T', 8, 0, 0},   {"FLAG", 'L', 1, 0, 0},    {"COUNT", 'I', 4, 0, 0},
-                                       {"PRICE", 'Y', 8, 0, 0},   {"RATIO", 'B', 8, 2, 0},   {"NOTES", 'M', 4, 0, 0},
-                                       {"CODE", 'V', 20, 0, 0x02}, {"_NullFlags", '0', 1, 0, 0x05}};
+    const std::vector<Field> fields = {
+        {"NAME", 'C', 20, 0, 0}, {"AMOUNT", 'N', 12, 2, 0},  {"DAY", 'D', 8, 0, 0},          {"STAMP", 'T', 8, 0, 0},
+        {"FLAG", 'L', 1, 0, 0},  {"COUNT", 'I', 4, 0, 0},    {"PRICE", 'Y', 8, 0, 0},        {"RATIO", 'B', 8, 2, 0},
+        {"NOTES", 'M', 4, 0, 0}, {"CODE", 'V', 20, 0, 0x02}, {"_NullFlags", '0', 1, 0, 0x05}};
     uint16_t recLen = 1;
     for (const auto& f : fields) recLen = static_cast<uint16_t>(recLen + f.length);
     const uint16_t hdrLen = static_cast<uint16_t>(32 + 32 * fields.size() + 1 + 263);
     std::string h(32, '\0');
     h[0] = forPgdbf ? 0x30 : 0x32;
-    h[1] = 126; h[2] = 12; h[3] = 7;
+    h[1] = 126;
+    h[2] = 12;
+    h[3] = 7;
     for (int i = 0; i < 4; ++i) h[4 + i] = static_cast<char>(rows >> (8 * i));
-    h[8] = static_cast<char>(hdrLen & 0xFF); h[9] = static_cast<char>(hdrLen >> 8);
-    h[10] = static_cast<char>(recLen & 0xFF); h[11] = static_cast<char>(recLen >> 8);
-    h[28] = 0x02;   // has a memo file
-    h[29] = 0x03;   // code page 1252
+    h[8] = static_cast<char>(hdrLen & 0xFF);
+    h[9] = static_cast<char>(hdrLen >> 8);
+    h[10] = static_cast<char>(recLen & 0xFF);
+    h[11] = static_cast<char>(recLen >> 8);
+    h[28] = 0x02;  // has a memo file
+    h[29] = 0x03;  // code page 1252
     uint32_t off = 1;
     for (const auto& f : fields) {
         std::string d(32, '\0');
@@ -116,14 +120,14 @@ void generate(const std::string& dbfPath, const std::string& fptPath, uint32_t r
         std::snprintf(tmp, sizeof tmp, "C%u", r);
         std::string v = tmp;
         if (r % 10 == 9) {
-            nullFlags |= 2;   // bit 1: null
+            nullFlags |= 2;  // bit 1: null
             v.clear();
         }
         std::string vf(20, '\0');
         std::memcpy(vf.data(), v.data(), v.size());
         if (v.size() < 20) {
             vf[19] = static_cast<char>(v.size());
-            nullFlags |= 1;   // bit 0: the length is in the last byte
+            nullFlags |= 1;  // bit 0: the length is in the last byte
         }
         rec += vf;
         rec += static_cast<char>(nullFlags);
@@ -147,7 +151,7 @@ long readAll(const std::string& folder) {
     auto conn = tp::db::CreateConnection("ADODB.Connection");
     conn->Open("Provider=vfpoledb.1;Data Source=" + folder + ";Collating Sequence=general;");
     auto rs = tp::db::CreateRecordset("ADODB.RecordSet");
-    rs->Open("SELECT * FROM `bench`", *conn);   // the VFP 9 table
+    rs->Open("SELECT * FROM `bench`", *conn);  // the VFP 9 table
     long rows = 0;
     size_t sink = 0;
     const int n = rs->fieldCount();
@@ -220,8 +224,7 @@ int main(int argc, char** argv) {
         if (pg.status == 0)
             std::printf("  pgdbf to /dev/null:  %u rows in %.2f s (CPU %.2f s) = %.0f rows/s, peak RSS %.1f MB\n", n,
                         pg.seconds, pg.cpuSeconds, n / pg.seconds, pg.maxRssKb / 1024.0);
-        else
-            std::printf("  pgdbf: not run or failed (exit %d)\n", pg.status);
+        else std::printf("  pgdbf: not run or failed (exit %d)\n", pg.status);
     }
     return 0;
 }

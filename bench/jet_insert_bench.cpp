@@ -51,11 +51,11 @@ const char* kCreate =
 void rowStatement(std::string& s, long i) {
     char buf[256];
     s.assign("INSERT INTO [bench] VALUES(");
-    std::snprintf(buf, sizeof buf, "%ld, 'Customer %ld O''Brien', %ld, %ld.%02ld, %ld.25, %ld.1234, ", i, i,
-                  i % 30000, i % 100000, i % 100, i % 977, i % 1000000);
+    std::snprintf(buf, sizeof buf, "%ld, 'Customer %ld O''Brien', %ld, %ld.%02ld, %ld.25, %ld.1234, ", i, i, i % 30000,
+                  i % 100000, i % 100, i % 977, i % 1000000);
     s += buf;
-    std::snprintf(buf, sizeof buf, "'%02ld/%02ld/%04ld %02ld:%02ld:%02ld', %d, 'C%ld', ", 1 + i % 12,
-                  1 + i % 28, 1990 + i % 30, i % 24, i % 60, (i * 7) % 60, int(i % 2), i % 100000);
+    std::snprintf(buf, sizeof buf, "'%02ld/%02ld/%04ld %02ld:%02ld:%02ld', %d, 'C%ld', ", 1 + i % 12, 1 + i % 28,
+                  1990 + i % 30, i % 24, i % 60, (i * 7) % 60, int(i % 2), i % 100000);
     s += buf;
     if (i % 10 == 3) {
         s += "NULL)";
@@ -155,8 +155,9 @@ int main(int argc, char** argv) {
         const double s = seconds(t0, Clock::now()) - genSec;
         auto c0 = Clock::now();
         conn.Close();
-        std::printf("Whole stack (Execute):       %ld statements in %.2f s = %.0f statements/s, close %.2f s, %ld failed\n",
-                    rows, s, rows / s, seconds(c0, Clock::now()), failures);
+        std::printf(
+            "Whole stack (Execute):       %ld statements in %.2f s = %.0f statements/s, close %.2f s, %ld failed\n",
+            rows, s, rows / s, seconds(c0, Clock::now()), failures);
     }
     std::printf("File: %s, %.1f MB; peak resident memory so far %ld MB\n", file.c_str(),
                 std::filesystem::file_size(file) / 1e6, peakKb() / 1024);
@@ -183,12 +184,10 @@ int main(int argc, char** argv) {
         const std::string cmd = "mdb-export '" + file + "' bench > /dev/null";
         const int rc = std::system(cmd.c_str());
         const double theirs = seconds(t0, Clock::now());
-        std::printf("SELECT * through our layer:  %ld rows in %.2f s (%.0f rows/s), RSS at the end %ld MB\n", n,
-                    ours, n / ours, readRss / 1024);
-        if (rc == 0)
-            std::printf("mdb-export of the same file: %.2f s (%.1fx our time)\n", theirs, theirs / ours);
-        else
-            std::printf("mdb-export failed or is missing (status %d)\n", rc);
+        std::printf("SELECT * through our layer:  %ld rows in %.2f s (%.0f rows/s), RSS at the end %ld MB\n", n, ours,
+                    n / ours, readRss / 1024);
+        if (rc == 0) std::printf("mdb-export of the same file: %.2f s (%.1fx our time)\n", theirs, theirs / ours);
+        else std::printf("mdb-export failed or is missing (status %d)\n", rc);
         (void)cells;
     }
     std::printf("Peak resident memory: %ld MB\n", peakKb() / 1024);

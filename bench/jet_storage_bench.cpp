@@ -53,9 +53,12 @@ int main(int argc, char** argv) {
     const double cl = std::chrono::duration<double>(t2 - t1).count();
     struct rusage ru {};
     getrusage(RUSAGE_SELF, &ru);
-    std::printf("insertRow: %d rows in %.2f s = %.0f rows/s; close %.2f s; file %.1f MB; peak RSS %.1f MB\n", rows,
-                ins, rows / ins, cl, double(std::filesystem::file_size(path)) / 1e6, double(ru.ru_maxrss) / 1024);
-    if (std::getenv("NOSCAN")) { std::filesystem::remove(path); return 0; }
+    std::printf("insertRow: %d rows in %.2f s = %.0f rows/s; close %.2f s; file %.1f MB; peak RSS %.1f MB\n", rows, ins,
+                rows / ins, cl, double(std::filesystem::file_size(path)) / 1e6, double(ru.ru_maxrss) / 1024);
+    if (std::getenv("NOSCAN")) {
+        std::filesystem::remove(path);
+        return 0;
+    }
     // Reading it back: scan() against mdb-export of the same file.
     {
         auto rdb = Database::open(path, "", true);

@@ -29,9 +29,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-double seconds(Clock::time_point since) {
-    return std::chrono::duration<double>(Clock::now() - since).count();
-}
+double seconds(Clock::time_point since) { return std::chrono::duration<double>(Clock::now() - since).count(); }
 
 long residentBytes() {
     std::ifstream statm("/proc/self/statm");
@@ -65,9 +63,9 @@ public:
 };
 
 std::string statement(long i) {
-    return "INSERT INTO [bench]([id],[name],[amount],[stamp]) VALUES(" + std::to_string(i) +
-           ", 'Customer number " + std::to_string(i) + "', " + std::to_string(i % 1000) +
-           ".25, #03/14/2021 10:" + std::to_string(10 + i % 50) + ":00#)";
+    return "INSERT INTO [bench]([id],[name],[amount],[stamp]) VALUES(" + std::to_string(i) + ", 'Customer number " +
+           std::to_string(i) + "', " + std::to_string(i % 1000) + ".25, #03/14/2021 10:" + std::to_string(10 + i % 50) +
+           ":00#)";
 }
 
 // The longest time between two turns of the event loop while it is watched.
@@ -131,7 +129,7 @@ void benchOnce(tp::preview::PreviewWindows& windows, long lines, const char* lab
 
     t0 = Clock::now();
     form.statements().setAllChecked(true);
-    form.copySql();   // Copy SQL, every line checked
+    form.copySql();  // Copy SQL, every line checked
     const double copy = seconds(t0);
     tp::clearClipboard();
 
@@ -179,10 +177,10 @@ int main(int argc, char** argv) {
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
     });
     tp::db::registerBuiltinProviders();
-    tp::db::ProviderRegistry::instance().add(
-        "BenchNull", [](const tp::db::ConnectionString&, const tp::db::ConnectionOptions&) {
-            return std::make_unique<NullTarget>();
-        });
+    tp::db::ProviderRegistry::instance().add("BenchNull",
+                                             [](const tp::db::ConnectionString&, const tp::db::ConnectionOptions&) {
+                                                 return std::make_unique<NullTarget>();
+                                             });
 
     {
         auto conn = tp::db::CreateConnection();
@@ -204,18 +202,17 @@ int main(int argc, char** argv) {
         tp::preview::PreviewWindows windows([&] { return conn.get(); });
         benchOnce(windows, engineLines, "Access engine target");
         // Again over the table the first pass filled: the unit drops it first.
-        benchOnce(windows, engineLines, "Access engine target, replacing the table",
-                  {"DROP TABLE [bench]",
-                   "CREATE TABLE [bench]([id] INT, [name] TEXT, [amount] DECIMAL, [stamp] DATETIME)"});
+        benchOnce(
+            windows, engineLines, "Access engine target, replacing the table",
+            {"DROP TABLE [bench]", "CREATE TABLE [bench]([id] INT, [name] TEXT, [amount] DECIMAL, [stamp] DATETIME)"});
         // And once more with a last line that fails: everything is undone.
-        benchOnce(windows, engineLines, "Access engine target, replacing the table, last line failing",
-                  {"DROP TABLE [bench]",
-                   "CREATE TABLE [bench]([id] INT, [name] TEXT, [amount] DECIMAL, [stamp] DATETIME)"},
-                  "INSERT INTO [no such table] VALUES (1)");
+        benchOnce(
+            windows, engineLines, "Access engine target, replacing the table, last line failing",
+            {"DROP TABLE [bench]", "CREATE TABLE [bench]([id] INT, [name] TEXT, [amount] DECIMAL, [stamp] DATETIME)"},
+            "INSERT INTO [no such table] VALUES (1)");
         if (!boxes.last.empty()) std::printf("  last message: %s\n", boxes.last.c_str());
         conn->Close();
-        std::printf("  database file        %8.1f MB\n",
-                    static_cast<double>(std::filesystem::file_size(path)) / 1e6);
+        std::printf("  database file        %8.1f MB\n", static_cast<double>(std::filesystem::file_size(path)) / 1e6);
     } catch (const std::exception& e) {
         std::printf("Access engine target: not available (%s)\n", e.what());
     }

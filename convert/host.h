@@ -20,7 +20,7 @@ public:
     virtual void clear() = 0;
     virtual void append(const std::string& statement) = 0;
     virtual int count() const = 0;
-    virtual std::string line(int index) const = 0;   // 0-based
+    virtual std::string line(int index) const = 0;  // 0-based
 };
 
 // One row of the datatype conversion list.
@@ -33,8 +33,8 @@ class DatatypeList {
 public:
     virtual ~DatatypeList() = default;
     virtual void clear() = 0;
-    virtual void addRow(const std::string& table) = 0;             // item text only
-    virtual void setLastField(const std::string& field) = 0;       // first sub-item
+    virtual void addRow(const std::string& table) = 0;        // item text only
+    virtual void setLastField(const std::string& field) = 0;  // first sub-item
     virtual void setLastTypes(const std::string& keyword, const std::string& accessType) = 0;
     virtual int count() const = 0;
     virtual DatatypeRow row(int index) const = 0;
@@ -52,12 +52,12 @@ public:
     virtual ~RunHost() = default;
 
     // The preview choices, read when the run reaches them.
-    virtual bool previewMode() const = 0;        // statements go to the preview
-    virtual bool previewOnceAtEnd() const = 0;   // one preview after all tables
-    virtual bool previewPerTable() const = 0;    // one preview per table
+    virtual bool previewMode() const = 0;       // statements go to the preview
+    virtual bool previewOnceAtEnd() const = 0;  // one preview after all tables
+    virtual bool previewPerTable() const = 0;   // one preview per table
 
-    virtual ListBox& targetTables() = 0;   // the target's tables
-    virtual ListBox& sourceTables() = 0;   // the source's tables
+    virtual ListBox& targetTables() = 0;  // the target's tables
+    virtual ListBox& sourceTables() = 0;  // the source's tables
 
     virtual void setProgressValue(double percent) = 0;
     virtual void setProgressText(const std::string& text) = 0;

@@ -101,7 +101,6 @@ char* put4(char* p, int v) {
     return put2(p, v % 100);
 }
 
-
 void appendDecimalText(std::string& out, std::string_view text, char sep) {
     // Trailing zeros of the fraction, and a bare point, are not written.
     size_t point = text.find('.');
@@ -149,7 +148,7 @@ char* putFixedText(char* o, bool negative, uint64_t q, int x, char sep) {
     auto r = std::to_chars(text, text + sizeof text, q);
     int len = static_cast<int>(r.ptr - text);
     const int whole = x >= 0 ? x + 1 : 0;
-    while (len > whole && text[len - 1] == '0') --len;   // trailing zeros of the fraction
+    while (len > whole && text[len - 1] == '0') --len;  // trailing zeros of the fraction
     if (negative) *o++ = '-';
     if (x >= 0) {
         std::memcpy(o, text, static_cast<size_t>(whole));
@@ -193,11 +192,11 @@ char* putFixedDigits(char* o, double d, int digits, char sep) {
                                           1000000000000000000ull,
                                           10000000000000000000ull};
     const double a = std::fabs(d);
-    if (digits < 1 || digits > 15 || !(a >= 1e-5 && a < 1e15)) return nullptr;   // also NaN
+    if (digits < 1 || digits > 15 || !(a >= 1e-5 && a < 1e15)) return nullptr;  // also NaN
     uint64_t bits;
     std::memcpy(&bits, &a, 8);
     const uint64_t m = (bits & ((uint64_t(1) << 52) - 1)) | uint64_t(1) << 52;
-    const int shift = 1075 - static_cast<int>(bits >> 52);   // a = m / 2^shift, 1 <= shift < 128 here
+    const int shift = 1075 - static_cast<int>(bits >> 52);  // a = m / 2^shift, 1 <= shift < 128 here
     int x = leadingPlace(a);
     const uint64_t low = kPow10[digits - 1], high = kPow10[digits];
     for (int tries = 0; tries < 3; ++tries) {
@@ -220,7 +219,7 @@ char* putFixedDigits(char* o, double d, int digits, char sep) {
 
 // Writes at most 48 characters at o.
 char* putFloating(char* o, double d, int digits, char sep) {
-    if (d == 0) {   // also -0
+    if (d == 0) {  // also -0
         *o++ = '0';
         return o;
     }
@@ -229,10 +228,8 @@ char* putFloating(char* o, double d, int digits, char sep) {
     auto r = std::to_chars(o, o + 48, d, std::chars_format::general, digits);
     if (r.ec != std::errc()) return o;
     for (char* c = o; c != r.ptr; ++c) {
-        if (*c == '.')
-            *c = sep;
-        else if (*c == 'e')
-            *c = 'E';
+        if (*c == '.') *c = sep;
+        else if (*c == 'e') *c = 'E';
     }
     return r.ptr;
 }
@@ -244,16 +241,12 @@ void appendFloating(std::string& out, double d, int digits, char sep) {
 
 char* putShortDate(char* p, const db::Date& d, const RegionalSettings& s) {
     auto part = [&](int v) {
-        if (s.shortDateLeadingZeros || v >= 10)
-            p = put2(p, v);
-        else
-            *p++ = static_cast<char>('0' + v);
+        if (s.shortDateLeadingZeros || v >= 10) p = put2(p, v);
+        else *p++ = static_cast<char>('0' + v);
     };
     auto year = [&] {
-        if (s.fourDigitYear)
-            p = put4(p, d.year);
-        else
-            p = put2(p, d.year % 100);
+        if (s.fourDigitYear) p = put4(p, d.year);
+        else p = put2(p, d.year % 100);
     };
     switch (s.dateOrder) {
     case DateOrder::MonthDayYear:
@@ -457,17 +450,14 @@ bool assignDate(const Num* p, int count, const RegionalSettings& s, db::Date& ou
         return true;
     };
     if (count == 3) {
-        if (p[0].digits >= 3)   // a leading year
+        if (p[0].digits >= 3)  // a leading year
             return tryDate(p[0].value, p[1].value, p[2].value);
         int y = expandYear(p[2]);
         switch (s.dateOrder) {
-        case DateOrder::MonthDayYear:
-            return tryDate(y, p[0].value, p[1].value) || tryDate(y, p[1].value, p[0].value);
-        case DateOrder::DayMonthYear:
-            return tryDate(y, p[1].value, p[0].value) || tryDate(y, p[0].value, p[1].value);
+        case DateOrder::MonthDayYear: return tryDate(y, p[0].value, p[1].value) || tryDate(y, p[1].value, p[0].value);
+        case DateOrder::DayMonthYear: return tryDate(y, p[1].value, p[0].value) || tryDate(y, p[0].value, p[1].value);
         case DateOrder::YearMonthDay:
-            return tryDate(expandYear(p[0]), p[1].value, p[2].value) ||
-                   tryDate(y, p[0].value, p[1].value);
+            return tryDate(expandYear(p[0]), p[1].value, p[2].value) || tryDate(y, p[0].value, p[1].value);
         }
         return false;
     }
@@ -550,15 +540,13 @@ bool readsAsNumber(std::string_view t, const RegionalSettings& s) {
 std::optional<db::DateTime> readDate(std::string_view text, const RegionalSettings& s) {
     std::string_view t = trim(text);
     if (t.empty() || t.size() > 64) return std::nullopt;
-    db::DateTime out;   // 30 December 1899, midnight
+    db::DateTime out;  // 30 December 1899, midnight
     // A time alone?
     {
         db::DateTime only;
         if (parseTime(t, s, only)) return only;
     }
-    auto isDateSep = [&](char c) {
-        return c == '/' || c == '-' || c == s.dateSeparator;
-    };
+    auto isDateSep = [&](char c) { return c == '/' || c == '-' || c == s.dateSeparator; };
     Num parts[3];
     int count = 0;
     std::string_view rest = t;

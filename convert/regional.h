@@ -20,8 +20,8 @@ struct RegionalSettings {
     DateOrder dateOrder = DateOrder::MonthDayYear;
     char dateSeparator = '/';
     char timeSeparator = ':';
-    bool clock24 = false;            // false: "h:mm:ss AM"
-    bool shortDateLeadingZeros = false;   // "08/30/2021" rather than "8/30/2021"
+    bool clock24 = false;                // false: "h:mm:ss AM"
+    bool shortDateLeadingZeros = false;  // "08/30/2021" rather than "8/30/2021"
     bool fourDigitYear = true;
     std::string amText = "AM", pmText = "PM";
 
@@ -37,8 +37,7 @@ struct RegionalSettings {
 // as the short date, date-times as the short date and the long time (the
 // time left out at midnight). Null and empty text append nothing.
 // adoType is the field's ADO data type (it tells singles from doubles).
-void appendValueText(std::string& out, const db::Value& value, int adoType,
-                     const RegionalSettings& settings);
+void appendValueText(std::string& out, const db::Value& value, int adoType, const RegionalSettings& settings);
 
 // Parts of appendValueText with the decimal separator given: a decimal's
 // text (trailing fraction zeros left out), a double or single (adoType as

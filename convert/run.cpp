@@ -15,9 +15,7 @@
 namespace tp::convert {
 namespace {
 
-[[noreturn]] void objectNotSet() {
-    throw db::Error(91, "Object variable or With block variable not set");
-}
+[[noreturn]] void objectNotSet() { throw db::Error(91, "Object variable or With block variable not set"); }
 
 template <class T>
 T& need(const std::unique_ptr<T>& p) {
@@ -43,8 +41,7 @@ struct ConversionRun::State {
     // The statement sink: the preview list in preview mode, else executed on
     // the target at once. The preview choice is read anew for every
     // statement; the three steps are numbered by the caller.
-    void put(ConversionRun& run, int modeStep, int previewStep, int executeStep,
-             const std::string& statement) {
+    void put(ConversionRun& run, int modeStep, int previewStep, int executeStep, const std::string& statement) {
         ++run.summary_.statements;
         RunHost& host = run.host_;
         if (p.test(modeStep, [&] { return host.previewMode(); })) {
@@ -55,8 +52,7 @@ struct ConversionRun::State {
     }
 };
 
-ConversionRun::ConversionRun(RunHost& host, RunModules modules)
-    : host_(host), modules_(std::move(modules)) {}
+ConversionRun::ConversionRun(RunHost& host, RunModules modules) : host_(host), modules_(std::move(modules)) {}
 ConversionRun::~ConversionRun() = default;
 
 void ConversionRun::setRegionalSettings(const RegionalSettings& settings) {
@@ -73,7 +69,7 @@ void ConversionRun::start() {
     summary_ = RunSummary{};
     s.settings = haveRegional_ ? regional_ : regionalSettings();
 
-    if (!openConnections(s)) {   // an invalid source ends the run silently
+    if (!openConnections(s)) {  // an invalid source ends the run silently
         converting_ = false;
         return;
     }
@@ -97,13 +93,10 @@ bool ConversionRun::openConnections(State& s) {
         // A target that does not exist yet can be created here and now.
         const std::string target = selection().targetPath();
         if (!target.empty() && !std::filesystem::exists(target) &&
-            msgBox("The database " + target + " does not exist. Would you like to create it?",
-                   mb::YesNo) == mb::Yes)
+            msgBox("The database " + target + " does not exist. Would you like to create it?", mb::YesNo) == mb::Yes)
             modules_.createTargetDatabase(target, selection().targetPassword());
     });
-    p(step::ListTargetTables, [&] {
-        modules_.listTargetTables(host_.targetTables(), selection().targetPath());
-    });
+    p(step::ListTargetTables, [&] { modules_.listTargetTables(host_.targetTables(), selection().targetPath()); });
     p(step::ListSourceTables, [&] { modules_.listSourceTables(host_.sourceTables()); });
     p(step::SourceCursorLocation, [&] { need(s.source).CursorLocation = db::adUseServer; });
     p(step::SourceCommandTimeout, [&] { need(s.source).CommandTimeout = 5000; });
@@ -118,7 +111,8 @@ bool ConversionRun::openConnections(State& s) {
 
 void ConversionRun::convertTables(State& s) {
     Procedure& p = s.p;
-    const int tableCount = p.value(step::CountSourceTables, [&] { return host_.sourceTables().count(); }, 0);
+    const int tableCount = p.value(
+        step::CountSourceTables, [&] { return host_.sourceTables().count(); }, 0);
     for (int i = tableCount - 1; i >= 0; --i) {
         if (i == tableCount - 1) {
             p(step::ClearPreviewList, [&] { host_.previewList().clear(); });
@@ -127,7 +121,7 @@ void ConversionRun::convertTables(State& s) {
         p(step::YieldBeforeTable, [] { pumpEvents(); });
         std::string name;
         p(step::TableName, [&] { name = host_.sourceTables().item(i); });
-        if (!convertTable(s, name)) break;   // the table's progress text stays
+        if (!convertTable(s, name)) break;  // the table's progress text stays
         p(step::ClearTableProgress, [&] { host_.setProgressText(""); });
     }
 }
@@ -136,10 +130,10 @@ bool ConversionRun::convertTable(State& s, const std::string& name) {
     Procedure& p = s.p;
     int answer = 0;
     if (p.test(step::TargetHasTable, [&] { return listContainsText(host_.targetTables(), name); }))
-        answer = p.value(step::AskOverwrite, [&] {
-            return msgBox("Would you like to overwrite " + name + "?", mb::YesNo, "Overwrite?");
-        }, 0);
-    if (answer == mb::No) return true;   // the table is skipped
+        answer = p.value(
+            step::AskOverwrite,
+            [&] { return msgBox("Would you like to overwrite " + name + "?", mb::YesNo, "Overwrite?"); }, 0);
+    if (answer == mb::No) return true;  // the table is skipped
 
     if (p.test(step::PreviewPerTable, [&] { return host_.previewPerTable(); })) {
         p(step::ClearPreviewListForTable, [&] { host_.previewList().clear(); });
@@ -218,8 +212,7 @@ bool ConversionRun::previewTable(State& s) {
         s.flags.sqlExecuted = false;
         s.flags.endRunAfterPreview = true;
     });
-    if (!p.test(step::PreviewThisTable, [&] { return host_.previewMode() && host_.previewPerTable(); }))
-        return true;
+    if (!p.test(step::PreviewThisTable, [&] { return host_.previewMode() && host_.previewPerTable(); })) return true;
     p(step::ShowTablePreview, [&] { host_.showPreview(); });
     return p.test(step::PreviewLetRunGoOn, [&] { return s.flags.sqlExecuted || !s.flags.endRunAfterPreview; });
 }
@@ -245,8 +238,7 @@ void ConversionRun::finish(State& s) {
     p(step::ShowDone, [&] {
         std::string done = "Done.";
         if (summary_.failedStatements > 0)
-            done += "\r\n\r\n" + std::to_string(summary_.failedStatements) +
-                    " statements could not be executed.";
+            done += "\r\n\r\n" + std::to_string(summary_.failedStatements) + " statements could not be executed.";
         msgBox(done);
     });
 }

@@ -27,13 +27,13 @@ namespace tp::convert {
 
 // Counts of one run, for the command line's summary line.
 struct RunSummary {
-    int tables = 0;                 // tables whose statements were produced
-    int64_t rows = 0;               // row statements produced
-    int statements = 0;             // statements put into the sink (all kinds)
-    int failedStatements = 0;       // executed statements the target rejected
-    int64_t lostValues = 0;         // source values that could not be read (written as NULL)
-    int failures = 0;               // every failed step, shown or counted
-    bool ran = false;               // false when the source was invalid (silent end)
+    int tables = 0;            // tables whose statements were produced
+    int64_t rows = 0;          // row statements produced
+    int statements = 0;        // statements put into the sink (all kinds)
+    int failedStatements = 0;  // executed statements the target rejected
+    int64_t lostValues = 0;    // source values that could not be read (written as NULL)
+    int failures = 0;          // every failed step, shown or counted
+    bool ran = false;          // false when the source was invalid (silent end)
 };
 
 // The module procedures the run calls: convert::source and convert::target of the
@@ -43,7 +43,7 @@ struct RunModules {
     std::function<void(ListBox&)> listSourceTables;
     std::function<std::string()> sourceConnectionString;
     std::function<void(ListBox&, const std::string&)> listTargetTables;
-    std::function<std::string()> targetConnectionString;   // of the main window's target
+    std::function<std::string()> targetConnectionString;  // of the main window's target
     std::function<void(const std::string&, const std::string&)> createTargetDatabase;
 };
 RunModules standardModules();
@@ -73,13 +73,13 @@ private:
     // The run's phases, in order. Each failing step is shown (or counted)
     // through the run's procedure and the run goes on with the next step.
     struct State;
-    bool openConnections(State& s);         // false: the source is invalid
+    bool openConnections(State& s);  // false: the source is invalid
     void convertTables(State& s);
-    bool convertTable(State& s, const std::string& name);   // false: stop the run
+    bool convertTable(State& s, const std::string& name);  // false: stop the run
     void writeRows(State& s, const std::string& name, const std::vector<db::FieldInfo>& fields,
                    std::vector<bool> numeric);
     void reportReadNotices(State& s);
-    bool previewTable(State& s);            // false: "< Back" or the close box
+    bool previewTable(State& s);  // false: "< Back" or the close box
     void finish(State& s);
 
     RunHost& host_;

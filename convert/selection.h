@@ -11,9 +11,9 @@ class Selection {
 public:
     virtual ~Selection() = default;
     virtual bool sourceIsDbc() const = 0;          // true: the source is a .dbc
-    virtual std::string dbcFile() const = 0;     // the .dbc file
-    virtual std::string sourceFolder() const = 0;   // the free-table folder field
-    virtual std::string targetPath() const = 0;   // the .mdb/.accdb field
+    virtual std::string dbcFile() const = 0;       // the .dbc file
+    virtual std::string sourceFolder() const = 0;  // the free-table folder field
+    virtual std::string targetPath() const = 0;    // the .mdb/.accdb field
     virtual std::string targetPassword() const = 0;
 };
 

@@ -19,8 +19,7 @@ constexpr const char* kListTablesProcedure = "AddTablesToFoxproListbox";
 
 std::string connectionString() {
     const Selection& s = selection();
-    if (s.sourceIsDbc())
-        return "Provider=vfpoledb.1;Data Source=" + s.dbcFile() + ";Collating Sequence=machine;";
+    if (s.sourceIsDbc()) return "Provider=vfpoledb.1;Data Source=" + s.dbcFile() + ";Collating Sequence=machine;";
     return "Provider=vfpoledb.1;Data Source=" + s.sourceFolder() + ";Collating Sequence=general;";
 }
 
@@ -37,7 +36,7 @@ bool canConnect() {
     } catch (...) {
         result = false;
     }
-    return result;   // the connection closes when it is released
+    return result;  // the connection closes when it is released
 }
 
 void listTables(ListBox& list) {

@@ -17,8 +17,7 @@ bool endsWithNoCase(const std::string& s, std::string_view tail) {
 }  // namespace
 
 void createTargetDatabase(const std::string& path, const std::string& password) {
-    const auto format = endsWithNoCase(path, ".accdb") ? db::jet::FileFormat::Ace14
-                                                       : db::jet::FileFormat::Jet4;
+    const auto format = endsWithNoCase(path, ".accdb") ? db::jet::FileFormat::Ace14 : db::jet::FileFormat::Jet4;
     auto database = db::jet::Database::create(path, password, format);
     database->close();
 }
@@ -28,9 +27,7 @@ RunModules standardModules() {
     m.canConnectToSource = [] { return convert::source::canConnect(); };
     m.listSourceTables = [](ListBox& list) { convert::source::listTables(list); };
     m.sourceConnectionString = [] { return convert::source::connectionString(); };
-    m.listTargetTables = [](ListBox& list, const std::string& path) {
-        convert::target::listTables(list, path);
-    };
+    m.listTargetTables = [](ListBox& list, const std::string& path) { convert::target::listTables(list, path); };
     m.targetConnectionString = [] { return convert::target::connectionString("", ""); };
     m.createTargetDatabase = createTargetDatabase;
     return m;

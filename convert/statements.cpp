@@ -33,8 +33,7 @@ const TypeRule& typeRuleFor(std::string_view lowerTypeName) {
     return kRules[7];
 }
 
-TableDefinition buildTableDefinition(const std::string& table,
-                                     const std::vector<db::FieldInfo>& fields,
+TableDefinition buildTableDefinition(const std::string& table, const std::vector<db::FieldInfo>& fields,
                                      DatatypeList& datatypes, Procedure& p) {
     TableDefinition d;
     p(step::DefinitionHead, [&] { d.statement = "CREATE TABLE [" + table + "]("; });
@@ -58,9 +57,7 @@ TableDefinition buildTableDefinition(const std::string& table,
             d.statement += rule.columnType;
             d.statement += ',';
         });
-        p(rule.firstStep + 2, [&] {
-            datatypes.setLastTypes(std::string(rule.keyword), std::string(rule.accessType));
-        });
+        p(rule.firstStep + 2, [&] { datatypes.setLastTypes(std::string(rule.keyword), std::string(rule.accessType)); });
         if (rule.numeric)
             p(rule.firstStep + 4, [&] {
                 if (j < d.numeric.size()) d.numeric[j] = true;
@@ -74,8 +71,7 @@ TableDefinition buildTableDefinition(const std::string& table,
     return d;
 }
 
-RowStatementBuilder::RowStatementBuilder(const std::string& table,
-                                         const std::vector<db::FieldInfo>& fields,
+RowStatementBuilder::RowStatementBuilder(const std::string& table, const std::vector<db::FieldInfo>& fields,
                                          std::vector<bool> numeric, const RegionalSettings& settings)
     : prefix_("INSERT INTO [" + table + "] VALUES("), settings_(settings) {
     numeric.resize(fields.size(), false);
@@ -86,22 +82,19 @@ RowStatementBuilder::RowStatementBuilder(const std::string& table,
         const int16_t type = type16(fields[c].type);
         const std::string_view name = lowerDataTypeName(type);
         Writing w;
-        if (isLeftOut(name))
-            w = Writing::LeftOut;
+        if (isLeftOut(name)) w = Writing::LeftOut;
         else if (name.find("char") != std::string_view::npos)
-            w = Writing::Text;   // character and memo fields keep the text they hold
-        else if (tableHasNumeric_ && numeric[c])
-            w = Writing::NumericCase;
-        else
-            w = Writing::OtherCase;
+            w = Writing::Text;  // character and memo fields keep the text they hold
+        else if (tableHasNumeric_ && numeric[c]) w = Writing::NumericCase;
+        else w = Writing::OtherCase;
         columns_.push_back({w, type});
     }
     stmt_.reserve(256);
 
     const RegionalSettings& s = settings_;
     const char dec = s.decimalSeparator, group = s.thousandsSeparator;
-    plainNumbers_ = (dec == '.' || dec == ',') && group != dec &&
-                    (group == ',' || group == '.' || group == ' ' || group == '\'');
+    plainNumbers_ =
+        (dec == '.' || dec == ',') && group != dec && (group == ',' || group == '.' || group == ' ' || group == '\'');
 }
 
 void RowStatementBuilder::writeNull() {
@@ -285,8 +278,7 @@ void RowStatementBuilder::writeValue(const Column& col, const db::Value& value) 
         writeNull();
         return;
     }
-    if (col.writing == Writing::OtherCase &&
-        (value.kind() == db::Kind::Date || value.kind() == db::Kind::DateTime)) {
+    if (col.writing == Writing::OtherCase && (value.kind() == db::Kind::Date || value.kind() == db::Kind::DateTime)) {
         writeDate(value);
         return;
     }

@@ -16,35 +16,34 @@ namespace tp::convert {
 // One rule of the column-type mapping, chosen by the first text that occurs
 // in the lowercased ADO type name.
 struct TypeRule {
-    std::string_view contains;     // empty for the final rule
-    std::string_view columnType;   // the column's type in CREATE TABLE
+    std::string_view contains;    // empty for the final rule
+    std::string_view columnType;  // the column's type in CREATE TABLE
     bool numeric;
     std::string_view keyword;
     std::string_view accessType;
-    int firstStep;                 // the number of the rule's first step
+    int firstStep;  // the number of the rule's first step
 };
 const TypeRule& typeRuleFor(std::string_view lowerTypeName);
 // Binary long fields are left out of the table.
 inline bool isLeftOut(std::string_view lowerTypeName) { return lowerTypeName == "adlongvarbinary"; }
 
 struct TableDefinition {
-    std::string statement;          // "CREATE TABLE [t]([a] INT,[b] TEXT);"
-    std::vector<bool> numeric;      // per field: written as a number
-    bool anyColumn = false;         // false when every field was left out
+    std::string statement;      // "CREATE TABLE [t]([a] INT,[b] TEXT);"
+    std::vector<bool> numeric;  // per field: written as a number
+    bool anyColumn = false;     // false when every field was left out
 };
 
 // Builds the definition, adding one datatype row per field. Failing steps
 // are reported through p with their statement numbers.
-TableDefinition buildTableDefinition(const std::string& table,
-                                     const std::vector<db::FieldInfo>& fields,
+TableDefinition buildTableDefinition(const std::string& table, const std::vector<db::FieldInfo>& fields,
                                      DatatypeList& datatypes, Procedure& p);
 
 // Writes the INSERT statement of each row of one table. The buffers are kept
 // between rows.
 class RowStatementBuilder {
 public:
-    RowStatementBuilder(const std::string& table, const std::vector<db::FieldInfo>& fields,
-                        std::vector<bool> numeric, const RegionalSettings& settings);
+    RowStatementBuilder(const std::string& table, const std::vector<db::FieldInfo>& fields, std::vector<bool> numeric,
+                        const RegionalSettings& settings);
     // Builds the statement of one row (one value per field).
     const std::string& build(const std::vector<db::Value>& row, Procedure& p);
     const std::string& statement() const { return stmt_; }
@@ -60,9 +59,9 @@ private:
         int16_t type;
     };
     void writeValue(const Column& col, const db::Value& value);
-    void writeDate(const db::Value& value);          // a date of an OtherCase column
-    void writeNumericCase(std::string_view text);    // a value text of a NumericCase column
-    void writeOtherCase(std::string_view text);      // a value text of an OtherCase column
+    void writeDate(const db::Value& value);        // a date of an OtherCase column
+    void writeNumericCase(std::string_view text);  // a value text of a NumericCase column
+    void writeOtherCase(std::string_view text);    // a value text of an OtherCase column
     bool writeTyped(const Column& col, const db::Value& value);
     void writeNull();
 
@@ -74,7 +73,7 @@ private:
     bool first_ = true;
     bool generalOnly_ = false;
     // Which shortcuts give the general path's text under the settings.
-    bool plainNumbers_ = false;   // decimal point or comma, no look-alike group separator
+    bool plainNumbers_ = false;  // decimal point or comma, no look-alike group separator
 };
 
 }  // namespace tp::convert

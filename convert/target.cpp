@@ -27,14 +27,13 @@ bool containsNoCase(const std::string& haystack, const std::string& needle) {
 std::string missingProviderAdvice() {
     const std::string br = "\r\n\r\n";
     return std::string("Error #3706: Provider cannot be found. It may not be properly installed.") + br +
-           "You are getting this error because:" + br +
-           "1. Microsoft Access is not installed on your computer." + br +
+           "You are getting this error because:" + br + "1. Microsoft Access is not installed on your computer." + br +
            "2. A set of Microsoft components to transfer data is not installed on your computer." + br +
            "You need to download and install Microsoft Access Database Engine 2010 or 2016 to solve this "
            "problem." +
            br + "Would you like me to open the Microsoft site now so you can do this?" + br +
-           "(If you have any further questions please email a screenshot of this error message to " +
-           kSupportEmail + ")";
+           "(If you have any further questions please email a screenshot of this error message to " + kSupportEmail +
+           ")";
 }
 
 }  // namespace
@@ -46,9 +45,8 @@ std::string connectionString(const std::string& pathArg, const std::string& pass
         password = selection().targetPassword();
     }
     const std::string tail = path.size() > 5 ? path.substr(path.size() - 5) : path;
-    const std::string prefix = asciiLower(tail) == "accdb"
-                                   ? "Provider=Microsoft.ACE.OLEDB.12.0;Data Source="
-                                   : "PROVIDER=Microsoft.Jet.OLEDB.4.0;Data Source=";
+    const std::string prefix = asciiLower(tail) == "accdb" ? "Provider=Microsoft.ACE.OLEDB.12.0;Data Source="
+                                                           : "PROVIDER=Microsoft.Jet.OLEDB.4.0;Data Source=";
     // Values holding ";", "=" or quotes are quoted, so that a path or a
     // password cannot add a key of its own; ordinary values stay as typed.
     return prefix + db::ConnectionString::quoteValue(path) +
@@ -93,8 +91,7 @@ bool providerInstalled() {
         auto conn = db::CreateConnection("ADODB.Connection");
         if (conn) return true;
     } catch (const db::Error& e) {
-        if (containsNoCase(e.description(), "provider cannot be found") ||
-            e.number() == db::Error::kProviderNotFound) {
+        if (containsNoCase(e.description(), "provider cannot be found") || e.number() == db::Error::kProviderNotFound) {
             try {
                 if (msgBox(missingProviderAdvice(), mb::YesNo) == mb::Yes)
                     for (const char* page : kDownloadPages) openUrl(page);
@@ -102,8 +99,7 @@ bool providerInstalled() {
                 // Every failure here is absorbed; the answer stays false.
             }
         }
-    } catch (...) {
-    }
+    } catch (...) {}
     return false;
 }
 

@@ -15,10 +15,8 @@ std::string trim(std::string_view s) {
 }
 
 bool iequals(std::string_view a, std::string_view b) {
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) ==
-                      std::tolower(static_cast<unsigned char>(y));
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
            });
 }
 
@@ -127,8 +125,8 @@ void ConnectionString::set(std::string_view key, std::string value) {
 }
 
 std::string ConnectionString::quoteValue(std::string_view v) {
-    const bool needs = v.find_first_of(";=\"'") != std::string_view::npos ||
-                       (!v.empty() && (v.front() == ' ' || v.back() == ' '));
+    const bool needs =
+        v.find_first_of(";=\"'") != std::string_view::npos || (!v.empty() && (v.front() == ' ' || v.back() == ' '));
     if (!needs) return std::string(v);
     const char q = v.find('"') == std::string_view::npos ? '"' : '\'';
     std::string out(1, q);
@@ -165,9 +163,7 @@ void ProviderRegistry::add(std::string name, ProviderFactory factory) {
     factories_[asciiLower(std::move(name))] = std::move(factory);
 }
 
-void ProviderRegistry::remove(std::string_view name) {
-    factories_.erase(asciiLower(std::string(name)));
-}
+void ProviderRegistry::remove(std::string_view name) { factories_.erase(asciiLower(std::string(name))); }
 
 const ProviderFactory* ProviderRegistry::find(std::string_view name) const {
     auto it = factories_.find(asciiLower(trim(name)));
@@ -187,8 +183,7 @@ void setObjectCreationFailure(const Error* failure) {
 
 static void checkCreation(std::string_view progId, std::string_view expected) {
     if (g_creationFailure) throw *g_creationFailure;
-    if (!iequals(progId, expected))
-        throw Error(Error::kCannotCreateObject, "ActiveX component can't create object");
+    if (!iequals(progId, expected)) throw Error(Error::kCannotCreateObject, "ActiveX component can't create object");
 }
 
 std::unique_ptr<Connection> CreateConnection(std::string_view progId) {
@@ -207,17 +202,14 @@ std::unique_ptr<Recordset> CreateRecordset(std::string_view progId) {
 Connection::~Connection() {
     try {
         Close();
-    } catch (...) {
-    }
+    } catch (...) {}
 }
 
 void Connection::Open(std::string_view text) {
     if (provider_) throw Error(3705, "Operation is not allowed when the object is open.");
     auto cs = ConnectionString::parse(text);
     const auto* factory = ProviderRegistry::instance().find(cs.get("Provider"));
-    if (!factory)
-        throw Error(Error::kProviderNotFound,
-                    "Provider cannot be found. It may not be properly installed.");
+    if (!factory) throw Error(Error::kProviderNotFound, "Provider cannot be found. It may not be properly installed.");
     ConnectionOptions opts{CursorLocation, CommandTimeout, ConnectionTimeout, Mode};
     provider_ = (*factory)(cs, opts);
     if (!provider_) throw Error("The provider could not open the connection.");
@@ -225,8 +217,7 @@ void Connection::Open(std::string_view text) {
 }
 
 ProviderConnection& Connection::provider() {
-    if (!provider_)
-        throw Error(Error::kObjectClosed, "Operation is not allowed when the object is closed.");
+    if (!provider_) throw Error(Error::kObjectClosed, "Operation is not allowed when the object is closed.");
     return *provider_;
 }
 
@@ -356,10 +347,8 @@ std::vector<FieldInfo> tablesSchemaFields() {
             {"DESCRIPTION", adtype::VarWChar, 255}};
 }
 
-std::vector<Value> tablesSchemaRow(const std::string& name, const std::string& type,
-                                   const std::string& description) {
-    return {Value(), Value(), Value(name), Value(type),
-            description.empty() ? Value() : Value(description)};
+std::vector<Value> tablesSchemaRow(const std::string& name, const std::string& type, const std::string& description) {
+    return {Value(), Value(), Value(name), Value(type), description.empty() ? Value() : Value(description)};
 }
 
 }  // namespace tp::db

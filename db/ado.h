@@ -20,11 +20,10 @@ namespace tp::db {
 
 // ADO DataTypeEnum numbers used by the providers.
 namespace adtype {
-inline constexpr int Empty = 0, SmallInt = 2, Integer = 3, Single = 4, Double = 5, Currency = 6,
-                     Date = 7, BSTR = 8, Boolean = 11, Decimal = 14, TinyInt = 16,
-                     UnsignedTinyInt = 17, BigInt = 20, GUID = 72, Binary = 128, Char = 129,
-                     WChar = 130, Numeric = 131, DBDate = 133, DBTime = 134, DBTimeStamp = 135,
-                     VarChar = 200, LongVarChar = 201, VarWChar = 202, LongVarWChar = 203,
+inline constexpr int Empty = 0, SmallInt = 2, Integer = 3, Single = 4, Double = 5, Currency = 6, Date = 7, BSTR = 8,
+                     Boolean = 11, Decimal = 14, TinyInt = 16, UnsignedTinyInt = 17, BigInt = 20, GUID = 72,
+                     Binary = 128, Char = 129, WChar = 130, Numeric = 131, DBDate = 133, DBTime = 134,
+                     DBTimeStamp = 135, VarChar = 200, LongVarChar = 201, VarWChar = 202, LongVarWChar = 203,
                      VarBinary = 204, LongVarBinary = 205;
 }
 
@@ -54,8 +53,8 @@ private:
 
 struct FieldInfo {
     std::string name;
-    int type = adtype::Empty;   // ADO DataTypeEnum
-    int definedSize = 0;        // characters or bytes; 0 when not fixed
+    int type = adtype::Empty;  // ADO DataTypeEnum
+    int definedSize = 0;       // characters or bytes; 0 when not fixed
     int precision = 0;
     int numericScale = 0;
     bool nullable = true;
@@ -114,8 +113,8 @@ protected:
     }
 };
 
-using ProviderFactory = std::function<std::unique_ptr<ProviderConnection>(
-    const ConnectionString&, const ConnectionOptions&)>;
+using ProviderFactory =
+    std::function<std::unique_ptr<ProviderConnection>(const ConnectionString&, const ConnectionOptions&)>;
 
 class ProviderRegistry {
 public:

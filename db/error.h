@@ -11,14 +11,13 @@ namespace tp::db {
 // the data layer read them.
 class Error : public std::runtime_error {
 public:
-    Error(long number, const std::string& description)
-        : std::runtime_error(description), number_(number) {}
+    Error(long number, const std::string& description) : std::runtime_error(description), number_(number) {}
     explicit Error(const std::string& description) : Error(kGeneric, description) {}
 
     long number() const { return number_; }
     const char* description() const { return what(); }
 
-    static constexpr long kGeneric = -2147467259;          // E_FAIL, as a signed 32-bit number
+    static constexpr long kGeneric = -2147467259;  // E_FAIL, as a signed 32-bit number
     static constexpr long kProviderNotFound = 3706;
     static constexpr long kCannotCreateObject = 429;
     static constexpr long kObjectClosed = 3704;

@@ -37,11 +37,8 @@ Date civilFromDays(int64_t z) {
 static const int64_t kOleEpoch = daysFromCivil(1899, 12, 30);
 
 double toOleDate(const DateTime& dt) {
-    const double days = static_cast<double>(
-        daysFromCivil(dt.date.year, dt.date.month, dt.date.day) - kOleEpoch);
-    const double frac =
-        (dt.hour * 3600000.0 + dt.minute * 60000.0 + dt.second * 1000.0 + dt.millisecond) /
-        86400000.0;
+    const double days = static_cast<double>(daysFromCivil(dt.date.year, dt.date.month, dt.date.day) - kOleEpoch);
+    const double frac = (dt.hour * 3600000.0 + dt.minute * 60000.0 + dt.second * 1000.0 + dt.millisecond) / 86400000.0;
     // OLE dates before the epoch keep the time as a positive fraction of a
     // negative whole day number.
     return days >= 0 ? days + frac : days - frac;
@@ -92,8 +89,7 @@ std::string currencyText(Currency c) {
     const bool neg = c.units < 0;
     const uint64_t u = neg ? 0 - static_cast<uint64_t>(c.units) : static_cast<uint64_t>(c.units);
     char buf[40];
-    std::snprintf(buf, sizeof buf, "%s%llu.%04llu", neg ? "-" : "",
-                  static_cast<unsigned long long>(u / 10000),
+    std::snprintf(buf, sizeof buf, "%s%llu.%04llu", neg ? "-" : "", static_cast<unsigned long long>(u / 10000),
                   static_cast<unsigned long long>(u % 10000));
     return buf;
 }

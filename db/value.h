@@ -42,7 +42,7 @@ enum class Kind { Null, Text, Int, Double, Decimal, Currency, Bool, Date, DateTi
 
 class Value {
 public:
-    Value() = default;                                 // null
+    Value() = default;  // null
     Value(std::string s) : v_(std::move(s)) {}
     Value(const char* s) : v_(std::string(s)) {}
     Value(std::string_view s) : v_(std::string(s)) {}
@@ -93,9 +93,7 @@ public:
     friend bool operator==(const Value&, const Value&) = default;
 
 private:
-    std::variant<std::monostate, std::string, int64_t, double, Decimal, Currency, bool, Date,
-                 DateTime, Bytes>
-        v_;
+    std::variant<std::monostate, std::string, int64_t, double, Decimal, Currency, bool, Date, DateTime, Bytes> v_;
 };
 
 // Days since 1899-12-30 (the Access/OLE epoch) and back; fractional days

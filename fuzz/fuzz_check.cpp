@@ -14,8 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (const char* password : {"", "password"}) {
         try {
             (void)tp::db::jet::checkDatabase(path, password, 50).problems;
-        } catch (const tp::db::Error&) {
-        }
+        } catch (const tp::db::Error&) {}
     }
     return 0;
 }

@@ -18,8 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<uint8_t> page0(data, data + head);
     try {
         (void)detectEncryption(page0, "fuzz.accdb");
-    } catch (const Error&) {
-    }
+    } catch (const Error&) {}
     try {
         if (page0.size() >= 0x98) {
             std::vector<uint8_t> plain = page0;
@@ -28,8 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             (void)header::jetPassword(plain);
             (void)header::jetPasswordMatches(plain, "password");
         }
-    } catch (const Error&) {
-    }
+    } catch (const Error&) {}
     try {
         auto cipher = PageCipher::fromStoredHeader(page0, "password", "fuzz.accdb");
         if (!cipher) return 0;
@@ -47,9 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         // A page size that is not a multiple of the block size is refused, not overrun.
         try {
             cipher->decryptPage(1, page.data(), 100);
-        } catch (const Error&) {
-        }
-    } catch (const Error&) {
-    }
+        } catch (const Error&) {}
+    } catch (const Error&) {}
     return 0;
 }

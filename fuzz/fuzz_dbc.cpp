@@ -24,19 +24,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
     const std::string path = tp::fuzz::writeScratch("fuzz.dbc", data, split);
     const std::string memo = tp::fuzz::scratchDir() + "/fuzz.dct";
-    if (split < size)
-        tp::fuzz::writeScratch("fuzz.dct", data + split + 4, size - split - 4);
-    else
-        std::remove(memo.c_str());
+    if (split < size) tp::fuzz::writeScratch("fuzz.dct", data + split + 4, size - split - 4);
+    else std::remove(memo.c_str());
     try {
         const Dbc dbc = Dbc::read(path);
         for (const auto& t : dbc.tables) {
             try {
                 (void)dbc.resolveTableFile(t);
-            } catch (const Error&) {
-            }
+            } catch (const Error&) {}
         }
-    } catch (const Error&) {
-    }
+    } catch (const Error&) {}
     return 0;
 }

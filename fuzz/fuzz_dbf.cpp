@@ -37,7 +37,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             for (const auto& v : row)
                 if (v.kind() == Kind::Binary && v.bytes().size() > 7) (void)dbcPropertyPath(v.bytes());
         }
-    } catch (const Error&) {
-    }
+    } catch (const Error&) {}
     return 0;
 }

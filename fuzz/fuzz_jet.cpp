@@ -40,14 +40,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 auto cursor = db->scan(t.name);
                 (void)cursor->fields();
                 std::vector<Value> row;
-                for (int n = 0; n < kRowsPerTable && cursor->next(row); ++n) {
-                }
+                for (int n = 0; n < kRowsPerTable && cursor->next(row); ++n) {}
             } catch (const Error&) {
                 // One damaged table must not stop the others from being read.
             }
         }
         db->close();
-    } catch (const Error&) {
-    }
+    } catch (const Error&) {}
     return 0;
 }

@@ -26,9 +26,8 @@ std::vector<ColumnDef> columnsOfEveryType() {
         c.scale = scale;
         cols.push_back(c);
     };
-    for (ColType t : {ColType::Bool, ColType::Byte, ColType::Int, ColType::Long, ColType::Money,
-                      ColType::Float, ColType::Double, ColType::DateTime, ColType::OLE, ColType::Memo,
-                      ColType::Guid})
+    for (ColType t : {ColType::Bool, ColType::Byte, ColType::Int, ColType::Long, ColType::Money, ColType::Float,
+                      ColType::Double, ColType::DateTime, ColType::OLE, ColType::Memo, ColType::Guid})
         add(t);
     add(ColType::Text, 5);
     add(ColType::Text, 255);
@@ -44,7 +43,7 @@ std::vector<ColumnDef> columnsOfEveryType() {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const std::vector<ColumnDef> cols = columnsOfEveryType();
-    static Statement st;   // reused, as the engine reuses it
+    static Statement st;  // reused, as the engine reuses it
     const std::string_view sql(reinterpret_cast<const char*>(data), size);
     (void)utf16Length(sql);
     DateTime dt{};
@@ -56,21 +55,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     try {
         checkName(st.table);
-    } catch (const Error&) {
-    }
+    } catch (const Error&) {}
     for (const auto& d : st.definitions) {
         try {
             checkName(d.name);
-        } catch (const Error&) {
-        }
+        } catch (const Error&) {}
     }
     for (const auto& lit : st.values) {
         if (lit.kind == LiteralKind::String) (void)unquote(lit);
         for (const auto& c : cols) {
             try {
                 (void)coerceLiteral(lit, c, st.table);
-            } catch (const Error&) {
-            }
+            } catch (const Error&) {}
         }
     }
     return 0;

@@ -40,10 +40,8 @@ std::string currentErrorDescription() {
 Procedure::Procedure(std::string_view windowOrModule, std::string_view procedure)
     : Procedure(windowOrModule, procedure, messageBoxes()) {}
 
-Procedure::Procedure(std::string_view windowOrModule, std::string_view procedure,
-                     MessageBoxes& boxes)
-    : location_(std::string(kLocationPrefix) + std::string(windowOrModule) + "." +
-                std::string(procedure)),
+Procedure::Procedure(std::string_view windowOrModule, std::string_view procedure, MessageBoxes& boxes)
+    : location_(std::string(kLocationPrefix) + std::string(windowOrModule) + "." + std::string(procedure)),
       boxes_(&boxes) {}
 
 void Procedure::report(int line, const std::string& description) {
@@ -53,8 +51,7 @@ void Procedure::report(int line, const std::string& description) {
         if (!seen_) seen_ = std::make_shared<Seen>();
         if (!seen_->failures.emplace(line, description).second) return;
     }
-    boxes_->show(errorReportText(description, location_, line), mb::Exclamation,
-                 "Application Error");
+    boxes_->show(errorReportText(description, location_, line), mb::Exclamation, "Application Error");
 }
 
 }  // namespace tp

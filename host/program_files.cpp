@@ -59,8 +59,8 @@ void setSharedDataFolder(std::string folder) {
 
 std::string userDataFolder() {
     const char* xdg = std::getenv("XDG_DATA_HOME");
-    const fs::path base = xdg && *xdg && fs::path(xdg).is_absolute() ? fs::path(xdg)
-                                                                     : fs::path(homeFolder()) / ".local" / "share";
+    const fs::path base =
+        xdg && *xdg && fs::path(xdg).is_absolute() ? fs::path(xdg) : fs::path(homeFolder()) / ".local" / "share";
     return (base / "tallyport").string();
 }
 
@@ -80,8 +80,7 @@ std::string sampleFolder() {
     try {
         copyMissing(shared, copy);
     } catch (const fs::filesystem_error& e) {
-        throw std::runtime_error("The samples could not be copied to " + copy.string() + ": " +
-                                 e.code().message());
+        throw std::runtime_error("The samples could not be copied to " + copy.string() + ": " + e.code().message());
     }
     return copy.string();
 }

@@ -36,21 +36,16 @@ bool listContainsText(const ListBox& list, const std::string& text) {
 
 void removeListEntry(ListBox& list, const std::string& text) {
     for (int i = 0; i < list.count();) {
-        if (list.item(i) == text)
-            list.removeItem(i);
-        else
-            ++i;
+        if (list.item(i) == text) list.removeItem(i);
+        else ++i;
     }
 }
 
-db::Value nullToDefault(const db::Value& value, const db::Value& fallback) {
-    return value.isNull() ? fallback : value;
-}
+db::Value nullToDefault(const db::Value& value, const db::Value& fallback) { return value.isNull() ? fallback : value; }
 
 std::string programFolder() { return folderStore(); }
 void setProgramFolder(std::string folder) {
-    while (folder.size() > 1 && folder.back() == std::filesystem::path::preferred_separator)
-        folder.pop_back();
+    while (folder.size() > 1 && folder.back() == std::filesystem::path::preferred_separator) folder.pop_back();
     folderStore() = std::move(folder);
 }
 

@@ -5,7 +5,9 @@
 
 #include "host/list_box.h"
 
-namespace tp::db { class Value; }
+namespace tp::db {
+class Value;
+}
 
 namespace tp {
 

@@ -23,9 +23,8 @@ const QString kListName = QStringLiteral("ListView1");
 }  // namespace
 
 namespace {
-constexpr int kColumnWidthPx = 113;   // 1700 twips at 96 dots per inch
-const char* const kListTip =
-    "Click item to edit it. Move | line to right and out of window to reveal full names.";
+constexpr int kColumnWidthPx = 113;  // 1700 twips at 96 dots per inch
+const char* const kListTip = "Click item to edit it. Move | line to right and out of window to reveal full names.";
 // Twips to pixels at 96 dots per inch.
 constexpr int px(int twips) { return (twips + 7) / 15; }
 }  // namespace
@@ -76,9 +75,7 @@ void DatatypeView::load() {
     Procedure p(kReportWindow, "Form_Load");
     p(100, [&] { applyWindowColors(this); });
     p(104, [&] { setWindowIcon(appIcon()); });
-    p(106, [&] {
-        setWindowTitle(QStringLiteral("Datatypes Conversion - ") + QString::fromUtf8(kProductTitle));
-    });
+    p(106, [&] { setWindowTitle(QStringLiteral("Datatypes Conversion - ") + QString::fromUtf8(kProductTitle)); });
     if (p.test(108, [&] { return fileExists(handPointerPath()); }))
         p(110, [&] { pointer_->setCustomImage(loadCursorFile(handPointerPath())); });
     const char* const headers[] = {"FoxPro Table", "FoxPro Table Field", "FoxPro Field Datatype",
@@ -89,8 +86,7 @@ void DatatypeView::load() {
             list->headerItem()->setText(k, QString::fromUtf8(headers[k]));
         });
     }
-    for (int k = 0; k < 4; ++k)
-        p(120 + 2 * k, [&] { list->setColumnWidth(k, kColumnWidthPx); });
+    for (int k = 0; k < 4; ++k) p(120 + 2 * k, [&] { list->setColumnWidth(k, kColumnWidthPx); });
 }
 
 void DatatypeView::unload() {

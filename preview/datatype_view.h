@@ -11,7 +11,9 @@
 class QPushButton;
 class QTreeWidget;
 
-namespace tp { class WindowPointer; }
+namespace tp {
+class WindowPointer;
+}
 
 namespace tp::preview {
 
@@ -23,7 +25,7 @@ public:
     void ensureLoaded();
     bool isLoaded() const { return loaded_; }
     void load();
-    void back();   // < Back
+    void back();  // < Back
     // Shows the view modally, owned by `owner`; returns when it closed.
     void showModal(QWidget* owner);
 

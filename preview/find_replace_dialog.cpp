@@ -99,7 +99,7 @@ QString FindReplaceDialog::replaceFirst(const QString& line, const QString& find
 }
 
 void FindReplaceDialog::replaceAll() {
-    if (replacing_) return;   // a second Replace during the yields
+    if (replacing_) return;  // a second Replace during the yields
     Procedure p(kReportWindow, "PushButton2_Click");
     if (p.test(100, [&] { return list_.count() == 0; })) {
         p(102, [] { msgBox("No SQL to run."); });
@@ -142,13 +142,12 @@ bool FindReplaceDialog::eventFilter(QObject* watched, QEvent* event) {
     // A field that receives the focus selects its whole text (after the
     // click that gave it the focus has placed the cursor).
     if (event->type() == QEvent::FocusIn)
-        if (auto* edit = qobject_cast<QLineEdit*>(watched))
-            QTimer::singleShot(0, edit, &QLineEdit::selectAll);
+        if (auto* edit = qobject_cast<QLineEdit*>(watched)) QTimer::singleShot(0, edit, &QLineEdit::selectAll);
     return QDialog::eventFilter(watched, event);
 }
 
 void FindReplaceDialog::done(int result) {
-    if (replacing_) return;   // the close box while Replace runs
+    if (replacing_) return;  // the close box while Replace runs
     QDialog::done(result);
 }
 

@@ -9,7 +9,9 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 
-namespace tp { class WindowPointer; }
+namespace tp {
+class WindowPointer;
+}
 
 namespace tp::preview {
 
@@ -21,8 +23,8 @@ public:
     FindReplaceDialog(StatementModel& list, QWidget* owner);
 
     void load();
-    void replaceAll();   // Replace
-    void cancel();       // Cancel
+    void replaceAll();  // Replace
+    void cancel();      // Cancel
     bool isReplacing() const { return replacing_; }
 
     // One line's new text: the first occurrence of `find` (any case)

@@ -7,7 +7,9 @@
 class QPlainTextEdit;
 class QPushButton;
 
-namespace tp { class WindowPointer; }
+namespace tp {
+class WindowPointer;
+}
 
 namespace tp::preview {
 
@@ -23,8 +25,8 @@ public:
 
     void load();
     void setLineText(const std::string& text);
-    void saveLine();   // OK
-    void cancel();     // Cancel
+    void saveLine();  // OK
+    void cancel();    // Cancel
     // The text as one line: each line break becomes a blank.
     static QString oneLine(QString text);
 

@@ -70,15 +70,11 @@ constexpr const char* kSkipProcedure = "PushButton9_Click";
 
 namespace {
 
-constexpr int kColumnWidthPx = 467;   // 7000 twips at 96 dots per inch
-const char* const kListTip =
-    "Click item to edit it. Move | line to right and out of window to reveal full names.";
-const char* const kPasteHint =
-    "Click a text area where you normally type and press Ctrl+V to paste the clipboard.";
+constexpr int kColumnWidthPx = 467;  // 7000 twips at 96 dots per inch
+const char* const kListTip = "Click item to edit it. Move | line to right and out of window to reveal full names.";
+const char* const kPasteHint = "Click a text area where you normally type and press Ctrl+V to paste the clipboard.";
 
-bool blankText(std::string_view s) {
-    return s.find_first_not_of(' ') == std::string_view::npos;
-}
+bool blankText(std::string_view s) { return s.find_first_not_of(' ') == std::string_view::npos; }
 
 QPushButton* makeButton(QWidget* parent, const QString& name, const char* caption) {
     auto* b = new QPushButton(QString::fromUtf8(caption), parent);
@@ -91,9 +87,8 @@ QPushButton* makeButton(QWidget* parent, const QString& name, const char* captio
 }  // namespace
 
 SqlPreviewWindow::SqlPreviewWindow(std::function<db::Connection*()> connection,
-             std::function<void(QWidget*)> showDatatypes)
-    : QDialog(nullptr), connection_(std::move(connection)),
-      showDatatypes_(std::move(showDatatypes)) {
+                                   std::function<void(QWidget*)> showDatatypes)
+    : QDialog(nullptr), connection_(std::move(connection)), showDatatypes_(std::move(showDatatypes)) {
     setObjectName(kWindowName);
     buildControls();
 }
@@ -220,7 +215,7 @@ bool SqlPreviewWindow::eventFilter(QObject* watched, QEvent* event) {
                     current, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
                 editSelectedLine();
             }
-            return true;   // not the dialog's default button
+            return true;  // not the dialog's default button
         }
     }
     return QDialog::eventFilter(watched, event);
@@ -304,8 +299,8 @@ void SqlPreviewWindow::selectLine(int line) {
     model_.flush();
     if (line < 1 || line > model_.rowCount()) throw std::out_of_range("Index out of bounds");
     const QModelIndex at = model_.index(line - 1, 0);
-    statementView->selectionModel()->setCurrentIndex(
-        at, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    statementView->selectionModel()->setCurrentIndex(at,
+                                                     QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
 }
 
 // ---- Execute SQL ----------------------------------------------------------
@@ -313,8 +308,8 @@ void SqlPreviewWindow::selectLine(int line) {
 // The lines Execute SQL has run so far: one unit on the target.
 struct SqlPreviewWindow::ExecutionUnit {
     db::Connection* target = nullptr;
-    bool open = false;   // BeginTrans done
-    int last = 0;        // the last line run (1-based)
+    bool open = false;  // BeginTrans done
+    int last = 0;       // the last line run (1-based)
 };
 
 void SqlPreviewWindow::executeSql() {
@@ -362,14 +357,11 @@ void SqlPreviewWindow::executeSql() {
 
 void SqlPreviewWindow::showExecutionProgress(Procedure& p, int line, int lines) {
     p(112, [&] {
-        progressBar->setValue(static_cast<int>(
-            std::lround(static_cast<double>(line) / static_cast<double>(lines) * 100.0)));
+        progressBar->setValue(
+            static_cast<int>(std::lround(static_cast<double>(line) / static_cast<double>(lines) * 100.0)));
     });
-    p(114, [&] {
-        progressBar->setFormat(QStringLiteral("Please wait.. Processing row: %1 of %2")
-                                   .arg(line)
-                                   .arg(lines));
-    });
+    p(114,
+      [&] { progressBar->setFormat(QStringLiteral("Please wait.. Processing row: %1 of %2").arg(line).arg(lines)); });
 }
 
 // Every failure of the target's Execute is captured, whatever its
@@ -447,9 +439,7 @@ void SqlPreviewWindow::copySql() {
         model_.flush();
         copyListViewToClipboard(model_);
     });
-    p(102, [] {
-        msgBox(std::string("Results have been copied to the clipboard.") + "\r\r" + kPasteHint);
-    });
+    p(102, [] { msgBox(std::string("Results have been copied to the clipboard.") + "\r\r" + kPasteHint); });
 }
 
 void SqlPreviewWindow::findAndReplace() {
@@ -464,13 +454,12 @@ void SqlPreviewWindow::findAndReplace() {
 
 void SqlPreviewWindow::copyErrorMessage() {
     Procedure p(kReportWindow, kCopyErrorProcedure);
-    const std::string text = p.value(100, [&] { return errorText(); }, std::string());
+    const std::string text = p.value(
+        100, [&] { return errorText(); }, std::string());
     if (blankText(text)) return;
     p(102, [] { clearClipboard(); });
     p(104, [&] { setClipboardText(text, 0); });
-    p(106, [] {
-        msgBox(std::string("Error message have been copied to the clipboard.") + "\r\r" + kPasteHint);
-    });
+    p(106, [] { msgBox(std::string("Error message have been copied to the clipboard.") + "\r\r" + kPasteHint); });
 }
 
 void SqlPreviewWindow::back() {
@@ -483,9 +472,7 @@ void SqlPreviewWindow::jumpToErrorLine() {
     Procedure p(kReportWindow, kJumpProcedure);
     if (p.test(100, [&] { return model_.count() == 0 || errorLine_ <= 0; })) return;
     p(102, [&] { selectLine(errorLine_); });
-    p(104, [&] {
-        statementView->scrollTo(model_.index(errorLine_ - 1, 0), QAbstractItemView::PositionAtCenter);
-    });
+    p(104, [&] { statementView->scrollTo(model_.index(errorLine_ - 1, 0), QAbstractItemView::PositionAtCenter); });
 }
 
 void SqlPreviewWindow::viewDatatypes() {
@@ -523,7 +510,8 @@ std::string SqlPreviewWindow::supportMailUrl(const std::string& errorText) {
 
 void SqlPreviewWindow::mailErrorMessage() {
     Procedure p(kReportWindow, kMailProcedure);
-    const std::string text = p.value(100, [&] { return errorText(); }, std::string());
+    const std::string text = p.value(
+        100, [&] { return errorText(); }, std::string());
     if (blankText(text)) return;
     const std::string address = supportMailUrl(text);
     p(104, [&] { openUrl(address); });
@@ -539,7 +527,7 @@ void SqlPreviewWindow::skipTable() {
 void SqlPreviewWindow::editSelectedLine() {
     if (refuseWhileBusy()) return;
     const QModelIndexList rows = statementView->selectionModel()->selectedRows();
-    if (rows.isEmpty()) return;   // nothing selected: nothing to edit
+    if (rows.isEmpty()) return;  // nothing selected: nothing to edit
     editedLine_ = rows.first().row() + 1;
     LineEditorDialog editor(model_, editedLine_, this);
     editor.setLineText(model_.line(editedLine_ - 1));

@@ -20,7 +20,9 @@ class QTableView;
 namespace tp {
 class Procedure;
 class WindowPointer;
-namespace db { class Connection; }
+namespace db {
+class Connection;
+}
 }  // namespace tp
 
 namespace tp::preview {
@@ -31,8 +33,7 @@ public:
     // `connection` gives the target connection (the main window's
     // access_conn) at the moment Execute SQL needs it; `showDatatypes` opens
     // the datatype view modally, owned by the given window.
-    SqlPreviewWindow(std::function<db::Connection*()> connection,
-          std::function<void(QWidget*)> showDatatypes);
+    SqlPreviewWindow(std::function<db::Connection*()> connection, std::function<void(QWidget*)> showDatatypes);
     ~SqlPreviewWindow() override;
 
     // Loads the window (its opening steps) unless it is loaded already.
@@ -55,17 +56,17 @@ public:
     std::string progressText() const;
 
     // The handlers, by the buttons' captions.
-    void load();               // the window's opening steps
-    void executeSql();         // Execute SQL
-    void copySql();            // Copy SQL To Clipboard
-    void findAndReplace();     // Find and Replace
-    void copyErrorMessage();   // Copy Error Message To Clipboard
-    void back();               // < Back
-    void jumpToErrorLine();    // Jump To Error Line
-    void viewDatatypes();      // View Datatype Conversion
-    void mailErrorMessage();   // Email Error Message
-    void skipTable();          // Skip Table / Do Not Execute SQL
-    void editSelectedLine();   // a click on a line: the line editor
+    void load();              // the window's opening steps
+    void executeSql();        // Execute SQL
+    void copySql();           // Copy SQL To Clipboard
+    void findAndReplace();    // Find and Replace
+    void copyErrorMessage();  // Copy Error Message To Clipboard
+    void back();              // < Back
+    void jumpToErrorLine();   // Jump To Error Line
+    void viewDatatypes();     // View Datatype Conversion
+    void mailErrorMessage();  // Email Error Message
+    void skipTable();         // Skip Table / Do Not Execute SQL
+    void editSelectedLine();  // a click on a line: the line editor
 
     // The support mail address for an error text, parts in their order.
     static std::string supportMailAddress(const std::string& errorText);
@@ -112,9 +113,9 @@ private:
     // The parts of Execute SQL.
     struct ExecutionUnit;
     void showExecutionProgress(Procedure& p, int line, int lines);
-    bool executeLine(ExecutionUnit& unit, int line, std::string_view text);   // false: failed, captured
-    bool commitUnit(ExecutionUnit& unit);                                      // false: failed, captured
-    void stopExecution(Procedure& p, ExecutionUnit& unit);                     // Back, Skip or the close box
+    bool executeLine(ExecutionUnit& unit, int line, std::string_view text);  // false: failed, captured
+    bool commitUnit(ExecutionUnit& unit);                                    // false: failed, captured
+    void stopExecution(Procedure& p, ExecutionUnit& unit);                   // Back, Skip or the close box
 
     std::function<db::Connection*()> connection_;
     std::function<void(QWidget*)> showDatatypes_;

@@ -137,17 +137,13 @@ void StatementModel::setAllChecked(bool checked) {
 size_t StatementModel::storeBytes() const {
     size_t blocks = 0;
     for (const Block& b : blocks_) blocks += b.size;
-    return blocks + start_.capacity() * sizeof(uint64_t) +
-           length_.capacity() * sizeof(uint32_t) + checked_.capacity() / 8;
+    return blocks + start_.capacity() * sizeof(uint64_t) + length_.capacity() * sizeof(uint32_t) +
+           checked_.capacity() / 8;
 }
 
-int StatementModel::rowCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : shown_;
-}
+int StatementModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : shown_; }
 
-int StatementModel::columnCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : 1;
-}
+int StatementModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : 1; }
 
 QVariant StatementModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || index.column() != 0 || index.row() >= shown_) return {};
@@ -158,18 +154,15 @@ QVariant StatementModel::data(const QModelIndex& index, int role) const {
         const std::string_view v = lineView(index.row());
         return QString::fromUtf8(v.data(), static_cast<qsizetype>(v.size()));
     }
-    case Qt::CheckStateRole:
-        return checked_[i] ? Qt::Checked : Qt::Unchecked;
+    case Qt::CheckStateRole: return checked_[i] ? Qt::Checked : Qt::Unchecked;
     case Qt::ToolTipRole: {
         // The whole statement, wrapped at blanks, however narrow the column.
         const std::string_view v = lineView(index.row());
         if (v.empty()) return {};
-        return QStringLiteral("<qt>") +
-               QString::fromUtf8(v.data(), static_cast<qsizetype>(v.size())).toHtmlEscaped() +
+        return QStringLiteral("<qt>") + QString::fromUtf8(v.data(), static_cast<qsizetype>(v.size())).toHtmlEscaped() +
                QStringLiteral("</qt>");
     }
-    default:
-        return {};
+    default: return {};
     }
 }
 
@@ -182,8 +175,7 @@ bool StatementModel::setData(const QModelIndex& index, const QVariant& value, in
 
 Qt::ItemFlags StatementModel::flags(const QModelIndex& index) const {
     if (!index.isValid()) return Qt::NoItemFlags;
-    return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable |
-           Qt::ItemNeverHasChildren;
+    return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable | Qt::ItemNeverHasChildren;
 }
 
 QVariant StatementModel::headerData(int section, Qt::Orientation orientation, int role) const {

@@ -22,7 +22,7 @@ public:
     int count() const { return static_cast<int>(start_.size()); }
     std::string line(int index) const;
     std::string_view lineView(int index) const;
-    void append(std::string_view statement);   // views learn of it in bulk
+    void append(std::string_view statement);  // views learn of it in bulk
     void setLine(int index, std::string_view text);
     void clear();
     bool isChecked(int index) const;
@@ -64,7 +64,7 @@ private:
 
     std::vector<Block> blocks_;
     size_t textBytes_ = 0;
-    std::vector<uint64_t> start_;   // place of each line
+    std::vector<uint64_t> start_;  // place of each line
     std::vector<uint32_t> length_;
     std::vector<bool> checked_;
     size_t garbage_ = 0;

@@ -16,9 +16,7 @@ public:
     void clear() override { model().clear(); }
     void append(const std::string& statement) override { model().append(statement); }
     int count() const override { return const_cast<Statements*>(this)->model().count(); }
-    std::string line(int index) const override {
-        return const_cast<Statements*>(this)->model().line(index);
-    }
+    std::string line(int index) const override { return const_cast<Statements*>(this)->model().line(index); }
 
 private:
     PreviewWindows& w_;

@@ -11,7 +11,9 @@
 
 class QWidget;
 
-namespace tp::db { class Connection; }
+namespace tp::db {
+class Connection;
+}
 
 namespace tp::preview {
 

@@ -20,11 +20,11 @@ int main(int argc, char** argv) {
         QPainter p(&img);
         p.setRenderHint(QPainter::Antialiasing);
         QPainterPath hand;
-        hand.addRoundedRect(QRectF(9, 1, 5, 17), 2.5, 2.5);      // index finger
-        hand.addRoundedRect(QRectF(14, 9, 4.5, 10), 2.2, 2.2);   // middle finger
+        hand.addRoundedRect(QRectF(9, 1, 5, 17), 2.5, 2.5);     // index finger
+        hand.addRoundedRect(QRectF(14, 9, 4.5, 10), 2.2, 2.2);  // middle finger
         hand.addRoundedRect(QRectF(18.5, 10, 4.5, 10), 2.2, 2.2);
-        hand.addRoundedRect(QRectF(23, 11.5, 4, 9), 2, 2);       // little finger
-        hand.addRoundedRect(QRectF(9, 14, 18, 14), 4, 4);        // palm
+        hand.addRoundedRect(QRectF(23, 11.5, 4, 9), 2, 2);  // little finger
+        hand.addRoundedRect(QRectF(9, 14, 18, 14), 4, 4);   // palm
         QPainterPath thumb;
         thumb.moveTo(9.5, 17);
         thumb.lineTo(5, 13.5);
@@ -50,9 +50,9 @@ int main(int argc, char** argv) {
     // An icon directory becomes a cursor directory: type 2 and the hot spot
     // in the words that hold planes and bit count for an icon.
     data[2] = 2;
-    data[10] = 11;   // x
+    data[10] = 11;  // x
     data[11] = 0;
-    data[12] = 1;    // y
+    data[12] = 1;  // y
     data[13] = 0;
     QFile out(QString::fromLocal8Bit(argv[1]));
     if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate) || out.write(data) != data.size()) {

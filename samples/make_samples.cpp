@@ -136,13 +136,15 @@ void writeTable(const Table& t, const std::filesystem::path& folder) {
     for (const auto& f : all) recordLength += static_cast<uint32_t>(f.length);
 
     std::string h(32, '\0');
-    h[0] = 0x30;                                   // Visual FoxPro
-    h[1] = 121; h[2] = 8; h[3] = 31;               // last update 2021-08-31
+    h[0] = 0x30;  // Visual FoxPro
+    h[1] = 121;
+    h[2] = 8;
+    h[3] = 31;  // last update 2021-08-31
     le32(h, 4, static_cast<uint32_t>(t.rows.size()));
     le16(h, 8, headerLength);
     le16(h, 10, recordLength);
     h[28] = memo ? 0x02 : 0x00;
-    h[29] = 0x03;                                  // code page 1252
+    h[29] = 0x03;  // code page 1252
     uint32_t offset = 1;
     for (size_t i = 0; i < all.size(); ++i) {
         const Field& f = all[i];
@@ -184,6 +186,7 @@ void writeTable(const Table& t, const std::filesystem::path& folder) {
                 continue;
             }
             const std::string& v = *c;
+            // clang-format off
             switch (f.type) {
             case 'C': {
                 const std::string s = toCp1252(v);
@@ -239,6 +242,7 @@ void writeTable(const Table& t, const std::filesystem::path& folder) {
             }
             default: throw std::runtime_error("unknown type");
             }
+            // clang-format on
             at += n;
         }
         if (bits > 0) rec.replace(at, nullFlags.size(), nullFlags);
@@ -278,24 +282,23 @@ Table customers() {
              {"NOTES", 'M', 4, 0, true}},
             {}};
     auto add = [&](std::vector<Cell> c, bool deleted = false) { t.rows.push_back({std::move(c), deleted}); };
-    add({"1", "Alfreds Futterkiste", "Maria Anders", "Berlin", "Germany", "1250.5", "5000", "0.05",
-         date(2015, 3, 14), "20210830 09:15:00", "T", "4.5", "Long-standing customer.\r\nPrefers e-mail."});
-    add({"2", "Bólido Comidas preparadas", "Martín Sommer", "Madrid", "Spain", "0", "2500", "0",
-         date(2018, 11, 2), "20210712 16:40:30", "T", "3.75", ""});
-    add({"3", "O'Brien & Sons", "Seán O'Brien", "Cork", "Ireland", "-75.25", "1000", "0.1",
-         date(2020, 1, 31), std::nullopt, "F", "2", "Quotes ' and \"double\" quotes."});
-    add({"4", "Müller Lebensmittel GmbH", std::nullopt, std::nullopt, "Germany", std::nullopt, "0", "0",
-         std::nullopt, std::nullopt, std::nullopt, "0", std::nullopt});
-    add({"5", "Zoë's Café", "Zoë Dubois", "Québec", "Canada", "310.1234", "750.5", "0.025",
-         date(2019, 6, 1), "20210101 00:00:00", "T", "5", "Ça va très bien — merci!"});
-    add({"6", "Closed Account Ltd", "Nobody", "Leeds", "UK", "0", "0", "0", date(2001, 1, 1),
-         "20010101 12:00:00", "F", "1", "Removed; kept only as a deleted row."},
+    add({"1", "Alfreds Futterkiste", "Maria Anders", "Berlin", "Germany", "1250.5", "5000", "0.05", date(2015, 3, 14),
+         "20210830 09:15:00", "T", "4.5", "Long-standing customer.\r\nPrefers e-mail."});
+    add({"2", "Bólido Comidas preparadas", "Martín Sommer", "Madrid", "Spain", "0", "2500", "0", date(2018, 11, 2),
+         "20210712 16:40:30", "T", "3.75", ""});
+    add({"3", "O'Brien & Sons", "Seán O'Brien", "Cork", "Ireland", "-75.25", "1000", "0.1", date(2020, 1, 31),
+         std::nullopt, "F", "2", "Quotes ' and \"double\" quotes."});
+    add({"4", "Müller Lebensmittel GmbH", std::nullopt, std::nullopt, "Germany", std::nullopt, "0", "0", std::nullopt,
+         std::nullopt, std::nullopt, "0", std::nullopt});
+    add({"5", "Zoë's Café", "Zoë Dubois", "Québec", "Canada", "310.1234", "750.5", "0.025", date(2019, 6, 1),
+         "20210101 00:00:00", "T", "5", "Ça va très bien — merci!"});
+    add({"6", "Closed Account Ltd", "Nobody", "Leeds", "UK", "0", "0", "0", date(2001, 1, 1), "20010101 12:00:00", "F",
+         "1", "Removed; kept only as a deleted row."},
         true);
-    add({"7", "São Paulo Importações", "João Silva", "São Paulo", "Brazil", "9999.99", "99999.99",
-         "0.2", date(2021, 8, 31), "20210831 23:59:59", "T", "4.25",
-         "Multi-line\r\nnote with\ttab and the euro sign €."});
-    add({"8", "Åkesson Fisk AB", "Åsa Åkesson", "Göteborg", "Sweden", "12", "1200", "0.015",
-         date(2016, 2, 29), "20160229 06:30:00", "T", "3.5", "Leap-day customer."});
+    add({"7", "São Paulo Importações", "João Silva", "São Paulo", "Brazil", "9999.99", "99999.99", "0.2",
+         date(2021, 8, 31), "20210831 23:59:59", "T", "4.25", "Multi-line\r\nnote with\ttab and the euro sign €."});
+    add({"8", "Åkesson Fisk AB", "Åsa Åkesson", "Göteborg", "Sweden", "12", "1200", "0.015", date(2016, 2, 29),
+         "20160229 06:30:00", "T", "3.5", "Leap-day customer."});
     return t;
 }
 
@@ -317,15 +320,14 @@ Table orders() {
         Cell shipped;
         if (rng.below(10) != 0) {
             char b[96];
-            std::snprintf(b, sizeof b, "%04d%02d%02d %02d:%02d:%02d", y, m, std::min(d + 1, 28),
-                          rng.below(24), rng.below(60), rng.below(60));
+            std::snprintf(b, sizeof b, "%04d%02d%02d %02d:%02d:%02d", y, m, std::min(d + 1, 28), rng.below(24),
+                          rng.below(60), rng.below(60));
             shipped = b;
         }
         const int cents = rng.below(500000);
         t.rows.push_back({{std::to_string(i), std::to_string(1 + rng.below(8)), date(y, m, d), shipped,
                            std::to_string(cents / 100) + "." + std::to_string(100 + cents % 100).substr(1),
-                           std::to_string(1 + rng.below(50)), rng.below(3) ? "T" : "F",
-                           remarks[rng.below(5)]},
+                           std::to_string(1 + rng.below(50)), rng.below(3) ? "T" : "F", remarks[rng.below(5)]},
                           i == 1234});
     }
     return t;
@@ -344,10 +346,22 @@ Table products() {
              {"DETAILS", 'M', 4},
              {"PHOTO", 'W', 4, 0, true}},
             {}};
-    static const char* names[] = {"Crème brûlée", "Jalapeño peppers", "Smørrebrød", "Chai", "Chang",
-                                  "Aniseed Syrup", "Cajun Seasoning", "Grandma's Boysenberry Spread",
-                                  "Mishi Kobe Niku", "Ikura", "Queso Cabrales", "Tofu", "Pavlova",
-                                  "Sir Rodney's Marmalade", "Gustaf's Knäckebröd", "Tunnbröd"};
+    static const char* names[] = {"Crème brûlée",
+                                  "Jalapeño peppers",
+                                  "Smørrebrød",
+                                  "Chai",
+                                  "Chang",
+                                  "Aniseed Syrup",
+                                  "Cajun Seasoning",
+                                  "Grandma's Boysenberry Spread",
+                                  "Mishi Kobe Niku",
+                                  "Ikura",
+                                  "Queso Cabrales",
+                                  "Tofu",
+                                  "Pavlova",
+                                  "Sir Rodney's Marmalade",
+                                  "Gustaf's Knäckebröd",
+                                  "Tunnbröd"};
     int i = 0;
     for (const char* n : names) {
         ++i;
@@ -355,11 +369,12 @@ Table products() {
         std::snprintf(code, sizeof code, "P%04d", i);
         std::string barcode;
         for (int k = 0; k < 6 + i % 8; ++k) barcode += static_cast<char>((i * 37 + k * 11) & 0xFF);
-        t.rows.push_back({{code, n, std::to_string(i * 3.25), std::to_string(i * 7 % 40),
-                           i % 5 == 0 ? Cell() : Cell(std::to_string(i * 0.125)), i % 4 == 0 ? "T" : "F",
-                           date(2020, 1 + i % 12, 1 + i), i % 3 == 0 ? Cell() : Cell(barcode),
-                           std::string("Details of ") + n + ".", i % 2 ? Cell(std::string("\x89PNG\r\n\x1a\n", 8)) : Cell()},
-                          false});
+        t.rows.push_back(
+            {{code, n, std::to_string(i * 3.25), std::to_string(i * 7 % 40),
+              i % 5 == 0 ? Cell() : Cell(std::to_string(i * 0.125)), i % 4 == 0 ? "T" : "F",
+              date(2020, 1 + i % 12, 1 + i), i % 3 == 0 ? Cell() : Cell(barcode), std::string("Details of ") + n + ".",
+              i % 2 ? Cell(std::string("\x89PNG\r\n\x1a\n", 8)) : Cell()},
+             false});
     }
     return t;
 }
@@ -377,12 +392,11 @@ Table empties() {
              {"MEMO", 'M', 4, 0, true}},
             {}};
     t.rows.push_back({{"1", "", "", "0", "", "19000101 00:00:00", "F", ""}, false});
-    t.rows.push_back({{"2", std::nullopt, std::nullopt, std::nullopt, std::nullopt, std::nullopt,
-                       std::nullopt, std::nullopt},
-                      false});
-    t.rows.push_back({{"3", "full text!", "0123456789", "-99.99", date(1999, 12, 31), "19991231 23:59:59",
-                       "T", "x"},
-                      false});
+    t.rows.push_back(
+        {{"2", std::nullopt, std::nullopt, std::nullopt, std::nullopt, std::nullopt, std::nullopt, std::nullopt},
+         false});
+    t.rows.push_back(
+        {{"3", "full text!", "0123456789", "-99.99", date(1999, 12, 31), "19991231 23:59:59", "T", "x"}, false});
     return t;
 }
 

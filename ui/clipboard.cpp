@@ -14,9 +14,7 @@ namespace tp {
 
 namespace {
 
-QString privateFormat(int format) {
-    return QStringLiteral("application/x-tallyport-clipboard-format-%1").arg(format);
-}
+QString privateFormat(int format) { return QStringLiteral("application/x-tallyport-clipboard-format-%1").arg(format); }
 
 class QtClipboard : public ClipboardBackend {
 public:
@@ -66,8 +64,7 @@ void clearClipboard() {
 bool setClipboardText(const std::string& text, int format) {
     const QString q = QString::fromStdString(text);
     bool ok = false;
-    for (int attempt = 0; attempt < kClipboardAttempts && !ok; ++attempt)
-        ok = backend().setText(q, format);
+    for (int attempt = 0; attempt < kClipboardAttempts && !ok; ++attempt) ok = backend().setText(q, format);
     return ok;
 }
 
@@ -82,8 +79,7 @@ std::vector<qsizetype> columnWidths(const QAbstractItemModel& list) {
         for (int r = 0; r < list.rowCount(); ++r) {
             pumpEvents();
             if (r >= list.rowCount() || k >= list.columnCount()) break;
-            width[static_cast<size_t>(k)] =
-                std::max(width[static_cast<size_t>(k)], cellText(list, r, k).size());
+            width[static_cast<size_t>(k)] = std::max(width[static_cast<size_t>(k)], cellText(list, r, k).size());
         }
     }
     return width;

@@ -10,12 +10,10 @@ Dialogs* g_dialogs = nullptr;
 }
 
 QString QtDialogs::chooseFolder(QWidget* owner, const QString& prompt, const QString& start) {
-    return QFileDialog::getExistingDirectory(owner, prompt, start,
-                                             QFileDialog::ShowDirsOnly);
+    return QFileDialog::getExistingDirectory(owner, prompt, start, QFileDialog::ShowDirsOnly);
 }
 
-QString QtDialogs::chooseOpenFile(QWidget* owner, const QString& title,
-                                  const QStringList& filters) {
+QString QtDialogs::chooseOpenFile(QWidget* owner, const QString& title, const QStringList& filters) {
     QFileDialog dlg(owner, title);
     dlg.setAcceptMode(QFileDialog::AcceptOpen);
     // A name that does not exist yet may be typed (a new target file).

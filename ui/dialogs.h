@@ -15,8 +15,7 @@ public:
     virtual QString chooseFolder(QWidget* owner, const QString& prompt, const QString& start) = 0;
     // The chosen file (it need not exist yet), or empty text on cancel.
     // Filters in Qt form ("Name (*.a *.b)"); the first is selected.
-    virtual QString chooseOpenFile(QWidget* owner, const QString& title,
-                                   const QStringList& filters) = 0;
+    virtual QString chooseOpenFile(QWidget* owner, const QString& title, const QStringList& filters) = 0;
 };
 
 class QtDialogs : public Dialogs {

@@ -29,8 +29,8 @@ QString boxText(const std::string& text) { return QString::fromStdString(withPla
 }  // namespace
 
 int QtMessageBoxes::show(const std::string& text, int style, const std::string& title) {
-    QMessageBox box(iconOf(style), QString::fromStdString(title.empty() ? appTitle() : title),
-                    boxText(text), QMessageBox::NoButton, QApplication::activeWindow());
+    QMessageBox box(iconOf(style), QString::fromStdString(title.empty() ? appTitle() : title), boxText(text),
+                    QMessageBox::NoButton, QApplication::activeWindow());
     box.setTextFormat(Qt::PlainText);
     const bool question = (style & 0xF) == mb::YesNo;
     if (question) {
@@ -54,9 +54,7 @@ void installQtServices() {
     // Inside the data layer's long work the windows repaint; clicks and keys
     // wait for the statement to end (their handlers may need the data layer).
     setBusyPump([] { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); });
-    setUrlOpener([](const std::string& url) {
-        return QDesktopServices::openUrl(QUrl(QString::fromStdString(url)));
-    });
+    setUrlOpener([](const std::string& url) { return QDesktopServices::openUrl(QUrl(QString::fromStdString(url))); });
 }
 
 }  // namespace tp

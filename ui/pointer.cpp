@@ -32,13 +32,11 @@ unsigned le16(const QByteArray& b, int at) {
 
 QCursor loadCursorFile(const std::string& path) {
     QFile f(QString::fromStdString(path));
-    if (!f.open(QIODevice::ReadOnly) || f.size() > kMaxCursorFile)
-        throw std::runtime_error("Invalid picture");
+    if (!f.open(QIODevice::ReadOnly) || f.size() > kMaxCursorFile) throw std::runtime_error("Invalid picture");
     QByteArray data = f.readAll();
     // ICONDIR (reserved, type 1 icon / 2 cursor, count), then the first
     // ICONDIRENTRY whose planes/bit-count words hold a cursor's hot spot.
-    if (data.size() < 22 || le16(data, 0) != 0 || (le16(data, 2) != 1 && le16(data, 2) != 2) ||
-        le16(data, 4) == 0)
+    if (data.size() < 22 || le16(data, 0) != 0 || (le16(data, 2) != 1 && le16(data, 2) != 2) || le16(data, 4) == 0)
         throw std::runtime_error("Invalid picture");
     const bool cursor = le16(data, 2) == 2;
     int hx = cursor ? static_cast<int>(le16(data, 10)) : -1;
@@ -54,9 +52,7 @@ QCursor loadCursorFile(const std::string& path) {
 
 std::string handPointerPath() { return programFile("HAND-M.CUR"); }
 
-WindowPointer::WindowPointer(QWidget* window) : QObject(window), window_(window) {
-    watchPassive(window);
-}
+WindowPointer::WindowPointer(QWidget* window) : QObject(window), window_(window) { watchPassive(window); }
 
 void WindowPointer::setValue(int v) {
     value_ = v;
@@ -65,12 +61,9 @@ void WindowPointer::setValue(int v) {
 
 void WindowPointer::apply() {
     if (!window_) return;
-    if (value_ == Busy)
-        window_->setCursor(Qt::WaitCursor);
-    else if (value_ == Custom && custom_)
-        window_->setCursor(*custom_);
-    else
-        window_->setCursor(Qt::ArrowCursor);
+    if (value_ == Busy) window_->setCursor(Qt::WaitCursor);
+    else if (value_ == Custom && custom_) window_->setCursor(*custom_);
+    else window_->setCursor(Qt::ArrowCursor);
 }
 
 void WindowPointer::overButton() {
@@ -94,8 +87,7 @@ void WindowPointer::watchPassive(QWidget* w) {
 }
 
 bool WindowPointer::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() == QEvent::MouseMove || event->type() == QEvent::Enter ||
-        event->type() == QEvent::HoverMove) {
+    if (event->type() == QEvent::MouseMove || event->type() == QEvent::Enter || event->type() == QEvent::HoverMove) {
         if (buttons_.count(watched)) {
             overButton();
         } else if (passive_.count(watched)) {
@@ -121,8 +113,8 @@ void applyWindowColors(QWidget* window) {
     };
     paint(window);
     for (QWidget* w : window->findChildren<QWidget*>()) {
-        if (qobject_cast<QRadioButton*>(w) || qobject_cast<QCheckBox*>(w) ||
-            qobject_cast<QGroupBox*>(w) || qobject_cast<QLabel*>(w))
+        if (qobject_cast<QRadioButton*>(w) || qobject_cast<QCheckBox*>(w) || qobject_cast<QGroupBox*>(w) ||
+            qobject_cast<QLabel*>(w))
             paint(w);
     }
 }

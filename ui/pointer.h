@@ -26,7 +26,10 @@ public:
 
     // The window's custom image (the hand); none: the custom value shows
     // the default arrow.
-    void setCustomImage(const QCursor& cursor) { custom_ = cursor; apply(); }
+    void setCustomImage(const QCursor& cursor) {
+        custom_ = cursor;
+        apply();
+    }
     bool hasCustomImage() const { return custom_.has_value(); }
 
     int value() const { return value_; }

@@ -27,8 +27,8 @@ std::string dbcPropertyPath(const std::vector<unsigned char>& prop) {
     // then the value.
     size_t pos = 0;
     while (pos + 7 <= prop.size()) {
-        const uint32_t len = uint32_t(prop[pos]) | uint32_t(prop[pos + 1]) << 8 |
-                             uint32_t(prop[pos + 2]) << 16 | uint32_t(prop[pos + 3]) << 24;
+        const uint32_t len = uint32_t(prop[pos]) | uint32_t(prop[pos + 1]) << 8 | uint32_t(prop[pos + 2]) << 16 |
+                             uint32_t(prop[pos + 3]) << 24;
         if (len < 7 || len > prop.size() - pos) break;
         if (prop[pos + 6] == 0x01) {
             std::string s(reinterpret_cast<const char*>(prop.data() + pos + 7), len - 7);
@@ -52,13 +52,16 @@ Dbc Dbc::read(const std::string& path) {
             if (lower(fs[i].name) == lower(name)) return static_cast<int>(i);
         return -1;
     };
-    const int cId = col("objectid"), cParent = col("parentid"), cType = col("objecttype"),
-              cName = col("objectname"), cProp = col("property");
+    const int cId = col("objectid"), cParent = col("parentid"), cType = col("objecttype"), cName = col("objectname"),
+              cProp = col("property");
     if (cId < 0 || cParent < 0 || cType < 0 || cName < 0)
         throw Error("The file " + path + " is not a database container (it lacks the object fields).");
     std::map<int64_t, size_t> tableById;
     std::vector<Value> row;
-    struct FieldRec { int64_t parent; std::string name; };
+    struct FieldRec {
+        int64_t parent;
+        std::string name;
+    };
     std::vector<FieldRec> fieldRecs;
     auto text = [&](int c) -> std::string {
         const Value& v = row[static_cast<size_t>(c)];

@@ -14,14 +14,14 @@ struct DbcTable {
 };
 
 struct DbcObject {
-    std::string type;   // "TABLE" or "VIEW"
+    std::string type;  // "TABLE" or "VIEW"
     std::string name;
-    int tableIndex = -1;   // into Dbc::tables for tables
+    int tableIndex = -1;  // into Dbc::tables for tables
 };
 
 struct Dbc {
     std::string path;
-    std::vector<DbcObject> objects;   // tables and views in container order
+    std::vector<DbcObject> objects;  // tables and views in container order
     std::vector<DbcTable> tables;
 
     // Reads the container; throws Error naming the file.

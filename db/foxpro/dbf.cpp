@@ -47,8 +47,7 @@ std::string findFileNoCase(const std::string& folder, const std::string& name) {
     if (fs::is_regular_file(exact, ec)) return exact.string();
     const std::string want = lower(name);
     for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
-        if (lower(it->path().filename().string()) == want && it->is_regular_file(ec))
-            return it->path().string();
+        if (lower(it->path().filename().string()) == want && it->is_regular_file(ec)) return it->path().string();
     }
     return {};
 }
@@ -61,7 +60,7 @@ MemoFile::MemoFile(std::unique_ptr<ByteSource> src, Format format) : src_(std::m
     if (format_ == Format::Fpt) {
         if (got < 8) throw Error("The memo file " + src_->name() + " is too short to hold its header.");
         blockSize_ = static_cast<uint32_t>(h[6]) << 8 | h[7];
-        if (blockSize_ == 0) blockSize_ = 1;   // SET BLOCKSIZE TO 0: byte-sized blocks
+        if (blockSize_ == 0) blockSize_ = 1;  // SET BLOCKSIZE TO 0: byte-sized blocks
     } else if (format_ == Format::Dbt4) {
         if (got >= 22 && le16(h + 20) != 0) blockSize_ = le16(h + 20);
     }
@@ -123,7 +122,7 @@ std::span<const uint8_t> MemoFile::view(uint64_t block, std::vector<uint8_t>& sc
 void MemoFile::read(uint64_t block, std::vector<uint8_t>& out) const {
     out.clear();
     const uint64_t size = src_->size();
-    const uint64_t off = block * blockSize_;   // block < 2^32 and blockSize_ < 2^16: no overflow
+    const uint64_t off = block * blockSize_;  // block < 2^32 and blockSize_ < 2^16: no overflow
     auto where = [&] { return " (memo block " + std::to_string(block) + " of " + src_->name() + ")"; };
     if (format_ == Format::Fpt) {
         const uint32_t len = fptLength(off, block);
@@ -201,8 +200,7 @@ void DbfTable::failField(const DbfField& f, const std::string& what) const {
 
 bool DbfTable::needsMemo() const {
     for (const auto& f : fields_)
-        if (f.type == 'M' || f.type == 'G' || f.type == 'W' || f.type == 'P' || (f.type == 'B' && !vfp_))
-            return true;
+        if (f.type == 'M' || f.type == 'G' || f.type == 'W' || f.type == 'P' || (f.type == 'B' && !vfp_)) return true;
     return false;
 }
 
@@ -212,7 +210,7 @@ void DbfTable::attachMemo(std::unique_ptr<ByteSource> memo) {
         std::string n = lower(memo->name());
         if (n.size() >= 4 && n.compare(n.size() - 4, 4, ".dbt") == 0)
             fmt = version_ == 0x8B || version_ == 0x8E || version_ == 0x7B ? MemoFile::Format::Dbt4
-                                                                              : MemoFile::Format::Dbt3;
+                                                                           : MemoFile::Format::Dbt3;
     }
     memo_ = std::make_unique<MemoFile>(std::move(memo), fmt);
 }
@@ -234,7 +232,8 @@ void DbfTable::readTableHeader(uint64_t size) {
     recordLength_ = le16(h + 10);
     driver_ = h[29];
     if (headerLength_ < 33) fail("the header length (" + std::to_string(headerLength_) + ") is too small");
-    if (headerLength_ > size) fail("the header length (" + std::to_string(headerLength_) + ") goes beyond the end of the file");
+    if (headerLength_ > size)
+        fail("the header length (" + std::to_string(headerLength_) + ") goes beyond the end of the file");
     if (recordLength_ < 1) fail("the record length is 0");
     if (uint64_t(headerLength_) + uint64_t(recordCount_) * recordLength_ > size)
         fail("the record count (" + std::to_string(recordCount_) + ") goes beyond the end of the file");
@@ -276,13 +275,16 @@ std::vector<DbfField> DbfTable::readFieldDescriptors(uint64_t size) {
     uint32_t offset = 1;
     std::vector<DbfField> all;
     bool terminated = false;
-    std::string overflowAt;   // the first field that ends beyond the record length
+    std::string overflowAt;  // the first field that ends beyond the record length
     for (size_t p = 0; p < hdr.size(); p += 32) {
-        if (hdr[p] == 0x0D) { terminated = true; break; }
+        if (hdr[p] == 0x0D) {
+            terminated = true;
+            break;
+        }
         if (p + 32 > hdr.size()) break;
         DbfField f = fieldDescriptor(hdr.data() + p, offset);
         if (uint64_t(offset) + f.length > recordLength_ && overflowAt.empty()) overflowAt = f.name;
-        offset += f.length;   // at most 2^16 fields of 2^16 bytes: no overflow
+        offset += f.length;  // at most 2^16 fields of 2^16 bytes: no overflow
         all.push_back(std::move(f));
     }
     if (!terminated && all.empty()) fail("the header holds no field descriptors");
@@ -301,17 +303,17 @@ void DbfTable::fitRecordLength(uint64_t size, uint32_t fieldsEnd, const std::str
     const uint64_t data = size - headerLength_;
     const uint64_t need = uint64_t(recordCount_) * fieldsEnd;
     if (fieldsEnd > 0xFFFF || (data != need && data != need + 1))
-        fail("the fields overflow the record length (" + std::to_string(recordLength_) + ") at field " +
-             overflowAt);
+        fail("the fields overflow the record length (" + std::to_string(recordLength_) + ") at field " + overflowAt);
     recordLength_ = fieldsEnd;
 }
 
 void DbfTable::checkFieldLength(const DbfField& f) const {
     auto need = [&](uint32_t len) {
         if (f.length != len)
-            fail("field " + f.name + " of type " + std::string(1, f.type) + " has length " +
-                 std::to_string(f.length) + " instead of " + std::to_string(len));
+            fail("field " + f.name + " of type " + std::string(1, f.type) + " has length " + std::to_string(f.length) +
+                 " instead of " + std::to_string(len));
     };
+    // clang-format off
     switch (f.type) {
     case 'C': case 'N': case 'F': case 'V': case 'Q': case '0': break;
     case 'I': need(4); break;
@@ -327,6 +329,7 @@ void DbfTable::checkFieldLength(const DbfField& f) const {
     default:
         fail("field " + f.name + " has the unknown type '" + std::string(1, f.type) + "'");
     }
+    // clang-format on
 }
 
 void DbfTable::assignFields(std::vector<DbfField>& all) {
@@ -359,6 +362,7 @@ std::vector<FieldInfo> DbfTable::fieldInfos() const {
         i.name = f.name;
         i.definedSize = static_cast<int>(f.length);
         i.nullable = f.nullable();
+        // clang-format off
         switch (f.type) {
         case 'C': i.type = f.binary() ? adtype::Binary : adtype::Char; break;
         case 'V': i.type = f.binary() ? adtype::VarBinary : adtype::VarChar; break;
@@ -382,6 +386,7 @@ std::vector<FieldInfo> DbfTable::fieldInfos() const {
         case 'L': i.type = adtype::Boolean; break;
         default: i.type = adtype::Char; break;
         }
+        // clang-format on
         out.push_back(std::move(i));
     }
     return out;
@@ -455,9 +460,7 @@ std::vector<std::pair<std::string, int64_t>> DbfTable::takeNotes() {
 
 namespace {
 
-bool bitSet(const uint8_t* nf, int bit) {
-    return nf && bit >= 0 && (nf[bit >> 3] >> (bit & 7) & 1);
-}
+bool bitSet(const uint8_t* nf, int bit) { return nf && bit >= 0 && (nf[bit >> 3] >> (bit & 7) & 1); }
 
 bool exponentNumber(const uint8_t* m, size_t mn, const uint8_t* x, size_t xn, bool neg, std::string& out);
 
@@ -465,7 +468,7 @@ bool exponentNumber(const uint8_t* m, size_t mn, const uint8_t* x, size_t xn, bo
 // none) in canonical form: no leading zeros, no sign on zero.
 void putCanonicalDigits(const uint8_t* p, size_t b, size_t point, size_t e, bool neg, std::string& out) {
     size_t ib = b;
-    while (ib + 1 < point && p[ib] == '0') ++ib;   // leading zeros
+    while (ib + 1 < point && p[ib] == '0') ++ib;  // leading zeros
     bool zero = true;
     for (size_t i = ib; i < e; ++i)
         if (p[i] >= '1' && p[i] <= '9') zero = false;
@@ -496,7 +499,7 @@ bool canonicalNumber(const uint8_t* p, size_t n, std::string& out) {
         else if ((c == 'E' || c == 'e') && i > b) return exponentNumber(p + b, i - b, p + i + 1, e - i - 1, neg, out);
         else return false;
     }
-    if (e - b - (point < e ? 1 : 0) == 0) return false;   // no digit at all
+    if (e - b - (point < e ? 1 : 0) == 0) return false;  // no digit at all
     putCanonicalDigits(p, b, point, e, neg, out);
     return true;
 }
@@ -563,11 +566,11 @@ void putPlainDigits(const std::string& digits, int intDigits, bool neg, std::str
 bool exponentNumber(const uint8_t* m, size_t mn, const uint8_t* x, size_t xn, bool neg, std::string& out) {
     int exp = 0;
     if (!readExponent(x, xn, exp)) return false;
-    if (exp > 400 || exp < -400) return false;   // beyond any double FoxPro holds
+    if (exp > 400 || exp < -400) return false;  // beyond any double FoxPro holds
     std::string digits;
     int intDigits = 0;
     if (!readMantissa(m, mn, digits, intDigits)) return false;
-    intDigits += exp;   // digits before the point of the plain form
+    intDigits += exp;  // digits before the point of the plain form
     while (intDigits > 0 && digits.size() > 1 && digits[0] == '0') {
         digits.erase(0, 1);
         --intDigits;
@@ -682,18 +685,21 @@ void DbfTable::decodeDateTime(const DbfField& f, const uint8_t* p, Value& out) c
 }
 
 void DbfTable::decodeLogical(const DbfField& f, const uint8_t* p, Value& out) const {
+    // clang-format off
     switch (p[0]) {
     case 'T': case 't': case 'Y': case 'y': out = Value(true); return;
     case 'F': case 'f': case 'N': case 'n': out = Value(false); return;
     case '?': case ' ': case 0: return out.setNull();
     default: failField(f, "the logical value is not T, F, Y, N or ?");
     }
+    // clang-format on
 }
 
 void DbfTable::decodeField(const DbfField& f, const uint8_t* rec, const uint8_t* nf, Value& out) {
     if (bitSet(nf, f.nullBit)) return out.setNull();
     const uint8_t* p = rec + f.offset;
     const size_t n = f.length;
+    // clang-format off
     switch (f.type) {
     case 'C': {
         if (f.binary()) return void(out = Value(Bytes(p, p + n)));
@@ -729,6 +735,7 @@ void DbfTable::decodeField(const DbfField& f, const uint8_t* rec, const uint8_t*
     case 'T': return decodeDateTime(f, p, out);
     case 'L': return decodeLogical(f, p, out);
     }
+    // clang-format on
     out.setNull();
 }
 

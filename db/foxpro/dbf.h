@@ -19,18 +19,17 @@
 namespace tp::db::foxpro {
 
 // VFP field flags (byte 18 of a field descriptor).
-inline constexpr uint8_t kFlagSystem = 0x01, kFlagNullable = 0x02, kFlagBinary = 0x04,
-                         kFlagAutoIncrement = 0x08;
+inline constexpr uint8_t kFlagSystem = 0x01, kFlagNullable = 0x02, kFlagBinary = 0x04, kFlagAutoIncrement = 0x08;
 
 struct DbfField {
-    std::string name;        // header name (up to 10 characters)
+    std::string name;  // header name (up to 10 characters)
     char type = 'C';
-    uint32_t offset = 0;     // within the record (the deletion byte is offset 0)
+    uint32_t offset = 0;  // within the record (the deletion byte is offset 0)
     uint32_t length = 0;
     uint8_t decimals = 0;
     uint8_t flags = 0;
-    int nullBit = -1;        // bit in _NullFlags, -1 when none
-    int varBit = -1;         // length bit of V/Q fields, -1 when none
+    int nullBit = -1;  // bit in _NullFlags, -1 when none
+    int varBit = -1;   // length bit of V/Q fields, -1 when none
     bool binary() const { return (flags & kFlagBinary) != 0; }
     bool nullable() const { return (flags & kFlagNullable) != 0; }
     bool autoIncrement() const { return (flags & kFlagAutoIncrement) != 0; }
@@ -114,7 +113,7 @@ private:
     void checkFieldLength(const DbfField& f) const;
     void assignFields(std::vector<DbfField>& all);
     void attachMemo(std::unique_ptr<ByteSource> memo);
-    const uint8_t* fetchRecord();   // nullptr at the end
+    const uint8_t* fetchRecord();  // nullptr at the end
     void decodeField(const DbfField& f, const uint8_t* rec, const uint8_t* nullFlags, Value& out);
     // decodeField by kind of field; p is the field's bytes.
     uint64_t memoBlock(const DbfField& f, const uint8_t* p) const;
@@ -140,8 +139,8 @@ private:
     std::optional<DbfField> nullFlags_;
 
     std::vector<uint8_t> buffer_;
-    uint32_t bufferFirst_ = 0;   // record number of buffer_[0]
-    uint32_t bufferCount_ = 0;   // records in buffer_
+    uint32_t bufferFirst_ = 0;  // record number of buffer_[0]
+    uint32_t bufferCount_ = 0;  // records in buffer_
     uint32_t nextRecord_ = 0;
     uint32_t currentRecord_ = 0;
     std::vector<uint8_t> memoBytes_;

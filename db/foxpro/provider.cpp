@@ -48,7 +48,9 @@ std::string selectedTable(std::string_view sql, const std::string& source) {
         return Error("The FoxPro source " + source + " accepts only SELECT * FROM `table`, not: " + std::string(sql));
     };
     size_t i = 0;
-    auto ws = [&] { while (i < sql.size() && std::isspace(static_cast<unsigned char>(sql[i]))) ++i; };
+    auto ws = [&] {
+        while (i < sql.size() && std::isspace(static_cast<unsigned char>(sql[i]))) ++i;
+    };
     auto word = [&](std::string_view w) {
         ws();
         if (sql.size() - i < w.size()) return false;

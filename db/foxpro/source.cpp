@@ -24,8 +24,7 @@ public:
         if (n > size_ - off) n = static_cast<size_t>(size_ - off);
         size_t done = 0;
         while (done < n) {
-            const ssize_t r = ::pread(fd_, static_cast<char*>(buf) + done, n - done,
-                                      static_cast<off_t>(off + done));
+            const ssize_t r = ::pread(fd_, static_cast<char*>(buf) + done, n - done, static_cast<off_t>(off + done));
             if (r < 0) {
                 if (errno == EINTR) continue;
                 throw Error("Cannot read " + path_ + ": " + std::strerror(errno));

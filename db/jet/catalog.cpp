@@ -44,7 +44,7 @@ Bytes requiredProperties(const std::vector<std::string>& columns) {
         at = block(0x01);
         put32(b, uint32_t(6 + 2 * u.size()));
         name(u);
-        const uint8_t entry[9] = {9, 0, 0x00, 0x01, 0, 0, 1, 0, 1};   // Required: Yes/No, true
+        const uint8_t entry[9] = {9, 0, 0x00, 0x01, 0, 0, 1, 0, 1};  // Required: Yes/No, true
         putBytes(b, entry, 9);
         close(at);
     }
@@ -82,8 +82,8 @@ std::vector<std::string> requiredColumns(const Bytes& b) {
                 const size_t elen = rd16(p);
                 if (elen < 8 || size_t(end - p) < elen) break;
                 const size_t idx = rd16(p + 4), size = rd16(p + 6);
-                if (p[3] == 0x01 && idx < names.size() && names[idx] == u"Required" && size >= 1 &&
-                    8 + size <= elen && p[8] != 0)
+                if (p[3] == 0x01 && idx < names.size() && names[idx] == u"Required" && size >= 1 && 8 + size <= elen &&
+                    p[8] != 0)
                     out.push_back(utf16ToUtf8(column));
                 p += elen;
             }
@@ -165,7 +165,7 @@ std::vector<TableInfo> JetDatabase::listTables() {
             else if (e.flags & 0x00000002u) info.kind = TableKind::AccessSystem;
             else info.kind = TableKind::User;
         } else if (type == 5) {
-            if ((e.flags & 0xF0) != 0) continue;   // action queries are procedures, not views
+            if ((e.flags & 0xF0) != 0) continue;  // action queries are procedures, not views
             info.kind = TableKind::Query;
         } else if (type == 4 || type == 6) {
             info.kind = TableKind::Linked;

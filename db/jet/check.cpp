@@ -96,7 +96,8 @@ void Checker::loadGlobalMap() {
     const uint32_t global = claim_[1];
     try {
         const uint8_t* p = pg_.read(1);
-        if (!isPage(p, PageType::Data) || rd32(p + 4) != 1) problem(pageText(1) + ": the global page map's page has a wrong header");
+        if (!isPage(p, PageType::Data) || rd32(p + 4) != 1)
+            problem(pageText(1) + ": the global page map's page has a wrong header");
         auto [row, n] = db_.findRow(1u << 8);
         if (n >= 5 && row[0] == usagemap::kInline) {
             const uint32_t start = rd32(row + 1);
@@ -168,7 +169,7 @@ void Checker::checkTable(uint32_t page, const std::string& name) {
     r.name = name;
     const std::string object = "table '" + name + "'";
     r.owner = newOwner(object);
-    if (page >= pages_) return;   // reported with the catalog
+    if (page >= pages_) return;  // reported with the catalog
     try {
         r.t = db_.loadTable(page, name);
     } catch (const Error& e) {
@@ -183,7 +184,7 @@ void Checker::checkTable(uint32_t page, const std::string& name) {
     std::vector<uint32_t> owned, freeList;
     const bool ownedOk = mapPages(r.t.ownedMap, r.owner, object + " (owned pages)", owned);
     if (ownedOk) {
-        for (uint32_t p : owned) claim(p, r.owner);   // their type is seen when the rows are read
+        for (uint32_t p : owned) claim(p, r.owner);  // their type is seen when the rows are read
         if (mapPages(r.t.freeMap, r.owner, object + " (free-space map)", freeList))
             for (uint32_t p : freeList)
                 if (!std::binary_search(owned.begin(), owned.end(), p))
@@ -288,8 +289,9 @@ void Checker::setupIndexes(TableRun& r, bool report) {
                 }
             } else if (s.unverified.empty() && (c.calculated() || type == ColType::OLE ||
                                                 (type == ColType::Binary && !c.is(ColType::Binary)))) {
-                s.unverified = "column '" + c.name + "' is " +
-                               (c.calculated() ? std::string("calculated") : "of a type whose keys this check cannot compute");
+                s.unverified =
+                    "column '" + c.name + "' is " +
+                    (c.calculated() ? std::string("calculated") : "of a type whose keys this check cannot compute");
             }
         }
         if (report && s.usable && !s.keyed())
@@ -308,7 +310,8 @@ void Checker::checkDefinition(TableRun& r) {
     std::vector<std::pair<int, int>> fixedAreas;
     for (const StoredColumn& c : t.columns) {
         const std::string col = object + ": column '" + c.name + "'";
-        if (!numbers.insert(c.number).second) problem(col + ": its number " + std::to_string(c.number) + " is used twice");
+        if (!numbers.insert(c.number).second)
+            problem(col + ": its number " + std::to_string(c.number) + " is used twice");
         if (c.number >= t.maxCols)
             problem(col + ": its number " + std::to_string(c.number) + " is not below the column count " +
                     std::to_string(t.maxCols));
@@ -321,8 +324,10 @@ void Checker::checkDefinition(TableRun& r) {
         } else {
             ++varCount;
             if (!varIndexes.insert(c.varIndex).second || c.varIndex >= t.varCols)
-                problem(col + ": its variable-column index " + std::to_string(c.varIndex) + " is used twice or too large");
-            if ((c.is(ColType::Text) && c.length > (db_.jet3_ ? 255 : 510)) || (c.is(ColType::Binary) && c.length > 510))
+                problem(col + ": its variable-column index " + std::to_string(c.varIndex) +
+                        " is used twice or too large");
+            if ((c.is(ColType::Text) && c.length > (db_.jet3_ ? 255 : 510)) ||
+                (c.is(ColType::Binary) && c.length > 510))
                 problem(col + ": length " + std::to_string(c.length) + " is too large");
         }
     }
@@ -350,7 +355,7 @@ uint32_t Checker::scanRows(TableRun& r, bool report,
     try {
         pages = db_.mapPages(r.t.ownedMap);
     } catch (const Error&) {
-        return 0;   // reported with the maps
+        return 0;  // reported with the maps
     }
     r.moved.clear();
     std::vector<uint8_t> buf(kPageSize);
@@ -360,7 +365,7 @@ uint32_t Checker::scanRows(TableRun& r, bool report,
     const uint32_t slots = db_.rowsAt_ + 2;
     for (uint32_t p : pages) {
         if (full()) break;
-        if (p >= pages_) continue;   // reported with the map
+        if (p >= pages_) continue;  // reported with the map
         pg_.trim();
         std::memcpy(buf.data(), pg_.read(p), kPageSize);
         if (!db_.dataPageOf(r.t, buf.data())) {
@@ -377,10 +382,12 @@ uint32_t Checker::scanRows(TableRun& r, bool report,
         }
         for (const RowSpan& row : rows) {
             const uint16_t raw = rd16(buf.data() + slots + 2 * (row.ref & 0xFF));
-            if ((raw & 0xC000) == 0xC000) continue;   // deleted
+            if ((raw & 0xC000) == 0xC000) continue;  // deleted
             if (raw & 0x4000) {
                 if (row.n >= 4) r.moved[rd32(row.p)] = row.ref;
-                else if (report) problem(object + ", " + pageText(p) + ": row " + refText(row.ref) + " is a short forwarding pointer");
+                else if (report)
+                    problem(object + ", " + pageText(p) + ": row " + refText(row.ref) +
+                            " is a short forwarding pointer");
                 continue;
             }
             ++count;
@@ -454,7 +461,8 @@ void Checker::checkLongValue(TableRun& r, size_t k, uint32_t ref, const uint8_t*
     const uint8_t kind = p[3];
     if (kind == 0x80) {
         if (n - 12 != len)
-            bad(ref >> 8, "is stored inline with length " + std::to_string(len) + " in " + std::to_string(n - 12) + " bytes");
+            bad(ref >> 8,
+                "is stored inline with length " + std::to_string(len) + " in " + std::to_string(n - 12) + " bytes");
         return;
     }
     if (kind != 0x40 && kind != 0x00) return bad(ref >> 8, "has an unknown kind " + hex(p + 3, 1));
@@ -484,8 +492,7 @@ void Checker::checkLongValue(TableRun& r, size_t k, uint32_t ref, const uint8_t*
         } catch (const Error& e) {
             return bad(page, "points to row " + refText(at) + ": " + what(e));
         }
-        if ((slot & 0xC000) != 0)
-            return bad(page, "points to row " + refText(at) + ", which is deleted or moved");
+        if ((slot & 0xC000) != 0) return bad(page, "points to row " + refText(at) + ", which is deleted or moved");
         if (kind == 0x40) {
             if (q.second != len)
                 bad(page, "has length " + std::to_string(len) + " in a row of " + std::to_string(q.second) + " bytes");
@@ -528,7 +535,8 @@ void Checker::checkPages() {
             bool live = false;
             for (uint32_t r = 0; r < count && db_.rowsAt_ + 4 + 2 * r <= ps_ && !live; ++r)
                 live = (rd16(d + db_.rowsAt_ + 2 + 2 * r) & 0xC000) != 0xC000;
-            if (live) problem(pageText(p) + ": a data page of " + of + " with rows that its owned-pages map does not list");
+            if (live)
+                problem(pageText(p) + ": a data page of " + of + " with rows that its owned-pages map does not list");
         } else if (isPage(d, PageType::IndexNode) || isPage(d, PageType::IndexLeaf)) {
             problem(pageText(p) + ": an index page of " + of + " outside the usage maps of its indexes");
         }

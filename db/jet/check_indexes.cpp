@@ -20,7 +20,7 @@ Value Checker::keyValue(const StoredTable& t, const StoredColumn& c, const uint8
     if (!c.calculated() && c.is(ColType::DateTime) && len >= 8) {
         double d;
         std::memcpy(&d, p, 8);
-        return Value(d);   // keyed from the stored double, not the decoded date
+        return Value(d);  // keyed from the stored double, not the decoded date
     }
     if (c.narrowText && c.is(ColType::Text) && db_.codePage_ == 1252) {
         // Bytes code page 1252 leaves undefined read as U+FFFD; Access 97
@@ -119,7 +119,8 @@ void Checker::walkIndex(TableRun& r, size_t i, bool diagnose,
         visited[page] = true;
         if (!diagnose && claimsKnown_) seenIndexPage_[page] = true;
         std::vector<uint8_t> buf(pg_.read(page), pg_.read(page) + ps_);
-        if ((!isPage(buf.data(), PageType::IndexNode) && !isPage(buf.data(), PageType::IndexLeaf)) || rd32(&buf[4]) != r.t.page)
+        if ((!isPage(buf.data(), PageType::IndexNode) && !isPage(buf.data(), PageType::IndexLeaf)) ||
+            rd32(&buf[4]) != r.t.page)
             return say(page, "not an index page of this table (type " + std::to_string(buf[0]) + ")"), false;
         if (claimsKnown_ && claim_[page] != s.owner) say(page, "an index page outside the index's usage map");
         const size_t prefix = jet3 ? buf[prefixAt] : rd16(&buf[prefixAt]);
@@ -143,14 +144,16 @@ void Checker::walkIndex(TableRun& r, size_t i, bool diagnose,
                 entry.assign(first.begin(), first.begin() + long(prefix));
                 entry.insert(entry.end(), buf.begin() + long(entriesAt + a), buf.begin() + long(entriesAt + b));
             }
-            if (entry.size() < 4 + (isPage(buf.data(), PageType::IndexNode) ? 4u : 0u)) return say(page, "an index entry is too short"), false;
+            if (entry.size() < 4 + (isPage(buf.data(), PageType::IndexNode) ? 4u : 0u))
+                return say(page, "an index entry is too short"), false;
             if (isPage(buf.data(), PageType::IndexLeaf)) {
                 if (!prevEntry.empty() && !diagnose) {
                     const int c = std::memcmp(prevEntry.data(), entry.data(), std::min(prevEntry.size(), entry.size()));
                     if (c > 0 || (c == 0 && prevEntry.size() >= entry.size()))
-                        say(page, prevEntry == entry ? "an entry appears twice (row " + refText(rd32(&entry[entry.size() - 4])) + ")"
-                                                     : "entries out of order at the entry for row " +
-                                                           refText(rd32(&entry[entry.size() - 4])));
+                        say(page, prevEntry == entry
+                                      ? "an entry appears twice (row " + refText(rd32(&entry[entry.size() - 4])) + ")"
+                                      : "entries out of order at the entry for row " +
+                                            refText(rd32(&entry[entry.size() - 4])));
                     const size_t keyLen = entry.size() - 4;
                     if ((ix.flags & 0x01) && prevEntry.size() == entry.size() &&
                         std::memcmp(prevEntry.data(), entry.data(), keyLen) == 0) {
@@ -236,17 +239,20 @@ void Checker::diagnoseIndex(TableRun& r, size_t i) {
             if (seen[bit]) return say(where + " is a second entry for that row");
             seen[bit] = true;
         }
-        if (!entryRow(r, ptr, [&](const std::string& what) { say(where + what); }, v)) return;
+        if (!entryRow(
+                r, ptr, [&](const std::string& what) { say(where + what); }, v))
+            return;
         if (!rowKey(r, i, v, key, 0)) return say(where + " is for a row this index leaves out (all its columns null)");
         if (s.keyed() && (key.size() != keyLen || !std::equal(key.begin(), key.end(), stored)))
-            say(where + ": its key " + hex(stored, keyLen) + " differs from the key of the row, " + hex(key.data(), key.size()));
+            say(where + ": its key " + hex(stored, keyLen) + " differs from the key of the row, " +
+                hex(key.data(), key.size()));
     });
     scanRows(r, false, [&](uint32_t ref, uint32_t indexRef, const uint8_t* row, size_t n) {
         if (seen[uint64_t(indexRef >> 8) * 256 + (indexRef & 0xFF)]) return;
         try {
             indexValues(r, row, n, v);
         } catch (const Error&) {
-            return;   // reported with the rows
+            return;  // reported with the rows
         }
         if (rowKey(r, i, v, key, 0))
             say(object + ", " + pageText(ref >> 8) + ": row " + refText(ref) + " has no entry in the index");
@@ -302,7 +308,9 @@ IndexKeyReport Checker::compareKeys() {
                 ++rep.entries;
                 if (s.text) ++rep.textEntries;
                 const std::string row = where + ": row " + refText(ptr);
-                if (!entryRow(r, ptr, [&](const std::string& what) { fail(row + what); }, v)) return;
+                if (!entryRow(
+                        r, ptr, [&](const std::string& what) { fail(row + what); }, v))
+                    return;
                 if (!rowKey(r, i, v, key, 0)) return fail(row + " is left out by this index (all its columns null)");
                 bool nonAscii = false;
                 std::string shown;
@@ -310,7 +318,8 @@ IndexKeyReport Checker::compareKeys() {
                     const Value& x = v[k];
                     if (x.kind() == Kind::Text)
                         for (char ch : x.text()) nonAscii |= uint8_t(ch) >= 0x80;
-                    shown += (shown.empty() ? "" : ", ") + (x.kind() == Kind::Text ? "'" + x.text() + "'" : toIsoText(x));
+                    shown +=
+                        (shown.empty() ? "" : ", ") + (x.kind() == Kind::Text ? "'" + x.text() + "'" : toIsoText(x));
                 }
                 if (nonAscii) ++rep.nonAsciiEntries;
                 if (key.size() != keyLen || !std::equal(key.begin(), key.end(), stored))

@@ -23,8 +23,7 @@ namespace tp::db::jet {
 
 class Checker {
 public:
-    Checker(JetDatabase& db, size_t maxProblems)
-        : db_(db), pg_(db.pager()), max_(maxProblems ? maxProblems : 1) {}
+    Checker(JetDatabase& db, size_t maxProblems) : db_(db), pg_(db.pager()), max_(maxProblems ? maxProblems : 1) {}
 
     CheckReport run(const std::string& path);
     // Every index entry's key against the key recomputed from its row.
@@ -36,11 +35,11 @@ private:
         bool operator==(const Fingerprint& o) const { return count == o.count && a == o.a && b == o.b; }
     };
     struct IndexState {
-        bool usable = false;          // columns found
-        std::string unverified;       // why its keys cannot be recomputed (empty: they can)
-        bool otherOrder = false;      // ... because of a sort order we cannot compute
-        bool text = false;            // it has a text column
-        std::vector<size_t> pos;      // column positions
+        bool usable = false;      // columns found
+        std::string unverified;   // why its keys cannot be recomputed (empty: they can)
+        bool otherOrder = false;  // ... because of a sort order we cannot compute
+        bool text = false;        // it has a text column
+        std::vector<size_t> pos;  // column positions
         uint32_t owner = 0;
         Fingerprint rows, entries;
         bool keyed() const { return unverified.empty(); }
@@ -50,10 +49,10 @@ private:
         uint32_t owner = 0;
         StoredTable t;
         std::vector<IndexState> ix;
-        std::vector<uint32_t> lvOwner;            // by column position (0: none)
-        std::vector<bool> needValue;              // by column position: indexed
-        std::unordered_map<uint32_t, uint32_t> moved;   // overflow target -> pointer slot
-        std::set<size_t> undecoded;               // columns whose values are not decoded
+        std::vector<uint32_t> lvOwner;                 // by column position (0: none)
+        std::vector<bool> needValue;                   // by column position: indexed
+        std::unordered_map<uint32_t, uint32_t> moved;  // overflow target -> pointer slot
+        std::set<size_t> undecoded;                    // columns whose values are not decoded
     };
 
     // Problems.
@@ -108,7 +107,7 @@ private:
     // usage maps, its bitmap pages for `who`); false when it cannot be read.
     bool mapPages(uint32_t ref, uint32_t who, const std::string& object, std::vector<uint32_t>& out) {
         out.clear();
-        if (ref == 0) return true;   // no map (Access leaves some free-space maps out)
+        if (ref == 0) return true;  // no map (Access leaves some free-space maps out)
         try {
             const uint32_t page = ref >> 8;
             if (page == 0 || page >= pages_) {
@@ -143,8 +142,7 @@ private:
     Value keyValue(const StoredTable& t, const StoredColumn& c, const uint8_t* p, size_t len);
     // The values of the row a leaf entry points to (through a forwarding
     // pointer), only the indexed columns read; false (said) when it has none.
-    bool entryRow(TableRun& r, uint32_t ptr, const std::function<void(const std::string&)>& say,
-                  std::vector<Value>& v);
+    bool entryRow(TableRun& r, uint32_t ptr, const std::function<void(const std::string&)>& say, std::vector<Value>& v);
     void indexValues(TableRun& r, const uint8_t* row, size_t n, std::vector<Value>& v);
     // Calls fn for every live row with the pointer its index entries use
     // (the forwarding slot for a row moved by an update); returns the count.
@@ -165,18 +163,18 @@ private:
     size_t max_;
     std::vector<std::string> problems_, notes_;
     size_t dropped_ = 0;
-    bool claimsKnown_ = false;           // page owners are known (a whole check)
+    bool claimsKnown_ = false;  // page owners are known (a whole check)
     uint32_t pages_ = 0;
     uint32_t ps_ = kPageSize;
     std::vector<std::string> owners_;
-    std::vector<uint32_t> claim_;        // by page: owner number, 0 = none
-    std::vector<bool> free_;             // by page: free in the global map
-    std::vector<bool> seenIndexPage_;    // by page: reached by an index walk
-    std::vector<bool> bitmapPage_;       // by page: a bitmap page of a reference map
-    std::vector<bool> lvRow_;            // by page * 256 + row: long-value row in use
+    std::vector<uint32_t> claim_;      // by page: owner number, 0 = none
+    std::vector<bool> free_;           // by page: free in the global map
+    std::vector<bool> seenIndexPage_;  // by page: reached by an index walk
+    std::vector<bool> bitmapPage_;     // by page: a bitmap page of a reference map
+    std::vector<bool> lvRow_;          // by page * 256 + row: long-value row in use
     uint32_t mapsOwner_ = 0;
-    std::unordered_set<uint32_t> indexOwners_;   // indexes whose tree was walked
-    std::unordered_map<uint32_t, std::string> tdefs_;   // table definitions of the catalog
+    std::unordered_set<uint32_t> indexOwners_;         // indexes whose tree was walked
+    std::unordered_map<uint32_t, std::string> tdefs_;  // table definitions of the catalog
     std::vector<Value> vals_;
     std::vector<uint8_t> key_;
 };

@@ -15,12 +15,9 @@ namespace {
 constexpr size_t kMaxOfficePasswordUnits = 255;
 }  // namespace
 
-uint16_t get16(std::span<const uint8_t> b, size_t off) {
-    return uint16_t(b[off] | (b[off + 1] << 8));
-}
+uint16_t get16(std::span<const uint8_t> b, size_t off) { return uint16_t(b[off] | (b[off + 1] << 8)); }
 uint32_t get32(std::span<const uint8_t> b, size_t off) {
-    return uint32_t(b[off]) | (uint32_t(b[off + 1]) << 8) | (uint32_t(b[off + 2]) << 16) |
-           (uint32_t(b[off + 3]) << 24);
+    return uint32_t(b[off]) | (uint32_t(b[off + 1]) << 8) | (uint32_t(b[off + 2]) << 16) | (uint32_t(b[off + 3]) << 24);
 }
 void put16(uint8_t* p, uint32_t v) {
     p[0] = uint8_t(v);
@@ -129,8 +126,7 @@ std::string utf16ToUtf8(const std::u16string& s) {
     std::string out;
     for (size_t i = 0; i < s.size(); ++i) {
         uint32_t cp = s[i];
-        if (cp >= 0xD800 && cp < 0xDC00 && i + 1 < s.size() && s[i + 1] >= 0xDC00 &&
-            s[i + 1] < 0xE000) {
+        if (cp >= 0xD800 && cp < 0xDC00 && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] < 0xE000) {
             cp = 0x10000 + ((cp - 0xD800) << 10) + (s[i + 1] - 0xDC00);
             ++i;
         } else if (cp >= 0xD800 && cp < 0xE000) {
@@ -161,8 +157,7 @@ std::vector<uint8_t> officePassword(const std::string& password) {
 // Base64 (the Agile XML's binary attributes).
 std::string base64Encode(const std::vector<uint8_t>& data) {
     std::string out(4 * ((data.size() + 2) / 3) + 1, '\0');
-    const int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()), data.data(),
-                                  int(data.size()));
+    const int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()), data.data(), int(data.size()));
     out.resize(size_t(std::max(n, 0)));
     return out;
 }
@@ -175,8 +170,8 @@ std::optional<std::vector<uint8_t>> base64Decode(std::string_view text) {
     size_t pad = 0;
     for (size_t i = 0; i < s.size(); ++i) {
         const char c = s[i];
-        const bool b64 = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
-                         (c >= '0' && c <= '9') || c == '+' || c == '/';
+        const bool b64 =
+            (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' || c == '/';
         if (c == '=') {
             if (i + 2 < s.size()) return std::nullopt;
             ++pad;
@@ -186,8 +181,7 @@ std::optional<std::vector<uint8_t>> base64Decode(std::string_view text) {
     }
     std::vector<uint8_t> out(s.size() / 4 * 3);
     if (s.empty()) return out;
-    const int n = EVP_DecodeBlock(out.data(), reinterpret_cast<const unsigned char*>(s.data()),
-                                  int(s.size()));
+    const int n = EVP_DecodeBlock(out.data(), reinterpret_cast<const unsigned char*>(s.data()), int(s.size()));
     if (n < 0 || size_t(n) < pad) return std::nullopt;
     out.resize(size_t(n) - pad);
     return out;

@@ -74,8 +74,7 @@ struct FetchedCipher {
 // A hash function with a reusable context.
 class Hasher {
 public:
-    explicit Hasher(const char* name)
-        : md_(EVP_MD_fetch(nullptr, name, nullptr)), ctx_(EVP_MD_CTX_new()) {
+    explicit Hasher(const char* name) : md_(EVP_MD_fetch(nullptr, name, nullptr)), ctx_(EVP_MD_CTX_new()) {
         if (!md_ || !ctx_) {
             EVP_MD_free(md_);
             EVP_MD_CTX_free(ctx_);
@@ -96,8 +95,7 @@ public:
     void hash(std::initializer_list<std::span<const uint8_t>> parts, uint8_t* out) {
         if (EVP_DigestInit_ex2(ctx_, md_, nullptr) != 1) openSslFailed("EVP_DigestInit_ex2");
         for (auto part : parts)
-            if (EVP_DigestUpdate(ctx_, part.data(), part.size()) != 1)
-                openSslFailed("EVP_DigestUpdate");
+            if (EVP_DigestUpdate(ctx_, part.data(), part.size()) != 1) openSslFailed("EVP_DigestUpdate");
         unsigned int n = 0;
         if (EVP_DigestFinal_ex(ctx_, out, &n) != 1) openSslFailed("EVP_DigestFinal_ex");
     }
@@ -113,12 +111,13 @@ private:
     size_t size_ = 0;
 };
 
-
 // AES-CBC without padding, one key, changing IVs; contexts kept between pages.
 class AesCbc {
 public:
     explicit AesCbc(const std::vector<uint8_t>& key)
-        : cipher_(key.size() == 16 ? "AES-128-CBC" : key.size() == 24 ? "AES-192-CBC" : "AES-256-CBC") {
+        : cipher_(key.size() == 16   ? "AES-128-CBC"
+                  : key.size() == 24 ? "AES-192-CBC"
+                                     : "AES-256-CBC") {
         if (key.size() != 16 && key.size() != 24 && key.size() != 32)
             throw Error("Encryption failed: unsupported AES key length.");
         if (EVP_CipherInit_ex2(enc_.p, cipher_.p, key.data(), nullptr, 1, nullptr) != 1 ||
@@ -137,8 +136,7 @@ public:
         while (done < length) {
             const int chunk = int(std::min<size_t>(length - done, 1 << 20));
             int outLen = 0;
-            if (EVP_CipherUpdate(ctx, data + done, &outLen, data + done, chunk) != 1 ||
-                outLen != chunk)
+            if (EVP_CipherUpdate(ctx, data + done, &outLen, data + done, chunk) != 1 || outLen != chunk)
                 openSslFailed("EVP_CipherUpdate");
             done += size_t(chunk);
         }

@@ -48,7 +48,6 @@ const EVP_CIPHER* openSslRc4() {
     return cipher;
 }
 
-
 }  // namespace
 
 struct Rc4::Impl {
@@ -97,8 +96,7 @@ void Rc4::apply(uint8_t* data, size_t length) {
         while (done < length) {
             const int chunk = int(std::min<size_t>(length - done, 1 << 20));
             int outLen = 0;
-            if (EVP_CipherUpdate(impl_->ctx->p, data + done, &outLen, data + done, chunk) != 1 ||
-                outLen != chunk)
+            if (EVP_CipherUpdate(impl_->ctx->p, data + done, &outLen, data + done, chunk) != 1 || outLen != chunk)
                 openSslFailed("RC4");
             done += size_t(chunk);
         }
@@ -134,8 +132,7 @@ std::array<uint8_t, 4> dateMask(std::span<const uint8_t> page0) {
     double date = 0;
     std::memcpy(&date, page0.data() + kCreationDateOffset, sizeof date);
     int32_t whole = 0;
-    if (std::isfinite(date) && date > -2147483648.0 && date < 2147483648.0)
-        whole = int32_t(date);
+    if (std::isfinite(date) && date > -2147483648.0 && date < 2147483648.0) whole = int32_t(date);
     std::array<uint8_t, 4> m;
     put32(m.data(), uint32_t(whole));
     return m;
@@ -163,8 +160,8 @@ void applyMask(std::span<uint8_t> page0) {
 
 std::array<uint8_t, 4> encodingKey(std::span<const uint8_t> page0) {
     needHeader(page0.size());
-    return {page0[kEncodingKeyOffset], page0[kEncodingKeyOffset + 1],
-            page0[kEncodingKeyOffset + 2], page0[kEncodingKeyOffset + 3]};
+    return {page0[kEncodingKeyOffset], page0[kEncodingKeyOffset + 1], page0[kEncodingKeyOffset + 2],
+            page0[kEncodingKeyOffset + 3]};
 }
 
 std::string jetPassword(std::span<const uint8_t> page0) {
@@ -196,16 +193,13 @@ std::string jetPassword(std::span<const uint8_t> page0) {
 void setJetPassword(std::span<uint8_t> page0, const std::string& password) {
     needHeader(page0.size());
     const uint8_t version = page0[kVersionOffset];
-    if (version >= 2)
-        throw Error("An .accdb database password is set by encrypting the database.");
+    if (version >= 2) throw Error("An .accdb database password is set by encrypting the database.");
     const std::u16string u = utf8ToUtf16(password);
-    if (u.size() > kJetPasswordChars)
-        throw Error("The database password is longer than 20 characters.");
+    if (u.size() > kJetPasswordChars) throw Error("The database password is longer than 20 characters.");
     if (version == 0) {
         uint8_t field[kJetPasswordChars] = {};
         for (size_t k = 0; k < u.size(); ++k) {
-            if (u[k] > 0xFF)
-                throw Error("An Access 97 database password must use Latin-1 characters only.");
+            if (u[k] > 0xFF) throw Error("An Access 97 database password must use Latin-1 characters only.");
             field[k] = uint8_t(u[k]);
         }
         std::memcpy(page0.data() + kPasswordOffset, field, sizeof field);
@@ -243,8 +237,7 @@ Provider officeProvider(std::span<const uint8_t> page0, const std::string& file)
     using namespace header;
     if (page0.size() < kProviderOffset) damaged(file, "header page too short");
     const size_t length = get16(page0, kProviderLengthOffset);
-    if (length > page0.size() - kProviderOffset)
-        damaged(file, "encryption provider longer than the header page");
+    if (length > page0.size() - kProviderOffset) damaged(file, "encryption provider longer than the header page");
     if (length < 8) damaged(file, "encryption provider too short");
     const auto blob = page0.subspan(kProviderOffset, length);
     const uint16_t major = get16(blob, 0), minor = get16(blob, 2);
@@ -258,8 +251,7 @@ Provider officeProvider(std::span<const uint8_t> page0, const std::string& file)
     }
     if ((major == 3 || major == 4) && minor == 3) unsupported(file, "Office Extensible encryption");
     if (major == 1 && minor == 1) unsupported(file, "Office binary RC4 encryption");
-    unsupported(file, "Office encryption version " + std::to_string(major) + "." +
-                          std::to_string(minor));
+    unsupported(file, "Office encryption version " + std::to_string(major) + "." + std::to_string(minor));
 }
 
 }  // namespace
@@ -269,9 +261,8 @@ EncryptionScheme detectEncryption(std::span<const uint8_t> page0, const std::str
     const auto key = header::encodingKey(page0);
     if (allZero(key)) return EncryptionScheme::None;
     if (page0[header::kVersionOffset] < 2) return EncryptionScheme::JetRc4;
-    return officeProvider(page0, fileName).kind == Office::Agile
-               ? EncryptionScheme::OfficeAgile
-               : EncryptionScheme::OfficeRc4CryptoApi;
+    return officeProvider(page0, fileName).kind == Office::Agile ? EncryptionScheme::OfficeAgile
+                                                                 : EncryptionScheme::OfficeRc4CryptoApi;
 }
 
 // ---- the ciphers -----------------------------------------------------------
@@ -299,8 +290,7 @@ private:
 // Office RC4 CryptoAPI: key(block) = SHA1(SHA1(salt || password) || block).
 class CryptoApiCipher final : public PageCipher {
 public:
-    CryptoApiCipher(const std::array<uint8_t, 4>& key, std::vector<uint8_t> baseHash,
-                    size_t keyBits)
+    CryptoApiCipher(const std::array<uint8_t, 4>& key, std::vector<uint8_t> baseHash, size_t keyBits)
         : key_(key), base_(std::move(baseHash)), keyBits_(keyBits) {}
     EncryptionScheme scheme() const override { return EncryptionScheme::OfficeRc4CryptoApi; }
     void decryptPage(uint32_t n, uint8_t* page, size_t size) override { code(n, page, size); }
@@ -336,20 +326,17 @@ private:
 constexpr uint32_t kAlgRc4 = 0x6801, kAlgSha1 = 0x8004;
 constexpr char16_t kEnhancedCsp[] = u"Microsoft Enhanced Cryptographic Provider v1.0";
 
-std::unique_ptr<PageCipher> openCryptoApi(const std::array<uint8_t, 4>& key,
-                                          std::span<const uint8_t> blob,
+std::unique_ptr<PageCipher> openCryptoApi(const std::array<uint8_t, 4>& key, std::span<const uint8_t> blob,
                                           const std::string& password, const std::string& file) {
     if (blob.size() < 12) damaged(file, "RC4 CryptoAPI provider too short");
     const uint32_t headerSize = get32(blob, 8);
-    if (headerSize < 32 || headerSize > blob.size() - 12)
-        damaged(file, "bad RC4 CryptoAPI header size");
+    if (headerSize < 32 || headerSize > blob.size() - 12) damaged(file, "bad RC4 CryptoAPI header size");
     const auto hdr = blob.subspan(12, headerSize);
     const uint32_t flags = get32(hdr, 0), algId = get32(hdr, 8), hashId = get32(hdr, 12);
     uint32_t keyBits = get32(hdr, 16);
     if (algId != kAlgRc4 && !(algId == 0 && (flags & 0x04) && !(flags & 0x20)))
         unsupported(file, "an Office encryption with another cipher than RC4");
-    if (hashId != kAlgSha1 && hashId != 0)
-        unsupported(file, "an Office encryption with another hash than SHA-1");
+    if (hashId != kAlgSha1 && hashId != 0) unsupported(file, "an Office encryption with another hash than SHA-1");
     if (keyBits == 0) {
         // Key size left open: 40 bits for the "base" providers, else 128.
         std::u16string csp;
@@ -361,8 +348,7 @@ std::unique_ptr<PageCipher> openCryptoApi(const std::array<uint8_t, 4>& key,
         const bool base = csp.empty() || csp.find(u" base ") != std::u16string::npos;
         keyBits = base ? 40 : 128;
     }
-    if (keyBits < 40 || keyBits > 128 || keyBits % 8 != 0)
-        damaged(file, "bad RC4 key size " + std::to_string(keyBits));
+    if (keyBits < 40 || keyBits > 128 || keyBits % 8 != 0) damaged(file, "bad RC4 key size " + std::to_string(keyBits));
 
     const auto verifier = blob.subspan(12 + headerSize);
     if (verifier.size() < 4 + 16 + 16 + 4 + 20) damaged(file, "RC4 CryptoAPI verifier too short");
@@ -388,27 +374,22 @@ std::unique_ptr<PageCipher> openCryptoApi(const std::array<uint8_t, 4>& key,
 
 }  // namespace
 
-std::unique_ptr<PageCipher> PageCipher::fromHeader(std::span<const uint8_t> page0,
-                                                   const std::string& password,
+std::unique_ptr<PageCipher> PageCipher::fromHeader(std::span<const uint8_t> page0, const std::string& password,
                                                    const std::string& fileName) {
     const EncryptionScheme scheme = detectEncryption(page0, fileName);
     const auto key = header::encodingKey(page0);
     switch (scheme) {
-    case EncryptionScheme::None:
-        return nullptr;
-    case EncryptionScheme::JetRc4:
-        return std::make_unique<JetRc4Cipher>(key);
+    case EncryptionScheme::None: return nullptr;
+    case EncryptionScheme::JetRc4: return std::make_unique<JetRc4Cipher>(key);
     case EncryptionScheme::OfficeRc4CryptoApi:
         return openCryptoApi(key, officeProvider(page0, fileName).blob, password, fileName);
-    case EncryptionScheme::OfficeAgile:
-        return openAgile(key, officeProvider(page0, fileName).blob, password, fileName);
+    case EncryptionScheme::OfficeAgile: return openAgile(key, officeProvider(page0, fileName).blob, password, fileName);
     }
     return nullptr;
 }
 
 std::unique_ptr<PageCipher> PageCipher::fromStoredHeader(std::span<const uint8_t> storedPage0,
-                                                         const std::string& password,
-                                                         const std::string& fileName) {
+                                                         const std::string& password, const std::string& fileName) {
     std::vector<uint8_t> page0(storedPage0.begin(), storedPage0.end());
     if (page0.size() < header::kMaskOffset + 128) damaged(fileName, "header page too short");
     header::applyMask(page0);
@@ -444,8 +425,7 @@ NewEncryption PageCipher::createRc4CryptoApi(const std::string& password) {
 
     const auto salt = randomVector(16);
     Hasher sha1("SHA1");
-    auto cipher = std::make_unique<CryptoApiCipher>(
-        e.encodingKey, sha1.hash({salt, officePassword(password)}), 128);
+    auto cipher = std::make_unique<CryptoApiCipher>(e.encodingKey, sha1.hash({salt, officePassword(password)}), 128);
     std::vector<uint8_t> check = randomVector(16);
     const auto verifierHash = sha1.hash({check});
     check.insert(check.end(), verifierHash.begin(), verifierHash.end());
@@ -466,7 +446,6 @@ NewEncryption PageCipher::createRc4CryptoApi(const std::string& password) {
     return e;
 }
 
-
 void NewEncryption::writeHeader(std::span<uint8_t> page0) const {
     using namespace header;
     if (page0.size() < kMaskOffset + 128) throw Error("The database header page is too short.");
@@ -478,8 +457,7 @@ void NewEncryption::writeHeader(std::span<uint8_t> page0) const {
     put16(page0.data() + kProviderLengthOffset, uint32_t(provider.size()));
     std::memcpy(page0.data() + kProviderOffset, provider.data(), provider.size());
     const auto mask = dateMask(page0);
-    for (size_t k = 0; k < 40; ++k)
-        page0[kPasswordOffset + k] = uint8_t(encodingKey[0] ^ mask[k % 4]);
+    for (size_t k = 0; k < 40; ++k) page0[kPasswordOffset + k] = uint8_t(encodingKey[0] ^ mask[k % 4]);
 }
 
 }  // namespace tp::db::jet

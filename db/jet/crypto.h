@@ -39,11 +39,11 @@ namespace tp::db::jet {
 // Fields of page 0 (offsets into the unmasked page).
 namespace header {
 
-inline constexpr size_t kVersionOffset = 0x14;       // 0 = Jet 3, 1 = Jet 4, >= 2 = ACE
-inline constexpr size_t kMaskOffset = 0x18;          // start of the masked region
-inline constexpr size_t kEncodingKeyOffset = 0x3E;   // 4 bytes, 0 = not encrypted
-inline constexpr size_t kPasswordOffset = 0x42;      // Jet 4: 40 bytes, Jet 3: 20 bytes
-inline constexpr size_t kCreationDateOffset = 0x72;  // OLE date (double)
+inline constexpr size_t kVersionOffset = 0x14;          // 0 = Jet 3, 1 = Jet 4, >= 2 = ACE
+inline constexpr size_t kMaskOffset = 0x18;             // start of the masked region
+inline constexpr size_t kEncodingKeyOffset = 0x3E;      // 4 bytes, 0 = not encrypted
+inline constexpr size_t kPasswordOffset = 0x42;         // Jet 4: 40 bytes, Jet 3: 20 bytes
+inline constexpr size_t kCreationDateOffset = 0x72;     // OLE date (double)
 inline constexpr size_t kProviderLengthOffset = 0x299;  // uint16, ACE only
 inline constexpr size_t kProviderOffset = 0x29B;        // encryption-provider blob
 inline constexpr size_t kProviderAreaEnd = 0xE00;       // the blob must end before this
@@ -95,13 +95,11 @@ public:
     // schemes the password is checked here: a wrong one throws
     // jeterr::notValidPassword() (3031). Damaged or unsupported
     // encryption headers throw a db::Error naming `fileName`.
-    static std::unique_ptr<PageCipher> fromHeader(std::span<const uint8_t> page0,
-                                                  const std::string& password,
+    static std::unique_ptr<PageCipher> fromHeader(std::span<const uint8_t> page0, const std::string& password,
                                                   const std::string& fileName);
     // The same for page 0 as stored in the file (header mask still applied).
     static std::unique_ptr<PageCipher> fromStoredHeader(std::span<const uint8_t> storedPage0,
-                                                        const std::string& password,
-                                                        const std::string& fileName);
+                                                        const std::string& password, const std::string& fileName);
 
     // Encryption for a new .accdb as Access 2010 and later write it: Agile,
     // AES-256-CBC, SHA-512, spin count 100000, random salts, secret key and

@@ -19,10 +19,9 @@ constexpr uint32_t kMaxSpinCount = 10'000'000;  // the largest Office allows
 // Office Agile: AES-CBC with the secret key; IV per page from the key salt.
 class AgileCipher final : public PageCipher {
 public:
-    AgileCipher(const std::array<uint8_t, 4>& key, const std::vector<uint8_t>& secret,
-                std::vector<uint8_t> keySalt, const char* hashName, size_t blockSize)
-        : key_(key), salt_(std::move(keySalt)), hash_(hashName), aes_(secret),
-          blockSize_(blockSize) {}
+    AgileCipher(const std::array<uint8_t, 4>& key, const std::vector<uint8_t>& secret, std::vector<uint8_t> keySalt,
+                const char* hashName, size_t blockSize)
+        : key_(key), salt_(std::move(keySalt)), hash_(hashName), aes_(secret), blockSize_(blockSize) {}
     EncryptionScheme scheme() const override { return EncryptionScheme::OfficeAgile; }
     void decryptPage(uint32_t n, uint8_t* page, size_t size) override { code(false, n, page, size); }
     void encryptPage(uint32_t n, uint8_t* page, size_t size) override { code(true, n, page, size); }
@@ -97,8 +96,7 @@ std::vector<XmlElement> xmlElements(std::string_view xml, std::string_view local
         size_t end = pos;
         while (end < xml.size() && !isSpace(xml[end]) && xml[end] != '>' && xml[end] != '/') ++end;
         std::string_view name = xml.substr(pos, end - pos);
-        if (auto colon = name.find(':'); colon != std::string_view::npos)
-            name = name.substr(colon + 1);
+        if (auto colon = name.find(':'); colon != std::string_view::npos) name = name.substr(colon + 1);
         pos = end;
         if (name != localName) continue;
         XmlElement element;
@@ -210,8 +208,7 @@ AgileDescriptor parseAgile(std::span<const uint8_t> blob, const std::string& fil
     d.keyValue = binary(*passwordKey, "encryptedKeyValue");
     const size_t bs = d.password.blockSize;
     auto blocks = [&](const std::vector<uint8_t>& v, size_t atLeast, const char* what) {
-        if (v.empty() || v.size() % bs != 0 || v.size() < atLeast)
-            damaged(file, std::string("bad length of ") + what);
+        if (v.empty() || v.size() % bs != 0 || v.size() < atLeast) damaged(file, std::string("bad length of ") + what);
     };
     blocks(d.verifierInput, d.password.saltSize, "encryptedVerifierHashInput");
     blocks(d.verifierHash, d.password.hashSize, "encryptedVerifierHashValue");
@@ -220,8 +217,8 @@ AgileDescriptor parseAgile(std::span<const uint8_t> blob, const std::string& fil
 }
 
 // The spun password hash H(n) of the Agile key derivation.
-std::vector<uint8_t> spunHash(Hasher& h, const std::vector<uint8_t>& salt,
-                              const std::vector<uint8_t>& password, uint32_t spinCount) {
+std::vector<uint8_t> spunHash(Hasher& h, const std::vector<uint8_t>& salt, const std::vector<uint8_t>& password,
+                              uint32_t spinCount) {
     std::vector<uint8_t> cur = h.hash({salt, password});
     uint8_t iter[4];
     for (uint32_t i = 0; i < spinCount; ++i) {
@@ -232,13 +229,13 @@ std::vector<uint8_t> spunHash(Hasher& h, const std::vector<uint8_t>& salt,
 }
 
 // A key for one block constant: Hash(H(n) || block) fitted to keyBits/8 (0x36 fill).
-std::vector<uint8_t> derivedKey(Hasher& h, const std::vector<uint8_t>& spun,
-                                const uint8_t (&block)[8], size_t keyBits) {
+std::vector<uint8_t> derivedKey(Hasher& h, const std::vector<uint8_t>& spun, const uint8_t (&block)[8],
+                                size_t keyBits) {
     return fitted(h.hash({spun, block}), keyBits / 8, 0x36);
 }
 
-std::vector<uint8_t> cbc(bool encrypt, const std::vector<uint8_t>& key,
-                         const std::vector<uint8_t>& iv, std::vector<uint8_t> data) {
+std::vector<uint8_t> cbc(bool encrypt, const std::vector<uint8_t>& key, const std::vector<uint8_t>& iv,
+                         std::vector<uint8_t> data) {
     AesCbc aes(key);
     const auto fittedIv = fitted(iv, 16, 0x36);
     aes.run(encrypt, fittedIv.data(), data.data(), data.size());
@@ -247,26 +244,21 @@ std::vector<uint8_t> cbc(bool encrypt, const std::vector<uint8_t>& key,
 
 }  // namespace
 
-std::unique_ptr<PageCipher> cipher_support::openAgile(const std::array<uint8_t, 4>& key,
-                                      std::span<const uint8_t> blob, const std::string& password,
-                                      const std::string& file) {
+std::unique_ptr<PageCipher> cipher_support::openAgile(const std::array<uint8_t, 4>& key, std::span<const uint8_t> blob,
+                                                      const std::string& password, const std::string& file) {
     const AgileDescriptor d = parseAgile(blob, file);
     const AgileParams& p = d.password;
     Hasher h(p.hashName);
     const auto spun = spunHash(h, p.salt, officePassword(password), d.spinCount);
 
-    const auto input =
-        cbc(false, derivedKey(h, spun, kBlockVerifierInput, p.keyBits), p.salt, d.verifierInput);
-    const auto expected =
-        cbc(false, derivedKey(h, spun, kBlockVerifierHash, p.keyBits), p.salt, d.verifierHash);
+    const auto input = cbc(false, derivedKey(h, spun, kBlockVerifierInput, p.keyBits), p.salt, d.verifierInput);
+    const auto expected = cbc(false, derivedKey(h, spun, kBlockVerifierHash, p.keyBits), p.salt, d.verifierHash);
     const auto actual = h.hash({std::span<const uint8_t>(input.data(), p.saltSize)});
     if (!std::equal(actual.begin(), actual.end(), expected.begin())) badPassword();
 
-    auto secret =
-        cbc(false, derivedKey(h, spun, kBlockKeyValue, p.keyBits), p.salt, d.keyValue);
+    auto secret = cbc(false, derivedKey(h, spun, kBlockKeyValue, p.keyBits), p.salt, d.keyValue);
     secret.resize(d.keyData.keyBits / 8);
-    return std::make_unique<AgileCipher>(key, secret, d.keyData.salt, d.keyData.hashName,
-                                         d.keyData.blockSize);
+    return std::make_unique<AgileCipher>(key, secret, d.keyData.salt, d.keyData.hashName, d.keyData.blockSize);
 }
 
 NewEncryption PageCipher::createAgile(const std::string& password) {
@@ -283,28 +275,28 @@ NewEncryption PageCipher::createAgile(const std::string& password) {
     Hasher h("SHA512");
     const auto spun = spunHash(h, passwordSalt, officePassword(password), kSpinCount);
     auto verifierHash = h.hash({verifierInput});  // 64 bytes: already whole AES blocks
-    const auto encInput =
-        cbc(true, derivedKey(h, spun, kBlockVerifierInput, kKeyBits), passwordSalt, verifierInput);
-    const auto encHash =
-        cbc(true, derivedKey(h, spun, kBlockVerifierHash, kKeyBits), passwordSalt, verifierHash);
-    const auto encKey =
-        cbc(true, derivedKey(h, spun, kBlockKeyValue, kKeyBits), passwordSalt, secret);
+    const auto encInput = cbc(true, derivedKey(h, spun, kBlockVerifierInput, kKeyBits), passwordSalt, verifierInput);
+    const auto encHash = cbc(true, derivedKey(h, spun, kBlockVerifierHash, kKeyBits), passwordSalt, verifierHash);
+    const auto encKey = cbc(true, derivedKey(h, spun, kBlockKeyValue, kKeyBits), passwordSalt, secret);
 
-    const std::string common = "saltSize=\"16\" blockSize=\"16\" keyBits=\"256\" hashSize=\"64\" "
-                               "cipherAlgorithm=\"AES\" cipherChaining=\"ChainingModeCBC\" "
-                               "hashAlgorithm=\"SHA512\" ";
+    const std::string common =
+        "saltSize=\"16\" blockSize=\"16\" keyBits=\"256\" hashSize=\"64\" "
+        "cipherAlgorithm=\"AES\" cipherChaining=\"ChainingModeCBC\" "
+        "hashAlgorithm=\"SHA512\" ";
     std::string xml =
         "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n"
         "<encryption xmlns=\"http://schemas.microsoft.com/office/2006/encryption\" "
         "xmlns:p=\"http://schemas.microsoft.com/office/2006/keyEncryptor/password\" "
         "xmlns:c=\"http://schemas.microsoft.com/office/2006/keyEncryptor/certificate\">"
-        "<keyData " + common + "saltValue=\"" + base64Encode(keySalt) + "\"/>"
+        "<keyData " +
+        common + "saltValue=\"" + base64Encode(keySalt) +
+        "\"/>"
         "<keyEncryptors><keyEncryptor "
         "uri=\"http://schemas.microsoft.com/office/2006/keyEncryptor/password\">"
-        "<p:encryptedKey spinCount=\"" + std::to_string(kSpinCount) + "\" " + common +
-        "saltValue=\"" + base64Encode(passwordSalt) + "\" encryptedVerifierHashInput=\"" +
-        base64Encode(encInput) + "\" encryptedVerifierHashValue=\"" + base64Encode(encHash) +
-        "\" encryptedKeyValue=\"" + base64Encode(encKey) +
+        "<p:encryptedKey spinCount=\"" +
+        std::to_string(kSpinCount) + "\" " + common + "saltValue=\"" + base64Encode(passwordSalt) +
+        "\" encryptedVerifierHashInput=\"" + base64Encode(encInput) + "\" encryptedVerifierHashValue=\"" +
+        base64Encode(encHash) + "\" encryptedKeyValue=\"" + base64Encode(encKey) +
         "\"/></keyEncryptor></keyEncryptors></encryption>";
 
     auto& b = e.provider;

@@ -8,12 +8,15 @@ namespace tp::db::jet {
 
 std::pair<const uint8_t*, size_t> JetDatabase::findRow(uint32_t ref) {
     const uint32_t page = ref >> 8, row = ref & 0xFF;
-    if (page == 0 || page >= pager_->pageCount()) damaged("row pointer to page " + std::to_string(page) + " out of range");
+    if (page == 0 || page >= pager_->pageCount())
+        damaged("row pointer to page " + std::to_string(page) + " out of range");
     const uint8_t* p = pager_->read(page);
-    if (!isPage(p, PageType::Data)) damaged("row pointer to page " + std::to_string(page) + ", which is not a data page");
+    if (!isPage(p, PageType::Data))
+        damaged("row pointer to page " + std::to_string(page) + ", which is not a data page");
     const uint32_t count = rd16(p + rowsAt_);
     const uint32_t table = rowsAt_ + 2;
-    if (row >= count || table + 2 * count > ps_) damaged("row " + std::to_string(row) + " of page " + std::to_string(page) + " does not exist");
+    if (row >= count || table + 2 * count > ps_)
+        damaged("row " + std::to_string(row) + " of page " + std::to_string(page) + " does not exist");
     const uint32_t start = rd16(p + table + 2 * row) & 0x1FFF;
     const uint32_t end = row == 0 ? ps_ : rd16(p + table + 2 * (row - 1)) & 0x1FFF;
     if (start < table + 2 * count || end > ps_ || start > end)
@@ -67,8 +70,8 @@ bool JetDatabase::placeRow(uint32_t page, const uint8_t* row, size_t n, uint32_t
     const size_t start = lowest - n;
     // Only the free-space and row counts, the new offset and the row's bytes
     // change.
-    uint8_t* p = pager_->modifyRanges(page, {{2, 2}, {12, 2}, {uint16_t(14 + 2 * count), 2},
-                                             {uint16_t(start), uint16_t(n)}});
+    uint8_t* p =
+        pager_->modifyRanges(page, {{2, 2}, {12, 2}, {uint16_t(14 + 2 * count), 2}, {uint16_t(start), uint16_t(n)}});
     std::memcpy(p + start, row, n);
     wr16(p + 14 + 2 * count, uint32_t(start));
     wr16(p + 12, count + 1);
@@ -119,9 +122,9 @@ void JetDatabase::insertRow(const std::string& table, const std::vector<Value>& 
         for (const StoredColumn& c : t.columns)
             if (c.calculated() || unreadableColumn(c))
                 throw Error(jeterr::kNotSupported, "The column '" + c.name + "' of table '" + t.name + "' in '" +
-                                                  pager_->path() + "' is " +
-                                                  (c.calculated() ? "a calculated field" : unreadableColumn(c)) +
-                                                  ", which this database engine cannot write.");
+                                                       pager_->path() + "' is " +
+                                                       (c.calculated() ? "a calculated field" : unreadableColumn(c)) +
+                                                       ", which this database engine cannot write.");
         if (!t.indexes.empty()) requireKeyable(t);
         static thread_local std::vector<uint8_t> row;
         encodeRow(t, values, row);

@@ -36,12 +36,10 @@ void JetDatabase::openExisting(const std::string& password) {
     const bool jet = std::memcmp(h + 4, "Standard Jet DB", 15) == 0;
     const bool ace = std::memcmp(h + 4, "Standard ACE DB", 15) == 0;
     const bool msisam = std::memcmp(h + 4, "MSISAM Database", 15) == 0;
-    if (h[0] != 0 || !(jet || ace || msisam))
-        throw jeterr::unrecognizedFormat(path);
+    if (h[0] != 0 || !(jet || ace || msisam)) throw jeterr::unrecognizedFormat(path);
     const uint8_t version = h[header::kVersion];
     if (version == 0x00 && jet) {
-        if (pg.pageSize() != 2048)
-            throw jeterr::unrecognizedFormat(path);
+        if (pg.pageSize() != 2048) throw jeterr::unrecognizedFormat(path);
         format_ = FileFormat::Jet3;
         jet3_ = true;
         ps_ = 2048;
@@ -62,8 +60,10 @@ void JetDatabase::openExisting(const std::string& password) {
         loadCatalog();
         return;
     }
-    if (msisam || version == 0x00 || (version == 0x01 && !jet) || (version >= 0x02 && !ace) || version == 0x04 || version > 0x06)
+    if (msisam || version == 0x00 || (version == 0x01 && !jet) || (version >= 0x02 && !ace) || version == 0x04 ||
+        version > 0x06)
         throw jeterr::unrecognizedFormat(path);
+    // clang-format off
     switch (version) {
     case 0x02: format_ = FileFormat::Ace12; break;
     case 0x03: format_ = FileFormat::Ace14; break;
@@ -71,6 +71,7 @@ void JetDatabase::openExisting(const std::string& password) {
     case 0x06: format_ = FileFormat::Ace17; break;
     default: format_ = FileFormat::Jet4; break;
     }
+    // clang-format on
     if (pg.pageCount() < 3) damaged("the file is too short");
     rc4(kHeaderKey, 4, h + kMaskStart, kMaskLen);
     const uint32_t key = rd32(h + header::kEncodingKey);
@@ -95,8 +96,7 @@ void JetDatabase::openExisting(const std::string& password) {
             if (c == 0) break;
             stored.push_back(c);
         }
-        if (!stored.empty() && stored != utf8ToUtf16(password))
-            throw jeterr::notValidPassword();
+        if (!stored.empty() && stored != utf8ToUtf16(password)) throw jeterr::notValidPassword();
         pg.setEncodingKey(key);
     }
     const uint8_t* p2 = pg.read(2);
@@ -144,16 +144,14 @@ void JetDatabase::beginUnit() {
 
 void JetDatabase::commitUnit() {
     requireOpen();
-    if (!pager_->inUnit())
-        throw jeterr::noTransaction();
+    if (!pager_->inUnit()) throw jeterr::noTransaction();
     pager_->endUnit();
     unitNotNull_.clear();
 }
 
 void JetDatabase::rollbackUnit() {
     requireOpen();
-    if (!pager_->inUnit())
-        throw jeterr::noTransaction();
+    if (!pager_->inUnit()) throw jeterr::noTransaction();
     notNullByPage_ = std::move(unitNotNull_);
     unitNotNull_.clear();
     // Nothing pending inside the unit survives it.
@@ -235,16 +233,16 @@ void JetDatabase::close() {
 bool jet3File(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     char h[0x15] = {};
-    return in.read(h, sizeof h) && h[0] == 0 && std::memcmp(h + 4, "Standard Jet DB", 15) == 0 && h[header::kVersion] == 0;
+    return in.read(h, sizeof h) && h[0] == 0 && std::memcmp(h + 4, "Standard Jet DB", 15) == 0 &&
+           h[header::kVersion] == 0;
 }
 
 std::unique_ptr<Database> Database::open(const std::string& path, const std::string& password, bool readOnly) {
     std::error_code ec;
-    if (!std::filesystem::is_regular_file(path, ec))
-        throw jeterr::fileNotFound(path);
+    if (!std::filesystem::is_regular_file(path, ec)) throw jeterr::fileNotFound(path);
     const bool jet3 = jet3File(path);
-    auto db = std::make_unique<JetDatabase>(
-        jet3 ? std::make_unique<Pager>(path, true, 2048u) : std::make_unique<Pager>(path, readOnly));
+    auto db = std::make_unique<JetDatabase>(jet3 ? std::make_unique<Pager>(path, true, 2048u)
+                                                 : std::make_unique<Pager>(path, readOnly));
     db->openExisting(password);
     return db;
 }

@@ -16,12 +16,12 @@ namespace tp::db::jet {
 
 // Column types as stored in the table definition.
 enum class ColType : uint8_t {
-    Bool = 0x01,      // Yes/No (stored in the null mask)
-    Byte = 0x02,      // 8-bit unsigned
-    Int = 0x03,       // 16-bit
-    Long = 0x04,      // 32-bit
-    Money = 0x05,     // currency, 64-bit ten-thousandths
-    Float = 0x06,     // single
+    Bool = 0x01,   // Yes/No (stored in the null mask)
+    Byte = 0x02,   // 8-bit unsigned
+    Int = 0x03,    // 16-bit
+    Long = 0x04,   // 32-bit
+    Money = 0x05,  // currency, 64-bit ten-thousandths
+    Float = 0x06,  // single
     Double = 0x07,
     DateTime = 0x08,  // double, days since 1899-12-30
     Binary = 0x09,    // up to 255 bytes
@@ -29,9 +29,9 @@ enum class ColType : uint8_t {
     OLE = 0x0B,       // long binary
     Memo = 0x0C,      // long text
     Guid = 0x0F,
-    Numeric = 0x10,   // decimal, precision and scale
-    Complex = 0x12,   // attachments, multi-value (ACE; never written by us)
-    BigInt = 0x13,    // ACE large number (never written by us)
+    Numeric = 0x10,  // decimal, precision and scale
+    Complex = 0x12,  // attachments, multi-value (ACE; never written by us)
+    BigInt = 0x13,   // ACE large number (never written by us)
     ExtDateTime = 0x14,
 };
 
@@ -41,9 +41,9 @@ struct ColumnDef {
     // Text: maximum characters (1..255). Binary: maximum bytes (1..255).
     // Other types: ignored when creating (the engine knows their sizes).
     int size = 255;
-    int precision = 18;   // Numeric
-    int scale = 0;        // Numeric
-    bool autoNumber = false;   // Long with COUNTER/AUTOINCREMENT
+    int precision = 18;       // Numeric
+    int scale = 0;            // Numeric
+    bool autoNumber = false;  // Long with COUNTER/AUTOINCREMENT
     bool notNull = false;
     bool fixedLength = false;  // fixed-length text/binary (CHAR)
     bool compressed = false;   // Text/Memo WITH COMPRESSION (Unicode compression)
@@ -73,8 +73,7 @@ public:
     // Opens an existing file. Errors (db::Error): "Could not find file '<path>'.",
     // "Not a valid password.", "Unrecognized database format '<path>'.", and
     // clear messages for damaged files.
-    static std::unique_ptr<Database> open(const std::string& path, const std::string& password,
-                                          bool readOnly);
+    static std::unique_ptr<Database> open(const std::string& path, const std::string& password, bool readOnly);
     // Creates a new, empty database with the engine's own system tables
     // (fails with "Database already exists." if the file exists). A password
     // holds at most 20 characters.

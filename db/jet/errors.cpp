@@ -22,7 +22,8 @@ Error readOnly() { return Error(kReadOnly, kReadOnlyText); }
 Error notValidPassword() { return Error(kNotValidPassword, "Not a valid password."); }
 Error databaseExists() { return Error(kDatabaseExists, "Database already exists."); }
 Error noTransaction() {
-    return Error(kNoTransaction, "You tried to commit or rollback a transaction without first beginning a transaction.");
+    return Error(kNoTransaction,
+                 "You tried to commit or rollback a transaction without first beginning a transaction.");
 }
 Error tooManyTransactions() {
     return Error(kTooManyTransactions, "Could not start transaction; too many transactions already nested.");
@@ -51,7 +52,9 @@ Error cannotDelete() {
 }
 Error objectInvalid() { return Error(kObjectInvalid, "Object invalid or no longer set."); }
 Error missingParameter() { return Error(kMissingParameter, "No value given for one or more required parameters."); }
-Error notCapable() { return Error(kNotSupported, "Object or provider is not capable of performing requested operation."); }
+Error notCapable() {
+    return Error(kNotSupported, "Object or provider is not capable of performing requested operation.");
+}
 Error notSupportedForObject() { return Error(kNotSupported, "Operation is not supported for this type of object."); }
 
 Error fileNotFound(std::string_view path) { return Error(kFileNotFound, "Could not find file " + quoted(path) + "."); }
@@ -66,7 +69,9 @@ Error damaged(std::string_view path, std::string_view what) {
     return Error(kUnfinished, "The database " + quoted(path) + " is damaged: " + std::string(what) + ".");
 }
 Error tableExists(std::string_view table) { return Error(kTableExists, "Table " + quoted(table) + " already exists."); }
-Error tableMissing(std::string_view table) { return Error(kTableMissing, "Table " + quoted(table) + " does not exist."); }
+Error tableMissing(std::string_view table) {
+    return Error(kTableMissing, "Table " + quoted(table) + " does not exist.");
+}
 Error inputTableMissing(std::string_view table) {
     return Error(kInputTableMissing, "The database engine cannot find the input table or query " + quoted(table) +
                                          ". Make sure it exists and that its name is spelled correctly.");

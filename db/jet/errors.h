@@ -26,8 +26,8 @@ inline constexpr long kNotValidPassword = 3031;
 inline constexpr long kNoTransaction = 3034;
 inline constexpr long kDiskIo = 3043;
 inline constexpr long kInUse = 3045;
-inline constexpr long kFull = 3047;              // also "Record is too large."
-inline constexpr long kUnfinished = 3049;        // damaged or left unfinished
+inline constexpr long kFull = 3047;        // also "Record is too large."
+inline constexpr long kUnfinished = 3049;  // damaged or left unfinished
 inline constexpr long kNullInIndex = 3058;
 inline constexpr long kMissingParameter = 3061;
 inline constexpr long kDuplicateOutput = 3067;
@@ -70,39 +70,39 @@ inline constexpr const char* kReadOnlyText = "Cannot update. Database or object 
 
 // ---- the errors ------------------------------------------------------------
 // Without a name in the text.
-Error typeMismatch();                   // 3464
-Error recordTooLarge();                 // 3047
-Error readOnly();                       // 3027
-Error notValidPassword();               // 3031
-Error databaseExists();                 // 3204
-Error noTransaction();                  // 3034
-Error tooManyTransactions();            // 3003
-Error syntaxCreateTable();              // 3290
-Error tooManyFields();                  // 3190
-Error fieldTwice();                     // 3191
-Error valueCount();                     // 3346
-Error overflow();                       // 3349
-Error fieldTooSmall();                  // 3163
-Error nullInIndex();                    // 3058
-Error duplicateKey();                   // 3022
-Error cannotDelete();                   // 3303
-Error objectInvalid();                  // 3420
-Error missingParameter();               // 3061
-Error notCapable();                     // 3251, the provider's wording
-Error notSupportedForObject();          // 3251, the database's wording
+Error typeMismatch();           // 3464
+Error recordTooLarge();         // 3047
+Error readOnly();               // 3027
+Error notValidPassword();       // 3031
+Error databaseExists();         // 3204
+Error noTransaction();          // 3034
+Error tooManyTransactions();    // 3003
+Error syntaxCreateTable();      // 3290
+Error tooManyFields();          // 3190
+Error fieldTwice();             // 3191
+Error valueCount();             // 3346
+Error overflow();               // 3349
+Error fieldTooSmall();          // 3163
+Error nullInIndex();            // 3058
+Error duplicateKey();           // 3022
+Error cannotDelete();           // 3303
+Error objectInvalid();          // 3420
+Error missingParameter();       // 3061
+Error notCapable();             // 3251, the provider's wording
+Error notSupportedForObject();  // 3251, the database's wording
 // With a name in the text.
-Error fileNotFound(std::string_view path);                             // 3024
-Error cannotCreateFile(std::string_view path, std::string_view why);   // 3043
-Error inUse(std::string_view path);                                    // 3045
-Error unrecognizedFormat(std::string_view path);                       // 3343
-Error damaged(std::string_view path, std::string_view what);           // 3049
-Error tableExists(std::string_view table);                             // 3010
-Error tableMissing(std::string_view table);                            // 3376
-Error inputTableMissing(std::string_view table);                       // 3078
-Error outputTableMissing(std::string_view table);                      // 3192
-Error invalidName(std::string_view name);                              // 3125
-Error required(std::string_view table, std::string_view column);       // 3314
-Error dateSyntax(std::string_view text);                               // 3075, text between the # signs
+Error fileNotFound(std::string_view path);                            // 3024
+Error cannotCreateFile(std::string_view path, std::string_view why);  // 3043
+Error inUse(std::string_view path);                                   // 3045
+Error unrecognizedFormat(std::string_view path);                      // 3343
+Error damaged(std::string_view path, std::string_view what);          // 3049
+Error tableExists(std::string_view table);                            // 3010
+Error tableMissing(std::string_view table);                           // 3376
+Error inputTableMissing(std::string_view table);                      // 3078
+Error outputTableMissing(std::string_view table);                     // 3192
+Error invalidName(std::string_view name);                             // 3125
+Error required(std::string_view table, std::string_view column);      // 3314
+Error dateSyntax(std::string_view text);                              // 3075, text between the # signs
 
 }  // namespace jeterr
 

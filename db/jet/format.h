@@ -48,11 +48,11 @@ namespace tp::db::jet {
 // Byte 0 of every page.
 enum class PageType : uint8_t {
     Header = 0x00,
-    Data = 0x01,        // rows, long values, usage-map rows, the global map
+    Data = 0x01,  // rows, long values, usage-map rows, the global map
     TableDef = 0x02,
     IndexNode = 0x03,
     IndexLeaf = 0x04,
-    UsageBitmap = 0x05, // a bitmap page of a reference usage map
+    UsageBitmap = 0x05,  // a bitmap page of a reference usage map
 };
 constexpr bool isPage(const uint8_t* page, PageType t) { return page[0] == uint8_t(t); }
 
@@ -71,7 +71,7 @@ inline constexpr size_t kCreated = 0x72;
 namespace datapage {
 inline constexpr size_t kFreeSpace = 0x02;
 inline constexpr size_t kOwner = 0x04;
-inline constexpr size_t kRowCount = 0x0C;       // Jet 3: 0x08
+inline constexpr size_t kRowCount = 0x0C;  // Jet 3: 0x08
 inline constexpr size_t kRowCount3 = 0x08;
 inline constexpr uint16_t kRowDeleted = 0x8000;
 inline constexpr uint16_t kRowOverflow = 0x4000;
@@ -81,9 +81,9 @@ inline constexpr uint16_t kRowOffsetMask = 0x1FFF;
 // The table definition's fields, per version.
 struct TdefLayout {
     size_t rowCount, autoNumber, tableType, maxCols, varCols, numCols, numLogical, numReal, ownedMap, freeMap;
-    size_t indexCounts;      // first unique-entry count slot
-    size_t indexCountSize;   // bytes per real index there
-    size_t columnSize;       // bytes per column descriptor
+    size_t indexCounts;     // first unique-entry count slot
+    size_t indexCountSize;  // bytes per real index there
+    size_t columnSize;      // bytes per column descriptor
 };
 inline constexpr TdefLayout kTdef4{0x10, 0x14, 0x28, 0x29, 0x2B, 0x2D, 0x2F, 0x33, 0x37, 0x3B, 0x3F, 12, 25};
 inline constexpr TdefLayout kTdef3{0x0C, 0x10, 0x14, 0x15, 0x17, 0x19, 0x1B, 0x1F, 0x23, 0x27, 0x2B, 8, 18};
@@ -112,13 +112,13 @@ inline constexpr uint8_t kFixed = 0x01;
 inline constexpr uint8_t kUpdatable = 0x02;
 inline constexpr uint8_t kAutoNumber = 0x04;
 inline constexpr uint8_t kGuidAutoNumber = 0x40;
-inline constexpr uint8_t kCompressed = 0x01;   // byte 16
+inline constexpr uint8_t kCompressed = 0x01;  // byte 16
 }  // namespace columnflag
 
 // Usage maps: byte 0 of a map's row.
 namespace usagemap {
-inline constexpr uint8_t kInline = 0x00;      // 1: first page (4), then the bitmap
-inline constexpr uint8_t kReference = 0x01;   // 1: bitmap pages (4 each)
+inline constexpr uint8_t kInline = 0x00;     // 1: first page (4), then the bitmap
+inline constexpr uint8_t kReference = 0x01;  // 1: bitmap pages (4 each)
 }  // namespace usagemap
 
 // Long values: the 12-byte head a row holds (length:3, kind:1, LVAL ref:4, 0:4).

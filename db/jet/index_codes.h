@@ -8,6 +8,6 @@ namespace tp::db::jet::index_codes {
 extern const char kGeneralLegacyCodes[];
 extern const char kGeneral2010Codes[];
 extern const char kGeneral97Codes[];
-extern const char kGeneral97Map[];   // General 97: characters above U+00FF that key as Latin-1
+extern const char kGeneral97Map[];  // General 97: characters above U+00FF that key as Latin-1
 
 }  // namespace tp::db::jet::index_codes

@@ -37,20 +37,18 @@ struct Code {
     Kind kind = Kind::Ignored;
     uint8_t inlineLen = 0;
     uint8_t extraLen = 0;
-    uint8_t flag = 0;        // Flagged: 2 or 3; Modifier: the amount
-    uint32_t at = 0;         // inline bytes, then extra bytes, in Table::bytes
+    uint8_t flag = 0;  // Flagged: 2 or 3; Modifier: the amount
+    uint32_t at = 0;   // inline bytes, then extra bytes, in Table::bytes
 };
 
 struct Table {
-    std::vector<Code> codes;        // by UTF-16 code unit (surrogates: Ignored, coded apart)
+    std::vector<Code> codes;  // by UTF-16 code unit (surrogates: Ignored, coded apart)
     std::vector<uint8_t> bytes;
-    std::array<uint8_t, 0x10000> map97{};   // General 97: U+0100.. keyed as a Latin-1 character (0: ignored)
-    std::array<bool, 0x100> letter97{};     // General 97: inline codes of the significant letters
+    std::array<uint8_t, 0x10000> map97{};  // General 97: U+0100.. keyed as a Latin-1 character (0: ignored)
+    std::array<bool, 0x100> letter97{};    // General 97: inline codes of the significant letters
 };
 
-uint8_t hexValue(char c) {
-    return uint8_t(c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10);
-}
+uint8_t hexValue(char c) { return uint8_t(c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10); }
 
 // Reads hex digits from p; returns the position after them.
 const char* readHex(const char* p, std::vector<uint8_t>& out) {
@@ -74,6 +72,7 @@ void parseTable(const char* s, size_t count, bool skipSurrogates, Table& t) {
         ext.clear();
         Code c;
         long delta = 0;
+        // clang-format off
         switch (k) {
         case 's': c.kind = Kind::Simple; p = readHex(p, inl); break;
         case 'g': c.kind = Kind::Significant; p = readHex(p, inl); break;
@@ -100,6 +99,7 @@ void parseTable(const char* s, size_t count, bool skipSurrogates, Table& t) {
         case '+': delta = std::strtol(p, const_cast<char**>(&p), 16); break;
         default: c.kind = Kind::Ignored; break;
         }
+        // clang-format on
         long repeat = 1;
         if (*p == '*') repeat = std::strtol(p + 1, const_cast<char**>(&p), 10);
         for (long r = 0; r < repeat && cp < count; ++r) {
@@ -169,9 +169,9 @@ std::u16string_view keyedPart(std::u16string_view text) {
 }
 
 void appendGeneral(std::vector<uint8_t>& out, std::u16string_view text, const Table& t) {
-    std::vector<uint8_t> extra;       // extra codes, one group per keyed character
-    size_t extraChars = 0;            // keyed characters the extra codes account for
-    size_t extraPrefix = 0;           // a modifier written before any character
+    std::vector<uint8_t> extra;  // extra codes, one group per keyed character
+    size_t extraChars = 0;       // keyed characters the extra codes account for
+    size_t extraPrefix = 0;      // a modifier written before any character
     bool anyExtra = false;
     std::vector<uint8_t> unprintable, flags;
     size_t keyed = 0;
@@ -268,7 +268,7 @@ void appendGeneral97(std::vector<uint8_t>& out, std::u16string_view text, const 
     std::vector<uint8_t> nibbles;
     size_t significant = 0;
     for (char16_t c : text) {
-        if (c > 0xFF && t.map97[c] == 0) continue;   // no Latin-1 counterpart: ignored
+        if (c > 0xFF && t.map97[c] == 0) continue;  // no Latin-1 counterpart: ignored
         const Code& k = t.codes[c <= 0xFF ? c : t.map97[c]];
         if (k.kind == Kind::Ignored) continue;
         const uint8_t* inl = t.bytes.data() + k.at;
@@ -300,9 +300,7 @@ void appendGeneral97(std::vector<uint8_t>& out, std::u16string_view text, const 
 
 }  // namespace
 
-bool sortOrderSupported(SortOrder order) {
-    return order.lcid == 1033 && order.version >= -1 && order.version <= 1;
-}
+bool sortOrderSupported(SortOrder order) { return order.lcid == 1033 && order.version >= -1 && order.version <= 1; }
 
 std::string sortOrderName(SortOrder order) {
     if (order == kGeneral2010) return "General";
@@ -313,11 +311,26 @@ std::string sortOrderName(SortOrder order) {
         const char* name;
     };
     static constexpr Named kNames[] = {
-        {1024, "Neutral"},   {1025, "Arabic"},    {1028, "Chinese traditional"}, {1029, "Czech"},
-        {1030, "Norwegian/Danish"}, {1032, "Greek"}, {1033, "General"},          {1034, "Spanish"},
-        {1037, "Hebrew"},    {1038, "Hungarian"}, {1039, "Icelandic"},           {1041, "Japanese"},
-        {1042, "Korean"},    {1043, "Dutch"},     {1045, "Polish"},              {1049, "Cyrillic"},
-        {1053, "Swedish/Finnish"}, {1054, "Thai"}, {1055, "Turkish"},            {1060, "Slovenian"},
+        {1024, "Neutral"},
+        {1025, "Arabic"},
+        {1028, "Chinese traditional"},
+        {1029, "Czech"},
+        {1030, "Norwegian/Danish"},
+        {1032, "Greek"},
+        {1033, "General"},
+        {1034, "Spanish"},
+        {1037, "Hebrew"},
+        {1038, "Hungarian"},
+        {1039, "Icelandic"},
+        {1041, "Japanese"},
+        {1042, "Korean"},
+        {1043, "Dutch"},
+        {1045, "Polish"},
+        {1049, "Cyrillic"},
+        {1053, "Swedish/Finnish"},
+        {1054, "Thai"},
+        {1055, "Turkish"},
+        {1060, "Slovenian"},
         {2052, "Chinese simplified"},
     };
     std::string name = "unknown";

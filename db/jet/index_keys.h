@@ -20,9 +20,9 @@ struct SortOrder {
     bool operator==(const SortOrder&) const = default;
 };
 
-inline constexpr SortOrder kGeneral97{1033, -1};       // Access 97 (Jet 3)
-inline constexpr SortOrder kGeneralLegacy{1033, 0};    // Access 2000-2007, and ACE files keeping it
-inline constexpr SortOrder kGeneral2010{1033, 1};      // Access 2010 and later ("General")
+inline constexpr SortOrder kGeneral97{1033, -1};     // Access 97 (Jet 3)
+inline constexpr SortOrder kGeneralLegacy{1033, 0};  // Access 2000-2007, and ACE files keeping it
+inline constexpr SortOrder kGeneral2010{1033, 1};    // Access 2010 and later ("General")
 
 // Whether keys of this order can be computed (the three General orders).
 bool sortOrderSupported(SortOrder order);

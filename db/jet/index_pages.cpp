@@ -40,6 +40,7 @@ void appendIndexKey(std::vector<uint8_t>& e, const StoredColumn& c, const Value&
     auto invertFrom = [&](size_t at) {
         for (size_t i = at; i < e.size(); ++i) e[i] = uint8_t(~e[i]);
     };
+    // clang-format off
     switch (type) {
     case ColType::Byte:
         e.push_back(uint8_t(x.kind() == Kind::Int ? x.integer() : 0));
@@ -120,6 +121,7 @@ void appendIndexKey(std::vector<uint8_t>& e, const StoredColumn& c, const Value&
         return;
     }
     }
+    // clang-format on
 }
 
 // Refuses to write into a table whose indexes hold text under a sort order
@@ -130,8 +132,8 @@ void JetDatabase::requireKeyable(const StoredTable& t) const {
             for (const StoredColumn& c : t.columns)
                 if (c.number == cn && (c.is(ColType::Text) || c.is(ColType::Memo)) &&
                     !sortOrderSupported(columnSortOrder(c.misc, sortOrder())))
-                    throw Error(jeterr::kNotSupported, "Cannot write into table '" + t.name + "'. " +
-                                                      unkeyableText(c, sortOrder()));
+                    throw Error(jeterr::kNotSupported,
+                                "Cannot write into table '" + t.name + "'. " + unkeyableText(c, sortOrder()));
 }
 
 // Rebuilds every index of a system table from its rows: sorted entries packed
@@ -184,7 +186,9 @@ void JetDatabase::rebuildIndexes(StoredTable& t) {
         std::vector<uint32_t> pool;
         for (uint32_t pg : old) {
             const uint8_t* p = pager_->read(pg);
-            if (pg != ix.root && (isPage(p, PageType::IndexNode) || isPage(p, PageType::IndexLeaf)) && rd32(p + 4) == t.page) pool.push_back(pg);
+            if (pg != ix.root && (isPage(p, PageType::IndexNode) || isPage(p, PageType::IndexLeaf)) &&
+                rd32(p + 4) == t.page)
+                pool.push_back(pg);
         }
         std::reverse(pool.begin(), pool.end());
         std::vector<uint32_t> used{ix.root};
@@ -201,7 +205,7 @@ void JetDatabase::rebuildIndexes(StoredTable& t) {
         };
         struct Node {
             uint32_t page = 0;
-            std::vector<const std::vector<uint8_t>*> items;   // stored entries
+            std::vector<const std::vector<uint8_t>*> items;  // stored entries
             std::vector<uint8_t> last;                       // greatest leaf entry below
             uint32_t tail = 0;
         };
@@ -240,7 +244,7 @@ void JetDatabase::rebuildIndexes(StoredTable& t) {
             }
             level.push_back(std::move(cur));
         }
-        std::deque<std::vector<uint8_t>> nodeEntries;   // storage for node entries (stable addresses)
+        std::deque<std::vector<uint8_t>> nodeEntries;  // storage for node entries (stable addresses)
         uint8_t levelType = 0x04;
         while (true) {
             if (level.size() == 1) {
@@ -280,7 +284,8 @@ void JetDatabase::rebuildIndexes(StoredTable& t) {
                         next = q + 1 < g.size() ? level[g[q + 1]].page : 0;
                     }
                     writePage(level[i].page, levelType, level[i].items, prev, next, level[i].tail);
-                    if (q + 1 < g.size() || g.size() == 1) parent.items.push_back(&nodeEntries[nodeEntries.size() - level.size() + i]);
+                    if (q + 1 < g.size() || g.size() == 1)
+                        parent.items.push_back(&nodeEntries[nodeEntries.size() - level.size() + i]);
                     else parent.tail = level[i].page;
                     parent.last = level[i].last;
                     ++idx;
@@ -360,10 +365,8 @@ void JetDatabase::checkUnique(StoredTable& t, const std::vector<uint8_t>& row) {
     for (size_t i : checked) {
         bool anyNull, allNull;
         keys[i] = keyOf(t.indexes[i], v, anyNull, allNull);
-        if ((t.indexes[i].flags & 0x08) && anyNull)
-            throw jeterr::nullInIndex();
-        if ((t.indexes[i].flags & 0x01) && !allNull && t.uniqueKeys[i].count(keys[i]))
-            throw jeterr::duplicateKey();
+        if ((t.indexes[i].flags & 0x08) && anyNull) throw jeterr::nullInIndex();
+        if ((t.indexes[i].flags & 0x01) && !allNull && t.uniqueKeys[i].count(keys[i])) throw jeterr::duplicateKey();
         if (!(t.indexes[i].flags & 0x01) || allNull) keys[i].clear();
     }
     for (size_t i : checked)

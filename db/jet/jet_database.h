@@ -26,7 +26,7 @@ namespace tp::db::jet {
 inline constexpr int kMaxRowSize = 4060;
 inline constexpr size_t kDataPageFree = 4082;
 inline constexpr size_t kIndexEntryBytes = 3616;
-inline constexpr size_t kMaxLongValue = 0xFFFFFF;   // 3 length bytes are all readers take
+inline constexpr size_t kMaxLongValue = 0xFFFFFF;  // 3 length bytes are all readers take
 inline constexpr uint32_t kTablesParent = 0x0F000000;
 // The header: the mask's RC4 key and range, and the Jet 4 magic number.
 inline constexpr uint8_t kHeaderKey[4] = {0xC7, 0xDA, 0x39, 0x6B};
@@ -38,17 +38,17 @@ struct CatalogEntry {
     uint32_t id = 0;
     uint32_t parentId = 0;
     std::string name;
-    std::string key;        // name's key under the catalog's sort order (empty: not yet computed)
+    std::string key;  // name's key under the catalog's sort order (empty: not yet computed)
     int type = 0;
     uint32_t flags = 0;
-    uint32_t rowRef = 0;    // pg:row of the MSysObjects row
+    uint32_t rowRef = 0;  // pg:row of the MSysObjects row
     Bytes owner;
-    std::vector<std::string> required;   // columns whose "Required" property is true
+    std::vector<std::string> required;  // columns whose "Required" property is true
 };
 
 // A row slot found while walking a data page.
 struct RowSpan {
-    uint32_t ref;       // pg:row of the slot
+    uint32_t ref;  // pg:row of the slot
     const uint8_t* p;
     size_t n;
 };
@@ -58,19 +58,25 @@ inline void putBytes(std::vector<uint8_t>& v, const void* p, size_t n) {
     const auto* b = static_cast<const uint8_t*>(p);
     v.insert(v.end(), b, b + n);
 }
-inline void put16(std::vector<uint8_t>& v, uint32_t x) { v.push_back(uint8_t(x)); v.push_back(uint8_t(x >> 8)); }
-inline void put32(std::vector<uint8_t>& v, uint32_t x) { put16(v, x & 0xFFFF); put16(v, x >> 16); }
+inline void put16(std::vector<uint8_t>& v, uint32_t x) {
+    v.push_back(uint8_t(x));
+    v.push_back(uint8_t(x >> 8));
+}
+inline void put32(std::vector<uint8_t>& v, uint32_t x) {
+    put16(v, x & 0xFFFF);
+    put16(v, x >> 16);
+}
 inline void putUtf16(std::vector<uint8_t>& v, std::u16string_view s) {
     for (char16_t c : s) put16(v, c);
 }
 
 // database.cpp
 std::chrono::milliseconds durabilityInterval();
-bool jet3File(const std::string& path);   // Access 97 files have 2048-byte pages
+bool jet3File(const std::string& path);  // Access 97 files have 2048-byte pages
 // new_database.cpp
-double nowOle();   // the local time as an OLE date
+double nowOle();  // the local time as an OLE date
 // table_definition.cpp: column descriptors
-const char* unreadableColumn(const StoredColumn& c);   // why a column cannot be read, or nullptr
+const char* unreadableColumn(const StoredColumn& c);  // why a column cannot be read, or nullptr
 ColType typeOf(uint8_t raw);
 int fixedSizeOf(ColType t);
 FieldInfo fieldInfoOf(const StoredColumn& c);
@@ -87,8 +93,7 @@ public:
     ~JetDatabase() override {
         try {
             close();
-        } catch (...) {
-        }
+        } catch (...) {}
     }
 
     void openExisting(const std::string& password);
@@ -138,8 +143,9 @@ private:
     void requireWritable() const {
         requireOpen();
         if (jet3_)
-            throw Error(jeterr::kNotSupported, "The database '" + pager_->path() +
-                                              "' is in the Access 97 format; Tallyport reads it but does not write it.");
+            throw Error(jeterr::kNotSupported,
+                        "The database '" + pager_->path() +
+                            "' is in the Access 97 format; Tallyport reads it but does not write it.");
         if (pager_->readOnly()) throw jeterr::readOnly();
     }
 
@@ -189,8 +195,7 @@ private:
     uint32_t appendRow(StoredTable& t, const std::vector<uint8_t>& row);
     uint32_t putLongValueRow(StoredTable& t, int col, const uint8_t* data, size_t n);
     uint32_t putLongValueChain(StoredTable& t, int col, const std::vector<uint8_t>& data);
-    void placeLongValues(StoredTable& t, const std::vector<Value>& values, size_t nvar, size_t nlongs,
-                         size_t rowSize);
+    void placeLongValues(StoredTable& t, const std::vector<Value>& values, size_t nvar, size_t nlongs, size_t rowSize);
     const Value* valueToStore(StoredTable& t, size_t k, const Value& v, Value& autoValue);
     void encodeRow(StoredTable& t, const std::vector<Value>& values, std::vector<uint8_t>& out);
     void insertInto(StoredTable& t, const std::vector<Value>& values);
@@ -232,21 +237,19 @@ private:
     void refreshIndexes();
     void checkUnique(StoredTable& t, const std::vector<uint8_t>& row);
     void requireKeyable(const StoredTable& t) const;
+
 public:
     IndexKeyReport compareIndexKeys();
+
 private:
-    std::vector<uint8_t> buildTdef(const std::string& name, uint8_t tableType,
-                                   const std::vector<StoredColumn>& cols,
-                                   const std::vector<StoredIndex>& idx,
-                                   const std::vector<std::string>& idxNames,
-                                   const std::vector<uint8_t>& idxTypes,
-                                   const std::vector<LongValueMaps>& lv, uint32_t owned,
-                                   uint32_t freeMap);
+    std::vector<uint8_t> buildTdef(const std::string& name, uint8_t tableType, const std::vector<StoredColumn>& cols,
+                                   const std::vector<StoredIndex>& idx, const std::vector<std::string>& idxNames,
+                                   const std::vector<uint8_t>& idxTypes, const std::vector<LongValueMaps>& lv,
+                                   uint32_t owned, uint32_t freeMap);
     void writeTdef(uint32_t firstPage, const std::vector<uint8_t>& tdef);
     void writeHeader(const std::string& password, double created);
-    void addCatalogRow(const std::string& name, uint32_t id, uint32_t parent, int type,
-                       uint32_t flags, const Bytes& owner, double when,
-                       const std::vector<std::string>& required = {});
+    void addCatalogRow(const std::string& name, uint32_t id, uint32_t parent, int type, uint32_t flags,
+                       const Bytes& owner, double when, const std::vector<std::string>& required = {});
     void addAces(uint32_t objectId, const std::vector<std::pair<Bytes, std::pair<uint32_t, bool>>>& aces);
 
     std::unique_ptr<Pager> pager_;
@@ -255,24 +258,24 @@ private:
     // fields, text in the code page of the header. Opened read-only.
     bool jet3_ = false;
     uint32_t ps_ = kPageSize;
-    uint32_t rowsAt_ = datapage::kRowCount;   // data page: offset of the row count (Jet 3: kRowCount3)
+    uint32_t rowsAt_ = datapage::kRowCount;  // data page: offset of the row count (Jet 3: kRowCount3)
     unsigned codePage_ = 1252;
     uint16_t sortLcid_ = 1033;
     uint8_t sortVersion_ = 0;
     std::vector<CatalogEntry> catalog_;
-    std::unordered_map<uint32_t, std::unique_ptr<StoredTable>> tables_;   // by TDEF page
+    std::unordered_map<uint32_t, std::unique_ptr<StoredTable>> tables_;  // by TDEF page
     // Pages below the end of the file that the global map marks free, read
     // from it once per session and kept in step with it.
     std::vector<uint64_t> freeBits_;
     size_t freeCount_ = 0;
-    uint32_t lowestFree_ = 0;          // no free page below this one
+    uint32_t lowestFree_ = 0;  // no free page below this one
     bool freeKnown_ = false;
-    StoredTable* last_ = nullptr;      // last table written to
+    StoredTable* last_ = nullptr;  // last table written to
     std::string lastName_;
     uint64_t statementsSinceCheck_ = 0;
     std::chrono::milliseconds durableEvery_ = durabilityInterval();
-    std::unordered_map<uint32_t, std::vector<bool>> notNullByPage_;   // NOT NULL of tables made here
-    std::unordered_map<uint32_t, std::vector<bool>> unitNotNull_;     // the same at beginUnit()
+    std::unordered_map<uint32_t, std::vector<bool>> notNullByPage_;  // NOT NULL of tables made here
+    std::unordered_map<uint32_t, std::vector<bool>> unitNotNull_;    // the same at beginUnit()
     std::vector<std::vector<uint8_t>> varBuf_;
     std::chrono::steady_clock::time_point lastDurable_ = std::chrono::steady_clock::now();
     friend class JetCursor;

@@ -46,7 +46,6 @@ uint32_t headerCheck(const uint8_t* h, uint64_t salt, bool v2) {
                            : "; remove it to open the database as it is."));
 }
 
-
 }  // namespace
 
 namespace pagerio {
@@ -72,7 +71,8 @@ void playBack(const std::string& jpath, int jfd, int dbfd, const std::string& db
         const uint32_t basePages = rd32(h + 12);
         const uint64_t salt = get64(h + 16);
         if (pageSize != 2048 && pageSize != 4096)
-            throw Error(jeterr::kUnfinished, "The journal '" + jpath + "' of the database '" + dbPath + "' is damaged.");
+            throw Error(jeterr::kUnfinished,
+                        "The journal '" + jpath + "' of the database '" + dbPath + "' is damaged.");
         std::vector<uint8_t> e(8 + pageSize);
         // The entries that check.
         std::vector<uint32_t> pages;
@@ -102,8 +102,7 @@ void playBack(const std::string& jpath, int jfd, int dbfd, const std::string& db
             if (!writeAll(dbfd, e.data() + 8, pageSize, uint64_t(pages[i]) * pageSize))
                 throw Error(jeterr::kDiskIo, ioError("repairing", dbPath));
         }
-        if (uint64_t(ds.st_size) > uint64_t(basePages) * pageSize &&
-            !truncateFd(dbfd, uint64_t(basePages) * pageSize))
+        if (uint64_t(ds.st_size) > uint64_t(basePages) * pageSize && !truncateFd(dbfd, uint64_t(basePages) * pageSize))
             throw Error(jeterr::kDiskIo, ioError("repairing", dbPath));
         if (!syncFd(dbfd)) throw Error(jeterr::kDiskIo, ioError("repairing", dbPath));
     }
@@ -140,7 +139,8 @@ void Pager::takeLock() {
         }
         // The file may have been removed by its previous holder between our
         // open and our lock: then lock the new one.
-        struct stat a {}, b {};
+        struct stat a {
+        }, b{};
         if (::fstat(fd, &a) != 0 || ::stat(lpath.c_str(), &b) != 0 || a.st_ino != b.st_ino || a.st_dev != b.st_dev) {
             ::close(fd);
             continue;
@@ -198,13 +198,13 @@ void Pager::recoverIfNeeded() {
     if (lfd >= 0) {
         const bool held = ::flock(lfd, LOCK_SH | LOCK_NB) != 0;
         ::close(lfd);
-        if (held) return;   // a writer is at work; its journal is not left over
+        if (held) return;  // a writer is at work; its journal is not left over
     }
     const int wfd = ::open(path_.c_str(), O_RDWR | O_CLOEXEC);
     if (wfd < 0)
         throw Error(jeterr::kUnfinished, "The database '" + path_ +
-                                        "' was left unfinished by a program that stopped while writing it; "
-                                        "open it once with write access to repair it.");
+                                             "' was left unfinished by a program that stopped while writing it; "
+                                             "open it once with write access to repair it.");
     const FdCloser wc{wfd};
     playBack(jpath, jfd, wfd, path_);
 }
@@ -255,8 +255,7 @@ void Pager::journalPages(const std::vector<uint32_t>& pages) {
         if ((++done & 255) == 0) stillBusy();
         // The committed image is what the file holds now: this page has not
         // been written since the last durability point.
-        if (!readAll(fd_, e.data() + 8, pageSize_, uint64_t(page) * pageSize_))
-            std::memset(e.data() + 8, 0, pageSize_);
+        if (!readAll(fd_, e.data() + 8, pageSize_, uint64_t(page) * pageSize_)) std::memset(e.data() + 8, 0, pageSize_);
         wr32(e.data(), page);
         wr32(e.data() + 4, check32(salt_, page, e.data() + 8, pageSize_));
         if (!writeAll(journalFd_, e.data(), e.size(), journalEnd_))
@@ -283,10 +282,11 @@ void Pager::removeJournal() {
 }
 
 void Pager::checkStillThere() const {
-    struct stat a {}, b {};
+    struct stat a {
+    }, b{};
     if (::fstat(fd_, &a) != 0 || ::stat(path_.c_str(), &b) != 0 || a.st_ino != b.st_ino || a.st_dev != b.st_dev)
         throw Error(jeterr::kDiskIo, "The database '" + path_ +
-                                    "' was moved or deleted while it was open; its changes could not be saved.");
+                                         "' was moved or deleted while it was open; its changes could not be saved.");
 }
 
 }  // namespace tp::db::jet

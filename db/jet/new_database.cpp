@@ -67,8 +67,8 @@ std::unique_ptr<Database> Database::create(const std::string& path, const std::s
     std::string building;
     std::unique_ptr<JetDatabase> db;
     for (int attempt = 0; !db; ++attempt) {
-        building = (target.parent_path() / ("~" + target.filename().string() + "." + std::to_string(::getpid()) +
-                                            "-" + std::to_string(attempt) + ".tmp"))
+        building = (target.parent_path() / ("~" + target.filename().string() + "." + std::to_string(::getpid()) + "-" +
+                                            std::to_string(attempt) + ".tmp"))
                        .string();
         try {
             db = std::make_unique<JetDatabase>(std::make_unique<Pager>(building, Pager::CreateTag{}));
@@ -115,7 +115,10 @@ void JetDatabase::writeHeader(const std::string& password, double created) {
     std::memcpy(h + 4, ace ? "Standard ACE DB" : "Standard Jet DB", 15);
     switch (format_) {
     case FileFormat::Ace12: h[header::kVersion] = 0x02; break;
-    case FileFormat::Ace14: h[header::kVersion] = 0x03; h[0x15] = 0x01; break;
+    case FileFormat::Ace14:
+        h[header::kVersion] = 0x03;
+        h[0x15] = 0x01;
+        break;
     case FileFormat::Ace16: h[header::kVersion] = 0x05; break;
     case FileFormat::Ace17: h[header::kVersion] = 0x06; break;
     default: h[header::kVersion] = 0x01; break;
@@ -172,7 +175,7 @@ void JetDatabase::createNew(const std::string& password) {
         wr16(p + 2, kDataPageFree);
         wr32(p + 4, 1);
         uint8_t row[69] = {};
-        std::memset(row + 5, 0xFF, 64);   // everything free until allocated
+        std::memset(row + 5, 0xFF, 64);  // everything free until allocated
         uint32_t ref;
         placeRow(1, row, 69, ref);
         std::memset(row, 0, sizeof row);
@@ -189,40 +192,61 @@ void JetDatabase::createNew(const std::string& password) {
     struct Def {
         const char* name;
         std::vector<Col> cols;
-        std::vector<std::pair<std::vector<int>, uint8_t>> idx;   // columns, flags
+        std::vector<std::pair<std::vector<int>, uint8_t>> idx;  // columns, flags
         std::vector<std::string> idxNames;
         std::vector<uint8_t> idxTypes;
     };
     const Def defs[4] = {
         {"MSysObjects",
-         {{"Id", ColType::Long, 0, 0x13}, {"ParentId", ColType::Long, 1, 0x13}, {"Name", ColType::Text, 2, 0x12},
-          {"Type", ColType::Int, 3, 0x13}, {"DateCreate", ColType::DateTime, 4, 0x13},
-          {"DateUpdate", ColType::DateTime, 5, 0x13}, {"Owner", ColType::Binary, 6, 0x32},
-          {"Flags", ColType::Long, 7, 0x13}, {"Database", ColType::Memo, 8, 0x12},
-          {"Connect", ColType::Memo, 9, 0x12}, {"ForeignName", ColType::Text, 10, 0x12},
-          {"RmtInfoShort", ColType::Binary, 11, 0x12}, {"RmtInfoLong", ColType::OLE, 12, 0x12},
-          {"Lv", ColType::OLE, 13, 0x12}, {"LvProp", ColType::OLE, 14, 0x12}, {"LvModule", ColType::OLE, 15, 0x12},
+         {{"Id", ColType::Long, 0, 0x13},
+          {"ParentId", ColType::Long, 1, 0x13},
+          {"Name", ColType::Text, 2, 0x12},
+          {"Type", ColType::Int, 3, 0x13},
+          {"DateCreate", ColType::DateTime, 4, 0x13},
+          {"DateUpdate", ColType::DateTime, 5, 0x13},
+          {"Owner", ColType::Binary, 6, 0x32},
+          {"Flags", ColType::Long, 7, 0x13},
+          {"Database", ColType::Memo, 8, 0x12},
+          {"Connect", ColType::Memo, 9, 0x12},
+          {"ForeignName", ColType::Text, 10, 0x12},
+          {"RmtInfoShort", ColType::Binary, 11, 0x12},
+          {"RmtInfoLong", ColType::OLE, 12, 0x12},
+          {"Lv", ColType::OLE, 13, 0x12},
+          {"LvProp", ColType::OLE, 14, 0x12},
+          {"LvModule", ColType::OLE, 15, 0x12},
           {"LvExtra", ColType::OLE, 16, 0x12}},
          {{{1, 2}, 0x81}, {{0}, 0x81}},
          {"ParentIdName", "Id"},
          {0, 1}},
         {"MSysACEs",
-         {{"ObjectId", ColType::Long, 0, 0x13}, {"SID", ColType::Binary, 1, 0x32}, {"ACM", ColType::Long, 2, 0x13},
+         {{"ObjectId", ColType::Long, 0, 0x13},
+          {"SID", ColType::Binary, 1, 0x32},
+          {"ACM", ColType::Long, 2, 0x13},
           {"FInheritable", ColType::Bool, 3, 0x13}},
          {{{0}, 0x88}},
          {"ObjectId"},
          {0}},
         {"MSysQueries",
-         {{"ObjectId", ColType::Long, 0, 0x13}, {"Attribute", ColType::Byte, 1, 0x13}, {"Order", ColType::Binary, 2, 0x12},
-          {"Name1", ColType::Text, 3, 0x12}, {"Name2", ColType::Text, 4, 0x12}, {"Expression", ColType::Memo, 5, 0x12},
-          {"Flag", ColType::Int, 6, 0x13}, {"LvExtra", ColType::Long, 7, 0x13}},
+         {{"ObjectId", ColType::Long, 0, 0x13},
+          {"Attribute", ColType::Byte, 1, 0x13},
+          {"Order", ColType::Binary, 2, 0x12},
+          {"Name1", ColType::Text, 3, 0x12},
+          {"Name2", ColType::Text, 4, 0x12},
+          {"Expression", ColType::Memo, 5, 0x12},
+          {"Flag", ColType::Int, 6, 0x13},
+          {"LvExtra", ColType::Long, 7, 0x13}},
          {{{0, 1, 2}, 0x81}},
          {"ObjectIdAttribute"},
          {1}},
         {"MSysRelationships",
-         {{"szRelationship", ColType::Text, 0, 0x12}, {"grbit", ColType::Long, 1, 0x13}, {"ccolumn", ColType::Long, 2, 0x13},
-          {"icolumn", ColType::Long, 3, 0x13}, {"szObject", ColType::Text, 4, 0x12}, {"szColumn", ColType::Text, 5, 0x12},
-          {"szReferencedObject", ColType::Text, 6, 0x12}, {"szReferencedColumn", ColType::Text, 7, 0x12}},
+         {{"szRelationship", ColType::Text, 0, 0x12},
+          {"grbit", ColType::Long, 1, 0x13},
+          {"ccolumn", ColType::Long, 2, 0x13},
+          {"icolumn", ColType::Long, 3, 0x13},
+          {"szObject", ColType::Text, 4, 0x12},
+          {"szColumn", ColType::Text, 5, 0x12},
+          {"szReferencedObject", ColType::Text, 6, 0x12},
+          {"szReferencedColumn", ColType::Text, 7, 0x12}},
          {{{0}, 0x82}, {{4}, 0x82}, {{6}, 0x82}},
          {"szRelationship", "szObject", "szReferencedObject"},
          {0, 0, 0}},
@@ -293,7 +317,8 @@ void JetDatabase::createNew(const std::string& password) {
             wr32(rp + 4, tdefPages[ti]);
             mapSet(ix.mapRef, ix.root, true);
         }
-        writeTdef(tdefPages[ti], buildTdef(d.name, kSystemTable, cols, idx, d.idxNames, d.idxTypes, lv, owned, freeMap));
+        writeTdef(tdefPages[ti],
+                  buildTdef(d.name, kSystemTable, cols, idx, d.idxNames, d.idxTypes, lv, owned, freeMap));
     }
     // Catalog.
     tables_[2] = std::make_unique<StoredTable>(loadTable(2, "MSysObjects"));

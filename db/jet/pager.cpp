@@ -24,11 +24,10 @@ namespace tp::db::jet {
 using namespace pagerio;
 
 namespace {
-constexpr size_t kCacheBudget = 8192;          // pages (32 MB)
-constexpr size_t kPinnedBudget = 4096;         // changed committed pages kept in memory
-constexpr size_t kUnitMemory = 2048;           // unit page images kept in memory (8 MB)
+constexpr size_t kCacheBudget = 8192;   // pages (32 MB)
+constexpr size_t kPinnedBudget = 4096;  // changed committed pages kept in memory
+constexpr size_t kUnitMemory = 2048;    // unit page images kept in memory (8 MB)
 constexpr uint32_t kSpilled = 0xFFFFFFFFu;
-
 
 std::atomic<long> gWrites{0};
 std::atomic<long> gFailAt{0};
@@ -130,9 +129,7 @@ std::string ioError(const std::string& what, const std::string& path) {
 
 }  // namespace pagerio
 
-namespace {
-
-}  // namespace
+namespace {}  // namespace
 
 namespace faults {
 void failWriteNumber(long n) {
@@ -182,8 +179,7 @@ Pager::Pager(const std::string& path, bool readOnly, uint32_t pageSize, bool rec
     if (fd_ < 0) throw jeterr::fileNotFound(path);
     try {
         struct stat st {};
-        if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode))
-            throw jeterr::fileNotFound(path);
+        if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) throw jeterr::fileNotFound(path);
         if (!readOnly_) takeLock();
         if (recover || !readOnly_) recoverIfNeeded();
         const uint64_t size = fileSize();
@@ -219,13 +215,10 @@ Pager::Pager(const std::string& path, CreateTag) : path_(path) {
 Pager::~Pager() {
     try {
         close();
-    } catch (...) {
-    }
+    } catch (...) {}
 }
 
-void Pager::damaged(const std::string& what) const {
-    throw jeterr::damaged(path_, what);
-}
+void Pager::damaged(const std::string& what) const { throw jeterr::damaged(path_, what); }
 
 uint64_t Pager::fileSize() const {
     struct stat st {};
@@ -292,7 +285,7 @@ void Pager::markDirty(Entry& e) {
 void Pager::requireHealthy() const {
     if (broken_)
         throw Error(jeterr::kDiskIo, "Disk or network error: the database '" + path_ +
-                                    "' could not be put back after a failed write; close it and open it again.");
+                                         "' could not be put back after a failed write; close it and open it again.");
 }
 
 // The page's entry when it may be changed, and whether this statement has
@@ -332,7 +325,8 @@ uint8_t* Pager::modifyRanges(uint32_t page, std::initializer_list<Range> ranges)
     if (keep) {
         size_t total = 0;
         for (const Range& r : ranges) {
-            if (size_t(r.offset) + r.length > kPageSize) damaged("a change past the end of page " + std::to_string(page));
+            if (size_t(r.offset) + r.length > kPageSize)
+                damaged("a change past the end of page " + std::to_string(page));
             total += 4 + r.length;
         }
         const size_t at = partialUsed_;
@@ -350,7 +344,7 @@ uint8_t* Pager::modifyRanges(uint32_t page, std::initializer_list<Range> ranges)
             wr16(out + 2, r.length);
             const uint8_t* from = e.data.get() + r.offset;
             if (r.length <= 8) {
-                for (uint16_t i = 0; i < r.length; ++i) out[4 + i] = from[i];   // counters and map bytes
+                for (uint16_t i = 0; i < r.length; ++i) out[4 + i] = from[i];  // counters and map bytes
             } else {
                 std::memcpy(out + 4, from, r.length);
             }
@@ -366,7 +360,8 @@ uint32_t Pager::append() {
     if (readOnly_) throw jeterr::readOnly();
     requireHealthy();
     const uint32_t limit = gPageLimit ? gPageLimit.load() : 0x7FFFF000u / pageSize_;
-    if (pageCount_ >= limit) throw Error(jeterr::kFull, "The database '" + path_ + "' has reached its maximum size (2 GB).");
+    if (pageCount_ >= limit)
+        throw Error(jeterr::kFull, "The database '" + path_ + "' has reached its maximum size (2 GB).");
     const uint32_t page = pageCount_++;
     Entry e;
     e.data.reset(new uint8_t[kPageSize]);
@@ -385,8 +380,7 @@ void Pager::released(uint32_t page) {
 
 uint8_t* Pager::reuse(uint32_t page) {
     if (page >= pageCount_) damaged("page " + std::to_string(page) + " is beyond the end of the file");
-    const bool freeAtDurable =
-        page < basePages_ && !(page < releasedSince_.size() && releasedSince_[page]);
+    const bool freeAtDurable = page < basePages_ && !(page < releasedSince_.size() && releasedSince_[page]);
     if (freeAtDurable) {
         if (unjournaled_.size() <= page) unjournaled_.resize(size_t(basePages_));
         unjournaled_[page] = true;
@@ -439,7 +433,7 @@ void Pager::peek(uint32_t page, uint8_t* out, size_t n) {
     if (key_ != 0 && page != 0) {
         uint8_t k[4];
         wr32(k, key_ ^ page);
-        rc4(k, 4, out, n);   // the key stream of the page's first n bytes
+        rc4(k, 4, out, n);  // the key stream of the page's first n bytes
     }
 }
 
@@ -723,7 +717,7 @@ void Pager::trim() {
     } else {
         committed.clear();
     }
-    if (!fresh.empty()) openJournal();   // a crash now must cut the file back
+    if (!fresh.empty()) openJournal();  // a crash now must cut the file back
     for (const auto* list : {&fresh, &committed}) {
         writePages(*list);
         for (uint32_t n : *list) {

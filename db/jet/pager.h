@@ -145,14 +145,14 @@ private:
     struct Entry {
         std::unique_ptr<uint8_t[]> data;
         bool dirty = false;
-        uint64_t savedIn = 0;   // statement whose undo image holds this page
+        uint64_t savedIn = 0;  // statement whose undo image holds this page
     };
     struct Undo {
         uint32_t page;
         bool wasDirty;
-        std::unique_ptr<uint8_t[]> image;   // the whole page, or null: ranges
-        size_t at = 0, end = 0;             // kept in partial_ as (offset, length, bytes)
-        bool forget = false;                // a reused page not cached before: dropped again
+        std::unique_ptr<uint8_t[]> image;  // the whole page, or null: ranges
+        size_t at = 0, end = 0;            // kept in partial_ as (offset, length, bytes)
+        bool forget = false;               // a reused page not cached before: dropped again
     };
     Entry& load(uint32_t page);
     Entry& writable(uint32_t page, bool& keep);
@@ -184,8 +184,8 @@ private:
     uint64_t salt_ = 0;
     bool readOnly_ = false;
     uint32_t pageSize_ = kPageSize;
-    uint32_t pageCount_ = 0;   // logical page count (includes appended pages)
-    uint32_t basePages_ = 0;   // page count at the last durability point
+    uint32_t pageCount_ = 0;  // logical page count (includes appended pages)
+    uint32_t basePages_ = 0;  // page count at the last durability point
     uint32_t key_ = 0;
     std::unique_ptr<PageCipher> cipher_;
     std::unordered_map<uint32_t, Entry> cache_;
@@ -205,7 +205,7 @@ private:
     uint64_t statementSeq_ = 0;
     uint32_t statementPages_ = 0;
     std::vector<Undo> undo_;
-    std::unique_ptr<uint8_t[]> partial_;   // partialUsed_ of partialCap_ bytes
+    std::unique_ptr<uint8_t[]> partial_;  // partialUsed_ of partialCap_ bytes
     size_t partialUsed_ = 0, partialCap_ = 0;
     std::vector<std::unique_ptr<uint8_t[]>> spare_;
     // Unit state: a bit per page that existed at beginUnit() (set once its
@@ -216,8 +216,8 @@ private:
         std::vector<uint64_t> saved;
         struct Image {
             uint32_t page;
-            uint32_t slot;      // index into memory, or kSpilled
-            uint64_t offset;    // in the temporary file
+            uint32_t slot;    // index into memory, or kSpilled
+            uint64_t offset;  // in the temporary file
         };
         std::vector<Image> images;
         std::vector<std::unique_ptr<uint8_t[]>> memory;
@@ -250,9 +250,15 @@ inline uint32_t rd24(const uint8_t* p) { return uint32_t(p[0] | (p[1] << 8) | (p
 inline uint32_t rd32(const uint8_t* p) {
     return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
 }
-inline void wr16(uint8_t* p, uint32_t v) { p[0] = uint8_t(v); p[1] = uint8_t(v >> 8); }
+inline void wr16(uint8_t* p, uint32_t v) {
+    p[0] = uint8_t(v);
+    p[1] = uint8_t(v >> 8);
+}
 inline void wr32(uint8_t* p, uint32_t v) {
-    p[0] = uint8_t(v); p[1] = uint8_t(v >> 8); p[2] = uint8_t(v >> 16); p[3] = uint8_t(v >> 24);
+    p[0] = uint8_t(v);
+    p[1] = uint8_t(v >> 8);
+    p[2] = uint8_t(v >> 16);
+    p[3] = uint8_t(v >> 24);
 }
 
 // RC4 keystream applied in place.

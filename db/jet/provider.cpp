@@ -6,13 +6,9 @@ namespace tp::db::jet {
 
 namespace {
 
-Error closedError() {
-    return Error(Error::kObjectClosed, "Operation is not allowed when the object is closed.");
-}
+Error closedError() { return Error(Error::kObjectClosed, "Operation is not allowed when the object is closed."); }
 
-bool startsWithMSys(std::string_view name) {
-    return name.size() >= 4 && sameName(name.substr(0, 4), "MSys");
-}
+bool startsWithMSys(std::string_view name) { return name.size() >= 4 && sameName(name.substr(0, 4), "MSys"); }
 
 const char* tableTypeText(TableKind kind) {
     switch (kind) {
@@ -108,9 +104,7 @@ std::unique_ptr<Cursor> JetConnection::execute(std::string_view sql, long* recor
         db_->dropTable(stored);
         return nullptr;
     }
-    case StatementKind::Insert:
-        insert(recordsAffected);
-        return nullptr;
+    case StatementKind::Insert: insert(recordsAffected); return nullptr;
     case StatementKind::Select: return select();
     }
     return nullptr;
@@ -150,16 +144,14 @@ void JetConnection::insert(long* recordsAffected) {
                                     "'. Make sure you have typed the name correctly, and try the operation "
                                     "again.");
                 if (given_[idx])
-                    throw Error(jeterr::kDuplicateOutput,
-                                "Duplicate output destination '" + std::string(name) + "'.");
+                    throw Error(jeterr::kDuplicateOutput, "Duplicate output destination '" + std::string(name) + "'.");
                 given_[idx] = 1;
                 mapping_.push_back(int(idx));
             }
             mappedListText_.assign(st_.columnListText);
             mapped_ = true;
         }
-        if (st_.values.size() != mapping_.size())
-            throw jeterr::valueCount();
+        if (st_.values.size() != mapping_.size()) throw jeterr::valueCount();
     } else if (st_.values.size() != ncols) {
         throw jeterr::valueCount();
     }
@@ -199,8 +191,7 @@ std::unique_ptr<Cursor> JetConnection::select() {
                 break;
             }
         // The engine reads an unknown name as a parameter without a value.
-        if (idx == fields.size())
-            throw jeterr::missingParameter();
+        if (idx == fields.size()) throw jeterr::missingParameter();
         pick.push_back(int(idx));
     }
     return std::make_unique<ProjectingCursor>(std::move(cursor), std::move(pick));
@@ -208,8 +199,7 @@ std::unique_ptr<Cursor> JetConnection::select() {
 
 std::unique_ptr<Cursor> JetConnection::openSchema(int schema) {
     if (!db_) throw closedError();
-    if (schema != adSchemaTables)
-        throw jeterr::notCapable();
+    if (schema != adSchemaTables) throw jeterr::notCapable();
     auto tables = db_->listTables();
     struct Entry {
         const char* type;
@@ -236,12 +226,11 @@ std::unique_ptr<Cursor> JetConnection::openSchema(int schema) {
     return std::make_unique<VectorCursor>(tablesSchemaFields(), std::move(rows));
 }
 
-std::unique_ptr<ProviderConnection> openJetConnection(const ConnectionString& cs,
-                                                      const ConnectionOptions& options,
+std::unique_ptr<ProviderConnection> openJetConnection(const ConnectionString& cs, const ConnectionOptions& options,
                                                       const DatabaseOpener& opener) {
     const std::string path = cs.get("Data Source");
     const std::string password = cs.get(kPasswordKey);
-    const bool readOnly = options.mode == 1;   // adModeRead
+    const bool readOnly = options.mode == 1;  // adModeRead
     auto db = opener(path, password, readOnly);
     if (!db) throw Error("The database '" + path + "' could not be opened.");
     return std::make_unique<JetConnection>(std::move(db));

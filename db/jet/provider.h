@@ -51,13 +51,12 @@ private:
     std::vector<char> given_;
 };
 
-using DatabaseOpener = std::function<std::unique_ptr<Database>(const std::string& path,
-                                                               const std::string& password, bool readOnly)>;
+using DatabaseOpener =
+    std::function<std::unique_ptr<Database>(const std::string& path, const std::string& password, bool readOnly)>;
 
 // Opens the connection string's "Data Source" with its database password;
 // Mode 1 (read only) opens the file read-only, any other mode read/write.
-std::unique_ptr<ProviderConnection> openJetConnection(const ConnectionString& cs,
-                                                      const ConnectionOptions& options,
+std::unique_ptr<ProviderConnection> openJetConnection(const ConnectionString& cs, const ConnectionOptions& options,
                                                       const DatabaseOpener& opener);
 
 // Registers both Access providers over Database::open.

@@ -6,8 +6,7 @@ namespace tp::db::jet {
 
 void registerJetProviders() {
     auto factory = [](const ConnectionString& cs, const ConnectionOptions& options) {
-        return openJetConnection(cs, options, [](const std::string& path, const std::string& password,
-                                                 bool readOnly) {
+        return openJetConnection(cs, options, [](const std::string& path, const std::string& password, bool readOnly) {
             return Database::open(path, password, readOnly);
         });
     };

@@ -16,14 +16,20 @@ namespace {
 std::string guidText(const uint8_t* p) {
     static const char* hx = "0123456789ABCDEF";
     std::string s = "{";
-    auto hex = [&](uint8_t b) { s.push_back(hx[b >> 4]); s.push_back(hx[b & 15]); };
+    auto hex = [&](uint8_t b) {
+        s.push_back(hx[b >> 4]);
+        s.push_back(hx[b & 15]);
+    };
     for (int i = 3; i >= 0; --i) hex(p[i]);
     s.push_back('-');
-    hex(p[5]); hex(p[4]);
+    hex(p[5]);
+    hex(p[4]);
     s.push_back('-');
-    hex(p[7]); hex(p[6]);
+    hex(p[7]);
+    hex(p[6]);
     s.push_back('-');
-    hex(p[8]); hex(p[9]);
+    hex(p[8]);
+    hex(p[9]);
     s.push_back('-');
     for (int i = 10; i < 16; ++i) hex(p[i]);
     s.push_back('}');
@@ -40,8 +46,14 @@ bool parseGuid(const std::string& text, uint8_t* out) {
     if (h.size() != 32) return false;
     uint8_t b[16];
     for (int i = 0; i < 16; ++i) b[i] = uint8_t(std::stoi(h.substr(size_t(2 * i), 2), nullptr, 16));
-    out[0] = b[3]; out[1] = b[2]; out[2] = b[1]; out[3] = b[0];
-    out[4] = b[5]; out[5] = b[4]; out[6] = b[7]; out[7] = b[6];
+    out[0] = b[3];
+    out[1] = b[2];
+    out[2] = b[1];
+    out[3] = b[0];
+    out[4] = b[5];
+    out[5] = b[4];
+    out[6] = b[7];
+    out[7] = b[6];
     std::memcpy(out + 8, b + 8, 8);
     return true;
 }
@@ -159,6 +171,7 @@ Value JetDatabase::valueOf(const StoredTable& t, const StoredColumn& c, const ui
     }
     const int need = fixedSizeOf(type);
     if (need > 0 && len < size_t(need)) damaged("column '" + c.name + "' of table '" + t.name + "' is too short");
+    // clang-format off
     switch (type) {
     case ColType::Byte: return Value(int64_t(p[0]));
     case ColType::Int: return Value(int64_t(int16_t(rd16(p))));
@@ -174,6 +187,7 @@ Value JetDatabase::valueOf(const StoredTable& t, const StoredColumn& c, const ui
     case ColType::Memo: case ColType::OLE: return readLongValue(c, p, len);
     default: return Value(Bytes(p, p + len));
     }
+    // clang-format on
 }
 
 void JetDatabase::decodeRow(const StoredTable& t, const uint8_t* row, size_t n, std::vector<Value>& out) {
@@ -209,10 +223,11 @@ namespace {
 // A long value's length has three bytes in every reader (Access itself takes
 // 30 bits, but other readers then fail on the whole table).
 [[noreturn]] void tooLong(const StoredColumn& c) {
-    throw Error(jeterr::kFieldTooSmall, "The value for field '" + c.name + "' is too long: " +
-                                            (c.is(ColType::Memo) ? "a Memo field holds at most 8,388,607 characters"
-                                                                 : "an OLE Object field holds at most 16,777,215 bytes") +
-                                            " in a file that every reader can open.");
+    throw Error(jeterr::kFieldTooSmall,
+                "The value for field '" + c.name + "' is too long: " +
+                    (c.is(ColType::Memo) ? "a Memo field holds at most 8,388,607 characters"
+                                         : "an OLE Object field holds at most 16,777,215 bytes") +
+                    " in a file that every reader can open.");
 }
 
 // The null mask: one bit per column number, on the stack for every table
@@ -300,8 +315,8 @@ void encodeNumericValue(const StoredColumn& c, const Value& v, uint8_t* p) {
 
 // One value of a fixed-length column at p (size bytes); a Long AutoNumber
 // column's highest value is kept in autoNumber.
-void encodeFixed(const StoredColumn& c, ColType type, const Value& v, uint8_t* p, size_t size,
-                 uint32_t& autoNumber) {
+void encodeFixed(const StoredColumn& c, ColType type, const Value& v, uint8_t* p, size_t size, uint32_t& autoNumber) {
+    // clang-format off
     switch (type) {
     case ColType::Byte: p[0] = uint8_t(wantInt(v, 0, 255)); break;
     case ColType::Int: wr16(p, uint32_t(wantInt(v, -32768, 32767))); break;
@@ -327,6 +342,7 @@ void encodeFixed(const StoredColumn& c, ColType type, const Value& v, uint8_t* p
     case ColType::Numeric: encodeNumericValue(c, v, p); break;
     default: cannotWrite(c);
     }
+    // clang-format on
 }
 
 // Eight bytes at a time: whether the text is all ASCII, and whether it holds
@@ -442,7 +458,9 @@ void appendVariablePart(std::vector<uint8_t>& out, const std::vector<std::vector
     put16(out, uint32_t(nvar));
 }
 
-bool isTrue(const Value& v) { return v.kind() == Kind::Bool ? v.boolean() : (v.kind() == Kind::Int && v.integer() != 0); }
+bool isTrue(const Value& v) {
+    return v.kind() == Kind::Bool ? v.boolean() : (v.kind() == Kind::Int && v.integer() != 0);
+}
 
 // A fixed-length column's value at its place in the row's fixed part.
 void encodeFixedColumn(const StoredColumn& c, ColType type, const Value& v, std::vector<uint8_t>& out,

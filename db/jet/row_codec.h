@@ -66,7 +66,7 @@ void JetDatabase::decodeRow3(const StoredTable& t, const uint8_t* row, size_t n,
         rowVar = row[n - maskSize - 1];
         size_t jumps = (n - 1) / 256;
         if (n < maskSize + jumps + 2 + rowVar + 1) bad("has a bad variable column count");
-        const size_t colPtr = n - maskSize - jumps - 2;   // off(0)
+        const size_t colPtr = n - maskSize - jumps - 2;  // off(0)
         // The last jump entry may be a dummy when the offsets themselves
         // cross no further boundary.
         if (double(colPtr - rowVar) / 256.0 < double(jumps)) --jumps;
@@ -96,13 +96,14 @@ void JetDatabase::decodeRowWith(const StoredTable& t, const uint8_t* row, size_t
     if (t.varCols > 0) {
         if (n < 4 + maskSize) damaged("a row of table '" + t.name + "' is too short");
         rowVar = rd16(row + n - maskSize - 2);
-        if (4 + maskSize + 2 * (rowVar + 1) > n) damaged("a row of table '" + t.name + "' has a bad variable column count");
-        offs = row + n - maskSize - 4;   // off(0); off(i) at offs - 2i
+        if (4 + maskSize + 2 * (rowVar + 1) > n)
+            damaged("a row of table '" + t.name + "' has a bad variable column count");
+        offs = row + n - maskSize - 4;  // off(0); off(i) at offs - 2i
     }
     auto varOff = [&](size_t i) { return size_t(rd16(offs - 2 * i)); };
     decodeColumns(
-        t, row, n, mask, maskSize, 2, rowCols, rowVar, varOff, [&](const std::string& what) { damaged(what); },
-        valueOf, out);
+        t, row, n, mask, maskSize, 2, rowCols, rowVar, varOff, [&](const std::string& what) { damaged(what); }, valueOf,
+        out);
 }
 
 }  // namespace tp::db::jet

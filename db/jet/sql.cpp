@@ -25,7 +25,10 @@ public:
     Lexer(std::string_view s, long errNo, const char* errText) : s_(s), errNo_(errNo), errText_(errText) {}
 
     [[noreturn]] void fail() const { throw Error(errNo_, errText_); }
-    void setError(long no, const char* text) { errNo_ = no; errText_ = text; }
+    void setError(long no, const char* text) {
+        errNo_ = no;
+        errText_ = text;
+    }
 
     void skip() {
         while (p_ < s_.size() && isSpace(s_[p_])) ++p_;
@@ -142,7 +145,7 @@ public:
             if (c == '-' || c == '+') {
                 lit.negative = c == '-';
                 ++p_;
-                skip();   // "- 5" is minus five
+                skip();  // "- 5" is minus five
             }
             size_t b = p_;
             size_t digits = 0;
@@ -207,7 +210,7 @@ struct TypeWord {
     SizeRule size;
     bool autoNumber = false;
     bool fixedLength = false;
-    bool memoWithoutSize = false;   // TEXT alone is a Memo
+    bool memoWithoutSize = false;  // TEXT alone is a Memo
 };
 
 const TypeWord kTypes[] = {
@@ -297,8 +300,7 @@ void parseCreate(Lexer& lx, Statement& out) {
                 lx.expect(')');
                 if (n > 255) throw Error(jeterr::kFieldSize, "Size of field '" + def.name + "' is too long.");
                 if (n < 1)
-                    throw Error(jeterr::kFieldSize,
-                                "Size of field '" + def.name + "' must be from 1 through 255.");
+                    throw Error(jeterr::kFieldSize, "Size of field '" + def.name + "' must be from 1 through 255.");
                 def.size = static_cast<int>(n);
             } else if (t->memoWithoutSize) {
                 def.type = ColType::Memo;
@@ -435,21 +437,19 @@ bool sameName(std::string_view a, std::string_view b) {
     return ka == kb;
 }
 
-
 void checkName(std::string_view name) {
     bool ok = !name.empty() && name.front() != ' ' && utf16Length(name) <= 64;
     for (char c : name)
         if (c == '.' || c == '!' || c == '`' || c == '[' || c == ']' || (unsigned char)c < 0x20) ok = false;
-    if (!ok)
-        throw jeterr::invalidName(name);
+    if (!ok) throw jeterr::invalidName(name);
 }
 
 size_t utf16Length(std::string_view s) {
     size_t n = 0;
     for (char ch : s) {
         const unsigned char c = static_cast<unsigned char>(ch);
-        if ((c & 0xC0) != 0x80) ++n;   // a lead byte or ASCII
-        if (c >= 0xF0) ++n;            // four-byte sequences need a surrogate pair
+        if ((c & 0xC0) != 0x80) ++n;  // a lead byte or ASCII
+        if (c >= 0xF0) ++n;           // four-byte sequences need a surrogate pair
     }
     return n;
 }

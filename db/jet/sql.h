@@ -39,14 +39,14 @@ enum class StatementKind : uint8_t { CreateTable, DropTable, Insert, Select };
 // their room from one statement to the next.
 struct Statement {
     StatementKind kind = StatementKind::Insert;
-    std::string_view table;                 // the name without its brackets
+    std::string_view table;  // the name without its brackets
     // INSERT: the column list (hasColumnList); SELECT: the chosen columns
     // (empty for *).
     std::vector<std::string_view> columns;
     bool hasColumnList = false;
-    std::string_view columnListText;        // INSERT: the raw list, for caching
-    std::vector<Literal> values;            // INSERT
-    std::vector<ColumnDef> definitions;     // CREATE TABLE
+    std::string_view columnListText;     // INSERT: the raw list, for caching
+    std::vector<Literal> values;         // INSERT
+    std::vector<ColumnDef> definitions;  // CREATE TABLE
 
     // The text of the last INSERT without a column list up to its first
     // literal, and where the table name lies in it: a statement that starts

@@ -6,7 +6,6 @@
 
 namespace tp::db::jet::sqlchars {
 
-
 inline bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v'; }
 inline bool isDigit(char c) { return c >= '0' && c <= '9'; }
 inline bool isAlpha(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }

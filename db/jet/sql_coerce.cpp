@@ -51,7 +51,7 @@ bool readNumber(std::string_view s, Number& n, bool allowSpaces) {
         if (n.ndigits < int(sizeof n.digits)) n.digits[n.ndigits++] = c;
         else {
             if (c != '0') n.tooLong = true;
-            --n.scale;   // drop the digit, keep the magnitude
+            --n.scale;  // drop the digit, keep the magnitude
         }
     };
     while (i < s.size() && isDigit(s[i])) add(s[i++]), ++digitsSeen;
@@ -98,7 +98,7 @@ bool readNumber(std::string_view s, Number& n, bool allowSpaces) {
 bool rescale(const Number& n, int target, char* out, int& len, int maxDigits) {
     len = 0;
     if (n.ndigits == 0) return true;
-    const long shift = n.scale - target;   // > 0: drop digits; < 0: append zeros
+    const long shift = n.scale - target;  // > 0: drop digits; < 0: append zeros
     if (shift <= 0) {
         const long total = n.ndigits - shift;
         if (total > maxDigits) return false;
@@ -107,7 +107,7 @@ bool rescale(const Number& n, int target, char* out, int& len, int maxDigits) {
         len = int(total);
         return true;
     }
-    if (shift > n.ndigits) return true;   // rounds to zero (below half)
+    if (shift > n.ndigits) return true;  // rounds to zero (below half)
     const int keep = n.ndigits - int(shift);
     // Decide rounding from the dropped digits.
     const char first = n.digits[keep];
@@ -142,7 +142,6 @@ bool rescale(const Number& n, int target, char* out, int& len, int maxDigits) {
     }
     return len <= maxDigits;
 }
-
 
 // A whole number in [lo, hi], rounded half to even.
 int64_t toInteger(const Number& n, int64_t lo, int64_t hi) {
@@ -271,7 +270,6 @@ std::string numberText(const Number& n) {
     return numberText(n.negative, digits.data(), long(digits.size()), scale);
 }
 
-
 // ---- dates ----------------------------------------------------------------------
 
 bool validDate(int y, int m, int d) {
@@ -308,7 +306,7 @@ constexpr double kMaxOleDate = 2958466.0;
 DateTime dateFromDouble(double d) {
     if (!(d > kMinOleDate && d < kMaxOleDate)) throw jeterr::overflow();
     const DateTime dt = fromOleDate(d);
-    if (dt.date.year < 100 || dt.date.year > 9999) throw jeterr::overflow();   // rounded past the end
+    if (dt.date.year < 100 || dt.date.year > 9999) throw jeterr::overflow();  // rounded past the end
     return dt;
 }
 
@@ -328,7 +326,7 @@ void appendUnquoted(std::string& out, const Literal& lit) {
         out.append(s.data() + i, q - i);
         if (q >= s.size()) break;
         out += lit.quote;
-        i = q + 2;   // a doubled quote stands for one
+        i = q + 2;  // a doubled quote stands for one
     }
 }
 
@@ -385,9 +383,8 @@ Value coerceLiteral(const Literal& lit, const ColumnDef& col, std::string_view t
     std::string scratch;
     switch (lit.kind) {
     case LiteralKind::Null:
-        if (col.type == ColType::Bool) return Value(false);   // Yes/No columns hold no null
-        if (col.notNull && !col.autoNumber)
-            throw jeterr::required(table, col.name);
+        if (col.type == ColType::Bool) return Value(false);  // Yes/No columns hold no null
+        if (col.notNull && !col.autoNumber) throw jeterr::required(table, col.name);
         return Value();
     default: break;
     }
@@ -407,8 +404,7 @@ Value coerceLiteral(const Literal& lit, const ColumnDef& col, std::string_view t
         case LiteralKind::Bool: s = lit.boolean ? "-1" : "0"; break;
         case LiteralKind::Date: {
             DateTime dt;
-            if (!parseDateText(lit.text, dt))
-                throw jeterr::dateSyntax(lit.text);
+            if (!parseDateText(lit.text, dt)) throw jeterr::dateSyntax(lit.text);
             s = dateText(dt);
             break;
         }
@@ -500,8 +496,8 @@ Value coerceLiteral(const Literal& lit, const ColumnDef& col, std::string_view t
                 mag = mag * 10 + d;
             }
             if (mag > (n.negative ? 9223372036854775808ULL : 9223372036854775807ULL)) throw jeterr::overflow();
-            const int64_t units = n.negative ? (mag == 0 ? 0 : -static_cast<int64_t>(mag - 1) - 1)
-                                             : static_cast<int64_t>(mag);
+            const int64_t units =
+                n.negative ? (mag == 0 ? 0 : -static_cast<int64_t>(mag - 1) - 1) : static_cast<int64_t>(mag);
             return Value(Currency{units});
         }
         case ColType::Numeric: {
@@ -545,8 +541,7 @@ Value coerceLiteral(const Literal& lit, const ColumnDef& col, std::string_view t
         DateTime dt;
         switch (lit.kind) {
         case LiteralKind::Date:
-            if (!parseDateText(lit.text, dt))
-                throw jeterr::dateSyntax(lit.text);
+            if (!parseDateText(lit.text, dt)) throw jeterr::dateSyntax(lit.text);
             return Value(dt);
         case LiteralKind::String: {
             std::string s = unquote(lit);
@@ -575,7 +570,8 @@ Value coerceLiteral(const Literal& lit, const ColumnDef& col, std::string_view t
             int extra = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC0 ? 1 : 0;
             if (extra) cp = c & (0x3F >> extra);
             ++i;
-            for (int k = 0; k < extra && i < s.size(); ++k, ++i) cp = (cp << 6) | (static_cast<unsigned char>(s[i]) & 0x3F);
+            for (int k = 0; k < extra && i < s.size(); ++k, ++i)
+                cp = (cp << 6) | (static_cast<unsigned char>(s[i]) & 0x3F);
             auto put = [&](uint32_t u) {
                 b.push_back(uint8_t(u & 0xFF));
                 b.push_back(uint8_t(u >> 8));
@@ -588,7 +584,8 @@ Value coerceLiteral(const Literal& lit, const ColumnDef& col, std::string_view t
                 put(cp);
             }
         }
-        if (col.type == ColType::Binary && b.size() > size_t(col.size > 0 ? col.size : 255)) throw jeterr::fieldTooSmall();
+        if (col.type == ColType::Binary && b.size() > size_t(col.size > 0 ? col.size : 255))
+            throw jeterr::fieldTooSmall();
         return Value(std::move(b));
     }
     case ColType::Guid: {
@@ -700,7 +697,8 @@ bool parseDateText(std::string_view s, DateTime& out) {
     {
         size_t j = 0;
         while (j < s.size() && isDigit(s[j])) ++j;
-        if (j > 0 && j <= 2 && j < s.size() && (s[j] == ':' || isSpace(s[j]) || lower(s[j]) == 'a' || lower(s[j]) == 'p')) {
+        if (j > 0 && j <= 2 && j < s.size() &&
+            (s[j] == ':' || isSpace(s[j]) || lower(s[j]) == 'a' || lower(s[j]) == 'p')) {
             size_t save = i;
             if (readTime()) return true;
             i = save;
@@ -721,7 +719,7 @@ bool parseDateText(std::string_view s, DateTime& out) {
         if (!num(4, c)) return false;
         const size_t cLen = i - cs;
         if (aLen >= 3) {
-            y = a, m = b, d = c;   // a year of three digits is the year itself (100-999)
+            y = a, m = b, d = c;  // a year of three digits is the year itself (100-999)
         } else {
             m = a, d = b, y = c;
             if (cLen <= 2) y += y < 30 ? 2000 : 1900;

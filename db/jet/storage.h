@@ -25,8 +25,8 @@ struct StoredColumn {
     int length = 0;
     uint8_t flags = 0;
     uint8_t extFlags = 0;
-    uint8_t misc[4] = {0, 0, 0, 0};   // sort order, or precision/scale
-    bool narrowText = false;          // Access 97: one byte per character in the code page
+    uint8_t misc[4] = {0, 0, 0, 0};  // sort order, or precision/scale
+    bool narrowText = false;         // Access 97: one byte per character in the code page
     bool fixed() const { return flags & columnflag::kFixed; }
     bool is(ColType t) const { return rawType == uint8_t(t); }
     bool isLong() const { return is(ColType::OLE) || is(ColType::Memo); }
@@ -35,12 +35,12 @@ struct StoredColumn {
 };
 
 struct StoredIndex {
-    std::vector<int> columns;      // column numbers
+    std::vector<int> columns;  // column numbers
     std::vector<bool> ascending;
-    uint32_t mapRef = 0;           // pg:row of the index's usage map
+    uint32_t mapRef = 0;  // pg:row of the index's usage map
     uint32_t root = 0;
     uint8_t flags = 0;
-    size_t slotOffset = 0;         // offset of the unique-count slot in the TDEF
+    size_t slotOffset = 0;  // offset of the unique-count slot in the TDEF
 };
 
 struct LongValueMaps {
@@ -50,23 +50,23 @@ struct LongValueMaps {
 
 struct StoredTable {
     std::string name;
-    uint32_t page = 0;             // first TDEF page (= table id)
+    uint32_t page = 0;  // first TDEF page (= table id)
     uint8_t tableType = kUserTable;
     int maxCols = 0, varCols = 0, numCols = 0;
     uint32_t rowCount = 0, autoNumber = 0;
     uint32_t ownedMap = 0, freeMap = 0;
-    std::vector<StoredColumn> columns;   // by column number
+    std::vector<StoredColumn> columns;  // by column number
     std::vector<StoredIndex> indexes;
     std::vector<LongValueMaps> longValueMaps;
     std::vector<uint32_t> tdefPages;
     int fixedSize = 0;
     // Writing state.
-    uint32_t currentPage = 0;            // data page new rows go to (0: unknown)
+    uint32_t currentPage = 0;  // data page new rows go to (0: unknown)
     std::unordered_map<int, uint32_t> currentLvPage;
-    std::vector<bool> notNull;           // by position, for tables made in this session
-    bool indexesStale = false;           // rows added since the indexes were rebuilt
-    bool countStale = false;             // rowCount/autoNumber not yet in the definition page
-    std::vector<std::unordered_set<std::string>> uniqueKeys;   // per index, once written into
+    std::vector<bool> notNull;                                // by position, for tables made in this session
+    bool indexesStale = false;                                // rows added since the indexes were rebuilt
+    bool countStale = false;                                  // rowCount/autoNumber not yet in the definition page
+    std::vector<std::unordered_set<std::string>> uniqueKeys;  // per index, once written into
 };
 
 // UTF-8 <-> UTF-16 (invalid input becomes U+FFFD).
@@ -93,13 +93,13 @@ std::string foldName(std::string_view s);
 // leaf entries in order. Indexes under sort orders without known keys are
 // counted, not compared.
 struct IndexKeyReport {
-    size_t entries = 0;            // leaf entries compared
-    size_t textEntries = 0;        // ... of indexes with a text column
-    size_t nonAsciiEntries = 0;    // ... whose text has characters beyond ASCII
+    size_t entries = 0;          // leaf entries compared
+    size_t textEntries = 0;      // ... of indexes with a text column
+    size_t nonAsciiEntries = 0;  // ... whose text has characters beyond ASCII
     size_t unsupportedIndexes = 0;
-    std::vector<SortOrder> orders; // sort orders of the indexed text columns
+    std::vector<SortOrder> orders;  // sort orders of the indexed text columns
     size_t problemCount = 0;
-    std::vector<std::string> problems;   // the first 200
+    std::vector<std::string> problems;  // the first 200
 };
 IndexKeyReport compareIndexKeys(Database& db);
 

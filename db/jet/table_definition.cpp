@@ -10,6 +10,7 @@ namespace tp::db::jet {
 
 // Why a column's values cannot be read, or nullptr when they can.
 const char* unreadableColumn(const StoredColumn& c) {
+    // clang-format off
     switch (c.rawType) {
     case 0x01: case 0x02: case 0x03: case 0x04: case 0x05: case 0x06: case 0x07: case 0x08:
     case 0x09: case 0x0A: case 0x0B: case 0x0C: case 0x0F: case 0x13:
@@ -19,9 +20,11 @@ const char* unreadableColumn(const StoredColumn& c) {
     case 0x14: return "an extended Date/Time field";
     default: return "of an unknown field type";
     }
+    // clang-format on
 }
 
 ColType typeOf(uint8_t raw) {
+    // clang-format off
     switch (raw) {
     case 0x01: case 0x02: case 0x03: case 0x04: case 0x05: case 0x06: case 0x07: case 0x08:
     case 0x09: case 0x0A: case 0x0B: case 0x0C: case 0x0F: case 0x10: case 0x12: case 0x13:
@@ -30,6 +33,7 @@ ColType typeOf(uint8_t raw) {
     default:
         return ColType::Binary;
     }
+    // clang-format on
 }
 
 int fixedSizeOf(ColType t) {
@@ -55,23 +59,75 @@ FieldInfo fieldInfoOf(const StoredColumn& c) {
     FieldInfo f;
     f.name = c.name;
     switch (typeOf(c.rawType)) {
-    case ColType::Bool: f.type = adtype::Boolean; f.definedSize = 2; f.nullable = false; break;
-    case ColType::Byte: f.type = adtype::UnsignedTinyInt; f.definedSize = 1; f.precision = 3; break;
-    case ColType::Int: f.type = adtype::SmallInt; f.definedSize = 2; f.precision = 5; break;
-    case ColType::Long: f.type = adtype::Integer; f.definedSize = 4; f.precision = 10; break;
-    case ColType::Money: f.type = adtype::Currency; f.definedSize = 8; f.precision = 19; break;
-    case ColType::Float: f.type = adtype::Single; f.definedSize = 4; f.precision = 7; break;
-    case ColType::Double: f.type = adtype::Double; f.definedSize = 8; f.precision = 15; break;
-    case ColType::DateTime: f.type = adtype::Date; f.definedSize = 8; break;
-    case ColType::Binary: f.type = adtype::VarBinary; f.definedSize = c.length; break;
-    case ColType::Text: f.type = adtype::VarWChar; f.definedSize = c.narrowText ? c.length : c.length / 2; break;
-    case ColType::OLE: f.type = adtype::LongVarBinary; f.definedSize = 0; break;
-    case ColType::Memo: f.type = adtype::LongVarWChar; f.definedSize = 0; break;
-    case ColType::Guid: f.type = adtype::GUID; f.definedSize = 16; break;
-    case ColType::Numeric:
-        f.type = adtype::Numeric; f.definedSize = 19; f.precision = c.misc[0]; f.numericScale = c.misc[1];
+    case ColType::Bool:
+        f.type = adtype::Boolean;
+        f.definedSize = 2;
+        f.nullable = false;
         break;
-    case ColType::BigInt: f.type = adtype::BigInt; f.definedSize = 8; break;
+    case ColType::Byte:
+        f.type = adtype::UnsignedTinyInt;
+        f.definedSize = 1;
+        f.precision = 3;
+        break;
+    case ColType::Int:
+        f.type = adtype::SmallInt;
+        f.definedSize = 2;
+        f.precision = 5;
+        break;
+    case ColType::Long:
+        f.type = adtype::Integer;
+        f.definedSize = 4;
+        f.precision = 10;
+        break;
+    case ColType::Money:
+        f.type = adtype::Currency;
+        f.definedSize = 8;
+        f.precision = 19;
+        break;
+    case ColType::Float:
+        f.type = adtype::Single;
+        f.definedSize = 4;
+        f.precision = 7;
+        break;
+    case ColType::Double:
+        f.type = adtype::Double;
+        f.definedSize = 8;
+        f.precision = 15;
+        break;
+    case ColType::DateTime:
+        f.type = adtype::Date;
+        f.definedSize = 8;
+        break;
+    case ColType::Binary:
+        f.type = adtype::VarBinary;
+        f.definedSize = c.length;
+        break;
+    case ColType::Text:
+        f.type = adtype::VarWChar;
+        f.definedSize = c.narrowText ? c.length : c.length / 2;
+        break;
+    case ColType::OLE:
+        f.type = adtype::LongVarBinary;
+        f.definedSize = 0;
+        break;
+    case ColType::Memo:
+        f.type = adtype::LongVarWChar;
+        f.definedSize = 0;
+        break;
+    case ColType::Guid:
+        f.type = adtype::GUID;
+        f.definedSize = 16;
+        break;
+    case ColType::Numeric:
+        f.type = adtype::Numeric;
+        f.definedSize = 19;
+        f.precision = c.misc[0];
+        f.numericScale = c.misc[1];
+        break;
+    case ColType::BigInt:
+        f.type = adtype::BigInt;
+        f.definedSize = 8;
+        break;
     default: f.type = adtype::VarBinary; break;
     }
     return f;
@@ -140,7 +196,8 @@ StoredTable JetDatabase::loadTable(uint32_t first, const std::string& name) {
         if (page >= pager_->pageCount()) damaged("table definition page " + std::to_string(page) + " out of range");
         if (!seen.insert(page).second) damaged("table definition pages of '" + name + "' form a cycle");
         const uint8_t* p = pager_->read(page);
-        if (!isPage(p, PageType::TableDef)) damaged("page " + std::to_string(page) + " of table '" + name + "' is not a table definition");
+        if (!isPage(p, PageType::TableDef))
+            damaged("page " + std::to_string(page) + " of table '" + name + "' is not a table definition");
         if (s.empty()) s.insert(s.end(), p, p + ps_);
         else s.insert(s.end(), p + kTdefContinuation, p + ps_);
         t.tdefPages.push_back(page);
@@ -282,12 +339,10 @@ StoredTable JetDatabase::loadTable3(StoredTable t, const std::vector<uint8_t>& s
 }
 
 std::vector<uint8_t> JetDatabase::buildTdef([[maybe_unused]] const std::string& name, uint8_t tableType,
-                                            const std::vector<StoredColumn>& cols,
-                                            const std::vector<StoredIndex>& idx,
+                                            const std::vector<StoredColumn>& cols, const std::vector<StoredIndex>& idx,
                                             const std::vector<std::string>& idxNames,
-                                            const std::vector<uint8_t>& idxTypes,
-                                            const std::vector<LongValueMaps>& lv, uint32_t owned,
-                                            uint32_t freeMap) {
+                                            const std::vector<uint8_t>& idxTypes, const std::vector<LongValueMaps>& lv,
+                                            uint32_t owned, uint32_t freeMap) {
     std::vector<uint8_t> s(kTdef4.indexCounts, 0);
     s[0] = uint8_t(PageType::TableDef);
     s[1] = 0x01;

@@ -16,8 +16,8 @@ public:
             const char* what = unreadableColumn(c);
             if (what)
                 throw Error(jeterr::kNotSupported, "The column '" + c.name + "' of table '" + t.name + "' in '" +
-                                                  db.pager().path() + "' is " + what +
-                                                  ", which this database engine cannot read.");
+                                                       db.pager().path() + "' is " + what +
+                                                       ", which this database engine cannot read.");
         }
         for (const auto& c : t.columns) fields_.push_back(fieldInfoOf(c));
         pages_ = db.mapPages(t.ownedMap);
@@ -28,7 +28,7 @@ public:
         while (rowPos_ >= rows_.size()) {
             if (pagePos_ >= pages_.size()) return false;
             const uint32_t pgno = pages_[pagePos_++];
-            db_.pager().trim();   // a long scan keeps the cache within its budget
+            db_.pager().trim();  // a long scan keeps the cache within its budget
             std::memcpy(page_.data(), db_.pager().read(pgno), kPageSize);
             rows_.clear();
             rowPos_ = 0;
@@ -88,6 +88,7 @@ void JetDatabase::createTableNow(const std::string& name, const std::vector<Colu
         c.misc[0] = uint8_t(sortLcid_);
         c.misc[1] = uint8_t(sortLcid_ >> 8);
         c.misc[3] = sortVersion_;
+        // clang-format off
         switch (d.type) {
         case ColType::Text:
             if (d.size < 1 || d.size > 255) throw jeterr::syntaxCreateTable();
@@ -116,6 +117,7 @@ void JetDatabase::createTableNow(const std::string& name, const std::vector<Colu
             if (d.type == ColType::Bool) c.length = 1;
             break;
         }
+        // clang-format on
         // WITH COMPRESSION: the column's Unicode-compression flag (never on
         // fixed-length text, which is stored plain).
         if (d.compressed && ((d.type == ColType::Text && !c.fixed()) || d.type == ColType::Memo)) c.extFlags = 0x01;
@@ -222,13 +224,10 @@ void JetDatabase::dropTable(const std::string& name) {
 
 void JetDatabase::dropTableNow(const std::string& name) {
     const std::string stored = findTable(name);
-    auto entry = std::find_if(catalog_.begin(), catalog_.end(), [&](const CatalogEntry& e) {
-        return e.name == stored && (e.type & 0x7F) == 1;
-    });
-    if (stored.empty() || entry == catalog_.end())
-        throw jeterr::tableMissing(name);
-    if (entry->flags & 0x80000002u)
-        throw jeterr::readOnly();
+    auto entry = std::find_if(catalog_.begin(), catalog_.end(),
+                              [&](const CatalogEntry& e) { return e.name == stored && (e.type & 0x7F) == 1; });
+    if (stored.empty() || entry == catalog_.end()) throw jeterr::tableMissing(name);
+    if (entry->flags & 0x80000002u) throw jeterr::readOnly();
     StoredTable& t = tableByName(stored);
     const uint32_t id = entry->id;
     // An attachment or multi-value field keeps its values in a table of its
@@ -237,8 +236,8 @@ void JetDatabase::dropTableNow(const std::string& name) {
     for (const StoredColumn& c : t.columns)
         if (c.is(ColType::Complex))
             throw Error(jeterr::kNotSupported, "The table '" + t.name + "' in '" + pager_->path() +
-                                              "' has an attachment or multi-value field ('" + c.name +
-                                              "'), which this database engine cannot drop.");
+                                                   "' has an attachment or multi-value field ('" + c.name +
+                                                   "'), which this database engine cannot drop.");
     // Relationships would be left dangling: refuse like the engine does.
     if (!findTable("MSysRelationships").empty()) {
         StoredTable& rel = tableByName("MSysRelationships");
@@ -249,8 +248,7 @@ void JetDatabase::dropTableNow(const std::string& name) {
                     v[k].kind() == Kind::Text && nameKey(v[k].text()) == nameKey(stored))
                     used = true;
         });
-        if (used)
-            throw jeterr::cannotDelete();
+        if (used) throw jeterr::cannotDelete();
     }
     // Pages owned by the table. Only the first bytes of each listed page are
     // looked at (type and owner), without keeping it: a big table is given
@@ -293,7 +291,8 @@ void JetDatabase::dropTableNow(const std::string& name) {
         if (r) mapRows[r >> 8].insert(r & 0xFF);
     for (const auto& [pg, rows] : mapRows) {
         const uint8_t* q = pager_->read(pg);
-        if (isPage(q, PageType::Data) && rd32(q + 4) == 0 && rd16(q + datapage::kRowCount) == rows.size()) pages.push_back(pg);
+        if (isPage(q, PageType::Data) && rd32(q + 4) == 0 && rd16(q + datapage::kRowCount) == rows.size())
+            pages.push_back(pg);
     }
     std::sort(pages.begin(), pages.end());
     pages.erase(std::unique(pages.begin(), pages.end()), pages.end());
@@ -339,7 +338,8 @@ void JetDatabase::dropTableNow(const std::string& name) {
         std::vector<uint32_t> refs;
         if (cObj >= 0)
             forEachRow(aces, [&](uint32_t ref, const std::vector<Value>& v) {
-                if (v[size_t(cObj)].kind() == Kind::Int && uint32_t(v[size_t(cObj)].integer()) == id) refs.push_back(ref);
+                if (v[size_t(cObj)].kind() == Kind::Int && uint32_t(v[size_t(cObj)].integer()) == id)
+                    refs.push_back(ref);
             });
         for (uint32_t r : refs) deleteRow(aces, r);
         rebuildIndexes(aces);

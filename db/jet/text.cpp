@@ -31,8 +31,8 @@ std::u16string utf8ToUtf16(std::string_view s) {
             if (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF)) cp = 0xFFFD;
         } else if ((c & 0xF8) == 0xF0 && i + 3 < n && (uint8_t(s[i + 1]) & 0xC0) == 0x80 &&
                    (uint8_t(s[i + 2]) & 0xC0) == 0x80 && (uint8_t(s[i + 3]) & 0xC0) == 0x80) {
-            cp = ((c & 0x07u) << 18) | ((uint8_t(s[i + 1]) & 0x3Fu) << 12) |
-                 ((uint8_t(s[i + 2]) & 0x3Fu) << 6) | (uint8_t(s[i + 3]) & 0x3Fu);
+            cp = ((c & 0x07u) << 18) | ((uint8_t(s[i + 1]) & 0x3Fu) << 12) | ((uint8_t(s[i + 2]) & 0x3Fu) << 6) |
+                 (uint8_t(s[i + 3]) & 0x3Fu);
             len = 4;
             if (cp < 0x10000 || cp > 0x10FFFF) cp = 0xFFFD;
         }

@@ -38,7 +38,8 @@ std::vector<uint32_t> JetDatabase::mapPages(uint32_t ref, std::vector<uint32_t>*
             // cannot make each scan walk millions of bits).
             if (base >= total) break;
             const uint8_t* b = pager_->read(maps[j]);
-            if (!isPage(b, PageType::UsageBitmap)) damaged("usage map page " + std::to_string(maps[j]) + " has the wrong type");
+            if (!isPage(b, PageType::UsageBitmap))
+                damaged("usage map page " + std::to_string(maps[j]) + " has the wrong type");
             if (bitmapPages) bitmapPages->push_back(maps[j]);
             const size_t bits = size_t(std::min<uint64_t>((ps_ - 4) * 8, total - base));
             for (size_t i = 0; i < bits; ++i)
@@ -124,8 +125,9 @@ void JetDatabase::promoteGlobalMap() {
     std::vector<uint32_t> freePages;
     for (size_t i = 0; i < (n - 5) * 8; ++i)
         if (p[5 + i / 8] & (1u << (i % 8)))
-            if (uint64_t pg = uint64_t(start) + i; pg >= 3 && pg < pager_->pageCount()) freePages.push_back(uint32_t(pg));
-    std::vector<uint8_t> row(69, 0);   // 17 bitmap pages: the whole 2 GB
+            if (uint64_t pg = uint64_t(start) + i; pg >= 3 && pg < pager_->pageCount())
+                freePages.push_back(uint32_t(pg));
+    std::vector<uint8_t> row(69, 0);  // 17 bitmap pages: the whole 2 GB
     row[0] = usagemap::kReference;
     if (!rewriteGlobalMapRow(row)) damaged("no room for the global usage map");
     for (size_t range = 0; uint64_t(range) * kBitmapPages < pager_->pageCount(); ++range) {
@@ -159,7 +161,8 @@ void JetDatabase::setGlobalBit(uint32_t page, bool free) {
     if (range >= (n - 1) / 4) return;
     uint32_t bp = rd32(p + 1 + 4 * range);
     if (bp == 0) bp = newGlobalBitmap(range);
-    if (bp >= pager_->pageCount() || !isPage(pager_->read(bp), PageType::UsageBitmap)) damaged("global usage map page " + std::to_string(bp));
+    if (bp >= pager_->pageCount() || !isPage(pager_->read(bp), PageType::UsageBitmap))
+        damaged("global usage map page " + std::to_string(bp));
     const uint32_t bit = page % kBitmapPages;
     const uint16_t at = uint16_t(4 + bit / 8);
     uint8_t* b = pager_->modifyRanges(bp, {{at, 1}});
@@ -284,13 +287,14 @@ void JetDatabase::mapSet(uint32_t ref, uint32_t page, bool on) {
             for (uint32_t pg : pages) p[5 + (pg - lo) / 8] |= uint8_t(1u << ((pg - lo) % 8));
             return;
         }
-        p[0] = usagemap::kReference;   // promote to a reference map
+        p[0] = usagemap::kReference;  // promote to a reference map
         for (uint32_t pg : pages) mapSet(ref, pg, true);
         return;
     }
     if (rp[0] != usagemap::kReference) damaged("unknown usage map type");
     const size_t j = page / kBitmapPages;
-    if (j >= (rn - 1) / 4) throw Error(jeterr::kFull, "The database '" + pager_->path() + "' has reached its maximum size.");
+    if (j >= (rn - 1) / 4)
+        throw Error(jeterr::kFull, "The database '" + pager_->path() + "' has reached its maximum size.");
     uint32_t bp = rd32(rp + 1 + 4 * j);
     if (bp == 0) {
         if (!on) return;
@@ -302,7 +306,8 @@ void JetDatabase::mapSet(uint32_t ref, uint32_t page, bool on) {
         wr32(p + 1 + 4 * j, bp);
     }
     if (bp >= pager_->pageCount()) damaged("usage map page out of range");
-    if (!isPage(pager_->read(bp), PageType::UsageBitmap)) damaged("usage map page " + std::to_string(bp) + " has the wrong type");
+    if (!isPage(pager_->read(bp), PageType::UsageBitmap))
+        damaged("usage map page " + std::to_string(bp) + " has the wrong type");
     const uint32_t bit = page % kBitmapPages;
     const uint16_t at = uint16_t(4 + bit / 8);
     uint8_t* b = pager_->modifyRanges(bp, {{at, 1}});

@@ -34,8 +34,8 @@ protected:
 TEST_F(CliConvert, BadUsageExitsWithTwo) {
     const std::string t = dir.file("t.mdb");
     EXPECT_EQ(convert({}).exitCode, 2);
-    EXPECT_EQ(convert({"--folder", folder}).exitCode, 2);                         // no target
-    EXPECT_EQ(convert({"--target", t}).exitCode, 2);                              // no source
+    EXPECT_EQ(convert({"--folder", folder}).exitCode, 2);  // no target
+    EXPECT_EQ(convert({"--target", t}).exitCode, 2);       // no source
     EXPECT_EQ(convert({"--folder", folder, "--dbc", "x.dbc", "--target", t}).exitCode, 2);
     EXPECT_EQ(convert({"--folder", folder, "--target", t, "--overwrite", "maybe"}).exitCode, 2);
     EXPECT_EQ(convert({"--folder", folder, "--target", t, "--bogus"}).exitCode, 2);
@@ -48,10 +48,9 @@ TEST_F(CliConvert, CreatesTheTargetAndSummarises) {
     auto r = convert({"--folder", folder, "--target", t, "--create"});
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.out, "3 tables, 89 rows, 0 failed statements\n");
-    EXPECT_NE(r.err.find("The database " + t + " does not exist. Would you like to create it? Yes"),
-              std::string::npos);
+    EXPECT_NE(r.err.find("The database " + t + " does not exist. Would you like to create it? Yes"), std::string::npos);
     EXPECT_NE(r.err.find("Done."), std::string::npos);
-    EXPECT_EQ(r.err.find("rows/s"), std::string::npos);   // no progress off a terminal
+    EXPECT_EQ(r.err.find("rows/s"), std::string::npos);  // no progress off a terminal
     EXPECT_TRUE(fs::exists(t));
 
     // Again: the tables exist now. Without a terminal the answer is No.
@@ -92,7 +91,7 @@ TEST_F(CliConvert, ScriptWritesTheStatementsAndExecutesNothing) {
     EXPECT_EQ(text.rfind("CREATE TABLE [", 0), 0u);
     auto tables = runCommand({tallyportExe(), "tables", t});
     EXPECT_EQ(tables.exitCode, 0);
-    EXPECT_EQ(tables.out, "");   // nothing was executed
+    EXPECT_EQ(tables.out, "");  // nothing was executed
 }
 
 TEST_F(CliConvert, AValueThatCannotBeReadCostsOnlyThatValueAndIsCounted) {
@@ -106,8 +105,8 @@ TEST_F(CliConvert, AValueThatCannotBeReadCostsOnlyThatValueAndIsCounted) {
     fs::create_directory(dir.path() / "src");
     writeFile(dir.file("src/bad.dbf"), b.build());
     const std::string t = dir.file("t.mdb");
-    auto r = runCommand({"/usr/bin/env", "LC_ALL=de_DE.UTF-8", tallyportExe(), "convert", "--folder",
-                         dir.file("src"), "--target", t, "--create", "--script", dir.file("s.sql")});
+    auto r = runCommand({"/usr/bin/env", "LC_ALL=de_DE.UTF-8", tallyportExe(), "convert", "--folder", dir.file("src"),
+                         "--target", t, "--create", "--script", dir.file("s.sql")});
     EXPECT_EQ(r.exitCode, 1) << r.err;
     EXPECT_EQ(r.out, "1 table, 4 rows, 0 failed statements, 1 value not read\n");
     EXPECT_NE(r.err.find("field N of record 2"), std::string::npos) << r.err;

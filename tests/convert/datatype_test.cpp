@@ -18,7 +18,7 @@ TEST(dataTypeName, NamesEveryPublishedTypeButArray) {
         EXPECT_EQ(lowerDataTypeName(static_cast<int16_t>(t)), tp::asciiLower(std::string(name)));
     }
     EXPECT_EQ(names.size(), 39u);
-    EXPECT_EQ(*names.begin(), "adBSTR");   // byte order: capitals first
+    EXPECT_EQ(*names.begin(), "adBSTR");  // byte order: capitals first
     EXPECT_TRUE(names.count("adBigInt"));
     EXPECT_TRUE(names.count("adWChar"));
 }
@@ -34,6 +34,5 @@ TEST(dataTypeName, KnownNumbers) {
 }
 
 TEST(dataTypeName, UnlistedNumbersGiveEmptyText) {
-    for (int t : {1, 15, 8192, 8202, -1, -32768, 206, 32767})
-        EXPECT_EQ(dataTypeName(static_cast<int16_t>(t)), "") << t;
+    for (int t : {1, 15, 8192, 8202, -1, -32768, 206, 32767}) EXPECT_EQ(dataTypeName(static_cast<int16_t>(t)), "") << t;
 }

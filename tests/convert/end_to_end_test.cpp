@@ -89,6 +89,7 @@ FieldRule ruleOf(const json& field, bool vfp) {
     const std::string t = field.at("type").get<std::string>();
     const char c = t.empty() ? 'C' : t[0];
     const bool binary = field.value("binary", false);
+    // clang-format off
     switch (c) {
     case 'G': case 'W': case 'P': return {c, binary, Landing::LeftOut};
     case 'M': return {c, binary, binary ? Landing::LeftOut : Landing::Text};
@@ -96,17 +97,19 @@ FieldRule ruleOf(const json& field, bool vfp) {
     case 'N': case 'F': case 'I': case 'O': case '+': return {c, binary, Landing::Number};
     default: return {c, binary, Landing::Text};
     }
+    // clang-format on
 }
 
 // The cell as the target should hold it: null, a text, or a number; nothing
 // when the source reader could not decode the value.
 std::optional<json> expectedCell(const FieldRule& r, const json& v) {
     if (v.is_null()) return json(nullptr);
-    if (v.is_object()) return std::nullopt;   // undecodable or invalid bytes
+    if (v.is_object()) return std::nullopt;  // undecodable or invalid bytes
     auto textOrNull = [](std::string s) -> json {
         if (s.empty()) return json(nullptr);
         return json(std::move(s));
     };
+    // clang-format off
     switch (r.type) {
     case 'N': case 'F': {
         const std::string s = v.get<std::string>();
@@ -165,6 +168,7 @@ std::optional<json> expectedCell(const FieldRule& r, const json& v) {
         }
     default: return std::nullopt;
     }
+    // clang-format on
 }
 
 bool sameCell(const json& expected, const json& actual) {
@@ -224,10 +228,8 @@ void compareTables(const json& source, const json& target, bool dbc, const std::
             const std::string type = cols[k].at("type").get<std::string>();
             if (r.landing == Landing::Text)
                 EXPECT_TRUE(type == "text" || type == "memo") << names[kept[k]] << " is " << type;
-            else if (r.type == 'I' || r.type == '+')
-                EXPECT_EQ(type, "long") << names[kept[k]];
-            else
-                EXPECT_EQ(type, "double") << names[kept[k]];
+            else if (r.type == 'I' || r.type == '+') EXPECT_EQ(type, "long") << names[kept[k]];
+            else EXPECT_EQ(type, "double") << names[kept[k]];
         }
         const auto& srows = st.at("records");
         const auto& trows = tt.at("rows");
@@ -250,8 +252,8 @@ void compareTables(const json& source, const json& target, bool dbc, const std::
                 ++n.cells;
                 const json& actual = trows[r].at(k);
                 if (!sameCell(*expected, actual) && reported++ < 5)
-                    ADD_FAILURE() << "row " << r << " field " << names[kept[k]] << ": expected "
-                                  << expected->dump() << ", target holds " << actual.dump();
+                    ADD_FAILURE() << "row " << r << " field " << names[kept[k]] << ": expected " << expected->dump()
+                                  << ", target holds " << actual.dump();
             }
     }
 }
@@ -302,8 +304,8 @@ protected:
             SCOPED_TRACE(s.path);
             const std::string target = prepareTarget(s, index++);
             for (const auto& extra : runs) {
-                std::vector<std::string> argv = {tallyportExe(), "convert", s.dbc ? "--dbc" : "--folder", s.path,
-                                                 "--target", target};
+                std::vector<std::string> argv = {tallyportExe(), "convert",  s.dbc ? "--dbc" : "--folder",
+                                                 s.path,         "--target", target};
                 argv.insert(argv.end(), extra.begin(), extra.end());
                 const auto run = runCommand(argv);
                 EXPECT_EQ(run.exitCode, 0) << run.err;
@@ -327,8 +329,7 @@ protected:
                     if (!st.contains("records")) continue;
                     auto c = counts.find(lower(st.at("name").get<std::string>()));
                     ASSERT_NE(c, counts.end()) << st.at("name") << " not read by mdbtools";
-                    EXPECT_EQ(c->second, static_cast<long>(st.at("records").size() +
-                                                           st.value("skipped_count", 0u)))
+                    EXPECT_EQ(c->second, static_cast<long>(st.at("records").size() + st.value("skipped_count", 0u)))
                         << st.at("name");
                 }
             }
@@ -344,8 +345,7 @@ protected:
 }  // namespace
 
 TEST_F(EndToEnd, EverySourceIntoANewDatabase) {
-    convertAll([&](const Source&, int i) { return dir.file("new" + std::to_string(i) + ".mdb"); },
-               {{"--create"}});
+    convertAll([&](const Source&, int i) { return dir.file("new" + std::to_string(i) + ".mdb"); }, {{"--create"}});
 }
 
 // The same source converted again into the same target, agreeing to
@@ -396,8 +396,8 @@ TEST(EndToEndRegional, EveryCorpusDateIsTheSameUnderGermanAndUnitedStatesSetting
         int k = 0;
         for (const char* locale : {"LC_ALL=de_DE.UTF-8", "LC_ALL=en_US.UTF-8"}) {
             const std::string script = dir.file("s" + std::to_string(index++) + ".sql");
-            const auto run = runCommand({"/usr/bin/env", locale, tallyportExe(), "convert", s.dbc ? "--dbc" : "--folder",
-                                         s.path, "--target", target, "--script", script});
+            const auto run = runCommand({"/usr/bin/env", locale, tallyportExe(), "convert",
+                                         s.dbc ? "--dbc" : "--folder", s.path, "--target", target, "--script", script});
             EXPECT_EQ(run.exitCode, 0) << run.err;
             got[k++] = dates(readFile(script));
         }

@@ -41,7 +41,7 @@ TEST(ValueText, NumbersFollowTheDecimalSeparator) {
     EXPECT_EQ(text(Value(-0.25), de), "-0,25");
     EXPECT_EQ(text(Value(1e20), us), "1E+20");
     EXPECT_EQ(text(Value(0.00001), us), "1E-05");
-    EXPECT_EQ(text(Value(0.1 + 0.2), us), "0.3");   // 15 significant digits
+    EXPECT_EQ(text(Value(0.1 + 0.2), us), "0.3");  // 15 significant digits
     EXPECT_EQ(text(Value(1.1f), us, tp::db::adtype::Single), "1.1");
     EXPECT_EQ(text(Value(0.0), us), "0");
     EXPECT_EQ(text(Value(int64_t{-9007199254740993}), us), "-9007199254740993");
@@ -85,15 +85,15 @@ TEST(ReadsAsDate, OwnTextsReadBack) {
     EXPECT_EQ(mdy("30.08.2021 14:05:09", de), "08/30/2021 14:05:09");
     EXPECT_EQ(mdy("2021-08-30", us), "08/30/2021");
     EXPECT_EQ(mdy("14:05", us), "12/30/1899 14:05:00");
-    EXPECT_EQ(mdy("30/8/2021", us), "08/30/2021");   // day first when month-first cannot be
+    EXPECT_EQ(mdy("30/8/2021", us), "08/30/2021");  // day first when month-first cannot be
 }
 
 TEST(ReadsAsDate, NumbersAndTextAreNoDates) {
-    for (const char* t : {"1.5", "12.5", "-5", "7", "abc", "2/30/2021", "13/13/2021", "25:00",
-                          "1/2/3/4", "8/30/2021 x", "0.5"})
+    for (const char* t :
+         {"1.5", "12.5", "-5", "7", "abc", "2/30/2021", "13/13/2021", "25:00", "1/2/3/4", "8/30/2021 x", "0.5"})
         EXPECT_FALSE(readsAsDate(t, us)) << t;
     EXPECT_FALSE(readsAsDate("1,5", de));
-    EXPECT_TRUE(readsAsDate("1/2", us));   // this year's 2nd of January
+    EXPECT_TRUE(readsAsDate("1/2", us));  // this year's 2nd of January
 }
 
 TEST(RegionalSettings, FromLocaleNames) {
@@ -115,7 +115,8 @@ TEST(ValueText, DoublesAsFifteenSignificantDigits) {
             std::memcpy(&d, &x, sizeof d);
             if (!std::isfinite(d)) continue;
         } else {
-            d = static_cast<double>(static_cast<int64_t>(x % 2000000001) - 1000000000) / std::pow(10.0, static_cast<double>(x % 12));
+            d = static_cast<double>(static_cast<int64_t>(x % 2000000001) - 1000000000) /
+                std::pow(10.0, static_cast<double>(x % 12));
         }
         for (int digits : {15, 7}) {
             char want[64];
@@ -148,13 +149,38 @@ TEST(RegionalSettings, DoublesAndSinglesWrittenAsPrintfWritesThem) {
     // Doubles without exponent are rounded in integers of their own: every
     // digit, the half-to-even ties and the places next to powers of ten
     // must match the C library.
-    std::vector<double> values = {0.1, 0.5, 1.5, 2.5, 12.5, 1234567.5, 1234568.5, 0.142857142857143,
-                                  1.0 / 3, 2.0 / 3, 1e-4, 1e-5, 9.99995e-5, 0.0001, 99999.95, 1e14, 1e15,
-                                  999999999999999.0, 999999999999999.5, 99999999999999.95, 9999999.5,
-                                  1234567890123455.0, 123456789012345.5, 4503599627370497.0, 1e20,
-                                  std::nextafter(1e-4, 0.0), std::nextafter(1e15, 0.0), std::nextafter(1e7, 0.0),
-                                  std::numeric_limits<double>::infinity(), std::numeric_limits<double>::quiet_NaN(),
-                                  std::numeric_limits<double>::denorm_min(), std::numeric_limits<double>::max()};
+    std::vector<double> values = {0.1,
+                                  0.5,
+                                  1.5,
+                                  2.5,
+                                  12.5,
+                                  1234567.5,
+                                  1234568.5,
+                                  0.142857142857143,
+                                  1.0 / 3,
+                                  2.0 / 3,
+                                  1e-4,
+                                  1e-5,
+                                  9.99995e-5,
+                                  0.0001,
+                                  99999.95,
+                                  1e14,
+                                  1e15,
+                                  999999999999999.0,
+                                  999999999999999.5,
+                                  99999999999999.95,
+                                  9999999.5,
+                                  1234567890123455.0,
+                                  123456789012345.5,
+                                  4503599627370497.0,
+                                  1e20,
+                                  std::nextafter(1e-4, 0.0),
+                                  std::nextafter(1e15, 0.0),
+                                  std::nextafter(1e7, 0.0),
+                                  std::numeric_limits<double>::infinity(),
+                                  std::numeric_limits<double>::quiet_NaN(),
+                                  std::numeric_limits<double>::denorm_min(),
+                                  std::numeric_limits<double>::max()};
     for (int r = 0; r < 200000; r += 7) values.push_back(r / 7.0), values.push_back(r * 1.25 - 5000);
     uint64_t seed = 99;
     auto next = [&] {

@@ -93,11 +93,12 @@ struct Providers {
         r.add("fakefox", [](const tp::db::ConnectionString&, const tp::db::ConnectionOptions&) {
             return std::make_unique<SourceConnection>();
         });
-        r.add("faketarget", [](const tp::db::ConnectionString&, const tp::db::ConnectionOptions&)
-                                -> std::unique_ptr<tp::db::ProviderConnection> {
-            if (!g_target->exists) throw tp::db::Error(-2147467259, "Could not find file 'target.mdb'.");
-            return std::make_unique<TargetConnection>();
-        });
+        r.add("faketarget",
+              [](const tp::db::ConnectionString&,
+                 const tp::db::ConnectionOptions&) -> std::unique_ptr<tp::db::ProviderConnection> {
+                  if (!g_target->exists) throw tp::db::Error(-2147467259, "Could not find file 'target.mdb'.");
+                  return std::make_unique<TargetConnection>();
+              });
     }
 };
 
@@ -144,7 +145,7 @@ protected:
         g_source = &source;
         g_target = &target;
         selection.target = dir.file("target.mdb");
-        tp::test::writeFile(selection.target, "");   // exists
+        tp::test::writeFile(selection.target, "");  // exists
         tp::setSelection(&selection);
     }
     void TearDown() override {
@@ -238,16 +239,17 @@ TEST_F(RunTest, PlainModeWritesEveryTableLastListedFirst) {
     EXPECT_EQ(host.progressValue, 0);
     // Per row, the share of the table done: c (1 row), then a (2 rows).
     EXPECT_EQ(host.progressValues, (std::vector<double>{100, 50, 100, 0}));
-    EXPECT_EQ(host.datatypes.rows.size(), 6u);   // every table's fields, in order of processing
+    EXPECT_EQ(host.datatypes.rows.size(), 6u);  // every table's fields, in order of processing
     EXPECT_EQ(host.datatypes.rows.front().table, "c");
     EXPECT_TRUE(host.preview.lines.empty());
 }
 
 TEST_F(RunTest, ExampleStatementsByteForByte) {
-    source.tables = {{"orders",
-                      {{"id", ad::Integer}, {"title", ad::VarChar}, {"shipped", ad::DBDate}, {"photo", ad::LongVarBinary}},
-                      {{Value(7), Value("it's"), Value(tp::db::Date{2021, 8, 30}), Value(tp::db::Bytes{1})},
-                       {Value(7), Value(), Value(tp::db::Date{2021, 8, 30}), Value()}}}};
+    source.tables = {
+        {"orders",
+         {{"id", ad::Integer}, {"title", ad::VarChar}, {"shipped", ad::DBDate}, {"photo", ad::LongVarBinary}},
+         {{Value(7), Value("it's"), Value(tp::db::Date{2021, 8, 30}), Value(tp::db::Bytes{1})},
+          {Value(7), Value(), Value(tp::db::Date{2021, 8, 30}), Value()}}}};
     run();
     EXPECT_EQ(target.executed, (std::vector<std::string>{
                                    "CREATE TABLE [orders]([id] INT,[title] TEXT,[shipped] TEXT);",
@@ -278,10 +280,10 @@ TEST_F(RunTest, NoSkipsTheTableCompletely) {
     host.closePreview = [](PreviewFlags& f) { f.sqlExecuted = true; };
     boxes.answers = {mb::No};
     run();
-    EXPECT_TRUE(target.executed.empty());   // preview mode: nothing runs here
-    ASSERT_EQ(host.previews.size(), 1u);     // only for "keep"
+    EXPECT_TRUE(target.executed.empty());  // preview mode: nothing runs here
+    ASSERT_EQ(host.previews.size(), 1u);   // only for "keep"
     EXPECT_TRUE(startsWith(host.previews[0].at(0), "CREATE TABLE [keep]("));
-    EXPECT_EQ(host.progressTexts.at(0), "");   // the skipped table's caption cleared
+    EXPECT_EQ(host.progressTexts.at(0), "");  // the skipped table's caption cleared
     EXPECT_EQ(boxTexts().back(), kDoneOnly);
 }
 
@@ -294,10 +296,10 @@ TEST_F(RunTest, PreviewPerTableHasDropAtItsHead) {
     boxes.answers = {mb::Yes};
     run();
     ASSERT_EQ(host.previews.size(), 2u);
-    EXPECT_EQ(host.previews[0], (std::vector<std::string>{"DROP TABLE [two]",
-                                                          "CREATE TABLE [two]([id] INT,[title] TEXT);",
-                                                          "INSERT INTO [two] VALUES(1, 'r1')"}));
-    EXPECT_EQ(host.previews[1].size(), 3u);   // only the second table's statements
+    EXPECT_EQ(host.previews[0],
+              (std::vector<std::string>{"DROP TABLE [two]", "CREATE TABLE [two]([id] INT,[title] TEXT);",
+                                        "INSERT INTO [two] VALUES(1, 'r1')"}));
+    EXPECT_EQ(host.previews[1].size(), 3u);  // only the second table's statements
     EXPECT_TRUE(startsWith(host.previews[1][0], "CREATE TABLE [one]("));
     EXPECT_TRUE(target.executed.empty());
     EXPECT_EQ(target.closes, 1);
@@ -306,7 +308,7 @@ TEST_F(RunTest, PreviewPerTableHasDropAtItsHead) {
 TEST_F(RunTest, BackInPerTablePreviewLeavesTheOtherTablesAlone) {
     source.tables = {table("a"), table("b"), table("c")};
     host.previewModeValue = true;
-    host.perTableValue = true;   // the window closes with neither flag changed
+    host.perTableValue = true;  // the window closes with neither flag changed
     run();
     EXPECT_EQ(host.previews.size(), 1u);
     EXPECT_EQ(summary.tables, 1);
@@ -395,8 +397,7 @@ TEST_F(RunTest, RejectedDefinitionStillTransfersTheRows) {
     EXPECT_EQ(target.executed.size(), 2u);
     ASSERT_EQ(boxes.shown.size(), 2u);
     EXPECT_EQ(boxes.shown[0].title, "Application Error");
-    EXPECT_NE(boxes.shown[0].text.find("in Larkspan2021/08/31.Form1.PushButton7_Click at line 334"),
-              std::string::npos);
+    EXPECT_NE(boxes.shown[0].text.find("in Larkspan2021/08/31.Form1.PushButton7_Click at line 334"), std::string::npos);
     EXPECT_EQ(boxes.shown[1].text, "Done.\r\n\r\n1 statements could not be executed.");
     EXPECT_EQ(summary.failedStatements, 1);
 }
@@ -428,7 +429,8 @@ TEST_F(RunTest, MissingTargetIsCreatedOnYes) {
     boxes.answers = {mb::Yes};
     run();
     ASSERT_GE(boxes.shown.size(), 1u);
-    EXPECT_EQ(boxes.shown[0].text, "The database " + selection.target + " does not exist. Would you like to create it?");
+    EXPECT_EQ(boxes.shown[0].text,
+              "The database " + selection.target + " does not exist. Would you like to create it?");
     EXPECT_EQ(boxes.shown[0].style, mb::YesNo);
     EXPECT_EQ(boxes.shown[0].title, "");
     EXPECT_EQ(createdWith, "pw");

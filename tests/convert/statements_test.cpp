@@ -21,8 +21,7 @@ struct Build {
     TableDefinition def(const std::string& table, const std::vector<FieldInfo>& fields) {
         return buildTableDefinition(table, fields, datatypes, p);
     }
-    std::string row(const std::string& table, const std::vector<FieldInfo>& fields,
-                    const std::vector<Value>& values,
+    std::string row(const std::string& table, const std::vector<FieldInfo>& fields, const std::vector<Value>& values,
                     const RegionalSettings& s = RegionalSettings::unitedStates()) {
         auto d = def(table, fields);
         RowStatementBuilder b(table, fields, d.numeric, s);
@@ -32,8 +31,7 @@ struct Build {
 
 FieldInfo f(std::string name, int type) { return FieldInfo{std::move(name), type}; }
 
-const std::vector<FieldInfo> orders = {f("id", ad::Integer), f("title", ad::VarChar),
-                                       f("shipped", ad::DBDate)};
+const std::vector<FieldInfo> orders = {f("id", ad::Integer), f("title", ad::VarChar), f("shipped", ad::DBDate)};
 
 }  // namespace
 
@@ -68,6 +66,7 @@ TEST(TableDefinition, MappingOfEveryNamedType) {
         const char* keyword;
     };
     auto expect = [](int t) -> Expect {
+        // clang-format off
         switch (t) {
         case 129: case 130: case 200: case 201: case 202: case 203: return {"TEXT", false, "char"};
         case 14: return {"DECIMAL", true, "dec"};
@@ -78,6 +77,7 @@ TEST(TableDefinition, MappingOfEveryNamedType) {
         case 5: return {"FLOAT", true, "double"};
         default: return {"TEXT", false, "OTHER TYPES"};
         }
+        // clang-format on
     };
     for (int t = -5; t < 300; ++t) {
         if (t == 205) continue;
@@ -123,8 +123,8 @@ TEST(RowStatement, DateTimesAndBooleans) {
     const tp::db::Date d{2021, 8, 30};
     EXPECT_EQ(b.row("t", fields, {Value(1), Value(tp::db::DateTime{d, 14, 5, 9, 0}), Value(true), Value()}),
               "INSERT INTO [t] VALUES(1, '08/30/2021 14:05:09', 'True')");
-    EXPECT_EQ(b.row("t", fields, {Value(1), Value(tp::db::DateTime{d, 0, 0, 0, 0}), Value(false),
-                                  Value(tp::db::Bytes{1, 2})}),
+    EXPECT_EQ(b.row("t", fields,
+                    {Value(1), Value(tp::db::DateTime{d, 0, 0, 0, 0}), Value(false), Value(tp::db::Bytes{1, 2})}),
               "INSERT INTO [t] VALUES(1, '08/30/2021', 'False')");
     EXPECT_EQ(b.row("t", fields, {Value(1), Value(tp::db::DateTime{d, 14, 5, 9, 0}), Value(true), Value()},
                     RegionalSettings::german()),
@@ -141,9 +141,8 @@ TEST(RowStatement, DatesTakeTheMonthDayYearPatternUnderEverySetting) {
         tp::db::Date date;
         const char* pattern;
     };
-    const Case cases[] = {{{1996, 7, 4}, "07/04/1996"}, {{2021, 8, 30}, "08/30/2021"}, {{1, 1, 1}, "01/01/0001"},
-                          {{99, 12, 31}, "12/31/0099"}, {{1899, 12, 30}, "12/30/1899"},
-                          {{9999, 12, 31}, "12/31/9999"}};
+    const Case cases[] = {{{1996, 7, 4}, "07/04/1996"}, {{2021, 8, 30}, "08/30/2021"},  {{1, 1, 1}, "01/01/0001"},
+                          {{99, 12, 31}, "12/31/0099"}, {{1899, 12, 30}, "12/30/1899"}, {{9999, 12, 31}, "12/31/9999"}};
     Build b;
     for (const char* locale : {"de_DE.UTF-8", "fr_FR", "sv_SE", "en_US", "en_GB", "nl_NL"}) {
         const RegionalSettings s = RegionalSettings::fromLocaleName(locale);
@@ -154,11 +153,11 @@ TEST(RowStatement, DatesTakeTheMonthDayYearPatternUnderEverySetting) {
             for (const Case& c : cases) {
                 SCOPED_TRACE(std::string(locale) + " " + c.pattern + (general ? " general" : ""));
                 const std::string p = c.pattern;
-                EXPECT_EQ(rows.build({Value(1), Value(c.date), Value(tp::db::DateTime{c.date, 12, 0, 0, 0}),
-                                      Value(tp::db::Currency{125000})},
-                                     b.p),
-                          "INSERT INTO [t] VALUES(1, '" + p + "', '" + p + " 12:00:00', '12" +
-                              s.decimalSeparator + "5')");
+                EXPECT_EQ(
+                    rows.build({Value(1), Value(c.date), Value(tp::db::DateTime{c.date, 12, 0, 0, 0}),
+                                Value(tp::db::Currency{125000})},
+                               b.p),
+                    "INSERT INTO [t] VALUES(1, '" + p + "', '" + p + " 12:00:00', '12" + s.decimalSeparator + "5')");
                 EXPECT_EQ(rows.build({Value(1), Value(tp::db::DateTime{c.date, 0, 0, 0, 0}),
                                       Value(tp::db::DateTime{c.date, 23, 59, 1, 0}), Value()},
                                      b.p),
@@ -172,9 +171,9 @@ TEST(RowStatement, DatesTakeTheMonthDayYearPatternUnderEverySetting) {
 TEST(RowStatement, DecimalCommaOfNumericFields) {
     Build b;
     std::vector<FieldInfo> fields = {f("amount", ad::Numeric), f("rate", ad::Double), f("note", ad::VarChar)};
-    EXPECT_EQ(b.row("t", fields, {Value(tp::db::Decimal{"1234.50"}), Value(0.25), Value("1,5")},
-                    RegionalSettings::german()),
-              "INSERT INTO [t] VALUES(1234.5, 0.25, '1,5')");
+    EXPECT_EQ(
+        b.row("t", fields, {Value(tp::db::Decimal{"1234.50"}), Value(0.25), Value("1,5")}, RegionalSettings::german()),
+        "INSERT INTO [t] VALUES(1234.5, 0.25, '1,5')");
 }
 
 TEST(RowStatement, TextKeepsWhatItHolds) {
@@ -230,7 +229,7 @@ std::vector<RegionalSettings> settingsToCompare() {
     s.timeSeparator = '.';
     all.push_back(s);
     s = {};
-    s.dateSeparator = ',';   // the group separator
+    s.dateSeparator = ',';  // the group separator
     all.push_back(s);
     s = {};
     s.amText = "vorm.";
@@ -255,17 +254,22 @@ std::vector<Value> valuesToCompare() {
     using tp::db::Date;
     using tp::db::DateTime;
     using tp::db::Decimal;
-    std::vector<Value> v = {Value(), Value(true), Value(false), Value(0), Value(-7), Value(int64_t(1) << 40),
+    std::vector<Value> v = {Value(),
+                            Value(true),
+                            Value(false),
+                            Value(0),
+                            Value(-7),
+                            Value(int64_t(1) << 40),
                             Value(int64_t(-9007199254740993LL))};
     for (double d : {0.0, -0.0, 1.0, -2.5, 0.1, 1.0 / 3, 1e20, 1e-5, 123456789012345678.0, 1.5e-300,
                      std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity(),
                      std::numeric_limits<double>::quiet_NaN(), 12.5, 1234567.125})
         v.emplace_back(d);
-    for (int64_t c : {int64_t(0), int64_t(125000), int64_t(-125000), int64_t(1), int64_t(-10000),
-                      INT64_MAX, INT64_MIN, int64_t(123456789)})
+    for (int64_t c : {int64_t(0), int64_t(125000), int64_t(-125000), int64_t(1), int64_t(-10000), INT64_MAX, INT64_MIN,
+                      int64_t(123456789)})
         v.emplace_back(Currency{c});
-    for (const char* t : {"0", "-0", "-0.50", "7.", "12.3400", "1234.50", "-5000.00", "0.000", "1e5", "",
-                          "1,5", ".5", "-", "12.3.4"})
+    for (const char* t :
+         {"0", "-0", "-0.50", "7.", "12.3400", "1234.50", "-5000.00", "0.000", "1e5", "", "1,5", ".5", "-", "12.3.4"})
         v.emplace_back(Decimal{t});
     for (Date d : {Date{2021, 8, 30}, Date{1990, 1, 1}, Date{1, 1, 1}, Date{99, 12, 31}, Date{100, 3, 1},
                    Date{999, 12, 31}, Date{1000, 1, 1}, Date{9999, 12, 31}, Date{2020, 2, 29}, Date{2021, 2, 29},
@@ -290,7 +294,7 @@ TEST(RowStatement, TypedValuesWrittenAsTheGeneralPathWritesThem) {
     // The shortcuts for numbers, dates, times and Booleans must give the
     // very bytes of the general conversion, under any settings, in numeric
     // and other fields, with and without numeric fields in the table.
-    const std::vector<int> types = {ad::Integer, ad::Numeric, ad::Double, ad::Single,    ad::Currency,
+    const std::vector<int> types = {ad::Integer, ad::Numeric, ad::Double,      ad::Single,  ad::Currency,
                                     ad::DBDate,  ad::Date,    ad::DBTimeStamp, ad::Boolean, ad::BigInt,
                                     ad::Decimal, ad::VarChar, ad::BSTR};
     const std::vector<Value> values = valuesToCompare();
@@ -310,8 +314,8 @@ TEST(RowStatement, TypedValuesWrittenAsTheGeneralPathWritesThem) {
                     if (withNumeric) row.emplace_back(1);
                     const std::string want = general.build(row, b.p);
                     EXPECT_EQ(fast.build(row, b.p), want)
-                        << "type " << type << ", value " << tp::db::toIsoText(v) << ", decimal "
-                        << s.decimalSeparator << ", date " << s.dateSeparator;
+                        << "type " << type << ", value " << tp::db::toIsoText(v) << ", decimal " << s.decimalSeparator
+                        << ", date " << s.dateSeparator;
                     ++compared;
                 }
             }

@@ -72,7 +72,8 @@ std::string compare(const json& o, const db::Value& v, const json& field, Stats&
         if (v.kind() != db::Kind::Decimal) return "expected a decimal " + s;
         return v.decimal().text == canonicalNumber(s) ? "" : "expected " + s + ", got " + v.decimal().text;
     }
-    if (type == "Y") return v.kind() == db::Kind::Currency && db::currencyText(v.currency()) == s ? "" : "expected currency " + s;
+    if (type == "Y")
+        return v.kind() == db::Kind::Currency && db::currencyText(v.currency()) == s ? "" : "expected currency " + s;
     if (type == "D") return v.kind() == db::Kind::Date && db::toIsoText(v) == s ? "" : "expected date " + s;
     if (type == "T") return v.kind() == db::Kind::DateTime && db::toIsoText(v) == s ? "" : "expected date-time " + s;
     const bool bin = binary || type == "G" || type == "W" || type == "Q" || type == "P" || type == "B";
@@ -111,7 +112,10 @@ void compareTable(json t, const std::string& cs, const std::string& sql, Stats& 
     // skipped by the oracle: those tables are checked byte by byte elsewhere.
     const int skipped = t.value("skipped_count", 0);
     if (skipped > 0) {
-        while (!rs.atEnd()) { ++n; rs.MoveNext(); }
+        while (!rs.atEnd()) {
+            ++n;
+            rs.MoveNext();
+        }
         EXPECT_EQ(n, records.size() + static_cast<size_t>(skipped));
         ++st.tables;
         return;
@@ -159,9 +163,8 @@ TEST(FoxproCorpus, EveryFreeTableFolderMatchesTheIndependentReader) {
         for (; !schema->atEnd(); schema->MoveNext()) listed.push_back(schema->Fields("TABLE_NAME").value().text());
         std::vector<std::string> expected;
         for (auto& t : o["tables"]) expected.push_back(t["name"]);
-        std::sort(expected.begin(), expected.end(), [](std::string a, std::string b) {
-            return lowerText(a) < lowerText(b);
-        });
+        std::sort(expected.begin(), expected.end(),
+                  [](std::string a, std::string b) { return lowerText(a) < lowerText(b); });
         EXPECT_EQ(listed, expected);
         for (auto& t : o["tables"]) {
             if (t["encoding"] == "ascii")
@@ -170,6 +173,6 @@ TEST(FoxproCorpus, EveryFreeTableFolderMatchesTheIndependentReader) {
         }
     }
     EXPECT_GT(st.tables, 30);
-    std::cout << st.tables << " tables, " << st.rows << " rows, " << st.values << " values compared ("
-              << st.oracleGaps << " the oracle could not decode)\n";
+    std::cout << st.tables << " tables, " << st.rows << " rows, " << st.values << " values compared (" << st.oracleGaps
+              << " the oracle could not decode)\n";
 }

@@ -19,7 +19,7 @@ struct DbfBuilder {
     uint8_t version = 0x30;
     uint8_t codePage = 0x03;
     std::vector<FieldSpec> fields;
-    std::vector<std::string> records;   // each: deletion byte + field bytes
+    std::vector<std::string> records;  // each: deletion byte + field bytes
     int64_t recordCountOverride = -1;
 
     std::string build() const {
@@ -29,12 +29,16 @@ struct DbfBuilder {
         const uint16_t hdrLen = static_cast<uint16_t>(32 + 32 * fields.size() + 1 + (vfp ? 263 : 0));
         std::string h(32, '\0');
         h[0] = static_cast<char>(version);
-        h[1] = 124; h[2] = 1; h[3] = 1;
+        h[1] = 124;
+        h[2] = 1;
+        h[3] = 1;
         const uint32_t n = recordCountOverride >= 0 ? static_cast<uint32_t>(recordCountOverride)
                                                     : static_cast<uint32_t>(records.size());
         for (int i = 0; i < 4; ++i) h[4 + i] = static_cast<char>(n >> (8 * i));
-        h[8] = static_cast<char>(hdrLen & 0xFF); h[9] = static_cast<char>(hdrLen >> 8);
-        h[10] = static_cast<char>(recLen & 0xFF); h[11] = static_cast<char>(recLen >> 8);
+        h[8] = static_cast<char>(hdrLen & 0xFF);
+        h[9] = static_cast<char>(hdrLen >> 8);
+        h[10] = static_cast<char>(recLen & 0xFF);
+        h[11] = static_cast<char>(recLen >> 8);
         h[29] = static_cast<char>(codePage);
         uint32_t off = 1;
         for (const auto& f : fields) {

@@ -54,7 +54,7 @@ TEST(FoxproOracleGaps, BlobBinaryMemoVarbinaryAndDoubleMatchTheRawBytes) {
         for (const char* name : {"GENERAL", "BLOB", "BIO_BIN", "DOUBLE"}) {
             const RawField& f = raw.at(name);
             const db::Value& v = rs.Fields(name).value();
-            if (v.isNull()) continue;   // checked through the null bits by the corpus test
+            if (v.isNull()) continue;  // checked through the null bits by the corpus test
             if (f.type == 'B') {
                 double d;
                 std::memcpy(&d, dbf.data() + base + f.displacement, 8);

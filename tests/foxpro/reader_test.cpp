@@ -71,21 +71,30 @@ std::vector<std::vector<Value>> readAll(const std::string& file) {
 DbfBuilder everyType(FptBuilder& fpt) {
     DbfBuilder b;
     b.version = 0x32;
-    b.fields = {{"NAME", 'C', 6},  {"NOTE", 'V', 8, 0, 0x02}, {"AMOUNT", 'N', 8, 2, 0x02},
-                {"BORN", 'D', 8},  {"SEEN", 'T', 8},          {"OK", 'L', 1},
-                {"COUNT", 'I', 4}, {"PRICE", 'Y', 8},         {"RATIO", 'B', 8, 2},
-                {"MEMO", 'M', 4},  {"RAW", 'Q', 6},           {"BIN", 'C', 4, 0, 0x04},
-                {"BLOB", 'W', 4},  {"_NullFlags", '0', 1, 0, 0x05}};
+    b.fields = {{"NAME", 'C', 6},
+                {"NOTE", 'V', 8, 0, 0x02},
+                {"AMOUNT", 'N', 8, 2, 0x02},
+                {"BORN", 'D', 8},
+                {"SEEN", 'T', 8},
+                {"OK", 'L', 1},
+                {"COUNT", 'I', 4},
+                {"PRICE", 'Y', 8},
+                {"RATIO", 'B', 8, 2},
+                {"MEMO", 'M', 4},
+                {"RAW", 'Q', 6},
+                {"BIN", 'C', 4, 0, 0x04},
+                {"BLOB", 'W', 4},
+                {"_NullFlags", '0', 1, 0, 0x05}};
     const uint32_t memo = fpt.add("caf\xE9 line\r\nnext");
     const uint32_t blob = fpt.add(std::string("\x00\x01\xFF", 3), 2);
     // Null bits: NOTE var 0, NOTE null 1, AMOUNT null 2, RAW var 3.
-    std::string r1 = " " + pad("Ab", 6) + pad("hi", 7, '\0') + '\x02' + "  -12.50" + "20240229" +
-                     le32(kJd) + le32(kMs) + "T" + le32(static_cast<uint32_t>(-7)) +
-                     le64(-123456789) + dbl(0.1) + le32(memo) + std::string("\x01\x02\0\0\0\x02", 6) +
-                     std::string("\0\x01  ", 4) + le32(blob) + std::string(1, '\x09');
-    std::string r2 = " " + pad("", 6) + pad("", 8, '\0') + "        " + "        " +
-                     std::string(8, '\0') + "?" + le32(0) + le64(0) + dbl(0) + le32(0) +
-                     std::string(6, '\0') + "    " + le32(0) + std::string(1, '\x06');
+    std::string r1 = " " + pad("Ab", 6) + pad("hi", 7, '\0') + '\x02' + "  -12.50" + "20240229" + le32(kJd) +
+                     le32(kMs) + "T" + le32(static_cast<uint32_t>(-7)) + le64(-123456789) + dbl(0.1) + le32(memo) +
+                     std::string("\x01\x02\0\0\0\x02", 6) + std::string("\0\x01  ", 4) + le32(blob) +
+                     std::string(1, '\x09');
+    std::string r2 = " " + pad("", 6) + pad("", 8, '\0') + "        " + "        " + std::string(8, '\0') + "?" +
+                     le32(0) + le64(0) + dbl(0) + le32(0) + std::string(6, '\0') + "    " + le32(0) +
+                     std::string(1, '\x06');
     std::string r3 = "*" + r1.substr(1);
     b.records = {r1, r3, r2};
     return b;
@@ -97,7 +106,7 @@ TEST(FoxproReader, EveryFieldTypeDecodesAsTheProviderReportsIt) {
     TempDir dir;
     FptBuilder fpt;
     writeFile(dir.file("all.dbf"), everyType(fpt).build());
-    writeFile(dir.file("ALL.FPT"), fpt.build());   // found without regard to case
+    writeFile(dir.file("ALL.FPT"), fpt.build());  // found without regard to case
 
     auto t = db::foxpro::DbfTable::open(dir.file("all.dbf"));
     const auto infos = t->fieldInfos();
@@ -196,7 +205,7 @@ TEST(FoxproHostile, DamagedFilesGiveAClearErrorNamingTheFile) {
     many.recordCountOverride = 0x7FFFFFFF;
     expectError("count.dbf", many.build(), "record count (2147483647)");
     std::string overflow = good;
-    overflow[10] = 5;   // record length 5 < 1 + 4 + 4, and the size fits no length
+    overflow[10] = 5;  // record length 5 < 1 + 4 + 4, and the size fits no length
     expectError("overflow.dbf", overflow + "x", "overflow the record");
     DbfBuilder badLen;
     badLen.fields = {{"I", 'I', 2}};
@@ -230,7 +239,7 @@ TEST(FoxproHostile, DamagedFilesGiveAClearErrorNamingTheFile) {
     FptBuilder longMemo;
     const uint32_t blk = longMemo.add("abc");
     std::string lm = longMemo.build();
-    lm[static_cast<size_t>(blk) * 64 + 4] = '\x7F';   // length 0x7F000003
+    lm[static_cast<size_t>(blk) * 64 + 4] = '\x7F';  // length 0x7F000003
     memo.records = {" " + le32(blk)};
     writeFile(dir.file("ml.dbf"), memo.build());
     writeFile(dir.file("ml.fpt"), lm);
@@ -250,8 +259,7 @@ TEST(FoxproHostile, BadValuesCostThatValueAndAreToldOnceNamingTheFieldAndRecord)
     DbfBuilder b;
     b.fields = {{"D", 'D', 8}, {"N", 'N', 4}, {"V", 'V', 3, 0, 0}, {"_NullFlags", '0', 1, 0, 0x05}};
     b.version = 0x32;
-    b.records = {" 20240231  1 abc\x00"s, " 20240101 1x1abc\x00"s, " 20240101   1ab\x07\x01"s,
-                 " 20240102   2xyz\x00"s};
+    b.records = {" 20240231  1 abc\x00"s, " 20240101 1x1abc\x00"s, " 20240101   1ab\x07\x01"s, " 20240102   2xyz\x00"s};
     writeFile(dir.file("vals.dbf"), b.build());
     auto t = db::foxpro::DbfTable::open(dir.file("vals.dbf"));
     const auto rows = [&] {
@@ -330,7 +338,7 @@ TEST(FoxproHostile, ARecordLengthShortOfTheFieldsIsTakenFromTheFileSizeOnlyWhenC
     ok.fields = {{"A", 'C', 4}, {"B", 'N', 3}};
     ok.records = {" abcd  1", " efgh 22", " ijkl333"};
     std::string shortLen = ok.build();
-    shortLen[10] = 5;   // record length 5; the fields need 8
+    shortLen[10] = 5;  // record length 5; the fields need 8
     writeFile(dir.file("short.dbf"), shortLen);
     const auto rows = readAll(dir.file("short.dbf"));
     ASSERT_EQ(rows.size(), 3u);
@@ -340,7 +348,7 @@ TEST(FoxproHostile, ARecordLengthShortOfTheFieldsIsTakenFromTheFileSizeOnlyWhenC
         EXPECT_EQ(dump.exitCode, 0) << dump.err;
         EXPECT_NE(dump.out.find("ijkl"), std::string::npos) << dump.out;
     }
-    writeFile(dir.file("noend.dbf"), shortLen.substr(0, shortLen.size() - 1));   // no end mark: also certain
+    writeFile(dir.file("noend.dbf"), shortLen.substr(0, shortLen.size() - 1));  // no end mark: also certain
     EXPECT_EQ(readAll(dir.file("noend.dbf")).size(), 3u);
 
     // The size fits no single length: refused.
@@ -360,12 +368,12 @@ TEST(FoxproHostile, AHeaderLengthEndingInsideTheFieldListIsRefused) {
     b.fields = {{"A", 'C', 4}, {"B", 'C', 4}, {"C", 'C', 4}};
     b.records = {" abcdefghijkl"};
     std::string bytes = b.build();
-    bytes[8] = static_cast<char>(32 + 32 * 2);   // the length ends after field B
+    bytes[8] = static_cast<char>(32 + 32 * 2);  // the length ends after field B
     writeFile(dir.file("lie.dbf"), bytes);
     const std::string err = errorOf([&] { readAll(dir.file("lie.dbf")); });
     EXPECT_NE(err.find("lie.dbf"), std::string::npos) << err;
     EXPECT_NE(err.find("ends inside the field list"), std::string::npos) << err;
-    bytes[8] = static_cast<char>(32 + 32 * 3 - 8);   // inside field C's descriptor
+    bytes[8] = static_cast<char>(32 + 32 * 3 - 8);  // inside field C's descriptor
     writeFile(dir.file("lie2.dbf"), bytes);
     EXPECT_NE(errorOf([&] { readAll(dir.file("lie2.dbf")); }).find("ends inside the field list"), std::string::npos);
 }
@@ -392,11 +400,11 @@ long codePointOf(const std::string& s) {
 TEST(FoxproCodePages, EveryMarkReadsEveryByteAsAnIndependentMappingDoes) {
     if (!fs::exists("/usr/bin/python3")) GTEST_SKIP() << "python3 is not available";
     const std::map<int, std::string> codec = {
-        {437, "cp437"},   {737, "cp737"},   {850, "cp850"},   {852, "cp852"},     {857, "cp857"},
-        {860, "cp860"},   {861, "cp861"},   {863, "cp863"},   {865, "cp865"},     {866, "cp866"},
-        {874, "cp874"},   {932, "cp932"},   {936, "gbk"},     {949, "cp949"},     {950, "cp950"},
-        {1250, "cp1250"}, {1251, "cp1251"}, {1252, "cp1252"}, {1253, "cp1253"},   {1254, "cp1254"},
-        {1255, "cp1255"}, {1256, "cp1256"}, {1257, "cp1257"}, {10000, "mac_roman"}, {10006, "mac_greek"},
+        {437, "cp437"},          {737, "cp737"},       {850, "cp850"},   {852, "cp852"},       {857, "cp857"},
+        {860, "cp860"},          {861, "cp861"},       {863, "cp863"},   {865, "cp865"},       {866, "cp866"},
+        {874, "cp874"},          {932, "cp932"},       {936, "gbk"},     {949, "cp949"},       {950, "cp950"},
+        {1250, "cp1250"},        {1251, "cp1251"},     {1252, "cp1252"}, {1253, "cp1253"},     {1254, "cp1254"},
+        {1255, "cp1255"},        {1256, "cp1256"},     {1257, "cp1257"}, {10000, "mac_roman"}, {10006, "mac_greek"},
         {10007, "mac_cyrillic"}, {10029, "mac_latin2"}};
     std::vector<std::string> argv = {"/usr/bin/python3", "-c",
                                      "import sys\n"
@@ -420,7 +428,7 @@ TEST(FoxproCodePages, EveryMarkReadsEveryByteAsAnIndependentMappingDoes) {
     int marks = 0;
     for (int mark = 1; mark < 256; ++mark) {
         const int cp = db::foxpro::codePageOfDriver(static_cast<uint8_t>(mark));
-        if (cp == 0 || cp == 620 || cp == 895) continue;   // 620, 895: no codec; see DosCodePagesPythonLacks
+        if (cp == 0 || cp == 620 || cp == 895) continue;  // 620, 895: no codec; see DosCodePagesPythonLacks
         SCOPED_TRACE("mark " + std::to_string(mark) + ", code page " + std::to_string(cp));
         ASSERT_TRUE(codec.count(cp));
         const auto& expect = want[codec.at(cp)];

@@ -50,8 +50,11 @@ void writeDbc(const std::string& file, const std::string& path) {
     std::string prop = le32(static_cast<uint32_t>(7 + path.size() + 1)) + std::string("\x01\x00\x01", 3) + path + '\0';
     const uint32_t propBlock = dct.add(prop, 1);
     DbfBuilder b;
-    b.fields = {{"OBJECTID", 'I', 4}, {"PARENTID", 'I', 4}, {"OBJECTTYPE", 'C', 10},
-                {"OBJECTNAME", 'C', 128}, {"PROPERTY", 'M', 4}};
+    b.fields = {{"OBJECTID", 'I', 4},
+                {"PARENTID", 'I', 4},
+                {"OBJECTTYPE", 'C', 10},
+                {"OBJECTNAME", 'C', 128},
+                {"PROPERTY", 'M', 4}};
     auto rec = [&](int id, int parent, std::string type, std::string name, uint32_t prop) {
         type.resize(10, ' ');
         name.resize(128, ' ');
@@ -135,10 +138,19 @@ TEST(FoxproContainer, NorthwindListsTablesWithLongNamesAndViewsAsViews) {
         else if (type == "VIEW") ++views;
         else ADD_FAILURE() << type;
     }
-    const std::vector<std::string> want = {"Categories", "Customers", "Employees", "OrderDetails", "Orders",
-                                           "Products", "Shippers", "Suppliers", "Territories",
-                                           "EmployeeTerritories", "CustomerDemographics",
-                                           "CustomerCustomerDemo", "Region"};
+    const std::vector<std::string> want = {"Categories",
+                                           "Customers",
+                                           "Employees",
+                                           "OrderDetails",
+                                           "Orders",
+                                           "Products",
+                                           "Shippers",
+                                           "Suppliers",
+                                           "Territories",
+                                           "EmployeeTerritories",
+                                           "CustomerDemographics",
+                                           "CustomerCustomerDemo",
+                                           "Region"};
     EXPECT_EQ(tables, want);
     EXPECT_EQ(views, 17);
 
@@ -203,8 +215,8 @@ TEST(FoxproContainer, StoredPathsAreFollowedCaseInsensitivelyIntoSiblingFolders)
     // tables in ..\tables.
     writeDbc(dir.file("App/sibling.dbc"), "..\\TABLES\\long.dbf");
     writeDbc(dir.file("App/back.dbc"), "data\\..\\..\\tables\\.\\long.dbf");
-    for (const auto& [f, want] : {std::pair<std::string, std::string>{"good.dbc", "ok  "},
-                                  {"sibling.dbc", "sib "}, {"back.dbc", "sib "}}) {
+    for (const auto& [f, want] :
+         {std::pair<std::string, std::string>{"good.dbc", "ok  "}, {"sibling.dbc", "sib "}, {"back.dbc", "sib "}}) {
         SCOPED_TRACE(f);
         db::Connection c;
         c.Open(dbcCs(dir.file("App/" + f)));
@@ -221,7 +233,7 @@ TEST(FoxproContainer, StoredPathsAreFollowedCaseInsensitivelyIntoSiblingFolders)
         const std::string file = dir.file(std::string("App/") + f);
         db::Connection c;
         c.Open(dbcCs(file));
-        const auto rows = schema(dbcCs(file));   // listing works
+        const auto rows = schema(dbcCs(file));  // listing works
         ASSERT_EQ(rows.size(), 2u);
         EXPECT_EQ(rows[1], std::make_pair(std::string("VIEW"), std::string("someview")));
         try {

@@ -31,8 +31,7 @@ private:
 namespace tp::test {
 
 void GuiTest::SetUp() {
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
-                       QString::fromStdString(config.path().string()));
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, QString::fromStdString(config.path().string()));
     app::reopenSettings();
     setProgramFolder(program.path().string());
     boxes = std::make_unique<ScopedBoxes>(mb::No);
@@ -45,9 +44,7 @@ void GuiTest::TearDown() {
     app::reopenSettings();
 }
 
-std::string GuiTest::settingsFile() const {
-    return config.file("Brindlewood/Tallyport.conf");
-}
+std::string GuiTest::settingsFile() const { return config.file("Brindlewood/Tallyport.conf"); }
 
 std::string GuiTest::stored(const std::string& key, const std::string& absent) const {
     QSettings s(QString::fromStdString(settingsFile()), QSettings::IniFormat);

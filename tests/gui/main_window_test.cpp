@@ -23,8 +23,8 @@
 #include "host/error_report.h"
 #include "ui/pointer.h"
 
-using tp::app::MainWindow;
 using tp::WindowPointer;
+using tp::app::MainWindow;
 
 namespace {
 
@@ -276,8 +276,8 @@ TEST_F(MainWindowTest, ControlsCarryTheirNamesCaptionsAndLayout) {
     const int h = f->height();
     EXPECT_EQ(f->width(), tp::app::twips(8040));
     EXPECT_EQ(h, tp::app::twips(6255));
-    for (const char* b : {"PushButton1", "PushButton2", "PushButton3", "PushButton4", "PushButton5",
-                          "PushButton7", "PushButton8", "PushButton12"}) {
+    for (const char* b : {"PushButton1", "PushButton2", "PushButton3", "PushButton4", "PushButton5", "PushButton7",
+                          "PushButton8", "PushButton12"}) {
         auto* w = child<QPushButton>(*f, b);
         EXPECT_EQ(w->accessibleName(), w->text()) << b;
         EXPECT_TRUE(w->font().bold());
@@ -319,8 +319,7 @@ TEST_F(MainWindowTest, HiddenListsServeAsListBoxes) {
 // ---- pointers -------------------------------------------------------------------
 
 void hover(QWidget* w) {
-    QMouseEvent move(QEvent::MouseMove, QPointF(2, 2), QPointF(2, 2), Qt::NoButton, Qt::NoButton,
-                     Qt::NoModifier);
+    QMouseEvent move(QEvent::MouseMove, QPointF(2, 2), QPointF(2, 2), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
     QApplication::sendEvent(w, &move);
 }
 

@@ -18,8 +18,8 @@ struct Seen {
 };
 
 // Shows a box, looks at it once it is up, and presses `press`.
-int showAndPress(const std::string& text, int style, const std::string& title,
-                 QMessageBox::StandardButton press, Seen& seen) {
+int showAndPress(const std::string& text, int style, const std::string& title, QMessageBox::StandardButton press,
+                 Seen& seen) {
     QTimer::singleShot(0, [&] {
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
         ASSERT_NE(box, nullptr);
@@ -35,8 +35,8 @@ int showAndPress(const std::string& text, int style, const std::string& title,
 
 TEST(QtMessageBoxes, ApplicationErrorBoxIsAWarningWithOk) {
     Seen seen;
-    const int r = showAndPress("Bad thing\r\nin X at line 100\r\rPlease email", 48, "Application Error",
-                               QMessageBox::Ok, seen);
+    const int r =
+        showAndPress("Bad thing\r\nin X at line 100\r\rPlease email", 48, "Application Error", QMessageBox::Ok, seen);
     EXPECT_EQ(r, tp::mb::Ok);
     EXPECT_EQ(seen.title, "Application Error");
     EXPECT_EQ(seen.icon, QMessageBox::Warning);

@@ -24,8 +24,8 @@
 #include "host/events.h"
 
 namespace fs = std::filesystem;
-using tp::preview::SqlPreviewWindow;
 using tp::preview::FindReplaceDialog;
+using tp::preview::SqlPreviewWindow;
 
 namespace {
 

@@ -19,9 +19,7 @@ namespace {
 
 fs::path builtSamples() { return fs::path(TP_BINARY_DIR) / "Samples"; }
 
-bool contains(const std::string& hay, const std::string& needle) {
-    return hay.find(needle) != std::string::npos;
-}
+bool contains(const std::string& hay, const std::string& needle) { return hay.find(needle) != std::string::npos; }
 
 TEST(Samples, FreeTablesReadBackWithAnIndependentReader) {
     if (!tp::test::dbfreadAvailable()) GTEST_SKIP() << "dbfread not available";
@@ -113,7 +111,8 @@ TEST_P(SampleRun, BothSampleButtonsThenStartConvertingFillsTheSampleDatabase) {
         form.useSampleSource();
         ASSERT_EQ(boxes->shown.size(), 1u);
         EXPECT_NE(boxes->shown[0].text.find("The samples could not be copied to " + dataHome.file("file")),
-                  std::string::npos) << boxes->shown[0].text;
+                  std::string::npos)
+            << boxes->shown[0].text;
         EXPECT_EQ(text(form, "Text2"), "");
         boxes->shown.clear();
         setDataHome(dataHome.path().string());
@@ -122,13 +121,12 @@ TEST_P(SampleRun, BothSampleButtonsThenStartConvertingFillsTheSampleDatabase) {
     form.useSampleTarget();
     EXPECT_EQ(text(form, "Text2").toStdString(), samples.string());
     EXPECT_EQ(text(form, "Text5").toStdString(), (samples / "sample.mdb").string());
-    form.findChild<QCheckBox*>("Check1")->setChecked(false);   // plain mode
+    form.findChild<QCheckBox*>("Check1")->setChecked(false);  // plain mode
     ASSERT_FALSE(form.useDbcSource);
     form.startConversion();
     ASSERT_FALSE(boxes->shown.empty());
     EXPECT_EQ(boxes->shown.back().text, "Done.");
-    for (size_t i = 0; i + 1 < boxes->shown.size(); ++i)
-        ADD_FAILURE() << "unexpected box: " << boxes->shown[i].text;
+    for (size_t i = 0; i + 1 < boxes->shown.size(); ++i) ADD_FAILURE() << "unexpected box: " << boxes->shown[i].text;
 
     auto dump = tp::test::mdbReaderDump((samples / "sample.mdb").string());
     ASSERT_EQ(dump.exitCode, 0) << dump.err;

@@ -15,8 +15,8 @@
 #include "tests/gui/gui_support.h"
 #include "ui/pointer.h"
 
-using tp::app::MainWindow;
 using tp::app::DbcOptionsDialog;
+using tp::app::MainWindow;
 
 namespace {
 
@@ -88,9 +88,8 @@ TEST_F(SelectionTest, TargetFileDialogOffersThreeFiltersAndTakesANewName) {
     form->browseTarget();
     ASSERT_EQ(dialogs.calls.size(), 1u);
     EXPECT_EQ(dialogs.calls[0].title, "Select Access Database");
-    EXPECT_EQ(dialogs.calls[0].filters,
-              (QStringList{"All Microsoft Databases (*.*db)", "Microsoft Database (*.mdb)",
-                           "Microsoft 2007 Database (*.accdb)"}));
+    EXPECT_EQ(dialogs.calls[0].filters, (QStringList{"All Microsoft Databases (*.*db)", "Microsoft Database (*.mdb)",
+                                                     "Microsoft 2007 Database (*.accdb)"}));
     EXPECT_EQ(text("Text5"), fresh);
     EXPECT_EQ(stored("AccessMDBFile"), fresh.toStdString());
 }
@@ -165,7 +164,7 @@ TEST_F(SelectionTest, OkWithAPathSelectsTheDbc) {
     EXPECT_EQ(dialogs.calls[0].title, "Select Foxpro Database");
     EXPECT_EQ(dialogs.calls[0].filters, QStringList{"Microsoft Database (*.dbc)"});
     EXPECT_EQ(stored("DBCFile"), "/data/db/books.dbc");
-    field(form.get(), "Text2")->setText("/data/free");   // folder mode first
+    field(form.get(), "Text2")->setText("/data/free");  // folder mode first
     ASSERT_FALSE(form->useDbcSource);
     // The main window says which source a run reads; the folder field and
     // the controls around it stay where they were.
@@ -234,8 +233,7 @@ TEST_F(SelectionTest, DbcButtonOpensTheWindowModallyAndTheCloseBoxChangesNothing
     QTimer::singleShot(0, [&] {
         auto* w = qobject_cast<DbcOptionsDialog*>(QApplication::activeModalWidget());
         ASSERT_NE(w, nullptr);
-        sawModal = w->isModal() && w->parentWidget() == form.get() &&
-                   w->windowTitle() == "Advanced Options";
+        sawModal = w->isModal() && w->parentWidget() == form.get() && w->windowTitle() == "Advanced Options";
         w->findChild<QLineEdit*>("Text1")->setText("/data/c.dbc");
         w->close();
     });

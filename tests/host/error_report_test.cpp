@@ -60,8 +60,7 @@ TEST(ErrorReport, FailureInsideUtilityNamesTheCaller) {
     // removeItem past the end throws inside the utility's caller step.
     p(112, [&] { list.item(3); });
     ASSERT_EQ(boxes.shown.size(), 1u);
-    EXPECT_NE(boxes.shown[0].text.find("in Larkspan2021/08/31.Form2.PushButton5_Click at line 112"),
-              std::string::npos);
+    EXPECT_NE(boxes.shown[0].text.find("in Larkspan2021/08/31.Form2.PushButton5_Click at line 112"), std::string::npos);
 }
 
 TEST(ErrorReport, RepeatedFailuresCanBeCountedOnce) {
@@ -78,7 +77,11 @@ TEST(ErrorReport, RepeatedFailuresCanBeCountedOnce) {
 TEST(ErrorReport, ValueStepFallsBack) {
     RecordingBoxes boxes;
     Procedure p("Foxpro", "AddTablesToFoxproListbox", boxes);
-    EXPECT_EQ(p.value(110, []() -> int { throw std::runtime_error("x"); }, -1), -1);
-    EXPECT_EQ(p.value(112, [] { return 5; }, -1), 5);
+    EXPECT_EQ(p.value(
+                  110, []() -> int { throw std::runtime_error("x"); }, -1),
+              -1);
+    EXPECT_EQ(p.value(
+                  112, [] { return 5; }, -1),
+              5);
     EXPECT_EQ(p.location(), "Larkspan2021/08/31.Foxpro.AddTablesToFoxproListbox");
 }

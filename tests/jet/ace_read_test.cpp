@@ -68,7 +68,7 @@ TEST_P(AceCorpus, ReadsLikeTheIndependentReaders) {
     EXPECT_EQ(diff, "") << file;
     if (*GetParam().password || !test::mdbtoolsAvailable()) return;
     const auto dump = test::mdbtoolsDump(file);
-    if (dump.exitCode != 0) return;   // mdbtools cannot read every file
+    if (dump.exitCode != 0) return;  // mdbtools cannot read every file
     std::map<std::string, int> ours;
     for (const auto& t : db->listTables()) {
         if (t.kind != TableKind::User) continue;
@@ -87,8 +87,7 @@ std::string scanError(Database& db, const std::string& table) {
     try {
         auto cur = db.scan(table);
         std::vector<db::Value> row;
-        while (cur->next(row)) {
-        }
+        while (cur->next(row)) {}
     } catch (const db::Error& e) {
         return std::to_string(e.number()) + " " + e.what();
     }
@@ -116,10 +115,11 @@ TEST(AceUnsupportedColumns, UnknownTypesAndMultiValueAreRefusedByName) {
     for (const auto& c : db->columns("Test")) names.insert(c.name);
     EXPECT_EQ(names, (std::set<std::string>{"ID", "UnknownVar", "UnknownFix", "UnknownComplex"}));
     const std::string err = scanError(*db, "Test");
-    EXPECT_NE(err.find("3251 The column 'UnknownVar' of table 'Test' in '" + file + "' is of an unknown field type"), std::string::npos)
+    EXPECT_NE(err.find("3251 The column 'UnknownVar' of table 'Test' in '" + file + "' is of an unknown field type"),
+              std::string::npos)
         << err;
-    for (const char* f : {"access/jackcess-V2007/complexDataTestV2007.accdb",
-                          "access/jackcess-V2010/complexDataTestV2010.accdb"}) {
+    for (const char* f :
+         {"access/jackcess-V2007/complexDataTestV2007.accdb", "access/jackcess-V2010/complexDataTestV2010.accdb"}) {
         auto other = Database::open(test::corpusPath(f).string(), "", true);
         int refused = 0;
         for (const auto& t : other->listTables())
@@ -134,7 +134,8 @@ TEST(AceCalculatedColumns, ValuesAreUnwrapped) {
     auto db = Database::open(file, "", true);
     EXPECT_EQ(db->format(), FileFormat::Ace14);
     // Decimal results use a layout of their own: refused, not guessed.
-    EXPECT_NE(scanError(*db, "Table1").find("'DecimalTest' of table 'Table1' in '" + file + "' is a calculated Decimal field"),
+    EXPECT_NE(scanError(*db, "Table1")
+                  .find("'DecimalTest' of table 'Table1' in '" + file + "' is a calculated Decimal field"),
               std::string::npos);
 }
 

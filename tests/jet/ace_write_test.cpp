@@ -28,10 +28,10 @@ ColumnDef col(const char* n, ColType t, int size = 255) {
 }
 
 std::vector<ColumnDef> someColumns() {
-    std::vector<ColumnDef> cols = {col("Id", ColType::Long),       col("Name", ColType::Text, 50),
-                                   col("Notes", ColType::Memo),     col("Flag", ColType::Bool),
-                                   col("Price", ColType::Money),    col("Born", ColType::DateTime),
-                                   col("Blob", ColType::OLE),       col("Exact", ColType::Numeric)};
+    std::vector<ColumnDef> cols = {col("Id", ColType::Long),     col("Name", ColType::Text, 50),
+                                   col("Notes", ColType::Memo),  col("Flag", ColType::Bool),
+                                   col("Price", ColType::Money), col("Born", ColType::DateTime),
+                                   col("Blob", ColType::OLE),    col("Exact", ColType::Numeric)};
     cols[0].autoNumber = true;
     cols.back().scale = 2;
     return cols;
@@ -129,7 +129,7 @@ TEST_P(AceWriteCorpus, EarlierTablesStayIntactAndNewOnesRead) {
         try {
             EXPECT_EQ(test::storage::compareWithReader(file, pw), "");
         } catch (const db::Error& e) {
-            EXPECT_EQ(e.number(), 3251) << e.what();   // a column we cannot read
+            EXPECT_EQ(e.number(), 3251) << e.what();  // a column we cannot read
         }
     } else {
         // Every page written stays encrypted: no plain text of ours in the file.
@@ -140,16 +140,16 @@ TEST_P(AceWriteCorpus, EarlierTablesStayIntactAndNewOnesRead) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Ace, AceWriteCorpus,
-    ::testing::Values(WriteCase{"access/jackcess-V2007/testV2007.accdb", ""},
-                      WriteCase{"access/jackcess-V2010/testV2010.accdb", ""},
-                      WriteCase{"access/jackcess-templates/empty2016.accdb", ""},
-                      WriteCase{"access/jackcess-templates/empty2019.accdb", ""},
-                      WriteCase{"access/mdb-reader/data/V2016/attachments.accdb", ""},
-                      WriteCase{"access/mdb-reader/data/V2016/bigint.accdb", ""},
-                      WriteCase{"access/jackcess-V2010/calcFieldTestV2010.accdb", ""},
-                      WriteCase{"access/mdb-reader/encryption/data/office-agile-4.2.accdb", "password"}));
+INSTANTIATE_TEST_SUITE_P(Ace, AceWriteCorpus,
+                         ::testing::Values(WriteCase{"access/jackcess-V2007/testV2007.accdb", ""},
+                                           WriteCase{"access/jackcess-V2010/testV2010.accdb", ""},
+                                           WriteCase{"access/jackcess-templates/empty2016.accdb", ""},
+                                           WriteCase{"access/jackcess-templates/empty2019.accdb", ""},
+                                           WriteCase{"access/mdb-reader/data/V2016/attachments.accdb", ""},
+                                           WriteCase{"access/mdb-reader/data/V2016/bigint.accdb", ""},
+                                           WriteCase{"access/jackcess-V2010/calcFieldTestV2010.accdb", ""},
+                                           WriteCase{"access/mdb-reader/encryption/data/office-agile-4.2.accdb",
+                                                     "password"}));
 
 TEST(AceWrite, TablesWithFieldsWeCannotWriteAreLeftAlone) {
     test::TempDir dir;

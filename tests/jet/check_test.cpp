@@ -109,8 +109,9 @@ std::vector<std::pair<size_t, size_t>> leafEntries(const uint8_t* p) {
 TEST(Check, AccessMadeCorpusFilesAreSoundButForTheirKnownFaults) {
     const fs::path root = tp::test::corpusPath("access");
     if (!fs::exists(root)) GTEST_SKIP() << "no corpus";
-    const std::map<std::string, std::string> password = {
-        {"V2000_with-password.mdb", "password"}, {"office-agile-4.2.accdb", "password"}, {"password.mdb", "ucanaccess"}};
+    const std::map<std::string, std::string> password = {{"V2000_with-password.mdb", "password"},
+                                                         {"office-agile-4.2.accdb", "password"},
+                                                         {"password.mdb", "ucanaccess"}};
     const std::map<std::string, std::vector<std::string>> known = {
         {"testV2000.mdb", {"table 'MSysACEs', page 3: its definition counts 61 rows, but it holds 64"}},
         {"testV2003.mdb", {"table 'MSysACEs', page 3: its definition counts 78 rows, but it holds 81"}},
@@ -141,17 +142,17 @@ TEST(Check, AccessMadeCorpusFilesAreSoundButForTheirKnownFaults) {
     }
     EXPECT_GE(files, 50);
     // The command line: "ok" and 0, the problem lines and 1, bad usage 2.
-    const auto ok = tp::test::runCommand({tp::test::tallyportExe(), "check",
-                                          tp::test::corpusPath("access/jackcess-templates/empty.mdb").string()});
+    const auto ok = tp::test::runCommand(
+        {tp::test::tallyportExe(), "check", tp::test::corpusPath("access/jackcess-templates/empty.mdb").string()});
     EXPECT_EQ(ok.exitCode, 0) << ok.err;
     EXPECT_EQ(ok.out, "ok\n");
-    const auto bad = tp::test::runCommand({tp::test::tallyportExe(), "check",
-                                           tp::test::corpusPath("access/jackcess-V2000/testV2000.mdb").string()});
+    const auto bad = tp::test::runCommand(
+        {tp::test::tallyportExe(), "check", tp::test::corpusPath("access/jackcess-V2000/testV2000.mdb").string()});
     EXPECT_EQ(bad.exitCode, 1);
     EXPECT_EQ(bad.out, known.at("testV2000.mdb")[0] + "\n");
-    const auto noted = tp::test::runCommand(
-        {tp::test::tallyportExe(), "check",
-         tp::test::corpusPath("access/jackcess-V2007/unsupportedFieldsTestV2007.accdb").string()});
+    const auto noted =
+        tp::test::runCommand({tp::test::tallyportExe(), "check",
+                              tp::test::corpusPath("access/jackcess-V2007/unsupportedFieldsTestV2007.accdb").string()});
     EXPECT_EQ(noted.exitCode, 0) << noted.err;
     EXPECT_EQ(noted.out, "note: " + knownNotes.at("unsupportedFieldsTestV2007.accdb")[0] + "\nok\n");
     EXPECT_EQ(tp::test::runCommand({tp::test::tallyportExe(), "check"}).exitCode, 2);
@@ -165,7 +166,7 @@ TEST(Check, AccessMadeCorpusFilesAreSoundButForTheirKnownFaults) {
 // Damage to a file of our own, one kind per copy: each is found and said.
 TEST(Check, DamageIsReportedWithWhatIsWrong) {
     tp::test::TempDir dir;
-    dir.leaveUnchecked();   // the copies are damaged on purpose
+    dir.leaveUnchecked();  // the copies are damaged on purpose
     const std::string file = dir.file("sound.mdb");
     {
         auto db = Database::create(file, "");
@@ -232,14 +233,14 @@ TEST(Check, DamageIsReportedWithWhatIsWrong) {
     const auto alphaPages = img.mapped(rd32(img.page(alpha) + 0x37));
     ASSERT_FALSE(alphaPages.empty());
     lines = damaged("twice", [&](Image& m) { m.mark(rd32(m.page(beta) + 0x37), alphaPages.front()); });
-    EXPECT_TRUE(has(lines, "page " + std::to_string(alphaPages.front()) +
-                               ": claimed by both table 'Alpha' and table 'Beta'"))
+    EXPECT_TRUE(
+        has(lines, "page " + std::to_string(alphaPages.front()) + ": claimed by both table 'Alpha' and table 'Beta'"))
         << joined(lines);
 
     // A wrong row count.
     lines = damaged("count", [&](Image& m) { wr32(m.page(alpha) + 0x10, 4); });
-    EXPECT_EQ(joined(lines), "table 'Alpha', page " + std::to_string(alpha) +
-                                 ": its definition counts 4 rows, but it holds 3\n");
+    EXPECT_EQ(joined(lines),
+              "table 'Alpha', page " + std::to_string(alpha) + ": its definition counts 4 rows, but it holds 3\n");
 
     // A file cut short.
     lines = damaged("short", [&](Image& m) { m.bytes.resize(m.bytes.size() - 100); });
@@ -252,7 +253,7 @@ TEST(Check, DamageIsReportedWithWhatIsWrong) {
 // would take again).
 TEST(Check, GlobalReferenceMapOfABigFile) {
     tp::test::TempDir dir;
-    dir.leaveUnchecked();   // damaged below
+    dir.leaveUnchecked();  // damaged below
     const std::string file = dir.file("big.mdb");
     {
         auto db = Database::create(file, "");

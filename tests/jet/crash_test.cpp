@@ -70,8 +70,7 @@ pid_t startWriter(const std::string& file, const std::string& script, bool unit 
         if (unit)
             ::execl(exe.c_str(), exe.c_str(), "sql", file.c_str(), "-f", script.c_str(), "--transaction",
                     static_cast<char*>(nullptr));
-        else
-            ::execl(exe.c_str(), exe.c_str(), "sql", file.c_str(), "-f", script.c_str(), static_cast<char*>(nullptr));
+        else ::execl(exe.c_str(), exe.c_str(), "sql", file.c_str(), "-f", script.c_str(), static_cast<char*>(nullptr));
         ::_exit(127);
     }
     return pid;
@@ -102,7 +101,7 @@ TEST(CrashSafety, KilledWritersLeaveADatabaseEveryReaderOpens) {
         ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     }
     const auto whole = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - t0);
-    std::map<std::string, std::string> written;   // our tables that survived, as they are
+    std::map<std::string, std::string> written;  // our tables that survived, as they are
     {
         auto db = Database::open(file, "", true);
         written["K1000"] = tableText(*db, "K1000");
@@ -123,7 +122,8 @@ TEST(CrashSafety, KilledWritersLeaveADatabaseEveryReaderOpens) {
         const pid_t pid = startWriter(file, scriptFile, unit);
         // Past the program's start-up, up to a little after its usual end.
         const auto from = whole.count() / 4;
-        std::this_thread::sleep_for(std::chrono::microseconds(from + int64_t(rng() % uint64_t(whole.count() - from / 2 + 1))));
+        std::this_thread::sleep_for(
+            std::chrono::microseconds(from + int64_t(rng() % uint64_t(whole.count() - from / 2 + 1))));
         ::kill(pid, SIGKILL);
         int status = 0;
         ::waitpid(pid, &status, 0);
@@ -182,9 +182,10 @@ TEST(CrashSafety, KilledWritersLeaveADatabaseEveryReaderOpens) {
     // Some kills must have landed in the middle of the table's rows, or the
     // test proves little.
     EXPECT_GT(partial, 0);
-    std::printf("kills: %d of %d rounds, %d with a partly written table, %d with a journal to play back, %d units "
-                "undone whole\n",
-                kills, rounds, partial, hot, undone);
+    std::printf(
+        "kills: %d of %d rounds, %d with a partly written table, %d with a journal to play back, %d units "
+        "undone whole\n",
+        kills, rounds, partial, hot, undone);
 }
 
 // `tallyport new` killed at random moments: the database's name shows

@@ -207,9 +207,9 @@ TEST_F(CryptoApiCorpus, DecryptedPagesLookLikeAnAccessDatabase) {
     EXPECT_EQ(tdef[1], 0x01);
     auto u16 = [&](size_t o) { return tdef[o] | (tdef[o + 1] << 8); };
     EXPECT_EQ(u16(0x0C), 1625);
-    EXPECT_EQ(tdef[0x28], 0x53);  // system table
-    EXPECT_EQ(u16(0x2D), 17);     // columns
-    EXPECT_EQ(u16(0x2B), 11);     // variable-length columns
+    EXPECT_EQ(tdef[0x28], 0x53);    // system table
+    EXPECT_EQ(u16(0x2D), 17);       // columns
+    EXPECT_EQ(u16(0x2B), 11);       // variable-length columns
     EXPECT_EQ(plain[kPage], 0x01);  // page 1: global usage map (a data page)
 
     // Every page has a known type and byte 1 = 1 (or is all zero).
@@ -285,8 +285,7 @@ TEST_F(CryptoApiCorpus, MutatedProvidersNeverCrash) {
         for (int k = 0; k < edits; ++k) p[0x299 + rng() % 200] = uint8_t(rng());
         try {
             if (PageCipher::fromHeader(p, "password", "fuzz.accdb")) ++accepted;
-        } catch (const Error&) {
-        }
+        } catch (const Error&) {}
     }
     // Edits of the provider name or reserved fields may still open the file.
     EXPECT_LT(accepted, 500);
@@ -301,9 +300,7 @@ std::vector<uint8_t> headerWith(const NewEncryption& e, bool ace = true) {
     return p;
 }
 
-std::string providerXml(const NewEncryption& e) {
-    return std::string(e.provider.begin() + 8, e.provider.end());
-}
+std::string providerXml(const NewEncryption& e) { return std::string(e.provider.begin() + 8, e.provider.end()); }
 
 TEST(CryptoCreate, AgileBlobIsWhatAccess2010Writes) {
     const auto e = PageCipher::createAgile("secret");
@@ -322,8 +319,8 @@ TEST(CryptoCreate, AgileBlobIsWhatAccess2010Writes) {
     EXPECT_EQ(p[0x299] | (p[0x29A] << 8), int(e.provider.size()));
     EXPECT_EQ(detectEncryption(p, "new.accdb"), EncryptionScheme::OfficeAgile);
     EXPECT_EQ(header::encodingKey(p), e.encodingKey);
-    EXPECT_TRUE(std::all_of(p.begin() + 0x29B + long(e.provider.size()), p.begin() + 0xE00,
-                            [](uint8_t b) { return b == 0; }));
+    EXPECT_TRUE(
+        std::all_of(p.begin() + 0x29B + long(e.provider.size()), p.begin() + 0xE00, [](uint8_t b) { return b == 0; }));
     // Two creations never share keys or salts.
     EXPECT_NE(providerXml(PageCipher::createAgile("secret")), xml);
 }
@@ -368,9 +365,7 @@ void roundTrip(const NewEncryption& e, bool ace, const std::string& password) {
 
 TEST(CryptoCreate, RoundTripAgile) { roundTrip(PageCipher::createAgile("pässwörd ✓"), true, "pässwörd ✓"); }
 TEST(CryptoCreate, RoundTripAgileEmptyPassword) { roundTrip(PageCipher::createAgile(""), true, ""); }
-TEST(CryptoCreate, RoundTripRc4CryptoApi) {
-    roundTrip(PageCipher::createRc4CryptoApi("password"), true, "password");
-}
+TEST(CryptoCreate, RoundTripRc4CryptoApi) { roundTrip(PageCipher::createRc4CryptoApi("password"), true, "password"); }
 TEST(CryptoCreate, RoundTripJetRc4) { roundTrip(PageCipher::createJetRc4(), false, ""); }
 
 TEST(CryptoCreate, LongPasswordsAreCutAt255Characters) {
@@ -390,8 +385,7 @@ TEST(CryptoCreate, Rc4CryptoApiBlobMatchesAccess2007Layout) {
     // The 0x42 field is filled as Access does (first key byte under the date mask).
     auto mine = access;
     e.writeHeader(mine);
-    for (size_t k = 0; k < 40; ++k)
-        EXPECT_EQ(mine[0x42 + k] ^ access[0x42 + k], e.encodingKey[0] ^ access[0x3E]) << k;
+    for (size_t k = 0; k < 40; ++k) EXPECT_EQ(mine[0x42 + k] ^ access[0x42 + k], e.encodingKey[0] ^ access[0x3E]) << k;
 }
 
 TEST(CryptoCreate, AgilePageSizeMustBeWholeBlocks) {
@@ -462,11 +456,13 @@ TEST(CryptoAgileDamage, MutatedDescriptorsNeverCrash) {
         const int edits = 1 + int(rng() % 4);
         for (int k = 0; k < edits; ++k) {
             const size_t at = rng() % m.size();
+            // clang-format off
             switch (rng() % 3) {
             case 0: m[at] = char(rng()); break;
             case 1: m.erase(at, 1 + rng() % 40); break;
             default: m.insert(at, 1, "\"<>=/ "[rng() % 6]); break;
             }
+            // clang-format on
         }
         if (m.size() > 2000) m.resize(2000);
         auto p = agileHeader(e, m);

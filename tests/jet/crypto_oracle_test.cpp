@@ -36,8 +36,8 @@ protected:
     }
 
     // Encrypts a copy of a corpus file and compares mdb-reader's dumps.
-    void check(const std::string& corpusFile, const NewEncryption& e, const std::string& password,
-               bool passwordChecked, size_t pageSize = kPage) {
+    void check(const std::string& corpusFile, const NewEncryption& e, const std::string& password, bool passwordChecked,
+               size_t pageSize = kPage) {
         const std::string original = test::corpusPath(corpusFile).string();
         const std::string plain = test::readFile(original);
         ASSERT_EQ(plain.size() % pageSize, 0u);
@@ -46,8 +46,7 @@ protected:
 
         const std::string copy = dir.file("encrypted-" + std::to_string(++count));
         test::writeFile(copy, encryptedCopy(plain, e, pageSize));
-        EXPECT_NE(test::readFile(copy).substr(pageSize, 2 * pageSize),
-                  plain.substr(pageSize, 2 * pageSize));
+        EXPECT_NE(test::readFile(copy).substr(pageSize, 2 * pageSize), plain.substr(pageSize, 2 * pageSize));
         const auto got = test::mdbReaderDump(copy, password);
         ASSERT_EQ(got.exitCode, 0) << got.err;
         EXPECT_EQ(got.out, expected.out);
@@ -69,18 +68,15 @@ protected:
 };
 
 TEST_F(CryptoOracle, AgileEncryptedAccdbReadsLikeTheOriginal) {
-    check("access/jackcess-V2010/testV2010.accdb", PageCipher::createAgile("s3cret pässword"),
-          "s3cret pässword", true);
+    check("access/jackcess-V2010/testV2010.accdb", PageCipher::createAgile("s3cret pässword"), "s3cret pässword", true);
 }
 
 TEST_F(CryptoOracle, AgileEncryptedAccess2016FileReadsLikeTheOriginal) {
-    check("access/mdb-reader/data/V2016/currency.accdb", PageCipher::createAgile("password"),
-          "password", true);
+    check("access/mdb-reader/data/V2016/currency.accdb", PageCipher::createAgile("password"), "password", true);
 }
 
 TEST_F(CryptoOracle, Rc4CryptoApiEncryptedAccdbReadsLikeTheOriginal) {
-    check("access/jackcess-V2007/testV2007.accdb", PageCipher::createRc4CryptoApi("pw2007"),
-          "pw2007", true);
+    check("access/jackcess-V2007/testV2007.accdb", PageCipher::createRc4CryptoApi("pw2007"), "pw2007", true);
 }
 
 TEST_F(CryptoOracle, JetEncodedMdbReadsLikeTheOriginal) {
@@ -92,8 +88,7 @@ TEST_F(CryptoOracle, JetEncodedAccess97FileReadsLikeTheOriginal) {
 }
 
 TEST_F(CryptoOracle, AccessEncryptedFileDecryptedByUsReadsTheSame) {
-    const std::string original =
-        test::corpusPath("access/mdb-reader/encryption/data/office-agile-4.2.accdb").string();
+    const std::string original = test::corpusPath("access/mdb-reader/encryption/data/office-agile-4.2.accdb").string();
     const auto expected = test::mdbReaderDump(original, "password");
     ASSERT_EQ(expected.exitCode, 0) << expected.err;
 
@@ -103,13 +98,12 @@ TEST_F(CryptoOracle, AccessEncryptedFileDecryptedByUsReadsTheSame) {
     header::applyMask(page0);
     auto cipher = PageCipher::fromHeader(page0, "password", original);
     ASSERT_NE(cipher, nullptr);
-    for (size_t n = 1; n < data.size() / kPage; ++n)
-        cipher->decryptPage(uint32_t(n), bytes + n * kPage, kPage);
+    for (size_t n = 1; n < data.size() / kPage; ++n) cipher->decryptPage(uint32_t(n), bytes + n * kPage, kPage);
     // Now a plain file: no key, no provider.
-    std::fill(page0.begin() + long(header::kEncodingKeyOffset),
-              page0.begin() + long(header::kEncodingKeyOffset) + 4, uint8_t(0));
-    std::fill(page0.begin() + long(header::kProviderLengthOffset),
-              page0.begin() + long(header::kProviderAreaEnd), uint8_t(0));
+    std::fill(page0.begin() + long(header::kEncodingKeyOffset), page0.begin() + long(header::kEncodingKeyOffset) + 4,
+              uint8_t(0));
+    std::fill(page0.begin() + long(header::kProviderLengthOffset), page0.begin() + long(header::kProviderAreaEnd),
+              uint8_t(0));
     header::applyMask(page0);
     const std::string plain = dir.file("decrypted.accdb");
     test::writeFile(plain, data);

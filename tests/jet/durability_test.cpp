@@ -266,10 +266,10 @@ TEST(Durability, RejectedRowLeavesNoLongValueBehind) {
     const auto before = test::storage::engineDump(*db);
     const auto size = fs::file_size(file);
     auto bad = row(9);
-    bad[1] = Value(std::string(300, 'x'));   // longer than the column
+    bad[1] = Value(std::string(300, 'x'));  // longer than the column
     EXPECT_THROW(db->insertRow("T", bad), Error);
     bad = row(9);
-    bad[3] = Value(int64_t(1) << 62);   // out of range for currency
+    bad[3] = Value(int64_t(1) << 62);  // out of range for currency
     EXPECT_THROW(db->insertRow("T", bad), Error);
     db->flush();
     EXPECT_EQ(test::storage::engineDump(*db), before);
@@ -343,8 +343,7 @@ void stopInsideDurabilityPoint(const std::string& file, long failAt) {
             for (int i = 12; i < 20; ++i) db->insertRow("Stopped", row(i));
             faults::failWriteNumber(failAt);
             db->flush();
-        } catch (...) {
-        }
+        } catch (...) {}
         ::_exit(0);
     }
     int status = 0;
@@ -393,8 +392,7 @@ TEST(Durability, JournalIsPlayedOnlyIntoItsOwnFile) {
                 Database::open(file, "", false);
                 ADD_FAILURE() << "the open did not report the journal";
             } catch (const Error& e) {
-                EXPECT_NE(std::string(e.what()).find("does not belong to the database"), std::string::npos)
-                    << e.what();
+                EXPECT_NE(std::string(e.what()).find("does not belong to the database"), std::string::npos) << e.what();
             }
             EXPECT_EQ(test::readFile(file), backup);
             EXPECT_FALSE(fs::exists(journalPath(file)));

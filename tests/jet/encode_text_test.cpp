@@ -69,8 +69,9 @@ std::string utf16(const std::string& utf8) {
             const unsigned cp = ((c & 0x1Fu) << 6) | (uint8_t(utf8[++i]) & 0x3Fu);
             out += char(cp & 0xFF);
             out += char(cp >> 8);
-        } else {   // three-byte sequences only in these tests
-            const unsigned cp = ((c & 0x0Fu) << 12) | ((uint8_t(utf8[i + 1]) & 0x3Fu) << 6) | (uint8_t(utf8[i + 2]) & 0x3Fu);
+        } else {  // three-byte sequences only in these tests
+            const unsigned cp =
+                ((c & 0x0Fu) << 12) | ((uint8_t(utf8[i + 1]) & 0x3Fu) << 6) | (uint8_t(utf8[i + 2]) & 0x3Fu);
             i += 2;
             out += char(cp & 0xFF);
             out += char(cp >> 8);
@@ -90,12 +91,12 @@ std::string textOf(size_t chars, int seed, const std::string& tail, size_t tailC
 struct Case {
     size_t chars;
     std::string text;
-    bool compressed;   // with compression allowed
+    bool compressed;  // with compression allowed
 };
 
 std::vector<Case> cases(int seed, size_t maxChars) {
-    const std::string e = "\xC3\xA9";        // é: Latin-1, compressible
-    const std::string euro = "\xE2\x82\xAC"; // €: beyond Latin-1
+    const std::string e = "\xC3\xA9";         // é: Latin-1, compressible
+    const std::string euro = "\xE2\x82\xAC";  // €: beyond Latin-1
     std::vector<Case> out;
     for (size_t n : {size_t(0), size_t(1), size_t(2), size_t(3), size_t(4), size_t(62), size_t(63), size_t(255),
                      size_t(1024), size_t(1025), size_t(2038), size_t(2039)}) {
@@ -110,9 +111,7 @@ std::vector<Case> cases(int seed, size_t maxChars) {
     return out;
 }
 
-bool contains(const std::string& hay, const std::string& needle) {
-    return hay.find(needle) != std::string::npos;
-}
+bool contains(const std::string& hay, const std::string& needle) { return hay.find(needle) != std::string::npos; }
 
 }  // namespace
 
@@ -140,12 +139,12 @@ TEST(EncodeText, AsciiAndOtherTextTakeTheSameStoredForms) {
         const std::string bytes = test::readFile(file);
         for (const auto* list : {&memos, &texts})
             for (const Case& c : *list) {
-                if (c.chars < 3) continue;   // too short to find reliably
+                if (c.chars < 3) continue;  // too short to find reliably
                 const bool comp = allowed && c.compressed;
                 SCOPED_TRACE(std::to_string(c.chars) + " characters: " + c.text.substr(0, 12));
                 if (comp) {
                     EXPECT_TRUE(contains(bytes, "\xFF\xFE" + latin1(c.text)));
-                } else if (c.chars * 2 <= 4076) {   // longer values are split into pieces
+                } else if (c.chars * 2 <= 4076) {  // longer values are split into pieces
                     EXPECT_TRUE(contains(bytes, utf16(c.text)));
                     if (c.chars >= 62 && c.text.find('\xE2') == std::string::npos) {
                         EXPECT_FALSE(contains(bytes, latin1(c.text)));
@@ -223,7 +222,7 @@ TEST(EncodeText, TextWithZeroCharactersIsNeverCompressed) {
 // count: the row is refused, nothing is written outside the null mask.
 TEST(EncodeText, ColumnNumberBeyondTheColumnCountIsRefused) {
     test::TempDir dir;
-    dir.leaveUnchecked();   // damaged on purpose
+    dir.leaveUnchecked();  // damaged on purpose
     const auto file = dir.file("damaged.mdb");
     {
         auto db = Database::create(file, "");
@@ -238,9 +237,9 @@ TEST(EncodeText, ColumnNumberBeyondTheColumnCountIsRefused) {
             auto* p = reinterpret_cast<uint8_t*>(d.data() + pg * kPage);
             if (p[0] != 0x02 || p[0x28] != 0x4E) continue;
             const size_t nreal = size_t(p[0x33] | (p[0x34] << 8));
-            uint8_t* c = p + 0x3F + 12 * nreal + 25;   // the second column
+            uint8_t* c = p + 0x3F + 12 * nreal + 25;  // the second column
             ASSERT_EQ(c[0], 0x0A);
-            c[5] = 0xE8;   // number 1000
+            c[5] = 0xE8;  // number 1000
             c[6] = 0x03;
             ++changed;
         }

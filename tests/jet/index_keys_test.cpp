@@ -83,7 +83,7 @@ TEST(IndexKeys, AccessMadeKeysAreRecomputedExactly) {
     }
     std::sort(files.begin(), files.end());
     ASSERT_GE(files.size(), 50u);
-    std::map<std::string, std::pair<size_t, size_t>> byOrder;   // entries, non-ASCII entries
+    std::map<std::string, std::pair<size_t, size_t>> byOrder;  // entries, non-ASCII entries
     size_t entries = 0;
     for (const fs::path& f : files) {
         SCOPED_TRACE(f.string());
@@ -97,7 +97,7 @@ TEST(IndexKeys, AccessMadeKeysAreRecomputedExactly) {
         }
         EXPECT_EQ(r.problemCount, r.problems.size());
         EXPECT_EQ(r.unsupportedIndexes, 0u);
-        EXPECT_GT(r.entries, 0u);   // the catalog's indexes at least
+        EXPECT_GT(r.entries, 0u);  // the catalog's indexes at least
         entries += r.entries;
         for (const SortOrder& o : r.orders) {
             byOrder[sortOrderName(o)].first += r.textEntries;
@@ -113,7 +113,7 @@ TEST(IndexKeys, AccessMadeKeysAreRecomputedExactly) {
     EXPECT_GT(byOrder["General legacy"].first, 1000u);
     EXPECT_GT(byOrder["General legacy"].second, 0u);
     EXPECT_GT(byOrder["General"].first, 900u);
-    EXPECT_GE(byOrder["General"].second, 80u);   // emoji
+    EXPECT_GE(byOrder["General"].second, 80u);  // emoji
     EXPECT_GT(entries, 35000u);
 }
 
@@ -220,7 +220,8 @@ TEST(IndexKeys, UniqueIndexesCompareTextThroughKeys) {
         }
         EXPECT_EQ(db->findTable("ωMEGA"), "Ωmega");
         try {
-            db->createTable("Fields", {test::storage::column("Größe", ColType::Long), test::storage::column("GRÖSSE", ColType::Long)});
+            db->createTable("Fields", {test::storage::column("Größe", ColType::Long),
+                                       test::storage::column("GRÖSSE", ColType::Long)});
             ADD_FAILURE() << "a repeated field name was accepted";
         } catch (const db::Error& e) {
             EXPECT_EQ(e.number(), 3191);
@@ -280,9 +281,21 @@ TEST(IndexKeys, NonAsciiTableNamesKeyTheCatalog) {
         Database::create(f, "", fmt)->close();
         targets.push_back({f, order});
     }
-    const std::vector<std::string> names = {"表格数据", "Таблица заказов", "Ωmega", "Straße", "Œuvres d'art",
-                                            "Café-Bar", "Émigré", "日本語のテーブル", "Ärger", "zzz", "AAA", "Ελληνικά",
-                                            "emoji \xF0\x9F\x98\x80", "Zeta", "ёлка"};
+    const std::vector<std::string> names = {"表格数据",
+                                            "Таблица заказов",
+                                            "Ωmega",
+                                            "Straße",
+                                            "Œuvres d'art",
+                                            "Café-Bar",
+                                            "Émigré",
+                                            "日本語のテーブル",
+                                            "Ärger",
+                                            "zzz",
+                                            "AAA",
+                                            "Ελληνικά",
+                                            "emoji \xF0\x9F\x98\x80",
+                                            "Zeta",
+                                            "ёлка"};
     for (const Target& t : targets) {
         SCOPED_TRACE(t.file);
         {
@@ -296,7 +309,7 @@ TEST(IndexKeys, NonAsciiTableNamesKeyTheCatalog) {
         for (const auto& n : names) EXPECT_EQ(db->findTable(n), n == "Zeta" ? "" : n);
         const IndexKeyReport r = compareIndexKeys(*db);
         for (const auto& p : r.problems) ADD_FAILURE() << p;
-        EXPECT_GE(r.nonAsciiEntries, 12u);   // the catalog index on (parent, name)
+        EXPECT_GE(r.nonAsciiEntries, 12u);  // the catalog index on (parent, name)
         EXPECT_EQ(r.orders, std::vector<SortOrder>{t.order}) << orderList(r.orders);
         db->close();
         const std::string diff = test::storage::compareWithReader(t.file);

@@ -111,7 +111,7 @@ TEST(Jet3Text, CodePagesDecodeThroughIconv) {
     const auto* b = reinterpret_cast<const uint8_t*>(gbk.data());
     EXPECT_EQ(decodeNarrowText(b, gbk.size(), 936), "GBK\u7F16\u7801");
     EXPECT_EQ(decodeNarrowText(b, gbk.size(), 1252), "GBK\u00B1\u00E0\u00C2\u00EB");
-    EXPECT_EQ(decodeNarrowText(b, gbk.size(), 0), "GBK\u00B1\u00E0\u00C2\u00EB");   // no code page: 1252
+    EXPECT_EQ(decodeNarrowText(b, gbk.size(), 0), "GBK\u00B1\u00E0\u00C2\u00EB");  // no code page: 1252
     // Bytes the code page does not map, and a cut-off double-byte character.
     const uint8_t odd[] = {'a', 0x81, 'b'};
     EXPECT_EQ(decodeNarrowText(odd, 3, 1252), "a\uFFFDb");

@@ -88,9 +88,9 @@ TEST(PageReuse, ConversionRunAgainKeepsRowOrderAndFileSize) {
     const std::string file = dir.file("again.mdb");
     fs::copy_file(test::corpusPath(kAccessMade), file);
     fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write, fs::perm_options::add);
-    const std::vector<TablePlan> plans = {{"Small", 40, false, 10},   {"Big", 2500, true, 40},
-                                     {"Wide", 900, false, 200},  {"Tiny", 1, false, 0},
-                                     {"TurnA", 700, true, 30},   {"TurnB", 1100, false, 120}};
+    const std::vector<TablePlan> plans = {{"Small", 40, false, 10},  {"Big", 2500, true, 40},
+                                          {"Wide", 900, false, 200}, {"Tiny", 1, false, 0},
+                                          {"TurnA", 700, true, 30},  {"TurnB", 1100, false, 120}};
     std::vector<uintmax_t> sizes;
     for (int run = 0; run < 20; ++run) {
         SCOPED_TRACE("run " + std::to_string(run));
@@ -133,8 +133,7 @@ TEST(PageReuse, ConversionRunAgainKeepsRowOrderAndFileSize) {
             int next = 0;
             for (size_t line = at; line < end; line = tools.out.find('\n', line) + 1, ++next)
                 if (std::atoi(tools.out.c_str() + line) != next) {
-                    ADD_FAILURE() << s.name << ": mdbtools gives row " << next << " as "
-                                  << tools.out.substr(line, 20);
+                    ADD_FAILURE() << s.name << ": mdbtools gives row " << next << " as " << tools.out.substr(line, 20);
                     break;
                 }
             EXPECT_EQ(next, s.rows) << s.name;

@@ -77,20 +77,23 @@ struct ScopedTarget {
 
 TEST(ProviderFiles, EveryTypeAndNullInEveryType) {
     TargetFile db;
-    db.run("CREATE TABLE [all types]([a] INT,[b] TEXT,[c] TEXT(5),[d] DECIMAL(10,2),[e] BIT,[f] DATETIME,"
-           "[g] GUID,[h] CURRENCY,[i] BYTE,[j] SINGLE,[k] BINARY(4),[l] LONGBINARY,[m] SHORT,[n] FLOAT,"
-           "[o] COUNTER,[p] MEMO)");
-    db.run("INSERT INTO [all types] VALUES(-7, 'it''s', 'abc', '12.345', True, '08/30/2021 13:05:09', "
-           "'{0f8fad5b-d9cb-469f-a165-70867728950e}', 1.25, 255, 0.5, 'ab', 'cd', -32768, 1.5E+300, NULL, "
-           "'memo')");
-    db.run("INSERT INTO [all types] VALUES(NULL,NULL,NULL,NULL,NULL,NULL,NULL,NULL,NULL,NULL,NULL,NULL,NULL,"
-           "NULL,NULL,NULL)");
+    db.run(
+        "CREATE TABLE [all types]([a] INT,[b] TEXT,[c] TEXT(5),[d] DECIMAL(10,2),[e] BIT,[f] DATETIME,"
+        "[g] GUID,[h] CURRENCY,[i] BYTE,[j] SINGLE,[k] BINARY(4),[l] LONGBINARY,[m] SHORT,[n] FLOAT,"
+        "[o] COUNTER,[p] MEMO)");
+    db.run(
+        "INSERT INTO [all types] VALUES(-7, 'it''s', 'abc', '12.345', True, '08/30/2021 13:05:09', "
+        "'{0f8fad5b-d9cb-469f-a165-70867728950e}', 1.25, 255, 0.5, 'ab', 'cd', -32768, 1.5E+300, NULL, "
+        "'memo')");
+    db.run(
+        "INSERT INTO [all types] VALUES(NULL,NULL,NULL,NULL,NULL,NULL,NULL,NULL,NULL,NULL,NULL,NULL,NULL,"
+        "NULL,NULL,NULL)");
     auto rows = db.select("SELECT [a], [d], [f], [o], [p] FROM [ALL TYPES]");
     ASSERT_EQ(rows.size(), 2u);
     EXPECT_EQ(rows[0][0], Value(int64_t(-7)));
-    EXPECT_EQ(rows[0][1], Value(Decimal{"12.34"}));   // half to even at the column's scale
+    EXPECT_EQ(rows[0][1], Value(Decimal{"12.34"}));  // half to even at the column's scale
     EXPECT_EQ(rows[0][2], Value(DateTime{{2021, 8, 30}, 13, 5, 9}));
-    EXPECT_EQ(rows[0][3], Value(int64_t(1)));          // numbered by the engine
+    EXPECT_EQ(rows[0][3], Value(int64_t(1)));  // numbered by the engine
     EXPECT_EQ(rows[1][3], Value(int64_t(2)));
     EXPECT_TRUE(rows[1][0].isNull());
     EXPECT_TRUE(rows[1][4].isNull());
@@ -119,7 +122,7 @@ namespace {
 
 std::string memoBody(size_t size) {
     std::string body = repeat("abcdefghij", size / 10 + 1).substr(0, size);
-    if (size >= 4000) body[size / 2] = '\'';   // a quote inside, doubled in the statement
+    if (size >= 4000) body[size / 2] = '\'';  // a quote inside, doubled in the statement
     return body;
 }
 
@@ -171,10 +174,10 @@ TEST(ProviderFiles, FiveMillionCharacterMemo) {
 TEST(ProviderFiles, NonAsciiText) {
     TargetFile db;
     const std::string samples[] = {
-        "Crème brûlée à la façon de Zoë",                 // accents (compressible)
-        "Съешь же ещё этих мягких французских булок",     // Cyrillic
-        "東京都渋谷区の郵便番号",                          // CJK
-        "emoji 😀🎉 and more 🚀",                           // beyond the basic plane
+        "Crème brûlée à la façon de Zoë",              // accents (compressible)
+        "Съешь же ещё этих мягких французских булок",  // Cyrillic
+        "東京都渋谷区の郵便番号",                      // CJK
+        "emoji 😀🎉 and more 🚀",                         // beyond the basic plane
     };
     db.run("CREATE TABLE [texts]([short] TEXT(50),[long] MEMO)");
     for (const auto& s : samples) db.run("INSERT INTO [texts] VALUES('" + s + "', '" + s + " / " + s + "')");

@@ -91,10 +91,10 @@ TEST(ProviderStatements, ColumnListsAndCounts) {
     f.run("INSERT INTO t ([A], [B]) VALUES ('y', 6)");
     const auto& rows = f.db->find("t")->rows;
     ASSERT_EQ(rows.size(), 2u);
-    EXPECT_TRUE(rows[0][0].isNull());            // the engine numbers it
+    EXPECT_TRUE(rows[0][0].isNull());  // the engine numbers it
     EXPECT_EQ(rows[0][1], Value("x"));
     EXPECT_EQ(rows[0][2], Value(int64_t(5)));
-    EXPECT_EQ(rows[0][3], Value(false));         // Yes/No left out is No
+    EXPECT_EQ(rows[0][3], Value(false));  // Yes/No left out is No
     EXPECT_TRUE(rows[0][4].isNull());
     EXPECT_EQ(rows[1][1], Value("y"));
     EXPECT_EQ(rows[1][2], Value(int64_t(6)));
@@ -108,8 +108,7 @@ TEST(ProviderStatements, ColumnListsAndCounts) {
     EXPECT_NE(std::string(e.description()).find("'zz'"), std::string::npos);
     EXPECT_EQ(errorOf(f, "INSERT INTO t (b, B) VALUES (1, 2)").number(), jeterr::kDuplicateOutput);
     // A rejected row leaves nothing behind, and the next statement works.
-    EXPECT_EQ(errorOf(f, "INSERT INTO t VALUES (NULL, 'toolongtoolong', 1, 0, NULL)").number(),
-              jeterr::kFieldTooSmall);
+    EXPECT_EQ(errorOf(f, "INSERT INTO t VALUES (NULL, 'toolongtoolong', 1, 0, NULL)").number(), jeterr::kFieldTooSmall);
     f.run("INSERT INTO t VALUES (NULL, 'ok', 1, -1, #1/2/2003#)");
     EXPECT_EQ(rows.size(), 3u);
     EXPECT_EQ(rows[2][3], Value(true));
@@ -141,12 +140,9 @@ TEST(ProviderStatements, ColumnsAreLookedUpOncePerTableUntilTheCatalogChanges) {
 
 TEST(ProviderSchema, TablesRowsetTypesAndOrder) {
     auto fake = std::make_unique<FakeDatabase>();
-    fake->tables = {{"zeta", TableKind::User, {}, {}},
-                    {"MSysObjects", TableKind::System, {}, {}},
-                    {"Alpha", TableKind::User, {}, {}},
-                    {"MSysNavPaneGroups", TableKind::AccessSystem, {}, {}},
-                    {"qry", TableKind::Query, {}, {}},
-                    {"linked", TableKind::Linked, {}, {}}};
+    fake->tables = {{"zeta", TableKind::User, {}, {}},  {"MSysObjects", TableKind::System, {}, {}},
+                    {"Alpha", TableKind::User, {}, {}}, {"MSysNavPaneGroups", TableKind::AccessSystem, {}, {}},
+                    {"qry", TableKind::Query, {}, {}},  {"linked", TableKind::Linked, {}, {}}};
     Fixture f(std::move(fake));
     auto cur = f.conn.openSchema(adSchemaTables);
     int nameCol = -1, typeCol = -1;
@@ -157,11 +153,9 @@ TEST(ProviderSchema, TablesRowsetTypesAndOrder) {
     ASSERT_GE(nameCol, 0);
     ASSERT_GE(typeCol, 0);
     std::vector<std::string> got;
-    for (const auto& r : readAll(*cur))
-        got.push_back(r[size_t(typeCol)].text() + ":" + r[size_t(nameCol)].text());
+    for (const auto& r : readAll(*cur)) got.push_back(r[size_t(typeCol)].text() + ":" + r[size_t(nameCol)].text());
     EXPECT_EQ(got, (std::vector<std::string>{"ACCESS TABLE:MSysNavPaneGroups", "LINK:linked",
-                                             "SYSTEM TABLE:MSysObjects", "TABLE:Alpha", "TABLE:zeta",
-                                             "VIEW:qry"}));
+                                             "SYSTEM TABLE:MSysObjects", "TABLE:Alpha", "TABLE:zeta", "VIEW:qry"}));
     EXPECT_THROW(f.conn.openSchema(4), Error);
     // System tables are neither dropped nor written.
     EXPECT_THROW(f.run("DROP TABLE MSysObjects"), Error);

@@ -60,7 +60,7 @@ TEST(SqlCreate, GeneratedDefinitionWithAllMappedTypes) {
     EXPECT_EQ(st.table, "orders");
     ASSERT_EQ(st.definitions.size(), 4u);
     EXPECT_EQ(st.definitions[0].type, ColType::Long);
-    EXPECT_EQ(st.definitions[1].type, ColType::Memo);   // TEXT without a size
+    EXPECT_EQ(st.definitions[1].type, ColType::Memo);  // TEXT without a size
     EXPECT_EQ(st.definitions[2].type, ColType::Numeric);
     EXPECT_EQ(st.definitions[2].precision, 18);
     EXPECT_EQ(st.definitions[2].scale, 0);
@@ -233,7 +233,7 @@ TEST(SqlCoerce, NumbersIntoNumericColumns) {
     EXPECT_EQ(coerce("7", col(ColType::Long)), Value(int64_t(7)));
     EXPECT_EQ(coerce("'12'", col(ColType::Long)), Value(int64_t(12)));
     EXPECT_EQ(coerce("' 12 '", col(ColType::Int)), Value(int64_t(12)));
-    EXPECT_EQ(coerce("2.5", col(ColType::Long)), Value(int64_t(2)));   // half to even
+    EXPECT_EQ(coerce("2.5", col(ColType::Long)), Value(int64_t(2)));  // half to even
     EXPECT_EQ(coerce("3.5", col(ColType::Long)), Value(int64_t(4)));
     EXPECT_EQ(coerce("-2.51", col(ColType::Long)), Value(int64_t(-3)));
     EXPECT_EQ(coerce("1E3", col(ColType::Int)), Value(int64_t(1000)));
@@ -280,7 +280,7 @@ TEST(SqlCoerce, DecimalColumnsApplyTheirScale) {
     std::string msg;
     EXPECT_EQ(coerceError("1000", m, &msg), jeterr::kDecimalPrecision);
     EXPECT_EQ(msg, "The decimal field's precision is too small to accept the numeric you attempted to add.");
-    EXPECT_EQ(coerceError("999.995", m), jeterr::kDecimalPrecision);   // rounds up to 1000.00
+    EXPECT_EQ(coerceError("999.995", m), jeterr::kDecimalPrecision);  // rounds up to 1000.00
 }
 
 TEST(SqlCoerce, DatesBooleansBinaryGuid) {
@@ -304,7 +304,7 @@ TEST(SqlCoerce, DatesBooleansBinaryGuid) {
     EXPECT_EQ(coerce("-1", b), Value(true));
     EXPECT_EQ(coerce("'yes'", b), Value(true));
     EXPECT_EQ(coerce("'False'", b), Value(false));
-    EXPECT_EQ(coerce("NULL", b), Value(false));   // Yes/No holds no null
+    EXPECT_EQ(coerce("NULL", b), Value(false));  // Yes/No holds no null
     EXPECT_EQ(coerceError("'maybe'", b), jeterr::kTypeMismatch);
 
     auto bin = col(ColType::Binary, 4);
@@ -313,10 +313,8 @@ TEST(SqlCoerce, DatesBooleansBinaryGuid) {
     EXPECT_EQ(coerceError("12", bin), jeterr::kTypeMismatch);
 
     auto g = col(ColType::Guid);
-    EXPECT_EQ(coerce("'{0f8fad5b-d9cb-469f-a165-70867728950e}'", g),
-              Value("{0F8FAD5B-D9CB-469F-A165-70867728950E}"));
-    EXPECT_EQ(coerce("'0f8fad5b-d9cb-469f-a165-70867728950e'", g),
-              Value("{0F8FAD5B-D9CB-469F-A165-70867728950E}"));
+    EXPECT_EQ(coerce("'{0f8fad5b-d9cb-469f-a165-70867728950e}'", g), Value("{0F8FAD5B-D9CB-469F-A165-70867728950E}"));
+    EXPECT_EQ(coerce("'0f8fad5b-d9cb-469f-a165-70867728950e'", g), Value("{0F8FAD5B-D9CB-469F-A165-70867728950E}"));
     EXPECT_EQ(coerceError("'0f8fad5b'", g), jeterr::kTypeMismatch);
 
     ColumnDef req = col(ColType::Long);
@@ -328,17 +326,15 @@ TEST(SqlCoerce, DatesBooleansBinaryGuid) {
 
 TEST(SqlParse, HostileInputNeverCrashes) {
     // Truncations of a valid statement at every position give errors, not crashes.
-    const std::string full =
-        "INSERT INTO [t] ([a],[b]) VALUES('x''y', -1.5E+3, #1/2/2000 3:04:05 PM#, NULL, True);";
+    const std::string full = "INSERT INTO [t] ([a],[b]) VALUES('x''y', -1.5E+3, #1/2/2000 3:04:05 PM#, NULL, True);";
     for (size_t n = 0; n < full.size(); ++n) {
         Statement st;
         try {
             parseStatement(full.substr(0, n), st);
-        } catch (const Error&) {
-        }
+        } catch (const Error&) {}
     }
     const std::string create = "CREATE TABLE [t]([a] TEXT(10) NOT NULL,[b] DECIMAL(10,2));";
-    for (size_t n = 0; n + 1 < create.size(); ++n) {   // all but the optional ";"
+    for (size_t n = 0; n + 1 < create.size(); ++n) {  // all but the optional ";"
         Statement st;
         EXPECT_THROW(parseStatement(create.substr(0, n), st), Error) << n;
     }
@@ -350,19 +346,45 @@ TEST(SqlParse, HostileInputNeverCrashes) {
 TEST(SqlCoerce, IntoAReusedValueAsIntoANewOne) {
     // The insert coerces each row into the values of the last one: the
     // outcome (value or error) must not depend on what they held.
-    const std::vector<std::string_view> literals = {
-        "'abc'", "'it''s'", "''", "'x'", "NULL", "5", "-5", "0", "-0", "2147483647", "2147483648", "-2147483648",
-        "-2147483649", "999999999999999999", "9999999999999999999", "1.5", "2.5", "-2.5", "1e3", ".5", "5.",
-        "1e400", "1e-400", "00012", "TRUE", "FALSE", "#8/30/2021#", "'8/30/2021'", "'12'", "' 7 '"};
+    const std::vector<std::string_view> literals = {"'abc'",
+                                                    "'it''s'",
+                                                    "''",
+                                                    "'x'",
+                                                    "NULL",
+                                                    "5",
+                                                    "-5",
+                                                    "0",
+                                                    "-0",
+                                                    "2147483647",
+                                                    "2147483648",
+                                                    "-2147483648",
+                                                    "-2147483649",
+                                                    "999999999999999999",
+                                                    "9999999999999999999",
+                                                    "1.5",
+                                                    "2.5",
+                                                    "-2.5",
+                                                    "1e3",
+                                                    ".5",
+                                                    "5.",
+                                                    "1e400",
+                                                    "1e-400",
+                                                    "00012",
+                                                    "TRUE",
+                                                    "FALSE",
+                                                    "#8/30/2021#",
+                                                    "'8/30/2021'",
+                                                    "'12'",
+                                                    "' 7 '"};
     auto make = [](ColType t, int size = 255) {
-        ColumnDef c;   // unnamed: the messages are not compared
+        ColumnDef c;  // unnamed: the messages are not compared
         c.type = t;
         c.size = size;
         return c;
     };
-    std::vector<ColumnDef> cols = {make(ColType::Text, 3), make(ColType::Text), make(ColType::Memo),
-                                   make(ColType::Long), make(ColType::Double), make(ColType::Float),
-                                   make(ColType::Int), make(ColType::Money), make(ColType::Bool),
+    std::vector<ColumnDef> cols = {make(ColType::Text, 3), make(ColType::Text),   make(ColType::Memo),
+                                   make(ColType::Long),    make(ColType::Double), make(ColType::Float),
+                                   make(ColType::Int),     make(ColType::Money),  make(ColType::Bool),
                                    make(ColType::DateTime)};
     ColumnDef required = make(ColType::Long);
     required.notNull = true;

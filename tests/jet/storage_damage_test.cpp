@@ -26,8 +26,7 @@ std::string readAll(const std::string& file) {
             db->columns(t.name);
             auto cur = db->scan(t.name);
             std::vector<Value> row;
-            while (cur->next(row)) {
-            }
+            while (cur->next(row)) {}
         }
         return "";
     } catch (const db::Error& e) {
@@ -50,7 +49,7 @@ std::string makeSample(const test::TempDir& dir) {
 
 TEST(StorageDamage, RandomByteDamageGivesErrorsOnly) {
     test::TempDir dir;
-    dir.leaveUnchecked();   // damaged on purpose
+    dir.leaveUnchecked();  // damaged on purpose
     std::vector<std::string> sources = {makeSample(dir),
                                         test::corpusPath("access/jackcess-V2000/testV2000.mdb").string()};
     std::mt19937 rng(12345);
@@ -89,7 +88,7 @@ TEST(StorageDamage, RandomByteDamageGivesErrorsOnly) {
 
 TEST(StorageDamage, TruncatedFileAndCyclicPointers) {
     test::TempDir dir;
-    dir.leaveUnchecked();   // damaged on purpose
+    dir.leaveUnchecked();  // damaged on purpose
     const auto src = makeSample(dir);
     std::string bytes = test::readFile(src);
     const auto file = dir.file("cut.mdb");

@@ -63,17 +63,20 @@ IndexCheck walkIndex(const std::string& f, uint32_t root) {
         // Shared prefix: later entries omit the first entry's first P bytes.
         const size_t prefix = le16(f, base + 0x18);
         for (size_t i = 1; i < items.size() && prefix; ++i) items[i] = items[0].substr(0, prefix) + items[i];
-        if (size_t(4096 - 0x1E0 - le16(f, base + 2)) < start) out.problem = "free space disagrees on page " + std::to_string(page);
+        if (size_t(4096 - 0x1E0 - le16(f, base + 2)) < start)
+            out.problem = "free space disagrees on page " + std::to_string(page);
         for (const auto& e : items) {
             if (type == 4) {
                 if (!prev.empty() && !(prev < e)) out.problem = "entries out of order";
                 prev = e;
                 ++out.entries;
                 out.all.insert(e);
-                const uint32_t dataPage = (uint8_t(e[e.size() - 4]) << 16) | (uint8_t(e[e.size() - 3]) << 8) | uint8_t(e[e.size() - 2]);
+                const uint32_t dataPage =
+                    (uint8_t(e[e.size() - 4]) << 16) | (uint8_t(e[e.size() - 3]) << 8) | uint8_t(e[e.size() - 2]);
                 const uint32_t row = uint8_t(e.back());
                 const size_t db = size_t(dataPage) * 4096;
-                if (db + 4096 > f.size() || f[db] != 1 || row >= le16(f, db + 12) || (le16(f, db + 14 + 2 * row) & 0xC000))
+                if (db + 4096 > f.size() || f[db] != 1 || row >= le16(f, db + 12) ||
+                    (le16(f, db + 14 + 2 * row) & 0xC000))
                     out.problem = "entry names no live row";
             } else {
                 const uint32_t child = (uint8_t(e[e.size() - 4]) << 24) | (uint8_t(e[e.size() - 3]) << 16) |

@@ -15,6 +15,7 @@ namespace {
 std::string jsonString(const std::string& s) {
     std::string o = "\"";
     for (unsigned char c : s) {
+        // clang-format off
         switch (c) {
         case '"': o += "\\\""; break;
         case '\\': o += "\\\\"; break;
@@ -30,6 +31,7 @@ std::string jsonString(const std::string& s) {
                 o.push_back(char(c));
             }
         }
+        // clang-format on
     }
     return o + "\"";
 }
@@ -193,7 +195,7 @@ uint32_t tableId(Database& db, const std::string& name) {
 
 std::string compareWithReader(const std::string& file, const std::string& password) {
     if (!mdbReaderAvailable()) {
-        expectAccessFileSound(file, password);   // mdbReaderDump does it otherwise
+        expectAccessFileSound(file, password);  // mdbReaderDump does it otherwise
         return "SKIP";
     }
     auto theirs = mdbReaderDump(file, password);

@@ -18,13 +18,12 @@ namespace {
 
 std::vector<ColumnDef> mixedColumns() {
     auto col = [](const char* n, ColType t, int size = 255) { return test::storage::column(n, t, size); };
-    std::vector<ColumnDef> cols = {col("Id", ColType::Long),      col("Name", ColType::Text, 50),
-                                   col("Notes", ColType::Memo),    col("Flag", ColType::Bool),
-                                   col("Small", ColType::Byte),    col("Short", ColType::Int),
-                                   col("Price", ColType::Money),   col("Ratio", ColType::Float),
-                                   col("Amount", ColType::Double), col("Born", ColType::DateTime),
-                                   col("Raw", ColType::Binary, 16), col("Blob", ColType::OLE),
-                                   col("Key", ColType::Guid),      col("Exact", ColType::Numeric)};
+    std::vector<ColumnDef> cols = {
+        col("Id", ColType::Long),       col("Name", ColType::Text, 50),  col("Notes", ColType::Memo),
+        col("Flag", ColType::Bool),     col("Small", ColType::Byte),     col("Short", ColType::Int),
+        col("Price", ColType::Money),   col("Ratio", ColType::Float),    col("Amount", ColType::Double),
+        col("Born", ColType::DateTime), col("Raw", ColType::Binary, 16), col("Blob", ColType::OLE),
+        col("Key", ColType::Guid),      col("Exact", ColType::Numeric)};
     cols[0].autoNumber = true;
     cols.back().precision = 18;
     cols.back().scale = 4;
@@ -98,7 +97,7 @@ TEST(StorageCreate, PasswordIsRequiredAfterwards) {
         auto r = test::mdbReaderDump(file);
         EXPECT_NE(r.out.find("\"password\":\"s3cret\""), std::string::npos) << r.out.substr(0, 200);
     }
-    EXPECT_THROW(Database::create(file, ""), db::Error);   // exists
+    EXPECT_THROW(Database::create(file, ""), db::Error);  // exists
 }
 
 TEST(StorageWrite, EveryTypeRoundTripsThroughTheReaders) {
@@ -256,7 +255,8 @@ TEST_P(StorageWriteCorpus, EarlierTablesStayIntact) {
 
 INSTANTIATE_TEST_SUITE_P(Jet4, StorageWriteCorpus,
                          ::testing::Values("access/jackcess-V2000/testV2000.mdb", "access/jackcess-V2003/testV2003.mdb",
-                                           "access/jackcess-templates/empty.mdb", "access/jackcess-templates/emptyJet4.mdb",
+                                           "access/jackcess-templates/empty.mdb",
+                                           "access/jackcess-templates/emptyJet4.mdb",
                                            "access/mdbtestdata/DateTestDatabase.mdb",
                                            "access/jackcess-V2003/testUnicodeCompV2003.mdb"));
 

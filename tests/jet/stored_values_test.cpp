@@ -73,7 +73,7 @@ struct Target {
 
 std::string quoted(const std::string& s) { return "\"" + s + "\""; }
 
-const std::string kBom = "\xEF\xBB\xBF";   // U+FEFF in UTF-8
+const std::string kBom = "\xEF\xBB\xBF";  // U+FEFF in UTF-8
 
 }  // namespace
 
@@ -84,17 +84,16 @@ TEST(StoredValues, TextStartingWithByteOrderMarkReadsBackExactly) {
     Target db;
     db.run("CREATE TABLE b (n INT, t TEXT(40), tc TEXT(40) WITH COMPRESSION, m MEMO, mc MEMO WITH COMP)");
     const std::vector<std::string> texts = {
-        kBom + "Привет",             // the reported case
-        kBom + "Hello",              // Latin-1 only: read as "Hello" before
-        kBom,                        // the mark alone
-        kBom + "a" + kBom + "Ωb",    // runs of both kinds
+        kBom + "Привет",           // the reported case
+        kBom + "Hello",            // Latin-1 only: read as "Hello" before
+        kBom,                      // the mark alone
+        kBom + "a" + kBom + "Ωb",  // runs of both kinds
         kBom + kBom + "z",
-        "x" + kBom,                  // not first: stored as before
+        "x" + kBom,  // not first: stored as before
     };
     for (size_t i = 0; i < texts.size(); ++i) {
         const std::string& t = texts[i];
-        db.run("INSERT INTO b VALUES (" + std::to_string(i) + ", '" + t + "', '" + t + "', '" + t + "', '" + t +
-               "')");
+        db.run("INSERT INTO b VALUES (" + std::to_string(i) + ", '" + t + "', '" + t + "', '" + t + "', '" + t + "')");
     }
     // A long memo (stored in long-value pages) with the mark.
     const std::string longMemo = kBom + std::string(5000, 'q') + "Ж";
@@ -136,7 +135,7 @@ TEST(StoredValues, NotNullIsKeptInTheFile) {
         std::string why;
         EXPECT_EQ(db.error("INSERT INTO a VALUES (NULL, 'x', 1, 'm')", &why), 3314);
         EXPECT_TRUE(contains(why, "'a.n'")) << why;
-        EXPECT_EQ(db.error("INSERT INTO a (n, t, free) VALUES (2, 'y', 3)"), 3314);   // the memo
+        EXPECT_EQ(db.error("INSERT INTO a (n, t, free) VALUES (2, 'y', 3)"), 3314);  // the memo
         EXPECT_EQ(db.error("INSERT INTO a VALUES (2, 'y', NULL, 'm')"), 0);
         const std::string tools = db.closeAndCompare();
         if (!tools.empty()) {
@@ -165,8 +164,9 @@ TEST(StoredValues, LongLiteralsAndTheLimitsOfEachType) {
     const std::string zeros96(96, '0'), zeros100(100, '0');
     db.run("INSERT INTO n (l, d, c) VALUES (1." + zeros96 + ", 1." + zeros96 + ", 1." + zeros100 + ")");
     db.run("INSERT INTO n (t) VALUES (1" + std::string(99, '0') + ")");
-    const std::string digits = "123456789012345678901234567890123456789012345678901234567890"
-                               "123456789012345678901234567890123456789012345678901234567890";
+    const std::string digits =
+        "123456789012345678901234567890123456789012345678901234567890"
+        "123456789012345678901234567890123456789012345678901234567890";
     db.run("INSERT INTO n (t, l) VALUES (" + digits + "." + digits + ", 2.5" + zeros100 + "1)");
     db.run("INSERT INTO n (l, d) VALUES (0." + zeros100 + "5, 0.0049" + zeros100 + "9)");
     EXPECT_EQ(db.error("INSERT INTO n (l) VALUES (1" + zeros100 + ")"), 3349);
@@ -177,7 +177,7 @@ TEST(StoredValues, LongLiteralsAndTheLimitsOfEachType) {
     db.run("INSERT INTO n (s) VALUES (-3.40282356779733e38)");
     EXPECT_EQ(db.error("INSERT INTO n (s) VALUES (3.4028235677973366e38)"), 3349);
     EXPECT_EQ(db.error("INSERT INTO n (s) VALUES ('-1e39')"), 3349);
-    db.run("INSERT INTO n (s) VALUES (" + shortestDouble(3.4028234663852886e38) + ")");   // as SELECT prints it
+    db.run("INSERT INTO n (s) VALUES (" + shortestDouble(3.4028234663852886e38) + ")");  // as SELECT prints it
 
     auto rows = db.select("SELECT * FROM n");
     ASSERT_EQ(rows.size(), 7u);
@@ -185,9 +185,9 @@ TEST(StoredValues, LongLiteralsAndTheLimitsOfEachType) {
     EXPECT_EQ(rows[0][1], Value(Decimal{"1.00"}));
     EXPECT_EQ(rows[0][3], Value(Currency{10000}));
     EXPECT_EQ(rows[1][2], Value("1" + std::string(99, '0')));
-    EXPECT_EQ(rows[2][2], Value(digits + "." + digits.substr(0, 119)));   // no trailing zero
-    EXPECT_EQ(rows[2][0], Value(int64_t(3)));   // 2.5000...01 is above half
-    EXPECT_EQ(rows[3][0], Value(int64_t(0)));   // 0.000...05 rounds to nothing
+    EXPECT_EQ(rows[2][2], Value(digits + "." + digits.substr(0, 119)));  // no trailing zero
+    EXPECT_EQ(rows[2][0], Value(int64_t(3)));                            // 2.5000...01 is above half
+    EXPECT_EQ(rows[3][0], Value(int64_t(0)));                            // 0.000...05 rounds to nothing
     EXPECT_EQ(rows[3][1], Value(Decimal{"0.00"}));
     const double singleMax = 3.4028234663852886e38;
     EXPECT_EQ(rows[4][4], Value(singleMax));
@@ -213,7 +213,7 @@ TEST(StoredValues, LongLiteralsAndTheLimitsOfEachType) {
     dates.run("INSERT INTO w VALUES (2958465.99998)");
     EXPECT_EQ(dates.error("INSERT INTO w VALUES (-657435)"), 3349);
     EXPECT_EQ(dates.error("INSERT INTO w VALUES (2958466)"), 3349);
-    EXPECT_EQ(dates.error("INSERT INTO w VALUES (#12/31/99#)"), 0);   // two digits: 1999
+    EXPECT_EQ(dates.error("INSERT INTO w VALUES (#12/31/99#)"), 0);  // two digits: 1999
     rows = dates.select("SELECT w FROM w");
     ASSERT_EQ(rows.size(), 6u);
     EXPECT_EQ(rows[0][0], Value(DateTime{{100, 1, 1}, 12, 0, 0}));
@@ -335,7 +335,7 @@ TEST(StoredValues, ScriptFilesAndFieldSizesOnTheCommandLine) {
         EXPECT_TRUE(contains(r.err, "Size of field 'q' must be from 1 through 255.")) << type << ": " << r.err;
     }
     r = test::runCommand({test::tallyportExe(), "sql", file});
-    EXPECT_EQ(r.exitCode, 2);   // no statements at all is still bad usage
+    EXPECT_EQ(r.exitCode, 2);  // no statements at all is still bad usage
 }
 
 // A table of 255 columns of every type, more than 27 of them Memo or OLE:
@@ -344,19 +344,18 @@ TEST(StoredValues, ScriptFilesAndFieldSizesOnTheCommandLine) {
 // every reader, and dropped with all its pages.
 TEST(WideTables, TwoHundredFiftyFiveColumnsOfEveryTypeInEveryVersion) {
     using jet::ColType;
-    const ColType cycle[] = {ColType::Long,   ColType::Text,  ColType::Memo,     ColType::Bool, ColType::Byte,
-                             ColType::Int,    ColType::Money, ColType::Float,    ColType::Double,
-                             ColType::DateTime, ColType::Binary, ColType::OLE,   ColType::Guid,
-                             ColType::Numeric, ColType::Memo};
-    for (auto format : {jet::FileFormat::Jet4, jet::FileFormat::Ace12, jet::FileFormat::Ace14,
-                        jet::FileFormat::Ace16, jet::FileFormat::Ace17}) {
+    const ColType cycle[] = {ColType::Long,   ColType::Text,  ColType::Memo,  ColType::Bool,    ColType::Byte,
+                             ColType::Int,    ColType::Money, ColType::Float, ColType::Double,  ColType::DateTime,
+                             ColType::Binary, ColType::OLE,   ColType::Guid,  ColType::Numeric, ColType::Memo};
+    for (auto format : {jet::FileFormat::Jet4, jet::FileFormat::Ace12, jet::FileFormat::Ace14, jet::FileFormat::Ace16,
+                        jet::FileFormat::Ace17}) {
         SCOPED_TRACE(int(format));
         test::TempDir dir;
         const std::string file = dir.file(format == jet::FileFormat::Jet4 ? "wide.mdb" : "wide.accdb");
         std::vector<jet::ColumnDef> cols;
         for (int i = 0; i < 255; ++i) {
             auto c = test::storage::column(("c" + std::to_string(i)).c_str(), cycle[i % 15], 12);
-            c.notNull = i % 3 == 0;   // a long property list in the catalog
+            c.notNull = i % 3 == 0;  // a long property list in the catalog
             cols.push_back(c);
         }
         size_t longs = 0;
@@ -365,6 +364,7 @@ TEST(WideTables, TwoHundredFiftyFiveColumnsOfEveryTypeInEveryVersion) {
         auto row = [&](int r) {
             std::vector<Value> v;
             for (int i = 0; i < 255; ++i) {
+                // clang-format off
                 switch (cols[size_t(i)].type) {
                 case ColType::Long: case ColType::Byte: case ColType::Int: v.emplace_back(int64_t(i + r)); break;
                 case ColType::Text: v.emplace_back("t" + std::to_string(i * 100 + r)); break;
@@ -381,6 +381,7 @@ TEST(WideTables, TwoHundredFiftyFiveColumnsOfEveryTypeInEveryVersion) {
                 case ColType::Numeric: v.emplace_back(Decimal{std::to_string(i * 7 + r)}); break;
                 default: v.emplace_back(); break;
                 }
+                // clang-format on
             }
             return v;
         };
@@ -428,7 +429,8 @@ TEST(WideTables, TwoHundredFiftyFiveColumnsOfEveryTypeInEveryVersion) {
                 if (raw[p] != 0x02 || rd16(p + 0x2D) != 255) continue;
                 // The definition spans pages: join them, then walk to the list.
                 std::string def = raw.substr(p, 4096);
-                for (size_t next = rd32(p + 4); next; next = rd32(next * 4096 + 4)) def += raw.substr(next * 4096 + 8, 4088);
+                for (size_t next = rd32(p + 4); next; next = rd32(next * 4096 + 4))
+                    def += raw.substr(next * 4096 + 8, 4088);
                 auto d16 = [&](size_t at) { return size_t(uint8_t(def[at])) | size_t(uint8_t(def[at + 1])) << 8; };
                 size_t at = 0x3F + 25 * 255;
                 for (int i = 0; i < 255; ++i) at += 2 + d16(at);

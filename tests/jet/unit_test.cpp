@@ -53,8 +53,8 @@ std::vector<ColumnDef> columns() {
 }
 
 std::vector<Value> row(int i) {
-    return {Value(), Value("row " + std::to_string(i)), Value(std::string(size_t(200 + (i % 7) * 1500), char('a' + i % 26))),
-            Value(Currency{int64_t(i) * 10000})};
+    return {Value(), Value("row " + std::to_string(i)),
+            Value(std::string(size_t(200 + (i % 7) * 1500), char('a' + i % 26))), Value(Currency{int64_t(i) * 10000})};
 }
 
 // A unit touching every kind of change: a table of the file dropped, tables

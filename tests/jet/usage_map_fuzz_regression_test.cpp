@@ -62,7 +62,7 @@ std::string craft(const test::TempDir& dir, int repeats, uint32_t laterTarget) {
     map[1] = 0x01;
     for (uint32_t i = 0; i < pages + 2; ++i) map[4 + i / 8] = char(map[4 + i / 8] | (1 << (i % 8)));
     s += data + map;
-    put32(s, 2 * kPage + 0x37, pages << 8);   // the catalog's owned-pages map
+    put32(s, 2 * kPage + 0x37, pages << 8);  // the catalog's owned-pages map
     std::ofstream(path, std::ios::binary | std::ios::trunc).write(s.data(), std::streamsize(s.size()));
     return path;
 }
@@ -71,7 +71,7 @@ std::string craft(const test::TempDir& dir, int repeats, uint32_t laterTarget) {
 
 TEST(FuzzRegressionUsageMap, ReferencesPastTheFileAreNotFollowed) {
     test::TempDir dir;
-    dir.leaveUnchecked();   // crafted damage
+    dir.leaveUnchecked();  // crafted damage
     // Page 2 (the catalog definition) is no map page; were the 1018 later
     // references followed, the file would be refused or walk 33 million bits.
     const auto path = craft(dir, 1018, 2);
@@ -79,7 +79,7 @@ TEST(FuzzRegressionUsageMap, ReferencesPastTheFileAreNotFollowed) {
     bool found = false;
     for (const auto& t : db->listTables()) found = found || t.name == "One";
     ASSERT_TRUE(found);
-    for (int i = 0; i < 50; ++i) {   // each scan of the catalog-mapped tables stays cheap
+    for (int i = 0; i < 50; ++i) {  // each scan of the catalog-mapped tables stays cheap
         auto cur = db->scan("MSysObjects");
         std::vector<Value> row;
         int rows = 0;
@@ -94,7 +94,7 @@ TEST(FuzzRegressionUsageMap, ReferencesPastTheFileAreNotFollowed) {
 
 TEST(FuzzRegressionUsageMap, AReferenceOutsideTheFileIsDamage) {
     test::TempDir dir;
-    dir.leaveUnchecked();   // crafted damage
+    dir.leaveUnchecked();  // crafted damage
     const auto path = craft(dir, 0, 0);
     {
         // The first reference pointing past the end of the file.

@@ -40,7 +40,7 @@ TEST(PreviewOnAccessEngine, FailureAtLineSevenOfTenLeavesTheTargetAsBeforeAndThe
     auto& list = windows.statementList();
     list.append("CREATE TABLE [t]([id] INT, [name] TEXT)");
     for (int i = 1; i <= 9; ++i)
-        list.append(i == 6 ? "INSERT INTO [t] VALUES(6, 'six'"   // line 7: no closing parenthesis
+        list.append(i == 6 ? "INSERT INTO [t] VALUES(6, 'six'"  // line 7: no closing parenthesis
                            : "INSERT INTO [t] VALUES(" + std::to_string(i) + ", 'row')");
     convert::previewFlags().sqlExecuted = false;
 

@@ -20,8 +20,7 @@ public:
     }
     std::unique_ptr<db::Cursor> openSchema(int) override {
         std::vector<std::vector<db::Value>> rows;
-        for (const auto& name : FakeTarget::instance().tables)
-            rows.push_back(db::tablesSchemaRow(name, "TABLE"));
+        for (const auto& name : FakeTarget::instance().tables) rows.push_back(db::tablesSchemaRow(name, "TABLE"));
         return std::make_unique<db::VectorCursor>(db::tablesSchemaFields(), std::move(rows));
     }
     void close() override {}
@@ -55,10 +54,10 @@ public:
         static char* argv[] = {name, nullptr};
         app_ = std::make_unique<QApplication>(argc, argv);
         setEventPump([] { QCoreApplication::processEvents(QEventLoop::AllEvents); });
-        db::ProviderRegistry::instance().add(
-            "PreviewFake", [](const db::ConnectionString&, const db::ConnectionOptions&) {
-                return std::make_unique<FakeConnection>();
-            });
+        db::ProviderRegistry::instance().add("PreviewFake",
+                                             [](const db::ConnectionString&, const db::ConnectionOptions&) {
+                                                 return std::make_unique<FakeConnection>();
+                                             });
     }
     void TearDown() override {
         setEventPump(nullptr);

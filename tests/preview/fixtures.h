@@ -23,7 +23,7 @@ struct FakeTarget {
     bool inUnit = false;
     int begun = 0, committed = 0, rolledBack = 0;
     std::string failureText = "Syntax error in INSERT INTO statement.";
-    std::vector<std::string> tables;   // its tables schema
+    std::vector<std::string> tables;  // its tables schema
     // Called before each accepted statement is recorded.
     std::function<void(const std::string&)> onExecute;
     static FakeTarget& instance();

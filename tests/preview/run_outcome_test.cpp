@@ -76,10 +76,10 @@ class RunOutcomeTest : public ::testing::Test {
 protected:
     void SetUp() override {
         FakeTarget::instance().reset();
-        db::ProviderRegistry::instance().add(
-            "PreviewFakeSource", [](const db::ConnectionString&, const db::ConnectionOptions&) {
-                return std::make_unique<FakeSourceConnection>();
-            });
+        db::ProviderRegistry::instance().add("PreviewFakeSource",
+                                             [](const db::ConnectionString&, const db::ConnectionOptions&) {
+                                                 return std::make_unique<FakeSourceConnection>();
+                                             });
     }
     void run(RunHostForTest& host) {
         convert::RunModules m;
@@ -109,7 +109,7 @@ TEST_F(RunOutcomeTest, PerTableBackOnTheFirstTableEndsTheRunWithoutTouchingTheTa
     RunHostForTest host;
     host.script = {Close::Back};
     run(host);
-    EXPECT_EQ(host.shownLines, std::vector<int>{4});   // CREATE + 3 rows of t2
+    EXPECT_EQ(host.shownLines, std::vector<int>{4});  // CREATE + 3 rows of t2
     EXPECT_EQ(host.shownDatatypeRows, std::vector<int>{1});
     EXPECT_TRUE(FakeTarget::instance().executed.empty());
     ASSERT_FALSE(boxes.shown.empty());

@@ -33,20 +33,21 @@ TEST(Screenshots, PreviewWindows) {
     const QString out = QString::fromLocal8Bit(folder);
     ScopedBoxes boxes;
     FakeTarget::instance().reset();
-    FakeTarget::instance().failureText =
-        "Syntax error (missing operator) in query expression ''Bl'ue')'.";
+    FakeTarget::instance().failureText = "Syntax error (missing operator) in query expression ''Bl'ue')'.";
     auto conn = openFakeTarget();
     preview::PreviewWindows windows([&] { return conn.get(); });
     auto& list = windows.statementList();
     list.append("DROP TABLE [customer]");
     list.append("CREATE TABLE [customer]([cust_id] TEXT, [company] TEXT, [maxordamt] DECIMAL, [photo] TEXT)");
     for (int i = 1; i <= 60; ++i)
-        list.append("INSERT INTO [customer]([cust_id],[company],[maxordamt]) VALUES('C" +
-                    std::to_string(1000 + i) + "', 'Company " + std::to_string(i) + "', " +
-                    std::to_string(i * 25) + ".50)" + (i == 12 ? " FAIL" : ""));
+        list.append("INSERT INTO [customer]([cust_id],[company],[maxordamt]) VALUES('C" + std::to_string(1000 + i) +
+                    "', 'Company " + std::to_string(i) + "', " + std::to_string(i * 25) + ".50)" +
+                    (i == 12 ? " FAIL" : ""));
     auto& types = windows.datatypeList();
-    const char* fields[][3] = {{"cust_id", "char", "TEXT"}, {"company", "char", "TEXT"},
-                               {"maxordamt", "dec", "DECIMAL"}, {"orders", "int", "INT"},
+    const char* fields[][3] = {{"cust_id", "char", "TEXT"},
+                               {"company", "char", "TEXT"},
+                               {"maxordamt", "dec", "DECIMAL"},
+                               {"orders", "int", "INT"},
                                {"photo", "", ""}};
     for (auto& f : fields) {
         types.addRow("customer");
@@ -60,7 +61,7 @@ TEST(Screenshots, PreviewWindows) {
     form.statements().setChecked(0, true);
     form.statements().setChecked(1, true);
     form.show();
-    form.executeSql();   // stops at line 15 with the failure shown
+    form.executeSql();  // stops at line 15 with the failure shown
     save(form, out, "sql-preview.png");
 
     preview::LineEditorDialog editor(form.statements(), 15, &form);

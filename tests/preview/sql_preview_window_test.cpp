@@ -32,8 +32,8 @@
 namespace tp::test {
 namespace {
 
-using preview::SqlPreviewWindow;
 using preview::LineEditorDialog;
+using preview::SqlPreviewWindow;
 
 class PreviewWindowTest : public ::testing::Test {
 protected:
@@ -84,7 +84,7 @@ TEST_F(PreviewWindowTest, OpensLoadedWithItsCaptionColumnAndControls) {
     fill({"CREATE TABLE [t]([a] TEXT)"});
     SqlPreviewWindow& f = windows->sqlPreview();
     EXPECT_TRUE(f.isLoaded());
-    EXPECT_FALSE(f.isVisible());   // loaded by the touch, still hidden
+    EXPECT_FALSE(f.isVisible());  // loaded by the touch, still hidden
     show([](SqlPreviewWindow& f) {
         EXPECT_EQ(f.windowTitle(), "SQL Preview - Tallyport");
         EXPECT_EQ(f.statements().headerData(0, Qt::Horizontal, Qt::DisplayRole).toString(), "SQL Preview");
@@ -108,8 +108,7 @@ TEST_F(PreviewWindowTest, ExecuteSqlThroughEveryLineSetsSQLFormOKAndCloses) {
     EXPECT_TRUE(convert::previewFlags().sqlExecuted);
     EXPECT_TRUE(convert::previewFlags().endRunAfterPreview);
     EXPECT_EQ(FakeTarget::instance().executed,
-              (std::vector<std::string>{"DROP TABLE [t]", "CREATE TABLE [t]([a] INT)",
-                                        "INSERT INTO [t] VALUES(1)"}));
+              (std::vector<std::string>{"DROP TABLE [t]", "CREATE TABLE [t]([a] INT)", "INSERT INTO [t] VALUES(1)"}));
     EXPECT_FALSE(windows->sqlPreview().isVisible());
     // Closing discarded the list: the next touch loads an empty one.
     EXPECT_EQ(windows->statementList().count(), 0);
@@ -161,11 +160,10 @@ TEST_F(PreviewWindowTest, FourLinesShowQuarterStepsBusyPointerAndReset) {
         busy.push_back(form.isBusy());
     };
     show([](SqlPreviewWindow& f) { f.executeSql(); });
-    EXPECT_EQ(seen, (std::vector<std::pair<int, std::string>>{
-                        {25, "Please wait.. Processing row: 1 of 4"},
-                        {50, "Please wait.. Processing row: 2 of 4"},
-                        {75, "Please wait.. Processing row: 3 of 4"},
-                        {100, "Please wait.. Processing row: 4 of 4"}}));
+    EXPECT_EQ(seen, (std::vector<std::pair<int, std::string>>{{25, "Please wait.. Processing row: 1 of 4"},
+                                                              {50, "Please wait.. Processing row: 2 of 4"},
+                                                              {75, "Please wait.. Processing row: 3 of 4"},
+                                                              {100, "Please wait.. Processing row: 4 of 4"}}));
     EXPECT_EQ(busy, (std::vector<bool>{true, true, true, true}));
     EXPECT_FALSE(form.isBusy());
     EXPECT_EQ(form.progressValue(), 0);
@@ -204,8 +202,9 @@ TEST_F(PreviewWindowTest, FailureAtLineSevenOfTenUndoesTheLinesBeforeAndARepaire
     } s;
     show([&](SqlPreviewWindow& f) {
         f.executeSql();
-        s = {f.errorLine(), selectedRow(f), f.progressValue(), rowVisible(f, 6), f.isVisible(),
-             f.isBusy(), f.errorText(), f.progressText(), FakeTarget::instance().executed.size()};
+        s = {f.errorLine(),    selectedRow(f),   f.progressValue(),
+             rowVisible(f, 6), f.isVisible(),    f.isBusy(),
+             f.errorText(),    f.progressText(), FakeTarget::instance().executed.size()};
         // Fix line 7 and go again: every line is sent again from line 1.
         f.statements().setLine(6, "INSERT INTO [t] VALUES(7)");
         f.executeSql();
@@ -218,10 +217,10 @@ TEST_F(PreviewWindowTest, FailureAtLineSevenOfTenUndoesTheLinesBeforeAndARepaire
     EXPECT_EQ(s.error, "Syntax error in INSERT INTO statement.");
     EXPECT_EQ(s.value, 0);
     EXPECT_EQ(s.text, "Progress Bar");
-    EXPECT_EQ(s.executed, 0u);   // lines 1-6 were undone, 8-10 never ran
+    EXPECT_EQ(s.executed, 0u);  // lines 1-6 were undone, 8-10 never ran
     ASSERT_FALSE(boxes.shown.empty());
     EXPECT_EQ(boxes.shown[0].text, "Error found.");
-    EXPECT_EQ(boxes.shown.size(), 1u);   // no Application Error box
+    EXPECT_EQ(boxes.shown.size(), 1u);  // no Application Error box
     const FakeTarget& t = FakeTarget::instance();
     ASSERT_EQ(t.executed.size(), 10u);
     EXPECT_EQ(t.executed[0], "INSERT INTO [t] VALUES(1)");
@@ -231,8 +230,8 @@ TEST_F(PreviewWindowTest, FailureAtLineSevenOfTenUndoesTheLinesBeforeAndARepaire
 }
 
 TEST_F(PreviewWindowTest, EveryExecuteFailureIsCapturedWhateverItsDescription) {
-    for (const char* description : {"Invalid SQL statement; expected 'DELETE', 'INSERT'.",
-                                    "java.sql.sqlexception: lower case", ""}) {
+    for (const char* description :
+         {"Invalid SQL statement; expected 'DELETE', 'INSERT'.", "java.sql.sqlexception: lower case", ""}) {
         FakeTarget::instance().failureText = description;
         boxes.shown.clear();
         fill({"INSERT 1", "INSERT FAIL", "INSERT 3"});
@@ -271,10 +270,10 @@ TEST_F(PreviewWindowTest, CommandsThatWouldDisturbExecutionAreRefusedMeanwhile) 
     int calls = 0;
     FakeTarget::instance().onExecute = [&](const std::string&) {
         if (++calls != 2) return;
-        form.executeSql();   // a second Execute SQL
-        form.findAndReplace();   // Find and Replace (would block if it opened)
+        form.executeSql();      // a second Execute SQL
+        form.findAndReplace();  // Find and Replace (would block if it opened)
         form.statementView->selectRow(0);
-        form.editSelectedLine();     // the line editor (would block if it opened)
+        form.editSelectedLine();  // the line editor (would block if it opened)
     };
     show([](SqlPreviewWindow& f) { f.executeSql(); });
     EXPECT_EQ(FakeTarget::instance().executed.size(), 5u);
@@ -296,12 +295,14 @@ TEST_F(PreviewWindowTest, BackSkipOrTheCloseBoxDuringExecutionStopAfterTheLineAn
         int calls = 0;
         FakeTarget::instance().onExecute = [&](const std::string&) {
             if (++calls != 3) return;
+            // clang-format off
             switch (how) {
             case Back: form.backButton->click(); break;
             case Skip: form.skipButton->click(); break;
             case CloseBox: form.close(); break;
             case Escape: form.reject(); break;
             }
+            // clang-format on
         };
         show([](SqlPreviewWindow& f) { f.executeSql(); });
         const FakeTarget& t = FakeTarget::instance();
@@ -346,7 +347,7 @@ TEST_F(PreviewWindowTest, LineEditorWritesBackExactlyAsTyped) {
         });
         edit(0, [](LineEditorDialog& e) {
             e.textEdit->setPlainText("changed");
-            e.cancelButton->click();   // Cancel
+            e.cancelButton->click();  // Cancel
         });
         EXPECT_EQ(f.editedLine(), 1);
         for (int i = 0; i < f.statements().count(); ++i) after.push_back(f.statements().line(i));
@@ -415,7 +416,7 @@ TEST_F(PreviewWindowTest, AClickWithoutASelectedLineOrOnACheckBoxOpensNoEditor) 
     show([&](SqlPreviewWindow& f) {
         editedBefore = f.editedLine();
         f.statementView->clearSelection();
-        f.editSelectedLine();   // would block in the editor if it opened one
+        f.editSelectedLine();  // would block in the editor if it opened one
         // Ticking a line's box is not a click to edit it.
         f.statementView->selectRow(0);
         emit f.statementView->pressed(f.statements().index(0, 0));
@@ -435,7 +436,7 @@ TEST_F(PreviewWindowTest, JumpToErrorLineSelectsAndShowsTheLineAlsoAfterReopenin
     bool visibleAfterJump = false;
     int selected = -1;
     show([&](SqlPreviewWindow& f) {
-        f.jumpToErrorLine();   // no failure captured yet: nothing happens
+        f.jumpToErrorLine();  // no failure captured yet: nothing happens
         EXPECT_EQ(selectedRow(f), -1);
         f.executeSql();
         f.statementView->scrollToTop();
@@ -472,8 +473,7 @@ TEST_F(PreviewWindowTest, JumpToErrorLineSelectsAndShowsTheLineAlsoAfterReopenin
     });
     ASSERT_GE(boxes.shown.size(), 1u);
     EXPECT_EQ(boxes.shown[0].title, "Application Error");
-    EXPECT_NE(boxes.shown[0].text.find("in Larkspan2021/08/31.Form2.PushButton6_Click at line 102"),
-              std::string::npos);
+    EXPECT_NE(boxes.shown[0].text.find("in Larkspan2021/08/31.Form2.PushButton6_Click at line 102"), std::string::npos);
 }
 
 class RecordingClipboard : public ClipboardBackend {
@@ -496,14 +496,14 @@ TEST_F(PreviewWindowTest, CopySqlTakesCheckedLinesAndCopyErrorTakesTheErrorBox) 
     setClipboardBackend(&clip);
     fill({"INSERT 1  ", "INSERT FAIL", "INSERT 3"});
     show([&](SqlPreviewWindow& f) {
-        f.copySql();   // nothing checked: empty text
+        f.copySql();  // nothing checked: empty text
         EXPECT_EQ(clip.text, "");
         f.statements().setAllChecked(true);
         f.statements().setChecked(2, false);
         f.copySql();
         EXPECT_EQ(clip.text, "INSERT 1\r\nINSERT FAIL\r\n");
         clip.text = "(untouched)";
-        f.copyErrorMessage();   // empty error box: nothing, no message
+        f.copyErrorMessage();  // empty error box: nothing, no message
         EXPECT_EQ(clip.text, "(untouched)");
         f.executeSql();
         f.copyErrorMessage();
@@ -531,11 +531,11 @@ TEST_F(PreviewWindowTest, MailAddressHoldsItsPartsInOrder) {
     FakeTarget::instance().failureText = "Syntax error";
     fill({"INSERT FAIL"});
     show([&](SqlPreviewWindow& f) {
-        f.mailErrorMessage();   // empty error box: nothing
+        f.mailErrorMessage();  // empty error box: nothing
         f.executeSql();
         f.mailErrorMessage();
         f.errorEdit->setPlainText("   ");
-        f.mailErrorMessage();   // only blanks: nothing
+        f.mailErrorMessage();  // only blanks: nothing
         f.back();
     });
     ASSERT_EQ(opened.size(), 1u);
@@ -568,7 +568,10 @@ namespace {
 
 class PointerTest : public ::testing::Test {
 protected:
-    void SetUp() override { saved = programFolder(); setProgramFolder(dir.path().string()); }
+    void SetUp() override {
+        saved = programFolder();
+        setProgramFolder(dir.path().string());
+    }
     void TearDown() override { setProgramFolder(saved); }
     static void hover(QWidget* w) {
         QEvent enter(QEvent::Enter);
@@ -583,7 +586,7 @@ TEST_F(PointerTest, ButtonsSetTheCustomValueSurfacesTheDefaultNeverOverTheHourgl
     preview::PreviewWindows windows([] { return nullptr; });
     SqlPreviewWindow& f = windows.sqlPreview();
     f.ensureLoaded();
-    EXPECT_FALSE(f.pointer()->hasCustomImage());   // no HAND-M.CUR: the arrow shows
+    EXPECT_FALSE(f.pointer()->hasCustomImage());  // no HAND-M.CUR: the arrow shows
     hover(f.findReplaceButton);
     EXPECT_EQ(f.pointer()->value(), WindowPointer::Custom);
     EXPECT_EQ(f.cursor().shape(), Qt::ArrowCursor);
@@ -613,7 +616,7 @@ TEST_F(PointerTest, HandCursorFileIsLoadedAndABrokenOneIsReportedWhileLoadingGoe
     writeFile(dir.file("HAND-M.CUR"), "not a cursor");
     ScopedBoxes boxes;
     preview::PreviewWindows windows([] { return nullptr; });
-    windows.datatypeList().addRow("t");   // loads the datatype view, hidden
+    windows.datatypeList().addRow("t");  // loads the datatype view, hidden
     SqlPreviewWindow& f = windows.sqlPreview();
     f.ensureLoaded();
     ASSERT_EQ(boxes.shown.size(), 2u);

@@ -55,12 +55,10 @@ TEST(FindAndReplace, ReplacesTheFirstOccurrenceOfEachLineIgnoringCase) {
               std::vector<std::string>{"INSERT INTO [a] VALUES('b', 'a')"});
     EXPECT_EQ(replaceIn({"CREATE TABLE [Customers]("}, "Customers", "Clients", boxes),
               std::vector<std::string>{"CREATE TABLE [Clients]("});
-    EXPECT_EQ(replaceIn({"a", "ba", "bab"}, "a", "aa", boxes),
-              (std::vector<std::string>{"aa", "baa", "baab"}));
+    EXPECT_EQ(replaceIn({"a", "ba", "bab"}, "a", "aa", boxes), (std::vector<std::string>{"aa", "baa", "baab"}));
     EXPECT_EQ(replaceIn({"DROP TABLE [x]", "x y x"}, "x", "", boxes),
               (std::vector<std::string>{"DROP TABLE []", " y x"}));
-    EXPECT_EQ(replaceIn({"no match", "none"}, "zzz", "q", boxes),
-              (std::vector<std::string>{"no match", "none"}));
+    EXPECT_EQ(replaceIn({"no match", "none"}, "zzz", "q", boxes), (std::vector<std::string>{"no match", "none"}));
     // Non-ASCII text survives the round trip.
     EXPECT_EQ(replaceIn({"INSERT INTO [Küche] VALUES('Straße')"}, "KÜCHE", "Kitchen", boxes),
               std::vector<std::string>{"INSERT INTO [Kitchen] VALUES('Straße')"});
@@ -68,8 +66,7 @@ TEST(FindAndReplace, ReplacesTheFirstOccurrenceOfEachLineIgnoringCase) {
 
 TEST(FindAndReplace, AnEmptyFindTextChangesNothingAndEndsWithDone) {
     ScopedBoxes boxes;
-    EXPECT_EQ(replaceIn({"INSERT 1", "INSERT 2"}, "", "X", boxes),
-              (std::vector<std::string>{"INSERT 1", "INSERT 2"}));
+    EXPECT_EQ(replaceIn({"INSERT 1", "INSERT 2"}, "", "X", boxes), (std::vector<std::string>{"INSERT 1", "INSERT 2"}));
 }
 
 TEST(FindAndReplace, AnEmptyListAnswersNoSqlToRunAndStaysOpen) {
@@ -82,7 +79,7 @@ TEST(FindAndReplace, AnEmptyListAnswersNoSqlToRunAndStaysOpen) {
     ASSERT_EQ(boxes.shown.size(), 1u);
     EXPECT_EQ(boxes.shown[0].text, "No SQL to run.");
     EXPECT_TRUE(window.isVisible());
-    window.cancelButton->click();   // Cancel
+    window.cancelButton->click();  // Cancel
     EXPECT_FALSE(window.isVisible());
 }
 
@@ -98,9 +95,9 @@ TEST(FindAndReplace, CancelReplaceAndTheCloseBoxAreRefusedWhileReplaceRuns) {
     setEventThrottleMs(0);
     setEventPump([&] {
         if (++yields != 10) return;
-        window.cancel();   // Cancel
-        window.close();               // close box
-        window.replaceAll();   // a second Replace
+        window.cancel();      // Cancel
+        window.close();       // close box
+        window.replaceAll();  // a second Replace
         EXPECT_TRUE(window.isVisible());
         EXPECT_TRUE(window.isReplacing());
     });
@@ -147,10 +144,11 @@ TEST(FindAndReplace, OpensFromThePreviewOwnedByIt) {
         f.backButton->click();
     });
     std::vector<std::string> lines;
-    QObject::connect(&windows.sqlPreview(), &QDialog::finished, [&] { lines = linesOf(windows.sqlPreview().statements()); });
+    QObject::connect(&windows.sqlPreview(), &QDialog::finished,
+                     [&] { lines = linesOf(windows.sqlPreview().statements()); });
     windows.showPreviewModal(nullptr);
     EXPECT_EQ(owner, &windows.sqlPreview());
-    EXPECT_EQ(lines, std::vector<std::string>{});   // discarded on close
+    EXPECT_EQ(lines, std::vector<std::string>{});  // discarded on close
     EXPECT_EQ(boxes.shown.back().text, "Done.");
 }
 
@@ -166,7 +164,7 @@ TEST(DatatypeView, ShowsTheRunsRowsWithEmptyTypeCellsForALongBinaryField) {
     list.setLastField("name");
     list.setLastTypes("char", "TEXT");
     list.addRow("customer");
-    list.setLastField("photo");   // adLongVarBinary: no type cells
+    list.setLastField("photo");  // adLongVarBinary: no type cells
     EXPECT_TRUE(windows.datatypeView().isLoaded());
     EXPECT_FALSE(windows.datatypeView().isVisible());
     windows.statementList().append("CREATE TABLE [customer]([name] TEXT)");
@@ -207,8 +205,8 @@ TEST(DatatypeView, ShowsTheRunsRowsWithEmptyTypeCellsForALongBinaryField) {
     EXPECT_EQ(firstShowing[1].field, "photo");
     EXPECT_EQ(firstShowing[1].keyword, "");
     EXPECT_EQ(firstShowing[1].accessType, "");
-    EXPECT_EQ(headers, (QStringList{"FoxPro Table", "FoxPro Table Field", "FoxPro Field Datatype",
-                                    "New MS Access Datatype"}));
+    EXPECT_EQ(headers,
+              (QStringList{"FoxPro Table", "FoxPro Table Field", "FoxPro Field Datatype", "New MS Access Datatype"}));
     EXPECT_EQ(secondShowingRows, 0);
     EXPECT_EQ(secondShowingColumns, 4);
     EXPECT_TRUE(boxes.shown.empty());
@@ -244,8 +242,7 @@ private:
     int failures_;
 };
 
-QStandardItemModel* table(const std::vector<std::vector<std::string>>& rows,
-                          const std::vector<bool>& checked) {
+QStandardItemModel* table(const std::vector<std::vector<std::string>>& rows, const std::vector<bool>& checked) {
     auto* m = new QStandardItemModel;
     for (size_t r = 0; r < rows.size(); ++r) {
         QList<QStandardItem*> items;
@@ -315,14 +312,13 @@ TEST(StatementStore, EditsKeepEveryOtherLineAndBulkAppendsReachTheViewOnce) {
     QObject::connect(&m, &QAbstractItemModel::rowsInserted, [&] { ++inserts; });
     for (int i = 0; i < 10000; ++i) m.append("INSERT " + std::to_string(i));
     EXPECT_EQ(m.count(), 10000);
-    EXPECT_EQ(m.rowCount(), 0);   // not yet told
+    EXPECT_EQ(m.rowCount(), 0);  // not yet told
     QCoreApplication::processEvents();
     EXPECT_EQ(m.rowCount(), 10000);
     EXPECT_EQ(inserts, 1);
     // Grow and shrink lines many times: the store compacts, lines stay.
     for (int round = 0; round < 3; ++round)
-        for (int i = 0; i < 10000; ++i)
-            m.setLine(i, round % 2 ? "x" : std::string(300, 'y') + std::to_string(i));
+        for (int i = 0; i < 10000; ++i) m.setLine(i, round % 2 ? "x" : std::string(300, 'y') + std::to_string(i));
     EXPECT_EQ(m.line(1234), std::string(300, 'y') + "1234");
     EXPECT_LT(m.storeBytes(), 10000u * 330u * 2u);
     EXPECT_THROW(m.line(10000), std::out_of_range);

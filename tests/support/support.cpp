@@ -56,7 +56,8 @@ TempDir::~TempDir() {
             if (!it->is_regular_file(ec) || (ext != ".mdb" && ext != ".accdb")) continue;
             std::string head(20, '\0');
             std::ifstream in(it->path(), std::ios::binary);
-            if (in.read(head.data(), 20) && (head.compare(4, 15, "Standard Jet DB") == 0 || head.compare(4, 15, "Standard ACE DB") == 0))
+            if (in.read(head.data(), 20) &&
+                (head.compare(4, 15, "Standard Jet DB") == 0 || head.compare(4, 15, "Standard ACE DB") == 0))
                 expectAccessFileSound(it->path().string());
         }
     }
@@ -122,15 +123,12 @@ static fs::path oraclesDir() {
 }
 
 bool mdbReaderAvailable() {
-    return fs::exists(oraclesDir() / "node_modules" / "mdb-reader") &&
-           runCommand({"node", "--version"}).exitCode == 0;
+    return fs::exists(oraclesDir() / "node_modules" / "mdb-reader") && runCommand({"node", "--version"}).exitCode == 0;
 }
 
 bool mdbtoolsAvailable() { return runCommand({"mdb-ver", "--version"}).exitCode != 127; }
 
-bool dbfreadAvailable() {
-    return runCommand({"/usr/bin/python3", "-c", "import dbfread"}).exitCode == 0;
-}
+bool dbfreadAvailable() { return runCommand({"/usr/bin/python3", "-c", "import dbfread"}).exitCode == 0; }
 
 std::vector<std::string> accessFileProblems(const std::string& path, const std::string& password) {
     // Stored row counts that Access itself left too low in corpus files
@@ -160,7 +158,7 @@ void expectAccessFileSound(const std::string& path, const std::string& password)
     try {
         problems = accessFileProblems(path, password);
     } catch (const db::Error& e) {
-        if (e.number() == 3031) return;   // the caller tries a wrong password
+        if (e.number() == 3031) return;  // the caller tries a wrong password
         ADD_FAILURE() << "tallyport check " << path << ": " << e.what();
         return;
     }
@@ -185,8 +183,8 @@ CommandResult mdbtoolsDump(const std::string& file) {
 }
 
 CommandResult dbfreadDump(const std::string& path, const std::vector<std::string>& extra) {
-    std::vector<std::string> argv = {"/usr/bin/python3",
-                                     (sharedDir() / "tools" / "oracles" / "dbf-dump.py").string(), path};
+    std::vector<std::string> argv = {"/usr/bin/python3", (sharedDir() / "tools" / "oracles" / "dbf-dump.py").string(),
+                                     path};
     argv.insert(argv.end(), extra.begin(), extra.end());
     return runCommand(argv);
 }
