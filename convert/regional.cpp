@@ -332,6 +332,7 @@ void appendCurrencyNumber(std::string& out, db::Currency value, char sep) {
 
 void appendValueText(std::string& out, const db::Value& v, int adoType, const RegionalSettings& s) {
     using db::Kind;
+    // clang-format off
     switch (v.kind()) {
     case Kind::Null: return;
     case Kind::Text: out += v.text(); return;
@@ -357,6 +358,7 @@ void appendValueText(std::string& out, const db::Value& v, int adoType, const Re
         }
         return;
     }
+    // clang-format on
 }
 
 namespace {

@@ -173,6 +173,7 @@ bool RowStatementBuilder::writeTyped(const Column& col, const db::Value& value) 
     char buf[64];
     char* o = buf;
     if (col.writing == Writing::NumericCase) {
+        // clang-format off
         switch (value.kind()) {
         case Kind::Int: o = std::to_chars(o, o + 24, value.integer()).ptr; break;
         case Kind::Decimal:
@@ -185,6 +186,7 @@ bool RowStatementBuilder::writeTyped(const Column& col, const db::Value& value) 
             break;
         default: return false;
         }
+        // clang-format on
         *o++ = ',';
         *o++ = ' ';
         stmt_.append(buf, o);
@@ -193,6 +195,7 @@ bool RowStatementBuilder::writeTyped(const Column& col, const db::Value& value) 
     if (col.writing != Writing::OtherCase) return false;
     const char sep = tableHasNumeric_ ? settings_.decimalSeparator : '.';
     *o++ = '\'';
+    // clang-format off
     switch (value.kind()) {
     case Kind::Int: o = std::to_chars(o, o + 24, value.integer()).ptr; break;
     case Kind::Currency:
@@ -215,6 +218,7 @@ bool RowStatementBuilder::writeTyped(const Column& col, const db::Value& value) 
         break;
     default: return false;
     }
+    // clang-format on
     *o++ = '\'';
     *o++ = ',';
     *o++ = ' ';
@@ -296,6 +300,7 @@ void RowStatementBuilder::writeValue(const Column& col, const db::Value& value) 
         writeNull();
         return;
     }
+    // clang-format off
     switch (col.writing) {
     case Writing::LeftOut: return;
     case Writing::Text:
@@ -306,6 +311,7 @@ void RowStatementBuilder::writeValue(const Column& col, const db::Value& value) 
     case Writing::NumericCase: writeNumericCase(v); return;
     case Writing::OtherCase: writeOtherCase(v); return;
     }
+    // clang-format on
 }
 
 const std::string& RowStatementBuilder::build(const std::vector<db::Value>& row, Procedure& p) {

@@ -113,16 +113,15 @@ void JetDatabase::writeHeader(const std::string& password, double created) {
     h[1] = 0x01;
     const bool ace = format_ != FileFormat::Jet4;
     std::memcpy(h + 4, ace ? "Standard ACE DB" : "Standard Jet DB", 15);
+    // clang-format off
     switch (format_) {
     case FileFormat::Ace12: h[header::kVersion] = 0x02; break;
-    case FileFormat::Ace14:
-        h[header::kVersion] = 0x03;
-        h[0x15] = 0x01;
-        break;
+    case FileFormat::Ace14: h[header::kVersion] = 0x03; h[0x15] = 0x01; break;
     case FileFormat::Ace16: h[header::kVersion] = 0x05; break;
     case FileFormat::Ace17: h[header::kVersion] = 0x06; break;
     default: h[header::kVersion] = 0x01; break;
     }
+    // clang-format on
     static const uint8_t k18[24] = {0x00, 0x01, 0x00, 0x00, 0x01, 0x01, 0x00, 0x00, 0x02, 0x00, 0x00, 0x00,
                                     0x03, 0x00, 0x00, 0x00, 0x04, 0x00, 0x00, 0x00, 0x05, 0x00, 0x00, 0x00};
     std::memcpy(h + 0x18, k18, 24);

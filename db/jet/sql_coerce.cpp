@@ -393,6 +393,7 @@ Value coerceLiteral(const Literal& lit, const ColumnDef& col, std::string_view t
     case ColType::Text:
     case ColType::Memo: {
         std::string s;
+        // clang-format off
         switch (lit.kind) {
         case LiteralKind::String: appendUnquoted(s, lit); break;
         case LiteralKind::Number: {
@@ -404,12 +405,14 @@ Value coerceLiteral(const Literal& lit, const ColumnDef& col, std::string_view t
         case LiteralKind::Bool: s = lit.boolean ? "-1" : "0"; break;
         case LiteralKind::Date: {
             DateTime dt;
-            if (!parseDateText(lit.text, dt)) throw jeterr::dateSyntax(lit.text);
+            if (!parseDateText(lit.text, dt))
+                throw jeterr::dateSyntax(lit.text);
             s = dateText(dt);
             break;
         }
         default: break;
         }
+        // clang-format on
         if (col.type == ColType::Text) {
             const size_t limit = static_cast<size_t>(col.size > 0 ? col.size : 255);
             // Quick accept: a UTF-8 text never has more units than bytes.

@@ -58,78 +58,28 @@ int fixedSizeOf(ColType t) {
 FieldInfo fieldInfoOf(const StoredColumn& c) {
     FieldInfo f;
     f.name = c.name;
+    // clang-format off
     switch (typeOf(c.rawType)) {
-    case ColType::Bool:
-        f.type = adtype::Boolean;
-        f.definedSize = 2;
-        f.nullable = false;
-        break;
-    case ColType::Byte:
-        f.type = adtype::UnsignedTinyInt;
-        f.definedSize = 1;
-        f.precision = 3;
-        break;
-    case ColType::Int:
-        f.type = adtype::SmallInt;
-        f.definedSize = 2;
-        f.precision = 5;
-        break;
-    case ColType::Long:
-        f.type = adtype::Integer;
-        f.definedSize = 4;
-        f.precision = 10;
-        break;
-    case ColType::Money:
-        f.type = adtype::Currency;
-        f.definedSize = 8;
-        f.precision = 19;
-        break;
-    case ColType::Float:
-        f.type = adtype::Single;
-        f.definedSize = 4;
-        f.precision = 7;
-        break;
-    case ColType::Double:
-        f.type = adtype::Double;
-        f.definedSize = 8;
-        f.precision = 15;
-        break;
-    case ColType::DateTime:
-        f.type = adtype::Date;
-        f.definedSize = 8;
-        break;
-    case ColType::Binary:
-        f.type = adtype::VarBinary;
-        f.definedSize = c.length;
-        break;
-    case ColType::Text:
-        f.type = adtype::VarWChar;
-        f.definedSize = c.narrowText ? c.length : c.length / 2;
-        break;
-    case ColType::OLE:
-        f.type = adtype::LongVarBinary;
-        f.definedSize = 0;
-        break;
-    case ColType::Memo:
-        f.type = adtype::LongVarWChar;
-        f.definedSize = 0;
-        break;
-    case ColType::Guid:
-        f.type = adtype::GUID;
-        f.definedSize = 16;
-        break;
+    case ColType::Bool: f.type = adtype::Boolean; f.definedSize = 2; f.nullable = false; break;
+    case ColType::Byte: f.type = adtype::UnsignedTinyInt; f.definedSize = 1; f.precision = 3; break;
+    case ColType::Int: f.type = adtype::SmallInt; f.definedSize = 2; f.precision = 5; break;
+    case ColType::Long: f.type = adtype::Integer; f.definedSize = 4; f.precision = 10; break;
+    case ColType::Money: f.type = adtype::Currency; f.definedSize = 8; f.precision = 19; break;
+    case ColType::Float: f.type = adtype::Single; f.definedSize = 4; f.precision = 7; break;
+    case ColType::Double: f.type = adtype::Double; f.definedSize = 8; f.precision = 15; break;
+    case ColType::DateTime: f.type = adtype::Date; f.definedSize = 8; break;
+    case ColType::Binary: f.type = adtype::VarBinary; f.definedSize = c.length; break;
+    case ColType::Text: f.type = adtype::VarWChar; f.definedSize = c.narrowText ? c.length : c.length / 2; break;
+    case ColType::OLE: f.type = adtype::LongVarBinary; f.definedSize = 0; break;
+    case ColType::Memo: f.type = adtype::LongVarWChar; f.definedSize = 0; break;
+    case ColType::Guid: f.type = adtype::GUID; f.definedSize = 16; break;
     case ColType::Numeric:
-        f.type = adtype::Numeric;
-        f.definedSize = 19;
-        f.precision = c.misc[0];
-        f.numericScale = c.misc[1];
+        f.type = adtype::Numeric; f.definedSize = 19; f.precision = c.misc[0]; f.numericScale = c.misc[1];
         break;
-    case ColType::BigInt:
-        f.type = adtype::BigInt;
-        f.definedSize = 8;
-        break;
+    case ColType::BigInt: f.type = adtype::BigInt; f.definedSize = 8; break;
     default: f.type = adtype::VarBinary; break;
     }
+    // clang-format on
     return f;
 }
 
@@ -137,11 +87,13 @@ ColumnDef columnDefOf(const StoredColumn& c) {
     ColumnDef d;
     d.name = c.name;
     d.type = typeOf(c.rawType);
+    // clang-format off
     switch (d.type) {
     case ColType::Text: d.size = c.narrowText ? c.length : c.length / 2; break;
     case ColType::Binary: d.size = c.length; break;
     default: d.size = 0; break;
     }
+    // clang-format on
     if (d.type == ColType::Numeric) {
         d.precision = c.misc[0];
         d.scale = c.misc[1];

@@ -52,12 +52,14 @@ public:
         shownLines.push_back(f.statements().count());
         shownDatatypeRows.push_back(windows.datatypeList().count());
         whenModal("Form2", [&f, how] {
+            // clang-format off
             switch (how) {
             case Close::Execute: f.executeButton->click(); break;
             case Close::Skip: f.skipButton->click(); break;
             case Close::Back: f.backButton->click(); break;
             case Close::CloseBox: f.close(); break;
             }
+            // clang-format on
         });
         windows.showPreviewModal(nullptr);
         targetOpenAfterShow.push_back(conn && conn->isOpen());
