@@ -20,6 +20,11 @@ struct CheckReport {
     // the maximum asked for (then a line saying how many more); empty when
     // the file is sound.
     std::vector<std::string> problems;
+    // Inconsistencies that Access itself leaves in files it made and reads
+    // past, and that compacting the database clears: a stored row count or
+    // unique-key count that is not exact, index pages still allocated that no
+    // index uses. Files Tallyport writes have none.
+    std::vector<std::string> warnings;
     // What the check could not verify and why (no problems: e.g. the keys of
     // an index under a sort order whose keys we cannot compute; its entries
     // are still matched to its rows one to one).

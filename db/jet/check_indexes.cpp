@@ -78,17 +78,15 @@ bool Checker::rowKey(TableRun& r, size_t i, const std::vector<Value>& v, std::ve
     const StoredIndex& ix = r.t.indexes[i];
     const IndexState& s = r.ix[i];
     key.clear();
-    bool anyNull = false, allNull = true;
+    IndexNulls nulls;
     for (size_t q = 0; q < s.pos.size(); ++q) {
         const StoredColumn& c = r.t.columns[s.pos[q]];
         const Value& x = v[s.pos[q]];
-        const bool null = x.isNull() && !c.is(ColType::Bool);
-        anyNull |= null;
-        allNull &= null;
+        nulls.add(c, x);
         if (s.keyed()) appendIndexKey(key, c, x, ix.ascending[q], db_.sortOrder());
     }
-    if ((ix.flags & 0x02) && allNull) return false;
-    if ((ix.flags & 0x08) && anyNull && ref != 0)
+    if (ix.leavesOut(nulls)) return false;
+    if (ix.required() && nulls.any && ref != 0)
         problem(owners_[s.owner] + ", " + pageText(ref >> 8) + ": row " + refText(ref) +
                 " has a null in a column of this required index");
     return true;
@@ -155,7 +153,7 @@ void Checker::walkIndex(TableRun& r, size_t i, bool diagnose,
                                       : "entries out of order at the entry for row " +
                                             refText(rd32(&entry[entry.size() - 4])));
                     const size_t keyLen = entry.size() - 4;
-                    if ((ix.flags & 0x01) && prevEntry.size() == entry.size() &&
+                    if (ix.unique() && prevEntry.size() == entry.size() &&
                         std::memcmp(prevEntry.data(), entry.data(), keyLen) == 0) {
                         bool allNull = keyLen == ix.columns.size();
                         for (size_t q = 0; allNull && q < keyLen; ++q)
@@ -212,13 +210,23 @@ void Checker::walkIndex(TableRun& r, size_t i, bool diagnose,
 void Checker::checkIndex(TableRun& r, size_t i) {
     IndexState& s = r.ix[i];
     indexOwners_.insert(s.owner);
-    std::vector<uint8_t> e;
+    std::vector<uint8_t> e, prevKey;
+    uint32_t distinct = 0;
+    const size_t before = problems_.size() + dropped_;
     walkIndex(r, i, false, [&](uint32_t, const uint8_t* key, size_t keyLen, uint32_t ptr) {
+        if (distinct == 0 || prevKey.size() != keyLen || !std::equal(key, key + keyLen, prevKey.begin())) ++distinct;
+        prevKey.assign(key, key + keyLen);
         e.assign(key, key + (s.keyed() ? keyLen : 0));
         for (int q = 24; q >= 0; q -= 8) e.push_back(uint8_t(ptr >> q));
         add(s.entries, e.data(), e.size());
     });
     if (!(s.rows == s.entries)) diagnoseIndex(r, i);
+    // The count of distinct keys the definition keeps (Jet 4 and ACE), when
+    // the tree could be read whole.
+    const StoredIndex& ix = r.t.indexes[i];
+    if (!db_.jet3_ && problems_.size() + dropped_ == before && distinct != ix.uniqueCount)
+        warning(owners_[s.owner] + ", " + pageText(r.t.page) + ": its definition counts " +
+                std::to_string(ix.uniqueCount) + " distinct keys, but the index holds " + std::to_string(distinct));
 }
 
 void Checker::diagnoseIndex(TableRun& r, size_t i) {

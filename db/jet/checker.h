@@ -55,11 +55,14 @@ private:
         std::set<size_t> undecoded;                    // columns whose values are not decoded
     };
 
-    // Problems.
+    // Problems and warnings (see check.h).
     bool full() const { return problems_.size() >= max_; }
     void problem(std::string line) {
         if (problems_.size() < max_) problems_.push_back(std::move(line));
         else ++dropped_;
+    }
+    void warning(std::string line) {
+        if (warnings_.size() < max_) warnings_.push_back(std::move(line));
     }
     static std::string what(const std::exception& e) {
         // The engine's "The database '...' is damaged: x." reads as "x".
@@ -119,7 +122,11 @@ private:
                 problem(object + ", " + pageText(page) + ": holds its usage map but is not a usage-map page");
             claim(page, mapsOwner_);
             std::vector<uint32_t> bitmaps;
-            out = db_.mapPages(ref, &bitmaps);
+            uint32_t pastEnd = 0;
+            out = db_.mapPages(ref, &bitmaps, &pastEnd);
+            if (pastEnd != 0)
+                problem(object + ": its usage map marks " + pageText(pastEnd) + ", past the end of the file (" +
+                        std::to_string(pages_) + " pages)");
             for (uint32_t b : bitmaps)
                 if (claim(b, who)) bitmapPage_[b] = true;
             return true;
@@ -134,6 +141,8 @@ private:
     void checkCatalog();
     void checkTable(uint32_t page, const std::string& name);
     void checkDefinition(TableRun& r);
+    void checkDefinitionLength(const TableRun& r);
+    void checkColumnKind(const std::string& col, const StoredColumn& c);
     // Index states of a loaded table: owners, column positions, whether keys
     // can be recomputed; false when the table has none usable.
     void setupIndexes(TableRun& r, bool report);
@@ -149,6 +158,7 @@ private:
     uint32_t scanRows(TableRun& r, bool report,
                       const std::function<void(uint32_t ref, uint32_t indexRef, const uint8_t* row, size_t n)>& fn);
     void checkRow(TableRun& r, uint32_t ref, uint32_t indexRef, const uint8_t* row, size_t n);
+    static size_t storedLength(const StoredColumn& c, const uint8_t* p, size_t len, const Value& v);
     void checkLongValue(TableRun& r, size_t column, uint32_t ref, const uint8_t* p, size_t n);
     bool rowKey(TableRun& r, size_t i, const std::vector<Value>& v, std::vector<uint8_t>& key, uint32_t ref);
     void checkIndex(TableRun& r, size_t i);
@@ -161,7 +171,7 @@ private:
     JetDatabase& db_;
     Pager& pg_;
     size_t max_;
-    std::vector<std::string> problems_, notes_;
+    std::vector<std::string> problems_, warnings_, notes_;
     size_t dropped_ = 0;
     bool claimsKnown_ = false;  // page owners are known (a whole check)
     uint32_t pages_ = 0;

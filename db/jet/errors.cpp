@@ -95,4 +95,9 @@ Error dateSyntax(std::string_view text) {
     return Error(kDateSyntax, "Syntax error in date in query expression '#" + std::string(text) + "#'.");
 }
 
+Error accessNinetySevenReadOnly(std::string_view path) {
+    return Error(kNotSupported, "The database '" + std::string(path) +
+                                    "' is in the Access 97 format; Tallyport reads it but does not write it.");
+}
+
 }  // namespace tp::db::jet::jeterr

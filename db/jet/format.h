@@ -115,6 +115,13 @@ inline constexpr uint8_t kGuidAutoNumber = 0x40;
 inline constexpr uint8_t kCompressed = 0x01;  // byte 16
 }  // namespace columnflag
 
+// Real index flags (byte 42 of a real index; Jet 3: byte 38).
+namespace indexflag {
+inline constexpr uint8_t kUnique = 0x01;
+inline constexpr uint8_t kIgnoreNulls = 0x02;  // rows whose indexed columns are all null have no entry
+inline constexpr uint8_t kRequired = 0x08;     // no indexed column may be null
+}  // namespace indexflag
+
 // Usage maps: byte 0 of a map's row.
 namespace usagemap {
 inline constexpr uint8_t kInline = 0x00;     // 1: first page (4), then the bitmap

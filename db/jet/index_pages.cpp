@@ -167,6 +167,9 @@ void JetDatabase::rebuildIndexes(StoredTable& t) {
         if (!ok || ix.root == 0) continue;
         std::vector<std::vector<uint8_t>> entries;
         forEachRow(t, [&](uint32_t ref, const std::vector<Value>& v) {
+            IndexNulls nulls;
+            for (size_t k : pos) nulls.add(t.columns[k], v[k]);
+            if (ix.leavesOut(nulls)) return;
             std::vector<uint8_t> e;
             for (size_t i = 0; i < pos.size(); ++i)
                 appendIndexKey(e, t.columns[pos[i]], v[pos[i]], ix.ascending[i], sortOrder());
@@ -332,19 +335,16 @@ void JetDatabase::refreshIndexes() {
 void JetDatabase::checkUnique(StoredTable& t, const std::vector<uint8_t>& row) {
     std::vector<size_t> checked;
     for (size_t i = 0; i < t.indexes.size(); ++i)
-        if (t.indexes[i].flags & 0x09) checked.push_back(i);
+        if (t.indexes[i].unique() || t.indexes[i].required()) checked.push_back(i);
     if (checked.empty()) return;
-    auto keyOf = [&](const StoredIndex& ix, const std::vector<Value>& v, bool& anyNull, bool& allNull) {
+    auto keyOf = [&](const StoredIndex& ix, const std::vector<Value>& v, IndexNulls& nulls) {
         std::vector<uint8_t> e;
-        anyNull = false;
-        allNull = true;
+        nulls = {};
         for (size_t i = 0; i < ix.columns.size(); ++i) {
             size_t k = 0;
             while (k < t.columns.size() && t.columns[k].number != ix.columns[i]) ++k;
             if (k == t.columns.size()) continue;
-            const bool null = v[k].isNull() && !t.columns[k].is(ColType::Bool);
-            anyNull |= null;
-            allNull &= null;
+            nulls.add(t.columns[k], v[k]);
             appendIndexKey(e, t.columns[k], v[k], ix.ascending[i], sortOrder());
         }
         return std::string(e.begin(), e.end());
@@ -353,9 +353,9 @@ void JetDatabase::checkUnique(StoredTable& t, const std::vector<uint8_t>& row) {
         t.uniqueKeys.assign(t.indexes.size(), {});
         forEachRow(t, [&](uint32_t, const std::vector<Value>& v) {
             for (size_t i : checked) {
-                bool anyNull, allNull;
-                std::string key = keyOf(t.indexes[i], v, anyNull, allNull);
-                if ((t.indexes[i].flags & 0x01) && !allNull) t.uniqueKeys[i].insert(std::move(key));
+                IndexNulls nulls;
+                std::string key = keyOf(t.indexes[i], v, nulls);
+                if (t.indexes[i].unique() && !nulls.all) t.uniqueKeys[i].insert(std::move(key));
             }
         });
     }
@@ -363,11 +363,11 @@ void JetDatabase::checkUnique(StoredTable& t, const std::vector<uint8_t>& row) {
     decodeRow(t, row.data(), row.size(), v);
     std::vector<std::string> keys(t.indexes.size());
     for (size_t i : checked) {
-        bool anyNull, allNull;
-        keys[i] = keyOf(t.indexes[i], v, anyNull, allNull);
-        if ((t.indexes[i].flags & 0x08) && anyNull) throw jeterr::nullInIndex();
-        if ((t.indexes[i].flags & 0x01) && !allNull && t.uniqueKeys[i].count(keys[i])) throw jeterr::duplicateKey();
-        if (!(t.indexes[i].flags & 0x01) || allNull) keys[i].clear();
+        IndexNulls nulls;
+        keys[i] = keyOf(t.indexes[i], v, nulls);
+        if (t.indexes[i].required() && nulls.any) throw jeterr::nullInIndex();
+        if (t.indexes[i].unique() && !nulls.all && t.uniqueKeys[i].count(keys[i])) throw jeterr::duplicateKey();
+        if (!t.indexes[i].unique() || nulls.all) keys[i].clear();
     }
     for (size_t i : checked)
         if (!keys[i].empty()) t.uniqueKeys[i].insert(std::move(keys[i]));

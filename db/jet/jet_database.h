@@ -128,8 +128,10 @@ public:
     void decodeRowWith(const StoredTable& t, const uint8_t* row, size_t n, std::vector<Value>& out, ValueOf valueOf);
     StoredTable& tableByName(const std::string& name);
     // The pages a usage map marks; `bitmapPages`, when given, receives the
-    // bitmap pages of a reference map.
-    std::vector<uint32_t> mapPages(uint32_t ref, std::vector<uint32_t>* bitmapPages = nullptr);
+    // bitmap pages of a reference map, and `pastEnd` the first page past the
+    // end of the file that the map marks (0: none; such pages are left out).
+    std::vector<uint32_t> mapPages(uint32_t ref, std::vector<uint32_t>* bitmapPages = nullptr,
+                                   uint32_t* pastEnd = nullptr);
     bool dataPageOf(const StoredTable& t, const uint8_t* pg) const {
         return isPage(pg, PageType::Data) && rd32(pg + 4) == t.page;
     }
@@ -142,10 +144,7 @@ private:
     }
     void requireWritable() const {
         requireOpen();
-        if (jet3_)
-            throw Error(jeterr::kNotSupported,
-                        "The database '" + pager_->path() +
-                            "' is in the Access 97 format; Tallyport reads it but does not write it.");
+        if (jet3_) throw jeterr::accessNinetySevenReadOnly(pager_->path());
         if (pager_->readOnly()) throw jeterr::readOnly();
     }
 

@@ -164,6 +164,8 @@ Value JetDatabase::valueOf(const StoredTable& t, const StoredColumn& c, const ui
         p += 20;
         len = inner;
         if (longText) return Value(text(c, p, len));
+        // An expression whose result is null stores no value bytes.
+        if (len == 0 && fixedSizeOf(type) > 0) return Value();
         // A Yes/No result in a whole-number column: one byte, 0 or 0xFF,
         // read as Access shows it as a number (No 0, Yes -1).
         if (len == 1 && (type == ColType::Int || type == ColType::Long) && (p[0] == 0x00 || p[0] == 0xFF))

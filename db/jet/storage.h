@@ -34,13 +34,30 @@ struct StoredColumn {
     bool calculated() const { return (extFlags & 0xC0) == 0xC0; }
 };
 
+// Whether a row's values in an index's columns are null: any of them, all of
+// them. A Yes/No value is never null.
+struct IndexNulls {
+    bool any = false, all = true;
+    void add(const StoredColumn& c, const Value& v) {
+        const bool null = v.isNull() && !c.is(ColType::Bool);
+        any |= null;
+        all &= null;
+    }
+};
+
 struct StoredIndex {
     std::vector<int> columns;  // column numbers
     std::vector<bool> ascending;
     uint32_t mapRef = 0;  // pg:row of the index's usage map
     uint32_t root = 0;
     uint8_t flags = 0;
-    size_t slotOffset = 0;  // offset of the unique-count slot in the TDEF
+    size_t slotOffset = 0;     // offset of the unique-count slot in the TDEF
+    uint32_t uniqueCount = 0;  // the count stored there: distinct keys of the index
+    bool unique() const { return flags & indexflag::kUnique; }
+    bool required() const { return flags & indexflag::kRequired; }
+    // The one rule of which rows an index holds: every row, except those whose
+    // indexed columns are all null when the index ignores nulls.
+    bool leavesOut(const IndexNulls& n) const { return (flags & indexflag::kIgnoreNulls) && n.all; }
 };
 
 struct LongValueMaps {
@@ -50,7 +67,10 @@ struct LongValueMaps {
 
 struct StoredTable {
     std::string name;
-    uint32_t page = 0;  // first TDEF page (= table id)
+    uint32_t page = 0;              // first TDEF page (= table id)
+    uint32_t definitionLength = 0;  // the definition's length as its first page gives it
+    size_t definitionBytes = 0;     // bytes its pages hold
+    size_t definitionEnd = 0;       // where its last part ends
     uint8_t tableType = kUserTable;
     int maxCols = 0, varCols = 0, numCols = 0;
     uint32_t rowCount = 0, autoNumber = 0;

@@ -133,6 +133,7 @@ void readLongValueMaps(const std::vector<uint8_t>& s, size_t pos, StoredTable& t
         t.longValueMaps.push_back(m);
         pos += 10;
     }
+    t.definitionEnd = std::min(pos + 2, s.size());
 }
 
 }  // namespace
@@ -158,6 +159,8 @@ StoredTable JetDatabase::loadTable(uint32_t first, const std::string& name) {
     auto need = [&](size_t pos, size_t len) {
         if (pos + len > s.size()) damaged("the definition of table '" + name + "' is truncated");
     };
+    t.definitionBytes = s.size();
+    if (s.size() >= kTdefContinuation + 4) t.definitionLength = rd32(&s[kTdefContinuation]);
     if (jet3_) return loadTable3(std::move(t), s);
     need(0, kTdef4.indexCounts);
     t.rowCount = rd32(&s[kTdef4.rowCount]);
@@ -199,6 +202,7 @@ StoredTable JetDatabase::loadTable(uint32_t first, const std::string& name) {
         need(pos, kRealIndexSize);
         StoredIndex ix = realIndex(&s[pos + 4], false);
         ix.slotOffset = kTdef4.indexCounts + kTdef4.indexCountSize * size_t(i) + 4;
+        ix.uniqueCount = rd32(&s[ix.slotOffset]);
         t.indexes.push_back(ix);
         pos += kRealIndexSize;
     }

@@ -13,11 +13,15 @@ constexpr uint32_t kBitmapPages = (kPageSize - 4) * 8;
 
 }  // namespace
 
-std::vector<uint32_t> JetDatabase::mapPages(uint32_t ref, std::vector<uint32_t>* bitmapPages) {
+std::vector<uint32_t> JetDatabase::mapPages(uint32_t ref, std::vector<uint32_t>* bitmapPages, uint32_t* pastEnd) {
     std::vector<uint32_t> pages;
     auto [p, n] = findRow(ref);
     if (n < 1) damaged("empty usage map");
     const uint32_t total = pager_->pageCount();
+    if (pastEnd) *pastEnd = 0;
+    auto past = [&](uint64_t pgno) {
+        if (pastEnd && *pastEnd == 0) *pastEnd = uint32_t(std::min<uint64_t>(pgno, 0xFFFFFFFFu));
+    };
     if (p[0] == usagemap::kInline) {
         if (n < 5) damaged("short usage map");
         const uint32_t start = rd32(p + 1);
@@ -25,27 +29,31 @@ std::vector<uint32_t> JetDatabase::mapPages(uint32_t ref, std::vector<uint32_t>*
             if (p[5 + i / 8] & (1u << (i % 8))) {
                 const uint64_t pgno = uint64_t(start) + i;
                 if (pgno < total) pages.push_back(uint32_t(pgno));
+                else past(pgno);
             }
     } else if (p[0] == usagemap::kReference) {
         std::vector<uint32_t> maps;
         for (size_t j = 0; j < (n - 1) / 4; ++j) maps.push_back(rd32(p + 1 + 4 * j));
+        const uint64_t perPage = uint64_t(ps_ - 4) * 8;
         for (size_t j = 0; j < maps.size(); ++j) {
             if (maps[j] == 0) continue;
             if (maps[j] >= total) damaged("usage map page " + std::to_string(maps[j]) + " out of range");
-            const uint64_t base = uint64_t(j) * (ps_ - 4) * 8;
+            const uint64_t base = uint64_t(j) * perPage;
             // A map page covering only pages past the end of the file marks
             // nothing that exists: not read (so that repeated references
-            // cannot make each scan walk millions of bits).
-            if (base >= total) break;
+            // cannot make each scan walk millions of bits), unless asked
+            // whether it marks any.
+            if (base >= total && (!pastEnd || *pastEnd != 0)) break;
             const uint8_t* b = pager_->read(maps[j]);
             if (!isPage(b, PageType::UsageBitmap))
                 damaged("usage map page " + std::to_string(maps[j]) + " has the wrong type");
             if (bitmapPages) bitmapPages->push_back(maps[j]);
-            const size_t bits = size_t(std::min<uint64_t>((ps_ - 4) * 8, total - base));
+            const size_t bits = pastEnd ? size_t(perPage) : size_t(std::min<uint64_t>(perPage, total - base));
             for (size_t i = 0; i < bits; ++i)
                 if (b[4 + i / 8] & (1u << (i % 8))) {
                     const uint64_t pgno = base + i;
                     if (pgno < total) pages.push_back(uint32_t(pgno));
+                    else past(pgno);
                 }
         }
     } else {

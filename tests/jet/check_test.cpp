@@ -50,12 +50,21 @@ struct Image {
             if (page(n)[0] == 0x02 && bytes.find(utf16, size_t(n) * kPageSize) < size_t(n + 1) * kPageSize) return n;
         return 0;
     }
-    // Root page of a real index of a one-page table definition.
-    uint32_t indexRoot(uint32_t tdef, int index) {
+    // Where a real index of a one-page table definition starts, and its root.
+    size_t indexOffset(uint32_t tdef, int index) {
         const uint8_t* s = page(tdef);
         size_t pos = 0x3F + 12 * size_t(rd32(s + 0x33)) + 25 * size_t(rd16(s + 0x2D));
         for (int c = 0; c < rd16(s + 0x2D); ++c) pos += 2 + rd16(s + pos);
-        return rd32(s + pos + 52 * size_t(index) + 38);
+        return pos + 52 * size_t(index) + 4;
+    }
+    uint32_t indexRoot(uint32_t tdef, int index) { return rd32(page(tdef) + indexOffset(tdef, index) + 34); }
+    // The owned-pages map of the n-th long-value column of a one-page
+    // definition without indexes.
+    uint32_t longValueMap(uint32_t tdef, int n) {
+        const uint8_t* s = page(tdef);
+        size_t pos = 0x3F + 25 * size_t(rd16(s + 0x2D));
+        for (int c = 0; c < rd16(s + 0x2D); ++c) pos += 2 + rd16(s + pos);
+        return rd32(s + pos + 10 * size_t(n) + 2);
     }
     // Pages marked by a usage map, and marking one more.
     std::vector<uint32_t> mapped(uint32_t ref) {
@@ -237,10 +246,50 @@ TEST(Check, DamageIsReportedWithWhatIsWrong) {
         has(lines, "page " + std::to_string(alphaPages.front()) + ": claimed by both table 'Alpha' and table 'Beta'"))
         << joined(lines);
 
-    // A wrong row count.
-    lines = damaged("count", [&](Image& m) { wr32(m.page(alpha) + 0x10, 4); });
-    EXPECT_EQ(joined(lines),
+    // A page past the end of the file in each kind of usage map: a table's
+    // owned pages and free space, an index's pages, a column's long values.
+    const uint32_t pages = uint32_t(sound.size() / kPageSize), past = pages + 3;
+    const std::string pastText = "page " + std::to_string(past) + ", past the end of the file";
+    for (const auto& [what, ref] : std::vector<std::pair<std::string, uint32_t>>{
+             {"table 'Alpha' (owned pages)", rd32(img.page(alpha) + 0x37)},
+             {"table 'Alpha' (free-space map)", rd32(img.page(alpha) + 0x3B)},
+             {"index 1 of table 'MSysObjects' (its pages)", rd32(img.page(2) + img.indexOffset(2, 1) + 30)},
+             {"table 'Alpha' column 'Body' (long-value pages)", img.longValueMap(alpha, 0)}}) {
+        lines = damaged("past", [&](Image& m) { m.mark(ref, past); });
+        EXPECT_TRUE(has(lines, what + ": its usage map marks " + pastText)) << what << "\n" << joined(lines);
+    }
+
+    // Definitions that make readers decode wrong values: a Text column's type
+    // byte made Long (4), a text length below the values', a stream length
+    // that its pages do not hold, a wrong count of variable columns.
+    const size_t note = 0x3F + 25 * 1;  // Alpha's columns: AlphaKey, Note, Body
+    lines = damaged("type", [&](Image& m) { m.page(alpha)[note] = 0x04; });
+    EXPECT_TRUE(has(lines, "column 'Note': of fixed-length type 4, but stored as variable-length")) << joined(lines);
+    lines = damaged("length", [&](Image& m) { wr16(m.page(alpha) + note + 23, 2); });
+    EXPECT_TRUE(has(lines, "its value of column 'Note' takes 4 bytes, more than the column's 2")) << joined(lines);
+    lines = damaged("stream", [&](Image& m) { wr32(m.page(alpha) + 8, kPageSize + 100); });
+    EXPECT_TRUE(
+        has(lines, "its definition is " + std::to_string(kPageSize + 100) + " bytes long, but its pages hold 4096"))
+        << joined(lines);
+    lines = damaged("varcols", [&](Image& m) { wr16(m.page(alpha) + 0x2B, 3); });
+    EXPECT_TRUE(has(lines, "counts 3 variable columns, but has 2")) << joined(lines);
+
+    // What Access itself leaves and tolerates is a warning, not a problem: a
+    // wrong row count, a wrong count of distinct keys.
+    auto warnings = [&](const std::string& name, const std::function<void(Image&)>& damage) {
+        Image m{sound};
+        damage(m);
+        const std::string copy = dir.file(name + ".mdb");
+        tp::test::writeFile(copy, m.bytes);
+        const auto report = checkDatabase(copy, "");
+        EXPECT_EQ(joined(report.problems), "") << name;
+        return joined(report.warnings);
+    };
+    EXPECT_EQ(warnings("count", [&](Image& m) { wr32(m.page(alpha) + 0x10, 4); }),
               "table 'Alpha', page " + std::to_string(alpha) + ": its definition counts 4 rows, but it holds 3\n");
+    EXPECT_EQ(warnings("distinct", [&](Image& m) { wr32(m.page(2) + 0x3F + 12 * 1 + 4, 1); }),
+              "index 1 of table 'MSysObjects', page 2: its definition counts 1 distinct keys, but the index holds " +
+                  std::to_string(rd32(img.page(2) + 0x3F + 12 * 1 + 4)) + "\n");
 
     // A file cut short.
     lines = damaged("short", [&](Image& m) { m.bytes.resize(m.bytes.size() - 100); });
