@@ -317,19 +317,6 @@ void Checker::checkDefinitionLength(const TableRun& r) {
                 " bytes long, but its parts take " + std::to_string(t.definitionEnd));
 }
 
-// A column's type against its layout: the fixed-size types are stored in the
-// fixed part of a row, text, binary and long values in the variable part.
-void Checker::checkColumnKind(const std::string& col, const StoredColumn& c) {
-    if (c.calculated()) return;  // stored wrapped, in the variable part
-    const bool variable = c.is(ColType::Text) || c.is(ColType::Binary) || c.is(ColType::Memo) || c.is(ColType::OLE);
-    const bool known = typeOf(c.rawType) != ColType::Binary || c.is(ColType::Binary);
-    const std::string type = "type " + std::to_string(c.rawType);
-    if (variable && c.fixed()) problem(col + ": of variable-length " + type + ", but stored as fixed-length");
-    else if (known && !variable && !c.fixed())
-        problem(col + ": of fixed-length " + type + ", but stored as variable-length (" + std::to_string(c.length) +
-                " bytes)");
-}
-
 void Checker::checkDefinition(TableRun& r) {
     const StoredTable& t = r.t;
     const std::string object = "table '" + r.name + "', " + pageText(t.page);
@@ -341,17 +328,22 @@ void Checker::checkDefinition(TableRun& r) {
     checkDefinitionLength(r);
     for (const StoredColumn& c : t.columns) {
         const std::string col = object + ": column '" + c.name + "'";
-        checkColumnKind(col, c);
         if (!numbers.insert(c.number).second)
             problem(col + ": its number " + std::to_string(c.number) + " is used twice");
         if (c.number >= t.maxCols)
             problem(col + ": its number " + std::to_string(c.number) + " is not below the column count " +
                     std::to_string(t.maxCols));
+        // A type of fixed size has that length, stored in the fixed part of
+        // the row or (as Access does for some system columns) in the variable
+        // part: a reader takes the type's size from the length.
+        // (Decimal columns keep a length of their own: 9 in some Access
+        // files, 17 in others.)
+        const int need = fixedSizeOf(typeOf(c.rawType));
+        const bool sized = need > 0 && !c.calculated() && !c.is(ColType::Numeric);
+        if (sized && c.length != need)
+            problem(col + ": " + std::to_string(c.length) + " bytes for a type of " + std::to_string(need));
         if (c.fixed()) {
             if (c.is(ColType::Bool)) continue;
-            const int need = fixedSizeOf(typeOf(c.rawType));
-            if (need > 0 && c.length != need && !c.calculated())
-                problem(col + ": " + std::to_string(c.length) + " bytes for a type of " + std::to_string(need));
             fixedAreas.emplace_back(c.fixedOffset, c.fixedOffset + c.length);
         } else {
             ++varCount;
@@ -363,8 +355,13 @@ void Checker::checkDefinition(TableRun& r) {
                 problem(col + ": length " + std::to_string(c.length) + " is too large");
         }
     }
-    if (varCount != t.varCols)
+    // More variable columns than the count: rows are read wrong. Fewer:
+    // Access leaves the count of a deleted column behind.
+    if (varCount > t.varCols)
         problem(object + ": counts " + std::to_string(t.varCols) + " variable columns, but has " +
+                std::to_string(varCount));
+    else if (varCount < t.varCols)
+        warning(object + ": counts " + std::to_string(t.varCols) + " variable columns, but has " +
                 std::to_string(varCount));
     std::sort(fixedAreas.begin(), fixedAreas.end());
     for (size_t i = 1; i < fixedAreas.size(); ++i)
@@ -556,12 +553,13 @@ void Checker::checkLongValue(TableRun& r, size_t k, uint32_t ref, const uint8_t*
         bad(ref >> 8, "holds " + std::to_string(total) + " bytes, its length says " + std::to_string(len));
 }
 
-// A page nothing owns is lost when its content still claims a table: a data
-// page with live rows that its table's map does not list, an index page
-// outside every index map. Access itself leaves long-value pages of removed
-// values, data pages whose rows are all deleted, table definitions of removed
-// tables, released pages (types 8 and 9) and zero pages outside every map, in
-// use or not; they hold nothing a reader could reach.
+// A page nothing owns whose content still claims a table: a data page with
+// live rows that its table's map does not list, an index page outside every
+// index map. Access itself leaves both behind (a warning), and also
+// long-value pages of removed values, data pages whose rows are all deleted,
+// table definitions of removed tables, released pages (types 8 and 9) and
+// zero pages outside every map, in use or not; they hold nothing a reader
+// could reach.
 void Checker::checkPages() {
     for (uint32_t p = 0; p < pages_ && !full(); ++p) {
         if (claim_[p] != 0) {
@@ -583,8 +581,10 @@ void Checker::checkPages() {
             bool live = false;
             for (uint32_t r = 0; r < count && db_.rowsAt_ + 4 + 2 * r <= ps_ && !live; ++r)
                 live = (rd16(d + db_.rowsAt_ + 2 + 2 * r) & 0xC000) != 0xC000;
+            // Access leaves such pages behind (rows of its navigation pane's
+            // tables); no reader that follows the map sees their rows.
             if (live)
-                problem(pageText(p) + ": a data page of " + of + " with rows that its owned-pages map does not list");
+                warning(pageText(p) + ": a data page of " + of + " with rows that its owned-pages map does not list");
         } else if (isPage(d, PageType::IndexNode) || isPage(d, PageType::IndexLeaf)) {
             // Reached by no index tree (a page in a tree but outside its
             // index's map is a problem of that index): left allocated.
@@ -616,7 +616,7 @@ CheckReport checkDatabase(const std::string& path, const std::string& password, 
         const std::string prefix = "The database '" + path + "' is damaged: ";
         std::string s = e.what();
         if (s.rfind(prefix, 0) == 0) s = s.substr(prefix.size());
-        return {{"the database cannot be opened: " + s}, {}};
+        return {{"the database cannot be opened: " + s}, {}, {}};
     }
     return checkOpened(db, path, maxProblems);
 }

@@ -142,7 +142,6 @@ private:
     void checkTable(uint32_t page, const std::string& name);
     void checkDefinition(TableRun& r);
     void checkDefinitionLength(const TableRun& r);
-    void checkColumnKind(const std::string& col, const StoredColumn& c);
     // Index states of a loaded table: owners, column positions, whether keys
     // can be recomputed; false when the table has none usable.
     void setupIndexes(TableRun& r, bool report);

@@ -112,19 +112,25 @@ std::vector<std::pair<size_t, size_t>> leafEntries(const uint8_t* p) {
 
 }  // namespace
 
-// Every untouched Access-made file: only what Access itself left wrong (a
-// stored row count that disagrees with the table's rows) is reported; the
-// rows of calculated Yes/No and long text columns decode.
+// Every untouched Access-made file is sound: what Access itself leaves
+// inexact and reads past (stored row counts, counts of distinct keys, the
+// count of variable columns after a column was deleted) is a warning, never a
+// problem; the rows of calculated Yes/No and long text columns decode.
 TEST(Check, AccessMadeCorpusFilesAreSoundButForTheirKnownFaults) {
     const fs::path root = tp::test::corpusPath("access");
     if (!fs::exists(root)) GTEST_SKIP() << "no corpus";
     const std::map<std::string, std::string> password = {{"V2000_with-password.mdb", "password"},
                                                          {"office-agile-4.2.accdb", "password"},
                                                          {"password.mdb", "ucanaccess"}};
+    // Row counts Access left wrong, exactly.
     const std::map<std::string, std::vector<std::string>> known = {
         {"testV2000.mdb", {"table 'MSysACEs', page 3: its definition counts 61 rows, but it holds 64"}},
         {"testV2003.mdb", {"table 'MSysACEs', page 3: its definition counts 78 rows, but it holds 81"}},
         {"calcFieldTestV2010.accdb", {"table 'Table1', page 86: its definition counts 3 rows, but it holds 4"}},
+    };
+    auto tolerated = [](const std::string& w) {
+        return w.find(" distinct keys, but the index holds ") != std::string::npos ||
+               w.find(" variable columns, but has ") != std::string::npos;
     };
     // What cannot be verified is said, and is no problem.
     const std::map<std::string, std::vector<std::string>> knownNotes = {
@@ -144,26 +150,32 @@ TEST(Check, AccessMadeCorpusFilesAreSoundButForTheirKnownFaults) {
         ++files;
         const auto pw = password.count(name) ? password.at(name) : std::string();
         const auto got = checkDatabase(e.path().string(), pw, 100000);
+        EXPECT_EQ(joined(got.problems), "") << e.path();
+        std::vector<std::string> counts;
+        for (const auto& w : got.warnings)
+            if (!tolerated(w)) counts.push_back(w);
         const auto want = known.count(name) ? known.at(name) : std::vector<std::string>{};
-        EXPECT_EQ(joined(got.problems), joined(want)) << e.path();
+        EXPECT_EQ(joined(counts), joined(want)) << e.path();
         const auto wantNotes = knownNotes.count(name) ? knownNotes.at(name) : std::vector<std::string>{};
         EXPECT_EQ(joined(got.notes), joined(wantNotes)) << e.path();
     }
     EXPECT_GE(files, 50);
-    // The command line: "ok" and 0, the problem lines and 1, bad usage 2.
+    // The command line: "ok" and 0, warnings before "ok" and 0, bad usage 2.
     const auto ok = tp::test::runCommand(
         {tp::test::tallyportExe(), "check", tp::test::corpusPath("access/jackcess-templates/empty.mdb").string()});
     EXPECT_EQ(ok.exitCode, 0) << ok.err;
     EXPECT_EQ(ok.out, "ok\n");
-    const auto bad = tp::test::runCommand(
+    const auto warned = tp::test::runCommand(
         {tp::test::tallyportExe(), "check", tp::test::corpusPath("access/jackcess-V2000/testV2000.mdb").string()});
-    EXPECT_EQ(bad.exitCode, 1);
-    EXPECT_EQ(bad.out, known.at("testV2000.mdb")[0] + "\n");
+    EXPECT_EQ(warned.exitCode, 0);
+    EXPECT_NE(warned.out.find("warning: " + known.at("testV2000.mdb")[0] + "\n"), std::string::npos) << warned.out;
+    EXPECT_EQ(warned.out.substr(warned.out.size() - 3), "ok\n");
     const auto noted =
         tp::test::runCommand({tp::test::tallyportExe(), "check",
                               tp::test::corpusPath("access/jackcess-V2007/unsupportedFieldsTestV2007.accdb").string()});
     EXPECT_EQ(noted.exitCode, 0) << noted.err;
-    EXPECT_EQ(noted.out, "note: " + knownNotes.at("unsupportedFieldsTestV2007.accdb")[0] + "\nok\n");
+    EXPECT_EQ(noted.out.rfind("note: " + knownNotes.at("unsupportedFieldsTestV2007.accdb")[0] + "\n", 0), 0u);
+    EXPECT_EQ(noted.out.substr(noted.out.size() - 3), "ok\n");
     EXPECT_EQ(tp::test::runCommand({tp::test::tallyportExe(), "check"}).exitCode, 2);
     const auto wrong = tp::test::runCommand(
         {tp::test::tallyportExe(), "check",
@@ -264,15 +276,15 @@ TEST(Check, DamageIsReportedWithWhatIsWrong) {
     // that its pages do not hold, a wrong count of variable columns.
     const size_t note = 0x3F + 25 * 1;  // Alpha's columns: AlphaKey, Note, Body
     lines = damaged("type", [&](Image& m) { m.page(alpha)[note] = 0x04; });
-    EXPECT_TRUE(has(lines, "column 'Note': of fixed-length type 4, but stored as variable-length")) << joined(lines);
+    EXPECT_TRUE(has(lines, "column 'Note': 40 bytes for a type of 4")) << joined(lines);
     lines = damaged("length", [&](Image& m) { wr16(m.page(alpha) + note + 23, 2); });
     EXPECT_TRUE(has(lines, "its value of column 'Note' takes 4 bytes, more than the column's 2")) << joined(lines);
     lines = damaged("stream", [&](Image& m) { wr32(m.page(alpha) + 8, kPageSize + 100); });
     EXPECT_TRUE(
         has(lines, "its definition is " + std::to_string(kPageSize + 100) + " bytes long, but its pages hold 4096"))
         << joined(lines);
-    lines = damaged("varcols", [&](Image& m) { wr16(m.page(alpha) + 0x2B, 3); });
-    EXPECT_TRUE(has(lines, "counts 3 variable columns, but has 2")) << joined(lines);
+    lines = damaged("varcols", [&](Image& m) { wr16(m.page(alpha) + 0x2B, 1); });
+    EXPECT_TRUE(has(lines, "counts 1 variable columns, but has 2")) << joined(lines);
 
     // What Access itself leaves and tolerates is a warning, not a problem: a
     // wrong row count, a wrong count of distinct keys.

@@ -8,7 +8,6 @@
 #include <map>
 #include <set>
 
-#include "db/jet/check.h"
 #include "db/jet/database.h"
 #include "db/error.h"
 #include "tests/jet/storage_support.h"
@@ -260,7 +259,7 @@ TEST(StorageIndex, NullAndNonNullKeysInEveryKindOfIndex) {
             auto db = Database::open(file, "", false);
             int n = 0;
             for (const auto& t : db->listTables()) {
-                if (t.kind != TableKind::User) continue;
+                if (t.kind != TableKind::User || t.name.rfind("MSys", 0) == 0) continue;
                 const auto cols = db->columns(t.name);
                 for (int shape = 0; shape < 3; ++shape) {
                     // 0: all null; 1: the first half of the columns set; 2: all set.
@@ -286,13 +285,13 @@ TEST(StorageIndex, NullAndNonNullKeysInEveryKindOfIndex) {
             }
             db->close();
         }
-        const auto report = checkDatabase(file, "", 1000);
         std::string lines;
-        for (const auto& p : report.problems) lines += p + "\n";
-        for (const auto& w : report.warnings) lines += "warning: " + w + "\n";
-        EXPECT_EQ(lines, "");
+        for (const auto& p : test::accessFileProblems(file)) lines += p + "\n";
+        EXPECT_EQ(lines, "");  // nor any warning but those of the original
         const std::string diff = test::storage::compareWithReader(file);
-        if (diff != "SKIP") EXPECT_EQ(diff, "");
+        if (diff != "SKIP") {
+            EXPECT_EQ(diff, "");
+        }
         if (test::mdbtoolsAvailable()) {
             const auto m = test::mdbtoolsDump(file);
             EXPECT_EQ(m.exitCode, 0) << m.err;
