@@ -100,9 +100,9 @@ void Checker::walkIndex(TableRun& r, size_t i, bool diagnose,
     auto say = [&](uint32_t page, const std::string& what) {
         if (!diagnose) problem(object + ", " + pageText(page) + ": " + what);
     };
-    const bool jet3 = db_.jet3_;
-    const size_t prevAt = jet3 ? 0x08 : 0x0C, nextAt = jet3 ? 0x0C : 0x10, tailAt = jet3 ? 0x10 : 0x14,
-                 prefixAt = jet3 ? 0x14 : 0x18, maskAt = jet3 ? 0x16 : 0x1B, entriesAt = jet3 ? 0xF8 : 0x1E0;
+    const IndexPageLayout& layout = db_.jet3_ ? kIndexPage3 : kIndexPage4;
+    const size_t prevAt = layout.prev, nextAt = layout.next, tailAt = layout.tail, prefixAt = layout.prefix,
+                 maskAt = layout.mask, entriesAt = layout.entries;
     std::vector<bool> visited(pages_, false);
     uint32_t prevLeaf = 0, expectNext = 0;
     bool anyLeaf = false;
@@ -118,10 +118,10 @@ void Checker::walkIndex(TableRun& r, size_t i, bool diagnose,
         if (!diagnose && claimsKnown_) seenIndexPage_[page] = true;
         std::vector<uint8_t> buf(pg_.read(page), pg_.read(page) + ps_);
         if ((!isPage(buf.data(), PageType::IndexNode) && !isPage(buf.data(), PageType::IndexLeaf)) ||
-            rd32(&buf[4]) != r.t.page)
+            rd32(&buf[kIndexOwner]) != r.t.page)
             return say(page, "not an index page of this table (type " + std::to_string(buf[0]) + ")"), false;
         if (claimsKnown_ && claim_[page] != s.owner) say(page, "an index page outside the index's usage map");
-        const size_t prefix = jet3 ? buf[prefixAt] : rd16(&buf[prefixAt]);
+        const size_t prefix = layout.prefixSize == 1 ? buf[prefixAt] : rd16(&buf[prefixAt]);
         // Entries: a mask bit marks where each one ends.
         std::vector<std::pair<size_t, size_t>> spans;
         size_t start = 0;

@@ -115,6 +115,19 @@ inline constexpr uint8_t kGuidAutoNumber = 0x40;
 inline constexpr uint8_t kCompressed = 0x01;  // byte 16
 }  // namespace columnflag
 
+// Index pages (node and leaf), per version: the sibling and last-child
+// pointers, the length of the prefix the entries share with the first, the
+// bitmap whose bit k marks an entry ending at byte k of the entries, the
+// entries (key, then data page (3 bytes) and row (1 byte), big-endian; node
+// entries add the child page, 4 bytes big-endian).
+struct IndexPageLayout {
+    size_t prev, next, tail, prefix, prefixSize, mask, entries;
+};
+inline constexpr IndexPageLayout kIndexPage4{0x0C, 0x10, 0x14, 0x18, 2, 0x1B, 0x1E0};
+inline constexpr IndexPageLayout kIndexPage3{0x08, 0x0C, 0x10, 0x14, 1, 0x16, 0xF8};
+inline constexpr size_t kIndexOwner = 0x04;
+inline constexpr size_t kIndexFreeSpace = 0x02;
+
 // Real index flags (byte 42 of a real index; Jet 3: byte 38).
 namespace indexflag {
 inline constexpr uint8_t kUnique = 0x01;

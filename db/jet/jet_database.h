@@ -25,8 +25,8 @@ namespace tp::db::jet {
 // Limits of the format as the engine writes it.
 inline constexpr int kMaxRowSize = 4060;
 inline constexpr size_t kDataPageFree = 4082;
-inline constexpr size_t kIndexEntryBytes = 3616;
-inline constexpr size_t kMaxLongValue = 0xFFFFFF;  // 3 length bytes are all readers take
+inline constexpr size_t kIndexEntryBytes = kPageSize - kIndexPage4.entries;  // 3616
+inline constexpr size_t kMaxLongValue = 0xFFFFFF;                            // 3 length bytes are all readers take
 inline constexpr uint32_t kTablesParent = 0x0F000000;
 // The header: the mask's RC4 key and range, and the Jet 4 magic number.
 inline constexpr uint8_t kHeaderKey[4] = {0xC7, 0xDA, 0x39, 0x6B};
@@ -279,6 +279,7 @@ private:
     std::chrono::steady_clock::time_point lastDurable_ = std::chrono::steady_clock::now();
     friend class JetCursor;
     friend class Checker;
+    friend class IndexBuilder;
 };
 
 }  // namespace tp::db::jet
