@@ -151,10 +151,13 @@ static bool corpusWarns(const std::string& path, const std::string& warning) {
         const std::string ext = it->path().extension().string();
         if ((ext != ".mdb" && ext != ".accdb") || stamp.empty() || creationStamp(original) != stamp) continue;
         if (!warningsOf.count(original)) {
-            try {
-                warningsOf[original] = db::jet::checkDatabase(original, "", 100000).warnings;
-            } catch (const std::exception&) {
-                warningsOf[original] = {};  // encrypted
+            warningsOf[original] = {};
+            for (const char* password : {"", "password", "ucanaccess"}) {  // the corpus's passwords
+                try {
+                    warningsOf[original] = db::jet::checkDatabase(original, password, 100000).warnings;
+                    break;
+                } catch (const std::exception&) {
+                }
             }
         }
         for (const auto& w : warningsOf[original])
