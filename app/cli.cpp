@@ -6,6 +6,7 @@
 
 #include "app/build_info.h"
 #include "db/ado.h"
+#include "db/foxpro/codepage.h"
 
 namespace tp::cli {
 
@@ -13,12 +14,15 @@ const std::vector<Subcommand>& subcommands() {
     static const std::vector<Subcommand> list = {
         // Subcommands are added here as they are built.
         {"convert",
-         "(--folder DIR | --dbc FILE) --target DB [--password PW] [--overwrite ask|yes|no] [--create] [--script FILE]",
+         "(--folder DIR | --dbc FILE) --target DB [--password PW] [--overwrite ask|yes|no] [--create] [--script FILE]"
+         " [--codepage N [--force-codepage]]",
          runConvert},
         {"new", "DB [--password PW]", runNew},
-        {"tables", "(--folder DIR | --dbc FILE | DB [--password PW]) [--all]", runTables},
+        {"tables", "(--folder DIR | --dbc FILE | DB [--password PW]) [--all] [--codepage N [--force-codepage]]",
+         runTables},
         {"sql",
-         "(--folder DIR | --dbc FILE | DB [--password PW]) [-e STMT]... [-f FILE] [--format csv|json] [--transaction]",
+         "(--folder DIR | --dbc FILE | DB [--password PW]) [-e STMT]... [-f FILE] [--format csv|json] [--transaction]"
+         " [--codepage N [--force-codepage]]",
          runSql},
         {"check", "DB [--password PW]", runCheck},
     };
@@ -54,6 +58,45 @@ int databaseArgs(const Args& args, const std::string& command, std::string& path
         }
     }
     return 0;
+}
+
+int takeCodePageArg(const Args& args, size_t& i, db::CodePageChoice& choice, bool& force) {
+    if (args[i] == "--force-codepage") {
+        force = true;
+        return 1;
+    }
+    if (args[i] != "--codepage") return 0;
+    const std::string v = i + 1 < args.size() ? args[++i] : std::string();
+    int n = 0;
+    try {
+        size_t used = 0;
+        n = std::stoi(v, &used);
+        if (used != v.size()) n = 0;
+    } catch (const std::exception&) {
+        n = 0;
+    }
+    if (!db::foxpro::isKnownCodePage(n)) {
+        std::string known;
+        for (const auto& c : db::foxpro::knownCodePages())
+            known += (known.empty() ? "" : ", ") + std::to_string(c.number);
+        usageError("--codepage needs a code page FoxPro knows (" + known + "), not '" + v + "'");
+        return -1;
+    }
+    choice.codePage = n;
+    return 1;
+}
+
+int checkCodePageArgs(db::CodePageChoice& choice, bool force, const std::string& command) {
+    if (force && choice.codePage == 0) return usageError(command + ": --force-codepage needs --codepage N");
+    choice.force = force;
+    return 0;
+}
+
+void printCodePageNotes(const std::vector<std::string>& notes, const std::string& where) {
+    for (const std::string& n : notes) std::cerr << "tallyport: " << where << n << "\n";
+    if (!notes.empty())
+        std::cerr << "tallyport: --codepage N reads tables that name no code page in N; with --force-codepage, every "
+                     "table\n";
 }
 
 int run(const Args& args) {

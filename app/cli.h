@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "db/ado.h"
+
 namespace tp::cli {
 
 using Args = std::vector<std::string>;
@@ -26,6 +28,17 @@ int usageError(const std::string& message);
 // The arguments `DB [--password PW]` of a subcommand: 0 when they are
 // well formed, else the exit status of the usage error (2).
 int databaseArgs(const Args& args, const std::string& command, std::string& path, std::string& password);
+
+// Takes --codepage N or --force-codepage at args[i] (i then points at the
+// value): 1 when taken, 0 when args[i] is neither, -1 after a usage error
+// was printed (N not a code page FoxPro knows).
+int takeCodePageArg(const Args& args, size_t& i, db::CodePageChoice& choice, bool& force);
+// After all arguments: 0, or the exit status of the usage error printed
+// (--force-codepage without --codepage).
+int checkCodePageArgs(db::CodePageChoice& choice, bool force, const std::string& command);
+// The code page notices of a run or a statement on stderr, with how to
+// choose another code page.
+void printCodePageNotes(const std::vector<std::string>& notes, const std::string& where);
 
 // Runs argv[1..]; returns the exit status.
 int run(const Args& args);

@@ -1,6 +1,8 @@
 // `tallyport convert (--folder DIR | --dbc FILE) --target DB [--password PW]
-//  [--overwrite ask|yes|no] [--create] [--script FILE]`: the conversion run of
-// the main window, in plain mode. The run's message boxes become lines on
+//  [--overwrite ask|yes|no] [--create] [--script FILE] [--codepage N
+//  [--force-codepage]]`: the conversion run of the main window, in plain mode.
+// The code page of each table whose text was read in a code page it does not
+// name is told on stderr. The run's message boxes become lines on
 // stderr; its questions are answered by the options (or on the terminal).
 #include <unistd.h>
 
@@ -143,6 +145,7 @@ convert::RegionalSettings environmentSettings() {
 
 struct ConvertOptions {
     PlainSelection sel;
+    bool forceCodePage = false;
     bool haveSource = false, create = false;
     std::string script;
     bool haveScript = false;
@@ -181,6 +184,7 @@ int takeConvertOption(const Args& args, size_t& i, ConvertOptions& o) {
         return true;
     };
     std::string v;
+    if (const int taken = takeCodePageArg(args, i, o.sel.codePage, o.forceCodePage)) return taken > 0 ? 0 : 2;
     if (a == "--folder" || a == "--dbc") {
         return takeConvertSource(args, i, o);
     } else if (a == "--target") {
@@ -207,7 +211,7 @@ int readConvertOptions(const Args& args, ConvertOptions& o) {
         if (const int status = takeConvertOption(args, i, o)) return status;
     if (!o.haveSource) return usageError("convert: give the source, --folder DIR or --dbc FILE");
     if (o.sel.target.empty()) return usageError("convert: give the target, --target DB");
-    return 0;
+    return checkCodePageArgs(o.sel.codePage, o.forceCodePage, "convert");
 }
 
 // The summary line on stdout.
@@ -258,6 +262,7 @@ int runConvert(const Args& args) {
         std::cerr << "tallyport: " << (sel.dbc ? sel.dbcPath : sel.folder) << ": the FoxPro source cannot be opened\n";
         return 1;
     }
+    printCodePageNotes(s.codePages, "");
     if (haveScript) {
         scriptOut.flush();
         if (!scriptOut) {

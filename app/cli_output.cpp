@@ -43,6 +43,8 @@ SourceArg takeSourceArg(const Args& args, size_t& i, SourceArgs& src, const std:
         {"--password", &SourceArgs::password, "--password needs a value"},
     };
     const std::string& a = args[i];
+    if (const int taken = takeCodePageArg(args, i, src.codePage, src.forceCodePage))
+        return taken > 0 ? SourceArg::Taken : SourceArg::UsageError;
     for (const Option& o : kOptions) {
         if (a != o.name) continue;
         if (i + 1 >= args.size()) {
@@ -62,10 +64,17 @@ SourceArg takeSourceArg(const Args& args, size_t& i, SourceArgs& src, const std:
     return SourceArg::Taken;
 }
 
-int checkOneSource(const SourceArgs& src, const std::string& command) {
+int checkOneSource(SourceArgs& src, const std::string& command) {
     const int kinds = !src.folder.empty() + !src.dbc.empty() + !src.db.empty();
     if (kinds != 1) return usageError(command + ": give exactly one of --folder DIR, --dbc FILE or DB");
-    return 0;
+    return checkCodePageArgs(src.codePage, src.forceCodePage, command);
+}
+
+std::unique_ptr<db::Connection> openSourceConnection(const SourceArgs& src) {
+    auto conn = db::CreateConnection("ADODB.Connection");
+    conn->CodePage = src.codePage;
+    conn->Open(sourceConnectionString(src));
+    return conn;
 }
 
 std::string csvField(const std::string& t) {

@@ -21,6 +21,8 @@ namespace tp::cli {
 struct SourceArgs {
     std::string folder, dbc, db, password;
     bool havePassword = false;
+    db::CodePageChoice codePage;  // --codepage N, --force-codepage
+    bool forceCodePage = false;
 };
 // The ADO connection string of the source.
 std::string sourceConnectionString(const SourceArgs& a);
@@ -29,13 +31,16 @@ std::string sourceName(const SourceArgs& a);
 
 // How takeSourceArg dealt with an argument.
 enum class SourceArg { Taken, NotSource, UsageError };
-// Takes args[i] when it is the source's: --folder, --dbc or --password with
-// its value (i then points at the value), or the positional DB. A usage error
+// Takes args[i] when it is the source's: --folder, --dbc, --password or
+// --codepage with its value (i then points at the value), --force-codepage,
+// or the positional DB. A usage error
 // (a missing value, a second DB) is printed; `command` names the subcommand.
 SourceArg takeSourceArg(const Args& args, size_t& i, SourceArgs& src, const std::string& command);
-// 0 when exactly one source was given, else the exit status of the usage
-// error printed.
-int checkOneSource(const SourceArgs& src, const std::string& command);
+// 0 when exactly one source was given (and --force-codepage has its
+// --codepage), else the exit status of the usage error printed.
+int checkOneSource(SourceArgs& src, const std::string& command);
+// A connection to the source, open.
+std::unique_ptr<db::Connection> openSourceConnection(const SourceArgs& src);
 
 enum class OutputFormat { Csv, Json };
 

@@ -1,11 +1,13 @@
 // `tallyport sql (--folder DIR | --dbc FILE | DB [--password PW])
-//   [-e STMT]... [-f FILE] [--format csv|json] [--transaction]`: runs each
+//   [-e STMT]... [-f FILE] [--format csv|json] [--transaction]
+//   [--codepage N [--force-codepage]]`: runs each
 // statement on its own; row-returning statements print their rows. A failing
 // statement is reported with its line number and the run goes on; the exit
 // status is 1 when any failed. With --transaction the statements are one
 // unit: the first failure undoes every one of them and ends the run.
 #include <fstream>
 #include <iostream>
+#include <set>
 
 #include "app/cli.h"
 #include "app/cli_output.h"
@@ -93,9 +95,7 @@ int readSqlOptions(const Args& args, SqlOptions& o) {
 // The source's connection, open; null after the failure was reported.
 std::unique_ptr<db::Connection> openSource(const SourceArgs& src) {
     try {
-        auto conn = db::CreateConnection("ADODB.Connection");
-        conn->Open(sourceConnectionString(src));
-        return conn;
+        return openSourceConnection(src);
     } catch (const std::exception& e) {
         std::cerr << "tallyport: " << sourceName(src) << ": " << e.what() << "\n";
         return nullptr;
@@ -104,17 +104,23 @@ std::unique_ptr<db::Connection> openSource(const SourceArgs& src) {
 
 // Runs one statement and writes its rows; false when it failed or a value
 // could not be read (the failure is reported).
-bool runStatement(db::Connection& conn, const Statement& st, OutputFormat format) {
+// A table's code page notice is told once a run, however many statements
+// read it.
+bool runStatement(db::Connection& conn, const Statement& st, OutputFormat format, std::set<std::string>& told) {
     bool ok = true;
     try {
         auto rs = conn.Execute(st.text);
         if (rs) {
             writeResult(std::cout, *rs, format);
-            for (const db::ReadNotice& n : rs->takeNotices()) {
-                std::cout.flush();
-                std::cerr << "tallyport: " << st.where << ": " << n.text << "\n";
+            std::cout.flush();
+            std::vector<std::string> codePages;
+            for (db::ReadNotice& n : rs->takeNotices()) {
+                if (n.codePage && told.insert(n.text).second) codePages.push_back(std::move(n.text));
+                else if (n.codePage) continue;
+                else std::cerr << "tallyport: " << st.where << ": " << n.text << "\n";
                 if (n.lostValues > 0) ok = false;
             }
+            printCodePageNotes(codePages, st.where + ": ");
             rs->Close();
         }
     } catch (const db::Error& e) {
@@ -178,9 +184,10 @@ int runSql(const Args& args) {
         }
     }
     bool failed = false;
+    std::set<std::string> told;
     for (const auto& st : o.statements) {
         if (failed && o.transaction) break;
-        if (!runStatement(*conn, st, o.format)) failed = true;
+        if (!runStatement(*conn, st, o.format, told)) failed = true;
     }
     std::cout.flush();
     if (o.transaction && !endUnit(*conn, failed)) failed = true;

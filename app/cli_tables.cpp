@@ -1,6 +1,8 @@
-// `tallyport tables (--folder DIR | --dbc FILE | DB [--password PW]) [--all]`:
-// one table name per line in the source's listing order; --all lists every
-// kind as TYPE<TAB>NAME.
+// `tallyport tables (--folder DIR | --dbc FILE | DB [--password PW]) [--all]
+//  [--codepage N [--force-codepage]]`: one table name per line in the
+// source's listing order; --all lists every kind as TYPE<TAB>NAME. The code
+// page a container's names were read in goes to stderr when it is not the
+// container's own.
 #include <iostream>
 
 #include "app/cli.h"
@@ -13,8 +15,7 @@ namespace {
 
 // One table name a line, or TYPE<TAB>NAME of every kind with `all`.
 void printTables(const SourceArgs& src, bool all) {
-    auto conn = db::CreateConnection("ADODB.Connection");
-    conn->Open(sourceConnectionString(src));
+    auto conn = openSourceConnection(src);
     auto rs = conn->OpenSchema(db::adSchemaTables);
     while (!rs->atEnd()) {
         const db::Value& type = rs->Fields("TABLE_TYPE").value();
@@ -24,6 +25,10 @@ void printTables(const SourceArgs& src, bool all) {
         else if (t == "TABLE") std::cout << n << '\n';
         rs->MoveNext();
     }
+    std::vector<std::string> notes;
+    for (db::ReadNotice& n : rs->takeNotices()) notes.push_back(std::move(n.text));
+    std::cout.flush();
+    printCodePageNotes(notes, "");
     rs->Close();
     conn->Close();
 }

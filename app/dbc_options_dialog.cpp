@@ -1,5 +1,7 @@
 #include "app/dbc_options_dialog.h"
 
+#include <QCheckBox>
+#include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -7,6 +9,7 @@
 
 #include "app/main_window.h"
 #include "app/settings.h"
+#include "db/foxpro/codepage.h"
 #include "host/error_report.h"
 #include "host/message_box.h"
 #include "ui/dialogs.h"
@@ -25,6 +28,11 @@ constexpr const char* kPathName = "Text1";
 constexpr const char* kBrowseName = "PushButton5";
 constexpr const char* kOkName = "PushButton1";
 constexpr const char* kCancelName = "PushButton2";
+constexpr const char* kTextGroupName = "Frame3";
+constexpr const char* kCodePageLabelName = "Label2";
+constexpr const char* kCodePageListName = "Combo1";
+constexpr const char* kForceCodePageName = "Check2";  // not Check1: the main window, its owner, has one
+constexpr const char* kCodePageCaption = "Code page for tables that do not name one:";
 
 }  // namespace
 
@@ -33,7 +41,7 @@ DbcOptionsDialog::DbcOptionsDialog(MainWindow& main, QWidget* owner) : QDialog(o
     setWindowTitle("Advanced Options");
     setAccessibleName("Advanced Options");
     setModal(true);
-    setFixedSize(twips(8040), twips(1635));
+    setFixedSize(twips(8040), twips(2835));
     setFont(captionFont(9));
     previewOptionGroup_ = new QGroupBox("Advanced Option", this);
     previewOptionGroup_->setObjectName(kGroupName);
@@ -56,10 +64,36 @@ DbcOptionsDialog::DbcOptionsDialog(MainWindow& main, QWidget* owner) : QDialog(o
     cancelButton_ = captionButton(this, kCancelName, "Cancel", "Use the folder of free tables as the source");
     place(cancelButton_, 4080, 1130, 3840, 405);
 
+    // Below the buttons: the code page of tables that name none.
+    textGroup_ = new QGroupBox("Text of the Tables", this);
+    textGroup_->setObjectName(kTextGroupName);
+    textGroup_->setAccessibleName("Text of the Tables");
+    place(textGroup_, 120, 1650, 7800, 1065);
+    codePageLabel_ = new QLabel(kCodePageCaption, textGroup_);
+    codePageLabel_->setObjectName(kCodePageLabelName);
+    place(codePageLabel_, 240, 345, 3720, 255);
+    fitCaption(codePageLabel_);
+    codePageList_ = new QComboBox(textGroup_);
+    codePageList_->setObjectName(kCodePageListName);
+    codePageList_->setAccessibleName("Code page for tables that do not name one");
+    codePageList_->setAccessibleDescription(
+        "Automatic finds it in the tables' text, else reads 1252; tables that name a code page their text fits "
+        "keep it");
+    codePageList_->addItem("Automatic (found from the text, else 1252)", 0);
+    for (const auto& c : db::foxpro::knownCodePages())
+        codePageList_->addItem(QString::number(c.number) + " - " + c.name, c.number);
+    codePageLabel_->setBuddy(codePageList_);
+    place(codePageList_, 4080, 300, 3480, 345);
+    forceCodePageCheck_ = new QCheckBox("Use this code page for every table, whatever the table names", textGroup_);
+    forceCodePageCheck_->setObjectName(kForceCodePageName);
+    forceCodePageCheck_->setAccessibleName("Use this code page for every table");
+    place(forceCodePageCheck_, 240, 720, 7320, 255);
+
     pointer_ = new WindowPointer(this);
     for (QWidget* b : {okButton_, cancelButton_, browseButton_}) pointer_->watchButton(b);
     pointer_->watchPassive(previewOptionGroup_);
     pointer_->watchPassive(dbcPathEdit_);
+    pointer_->watchPassive(textGroup_);
 
     connect(dbcPathEdit_, &QLineEdit::textChanged, this, [this] {
         main_.untrapped([this] { dbcPathChanged(); });
@@ -68,6 +102,13 @@ DbcOptionsDialog::DbcOptionsDialog(MainWindow& main, QWidget* owner) : QDialog(o
     connect(browseButton_, &QPushButton::clicked, this, [this] { browse(); });
     connect(okButton_, &QPushButton::clicked, this, [this] { useDbc(); });
     connect(cancelButton_, &QPushButton::clicked, this, [this] { useFolder(); });
+    auto changed = [this] {
+        if (restoring_) return;
+        main_.untrapped([this] { codePageChanged(); });
+        if (main_.ended()) reject();
+    };
+    connect(codePageList_, &QComboBox::currentIndexChanged, this, changed);
+    connect(forceCodePageCheck_, &QCheckBox::toggled, this, changed);
 }
 
 void DbcOptionsDialog::load() {
@@ -77,6 +118,23 @@ void DbcOptionsDialog::load() {
     if (p.test(104, [&] { return fileExists(handPointerPath()); }))
         p(106, [&] { pointer_->setCustomImage(loadCursorFile(handPointerPath())); });
     p(110, [&] { dbcPathEdit_->setText(QString::fromStdString(settings().get(kDbcFileKey, ""))); });
+    // The code page choice, shown as stored (nothing written back).
+    restoring_ = true;
+    p(112, [&] {
+        const db::CodePageChoice c = storedCodePage();
+        codePageList_->setCurrentIndex(std::max(0, codePageList_->findData(c.codePage)));
+        forceCodePageCheck_->setChecked(c.force);
+        forceCodePageCheck_->setEnabled(c.codePage != 0);
+    });
+    restoring_ = false;
+}
+
+void DbcOptionsDialog::codePageChanged() {
+    db::CodePageChoice c;
+    c.codePage = codePageList_->currentData().toInt();
+    c.force = c.codePage != 0 && forceCodePageCheck_->isChecked();
+    forceCodePageCheck_->setEnabled(c.codePage != 0);
+    storeCodePage(c);
 }
 
 void DbcOptionsDialog::dbcPathChanged() { settings().save(kDbcFileKey, dbcPathEdit_->text().toStdString()); }

@@ -1,10 +1,13 @@
 // The Advanced Options dialog: a FoxPro database container (.dbc) as the
 // source. OK with a path selects it; Cancel selects the folder of free
-// tables again; the close box changes nothing.
+// tables again; the close box changes nothing. Below, the code page of
+// tables that name none, kept at once whatever closes the window.
 #pragma once
 
 #include <QDialog>
 
+class QCheckBox;
+class QComboBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -28,6 +31,9 @@ public:
     void browse();          // "...": the file dialog
     void useDbc();          // OK
     void useFolder();       // Cancel
+    // The code page of tables that name none, and whether it holds for
+    // every table: kept in the settings at once.
+    void codePageChanged();
 
     tp::WindowPointer& pointer() { return *pointer_; }
 
@@ -37,6 +43,11 @@ private:
     QLabel* dbcLabel_;
     QLineEdit* dbcPathEdit_;
     QPushButton *browseButton_, *okButton_, *cancelButton_;
+    QGroupBox* textGroup_;
+    QLabel* codePageLabel_;
+    QComboBox* codePageList_;
+    QCheckBox* forceCodePageCheck_;
+    bool restoring_ = false;
     tp::WindowPointer* pointer_;
 };
 

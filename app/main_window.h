@@ -74,6 +74,7 @@ public:
     std::string sourceFolder() const override;
     std::string targetPath() const override;
     std::string targetPassword() const override;
+    db::CodePageChoice sourceCodePage() const override;  // from the settings (Advanced Options)
 
     // tp::convert::RunHost
     int previewState() const;  // 0, 1 (checked) or 2 (grayed)

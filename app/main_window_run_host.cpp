@@ -2,6 +2,7 @@
 // statement list, the datatype list and showing the preview. The preview
 // windows are created on first use and execute on access_conn.
 #include "app/main_window.h"
+#include "app/settings.h"
 #include "preview/windows.h"
 
 namespace tp::app {
@@ -19,5 +20,7 @@ static MainWindow::PreviewLists& lists(MainWindow& f, std::shared_ptr<MainWindow
 convert::StatementList& MainWindow::previewList() { return lists(*this, previewWindows_).windows.statementList(); }
 convert::DatatypeList& MainWindow::datatypeList() { return lists(*this, previewWindows_).windows.datatypeList(); }
 void MainWindow::showPreview() { lists(*this, previewWindows_).windows.showPreviewModal(this); }
+
+db::CodePageChoice MainWindow::sourceCodePage() const { return storedCodePage(); }
 
 }  // namespace tp::app

@@ -3,6 +3,7 @@
 #include "convert/run.h"
 #include "convert/source.h"
 #include "convert/target.h"
+#include "host/message_box.h"
 
 namespace tp::app {
 
@@ -10,11 +11,26 @@ bool providerInstalled() { return tp::convert::target::providerInstalled(); }
 
 bool canConnectToSource() { return tp::convert::source::canConnect(); }
 
+std::string codePagesNotice(const std::vector<std::string>& lines) {
+    constexpr size_t kShown = 20;
+    std::string text = "The text of these tables was read in a code page they do not name:\r\n";
+    for (size_t i = 0; i < lines.size() && i < kShown; ++i) text += "\r\n" + lines[i];
+    if (lines.size() > kShown) text += "\r\n... and " + std::to_string(lines.size() - kShown) + " more tables";
+    return text +
+           "\r\n\r\nTo read them in another code page, choose it under \"Code page for tables that do not "
+           "name one\" in the Advanced Options window (the dbc button), and convert again.";
+}
+
 namespace {
 class Starter : public RunStarter {
 public:
     explicit Starter(convert::RunHost& host) : run_(host) {}
-    void start() override { run_.start(); }
+    // When the run ends, the code pages its tables were read in.
+    void start() override {
+        if (run_.isConverting()) return run_.start();
+        run_.start();
+        if (!run_.summary().codePages.empty()) msgBox(codePagesNotice(run_.summary().codePages));
+    }
 
 private:
     convert::ConversionRun run_;

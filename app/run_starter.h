@@ -3,6 +3,8 @@
 #pragma once
 
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "convert/host.h"
 
@@ -20,6 +22,9 @@ public:
     virtual ~RunStarter() = default;
     virtual void start() = 0;
 };
+// The run's start is followed, when the run ends, by the notice of the code
+// pages its tables were read in (codePagesNotice), when there is one.
 std::unique_ptr<RunStarter> makeRunStarter(convert::RunHost& host);
+std::string codePagesNotice(const std::vector<std::string>& lines);
 
 }  // namespace tp::app

@@ -9,6 +9,8 @@
 #include <QSettings>
 #include <stdexcept>
 
+#include "db/foxpro/codepage.h"
+
 namespace tp::app {
 
 namespace {
@@ -69,5 +71,19 @@ SettingsStore& settings() {
 }
 
 void reopenSettings() { storePtr().reset(); }
+
+db::CodePageChoice storedCodePage() {
+    db::CodePageChoice c;
+    const int n = QString::fromStdString(settings().get(kCodePageKey, "0")).toInt();
+    if (!db::foxpro::isKnownCodePage(n)) return c;
+    c.codePage = n;
+    c.force = settings().get(kForceCodePageKey, "0") == "1";
+    return c;
+}
+
+void storeCodePage(const db::CodePageChoice& choice) {
+    settings().save(kCodePageKey, std::to_string(choice.codePage));
+    settings().save(kForceCodePageKey, choice.force ? "1" : "0");
+}
 
 }  // namespace tp::app

@@ -8,6 +8,8 @@
 #include <memory>
 #include <string>
 
+#include "db/ado.h"
+
 class QSettings;
 
 namespace tp::app {
@@ -24,6 +26,10 @@ inline constexpr const char* kDbcFileKey = "DBCFile";
 inline constexpr const char* kSourceKindKey = "FoxproOption";  // "1" the .dbc, "2" the folder
 inline constexpr const char* kTargetFileKey = "AccessMDBFile";
 inline constexpr const char* kTargetPasswordKey = "AccessPassword";
+// The code page of tables that name none: "0" (or absent) found from their
+// text, else its number; "1" under the second key: for every table.
+inline constexpr const char* kCodePageKey = "CodePage";
+inline constexpr const char* kForceCodePageKey = "ForceCodePage";
 
 class SettingsStore {
 public:
@@ -42,6 +48,11 @@ private:
     void secureFile() const;
     std::unique_ptr<QSettings> s_;
 };
+
+// The code page choice kept under kCodePageKey and kForceCodePageKey (a
+// stored number FoxPro does not know reads as automatic).
+db::CodePageChoice storedCodePage();
+void storeCodePage(const db::CodePageChoice& choice);
 
 // The process-wide store (created on first use).
 SettingsStore& settings();

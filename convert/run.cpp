@@ -101,7 +101,10 @@ bool ConversionRun::openConnections(State& s) {
     p(step::SourceCursorLocation, [&] { need(s.source).CursorLocation = db::adUseServer; });
     p(step::SourceCommandTimeout, [&] { need(s.source).CommandTimeout = 5000; });
     p(step::SourceConnectionTimeout, [&] { need(s.source).ConnectionTimeout = 5000; });
-    p(step::OpenSource, [&] { need(s.source).Open(modules_.sourceConnectionString()); });
+    p(step::OpenSource, [&] {
+        need(s.source).CodePage = selection().sourceCodePage();
+        s.source->Open(modules_.sourceConnectionString());
+    });
     p(step::TargetCursorLocation, [&] { need(host_.accessConnection()).CursorLocation = db::adUseClient; });
     p(step::TargetMode, [&] { need(host_.accessConnection()).Mode = db::adModeReadWrite; });
     p(step::OpenTarget, [&] { need(host_.accessConnection()).Open(modules_.targetConnectionString()); });
@@ -197,7 +200,9 @@ void ConversionRun::writeRows(State& s, const std::string& name, const std::vect
 void ConversionRun::reportReadNotices(State& s) {
     if (!s.records || !s.records->isOpen()) return;
     for (const db::ReadNotice& n : s.records->takeNotices()) {
-        if (n.lostValues > 0) {
+        if (n.codePage) {
+            summary_.codePages.push_back(n.text);  // the host tells them when the run ends
+        } else if (n.lostValues > 0) {
             summary_.lostValues += n.lostValues;
             s.p.report(step::ReadNotices, n.text);
         } else {

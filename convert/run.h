@@ -34,6 +34,9 @@ struct RunSummary {
     int64_t lostValues = 0;    // source values that could not be read (written as NULL)
     int failures = 0;          // every failed step, shown or counted
     bool ran = false;          // false when the source was invalid (silent end)
+    // The code page each table's text was read in, where the table did not
+    // name it or named one its text is not valid in: one line a table.
+    std::vector<std::string> codePages;
 };
 
 // The module procedures the run calls: convert::source and convert::target of the

@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "db/ado.h"
+
 namespace tp {
 
 class Selection {
@@ -15,16 +17,21 @@ public:
     virtual std::string sourceFolder() const = 0;  // the free-table folder field
     virtual std::string targetPath() const = 0;    // the .mdb/.accdb field
     virtual std::string targetPassword() const = 0;
+    // The code page of tables that name none (0: found from their text), or
+    // of every table when forced.
+    virtual db::CodePageChoice sourceCodePage() const { return {}; }
 };
 
 struct PlainSelection : Selection {
     bool dbc = false;
     std::string dbcPath, folder, target, password;
+    db::CodePageChoice codePage;
     bool sourceIsDbc() const override { return dbc; }
     std::string dbcFile() const override { return dbcPath; }
     std::string sourceFolder() const override { return folder; }
     std::string targetPath() const override { return target; }
     std::string targetPassword() const override { return password; }
+    db::CodePageChoice sourceCodePage() const override { return codePage; }
 };
 
 // The process-wide selection (a PlainSelection until the main window installs

@@ -31,6 +31,7 @@ bool canConnect() {
     try {
         if (!conn) throw db::Error(db::Error::kCannotCreateObject, "ActiveX component can't create object");
         conn->CursorLocation = db::adUseServer;
+        conn->CodePage = selection().sourceCodePage();
         conn->Open(connectionString());
         result = true;
     } catch (...) {
@@ -49,6 +50,7 @@ void listTables(ListBox& list) {
     p(104, [&] { conn = db::CreateConnection("ADODB.Connection"); });
     p(106, [&] {
         if (!conn) throw db::Error(db::Error::kObjectClosed, "Object variable not set");
+        conn->CodePage = selection().sourceCodePage();
         conn->Open(cs);
     });
     p(108, [&] {

@@ -210,7 +210,7 @@ void Connection::Open(std::string_view text) {
     auto cs = ConnectionString::parse(text);
     const auto* factory = ProviderRegistry::instance().find(cs.get("Provider"));
     if (!factory) throw Error(Error::kProviderNotFound, "Provider cannot be found. It may not be properly installed.");
-    ConnectionOptions opts{CursorLocation, CommandTimeout, ConnectionTimeout, Mode};
+    ConnectionOptions opts{CursorLocation, CommandTimeout, ConnectionTimeout, Mode, CodePage};
     provider_ = (*factory)(cs, opts);
     if (!provider_) throw Error("The provider could not open the connection.");
     connectionString_ = std::string(text);

@@ -61,10 +61,13 @@ struct FieldInfo {
 };
 
 // Something a cursor met that did not stop its rows, told once: the text
-// for the user and how many values it cost (0 for a warning).
+// for the user and how many values it cost (0 for a warning). A code page
+// notice tells which code page a table's text was read in where the table
+// did not name it, or named one its text is not valid in.
 struct ReadNotice {
     std::string text;
     int64_t lostValues = 0;
+    bool codePage = false;
 };
 
 // A forward-only stream of rows.
@@ -82,11 +85,21 @@ public:
     virtual std::vector<ReadNotice> takeNotices() { return {}; }
 };
 
+// The code page of a source's text where its files name none, or name one
+// their text is not valid in: 0 lets the provider find it from the text.
+// With force, the code page of all of the source's text.
+struct CodePageChoice {
+    int codePage = 0;
+    bool force = false;
+    bool operator==(const CodePageChoice&) const = default;
+};
+
 struct ConnectionOptions {
     int cursorLocation = adUseServer;
     int commandTimeout = 30;
     int connectionTimeout = 15;
     int mode = 0;
+    CodePageChoice codePage;
 };
 
 // What a provider offers once open.
@@ -160,6 +173,9 @@ public:
     int CommandTimeout = 30;
     int ConnectionTimeout = 15;
     int Mode = 0;
+    // Read by the providers of sources whose text may not name its code page
+    // (the FoxPro reader).
+    CodePageChoice CodePage;
 
     void Open(std::string_view connectionString);
     // The statement has taken effect when the call returns; a row-returning

@@ -6,7 +6,7 @@
 set -euo pipefail
 run=(
   build-essential cmake ninja-build pkg-config
-  qt6-base-dev qt6-base-dev-tools libgl-dev libxkbcommon-dev libssl-dev fonts-liberation
+  qt6-base-dev qt6-base-dev-tools libgl-dev libxkbcommon-dev libssl-dev libuchardet-dev fonts-liberation
 )
 package=(dpkg-dev file)
 test=(

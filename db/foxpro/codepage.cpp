@@ -84,7 +84,75 @@ int codePageOfDriver(uint8_t d) {
     }
 }
 
+const std::vector<CodePageName>& knownCodePages() {
+    static const std::vector<CodePageName> list = {
+        {437, "US DOS"},
+        {620, "Polish DOS, Mazovia"},
+        {737, "Greek DOS"},
+        {850, "Western European DOS"},
+        {852, "Central European DOS"},
+        {857, "Turkish DOS"},
+        {860, "Portuguese DOS"},
+        {861, "Icelandic DOS"},
+        {862, "Hebrew DOS"},  // named by no mark: DOS tables that carry none
+        {863, "French Canadian DOS"},
+        {865, "Nordic DOS"},
+        {866, "Cyrillic DOS"},
+        {874, "Thai Windows"},
+        {895, "Czech DOS, Kamenicky"},
+        {932, "Japanese Windows"},
+        {936, "Simplified Chinese Windows"},
+        {949, "Korean Windows"},
+        {950, "Traditional Chinese Windows"},
+        {1250, "Central European Windows"},
+        {1251, "Cyrillic Windows"},
+        {1252, "Western Windows"},
+        {1253, "Greek Windows"},
+        {1254, "Turkish Windows"},
+        {1255, "Hebrew Windows"},
+        {1256, "Arabic Windows"},
+        {1257, "Baltic Windows"},
+        {10000, "Western Macintosh"},
+        {10006, "Greek Macintosh"},
+        {10007, "Cyrillic Macintosh"},
+        {10029, "Central European Macintosh"},
+    };
+    return list;
+}
+
+bool isKnownCodePage(int codePage) {
+    for (const CodePageName& c : knownCodePages())
+        if (c.number == codePage) return true;
+    return false;
+}
+
+std::string codePageLabel(int codePage) {
+    for (const CodePageName& c : knownCodePages())
+        if (c.number == codePage) return std::to_string(codePage) + " (" + c.name + ")";
+    return std::to_string(codePage);
+}
+
 namespace {
+
+// Whether a character of the code pages' upper halves is a letter (or a
+// mark written on one) of the scripts they carry.
+bool isLetter(char32_t c) {
+    if (c == 0xAA || c == 0xB5 || c == 0xBA) return true;
+    if (c >= 0xC0 && c <= 0x24F) return c != 0xD7 && c != 0xF7;
+    if (c >= 0x386 && c <= 0x3FF) return c != 0x387;                                            // Greek
+    if (c >= 0x400 && c <= 0x52F) return c < 0x482 || c > 0x489;                                // Cyrillic
+    if (c >= 0x591 && c <= 0x5F2) return c != 0x5BE && c != 0x5C0 && c != 0x5C3 && c != 0x5C6;  // Hebrew
+    if (c >= 0x620 && c <= 0x6D3) return c < 0x660 || c > 0x66D;                                // Arabic
+    if (c >= 0xE01 && c <= 0xE4E) return c != 0xE3F;                                            // Thai
+    return c >= 0x1E00 && c <= 0x1EFF;  // Latin extended additional
+}
+
+char32_t utf8Decode(const char* p, int len) {
+    const auto b = [&](int i) { return static_cast<char32_t>(static_cast<unsigned char>(p[i])); };
+    if (len == 1) return b(0);
+    if (len == 2) return (b(0) & 0x1F) << 6 | (b(1) & 0x3F);
+    return (b(0) & 0x0F) << 12 | (b(1) & 0x3F) << 6 | (b(2) & 0x3F);
+}
 
 const char* iconvName(int cp) {
     switch (cp) {
@@ -152,6 +220,7 @@ int utf8Encode(char32_t c, char* out) {
 struct TextDecoder::Iconv {
     iconv_t cd = reinterpret_cast<iconv_t>(-1);
     std::mutex mutex;
+    uint64_t replaced = 0;
     ~Iconv() {
         if (cd != reinterpret_cast<iconv_t>(-1)) iconv_close(cd);
     }
@@ -162,6 +231,7 @@ TextDecoder::TextDecoder(int codePage) : codePage_(codePage == 0 ? 437 : codePag
     if (codePage_ == 10006) {
         for (int b = 0; b < 0x80; ++b) put(b, static_cast<char32_t>(b));
         for (int i = 0; i < 128; ++i) put(0x80 + i, kMacGreek[i]);
+        classifyBytes();
         return;
     }
     std::string name;
@@ -207,6 +277,7 @@ TextDecoder::TextDecoder(int codePage) : codePage_(codePage == 0 ? 437 : codePag
             // An unassigned byte keeps its Latin-1 meaning, as Windows
             // reads it.
             put(b, static_cast<char32_t>(b));
+            class_[b] = kUndefined;
         } else {
             e.len = static_cast<uint8_t>(op - out);
             std::memcpy(e.bytes, out, e.len);
@@ -214,6 +285,43 @@ TextDecoder::TextDecoder(int codePage) : codePage_(codePage == 0 ? 437 : codePag
     }
     iconv_close(cd);
     applyVariantBytes();
+    classifyBytes();
+}
+
+void TextDecoder::classifyBytes() {
+    for (int b = 0x80; b < 256; ++b) {
+        if (class_[b] == kUndefined) {
+            anyUndefined_ = true;
+            continue;
+        }
+        const Entry& e = table_[b];
+        class_[b] = isLetter(utf8Decode(e.bytes, e.len)) ? kLetter : kNoLetter;
+    }
+}
+
+uint64_t TextDecoder::replacedBytes() const {
+    if (singleByte_) return 0;
+    std::lock_guard lock(iconv_->mutex);
+    return iconv_->replaced;
+}
+
+void TextDecoder::fit(const uint8_t* data, size_t n, Fit& fit) const {
+    uint64_t high = 0;
+    for (size_t i = 0; i < n; ++i) high += data[i] >> 7;
+    if (high == 0) return;
+    fit.high += high;
+    if (singleByte_) {
+        for (size_t i = 0; i < n; ++i) {
+            if (data[i] < 0x80) continue;
+            fit.invalid += class_[data[i]] == kUndefined;
+            fit.nonLetters += class_[data[i]] == kNoLetter;
+        }
+        return;
+    }
+    const uint64_t before = replacedBytes();
+    std::string scratch;
+    decode(data, n, scratch);
+    fit.invalid += replacedBytes() - before;
 }
 
 void TextDecoder::setByte(int b, char32_t c) { table_[b].len = static_cast<uint8_t>(utf8Encode(c, table_[b].bytes)); }
@@ -265,8 +373,12 @@ void TextDecoder::decode(const uint8_t* data, size_t n, std::string& out) const 
             // An invalid or incomplete sequence: the byte's own character
             // where Windows maps it alone, else U+FFFD; go on.
             const Entry& e = table_[static_cast<uint8_t>(*ip)];
-            if (e.len) out.append(e.bytes, e.len);
-            else out += "\xEF\xBF\xBD";
+            if (e.len) {
+                out.append(e.bytes, e.len);
+            } else {
+                out += "\xEF\xBF\xBD";
+                ++iconv_->replaced;
+            }
             ++ip;
             --il;
             iconv(iconv_->cd, nullptr, nullptr, nullptr, nullptr);

@@ -41,11 +41,12 @@ std::string dbcPropertyPath(const std::vector<unsigned char>& prop) {
     return {};
 }
 
-Dbc Dbc::read(const std::string& path) {
+Dbc Dbc::read(const std::string& path, const ReadOptions& options) {
     Dbc dbc;
     dbc.path = path;
-    auto table = DbfTable::open(path);
-    table->setMemosAsBinary(true);
+    ReadOptions binaryMemos = options;
+    binaryMemos.memosAsBinary = true;
+    auto table = DbfTable::open(path, binaryMemos);
     const auto& fs = table->fields();
     auto col = [&](const char* name) -> int {
         for (size_t i = 0; i < fs.size(); ++i)
@@ -72,6 +73,7 @@ Dbc Dbc::read(const std::string& path) {
         const Value& v = row[static_cast<size_t>(c)];
         return v.kind() == Kind::Int ? v.integer() : -1;
     };
+    dbc.codePageNote = table->takeCodePageNote();
     while (table->next(row)) {
         const std::string type = lower(text(cType));
         if (type == "table") {

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "db/foxpro/dbf.h"
+
 namespace tp::db::foxpro {
 
 struct DbcTable {
@@ -23,9 +25,12 @@ struct Dbc {
     std::string path;
     std::vector<DbcObject> objects;  // tables and views in container order
     std::vector<DbcTable> tables;
+    // The container's own code page note (DbfTable::takeCodePageNote).
+    std::string codePageNote;
 
-    // Reads the container; throws Error naming the file.
-    static Dbc read(const std::string& path);
+    // Reads the container, its text as the options say; throws Error naming
+    // the file.
+    static Dbc read(const std::string& path, const ReadOptions& options = {});
     // The table's file: the stored path taken relative to the container's
     // folder (".." included), each part found without regard to case. Throws
     // Error naming the table when the file is missing.

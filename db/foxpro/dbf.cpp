@@ -1,7 +1,6 @@
 #include "db/foxpro/dbf.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 #include <filesystem>
 
@@ -162,9 +161,9 @@ void MemoFile::read(uint64_t block, std::vector<uint8_t>& out) const {
 
 // ---- tables -----------------------------------------------------------------
 
-std::unique_ptr<DbfTable> DbfTable::open(const std::string& path) {
+std::unique_ptr<DbfTable> DbfTable::open(const std::string& path, const ReadOptions& options) {
     auto src = openFileSource(path);
-    auto table = std::make_unique<DbfTable>(std::move(src), nullptr);
+    std::unique_ptr<DbfTable> table(new DbfTable(std::move(src), options));
     if (table->needsMemo()) {
         namespace fs = std::filesystem;
         const fs::path p(path);
@@ -181,13 +180,22 @@ std::unique_ptr<DbfTable> DbfTable::open(const std::string& path) {
             throw Error("The memo file of " + path + " is missing (" + stem + (dbc ? ".dct" : ".fpt") + ").");
         table->attachMemo(openFileSource(memo));
     }
+    table->settleCodePage();
     return table;
 }
 
-DbfTable::DbfTable(std::unique_ptr<ByteSource> table, std::unique_ptr<ByteSource> memo) : src_(std::move(table)) {
+DbfTable::DbfTable(std::unique_ptr<ByteSource> table, const ReadOptions& options)
+    : src_(std::move(table)), options_(options), reportName_(src_->name()) {
     parseHeader();
-    if (memo) attachMemo(std::move(memo));
 }
+
+DbfTable::DbfTable(std::unique_ptr<ByteSource> table, std::unique_ptr<ByteSource> memo, const ReadOptions& options)
+    : DbfTable(std::move(table), options) {
+    if (memo) attachMemo(std::move(memo));
+    settleCodePage();
+}
+
+DbfTable::~DbfTable() = default;
 
 void DbfTable::fail(const std::string& what) const {
     throw Error("The table " + src_->name() + " cannot be read: " + what + ".");
@@ -238,21 +246,17 @@ void DbfTable::readTableHeader(uint64_t size) {
     if (uint64_t(headerLength_) + uint64_t(recordCount_) * recordLength_ > size)
         fail("the record count (" + std::to_string(recordCount_) + ") goes beyond the end of the file");
 
-    const int codePage = codePageOfDriver(driver_);
-    decoder_ = std::make_unique<TextDecoder>(codePage);
-    if (codePage == 0 && driver_ != 0) {
-        char mark[8];
-        std::snprintf(mark, sizeof mark, "0x%02X", driver_);
-        notes_.push_back("The table " + src_->name() + " has the unknown code page mark " + mark +
-                         "; its text was read as code page 437 (DOS).");
-    }
+    // The names are read in the mark's code page until the text's code page
+    // is settled (settleCodePage).
+    decoder_ = std::make_unique<TextDecoder>(codePageOfDriver(driver_));
 }
 
 DbfField DbfTable::fieldDescriptor(const uint8_t* d, uint32_t offset) const {
     DbfField f;
     size_t nl = 0;
     while (nl < 11 && d[nl] != 0) ++nl;
-    f.name = decoder_->decode(std::string_view(reinterpret_cast<const char*>(d), nl));
+    f.rawName.assign(reinterpret_cast<const char*>(d), nl);
+    f.name = decoder_->decode(f.rawName);
     while (!f.name.empty() && f.name.back() == ' ') f.name.pop_back();
     f.type = static_cast<char>(std::toupper(d[11]));
     f.length = d[16];
@@ -437,6 +441,7 @@ bool DbfTable::next(std::vector<Value>& row) {
 
 std::vector<std::pair<std::string, int64_t>> DbfTable::takeNotes() {
     std::vector<std::pair<std::string, int64_t>> out;
+    if (std::string note = takeCodePageNote(); !note.empty()) out.emplace_back(std::move(note), 0);
     for (auto& n : notes_) out.emplace_back(std::move(n), 0);
     notes_.clear();
     if (overflowed_ > toldOverflowed_) {
@@ -709,7 +714,7 @@ void DbfTable::decodeField(const DbfField& f, const uint8_t* rec, const uint8_t*
         return;
     }
     case 'V': case 'Q': return decodeVariable(f, p, nf, out);
-    case 'M': return decodeMemo(f, p, f.binary() || memosAsBinary_, out);
+    case 'M': return decodeMemo(f, p, f.binary() || options_.memosAsBinary, out);
     case 'G': case 'W': case 'P': return decodeMemo(f, p, true, out);
     case 'N': case 'F': return decodeNumber(f, p, out);
     case 'B': {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -22,7 +23,8 @@ namespace tp::db::foxpro {
 inline constexpr uint8_t kFlagSystem = 0x01, kFlagNullable = 0x02, kFlagBinary = 0x04, kFlagAutoIncrement = 0x08;
 
 struct DbfField {
-    std::string name;  // header name (up to 10 characters)
+    std::string name;     // header name (up to 10 characters)
+    std::string rawName;  // its bytes
     char type = 'C';
     uint32_t offset = 0;  // within the record (the deletion byte is offset 0)
     uint32_t length = 0;
@@ -33,6 +35,30 @@ struct DbfField {
     bool binary() const { return (flags & kFlagBinary) != 0; }
     bool nullable() const { return (flags & kFlagNullable) != 0; }
     bool autoIncrement() const { return (flags & kFlagAutoIncrement) != 0; }
+};
+
+// How a table's text is read.
+struct ReadOptions {
+    // The code page of tables that name none, or name one their text is not
+    // valid in; 0: found from the text (else 1252 in Visual FoxPro tables,
+    // 437 in the DOS tables of FoxPro 2, FoxBASE and dBase).
+    int codePage = 0;
+    // codePage for every table, whatever it names.
+    bool forceCodePage = false;
+    // Memo fields read as bytes, whatever their flags (a container's
+    // PROPERTY memos are binary).
+    bool memosAsBinary = false;
+};
+
+// Where the code page a table is read in came from.
+struct CodePageUse {
+    enum class From { Mark, Detected, Default, Chosen, Forced, MarkKept };
+    From from = From::Mark;
+    int used = 0;              // the code page the text is read in
+    int mark = 0;              // the one the table names; 0 when none or unknown
+    uint8_t markByte = 0;      // byte 29 of the header
+    bool markInvalid = false;  // the table's text is not valid in the mark
+    bool plainText = false;    // the sample searched holds no byte above ASCII
 };
 
 class MemoFile {
@@ -68,9 +94,10 @@ class DbfTable {
 public:
     // Opens path and, when the table has memo fields, its memo file (found
     // beside it without regard to case). Throws Error naming the file.
-    static std::unique_ptr<DbfTable> open(const std::string& path);
+    static std::unique_ptr<DbfTable> open(const std::string& path, const ReadOptions& options = {});
     // From sources in memory (tests, fuzzing). memo may be null.
-    DbfTable(std::unique_ptr<ByteSource> table, std::unique_ptr<ByteSource> memo);
+    DbfTable(std::unique_ptr<ByteSource> table, std::unique_ptr<ByteSource> memo, const ReadOptions& options = {});
+    ~DbfTable();
 
     const std::string& fileName() const { return src_->name(); }
     uint8_t version() const { return version_; }
@@ -82,9 +109,18 @@ public:
     const std::vector<DbfField>& fields() const { return fields_; }
     bool needsMemo() const;
     const TextDecoder& decoder() const { return *decoder_; }
-    // Memo fields read as bytes, whatever their flags (a container's
-    // PROPERTY memos are binary).
-    void setMemosAsBinary(bool on) { memosAsBinary_ = on; }
+    // The code page the text is read in and where it came from: the mark
+    // when the table names a code page and a sample of its text is valid
+    // there, else the options' choice or the one found from a sample.
+    const CodePageUse& codePageUse() const { return codePage_; }
+    // The name the code page note gives the table (default: the file name).
+    void setReportName(std::string name) { reportName_ = std::move(name); }
+    // Tells, once, the code page the text was read in when it is not the
+    // table's own valid mark ("customers: no code page mark; read as 866
+    // (Cyrillic DOS), detected"), and the bytes written as U+FFFD since the
+    // last call; empty when there is nothing to tell. takeNotes() gives it
+    // first when it was not taken.
+    std::string takeCodePageNote();
 
     // The ADO description of each user field (names may be replaced by the
     // caller, e.g. with a container's long names).
@@ -104,7 +140,19 @@ public:
     void rewind();
 
 private:
+    // open(): the code page is settled once the memo file is attached.
+    DbfTable(std::unique_ptr<ByteSource> table, const ReadOptions& options);
     void parseHeader();
+    // The code page of the text (dbf_text.cpp).
+    void settleCodePage();
+    void useCodePage(int codePage, CodePageUse::From from);
+    // Calls fn with the text of the first records' character, varchar and
+    // memo values until fn returns false or the sample is full; the rows
+    // are read from the start afterwards.
+    void sampleText(const std::function<bool(const uint8_t*, size_t)>& fn);
+    std::span<const uint8_t> sampleValue(const DbfField& f, const uint8_t* rec, const uint8_t* nullFlags);
+    TextDecoder::Fit fitOfSample(const TextDecoder& decoder);
+    int detectCodePage();
     // parseHeader's parts, in order.
     void readTableHeader(uint64_t size);
     DbfField fieldDescriptor(const uint8_t* descriptor, uint32_t offset) const;
@@ -129,6 +177,12 @@ private:
     std::unique_ptr<ByteSource> src_;
     std::unique_ptr<MemoFile> memo_;
     std::unique_ptr<TextDecoder> decoder_;
+    ReadOptions options_;
+    CodePageUse codePage_;
+    std::string reportName_;
+    bool codePageTold_ = false;
+    uint64_t replacedBefore_ = 0;  // by the decoder before the rows
+    std::vector<uint8_t> sampleMemo_;
     uint8_t version_ = 0;
     bool vfp_ = false;
     uint8_t driver_ = 0;
@@ -144,7 +198,6 @@ private:
     uint32_t nextRecord_ = 0;
     uint32_t currentRecord_ = 0;
     std::vector<uint8_t> memoBytes_;
-    bool memosAsBinary_ = false;
     std::vector<std::string> notes_;
     uint64_t lostValues_ = 0, toldLost_ = 0, overflowed_ = 0, toldOverflowed_ = 0;
     std::string firstLoss_, firstOverflow_;

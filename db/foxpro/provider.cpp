@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <unordered_map>
+#include <utility>
 
 #include "db/foxpro/dbc.h"
 #include "db/foxpro/dbf.h"
@@ -32,6 +33,7 @@ public:
     int64_t sizeHint() const override { return table_->recordCount(); }
     std::vector<ReadNotice> takeNotices() override {
         std::vector<ReadNotice> out;
+        if (std::string note = table_->takeCodePageNote(); !note.empty()) out.push_back({std::move(note), 0, true});
         for (auto& [text, lost] : table_->takeNotes()) out.push_back({std::move(text), lost});
         return out;
     }
@@ -77,9 +79,32 @@ std::string selectedTable(std::string_view sql, const std::string& source) {
     return name;
 }
 
+// A schema rowset that tells the container's code page notice.
+class SchemaCursor : public VectorCursor {
+public:
+    SchemaCursor(std::vector<std::vector<Value>> rows, std::string note)
+        : VectorCursor(tablesSchemaFields(), std::move(rows)), note_(std::move(note)) {}
+    std::vector<ReadNotice> takeNotices() override {
+        std::vector<ReadNotice> out;
+        if (!note_.empty()) out.push_back({std::move(note_), 0, true});
+        note_.clear();
+        return out;
+    }
+
+private:
+    std::string note_;
+};
+
+ReadOptions readOptions(const ConnectionOptions& o) {
+    ReadOptions r;
+    r.codePage = o.codePage.codePage;
+    r.forceCodePage = o.codePage.force;
+    return r;
+}
+
 class FolderConnection : public ProviderConnection {
 public:
-    explicit FolderConnection(std::string folder) : folder_(std::move(folder)) {}
+    FolderConnection(std::string folder, const ReadOptions& options) : folder_(std::move(folder)), options_(options) {}
 
     // The folder's tables, listed once per connection: name, file.
     const std::vector<std::pair<std::string, std::string>>& tables() {
@@ -114,9 +139,9 @@ public:
         if (affected) *affected = -1;
         const auto& all = tables();
         auto it = byName_.find(name);
-        if (it != byName_.end()) return openTableCursor(all[it->second].second);
-        it = byLowerName_.find(lower(name));
-        if (it != byLowerName_.end()) return openTableCursor(all[it->second].second);
+        const size_t* found = it != byName_.end() ? &it->second : nullptr;
+        if (!found && (it = byLowerName_.find(lower(name))) != byLowerName_.end()) found = &it->second;
+        if (found) return openTableCursor(all[*found].second, {}, options_, all[*found].first);
         throw Error("The table " + name + " does not exist in the folder " + folder_ + ".");
     }
 
@@ -130,6 +155,7 @@ public:
 
 private:
     std::string folder_;
+    ReadOptions options_;
     bool listed_ = false;
     std::vector<std::pair<std::string, std::string>> tables_;
     std::unordered_map<std::string, size_t> byName_, byLowerName_;
@@ -137,13 +163,15 @@ private:
 
 class DbcConnection : public ProviderConnection {
 public:
-    explicit DbcConnection(std::string path) : dbc_(Dbc::read(path)) {}
+    DbcConnection(const std::string& path, const ReadOptions& options)
+        : dbc_(Dbc::read(path, options)), options_(options) {}
 
     std::unique_ptr<Cursor> execute(std::string_view sql, long* affected) override {
         const std::string name = selectedTable(sql, dbc_.path);
         if (affected) *affected = -1;
         for (const auto& t : dbc_.tables)
-            if (lower(t.name) == lower(name)) return openTableCursor(dbc_.resolveTableFile(t), t.fields);
+            if (lower(t.name) == lower(name))
+                return openTableCursor(dbc_.resolveTableFile(t), t.fields, options_, t.name);
         for (const auto& o : dbc_.objects)
             if (o.type == "VIEW" && lower(o.name) == lower(name))
                 throw Error("The view " + name + " of " + dbc_.path + " cannot be opened: views are not read.");
@@ -154,26 +182,30 @@ public:
         if (schema != adSchemaTables) throw Error("The FoxPro source offers only the tables schema (20).");
         std::vector<std::vector<Value>> rows;
         for (const auto& o : dbc_.objects) rows.push_back(tablesSchemaRow(o.name, o.type));
-        return std::make_unique<VectorCursor>(tablesSchemaFields(), std::move(rows));
+        return std::make_unique<SchemaCursor>(std::move(rows), std::exchange(dbc_.codePageNote, {}));
     }
     void close() override {}
 
 private:
     Dbc dbc_;
+    ReadOptions options_;
 };
 
 }  // namespace
 
-std::unique_ptr<Cursor> openTableCursor(const std::string& file, const std::vector<std::string>& longNames) {
-    return std::make_unique<TableCursor>(DbfTable::open(file), longNames);
+std::unique_ptr<Cursor> openTableCursor(const std::string& file, const std::vector<std::string>& longNames,
+                                        const ReadOptions& options, const std::string& name) {
+    auto table = DbfTable::open(file, options);
+    if (!name.empty()) table->setReportName(name);
+    return std::make_unique<TableCursor>(std::move(table), longNames);
 }
 
-std::unique_ptr<ProviderConnection> openFoxproProvider(const ConnectionString& cs, const ConnectionOptions&) {
+std::unique_ptr<ProviderConnection> openFoxproProvider(const ConnectionString& cs, const ConnectionOptions& options) {
     const std::string source = cs.get("Data Source");
     std::error_code ec;
     if (source.empty()) throw Error("Invalid path or file name: the Data Source is empty.");
-    if (fs::is_directory(source, ec)) return std::make_unique<FolderConnection>(source);
-    if (fs::is_regular_file(source, ec)) return std::make_unique<DbcConnection>(source);
+    if (fs::is_directory(source, ec)) return std::make_unique<FolderConnection>(source, readOptions(options));
+    if (fs::is_regular_file(source, ec)) return std::make_unique<DbcConnection>(source, readOptions(options));
     throw Error("Invalid path or file name: " + source + " does not exist.");
 }
 

@@ -1,6 +1,8 @@
 // The buttons that choose the source and the target, Test Connection, Help,
 // and the Advanced Options window for a .dbc source.
 #include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QGroupBox>
 #include <QLabel>
@@ -12,6 +14,7 @@
 #include "app/dbc_options_dialog.h"
 #include "app/settings.h"
 #include "db/ado.h"
+#include "tests/foxpro/dbf_builder.h"
 #include "tests/gui/gui_support.h"
 #include "ui/pointer.h"
 
@@ -259,12 +262,103 @@ TEST_F(SelectionTest, AdvancedOptionsLoadReportsABadPointerFileAndGoesOn) {
 TEST_F(SelectionTest, AdvancedOptionsLayoutAndNames) {
     DbcOptionsDialog f6(*form, form.get());
     f6.load();
-    EXPECT_EQ(f6.size(), QSize(tp::app::twips(8040), tp::app::twips(1635)));
+    // The window is taller than the classic 1635 twips by the group of the
+    // tables' code page below the buttons; the classic controls keep their
+    // places.
+    EXPECT_EQ(f6.size(), QSize(tp::app::twips(8040), tp::app::twips(2835)));
     EXPECT_EQ(field(&f6, "Text1")->accessibleName(), "DBC File:");
     for (const char* b : {"PushButton1", "PushButton2", "PushButton5"})
         EXPECT_NE(f6.findChild<QPushButton*>(b), nullptr) << b;
+    EXPECT_EQ(f6.findChild<QPushButton*>("PushButton2")->geometry(),
+              QRect(tp::app::twips(4080), tp::app::twips(1130), tp::app::twips(3840), tp::app::twips(405)));
     EXPECT_EQ(f6.findChild<QPushButton*>("PushButton2")->text(), "Cancel");
     EXPECT_TRUE(f6.autoFillBackground());
+}
+
+// The code page of tables that name none: chosen in Advanced Options, kept
+// across starts, read by the next run, and told when the run ends.
+TEST_F(SelectionTest, TheCodePageChoiceIsKeptAndReadsTheTables) {
+    // A folder with a Visual FoxPro table without a mark whose text is
+    // Russian in code page 866.
+    tp::test::TempDir data;
+    const std::string russian =
+        "\x8F\xE0\xA8\xA2\xA5\xE2, \xAC\xA8\xE0! \x8F\xAE\xE1\xE2\xA0\xA2\xE9\xA8\xAA "
+        "\xA4\xAE\xE1\xE2\xA0\xA2\xA8\xAB \xE2\xAE\xA2\xA0\xE0.";
+    const std::string utf8 = "Привет, мир! Поставщик доставил товар.";
+    tp::test::DbfBuilder b;
+    b.codePage = 0;
+    b.fields = {{"TEXT", 'C', static_cast<uint8_t>(russian.size())}};
+    b.records = {" " + russian, " " + russian};
+    tp::test::writeFile(data.file("clients.dbf"), b.build());
+    field(form.get(), "Text2")->setText(QString::fromStdString(data.path().string()));
+    field(form.get(), "Text5")->setText(QString::fromStdString(data.file("t.mdb")));
+    form->findChild<QCheckBox*>("Check1")->setChecked(false);  // plain mode
+    auto convert = [&] {
+        boxes->shown.clear();
+        boxes->answers = {tp::mb::Yes, tp::mb::Yes};  // create the target, replace the table
+        form->startConversion();
+        return tp::test::mdbReaderDump(data.file("t.mdb"));
+    };
+
+    {
+        DbcOptionsDialog f6(*form, form.get());
+        f6.load();
+        auto* list = f6.findChild<QComboBox*>("Combo1");
+        auto* force = f6.findChild<QCheckBox*>("Check2");
+        ASSERT_NE(list, nullptr);
+        ASSERT_NE(force, nullptr);
+        EXPECT_EQ(list->accessibleName(), "Code page for tables that do not name one");
+        EXPECT_EQ(force->accessibleName(), "Use this code page for every table");
+        EXPECT_EQ(f6.findChild<QLabel*>("Label2")->text(), "Code page for tables that do not name one:");
+        EXPECT_EQ(list->currentIndex(), 0);
+        EXPECT_TRUE(list->currentText().startsWith("Automatic"));
+        EXPECT_GE(list->findText("866 - Cyrillic DOS"), 1);
+        EXPECT_GE(list->findText("1252 - Western Windows"), 1);
+        EXPECT_FALSE(force->isEnabled());
+        EXPECT_EQ(stored("CodePage"), "<absent>");
+    }
+    // Automatic: the text says 866.
+    auto dump = convert();
+    ASSERT_EQ(dump.exitCode, 0) << dump.err;
+    EXPECT_NE(dump.out.find(utf8), std::string::npos) << dump.out.substr(0, 400);
+    ASSERT_FALSE(boxes->shown.empty());
+    EXPECT_NE(boxes->shown.back().text.find("clients: no code page mark; read as 866 (Cyrillic DOS), detected"),
+              std::string::npos)
+        << boxes->shown.back().text;
+    EXPECT_NE(boxes->shown.back().text.find("Advanced Options"), std::string::npos);
+
+    // 1251 chosen for every table, kept across a restart of the program.
+    {
+        DbcOptionsDialog f6(*form, form.get());
+        f6.load();
+        auto* list = f6.findChild<QComboBox*>("Combo1");
+        list->setCurrentIndex(list->findData(1251));
+        f6.findChild<QCheckBox*>("Check2")->setChecked(true);
+        f6.useFolder();
+    }
+    EXPECT_EQ(stored("CodePage"), "1251");
+    EXPECT_EQ(stored("ForceCodePage"), "1");
+    form.reset();
+    tp::app::reopenSettings();
+    form = std::make_unique<MainWindow>();
+    form->endProgram = [](int) {};
+    form->load();
+    {
+        DbcOptionsDialog f6(*form, form.get());
+        f6.load();
+        EXPECT_EQ(f6.findChild<QComboBox*>("Combo1")->currentData().toInt(), 1251);
+        EXPECT_TRUE(f6.findChild<QCheckBox*>("Check2")->isChecked());
+        EXPECT_TRUE(f6.findChild<QCheckBox*>("Check2")->isEnabled());
+    }
+    EXPECT_EQ(form->sourceCodePage(), (tp::db::CodePageChoice{1251, true}));
+    form->findChild<QCheckBox*>("Check1")->setChecked(false);
+    dump = convert();
+    ASSERT_EQ(dump.exitCode, 0) << dump.err;
+    EXPECT_EQ(dump.out.find(utf8), std::string::npos) << "866 text read as 1251";
+    EXPECT_NE(boxes->shown.back().text.find("clients: no code page mark; read as 1251 (Cyrillic Windows), as chosen "
+                                            "for every table"),
+              std::string::npos)
+        << boxes->shown.back().text;
 }
 
 }  // namespace
