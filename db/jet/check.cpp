@@ -467,12 +467,7 @@ void Checker::checkRow(TableRun& r, uint32_t ref, uint32_t indexRef, const uint8
                 return Value();
             }
             Value v = r.needValue[k] ? keyValue(t, c, p, len) : db_.valueOf(t, c, p, len);
-            if (!c.calculated() && (c.is(ColType::Text) || c.is(ColType::Binary))) {
-                const size_t stored = storedLength(c, p, len, v);
-                if (stored > size_t(c.length))
-                    problem(object() + ": its value of column '" + c.name + "' takes " + std::to_string(stored) +
-                            " bytes, more than the column's " + std::to_string(c.length));
-            }
+            checkLength(r, ref, c, p, len, v);
             return v;
         });
     } catch (const Error& e) {
@@ -489,10 +484,16 @@ void Checker::checkRow(TableRun& r, uint32_t ref, uint32_t indexRef, const uint8
 // The bytes a text or binary value takes against its column's length (a
 // value longer than its column is cut or misread by readers). Text: two bytes a
 // character (Access 97: one byte of the code page), compressed or not.
-size_t Checker::storedLength(const StoredColumn& c, const uint8_t* p, size_t len, const Value& v) {
+void Checker::checkLength(const TableRun& r, uint32_t ref, const StoredColumn& c, const uint8_t* p, size_t len,
+                          const Value& v) {
+    if (c.calculated() || !(c.is(ColType::Text) || c.is(ColType::Binary))) return;
+    size_t stored = len;
     if (c.is(ColType::Text) && !c.narrowText && len >= 2 && p[0] == 0xFF && p[1] == 0xFE && v.kind() == Kind::Text)
-        return 2 * utf8ToUtf16(v.text()).size();
-    return len;
+        stored = 2 * utf8ToUtf16(v.text()).size();
+    if (stored > size_t(c.length))
+        problem("table '" + r.name + "', " + pageText(ref >> 8) + ": row " + refText(ref) + ": its value of column '" +
+                c.name + "' takes " + std::to_string(stored) + " bytes, more than the column's " +
+                std::to_string(c.length));
 }
 
 void Checker::checkLongValue(TableRun& r, size_t k, uint32_t ref, const uint8_t* p, size_t n) {

@@ -157,7 +157,8 @@ private:
     uint32_t scanRows(TableRun& r, bool report,
                       const std::function<void(uint32_t ref, uint32_t indexRef, const uint8_t* row, size_t n)>& fn);
     void checkRow(TableRun& r, uint32_t ref, uint32_t indexRef, const uint8_t* row, size_t n);
-    static size_t storedLength(const StoredColumn& c, const uint8_t* p, size_t len, const Value& v);
+    void checkLength(const TableRun& r, uint32_t ref, const StoredColumn& c, const uint8_t* p, size_t len,
+                     const Value& v);
     void checkLongValue(TableRun& r, size_t column, uint32_t ref, const uint8_t* p, size_t n);
     bool rowKey(TableRun& r, size_t i, const std::vector<Value>& v, std::vector<uint8_t>& key, uint32_t ref);
     void checkIndex(TableRun& r, size_t i);

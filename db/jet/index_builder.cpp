@@ -113,12 +113,10 @@ void IndexBuilder::writePage(uint32_t page, uint8_t type, const Node& n, uint32_
     wr16(p + kIndexFreeSpace, uint32_t(kPageSize - kLayout.entries - off));
 }
 
-// Leaves are chained left to right across the level; node pages among the
-// siblings under one parent.
-std::vector<IndexBuilder::Node> IndexBuilder::writeLevel(std::vector<Node>& level, uint8_t type) {
-    for (Node& n : level) n.page = takePage();
-    // The parents' entries: each child's last entry and page, as many to a
-    // parent as fit.
+// The parents' entries of a level whose pages have their numbers: each
+// child's last entry and page (kept in nodeEntries_), as many to a parent as
+// fit; returns the children of each parent.
+std::vector<std::vector<size_t>> IndexBuilder::groupUnderParents(const std::vector<Node>& level) {
     std::vector<std::vector<size_t>> groups(1);
     size_t bytes = 0;
     for (size_t i = 0; i < level.size(); ++i) {
@@ -132,16 +130,28 @@ std::vector<IndexBuilder::Node> IndexBuilder::writeLevel(std::vector<Node>& leve
         nodeEntries_.push_back(std::move(ne));
         groups.back().push_back(i);
     }
+    return groups;
+}
+
+// Leaves are chained left to right across the level; node pages among the
+// siblings under one parent (`g`, the q-th of them).
+std::pair<uint32_t, uint32_t> IndexBuilder::siblings(const std::vector<Node>& level, const std::vector<size_t>& g,
+                                                     size_t q, bool leaves) {
+    const size_t i = g[q];
+    if (leaves) return {i > 0 ? level[i - 1].page : 0, i + 1 < level.size() ? level[i + 1].page : 0};
+    return {q > 0 ? level[g[q - 1]].page : 0, q + 1 < g.size() ? level[g[q + 1]].page : 0};
+}
+
+std::vector<IndexBuilder::Node> IndexBuilder::writeLevel(std::vector<Node>& level, uint8_t type) {
+    for (Node& n : level) n.page = takePage();
+    const auto groups = groupUnderParents(level);
     const size_t firstEntry = nodeEntries_.size() - level.size();
-    const bool leaves = type == uint8_t(PageType::IndexLeaf);
     std::vector<Node> parents;
     for (const auto& g : groups) {
         Node parent;
         for (size_t q = 0; q < g.size(); ++q) {
             const size_t i = g[q];
-            const uint32_t prev = leaves ? (i > 0 ? level[i - 1].page : 0) : (q > 0 ? level[g[q - 1]].page : 0);
-            const uint32_t next =
-                leaves ? (i + 1 < level.size() ? level[i + 1].page : 0) : (q + 1 < g.size() ? level[g[q + 1]].page : 0);
+            const auto [prev, next] = siblings(level, g, q, type == uint8_t(PageType::IndexLeaf));
             writePage(level[i].page, type, level[i], prev, next);
             if (q + 1 < g.size() || g.size() == 1) parent.items.push_back(&nodeEntries_[firstEntry + i]);
             else parent.tail = level[i].page;

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <deque>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "db/jet/jet_database.h"
@@ -43,6 +44,9 @@ private:
     // Gives every page of `level` a page number and writes it; returns the
     // parents' level (their entries kept in nodeEntries_).
     std::vector<Node> writeLevel(std::vector<Node>& level, uint8_t type);
+    std::vector<std::vector<size_t>> groupUnderParents(const std::vector<Node>& level);
+    static std::pair<uint32_t, uint32_t> siblings(const std::vector<Node>& level, const std::vector<size_t>& g,
+                                                  size_t q, bool leaves);
     void writePage(uint32_t page, uint8_t type, const Node& n, uint32_t prev, uint32_t next);
     void poolPages(const StoredIndex& ix);
     uint32_t takePage();

@@ -11,6 +11,18 @@ namespace {
 
 constexpr uint32_t kBitmapPages = (kPageSize - 4) * 8;
 
+// The pages a bitmap of `count` bits marks from page `base` on: those in the
+// file go to `pages`, the first past its end to `pastEnd` (when asked).
+void markedPages(const uint8_t* bits, size_t count, uint64_t base, uint32_t total, std::vector<uint32_t>& pages,
+                 uint32_t* pastEnd) {
+    for (size_t i = 0; i < count; ++i) {
+        if (!(bits[i / 8] & (1u << (i % 8)))) continue;
+        const uint64_t pgno = base + i;
+        if (pgno < total) pages.push_back(uint32_t(pgno));
+        else if (pastEnd && *pastEnd == 0) *pastEnd = uint32_t(std::min<uint64_t>(pgno, 0xFFFFFFFFu));
+    }
+}
+
 }  // namespace
 
 std::vector<uint32_t> JetDatabase::mapPages(uint32_t ref, std::vector<uint32_t>* bitmapPages, uint32_t* pastEnd) {
@@ -19,18 +31,9 @@ std::vector<uint32_t> JetDatabase::mapPages(uint32_t ref, std::vector<uint32_t>*
     if (n < 1) damaged("empty usage map");
     const uint32_t total = pager_->pageCount();
     if (pastEnd) *pastEnd = 0;
-    auto past = [&](uint64_t pgno) {
-        if (pastEnd && *pastEnd == 0) *pastEnd = uint32_t(std::min<uint64_t>(pgno, 0xFFFFFFFFu));
-    };
     if (p[0] == usagemap::kInline) {
         if (n < 5) damaged("short usage map");
-        const uint32_t start = rd32(p + 1);
-        for (size_t i = 0; i < (n - 5) * 8; ++i)
-            if (p[5 + i / 8] & (1u << (i % 8))) {
-                const uint64_t pgno = uint64_t(start) + i;
-                if (pgno < total) pages.push_back(uint32_t(pgno));
-                else past(pgno);
-            }
+        markedPages(p + 5, (n - 5) * 8, rd32(p + 1), total, pages, pastEnd);
     } else if (p[0] == usagemap::kReference) {
         std::vector<uint32_t> maps;
         for (size_t j = 0; j < (n - 1) / 4; ++j) maps.push_back(rd32(p + 1 + 4 * j));
@@ -49,12 +52,7 @@ std::vector<uint32_t> JetDatabase::mapPages(uint32_t ref, std::vector<uint32_t>*
                 damaged("usage map page " + std::to_string(maps[j]) + " has the wrong type");
             if (bitmapPages) bitmapPages->push_back(maps[j]);
             const size_t bits = pastEnd ? size_t(perPage) : size_t(std::min<uint64_t>(perPage, total - base));
-            for (size_t i = 0; i < bits; ++i)
-                if (b[4 + i / 8] & (1u << (i % 8))) {
-                    const uint64_t pgno = base + i;
-                    if (pgno < total) pages.push_back(uint32_t(pgno));
-                    else past(pgno);
-                }
+            markedPages(b + 4, bits, base, total, pages, pastEnd);
         }
     } else {
         damaged("unknown usage map type " + std::to_string(p[0]));
