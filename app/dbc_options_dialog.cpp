@@ -41,7 +41,7 @@ DbcOptionsDialog::DbcOptionsDialog(MainWindow& main, QWidget* owner) : QDialog(o
     setWindowTitle("Advanced Options");
     setAccessibleName("Advanced Options");
     setModal(true);
-    setFixedSize(twips(8040), twips(2835));
+    setFixedSize(twips(8040), twips(3165));
     setFont(captionFont(9));
     previewOptionGroup_ = new QGroupBox("Advanced Option", this);
     previewOptionGroup_->setObjectName(kGroupName);
@@ -68,10 +68,10 @@ DbcOptionsDialog::DbcOptionsDialog(MainWindow& main, QWidget* owner) : QDialog(o
     textGroup_ = new QGroupBox("Text of the Tables", this);
     textGroup_->setObjectName(kTextGroupName);
     textGroup_->setAccessibleName("Text of the Tables");
-    place(textGroup_, 120, 1650, 7800, 1065);
+    place(textGroup_, 120, 1650, 7800, 1395);
     codePageLabel_ = new QLabel(kCodePageCaption, textGroup_);
     codePageLabel_->setObjectName(kCodePageLabelName);
-    place(codePageLabel_, 240, 345, 3720, 255);
+    place(codePageLabel_, 240, 300, 7320, 255);
     fitCaption(codePageLabel_);
     codePageList_ = new QComboBox(textGroup_);
     codePageList_->setObjectName(kCodePageListName);
@@ -79,15 +79,15 @@ DbcOptionsDialog::DbcOptionsDialog(MainWindow& main, QWidget* owner) : QDialog(o
     codePageList_->setAccessibleDescription(
         "Automatic finds it in the tables' text, else reads 1252; tables that name a code page their text fits "
         "keep it");
-    codePageList_->addItem("Automatic (found from the text, else 1252)", 0);
+    codePageList_->addItem("Automatic: found from the text of each table", 0);
     for (const auto& c : db::foxpro::knownCodePages())
         codePageList_->addItem(QString::number(c.number) + " - " + c.name, c.number);
     codePageLabel_->setBuddy(codePageList_);
-    place(codePageList_, 4080, 300, 3480, 345);
+    place(codePageList_, 240, 600, 7320, 345);
     forceCodePageCheck_ = new QCheckBox("Use this code page for every table, whatever the table names", textGroup_);
     forceCodePageCheck_->setObjectName(kForceCodePageName);
     forceCodePageCheck_->setAccessibleName("Use this code page for every table");
-    place(forceCodePageCheck_, 240, 720, 7320, 255);
+    place(forceCodePageCheck_, 240, 1035, 7320, 255);
 
     pointer_ = new WindowPointer(this);
     for (QWidget* b : {okButton_, cancelButton_, browseButton_}) pointer_->watchButton(b);

@@ -265,7 +265,7 @@ TEST_F(SelectionTest, AdvancedOptionsLayoutAndNames) {
     // The window is taller than the classic 1635 twips by the group of the
     // tables' code page below the buttons; the classic controls keep their
     // places.
-    EXPECT_EQ(f6.size(), QSize(tp::app::twips(8040), tp::app::twips(2835)));
+    EXPECT_EQ(f6.size(), QSize(tp::app::twips(8040), tp::app::twips(3165)));
     EXPECT_EQ(field(&f6, "Text1")->accessibleName(), "DBC File:");
     for (const char* b : {"PushButton1", "PushButton2", "PushButton5"})
         EXPECT_NE(f6.findChild<QPushButton*>(b), nullptr) << b;
