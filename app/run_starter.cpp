@@ -10,6 +10,8 @@ bool providerInstalled() { return tp::convert::target::providerInstalled(); }
 
 bool canConnectToSource() { return tp::convert::source::canConnect(); }
 
+std::string sourceProblem() { return tp::convert::source::problem(); }
+
 namespace {
 class Starter : public RunStarter {
 public:
