@@ -251,11 +251,12 @@ void SqlPreviewWindow::buildLayout() {
 }
 
 // The single column is as wide as the list (at least its 7000 twips), so
-// statements use the whole window; the user may still drag it wider.
+// statements use the whole window; the user may still drag it wider until
+// the list's size changes.
 void SqlPreviewWindow::fitColumnToView() {
     if (!loaded_) return;
     const int wanted = std::max(kColumnWidthPx, statementView->viewport()->width());
-    if (statementView->columnWidth(0) < wanted) statementView->setColumnWidth(0, wanted);
+    if (statementView->columnWidth(0) != wanted) statementView->setColumnWidth(0, wanted);
 }
 
 void SqlPreviewWindow::setTableName(const std::string& name) {

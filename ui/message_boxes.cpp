@@ -28,8 +28,22 @@ QMessageBox::Icon iconOf(int style) {
     }
 }
 
-// Box texts use CR LF and lone CR as line ends; the label wants LF.
-QString boxText(const std::string& text) { return QString::fromStdString(withPlainLineEnds(text)); }
+// Box texts use CR LF and lone CR as line ends; the label wants LF. A web
+// address or a path is not broken after its slashes (a word joiner follows
+// each): the line breaks before it instead.
+QString boxText(const std::string& text) {
+    const QString plain = QString::fromStdString(withPlainLineEnds(text));
+    static const QRegularExpression addressOrPath(QStringLiteral("(?:\\S*://|(?<!\\S)/)\\S*"));
+    QString shown;
+    qsizetype done = 0;
+    for (auto it = addressOrPath.globalMatch(plain); it.hasNext();) {
+        const QRegularExpressionMatch m = it.next();
+        shown += plain.mid(done, m.capturedStart() - done);
+        shown += m.captured().replace(QChar('/'), QStringLiteral("/\u2060"));
+        done = m.capturedEnd();
+    }
+    return shown + plain.mid(done);
+}
 
 // A word the box would break (a web address, a long path) keeps its line:
 // the text is at least as wide as its longest word, up to most of the screen.
@@ -40,7 +54,7 @@ void keepWordsWhole(QMessageBox& box, const QString& text) {
         widest = std::max(widest, fm.horizontalAdvance(word));
     const QScreen* screen = QGuiApplication::primaryScreen();
     const int limit = screen ? screen->availableGeometry().width() * 4 / 5 : 1000;
-    if (widest > 300)
+    if (widest > 200)
         box.setStyleSheet(
             QStringLiteral("QLabel#qt_msgbox_label { min-width: %1px; }").arg(std::min(widest + 8, limit)));
 }
