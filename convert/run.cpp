@@ -180,8 +180,10 @@ bool ConversionRun::prepareTarget(State& s) {
         return false;
     }
     if (!std::filesystem::exists(target)) {
+        // (Both questions start with "The database ": the command line's
+        // --create answers them.)
         if (!endsWithNoCase(target, ".mdb") && !endsWithNoCase(target, ".accdb") &&
-            msgBox("The name " + target + " ends in neither .mdb nor .accdb.\r\n\r\n" +
+            msgBox("The database name " + target + " ends in neither .mdb nor .accdb.\r\n\r\n" +
                        "Create an Access database under this name all the same?",
                    mb::YesNo) != mb::Yes) {
             stopForInput(s, {}, InputField::TargetFile);
