@@ -14,6 +14,7 @@
 #include "host/message_box.h"
 #include "ui/dialogs.h"
 #include "ui/pointer.h"
+#include "ui/window_keys.h"
 #include "host/utilities.h"
 
 namespace tp::app {
@@ -94,6 +95,10 @@ DbcOptionsDialog::DbcOptionsDialog(MainWindow& main, QWidget* owner) : QDialog(o
     pointer_->watchPassive(previewOptionGroup_);
     pointer_->watchPassive(dbcPathEdit_);
     pointer_->watchPassive(textGroup_);
+    pressFocusedButtonOnEnter(this);
+    ignoreInputJustAfterOpening(this);
+    // Enter in the field is OK.
+    okButton_->setDefault(true);
 
     connect(dbcPathEdit_, &QLineEdit::textChanged, this, [this] {
         main_.untrapped([this] { dbcPathChanged(); });
@@ -147,7 +152,7 @@ void DbcOptionsDialog::browse() {
     p(102, [&] { /* read-only box, Explorer style, long names: the Qt dialog's own */ });
     p(104, [&] { title = "Select Foxpro Database"; });
     p(106, [&] { filters = filtersFromClassic(kDbcFileFilter); });
-    p(108, [&] { fileName = dialogs().chooseOpenFile(this, title, filters); });
+    p(108, [&] { fileName = dialogs().chooseOpenFile(this, title, filters, folderOfPath(dbcPathEdit_->text())); });
     if (p.test(110, [&] { return !fileName.isEmpty(); })) p(112, [&] { dbcPathEdit_->setText(fileName); });
 }
 
@@ -158,6 +163,7 @@ void DbcOptionsDialog::useDbc() {
         p(104, [&] { main_.dbcPath = dbcPathEdit_->text().toStdString(); });
         p(106, [&] { settings().save(kSourceKindKey, "1"); });
     }
+    main_.dbcSetAside = false;
     main_.showSourceKind();
     p(110, [&] { accept(); });
 }
@@ -166,6 +172,7 @@ void DbcOptionsDialog::useFolder() {
     Procedure p(kWindowName, "PushButton2_Click");
     p(100, [&] { settings().save(kSourceKindKey, "2"); });
     p(102, [&] { main_.useDbcSource = false; });
+    main_.dbcSetAside = false;
     main_.showSourceKind();
     p(104, [&] { reject(); });
 }

@@ -30,6 +30,7 @@
 #include "host/program_files.h"
 #include "ui/dialogs.h"
 #include "ui/pointer.h"
+#include "ui/window_keys.h"
 #include "host/utilities.h"
 
 namespace tp::app {
@@ -303,6 +304,8 @@ void MainWindow::build() {
     setTabOrder(previewCheck_, previewAtEndOption_);
     setTabOrder(previewAtEndOption_, startButton_);
 
+    pressFocusedButtonOnEnter(this);
+
     pointer_ = new WindowPointer(this);
     for (QWidget* b : {browseFolderButton_, sampleSourceButton_, browseTargetButton_, sampleTargetButton_, helpButton_,
                        startButton_, testConnectionButton_, dbcOptionsButton_})
@@ -366,9 +369,13 @@ bool MainWindow::load() {
     step(126, [&] {
         if (booleanFromText(settings().get(kPreviewPerTableKey, "0"))) previewPerTableOption_->setChecked(true);
     });
+    // A DBC chosen before is set aside when a folder is stored too: the
+    // window says so.
+    const bool storedDbcKind = settings().get(kSourceKindKey, "") != "2";
     step(128, [&] { folderEdit_->setText(QString::fromStdString(settings().get(kFolderKey, ""))); });
     step(130, [&] { dbcPath = settings().get(kDbcFileKey, ""); });
     step(132, [&] { useDbcSource = settings().get(kSourceKindKey, "") != "2"; });
+    dbcSetAside = storedDbcKind && !useDbcSource && !dbcPath.empty();
     step(134, [&] { targetEdit_->setText(QString::fromStdString(settings().get(kTargetFileKey, ""))); });
     step(136, [&] { passwordEdit_->setText(QString::fromStdString(settings().get(kTargetPasswordKey, ""))); });
     step(138, [&] { previewToggled(); });
@@ -397,6 +404,7 @@ void MainWindow::previewOptionChosen() {
 
 void MainWindow::folderChanged() {
     const std::string t = text(folderEdit_);
+    folderEdit_->setToolTip(folderEdit_->text());  // the whole path, however long
     settings().save(kFolderKey, t);
     if (!t.empty()) {
         settings().save(kSourceKindKey, "2");
@@ -406,7 +414,11 @@ void MainWindow::folderChanged() {
 }
 
 std::string MainWindow::sourceKindText() const {
-    if (!useDbcSource) return "Source in use: the free tables of the folder below";
+    if (!useDbcSource) {
+        if (dbcSetAside && !dbcPath.empty())
+            return "Folder in use: a folder is filled in, so the DBC " + dbcPath + " is set aside (dbc to use it)";
+        return "Source in use: the free tables of the folder below";
+    }
     if (dbcPath.empty()) return "Source in use: a DBC, none chosen yet (dbc)";
     return "Source in use: the DBC " + dbcPath;
 }
@@ -415,12 +427,26 @@ void MainWindow::showSourceKind() {
     const QString full = QString::fromStdString(sourceKindText());
     sourceKindLabel_->setToolTip(full);
     sourceKindLabel_->setAccessibleDescription(full);
-    // A long path loses its middle, never its file name.
-    sourceKindLabel_->setText(
-        QFontMetrics(sourceKindLabel_->font()).elidedText(full, Qt::ElideMiddle, sourceKindLabel_->width()));
+    // A long DBC path loses its start, never its file name nor the words
+    // around it; the whole text is the tool tip.
+    const QFontMetrics fm(sourceKindLabel_->font());
+    QString shown = full;
+    const QString path = QString::fromStdString(dbcPath);
+    const qsizetype at = path.isEmpty() ? -1 : full.indexOf(path);
+    if (fm.horizontalAdvance(full) > sourceKindLabel_->width() && at >= 0) {
+        const QString before = full.left(at), after = full.mid(at + path.size());
+        const int room = sourceKindLabel_->width() - fm.horizontalAdvance(before + after);
+        shown = before +
+                fm.elidedText(path, Qt::ElideLeft, std::max(room, fm.horizontalAdvance(QStringLiteral("...x")))) +
+                after;
+    }
+    sourceKindLabel_->setText(fm.elidedText(shown, Qt::ElideLeft, sourceKindLabel_->width()));
 }
 
-void MainWindow::targetChanged() { settings().save(kTargetFileKey, text(targetEdit_)); }
+void MainWindow::targetChanged() {
+    settings().save(kTargetFileKey, text(targetEdit_));
+    targetEdit_->setToolTip(targetEdit_->text());  // the whole path, however long
+}
 void MainWindow::passwordChanged() { settings().save(kTargetPasswordKey, text(passwordEdit_)); }
 
 void MainWindow::untrapped(const std::function<void()>& rule) {
@@ -478,6 +504,18 @@ void MainWindow::setProgressValue(double percent) {
 }
 
 void MainWindow::setProgressText(const std::string& t) { progressBar_->setFormat(QString::fromStdString(t)); }
+
+void MainWindow::focusField(convert::InputField field) {
+    QWidget* w = folderEdit_;
+    switch (field) {
+    case convert::InputField::SourceFolder: w = folderEdit_; break;
+    case convert::InputField::SourceDbc: w = dbcOptionsButton_; break;
+    case convert::InputField::TargetFile: w = targetEdit_; break;
+    case convert::InputField::TargetPassword: w = passwordEdit_; break;
+    }
+    activateWindow();
+    w->setFocus(Qt::OtherFocusReason);
+}
 
 void MainWindow::setBusyPointer(bool busy) { pointer_->setValue(busy ? WindowPointer::Busy : WindowPointer::Default); }
 

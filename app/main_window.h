@@ -67,6 +67,8 @@ public:
     // chosen in Advanced Options.
     bool useDbcSource = false;
     std::string dbcPath;
+    // The stored DBC kind gave way to a stored folder at start-up.
+    bool dbcSetAside = false;
 
     // tp::Selection
     bool sourceIsDbc() const override { return useDbcSource; }
@@ -89,6 +91,8 @@ public:
     convert::StatementList& previewList() override;
     convert::DatatypeList& datatypeList() override;
     void showPreview() override;
+    void previewTable(const std::string& name) override;
+    void focusField(convert::InputField field) override;
     std::unique_ptr<db::Connection>& accessConnection() override { return accessConn_; }
 
     tp::WindowPointer& pointer() { return *pointer_; }

@@ -45,7 +45,8 @@ std::string helpText() {
 void MainWindow::browseFolder() {
     Procedure p(kReportWindow, kBrowseFolderProcedure);
     QString folder;
-    p(100, [&] { folder = browseForFolder(this, "Please select folder:", QString()); });
+    // The picker opens on the folder in the field.
+    p(100, [&] { folder = browseForFolder(this, "Please select folder:", folderOfPath(folderEdit_->text())); });
     if (p.test(102, [&] { return !folder.isEmpty(); })) p(104, [&] { folderEdit_->setText(folder); });
 }
 
@@ -65,7 +66,7 @@ void MainWindow::browseTarget() {
     p(102, [&] { /* read-only box, Explorer style, long names: the Qt dialog's own */ });
     p(104, [&] { title = "Select Access Database"; });
     p(106, [&] { filters = filtersFromClassic(kAccessFileFilter); });
-    p(108, [&] { fileName = dialogs().chooseOpenFile(this, title, filters); });
+    p(108, [&] { fileName = dialogs().chooseOpenFile(this, title, filters, folderOfPath(targetEdit_->text())); });
     if (p.test(110, [&] { return !fileName.isEmpty(); })) p(112, [&] { targetEdit_->setText(fileName); });
 }
 
@@ -77,11 +78,16 @@ void MainWindow::useSampleTarget() {
 void MainWindow::testConnection() {
     Procedure p(kReportWindow, kTestConnectionProcedure);
     p(100, [&] { pointer_->setValue(WindowPointer::Busy); });
-    // A test that fails outright is reported and counts as no connection.
-    if (p.value(
-            102, [&] { return canConnectToSource(); }, false))
+    // A test that fails outright is reported and counts as no connection;
+    // a source that cannot be converted is told with the reader's words.
+    const std::string problem = p.value(
+        102, [&] { return sourceProblem(); }, std::string("?"));
+    if (problem.empty()) {
         p(104, [&] { msgBox("Connection successful."); });
-    else p(108, [&] { msgBox("Could not connect."); });
+    } else {
+        p(108, [&] { msgBox(problem == "?" ? "Could not connect." : "Could not connect.\r\n\r\n" + problem); });
+        focusField(useDbcSource ? convert::InputField::SourceDbc : convert::InputField::SourceFolder);
+    }
     p(112, [&] { pointer_->setValue(WindowPointer::Default); });
 }
 

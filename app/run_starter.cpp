@@ -21,6 +21,8 @@ std::string codePagesNotice(const std::vector<std::string>& lines) {
            "name one\" in the Advanced Options window (the dbc button), and convert again.";
 }
 
+std::string sourceProblem() { return tp::convert::source::problem(); }
+
 namespace {
 class Starter : public RunStarter {
 public:

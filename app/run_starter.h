@@ -14,6 +14,8 @@ namespace tp::app {
 bool providerInstalled();
 // convert::source::canConnect().
 bool canConnectToSource();
+// convert::source::problem(): why the source cannot be converted, or empty.
+std::string sourceProblem();
 
 // One conversion run object per main window, so that a click during a run's
 // yield is refused by the run itself.

@@ -44,7 +44,14 @@ public:
 struct PreviewFlags {
     bool sqlExecuted = false;
     bool endRunAfterPreview = false;
+    // Set by the preview window when Back, Skip or the close box stopped a
+    // running Execute SQL and what it had written was taken back.
+    bool executionUndone = false;
 };
+
+// The fields of the main window a user fixes when the run cannot open the
+// source or the target.
+enum class InputField { SourceFolder, SourceDbc, TargetFile, TargetPassword };
 PreviewFlags& previewFlags();
 
 class RunHost {
@@ -76,6 +83,13 @@ public:
     // Shows the preview window modally, owned by the main window; returns
     // when it closes. The window executes on accessConnection().
     virtual void showPreview() = 0;
+
+    // The run stopped because of the user's input: its one message has been
+    // shown; the focus goes to the field to fix.
+    virtual void focusField(InputField field) { (void)field; }
+    // The table a per-table preview is about to show; empty for the preview
+    // of the whole run.
+    virtual void previewTable(const std::string& name) { (void)name; }
 
     // The main window's access_conn: replaced by every run.
     virtual std::unique_ptr<db::Connection>& accessConnection() = 0;

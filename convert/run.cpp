@@ -37,6 +37,10 @@ struct ConversionRun::State {
     std::unique_ptr<db::Connection> source;
     std::unique_ptr<db::Recordset> records;
     bool connectionsOpen = false;
+    int overwriteAll = 0;         // the answer "to all" of the overwrite question, 0 before one
+    bool tableExecuted = false;   // a statement of the table in work ran on the target
+    bool tableToPreview = false;  // a statement of the table in work went to the preview list
+    int tablesInPreview = 0;      // tables in the preview list, not executed yet
 
     // The statement sink: the preview list in preview mode, else executed on
     // the target at once. The preview choice is read anew for every
@@ -46,11 +50,52 @@ struct ConversionRun::State {
         RunHost& host = run.host_;
         if (p.test(modeStep, [&] { return host.previewMode(); })) {
             p(previewStep, [&] { host.previewList().append(statement); });
+            tableToPreview = true;
         } else if (!p(executeStep, [&] { need(host.accessConnection()).Execute(statement); })) {
             ++run.summary_.failedStatements;
+        } else {
+            tableExecuted = true;
         }
     }
 };
+
+namespace {
+
+std::string counted(int64_t n, const char* one, const char* many) {
+    return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+bool endsWithNoCase(const std::string& s, const std::string& tail) {
+    return s.size() >= tail.size() && asciiLower(s.substr(s.size() - tail.size())) == tail;
+}
+
+bool mentionsPassword(const std::string& text) { return asciiLower(text).find("password") != std::string::npos; }
+
+const char* const kTargetField = "\"MDB or ACCDB File:\"";
+
+std::string sourceFixHint(bool dbc) {
+    return dbc ? "Choose the database container (.dbc) with the \"dbc\" button."
+               : "Choose the folder of the FoxPro tables in \"Folder containing DBF/s:\".";
+}
+
+}  // namespace
+
+std::string doneText(const RunSummary& s) {
+    std::string text = "Done.\r\n\r\n";
+    if (s.tablesConverted > 0) text += counted(s.tablesConverted, "table", "tables") + " converted.";
+    else text += "No table was converted.";
+    if (s.tablesSkipped > 0) text += "\r\n" + counted(s.tablesSkipped, "table", "tables") + " skipped.";
+    if (s.tablesUndone > 0)
+        text += "\r\n" + counted(s.tablesUndone, "table", "tables") +
+                " undone: what Execute SQL had written was taken back.";
+    if (s.tablesNotConverted > 0) {
+        text += "\r\n" + counted(s.tablesNotConverted, "table", "tables") + " not converted";
+        text += s.notConvertedWhy.empty() ? "." : ": " + s.notConvertedWhy + ".";
+    }
+    if (s.failedStatements > 0)
+        text += "\r\n" + counted(s.failedStatements, "statement", "statements") + " could not be executed.";
+    return text;
+}
 
 ConversionRun::ConversionRun(RunHost& host, RunModules modules) : host_(host), modules_(std::move(modules)) {}
 ConversionRun::~ConversionRun() = default;
@@ -69,7 +114,7 @@ void ConversionRun::start() {
     summary_ = RunSummary{};
     s.settings = haveRegional_ ? regional_ : regionalSettings();
 
-    if (!openConnections(s)) {  // an invalid source ends the run silently
+    if (!openConnections(s)) {  // the source or target cannot be used: told once, or silently
         converting_ = false;
         return;
     }
@@ -83,39 +128,156 @@ bool ConversionRun::openConnections(State& s) {
     p(step::CreateTargetConnection, [&] { host_.accessConnection() = db::CreateConnection("ADODB.Connection"); });
     p(step::CreateSourceConnection, [&] { s.source = db::CreateConnection("ADODB.Connection"); });
     p(step::CreateRecordset, [&] { s.records = db::CreateRecordset("ADODB.RecordSet"); });
-    if (p.test(step::TestSource, [&] { return !modules_.canConnectToSource(); })) return false;
+    if (!checkSource(s)) return false;
     summary_.ran = true;
 
     p(step::ShowBusyPointer, [&] { host_.setBusyPointer(true); });
     p(step::ClearTargetTables, [&] { host_.targetTables().clear(); });
     p(step::ClearSourceTables, [&] { host_.sourceTables().clear(); });
-    p(step::ListTargetTables, [&] {
-        // A target that does not exist yet can be created here and now.
-        const std::string target = selection().targetPath();
-        if (!target.empty() && !std::filesystem::exists(target) &&
-            msgBox("The database " + target + " does not exist. Would you like to create it?", mb::YesNo) == mb::Yes)
-            modules_.createTargetDatabase(target, selection().targetPassword());
-    });
-    p(step::ListTargetTables, [&] { modules_.listTargetTables(host_.targetTables(), selection().targetPath()); });
+    // The source's tables first: a source without any stops the run before
+    // a target is created.
     p(step::ListSourceTables, [&] { modules_.listSourceTables(host_.sourceTables()); });
-    p(step::SourceCursorLocation, [&] { need(s.source).CursorLocation = db::adUseServer; });
-    p(step::SourceCommandTimeout, [&] { need(s.source).CommandTimeout = 5000; });
-    p(step::SourceConnectionTimeout, [&] { need(s.source).ConnectionTimeout = 5000; });
-    p(step::OpenSource, [&] {
-        need(s.source).CodePage = selection().sourceCodePage();
-        s.source->Open(modules_.sourceConnectionString());
-    });
-    p(step::TargetCursorLocation, [&] { need(host_.accessConnection()).CursorLocation = db::adUseClient; });
-    p(step::TargetMode, [&] { need(host_.accessConnection()).Mode = db::adModeReadWrite; });
-    p(step::OpenTarget, [&] { need(host_.accessConnection()).Open(modules_.targetConnectionString()); });
+    if (p.value(
+            step::CountSourceTables, [&] { return host_.sourceTables().count(); }, 0) == 0) {
+        stopForInput(s, "The FoxPro source holds no tables: there is nothing to convert.", sourceField());
+        return false;
+    }
+    if (!prepareTarget(s)) return false;
+    if (!openSource(s) || !openTarget(s)) return false;
     s.connectionsOpen = true;
     return true;
 }
 
+InputField ConversionRun::sourceField() const {
+    return selection().sourceIsDbc() ? InputField::SourceDbc : InputField::SourceFolder;
+}
+
+// The source is tested before anything is cleared or opened. A source that
+// cannot be converted is told once, with the reader's own words.
+bool ConversionRun::checkSource(State& s) {
+    Procedure& p = s.p;
+    if (!modules_.sourceProblem) {
+        // Without the reasons (stand-in modules): an invalid source ends the run silently.
+        return !p.test(step::TestSource, [&] { return !modules_.canConnectToSource(); });
+    }
+    const std::string problem = p.value(
+        step::TestSource, [&] { return modules_.sourceProblem(); }, std::string());
+    if (problem.empty()) return true;
+    stopForInput(s,
+                 "The FoxPro source cannot be converted.\r\n\r\n" + problem + "\r\n\r\n" +
+                     sourceFixHint(selection().sourceIsDbc()),
+                 sourceField());
+    return false;
+}
+
+// A missing target is created when the user agrees; a target that cannot be
+// created or read stops the run with one message.
+bool ConversionRun::prepareTarget(State& s) {
+    const std::string target = selection().targetPath();
+    if (target.empty()) {
+        stopForInput(s, std::string("Choose the Access database to convert into in ") + kTargetField + ".",
+                     InputField::TargetFile);
+        return false;
+    }
+    if (!std::filesystem::exists(target)) {
+        // (Both questions start with "The database ": the command line's
+        // --create answers them.)
+        if (!endsWithNoCase(target, ".mdb") && !endsWithNoCase(target, ".accdb") &&
+            msgBox("The database name " + target + " ends in neither .mdb nor .accdb.\r\n\r\n" +
+                       "Create an Access database under this name all the same?",
+                   mb::YesNo) != mb::Yes) {
+            stopForInput(s, {}, InputField::TargetFile);
+            return false;
+        }
+        if (msgBox("The database " + target + " does not exist. Would you like to create it?", mb::YesNo) != mb::Yes) {
+            stopForInput(s, {}, InputField::TargetFile);
+            return false;
+        }
+        try {
+            modules_.createTargetDatabase(target, selection().targetPassword());
+        } catch (...) {
+            stopForInput(s,
+                         "The Access database " + target + " could not be created.\r\n\r\n" +
+                             currentErrorDescription() + "\r\n\r\nChoose another file or folder in " + kTargetField +
+                             ".",
+                         InputField::TargetFile);
+            return false;
+        }
+    }
+    try {
+        modules_.listTargetTables(host_.targetTables(), target);
+    } catch (...) {
+        stopForTarget(s, currentErrorDescription());
+        return false;
+    }
+    return true;
+}
+
+void ConversionRun::stopForTarget(State& s, const std::string& cause) {
+    const std::string target = selection().targetPath();
+    const bool password = mentionsPassword(cause);
+    stopForInput(s,
+                 "The Access database " + target + " could not be opened.\r\n\r\n" + cause + "\r\n\r\n" +
+                     (password ? "Check the password in \"Password (if required):\"."
+                               : std::string("Check the file in ") + kTargetField + "."),
+                 password ? InputField::TargetPassword : InputField::TargetFile);
+}
+
+bool ConversionRun::openSource(State& s) {
+    Procedure& p = s.p;
+    p(step::SourceCursorLocation, [&] { need(s.source).CursorLocation = db::adUseServer; });
+    p(step::SourceCommandTimeout, [&] { need(s.source).CommandTimeout = 5000; });
+    p(step::SourceConnectionTimeout, [&] { need(s.source).ConnectionTimeout = 5000; });
+    try {
+        need(s.source).CodePage = selection().sourceCodePage();
+        s.source->Open(modules_.sourceConnectionString());
+    } catch (...) {
+        stopForInput(s,
+                     "The FoxPro source cannot be opened.\r\n\r\n" + currentErrorDescription() + "\r\n\r\n" +
+                         sourceFixHint(selection().sourceIsDbc()),
+                     sourceField());
+        return false;
+    }
+    return true;
+}
+
+bool ConversionRun::openTarget(State& s) {
+    Procedure& p = s.p;
+    p(step::TargetCursorLocation, [&] { need(host_.accessConnection()).CursorLocation = db::adUseClient; });
+    p(step::TargetMode, [&] { need(host_.accessConnection()).Mode = db::adModeReadWrite; });
+    try {
+        need(host_.accessConnection()).Open(modules_.targetConnectionString());
+    } catch (...) {
+        stopForTarget(s, currentErrorDescription());
+        return false;
+    }
+    return true;
+}
+
+// The one message of a run that cannot go on (none when the user has just
+// answered No), the focus on the field to fix, and the window as it was
+// before the run: no end box.
+void ConversionRun::stopForInput(State& s, const std::string& text, InputField field) {
+    Procedure& p = s.p;
+    summary_.stopped = true;
+    ++summary_.failures;
+    auto closeIfOpen = [](db::Connection* c) {
+        try {
+            if (c && c->isOpen()) c->Close();
+        } catch (...) {}  // a connection that cannot close has nothing to lose
+    };
+    closeIfOpen(s.source.get());
+    closeIfOpen(host_.accessConnection().get());
+    p(step::HideBusyPointer, [&] { host_.setBusyPointer(false); });
+    p(step::ResetProgressValue, [&] { host_.setProgressValue(0); });
+    p(step::ResetProgressText, [&] { host_.setProgressText("Progress Bar"); });
+    if (!text.empty()) msgBox(text);
+    host_.focusField(field);
+}
+
 void ConversionRun::convertTables(State& s) {
     Procedure& p = s.p;
-    const int tableCount = p.value(
-        step::CountSourceTables, [&] { return host_.sourceTables().count(); }, 0);
+    const int tableCount = host_.sourceTables().count();
     for (int i = tableCount - 1; i >= 0; --i) {
         if (i == tableCount - 1) {
             p(step::ClearPreviewList, [&] { host_.previewList().clear(); });
@@ -124,30 +286,55 @@ void ConversionRun::convertTables(State& s) {
         p(step::YieldBeforeTable, [] { pumpEvents(); });
         std::string name;
         p(step::TableName, [&] { name = host_.sourceTables().item(i); });
-        if (!convertTable(s, name)) break;  // the table's progress text stays
+        if (!convertTable(s, name, i + 1)) {
+            // "< Back": the tables after this one are not reached.
+            summary_.tablesNotConverted += i;
+            if (summary_.notConvertedWhy.empty()) summary_.notConvertedWhy = "the preview was closed with \"< Back\"";
+            break;  // the table's progress text stays
+        }
         p(step::ClearTableProgress, [&] { host_.setProgressText(""); });
     }
 }
 
-bool ConversionRun::convertTable(State& s, const std::string& name) {
+// The overwrite question; with more tables to come it also offers an answer
+// for all of them.
+int ConversionRun::askOverwrite(State& s, const std::string& name, int remaining) {
+    if (s.overwriteAll != 0) return s.overwriteAll;
+    const int style = remaining > 1 ? mb::YesNo | mb::ToAll : mb::YesNo;
+    const int answer = s.p.value(
+        step::AskOverwrite, [&] { return msgBox("Would you like to overwrite " + name + "?", style, "Overwrite?"); },
+        0);
+    if (answer == mb::YesToAll) return s.overwriteAll = mb::Yes;
+    if (answer == mb::NoToAll) return s.overwriteAll = mb::No;
+    return answer;
+}
+
+bool ConversionRun::convertTable(State& s, const std::string& name, int remaining) {
     Procedure& p = s.p;
     int answer = 0;
     if (p.test(step::TargetHasTable, [&] { return listContainsText(host_.targetTables(), name); }))
-        answer = p.value(
-            step::AskOverwrite,
-            [&] { return msgBox("Would you like to overwrite " + name + "?", mb::YesNo, "Overwrite?"); }, 0);
-    if (answer == mb::No) return true;  // the table is skipped
+        answer = askOverwrite(s, name, remaining);
+    if (answer == mb::No) {  // the table is skipped
+        ++summary_.tablesSkipped;
+        return true;
+    }
 
     if (p.test(step::PreviewPerTable, [&] { return host_.previewPerTable(); })) {
         p(step::ClearPreviewListForTable, [&] { host_.previewList().clear(); });
         p(step::ClearDatatypeListForTable, [&] { host_.datatypeList().clear(); });
     }
+    s.tableExecuted = s.tableToPreview = false;
     if (answer == mb::Yes) {
         s.put(*this, step::DropPreviewMode, step::DropToPreview, step::DropExecute, "DROP TABLE [" + name + "]");
         p(step::ForgetTargetTable, [&] { removeListEntry(host_.targetTables(), asciiLower(name)); });
     }
     p(step::ShowTableProgress, [&] { host_.setProgressText("Please wait.. Processing table " + name); });
-    p(step::OpenTableRows, [&] { need(s.records).Open("SELECT * FROM `" + name + "`", need(s.source)); });
+    // A table that cannot be read costs that table: its definition and rows
+    // would only fail in their turn.
+    if (!p(step::OpenTableRows, [&] { need(s.records).Open("SELECT * FROM `" + name + "`", need(s.source)); })) {
+        ++summary_.tablesNotConverted;
+        return true;
+    }
 
     // The definition.
     const std::vector<db::FieldInfo> noFields;
@@ -167,7 +354,9 @@ bool ConversionRun::convertTable(State& s, const std::string& name) {
     if (walk) writeRows(s, name, *fields, std::move(numeric));
     reportReadNotices(s);
     p(step::CloseTableRows, [&] { need(s.records).Close(); });
-    return previewTable(s);
+    if (s.tableExecuted) ++summary_.tablesConverted;
+    if (s.tableToPreview) ++s.tablesInPreview;
+    return previewTable(s, name);
 }
 
 void ConversionRun::writeRows(State& s, const std::string& name, const std::vector<db::FieldInfo>& fields,
@@ -211,26 +400,56 @@ void ConversionRun::reportReadNotices(State& s) {
     }
 }
 
-bool ConversionRun::previewTable(State& s) {
+bool ConversionRun::previewTable(State& s, const std::string& name) {
     Procedure& p = s.p;
     p(step::ResetPreviewFlags, [&] {
         s.flags.sqlExecuted = false;
         s.flags.endRunAfterPreview = true;
+        s.flags.executionUndone = false;
     });
     if (!p.test(step::PreviewThisTable, [&] { return host_.previewMode() && host_.previewPerTable(); })) return true;
+    host_.previewTable(name);
     p(step::ShowTablePreview, [&] { host_.showPreview(); });
+    settlePreview(s, "the preview was closed with \"< Back\"");
     return p.test(step::PreviewLetRunGoOn, [&] { return s.flags.sqlExecuted || !s.flags.endRunAfterPreview; });
+}
+
+// What became of the tables of the preview list once the window closed.
+void ConversionRun::settlePreview(State& s, const std::string& why) {
+    const int n = s.tablesInPreview;
+    s.tablesInPreview = 0;
+    if (n == 0) return;
+    if (s.flags.sqlExecuted) {
+        summary_.tablesConverted += n;
+    } else if (s.flags.executionUndone) {
+        summary_.tablesUndone += n;
+    } else if (!s.flags.endRunAfterPreview) {
+        summary_.tablesSkipped += n;
+    } else {
+        summary_.tablesNotConverted += n;
+        summary_.notConvertedWhy = why;
+    }
 }
 
 void ConversionRun::finish(State& s) {
     Procedure& p = s.p;
     if (p.test(step::PreviewAtEnd, [&] { return host_.previewMode() && host_.previewOnceAtEnd(); })) {
-        p(step::ResetPreviewFlagAtEnd, [&] { s.flags.sqlExecuted = false; });
+        p(step::ResetPreviewFlagAtEnd, [&] {
+            s.flags.sqlExecuted = false;
+            s.flags.executionUndone = false;
+        });
+        host_.previewTable({});
         p(step::ShowFinalPreview, [&] { host_.showPreview(); });
+        settlePreview(s, "the preview was closed without Execute SQL");
         p(step::CloseTargetAfterPreview, [&] { need(host_.accessConnection()).Close(); });
         p(step::CloseSourceAfterPreview, [&] { need(s.source).Close(); });
         s.connectionsOpen = false;
         p(step::ClearProgressAfterPreview, [&] { host_.setProgressText(""); });
+    }
+    if (s.tablesInPreview > 0) {  // preview mode without a preview: nothing ran
+        summary_.tablesNotConverted += s.tablesInPreview;
+        summary_.notConvertedWhy = "no preview was chosen, so no statement was executed";
+        s.tablesInPreview = 0;
     }
     if (s.connectionsOpen) {
         p(step::CloseTarget, [&] { need(host_.accessConnection()).Close(); });
@@ -240,12 +459,7 @@ void ConversionRun::finish(State& s) {
     p(step::ResetProgressValue, [&] { host_.setProgressValue(0); });
     p(step::ResetProgressText, [&] { host_.setProgressText("Progress Bar"); });
     summary_.failures = p.failures();
-    p(step::ShowDone, [&] {
-        std::string done = "Done.";
-        if (summary_.failedStatements > 0)
-            done += "\r\n\r\n" + std::to_string(summary_.failedStatements) + " statements could not be executed.";
-        msgBox(done);
-    });
+    p(step::ShowDone, [&] { msgBox(doneText(summary_)); });
 }
 
 }  // namespace tp::convert

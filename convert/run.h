@@ -25,7 +25,7 @@ struct FieldInfo;
 
 namespace tp::convert {
 
-// Counts of one run, for the command line's summary line.
+// Counts of one run, for the command line's summary line and the end box.
 struct RunSummary {
     int tables = 0;            // tables whose statements were produced
     int64_t rows = 0;          // row statements produced
@@ -33,16 +33,30 @@ struct RunSummary {
     int failedStatements = 0;  // executed statements the target rejected
     int64_t lostValues = 0;    // source values that could not be read (written as NULL)
     int failures = 0;          // every failed step, shown or counted
-    bool ran = false;          // false when the source was invalid (silent end)
+    bool ran = false;          // false when the source was invalid
     // The code page each table's text was read in, where the table did not
     // name it or named one its text is not valid in: one line a table.
     std::vector<std::string> codePages;
+    // What became of the tables, as the end of the run tells it.
+    int tablesConverted = 0;     // their statements went to the target
+    int tablesSkipped = 0;       // No at the overwrite question, or Skip Table
+    int tablesUndone = 0;        // Execute SQL stopped by Back or Skip and taken back
+    int tablesNotConverted = 0;  // built but not executed, or not reached
+    std::string notConvertedWhy;
+    bool stopped = false;  // the source or target could not be used: one message, no end box
 };
+
+// The end box's text: "Done." and what became of the tables.
+std::string doneText(const RunSummary& s);
 
 // The module procedures the run calls: convert::source and convert::target of the
 // program (standardModules()), or stand-ins in tests.
 struct RunModules {
     std::function<bool()> canConnectToSource;
+    // Why the source cannot be converted (the reader's own message), empty
+    // when it can. When set, it is asked instead of canConnectToSource and a
+    // problem stops the run with one message.
+    std::function<std::string()> sourceProblem;
     std::function<void(ListBox&)> listSourceTables;
     std::function<std::string()> sourceConnectionString;
     std::function<void(ListBox&, const std::string&)> listTargetTables;
@@ -76,13 +90,22 @@ private:
     // The run's phases, in order. Each failing step is shown (or counted)
     // through the run's procedure and the run goes on with the next step.
     struct State;
-    bool openConnections(State& s);  // false: the source is invalid
+    bool openConnections(State& s);  // false: the run ends here
+    bool checkSource(State& s);
+    bool prepareTarget(State& s);  // creates a missing target, lists its tables
+    bool openSource(State& s);
+    bool openTarget(State& s);
+    void stopForInput(State& s, const std::string& text, InputField field);
+    void stopForTarget(State& s, const std::string& cause);
+    InputField sourceField() const;
     void convertTables(State& s);
-    bool convertTable(State& s, const std::string& name);  // false: stop the run
+    bool convertTable(State& s, const std::string& name, int remaining);  // false: stop the run
+    int askOverwrite(State& s, const std::string& name, int remaining);
     void writeRows(State& s, const std::string& name, const std::vector<db::FieldInfo>& fields,
                    std::vector<bool> numeric);
     void reportReadNotices(State& s);
-    bool previewTable(State& s);  // false: "< Back" or the close box
+    bool previewTable(State& s, const std::string& name);  // false: "< Back" or the close box
+    void settlePreview(State& s, const std::string& why);
     void finish(State& s);
 
     RunHost& host_;

@@ -1,6 +1,7 @@
 #include "convert/source.h"
 
 #include <memory>
+#include <vector>
 
 #include "db/ado.h"
 #include "convert/selection.h"
@@ -38,6 +39,39 @@ bool canConnect() {
         result = false;
     }
     return result;  // the connection closes when it is released
+}
+
+std::string problem() {
+    const Selection& sel = selection();
+    std::unique_ptr<db::Connection> conn;
+    std::vector<std::string> names;
+    try {
+        conn = db::CreateConnection("ADODB.Connection");
+        conn->CursorLocation = db::adUseServer;
+        conn->Open(connectionString());
+        for (auto rs = conn->OpenSchema(db::adSchemaTables); !rs->atEnd(); rs->MoveNext())
+            if (rs->Fields("TABLE_TYPE").value() == db::Value("TABLE")) {
+                const db::Value& name = rs->Fields("TABLE_NAME").value();
+                names.push_back(name.kind() == db::Kind::Text ? name.text() : db::toIsoText(name));
+            }
+    } catch (...) {
+        return currentErrorDescription();
+    }
+    if (names.empty())
+        return sel.sourceIsDbc() ? "The database container " + sel.dbcFile() + " lists no tables."
+                                 : "The folder " + sel.sourceFolder() + " holds no FoxPro tables (.dbf files).";
+    // Every table opens: a damaged one is named before anything is written.
+    for (const std::string& name : names) {
+        pumpEvents();
+        try {
+            auto rs = db::CreateRecordset("ADODB.RecordSet");
+            rs->Open("SELECT * FROM `" + name + "`", *conn);
+            rs->Close();
+        } catch (...) {
+            return "The table " + name + " cannot be read: " + currentErrorDescription();
+        }
+    }
+    return {};
 }
 
 void listTables(ListBox& list) {

@@ -17,6 +17,9 @@ std::string connectionString();
 // True when a connection to the selected source opens; shows no box when it
 // does not.
 bool canConnect();
+// Why the source cannot be converted, in the reader's own words (it cannot
+// be opened, it holds no tables, a table cannot be read); empty when it can.
+std::string problem();
 
 // Clears list and fills it with the names of the source's tables (views and
 // other kinds left out), in the provider's order.

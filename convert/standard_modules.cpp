@@ -25,6 +25,7 @@ void createTargetDatabase(const std::string& path, const std::string& password) 
 RunModules standardModules() {
     RunModules m;
     m.canConnectToSource = [] { return convert::source::canConnect(); };
+    m.sourceProblem = [] { return convert::source::problem(); };
     m.listSourceTables = [](ListBox& list) { convert::source::listTables(list); };
     m.sourceConnectionString = [] { return convert::source::connectionString(); };
     m.listTargetTables = [](ListBox& list, const std::string& path) { convert::target::listTables(list, path); };

@@ -15,9 +15,14 @@ inline constexpr int Critical = 16;
 inline constexpr int Question = 32;
 inline constexpr int Exclamation = 48;
 inline constexpr int Information = 64;
+// Added to YesNo: the question also offers "Yes to All" and "No to All"
+// (hosts that cannot show them answer Yes or No).
+inline constexpr int ToAll = 0x10000;
 inline constexpr int Ok = 1;
 inline constexpr int Yes = 6;
 inline constexpr int No = 7;
+inline constexpr int YesToAll = 16;
+inline constexpr int NoToAll = 17;
 }  // namespace mb
 
 class MessageBoxes {

@@ -4,11 +4,13 @@
 #include <QHeaderView>
 #include <QPushButton>
 #include <QTreeWidget>
+#include <algorithm>
 #include <stdexcept>
 
 #include "host/app_title.h"
 #include "host/error_report.h"
 #include "ui/pointer.h"
+#include "ui/window_keys.h"
 #include "host/utilities.h"
 
 namespace tp::preview {
@@ -64,6 +66,8 @@ DatatypeView::DatatypeView(QWidget* parent) : QDialog(parent) {
     pointer_->watchButton(backButton);
     pointer_->watchPassive(list);
     pointer_->watchPassive(list->viewport());
+    pressFocusedButtonOnEnter(this);
+    ignoreInputJustAfterOpening(this);
 }
 
 void DatatypeView::ensureLoaded() {
@@ -86,7 +90,10 @@ void DatatypeView::load() {
             list->headerItem()->setText(k, QString::fromUtf8(headers[k]));
         });
     }
-    for (int k = 0; k < 4; ++k) p(120 + 2 * k, [&] { list->setColumnWidth(k, kColumnWidthPx); });
+    // 1700 twips each, or the header's own width where that is more: no
+    // header is cut.
+    for (int k = 0; k < 4; ++k)
+        p(120 + 2 * k, [&] { list->setColumnWidth(k, std::max(kColumnWidthPx, list->header()->sectionSizeHint(k))); });
 }
 
 void DatatypeView::unload() {

@@ -15,6 +15,7 @@
 #include "host/events.h"
 #include "host/message_box.h"
 #include "ui/pointer.h"
+#include "ui/window_keys.h"
 #include "host/utilities.h"
 
 namespace tp::preview {
@@ -79,6 +80,8 @@ FindReplaceDialog::FindReplaceDialog(StatementModel& list, QWidget* owner) : QDi
     pointer_ = new WindowPointer(this);
     pointer_->watchButton(cancelButton);
     pointer_->watchButton(replaceButton);
+    pressFocusedButtonOnEnter(this);
+    ignoreInputJustAfterOpening(this);
     load();
 }
 

@@ -13,6 +13,7 @@
 #include "host/app_title.h"
 #include "host/error_report.h"
 #include "ui/pointer.h"
+#include "ui/window_keys.h"
 #include "host/utilities.h"
 
 namespace tp::preview {
@@ -71,6 +72,8 @@ LineEditorDialog::LineEditorDialog(StatementModel& list, int line, QWidget* owne
     pointer_ = new WindowPointer(this);
     pointer_->watchButton(cancelButton);
     pointer_->watchButton(okButton);
+    pressFocusedButtonOnEnter(this);
+    ignoreInputJustAfterOpening(this);
     load();
 }
 

@@ -4,8 +4,11 @@
 #include <QCloseEvent>
 #include <QGridLayout>
 #include <QGroupBox>
+#include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QKeySequence>
+#include <QLabel>
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QPointer>
@@ -15,6 +18,7 @@
 #include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <cmath>
 #ifdef __GLIBC__
 #include <malloc.h>
@@ -31,6 +35,7 @@
 #include "host/message_box.h"
 #include "ui/clipboard.h"
 #include "ui/pointer.h"
+#include "ui/window_keys.h"
 #include "host/shell.h"
 #include "host/utilities.h"
 
@@ -54,6 +59,9 @@ const QString kSkipName = QStringLiteral("PushButton9");
 const QString kErrorGroupName = QStringLiteral("Frame2");
 const QString kErrorTextName = QStringLiteral("Text1");
 const QString kProgressName = QStringLiteral("ProgressBar1");
+const QString kCheckAllName = QStringLiteral("CheckAllButton");
+const QString kUncheckAllName = QStringLiteral("UncheckAllButton");
+const QString kTableLabelName = QStringLiteral("lblTable");
 constexpr const char* kReportWindow = "Form2";
 constexpr const char* kLoadProcedure = "Form_Load";
 constexpr const char* kExecuteProcedure = "PushButton1_Click";
@@ -108,6 +116,7 @@ void SqlPreviewWindow::buildControls() {
     // the line editor on the current line.
     statementView->setTabKeyNavigation(false);
     statementView->installEventFilter(this);
+    statementView->viewport()->installEventFilter(this);
     statementView->setWordWrap(false);
     statementView->setShowGrid(false);
     statementView->setTextElideMode(Qt::ElideRight);
@@ -177,22 +186,7 @@ void SqlPreviewWindow::buildControls() {
     progressBar->setAlignment(Qt::AlignCenter);
     resetProgress();
 
-    auto* grid = new QGridLayout(this);
-    auto* buttons = new QVBoxLayout;
-    for (QPushButton* b : {executeButton, findReplaceButton, datatypesButton, copySqlButton, jumpToErrorButton,
-                           copyErrorButton, mailErrorButton, skipButton, backButton}) {
-        b->setMinimumHeight(30);
-        buttons->addWidget(b);
-        if (b == datatypesButton || b == mailErrorButton) buttons->addSpacing(12);
-    }
-    buttons->addStretch(1);
-    grid->addWidget(statementView, 0, 0);
-    grid->addLayout(buttons, 0, 1);
-    grid->addWidget(errorGroup, 1, 0, 1, 2);
-    grid->addWidget(progressBar, 2, 0, 1, 2);
-    grid->setColumnStretch(0, 1);
-    grid->setRowStretch(0, 1);
-    resize(860, 600);
+    buildLayout();
 
     pointer_ = new WindowPointer(this);
     for (QPushButton* b : {executeButton, copySqlButton, findReplaceButton, copyErrorButton, backButton,
@@ -201,13 +195,91 @@ void SqlPreviewWindow::buildControls() {
     pointer_->watchPassive(statementView);
     pointer_->watchPassive(statementView->viewport());
     pointer_->watchPassive(errorGroup);
+    pressFocusedButtonOnEnter(this);
+    ignoreInputJustAfterOpening(this);
+}
+
+void SqlPreviewWindow::buildLayout() {
+    tableLabel = new QLabel(this);
+    tableLabel->setObjectName(kTableLabelName);
+    tableLabel->setAccessibleName(QStringLiteral("Table"));
+    QFont bold = tableLabel->font();
+    bold.setBold(true);
+    tableLabel->setFont(bold);
+    checkAllButton = makeButton(this, kCheckAllName, "Check All");
+    checkAllButton->setAccessibleDescription(QStringLiteral("Tick every line for Copy SQL To Clipboard (Ctrl+A)"));
+    uncheckAllButton = makeButton(this, kUncheckAllName, "Uncheck All");
+    uncheckAllButton->setAccessibleDescription(QStringLiteral("Untick every line"));
+    connect(checkAllButton, &QPushButton::clicked, this, [this] { checkAll(true); });
+    connect(uncheckAllButton, &QPushButton::clicked, this, [this] { checkAll(false); });
+    auto* ticks = new QHBoxLayout;
+    ticks->addWidget(new QLabel(QStringLiteral("Copy SQL copies the ticked lines:"), this));
+    ticks->addWidget(checkAllButton);
+    ticks->addWidget(uncheckAllButton);
+    ticks->addStretch(1);
+
+    auto* grid = new QGridLayout(this);
+    auto* buttons = new QVBoxLayout;
+    const QList<QPushButton*> column = {executeButton,   findReplaceButton, datatypesButton,
+                                        copySqlButton,   jumpToErrorButton, copyErrorButton,
+                                        mailErrorButton, skipButton,        backButton};
+    for (QPushButton* b : column) {
+        b->setMinimumHeight(30);
+        buttons->addWidget(b);
+        if (b == datatypesButton || b == mailErrorButton) buttons->addSpacing(12);
+    }
+    buttons->addStretch(1);
+    grid->addWidget(tableLabel, 0, 0, 1, 2);
+    grid->addWidget(statementView, 1, 0);
+    grid->addLayout(buttons, 1, 1);
+    grid->addLayout(ticks, 2, 0, 1, 2);
+    grid->addWidget(errorGroup, 3, 0, 1, 2);
+    grid->addWidget(progressBar, 4, 0, 1, 2);
+    grid->setColumnStretch(0, 1);
+    grid->setRowStretch(1, 1);
+    resize(860, 600);
+
+    // Tab order follows the layout: the list, the button column from the
+    // top, the tick buttons under the list, the error box.
+    QWidget* previous = statementView;
+    for (QWidget* w : std::initializer_list<QWidget*>{executeButton, findReplaceButton, datatypesButton, copySqlButton,
+                                                      jumpToErrorButton, copyErrorButton, mailErrorButton, skipButton,
+                                                      backButton, checkAllButton, uncheckAllButton, errorEdit}) {
+        setTabOrder(previous, w);
+        previous = w;
+    }
+}
+
+// The single column is as wide as the list (at least its 7000 twips), so
+// statements use the whole window; the user may still drag it wider until
+// the list's size changes.
+void SqlPreviewWindow::fitColumnToView() {
+    if (!loaded_) return;
+    const int wanted = std::max(kColumnWidthPx, statementView->viewport()->width());
+    if (statementView->columnWidth(0) != wanted) statementView->setColumnWidth(0, wanted);
+}
+
+void SqlPreviewWindow::setTableName(const std::string& name) {
+    tableLabel->setText(name.empty() ? QStringLiteral("All tables of this run")
+                                     : QStringLiteral("Table: ") + QString::fromStdString(name));
+}
+
+void SqlPreviewWindow::checkAll(bool checked) {
+    model_.flush();
+    model_.setAllChecked(checked);
 }
 
 bool SqlPreviewWindow::eventFilter(QObject* watched, QEvent* event) {
     if (watched == errorEdit && event->type() == QEvent::FocusIn)
         QTimer::singleShot(0, errorEdit, &QPlainTextEdit::selectAll);
+    if (watched == statementView->viewport() && event->type() == QEvent::Resize) fitColumnToView();
     if (watched == statementView && event->type() == QEvent::KeyPress) {
-        const int key = static_cast<QKeyEvent*>(event)->key();
+        const auto* keyEvent = static_cast<QKeyEvent*>(event);
+        if (keyEvent->matches(QKeySequence::SelectAll)) {  // Ctrl+A ticks every line
+            checkAll(true);
+            return true;
+        }
+        const int key = keyEvent->key();
         if (key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_F2) {
             const QModelIndex current = statementView->currentIndex();
             if (current.isValid()) {
@@ -235,6 +307,7 @@ void SqlPreviewWindow::load() {
         p(110, [&] { pointer_->setCustomImage(loadCursorFile(handPointerPath())); });
     p(114, [&] { model_.setColumnTitle(QStringLiteral("SQL Preview")); });
     p(116, [&] { statementView->setColumnWidth(0, kColumnWidthPx); });
+    fitColumnToView();
 }
 
 void SqlPreviewWindow::unload() {
@@ -256,6 +329,10 @@ void SqlPreviewWindow::showModal(QWidget* owner) {
     model_.flush();
     setParent(owner, windowFlags() | Qt::Dialog);
     setWindowModality(Qt::WindowModal);
+    // Each preview starts on its statements, whatever closed the last one.
+    statementView->setFocus(Qt::OtherFocusReason);
+    if (model_.rowCount() > 0 && !statementView->currentIndex().isValid())
+        statementView->selectionModel()->setCurrentIndex(model_.index(0, 0), QItemSelectionModel::NoUpdate);
     exec();
     // The window outlives its owner's children: keep it out of their tree.
     setParent(nullptr, windowFlags() | Qt::Dialog);
@@ -398,7 +475,10 @@ bool SqlPreviewWindow::commitUnit(ExecutionUnit& unit) {
 }
 
 void SqlPreviewWindow::stopExecution(Procedure& p, ExecutionUnit& unit) {
-    if (unit.open) undoExecution(unit.target);
+    if (unit.open) {
+        undoExecution(unit.target);
+        convert::previewFlags().executionUndone = true;
+    }
     const Stop how = stop_;
     stop_ = Stop::None;
     p(138, [&] { pointer_->setValue(WindowPointer::Default); });
@@ -435,10 +515,19 @@ void SqlPreviewWindow::captureFailure(int line, const std::string& description) 
 
 void SqlPreviewWindow::copySql() {
     Procedure p(kReportWindow, kCopySqlProcedure);
-    p(100, [&] {
-        model_.flush();
-        copyListViewToClipboard(model_);
-    });
+    model_.flush();
+    bool anyTicked = false;
+    for (int i = 0; i < model_.count() && !anyTicked; ++i) anyTicked = model_.isChecked(i);
+    if (!anyTicked) {  // nothing to copy: said so, the clipboard left alone
+        p(100, [] {
+            msgBox(
+                "No line is ticked, so nothing was copied.\r\rTick the lines to copy in the list, or press "
+                "\"Check All\" (Ctrl+A) to tick them all.");
+        });
+        statementView->setFocus(Qt::OtherFocusReason);
+        return;
+    }
+    p(100, [&] { copyListViewToClipboard(model_); });
     p(102, [] { msgBox(std::string("Results have been copied to the clipboard.") + "\r\r" + kPasteHint); });
 }
 
@@ -514,7 +603,18 @@ void SqlPreviewWindow::mailErrorMessage() {
         100, [&] { return errorText(); }, std::string());
     if (blankText(text)) return;
     const std::string address = supportMailUrl(text);
-    p(104, [&] { openUrl(address); });
+    bool opened = false;
+    p(104, [&] { opened = openUrl(address); });
+    if (opened) return;
+    // No mail program: the text goes to the clipboard, and the address is
+    // shown so that the user can write from wherever they mail.
+    p(106, [] { clearClipboard(); });
+    p(108, [&] { setClipboardText(text, 0); });
+    p(110, [] {
+        msgBox(std::string("No mail program could be opened.\r\rThe error message is on the clipboard: paste it into "
+                           "a mail to ") +
+               kSupportEmail + " (subject \"" + kProductTitle + "\").");
+    });
 }
 
 void SqlPreviewWindow::skipTable() {

@@ -12,6 +12,7 @@
 #include "preview/statement_model.h"
 
 class QGroupBox;
+class QLabel;
 class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
@@ -40,8 +41,12 @@ public:
     void ensureLoaded();
     bool isLoaded() const { return loaded_; }
 
-    // Shows the window modally, owned by `owner`; returns when it closed.
+    // Shows the window modally, owned by `owner`, with the focus on the
+    // statement list; returns when it closed.
     void showModal(QWidget* owner);
+    // The table the next showing is about (its own line above the list);
+    // empty: the statements of the whole run.
+    void setTableName(const std::string& name);
 
     StatementModel& statements() { return model_; }
     // The line of the last captured failure (1-based), 0 before any.
@@ -56,17 +61,18 @@ public:
     std::string progressText() const;
 
     // The handlers, by the buttons' captions.
-    void load();              // the window's opening steps
-    void executeSql();        // Execute SQL
-    void copySql();           // Copy SQL To Clipboard
-    void findAndReplace();    // Find and Replace
-    void copyErrorMessage();  // Copy Error Message To Clipboard
-    void back();              // < Back
-    void jumpToErrorLine();   // Jump To Error Line
-    void viewDatatypes();     // View Datatype Conversion
-    void mailErrorMessage();  // Email Error Message
-    void skipTable();         // Skip Table / Do Not Execute SQL
-    void editSelectedLine();  // a click on a line: the line editor
+    void load();                  // the window's opening steps
+    void executeSql();            // Execute SQL
+    void copySql();               // Copy SQL To Clipboard
+    void findAndReplace();        // Find and Replace
+    void copyErrorMessage();      // Copy Error Message To Clipboard
+    void back();                  // < Back
+    void jumpToErrorLine();       // Jump To Error Line
+    void viewDatatypes();         // View Datatype Conversion
+    void mailErrorMessage();      // Email Error Message
+    void skipTable();             // Skip Table / Do Not Execute SQL
+    void editSelectedLine();      // a click on a line: the line editor
+    void checkAll(bool checked);  // Check All, Uncheck All, Ctrl+A
 
     // The support mail address for an error text, parts in their order.
     static std::string supportMailAddress(const std::string& errorText);
@@ -85,6 +91,9 @@ public:
     QPushButton* datatypesButton = nullptr;
     QPushButton* mailErrorButton = nullptr;
     QPushButton* skipButton = nullptr;
+    QPushButton* checkAllButton = nullptr;
+    QPushButton* uncheckAllButton = nullptr;
+    QLabel* tableLabel = nullptr;
     QGroupBox* errorGroup = nullptr;
     QPlainTextEdit* errorEdit = nullptr;
     QProgressBar* progressBar = nullptr;
@@ -99,6 +108,8 @@ protected:
 
 private:
     void buildControls();
+    void buildLayout();
+    void fitColumnToView();
     void unload();
     void resetProgress();
     void selectLine(int line);

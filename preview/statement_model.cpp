@@ -1,5 +1,10 @@
 #include "preview/statement_model.h"
 
+#include <QFontMetrics>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QToolTip>
+
 #include <QMetaObject>
 #include <algorithm>
 #include <climits>
@@ -143,6 +148,34 @@ size_t StatementModel::storeBytes() const {
 
 int StatementModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : shown_; }
 
+// The whole statement as a tool tip, broken at blanks into lines as wide as
+// most of the screen (a tool tip left to wrap itself is a narrow column;
+// lines that keep their blanks are not wrapped again).
+QString StatementModel::wrappedTip(const QString& text) {
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    const int screenWidth = screen ? screen->availableGeometry().width() : 1024;
+    const QFontMetrics fm(QToolTip::font());
+    const int width = std::max(200, screenWidth * 4 / 5);
+    constexpr int kMaxLines = 40;
+    QStringList lines;
+    QString line;
+    for (const QString& word : text.split(QChar(' '))) {
+        const QString longer = line.isEmpty() ? word : line + QChar(' ') + word;
+        if (!line.isEmpty() && fm.horizontalAdvance(longer) > width) {
+            lines << line;
+            line = word;
+            if (lines.size() == kMaxLines) break;
+        } else {
+            line = longer;
+        }
+    }
+    if (lines.size() == kMaxLines) lines << QStringLiteral("...");
+    else lines << line;
+    // Rich text, so that a statement holding "<" shows as typed.
+    for (QString& l : lines) l = l.toHtmlEscaped();
+    return QStringLiteral("<p style='white-space:pre'>") + lines.join(QStringLiteral("<br>")) + QStringLiteral("</p>");
+}
+
 int StatementModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : 1; }
 
 QVariant StatementModel::data(const QModelIndex& index, int role) const {
@@ -156,11 +189,9 @@ QVariant StatementModel::data(const QModelIndex& index, int role) const {
     }
     case Qt::CheckStateRole: return checked_[i] ? Qt::Checked : Qt::Unchecked;
     case Qt::ToolTipRole: {
-        // The whole statement, wrapped at blanks, however narrow the column.
         const std::string_view v = lineView(index.row());
         if (v.empty()) return {};
-        return QStringLiteral("<qt>") + QString::fromUtf8(v.data(), static_cast<qsizetype>(v.size())).toHtmlEscaped() +
-               QStringLiteral("</qt>");
+        return wrappedTip(QString::fromUtf8(v.data(), static_cast<qsizetype>(v.size())));
     }
     default: return {};
     }

@@ -17,6 +17,10 @@ class StatementModel : public QAbstractTableModel {
 public:
     explicit StatementModel(QObject* parent = nullptr);
 
+    // A statement as its tool tip: broken at blanks into lines that use
+    // most of the screen's width.
+    static QString wrappedTip(const QString& text);
+
     // The store. Indexes are 0-based here; the windows speak of 1-based
     // line numbers.
     int count() const { return static_cast<int>(start_.size()); }

@@ -72,4 +72,6 @@ convert::DatatypeList& PreviewWindows::datatypeList() { return *datatypes_; }
 
 void PreviewWindows::showPreviewModal(QWidget* owner) { sqlPreview().showModal(owner); }
 
+void PreviewWindows::setTableName(const std::string& name) { sqlPreview().setTableName(name); }
+
 }  // namespace tp::preview

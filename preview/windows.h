@@ -6,6 +6,7 @@
 #include <QPointer>
 #include <functional>
 #include <memory>
+#include <string>
 
 #include "convert/host.h"
 
@@ -34,6 +35,8 @@ public:
     convert::DatatypeList& datatypeList();
     // Shows the preview window modally, owned by `owner`.
     void showPreviewModal(QWidget* owner);
+    // The table the next preview is about; empty: the whole run.
+    void setTableName(const std::string& name);
 
     SqlPreviewWindow& sqlPreview();
     DatatypeView& datatypeView();

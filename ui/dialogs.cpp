@@ -13,8 +13,9 @@ QString QtDialogs::chooseFolder(QWidget* owner, const QString& prompt, const QSt
     return QFileDialog::getExistingDirectory(owner, prompt, start, QFileDialog::ShowDirsOnly);
 }
 
-QString QtDialogs::chooseOpenFile(QWidget* owner, const QString& title, const QStringList& filters) {
-    QFileDialog dlg(owner, title);
+QString QtDialogs::chooseOpenFile(QWidget* owner, const QString& title, const QStringList& filters,
+                                  const QString& folder) {
+    QFileDialog dlg(owner, title, folder);
     dlg.setAcceptMode(QFileDialog::AcceptOpen);
     // A name that does not exist yet may be typed (a new target file).
     dlg.setFileMode(QFileDialog::AnyFile);
@@ -50,6 +51,14 @@ QStringList filtersFromClassic(const QString& classic) {
         out << QString("%1 (%2)").arg(shown, pats.join(' '));
     }
     return out;
+}
+
+QString folderOfPath(const QString& path) {
+    if (path.trimmed().isEmpty()) return {};
+    const QFileInfo info(path);
+    if (info.isDir()) return info.absoluteFilePath();
+    const QFileInfo parent(info.absolutePath());
+    return parent.isDir() ? parent.absoluteFilePath() : QString();
 }
 
 QString browseForFolder(QWidget* owner, const QString& prompt, const QString& start) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <algorithm>
 #include <functional>
 #include <map>
 
@@ -136,6 +137,8 @@ public:
         closePreview(previewFlags());
     }
     std::unique_ptr<tp::db::Connection>& accessConnection() override { return conn; }
+    std::vector<InputField> focused;
+    void focusField(InputField f) override { focused.push_back(f); }
 };
 
 class RunTest : public ::testing::Test {
@@ -211,8 +214,6 @@ protected:
     std::string createdWith;
 };
 
-const std::string kDoneOnly = "Done.";
-
 bool startsWith(const std::string& s, const std::string& head) { return s.rfind(head, 0) == 0; }
 
 }  // namespace
@@ -228,7 +229,7 @@ TEST_F(RunTest, PlainModeWritesEveryTableLastListedFirst) {
                                    "INSERT INTO [a] VALUES(1, 'r1')",
                                    "INSERT INTO [a] VALUES(2, 'r2')",
                                }));
-    EXPECT_EQ(boxTexts(), std::vector<std::string>{kDoneOnly});
+    EXPECT_EQ(boxTexts(), std::vector<std::string>{"Done.\r\n\r\n3 tables converted."});
     EXPECT_EQ(summary.tables, 3);
     EXPECT_EQ(summary.rows, 3);
     EXPECT_EQ(summary.failedStatements, 0);
@@ -284,7 +285,7 @@ TEST_F(RunTest, NoSkipsTheTableCompletely) {
     ASSERT_EQ(host.previews.size(), 1u);   // only for "keep"
     EXPECT_TRUE(startsWith(host.previews[0].at(0), "CREATE TABLE [keep]("));
     EXPECT_EQ(host.progressTexts.at(0), "");  // the skipped table's caption cleared
-    EXPECT_EQ(boxTexts().back(), kDoneOnly);
+    EXPECT_EQ(boxTexts().back(), "Done.\r\n\r\n1 table converted.\r\n1 table skipped.");
 }
 
 TEST_F(RunTest, PreviewPerTableHasDropAtItsHead) {
@@ -312,7 +313,8 @@ TEST_F(RunTest, BackInPerTablePreviewLeavesTheOtherTablesAlone) {
     run();
     EXPECT_EQ(host.previews.size(), 1u);
     EXPECT_EQ(summary.tables, 1);
-    EXPECT_EQ(boxTexts(), std::vector<std::string>{kDoneOnly});
+    EXPECT_EQ(boxTexts(), std::vector<std::string>{"Done.\r\n\r\nNo table was converted.\r\n3 tables not "
+                                                   "converted: the preview was closed with \"< Back\"."});
     EXPECT_EQ(target.closes, 1);
 }
 
@@ -343,7 +345,8 @@ TEST_F(RunTest, PreviewModeWithoutOptionsExecutesNothing) {
     EXPECT_TRUE(host.previews.empty());
     EXPECT_TRUE(target.executed.empty());
     EXPECT_EQ(host.preview.lines.size(), 4u);
-    EXPECT_EQ(boxTexts(), std::vector<std::string>{kDoneOnly});
+    EXPECT_EQ(boxTexts(), std::vector<std::string>{"Done.\r\n\r\nNo table was converted.\r\n1 table not converted: "
+                                                   "no preview was chosen, so no statement was executed."});
 }
 
 TEST_F(RunTest, SecondClickDuringAYieldDoesNothing) {
@@ -361,7 +364,7 @@ TEST_F(RunTest, SecondClickDuringAYieldDoesNothing) {
     tp::setEventThrottleMs(15);
     EXPECT_GT(nested, 10);
     EXPECT_EQ(target.executed.size(), 12u);
-    EXPECT_EQ(boxTexts(), std::vector<std::string>{kDoneOnly});
+    EXPECT_EQ(boxTexts(), std::vector<std::string>{"Done.\r\n\r\n2 tables converted."});
     EXPECT_FALSE(r.isConverting());
 }
 
@@ -382,12 +385,16 @@ TEST_F(RunTest, InvalidSourceLeavesEverythingUntouched) {
     EXPECT_FALSE(summary.ran);
 }
 
-TEST_F(RunTest, SourceWithoutTables) {
+// Nothing to convert: said once, before a target is created or opened.
+TEST_F(RunTest, SourceWithoutTablesStopsBeforeTheTarget) {
+    selection.target = dir.file("new.mdb");
     run();
-    EXPECT_EQ(target.opens, 1);
-    EXPECT_EQ(target.closes, 1);
-    EXPECT_TRUE(target.executed.empty());
-    EXPECT_EQ(boxTexts(), std::vector<std::string>{kDoneOnly});
+    EXPECT_EQ(target.opens, 0);
+    EXPECT_FALSE(std::filesystem::exists(selection.target));
+    EXPECT_EQ(boxTexts(), std::vector<std::string>{"The FoxPro source holds no tables: there is nothing to convert."});
+    EXPECT_EQ(host.focused, std::vector<InputField>{InputField::SourceFolder});
+    EXPECT_EQ(host.progressTexts.back(), "Progress Bar");
+    EXPECT_TRUE(summary.stopped);
 }
 
 TEST_F(RunTest, RejectedDefinitionStillTransfersTheRows) {
@@ -398,7 +405,7 @@ TEST_F(RunTest, RejectedDefinitionStillTransfersTheRows) {
     ASSERT_EQ(boxes.shown.size(), 2u);
     EXPECT_EQ(boxes.shown[0].title, "Application Error");
     EXPECT_NE(boxes.shown[0].text.find("in Larkspan2021/08/31.Form1.PushButton7_Click at line 334"), std::string::npos);
-    EXPECT_EQ(boxes.shown[1].text, "Done.\r\n\r\n1 statements could not be executed.");
+    EXPECT_EQ(boxes.shown[1].text, "Done.\r\n\r\n1 table converted.\r\n1 statement could not be executed.");
     EXPECT_EQ(summary.failedStatements, 1);
 }
 
@@ -408,7 +415,7 @@ TEST_F(RunTest, RepeatedFailuresAreShownOnceAndCounted) {
     run();
     ASSERT_EQ(boxes.shown.size(), 2u);
     EXPECT_NE(boxes.shown[0].text.find("at line 440"), std::string::npos);
-    EXPECT_EQ(boxes.shown[1].text, "Done.\r\n\r\n3 statements could not be executed.");
+    EXPECT_EQ(boxes.shown[1].text, "Done.\r\n\r\n1 table converted.\r\n3 statements could not be executed.");
     EXPECT_EQ(summary.failedStatements, 3);
 }
 
@@ -435,18 +442,47 @@ TEST_F(RunTest, MissingTargetIsCreatedOnYes) {
     EXPECT_EQ(boxes.shown[0].title, "");
     EXPECT_EQ(createdWith, "pw");
     EXPECT_EQ(target.executed.size(), 2u);
-    EXPECT_EQ(boxTexts().back(), kDoneOnly);
+    EXPECT_EQ(boxTexts().back(), "Done.\r\n\r\n1 table converted.");
 }
 
-TEST_F(RunTest, MissingTargetOnNoKeepsTheOldBehaviour) {
+// No to the creation question: the run stops there, with nothing more to
+// say and the focus on the target's field.
+TEST_F(RunTest, MissingTargetOnNoStopsTheRunAtTheTargetField) {
     source.tables = {table("a")};
     selection.target = dir.file("new.mdb");
     boxes.answers = {mb::No};
     run();
     EXPECT_FALSE(std::filesystem::exists(selection.target));
-    ASSERT_GE(boxes.shown.size(), 3u);
-    EXPECT_EQ(boxes.shown[1].text, "Unable to access the database");
-    EXPECT_NE(boxes.shown[2].text.find("at line 144"), std::string::npos);
+    ASSERT_EQ(boxes.shown.size(), 1u);
+    EXPECT_EQ(boxes.shown[0].text,
+              "The database " + selection.target + " does not exist. Would you like to create it?");
+    EXPECT_EQ(host.focused, std::vector<InputField>{InputField::TargetFile});
     EXPECT_TRUE(target.executed.empty());
-    EXPECT_TRUE(startsWith(boxes.shown.back().text, "Done.\r\n\r\n"));
+    EXPECT_EQ(target.opens, 0);
+}
+
+// One answer for all: "Yes to All" replaces every remaining existing table
+// after a single question; "No to All" keeps them all.
+TEST_F(RunTest, OverwriteAnswerForAllRemainingTables) {
+    source.tables = {table("a"), table("b"), table("c")};
+    target.tables = {"a", "b", "c"};
+    boxes.answers = {tp::mb::YesToAll};
+    run();
+    ASSERT_EQ(boxes.shown.size(), 2u);
+    EXPECT_EQ(boxes.shown[0].text, "Would you like to overwrite c?");
+    EXPECT_EQ(boxes.shown[0].style, mb::YesNo | mb::ToAll);
+    EXPECT_EQ(target.executed.front(), "DROP TABLE [c]");
+    EXPECT_EQ(std::count_if(target.executed.begin(), target.executed.end(),
+                            [](const std::string& st) { return startsWith(st, "DROP TABLE"); }),
+              3);
+    EXPECT_EQ(boxes.shown[1].text, "Done.\r\n\r\n3 tables converted.");
+
+    target.executed.clear();
+    boxes.shown.clear();
+    boxes.answers = {tp::mb::No, tp::mb::NoToAll};
+    run();
+    ASSERT_EQ(boxes.shown.size(), 3u);
+    EXPECT_EQ(boxes.shown[1].text, "Would you like to overwrite b?");
+    EXPECT_TRUE(target.executed.empty());
+    EXPECT_EQ(boxes.shown[2].text, "Done.\r\n\r\nNo table was converted.\r\n3 tables skipped.");
 }

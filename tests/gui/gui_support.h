@@ -23,13 +23,14 @@ public:
     struct Call {
         std::string kind, title;
         QStringList filters;
+        QString start;  // the folder the dialog opens in
     };
-    QString chooseFolder(QWidget*, const QString& prompt, const QString&) override {
-        calls.push_back({"folder", prompt.toStdString(), {}});
+    QString chooseFolder(QWidget*, const QString& prompt, const QString& start) override {
+        calls.push_back({"folder", prompt.toStdString(), {}, start});
         return next();
     }
-    QString chooseOpenFile(QWidget*, const QString& title, const QStringList& filters) override {
-        calls.push_back({"file", title.toStdString(), filters});
+    QString chooseOpenFile(QWidget*, const QString& title, const QStringList& filters, const QString& folder) override {
+        calls.push_back({"file", title.toStdString(), filters, folder});
         return next();
     }
     std::deque<QString> answers;

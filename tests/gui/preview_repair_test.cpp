@@ -158,7 +158,7 @@ TEST_F(PreviewRepair, PerFileBreakExecuteRepairExecuteGivesEveryTableOnceAndWhol
     }});
     EXPECT_EQ(repaired, 1);
     EXPECT_TRUE(shows(boxes->shown, "Error found."));
-    EXPECT_EQ(boxes->shown.back().text, "Done.");
+    EXPECT_EQ(boxes->shown.back().text, "Done.\r\n\r\n4 tables converted.");
     EXPECT_EQ(targetTables(), whole());
 }
 
@@ -172,7 +172,7 @@ TEST_F(PreviewRepair, PerTableBreakExecuteRepairExecuteGivesEveryTableOnceAndWho
         });
     startConverting(std::move(script));
     EXPECT_EQ(repaired, 1);
-    EXPECT_EQ(boxes->shown.back().text, "Done.");
+    EXPECT_EQ(boxes->shown.back().text, "Done.\r\n\r\n4 tables converted.");
     EXPECT_EQ(targetTables(), whole());
 }
 
@@ -195,7 +195,8 @@ TEST_F(PreviewRepair, BackDuringExecuteUndoesItThenTheNextRunGivesEveryTableOnce
         EXPECT_FALSE(f.isVisible());
     }});
     EXPECT_GE(progressAtBack, 40);
-    EXPECT_EQ(boxes->shown.back().text, "Done.");
+    EXPECT_EQ(boxes->shown.back().text,
+              "Done.\r\n\r\nNo table was converted.\r\n4 tables undone: what Execute SQL had written was taken back.");
     EXPECT_TRUE(targetTables().empty());
     // Once more, executed to its end.
     startConverting({[](SqlPreviewWindow& f) { f.executeButton->click(); }});

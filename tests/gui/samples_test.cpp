@@ -125,7 +125,7 @@ TEST_P(SampleRun, BothSampleButtonsThenStartConvertingFillsTheSampleDatabase) {
     ASSERT_FALSE(form.useDbcSource);
     form.startConversion();
     ASSERT_FALSE(boxes->shown.empty());
-    EXPECT_EQ(boxes->shown.back().text, "Done.");
+    EXPECT_EQ(boxes->shown.back().text, "Done.\r\n\r\n4 tables converted.");
     for (size_t i = 0; i + 1 < boxes->shown.size(); ++i) ADD_FAILURE() << "unexpected box: " << boxes->shown[i].text;
 
     auto dump = tp::test::mdbReaderDump((samples / "sample.mdb").string());

@@ -123,7 +123,9 @@ TEST_F(SelectionTest, TestConnectionTestsTheDbcInDbcMode) {
     form->dbcPath = program.file("missing.dbc");
     form->testConnection();
     ASSERT_EQ(boxes->shown.size(), 2u);
-    EXPECT_EQ(boxes->shown[1].text, "Could not connect.");
+    // The reader's own words say why.
+    EXPECT_EQ(boxes->shown[1].text, "Could not connect.\r\n\r\nInvalid path or file name: " +
+                                        program.file("missing.dbc") + " does not exist.");
     EXPECT_EQ(form->pointer().value(), tp::WindowPointer::Default);
 }
 
@@ -141,7 +143,7 @@ TEST_F(SelectionTest, TestConnectionShowsTheBusyPointerWhileTesting) {
     form->testConnection();
     tp::setMessageBoxes(boxes.get());
     ASSERT_EQ(probe.shown.size(), 1u);
-    EXPECT_EQ(probe.shown[0].text, "Could not connect.");
+    EXPECT_EQ(probe.shown[0].text, "Could not connect.\r\n\r\nInvalid path or file name: the Data Source is empty.");
     EXPECT_EQ(probe.pointers, std::vector<int>{tp::WindowPointer::Busy});
     EXPECT_EQ(form->pointer().value(), tp::WindowPointer::Default);
 }

@@ -6,6 +6,7 @@
 #include <deque>
 
 #include "convert/run.h"
+#include "convert/selection.h"
 #include "preview/sql_preview_window.h"
 #include "preview/windows.h"
 #include "tests/preview/fixtures.h"
@@ -77,6 +78,9 @@ public:
 class RunOutcomeTest : public ::testing::Test {
 protected:
     void SetUp() override {
+        selection.target = dir.file("target.fake");
+        writeFile(selection.target, "");  // the target exists
+        setSelection(&selection);
         FakeTarget::instance().reset();
         db::ProviderRegistry::instance().add("PreviewFakeSource",
                                              [](const db::ConnectionString&, const db::ConnectionOptions&) {
@@ -104,8 +108,14 @@ protected:
             if (s.rfind("CREATE TABLE [", 0) == 0) out.push_back(s.substr(14, 2));
         return out;
     }
+    void TearDown() override { setSelection(nullptr); }
+    TempDir dir;
+    PlainSelection selection;
     ScopedBoxes boxes;
 };
+
+const std::string kBackText =
+    "Done.\r\n\r\nNo table was converted.\r\n2 tables not converted: the preview was closed with \"< Back\".";
 
 TEST_F(RunOutcomeTest, PerTableBackOnTheFirstTableEndsTheRunWithoutTouchingTheTarget) {
     RunHostForTest host;
@@ -115,7 +125,7 @@ TEST_F(RunOutcomeTest, PerTableBackOnTheFirstTableEndsTheRunWithoutTouchingTheTa
     EXPECT_EQ(host.shownDatatypeRows, std::vector<int>{1});
     EXPECT_TRUE(FakeTarget::instance().executed.empty());
     ASSERT_FALSE(boxes.shown.empty());
-    EXPECT_EQ(boxes.shown.back().text, "Done.");
+    EXPECT_EQ(boxes.shown.back().text, kBackText);  // t2 not executed, t1 not reached
     EXPECT_FALSE(host.conn && host.conn->isOpen());
 }
 
@@ -125,6 +135,7 @@ TEST_F(RunOutcomeTest, PerTableCloseBoxActsAsBack) {
     run(host);
     EXPECT_EQ(host.shownLines.size(), 1u);
     EXPECT_TRUE(FakeTarget::instance().executed.empty());
+    EXPECT_EQ(boxes.shown.back().text, kBackText);
 }
 
 TEST_F(RunOutcomeTest, PerTableSkipGoesOnWithTheNextTable) {
@@ -142,7 +153,7 @@ TEST_F(RunOutcomeTest, PerTableExecuteGoesOnWithTheNextTable) {
     host.script = {Close::Execute, Close::Execute};
     run(host);
     EXPECT_EQ(executedTables(), (std::vector<std::string>{"t2", "t1"}));
-    EXPECT_EQ(boxes.shown.back().text, "Done.");
+    EXPECT_EQ(boxes.shown.back().text, "Done.\r\n\r\n2 tables converted.");
 }
 
 TEST_F(RunOutcomeTest, PerFileExecuteRunsEveryTablesStatementsOnce) {
@@ -166,7 +177,10 @@ TEST_F(RunOutcomeTest, PerFileSkipBackAndCloseBoxExecuteNothingAndCloseTheTarget
         EXPECT_EQ(host.shownLines, std::vector<int>{8});
         EXPECT_TRUE(FakeTarget::instance().executed.empty());
         EXPECT_FALSE(host.conn->isOpen());
-        EXPECT_EQ(boxes.shown.back().text, "Done.");
+        EXPECT_EQ(boxes.shown.back().text,
+                  how == Close::Skip ? std::string("Done.\r\n\r\nNo table was converted.\r\n2 tables skipped.")
+                                     : "Done.\r\n\r\nNo table was converted.\r\n2 tables not converted: the preview "
+                                       "was closed without Execute SQL.");
     }
 }
 

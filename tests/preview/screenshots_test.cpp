@@ -55,6 +55,7 @@ TEST(Screenshots, PreviewWindows) {
         if (*f[1]) types.setLastTypes(f[1], f[2]);
     }
 
+    windows.setTableName("customer");
     preview::SqlPreviewWindow& form = windows.sqlPreview();
     form.ensureLoaded();
     form.statements().flush();

@@ -1,0 +1,490 @@
+// The windows as people use them, through the real windows, run and engine:
+// a mistake in a field ends the run with one message and the focus on that
+// field; the end of the run tells what became of every table; a double click
+// does not reach the window that opens in place of another; Enter presses the
+// focused button; Tab follows the layout; Copy SQL says when nothing is
+// ticked; mailing without a mail program leaves the text on the clipboard.
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTableView>
+#include <QTest>
+#include <QTimer>
+#include <unistd.h>
+
+#include <deque>
+#include <filesystem>
+#include <functional>
+#include <map>
+
+#include "app/main_window.h"
+#include "convert/run.h"
+#include "db/ado.h"
+#include "host/app_title.h"
+#include "host/events.h"
+#include "host/shell.h"
+#include "preview/sql_preview_window.h"
+#include "preview/windows.h"
+#include "tests/gui/gui_support.h"
+
+namespace fs = std::filesystem;
+using tp::preview::SqlPreviewWindow;
+
+namespace {
+
+fs::path builtSamples() { return fs::path(TP_BINARY_DIR) / "Samples"; }
+
+bool contains(const std::string& hay, const std::string& needle) { return hay.find(needle) != std::string::npos; }
+
+// Runs `action` once the modal window named `name` is up.
+void whenModal(const char* name, std::function<void()> action) {
+    auto* timer = new QTimer;
+    timer->setInterval(2);
+    QObject::connect(timer, &QTimer::timeout, [timer, action, n = QString::fromLatin1(name)] {
+        QWidget* top = QApplication::activeModalWidget();
+        if (!top || top->objectName() != n || !top->isVisible()) return;
+        timer->stop();
+        timer->deleteLater();
+        action();
+    });
+    timer->start();
+}
+
+// The object names met when Tab is pressed from `first`, `count` times.
+std::vector<std::string> tabOrder(QWidget* first, int count) {
+    QApplication::setActiveWindow(first->window());
+    first->setFocus(Qt::TabFocusReason);
+    std::vector<std::string> names;
+    for (int i = 0; i < count; ++i) {
+        QWidget* w = first->window()->focusWidget();
+        if (!w) break;
+        names.push_back(w->objectName().toStdString());
+        QTest::keyClick(w, Qt::Key_Tab);
+    }
+    return names;
+}
+
+// Past the time in which a window that has just opened ignores the user.
+void waitPastOpening() { QTest::qWait(QApplication::doubleClickInterval() + 60); }
+
+class WindowsInUse : public tp::test::GuiTest {
+protected:
+    void SetUp() override {
+        GuiTest::SetUp();
+        if (!fs::exists(builtSamples() / "sample.mdb")) GTEST_SKIP() << "build the `samples` target";
+        fs::copy(builtSamples(), program.path() / "Samples", fs::copy_options::recursive);
+        tp::db::registerBuiltinProviders();
+        tp::setEventPump([] { QCoreApplication::processEvents(QEventLoop::AllEvents); });
+        form = std::make_unique<tp::app::MainWindow>();
+        form->endProgram = [](int) {};
+        form->load();
+        form->show();
+        QApplication::setActiveWindow(form.get());
+        form->useSampleSource();
+        form->useSampleTarget();
+    }
+    void TearDown() override {
+        form.reset();
+        tp::setEventPump(nullptr);
+        tp::setUrlOpener(nullptr);
+        GuiTest::TearDown();
+    }
+
+    template <class T>
+    T* child(const char* name) {
+        T* w = form->findChild<T*>(name);
+        EXPECT_NE(w, nullptr) << name;
+        return w;
+    }
+    void setField(const char* name, const std::string& text) {
+        child<QLineEdit>(name)->setText(QString::fromStdString(text));
+    }
+    std::string focused() const {
+        const QWidget* w = form->focusWidget();
+        return w ? w->objectName().toStdString() : "<none>";
+    }
+    // The boxes shown, questions left out.
+    std::vector<std::string> messages() const {
+        std::vector<std::string> out;
+        for (const auto& b : boxes->shown)
+            if ((b.style & 0xF) != tp::mb::YesNo) out.push_back(b.text);
+        return out;
+    }
+    void expectProgressReset() {
+        auto* bar = child<QProgressBar>("ProgressBar1");
+        EXPECT_EQ(bar->value(), 0);
+        EXPECT_EQ(bar->format(), "Progress Bar");
+    }
+
+    // Each showing of the preview runs the next step of the script.
+    void startConverting(std::deque<std::function<void(SqlPreviewWindow&)>> script) {
+        auto steps = std::make_shared<std::deque<std::function<void(SqlPreviewWindow&)>>>(std::move(script));
+        auto busy = std::make_shared<bool>(false);
+        auto* timer = new QTimer;
+        timer->setInterval(2);
+        QObject::connect(timer, &QTimer::timeout, [steps, busy] {
+            auto* f = qobject_cast<SqlPreviewWindow*>(QApplication::activeModalWidget());
+            if (*busy || !f || !f->isVisible() || f->isExecuting() || steps->empty()) return;
+            *busy = true;
+            auto step = std::move(steps->front());
+            steps->pop_front();
+            step(*f);
+            *busy = false;
+        });
+        timer->start();
+        child<QPushButton>("PushButton7")->click();
+        delete timer;
+        EXPECT_TRUE(steps->empty());
+    }
+
+    // The target's user tables and their row counts, read from the file.
+    std::map<std::string, int> targetTables() {
+        std::map<std::string, int> out;
+        auto conn = tp::db::CreateConnection();
+        conn->Mode = 1;
+        conn->Open("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + program.file("Samples/sample.mdb"));
+        std::vector<std::string> names;
+        for (auto rs = conn->OpenSchema(tp::db::adSchemaTables); !rs->atEnd(); rs->MoveNext())
+            if (rs->Fields("TABLE_TYPE").value().text() == "TABLE")
+                names.push_back(rs->Fields("TABLE_NAME").value().text());
+        for (const auto& n : names) {
+            int rows = 0;
+            for (auto rs = conn->Execute("SELECT * FROM [" + n + "]"); rs && !rs->atEnd(); rs->MoveNext()) ++rows;
+            out[n] = rows;
+        }
+        conn->Close();
+        return out;
+    }
+
+    std::unique_ptr<tp::app::MainWindow> form;
+};
+
+// Each mistake: one message naming the cause and the field to fix, the focus
+// in that field, no "Application Error", no end box, no target made, the
+// progress bar as before the run.
+TEST_F(WindowsInUse, AMistakeEndsTheRunWithOneMessageAndTheFocusOnTheFieldToFix) {
+    child<QCheckBox>("Check1")->setChecked(false);  // plain mode: statements would run at once
+    tp::test::TempDir work;
+    const std::string samples = program.file("Samples");
+    struct Case {
+        std::string what, folder, target, password;
+        std::deque<int> answers;
+        std::vector<std::string> says;  // pieces of the one message
+        std::string field;
+    };
+    fs::create_directories(work.path() / "empty");
+    fs::copy(samples, work.path() / "damaged", fs::copy_options::recursive);
+    tp::test::writeFile(work.file("damaged/orders.dbf"), "this is not a table");
+    const std::string locked = work.file("locked.mdb");
+    tp::convert::createTargetDatabase(locked, "secret");
+    std::vector<Case> cases = {
+        {"missing folder",
+         work.file("no-such-folder"),
+         work.file("a.mdb"),
+         "",
+         {},
+         {"The FoxPro source cannot be converted.", "no-such-folder does not exist", "Folder containing DBF/s:"},
+         "Text2"},
+        {"folder without tables",
+         work.file("empty"),
+         work.file("a.mdb"),
+         "",
+         {},
+         {"holds no FoxPro tables", "Folder containing DBF/s:"},
+         "Text2"},
+        {"damaged table",
+         work.file("damaged"),
+         work.file("a.mdb"),
+         "",
+         {},
+         {"The table orders cannot be read", "Folder containing DBF/s:"},
+         "Text2"},
+        {"target in a missing folder",
+         samples,
+         work.file("no-such-folder/a.mdb"),
+         "",
+         {tp::mb::Yes},
+         {"could not be created", "MDB or ACCDB File:"},
+         "Text5"},
+        {"wrong password", samples, locked, "wrong", {}, {"Not a valid password.", "Password (if required):"}, "Text6"},
+    };
+    if (geteuid() != 0) {  // a read-only folder stops only those who are not root
+        fs::create_directories(work.path() / "read-only");
+        fs::permissions(work.path() / "read-only", fs::perms::owner_read | fs::perms::owner_exec);
+        cases.push_back({"read-only folder",
+                         samples,
+                         work.file("read-only/a.mdb"),
+                         "",
+                         {tp::mb::Yes},
+                         {"could not be created", "MDB or ACCDB File:"},
+                         "Text5"});
+    }
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        setField("Text2", c.folder);
+        setField("Text5", c.target);
+        setField("Text6", c.password);
+        child<QPushButton>("PushButton7")->setFocus();
+        boxes->shown.clear();
+        boxes->answers = c.answers;
+        child<QPushButton>("PushButton7")->click();
+        const auto said = messages();
+        ASSERT_EQ(said.size(), 1u) << (said.empty() ? "" : said.back());
+        for (const auto& piece : c.says) EXPECT_TRUE(contains(said[0], piece)) << said[0];
+        for (const auto& b : boxes->shown) EXPECT_NE(b.title, "Application Error");
+        EXPECT_EQ(focused(), c.field);
+        expectProgressReset();
+        if (c.target != locked) {
+            EXPECT_FALSE(fs::exists(c.target));
+        }
+    }
+
+    // Test Connection names the damaged table with the reader's words.
+    setField("Text2", work.file("damaged"));
+    boxes->shown.clear();
+    child<QPushButton>("PushButton8")->click();
+    ASSERT_EQ(boxes->shown.size(), 1u);
+    EXPECT_EQ(boxes->shown[0].text.rfind("Could not connect.\r\n\r\nThe table orders cannot be read: ", 0), 0u)
+        << boxes->shown[0].text;
+
+    // A name that is not .mdb or .accdb is asked about before any file is
+    // made; No stops there, with the focus on the name.
+    setField("Text2", samples);
+    setField("Text5", work.file("new.txt"));
+    boxes->shown.clear();
+    boxes->answers = {tp::mb::No};
+    child<QPushButton>("PushButton7")->click();
+    ASSERT_EQ(boxes->shown.size(), 1u);
+    EXPECT_TRUE(contains(boxes->shown[0].text, "ends in neither .mdb nor .accdb")) << boxes->shown[0].text;
+    EXPECT_FALSE(fs::exists(work.file("new.txt")));
+    EXPECT_EQ(focused(), "Text5");
+    fs::remove(locked);  // its password is not the checks'
+}
+
+// Per table: Execute, Skip while Execute SQL runs (undone), Skip, Back. The
+// end box tells each; every preview names its table and opens on its list.
+// Then per file, after a Back: one table kept at the overwrite question.
+TEST_F(WindowsInUse, TheEndOfTheRunTellsWhatBecameOfEveryTable) {
+    child<QCheckBox>("Check1")->setChecked(true);
+    child<QRadioButton>("Option2")->setChecked(true);
+    std::vector<std::string> named;
+    std::vector<bool> onTheList;
+    auto look = [&](SqlPreviewWindow& f) {
+        named.push_back(f.tableLabel->text().toStdString());
+        onTheList.push_back(f.focusWidget() == f.statementView);
+    };
+    startConverting({[&](SqlPreviewWindow& f) {
+                         look(f);
+                         f.executeButton->click();
+                     },
+                     [&](SqlPreviewWindow& f) {
+                         look(f);
+                         auto* press = new QTimer(&f);
+                         press->setInterval(0);
+                         QObject::connect(press, &QTimer::timeout, [&f, press] {
+                             if (!f.isExecuting() || f.progressValue() < 40) return;
+                             press->stop();
+                             f.skipButton->click();
+                         });
+                         press->start();
+                         f.executeButton->click();
+                     },
+                     [&](SqlPreviewWindow& f) {
+                         look(f);
+                         f.skipButton->click();
+                     },
+                     [&](SqlPreviewWindow& f) {
+                         look(f);
+                         f.backButton->click();
+                     }});
+    EXPECT_EQ(named, (std::vector<std::string>{"Table: products", "Table: orders", "Table: empty_values",
+                                               "Table: customers"}));
+    EXPECT_EQ(onTheList, std::vector<bool>(4, true));
+    ASSERT_FALSE(boxes->shown.empty());
+    EXPECT_EQ(boxes->shown.back().text,
+              "Done.\r\n\r\n1 table converted.\r\n1 table skipped.\r\n1 table undone: what Execute SQL had written was "
+              "taken back.\r\n1 table not converted: the preview was closed with \"< Back\".");
+    expectProgressReset();
+    EXPECT_EQ(targetTables(), (std::map<std::string, int>{{"products", 16}}));
+
+    // Per file: products exists; No keeps it. The preview closed with Back
+    // executes nothing, and the end box says so.
+    child<QRadioButton>("Option1")->setChecked(true);
+    boxes->shown.clear();
+    boxes->answers = {tp::mb::No};
+    named.clear();
+    onTheList.clear();
+    startConverting({[&](SqlPreviewWindow& f) {
+        look(f);
+        f.backButton->click();
+    }});
+    ASSERT_EQ(boxes->shown.size(), 2u);
+    EXPECT_EQ(boxes->shown[0].title, "Overwrite?");
+    EXPECT_EQ(boxes->shown[0].style, tp::mb::YesNo | tp::mb::ToAll);  // more tables to come
+    EXPECT_EQ(named, std::vector<std::string>{"All tables of this run"});
+    EXPECT_EQ(onTheList, std::vector<bool>{true});  // not on "< Back", which closed the last one
+    EXPECT_EQ(boxes->shown[1].text,
+              "Done.\r\n\r\nNo table was converted.\r\n1 table skipped.\r\n3 tables not "
+              "converted: the preview was closed without Execute SQL.");
+    EXPECT_EQ(targetTables(), (std::map<std::string, int>{{"products", 16}}));
+}
+
+// The second click of a double click on Execute SQL lands in the next
+// table's preview, which has just opened: it is ignored, and so is a key.
+// Past the double-click interval the window answers, Enter on the focused
+// button included.
+TEST_F(WindowsInUse, ADoubleClickDoesNotReachTheNextPreviewAndEnterPressesTheFocusedButton) {
+    child<QCheckBox>("Check1")->setChecked(true);
+    child<QRadioButton>("Option2")->setChecked(true);
+    bool stillOpen = false, executed = true;
+    startConverting({[&](SqlPreviewWindow& f) {
+                         waitPastOpening();
+                         QTest::mouseClick(f.executeButton, Qt::LeftButton);  // the first click
+                     },
+                     [&](SqlPreviewWindow& f) {
+                         QTest::mouseClick(f.executeButton, Qt::LeftButton);  // the second, at once
+                         f.executeButton->setFocus();
+                         QTest::keyClick(f.executeButton, Qt::Key_Return);
+                         stillOpen = f.isVisible();
+                         executed = f.isExecuting() || tp::convert::previewFlags().sqlExecuted;
+                         waitPastOpening();
+                         f.skipButton->setFocus();
+                         QTest::keyClick(f.skipButton, Qt::Key_Return);
+                     },
+                     [&](SqlPreviewWindow& f) {
+                         waitPastOpening();
+                         f.backButton->setFocus();
+                         QTest::keyClick(f.backButton, Qt::Key_Enter, Qt::KeypadModifier);
+                     }});
+    EXPECT_TRUE(stillOpen);
+    EXPECT_FALSE(executed);
+    EXPECT_EQ(boxes->shown.back().text,
+              "Done.\r\n\r\n1 table converted.\r\n1 table skipped.\r\n2 tables not "
+              "converted: the preview was closed with \"< Back\".");
+    EXPECT_EQ(targetTables(), (std::map<std::string, int>{{"products", 16}}));
+
+    // The main window: Enter on Help shows the help.
+    boxes->shown.clear();
+    auto* help = child<QPushButton>("PushButton5");
+    help->setFocus();
+    QTest::keyClick(help, Qt::Key_Return);
+    ASSERT_EQ(boxes->shown.size(), 1u);
+    EXPECT_EQ(boxes->shown[0].text, tp::app::helpText());
+}
+
+// Tab follows the layout in every window; in Advanced Options Enter in the
+// field is OK.
+TEST_F(WindowsInUse, TabFollowsTheLayoutInEveryWindow) {
+    EXPECT_EQ(tabOrder(child<QPushButton>("PushButton5"), 14),
+              (std::vector<std::string>{"PushButton5", "Text2", "PushButton1", "PushButton2", "PushButton8",
+                                        "PushButton12", "Text5", "PushButton3", "Text6", "PushButton4", "Check1",
+                                        "Option1", "PushButton7", "PushButton5"}));
+
+    std::vector<std::string> options;
+    whenModal("Form6", [&] {
+        waitPastOpening();
+        QWidget* w = QApplication::activeModalWidget();
+        auto* path = w->findChild<QLineEdit*>("Text1");
+        options = tabOrder(path, 5);
+        path->setFocus();
+        path->setText("/data/main.dbc");
+        QTest::keyClick(path, Qt::Key_Return);
+    });
+    child<QPushButton>("PushButton12")->click();
+    EXPECT_EQ(options, (std::vector<std::string>{"Text1", "PushButton5", "PushButton1", "PushButton2", "Text1"}));
+    EXPECT_TRUE(form->useDbcSource);
+    EXPECT_EQ(form->dbcPath, "/data/main.dbc");
+
+    // The preview and the windows it opens.
+    tp::preview::PreviewWindows windows([] { return nullptr; });
+    windows.statementList().append("CREATE TABLE [t]([a] TEXT)");
+    windows.statementList().append("INSERT INTO [t] VALUES('x')");
+    windows.datatypeList().addRow("t");
+    std::vector<std::string> preview, replace, editor, datatypes;
+    whenModal("Form2", [&] {
+        waitPastOpening();
+        SqlPreviewWindow& f = windows.sqlPreview();
+        preview = tabOrder(f.statementView, 14);
+        whenModal("Form3", [&] {
+            waitPastOpening();
+            QWidget* w = QApplication::activeModalWidget();
+            replace = tabOrder(w->findChild<QLineEdit*>("Text1"), 5);
+            QTest::keyClick(w, Qt::Key_Escape);
+        });
+        f.findReplaceButton->click();
+        whenModal("Form4", [&] {
+            waitPastOpening();
+            QWidget* w = QApplication::activeModalWidget();
+            editor = tabOrder(w->findChild<QPlainTextEdit*>("Text1"), 4);
+            QTest::keyClick(w, Qt::Key_Escape);
+        });
+        f.statementView->selectRow(0);
+        f.editSelectedLine();
+        whenModal("Form5", [&] {
+            waitPastOpening();
+            QWidget* w = QApplication::activeModalWidget();
+            datatypes = tabOrder(w->findChild<QPushButton*>("PushButton5"), 3);
+            QTest::keyClick(w, Qt::Key_Escape);
+        });
+        f.datatypesButton->click();
+        f.back();
+    });
+    windows.showPreviewModal(form.get());
+    EXPECT_EQ(preview,
+              (std::vector<std::string>{"ListView1", "PushButton1", "PushButton3", "PushButton7", "PushButton2",
+                                        "PushButton6", "PushButton4", "PushButton8", "PushButton9", "PushButton5",
+                                        "CheckAllButton", "UncheckAllButton", "Text1", "ListView1"}));
+    EXPECT_EQ(replace, (std::vector<std::string>{"Text1", "Text2", "PushButton2", "PushButton1", "Text1"}));
+    EXPECT_EQ(editor, (std::vector<std::string>{"Text1", "PushButton2", "PushButton1", "Text1"}));
+    EXPECT_EQ(datatypes, (std::vector<std::string>{"PushButton5", "ListView1", "PushButton5"}));
+}
+
+// Copy SQL with nothing ticked says so and leaves the clipboard alone; Ctrl+A
+// and the buttons under the list tick and untick every line. Mailing the
+// error without a mail program shows the address and leaves the text on the
+// clipboard.
+TEST_F(WindowsInUse, CopySqlWithNothingTickedAndMailWithoutAMailProgramSaySo) {
+    tp::preview::PreviewWindows windows([] { return nullptr; });
+    windows.statementList().append("CREATE TABLE [t]([a] TEXT)");
+    windows.statementList().append("INSERT INTO [t] VALUES('x')");
+    tp::setUrlOpener([](const std::string&) { return false; });
+    QGuiApplication::clipboard()->setText("before");
+    std::string afterNothing, afterAll;
+    int tickedByCtrlA = -1, tickedAfterUncheck = -1;
+    whenModal("Form2", [&] {
+        waitPastOpening();
+        SqlPreviewWindow& f = windows.sqlPreview();
+        f.copySqlButton->click();
+        afterNothing = QGuiApplication::clipboard()->text().toStdString();
+        f.statementView->setFocus();
+        QTest::keyClick(f.statementView, Qt::Key_A, Qt::ControlModifier);
+        tickedByCtrlA = f.statements().isChecked(0) + f.statements().isChecked(1);
+        f.uncheckAllButton->click();
+        tickedAfterUncheck = f.statements().isChecked(0) + f.statements().isChecked(1);
+        f.checkAllButton->click();
+        f.copySqlButton->click();
+        afterAll = QGuiApplication::clipboard()->text().toStdString();
+        f.errorEdit->setPlainText("Syntax error in INSERT INTO statement.");
+        f.mailErrorButton->click();
+        f.back();
+    });
+    windows.showPreviewModal(form.get());
+    EXPECT_EQ(afterNothing, "before");
+    EXPECT_EQ(tickedByCtrlA, 2);
+    EXPECT_EQ(tickedAfterUncheck, 0);
+    EXPECT_EQ(afterAll, "CREATE TABLE [t]([a] TEXT)\r\nINSERT INTO [t] VALUES('x')\r\n");
+    ASSERT_EQ(boxes->shown.size(), 3u);
+    EXPECT_EQ(boxes->shown[0].text.rfind("No line is ticked, so nothing was copied.", 0), 0u) << boxes->shown[0].text;
+    EXPECT_EQ(boxes->shown[1].text.rfind("Results have been copied to the clipboard.", 0), 0u);
+    EXPECT_TRUE(contains(boxes->shown[2].text, tp::kSupportEmail)) << boxes->shown[2].text;
+    EXPECT_TRUE(contains(boxes->shown[2].text, "on the clipboard"));
+    EXPECT_EQ(QGuiApplication::clipboard()->text().toStdString(), "Syntax error in INSERT INTO statement.");
+}
+
+}  // namespace
