@@ -16,6 +16,10 @@ constexpr uint32_t kBitmapPages = (kPageSize - 4) * 8;
 void markedPages(const uint8_t* bits, size_t count, uint64_t base, uint32_t total, std::vector<uint32_t>& pages,
                  uint32_t* pastEnd) {
     for (size_t i = 0; i < count; ++i) {
+        if (bits[i / 8] == 0) {  // a byte of unused pages at once
+            i |= 7;
+            continue;
+        }
         if (!(bits[i / 8] & (1u << (i % 8)))) continue;
         const uint64_t pgno = base + i;
         if (pgno < total) pages.push_back(uint32_t(pgno));
