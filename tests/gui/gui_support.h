@@ -3,8 +3,13 @@
 // boxes and scripted dialogs.
 #pragma once
 
+#include <QApplication>
 #include <QSettings>
 #include <QString>
+#include <QTimer>
+#include <QWidget>
+#include <filesystem>
+#include <functional>
 #include <deque>
 #include <memory>
 #include <string>
@@ -16,6 +21,23 @@
 #include "ui/dialogs.h"
 
 namespace tp::test {
+
+// The sample source and target the build makes (the `samples` target).
+inline std::filesystem::path builtSamples() { return std::filesystem::path(TP_BINARY_DIR) / "Samples"; }
+
+// Runs `action` once the modal window named `name` is up.
+inline void whenModal(const char* name, std::function<void()> action) {
+    auto* timer = new QTimer;
+    timer->setInterval(2);
+    QObject::connect(timer, &QTimer::timeout, [timer, action, n = QString::fromLatin1(name)] {
+        QWidget* top = QApplication::activeModalWidget();
+        if (!top || top->objectName() != n || !top->isVisible()) return;
+        timer->stop();
+        timer->deleteLater();
+        action();
+    });
+    timer->start();
+}
 
 // Answers the dialogs from a script; an empty script cancels.
 class ScriptedDialogs : public Dialogs {

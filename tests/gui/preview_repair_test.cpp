@@ -29,21 +29,8 @@ using tp::preview::SqlPreviewWindow;
 
 namespace {
 
-fs::path builtSamples() { return fs::path(TP_BINARY_DIR) / "Samples"; }
-
-// Runs `action` once the modal window named `name` is up.
-void whenModal(const char* name, std::function<void()> action) {
-    auto* timer = new QTimer;
-    timer->setInterval(2);
-    QObject::connect(timer, &QTimer::timeout, [timer, action, n = QString::fromLatin1(name)] {
-        QWidget* top = QApplication::activeModalWidget();
-        if (!top || top->objectName() != n || !top->isVisible()) return;
-        timer->stop();
-        timer->deleteLater();
-        action();
-    });
-    timer->start();
-}
+using tp::test::builtSamples;
+using tp::test::whenModal;
 
 class PreviewRepair : public tp::test::GuiTest {
 protected:

@@ -17,7 +17,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-fs::path builtSamples() { return fs::path(TP_BINARY_DIR) / "Samples"; }
+using tp::test::builtSamples;
+using tp::test::whenModal;
 
 bool contains(const std::string& hay, const std::string& needle) { return hay.find(needle) != std::string::npos; }
 

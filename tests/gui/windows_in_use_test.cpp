@@ -38,23 +38,10 @@ using tp::preview::SqlPreviewWindow;
 
 namespace {
 
-fs::path builtSamples() { return fs::path(TP_BINARY_DIR) / "Samples"; }
+using tp::test::builtSamples;
+using tp::test::whenModal;
 
 bool contains(const std::string& hay, const std::string& needle) { return hay.find(needle) != std::string::npos; }
-
-// Runs `action` once the modal window named `name` is up.
-void whenModal(const char* name, std::function<void()> action) {
-    auto* timer = new QTimer;
-    timer->setInterval(2);
-    QObject::connect(timer, &QTimer::timeout, [timer, action, n = QString::fromLatin1(name)] {
-        QWidget* top = QApplication::activeModalWidget();
-        if (!top || top->objectName() != n || !top->isVisible()) return;
-        timer->stop();
-        timer->deleteLater();
-        action();
-    });
-    timer->start();
-}
 
 // The object names met when Tab is pressed from `first`, `count` times.
 std::vector<std::string> tabOrder(QWidget* first, int count) {
