@@ -1,6 +1,7 @@
 // The catalog (MSysObjects): loading it, finding tables by name under the
 // catalog's sort order, listing tables and columns, adding catalog rows and
 // their permissions, the Required property lists.
+#include <algorithm>
 #include <cstring>
 
 #include "db/jet/jet_database.h"
@@ -246,6 +247,59 @@ void JetDatabase::addAces(uint32_t objectId, const std::vector<std::pair<Bytes, 
         }
         insertInto(t, v);
     }
+}
+
+void JetDatabase::addObject(const std::string& name, uint32_t id, uint32_t parent, int type,
+                            const std::vector<std::string>& required) {
+    Bytes owner;
+    for (const auto& e : catalog_)
+        if ((e.type & 0x7F) == 2 && e.name == "MSysDb") owner = e.owner;
+    if (owner.empty()) owner = Bytes{0xA6, 0x33};
+    addCatalogRow(name, id, parent, type, 0, owner, nowOle(), required);
+    rebuildIndexes(*tables_.at(2));
+    std::vector<Bytes> sids;
+    StoredTable& aces = tableByName("MSysACEs");
+    int cObj = -1, cSid = -1;
+    for (size_t k = 0; k < aces.columns.size(); ++k) {
+        if (aces.columns[k].name == "ObjectId") cObj = int(k);
+        if (aces.columns[k].name == "SID") cSid = int(k);
+    }
+    if (cObj >= 0 && cSid >= 0)
+        forEachRow(aces, [&](uint32_t, const std::vector<Value>& v) {
+            if (v[size_t(cObj)].kind() == Kind::Int && uint32_t(v[size_t(cObj)].integer()) == parent &&
+                v[size_t(cSid)].kind() == Kind::Binary &&
+                std::find(sids.begin(), sids.end(), v[size_t(cSid)].bytes()) == sids.end())
+                sids.push_back(v[size_t(cSid)].bytes());
+        });
+    if (sids.empty()) sids.push_back(owner);
+    std::vector<std::pair<Bytes, std::pair<uint32_t, bool>>> rows;
+    for (const auto& s : sids) rows.push_back({s, {0xFFFFFu, false}});
+    addAces(id, rows);
+    rebuildIndexes(aces);
+}
+
+void JetDatabase::removeObject(std::vector<CatalogEntry>::iterator e) {
+    const uint32_t id = e->id;
+    StoredTable& sys = *tables_.at(2);
+    deleteRow(sys, e->rowRef);
+    catalog_.erase(e);
+    rebuildIndexes(sys);
+    removeAces(id);
+}
+
+void JetDatabase::removeAces(uint32_t objectId) {
+    StoredTable& aces = tableByName("MSysACEs");
+    int cObj = -1;
+    for (size_t k = 0; k < aces.columns.size(); ++k)
+        if (aces.columns[k].name == "ObjectId") cObj = int(k);
+    std::vector<uint32_t> refs;
+    if (cObj >= 0)
+        forEachRow(aces, [&](uint32_t ref, const std::vector<Value>& v) {
+            if (v[size_t(cObj)].kind() == Kind::Int && uint32_t(v[size_t(cObj)].integer()) == objectId)
+                refs.push_back(ref);
+        });
+    for (uint32_t r : refs) deleteRow(aces, r);
+    rebuildIndexes(aces);
 }
 
 }  // namespace tp::db::jet

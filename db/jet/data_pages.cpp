@@ -129,6 +129,7 @@ void JetDatabase::insertRow(const std::string& table, const std::vector<Value>& 
         static thread_local std::vector<uint8_t> row;
         encodeRow(t, values, row);
         if (!t.indexes.empty()) checkUnique(t, row);
+        if (t.manySide) checkRelated(t, row);
         appendRow(t, row);
         // The row count and the next autonumber reach the definition page,
         // like the table's own indexes, at the next durability point (one

@@ -49,6 +49,32 @@ struct ColumnDef {
     bool compressed = false;   // Text/Memo WITH COMPRESSION (Unicode compression)
 };
 
+// An index as CREATE INDEX and ADD CONSTRAINT ... PRIMARY KEY describe it.
+struct IndexDef {
+    std::string name, table;
+    struct Column {
+        std::string name;
+        bool descending = false;
+    };
+    std::vector<Column> columns;
+    bool unique = false;
+    bool primary = false;       // the table's primary key (unique, no nulls)
+    bool disallowNull = false;  // WITH DISALLOW NULL
+    bool ignoreNull = false;    // WITH IGNORE NULL: rows whose key is all null have no entry
+};
+
+// An enforced relationship: the many side's columns refer to the one side's
+// primary key or unique index.
+struct RelationshipDef {
+    std::string name;
+    std::string table;  // the many side
+    std::vector<std::string> columns;
+    std::string referenced;  // the one side
+    std::vector<std::string> referencedColumns;
+    bool cascadeUpdate = false, cascadeDelete = false;
+    bool enforced = true;  // read from a file: Access also keeps relationships it does not enforce
+};
+
 enum class TableKind { User, System, AccessSystem, Query, Linked };
 
 struct TableInfo {
@@ -102,6 +128,23 @@ public:
     // (3163), numbers out of the column's range (3349 "Numeric field
     // overflow."), a value of the wrong kind (3464).
     virtual void insertRow(const std::string& table, const std::vector<Value>& values) = 0;
+    // Keys. createIndex: "Table 't' already has an index named 'i'." (3375),
+    // "Primary key already exists." (3283), existing duplicates (3022) or
+    // nulls in a primary key or DISALLOW NULL index (3058). dropIndex also
+    // drops a relationship of that name (ALTER TABLE ... DROP CONSTRAINT);
+    // an index a relationship uses is refused (3303). addRelationship:
+    // the referenced columns must be uniquely indexed (3374), the types must
+    // agree (3368), and every row of the many side must have its row on the
+    // one side (3379). Later INSERTs keep every index and relationship.
+    virtual void createIndex(const IndexDef&) { throw jeterr::notSupportedForObject(); }
+    virtual void dropIndex(const std::string& /*table*/, const std::string& /*name*/, bool /*constraint*/) {
+        throw jeterr::notSupportedForObject();
+    }
+    virtual void addRelationship(const RelationshipDef&) { throw jeterr::notSupportedForObject(); }
+    // The enforced and other relationships of the file, one entry per
+    // relationship (the columns in order).
+    virtual std::vector<RelationshipDef> relationships() { return {}; }
+
     // Rows in storage order; fields() describe the columns with ADO types.
     virtual std::unique_ptr<Cursor> scan(const std::string& table) = 0;
 

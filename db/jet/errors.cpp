@@ -100,4 +100,37 @@ Error accessNinetySevenReadOnly(std::string_view path) {
                                     "' is in the Access 97 format; Tallyport reads it but does not write it.");
 }
 
+Error itemNotFound() { return Error(kItemNotFound, "Item not found in this collection."); }
+Error tooManyIndexFields() { return Error(kTooManyIndexFields, "Cannot have more than 10 fields in an index."); }
+Error primaryKeyExists() { return Error(kPrimaryKeyExists, "Primary key already exists."); }
+Error relationshipFields() {
+    return Error(kRelationshipFields, "Relationship must be on the same number of fields with the same data types.");
+}
+Error constraintMissing() { return Error(kConstraintMissing, "Cannot find table or constraint."); }
+Error indexMissing(std::string_view table, std::string_view index) {
+    return Error(kIndexMissing, "No such index " + quoted(index) + " on table " + quoted(table) + ".");
+}
+Error notUniquelyIndexed(std::string_view table) {
+    return Error(kNotUniquelyIndexed, "The specified fields are not uniquely indexed in table " + quoted(table) + ".");
+}
+Error indexExists(std::string_view table, std::string_view index) {
+    return Error(kIndexExists, "Table " + quoted(table) + " already has an index named " + quoted(index) + ".");
+}
+Error relationshipExists(std::string_view name) {
+    return Error(kRelationshipExists, "There is already a relationship named " + quoted(name) + " in the current database.");
+}
+Error integrityViolated(std::string_view many, std::string_view one) {
+    return Error(kIntegrityViolated, "Cannot create relationships to enforce referential integrity. Existing data in table " +
+                                         quoted(many) + " violates referential integrity rules with related table " +
+                                         quoted(one) + ".");
+}
+Error relatedRecordRequired(std::string_view one) {
+    return Error(kRelatedRecordRequired,
+                 "You cannot add or change a record because a related record is required in table " + quoted(one) + ".");
+}
+Error tooManyIndexes(std::string_view table) {
+    return Error(kTooManyIndexes, "The operation failed. There are too many indexes on table " + quoted(table) +
+                                      ". Delete some of the indexes on the table and try the operation again.");
+}
+
 }  // namespace tp::db::jet::jeterr

@@ -54,7 +54,22 @@ inline constexpr long kRequired = 3314;
 inline constexpr long kUnrecognized = 3343;
 inline constexpr long kValueCount = 3346;
 inline constexpr long kOverflow = 3349;
+inline constexpr long kRelatedRecordRequired = 3201;
+inline constexpr long kItemNotFound = 3265;
+inline constexpr long kTooManyIndexFields = 3277;
+inline constexpr long kPrimaryKeyExists = 3283;
+inline constexpr long kSyntaxConstraint = 3289;
+inline constexpr long kSyntaxCreateIndex = 3291;
+inline constexpr long kSyntaxAlterTable = 3293;
+inline constexpr long kRelationshipFields = 3368;
+inline constexpr long kConstraintMissing = 3371;
+inline constexpr long kIndexMissing = 3372;
+inline constexpr long kNotUniquelyIndexed = 3374;
+inline constexpr long kIndexExists = 3375;
 inline constexpr long kTableMissing = 3376;
+inline constexpr long kRelationshipExists = 3378;
+inline constexpr long kIntegrityViolated = 3379;
+inline constexpr long kTooManyIndexes = 3626;
 inline constexpr long kObjectInvalid = 3420;
 inline constexpr long kTypeMismatch = 3464;
 inline constexpr long kFieldSize = 3741;
@@ -66,6 +81,9 @@ inline constexpr const char* kSyntaxFieldText = "Syntax error in field definitio
 inline constexpr const char* kSyntaxInsertText = "Syntax error in INSERT INTO statement.";
 inline constexpr const char* kSyntaxDropText = "Syntax error in DROP TABLE or DROP INDEX.";
 inline constexpr const char* kSyntaxFromText = "Syntax error in FROM clause.";
+inline constexpr const char* kSyntaxCreateIndexText = "Syntax error in CREATE INDEX statement.";
+inline constexpr const char* kSyntaxAlterTableText = "Syntax error in ALTER TABLE statement.";
+inline constexpr const char* kSyntaxConstraintText = "Syntax error in CONSTRAINT clause.";
 inline constexpr const char* kReadOnlyText = "Cannot update. Database or object is read-only.";
 
 // ---- the errors ------------------------------------------------------------
@@ -104,6 +122,19 @@ Error invalidName(std::string_view name);                             // 3125
 Error required(std::string_view table, std::string_view column);      // 3314
 Error dateSyntax(std::string_view text);                              // 3075, text between the # signs
 Error accessNinetySevenReadOnly(std::string_view path);               // 3251, written into an Access 97 file
+// Keys, indexes and relationships.
+Error itemNotFound();                                                   // 3265 (a field an index names)
+Error tooManyIndexFields();                                             // 3277
+Error primaryKeyExists();                                               // 3283
+Error relationshipFields();                                             // 3368
+Error constraintMissing();                                              // 3371
+Error indexMissing(std::string_view table, std::string_view index);     // 3372
+Error notUniquelyIndexed(std::string_view table);                       // 3374
+Error indexExists(std::string_view table, std::string_view index);      // 3375
+Error relationshipExists(std::string_view name);                        // 3378
+Error integrityViolated(std::string_view many, std::string_view one);   // 3379
+Error relatedRecordRequired(std::string_view one);                      // 3201
+Error tooManyIndexes(std::string_view table);                           // 3626
 
 }  // namespace jeterr
 

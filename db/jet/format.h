@@ -135,6 +135,35 @@ inline constexpr uint8_t kIgnoreNulls = 0x02;  // rows whose indexed columns are
 inline constexpr uint8_t kRequired = 0x08;     // no indexed column may be null
 }  // namespace indexflag
 
+// Logical index blocks (28 bytes, Jet 4/ACE): what each field holds.
+namespace logicalindex {
+inline constexpr size_t kNumber = 4;
+inline constexpr size_t kReal = 8;
+inline constexpr size_t kRelSide = 12;
+inline constexpr size_t kRelIndex = 13;
+inline constexpr size_t kRelTable = 17;
+inline constexpr size_t kCascadeUpdate = 21;
+inline constexpr size_t kCascadeDelete = 22;
+inline constexpr size_t kKind = 23;
+inline constexpr uint8_t kNoCascade = 0x04;  // what Access stores in both cascade bytes of an index without a relationship
+}  // namespace logicalindex
+// Logical index kinds (byte 23).
+namespace indexkind {
+inline constexpr uint8_t kPlain = 0;
+inline constexpr uint8_t kPrimary = 1;
+inline constexpr uint8_t kForeign = 2;
+}  // namespace indexkind
+// Real index blocks (52 bytes, Jet 4/ACE).
+namespace realindex {
+inline constexpr size_t kColumns = 4;  // 10 x (column number: 2, 0x01 ascending: 1)
+inline constexpr size_t kMap = 34;
+inline constexpr size_t kRoot = 38;
+inline constexpr size_t kFlags = 46;
+inline constexpr uint32_t kMagic = 1923;
+inline constexpr int kMaxColumns = 10;
+inline constexpr uint8_t kAccessFlag = 0x80;  // set in every index Access 2000 and later writes
+}  // namespace realindex
+
 // Usage maps: byte 0 of a map's row.
 namespace usagemap {
 inline constexpr uint8_t kInline = 0x00;     // 1: first page (4), then the bitmap

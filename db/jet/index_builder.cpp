@@ -66,6 +66,7 @@ std::vector<IndexBuilder::Entry> IndexBuilder::collect(const StoredIndex& ix, co
     db_.forEachRow(t_, [&](uint32_t ref, const std::vector<Value>& v) {
         IndexNulls nulls;
         for (size_t k : pos) nulls.add(t_.columns[k], v[k]);
+        sawNull_ |= nulls.any;
         if (ix.leavesOut(nulls)) return;
         Entry e;
         for (size_t i = 0; i < pos.size(); ++i)
@@ -198,11 +199,32 @@ void IndexBuilder::settleMap(const StoredIndex& ix) {
     for (uint32_t pg : used_) db_.mapSet(ix.mapRef, pg, true);
 }
 
-void IndexBuilder::rebuild(StoredIndex& ix) {
+// Refuses a null in a required index and two rows with one key in a unique
+// index (rows whose indexed values are all null may share theirs).
+void IndexBuilder::enforce(const StoredIndex& ix, const std::vector<size_t>& pos,
+                           const std::vector<Entry>& sorted) const {
+    if (ix.required() && sawNull_) throw jeterr::nullInIndex();
+    if (!ix.unique()) return;
+    Entry nullKey;
+    for (size_t i = 0; i < pos.size(); ++i) {
+        if (t_.columns[pos[i]].is(ColType::Bool)) nullKey.push_back(0x01);  // never null: no key is all null
+        nullKey.push_back(ix.ascending[i] ? 0x00 : 0xFF);
+    }
+    for (size_t i = 1; i < sorted.size(); ++i) {
+        const Entry& a = sorted[i - 1];
+        const Entry& b = sorted[i];
+        if (a.size() != b.size() || std::memcmp(a.data(), b.data(), a.size() - 4) != 0) continue;
+        if (a.size() - 4 == nullKey.size() && std::memcmp(a.data(), nullKey.data(), nullKey.size()) == 0) continue;
+        throw jeterr::duplicateKey();
+    }
+}
+
+void IndexBuilder::build(StoredIndex& ix, bool mustFit) {
     std::vector<size_t> pos;
     if (ix.root == 0 || !positions(ix, pos)) return;  // left as it is
     std::vector<Entry> entries = collect(ix, pos);
     std::sort(entries.begin(), entries.end(), entryLess);
+    if (mustFit) enforce(ix, pos, entries);
     poolPages(ix);
     std::vector<Node> level = packLeaves(entries);
     uint8_t type = uint8_t(PageType::IndexLeaf);

@@ -23,7 +23,11 @@ public:
         : db_(db), t_(t), moved_(moved) {}
 
     // Rewrites the index's pages, usage map and count of distinct keys.
-    void rebuild(StoredIndex& ix);
+    void rebuild(StoredIndex& ix) { build(ix, false); }
+    // The same for a new index; `enforce`: the rows must fit it (no two
+    // keys alike in a unique index, no null in a required one), else the
+    // engine's error is thrown before a page is written.
+    void build(StoredIndex& ix, bool enforce);
 
     // The rows moved by an update in table `t` (see the constructor).
     static std::unordered_map<uint32_t, uint32_t> movedRows(JetDatabase& db, const StoredTable& t);
@@ -39,6 +43,7 @@ private:
     };
 
     bool positions(const StoredIndex& ix, std::vector<size_t>& pos) const;
+    void enforce(const StoredIndex& ix, const std::vector<size_t>& pos, const std::vector<Entry>& sorted) const;
     std::vector<Entry> collect(const StoredIndex& ix, const std::vector<size_t>& pos);
     static std::vector<Node> packLeaves(const std::vector<Entry>& entries);
     // Gives every page of `level` a page number and writes it; returns the
@@ -59,6 +64,7 @@ private:
     std::vector<uint32_t> pool_;  // of those, the ones to use again (last first)
     std::vector<uint32_t> used_;  // pages of the new tree
     std::deque<Entry> nodeEntries_;
+    bool sawNull_ = false;  // a row with a null indexed value
 };
 
 }  // namespace tp::db::jet

@@ -158,6 +158,38 @@ void JetDatabase::refreshIndexes() {
         }
 }
 
+// A row's key in an index, and whether its indexed values are null.
+std::string JetDatabase::rowKey(const StoredTable& t, const StoredIndex& ix, const std::vector<Value>& v,
+                                IndexNulls& nulls) const {
+    std::vector<uint8_t> e;
+    nulls = {};
+    for (size_t i = 0; i < ix.columns.size(); ++i) {
+        size_t k = 0;
+        while (k < t.columns.size() && t.columns[k].number != ix.columns[i]) ++k;
+        if (k == t.columns.size()) continue;
+        nulls.add(t.columns[k], v[k]);
+        appendIndexKey(e, t.columns[k], v[k], ix.ascending[i], sortOrder());
+    }
+    return std::string(e.begin(), e.end());
+}
+
+// The keys of a table's unique indexes (those whose indexed values are not
+// all null), gathered from its rows once and kept as rows are added.
+std::unordered_set<std::string>& JetDatabase::uniqueKeysOf(StoredTable& t, size_t real) {
+    if (t.uniqueKeys.size() != t.indexes.size()) {
+        t.uniqueKeys.assign(t.indexes.size(), {});
+        forEachRow(t, [&](uint32_t, const std::vector<Value>& v) {
+            for (size_t i = 0; i < t.indexes.size(); ++i) {
+                if (!t.indexes[i].unique()) continue;
+                IndexNulls nulls;
+                std::string key = rowKey(t, t.indexes[i], v, nulls);
+                if (!nulls.all) t.uniqueKeys[i].insert(std::move(key));
+            }
+        });
+    }
+    return t.uniqueKeys[real];
+}
+
 // Unique and required indexes of a table written into: the keys of its rows
 // are gathered once, then each new row is checked before it is stored.
 void JetDatabase::checkUnique(StoredTable& t, const std::vector<uint8_t>& row) {
@@ -166,27 +198,9 @@ void JetDatabase::checkUnique(StoredTable& t, const std::vector<uint8_t>& row) {
         if (t.indexes[i].unique() || t.indexes[i].required()) checked.push_back(i);
     if (checked.empty()) return;
     auto keyOf = [&](const StoredIndex& ix, const std::vector<Value>& v, IndexNulls& nulls) {
-        std::vector<uint8_t> e;
-        nulls = {};
-        for (size_t i = 0; i < ix.columns.size(); ++i) {
-            size_t k = 0;
-            while (k < t.columns.size() && t.columns[k].number != ix.columns[i]) ++k;
-            if (k == t.columns.size()) continue;
-            nulls.add(t.columns[k], v[k]);
-            appendIndexKey(e, t.columns[k], v[k], ix.ascending[i], sortOrder());
-        }
-        return std::string(e.begin(), e.end());
+        return rowKey(t, ix, v, nulls);
     };
-    if (t.uniqueKeys.size() != t.indexes.size()) {
-        t.uniqueKeys.assign(t.indexes.size(), {});
-        forEachRow(t, [&](uint32_t, const std::vector<Value>& v) {
-            for (size_t i : checked) {
-                IndexNulls nulls;
-                std::string key = keyOf(t.indexes[i], v, nulls);
-                if (t.indexes[i].unique() && !nulls.all) t.uniqueKeys[i].insert(std::move(key));
-            }
-        });
-    }
+    if (!checked.empty()) uniqueKeysOf(t, checked.front());
     std::vector<Value> v;
     decodeRow(t, row.data(), row.size(), v);
     std::vector<std::string> keys(t.indexes.size());

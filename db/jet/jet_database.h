@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -32,6 +33,14 @@ inline constexpr uint32_t kTablesParent = 0x0F000000;
 inline constexpr uint8_t kHeaderKey[4] = {0xC7, 0xDA, 0x39, 0x6B};
 inline constexpr size_t kMaskStart = 0x18, kMaskLen = 128;
 inline constexpr uint32_t kMagic = 1625;
+
+// The index part of a table definition: per real index its count slot and
+// block (kept as stored), and the logical indexes.
+struct IndexSections {
+    std::vector<std::vector<uint8_t>> slots, reals;
+    std::vector<LogicalIndex> logical;
+    std::vector<StoredIndex> dropped;  // real indexes taken out: their pages go
+};
 
 // One object of the catalog (a row of MSysObjects).
 struct CatalogEntry {
@@ -84,6 +93,8 @@ ColumnDef columnDefOf(const StoredColumn& c);
 // row_codec.cpp
 bool parseGuid(const std::string& text, uint8_t* out);
 bool encodeNumeric(const std::string& text, int scale, int precision, uint8_t* out);
+// index_definitions.cpp: a real index's block in a table definition
+std::vector<uint8_t> realIndexBlock(const StoredIndex& ix);
 // index_pages.cpp: a value's part of an index key
 void appendIndexKey(std::vector<uint8_t>& e, const StoredColumn& c, const Value& x, bool asc, SortOrder database);
 
@@ -108,6 +119,10 @@ public:
     void dropTable(const std::string& name) override;
     void insertRow(const std::string& table, const std::vector<Value>& values) override;
     std::unique_ptr<Cursor> scan(const std::string& table) override;
+    void createIndex(const IndexDef& d) override;
+    void dropIndex(const std::string& table, const std::string& name, bool constraint) override;
+    void addRelationship(const RelationshipDef& d) override;
+    std::vector<RelationshipDef> relationships() override;
     void beginUnit() override;
     void commitUnit() override;
     void rollbackUnit() override;
@@ -233,6 +248,24 @@ private:
     void setRowCount(StoredTable& t, uint32_t count);
     void deleteRow(StoredTable& t, uint32_t ref);
     void rebuildIndexes(StoredTable& t);
+    // Keys (keys.cpp): statements, and the check of a new row's relationships.
+    void createIndexNow(const IndexDef& d);
+    void dropIndexNow(const std::string& table, const std::string& name, bool constraint);
+    void addRelationshipNow(const RelationshipDef& d);
+    void dropRelationshipNow(const RelationshipDef& r);
+    void checkRelated(StoredTable& t, const std::vector<uint8_t>& row);
+    std::vector<int> indexColumns(const StoredTable& t, const std::vector<std::string>& names) const;
+    std::unordered_set<std::string>& uniqueKeysOf(StoredTable& t, size_t real);
+    std::string rowKey(const StoredTable& t, const StoredIndex& ix, const std::vector<Value>& v,
+                       IndexNulls& nulls) const;
+    uint32_t newIndexPages(StoredTable& t, StoredIndex& ix);
+    // The index part of a definition (index_definitions.cpp): read, changed,
+    // and written back with the rest of the definition as it was.
+    IndexSections indexSections(const StoredTable& t);
+    void writeIndexSections(StoredTable& t, IndexSections x);
+    std::vector<uint8_t> definitionStream(const StoredTable& t);
+    void rewriteDefinition(StoredTable& t, const std::vector<uint8_t>& s);
+    void removeLogical(StoredTable& t, IndexSections& x, uint32_t number);
     void refreshIndexes();
     void checkUnique(StoredTable& t, const std::vector<uint8_t>& row);
     void requireKeyable(const StoredTable& t) const;
@@ -249,6 +282,12 @@ private:
     void writeHeader(const std::string& password, double created);
     void addCatalogRow(const std::string& name, uint32_t id, uint32_t parent, int type, uint32_t flags,
                        const Bytes& owner, double when, const std::vector<std::string>& required = {});
+    // A catalog object with the permissions its container gives, and its
+    // removal with its permissions.
+    void addObject(const std::string& name, uint32_t id, uint32_t parent, int type,
+                   const std::vector<std::string>& required = {});
+    void removeObject(std::vector<CatalogEntry>::iterator e);
+    void removeAces(uint32_t objectId);
     void addAces(uint32_t objectId, const std::vector<std::pair<Bytes, std::pair<uint32_t, bool>>>& aces);
 
     std::unique_ptr<Pager> pager_;

@@ -106,6 +106,9 @@ std::unique_ptr<Cursor> JetConnection::execute(std::string_view sql, long* recor
     }
     case StatementKind::Insert: insert(recordsAffected); return nullptr;
     case StatementKind::Select: return select();
+    case StatementKind::CreateIndex: db_->createIndex(st_.index); return nullptr;
+    case StatementKind::AddRelationship: db_->addRelationship(st_.relationship); return nullptr;
+    case StatementKind::DropIndex: db_->dropIndex(st_.index.table, st_.index.name, st_.constraint); return nullptr;
     }
     return nullptr;
 }

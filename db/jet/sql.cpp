@@ -417,6 +417,114 @@ void parseSelect(Lexer& lx, Statement& out) {
     lx.finish();
 }
 
+// ---- keys: CREATE INDEX, DROP INDEX, ALTER TABLE ... CONSTRAINT ----------------
+
+// "(a [ASC|DESC], b, ...)" into the index's columns.
+void parseIndexColumns(Lexer& lx, IndexDef& ix, bool orders) {
+    lx.expect('(');
+    do {
+        IndexDef::Column c;
+        c.name = std::string(lx.name());
+        if (orders && lx.acceptWord("DESC")) c.descending = true;
+        else if (orders) lx.acceptWord("ASC");
+        ix.columns.push_back(std::move(c));
+    } while (lx.accept(','));
+    lx.expect(')');
+}
+
+void parseNameList(Lexer& lx, std::vector<std::string>& out) {
+    lx.expect('(');
+    do out.emplace_back(lx.name());
+    while (lx.accept(','));
+    lx.expect(')');
+}
+
+// CREATE [UNIQUE] INDEX name ON table (columns) [WITH PRIMARY | DISALLOW NULL | IGNORE NULL ...]
+void parseCreateIndex(Lexer& lx, Statement& out, bool unique) {
+    out.kind = StatementKind::CreateIndex;
+    out.index.unique = unique;
+    out.index.name = std::string(lx.name());
+    lx.expectWord("ON");
+    out.index.table = std::string(lx.name());
+    parseIndexColumns(lx, out.index, true);
+    if (lx.acceptWord("WITH")) {
+        do {
+            if (lx.acceptWord("PRIMARY")) out.index.primary = true;
+            else if (lx.acceptWord("DISALLOW") && lx.acceptWord("NULL")) out.index.disallowNull = true;
+            else if (lx.acceptWord("IGNORE") && lx.acceptWord("NULL")) out.index.ignoreNull = true;
+            else lx.fail();
+        } while (!lx.atEnd() && lx.peek() != ';');
+    }
+    lx.finish();
+}
+
+// ON UPDATE / ON DELETE actions of a FOREIGN KEY: CASCADE or NO ACTION.
+void parseReferentialActions(Lexer& lx, RelationshipDef& r) {
+    while (lx.acceptWord("ON")) {
+        bool* cascade = nullptr;
+        if (lx.acceptWord("UPDATE")) cascade = &r.cascadeUpdate;
+        else if (lx.acceptWord("DELETE")) cascade = &r.cascadeDelete;
+        else lx.fail();
+        if (lx.acceptWord("CASCADE")) *cascade = true;
+        else if (lx.acceptWord("NO")) lx.expectWord("ACTION");
+        else if (lx.acceptWord("SET") && lx.acceptWord("NULL"))
+            throw Error(jeterr::kNotSupported, "ON UPDATE / ON DELETE SET NULL is not supported.");
+        else lx.fail();
+    }
+}
+
+// ALTER TABLE table ADD CONSTRAINT name {PRIMARY KEY | UNIQUE | FOREIGN KEY ...}
+// and ALTER TABLE table DROP CONSTRAINT name.
+void parseAlterTable(Lexer& lx, Statement& out) {
+    const std::string table(lx.name());
+    if (lx.acceptWord("DROP")) {
+        if (!lx.acceptWord("CONSTRAINT")) {
+            if (ieq(lx.peekWord(), "COLUMN")) throw Error(jeterr::kNotSupported, "ALTER TABLE ... DROP COLUMN is not supported.");
+            lx.fail();
+        }
+        out.kind = StatementKind::DropIndex;
+        out.constraint = true;
+        out.index.table = table;
+        out.index.name = std::string(lx.name());
+        lx.finish();
+        return;
+    }
+    lx.expectWord("ADD");
+    if (!lx.acceptWord("CONSTRAINT")) {
+        if (ieq(lx.peekWord(), "COLUMN") || !lx.peekWord().empty())
+            throw Error(jeterr::kNotSupported, "ALTER TABLE ... ADD COLUMN is not supported.");
+        lx.fail();
+    }
+    lx.setError(jeterr::kSyntaxConstraint, jeterr::kSyntaxConstraintText);
+    const std::string name(lx.name());
+    if (lx.acceptWord("FOREIGN")) {
+        lx.expectWord("KEY");
+        out.kind = StatementKind::AddRelationship;
+        RelationshipDef& r = out.relationship;
+        r.name = name;
+        r.table = table;
+        parseNameList(lx, r.columns);
+        lx.expectWord("REFERENCES");
+        r.referenced = std::string(lx.name());
+        if (lx.peek() == '(') parseNameList(lx, r.referencedColumns);
+        parseReferentialActions(lx, r);
+        lx.finish();
+        return;
+    }
+    out.kind = StatementKind::CreateIndex;
+    out.index.name = name;
+    out.index.table = table;
+    if (lx.acceptWord("PRIMARY")) {
+        lx.expectWord("KEY");
+        out.index.primary = true;
+    } else {
+        lx.expectWord("UNIQUE");
+        out.index.unique = true;
+    }
+    parseIndexColumns(lx, out.index, false);
+    lx.finish();
+}
+
 }  // namespace
 
 // ---- public -----------------------------------------------------------------------
@@ -461,6 +569,9 @@ void parseStatement(std::string_view sql, Statement& out) {
     out.columnListText = {};
     out.values.clear();
     out.definitions.clear();
+    out.index = {};
+    out.relationship = {};
+    out.constraint = false;
 
     const std::string_view prefix = out.valuesPrefix;
     if (!prefix.empty() && sql.size() > prefix.size() && sql.substr(0, prefix.size()) == prefix) {
@@ -481,18 +592,37 @@ void parseStatement(std::string_view sql, Statement& out) {
     } else if (ieq(first, "CREATE")) {
         lx.setError(jeterr::kSyntaxCreateTable, jeterr::kSyntaxCreateTableText);
         if (!lx.acceptWord("TABLE")) {
+            const bool unique = lx.acceptWord("UNIQUE");
+            if (lx.acceptWord("INDEX")) {
+                lx.setError(jeterr::kSyntaxCreateIndex, jeterr::kSyntaxCreateIndexText);
+                parseCreateIndex(lx, out, unique);
+                return;
+            }
             auto w = lx.peekWord();
-            if (ieq(w, "INDEX") || ieq(w, "UNIQUE") || ieq(w, "VIEW") || ieq(w, "PROCEDURE"))
-                throw Error(jeterr::kNotSupported, "Only CREATE TABLE is supported.");
+            if (ieq(w, "VIEW") || ieq(w, "PROCEDURE"))
+                throw Error(jeterr::kNotSupported, "Only CREATE TABLE and CREATE INDEX are supported.");
             lx.fail();
         }
         parseCreate(lx, out);
+    } else if (ieq(first, "ALTER")) {
+        lx.setError(jeterr::kSyntaxAlterTable, jeterr::kSyntaxAlterTableText);
+        lx.expectWord("TABLE");
+        parseAlterTable(lx, out);
     } else if (ieq(first, "DROP")) {
         lx.setError(jeterr::kSyntaxDrop, jeterr::kSyntaxDropText);
         out.kind = StatementKind::DropTable;
+        if (lx.acceptWord("INDEX")) {
+            out.kind = StatementKind::DropIndex;
+            out.constraint = false;
+            out.index.name = std::string(lx.name());
+            lx.expectWord("ON");
+            out.index.table = std::string(lx.name());
+            lx.finish();
+            return;
+        }
         if (!lx.acceptWord("TABLE")) {
-            if (ieq(lx.peekWord(), "INDEX") || ieq(lx.peekWord(), "VIEW") || ieq(lx.peekWord(), "PROCEDURE"))
-                throw Error(jeterr::kNotSupported, "Only DROP TABLE is supported.");
+            if (ieq(lx.peekWord(), "VIEW") || ieq(lx.peekWord(), "PROCEDURE"))
+                throw Error(jeterr::kNotSupported, "Only DROP TABLE and DROP INDEX are supported.");
             lx.fail();
         }
         out.table = lx.name();

@@ -33,7 +33,15 @@ struct Literal {
     bool negative = false;  // Number: a minus sign stood before it
 };
 
-enum class StatementKind : uint8_t { CreateTable, DropTable, Insert, Select };
+enum class StatementKind : uint8_t {
+    CreateTable,
+    DropTable,
+    Insert,
+    Select,
+    CreateIndex,      // CREATE INDEX, ALTER TABLE ... ADD CONSTRAINT ... PRIMARY KEY / UNIQUE
+    AddRelationship,  // ALTER TABLE ... ADD CONSTRAINT ... FOREIGN KEY
+    DropIndex,        // DROP INDEX ... ON, ALTER TABLE ... DROP CONSTRAINT (constraint set)
+};
 
 // A parsed statement. The object is meant to be reused: its vectors keep
 // their room from one statement to the next.
@@ -47,6 +55,9 @@ struct Statement {
     std::string_view columnListText;     // INSERT: the raw list, for caching
     std::vector<Literal> values;         // INSERT
     std::vector<ColumnDef> definitions;  // CREATE TABLE
+    IndexDef index;                      // CreateIndex; DropIndex: its name and table
+    RelationshipDef relationship;        // AddRelationship
+    bool constraint = false;             // DropIndex: ALTER TABLE ... DROP CONSTRAINT
 
     // The text of the last INSERT without a column list up to its first
     // literal, and where the table name lies in it: a statement that starts

@@ -60,6 +60,22 @@ struct StoredIndex {
     bool leavesOut(const IndexNulls& n) const { return (flags & indexflag::kIgnoreNulls) && n.all; }
 };
 
+// A logical index: the named index the user sees, backed by a real index
+// (several logical indexes may share one). Foreign keys name the index of the
+// other side of their relationship.
+struct LogicalIndex {
+    std::string name;
+    uint32_t number = 0;     // its number in the table
+    uint32_t real = 0;       // the real index backing it
+    uint8_t relSide = 0;     // foreign key: 1 the one (primary) side, 2 the many side
+    int32_t relIndex = -1;   // foreign key: the other side's logical index number
+    uint32_t relTable = 0;   // foreign key: the other side's table (its first definition page)
+    uint8_t cascadeUpdate = 0, cascadeDelete = 0;
+    uint8_t kind = 0;        // indexkind::
+    bool primary() const { return kind == indexkind::kPrimary; }
+    bool foreign() const { return kind == indexkind::kForeign; }
+};
+
 struct LongValueMaps {
     int column = 0;
     uint32_t owned = 0, free = 0;
@@ -76,8 +92,13 @@ struct StoredTable {
     uint32_t rowCount = 0, autoNumber = 0;
     uint32_t ownedMap = 0, freeMap = 0;
     std::vector<StoredColumn> columns;  // by column number
-    std::vector<StoredIndex> indexes;
+    std::vector<StoredIndex> indexes;  // the real indexes
+    std::vector<LogicalIndex> logical;
+    bool manySide = false;  // the many side of a relationship: new rows are checked
     std::vector<LongValueMaps> longValueMaps;
+    // Where the parts of the definition lie (Jet 4/ACE): the column
+    // descriptors, the real index blocks, the end of the logical index names.
+    size_t columnsAt = 0, realAt = 0, indexesEnd = 0;
     std::vector<uint32_t> tdefPages;
     int fixedSize = 0;
     // Writing state.

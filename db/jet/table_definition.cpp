@@ -122,6 +122,19 @@ StoredIndex realIndex(const uint8_t* p, bool jet3) {
     return ix;
 }
 
+LogicalIndex logicalIndex(const uint8_t* p) {
+    LogicalIndex lx;
+    lx.number = rd32(p + logicalindex::kNumber);
+    lx.real = rd32(p + logicalindex::kReal);
+    lx.relSide = p[logicalindex::kRelSide];
+    lx.relIndex = int32_t(rd32(p + logicalindex::kRelIndex));
+    lx.relTable = rd32(p + logicalindex::kRelTable);
+    lx.cascadeUpdate = p[logicalindex::kCascadeUpdate];
+    lx.cascadeDelete = p[logicalindex::kCascadeDelete];
+    lx.kind = p[logicalindex::kKind];
+    return lx;
+}
+
 // The list that ends a table definition: per Memo/OLE column its number and
 // its two usage maps, up to 0xFFFF.
 void readLongValueMaps(const std::vector<uint8_t>& s, size_t pos, StoredTable& t) {
@@ -175,6 +188,7 @@ StoredTable JetDatabase::loadTable(uint32_t first, const std::string& name) {
     t.freeMap = rd32(&s[kTdef4.freeMap]);
     if (numReal > 1000 || numLogical > 1000) damaged("table '" + name + "' has too many indexes");
     size_t pos = kTdef4.indexCounts + kTdef4.indexCountSize * size_t(numReal);
+    t.columnsAt = pos;
     need(pos, kTdef4.columnSize * size_t(t.numCols));
     for (int i = 0; i < t.numCols; ++i) {
         const uint8_t* c = &s[pos + kTdef4.columnSize * size_t(i)];
@@ -198,6 +212,7 @@ StoredTable JetDatabase::loadTable(uint32_t first, const std::string& name) {
         col.name = decodeText(&s[pos], len);
         pos += len;
     }
+    t.realAt = pos;
     for (uint32_t i = 0; i < numReal; ++i) {
         need(pos, kRealIndexSize);
         StoredIndex ix = realIndex(&s[pos + 4], false);
@@ -207,11 +222,17 @@ StoredTable JetDatabase::loadTable(uint32_t first, const std::string& name) {
         pos += kRealIndexSize;
     }
     need(pos, kLogicalIndexSize * size_t(numLogical));
+    for (uint32_t i = 0; i < numLogical; ++i) t.logical.push_back(logicalIndex(&s[pos + kLogicalIndexSize * i]));
     pos += kLogicalIndexSize * size_t(numLogical);
-    for (uint32_t i = 0; i < numLogical; ++i) {
+    for (LogicalIndex& lx : t.logical) {
         need(pos, 2);
-        pos += 2 + rd16(&s[pos]);
+        const size_t len = rd16(&s[pos]);
+        need(pos + 2, len);
+        lx.name = decodeText(&s[pos + 2], len);
+        pos += 2 + len;
+        t.manySide |= lx.foreign() && lx.relSide == 2;
     }
+    t.indexesEnd = pos;
     readLongValueMaps(s, pos, t);
     std::stable_sort(t.columns.begin(), t.columns.end(),
                      [](const StoredColumn& a, const StoredColumn& b) { return a.number < b.number; });

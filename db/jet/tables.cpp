@@ -173,40 +173,14 @@ void JetDatabase::createTableNow(const std::string& name, const std::vector<Colu
 
     // Catalog row and permissions, copied from the Tables container's entries.
     uint32_t parent = 0x0F000001;
-    Bytes owner;
-    for (const auto& e : catalog_) {
+    for (const auto& e : catalog_)
         if ((e.type & 0x7F) == 3 && e.name == "Tables" && e.parentId == kTablesParent) parent = e.id;
-        if ((e.type & 0x7F) == 2 && e.name == "MSysDb") owner = e.owner;
-    }
-    if (owner.empty()) owner = Bytes{0xA6, 0x33};
     // NOT NULL lives in the file as Access keeps it: the column's Required
     // property in the table's property list (the column flags stay as they are).
     std::vector<std::string> required;
     for (const ColumnDef& d : defs)
         if (d.notNull) required.push_back(d.name);
-    addCatalogRow(name, tdefPage, parent, 1, 0, owner, nowOle(), required);
-    rebuildIndexes(*tables_.at(2));
-    std::vector<Bytes> sids;
-    {
-        StoredTable& aces = tableByName("MSysACEs");
-        int cObj = -1, cSid = -1;
-        for (size_t k = 0; k < aces.columns.size(); ++k) {
-            if (aces.columns[k].name == "ObjectId") cObj = int(k);
-            if (aces.columns[k].name == "SID") cSid = int(k);
-        }
-        if (cObj >= 0 && cSid >= 0)
-            forEachRow(aces, [&](uint32_t, const std::vector<Value>& v) {
-                if (v[size_t(cObj)].kind() == Kind::Int && uint32_t(v[size_t(cObj)].integer()) == parent &&
-                    v[size_t(cSid)].kind() == Kind::Binary &&
-                    std::find(sids.begin(), sids.end(), v[size_t(cSid)].bytes()) == sids.end())
-                    sids.push_back(v[size_t(cSid)].bytes());
-            });
-        if (sids.empty()) sids.push_back(owner);
-        std::vector<std::pair<Bytes, std::pair<uint32_t, bool>>> rows;
-        for (const auto& s : sids) rows.push_back({s, {0xFFFFFu, false}});
-        addAces(tdefPage, rows);
-        rebuildIndexes(aces);
-    }
+    addObject(name, tdefPage, parent, 1, required);
     auto t = std::make_unique<StoredTable>(loadTable(tdefPage, name));
     t->notNull.resize(defs.size());
     for (size_t i = 0; i < defs.size(); ++i) t->notNull[i] = defs[i].notNull;
@@ -229,7 +203,6 @@ void JetDatabase::dropTableNow(const std::string& name) {
     if (stored.empty() || entry == catalog_.end()) throw jeterr::tableMissing(name);
     if (entry->flags & 0x80000002u) throw jeterr::readOnly();
     StoredTable& t = tableByName(stored);
-    const uint32_t id = entry->id;
     // An attachment or multi-value field keeps its values in a table of its
     // own, described in MSysComplexColumns; dropping only this table would
     // leave those behind.
@@ -327,23 +300,7 @@ void JetDatabase::dropTableNow(const std::string& name) {
             wr16(p + 14 + 2 * (ref & 0xFF), rd16(p + 14 + 2 * (ref & 0xFF)) | 0xC000);
         }
     }
-    deleteRow(sys, entry->rowRef);
-    catalog_.erase(entry);
-    rebuildIndexes(sys);
-    {
-        StoredTable& aces = tableByName("MSysACEs");
-        int cObj = -1;
-        for (size_t k = 0; k < aces.columns.size(); ++k)
-            if (aces.columns[k].name == "ObjectId") cObj = int(k);
-        std::vector<uint32_t> refs;
-        if (cObj >= 0)
-            forEachRow(aces, [&](uint32_t ref, const std::vector<Value>& v) {
-                if (v[size_t(cObj)].kind() == Kind::Int && uint32_t(v[size_t(cObj)].integer()) == id)
-                    refs.push_back(ref);
-            });
-        for (uint32_t r : refs) deleteRow(aces, r);
-        rebuildIndexes(aces);
-    }
+    removeObject(entry);
     notNullByPage_.erase(t.page);
     tables_.erase(t.page);
     last_ = nullptr;
