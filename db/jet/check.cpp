@@ -65,6 +65,11 @@ CheckReport Checker::run(const std::string& path) {
         }
     }
     try {
+        if (!full()) checkKeys(tables);
+    } catch (const Error& e) {
+        problem("the keys and relationships: cannot be checked further: " + what(e));
+    }
+    try {
         if (!full()) checkPages();
     } catch (const Error& e) {
         problem("the pages: cannot be checked further: " + what(e));

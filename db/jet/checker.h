@@ -166,6 +166,11 @@ private:
                    const std::function<void(uint32_t page, const uint8_t* key, size_t keyLen, uint32_t ptr)>& leaf);
     void diagnoseIndex(TableRun& r, size_t i);
     void checkPages();
+    // Logical indexes, foreign keys and relationships (check_keys.cpp).
+    void checkKeys(const std::vector<std::pair<uint32_t, std::string>>& tables);
+    void checkLogical(const StoredTable& t, const std::unordered_map<uint32_t, StoredTable>& all);
+    void checkReferences(const StoredTable& many, const LogicalIndex& l, const StoredTable& one,
+                         const LogicalIndex& partner);
     static void add(Fingerprint& f, const uint8_t* p, size_t n);
 
     JetDatabase& db_;
