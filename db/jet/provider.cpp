@@ -200,8 +200,25 @@ std::unique_ptr<Cursor> JetConnection::select() {
     return std::make_unique<ProjectingCursor>(std::move(cursor), std::move(pick));
 }
 
+// The foreign-keys rowset: a row per column pair of each relationship.
+std::unique_ptr<Cursor> JetConnection::foreignKeys() {
+    std::vector<FieldInfo> fields{{"FK_NAME", adtype::VarWChar, 128},        {"PK_TABLE_NAME", adtype::VarWChar, 128},
+                                  {"PK_COLUMN_NAME", adtype::VarWChar, 128}, {"FK_TABLE_NAME", adtype::VarWChar, 128},
+                                  {"FK_COLUMN_NAME", adtype::VarWChar, 128}, {"ORDINAL", adtype::Integer, 4},
+                                  {"UPDATE_RULE", adtype::VarWChar, 32},     {"DELETE_RULE", adtype::VarWChar, 32}};
+    std::vector<std::vector<Value>> rows;
+    for (const RelationshipDef& r : db_->relationships())
+        for (size_t i = 0; i < r.columns.size() && i < r.referencedColumns.size(); ++i)
+            rows.push_back({Value(r.name), Value(r.referenced), Value(r.referencedColumns[i]), Value(r.table),
+                            Value(r.columns[i]), Value(int64_t(i + 1)),
+                            Value(std::string(r.cascadeUpdate ? "CASCADE" : "NO ACTION")),
+                            Value(std::string(r.cascadeDelete ? "CASCADE" : "NO ACTION"))});
+    return std::make_unique<VectorCursor>(std::move(fields), std::move(rows));
+}
+
 std::unique_ptr<Cursor> JetConnection::openSchema(int schema) {
     if (!db_) throw closedError();
+    if (schema == adSchemaForeignKeys) return foreignKeys();
     if (schema != adSchemaTables) throw jeterr::notCapable();
     auto tables = db_->listTables();
     struct Entry {

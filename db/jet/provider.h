@@ -35,6 +35,7 @@ public:
 private:
     void insert(long* recordsAffected);
     std::unique_ptr<Cursor> select();
+    std::unique_ptr<Cursor> foreignKeys();
     void forgetTable();
 
     std::unique_ptr<Database> db_;

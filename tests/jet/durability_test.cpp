@@ -68,18 +68,36 @@ std::vector<Value> row(int i) {
 using Step = std::function<void(Database&)>;
 
 // A short script touching every kind of change: new tables, rows with long
-// values on pages of their own, a dropped table, an earlier table dropped.
+// values on pages of their own, a primary key, a dropped table, an earlier
+// table dropped, a relationship.
 std::vector<Step> script() {
     std::vector<Step> s;
     s.push_back([](Database& db) { db.createTable("Alpha", columns()); });
     for (int i = 0; i < 3; ++i) s.push_back([i](Database& db) { db.insertRow("Alpha", row(i)); });
     s.push_back([](Database& db) { db.createTable("Beta", columns()); });
     s.push_back([](Database& db) { db.insertRow("Beta", row(5)); });
+    s.push_back([](Database& db) {
+        IndexDef key;
+        key.name = "PrimaryKey";
+        key.table = "Beta";
+        key.columns = {{"Id", false}};
+        key.primary = true;
+        db.createIndex(key);
+    });
     s.push_back([](Database& db) { db.dropTable("Alpha"); });
     s.push_back([](Database& db) { db.insertRow("Beta", row(1)); });
     s.push_back([](Database& db) { db.dropTable("Table1"); });
     s.push_back([](Database& db) { db.createTable("Alpha", columns()); });
     s.push_back([](Database& db) { db.insertRow("Alpha", row(2)); });
+    s.push_back([](Database& db) {
+        RelationshipDef r;
+        r.name = "BetaAlpha";
+        r.table = "Alpha";
+        r.columns = {"Id"};
+        r.referenced = "Beta";
+        r.cascadeDelete = true;
+        db.addRelationship(r);
+    });
     return s;
 }
 
