@@ -202,6 +202,23 @@ std::string concatenationProblem(const Piece& piece, const db::FieldInfo& column
     return {};
 }
 
+// Adds one part of the key to t as its column, or gives the reason it
+// cannot be one.
+std::string addPiece(Translation& t, const Piece& piece, bool concatenation, bool last, bool descending,
+                     const std::vector<db::FieldInfo>& columns, std::string_view table) {
+    const db::FieldInfo* column = nullptr;
+    if (std::string why = resolve(piece.field, columns, table, column); !why.empty()) return why;
+    if (concatenation)
+        if (std::string why = concatenationProblem(piece, *column, last); !why.empty()) return why;
+    const bool named =
+        std::any_of(t.columns.begin(), t.columns.end(), [&](const KeyColumn& k) { return k.name == column->name; });
+    if (named) return "it names \"" + column->name + "\" twice, and an Access index holds a column once";
+    for (std::string_view f : piece.functions)
+        if (trimsLeading(f)) t.leadingBlanksIgnored.emplace_back(column->name, std::string(f));
+    t.columns.push_back({column->name, descending});
+    return {};
+}
+
 }  // namespace
 
 Translation translate(std::string_view expression, std::string_view filter, bool descending,
@@ -218,26 +235,16 @@ Translation translate(std::string_view expression, std::string_view filter, bool
     }
     std::vector<Piece> pieces;
     std::vector<std::string_view> above;
-    if (std::string why = flatten(*tree, above, pieces); !why.empty()) {
-        t.reason = why;
-        return t;
-    }
-    for (size_t i = 0; i < pieces.size() && t.ok(); ++i) {
-        const db::FieldInfo* column = nullptr;
-        t.reason = resolve(pieces[i].field, columns, table, column);
-        if (!t.ok()) break;
-        if (pieces.size() > 1) t.reason = concatenationProblem(pieces[i], *column, i + 1 == pieces.size());
-        for (const KeyColumn& k : t.columns)
-            if (t.ok() && k.name == column->name)
-                t.reason = "it names \"" + column->name + "\" twice, and an Access index holds a column once";
-        for (std::string_view f : pieces[i].functions)
-            if (trimsLeading(f)) t.leadingBlanksIgnored.emplace_back(column->name, std::string(f));
-        t.columns.push_back({column->name, descending});
-    }
+    t.reason = flatten(*tree, above, pieces);
+    for (size_t i = 0; i < pieces.size() && t.ok(); ++i)
+        t.reason = addPiece(t, pieces[i], pieces.size() > 1, i + 1 == pieces.size(), descending, columns, table);
     if (t.ok() && t.columns.size() > kMaxIndexColumns)
         t.reason = "it has " + std::to_string(t.columns.size()) + " columns, and an Access index holds at most " +
                    std::to_string(kMaxIndexColumns);
-    if (!t.ok()) t.columns.clear(), t.leadingBlanksIgnored.clear();
+    if (!t.ok()) {
+        t.columns.clear();
+        t.leadingBlanksIgnored.clear();
+    }
     return t;
 }
 

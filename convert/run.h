@@ -24,10 +24,6 @@ class Value;
 struct FieldInfo;
 }  // namespace tp::db
 
-namespace tp::convert::keys {
-struct KeyColumn;
-}
-
 namespace tp::convert {
 
 // Counts of one run, for the command line's summary line and the end box.
@@ -120,9 +116,7 @@ private:
     void checkLeadingBlanks(State& s, const std::vector<db::Value>& row);
     void putTableKeys(State& s, const std::string& table);  // after its rows
     void noteLeftOut(State& s, const std::string& table, const std::string& tag, const std::string& reason);
-    void putRelations(State& s);  // after all tables
-    std::string relationProblem(const State& s, const std::string& table, const std::string& tag,
-                                const std::vector<keys::KeyColumn>*& columns) const;
+    void putRelations(State& s);                           // after all tables
     bool previewTable(State& s, const std::string& name);  // false: "< Back" or the close box
     void settlePreview(State& s, const std::string& why);
     void finish(State& s);

@@ -22,6 +22,43 @@ bool isColumn(const db::FieldInfo& f) {
     return !isLeftOut(lowerDataTypeName(static_cast<int16_t>(static_cast<uint16_t>(f.type))));
 }
 
+// Why a relation's tag gives no columns, or empty with its columns.
+std::string relationProblem(const RunKeys& k, const std::string& table, const std::string& tag,
+                            const std::vector<keys::KeyColumn>*& columns) {
+    if (k.convertedTables.count(asciiLower(table)) == 0) return "the table " + table + " was not converted in this run";
+    const auto it = k.tagColumns.find(tagKey(table, tag));
+    if (it != k.tagColumns.end()) {
+        columns = &it->second;
+        return {};
+    }
+    const bool known = std::any_of(k.tags.begin(), k.tags.end(), [&](const keys::Tag& t) {
+        return sameName(t.table, table) && sameName(t.name, tag);
+    });
+    return known ? "the tag " + tag + " of " + table + " was left out" : table + " has no tag " + tag;
+}
+
+// The relations' statements, and the relations left out with why.
+void planRelations(const RunKeys& k, std::vector<std::string>& statements,
+                   std::vector<std::pair<const keys::Relation*, std::string>>& leftOut) {
+    std::set<std::string> taken;  // the target's relationships that stay
+    for (size_t i = 0; i < k.targetRelations.size(); ++i)
+        if (!k.dropped[i]) taken.insert(asciiLower(k.targetRelations[i].name));
+    for (const keys::Relation& r : k.relations) {
+        std::string why = r.problem;
+        const std::vector<keys::KeyColumn>*child = nullptr, *parent = nullptr;
+        if (why.empty() && k.stoppedEarly) why = "the run was stopped with \"< Back\" before the relations";
+        if (why.empty()) why = relationProblem(k, r.child, r.childTag, child);
+        if (why.empty()) why = relationProblem(k, r.parent, r.parentTag, parent);
+        if (why.empty() && child->size() != parent->size())
+            why = "its tags have " + std::to_string(child->size()) + " and " + std::to_string(parent->size()) +
+                  " columns";
+        if (!why.empty()) leftOut.emplace_back(&r, why);
+        else
+            statements.push_back(
+                keys::relationStatement(r, keys::relationName(r.parent, r.child, taken), *child, *parent));
+    }
+}
+
 }  // namespace
 
 void ConversionRun::readKeys(State& s) {
@@ -117,44 +154,12 @@ void ConversionRun::noteLeftOut(State& s, const std::string& table, const std::s
     });
 }
 
-// Why a relation's tag gives no columns, or empty with its columns.
-std::string ConversionRun::relationProblem(const State& s, const std::string& table, const std::string& tag,
-                                           const std::vector<keys::KeyColumn>*& columns) const {
-    if (s.keys.convertedTables.count(asciiLower(table)) == 0)
-        return "the table " + table + " was not converted in this run";
-    const auto it = s.keys.tagColumns.find(tagKey(table, tag));
-    if (it != s.keys.tagColumns.end()) {
-        columns = &it->second;
-        return {};
-    }
-    const bool known = std::any_of(s.keys.tags.begin(), s.keys.tags.end(), [&](const keys::Tag& t) {
-        return sameName(t.table, table) && sameName(t.name, tag);
-    });
-    return known ? "the tag " + tag + " of " + table + " was left out" : table + " has no tag " + tag;
-}
-
 void ConversionRun::putRelations(State& s) {
-    RunKeys& k = s.keys;
+    const RunKeys& k = s.keys;
     if (!k.on || k.relations.empty()) return;
-    std::set<std::string> taken;  // the target's relationships that stay
-    for (size_t i = 0; i < k.targetRelations.size(); ++i)
-        if (!k.dropped[i]) taken.insert(asciiLower(k.targetRelations[i].name));
     std::vector<std::string> statements;
     std::vector<std::pair<const keys::Relation*, std::string>> leftOut;
-    for (const keys::Relation& r : k.relations) {
-        std::string why = r.problem;
-        const std::vector<keys::KeyColumn>*child = nullptr, *parent = nullptr;
-        if (why.empty() && k.stoppedEarly) why = "the run was stopped with \"< Back\" before the relations";
-        if (why.empty()) why = relationProblem(s, r.child, r.childTag, child);
-        if (why.empty()) why = relationProblem(s, r.parent, r.parentTag, parent);
-        if (why.empty() && child->size() != parent->size())
-            why = "its tags have " + std::to_string(child->size()) + " and " + std::to_string(parent->size()) +
-                  " columns";
-        if (!why.empty()) leftOut.emplace_back(&r, why);
-        else
-            statements.push_back(
-                keys::relationStatement(r, keys::relationName(r.parent, r.child, taken), *child, *parent));
-    }
+    planRelations(k, statements, leftOut);
 
     Procedure& p = s.p;
     const bool perTable =
