@@ -165,6 +165,14 @@ int readOverwrite(const std::string& v, Overwrite& overwrite) {
     return 0;
 }
 
+// --keys yes|no at args[i]: 0, or the exit status of the usage error printed.
+int takeKeys(const Args& args, size_t& i, bool& keys) {
+    const std::string v = i + 1 < args.size() ? args[++i] : std::string();
+    if (v != "yes" && v != "no") return usageError("convert: --keys takes yes or no");
+    keys = v == "yes";
+    return 0;
+}
+
 // --folder DIR or --dbc FILE at args[i], the one source: 0, or the exit
 // status of the usage error printed.
 int takeConvertSource(const Args& args, size_t& i, ConvertOptions& o) {
@@ -189,6 +197,7 @@ int takeConvertOption(const Args& args, size_t& i, ConvertOptions& o) {
     };
     std::string v;
     if (const int taken = takeCodePageArg(args, i, o.sel.codePage, o.forceCodePage)) return taken > 0 ? 0 : 2;
+    if (a == "--keys") return takeKeys(args, i, o.keys);
     if (a == "--folder" || a == "--dbc") {
         return takeConvertSource(args, i, o);
     } else if (a == "--target") {
@@ -198,9 +207,6 @@ int takeConvertOption(const Args& args, size_t& i, ConvertOptions& o) {
     } else if (a == "--overwrite") {
         if (!value(v)) return usageError("convert: --overwrite needs ask, yes or no");
         return readOverwrite(v, o.overwrite);
-    } else if (a == "--keys") {
-        if (!value(v) || (v != "yes" && v != "no")) return usageError("convert: --keys takes yes or no");
-        o.keys = v == "yes";
     } else if (a == "--create") {
         o.create = true;
     } else if (a == "--script") {

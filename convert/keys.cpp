@@ -268,7 +268,7 @@ public:
         }
     }
     // Whether every column of `required` (indexes into the names) is there.
-    bool has(std::initializer_list<size_t> required) const {
+    [[nodiscard]] bool has(std::initializer_list<size_t> required) const {
         if (!rs_) return false;
         return std::all_of(required.begin(), required.end(), [&](size_t i) { return at_[i] >= 0; });
     }
@@ -282,7 +282,7 @@ public:
             return false;
         }
     }
-    std::string text(size_t i) const {
+    [[nodiscard]] std::string text(size_t i) const {
         if (at_[i] < 0) return {};
         const db::Value& v = rs_->row().at(static_cast<size_t>(at_[i]));
         switch (v.kind()) {

@@ -168,12 +168,14 @@ void ConversionRun::putRelations(State& s) {
         p(step::ClearPreviewListForRelations, [&] { host_.previewList().clear(); });
         p(step::ClearDatatypeListForRelations, [&] { host_.datatypeList().clear(); });
     }
-    for (const auto& [r, why] : leftOut) {
-        summary_.keysLeftOut.push_back(keys::relationNote(*r, why));
+    for (const auto& entry : leftOut) {
+        const keys::Relation& r = *entry.first;
+        const std::string& why = entry.second;
+        summary_.keysLeftOut.push_back(keys::relationNote(r, why));
         p(step::KeyLeftOutRow, [&] {
             DatatypeList& d = host_.datatypeList();
-            d.addRow(r->child);
-            d.setLastField("relation " + (r->name.empty() ? r->parent + r->child : r->name));
+            d.addRow(r.child);
+            d.setLastField("relation " + (r.name.empty() ? r.parent + r.child : r.name));
             d.setLastTypes("left out", why);
         });
     }
