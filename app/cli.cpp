@@ -15,7 +15,7 @@ const std::vector<Subcommand>& subcommands() {
         // Subcommands are added here as they are built.
         {"convert",
          "(--folder DIR | --dbc FILE) --target DB [--password PW] [--overwrite ask|yes|no] [--create] [--script FILE]"
-         " [--codepage N [--force-codepage]]",
+         " [--codepage N [--force-codepage]] [--keys yes|no]",
          runConvert},
         {"new", "DB [--password PW]", runNew},
         {"tables", "(--folder DIR | --dbc FILE | DB [--password PW]) [--all] [--codepage N [--force-codepage]]",

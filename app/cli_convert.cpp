@@ -1,6 +1,7 @@
 // `tallyport convert (--folder DIR | --dbc FILE) --target DB [--password PW]
 //  [--overwrite ask|yes|no] [--create] [--script FILE] [--codepage N
-//  [--force-codepage]]`: the conversion run of the main window, in plain mode.
+//  [--force-codepage]] [--keys yes|no]`: the conversion run of the main window,
+//  in plain mode. The indexes and relations left out are told on stderr.
 // The code page of each table whose text was read in a code page it does not
 // name is told on stderr. The run's message boxes become lines on
 // stderr; its questions are answered by the options (or on the terminal).
@@ -83,12 +84,13 @@ private:
 
 class CliHost : public convert::RunHost {
 public:
-    CliHost(convert::StatementList* script, ConvertBoxes& boxes, bool progress)
-        : script_(script), boxes_(boxes), progress_(progress) {}
+    CliHost(convert::StatementList* script, ConvertBoxes& boxes, bool progress, bool keys)
+        : script_(script), boxes_(boxes), progress_(progress), keys_(keys) {}
 
     bool previewMode() const override { return script_ != nullptr; }
     bool previewOnceAtEnd() const override { return false; }
     bool previewPerTable() const override { return false; }
+    bool createKeys() const override { return keys_; }
     ListBox& targetTables() override { return targetTables_; }
     ListBox& sourceTables() override { return sourceTables_; }
     void setProgressValue(double) override {}
@@ -127,6 +129,7 @@ private:
     convert::StatementList* script_;
     ConvertBoxes& boxes_;
     bool progress_;
+    bool keys_;
     VectorListBox targetTables_, sourceTables_;
     convert::VectorStatementList unused_;
     convert::VectorDatatypeList datatypes_;
@@ -150,6 +153,7 @@ struct ConvertOptions {
     std::string script;
     bool haveScript = false;
     Overwrite overwrite = Overwrite::Ask;
+    bool keys = true;
 };
 
 // The value of --overwrite: 0, or the exit status of the usage error printed.
@@ -158,6 +162,14 @@ int readOverwrite(const std::string& v, Overwrite& overwrite) {
     else if (v == "yes") overwrite = Overwrite::Yes;
     else if (v == "no") overwrite = Overwrite::No;
     else return usageError("convert: --overwrite takes ask, yes or no, not '" + v + "'");
+    return 0;
+}
+
+// --keys yes|no at args[i]: 0, or the exit status of the usage error printed.
+int takeKeys(const Args& args, size_t& i, bool& keys) {
+    const std::string v = i + 1 < args.size() ? args[++i] : std::string();
+    if (v != "yes" && v != "no") return usageError("convert: --keys takes yes or no");
+    keys = v == "yes";
     return 0;
 }
 
@@ -185,6 +197,7 @@ int takeConvertOption(const Args& args, size_t& i, ConvertOptions& o) {
     };
     std::string v;
     if (const int taken = takeCodePageArg(args, i, o.sel.codePage, o.forceCodePage)) return taken > 0 ? 0 : 2;
+    if (a == "--keys") return takeKeys(args, i, o.keys);
     if (a == "--folder" || a == "--dbc") {
         return takeConvertSource(args, i, o);
     } else if (a == "--target") {
@@ -246,7 +259,7 @@ int runConvert(const Args& args) {
 
     const bool terminal = isatty(STDERR_FILENO) != 0;
     ConvertBoxes boxes(o.overwrite, o.create, terminal && isatty(STDIN_FILENO) != 0);
-    CliHost host(scriptList.get(), boxes, terminal);
+    CliHost host(scriptList.get(), boxes, terminal, o.keys);
     setSelection(&sel);
     setMessageBoxes(&boxes);
     convert::ConversionRun run(host);
@@ -263,6 +276,7 @@ int runConvert(const Args& args) {
         return 1;
     }
     printCodePageNotes(s.codePages, "");
+    for (const std::string& n : s.keysLeftOut) std::cerr << "tallyport: not created: " << n << "\n";
     if (haveScript) {
         scriptOut.flush();
         if (!scriptOut) {

@@ -33,6 +33,8 @@ constexpr const char* kTextGroupName = "Frame3";
 constexpr const char* kCodePageLabelName = "Label2";
 constexpr const char* kCodePageListName = "Combo1";
 constexpr const char* kForceCodePageName = "Check2";  // not Check1: the main window, its owner, has one
+constexpr const char* kCreateKeysName = "CheckKeys";
+constexpr const char* kCreateKeysCaption = "Create keys, indexes and relations";
 constexpr const char* kCodePageCaption = "Code page for tables that do not name one:";
 
 }  // namespace
@@ -42,7 +44,7 @@ DbcOptionsDialog::DbcOptionsDialog(MainWindow& main, QWidget* owner) : QDialog(o
     setWindowTitle("Advanced Options");
     setAccessibleName("Advanced Options");
     setModal(true);
-    setFixedSize(twips(8040), twips(3165));
+    setFixedSize(twips(8040), twips(3585));
     setFont(captionFont(9));
     previewOptionGroup_ = new QGroupBox("Advanced Option", this);
     previewOptionGroup_->setObjectName(kGroupName);
@@ -89,6 +91,14 @@ DbcOptionsDialog::DbcOptionsDialog(MainWindow& main, QWidget* owner) : QDialog(o
     forceCodePageCheck_->setObjectName(kForceCodePageName);
     forceCodePageCheck_->setAccessibleName("Use this code page for every table");
     place(forceCodePageCheck_, 240, 1035, 7320, 255);
+    // Under the text group: what the run carries over besides the rows.
+    createKeysCheck_ = new QCheckBox(kCreateKeysCaption, this);
+    createKeysCheck_->setObjectName(kCreateKeysName);
+    createKeysCheck_->setAccessibleName(kCreateKeysCaption);
+    createKeysCheck_->setAccessibleDescription(
+        "The FoxPro tables' primary keys and indexes, and the database's relations, created in Access after the "
+        "rows; the ones without a faithful Access form are listed when the run ends");
+    place(createKeysCheck_, 360, 3165, 7440, 255);
 
     pointer_ = new WindowPointer(this);
     for (QWidget* b : {okButton_, cancelButton_, browseButton_}) pointer_->watchButton(b);
@@ -114,6 +124,11 @@ DbcOptionsDialog::DbcOptionsDialog(MainWindow& main, QWidget* owner) : QDialog(o
     };
     connect(codePageList_, &QComboBox::currentIndexChanged, this, changed);
     connect(forceCodePageCheck_, &QCheckBox::toggled, this, changed);
+    connect(createKeysCheck_, &QCheckBox::toggled, this, [this] {
+        if (restoring_) return;
+        main_.untrapped([this] { createKeysChanged(); });
+        if (main_.ended()) reject();
+    });
 }
 
 void DbcOptionsDialog::load() {
@@ -131,6 +146,7 @@ void DbcOptionsDialog::load() {
         forceCodePageCheck_->setChecked(c.force);
         forceCodePageCheck_->setEnabled(c.codePage != 0);
     });
+    p(114, [&] { createKeysCheck_->setChecked(storedCreateKeys()); });
     restoring_ = false;
 }
 
@@ -141,6 +157,8 @@ void DbcOptionsDialog::codePageChanged() {
     forceCodePageCheck_->setEnabled(c.codePage != 0);
     storeCodePage(c);
 }
+
+void DbcOptionsDialog::createKeysChanged() { storeCreateKeys(createKeysCheck_->isChecked()); }
 
 void DbcOptionsDialog::dbcPathChanged() { settings().save(kDbcFileKey, dbcPathEdit_->text().toStdString()); }
 

@@ -1,7 +1,8 @@
 // The Advanced Options dialog: a FoxPro database container (.dbc) as the
 // source. OK with a path selects it; Cancel selects the folder of free
 // tables again; the close box changes nothing. Below, the code page of
-// tables that name none, kept at once whatever closes the window.
+// tables that name none and whether the run creates keys, indexes and
+// relations, kept at once whatever closes the window.
 #pragma once
 
 #include <QDialog>
@@ -34,6 +35,8 @@ public:
     // The code page of tables that name none, and whether it holds for
     // every table: kept in the settings at once.
     void codePageChanged();
+    // "Create keys, indexes and relations": kept in the settings at once.
+    void createKeysChanged();
 
     tp::WindowPointer& pointer() { return *pointer_; }
 
@@ -47,6 +50,7 @@ private:
     QLabel* codePageLabel_;
     QComboBox* codePageList_;
     QCheckBox* forceCodePageCheck_;
+    QCheckBox* createKeysCheck_;
     bool restoring_ = false;
     tp::WindowPointer* pointer_;
 };

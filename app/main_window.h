@@ -83,6 +83,7 @@ public:
     bool previewMode() const override { return previewState() == 1; }
     bool previewOnceAtEnd() const override;
     bool previewPerTable() const override;
+    bool createKeys() const override;  // from the settings (Advanced Options)
     ListBox& targetTables() override;
     ListBox& sourceTables() override;
     void setProgressValue(double percent) override;

@@ -23,5 +23,6 @@ void MainWindow::showPreview() { lists(*this, previewWindows_).windows.showPrevi
 void MainWindow::previewTable(const std::string& name) { lists(*this, previewWindows_).windows.setTableName(name); }
 
 db::CodePageChoice MainWindow::sourceCodePage() const { return storedCodePage(); }
+bool MainWindow::createKeys() const { return storedCreateKeys(); }
 
 }  // namespace tp::app

@@ -21,6 +21,16 @@ std::string codePagesNotice(const std::vector<std::string>& lines) {
            "name one\" in the Advanced Options window (the dbc button), and convert again.";
 }
 
+std::string keysNotice(const std::vector<std::string>& lines) {
+    constexpr size_t kShown = 30;
+    std::string text = "These indexes and relations were not created in Access:\r\n";
+    for (size_t i = 0; i < lines.size() && i < kShown; ++i) text += "\r\n" + lines[i];
+    if (lines.size() > kShown) text += "\r\n... and " + std::to_string(lines.size() - kShown) + " more";
+    return text +
+           "\r\n\r\nThe rows of their tables were converted all the same. Where you need such an index or "
+           "relation, create it in Access.";
+}
+
 std::string sourceProblem() { return tp::convert::source::problem(); }
 
 namespace {
@@ -32,6 +42,7 @@ public:
         if (run_.isConverting()) return run_.start();
         run_.start();
         if (!run_.summary().codePages.empty()) msgBox(codePagesNotice(run_.summary().codePages));
+        if (!run_.summary().keysLeftOut.empty()) msgBox(keysNotice(run_.summary().keysLeftOut));
     }
 
 private:

@@ -25,8 +25,11 @@ public:
     virtual void start() = 0;
 };
 // The run's start is followed, when the run ends, by the notice of the code
-// pages its tables were read in (codePagesNotice), when there is one.
+// pages its tables were read in (codePagesNotice) and of the indexes and
+// relations it left out (keysNotice), when there are.
 std::unique_ptr<RunStarter> makeRunStarter(convert::RunHost& host);
 std::string codePagesNotice(const std::vector<std::string>& lines);
+// The notice of the indexes and relations a run left out, one line each.
+std::string keysNotice(const std::vector<std::string>& lines);
 
 }  // namespace tp::app

@@ -86,4 +86,8 @@ void storeCodePage(const db::CodePageChoice& choice) {
     settings().save(kForceCodePageKey, choice.force ? "1" : "0");
 }
 
+bool storedCreateKeys() { return settings().get(kCreateKeysKey, "1") != "0"; }
+
+void storeCreateKeys(bool on) { settings().save(kCreateKeysKey, on ? "1" : "0"); }
+
 }  // namespace tp::app

@@ -30,6 +30,8 @@ inline constexpr const char* kTargetPasswordKey = "AccessPassword";
 // text, else its number; "1" under the second key: for every table.
 inline constexpr const char* kCodePageKey = "CodePage";
 inline constexpr const char* kForceCodePageKey = "ForceCodePage";
+// "Create keys, indexes and relations": "1" (or absent) on, "0" off.
+inline constexpr const char* kCreateKeysKey = "CreateKeys";
 
 class SettingsStore {
 public:
@@ -53,6 +55,9 @@ private:
 // stored number FoxPro does not know reads as automatic).
 db::CodePageChoice storedCodePage();
 void storeCodePage(const db::CodePageChoice& choice);
+// Whether the run creates keys, indexes and relations (on unless stored off).
+bool storedCreateKeys();
+void storeCreateKeys(bool on);
 
 // The process-wide store (created on first use).
 SettingsStore& settings();

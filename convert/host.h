@@ -62,6 +62,8 @@ public:
     virtual bool previewMode() const = 0;       // statements go to the preview
     virtual bool previewOnceAtEnd() const = 0;  // one preview after all tables
     virtual bool previewPerTable() const = 0;   // one preview per table
+    // "Create keys, indexes and relations": read when a run starts.
+    virtual bool createKeys() const { return true; }
 
     virtual ListBox& targetTables() = 0;  // the target's tables
     virtual ListBox& sourceTables() = 0;  // the source's tables

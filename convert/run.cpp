@@ -2,6 +2,7 @@
 
 #include <filesystem>
 
+#include "convert/run_state.h"
 #include "convert/run_steps.h"
 #include "convert/selection.h"
 #include "convert/statements.h"
@@ -13,51 +14,6 @@
 #include "host/utilities.h"
 
 namespace tp::convert {
-namespace {
-
-[[noreturn]] void objectNotSet() { throw db::Error(91, "Object variable or With block variable not set"); }
-
-template <class T>
-T& need(const std::unique_ptr<T>& p) {
-    if (!p) objectNotSet();
-    return *p;
-}
-
-// Where a failing step of the run is reported from.
-constexpr const char* kReportWindow = "Form1";
-constexpr const char* kReportProcedure = "PushButton7_Click";
-
-}  // namespace
-
-// What the phases of one run share.
-struct ConversionRun::State {
-    Procedure p{kReportWindow, kReportProcedure};
-    RegionalSettings settings;
-    PreviewFlags& flags = previewFlags();
-    std::unique_ptr<db::Connection> source;
-    std::unique_ptr<db::Recordset> records;
-    bool connectionsOpen = false;
-    int overwriteAll = 0;         // the answer "to all" of the overwrite question, 0 before one
-    bool tableExecuted = false;   // a statement of the table in work ran on the target
-    bool tableToPreview = false;  // a statement of the table in work went to the preview list
-    int tablesInPreview = 0;      // tables in the preview list, not executed yet
-
-    // The statement sink: the preview list in preview mode, else executed on
-    // the target at once. The preview choice is read anew for every
-    // statement; the three steps are numbered by the caller.
-    void put(ConversionRun& run, int modeStep, int previewStep, int executeStep, const std::string& statement) {
-        ++run.summary_.statements;
-        RunHost& host = run.host_;
-        if (p.test(modeStep, [&] { return host.previewMode(); })) {
-            p(previewStep, [&] { host.previewList().append(statement); });
-            tableToPreview = true;
-        } else if (!p(executeStep, [&] { need(host.accessConnection()).Execute(statement); })) {
-            ++run.summary_.failedStatements;
-        } else {
-            tableExecuted = true;
-        }
-    }
-};
 
 namespace {
 
@@ -94,6 +50,10 @@ std::string doneText(const RunSummary& s) {
     }
     if (s.failedStatements > 0)
         text += "\r\n" + counted(s.failedStatements, "statement", "statements") + " could not be executed.";
+    if (!s.keysLeftOut.empty())
+        text += "\r\n" +
+                counted(static_cast<int64_t>(s.keysLeftOut.size()), "index or relation", "indexes or relations") +
+                " left out; the list follows.";
     return text;
 }
 
@@ -119,6 +79,7 @@ void ConversionRun::start() {
         return;
     }
     convertTables(s);
+    putRelations(s);
     finish(s);
     converting_ = false;
 }
@@ -278,6 +239,7 @@ void ConversionRun::stopForInput(State& s, const std::string& text, InputField f
 void ConversionRun::convertTables(State& s) {
     Procedure& p = s.p;
     const int tableCount = host_.sourceTables().count();
+    readKeys(s);
     for (int i = tableCount - 1; i >= 0; --i) {
         if (i == tableCount - 1) {
             p(step::ClearPreviewList, [&] { host_.previewList().clear(); });
@@ -290,6 +252,7 @@ void ConversionRun::convertTables(State& s) {
             // "< Back": the tables after this one are not reached.
             summary_.tablesNotConverted += i;
             if (summary_.notConvertedWhy.empty()) summary_.notConvertedWhy = "the preview was closed with \"< Back\"";
+            s.keys.stoppedEarly = true;
             break;  // the table's progress text stays
         }
         p(step::ClearTableProgress, [&] { host_.setProgressText(""); });
@@ -325,6 +288,7 @@ bool ConversionRun::convertTable(State& s, const std::string& name, int remainin
     }
     s.tableExecuted = s.tableToPreview = false;
     if (answer == mb::Yes) {
+        dropRelationsOf(s, name);
         s.put(*this, step::DropPreviewMode, step::DropToPreview, step::DropExecute, "DROP TABLE [" + name + "]");
         p(step::ForgetTargetTable, [&] { removeListEntry(host_.targetTables(), asciiLower(name)); });
     }
@@ -342,6 +306,7 @@ bool ConversionRun::convertTable(State& s, const std::string& name, int remainin
     p(step::ReadFields, [&] { fields = &need(s.records).fieldInfos(); });
     TableDefinition def = buildTableDefinition(name, *fields, host_.datatypeList(), p);
     s.put(*this, step::CreatePreviewMode, step::CreateToPreview, step::CreateExecute, def.statement);
+    translateTags(s, name, *fields);
     ++summary_.tables;
     std::vector<bool> numeric;
     p(step::NumericPositions, [&] { numeric = def.numeric; });
@@ -353,10 +318,13 @@ bool ConversionRun::convertTable(State& s, const std::string& name, int remainin
         walk = !p.test(step::AnyRow, [&] { return need(s.records).atEnd() || need(s.records).beforeStart(); });
     if (walk) writeRows(s, name, *fields, std::move(numeric));
     reportReadNotices(s);
+    putTableKeys(s, name);
     p(step::CloseTableRows, [&] { need(s.records).Close(); });
     if (s.tableExecuted) ++summary_.tablesConverted;
     if (s.tableToPreview) ++s.tablesInPreview;
-    return previewTable(s, name);
+    const bool goOn = previewTable(s, name);
+    if (s.tableSkippedInPreview) s.keys.convertedTables.erase(asciiLower(name));  // no relation can reach it
+    return goOn;
 }
 
 void ConversionRun::writeRows(State& s, const std::string& name, const std::vector<db::FieldInfo>& fields,
@@ -379,6 +347,7 @@ void ConversionRun::writeRows(State& s, const std::string& name, const std::vect
         });
         const std::string& statement = rows.build(records.row(), p);
         s.put(*this, step::InsertPreviewMode, step::InsertToPreview, step::InsertExecute, statement);
+        if (!s.keys.blankChecks.empty()) checkLeadingBlanks(s, records.row());
         ++summary_.rows;
         if (!p(step::NextRow, [&] { records.MoveNext(); })) break;
     }
@@ -407,9 +376,11 @@ bool ConversionRun::previewTable(State& s, const std::string& name) {
         s.flags.endRunAfterPreview = true;
         s.flags.executionUndone = false;
     });
+    s.tableSkippedInPreview = false;
     if (!p.test(step::PreviewThisTable, [&] { return host_.previewMode() && host_.previewPerTable(); })) return true;
     host_.previewTable(name);
     p(step::ShowTablePreview, [&] { host_.showPreview(); });
+    s.tableSkippedInPreview = !s.flags.sqlExecuted && !s.flags.endRunAfterPreview;
     settlePreview(s, "the preview was closed with \"< Back\"");
     return p.test(step::PreviewLetRunGoOn, [&] { return s.flags.sqlExecuted || !s.flags.endRunAfterPreview; });
 }

@@ -20,6 +20,7 @@
 namespace tp::db {
 class Connection;
 class Recordset;
+class Value;
 struct FieldInfo;
 }  // namespace tp::db
 
@@ -37,6 +38,9 @@ struct RunSummary {
     // The code page each table's text was read in, where the table did not
     // name it or named one its text is not valid in: one line a table.
     std::vector<std::string> codePages;
+    // The tags and relations left out of the target, with why: one line
+    // each ("table, tag NAME: reason", "relation NAME (...): reason").
+    std::vector<std::string> keysLeftOut;
     // What became of the tables, as the end of the run tells it.
     int tablesConverted = 0;     // their statements went to the target
     int tablesSkipped = 0;       // No at the overwrite question, or Skip Table
@@ -46,7 +50,8 @@ struct RunSummary {
     bool stopped = false;  // the source or target could not be used: one message, no end box
 };
 
-// The end box's text: "Done." and what became of the tables.
+// The end box's text: "Done." and what became of the tables (and how many
+// keys, indexes and relations were left out).
 std::string doneText(const RunSummary& s);
 
 // The module procedures the run calls: convert::source and convert::target of the
@@ -104,6 +109,14 @@ private:
     void writeRows(State& s, const std::string& name, const std::vector<db::FieldInfo>& fields,
                    std::vector<bool> numeric);
     void reportReadNotices(State& s);
+    // Keys, indexes and relations (convert/run_keys.cpp).
+    void readKeys(State& s);
+    void dropRelationsOf(State& s, const std::string& table);  // before its DROP TABLE
+    void translateTags(State& s, const std::string& table, const std::vector<db::FieldInfo>& fields);
+    void checkLeadingBlanks(State& s, const std::vector<db::Value>& row);
+    void putTableKeys(State& s, const std::string& table);  // after its rows
+    void noteLeftOut(State& s, const std::string& table, const std::string& tag, const std::string& reason);
+    void putRelations(State& s);                           // after all tables
     bool previewTable(State& s, const std::string& name);  // false: "< Back" or the close box
     void settlePreview(State& s, const std::string& why);
     void finish(State& s);

@@ -107,4 +107,23 @@ inline constexpr int ResetProgressValue = 488;
 inline constexpr int ResetProgressText = 490;
 inline constexpr int ShowDone = 492;
 
+// Keys, indexes and relations, when the run creates them. Before a table's
+// DROP TABLE, the target's relationships that involve it are dropped;
+// after its rows, its primary key and indexes; after all tables, the
+// relations (in per-table preview mode, in one more preview).
+inline constexpr int DropRelationPreviewMode = 500;
+inline constexpr int DropRelationToPreview = 502;
+inline constexpr int DropRelationExecute = 504;
+inline constexpr int IndexPreviewMode = 510;
+inline constexpr int IndexToPreview = 512;
+inline constexpr int IndexExecute = 514;
+inline constexpr int KeyLeftOutRow = 516;  // a datatype row telling a tag left out
+inline constexpr int RelationsPerTable = 520;
+inline constexpr int ClearPreviewListForRelations = 522;
+inline constexpr int ClearDatatypeListForRelations = 524;
+inline constexpr int RelationPreviewMode = 526;
+inline constexpr int RelationToPreview = 528;
+inline constexpr int RelationExecute = 530;
+inline constexpr int ShowRelationsPreview = 532;
+
 }  // namespace tp::convert::step

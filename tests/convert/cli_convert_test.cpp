@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <sstream>
 
 #include "tests/foxpro/dbf_builder.h"
 #include "tests/support/support.h"
@@ -39,6 +40,7 @@ TEST_F(CliConvert, BadUsageExitsWithTwo) {
     EXPECT_EQ(convert({"--folder", folder, "--dbc", "x.dbc", "--target", t}).exitCode, 2);
     EXPECT_EQ(convert({"--folder", folder, "--target", t, "--overwrite", "maybe"}).exitCode, 2);
     EXPECT_EQ(convert({"--folder", folder, "--target", t, "--bogus"}).exitCode, 2);
+    EXPECT_EQ(convert({"--folder", folder, "--target", t, "--keys", "maybe"}).exitCode, 2);
     EXPECT_EQ(convert({"--folder", folder, "--target"}).exitCode, 2);
     EXPECT_FALSE(fs::exists(t));
 }
@@ -85,7 +87,7 @@ TEST_F(CliConvert, ScriptWritesTheStatementsAndExecutesNothing) {
     const std::string t = dir.file("s.mdb");
     ASSERT_EQ(runCommand({tallyportExe(), "new", t}).exitCode, 0);
     const std::string script = dir.file("out.sql");
-    auto r = convert({"--folder", folder, "--target", t, "--script", script});
+    auto r = convert({"--folder", folder, "--target", t, "--script", script, "--keys", "no"});
     EXPECT_EQ(r.exitCode, 0) << r.err;
     const std::string text = readFile(script);
     EXPECT_EQ(lines(text), 3 + 89);
@@ -93,6 +95,17 @@ TEST_F(CliConvert, ScriptWritesTheStatementsAndExecutesNothing) {
     auto tables = runCommand({tallyportExe(), "tables", t});
     EXPECT_EQ(tables.exitCode, 0);
     EXPECT_EQ(tables.out, "");  // nothing was executed
+
+    // With the keys (the default), the same statements and the keys' only.
+    r = convert({"--folder", folder, "--target", t, "--script", script});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    std::istringstream withKeys(readFile(script));
+    std::string rest, line;
+    while (std::getline(withKeys, line))
+        if (line.rfind("ALTER TABLE [", 0) != 0 && line.rfind("CREATE INDEX [", 0) != 0 &&
+            line.rfind("CREATE UNIQUE INDEX [", 0) != 0)
+            rest += line + "\n";
+    EXPECT_EQ(rest, text);
 }
 
 TEST_F(CliConvert, AValueThatCannotBeReadCostsOnlyThatValueAndIsCounted) {

@@ -32,6 +32,9 @@ struct SourceTable {
 struct FakeSource {
     bool valid = true;
     std::vector<SourceTable> tables;
+    // The indexes (12) and foreign keys (27) schema rowsets, when offered.
+    std::vector<FieldInfo> indexFields, relationFields;
+    std::vector<std::vector<Value>> indexRows, relationRows;
 };
 
 struct FakeTarget {
@@ -40,6 +43,7 @@ struct FakeTarget {
     std::vector<std::string> executed;
     std::function<bool(const std::string&)> reject;
     int opens = 0, closes = 0;
+    std::vector<std::vector<Value>> relationshipRows;  // FK_NAME, PK_TABLE_NAME, FK_TABLE_NAME
 };
 
 FakeSource* g_source = nullptr;
@@ -66,7 +70,12 @@ public:
             }
         throw tp::db::Error("Command contains unrecognized phrase/keyword.");
     }
-    std::unique_ptr<tp::db::Cursor> openSchema(int) override {
+    std::unique_ptr<tp::db::Cursor> openSchema(int schema) override {
+        if (schema == tp::db::adSchemaIndexes && !g_source->indexFields.empty())
+            return std::make_unique<tp::db::VectorCursor>(g_source->indexFields, g_source->indexRows);
+        if (schema == tp::db::adSchemaForeignKeys && !g_source->relationFields.empty())
+            return std::make_unique<tp::db::VectorCursor>(g_source->relationFields, g_source->relationRows);
+        if (schema != tp::db::adSchemaTables) notCapable();
         std::vector<std::vector<Value>> rows;
         for (const auto& t : g_source->tables) rows.push_back(tp::db::tablesSchemaRow(t.name, "TABLE"));
         return std::make_unique<tp::db::VectorCursor>(tp::db::tablesSchemaFields(), rows);
@@ -84,7 +93,14 @@ public:
         g_target->executed.push_back(s);
         return nullptr;
     }
-    std::unique_ptr<tp::db::Cursor> openSchema(int) override { throw tp::db::Error("no schema"); }
+    std::unique_ptr<tp::db::Cursor> openSchema(int schema) override {
+        if (schema != tp::db::adSchemaForeignKeys || g_target->relationshipRows.empty())
+            throw tp::db::Error("no schema");
+        return std::make_unique<tp::db::VectorCursor>(
+            std::vector<FieldInfo>{
+                {"FK_NAME", ad::VarWChar}, {"PK_TABLE_NAME", ad::VarWChar}, {"FK_TABLE_NAME", ad::VarWChar}},
+            g_target->relationshipRows);
+    }
     void close() override { ++g_target->closes; }
 };
 
@@ -118,6 +134,8 @@ public:
     std::vector<std::vector<std::string>> previews;
     std::function<void(PreviewFlags&)> closePreview = [](PreviewFlags&) {};
 
+    bool keys = true;
+    bool createKeys() const override { return keys; }
     bool previewMode() const override { return previewModeValue; }
     bool previewOnceAtEnd() const override { return onceAtEndValue; }
     bool previewPerTable() const override { return perTableValue; }
@@ -485,4 +503,139 @@ TEST_F(RunTest, OverwriteAnswerForAllRemainingTables) {
     EXPECT_EQ(boxes.shown[1].text, "Would you like to overwrite b?");
     EXPECT_TRUE(target.executed.empty());
     EXPECT_EQ(boxes.shown[2].text, "Done.\r\n\r\nNo table was converted.\r\n3 tables skipped.");
+}
+
+namespace {
+
+// customers (listed first, so converted last) and orders, with the tags and
+// the relation of a small database container.
+void keyedSource(FakeSource& source, const std::string& companyExpression, const std::string& company) {
+    source.tables = {
+        {"customers", {{"customerid", ad::Char}, {"companyname", ad::Char}}, {{Value("ALFKI"), Value(company)}}},
+        {"orders", {{"orderid", ad::Integer}, {"customerid", ad::Char}}, {{Value(1), Value("ALFKI")}}}};
+    source.indexFields = {{"TABLE_NAME", ad::VarWChar},  {"INDEX_NAME", ad::VarWChar},
+                          {"PRIMARY_KEY", ad::Boolean},  {"UNIQUE", ad::Boolean},
+                          {"COLUMN_NAME", ad::VarWChar}, {"ORDINAL_POSITION", ad::Integer},
+                          {"COLLATION", ad::Integer},    {"FILTER_CONDITION", ad::VarWChar},
+                          {"INDEX_KIND", ad::VarWChar},  {"PROBLEM", ad::VarWChar}};
+    auto tag = [](const char* table, const char* name, const char* kind, const char* expr, const char* filter = "") {
+        const std::string k = kind;
+        return std::vector<Value>{Value(table),
+                                  Value(name),
+                                  Value(k == "PRIMARY"),
+                                  Value(k == "PRIMARY" || k == "CANDIDATE"),
+                                  Value(expr),
+                                  Value(1),
+                                  Value(1),
+                                  Value(filter),
+                                  Value(kind),
+                                  Value("")};
+    };
+    source.indexRows = {tag("customers", "CUSTOMERID", "PRIMARY", "customerid"),
+                        tag("customers", "COMPANYNAM", "REGULAR", companyExpression.c_str()),
+                        tag("customers", "CITY", "REGULAR", "customerid", "!DELETED()"),
+                        tag("orders", "ORDERID", "PRIMARY", "orderid"),
+                        tag("orders", "CUSTOMERID", "REGULAR", "UPPER(customerid)")};
+    source.relationFields = {{"FK_NAME", ad::VarWChar},       {"PK_TABLE_NAME", ad::VarWChar},
+                             {"PK_INDEX_NAME", ad::VarWChar}, {"FK_TABLE_NAME", ad::VarWChar},
+                             {"FK_INDEX_NAME", ad::VarWChar}, {"UPDATE_RULE", ad::VarWChar},
+                             {"DELETE_RULE", ad::VarWChar},   {"PROBLEM", ad::VarWChar}};
+    source.relationRows = {{Value("Relation 1"), Value("customers"), Value("CUSTOMERID"), Value("orders"),
+                            Value("CUSTOMERID"), Value("CASCADE"), Value("RESTRICT"), Value("")},
+                           {Value("Relation 2"), Value("customers"), Value("CITY"), Value("orders"),
+                            Value("CUSTOMERID"), Value("IGNORE"), Value("IGNORE"), Value("")}};
+}
+
+const char* const kCityLeftOut =
+    "customers, tag CITY: it has a FOR filter (!DELETED()), and an Access index covers every row";
+
+}  // namespace
+
+// A table's primary key and indexes follow its rows; the relations follow
+// all tables; without the setting the statements are those of before; a
+// key the target refuses is reported like any statement, at its own line.
+TEST_F(RunTest, KeysFollowTheRowsAndRelationsFollowAllTables) {
+    keyedSource(source, "UPPER(companyname)", "Alfreds");
+    run();
+    const std::vector<std::string> withKeys = {
+        "CREATE TABLE [orders]([orderid] INT,[customerid] TEXT);",
+        "INSERT INTO [orders] VALUES(1, 'ALFKI')",
+        "ALTER TABLE [orders] ADD CONSTRAINT [ORDERID] PRIMARY KEY ([orderid])",
+        "CREATE INDEX [CUSTOMERID] ON [orders] ([customerid])",
+        "CREATE TABLE [customers]([customerid] TEXT,[companyname] TEXT);",
+        "INSERT INTO [customers] VALUES('ALFKI', 'Alfreds')",
+        "ALTER TABLE [customers] ADD CONSTRAINT [CUSTOMERID] PRIMARY KEY ([customerid])",
+        "CREATE INDEX [COMPANYNAM] ON [customers] ([companyname])",
+        "ALTER TABLE [orders] ADD CONSTRAINT [customersorders] FOREIGN KEY ([customerid]) REFERENCES [customers] "
+        "([customerid]) ON UPDATE CASCADE",
+    };
+    EXPECT_EQ(target.executed, withKeys);
+    EXPECT_EQ(summary.keysLeftOut,
+              (std::vector<std::string>{kCityLeftOut,
+                                        "relation Relation 2 (customers.CITY to orders.CUSTOMERID): "
+                                        "the tag CITY of customers was left out"}));
+    EXPECT_EQ(boxTexts().back(),
+              "Done.\r\n\r\n2 tables converted.\r\n2 indexes or relations left out; the list follows.");
+    ASSERT_EQ(host.datatypes.rows.size(), 6u);  // 4 fields, the tag and the relation
+    EXPECT_EQ(host.datatypes.rows[4].field, "tag CITY");
+    EXPECT_EQ(host.datatypes.rows[4].keyword, "left out");
+    EXPECT_EQ(host.datatypes.rows[5].field, "relation Relation 2");
+
+    target.executed.clear();
+    boxes.shown.clear();
+    host.keys = false;
+    run();
+    std::vector<std::string> without;
+    for (const auto& st : withKeys)
+        if (startsWith(st, "CREATE TABLE") || startsWith(st, "INSERT")) without.push_back(st);
+    EXPECT_EQ(target.executed, without);
+    EXPECT_TRUE(summary.keysLeftOut.empty());
+    EXPECT_EQ(host.datatypes.rows.size(), 4u);
+    EXPECT_EQ(boxTexts().back(), "Done.\r\n\r\n2 tables converted.");
+
+    target.executed.clear();
+    boxes.shown.clear();
+    host.keys = true;
+    target.reject = [](const std::string& st) { return startsWith(st, "ALTER TABLE [customers] ADD CONSTRAINT"); };
+    run();
+    EXPECT_EQ(target.executed.size(), withKeys.size() - 1);
+    EXPECT_EQ(summary.failedStatements, 1);
+    EXPECT_NE(boxes.shown.at(0).text.find("PushButton7_Click at line 514"), std::string::npos);
+}
+
+// An overwrite drops the target's relationships of the replaced tables
+// first; in per-table preview the relations come in one more preview; a
+// leading blank under ALLTRIM() leaves that tag out.
+TEST_F(RunTest, OverwriteDropsRelationshipsFirstAndRelationsHaveTheirOwnPreview) {
+    keyedSource(source, "ALLTRIM(UPPER(companyname))", " Alfreds");
+    target.tables = {"orders", "customers"};
+    target.relationshipRows = {{Value("customersorders"), Value("customers"), Value("orders")},
+                               {Value("customersorders"), Value("customers"), Value("orders")}};
+    host.previewModeValue = true;
+    host.perTableValue = true;
+    host.closePreview = [](PreviewFlags& f) { f.sqlExecuted = true; };
+    boxes.answers = {mb::YesToAll};
+    run();
+    ASSERT_EQ(host.previews.size(), 3u);
+    EXPECT_EQ(host.previews[0], (std::vector<std::string>{
+                                    "ALTER TABLE [orders] DROP CONSTRAINT [customersorders]",
+                                    "DROP TABLE [orders]",
+                                    "CREATE TABLE [orders]([orderid] INT,[customerid] TEXT);",
+                                    "INSERT INTO [orders] VALUES(1, 'ALFKI')",
+                                    "ALTER TABLE [orders] ADD CONSTRAINT [ORDERID] PRIMARY KEY ([orderid])",
+                                    "CREATE INDEX [CUSTOMERID] ON [orders] ([customerid])",
+                                }));
+    EXPECT_EQ(host.previews[1].front(), "DROP TABLE [customers]");  // its relationship is gone already
+    EXPECT_EQ(host.previews[1].back(),
+              "ALTER TABLE [customers] ADD CONSTRAINT [CUSTOMERID] PRIMARY KEY ([customerid])");
+    EXPECT_EQ(host.previews[2], (std::vector<std::string>{
+                                    "ALTER TABLE [orders] ADD CONSTRAINT [customersorders] FOREIGN KEY ([customerid]) "
+                                    "REFERENCES [customers] ([customerid]) ON UPDATE CASCADE"}));
+    ASSERT_EQ(summary.keysLeftOut.size(), 3u);
+    EXPECT_EQ(summary.keysLeftOut[0],
+              "customers, tag COMPANYNAM: ALLTRIM() leaves out the leading blanks that values of \"companyname\" "
+              "have, and an Access index would keep them");
+    EXPECT_EQ(summary.keysLeftOut[1], kCityLeftOut);
+    EXPECT_EQ(boxTexts().back(),
+              "Done.\r\n\r\n2 tables converted.\r\n3 indexes or relations left out; the list follows.");
 }

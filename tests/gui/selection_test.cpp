@@ -265,9 +265,9 @@ TEST_F(SelectionTest, AdvancedOptionsLayoutAndNames) {
     DbcOptionsDialog f6(*form, form.get());
     f6.load();
     // The window is taller than the classic 1635 twips by the group of the
-    // tables' code page below the buttons; the classic controls keep their
-    // places.
-    EXPECT_EQ(f6.size(), QSize(tp::app::twips(8040), tp::app::twips(3165)));
+    // tables' code page and the keys' check box below the buttons; the
+    // classic controls keep their places.
+    EXPECT_EQ(f6.size(), QSize(tp::app::twips(8040), tp::app::twips(3585)));
     EXPECT_EQ(field(&f6, "Text1")->accessibleName(), "DBC File:");
     for (const char* b : {"PushButton1", "PushButton2", "PushButton5"})
         EXPECT_NE(f6.findChild<QPushButton*>(b), nullptr) << b;
@@ -275,6 +275,35 @@ TEST_F(SelectionTest, AdvancedOptionsLayoutAndNames) {
               QRect(tp::app::twips(4080), tp::app::twips(1130), tp::app::twips(3840), tp::app::twips(405)));
     EXPECT_EQ(f6.findChild<QPushButton*>("PushButton2")->text(), "Cancel");
     EXPECT_TRUE(f6.autoFillBackground());
+}
+
+// "Create keys, indexes and relations": on until the user turns it off,
+// kept at once and across starts, read by the run.
+TEST_F(SelectionTest, TheKeysChoiceIsOnByDefaultAndKept) {
+    EXPECT_TRUE(form->createKeys());
+    {
+        DbcOptionsDialog f6(*form, form.get());
+        f6.load();
+        auto* keys = f6.findChild<QCheckBox*>("CheckKeys");
+        ASSERT_NE(keys, nullptr);
+        EXPECT_EQ(keys->accessibleName(), "Create keys, indexes and relations");
+        EXPECT_EQ(keys->text(), "Create keys, indexes and relations");
+        EXPECT_TRUE(keys->isChecked());
+        EXPECT_EQ(stored("CreateKeys"), "<absent>");  // loading writes nothing
+        keys->setChecked(false);
+        f6.reject();  // the close box: the choice is kept all the same
+    }
+    EXPECT_EQ(stored("CreateKeys"), "0");
+    EXPECT_FALSE(form->createKeys());
+    tp::app::reopenSettings();
+    {
+        DbcOptionsDialog f6(*form, form.get());
+        f6.load();
+        EXPECT_FALSE(f6.findChild<QCheckBox*>("CheckKeys")->isChecked());
+        f6.findChild<QCheckBox*>("CheckKeys")->setChecked(true);
+    }
+    EXPECT_EQ(stored("CreateKeys"), "1");
+    EXPECT_TRUE(form->createKeys());
 }
 
 // The code page of tables that name none: chosen in Advanced Options, kept

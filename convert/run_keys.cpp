@@ -1,0 +1,193 @@
+// The conversion run's keys, indexes and relations: the FoxPro source's
+// tags become each table's primary key and indexes after its rows, its
+// relations become relationships after all tables, and an overwrite first
+// drops the target's relationships of the tables it replaces.
+#include <algorithm>
+
+#include "convert/datatype.h"
+#include "convert/run_state.h"
+#include "convert/run_steps.h"
+#include "convert/statements.h"
+#include "host/utilities.h"
+
+namespace tp::convert {
+namespace {
+
+bool sameName(const std::string& a, const std::string& b) { return asciiLower(a) == asciiLower(b); }
+std::string tagKey(const std::string& table, const std::string& tag) {
+    return asciiLower(table) + "\n" + asciiLower(tag);
+}
+
+bool isColumn(const db::FieldInfo& f) {
+    return !isLeftOut(lowerDataTypeName(static_cast<int16_t>(static_cast<uint16_t>(f.type))));
+}
+
+// Why a relation's tag gives no columns, or empty with its columns.
+std::string relationProblem(const RunKeys& k, const std::string& table, const std::string& tag,
+                            const std::vector<keys::KeyColumn>*& columns) {
+    if (k.convertedTables.count(asciiLower(table)) == 0) return "the table " + table + " was not converted in this run";
+    const auto it = k.tagColumns.find(tagKey(table, tag));
+    if (it != k.tagColumns.end()) {
+        columns = &it->second;
+        return {};
+    }
+    const bool known = std::any_of(k.tags.begin(), k.tags.end(), [&](const keys::Tag& t) {
+        return sameName(t.table, table) && sameName(t.name, tag);
+    });
+    return known ? "the tag " + tag + " of " + table + " was left out" : table + " has no tag " + tag;
+}
+
+// The relations' statements, and the relations left out with why.
+void planRelations(const RunKeys& k, std::vector<std::string>& statements,
+                   std::vector<std::pair<const keys::Relation*, std::string>>& leftOut) {
+    std::set<std::string> taken;  // the target's relationships that stay
+    for (size_t i = 0; i < k.targetRelations.size(); ++i)
+        if (!k.dropped[i]) taken.insert(asciiLower(k.targetRelations[i].name));
+    for (const keys::Relation& r : k.relations) {
+        std::string why = r.problem;
+        const std::vector<keys::KeyColumn>*child = nullptr, *parent = nullptr;
+        if (why.empty() && k.stoppedEarly) why = "the run was stopped with \"< Back\" before the relations";
+        if (why.empty()) why = relationProblem(k, r.child, r.childTag, child);
+        if (why.empty()) why = relationProblem(k, r.parent, r.parentTag, parent);
+        if (why.empty() && child->size() != parent->size())
+            why = "its tags have " + std::to_string(child->size()) + " and " + std::to_string(parent->size()) +
+                  " columns";
+        if (!why.empty()) leftOut.emplace_back(&r, why);
+        else
+            statements.push_back(
+                keys::relationStatement(r, keys::relationName(r.parent, r.child, taken), *child, *parent));
+    }
+}
+
+}  // namespace
+
+void ConversionRun::readKeys(State& s) {
+    s.keys = RunKeys{};
+    s.keys.on = host_.createKeys();
+    if (!s.keys.on) return;
+    // A provider without the rowsets has no tags, relations or relationships.
+    if (s.source && s.source->isOpen()) {
+        s.keys.tags = keys::readTags(*s.source);
+        s.keys.relations = keys::readRelations(*s.source);
+    }
+    const std::unique_ptr<db::Connection>& target = host_.accessConnection();
+    if (target && target->isOpen()) s.keys.targetRelations = keys::readTargetRelations(*target);
+    s.keys.dropped.assign(s.keys.targetRelations.size(), false);
+}
+
+void ConversionRun::dropRelationsOf(State& s, const std::string& table) {
+    if (!s.keys.on) return;
+    for (size_t i = 0; i < s.keys.targetRelations.size(); ++i) {
+        const keys::TargetRelation& r = s.keys.targetRelations[i];
+        if (s.keys.dropped[i] || (!sameName(r.parent, table) && !sameName(r.child, table))) continue;
+        s.keys.dropped[i] = true;
+        s.put(*this, step::DropRelationPreviewMode, step::DropRelationToPreview, step::DropRelationExecute,
+              keys::dropRelationStatement(r));
+    }
+}
+
+void ConversionRun::translateTags(State& s, const std::string& table, const std::vector<db::FieldInfo>& fields) {
+    RunKeys& k = s.keys;
+    k.pending.clear();
+    k.blankChecks.clear();
+    if (!k.on) return;
+    std::vector<db::FieldInfo> columns;
+    std::copy_if(fields.begin(), fields.end(), std::back_inserter(columns), isColumn);
+    for (const keys::Tag& tag : k.tags) {
+        if (!sameName(tag.table, table)) continue;
+        RunKeys::Pending pending{&tag, {}};
+        if (!tag.problem.empty()) pending.translation.reason = tag.problem;
+        else pending.translation = keys::translate(tag.expression, tag.filter, tag.descending, columns, table);
+        for (const auto& [column, function] : pending.translation.leadingBlanksIgnored)
+            for (size_t j = 0; j < fields.size(); ++j)
+                if (fields[j].name == column) k.blankChecks.push_back({j, k.pending.size(), column, function});
+        k.pending.push_back(std::move(pending));
+    }
+}
+
+// A value with a leading blank under LTRIM() or ALLTRIM(): FoxPro's key
+// leaves the blank out, the Access column keeps it, so the index would
+// order and compare differently. The tag is left out.
+void ConversionRun::checkLeadingBlanks(State& s, const std::vector<db::Value>& row) {
+    auto& checks = s.keys.blankChecks;
+    for (auto it = checks.begin(); it != checks.end();) {
+        const db::Value* v = it->field < row.size() ? &row[it->field] : nullptr;
+        if (!v || v->kind() != db::Kind::Text || v->text().empty() || v->text()[0] != ' ') {
+            ++it;
+            continue;
+        }
+        keys::Translation& t = s.keys.pending[it->pending].translation;
+        if (t.ok())
+            t.reason = it->function + "() leaves out the leading blanks that values of \"" + it->column +
+                       "\" have, and an Access index would keep them";
+        it = checks.erase(it);
+    }
+}
+
+void ConversionRun::putTableKeys(State& s, const std::string& table) {
+    RunKeys& k = s.keys;
+    if (!k.on) return;
+    k.convertedTables.insert(asciiLower(table));
+    for (const RunKeys::Pending& pending : k.pending) {
+        const keys::Translation& t = pending.translation;
+        if (!t.ok()) {
+            noteLeftOut(s, table, pending.tag->name, t.reason);
+            continue;
+        }
+        k.tagColumns[tagKey(table, pending.tag->name)] = t.columns;
+        s.put(*this, step::IndexPreviewMode, step::IndexToPreview, step::IndexExecute,
+              keys::indexStatement(*pending.tag, table, t.columns));
+    }
+    k.pending.clear();
+    k.blankChecks.clear();
+}
+
+// Told at the end of the run, and as a row of the datatype view (next to
+// the table's fields).
+void ConversionRun::noteLeftOut(State& s, const std::string& table, const std::string& tag, const std::string& reason) {
+    summary_.keysLeftOut.push_back(keys::tagNote(table, tag, reason));
+    s.p(step::KeyLeftOutRow, [&] {
+        DatatypeList& d = host_.datatypeList();
+        d.addRow(table);
+        d.setLastField(tag.empty() ? std::string("(indexes)") : "tag " + tag);
+        d.setLastTypes("left out", reason);
+    });
+}
+
+void ConversionRun::putRelations(State& s) {
+    const RunKeys& k = s.keys;
+    if (!k.on || k.relations.empty()) return;
+    std::vector<std::string> statements;
+    std::vector<std::pair<const keys::Relation*, std::string>> leftOut;
+    planRelations(k, statements, leftOut);
+
+    Procedure& p = s.p;
+    const bool perTable =
+        !statements.empty() && p.test(step::RelationsPerTable, [&] { return host_.previewPerTable(); });
+    if (perTable) {
+        p(step::ClearPreviewListForRelations, [&] { host_.previewList().clear(); });
+        p(step::ClearDatatypeListForRelations, [&] { host_.datatypeList().clear(); });
+    }
+    for (const auto& entry : leftOut) {
+        const keys::Relation& r = *entry.first;
+        const std::string& why = entry.second;
+        summary_.keysLeftOut.push_back(keys::relationNote(r, why));
+        p(step::KeyLeftOutRow, [&] {
+            DatatypeList& d = host_.datatypeList();
+            d.addRow(r.child);
+            d.setLastField("relation " + (r.name.empty() ? r.parent + r.child : r.name));
+            d.setLastTypes("left out", why);
+        });
+    }
+    for (const std::string& statement : statements)
+        s.put(*this, step::RelationPreviewMode, step::RelationToPreview, step::RelationExecute, statement);
+    if (!perTable || !host_.previewMode()) return;
+    // One more preview, for the relations.
+    s.flags.sqlExecuted = false;
+    s.flags.endRunAfterPreview = true;
+    s.flags.executionUndone = false;
+    host_.previewTable({});
+    p(step::ShowRelationsPreview, [&] { host_.showPreview(); });
+}
+
+}  // namespace tp::convert

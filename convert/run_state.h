@@ -1,0 +1,88 @@
+// What the phases of one conversion run share: the run's own files only.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "convert/keys.h"
+#include "convert/run.h"
+#include "db/ado.h"
+#include "db/error.h"
+#include "host/error_report.h"
+
+namespace tp::convert {
+
+[[noreturn]] inline void objectNotSet() { throw db::Error(91, "Object variable or With block variable not set"); }
+
+template <class T>
+T& need(const std::unique_ptr<T>& p) {
+    if (!p) objectNotSet();
+    return *p;
+}
+
+// Where a failing step of the run is reported from.
+inline constexpr const char* kReportWindow = "Form1";
+inline constexpr const char* kReportProcedure = "PushButton7_Click";
+
+// Keys, indexes and relations of one run (when the run creates them).
+struct RunKeys {
+    bool on = false;
+    std::vector<keys::Tag> tags;                        // of every source table
+    std::vector<keys::Relation> relations;              // of the source
+    std::vector<keys::TargetRelation> targetRelations;  // of the target when the run began
+    std::vector<bool> dropped;                          // per target relation: its DROP was put
+    // The tags of the table in work, translated, and the values that can
+    // still undo a translation (a leading blank under LTRIM or ALLTRIM).
+    struct Pending {
+        const keys::Tag* tag;
+        keys::Translation translation;
+    };
+    struct BlankCheck {
+        size_t field, pending;
+        std::string column, function;
+    };
+    std::vector<Pending> pending;
+    std::vector<BlankCheck> blankChecks;
+    // The converted tables ("table" lowercased) and their tags' columns
+    // ("table\ntag" lowercased; none when the tag was left out).
+    std::set<std::string> convertedTables;
+    std::map<std::string, std::vector<keys::KeyColumn>> tagColumns;
+    bool stoppedEarly = false;  // "< Back": the relations are not reached
+};
+
+// What the phases of one run share.
+struct ConversionRun::State {
+    Procedure p{kReportWindow, kReportProcedure};
+    RegionalSettings settings;
+    PreviewFlags& flags = previewFlags();
+    std::unique_ptr<db::Connection> source;
+    std::unique_ptr<db::Recordset> records;
+    bool connectionsOpen = false;
+    int overwriteAll = 0;                // the answer "to all" of the overwrite question, 0 before one
+    bool tableExecuted = false;          // a statement of the table in work ran on the target
+    bool tableToPreview = false;         // a statement of the table in work went to the preview list
+    int tablesInPreview = 0;             // tables in the preview list, not executed yet
+    bool tableSkippedInPreview = false;  // the last per-table preview closed with Skip Table
+    RunKeys keys;
+
+    // The statement sink: the preview list in preview mode, else executed on
+    // the target at once. The preview choice is read anew for every
+    // statement; the three steps are numbered by the caller.
+    void put(ConversionRun& run, int modeStep, int previewStep, int executeStep, const std::string& statement) {
+        ++run.summary_.statements;
+        RunHost& host = run.host_;
+        if (p.test(modeStep, [&] { return host.previewMode(); })) {
+            p(previewStep, [&] { host.previewList().append(statement); });
+            tableToPreview = true;
+        } else if (!p(executeStep, [&] { need(host.accessConnection()).Execute(statement); })) {
+            ++run.summary_.failedStatements;
+        } else {
+            tableExecuted = true;
+        }
+    }
+};
+
+}  // namespace tp::convert

@@ -1,0 +1,116 @@
+// FoxPro tag expressions to Access index columns, and the statements made
+// of them.
+#include <gtest/gtest.h>
+
+#include "convert/keys.h"
+
+using namespace tp::convert::keys;
+using tp::db::FieldInfo;
+namespace ad = tp::db::adtype;
+
+namespace {
+
+// Columns as the run creates them: char fields are fixed width, varchar
+// fields are not.
+const std::vector<FieldInfo> kColumns = {{"orderid", ad::Integer},  {"customerid", ad::Char},
+                                         {"territoryid", ad::Char}, {"companyname", ad::Char},
+                                         {"orderdate", ad::DBDate}, {"shipped", ad::DBTimeStamp},
+                                         {"line_no", ad::Numeric},  {"order_id", ad::Char},
+                                         {"note", ad::VarChar},     {"CATEGORYID", ad::Integer},
+                                         {"c1", ad::Char},          {"c2", ad::Char},
+                                         {"c3", ad::Char},          {"c4", ad::Char},
+                                         {"c5", ad::Char},          {"c6", ad::Char},
+                                         {"c7", ad::Char},          {"c8", ad::Char},
+                                         {"c9", ad::Char},          {"c10", ad::Char},
+                                         {"c11", ad::Char}};
+
+std::string render(const Translation& t) {
+    if (!t.ok()) return "! " + t.reason;
+    std::string s;
+    for (const KeyColumn& c : t.columns) s += (s.empty() ? "" : ", ") + c.name + (c.descending ? " DESC" : "");
+    for (const auto& [column, function] : t.leadingBlanksIgnored) s += " |" + function + ":" + column;
+    return s;
+}
+
+}  // namespace
+
+// The corpus's real expressions first (Northwind and the test data), then
+// the forms that must not pass as a column list.
+TEST(KeysTranslation, ExpressionsToColumnsOrReasons) {
+    struct Case {
+        std::string expression, filter;
+        bool descending;
+        std::string expected;
+    };
+    const std::vector<Case> cases = {
+        {"customerid", "", false, "customerid"},
+        {"UPPER(companyname)", "", false, "companyname"},
+        {"categoryid", "", true, "CATEGORYID DESC"},
+        {"ALLTRIM(UPPER(territoryid))", "", false, "territoryid |ALLTRIM:territoryid"},
+        {"order_id+STR(line_no,5,0)", "", false, "order_id, line_no"},
+        {"STR(orderid)+STR(line_no)", "", true, "orderid DESC, line_no DESC"},
+        {"customerid+DTOS(orderdate)+TTOC(shipped,1)", "", false, "customerid, orderdate, shipped"},
+        {"UPPER(customerid+companyname)", "", false, "customerid, companyname"},
+        {"  Orders.CustomerID ", "", false, "customerid"},
+        {"orders->customerid", "", false, "customerid"},
+        {"UPPE(RTRI(companyname))", "", false, "companyname"},  // FoxPro's four-letter abbreviations
+        {"customerid+TRIM(companyname)", "", false, "customerid, companyname"},
+        {"customerid+note", "", false, "customerid, note"},
+        {"LOWER(LTRIM(companyname))", "", false, "companyname |LTRIM:companyname"},
+        // Left out, each with its reason.
+        {"customerid", "!DELETED()", false, "! it has a FOR filter (!DELETED()), and an Access index covers every row"},
+        {"LEFT(customerid,3)", "", false, "! LEFT() has no faithful Access index form"},
+        {"SUBSTR(customerid,2)+orderid", "", false, "! SUBSTR() has no faithful Access index form"},
+        {"customerid+\"x\"", "", false, "! the expression \"customerid+\"x\"\" has no faithful Access index form"},
+        {"DTOS(orderdate", "", false, "! the expression \"DTOS(orderdate\" has no faithful Access index form"},
+        {"region", "", false, "! \"region\" is not a column of the Access table"},
+        {"customers.customerid", "", false, "! \"customers.customerid\" names a field of another table"},
+        {"TRIM(companyname)+customerid", "", false,
+         "! TRIM() inside a concatenation lets its part run into the next, so the key is not a list of columns"},
+        {"ALLTRIM(customerid+companyname)", "", false,
+         "! ALLTRIM() over a concatenation has no faithful Access index form"},
+        {"note+customerid", "", false,
+         "! \"note\" has no fixed width, so its part of the concatenation runs into the next"},
+        {"STR(orderid)+STR(orderid)", "", false,
+         "! it names \"orderid\" twice, and an Access index holds a column once"},
+        {"TTOC(shipped)", "", false, "shipped"},
+        {"TTOC(shipped,2)", "", false, "! TTOC() is used here in a way that has no faithful Access index form"},
+        {"c1+c2+c3+c4+c5+c6+c7+c8+c9+c10", "", false, "c1, c2, c3, c4, c5, c6, c7, c8, c9, c10"},
+        {"c1+c2+c3+c4+c5+c6+c7+c8+c9+c10+c11", "", false, "! it has 11 columns, and an Access index holds at most 10"},
+        {"", "", false, "! the expression \"\" has no faithful Access index form"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(render(translate(c.expression, c.filter, c.descending, kColumns, "orders")), c.expected)
+            << c.expression;
+}
+
+TEST(KeysStatements, IndexesRelationsAndNames) {
+    const std::vector<KeyColumn> two = {{"orderid", false}, {"productid", true}};
+    Tag tag{"orderdetails", "PRIMARYKEY", "", "", "PRIMARY", "", true};
+    EXPECT_EQ(indexStatement(tag, "orderdetails", two),
+              "ALTER TABLE [orderdetails] ADD CONSTRAINT [PRIMARYKEY] PRIMARY KEY ([orderid], [productid])");
+    tag.kind = "CANDIDATE";
+    EXPECT_EQ(indexStatement(tag, "orderdetails", two),
+              "CREATE UNIQUE INDEX [PRIMARYKEY] ON [orderdetails] ([orderid], [productid] DESC)");
+    tag.kind = "UNIQUE";  // FoxPro's UNIQUE does not refuse duplicates
+    EXPECT_EQ(indexStatement(tag, "orderdetails", two),
+              "CREATE INDEX [PRIMARYKEY] ON [orderdetails] ([orderid], [productid] DESC)");
+
+    Relation r{"Relation 1", "customers", "CUSTOMERID", "orders", "CUSTOMERID", true, false, ""};
+    const std::vector<KeyColumn> one = {{"customerid", false}};
+    EXPECT_EQ(relationStatement(r, "customersorders", one, one),
+              "ALTER TABLE [orders] ADD CONSTRAINT [customersorders] FOREIGN KEY ([customerid]) REFERENCES "
+              "[customers] ([customerid]) ON UPDATE CASCADE");
+    r.deleteCascades = true;
+    EXPECT_NE(relationStatement(r, "x", one, one).find(" ON UPDATE CASCADE ON DELETE CASCADE"), std::string::npos);
+    EXPECT_EQ(dropRelationStatement({"customersorders", "customers", "orders"}),
+              "ALTER TABLE [orders] DROP CONSTRAINT [customersorders]");
+
+    std::set<std::string> taken = {"customersorders"};
+    EXPECT_EQ(relationName("customers", "orders", taken), "customersorders1");
+    EXPECT_EQ(relationName("Customers", "Orders", taken), "CustomersOrders2");
+    const std::string longName = relationName(std::string(40, 'p'), std::string(40, 'c'), taken);
+    EXPECT_EQ(longName.size(), 64u);
+    EXPECT_EQ(relationName(std::string(40, 'p'), std::string(40, 'c'), taken),
+              std::string(40, 'p') + std::string(23, 'c') + "1");
+}
