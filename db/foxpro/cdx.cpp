@@ -86,7 +86,7 @@ public:
         if (count * entry > kNode - kInteriorData)
             throw Error("the directory node at " + hex(off) + " holds more entries than fit in it");
         for (uint32_t i = 0; i < count; ++i)
-            walk(be32(node + kInteriorData + i * entry + keyLength_ + 4), depth + 1, out);
+            walk(be32(node + kInteriorData + size_t(i) * entry + keyLength_ + 4), depth + 1, out);
     }
 
 private:

@@ -47,6 +47,32 @@ std::string dbcPropertyPath(const std::vector<unsigned char>& prop) {
     return s;
 }
 
+namespace {
+
+// A Table object: its name, stored path and primary key (property 20).
+DbcTable tableRecord(std::string name, const std::vector<unsigned char>& prop) {
+    DbcTable t;
+    t.name = std::move(name);
+    t.storedPath = dbcPropertyPath(prop);
+    if (dbcProperty(prop, 20, t.primaryTag)) t.primaryTag = trimRight(t.primaryTag);
+    return t;
+}
+
+struct FieldRecord {
+    int64_t parent;
+    std::string name;
+};
+
+// Adds each Field object's long name to its table, in container order.
+void attachFields(Dbc& dbc, std::vector<FieldRecord>& fields, const std::map<int64_t, size_t>& tableById) {
+    for (auto& f : fields) {
+        auto it = tableById.find(f.parent);
+        if (it != tableById.end()) dbc.tables[it->second].fields.push_back(std::move(f.name));
+    }
+}
+
+}  // namespace
+
 Dbc Dbc::read(const std::string& path, const ReadOptions& options) {
     Dbc dbc;
     dbc.path = path;
@@ -65,13 +91,10 @@ Dbc Dbc::read(const std::string& path, const ReadOptions& options) {
         throw Error("The file " + path + " is not a database container (it lacks the object fields).");
     std::map<int64_t, size_t> tableById;
     std::vector<Value> row;
-    struct FieldRec {
-        int64_t parent;
-        std::string name;
-    };
-    std::vector<FieldRec> fieldRecs;
+    std::vector<FieldRecord> fieldRecs;
     std::vector<DbcKeyRecord> keyRecs;
     auto text = [&](int c) -> std::string {
+        if (c < 0) return {};
         const Value& v = row[static_cast<size_t>(c)];
         if (v.kind() == Kind::Text) return trimRight(v.text());
         return {};
@@ -88,11 +111,7 @@ Dbc Dbc::read(const std::string& path, const ReadOptions& options) {
     while (table->next(row)) {
         const std::string type = lower(text(cType));
         if (type == "table") {
-            DbcTable t;
-            t.name = text(cName);
-            const std::vector<unsigned char> prop = property();
-            t.storedPath = dbcPropertyPath(prop);
-            if (dbcProperty(prop, 20, t.primaryTag)) t.primaryTag = trimRight(t.primaryTag);
+            DbcTable t = tableRecord(text(cName), property());
             tableById[integer(cId)] = dbc.tables.size();
             dbc.objects.push_back({"TABLE", t.name, static_cast<int>(dbc.tables.size())});
             dbc.tables.push_back(std::move(t));
@@ -101,14 +120,10 @@ Dbc Dbc::read(const std::string& path, const ReadOptions& options) {
         } else if (type == "field") {
             fieldRecs.push_back({integer(cParent), text(cName)});
         } else if (type == "index" || type == "relation") {
-            keyRecs.push_back(
-                {integer(cParent), type == "relation", text(cName), property(), cRi >= 0 ? text(cRi) : ""});
+            keyRecs.push_back({integer(cParent), type == "relation", text(cName), property(), text(cRi)});
         }
     }
-    for (auto& f : fieldRecs) {
-        auto it = tableById.find(f.parent);
-        if (it != tableById.end()) dbc.tables[it->second].fields.push_back(std::move(f.name));
-    }
+    attachFields(dbc, fieldRecs, tableById);
     attachDbcKeys(dbc, keyRecs, tableById);
     return dbc;
 }
