@@ -69,24 +69,25 @@ void readBlock(const ByteSource& src, uint64_t off, uint8_t* buf, uint32_t size)
     if (src.readAt(off, buf, size) != size) throw Error("the file ends inside the block at " + hex(off));
 }
 
-// Walks the directory's B-tree in key order: interior nodes lead to their
-// children, leaves hold the tag names and their headers' offsets.
-class DirectoryWalk {
+// Walks a B-tree of the file in key order: interior nodes lead to their
+// children, compact leaves hold the keys and their record numbers.
+class TreeWalk {
 public:
-    DirectoryWalk(const ByteSource& src, uint16_t keyLength) : src_(src), keyLength_(keyLength) {}
+    TreeWalk(const ByteSource& src, uint16_t keyLength, const CdxVisit& visit)
+        : src_(src), keyLength_(keyLength), visit_(visit) {}
 
-    void walk(uint32_t off, int depth, std::vector<CdxTag>& out) {
-        if (depth > kMaxDepth) throw Error("the tag directory is nested deeper than " + std::to_string(kMaxDepth));
-        if (std::string p = blockProblem(src_, off, kNode); !p.empty()) throw Error("a directory node: " + p);
-        if (!visited_.insert(off).second) throw Error("the tag directory reaches the node at " + hex(off) + " twice");
+    void walk(uint32_t off, int depth) {
+        if (depth > kMaxDepth) throw Error("the tree is nested deeper than " + std::to_string(kMaxDepth) + " levels");
+        if (std::string p = blockProblem(src_, off, kNode); !p.empty()) throw Error("a node of the tree: " + p);
+        if (!visited_.insert(off).second) throw Error("the tree reaches the node at " + hex(off) + " twice");
         uint8_t node[kNode];
         readBlock(src_, off, node, kNode);
-        if (le16(node) & kLeaf) return leaf(node, off, out);
+        if (le16(node) & kLeaf) return leaf(node, off);
         const uint32_t count = le16(node + 2), entry = uint32_t(keyLength_) + 8;
         if (count * entry > kNode - kInteriorData)
-            throw Error("the directory node at " + hex(off) + " holds more entries than fit in it");
+            throw Error("the node at " + hex(off) + " holds more entries than fit in it");
         for (uint32_t i = 0; i < count; ++i)
-            walk(be32(node + kInteriorData + size_t(i) * entry + keyLength_ + 4), depth + 1, out);
+            walk(be32(node + kInteriorData + size_t(i) * entry + keyLength_ + 4), depth + 1);
     }
 
 private:
@@ -94,20 +95,20 @@ private:
         uint32_t bytes, recordBits, dupBits, trailBits;
     };
 
-    Packing packing(const uint8_t* node, uint32_t off, uint32_t count) const {
+    static Packing packing(const uint8_t* node, uint32_t off, uint32_t count) {
         const Packing p{node[23], node[20], node[21], node[22]};
         if (p.bytes == 0 || p.bytes > 8 || p.recordBits > 32 || p.dupBits > 16 || p.trailBits > 16 ||
             p.recordBits + p.dupBits + p.trailBits > p.bytes * 8 || count * p.bytes > kNode - kLeafData)
-            throw Error("the directory leaf at " + hex(off) + " has an impossible entry layout");
+            throw Error("the leaf at " + hex(off) + " has an impossible entry layout");
         return p;
     }
 
-    void leaf(const uint8_t* node, uint32_t off, std::vector<CdxTag>& out) {
+    void leaf(const uint8_t* node, uint32_t off) {
         const uint32_t count = le16(node + 2);
         const Packing p = packing(node, off, count);
         const uint32_t entriesEnd = kLeafData + count * p.bytes;
         uint32_t keyPos = kNode;
-        std::string prev;
+        std::string prev, key;
         auto bits = [](uint64_t v, uint32_t shift, uint32_t n) {
             return static_cast<uint32_t>((v >> shift) & ((uint64_t(1) << n) - 1));
         };
@@ -118,25 +119,21 @@ private:
             const uint32_t dup = bits(v, p.recordBits, p.dupBits);
             const uint32_t trail = bits(v, p.recordBits + p.dupBits, p.trailBits);
             if (dup > prev.size() || dup + trail > keyLength_ || keyLength_ - dup - trail > keyPos - entriesEnd)
-                throw Error("entry " + std::to_string(i + 1) + " of the directory leaf at " + hex(off) +
+                throw Error("entry " + std::to_string(i + 1) + " of the leaf at " + hex(off) +
                             " does not fit its node");
             const uint32_t stored = keyLength_ - dup - trail;
             keyPos -= stored;
-            std::string key = prev.substr(0, dup);
+            key.assign(prev, 0, dup);
             key.append(reinterpret_cast<const char*>(node + keyPos), stored);
             key.append(trail, ' ');
-            if (out.size() >= kMaxTags)
-                throw Error("the directory names more than " + std::to_string(kMaxTags) + " tags");
-            CdxTag tag;
-            tag.name = trimName(key);
-            tag.header = record;
-            out.push_back(std::move(tag));
-            prev = std::move(key);
+            visit_(key, record);
+            std::swap(prev, key);
         }
     }
 
     const ByteSource& src_;
     uint16_t keyLength_;
+    const CdxVisit& visit_;
     std::unordered_set<uint32_t> visited_;
 };
 
@@ -165,6 +162,7 @@ void readTagHeader(const ByteSource& src, CdxTag& tag) {
     }
     if (!tag.problem.empty()) return;
     tag.options = options;
+    tag.root = le32(h);
     tag.keyLength = keyLength;
     tag.descending = order == 1;
     tag.expression = cString(h + kNode, exprLength);
@@ -187,9 +185,23 @@ std::vector<CdxTag> readCdxTags(const ByteSource& src) {
     if (keyLength == 0 || uint32_t(keyLength) + 8 > kNode - kInteriorData)
         throw Error("the tag directory's key length " + std::to_string(keyLength) + " is impossible");
     std::vector<CdxTag> tags;
-    DirectoryWalk(src, keyLength).walk(le32(h), 0, tags);
+    try {
+        walkCdxTree(src, le32(h), keyLength, [&](const std::string& key, uint32_t record) {
+            if (tags.size() >= kMaxTags)
+                throw Error("the tag directory names more than " + std::to_string(kMaxTags) + " tags");
+            CdxTag& t = tags.emplace_back();
+            t.name = trimName(key);
+            t.header = record;
+        });
+    } catch (const Error& e) {
+        throw Error(std::string("the tag directory: ") + e.what());
+    }
     for (CdxTag& t : tags) readTagHeader(src, t);
     return tags;
+}
+
+void walkCdxTree(const ByteSource& src, uint32_t root, uint16_t keyLength, const CdxVisit& visit) {
+    TreeWalk(src, keyLength, visit).walk(root, 0);
 }
 
 std::string structuralCdxPath(const std::string& dbfPath) {

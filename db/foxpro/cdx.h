@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,7 @@ struct CdxTag {
     std::string filter;      // the FOR expression; empty when none
     uint8_t options = 0;
     bool descending = false;
+    uint32_t root = 0;  // offset of the root node of the tag's keys
     uint16_t keyLength = 0;
     // Why the tag's header could not be read; the fields above the name are
     // then unknown.
@@ -41,6 +43,14 @@ struct CdxTag {
 // outside the file, a node reached twice (a cycle), an entry that does not
 // fit its node.
 std::vector<CdxTag> readCdxTags(const ByteSource& src);
+
+// Calls visit with each key (trailing bytes as blanks) and record number of
+// the B-tree whose root node is at `root`, in key order. Throws Error (no
+// file name) at a node outside the file, a node reached twice or nested too
+// deep, or an entry that does not fit its node. The directory is such a
+// tree; a tag's keys are another.
+using CdxVisit = std::function<void(const std::string& key, uint32_t record)>;
+void walkCdxTree(const ByteSource& src, uint32_t root, uint16_t keyLength, const CdxVisit& visit);
 
 // The structural index of the table at dbfPath: the file of the same base
 // name with the extension .cdx (found without regard to case); empty when

@@ -11,6 +11,7 @@
 #include "db/ado.h"
 #include "db/error.h"
 #include "db/foxpro/cdx.h"
+#include "db/foxpro/source.h"
 #include "tests/support/support.h"
 
 namespace fs = std::filesystem;
@@ -108,6 +109,36 @@ TEST(FoxproKeys, EveryStructuralIndexOfTheCorpusAndTheContainersKeysAndRelations
             seen.insert(table + "@" + folder);
         }
     EXPECT_EQ(seen, cdxFiles);
+
+    // The walk that finds the tags walks each tag's own tree too (interior
+    // nodes, leaves of front-compressed keys): a structural tag without a
+    // FOR filter holds one key per record, deleted records included.
+    int multiLevel = 0;
+    for (auto& e : fs::recursive_directory_iterator(root)) {
+        if (lower(e.path().extension().string()) != ".cdx") continue;
+        auto src = db::foxpro::openFileSource(e.path().string());
+        const std::string dbf = readFile(fs::path(e.path()).replace_extension(".dbf").string());
+        ASSERT_GE(dbf.size(), 8u);
+        const uint32_t records = uint32_t(uint8_t(dbf[4])) | uint32_t(uint8_t(dbf[5])) << 8 |
+                                 uint32_t(uint8_t(dbf[6])) << 16 | uint32_t(uint8_t(dbf[7])) << 24;
+        for (const auto& tag : db::foxpro::readCdxTags(*src)) {
+            ASSERT_EQ(tag.problem, "") << e.path();
+            uint32_t keys = 0;
+            std::set<uint32_t> seenRecords;
+            db::foxpro::walkCdxTree(*src, tag.root, tag.keyLength, [&](const std::string&, uint32_t record) {
+                ++keys;
+                seenRecords.insert(record);
+            });
+            EXPECT_EQ(keys, records) << e.path() << " " << tag.name;
+            EXPECT_EQ(seenRecords.size(), records) << e.path() << " " << tag.name;
+            if (records && (seenRecords.size() != records || *seenRecords.rbegin() != records))
+                ADD_FAILURE() << e.path() << " " << tag.name << ": record numbers are not 1.." << records;
+            uint8_t attr[2];
+            src->readAt(tag.root, attr, 2);
+            multiLevel += (attr[0] & 0x02) == 0;
+        }
+    }
+    EXPECT_GT(multiLevel, 10);
     EXPECT_EQ(problems,
               (std::set<std::string>{"infused-dbf/cp1251", "infused-dbf/dbase_30", "php-xbase/visual_fox_pro6"}));
 
@@ -271,8 +302,8 @@ TEST(FoxproKeys, DamagedIndexFilesGiveProblemRowsAndLeaveTheRowsReadable) {
                                        "compound index."});
     EXPECT_EQ(problemsOf(rs, "Territories"),
               std::vector<std::string>{": The structural index " + dir.file("territories.cdx") +
-                                       " of the table Territories cannot be read: the tag directory reaches the node "
-                                       "at 0x400 twice."});
+                                       " of the table Territories cannot be read: the tag directory: the tree reaches "
+                                       "the node at 0x400 twice."});
     EXPECT_EQ(problemsOf(rs, "Region"),
               std::vector<std::string>{
                   ": The structural index of the table Region is missing (region.cdx beside region.dbf)."});
