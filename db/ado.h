@@ -27,9 +27,9 @@ inline constexpr int Empty = 0, SmallInt = 2, Integer = 3, Single = 4, Double = 
                      VarBinary = 204, LongVarBinary = 205;
 }
 
-inline constexpr int adSchemaIndexes = 12;
-inline constexpr int adSchemaTables = 20;
-inline constexpr int adSchemaForeignKeys = 27;
+// Schema rowsets (SchemaEnum): a provider offers the tables rowset and may
+// offer the others.
+inline constexpr int adSchemaIndexes = 12, adSchemaTables = 20, adSchemaForeignKeys = 27;
 inline constexpr int adUseServer = 2, adUseClient = 3;
 inline constexpr int adModeReadWrite = 3;
 

@@ -1,14 +1,14 @@
 #!/usr/bin/env bash
 # Makes the seed folders of the fuzz targets from the shared corpus:
 #   fuzz/seeds.sh <out-dir> [corpus-dir] [fuzz_make_seeds]
-# <out-dir>/<target>/ for dbf, dbc, jet, jet_password, check, crypto and sql.
+# <out-dir>/<target>/ for dbf, dbc, cdx, jet, jet_password, check, crypto and sql.
 # Seeds are derived at run time; nothing from the corpus enters the repository.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 out=${1:?usage: seeds.sh <out-dir> [corpus-dir]}
 corpus=${2:-$root/../shared/corpus}
 [ -d "$corpus" ] || { echo "seeds.sh: no corpus at $corpus" >&2; exit 1; }
-mkdir -p "$out"/{dbf,dbc,jet,jet_password,check,crypto,sql}
+mkdir -p "$out"/{dbf,dbc,cdx,jet,jet_password,check,crypto,sql}
 marker() { printf '\376\377\376\377'; }
 name() { echo "$1" | sed "s|^$corpus/||; s|/|_|g"; }
 
@@ -23,6 +23,10 @@ while IFS= read -r -d '' f; do
   for ext in dct DCT; do [ -f "$base.$ext" ] && { memo=$base.$ext; break; }; done
   { cat "$f"; if [ -n "$memo" ]; then marker; cat "$memo"; fi; } >"$out/dbc/$(name "$f")"
 done < <(find "$corpus/foxpro" -type f -iname '*.dbc' -print0)
+# Structural indexes: the header, the tag directory and the first tag headers.
+while IFS= read -r -d '' f; do
+  head -c 65536 "$f" >"$out/cdx/$(name "$f")"
+done < <(find "$corpus/foxpro" -type f -iname '*.cdx' -print0)
 
 # Access databases: whole files up to 128 pages (the catalog and the first
 # tables; larger files are cut there, which the reader must refuse cleanly),

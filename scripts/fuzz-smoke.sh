@@ -14,7 +14,7 @@ if ! command -v clang++ >/dev/null; then
   echo "fuzz-smoke: clang++ not found; fuzz targets not run" >&2
   exit 1
 fi
-targets=(dbf dbc jet jet_password check crypto sql)
+targets=(dbf dbc cdx jet jet_password check crypto sql)
 CC=clang CXX=clang++ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DTP_BUILD_FUZZ=ON -DTP_BUILD_TESTS=OFF -DTP_BUILD_BENCH=OFF -DTP_BUILD_GUI=OFF >/dev/null
 cmake --build "$build" -j"$(nproc)" --target "${targets[@]/#/fuzz_}" fuzz_make_seeds

@@ -22,7 +22,7 @@ std::string lower(std::string s) {
 
 }  // namespace
 
-std::string dbcPropertyPath(const std::vector<unsigned char>& prop) {
+bool dbcProperty(const std::vector<unsigned char>& prop, uint8_t id, std::string& value) {
     // Records: 4-byte length (including this header), 2-byte kind, 1-byte id,
     // then the value.
     size_t pos = 0;
@@ -30,16 +30,48 @@ std::string dbcPropertyPath(const std::vector<unsigned char>& prop) {
         const uint32_t len = uint32_t(prop[pos]) | uint32_t(prop[pos + 1]) << 8 | uint32_t(prop[pos + 2]) << 16 |
                              uint32_t(prop[pos + 3]) << 24;
         if (len < 7 || len > prop.size() - pos) break;
-        if (prop[pos + 6] == 0x01) {
-            std::string s(reinterpret_cast<const char*>(prop.data() + pos + 7), len - 7);
-            const size_t nul = s.find('\0');
-            if (nul != std::string::npos) s.resize(nul);
-            return s;
+        if (prop[pos + 6] == id) {
+            value.assign(reinterpret_cast<const char*>(prop.data() + pos + 7), len - 7);
+            return true;
         }
         pos += len;
     }
-    return {};
+    return false;
 }
+
+std::string dbcPropertyPath(const std::vector<unsigned char>& prop) {
+    std::string s;
+    if (!dbcProperty(prop, 0x01, s)) return {};
+    const size_t nul = s.find('\0');
+    if (nul != std::string::npos) s.resize(nul);
+    return s;
+}
+
+namespace {
+
+// A Table object: its name, stored path and primary key (property 20).
+DbcTable tableRecord(std::string name, const std::vector<unsigned char>& prop) {
+    DbcTable t;
+    t.name = std::move(name);
+    t.storedPath = dbcPropertyPath(prop);
+    if (dbcProperty(prop, 20, t.primaryTag)) t.primaryTag = trimRight(t.primaryTag);
+    return t;
+}
+
+struct FieldRecord {
+    int64_t parent;
+    std::string name;
+};
+
+// Adds each Field object's long name to its table, in container order.
+void attachFields(Dbc& dbc, std::vector<FieldRecord>& fields, const std::map<int64_t, size_t>& tableById) {
+    for (auto& f : fields) {
+        auto it = tableById.find(f.parent);
+        if (it != tableById.end()) dbc.tables[it->second].fields.push_back(std::move(f.name));
+    }
+}
+
+}  // namespace
 
 Dbc Dbc::read(const std::string& path, const ReadOptions& options) {
     Dbc dbc;
@@ -54,17 +86,15 @@ Dbc Dbc::read(const std::string& path, const ReadOptions& options) {
         return -1;
     };
     const int cId = col("objectid"), cParent = col("parentid"), cType = col("objecttype"), cName = col("objectname"),
-              cProp = col("property");
+              cProp = col("property"), cRi = col("riinfo");
     if (cId < 0 || cParent < 0 || cType < 0 || cName < 0)
         throw Error("The file " + path + " is not a database container (it lacks the object fields).");
     std::map<int64_t, size_t> tableById;
     std::vector<Value> row;
-    struct FieldRec {
-        int64_t parent;
-        std::string name;
-    };
-    std::vector<FieldRec> fieldRecs;
+    std::vector<FieldRecord> fieldRecs;
+    std::vector<DbcKeyRecord> keyRecs;
     auto text = [&](int c) -> std::string {
+        if (c < 0) return {};
         const Value& v = row[static_cast<size_t>(c)];
         if (v.kind() == Kind::Text) return trimRight(v.text());
         return {};
@@ -73,14 +103,15 @@ Dbc Dbc::read(const std::string& path, const ReadOptions& options) {
         const Value& v = row[static_cast<size_t>(c)];
         return v.kind() == Kind::Int ? v.integer() : -1;
     };
+    auto property = [&]() -> std::vector<unsigned char> {
+        if (cProp < 0 || row[static_cast<size_t>(cProp)].kind() != Kind::Binary) return {};
+        return row[static_cast<size_t>(cProp)].bytes();
+    };
     dbc.codePageNote = table->takeCodePageNote();
     while (table->next(row)) {
         const std::string type = lower(text(cType));
         if (type == "table") {
-            DbcTable t;
-            t.name = text(cName);
-            if (cProp >= 0 && row[static_cast<size_t>(cProp)].kind() == Kind::Binary)
-                t.storedPath = dbcPropertyPath(row[static_cast<size_t>(cProp)].bytes());
+            DbcTable t = tableRecord(text(cName), property());
             tableById[integer(cId)] = dbc.tables.size();
             dbc.objects.push_back({"TABLE", t.name, static_cast<int>(dbc.tables.size())});
             dbc.tables.push_back(std::move(t));
@@ -88,12 +119,12 @@ Dbc Dbc::read(const std::string& path, const ReadOptions& options) {
             dbc.objects.push_back({"VIEW", text(cName), -1});
         } else if (type == "field") {
             fieldRecs.push_back({integer(cParent), text(cName)});
+        } else if (type == "index" || type == "relation") {
+            keyRecs.push_back({integer(cParent), type == "relation", text(cName), property(), text(cRi)});
         }
     }
-    for (auto& f : fieldRecs) {
-        auto it = tableById.find(f.parent);
-        if (it != tableById.end()) dbc.tables[it->second].fields.push_back(std::move(f.name));
-    }
+    attachFields(dbc, fieldRecs, tableById);
+    attachDbcKeys(dbc, keyRecs, tableById);
     return dbc;
 }
 

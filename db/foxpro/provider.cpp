@@ -7,6 +7,7 @@
 
 #include "db/foxpro/dbc.h"
 #include "db/foxpro/dbf.h"
+#include "db/foxpro/keys_schema.h"
 
 namespace tp::db::foxpro {
 
@@ -95,6 +96,10 @@ private:
     std::string note_;
 };
 
+[[noreturn]] void unknownSchema() {
+    throw Error("The FoxPro source offers only the tables (20), indexes (12) and foreign keys (27) schemas.");
+}
+
 ReadOptions readOptions(const ConnectionOptions& o) {
     ReadOptions r;
     r.codePage = o.codePage.codePage;
@@ -146,8 +151,15 @@ public:
     }
 
     std::unique_ptr<Cursor> openSchema(int schema) override {
-        if (schema != adSchemaTables) throw Error("The FoxPro source offers only the tables schema (20).");
         std::vector<std::vector<Value>> rows;
+        if (schema == adSchemaIndexes) {
+            for (const auto& t : tables()) appendIndexRows(readTableTags(t.second, t.first, nullptr, options_), rows);
+            return std::make_unique<VectorCursor>(indexSchemaFields(), std::move(rows));
+        }
+        // Free tables have no persistent relations.
+        if (schema == adSchemaForeignKeys)
+            return std::make_unique<VectorCursor>(foreignKeySchemaFields(), std::move(rows));
+        if (schema != adSchemaTables) unknownSchema();
         for (const auto& t : tables()) rows.push_back(tablesSchemaRow(t.first, "TABLE"));
         return std::make_unique<VectorCursor>(tablesSchemaFields(), std::move(rows));
     }
@@ -179,16 +191,40 @@ public:
     }
 
     std::unique_ptr<Cursor> openSchema(int schema) override {
-        if (schema != adSchemaTables) throw Error("The FoxPro source offers only the tables schema (20).");
         std::vector<std::vector<Value>> rows;
+        if (schema == adSchemaIndexes) {
+            for (const auto& o : dbc_.objects)
+                if (o.tableIndex >= 0) appendIndexRows(tagsOf(static_cast<size_t>(o.tableIndex)), rows);
+            return std::make_unique<VectorCursor>(indexSchemaFields(), std::move(rows));
+        }
+        if (schema == adSchemaForeignKeys)
+            return std::make_unique<VectorCursor>(
+                foreignKeySchemaFields(),
+                foreignKeyRows(dbc_, [this](size_t i) -> const TableTags& { return tagsOf(i); }));
+        if (schema != adSchemaTables) unknownSchema();
         for (const auto& o : dbc_.objects) rows.push_back(tablesSchemaRow(o.name, o.type));
         return std::make_unique<SchemaCursor>(std::move(rows), std::exchange(dbc_.codePageNote, {}));
     }
     void close() override {}
 
 private:
+    // The tags of table i of the container, read once per connection.
+    const TableTags& tagsOf(size_t i) {
+        if (tags_.empty()) tags_.resize(dbc_.tables.size());
+        if (!tags_[i]) {
+            const DbcTable& t = dbc_.tables[i];
+            try {
+                tags_[i] = std::make_unique<TableTags>(readTableTags(dbc_.resolveTableFile(t), t.name, &t, options_));
+            } catch (const Error& e) {
+                tags_[i] = std::make_unique<TableTags>(missingTableTags(t.name, &t, e.what()));
+            }
+        }
+        return *tags_[i];
+    }
+
     Dbc dbc_;
     ReadOptions options_;
+    std::vector<std::unique_ptr<TableTags>> tags_;
 };
 
 }  // namespace
