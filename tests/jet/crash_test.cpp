@@ -54,6 +54,10 @@ std::string scriptFor(int round, const std::string& dropFirst, bool failAtEnd = 
     for (int j = 0; j < kRowsPerRound; ++j)
         s += "INSERT INTO K" + std::to_string(round) + " VALUES (" + std::to_string(j) + ", 'row " + std::to_string(j) +
              "', '" + memoOf(round, j) + "', " + std::to_string(j) + ".25);\n";
+    // Keys built over the rows, so that kills also land in index builds and
+    // definition changes.
+    s += "CREATE INDEX ByName ON K" + std::to_string(round) + " (Name DESC, Price);\n";
+    s += "ALTER TABLE K" + std::to_string(round) + " ADD CONSTRAINT PrimaryKey PRIMARY KEY (Id);\n";
     if (failAtEnd) s += "INSERT INTO NoSuchTable VALUES (1);\n";
     return s;
 }
