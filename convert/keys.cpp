@@ -184,6 +184,16 @@ std::string resolve(const std::string& written, const std::vector<db::FieldInfo>
             found = &c;
             return {};
         }
+    // A table of a container read as a free table keeps the first ten
+    // characters of each long field name, and its tags still use the long
+    // names.
+    constexpr size_t kShortName = 10;
+    if (field.size() > kShortName)
+        for (const db::FieldInfo& c : columns)
+            if (c.name.size() == kShortName && sameName(c.name, field.substr(0, kShortName))) {
+                found = &c;
+                return {};
+            }
     return "\"" + field + "\" is not a column of the Access table";
 }
 

@@ -22,7 +22,7 @@ const std::vector<FieldInfo> kColumns = {{"orderid", ad::Integer},  {"customerid
                                          {"c5", ad::Char},          {"c6", ad::Char},
                                          {"c7", ad::Char},          {"c8", ad::Char},
                                          {"c9", ad::Char},          {"c10", ad::Char},
-                                         {"c11", ad::Char}};
+                                         {"c11", ad::Char},         {"customerty", ad::Char}};
 
 std::string render(const Translation& t) {
     if (!t.ok()) return "! " + t.reason;
@@ -57,6 +57,7 @@ TEST(KeysTranslation, ExpressionsToColumnsOrReasons) {
         {"customerid+TRIM(companyname)", "", false, "customerid, companyname"},
         {"customerid+note", "", false, "customerid, note"},
         {"LOWER(LTRIM(companyname))", "", false, "companyname |LTRIM:companyname"},
+        {"UPPER(customertypeid)", "", false, "customerty"},  // a container's table read as a free table
         // Left out, each with its reason.
         {"customerid", "!DELETED()", false, "! it has a FOR filter (!DELETED()), and an Access index covers every row"},
         {"LEFT(customerid,3)", "", false, "! LEFT() has no faithful Access index form"},
