@@ -11,11 +11,13 @@
 namespace tp::db::jet {
 
 std::vector<uint8_t> JetDatabase::definitionStream(const StoredTable& t) {
-    std::vector<uint8_t> s;
-    for (uint32_t page : t.tdefPages) {
-        const uint8_t* p = pager_->read(page);
-        if (s.empty()) s.insert(s.end(), p, p + kPageSize);
-        else s.insert(s.end(), p + kTdefContinuation, p + kPageSize);
+    if (t.tdefPages.empty()) return {};
+    std::vector<uint8_t> s(kPageSize + (t.tdefPages.size() - 1) * (kPageSize - kTdefContinuation));
+    size_t at = 0;
+    for (size_t i = 0; i < t.tdefPages.size(); ++i) {
+        const size_t from = i == 0 ? 0 : kTdefContinuation;
+        std::memcpy(s.data() + at, pager_->read(t.tdefPages[i]) + from, kPageSize - from);
+        at += kPageSize - from;
     }
     // Its stored length, unless the definition's own parts run further.
     size_t end = t.definitionEnd;

@@ -19,16 +19,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-uint32_t le32(const std::string& f, size_t at) {
-    uint32_t v;
-    std::memcpy(&v, f.data() + at, 4);
-    return v;
-}
-uint16_t le16(const std::string& f, size_t at) {
-    uint16_t v;
-    std::memcpy(&v, f.data() + at, 2);
-    return v;
-}
+using test::storage::le16;
+using test::storage::le32;
 
 // A table's index definitions as Access keeps them, with what differs from
 // file to file (page numbers, map references, counts) left out: per real

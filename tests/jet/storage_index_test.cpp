@@ -20,16 +20,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-uint32_t le32(const std::string& f, size_t at) {
-    uint32_t v;
-    std::memcpy(&v, f.data() + at, 4);
-    return v;
-}
-uint16_t le16(const std::string& f, size_t at) {
-    uint16_t v;
-    std::memcpy(&v, f.data() + at, 2);
-    return v;
-}
+using test::storage::le16;
+using test::storage::le32;
 
 struct IndexCheck {
     size_t entries = 0;

@@ -2,6 +2,8 @@
 // independent reader's JSON layout, and comparing the two dumps.
 #pragma once
 
+#include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -17,6 +19,18 @@ inline db::jet::ColumnDef column(const char* name, db::jet::ColType type, int si
     c.type = type;
     c.size = size;
     return c;
+}
+
+// Little-endian numbers of a file's bytes.
+inline uint32_t le32(const std::string& f, size_t at) {
+    uint32_t v;
+    std::memcpy(&v, f.data() + at, 4);
+    return v;
+}
+inline uint16_t le16(const std::string& f, size_t at) {
+    uint16_t v;
+    std::memcpy(&v, f.data() + at, 2);
+    return v;
 }
 
 // The Id (= first table-definition page) of a table, from MSysObjects; 0 when missing.
