@@ -20,7 +20,7 @@ constexpr size_t kMaxBuffer = size_t(64) << 10;
 constexpr size_t kMinBuffer = size_t(4) << 10;
 std::atomic<size_t> boundSet{0};
 
-uint64_t prefixOf(const uint8_t* p, size_t n) {
+uint64_t digitOf(const uint8_t* p, size_t n) {
     uint64_t v = 0;
     for (size_t i = 0; i < 8; ++i) v = (v << 8) | (i < n ? p[i] : 0);
     return v;
@@ -62,18 +62,32 @@ void EntrySorter::setMemoryBound(size_t bytes) { boundSet = bytes; }
 void EntrySorter::add(const std::vector<uint8_t>& e) {
     const size_t held = arena_.size() + refs_.size() * sizeof(Ref);
     if (!refs_.empty() && (held + e.size() + sizeof(Ref) > bound_ || arena_.size() + e.size() > UINT32_MAX)) spill();
-    refs_.push_back(Ref{prefixOf(e.data(), e.size()), uint32_t(arena_.size()), uint16_t(e.size())});
+    refs_.push_back(Ref{0, uint32_t(arena_.size()), uint16_t(e.size()), 0});
     arena_.insert(arena_.end(), e.begin(), e.end());
 }
 
-bool EntrySorter::less(const Ref& a, const Ref& b) const {
-    if (a.prefix != b.prefix) return a.prefix < b.prefix;
-    return compareBytes(arena_.data() + a.off, a.len, arena_.data() + b.off, b.len) < 0;
+// Sorts refs_[lo, hi), equal in their first `depth` bytes, by the eight
+// bytes that follow, then each group still equal by the next eight: integer
+// comparisons, and the arena read once per entry and depth.
+void EntrySorter::sortFrom(size_t lo, size_t hi, size_t depth) {
+    for (size_t i = lo; i < hi; ++i) {
+        Ref& r = refs_[i];
+        const size_t left = r.len > depth ? r.len - depth : 0;
+        r.digit = digitOf(arena_.data() + r.off + depth, left);
+        r.has = uint8_t(std::min<size_t>(left, 8));
+    }
+    auto same = [](const Ref& a, const Ref& b) { return a.digit == b.digit && a.has == b.has; };
+    std::sort(refs_.begin() + long(lo), refs_.begin() + long(hi),
+              [](const Ref& a, const Ref& b) { return a.digit != b.digit ? a.digit < b.digit : a.has < b.has; });
+    for (size_t i = lo; i < hi;) {
+        size_t j = i + 1;
+        while (j < hi && same(refs_[i], refs_[j])) ++j;
+        if (j - i > 1 && refs_[i].has == 8) sortFrom(i, j, depth + 8);
+        i = j;
+    }
 }
 
-void EntrySorter::sortRun() {
-    std::sort(refs_.begin(), refs_.end(), [this](const Ref& a, const Ref& b) { return less(a, b); });
-}
+void EntrySorter::sortRun() { sortFrom(0, refs_.size(), 0); }
 
 // A new temporary file beside the database, never one that exists.
 void EntrySorter::openFile() {

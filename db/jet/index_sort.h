@@ -34,10 +34,13 @@ public:
     static void setMemoryBound(size_t bytes);
 
 private:
+    // An entry in the arena; while sorting, its eight bytes from the depth
+    // reached (big-endian, zeros past its end) and how many of them it has.
     struct Ref {
-        uint64_t prefix;  // the entry's first eight bytes, big-endian
+        uint64_t digit;
         uint32_t off;
         uint16_t len;
+        uint8_t has;
     };
     // A sorted run in the temporary file: [pos, end), read through a buffer.
     struct Run {
@@ -47,11 +50,11 @@ private:
         std::vector<uint8_t> cur;  // its current entry
     };
     void sortRun();
+    void sortFrom(size_t lo, size_t hi, size_t depth);
     void spill();
     void openFile();
     bool read(Run& r);
     bool take(Run& r, uint8_t* dst, size_t n);
-    bool less(const Ref& a, const Ref& b) const;
     bool runLess(size_t a, size_t b) const;
 
     std::string near_;
