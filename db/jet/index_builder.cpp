@@ -4,26 +4,14 @@
 #include <algorithm>
 #include <cstring>
 
+#include "db/busy.h"
+#include "db/jet/row_codec.h"
+
 namespace tp::db::jet {
 
 namespace {
 
 constexpr const IndexPageLayout& kLayout = kIndexPage4;
-
-bool entryLess(const IndexBuilder::Entry& a, const IndexBuilder::Entry& b) {
-    const int c = std::memcmp(a.data(), b.data(), std::min(a.size(), b.size()));
-    return c != 0 ? c < 0 : a.size() < b.size();
-}
-
-// Distinct keys among sorted entries (the last four bytes of each name its row).
-uint32_t distinctKeys(const std::vector<IndexBuilder::Entry>& entries) {
-    uint32_t distinct = 0;
-    for (size_t i = 0; i < entries.size(); ++i)
-        if (i == 0 || entries[i].size() != entries[i - 1].size() ||
-            std::memcmp(entries[i].data(), entries[i - 1].data(), entries[i].size() - 4) != 0)
-            ++distinct;
-    return distinct;
-}
 
 void appendBigEndian(IndexBuilder::Entry& e, uint32_t v) {
     for (int s = 24; s >= 0; s -= 8) e.push_back(uint8_t(v >> s));
@@ -58,45 +46,49 @@ bool IndexBuilder::positions(const StoredIndex& ix, std::vector<size_t>& pos) co
     return true;
 }
 
-// Every row's entry (key, then the row's pointer), except the rows the index
-// leaves out.
-std::vector<IndexBuilder::Entry> IndexBuilder::collect(const StoredIndex& ix, const std::vector<size_t>& pos) {
-    std::vector<Entry> entries;
-    const SortOrder order = db_.sortOrder();
-    db_.forEachRow(t_, [&](uint32_t ref, const std::vector<Value>& v) {
-        IndexNulls nulls;
-        for (size_t k : pos) nulls.add(t_.columns[k], v[k]);
-        sawNull_ |= nulls.any;
-        if (ix.leavesOut(nulls)) return;
-        Entry e;
-        for (size_t i = 0; i < pos.size(); ++i)
-            appendIndexKey(e, t_.columns[pos[i]], v[pos[i]], ix.ascending[i], order);
-        if (auto it = moved_.find(ref); it != moved_.end()) ref = it->second;
-        appendBigEndian(e, ref);
-        entries.push_back(std::move(e));
-    });
-    return entries;
+// Adds the row's entry (key, then the row's pointer) unless the index leaves
+// the row out; `v` holds the row's indexed values.
+void IndexBuilder::addEntry(const StoredIndex& ix, const std::vector<size_t>& pos, uint32_t ref,
+                            const std::vector<Value>& v, EntrySorter& out) {
+    IndexNulls nulls;
+    for (size_t k : pos) nulls.add(t_.columns[k], v[k]);
+    sawNull_ |= nulls.any;
+    if (ix.leavesOut(nulls)) return;
+    key_.clear();
+    for (size_t i = 0; i < pos.size(); ++i)
+        appendIndexKey(key_, t_.columns[pos[i]], v[pos[i]], ix.ascending[i], order_);
+    if (auto it = moved_.find(ref); it != moved_.end()) ref = it->second;
+    appendBigEndian(key_, ref);
+    out.add(key_);
 }
 
-std::vector<IndexBuilder::Node> IndexBuilder::packLeaves(const std::vector<Entry>& entries) {
-    std::vector<Node> level;
-    Node cur;
-    size_t bytes = 0;
-    for (const auto& e : entries) {
-        if (bytes + e.size() > kIndexEntryBytes && !cur.items.empty()) {
-            level.push_back(std::move(cur));
-            cur = Node();
-            bytes = 0;
+// Every row's entry; only the indexed columns are read.
+void IndexBuilder::collect(const StoredIndex& ix, const std::vector<size_t>& pos, EntrySorter& out) {
+    order_ = db_.sortOrder();
+    std::vector<char> wanted(t_.columns.size(), 0);
+    for (size_t k : pos) wanted[k] = 1;
+    const StoredColumn* first = t_.columns.data();
+    auto valueOf = [&](const StoredColumn& c, const uint8_t* p, size_t len) {
+        return wanted[size_t(&c - first)] ? db_.valueOf(t_, c, p, len) : Value();
+    };
+    std::vector<RowSpan> rows;
+    std::vector<Value> vals;
+    std::vector<uint8_t> copy(kPageSize);
+    size_t seen = 0;
+    for (uint32_t pgno : db_.mapPages(t_.ownedMap)) {
+        if ((++seen & 255) == 0) stillBusy();
+        std::memcpy(copy.data(), db_.pager().read(pgno), kPageSize);
+        if (!db_.dataPageOf(t_, copy.data())) continue;
+        db_.pageRows(pgno, copy.data(), rows, true);
+        for (const RowSpan& r : rows) {
+            db_.decodeRowWith(t_, r.p, r.n, vals, valueOf);
+            addEntry(ix, pos, r.ref, vals, out);
         }
-        cur.items.push_back(&e);
-        cur.last = e;
-        bytes += e.size();
     }
-    level.push_back(std::move(cur));
-    return level;
 }
 
-void IndexBuilder::writePage(uint32_t page, uint8_t type, const Node& n, uint32_t prev, uint32_t next) {
+void IndexBuilder::writePage(uint32_t page, uint8_t type, const PageBody& b, uint32_t tail, uint32_t prev,
+                             uint32_t next) {
     uint8_t* p = db_.pager().modify(page);
     std::memset(p, 0, kPageSize);
     p[0] = type;
@@ -104,14 +96,50 @@ void IndexBuilder::writePage(uint32_t page, uint8_t type, const Node& n, uint32_
     wr32(p + kIndexOwner, t_.page);
     wr32(p + kLayout.prev, prev);
     wr32(p + kLayout.next, next);
-    wr32(p + kLayout.tail, n.tail);
-    size_t off = 0;
-    for (const Entry* e : n.items) {
-        std::memcpy(p + kLayout.entries + off, e->data(), e->size());
-        off += e->size();
-        p[kLayout.mask + off / 8] |= uint8_t(1u << (off % 8));
+    wr32(p + kLayout.tail, tail);
+    if (!b.bytes.empty()) std::memcpy(p + kLayout.entries, b.bytes.data(), b.bytes.size());
+    for (size_t end : b.ends) p[kLayout.mask + end / 8] |= uint8_t(1u << (end % 8));
+    wr16(p + kIndexFreeSpace, uint32_t(kPageSize - kLayout.entries - b.bytes.size()));
+}
+
+void IndexBuilder::writeNode(const Node& n, uint32_t page, uint32_t prev, uint32_t next) {
+    body_.clear();
+    for (const Entry* e : n.items) body_.add(e->data(), e->size());
+    writePage(page, uint8_t(PageType::IndexNode), body_, n.tail, prev, next);
+}
+
+// Writes the leaves from the sorted entries, left to right, as many entries
+// to a leaf as fit; returns the leaves (page and last entry). A single leaf
+// is the root. Counts the distinct keys on the way.
+std::vector<IndexBuilder::Node> IndexBuilder::writeLeaves(const StoredIndex& ix, EntrySorter& sorted) {
+    constexpr uint8_t kLeaf = uint8_t(PageType::IndexLeaf);
+    std::vector<Node> leaves(1);
+    uint32_t prevPage = 0;
+    body_.clear();
+    last_.clear();
+    distinct_ = 0;
+    sorted.rewind();
+    const uint8_t* p = nullptr;
+    size_t n = 0;
+    while (sorted.next(p, n)) {
+        if (last_.size() != n || std::memcmp(last_.data(), p, n - 4) != 0) ++distinct_;
+        if (body_.bytes.size() + n > kIndexEntryBytes && !body_.ends.empty()) {
+            Node& done = leaves.back();
+            if (done.page == 0) done.page = takePage();
+            done.last = last_;
+            const uint32_t page = done.page, next = takePage();
+            writePage(page, kLeaf, body_, 0, prevPage, next);
+            prevPage = page;
+            body_.clear();
+            leaves.emplace_back().page = next;
+        }
+        body_.add(p, n);
+        last_.assign(p, p + n);
     }
-    wr16(p + kIndexFreeSpace, uint32_t(kPageSize - kLayout.entries - off));
+    leaves.back().last = last_;
+    if (leaves.size() == 1) writePage(ix.root, kLeaf, body_, 0, 0, 0);
+    else writePage(leaves.back().page, kLeaf, body_, 0, prevPage, 0);
+    return leaves;
 }
 
 // The parents' entries of a level whose pages have their numbers: each
@@ -134,17 +162,12 @@ std::vector<std::vector<size_t>> IndexBuilder::groupUnderParents(const std::vect
     return groups;
 }
 
-// Leaves are chained left to right across the level; node pages among the
-// siblings under one parent (`g`, the q-th of them).
-std::pair<uint32_t, uint32_t> IndexBuilder::siblings(const std::vector<Node>& level, const std::vector<size_t>& g,
-                                                     size_t q, bool leaves) {
-    const size_t i = g[q];
-    if (leaves) return {i > 0 ? level[i - 1].page : 0, i + 1 < level.size() ? level[i + 1].page : 0};
-    return {q > 0 ? level[g[q - 1]].page : 0, q + 1 < g.size() ? level[g[q + 1]].page : 0};
-}
-
-std::vector<IndexBuilder::Node> IndexBuilder::writeLevel(std::vector<Node>& level, uint8_t type) {
-    for (Node& n : level) n.page = takePage();
+// The parents of a level; the pages of a node level are numbered and written
+// here (node pages are chained among the siblings under one parent), those
+// of the leaves are written already.
+std::vector<IndexBuilder::Node> IndexBuilder::writeLevel(std::vector<Node>& level, bool leaves) {
+    if (!leaves)
+        for (Node& n : level) n.page = takePage();
     const auto groups = groupUnderParents(level);
     const size_t firstEntry = nodeEntries_.size() - level.size();
     std::vector<Node> parents;
@@ -152,8 +175,9 @@ std::vector<IndexBuilder::Node> IndexBuilder::writeLevel(std::vector<Node>& leve
         Node parent;
         for (size_t q = 0; q < g.size(); ++q) {
             const size_t i = g[q];
-            const auto [prev, next] = siblings(level, g, q, type == uint8_t(PageType::IndexLeaf));
-            writePage(level[i].page, type, level[i], prev, next);
+            if (!leaves)
+                writeNode(level[i], level[i].page, q > 0 ? level[g[q - 1]].page : 0,
+                          q + 1 < g.size() ? level[g[q + 1]].page : 0);
             if (q + 1 < g.size() || g.size() == 1) parent.items.push_back(&nodeEntries_[firstEntry + i]);
             else parent.tail = level[i].page;
             parent.last = level[i].last;
@@ -201,20 +225,20 @@ void IndexBuilder::settleMap(const StoredIndex& ix) {
 
 // Refuses a null in a required index and two rows with one key in a unique
 // index (rows whose indexed values are all null may share theirs).
-void IndexBuilder::enforce(const StoredIndex& ix, const std::vector<size_t>& pos,
-                           const std::vector<Entry>& sorted) const {
+void IndexBuilder::enforce(const StoredIndex& ix, const std::vector<size_t>& pos, EntrySorter& sorted) const {
     if (ix.required() && sawNull_) throw jeterr::nullInIndex();
     if (!ix.unique()) return;
-    Entry nullKey;
+    Entry nullKey, prev;
     for (size_t i = 0; i < pos.size(); ++i) {
         if (t_.columns[pos[i]].is(ColType::Bool)) nullKey.push_back(0x01);  // never null: no key is all null
         nullKey.push_back(ix.ascending[i] ? 0x00 : 0xFF);
     }
-    for (size_t i = 1; i < sorted.size(); ++i) {
-        const Entry& a = sorted[i - 1];
-        const Entry& b = sorted[i];
-        if (a.size() != b.size() || std::memcmp(a.data(), b.data(), a.size() - 4) != 0) continue;
-        if (a.size() - 4 == nullKey.size() && std::memcmp(a.data(), nullKey.data(), nullKey.size()) == 0) continue;
+    sorted.rewind();
+    const uint8_t* p = nullptr;
+    size_t n = 0;
+    for (bool first = true; sorted.next(p, n); first = false, prev.assign(p, p + n)) {
+        if (first || prev.size() != n || std::memcmp(prev.data(), p, n - 4) != 0) continue;
+        if (n - 4 == nullKey.size() && std::memcmp(p, nullKey.data(), nullKey.size()) == 0) continue;
         throw jeterr::duplicateKey();
     }
 }
@@ -222,19 +246,19 @@ void IndexBuilder::enforce(const StoredIndex& ix, const std::vector<size_t>& pos
 void IndexBuilder::build(StoredIndex& ix, bool mustFit) {
     std::vector<size_t> pos;
     if (ix.root == 0 || !positions(ix, pos)) return;  // left as it is
-    std::vector<Entry> entries = collect(ix, pos);
-    std::sort(entries.begin(), entries.end(), entryLess);
-    if (mustFit) enforce(ix, pos, entries);
+    EntrySorter sorted(db_.pager().path());
+    collect(ix, pos, sorted);
+    sorted.finish();
+    if (mustFit) enforce(ix, pos, sorted);
     poolPages(ix);
-    std::vector<Node> level = packLeaves(entries);
-    uint8_t type = uint8_t(PageType::IndexLeaf);
-    while (level.size() > 1) {
-        level = writeLevel(level, type);
-        type = uint8_t(PageType::IndexNode);
+    std::vector<Node> level = writeLeaves(ix, sorted);
+    if (level.size() > 1) {
+        level = writeLevel(level, true);
+        while (level.size() > 1) level = writeLevel(level, false);
+        writeNode(level[0], ix.root, 0, 0);
     }
-    writePage(ix.root, type, level[0], 0, 0);
     settleMap(ix);
-    if (ix.slotOffset + 4 <= kPageSize) wr32(db_.pager().modify(t_.page) + ix.slotOffset, distinctKeys(entries));
+    if (ix.slotOffset + 4 <= kPageSize) wr32(db_.pager().modify(t_.page) + ix.slotOffset, distinct_);
 }
 
 }  // namespace tp::db::jet

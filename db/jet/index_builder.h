@@ -1,6 +1,7 @@
 // Writes the tree of one index from its table's rows: collect the entries,
-// sort them, write the leaves, write the node levels above them, and hand
-// out the pages (the index's own pages first, the root staying where it is).
+// sort them (in memory, or in runs merged from temporary files), write the
+// leaves as the sorted entries stream past, write the node levels above
+// them, and hand out the pages (the index's own pages first, the root staying where it is).
 // Private to db/jet.
 #pragma once
 
@@ -10,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "db/jet/index_sort.h"
 #include "db/jet/jet_database.h"
 
 namespace tp::db::jet {
@@ -33,26 +35,40 @@ public:
     static std::unordered_map<uint32_t, uint32_t> movedRows(JetDatabase& db, const StoredTable& t);
 
 private:
-    // One page being written: its entries, the greatest leaf entry below it,
-    // and (node pages) the last child.
+    // A node page being made: its entries, the greatest leaf entry below it,
+    // and the last child; of a leaf, its page and greatest entry only.
     struct Node {
         uint32_t page = 0;
         std::vector<const Entry*> items;
         Entry last;
         uint32_t tail = 0;
     };
+    // A page's entries, one after the other, and where each ends.
+    struct PageBody {
+        std::vector<uint8_t> bytes;
+        std::vector<uint16_t> ends;
+        void clear() {
+            bytes.clear();
+            ends.clear();
+        }
+        void add(const uint8_t* p, size_t n) {
+            bytes.insert(bytes.end(), p, p + n);
+            ends.push_back(uint16_t(bytes.size()));
+        }
+    };
 
     bool positions(const StoredIndex& ix, std::vector<size_t>& pos) const;
-    void enforce(const StoredIndex& ix, const std::vector<size_t>& pos, const std::vector<Entry>& sorted) const;
-    std::vector<Entry> collect(const StoredIndex& ix, const std::vector<size_t>& pos);
-    static std::vector<Node> packLeaves(const std::vector<Entry>& entries);
-    // Gives every page of `level` a page number and writes it; returns the
-    // parents' level (their entries kept in nodeEntries_).
-    std::vector<Node> writeLevel(std::vector<Node>& level, uint8_t type);
+    void enforce(const StoredIndex& ix, const std::vector<size_t>& pos, EntrySorter& sorted) const;
+    void collect(const StoredIndex& ix, const std::vector<size_t>& pos, EntrySorter& out);
+    void addEntry(const StoredIndex& ix, const std::vector<size_t>& pos, uint32_t ref, const std::vector<Value>& v,
+                  EntrySorter& out);
+    std::vector<Node> writeLeaves(const StoredIndex& ix, EntrySorter& sorted);
+    // Returns the parents of `level` (their entries kept in nodeEntries_);
+    // a node level's pages are given their numbers and written.
+    std::vector<Node> writeLevel(std::vector<Node>& level, bool leaves);
     std::vector<std::vector<size_t>> groupUnderParents(const std::vector<Node>& level);
-    static std::pair<uint32_t, uint32_t> siblings(const std::vector<Node>& level, const std::vector<size_t>& g,
-                                                  size_t q, bool leaves);
-    void writePage(uint32_t page, uint8_t type, const Node& n, uint32_t prev, uint32_t next);
+    void writePage(uint32_t page, uint8_t type, const PageBody& b, uint32_t tail, uint32_t prev, uint32_t next);
+    void writeNode(const Node& n, uint32_t page, uint32_t prev, uint32_t next);
     void poolPages(const StoredIndex& ix);
     uint32_t takePage();
     void settleMap(const StoredIndex& ix);
@@ -65,6 +81,11 @@ private:
     std::vector<uint32_t> used_;  // pages of the new tree
     std::deque<Entry> nodeEntries_;
     bool sawNull_ = false;  // a row with a null indexed value
+    SortOrder order_{};
+    Entry key_;   // the entry being made
+    Entry last_;  // the last entry written
+    PageBody body_;
+    uint32_t distinct_ = 0;
 };
 
 }  // namespace tp::db::jet

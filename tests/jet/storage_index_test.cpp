@@ -9,6 +9,7 @@
 #include <set>
 
 #include "db/jet/database.h"
+#include "db/jet/index_sort.h"
 #include "db/error.h"
 #include "tests/jet/storage_support.h"
 #include "tests/support/support.h"
@@ -297,6 +298,74 @@ TEST(StorageIndex, NullAndNonNullKeysInEveryKindOfIndex) {
     }
     EXPECT_GT(written, 20);
     EXPECT_GT(refused, 0);
+}
+
+// An index whose entries pass the sort's bound on memory is sorted in runs
+// kept in a temporary file and merged: its pages are those of the same index
+// sorted in memory, a unique index over keys repeated across runs is still
+// refused, and no temporary file stays behind.
+TEST(StorageIndex, IndexSortedInRunsEqualsTheOneSortedInMemory) {
+    test::TempDir dir;
+    const std::string base = dir.file("base.mdb");
+    {
+        auto col = [](const char* n, ColType t, int size) {
+            ColumnDef c;
+            c.name = n;
+            c.type = t;
+            c.size = size;
+            return c;
+        };
+        auto db = Database::create(base, "");
+        db->createTable("T",
+                        {col("Id", ColType::Long, 4), col("Name", ColType::Text, 50), col("Notes", ColType::Memo, 0)});
+        for (int i = 0; i < 20000; ++i) {
+            const int k = int(int64_t(i) * 7919 % 20000);
+            db->insertRow("T", {Value(int64_t(k)), k % 37 == 5 ? Value() : Value("Náme " + std::to_string(k % 6000)),
+                                Value("note " + std::to_string(i))});
+        }
+        db->close();
+    }
+    struct Bound {
+        explicit Bound(size_t b) { EntrySorter::setMemoryBound(b); }
+        ~Bound() { EntrySorter::setMemoryBound(0); }
+    };
+    auto build = [&](const std::string& name, size_t bound) {
+        const std::string file = dir.file(name);
+        fs::copy_file(base, file);
+        Bound b(bound);
+        auto db = Database::open(file, "", false);
+        IndexDef ix;
+        ix.table = "T";
+        ix.name = "ixName";
+        ix.columns = {{"Name", false}, {"Id", true}};
+        db->createIndex(ix);
+        ix.name = "ixUniqueName";
+        ix.columns = {{"Name", true}};
+        ix.unique = true;
+        try {
+            db->createIndex(ix);
+            ADD_FAILURE() << "a unique index over repeated names was made";
+        } catch (const db::Error& e) {
+            EXPECT_EQ(e.number(), 3022) << e.what();
+        }
+        ix.name = "ixId";
+        ix.columns = {{"Id", false}};
+        db->createIndex(ix);
+        db->close();
+        return test::readFile(file);
+    };
+    const std::string inMemory = build("memory.mdb", 0);
+    const std::string inRuns = build("runs.mdb", 16 << 10);
+    ASSERT_EQ(inMemory.size(), inRuns.size());
+    int indexPages = 0;
+    for (size_t at = 0; at < inMemory.size(); at += 4096) {
+        const uint8_t type = uint8_t(inMemory[at]);
+        if (type != 2 && type != 3 && type != 4) continue;  // definitions and index pages
+        indexPages += type != 2;
+        EXPECT_EQ(inMemory.compare(at, 4096, inRuns, at, 4096), 0) << "page " << at / 4096;
+    }
+    EXPECT_GT(indexPages, 40);
+    for (const auto& e : fs::directory_iterator(dir.path())) EXPECT_EQ(e.path().extension(), ".mdb") << e.path();
 }
 
 }  // namespace
