@@ -249,6 +249,13 @@ void JetDatabase::addAces(uint32_t objectId, const std::vector<std::pair<Bytes, 
     }
 }
 
+StoredTable* JetDatabase::tableAt(uint32_t page) {
+    if (auto it = tables_.find(page); it != tables_.end()) return it->second.get();
+    for (const CatalogEntry& e : catalog_)
+        if ((e.type & 0x7F) == 1 && (e.id & 0x00FFFFFF) == page) return &tableByName(e.name);
+    return nullptr;
+}
+
 void JetDatabase::addObject(const std::string& name, uint32_t id, uint32_t parent, int type,
                             const std::vector<std::string>& required) {
     Bytes owner;

@@ -142,6 +142,8 @@ public:
     template <class ValueOf>
     void decodeRowWith(const StoredTable& t, const uint8_t* row, size_t n, std::vector<Value>& out, ValueOf valueOf);
     StoredTable& tableByName(const std::string& name);
+    // The table whose definition starts at `page` (loaded once), or nullptr.
+    StoredTable* tableAt(uint32_t page);
     // The pages a usage map marks; `bitmapPages`, when given, receives the
     // bitmap pages of a reference map, and `pastEnd` the first page past the
     // end of the file that the map marks (0: none; such pages are left out).

@@ -132,7 +132,8 @@ void JetDatabase::dropIndex(const std::string& table, const std::string& name, b
 // numbered again without the gap (their relationships' other sides follow),
 // and a real index no logical index uses any more goes with its pages.
 void JetDatabase::removeLogical(StoredTable& t, IndexSections& x, uint32_t number) {
-    auto it = std::find_if(x.logical.begin(), x.logical.end(), [&](const LogicalIndex& l) { return l.number == number; });
+    auto it =
+        std::find_if(x.logical.begin(), x.logical.end(), [&](const LogicalIndex& l) { return l.number == number; });
     const uint32_t real = it->real;
     x.logical.erase(it);
     std::vector<std::pair<uint32_t, std::pair<uint32_t, uint32_t>>> partners;  // table, (old, new) number
@@ -153,16 +154,13 @@ void JetDatabase::removeLogical(StoredTable& t, IndexSections& x, uint32_t numbe
             if (l.real > real) --l.real;
     }
     for (const auto& [page, numbers] : partners) {
-        for (CatalogEntry& e : catalog_) {
-            if ((e.type & 0x7F) != 1 || (e.id & 0x00FFFFFF) != page) continue;
-            StoredTable& other = tableByName(e.name);
-            IndexSections y = indexSections(other);
-            for (LogicalIndex& l : y.logical)
-                if (l.foreign() && l.relTable == t.page && l.relIndex == int32_t(numbers.first))
-                    l.relIndex = int32_t(numbers.second);
-            writeIndexSections(other, std::move(y));
-            break;
-        }
+        StoredTable* other = tableAt(page);
+        if (!other) continue;
+        IndexSections y = indexSections(*other);
+        for (LogicalIndex& l : y.logical)
+            if (l.foreign() && l.relTable == t.page && l.relIndex == int32_t(numbers.first))
+                l.relIndex = int32_t(numbers.second);
+        writeIndexSections(*other, std::move(y));
     }
 }
 

@@ -30,17 +30,21 @@ constexpr const char* kOneSideName = ".rC";
 struct RelColumns {
     int name = -1, grbit = -1, count = -1, position = -1, object = -1, column = -1, refObject = -1, refColumn = -1;
     explicit RelColumns(const StoredTable& rel) {
-        const std::pair<const char*, int*> names[] = {
-            {"szRelationship", &name}, {"grbit", &grbit},     {"ccolumn", &count},
-            {"icolumn", &position},    {"szObject", &object}, {"szColumn", &column},
-            {"szReferencedObject", &refObject}, {"szReferencedColumn", &refColumn}};
+        const std::pair<const char*, int*> names[] = {{"szRelationship", &name},
+                                                      {"grbit", &grbit},
+                                                      {"ccolumn", &count},
+                                                      {"icolumn", &position},
+                                                      {"szObject", &object},
+                                                      {"szColumn", &column},
+                                                      {"szReferencedObject", &refObject},
+                                                      {"szReferencedColumn", &refColumn}};
         for (size_t k = 0; k < rel.columns.size(); ++k)
             for (const auto& [n, at] : names)
                 if (rel.columns[k].name == n) *at = int(k);
     }
     bool complete() const {
-        return name >= 0 && grbit >= 0 && count >= 0 && position >= 0 && object >= 0 && column >= 0 &&
-               refObject >= 0 && refColumn >= 0;
+        return name >= 0 && grbit >= 0 && count >= 0 && position >= 0 && object >= 0 && column >= 0 && refObject >= 0 &&
+               refColumn >= 0;
     }
 };
 
@@ -228,7 +232,8 @@ void JetDatabase::addRelationshipNow(const RelationshipDef& d) {
     for (size_t i = 0; i < manyCols.size(); ++i) {
         std::vector<Value> v(rel.columns.size());
         v[size_t(c.name)] = Value(d.name);
-        v[size_t(c.grbit)] = Value(int64_t((d.cascadeUpdate ? kCascadeUpdates : 0) | (d.cascadeDelete ? kCascadeDeletes : 0)));
+        v[size_t(c.grbit)] =
+            Value(int64_t((d.cascadeUpdate ? kCascadeUpdates : 0) | (d.cascadeDelete ? kCascadeDeletes : 0)));
         v[size_t(c.count)] = Value(int64_t(manyCols.size()));
         v[size_t(c.position)] = Value(int64_t(i));
         v[size_t(c.object)] = Value(tables_.at(manyPage)->name);
@@ -257,18 +262,13 @@ void JetDatabase::dropRelationshipNow(const RelationshipDef& r) {
         });
         if (l != many.logical.end()) {
             const uint32_t onePage = l->relTable, oneNumber = uint32_t(l->relIndex), manyNumber = l->number;
-            if (tables_.count(onePage) || std::any_of(catalog_.begin(), catalog_.end(), [&](const CatalogEntry& e) {
-                    return (e.type & 0x7F) == 1 && (e.id & 0x00FFFFFF) == onePage;
-                })) {
-                for (CatalogEntry& e : catalog_)
-                    if ((e.type & 0x7F) == 1 && (e.id & 0x00FFFFFF) == onePage) tableByName(e.name);
-                StoredTable& one = *tables_.at(onePage);
-                IndexSections y = indexSections(one);
+            if (StoredTable* one = tableAt(onePage)) {
+                IndexSections y = indexSections(*one);
                 if (std::any_of(y.logical.begin(), y.logical.end(),
                                 [&](const LogicalIndex& o) { return o.number == oneNumber; }) &&
                     (onePage != manyPage || oneNumber != manyNumber)) {
-                    removeLogical(one, y, oneNumber);
-                    writeIndexSections(one, std::move(y));
+                    removeLogical(*one, y, oneNumber);
+                    writeIndexSections(*one, std::move(y));
                 }
             }
             StoredTable& m = *tables_.at(manyPage);
@@ -300,21 +300,16 @@ void JetDatabase::dropRelationshipNow(const RelationshipDef& r) {
 
 // A new row of a table on the many side of relationships: each key it holds
 // (all its columns not null) must be a key of the one side.
-void JetDatabase::checkRelated(StoredTable& t, const std::vector<uint8_t>& row) {
+void JetDatabase::checkRelated(StoredTable& many, const std::vector<uint8_t>& row) {
     std::vector<Value> v;
     bool decoded = false;
-    const uint32_t page = t.page;
-    for (size_t li = 0; li < tables_.at(page)->logical.size(); ++li) {
-        const LogicalIndex l = tables_.at(page)->logical[li];
+    for (const LogicalIndex& l : many.logical) {
         if (!l.foreign() || l.relSide != 2) continue;
-        StoredTable* one = nullptr;
-        for (CatalogEntry& e : catalog_)
-            if ((e.type & 0x7F) == 1 && (e.id & 0x00FFFFFF) == l.relTable) one = &tableByName(e.name);
+        StoredTable* one = tableAt(l.relTable);
         if (!one) continue;
         auto partner = std::find_if(one->logical.begin(), one->logical.end(),
                                     [&](const LogicalIndex& o) { return int32_t(o.number) == l.relIndex; });
         if (partner == one->logical.end() || partner->real >= one->indexes.size()) continue;
-        StoredTable& many = *tables_.at(page);
         if (!decoded) {
             decodeRow(many, row.data(), row.size(), v);
             decoded = true;
@@ -327,7 +322,8 @@ void JetDatabase::checkRelated(StoredTable& t, const std::vector<uint8_t>& row) 
             for (size_t k = 0; k < many.columns.size(); ++k)
                 if (many.columns[k].number == mine.columns[i]) {
                     null = v[k].isNull();
-                    if (!null) appendIndexKey(e, columnNumbered(*one, key.columns[i]), v[k], key.ascending[i], sortOrder());
+                    if (!null)
+                        appendIndexKey(e, columnNumbered(*one, key.columns[i]), v[k], key.ascending[i], sortOrder());
                 }
         if (!null && !uniqueKeysOf(*one, partner->real).count(std::string(e.begin(), e.end())))
             throw jeterr::relatedRecordRequired(one->name);
