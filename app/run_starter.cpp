@@ -21,9 +21,10 @@ std::string codePagesNotice(const std::vector<std::string>& lines) {
            "name one\" in the Advanced Options window (the dbc button), and convert again.";
 }
 
-std::string keysNotice(const std::vector<std::string>& lines) {
+std::string keysNotice(const std::vector<std::string>& lines, bool withDefaults) {
     constexpr size_t kShown = 30;
-    std::string text = "These indexes and relations were not created in Access:\r\n";
+    std::string text = withDefaults ? "These indexes, relations and default values were not created in Access:\r\n"
+                                    : "These indexes and relations were not created in Access:\r\n";
     for (size_t i = 0; i < lines.size() && i < kShown; ++i) text += "\r\n" + lines[i];
     if (lines.size() > kShown) text += "\r\n... and " + std::to_string(lines.size() - kShown) + " more";
     return text +
@@ -42,7 +43,8 @@ public:
         if (run_.isConverting()) return run_.start();
         run_.start();
         if (!run_.summary().codePages.empty()) msgBox(codePagesNotice(run_.summary().codePages));
-        if (!run_.summary().keysLeftOut.empty()) msgBox(keysNotice(run_.summary().keysLeftOut));
+        if (!run_.summary().keysLeftOut.empty())
+            msgBox(keysNotice(run_.summary().keysLeftOut, run_.summary().defaultsLeftOut > 0));
     }
 
 private:

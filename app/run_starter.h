@@ -30,6 +30,6 @@ public:
 std::unique_ptr<RunStarter> makeRunStarter(convert::RunHost& host);
 std::string codePagesNotice(const std::vector<std::string>& lines);
 // The notice of the indexes and relations a run left out, one line each.
-std::string keysNotice(const std::vector<std::string>& lines);
+std::string keysNotice(const std::vector<std::string>& lines, bool withDefaults = false);
 
 }  // namespace tp::app

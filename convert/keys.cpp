@@ -341,6 +341,17 @@ std::vector<Relation> readRelations(db::Connection& source) {
     return relations;
 }
 
+std::vector<FieldDefault> readDefaults(db::Connection& source) {
+    enum : size_t { Table, Column, HasDefault, Default };
+    RowsetReader r(source, db::adSchemaColumns, {"TABLE_NAME", "COLUMN_NAME", "COLUMN_HASDEFAULT", "COLUMN_DEFAULT"});
+    std::vector<FieldDefault> defaults;
+    if (!r.has({Table, Column, HasDefault, Default})) return defaults;
+    while (r.next())
+        if (r.text(HasDefault) == "1" && !r.text(Default).empty())
+            defaults.push_back({r.text(Table), r.text(Column), r.text(Default)});
+    return defaults;
+}
+
 std::vector<TargetRelation> readTargetRelations(db::Connection& target) {
     enum : size_t { Name, Parent, Child };
     RowsetReader r(target, db::adSchemaForeignKeys, {"FK_NAME", "PK_TABLE_NAME", "FK_TABLE_NAME"});

@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "convert/defaults.h"
 #include "db/ado.h"
 
 namespace tp::convert::keys {
@@ -67,6 +68,8 @@ struct TargetRelation {
 std::vector<Tag> readTags(db::Connection& source);
 std::vector<Relation> readRelations(db::Connection& source);
 std::vector<TargetRelation> readTargetRelations(db::Connection& target);
+// The fields with a default value (the columns rowset).
+std::vector<FieldDefault> readDefaults(db::Connection& source);
 
 // Access's statements for them.
 std::string indexStatement(const Tag& tag, const std::string& table, const std::vector<KeyColumn>& columns);

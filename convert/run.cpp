@@ -50,10 +50,12 @@ std::string doneText(const RunSummary& s) {
     }
     if (s.failedStatements > 0)
         text += "\r\n" + counted(s.failedStatements, "statement", "statements") + " could not be executed.";
-    if (!s.keysLeftOut.empty())
-        text += "\r\n" +
-                counted(static_cast<int64_t>(s.keysLeftOut.size()), "index or relation", "indexes or relations") +
-                " left out; the list follows.";
+    const auto keysLeftOut = static_cast<int64_t>(s.keysLeftOut.size()) - s.defaultsLeftOut;
+    if (keysLeftOut > 0)
+        text +=
+            "\r\n" + counted(keysLeftOut, "index or relation", "indexes or relations") + " left out; the list follows.";
+    if (s.defaultsLeftOut > 0)
+        text += "\r\n" + counted(s.defaultsLeftOut, "default value", "default values") + " left out; the list follows.";
     return text;
 }
 
@@ -304,7 +306,9 @@ bool ConversionRun::convertTable(State& s, const std::string& name, int remainin
     const std::vector<db::FieldInfo> noFields;
     const std::vector<db::FieldInfo>* fields = &noFields;
     p(step::ReadFields, [&] { fields = &need(s.records).fieldInfos(); });
-    TableDefinition def = buildTableDefinition(name, *fields, host_.datatypeList(), p);
+    const std::vector<std::string> defaults = tableDefaults(s, name, *fields);
+    TableDefinition def =
+        buildTableDefinition(name, *fields, host_.datatypeList(), p, defaults.empty() ? nullptr : &defaults);
     s.put(*this, step::CreatePreviewMode, step::CreateToPreview, step::CreateExecute, def.statement);
     translateTags(s, name, *fields);
     ++summary_.tables;

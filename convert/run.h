@@ -41,6 +41,7 @@ struct RunSummary {
     // The tags and relations left out of the target, with why: one line
     // each ("table, tag NAME: reason", "relation NAME (...): reason").
     std::vector<std::string> keysLeftOut;
+    int defaultsLeftOut = 0;  // of those lines, field defaults ("table, field NAME: ...")
     // What became of the tables, as the end of the run tells it.
     int tablesConverted = 0;     // their statements went to the target
     int tablesSkipped = 0;       // No at the overwrite question, or Skip Table
@@ -116,6 +117,9 @@ private:
     void checkLeadingBlanks(State& s, const std::vector<db::Value>& row);
     void putTableKeys(State& s, const std::string& table);  // after its rows
     void noteLeftOut(State& s, const std::string& table, const std::string& tag, const std::string& reason);
+    // Per field of the table: the literal of its DEFAULT, empty for none.
+    std::vector<std::string> tableDefaults(State& s, const std::string& table,
+                                           const std::vector<db::FieldInfo>& fields);
     void putRelations(State& s);                           // after all tables
     bool previewTable(State& s, const std::string& name);  // false: "< Back" or the close box
     void settlePreview(State& s, const std::string& why);

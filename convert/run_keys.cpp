@@ -69,6 +69,7 @@ void ConversionRun::readKeys(State& s) {
     if (s.source && s.source->isOpen()) {
         s.keys.tags = keys::readTags(*s.source);
         s.keys.relations = keys::readRelations(*s.source);
+        s.keys.defaults = keys::readDefaults(*s.source);
     }
     const std::unique_ptr<db::Connection>& target = host_.accessConnection();
     if (target && target->isOpen()) s.keys.targetRelations = keys::readTargetRelations(*target);
@@ -152,6 +153,38 @@ void ConversionRun::noteLeftOut(State& s, const std::string& table, const std::s
         d.setLastField(tag.empty() ? std::string("(indexes)") : "tag " + tag);
         d.setLastTypes("left out", reason);
     });
+}
+
+std::vector<std::string> ConversionRun::tableDefaults(State& s, const std::string& table,
+                                                      const std::vector<db::FieldInfo>& fields) {
+    std::vector<std::string> literals;
+    if (!s.keys.on) return literals;
+    std::unique_ptr<RowStatementBuilder> writer;
+    for (const keys::FieldDefault& d : s.keys.defaults) {
+        if (!sameName(d.table, table)) continue;
+        const auto field = std::find_if(fields.begin(), fields.end(),
+                                        [&](const db::FieldInfo& f) { return sameName(f.name, d.column); });
+        if (field == fields.end() || !isColumn(*field)) continue;
+        const keys::DefaultTranslation t = keys::translateDefault(d.expression, *field);
+        if (!t.reason.empty()) {
+            summary_.keysLeftOut.push_back(keys::defaultNote(d, t.reason));
+            ++summary_.defaultsLeftOut;
+            s.p(step::KeyLeftOutRow, [&] {
+                DatatypeList& list = host_.datatypeList();
+                list.addRow(table);
+                list.setLastField("default of " + d.column);
+                list.setLastTypes("left out", t.reason);
+            });
+            continue;
+        }
+        if (!t.value) continue;
+        // The literal the column's INSERTs would write for the value.
+        if (!writer) writer = std::make_unique<RowStatementBuilder>(table, fields, numericFields(fields), s.settings);
+        literals.resize(fields.size());
+        literals[static_cast<size_t>(field - fields.begin())] =
+            writer->literal(static_cast<size_t>(field - fields.begin()), *t.value);
+    }
+    return literals;
 }
 
 void ConversionRun::putRelations(State& s) {

@@ -33,6 +33,7 @@ struct RunKeys {
     std::vector<keys::Tag> tags;                        // of every source table
     std::vector<keys::Relation> relations;              // of the source
     std::vector<keys::TargetRelation> targetRelations;  // of the target when the run began
+    std::vector<keys::FieldDefault> defaults;           // of every source field that has one
     std::vector<bool> dropped;                          // per target relation: its DROP was put
     // The tags of the table in work, translated, and the values that can
     // still undo a translation (a leading blank under LTRIM or ALLTRIM).

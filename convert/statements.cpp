@@ -33,8 +33,17 @@ const TypeRule& typeRuleFor(std::string_view lowerTypeName) {
     return kRules[7];
 }
 
+std::vector<bool> numericFields(const std::vector<db::FieldInfo>& fields) {
+    std::vector<bool> numeric(fields.size(), false);
+    for (size_t j = 0; j < fields.size(); ++j) {
+        const std::string_view typeName = lowerDataTypeName(type16(fields[j].type));
+        numeric[j] = !isLeftOut(typeName) && typeRuleFor(typeName).numeric;
+    }
+    return numeric;
+}
+
 TableDefinition buildTableDefinition(const std::string& table, const std::vector<db::FieldInfo>& fields,
-                                     DatatypeList& datatypes, Procedure& p) {
+                                     DatatypeList& datatypes, Procedure& p, const std::vector<std::string>* defaults) {
     TableDefinition d;
     p(step::DefinitionHead, [&] { d.statement = "CREATE TABLE [" + table + "]("; });
     p(step::ClearNumericPositions, [&] { d.numeric.assign(fields.size(), false); });
@@ -55,6 +64,10 @@ TableDefinition buildTableDefinition(const std::string& table, const std::vector
             d.statement += fieldName;
             d.statement += "] ";
             d.statement += rule.columnType;
+            if (defaults && j < defaults->size() && !(*defaults)[j].empty()) {
+                d.statement += " DEFAULT ";
+                d.statement += (*defaults)[j];
+            }
             d.statement += ',';
         });
         p(rule.firstStep + 2, [&] { datatypes.setLastTypes(std::string(rule.keyword), std::string(rule.accessType)); });
@@ -312,6 +325,17 @@ void RowStatementBuilder::writeValue(const Column& col, const db::Value& value) 
     case Writing::OtherCase: writeOtherCase(v); return;
     }
     // clang-format on
+}
+
+std::string RowStatementBuilder::literal(size_t c, const db::Value& value) {
+    if (c >= columns_.size() || columns_[c].writing == Writing::LeftOut) return {};
+    stmt_.clear();
+    first_ = true;
+    writeValue(columns_[c], value);
+    if (stmt_.size() >= 2 && stmt_.compare(stmt_.size() - 2, 2, ", ") == 0) stmt_.resize(stmt_.size() - 2);
+    std::string out = stmt_ == "NULL" ? std::string() : stmt_;
+    stmt_.clear();
+    return out;
 }
 
 const std::string& RowStatementBuilder::build(const std::vector<db::Value>& row, Procedure& p) {

@@ -34,9 +34,14 @@ struct TableDefinition {
 };
 
 // Builds the definition, adding one datatype row per field. Failing steps
-// are reported through p with their statement numbers.
+// are reported through p with their statement numbers. defaults, when
+// given, holds per field the literal of its DEFAULT (empty for none).
 TableDefinition buildTableDefinition(const std::string& table, const std::vector<db::FieldInfo>& fields,
-                                     DatatypeList& datatypes, Procedure& p);
+                                     DatatypeList& datatypes, Procedure& p,
+                                     const std::vector<std::string>* defaults = nullptr);
+// Per field: whether its column is written as a number (as the definition
+// says).
+std::vector<bool> numericFields(const std::vector<db::FieldInfo>& fields);
 
 // Writes the INSERT statement of each row of one table. The buffers are kept
 // between rows.
@@ -47,6 +52,9 @@ public:
     // Builds the statement of one row (one value per field).
     const std::string& build(const std::vector<db::Value>& row, Procedure& p);
     const std::string& statement() const { return stmt_; }
+    // The literal an INSERT writes for value in field c ("'False'", "1");
+    // empty when it writes NULL or leaves the field out.
+    std::string literal(size_t c, const db::Value& value);
     // Writes every value through the general conversion (value text, number
     // and date reading), never through the shortcuts for typed values. The
     // statements are the same either way; tests compare the two.

@@ -29,7 +29,7 @@ inline constexpr int Empty = 0, SmallInt = 2, Integer = 3, Single = 4, Double = 
 
 // Schema rowsets (SchemaEnum): a provider offers the tables rowset and may
 // offer the others.
-inline constexpr int adSchemaIndexes = 12, adSchemaTables = 20, adSchemaForeignKeys = 27;
+inline constexpr int adSchemaColumns = 4, adSchemaIndexes = 12, adSchemaTables = 20, adSchemaForeignKeys = 27;
 inline constexpr int adUseServer = 2, adUseClient = 3;
 inline constexpr int adModeReadWrite = 3;
 

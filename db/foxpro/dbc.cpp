@@ -1,5 +1,6 @@
 #include "db/foxpro/dbc.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <map>
 
@@ -61,14 +62,32 @@ DbcTable tableRecord(std::string name, const std::vector<unsigned char>& prop) {
 struct FieldRecord {
     int64_t parent;
     std::string name;
+    std::string defaultValue;  // property 11
 };
+
+constexpr uint8_t kDefaultValueProperty = 11;
 
 // Adds each Field object's long name to its table, in container order.
 void attachFields(Dbc& dbc, std::vector<FieldRecord>& fields, const std::map<int64_t, size_t>& tableById) {
     for (auto& f : fields) {
         auto it = tableById.find(f.parent);
-        if (it != tableById.end()) dbc.tables[it->second].fields.push_back(std::move(f.name));
+        if (it == tableById.end()) continue;
+        dbc.tables[it->second].fields.push_back(std::move(f.name));
+        dbc.tables[it->second].fieldDefaults.push_back(std::move(f.defaultValue));
     }
+}
+
+// A Field object's default value expression: text up to its NUL, blanks
+// around it left out, in the container's code page.
+std::string fieldDefault(const std::vector<unsigned char>& property, const TextDecoder& decoder) {
+    std::string v;
+    if (!dbcProperty(property, kDefaultValueProperty, v)) return {};
+    v = v.substr(0, v.find('\0'));
+    const size_t b = v.find_first_not_of(' ');
+    if (b == std::string::npos) return {};
+    v = v.substr(b, v.find_last_not_of(' ') - b + 1);
+    const bool ascii = std::all_of(v.begin(), v.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    return ascii ? v : decoder.decode(v);
 }
 
 }  // namespace
@@ -118,7 +137,7 @@ Dbc Dbc::read(const std::string& path, const ReadOptions& options) {
         } else if (type == "view") {
             dbc.objects.push_back({"VIEW", text(cName), -1});
         } else if (type == "field") {
-            fieldRecs.push_back({integer(cParent), text(cName)});
+            fieldRecs.push_back({integer(cParent), text(cName), fieldDefault(property(), table->decoder())});
         } else if (type == "index" || type == "relation") {
             keyRecs.push_back({integer(cParent), type == "relation", text(cName), property(), text(cRi)});
         }

@@ -21,6 +21,9 @@ struct DbcTable {
     std::string name;                 // the long table name
     std::string storedPath;           // the path stored in the container (may be empty)
     std::vector<std::string> fields;  // long field names, in container order
+    // Per field: its default value expression (property 11 of the Field
+    // object), in UTF-8; empty when none.
+    std::vector<std::string> fieldDefaults;
     std::vector<DbcIndex> indexes;    // in container order
     std::string primaryTag;           // property 20 of the Table object; empty when none
     // The tag the container names as primary key: the Index object marked

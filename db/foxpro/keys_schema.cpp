@@ -207,4 +207,23 @@ std::vector<std::vector<Value>> foreignKeyRows(const Dbc& dbc, const std::functi
     return rows;
 }
 
+std::vector<FieldInfo> columnSchemaFields() {
+    return {{"TABLE_NAME", adtype::VarWChar, 128},
+            {"COLUMN_NAME", adtype::VarWChar, 128},
+            {"ORDINAL_POSITION", adtype::Integer, 4},
+            {"COLUMN_HASDEFAULT", adtype::Boolean, 2},
+            {"COLUMN_DEFAULT", adtype::VarWChar, 254}};
+}
+
+std::vector<std::vector<Value>> columnRows(const Dbc& dbc) {
+    std::vector<std::vector<Value>> rows;
+    for (const DbcTable& t : dbc.tables)
+        for (size_t i = 0; i < t.fields.size(); ++i) {
+            const std::string d = i < t.fieldDefaults.size() ? t.fieldDefaults[i] : std::string();
+            rows.push_back({Value(t.name), Value(t.fields[i]), Value(static_cast<int64_t>(i + 1)), Value(!d.empty()),
+                            d.empty() ? Value() : Value(d)});
+        }
+    return rows;
+}
+
 }  // namespace tp::db::foxpro

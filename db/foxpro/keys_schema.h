@@ -1,4 +1,4 @@
-// The indexes (12) and foreign keys (27) schema rowsets of the FoxPro
+// The indexes (12), foreign keys (27) and columns (4) schema rowsets of the FoxPro
 // provider: the tags of each table's structural index, and the container's
 // persistent relations. What cannot be read is told in the PROBLEM column,
 // never thrown, so a damaged index never stops a table's rows.
@@ -43,5 +43,10 @@ std::vector<FieldInfo> foreignKeySchemaFields();
 // One row per relation of the container; tagsOf gives a table's tags (by
 // index into dbc.tables), to check that both tags exist.
 std::vector<std::vector<Value>> foreignKeyRows(const Dbc& dbc, const std::function<const TableTags&(size_t)>& tagsOf);
+
+// The columns rowset (4) of a container: each field of each table, with
+// its default value expression as FoxPro keeps it.
+std::vector<FieldInfo> columnSchemaFields();
+std::vector<std::vector<Value>> columnRows(const Dbc& dbc);
 
 }  // namespace tp::db::foxpro

@@ -201,6 +201,7 @@ public:
             return std::make_unique<VectorCursor>(
                 foreignKeySchemaFields(),
                 foreignKeyRows(dbc_, [this](size_t i) -> const TableTags& { return tagsOf(i); }));
+        if (schema == adSchemaColumns) return std::make_unique<VectorCursor>(columnSchemaFields(), columnRows(dbc_));
         if (schema != adSchemaTables) unknownSchema();
         for (const auto& o : dbc_.objects) rows.push_back(tablesSchemaRow(o.name, o.type));
         return std::make_unique<SchemaCursor>(std::move(rows), std::exchange(dbc_.codePageNote, {}));

@@ -18,42 +18,110 @@ namespace {
 // uint16 length, uint8 flags, uint8 type (0x01 Yes/No), uint16 index into
 // the names, uint16 data size, the data.
 constexpr char kPropertyMagic[] = "MR2";
+constexpr uint8_t kYesNoProperty = 0x01, kMemoProperty = 0x0C;
+// The flag Access sets on properties the engine itself keeps (DefaultValue,
+// Required), as opposed to those the Access window adds.
+constexpr uint8_t kEngineProperty = 0x01;
 
-Bytes requiredProperties(const std::vector<std::string>& columns) {
-    Bytes b(kPropertyMagic, kPropertyMagic + 4);
-    auto block = [&](uint16_t kind) {
+struct PropertyWriter {
+    Bytes b{kPropertyMagic, kPropertyMagic + 4};
+    size_t open(uint16_t kind) {
         const size_t at = b.size();
         put32(b, 0);
         put16(b, kind);
         return at;
-    };
-    auto name = [&](const std::u16string& u) {
+    }
+    void name(const std::u16string& u) {
         put16(b, uint32_t(2 * u.size()));
         putUtf16(b, u);
-    };
-    auto close = [&](size_t at) { wr32(b.data() + at, uint32_t(b.size() - at)); };
-    size_t at = block(0x80);
-    name(u"Required");
-    close(at);
-    // The table's own block, empty, as Access writes it first.
-    at = block(0x00);
-    put32(b, 6);
-    put16(b, 0);
-    close(at);
-    for (const std::string& c : columns) {
-        const std::u16string u = utf8ToUtf16(c);
-        at = block(0x01);
-        put32(b, uint32_t(6 + 2 * u.size()));
-        name(u);
-        const uint8_t entry[9] = {9, 0, 0x00, 0x01, 0, 0, 1, 0, 1};  // Required: Yes/No, true
-        putBytes(b, entry, 9);
-        close(at);
     }
-    return b;
+    void close(size_t at) { wr32(b.data() + at, uint32_t(b.size() - at)); }
+    void entry(uint8_t flags, uint8_t type, uint16_t nameIndex, const Bytes& value) {
+        put16(b, uint32_t(8 + value.size()));
+        b.push_back(flags);
+        b.push_back(type);
+        put16(b, nameIndex);
+        put16(b, uint32_t(value.size()));
+        putBytes(b, value.data(), value.size());
+    }
+};
+
+Bytes utf16Bytes(const std::string& s) {
+    Bytes out;
+    putUtf16(out, utf8ToUtf16(s));
+    return out;
 }
 
-std::vector<std::string> requiredColumns(const Bytes& b) {
-    std::vector<std::string> out;
+// The property list of a new table. The Required-only list is the one
+// Access writes for NOT NULL columns, byte for byte.
+Bytes propertyList(const ColumnProperties& props) {
+    PropertyWriter w;
+    const bool anyRequired = !props.required.empty(), anyDefault = !props.defaults.empty();
+    const uint16_t requiredName = 0, defaultName = anyRequired ? 1 : 0;
+    size_t at = w.open(0x80);
+    if (anyRequired) w.name(u"Required");
+    if (anyDefault) w.name(u"DefaultValue");
+    w.close(at);
+    // The table's own block, empty, as Access writes it first.
+    at = w.open(0x00);
+    put32(w.b, 6);
+    put16(w.b, 0);
+    w.close(at);
+    auto has = [](const auto& list, const std::string& c, auto key) {
+        return std::find_if(list.begin(), list.end(), [&](const auto& x) { return key(x) == c; });
+    };
+    for (const std::string& c : props.columns) {
+        const auto req = has(props.required, c, [](const std::string& x) { return x; });
+        const auto def = has(props.defaults, c, [](const auto& x) { return x.first; });
+        if (req == props.required.end() && def == props.defaults.end()) continue;
+        const std::u16string u = utf8ToUtf16(c);
+        at = w.open(0x01);
+        put32(w.b, uint32_t(6 + 2 * u.size()));
+        w.name(u);
+        if (def != props.defaults.end()) w.entry(kEngineProperty, kMemoProperty, defaultName, utf16Bytes(def->second));
+        if (req != props.required.end()) w.entry(0, kYesNoProperty, requiredName, Bytes{1});
+        w.close(at);
+    }
+    return w.b;
+}
+
+std::u16string utf16At(const uint8_t* p, size_t bytes) {
+    std::u16string u(bytes / 2, u'\0');
+    for (size_t i = 0; i < bytes / 2; ++i) u[i] = char16_t(rd16(p + 2 * i));
+    return u;
+}
+
+// The entries of one column's block: Required and DefaultValue.
+void readColumnBlock(const uint8_t* p, const uint8_t* end, const std::vector<std::u16string>& names,
+                     ColumnProperties& out) {
+    const size_t head = rd32(p);
+    const size_t n = rd16(p + 4);
+    if (head < 6 + n || size_t(end - p) < head) return;
+    const std::string column = utf16ToUtf8(utf16At(p + 6, n));
+    for (p += head; end - p >= 8;) {
+        const size_t elen = rd16(p);
+        if (elen < 8 || size_t(end - p) < elen) break;
+        const size_t idx = rd16(p + 4), size = rd16(p + 6);
+        if (idx < names.size() && 8 + size <= elen) {
+            if (p[3] == kYesNoProperty && names[idx] == u"Required" && size >= 1 && p[8] != 0)
+                out.required.push_back(column);
+            else if (p[3] == kMemoProperty && names[idx] == u"DefaultValue")
+                out.defaults.emplace_back(column, utf16ToUtf8(utf16At(p + 8, size)));
+        }
+        p += elen;
+    }
+}
+
+void applyDefaults(StoredTable& t, const ColumnProperties& props) {
+    if (props.defaults.empty()) return;
+    t.defaults.assign(t.columns.size(), std::string());
+    for (size_t i = 0; i < t.columns.size(); ++i)
+        for (const auto& [column, text] : props.defaults)
+            if (foldName(column) == foldName(t.columns[i].name)) t.defaults[i] = text;
+}
+
+ColumnProperties readProperties(const Bytes& b) {
+    ColumnProperties out;
     if (b.size() < 4 || std::memcmp(b.data(), kPropertyMagic, 4) != 0) return out;
     std::vector<std::u16string> names;
     size_t pos = 4;
@@ -68,26 +136,11 @@ std::vector<std::string> requiredColumns(const Bytes& b) {
             while (end - p >= 2) {
                 const size_t n = rd16(p);
                 if (size_t(end - p - 2) < n) break;
-                std::u16string u(n / 2, u'\0');
-                for (size_t i = 0; i < n / 2; ++i) u[i] = char16_t(rd16(p + 2 + 2 * i));
-                names.push_back(std::move(u));
+                names.push_back(utf16At(p + 2, n));
                 p += 2 + n;
             }
         } else if (kind == 0x01 && end - p >= 6) {
-            const size_t head = rd32(p);
-            const size_t n = rd16(p + 4);
-            if (head < 6 + n || size_t(end - p) < head) continue;
-            std::u16string column(n / 2, u'\0');
-            for (size_t i = 0; i < n / 2; ++i) column[i] = char16_t(rd16(p + 6 + 2 * i));
-            for (p += head; end - p >= 8;) {
-                const size_t elen = rd16(p);
-                if (elen < 8 || size_t(end - p) < elen) break;
-                const size_t idx = rd16(p + 4), size = rd16(p + 6);
-                if (p[3] == 0x01 && idx < names.size() && names[idx] == u"Required" && size >= 1 && 8 + size <= elen &&
-                    p[8] != 0)
-                    out.push_back(utf16ToUtf8(column));
-                p += elen;
-            }
+            readColumnBlock(p, end, names, out);
         }
     }
     return out;
@@ -119,7 +172,7 @@ void JetDatabase::loadCatalog() {
         if (v[size_t(cFlags)].kind() == Kind::Int) e.flags = uint32_t(v[size_t(cFlags)].integer());
         if (v[size_t(cOwner)].kind() == Kind::Binary) e.owner = v[size_t(cOwner)].bytes();
         if (cProps >= 0 && (e.type & 0x7F) == 1 && v[size_t(cProps)].kind() == Kind::Binary)
-            e.required = requiredColumns(v[size_t(cProps)].bytes());
+            e.properties = readProperties(v[size_t(cProps)].bytes());
         catalog_.push_back(std::move(e));
     });
     tables_[2] = std::move(sys);
@@ -138,13 +191,14 @@ StoredTable& JetDatabase::tableByName(const std::string& name) {
             StoredTable& t = *it->second;
             if (auto nn = notNullByPage_.find(page); nn != notNullByPage_.end()) {
                 t.notNull = nn->second;
-            } else if (!e.required.empty()) {
+            } else if (!e.properties.required.empty()) {
                 // NOT NULL as the file keeps it: the columns' Required property.
                 t.notNull.assign(t.columns.size(), false);
                 for (size_t i = 0; i < t.columns.size(); ++i)
-                    for (const std::string& r : e.required)
+                    for (const std::string& r : e.properties.required)
                         if (foldName(r) == foldName(t.columns[i].name)) t.notNull[i] = true;
             }
+            applyDefaults(t, e.properties);
         }
         it->second->name = e.name;
         last_ = it->second.get();
@@ -184,6 +238,7 @@ std::vector<ColumnDef> JetDatabase::columns(const std::string& table) {
     for (size_t i = 0; i < t.columns.size(); ++i) {
         out.push_back(columnDefOf(t.columns[i]));
         if (i < t.notNull.size()) out.back().notNull = t.notNull[i];
+        if (i < t.defaults.size()) out.back().defaultValue = t.defaults[i];
     }
     return out;
 }
@@ -205,7 +260,7 @@ std::string JetDatabase::nameKey(std::string_view name) const {
 }
 
 void JetDatabase::addCatalogRow(const std::string& name, uint32_t id, uint32_t parent, int type, uint32_t flags,
-                                const Bytes& owner, double when, const std::vector<std::string>& required) {
+                                const Bytes& owner, double when, const ColumnProperties& properties) {
     StoredTable& sys = *tables_.at(2);
     std::vector<Value> v(sys.columns.size());
     for (size_t k = 0; k < sys.columns.size(); ++k) {
@@ -217,7 +272,7 @@ void JetDatabase::addCatalogRow(const std::string& name, uint32_t id, uint32_t p
         else if (n == "DateCreate" || n == "DateUpdate") v[k] = Value(when);
         else if (n == "Flags") v[k] = Value(int64_t(int32_t(flags)));
         else if (n == "Owner" && !owner.empty()) v[k] = Value(owner);
-        else if (n == "LvProp" && !required.empty()) v[k] = Value(requiredProperties(required));
+        else if (n == "LvProp" && !properties.empty()) v[k] = Value(propertyList(properties));
     }
     std::vector<uint8_t> row;
     encodeRow(sys, v, row);
@@ -230,7 +285,7 @@ void JetDatabase::addCatalogRow(const std::string& name, uint32_t id, uint32_t p
     e.type = type;
     e.flags = flags;
     e.owner = owner;
-    e.required = required;
+    e.properties = properties;
     catalog_.push_back(std::move(e));
 }
 
@@ -257,12 +312,12 @@ StoredTable* JetDatabase::tableAt(uint32_t page) {
 }
 
 void JetDatabase::addObject(const std::string& name, uint32_t id, uint32_t parent, int type,
-                            const std::vector<std::string>& required) {
+                            const ColumnProperties& properties) {
     Bytes owner;
     for (const auto& e : catalog_)
         if ((e.type & 0x7F) == 2 && e.name == "MSysDb") owner = e.owner;
     if (owner.empty()) owner = Bytes{0xA6, 0x33};
-    addCatalogRow(name, id, parent, type, 0, owner, nowOle(), required);
+    addCatalogRow(name, id, parent, type, 0, owner, nowOle(), properties);
     rebuildIndexes(*tables_.at(2));
     std::vector<Bytes> sids;
     StoredTable& aces = tableByName("MSysACEs");

@@ -42,6 +42,15 @@ struct IndexSections {
     std::vector<StoredIndex> dropped;  // real indexes taken out: their pages go
 };
 
+// The column properties the engine keeps in a table's property list (the
+// LvProp of its catalog row): Required (NOT NULL) and DefaultValue.
+struct ColumnProperties {
+    std::vector<std::string> columns;                           // a new table's columns, in order
+    std::vector<std::string> required;                          // columns whose Required is true
+    std::vector<std::pair<std::string, std::string>> defaults;  // column, DefaultValue text
+    [[nodiscard]] bool empty() const { return required.empty() && defaults.empty(); }
+};
+
 // One object of the catalog (a row of MSysObjects).
 struct CatalogEntry {
     uint32_t id = 0;
@@ -52,7 +61,7 @@ struct CatalogEntry {
     uint32_t flags = 0;
     uint32_t rowRef = 0;  // pg:row of the MSysObjects row
     Bytes owner;
-    std::vector<std::string> required;  // columns whose "Required" property is true
+    ColumnProperties properties;  // of a table: its columns' Required and DefaultValue
 };
 
 // A row slot found while walking a data page.
@@ -283,11 +292,11 @@ private:
     void writeTdef(uint32_t firstPage, const std::vector<uint8_t>& tdef);
     void writeHeader(const std::string& password, double created);
     void addCatalogRow(const std::string& name, uint32_t id, uint32_t parent, int type, uint32_t flags,
-                       const Bytes& owner, double when, const std::vector<std::string>& required = {});
+                       const Bytes& owner, double when, const ColumnProperties& properties = {});
     // A catalog object with the permissions its container gives, and its
     // removal with its permissions.
     void addObject(const std::string& name, uint32_t id, uint32_t parent, int type,
-                   const std::vector<std::string>& required = {});
+                   const ColumnProperties& properties = {});
     void removeObject(std::vector<CatalogEntry>::iterator e);
     void removeAces(uint32_t objectId);
     void addAces(uint32_t objectId, const std::vector<std::pair<Bytes, std::pair<uint32_t, bool>>>& aces);

@@ -164,9 +164,11 @@ void JetConnection::insert(long* recordsAffected) {
         for (size_t i = 0; i < ncols; ++i) {
             if (given_[i]) continue;
             const ColumnDef& c = columns_[i];
-            // A column the statement leaves out takes its empty value.
-            Literal none;
-            row_[i] = coerceLiteral(none, c, storedName_);
+            // A column the statement leaves out takes its default, when that
+            // is a literal, else its empty value.
+            Literal value;
+            if (!c.defaultValue.empty() && !parseLiteralText(c.defaultValue, value)) value = Literal{};
+            row_[i] = coerceLiteral(value, c, storedName_);
         }
         for (size_t k = 0; k < mapping_.size(); ++k) {
             const size_t i = size_t(mapping_[k]);

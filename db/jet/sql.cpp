@@ -278,6 +278,23 @@ const TypeWord* findType(std::string_view w) {
     return nullptr;
 }
 
+// DEFAULT literal: kept as written (the DefaultValue Access keeps), after the
+// literal is tried on the column as an INSERT would store it. DEFAULT NULL
+// is no default.
+void parseDefault(Lexer& lx, ColumnDef& def, std::string_view table) {
+    lx.skip();
+    const size_t from = lx.pos();
+    Literal lit;
+    lx.literal(lit);
+    if (lit.kind == LiteralKind::Null) {
+        def.defaultValue.clear();
+        return;
+    }
+    if (def.autoNumber) lx.fail();
+    coerceLiteral(lit, def, table);
+    def.defaultValue.assign(lx.text().substr(from, lx.pos() - from));
+}
+
 void parseCreate(Lexer& lx, Statement& out) {
     out.kind = StatementKind::CreateTable;
     out.table = lx.name();
@@ -337,10 +354,11 @@ void parseCreate(Lexer& lx, Statement& out) {
                 if (!ieq(c, "COMP") && !ieq(c, "COMPRESSION")) lx.fail();
                 if (def.type != ColType::Text && def.type != ColType::Memo) lx.fail();
                 def.compressed = true;
-            } else if (ieq(w, "PRIMARY") || ieq(w, "UNIQUE") || ieq(w, "CONSTRAINT") || ieq(w, "DEFAULT") ||
-                       ieq(w, "REFERENCES")) {
-                throw Error(jeterr::kNotSupported,
-                            "Constraints, keys and default values are not supported in CREATE TABLE.");
+            } else if (ieq(w, "DEFAULT")) {
+                lx.word();
+                parseDefault(lx, def, out.table);
+            } else if (ieq(w, "PRIMARY") || ieq(w, "UNIQUE") || ieq(w, "CONSTRAINT") || ieq(w, "REFERENCES")) {
+                throw Error(jeterr::kNotSupported, "Constraints and keys are not supported in CREATE TABLE.");
             } else {
                 break;
             }
@@ -479,7 +497,8 @@ void parseAlterTable(Lexer& lx, Statement& out) {
     const std::string table(lx.name());
     if (lx.acceptWord("DROP")) {
         if (!lx.acceptWord("CONSTRAINT")) {
-            if (ieq(lx.peekWord(), "COLUMN")) throw Error(jeterr::kNotSupported, "ALTER TABLE ... DROP COLUMN is not supported.");
+            if (ieq(lx.peekWord(), "COLUMN"))
+                throw Error(jeterr::kNotSupported, "ALTER TABLE ... DROP COLUMN is not supported.");
             lx.fail();
         }
         out.kind = StatementKind::DropIndex;
@@ -634,6 +653,16 @@ void parseStatement(std::string_view sql, Statement& out) {
         parseSelect(lx, out);
     } else {
         lx.fail();
+    }
+}
+
+bool parseLiteralText(std::string_view text, Literal& out) {
+    Lexer lx(text, jeterr::kSyntaxInsert, jeterr::kSyntaxInsertText);
+    try {
+        lx.literal(out);
+        return lx.atEnd();
+    } catch (const Error&) {
+        return false;
     }
 }
 

@@ -76,6 +76,9 @@ std::string unquote(const Literal& lit);
 // Converts a literal into the value stored in column `column` of table
 // `table` (the table name only appears in messages).
 Value coerceLiteral(const Literal& lit, const ColumnDef& column, std::string_view table);
+// Reads text that is one literal alone (a column's DefaultValue); false for
+// anything else (an expression Access would evaluate). Views point into text.
+bool parseLiteralText(std::string_view text, Literal& out);
 // The same into out, whose text keeps its room from the last row.
 void coerceLiteral(const Literal& lit, const ColumnDef& column, std::string_view table, Value& out);
 

@@ -105,6 +105,7 @@ struct StoredTable {
     uint32_t currentPage = 0;  // data page new rows go to (0: unknown)
     std::unordered_map<int, uint32_t> currentLvPage;
     std::vector<bool> notNull;                                // by position, for tables made in this session
+    std::vector<std::string> defaults;                        // by position: DefaultValue text, empty for none
     bool indexesStale = false;                                // rows added since the indexes were rebuilt
     bool countStale = false;                                  // rowCount/autoNumber not yet in the definition page
     std::vector<std::unordered_set<std::string>> uniqueKeys;  // per index, once written into

@@ -177,11 +177,17 @@ void JetDatabase::createTableNow(const std::string& name, const std::vector<Colu
         if ((e.type & 0x7F) == 3 && e.name == "Tables" && e.parentId == kTablesParent) parent = e.id;
     // NOT NULL lives in the file as Access keeps it: the column's Required
     // property in the table's property list (the column flags stay as they are).
-    std::vector<std::string> required;
-    for (const ColumnDef& d : defs)
-        if (d.notNull) required.push_back(d.name);
-    addObject(name, tdefPage, parent, 1, required);
+    // So does DEFAULT: the column's DefaultValue property.
+    ColumnProperties props;
+    for (const ColumnDef& d : defs) {
+        props.columns.push_back(d.name);
+        if (d.notNull) props.required.push_back(d.name);
+        if (!d.defaultValue.empty()) props.defaults.emplace_back(d.name, d.defaultValue);
+    }
+    addObject(name, tdefPage, parent, 1, props);
     auto t = std::make_unique<StoredTable>(loadTable(tdefPage, name));
+    if (!props.defaults.empty())
+        for (const ColumnDef& d : defs) t->defaults.push_back(d.defaultValue);
     t->notNull.resize(defs.size());
     for (size_t i = 0; i < defs.size(); ++i) t->notNull[i] = defs[i].notNull;
     notNullByPage_[tdefPage] = t->notNull;

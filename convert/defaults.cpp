@@ -1,0 +1,174 @@
+#include "convert/defaults.h"
+
+#include <cctype>
+#include <charconv>
+#include <cstdlib>
+#include <limits>
+
+namespace tp::convert::keys {
+namespace {
+
+namespace adtype = db::adtype;
+
+bool ieq(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (std::toupper(static_cast<unsigned char>(a[i])) != std::toupper(static_cast<unsigned char>(b[i])))
+            return false;
+    return true;
+}
+
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+// A FoxPro number literal: sign, digits, optionally "." and digits (".5"
+// too). Its canonical decimal text, or nothing.
+std::optional<std::string> numberText(std::string_view s) {
+    std::string out;
+    size_t i = 0;
+    if (i < s.size() && (s[i] == '-' || s[i] == '+')) {
+        if (s[i] == '-') out += '-';
+        ++i;
+    }
+    const size_t intStart = i;
+    while (i < s.size() && isDigit(s[i])) ++i;
+    std::string_view whole = s.substr(intStart, i - intStart), fraction;
+    if (i < s.size() && s[i] == '.') {
+        const size_t f = ++i;
+        while (i < s.size() && isDigit(s[i])) ++i;
+        fraction = s.substr(f, i - f);
+    }
+    if (i != s.size() || (whole.empty() && fraction.empty())) return std::nullopt;
+    while (whole.size() > 1 && whole[0] == '0') whole.remove_prefix(1);
+    out += whole.empty() ? std::string_view("0") : whole;
+    if (!fraction.empty()) out += "." + std::string(fraction);
+    if (out == "-0" || out.rfind("-0.", 0) == 0) {  // minus zero is zero
+        const bool allZero = out.find_first_not_of("-0.") == std::string::npos;
+        if (allZero) out.erase(0, 1);
+    }
+    return out;
+}
+
+std::optional<db::Value> numberValue(const std::string& text, int type, std::string& reason) {
+    switch (type) {
+    case adtype::Numeric: return db::Value(db::Decimal{text});
+    case adtype::Double: return db::Value(std::strtod(text.c_str(), nullptr));
+    case adtype::Integer: {
+        int64_t v = 0;
+        const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
+        if (ec != std::errc() || end != text.data() + text.size() || v < std::numeric_limits<int32_t>::min() ||
+            v > std::numeric_limits<int32_t>::max())
+            break;
+        return db::Value(v);
+    }
+    case adtype::Currency: {
+        const size_t point = text.find('.');
+        const std::string fraction = point == std::string::npos ? "" : text.substr(point + 1);
+        if (fraction.size() > 4 || text.size() > 19) break;
+        const bool negative = text[0] == '-';
+        const std::string digits =
+            text.substr(negative ? 1 : 0, point == std::string::npos ? std::string::npos : point - (negative ? 1 : 0)) +
+            fraction + std::string(4 - fraction.size(), '0');
+        int64_t units = 0;
+        if (std::from_chars(digits.data(), digits.data() + digits.size(), units).ec != std::errc()) break;
+        return db::Value(db::Currency{negative ? -units : units});
+    }
+    default: reason = "a number is no value of the field"; return std::nullopt;
+    }
+    reason = "the number does not fit the field";
+    return std::nullopt;
+}
+
+// {^yyyy-mm-dd[ hh:mm[:ss]]}, "/" or "-" between the date's parts; hours
+// may carry AM or PM.
+std::optional<db::DateTime> dateLiteral(std::string_view s, bool& withTime) {
+    if (s.size() < 4 || s.front() != '{' || s.back() != '}' || s[1] != '^') return std::nullopt;
+    s = s.substr(2, s.size() - 3);
+    int part[6] = {0, 0, 0, 0, 0, 0};
+    size_t i = 0;
+    int n = 0;
+    for (; n < 6; ++n) {
+        while (i < s.size() && s[i] == ' ') ++i;
+        const size_t b = i;
+        while (i < s.size() && isDigit(s[i])) ++i;
+        if (b == i || i - b > 4) break;
+        std::from_chars(s.data() + b, s.data() + i, part[n]);
+        if (i < s.size() && (s[i] == '-' || s[i] == '/' || s[i] == ':' || s[i] == ' ' || s[i] == ',')) ++i;
+    }
+    while (i < s.size() && s[i] == ' ') ++i;
+    std::string_view rest = s.substr(i);
+    if (n < 3 || n == 4) return std::nullopt;
+    if (ieq(rest, "PM") && part[3] < 12) part[3] += 12;
+    else if (ieq(rest, "AM") && part[3] == 12) part[3] = 0;
+    else if (!rest.empty() && !ieq(rest, "AM")) return std::nullopt;
+    const db::Date d{part[0], part[1], part[2]};
+    if (d.year < 100 || d.month < 1 || d.month > 12 || d.day < 1 ||
+        db::civilFromDays(db::daysFromCivil(d.year, d.month, d.day)) != d)
+        return std::nullopt;
+    if (part[3] > 23 || part[4] > 59 || part[5] > 59) return std::nullopt;
+    withTime = n > 3;
+    return db::DateTime{d, part[3], part[4], part[5], 0};
+}
+
+bool isText(int type) {
+    return type == adtype::Char || type == adtype::VarChar || type == adtype::LongVarChar || type == adtype::WChar ||
+           type == adtype::VarWChar || type == adtype::LongVarWChar;
+}
+
+}  // namespace
+
+DefaultTranslation translateDefault(std::string_view e, const db::FieldInfo& field) {
+    DefaultTranslation t;
+    while (!e.empty() && e.front() == ' ') e.remove_prefix(1);
+    while (!e.empty() && e.back() == ' ') e.remove_suffix(1);
+    if (e.empty() || ieq(e, ".NULL.")) return t;
+    const int type = field.type;
+    auto misfit = [&](const char* what) {
+        t.reason = std::string(what) + " is no value of the field";
+        return t;
+    };
+    if (ieq(e, ".T.") || ieq(e, ".Y.") || ieq(e, ".F.") || ieq(e, ".N.")) {
+        if (type != adtype::Boolean) return misfit("a logical value");
+        t.value = db::Value(ieq(e, ".T.") || ieq(e, ".Y."));
+        return t;
+    }
+    const char open = e.front();
+    const char close = open == '[' ? ']' : open;
+    if ((open == '"' || open == '\'' || open == '[') && e.size() >= 2 && e.back() == close &&
+        e.substr(1, e.size() - 2).find(close) == std::string_view::npos) {
+        if (!isText(type)) return misfit("a string");
+        const std::string_view body = e.substr(1, e.size() - 2);
+        if (body.empty()) return t;  // an empty string is stored as null
+        const size_t limit = field.definedSize > 0 ? static_cast<size_t>(field.definedSize) : 255;
+        if (body.size() > limit || body.size() > 255) {
+            t.reason = "the string is longer than the field";
+            return t;
+        }
+        t.value = db::Value(std::string(body));
+        return t;
+    }
+    if (open == '{') {
+        if (e.find_first_not_of("{}/-:. ") == std::string_view::npos) return t;  // the empty date
+        bool withTime = false;
+        const std::optional<db::DateTime> dt = dateLiteral(e, withTime);
+        if (!dt) {
+            t.reason = "it is not a plain literal";
+            return t;
+        }
+        if (type == adtype::DBDate && !withTime) t.value = db::Value(dt->date);
+        else if (type == adtype::DBTimeStamp) t.value = db::Value(*dt);
+        else return misfit("a date");
+        return t;
+    }
+    if (const std::optional<std::string> number = numberText(e)) {
+        t.value = numberValue(*number, type, t.reason);
+        return t;
+    }
+    t.reason = "it is not a plain literal";
+    return t;
+}
+
+std::string defaultNote(const FieldDefault& d, const std::string& reason) {
+    return d.table + ", field " + d.column + ": the default value " + d.expression + " was left out, as " + reason;
+}
+
+}  // namespace tp::convert::keys
