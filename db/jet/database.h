@@ -49,7 +49,7 @@ struct ColumnDef {
     bool compressed = false;   // Text/Memo WITH COMPRESSION (Unicode compression)
     // DEFAULT: the literal as written (its DefaultValue property); empty for
     // none. A column an INSERT leaves out takes it.
-    std::string defaultValue;
+    std::string defaultValue{};
 };
 
 // An index as CREATE INDEX and ADD CONSTRAINT ... PRIMARY KEY describe it.

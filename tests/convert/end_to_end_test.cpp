@@ -337,6 +337,11 @@ protected:
                 for (const auto& tt : back.at("tables")) there = there || tt.at("name") == t;
                 EXPECT_TRUE(there) << t << " of the Access-made file is gone";
             }
+            if (mdbtoolsAvailable() && s.dbc && s.path.find("northwind") != std::string::npos) {
+                // The container's field defaults are the columns' own.
+                const auto props = runCommand({"mdb-prop", target, "Products"});
+                EXPECT_NE(props.out.find("DefaultValue: 'False'"), std::string::npos) << props.out;
+            }
             if (mdbtoolsAvailable()) {
                 const auto tools = mdbtoolsDump(target);
                 EXPECT_EQ(tools.exitCode, 0) << tools.err;

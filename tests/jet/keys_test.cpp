@@ -117,7 +117,9 @@ TEST(Keys, DefinitionsAreThoseAccessWrites) {
             run(c,
                 "ALTER TABLE Table1 ADD CONSTRAINT Table2Table1 FOREIGN KEY (otherfk1) REFERENCES Table2 (id) "
                 "ON DELETE CASCADE");
-            run(c, "ALTER TABLE Table1 ADD CONSTRAINT Table3Table1 FOREIGN KEY (otherfk2) REFERENCES Table3 ON UPDATE CASCADE");
+            run(c,
+                "ALTER TABLE Table1 ADD CONSTRAINT Table3Table1 FOREIGN KEY (otherfk2) REFERENCES Table3 ON UPDATE "
+                "CASCADE");
             run(c, "INSERT INTO Table1 VALUES (3, 1, NULL, 'c', NULL)");
             c.Close();
         }
@@ -134,7 +136,8 @@ TEST(Keys, DefinitionsAreThoseAccessWrites) {
         for (const auto& r : theirs->relationships())
             if (r.name.rfind("MSys", 0) != 0)
                 access.push_back(r.name + " " + r.table + "." + r.columns[0] + " -> " + r.referenced + "." +
-                                 r.referencedColumns[0] + (r.cascadeUpdate ? " U" : "") + (r.cascadeDelete ? " D" : ""));
+                                 r.referencedColumns[0] + (r.cascadeUpdate ? " U" : "") +
+                                 (r.cascadeDelete ? " D" : ""));
         EXPECT_EQ(ours, access);
         test::expectAccessFileSound(file);
         const auto diff = test::storage::compareWithReader(file);
@@ -166,8 +169,9 @@ TEST(Keys, WhatBreaksAKeyIsRefusedAndTheFileStaysSound) {
     EXPECT_EQ(errorOf(c, "CREATE UNIQUE INDEX [k] ON [Aufträge] ([Kunde], [Kunde])"), 3191);
     EXPECT_EQ(errorOf(c, "CREATE INDEX [k] ON [Aufträge] ([Kundin])"), 3265);
     EXPECT_EQ(errorOf(c, "ALTER TABLE [Aufträge] ADD CONSTRAINT [KA] FOREIGN KEY ([Kunde]) REFERENCES [Kunden]"), 3379);
-    EXPECT_EQ(errorOf(c, "ALTER TABLE [Aufträge] ADD CONSTRAINT [KA] FOREIGN KEY ([Kunde]) REFERENCES [Kunden] ([Name])"),
-              3368);
+    EXPECT_EQ(
+        errorOf(c, "ALTER TABLE [Aufträge] ADD CONSTRAINT [KA] FOREIGN KEY ([Kunde]) REFERENCES [Kunden] ([Name])"),
+        3368);
     run(c, "INSERT INTO [Kunden] VALUES (9, 'Neun')");
     run(c, "ALTER TABLE [Aufträge] ADD CONSTRAINT [KA] FOREIGN KEY ([Kunde]) REFERENCES [Kunden]");
     EXPECT_EQ(errorOf(c, "INSERT INTO [Aufträge] VALUES (13, 4)"), 3201);
@@ -198,6 +202,61 @@ TEST(Keys, WhatBreaksAKeyIsRefusedAndTheFileStaysSound) {
     open(c, file);
     run(c, "DROP TABLE [Kunden]");
     run(c, "DROP TABLE [Aufträge]");
+    c.Close();
+    test::expectAccessFileSound(file);
+}
+
+// Field defaults: DEFAULT keeps the literal as the column's DefaultValue
+// property, where Access keeps it, and a column an INSERT leaves out takes
+// it; so does a default Access itself wrote. A literal the column cannot
+// hold is refused before anything is written.
+TEST(Keys, DefaultsAreKeptWhereAccessKeepsThem) {
+    test::TempDir dir;
+    const std::string made = dir.file("made.mdb");
+    fs::copy_file(test::corpusPath("access/jackcess-V2000/delColTestV2000.mdb"), made);  // id, id2: default 0
+    const std::string file = dir.file("defaults.accdb");
+    jet::Database::create(file, "", jet::FileFormat::Ace12)->close();
+    Connection c;
+    auto rows = [&](const std::string& sql) {
+        std::vector<std::string> out;
+        for (auto rs = c.Execute(sql); !rs->atEnd(); rs->MoveNext()) {
+            std::string row;
+            for (const Value& v : rs->row()) row += (v.isNull() ? std::string("NULL") : toIsoText(v)) + "|";
+            out.push_back(row);
+        }
+        return out;
+    };
+    using Rows = std::vector<std::string>;
+    open(c, made);
+    run(c, "INSERT INTO [Table1] ([data]) VALUES ('x')");
+    EXPECT_EQ(rows("SELECT [id], [id2], [data], [data2] FROM [Table1]").back(), "0|0|x|NULL|");
+    c.Close();
+    open(c, file);
+    run(c,
+        "CREATE TABLE [t] ([Nr] LONG NOT NULL DEFAULT 7, [Name] TEXT(10) DEFAULT 'O''Neil', [Preis] CURRENCY "
+        "DEFAULT -1.5, [Am] DATETIME DEFAULT #2001-02-03#, [Ja] YESNO DEFAULT True, [Notiz] MEMO DEFAULT NULL)");
+    run(c, "INSERT INTO [t] ([Notiz]) VALUES ('a')");
+    run(c, "INSERT INTO [t] ([Nr], [Name], [Preis]) VALUES (8, NULL, 2)");
+    EXPECT_EQ(rows("SELECT * FROM [t]"),
+              (Rows{"7|O'Neil|-1.5000|2001-02-03T00:00:00|true|a|", "8|NULL|2.0000|2001-02-03T00:00:00|true|NULL|"}));
+    for (const auto& [sql, error] :
+         std::vector<std::pair<const char*, long>>{{"CREATE TABLE [u] ([a] LONG DEFAULT 'abc')", 3464},
+                                                   {"CREATE TABLE [u] ([a] TEXT(3) DEFAULT 'abcd')", 3163},
+                                                   {"CREATE TABLE [u] ([a] COUNTER DEFAULT 1)", 3292},
+                                                   {"CREATE TABLE [u] ([a] LONG DEFAULT Now())", 3292}})
+        EXPECT_EQ(errorOf(c, sql), error) << sql;
+    c.Close();
+    test::expectAccessFileSound(file);
+    test::expectAccessFileSound(made);
+    if (test::mdbtoolsAvailable()) {
+        const auto props = test::runCommand({"mdb-prop", file, "t"});
+        for (const char* line : {"Required: yes", "DefaultValue: 7", "DefaultValue: 'O''Neil'", "DefaultValue: -1.5",
+                                 "DefaultValue: #2001-02-03#", "DefaultValue: True"})
+            EXPECT_NE(props.out.find(line), std::string::npos) << line << "\n" << props.out;
+        EXPECT_EQ(test::runCommand({"mdb-prop", file, "u"}).out.find("DefaultValue"), std::string::npos);
+    }
+    open(c, file);
+    run(c, "DROP TABLE [t]");
     c.Close();
     test::expectAccessFileSound(file);
 }
