@@ -23,27 +23,27 @@ Bytes requiredProperties(const std::vector<std::string>& columns) {
     Bytes b(kPropertyMagic, kPropertyMagic + 4);
     auto block = [&](uint16_t kind) {
         const size_t at = b.size();
-        put32(b, 0);
-        put16(b, kind);
+        putLE32(b, 0);
+        putLE16(b, kind);
         return at;
     };
     auto name = [&](const std::u16string& u) {
-        put16(b, uint32_t(2 * u.size()));
+        putLE16(b, uint32_t(2 * u.size()));
         putUtf16(b, u);
     };
-    auto close = [&](size_t at) { wr32(b.data() + at, uint32_t(b.size() - at)); };
+    auto close = [&](size_t at) { encodeLE32(b.data() + at, uint32_t(b.size() - at)); };
     size_t at = block(0x80);
     name(u"Required");
     close(at);
     // The table's own block, empty, as Access writes it first.
     at = block(0x00);
-    put32(b, 6);
-    put16(b, 0);
+    putLE32(b, 6);
+    putLE16(b, 0);
     close(at);
     for (const std::string& c : columns) {
         const std::u16string u = utf8ToUtf16(c);
         at = block(0x01);
-        put32(b, uint32_t(6 + 2 * u.size()));
+        putLE32(b, uint32_t(6 + 2 * u.size()));
         name(u);
         const uint8_t entry[9] = {9, 0, 0x00, 0x01, 0, 0, 1, 0, 1};  // Required: Yes/No, true
         putBytes(b, entry, 9);
@@ -58,31 +58,31 @@ std::vector<std::string> requiredColumns(const Bytes& b) {
     std::vector<std::u16string> names;
     size_t pos = 4;
     while (pos + 6 <= b.size()) {
-        const size_t len = rd32(b.data() + pos);
-        const uint16_t kind = rd16(b.data() + pos + 4);
+        const size_t len = decodeLE32(b.data() + pos);
+        const uint16_t kind = decodeLE16(b.data() + pos + 4);
         if (len < 6 || len > b.size() - pos) break;
         const uint8_t* p = b.data() + pos + 6;
         const uint8_t* end = b.data() + pos + len;
         pos += len;
         if (kind == 0x80) {
             while (end - p >= 2) {
-                const size_t n = rd16(p);
+                const size_t n = decodeLE16(p);
                 if (size_t(end - p - 2) < n) break;
                 std::u16string u(n / 2, u'\0');
-                for (size_t i = 0; i < n / 2; ++i) u[i] = char16_t(rd16(p + 2 + 2 * i));
+                for (size_t i = 0; i < n / 2; ++i) u[i] = char16_t(decodeLE16(p + 2 + 2 * i));
                 names.push_back(std::move(u));
                 p += 2 + n;
             }
         } else if (kind == 0x01 && end - p >= 6) {
-            const size_t head = rd32(p);
-            const size_t n = rd16(p + 4);
+            const size_t head = decodeLE32(p);
+            const size_t n = decodeLE16(p + 4);
             if (head < 6 + n || size_t(end - p) < head) continue;
             std::u16string column(n / 2, u'\0');
-            for (size_t i = 0; i < n / 2; ++i) column[i] = char16_t(rd16(p + 6 + 2 * i));
+            for (size_t i = 0; i < n / 2; ++i) column[i] = char16_t(decodeLE16(p + 6 + 2 * i));
             for (p += head; end - p >= 8;) {
-                const size_t elen = rd16(p);
+                const size_t elen = decodeLE16(p);
                 if (elen < 8 || size_t(end - p) < elen) break;
-                const size_t idx = rd16(p + 4), size = rd16(p + 6);
+                const size_t idx = decodeLE16(p + 4), size = decodeLE16(p + 6);
                 if (p[3] == 0x01 && idx < names.size() && names[idx] == u"Required" && size >= 1 && 8 + size <= elen &&
                     p[8] != 0)
                     out.push_back(utf16ToUtf8(column));

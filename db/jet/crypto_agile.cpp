@@ -137,7 +137,7 @@ struct AgileDescriptor {
 };
 
 AgileDescriptor parseAgile(std::span<const uint8_t> blob, const std::string& file) {
-    if (get32(blob, 4) != 0x40) damaged(file, "unexpected Agile reserved value");
+    if (decodeLE32(blob.data() + 4) != 0x40) damaged(file, "unexpected Agile reserved value");
     const std::string_view xml(reinterpret_cast<const char*>(blob.data() + 8), blob.size() - 8);
 
     auto attr = [&](const XmlElement& e, const char* name) -> const std::string& {
@@ -222,7 +222,7 @@ std::vector<uint8_t> spunHash(Hasher& h, const std::vector<uint8_t>& salt, const
     std::vector<uint8_t> cur = h.hash({salt, password});
     uint8_t iter[4];
     for (uint32_t i = 0; i < spinCount; ++i) {
-        put32(iter, i);
+        encodeLE32(iter, i);
         h.hash({iter, cur}, cur.data());
     }
     return cur;
@@ -300,8 +300,8 @@ NewEncryption PageCipher::createAgile(const std::string& password) {
         "\"/></keyEncryptor></keyEncryptors></encryption>";
 
     auto& b = e.provider;
-    append32(b, 0x00040004);  // version 4.4
-    append32(b, 0x40);        // reserved
+    putLE32(b, 0x00040004);  // version 4.4
+    putLE32(b, 0x40);        // reserved
     b.insert(b.end(), xml.begin(), xml.end());
     e.cipher = std::make_unique<AgileCipher>(e.encodingKey, secret, keySalt, "SHA512", kBlockSize);
     return e;

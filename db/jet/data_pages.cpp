@@ -13,12 +13,12 @@ std::pair<const uint8_t*, size_t> JetDatabase::findRow(uint32_t ref) {
     const uint8_t* p = pager_->read(page);
     if (!isPage(p, PageType::Data))
         damaged("row pointer to page " + std::to_string(page) + ", which is not a data page");
-    const uint32_t count = rd16(p + rowsAt_);
+    const uint32_t count = decodeLE16(p + rowsAt_);
     const uint32_t table = rowsAt_ + 2;
     if (row >= count || table + 2 * count > ps_)
         damaged("row " + std::to_string(row) + " of page " + std::to_string(page) + " does not exist");
-    const uint32_t start = rd16(p + table + 2 * row) & 0x1FFF;
-    const uint32_t end = row == 0 ? ps_ : rd16(p + table + 2 * (row - 1)) & 0x1FFF;
+    const uint32_t start = decodeLE16(p + table + 2 * row) & 0x1FFF;
+    const uint32_t end = row == 0 ? ps_ : decodeLE16(p + table + 2 * (row - 1)) & 0x1FFF;
     if (start < table + 2 * count || end > ps_ || start > end)
         damaged("row " + std::to_string(row) + " of page " + std::to_string(page) + " has a bad offset");
     return {p + start, end - start};
@@ -26,12 +26,12 @@ std::pair<const uint8_t*, size_t> JetDatabase::findRow(uint32_t ref) {
 
 void JetDatabase::pageRows(uint32_t page, const uint8_t* p, std::vector<RowSpan>& out, bool liveOnly) {
     out.clear();
-    const uint32_t count = rd16(p + rowsAt_);
+    const uint32_t count = decodeLE16(p + rowsAt_);
     const uint32_t table = rowsAt_ + 2;
     if (table + 2 * count > ps_) damaged("page " + std::to_string(page) + " has a bad row count");
     uint32_t prevEnd = ps_;
     for (uint32_t r = 0; r < count; ++r) {
-        const uint16_t raw = rd16(p + table + 2 * r);
+        const uint16_t raw = decodeLE16(p + table + 2 * r);
         const uint32_t start = raw & 0x1FFF;
         const uint32_t end = r == 0 ? ps_ : prevEnd;
         prevEnd = start;
@@ -54,15 +54,15 @@ uint32_t JetDatabase::newDataPage(uint32_t owner, uint32_t after) {
     uint8_t* p = pager_->modify(page);
     p[0] = uint8_t(PageType::Data);
     p[1] = 0x01;
-    wr16(p + 2, kDataPageFree);
-    wr32(p + 4, owner);
+    encodeLE16(p + 2, kDataPageFree);
+    encodeLE32(p + 4, owner);
     return page;
 }
 
 bool JetDatabase::placeRow(uint32_t page, const uint8_t* row, size_t n, uint32_t& ref) {
     const uint8_t* r = pager_->read(page);
-    const uint32_t count = rd16(r + 12);
-    const uint32_t free = rd16(r + 2);
+    const uint32_t count = decodeLE16(r + 12);
+    const uint32_t free = decodeLE16(r + 2);
     if (count >= 255) return false;
     const size_t lowest = 14 + 2 * size_t(count) + free;
     if (lowest > kPageSize) damaged("page " + std::to_string(page) + " has a bad free-space count");
@@ -73,9 +73,9 @@ bool JetDatabase::placeRow(uint32_t page, const uint8_t* row, size_t n, uint32_t
     uint8_t* p =
         pager_->modifyRanges(page, {{2, 2}, {12, 2}, {uint16_t(14 + 2 * count), 2}, {uint16_t(start), uint16_t(n)}});
     std::memcpy(p + start, row, n);
-    wr16(p + 14 + 2 * count, uint32_t(start));
-    wr16(p + 12, count + 1);
-    wr16(p + 2, uint32_t(free - n - 2));
+    encodeLE16(p + 14 + 2 * count, uint32_t(start));
+    encodeLE16(p + 12, count + 1);
+    encodeLE16(p + 2, uint32_t(free - n - 2));
     ref = (page << 8) | count;
     return true;
 }
@@ -102,8 +102,8 @@ uint32_t JetDatabase::appendRow(StoredTable& t, const std::vector<uint8_t>& row)
 void JetDatabase::setRowCount(StoredTable& t, uint32_t count) {
     t.rowCount = count;
     uint8_t* p = pager_->modify(t.page);
-    wr32(p + 0x10, count);
-    wr32(p + 0x14, t.autoNumber);
+    encodeLE32(p + 0x10, count);
+    encodeLE32(p + 0x14, t.autoNumber);
 }
 
 void JetDatabase::insertInto(StoredTable& t, const std::vector<Value>& values) {
@@ -145,7 +145,7 @@ void JetDatabase::deleteRow(StoredTable& t, uint32_t ref) {
     findRow(ref);
     uint8_t* p = pager_->modify(ref >> 8);
     const uint32_t r = ref & 0xFF;
-    wr16(p + 14 + 2 * r, rd16(p + 14 + 2 * r) | 0xC000);
+    encodeLE16(p + 14 + 2 * r, decodeLE16(p + 14 + 2 * r) | 0xC000);
     if (t.rowCount > 0) setRowCount(t, t.rowCount - 1);
 }
 

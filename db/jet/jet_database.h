@@ -14,6 +14,8 @@
 #include <utility>
 #include <vector>
 
+#include "db/coding/guid.h"
+#include "db/coding/utf.h"
 #include "db/error.h"
 #include "db/jet/errors.h"
 #include "db/jet/format.h"
@@ -29,9 +31,9 @@ inline constexpr size_t kDataPageFree = 4082;
 inline constexpr size_t kIndexEntryBytes = kPageSize - kIndexPage4.entries;  // 3616
 inline constexpr size_t kMaxLongValue = 0xFFFFFF;                            // 3 length bytes are all readers take
 inline constexpr uint32_t kTablesParent = 0x0F000000;
-// The header: the mask's RC4 key and range, and the Jet 4 magic number.
-inline constexpr uint8_t kHeaderKey[4] = {0xC7, 0xDA, 0x39, 0x6B};
-inline constexpr size_t kMaskStart = 0x18, kMaskLen = 128;
+// The stamp the engine writes into a table definition, its column
+// descriptors and logical indexes (tdef::kStamp, column::kStamp,
+// logicalindex::kStamp).
 inline constexpr uint32_t kMagic = 1625;
 
 // The index part of a table definition: per real index its count slot and
@@ -62,22 +64,11 @@ struct RowSpan {
     size_t n;
 };
 
-// Little-endian writers for rows and definitions being built.
-inline void putBytes(std::vector<uint8_t>& v, const void* p, size_t n) {
-    const auto* b = static_cast<const uint8_t*>(p);
-    v.insert(v.end(), b, b + n);
-}
-inline void put16(std::vector<uint8_t>& v, uint32_t x) {
-    v.push_back(uint8_t(x));
-    v.push_back(uint8_t(x >> 8));
-}
-inline void put32(std::vector<uint8_t>& v, uint32_t x) {
-    put16(v, x & 0xFFFF);
-    put16(v, x >> 16);
-}
-inline void putUtf16(std::vector<uint8_t>& v, std::u16string_view s) {
-    for (char16_t c : s) put16(v, c);
-}
+// The older names of the coding toolkit's appending helpers
+// (db/coding/endian.h), for the files that still use them.
+inline void put16(std::vector<uint8_t>& v, uint32_t x) { coding::putLE16(v, x); }
+inline void put32(std::vector<uint8_t>& v, uint32_t x) { coding::putLE32(v, x); }
+inline void putUtf16(std::vector<uint8_t>& v, std::u16string_view s) { coding::putUtf16LE(v, s); }
 
 // database.cpp
 std::chrono::milliseconds durabilityInterval();
@@ -91,7 +82,8 @@ int fixedSizeOf(ColType t);
 FieldInfo fieldInfoOf(const StoredColumn& c);
 ColumnDef columnDefOf(const StoredColumn& c);
 // row_codec.cpp
-bool parseGuid(const std::string& text, uint8_t* out);
+// The coding toolkit's GUID text form (db/coding/guid.h), by its older name.
+inline bool parseGuid(const std::string& text, uint8_t* out) { return coding::parseGuid(text, out); }
 bool encodeNumeric(const std::string& text, int scale, int precision, uint8_t* out);
 // index_definitions.cpp: a real index's block in a table definition
 std::vector<uint8_t> realIndexBlock(const StoredIndex& ix);
@@ -108,7 +100,11 @@ public:
     }
 
     void openExisting(const std::string& password);
+    void openJet3(uint8_t* page0, const std::string& password);
+    void openJet4(uint8_t* page0, const std::string& password);
     void setFormat(FileFormat f) { format_ = f; }
+    // The offsets of the file's format version.
+    const Layout& layout() const { return layoutOf(jet3_); }
     void createNew(const std::string& password);
 
     FileFormat format() const override { return format_; }

@@ -65,10 +65,10 @@ void playBack(const std::string& jpath, int jfd, int dbfd, const std::string& db
     const bool whole = size >= kJournalHeader && readAll(jfd, h, kJournalHeader, 0);
     const bool v1 = whole && std::memcmp(h, kJournalMagicV1, 8) == 0;
     const bool v2 = whole && std::memcmp(h, kJournalMagic, 8) == 0;
-    const bool valid = (v1 || v2) && rd32(h + 28) == headerCheck(h, get64(h + 16), v2);
+    const bool valid = (v1 || v2) && decodeLE32(h + 28) == headerCheck(h, get64(h + 16), v2);
     if (valid) {
-        const uint32_t pageSize = rd32(h + 8);
-        const uint32_t basePages = rd32(h + 12);
+        const uint32_t pageSize = decodeLE32(h + 8);
+        const uint32_t basePages = decodeLE32(h + 12);
         const uint64_t salt = get64(h + 16);
         if (pageSize != 2048 && pageSize != 4096)
             throw Error(jeterr::kUnfinished,
@@ -78,26 +78,26 @@ void playBack(const std::string& jpath, int jfd, int dbfd, const std::string& db
         std::vector<uint32_t> pages;
         for (uint64_t off = kJournalHeader; off + e.size() <= size; off += e.size()) {
             if (!readAll(jfd, e.data(), e.size(), off)) break;
-            const uint32_t page = rd32(e.data());
-            if (rd32(e.data() + 4) != check32(salt, page, e.data() + 8, pageSize) || page >= basePages) break;
+            const uint32_t page = decodeLE32(e.data());
+            if (decodeLE32(e.data() + 4) != check32(salt, page, e.data() + 8, pageSize) || page >= basePages) break;
             pages.push_back(page);
         }
         struct stat ds {};
         if (::fstat(dbfd, &ds) != 0) throw Error(jeterr::kDiskIo, ioError("reading", dbPath));
         if (uint64_t(ds.st_size) < uint64_t(basePages) * pageSize) refuseJournal(jpath, dbPath);
         if (v2) {
-            const uint32_t samples = std::min(rd32(h + 32), kMaxSamples);
+            const uint32_t samples = std::min(decodeLE32(h + 32), kMaxSamples);
             for (uint32_t i = 0; i < samples; ++i) {
-                const uint32_t page = rd32(h + 36 + 8 * i);
+                const uint32_t page = decodeLE32(h + 36 + 8 * i);
                 if (page >= basePages || std::find(pages.begin(), pages.end(), page) != pages.end()) continue;
                 if (!readAll(dbfd, e.data() + 8, pageSize, uint64_t(page) * pageSize) ||
-                    check32(salt, page, e.data() + 8, pageSize) != rd32(h + 40 + 8 * i))
+                    check32(salt, page, e.data() + 8, pageSize) != decodeLE32(h + 40 + 8 * i))
                     refuseJournal(jpath, dbPath);
             }
         }
         for (size_t i = 0; i < pages.size(); ++i) {
             const uint64_t off = kJournalHeader + uint64_t(i) * e.size();
-            if (!readAll(jfd, e.data(), e.size(), off) || rd32(e.data()) != pages[i])
+            if (!readAll(jfd, e.data(), e.size(), off) || decodeLE32(e.data()) != pages[i])
                 throw Error(jeterr::kDiskIo, ioError("reading", jpath));
             if (!writeAll(dbfd, e.data() + 8, pageSize, uint64_t(pages[i]) * pageSize))
                 throw Error(jeterr::kDiskIo, ioError("repairing", dbPath));
@@ -218,8 +218,8 @@ void Pager::openJournal() {
     salt_ = (uint64_t(rd()) << 32) ^ rd() ^ uint64_t(::getpid());
     uint8_t h[kJournalHeader] = {};
     std::memcpy(h, kJournalMagic, 8);
-    wr32(h + 8, pageSize_);
-    wr32(h + 12, basePages_);
+    encodeLE32(h + 8, pageSize_);
+    encodeLE32(h + 12, basePages_);
     put64(h + 16, salt_);
     // The first pages as the file holds them now (at the durability point:
     // no committed page is overwritten before the journal exists).
@@ -227,12 +227,12 @@ void Pager::openJournal() {
     std::vector<uint8_t> img(pageSize_);
     for (uint32_t page = 0; page < kMaxSamples && page < basePages_; ++page) {
         if (!readAll(fd_, img.data(), pageSize_, uint64_t(page) * pageSize_)) break;
-        wr32(h + 36 + 8 * samples, page);
-        wr32(h + 40 + 8 * samples, check32(salt_, page, img.data(), pageSize_));
+        encodeLE32(h + 36 + 8 * samples, page);
+        encodeLE32(h + 40 + 8 * samples, check32(salt_, page, img.data(), pageSize_));
         ++samples;
     }
-    wr32(h + 32, samples);
-    wr32(h + 28, headerCheck(h, salt_, true));
+    encodeLE32(h + 32, samples);
+    encodeLE32(h + 28, headerCheck(h, salt_, true));
     if (!writeAll(journalFd_, h, sizeof h, 0)) {
         const int e = errno;
         ::close(journalFd_);
@@ -256,8 +256,8 @@ void Pager::journalPages(const std::vector<uint32_t>& pages) {
         // The committed image is what the file holds now: this page has not
         // been written since the last durability point.
         if (!readAll(fd_, e.data() + 8, pageSize_, uint64_t(page) * pageSize_)) std::memset(e.data() + 8, 0, pageSize_);
-        wr32(e.data(), page);
-        wr32(e.data() + 4, check32(salt_, page, e.data() + 8, pageSize_));
+        encodeLE32(e.data(), page);
+        encodeLE32(e.data() + 4, check32(salt_, page, e.data() + 8, pageSize_));
         if (!writeAll(journalFd_, e.data(), e.size(), journalEnd_))
             throw Error(jeterr::kDiskIo, ioError("writing", journalPath(path_)));
         journalEnd_ += e.size();

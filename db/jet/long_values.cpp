@@ -10,17 +10,17 @@ namespace tp::db::jet {
 
 Value JetDatabase::readLongValue(const StoredColumn& c, const uint8_t* p, size_t n) {
     if (n < 12) damaged("long value of column '" + c.name + "' is too short");
-    const size_t len = rd24(p);
+    const size_t len = decodeLE24(p);
     const uint8_t kind = p[3];
     std::vector<uint8_t> data;
     if (kind == 0x80) {
         if (len > n - 12) damaged("inline long value of column '" + c.name + "' is longer than its field");
         data.assign(p + 12, p + 12 + len);
     } else if (kind == 0x40) {
-        auto [r, rn] = findRow(rd32(p + 4));
+        auto [r, rn] = findRow(decodeLE32(p + 4));
         data.assign(r, r + std::min(rn, len));
     } else if (kind == 0x00) {
-        uint32_t ref = rd32(p + 4);
+        uint32_t ref = decodeLE32(p + 4);
         std::unordered_set<uint32_t> seen;
         data.reserve(std::min<size_t>(len, 1 << 20));
         while (ref != 0) {
@@ -29,7 +29,7 @@ Value JetDatabase::readLongValue(const StoredColumn& c, const uint8_t* p, size_t
             if (rn < 4) damaged("long value chunk of column '" + c.name + "' is too short");
             if (data.size() + rn - 4 > len) break;
             data.insert(data.end(), r + 4, r + rn);
-            ref = rd32(r);
+            ref = decodeLE32(r);
         }
     } else {
         damaged("unknown long value type in column '" + c.name + "'");
@@ -46,7 +46,7 @@ uint32_t JetDatabase::putLongValueRow(StoredTable& t, int col, const uint8_t* da
     uint8_t* p = pager_->modify(cur);
     p[0] = uint8_t(PageType::Data);
     p[1] = 0x01;
-    wr16(p + 2, kDataPageFree);
+    encodeLE16(p + 2, kDataPageFree);
     std::memcpy(p + 4, "LVAL", 4);
     for (const auto& m : t.longValueMaps)
         if (m.column == col) mapSet(m.owned, cur, true);
@@ -71,14 +71,14 @@ void JetDatabase::placeLongValues(StoredTable& t, const std::vector<Value>& valu
         const size_t len = data.size();
         if (len <= 64 && rowSize + len <= size_t(kMaxRowSize)) {
             rowSize += len;
-            wr32(head.data(), uint32_t(len) | 0x80000000u);
+            encodeLE32(head.data(), uint32_t(len) | 0x80000000u);
             head.insert(head.end(), data.begin(), data.end());
         } else if (len <= 4076) {
-            wr32(head.data(), uint32_t(len) | 0x40000000u);
-            wr32(head.data() + 4, putLongValueRow(t, c.number, data.data(), len));
+            encodeLE32(head.data(), uint32_t(len) | 0x40000000u);
+            encodeLE32(head.data() + 4, putLongValueRow(t, c.number, data.data(), len));
         } else {
-            wr32(head.data(), uint32_t(len));
-            wr32(head.data() + 4, putLongValueChain(t, c.number, data));
+            encodeLE32(head.data(), uint32_t(len));
+            encodeLE32(head.data() + 4, putLongValueChain(t, c.number, data));
         }
     }
 }
@@ -93,7 +93,7 @@ uint32_t JetDatabase::putLongValueChain(StoredTable& t, int col, const std::vect
         chunk.assign(4, 0);
         chunk.insert(chunk.end(), data.begin() + long(pos), data.begin() + long(pos + m));
         const uint32_t ref = putLongValueRow(t, col, chunk.data(), chunk.size());
-        if (prev) wr32(rowForWrite(prev).first, ref);
+        if (prev) encodeLE32(rowForWrite(prev).first, ref);
         else first = ref;
         prev = ref;
     }

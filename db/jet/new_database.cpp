@@ -107,45 +107,54 @@ std::unique_ptr<Database> Database::create(const std::string& path, const std::s
     return open(path, password, false);
 }
 
-void JetDatabase::writeHeader(const std::string& password, double created) {
-    uint8_t* h = pager_->modify(0);
-    std::memset(h, 0, kPageSize);
-    h[1] = 0x01;
-    const bool ace = format_ != FileFormat::Jet4;
-    std::memcpy(h + 4, ace ? "Standard ACE DB" : "Standard Jet DB", 15);
-    // clang-format off
-    switch (format_) {
-    case FileFormat::Ace12: h[header::kVersion] = 0x02; break;
-    case FileFormat::Ace14: h[header::kVersion] = 0x03; h[0x15] = 0x01; break;
-    case FileFormat::Ace16: h[header::kVersion] = 0x05; break;
-    case FileFormat::Ace17: h[header::kVersion] = 0x06; break;
-    default: h[header::kVersion] = 0x01; break;
+namespace {
+
+uint8_t versionByte(FileFormat format) {
+    switch (format) {
+    case FileFormat::Ace12: return 0x02;
+    case FileFormat::Ace14: return 0x03;
+    case FileFormat::Ace16: return 0x05;
+    case FileFormat::Ace17: return 0x06;
+    default: return 0x01;
     }
-    // clang-format on
-    static const uint8_t k18[24] = {0x00, 0x01, 0x00, 0x00, 0x01, 0x01, 0x00, 0x00, 0x02, 0x00, 0x00, 0x00,
-                                    0x03, 0x00, 0x00, 0x00, 0x04, 0x00, 0x00, 0x00, 0x05, 0x00, 0x00, 0x00};
-    std::memcpy(h + 0x18, k18, 24);
-    wr16(h + header::kCodePage, 1252);
-    const std::u16string pw = utf8ToUtf16(password);
-    uint8_t mask[4];
-    wr32(mask, uint32_t(int32_t(created)));
-    // An .accdb keeps no password here: with one, its pages are encrypted.
-    for (int i = 0; i < 40; ++i) {
+}
+
+// The Jet 4 password field: the password's UTF-16 units (none in an .accdb)
+// masked with the creation date.
+void writePasswordField(uint8_t* h, std::u16string_view pw, double created) {
+    const auto mask = coding::passwordMask(created);
+    for (size_t i = 0; i < header::kPasswordSize; ++i) {
         uint8_t b = 0;
-        if (!ace && size_t(i / 2) < pw.size()) b = uint8_t(i % 2 ? pw[size_t(i / 2)] >> 8 : pw[size_t(i / 2)]);
+        if (i / 2 < pw.size()) b = uint8_t(i % 2 ? pw[i / 2] >> 8 : pw[i / 2]);
         h[header::kPassword + i] = b ^ mask[i % 4];
     }
-    wr32(h + 0x6A, 0x11A6);
-    wr16(h + header::kSortOrder, sortLcid_);
-    h[0x71] = sortVersion_;
-    std::memcpy(h + header::kCreated, &created, 8);
-    static const uint8_t k98[8] = {0x54, 0x06, 0x00, 0x00, 0x34, 0x2E, 0x30, 0x00};
-    std::memcpy(h + 0x98, k98, 8);
-    h[0xE00] = 0x01;
-    h[0xE01] = 0x01;
+}
+
+}  // namespace
+
+void JetDatabase::writeHeader(const std::string& password, double created) {
+    using namespace header;
+    uint8_t* h = pager_->modify(0);
+    std::memset(h, 0, kPageSize);
+    h[page::kMarker] = page::kMarkerValue;
+    const bool ace = format_ != FileFormat::Jet4;
+    std::memcpy(h + kFormatId, ace ? kAceId : kJetId, kFormatIdSize);
+    h[kVersion] = versionByte(format_);
+    if (format_ == FileFormat::Ace14) h[kVersionExtra] = 0x01;
+    std::memcpy(h + kConstantWords, kConstantWordsValue, sizeof kConstantWordsValue);
+    encodeLE16(h + kCodePage, 1252);
+    // An .accdb keeps no password here: with one, its pages are encrypted.
+    writePasswordField(h, ace ? std::u16string() : utf8ToUtf16(password), created);
+    encodeLE32(h + kUnknown6A, kUnknown6AValue);
+    encodeLE16(h + kSortOrder, sortLcid_);
+    h[kSortVersion] = sortVersion_;
+    std::memcpy(h + kCreated, &created, 8);
+    std::memcpy(h + kConstantWords2, kConstantWords2Value, sizeof kConstantWords2Value);
+    h[kWordTable] = 0x01;
+    h[kWordTable + 1] = 0x01;
     for (int i = 1; i < 256; ++i) {
-        h[0xE00 + 2 * i] = 0x00;
-        h[0xE01 + 2 * i] = 0x01;
+        h[kWordTable + 2 * i] = 0x00;
+        h[kWordTable + 1 + 2 * i] = 0x01;
     }
     std::unique_ptr<PageCipher> cipher;
     if (ace && !password.empty()) {
@@ -154,7 +163,7 @@ void JetDatabase::writeHeader(const std::string& password, double created) {
         enc.writeHeader(std::span<uint8_t>(h, kPageSize));
         cipher = std::move(enc.cipher);
     }
-    rc4(kHeaderKey, 4, h + kMaskStart, kMaskLen);
+    coding::applyHeaderMask(h, h[kVersion]);
     if (cipher) pager_->setCipher(std::move(cipher));
 }
 
@@ -171,8 +180,8 @@ void JetDatabase::createNew(const std::string& password) {
         uint8_t* p = pager_->modify(1);
         p[0] = uint8_t(PageType::Data);
         p[1] = 0x01;
-        wr16(p + 2, kDataPageFree);
-        wr32(p + 4, 1);
+        encodeLE16(p + 2, kDataPageFree);
+        encodeLE32(p + 4, 1);
         uint8_t row[69] = {};
         std::memset(row + 5, 0xFF, 64);  // everything free until allocated
         uint32_t ref;
@@ -284,7 +293,7 @@ void JetDatabase::createNew(const std::string& password) {
         uint8_t* mp = pager_->modify(mapPage);
         mp[0] = uint8_t(PageType::Data);
         mp[1] = 0x01;
-        wr16(mp + 2, kDataPageFree);
+        encodeLE16(mp + 2, kDataPageFree);
         uint8_t zero[69] = {};
         uint32_t owned, freeMap;
         placeRow(mapPage, zero, 69, owned);
@@ -312,8 +321,8 @@ void JetDatabase::createNew(const std::string& password) {
             uint8_t* rp = pager_->modify(ix.root);
             rp[0] = uint8_t(PageType::IndexLeaf);
             rp[1] = 0x01;
-            wr16(rp + 2, uint32_t(kIndexEntryBytes));
-            wr32(rp + 4, tdefPages[ti]);
+            encodeLE16(rp + 2, uint32_t(kIndexEntryBytes));
+            encodeLE32(rp + 4, tdefPages[ti]);
             mapSet(ix.mapRef, ix.root, true);
         }
         writeTdef(tdefPages[ti],

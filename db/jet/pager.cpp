@@ -112,10 +112,10 @@ uint32_t check32(uint64_t salt, uint32_t page, const uint8_t* data, size_t n) {
 }
 
 void put64(uint8_t* p, uint64_t v) {
-    wr32(p, uint32_t(v));
-    wr32(p + 4, uint32_t(v >> 32));
+    encodeLE32(p, uint32_t(v));
+    encodeLE32(p + 4, uint32_t(v >> 32));
 }
-uint64_t get64(const uint8_t* p) { return uint64_t(rd32(p)) | (uint64_t(rd32(p + 4)) << 32); }
+uint64_t get64(const uint8_t* p) { return uint64_t(decodeLE32(p)) | (uint64_t(decodeLE32(p + 4)) << 32); }
 
 std::string hostName() {
     char buf[256] = {};
@@ -246,7 +246,7 @@ void Pager::code(uint32_t page, uint8_t* data) const {
     }
     if (key_ == 0) return;
     uint8_t k[4];
-    wr32(k, key_ ^ page);
+    encodeLE32(k, key_ ^ page);
     rc4(k, 4, data, pageSize_);
 }
 
@@ -340,8 +340,8 @@ uint8_t* Pager::modifyRanges(uint32_t page, std::initializer_list<Range> ranges)
         partialUsed_ = at + total;
         uint8_t* out = partial_.get() + at;
         for (const Range& r : ranges) {
-            wr16(out, r.offset);
-            wr16(out + 2, r.length);
+            encodeLE16(out, r.offset);
+            encodeLE16(out + 2, r.length);
             const uint8_t* from = e.data.get() + r.offset;
             if (r.length <= 8) {
                 for (uint16_t i = 0; i < r.length; ++i) out[4 + i] = from[i];  // counters and map bytes
@@ -432,7 +432,7 @@ void Pager::peek(uint32_t page, uint8_t* out, size_t n) {
     if (!readAll(fd_, out, n, uint64_t(page) * pageSize_)) std::memset(out, 0, n);
     if (key_ != 0 && page != 0) {
         uint8_t k[4];
-        wr32(k, key_ ^ page);
+        encodeLE32(k, key_ ^ page);
         rc4(k, 4, out, n);  // the key stream of the page's first n bytes
     }
 }
@@ -475,7 +475,7 @@ void Pager::rollbackStatement() {
         } else {
             for (size_t at = it->at; at + 4 <= it->end;) {
                 const uint8_t* q = partial_.get() + at;
-                const uint16_t off = rd16(q), len = rd16(q + 2);
+                const uint16_t off = decodeLE16(q), len = decodeLE16(q + 2);
                 std::memcpy(e.data.get() + off, q + 4, len);
                 at += 4 + len;
             }

@@ -111,24 +111,24 @@ namespace {
 StoredIndex realIndex(const uint8_t* p, bool jet3) {
     StoredIndex ix;
     for (int k = 0; k < 10; ++k) {
-        const uint16_t cn = rd16(p + 3 * k);
+        const uint16_t cn = decodeLE16(p + 3 * k);
         if (cn == 0xFFFF) continue;
         ix.columns.push_back(cn);
         ix.ascending.push_back(p[2 + 3 * k] & 0x01);
     }
-    ix.mapRef = rd32(p + 30);
-    ix.root = rd32(p + 34);
+    ix.mapRef = decodeLE32(p + 30);
+    ix.root = decodeLE32(p + 34);
     ix.flags = p[jet3 ? 38 : 42];
     return ix;
 }
 
 LogicalIndex logicalIndex(const uint8_t* p) {
     LogicalIndex lx;
-    lx.number = rd32(p + logicalindex::kNumber);
-    lx.real = rd32(p + logicalindex::kReal);
+    lx.number = decodeLE32(p + logicalindex::kNumber);
+    lx.real = decodeLE32(p + logicalindex::kReal);
     lx.relSide = p[logicalindex::kRelSide];
-    lx.relIndex = int32_t(rd32(p + logicalindex::kRelIndex));
-    lx.relTable = rd32(p + logicalindex::kRelTable);
+    lx.relIndex = int32_t(decodeLE32(p + logicalindex::kRelIndex));
+    lx.relTable = decodeLE32(p + logicalindex::kRelTable);
     lx.cascadeUpdate = p[logicalindex::kCascadeUpdate];
     lx.cascadeDelete = p[logicalindex::kCascadeDelete];
     lx.kind = p[logicalindex::kKind];
@@ -138,11 +138,11 @@ LogicalIndex logicalIndex(const uint8_t* p) {
 // The list that ends a table definition: per Memo/OLE column its number and
 // its two usage maps, up to 0xFFFF.
 void readLongValueMaps(const std::vector<uint8_t>& s, size_t pos, StoredTable& t) {
-    while (pos + 2 <= s.size() && rd16(&s[pos]) != 0xFFFF && pos + 10 <= s.size()) {
+    while (pos + 2 <= s.size() && decodeLE16(&s[pos]) != 0xFFFF && pos + 10 <= s.size()) {
         LongValueMaps m;
-        m.column = rd16(&s[pos]);
-        m.owned = rd32(&s[pos + 2]);
-        m.free = rd32(&s[pos + 6]);
+        m.column = decodeLE16(&s[pos]);
+        m.owned = decodeLE32(&s[pos + 2]);
+        m.free = decodeLE32(&s[pos + 6]);
         t.longValueMaps.push_back(m);
         pos += 10;
     }
@@ -167,25 +167,25 @@ StoredTable JetDatabase::loadTable(uint32_t first, const std::string& name) {
         if (s.empty()) s.insert(s.end(), p, p + ps_);
         else s.insert(s.end(), p + kTdefContinuation, p + ps_);
         t.tdefPages.push_back(page);
-        page = rd32(p + kTdefNext);
+        page = decodeLE32(p + kTdefNext);
     }
     auto need = [&](size_t pos, size_t len) {
         if (pos + len > s.size()) damaged("the definition of table '" + name + "' is truncated");
     };
     t.definitionBytes = s.size();
-    if (s.size() >= kTdefContinuation + 4) t.definitionLength = rd32(&s[kTdefContinuation]);
+    if (s.size() >= kTdefContinuation + 4) t.definitionLength = decodeLE32(&s[kTdefContinuation]);
     if (jet3_) return loadTable3(std::move(t), s);
     need(0, kTdef4.indexCounts);
-    t.rowCount = rd32(&s[kTdef4.rowCount]);
-    t.autoNumber = rd32(&s[kTdef4.autoNumber]);
+    t.rowCount = decodeLE32(&s[kTdef4.rowCount]);
+    t.autoNumber = decodeLE32(&s[kTdef4.autoNumber]);
     t.tableType = s[kTdef4.tableType];
-    t.maxCols = rd16(&s[kTdef4.maxCols]);
-    t.varCols = rd16(&s[kTdef4.varCols]);
-    t.numCols = rd16(&s[kTdef4.numCols]);
-    const uint32_t numLogical = rd32(&s[kTdef4.numLogical]);
-    const uint32_t numReal = rd32(&s[kTdef4.numReal]);
-    t.ownedMap = rd32(&s[kTdef4.ownedMap]);
-    t.freeMap = rd32(&s[kTdef4.freeMap]);
+    t.maxCols = decodeLE16(&s[kTdef4.maxCols]);
+    t.varCols = decodeLE16(&s[kTdef4.varCols]);
+    t.numCols = decodeLE16(&s[kTdef4.numCols]);
+    const uint32_t numLogical = decodeLE32(&s[kTdef4.numLogical]);
+    const uint32_t numReal = decodeLE32(&s[kTdef4.numReal]);
+    t.ownedMap = decodeLE32(&s[kTdef4.ownedMap]);
+    t.freeMap = decodeLE32(&s[kTdef4.freeMap]);
     if (numReal > 1000 || numLogical > 1000) damaged("table '" + name + "' has too many indexes");
     size_t pos = kTdef4.indexCounts + kTdef4.indexCountSize * size_t(numReal);
     t.columnsAt = pos;
@@ -194,19 +194,19 @@ StoredTable JetDatabase::loadTable(uint32_t first, const std::string& name) {
         const uint8_t* c = &s[pos + kTdef4.columnSize * size_t(i)];
         StoredColumn col;
         col.rawType = c[column::kType];
-        col.number = rd16(c + column::kNumber);
-        col.varIndex = rd16(c + column::kVarIndex);
+        col.number = decodeLE16(c + column::kNumber);
+        col.varIndex = decodeLE16(c + column::kVarIndex);
         std::memcpy(col.misc, c + column::kMisc, 4);
         col.flags = c[column::kFlags];
         col.extFlags = c[column::kExtFlags];
-        col.fixedOffset = rd16(c + column::kFixedOffset);
-        col.length = rd16(c + column::kLength);
+        col.fixedOffset = decodeLE16(c + column::kFixedOffset);
+        col.length = decodeLE16(c + column::kLength);
         t.columns.push_back(col);
     }
     pos += kTdef4.columnSize * size_t(t.numCols);
     for (auto& col : t.columns) {
         need(pos, 2);
-        const size_t len = rd16(&s[pos]);
+        const size_t len = decodeLE16(&s[pos]);
         pos += 2;
         need(pos, len);
         col.name = decodeText(&s[pos], len);
@@ -217,7 +217,7 @@ StoredTable JetDatabase::loadTable(uint32_t first, const std::string& name) {
         need(pos, kRealIndexSize);
         StoredIndex ix = realIndex(&s[pos + 4], false);
         ix.slotOffset = kTdef4.indexCounts + kTdef4.indexCountSize * size_t(i) + 4;
-        ix.uniqueCount = rd32(&s[ix.slotOffset]);
+        ix.uniqueCount = decodeLE32(&s[ix.slotOffset]);
         t.indexes.push_back(ix);
         pos += kRealIndexSize;
     }
@@ -226,7 +226,7 @@ StoredTable JetDatabase::loadTable(uint32_t first, const std::string& name) {
     pos += kLogicalIndexSize * size_t(numLogical);
     for (LogicalIndex& lx : t.logical) {
         need(pos, 2);
-        const size_t len = rd16(&s[pos]);
+        const size_t len = decodeLE16(&s[pos]);
         need(pos + 2, len);
         lx.name = decodeText(&s[pos + 2], len);
         pos += 2 + len;
@@ -251,15 +251,15 @@ StoredTable JetDatabase::loadTable3(StoredTable t, const std::vector<uint8_t>& s
         if (pos + len > s.size()) damaged("the definition of table '" + name + "' is truncated");
     };
     need(0, 0x2B);
-    t.rowCount = rd32(&s[0x0C]);
-    t.autoNumber = rd32(&s[0x10]);
+    t.rowCount = decodeLE32(&s[0x0C]);
+    t.autoNumber = decodeLE32(&s[0x10]);
     t.tableType = s[0x14];
-    t.maxCols = rd16(&s[0x15]);
-    t.varCols = rd16(&s[0x17]);
-    t.numCols = rd16(&s[0x19]);
-    const uint32_t numReal = rd32(&s[0x1F]);
-    t.ownedMap = rd32(&s[0x23]);
-    t.freeMap = rd32(&s[0x27]);
+    t.maxCols = decodeLE16(&s[0x15]);
+    t.varCols = decodeLE16(&s[0x17]);
+    t.numCols = decodeLE16(&s[0x19]);
+    const uint32_t numReal = decodeLE32(&s[0x1F]);
+    t.ownedMap = decodeLE32(&s[0x23]);
+    t.freeMap = decodeLE32(&s[0x27]);
     if (numReal > 1000) damaged("table '" + name + "' has too many indexes");
     size_t pos = 0x2B + 8 * size_t(numReal);
     need(pos, 18 * size_t(t.numCols));
@@ -267,8 +267,8 @@ StoredTable JetDatabase::loadTable3(StoredTable t, const std::vector<uint8_t>& s
         const uint8_t* c = &s[pos + 18 * size_t(i)];
         StoredColumn col;
         col.rawType = c[0];
-        col.number = rd16(c + 1);
-        col.varIndex = rd16(c + 3);
+        col.number = decodeLE16(c + 1);
+        col.varIndex = decodeLE16(c + 3);
         col.misc[0] = c[11];
         col.misc[1] = c[12];
         if (col.is(ColType::Text) || col.is(ColType::Memo)) {
@@ -278,8 +278,8 @@ StoredTable JetDatabase::loadTable3(StoredTable t, const std::vector<uint8_t>& s
             col.misc[3] = 0xFF;
         }
         col.flags = c[13];
-        col.fixedOffset = rd16(c + 14);
-        col.length = rd16(c + 16);
+        col.fixedOffset = decodeLE16(c + 14);
+        col.length = decodeLE16(c + 16);
         col.narrowText = true;
         t.columns.push_back(col);
     }
@@ -298,7 +298,7 @@ StoredTable JetDatabase::loadTable3(StoredTable t, const std::vector<uint8_t>& s
     }
     // Then the logical indexes and their names, then the long-value maps
     // (read when the definition holds them whole).
-    const uint32_t numLogical = rd32(&s[0x1B]);
+    const uint32_t numLogical = decodeLE32(&s[0x1B]);
     if (numLogical <= 1000 && pos + 20 * size_t(numLogical) <= s.size()) {
         pos += 20 * size_t(numLogical);
         bool whole = true;
@@ -323,60 +323,60 @@ std::vector<uint8_t> JetDatabase::buildTdef([[maybe_unused]] const std::string& 
     std::vector<uint8_t> s(kTdef4.indexCounts, 0);
     s[0] = uint8_t(PageType::TableDef);
     s[1] = 0x01;
-    wr32(&s[0x0C], kMagic);
+    encodeLE32(&s[0x0C], kMagic);
     s[0x18] = 0x01;
     s[kTdef4.tableType] = tableType;
     int varCols = 0;
     for (const auto& c : cols)
         if (!c.fixed()) ++varCols;
-    wr16(&s[kTdef4.maxCols], uint32_t(cols.size()));
-    wr16(&s[kTdef4.varCols], uint32_t(varCols));
-    wr16(&s[kTdef4.numCols], uint32_t(cols.size()));
-    wr32(&s[kTdef4.numLogical], uint32_t(idx.size()));
-    wr32(&s[kTdef4.numReal], uint32_t(idx.size()));
-    wr32(&s[kTdef4.ownedMap], owned);
-    wr32(&s[kTdef4.freeMap], freeMap);
+    encodeLE16(&s[kTdef4.maxCols], uint32_t(cols.size()));
+    encodeLE16(&s[kTdef4.varCols], uint32_t(varCols));
+    encodeLE16(&s[kTdef4.numCols], uint32_t(cols.size()));
+    encodeLE32(&s[kTdef4.numLogical], uint32_t(idx.size()));
+    encodeLE32(&s[kTdef4.numReal], uint32_t(idx.size()));
+    encodeLE32(&s[kTdef4.ownedMap], owned);
+    encodeLE32(&s[kTdef4.freeMap], freeMap);
     for (size_t i = 0; i < idx.size(); ++i) s.insert(s.end(), kTdef4.indexCountSize, 0);
     for (const auto& c : cols) {
         uint8_t d[kTdef4.columnSize] = {};
         d[column::kType] = c.rawType;
-        wr32(d + 1, kMagic);
-        wr16(d + column::kNumber, uint32_t(c.number));
-        wr16(d + column::kVarIndex, uint32_t(c.varIndex));
+        encodeLE32(d + 1, kMagic);
+        encodeLE16(d + column::kNumber, uint32_t(c.number));
+        encodeLE16(d + column::kVarIndex, uint32_t(c.varIndex));
         std::memcpy(d + column::kMisc, c.misc, 4);
         d[column::kFlags] = c.flags;
         d[column::kExtFlags] = c.extFlags;
-        wr16(d + column::kFixedOffset, uint32_t(c.fixedOffset));
-        wr16(d + column::kLength, uint32_t(c.length));
+        encodeLE16(d + column::kFixedOffset, uint32_t(c.fixedOffset));
+        encodeLE16(d + column::kLength, uint32_t(c.length));
         putBytes(s, d, kTdef4.columnSize);
     }
     for (const auto& c : cols) {
         const std::u16string u = utf8ToUtf16(c.name);
-        put16(s, uint32_t(u.size() * 2));
+        putLE16(s, uint32_t(u.size() * 2));
         putUtf16(s, u);
     }
     for (const auto& ix : idx) {
         uint8_t b[kRealIndexSize] = {};
-        wr32(b, 1923);
+        encodeLE32(b, 1923);
         for (int k = 0; k < 10; ++k) {
             if (size_t(k) < ix.columns.size()) {
-                wr16(b + 4 + 3 * k, uint32_t(ix.columns[size_t(k)]));
+                encodeLE16(b + 4 + 3 * k, uint32_t(ix.columns[size_t(k)]));
                 b[6 + 3 * k] = ix.ascending[size_t(k)] ? 0x01 : 0x00;
             } else {
-                wr16(b + 4 + 3 * k, 0xFFFF);
+                encodeLE16(b + 4 + 3 * k, 0xFFFF);
             }
         }
-        wr32(b + 34, ix.mapRef);
-        wr32(b + 38, ix.root);
+        encodeLE32(b + 34, ix.mapRef);
+        encodeLE32(b + 38, ix.root);
         b[46] = ix.flags;
         putBytes(s, b, kRealIndexSize);
     }
     for (size_t i = 0; i < idx.size(); ++i) {
         uint8_t b[kLogicalIndexSize] = {};
-        wr32(b, kMagic);
-        wr32(b + 4, uint32_t(i));
-        wr32(b + 8, uint32_t(i));
-        wr32(b + 13, 0xFFFFFFFFu);
+        encodeLE32(b, kMagic);
+        encodeLE32(b + 4, uint32_t(i));
+        encodeLE32(b + 8, uint32_t(i));
+        encodeLE32(b + 13, 0xFFFFFFFFu);
         b[21] = 0x04;
         b[22] = 0x04;
         b[23] = idxTypes[i];
@@ -384,16 +384,16 @@ std::vector<uint8_t> JetDatabase::buildTdef([[maybe_unused]] const std::string& 
     }
     for (const auto& n : idxNames) {
         const std::u16string u = utf8ToUtf16(n);
-        put16(s, uint32_t(u.size() * 2));
+        putLE16(s, uint32_t(u.size() * 2));
         putUtf16(s, u);
     }
     for (const auto& m : lv) {
-        put16(s, uint32_t(m.column));
-        put32(s, m.owned);
-        put32(s, m.free);
+        putLE16(s, uint32_t(m.column));
+        putLE32(s, m.owned);
+        putLE32(s, m.free);
     }
-    put16(s, 0xFFFF);
-    wr32(&s[0x08], uint32_t(s.size()));
+    putLE16(s, 0xFFFF);
+    encodeLE32(&s[0x08], uint32_t(s.size()));
     return s;
 }
 
@@ -415,16 +415,16 @@ void JetDatabase::writeTdef(uint32_t firstPage, const std::vector<uint8_t>& tdef
             p[1] = 0x01;
         }
         const size_t usedBytes = first ? take : take + 8;
-        wr16(p + 2, uint32_t(kPageSize > usedBytes + 8 ? kPageSize - usedBytes - 8 : 0));
+        encodeLE16(p + 2, uint32_t(kPageSize > usedBytes + 8 ? kPageSize - usedBytes - 8 : 0));
         pos += take;
         first = false;
         if (pos >= tdef.size()) {
-            wr32(p + 4, 0);
+            encodeLE32(p + 4, 0);
             break;
         }
         const uint32_t next = allocPage();
         p = pager_->modify(page);
-        wr32(p + 4, next);
+        encodeLE32(p + 4, next);
         page = next;
     }
 }

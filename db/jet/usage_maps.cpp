@@ -37,10 +37,10 @@ std::vector<uint32_t> JetDatabase::mapPages(uint32_t ref, std::vector<uint32_t>*
     if (pastEnd) *pastEnd = 0;
     if (p[0] == usagemap::kInline) {
         if (n < 5) damaged("short usage map");
-        markedPages(p + 5, (n - 5) * 8, rd32(p + 1), total, pages, pastEnd);
+        markedPages(p + 5, (n - 5) * 8, decodeLE32(p + 1), total, pages, pastEnd);
     } else if (p[0] == usagemap::kReference) {
         std::vector<uint32_t> maps;
-        for (size_t j = 0; j < (n - 1) / 4; ++j) maps.push_back(rd32(p + 1 + 4 * j));
+        for (size_t j = 0; j < (n - 1) / 4; ++j) maps.push_back(decodeLE32(p + 1 + 4 * j));
         const uint64_t perPage = uint64_t(ps_ - 4) * 8;
         for (size_t j = 0; j < maps.size(); ++j) {
             if (maps[j] == 0) continue;
@@ -70,7 +70,7 @@ bool JetDatabase::rewriteGlobalMapRow(const std::vector<uint8_t>& row) {
     const uint8_t* p = pager_->read(1);
     std::vector<RowSpan> rows;
     pageRows(1, p, rows, false);
-    const uint32_t count = rd16(p + 12);
+    const uint32_t count = decodeLE16(p + 12);
     if (rows.empty() || (rows[0].ref & 0xFF) != 0 || count != rows.size()) return false;
     std::vector<std::vector<uint8_t>> data;
     for (const auto& r : rows) data.emplace_back(r.p, r.p + r.n);
@@ -84,10 +84,10 @@ bool JetDatabase::rewriteGlobalMapRow(const std::vector<uint8_t>& row) {
     for (size_t i = 0; i < data.size(); ++i) {
         end -= data[i].size();
         std::memcpy(w + end, data[i].data(), data[i].size());
-        wr16(w + 14 + 2 * i, uint32_t(end));
+        encodeLE16(w + 14 + 2 * i, uint32_t(end));
     }
-    wr16(w + 12, uint32_t(data.size()));
-    wr16(w + 2, uint32_t(end - 14 - 2 * data.size()));
+    encodeLE16(w + 12, uint32_t(data.size()));
+    encodeLE16(w + 2, uint32_t(end - 14 - 2 * data.size()));
     return true;
 }
 
@@ -96,7 +96,7 @@ bool JetDatabase::rewriteGlobalMapRow(const std::vector<uint8_t>& row) {
 // the end of the file are marked free. False when page 1 has no room left.
 bool JetDatabase::growGlobalMap(uint32_t page) {
     auto [p, n] = findRow(1u << 8);
-    if (n < 5 || p[0] != usagemap::kInline || rd32(p + 1) != 0) return false;
+    if (n < 5 || p[0] != usagemap::kInline || decodeLE32(p + 1) != 0) return false;
     std::vector<uint8_t> map(p, p + n);
     const size_t needBytes = page / 8 + 1;
     size_t bytes = map.size() - 5;
@@ -120,7 +120,7 @@ uint32_t JetDatabase::newGlobalBitmap(size_t range) {
         if (first + i >= pager_->pageCount()) b[4 + i / 8] |= uint8_t(1u << (i % 8));
     auto [p, n] = rowForWrite(1u << 8);
     if (n < 1 + 4 * (range + 1)) damaged("global usage map too short");
-    wr32(p + 1 + 4 * range, bp);
+    encodeLE32(p + 1 + 4 * range, bp);
     if (bp / kBitmapPages != range) setGlobalBit(bp, false);
     return bp;
 }
@@ -131,7 +131,7 @@ uint32_t JetDatabase::newGlobalBitmap(size_t range) {
 void JetDatabase::promoteGlobalMap() {
     auto [p, n] = findRow(1u << 8);
     if (n < 5 || p[0] != usagemap::kInline) damaged("unknown global usage map");
-    const uint32_t start = rd32(p + 1);
+    const uint32_t start = decodeLE32(p + 1);
     std::vector<uint32_t> freePages;
     for (size_t i = 0; i < (n - 5) * 8; ++i)
         if (p[5 + i / 8] & (1u << (i % 8)))
@@ -142,7 +142,7 @@ void JetDatabase::promoteGlobalMap() {
     if (!rewriteGlobalMapRow(row)) damaged("no room for the global usage map");
     for (size_t range = 0; uint64_t(range) * kBitmapPages < pager_->pageCount(); ++range) {
         auto [q, m] = findRow(1u << 8);
-        if (m >= 1 + 4 * (range + 1) && rd32(q + 1 + 4 * range) == 0) newGlobalBitmap(range);
+        if (m >= 1 + 4 * (range + 1) && decodeLE32(q + 1 + 4 * range) == 0) newGlobalBitmap(range);
     }
     for (uint32_t pg : freePages) setGlobalBit(pg, true);
 }
@@ -150,7 +150,7 @@ void JetDatabase::promoteGlobalMap() {
 void JetDatabase::setGlobalBit(uint32_t page, bool free) {
     auto [p, n] = findRow(1u << 8);
     if (n >= 5 && p[0] == usagemap::kInline) {
-        const uint32_t start = rd32(p + 1);
+        const uint32_t start = decodeLE32(p + 1);
         if (page < start) return;
         uint64_t bit = uint64_t(page) - start;
         if (bit < (n - 5) * 8) {
@@ -169,7 +169,7 @@ void JetDatabase::setGlobalBit(uint32_t page, bool free) {
     if (n < 1 || p[0] != usagemap::kReference) return;
     const size_t range = page / kBitmapPages;
     if (range >= (n - 1) / 4) return;
-    uint32_t bp = rd32(p + 1 + 4 * range);
+    uint32_t bp = decodeLE32(p + 1 + 4 * range);
     if (bp == 0) bp = newGlobalBitmap(range);
     if (bp >= pager_->pageCount() || !isPage(pager_->read(bp), PageType::UsageBitmap))
         damaged("global usage map page " + std::to_string(bp));
@@ -206,12 +206,12 @@ void JetDatabase::loadFreePages() {
     };
     auto [p, n] = findRow(1u << 8);
     if (n >= 5 && p[0] == usagemap::kInline) {
-        const uint32_t start = rd32(p + 1);
+        const uint32_t start = decodeLE32(p + 1);
         for (size_t i = 0; i < (n - 5) * 8 && uint64_t(start) + i < total; ++i)
             if (p[5 + i / 8] & (1u << (i % 8))) mark(uint64_t(start) + i);
     } else if (n >= 1 && p[0] == usagemap::kReference) {
         std::vector<uint32_t> refs;
-        for (size_t j = 0; j < (n - 1) / 4; ++j) refs.push_back(rd32(p + 1 + 4 * j));
+        for (size_t j = 0; j < (n - 1) / 4; ++j) refs.push_back(decodeLE32(p + 1 + 4 * j));
         for (size_t j = 0; j < refs.size() && uint64_t(j) * kBitmapPages < total; ++j) {
             if (refs[j] == 0 || refs[j] >= total) continue;
             const uint8_t* b = pager_->read(refs[j]);
@@ -274,7 +274,7 @@ void JetDatabase::mapSet(uint32_t ref, uint32_t page, bool on) {
     auto [rp, rn] = findRow(ref);
     if (rn < 5) damaged("short usage map");
     if (rp[0] == usagemap::kInline) {
-        const uint32_t start = rd32(rp + 1);
+        const uint32_t start = decodeLE32(rp + 1);
         const size_t bits = (rn - 5) * 8;
         if (page >= start && page - start < bits) {
             const uint32_t b = page - start;
@@ -293,7 +293,7 @@ void JetDatabase::mapSet(uint32_t ref, uint32_t page, bool on) {
         std::tie(p, n) = rowForWrite(ref);
         std::memset(p + 1, 0, n - 1);
         if (hi - lo < bits) {
-            wr32(p + 1, lo);
+            encodeLE32(p + 1, lo);
             for (uint32_t pg : pages) p[5 + (pg - lo) / 8] |= uint8_t(1u << ((pg - lo) % 8));
             return;
         }
@@ -305,7 +305,7 @@ void JetDatabase::mapSet(uint32_t ref, uint32_t page, bool on) {
     const size_t j = page / kBitmapPages;
     if (j >= (rn - 1) / 4)
         throw Error(jeterr::kFull, "The database '" + pager_->path() + "' has reached its maximum size.");
-    uint32_t bp = rd32(rp + 1 + 4 * j);
+    uint32_t bp = decodeLE32(rp + 1 + 4 * j);
     if (bp == 0) {
         if (!on) return;
         bp = allocPage();
@@ -313,7 +313,7 @@ void JetDatabase::mapSet(uint32_t ref, uint32_t page, bool on) {
         b[0] = uint8_t(PageType::UsageBitmap);
         b[1] = 0x01;
         uint8_t* p = rowForWrite(ref).first;
-        wr32(p + 1 + 4 * j, bp);
+        encodeLE32(p + 1 + 4 * j, bp);
     }
     if (bp >= pager_->pageCount()) damaged("usage map page out of range");
     if (!isPage(pager_->read(bp), PageType::UsageBitmap))
