@@ -10,17 +10,11 @@ namespace tp::db::jet {
 
 namespace {
 
-// An object's property list (the LvProp of its catalog row): "MR2\0", then
-// blocks of uint32 length (the block's own 6 bytes included) and uint16 kind.
-// Kind 0x80 lists the property names (uint16 byte length + UTF-16LE each);
-// kinds 0x00 (the table) and 0x01 (a column) start with uint32 length +
-// uint16 byte length + the column's name, then one entry per property:
-// uint16 length, uint8 flags, uint8 type (0x01 Yes/No), uint16 index into
-// the names, uint16 data size, the data.
-constexpr char kPropertyMagic[] = "MR2";
-
+// An object's property list (see props in format.h); only the Required
+// property is written and read.
 Bytes requiredProperties(const std::vector<std::string>& columns) {
-    Bytes b(kPropertyMagic, kPropertyMagic + 4);
+    using namespace props;
+    Bytes b(props::kMagic, props::kMagic + sizeof props::kMagic);
     auto block = [&](uint16_t kind) {
         const size_t at = b.size();
         putLE32(b, 0);
@@ -29,66 +23,86 @@ Bytes requiredProperties(const std::vector<std::string>& columns) {
     };
     auto name = [&](const std::u16string& u) {
         putLE16(b, uint32_t(2 * u.size()));
-        putUtf16(b, u);
+        coding::putUtf16LE(b, u);
     };
-    auto close = [&](size_t at) { encodeLE32(b.data() + at, uint32_t(b.size() - at)); };
-    size_t at = block(0x80);
+    auto close = [&](size_t at) { encodeLE32(b.data() + at + kBlockLength, uint32_t(b.size() - at)); };
+    size_t at = block(kNames);
     name(u"Required");
     close(at);
     // The table's own block, empty, as Access writes it first.
-    at = block(0x00);
-    putLE32(b, 6);
+    at = block(kTable);
+    putLE32(b, kName);
     putLE16(b, 0);
     close(at);
     for (const std::string& c : columns) {
         const std::u16string u = utf8ToUtf16(c);
-        at = block(0x01);
-        putLE32(b, uint32_t(6 + 2 * u.size()));
+        at = block(kColumn);
+        putLE32(b, uint32_t(kName + 2 * u.size()));
         name(u);
-        const uint8_t entry[9] = {9, 0, 0x00, 0x01, 0, 0, 1, 0, 1};  // Required: Yes/No, true
-        putBytes(b, entry, 9);
+        // Required (name 0): Yes/No, true.
+        const uint8_t entry[kEntryData + 1] = {kEntryData + 1, 0, 0x00, kYesNo, 0, 0, 1, 0, 1};
+        putBytes(b, entry, sizeof entry);
         close(at);
     }
     return b;
 }
 
+// n bytes of UTF-16LE at p.
+std::u16string utf16At(const uint8_t* p, size_t n) {
+    std::u16string u(n / 2, u'\0');
+    for (size_t i = 0; i < n / 2; ++i) u[i] = char16_t(decodeLE16(p + 2 * i));
+    return u;
+}
+
+// The names block's names, from p to end.
+void readPropertyNames(const uint8_t* p, const uint8_t* end, std::vector<std::u16string>& names) {
+    while (end - p >= 2) {
+        const size_t n = decodeLE16(p);
+        if (size_t(end - p - 2) < n) break;
+        names.push_back(utf16At(p + 2, n));
+        p += 2 + n;
+    }
+}
+
+// Whether a column block (from p to end) sets Required; its column's name
+// into column.
+bool columnRequired(const uint8_t* p, const uint8_t* end, const std::vector<std::u16string>& names,
+                    std::u16string& column) {
+    using namespace props;
+    if (end - p < ptrdiff_t(kName)) return false;
+    const size_t head = decodeLE32(p + kHeadLength);
+    const size_t n = decodeLE16(p + kNameLength);
+    if (head < kName + n || size_t(end - p) < head) return false;
+    column = utf16At(p + kName, n);
+    bool required = false;
+    for (p += head; end - p >= ptrdiff_t(kEntryData);) {
+        const size_t elen = decodeLE16(p + kEntryLength);
+        if (elen < kEntryData || size_t(end - p) < elen) break;
+        const size_t idx = decodeLE16(p + kEntryName), size = decodeLE16(p + kEntrySize);
+        if (p[kEntryType] == kYesNo && idx < names.size() && names[idx] == u"Required" && size >= 1 &&
+            kEntryData + size <= elen && p[kEntryData] != 0)
+            required = true;
+        p += elen;
+    }
+    return required;
+}
+
 std::vector<std::string> requiredColumns(const Bytes& b) {
+    using namespace props;
     std::vector<std::string> out;
-    if (b.size() < 4 || std::memcmp(b.data(), kPropertyMagic, 4) != 0) return out;
+    if (b.size() < sizeof props::kMagic || std::memcmp(b.data(), props::kMagic, sizeof props::kMagic) != 0) return out;
     std::vector<std::u16string> names;
-    size_t pos = 4;
-    while (pos + 6 <= b.size()) {
-        const size_t len = decodeLE32(b.data() + pos);
-        const uint16_t kind = decodeLE16(b.data() + pos + 4);
-        if (len < 6 || len > b.size() - pos) break;
-        const uint8_t* p = b.data() + pos + 6;
+    size_t pos = sizeof props::kMagic;
+    while (pos + kBlockHead <= b.size()) {
+        const size_t len = decodeLE32(b.data() + pos + kBlockLength);
+        const uint16_t kind = decodeLE16(b.data() + pos + kBlockKind);
+        if (len < kBlockHead || len > b.size() - pos) break;
+        const uint8_t* p = b.data() + pos + kBlockHead;
         const uint8_t* end = b.data() + pos + len;
         pos += len;
-        if (kind == 0x80) {
-            while (end - p >= 2) {
-                const size_t n = decodeLE16(p);
-                if (size_t(end - p - 2) < n) break;
-                std::u16string u(n / 2, u'\0');
-                for (size_t i = 0; i < n / 2; ++i) u[i] = char16_t(decodeLE16(p + 2 + 2 * i));
-                names.push_back(std::move(u));
-                p += 2 + n;
-            }
-        } else if (kind == 0x01 && end - p >= 6) {
-            const size_t head = decodeLE32(p);
-            const size_t n = decodeLE16(p + 4);
-            if (head < 6 + n || size_t(end - p) < head) continue;
-            std::u16string column(n / 2, u'\0');
-            for (size_t i = 0; i < n / 2; ++i) column[i] = char16_t(decodeLE16(p + 6 + 2 * i));
-            for (p += head; end - p >= 8;) {
-                const size_t elen = decodeLE16(p);
-                if (elen < 8 || size_t(end - p) < elen) break;
-                const size_t idx = decodeLE16(p + 4), size = decodeLE16(p + 6);
-                if (p[3] == 0x01 && idx < names.size() && names[idx] == u"Required" && size >= 1 && 8 + size <= elen &&
-                    p[8] != 0)
-                    out.push_back(utf16ToUtf8(column));
-                p += elen;
-            }
-        }
+        std::u16string column;
+        if (kind == kNames) readPropertyNames(p, end, names);
+        else if (kind == kColumn && columnRequired(p, end, names, column)) out.push_back(utf16ToUtf8(column));
     }
     return out;
 }
@@ -96,7 +110,7 @@ std::vector<std::string> requiredColumns(const Bytes& b) {
 }  // namespace
 
 void JetDatabase::loadCatalog() {
-    auto sys = std::make_unique<StoredTable>(loadTable(2, "MSysObjects"));
+    auto sys = std::make_unique<StoredTable>(loadTable(msysobjects::kDefinitionPage, "MSysObjects"));
     StoredTable& t = *sys;
     auto col = [&](const char* n) {
         for (size_t i = 0; i < t.columns.size(); ++i)
@@ -118,11 +132,31 @@ void JetDatabase::loadCatalog() {
         if (v[size_t(cType)].kind() == Kind::Int) e.type = int(v[size_t(cType)].integer());
         if (v[size_t(cFlags)].kind() == Kind::Int) e.flags = uint32_t(v[size_t(cFlags)].integer());
         if (v[size_t(cOwner)].kind() == Kind::Binary) e.owner = v[size_t(cOwner)].bytes();
-        if (cProps >= 0 && (e.type & 0x7F) == 1 && v[size_t(cProps)].kind() == Kind::Binary)
+        if (cProps >= 0 && e.isTable() && v[size_t(cProps)].kind() == Kind::Binary)
             e.required = requiredColumns(v[size_t(cProps)].bytes());
         catalog_.push_back(std::move(e));
     });
-    tables_[2] = std::move(sys);
+    tables_[msysobjects::kDefinitionPage] = std::move(sys);
+}
+
+// The table of a catalog entry, loaded on first use with its NOT NULL
+// columns: those of this session, else the columns' Required property.
+StoredTable& JetDatabase::loadedTable(const CatalogEntry& e) {
+    const uint32_t page = e.tablePage();
+    auto it = tables_.find(page);
+    if (it != tables_.end()) return *it->second;
+    it = tables_.emplace(page, std::make_unique<StoredTable>(loadTable(page, e.name))).first;
+    StoredTable& t = *it->second;
+    if (auto nn = notNullByPage_.find(page); nn != notNullByPage_.end()) {
+        t.notNull = nn->second;
+    } else if (!e.required.empty()) {
+        // NOT NULL as the file keeps it: the columns' Required property.
+        t.notNull.assign(t.columns.size(), false);
+        for (size_t i = 0; i < t.columns.size(); ++i)
+            for (const std::string& r : e.required)
+                if (foldName(r) == foldName(t.columns[i].name)) t.notNull[i] = true;
+    }
+    return t;
 }
 
 StoredTable& JetDatabase::tableByName(const std::string& name) {
@@ -130,24 +164,10 @@ StoredTable& JetDatabase::tableByName(const std::string& name) {
     if (last_ && lastName_ == name) return *last_;
     const std::string key = nameKey(name);
     for (CatalogEntry& e : catalog_) {
-        if ((e.type & 0x7F) != 1 || nameKey(e) != key) continue;
-        const uint32_t page = e.id & 0x00FFFFFF;
-        auto it = tables_.find(page);
-        if (it == tables_.end()) {
-            it = tables_.emplace(page, std::make_unique<StoredTable>(loadTable(page, e.name))).first;
-            StoredTable& t = *it->second;
-            if (auto nn = notNullByPage_.find(page); nn != notNullByPage_.end()) {
-                t.notNull = nn->second;
-            } else if (!e.required.empty()) {
-                // NOT NULL as the file keeps it: the columns' Required property.
-                t.notNull.assign(t.columns.size(), false);
-                for (size_t i = 0; i < t.columns.size(); ++i)
-                    for (const std::string& r : e.required)
-                        if (foldName(r) == foldName(t.columns[i].name)) t.notNull[i] = true;
-            }
-        }
-        it->second->name = e.name;
-        last_ = it->second.get();
+        if (!e.isTable() || nameKey(e) != key) continue;
+        StoredTable& t = loadedTable(e);
+        t.name = e.name;
+        last_ = &t;
         lastName_ = name;
         return *last_;
     }
@@ -158,17 +178,18 @@ std::vector<TableInfo> JetDatabase::listTables() {
     requireOpen();
     std::vector<TableInfo> out;
     for (const CatalogEntry& e : catalog_) {
-        const int type = e.type & 0x7F;
+        using namespace msysobjects;
+        const int type = e.kind();
         TableInfo info;
         info.name = e.name;
-        if (type == 1) {
-            if (e.flags & 0x80000000u) info.kind = TableKind::System;
-            else if (e.flags & 0x00000002u) info.kind = TableKind::AccessSystem;
+        if (type == kTable) {
+            if (e.flags & kSystemFlag) info.kind = TableKind::System;
+            else if (e.flags & kAccessSystemFlag) info.kind = TableKind::AccessSystem;
             else info.kind = TableKind::User;
-        } else if (type == 5) {
-            if ((e.flags & 0xF0) != 0) continue;  // action queries are procedures, not views
+        } else if (type == kQuery) {
+            if ((e.flags & kActionQueryFlags) != 0) continue;  // action queries are procedures, not views
             info.kind = TableKind::Query;
-        } else if (type == 4 || type == 6) {
+        } else if (type == kLinkedOdbc || type == kLinked) {
             info.kind = TableKind::Linked;
         } else {
             continue;
@@ -192,8 +213,10 @@ std::string JetDatabase::findTable(const std::string& name) {
     requireOpen();
     const std::string key = nameKey(name);
     for (CatalogEntry& e : catalog_) {
-        const int type = e.type & 0x7F;
-        if ((type == 1 || type == 4 || type == 5 || type == 6) && nameKey(e) == key) return e.name;
+        using namespace msysobjects;
+        const int type = e.kind();
+        if ((type == kTable || type == kLinkedOdbc || type == kQuery || type == kLinked) && nameKey(e) == key)
+            return e.name;
     }
     return {};
 }
@@ -206,7 +229,7 @@ std::string JetDatabase::nameKey(std::string_view name) const {
 
 void JetDatabase::addCatalogRow(const std::string& name, uint32_t id, uint32_t parent, int type, uint32_t flags,
                                 const Bytes& owner, double when, const std::vector<std::string>& required) {
-    StoredTable& sys = *tables_.at(2);
+    StoredTable& sys = *tables_.at(msysobjects::kDefinitionPage);
     std::vector<Value> v(sys.columns.size());
     for (size_t k = 0; k < sys.columns.size(); ++k) {
         const std::string& n = sys.columns[k].name;
@@ -252,7 +275,7 @@ void JetDatabase::addAces(uint32_t objectId, const std::vector<std::pair<Bytes, 
 StoredTable* JetDatabase::tableAt(uint32_t page) {
     if (auto it = tables_.find(page); it != tables_.end()) return it->second.get();
     for (const CatalogEntry& e : catalog_)
-        if ((e.type & 0x7F) == 1 && (e.id & 0x00FFFFFF) == page) return &tableByName(e.name);
+        if (e.isTable() && e.tablePage() == page) return &tableByName(e.name);
     return nullptr;
 }
 
@@ -260,10 +283,10 @@ void JetDatabase::addObject(const std::string& name, uint32_t id, uint32_t paren
                             const std::vector<std::string>& required) {
     Bytes owner;
     for (const auto& e : catalog_)
-        if ((e.type & 0x7F) == 2 && e.name == "MSysDb") owner = e.owner;
+        if (e.kind() == msysobjects::kDatabase && e.name == "MSysDb") owner = e.owner;
     if (owner.empty()) owner = Bytes{0xA6, 0x33};
     addCatalogRow(name, id, parent, type, 0, owner, nowOle(), required);
-    rebuildIndexes(*tables_.at(2));
+    rebuildIndexes(*tables_.at(msysobjects::kDefinitionPage));
     std::vector<Bytes> sids;
     StoredTable& aces = tableByName("MSysACEs");
     int cObj = -1, cSid = -1;
@@ -287,7 +310,7 @@ void JetDatabase::addObject(const std::string& name, uint32_t id, uint32_t paren
 
 void JetDatabase::removeObject(std::vector<CatalogEntry>::iterator e) {
     const uint32_t id = e->id;
-    StoredTable& sys = *tables_.at(2);
+    StoredTable& sys = *tables_.at(msysobjects::kDefinitionPage);
     deleteRow(sys, e->rowRef);
     catalog_.erase(e);
     rebuildIndexes(sys);

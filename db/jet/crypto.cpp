@@ -242,6 +242,19 @@ private:
 constexpr uint32_t kAlgRc4 = 0x6801, kAlgSha1 = 0x8004;
 constexpr char16_t kEnhancedCsp[] = u"Microsoft Enhanced Cryptographic Provider v1.0";
 
+// A key size the header leaves open: 40 bits for the "base" providers (by the
+// provider's name at 32), else 128.
+uint32_t defaultKeyBits(std::span<const uint8_t> hdr) {
+    std::u16string csp;
+    for (size_t k = 32; k + 1 < hdr.size(); k += 2) {
+        const auto u = char16_t(decodeLE16(&hdr[k]));
+        if (u == 0) break;
+        csp.push_back(char16_t(u >= 'A' && u <= 'Z' ? u + 32 : u));
+    }
+    const bool base = csp.empty() || csp.find(u" base ") != std::u16string::npos;
+    return base ? 40 : 128;
+}
+
 std::unique_ptr<PageCipher> openCryptoApi(const std::array<uint8_t, 4>& key, std::span<const uint8_t> blob,
                                           const std::string& password, const std::string& file) {
     if (blob.size() < 12) damaged(file, "RC4 CryptoAPI provider too short");
@@ -254,17 +267,7 @@ std::unique_ptr<PageCipher> openCryptoApi(const std::array<uint8_t, 4>& key, std
     if (algId != kAlgRc4 && !(algId == 0 && (flags & 0x04) && !(flags & 0x20)))
         unsupported(file, "an Office encryption with another cipher than RC4");
     if (hashId != kAlgSha1 && hashId != 0) unsupported(file, "an Office encryption with another hash than SHA-1");
-    if (keyBits == 0) {
-        // Key size left open: 40 bits for the "base" providers, else 128.
-        std::u16string csp;
-        for (size_t k = 32; k + 1 < hdr.size(); k += 2) {
-            const auto u = char16_t(hdr[k] | (hdr[k + 1] << 8));
-            if (u == 0) break;
-            csp.push_back(char16_t(u >= 'A' && u <= 'Z' ? u + 32 : u));
-        }
-        const bool base = csp.empty() || csp.find(u" base ") != std::u16string::npos;
-        keyBits = base ? 40 : 128;
-    }
+    if (keyBits == 0) keyBits = defaultKeyBits(hdr);
     if (keyBits < 40 || keyBits > 128 || keyBits % 8 != 0) damaged(file, "bad RC4 key size " + std::to_string(keyBits));
 
     const auto verifier = blob.subspan(12 + headerSize);

@@ -220,7 +220,7 @@ void JetDatabase::reloadAfterUndo() {
     loadCatalog();
     for (const Pending& s : stale)
         for (const CatalogEntry& e : catalog_)
-            if ((e.type & 0x7F) == 1 && (e.id & 0x00FFFFFF) == s.page) {
+            if (e.isTable() && e.tablePage() == s.page) {
                 StoredTable& t = tableByName(e.name);
                 t.indexesStale = s.indexes;
                 if (s.count) {

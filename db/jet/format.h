@@ -47,6 +47,11 @@ enum class PageType : uint8_t {
 };
 constexpr bool isPage(const uint8_t* page, PageType t) { return page[0] == uint8_t(t); }
 
+// A row's reference: its data page and its slot there (page << 8 | row).
+constexpr uint32_t rowRef(uint32_t page, uint32_t row) { return (page << 8) | row; }
+constexpr uint32_t refPage(uint32_t ref) { return ref >> 8; }
+constexpr uint32_t refRow(uint32_t ref) { return ref & 0xFF; }
+
 // The first bytes of every page but the header.
 namespace page {
 inline constexpr size_t kType = 0;    // PageType
@@ -103,6 +108,7 @@ inline constexpr size_t kRowCount3 = 0x08;
 inline constexpr size_t kRowOffsets = 0x0E;  // Jet 3: 0x0A
 inline constexpr size_t kRowOffsets3 = 0x0A;
 inline constexpr size_t kRowOffsetSize = 2;
+inline constexpr uint32_t kMaxRows = 255;  // row slots a page can have (a reference names one in a byte)
 inline constexpr uint16_t kRowDeleted = 0x8000;
 inline constexpr uint16_t kRowOverflow = 0x4000;
 inline constexpr uint16_t kRowOffsetMask = 0x1FFF;
@@ -272,8 +278,10 @@ inline constexpr size_t kStart = 1;          // inline: the page bit 0 stands fo
 inline constexpr size_t kBitmap = 5;         // inline: bit i of byte k is page start + 8k + i
 inline constexpr size_t kRefs = 1;           // reference: the bitmap pages, 4 bytes each
 inline constexpr size_t kRefSize = 4;
-inline constexpr size_t kBitmapPageData = 4;  // a UsageBitmap page's bitmap starts here
-inline constexpr size_t kRowSize = 69;        // the maps the engine makes: type, start, 64 bytes
+inline constexpr size_t kBitmapPageData = 4;      // a UsageBitmap page's bitmap starts here
+inline constexpr size_t kRowSize = 69;            // the maps the engine makes: type, start, 64 bytes
+inline constexpr uint32_t kGlobalMapPage = 1;     // its row 0: the global map (a set bit: a free page)
+inline constexpr uint32_t kFirstAllocatable = 3;  // pages 0-2 are never free
 // Pages one UsageBitmap page of `pageSize` bytes stands for.
 constexpr uint32_t pagesPerBitmapPage(uint32_t pageSize) { return (pageSize - uint32_t(kBitmapPageData)) * 8; }
 constexpr size_t ref(size_t j) { return kRefs + kRefSize * j; }
@@ -292,7 +300,53 @@ inline constexpr uint8_t kChain = 0x00;
 // A row of a chain: the next row's reference (0: the last), then its part.
 inline constexpr size_t kNextRef = 0;
 inline constexpr size_t kChainData = 4;
+// As the engine writes them: inline up to kMaxInline bytes (when the row has
+// room), one LVAL row up to kMaxSingle, else a chain of kMaxChainPart parts.
+inline constexpr size_t kMaxInline = 64;
+inline constexpr size_t kMaxSingle = 4076;
+inline constexpr size_t kMaxChainPart = kMaxSingle - kChainData;
 }  // namespace longvalue
+
+// An object's property list (the LvProp column of its catalog row): the
+// magic, then blocks of a 4-byte length (the block's own head included) and
+// a 2-byte kind. The names block lists the property names (2-byte byte
+// length + UTF-16LE each); a table or column block starts with a head (4-byte
+// length, 2-byte byte length, the column's name), then one entry per
+// property: 2-byte length, flags, type, 2-byte index into the names, 2-byte
+// data size, the data.
+namespace props {
+inline constexpr char kMagic[4] = {'M', 'R', '2', '\0'};
+inline constexpr size_t kBlockLength = 0;  // 4
+inline constexpr size_t kBlockKind = 4;    // 2
+inline constexpr size_t kBlockHead = 6;
+inline constexpr uint16_t kNames = 0x80;
+inline constexpr uint16_t kTable = 0x00;
+inline constexpr uint16_t kColumn = 0x01;
+inline constexpr size_t kHeadLength = 0;  // 4: the head's length
+inline constexpr size_t kNameLength = 4;  // 2
+inline constexpr size_t kName = 6;
+inline constexpr size_t kEntryLength = 0;  // 2
+inline constexpr size_t kEntryType = 3;
+inline constexpr size_t kEntryName = 4;  // 2
+inline constexpr size_t kEntrySize = 6;  // 2
+inline constexpr size_t kEntryData = 8;
+inline constexpr uint8_t kYesNo = 0x01;
+}  // namespace props
+
+// MSysObjects rows.
+namespace msysobjects {
+inline constexpr uint32_t kDefinitionPage = 2;              // MSysObjects' own TDEF page
+inline constexpr uint32_t kIdPage = 0x00FFFFFF;             // a table's Id: its TDEF page in these bits
+inline constexpr int kTypeMask = 0x7F;                      // of Type
+inline constexpr int kTable = 1;                            // Type: a local table
+inline constexpr int kDatabase = 2;                         // Type: a database object (MSysDb, ...)
+inline constexpr int kLinkedOdbc = 4;                       // Type: a table linked through ODBC
+inline constexpr int kQuery = 5;                            // Type: a query
+inline constexpr int kLinked = 6;                           // Type: a linked table
+inline constexpr uint32_t kSystemFlag = 0x80000000u;        // Flags: the engine's own table
+inline constexpr uint32_t kAccessSystemFlag = 0x00000002u;  // Flags: Access's own table
+inline constexpr uint32_t kActionQueryFlags = 0xF0;         // Flags of a query: an action query
+}  // namespace msysobjects
 
 // Everything that differs between Jet 3 (Access 97, 2048-byte pages) and
 // Jet 4/ACE (4096-byte pages), in one constants struct per version: readers,

@@ -55,7 +55,13 @@ struct CatalogEntry {
     uint32_t rowRef = 0;  // pg:row of the MSysObjects row
     Bytes owner;
     std::vector<std::string> required;  // columns whose "Required" property is true
+    int kind() const { return type & msysobjects::kTypeMask; }
+    bool isTable() const { return kind() == msysobjects::kTable; }
+    uint32_t tablePage() const { return id & msysobjects::kIdPage; }
 };
+
+struct SystemColumn;
+struct SystemTable;
 
 // A row slot found while walking a data page.
 struct RowSpan {
@@ -72,6 +78,8 @@ inline void putUtf16(std::vector<uint8_t>& v, std::u16string_view s) { coding::p
 
 // database.cpp
 std::chrono::milliseconds durabilityInterval();
+// data_pages.cpp: the header of an empty data page of `owner`
+void startDataPage(uint8_t* page, uint32_t owner);
 bool jet3File(const std::string& path);  // Access 97 files have 2048-byte pages
 // new_database.cpp
 double nowOle();  // the local time as an OLE date
@@ -146,7 +154,7 @@ public:
     std::vector<uint32_t> mapPages(uint32_t ref, std::vector<uint32_t>* bitmapPages = nullptr,
                                    uint32_t* pastEnd = nullptr);
     bool dataPageOf(const StoredTable& t, const uint8_t* pg) const {
-        return isPage(pg, PageType::Data) && rd32(pg + 4) == t.page;
+        return isPage(pg, PageType::Data) && decodeLE32(pg + datapage::kOwner) == t.page;
     }
     void pageRows(uint32_t page, const uint8_t* pg, std::vector<RowSpan>& out, bool liveOnly);
 
@@ -163,7 +171,10 @@ private:
 
     // Reading.
     StoredTable loadTable(uint32_t page, const std::string& name);
+    StoredTable& loadedTable(const CatalogEntry& e);
     StoredTable loadTable3(StoredTable t, const std::vector<uint8_t>& s);
+    std::vector<uint8_t> readDefinitionPages(StoredTable& t);
+    void readColumnNames(StoredTable& t, const std::vector<uint8_t>& s, size_t& pos);
     Value valueOf(const StoredTable& t, const StoredColumn& c, const uint8_t* p, size_t len);
     template <class ValueOf>
     void decodeRow3(const StoredTable& t, const uint8_t* row, size_t n, std::vector<Value>& out, ValueOf valueOf);
@@ -193,6 +204,10 @@ private:
     uint32_t allocPage(uint32_t from = 0);
     void releasePage(uint32_t page);
     void loadFreePages();
+    void loadFreePagesFromBitmaps(const uint8_t* row, size_t n, uint32_t total);
+    void markFree(uint64_t page, uint32_t total);
+    void referenceMapPages(const uint8_t* row, size_t n, std::vector<uint32_t>& pages,
+                           std::vector<uint32_t>* bitmapPages, uint32_t* pastEnd);
     void setGlobalBit(uint32_t page, bool free);
     bool growGlobalMap(uint32_t page);
     bool rewriteGlobalMapRow(const std::vector<uint8_t>& row);
@@ -212,6 +227,9 @@ private:
     void encodeRow(StoredTable& t, const std::vector<Value>& values, std::vector<uint8_t>& out);
     void insertInto(StoredTable& t, const std::vector<Value>& values);
     void createTableNow(const std::string& name, const std::vector<ColumnDef>& columns);
+    void writeGlobalMapPage();
+    std::vector<StoredColumn> systemColumns(const std::vector<SystemColumn>& defs) const;
+    void writeSystemTable(const SystemTable& d, uint32_t tdefPage);
     void dropTableNow(const std::string& name);
     // Runs one statement: when it fails, every page it changed is put back
     // and the in-memory view of the tables is read again from them.

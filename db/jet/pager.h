@@ -156,6 +156,9 @@ private:
         size_t at = 0, end = 0;            // kept in partial_ as (offset, length, bytes)
         bool forget = false;               // a reused page not cached before: dropped again
     };
+    // A range kept in partial_: offset (2), length (2), the bytes.
+    static constexpr size_t kRangeOffset = 0, kRangeLength = 2, kRangeHead = 4;
+    void undoChange(const Undo& u);
     Entry& load(uint32_t page);
     Entry& writable(uint32_t page, bool& keep);
     void dirtyPages(std::vector<uint32_t>& fresh, std::vector<uint32_t>& committed) const;
@@ -165,6 +168,7 @@ private:
     void writePages(const std::vector<uint32_t>& pages);
     void code(uint32_t page, uint8_t* data) const;
     void takeLock();
+    int lockedLockFile(const std::string& lpath);
     void releaseLock();
     void recoverIfNeeded();
     void openJournal();

@@ -47,10 +47,11 @@ std::string numericText(const uint8_t* p, int scale) {
 
 }  // namespace
 
-// Decimal text -> 17 stored bytes with the given scale; false on overflow.
-bool encodeNumeric(const std::string& text, int scale, int precision, uint8_t* out) {
-    bool neg = false;
-    std::string intPart, frac;
+namespace {
+
+// A decimal text's sign and digits before and after the point; false when it
+// holds anything else.
+bool splitDecimal(const std::string& text, bool& neg, std::string& intPart, std::string& frac) {
     size_t i = 0;
     if (i < text.size() && (text[i] == '-' || text[i] == '+')) neg = text[i++] == '-';
     for (; i < text.size() && text[i] != '.'; ++i) {
@@ -63,6 +64,28 @@ bool encodeNumeric(const std::string& text, int scale, int precision, uint8_t* o
             frac.push_back(text[i]);
         }
     }
+    return true;
+}
+
+// w = w * mul + add over four 32-bit words, most significant first; false on
+// overflow.
+bool mulAdd(uint32_t (&w)[4], uint32_t mul, uint32_t add) {
+    uint64_t carry = add;
+    for (int k = 3; k >= 0; --k) {
+        uint64_t cur = uint64_t(w[k]) * mul + carry;
+        w[k] = uint32_t(cur);
+        carry = cur >> 32;
+    }
+    return carry == 0;
+}
+
+}  // namespace
+
+// Decimal text -> 17 stored bytes with the given scale; false on overflow.
+bool encodeNumeric(const std::string& text, int scale, int precision, uint8_t* out) {
+    bool neg = false;
+    std::string intPart, frac;
+    if (!splitDecimal(text, neg, intPart, frac)) return false;
     // Round half away from zero to the column's scale.
     bool roundUp = false;
     if (int(frac.size()) > scale) {
@@ -74,18 +97,9 @@ bool encodeNumeric(const std::string& text, int scale, int precision, uint8_t* o
     size_t nz = all.find_first_not_of('0');
     all = nz == std::string::npos ? "0" : all.substr(nz);
     uint32_t w[4] = {0, 0, 0, 0};
-    auto mulAdd = [&](uint32_t mul, uint32_t add) {
-        uint64_t carry = add;
-        for (int k = 3; k >= 0; --k) {
-            uint64_t cur = uint64_t(w[k]) * mul + carry;
-            w[k] = uint32_t(cur);
-            carry = cur >> 32;
-        }
-        return carry == 0;
-    };
     for (char c : all)
-        if (!mulAdd(10, uint32_t(c - '0'))) return false;
-    if (roundUp && !mulAdd(1, 1)) return false;
+        if (!mulAdd(w, 10, uint32_t(c - '0'))) return false;
+    if (roundUp && !mulAdd(w, 1, 1)) return false;
     // Precision check: digits of the magnitude (rounding may add one).
     size_t digits = all == "0" ? 0 : all.size();
     if (roundUp && all.find_first_not_of('9') == std::string::npos) ++digits;
