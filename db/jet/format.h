@@ -13,28 +13,10 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "db/coding/endian.h"
 #include "db/coding/header_mask.h"
+#include "db/jet/coding_names.h"
 
 namespace tp::db::jet {
-
-// The coding toolkit's integer helpers, by their own names.
-using coding::decodeBE16;
-using coding::decodeBE24;
-using coding::decodeBE32;
-using coding::decodeLE16;
-using coding::decodeLE24;
-using coding::decodeLE32;
-using coding::encodeBE24;
-using coding::encodeBE32;
-using coding::encodeLE16;
-using coding::encodeLE24;
-using coding::encodeLE32;
-using coding::putBE24;
-using coding::putBE32;
-using coding::putBytes;
-using coding::putLE16;
-using coding::putLE32;
 
 // Byte 0 of every page.
 enum class PageType : uint8_t {

@@ -34,7 +34,7 @@
 #include <unordered_set>
 #include <vector>
 
-#include "db/jet/format.h"
+#include "db/jet/coding_names.h"
 
 namespace tp::db::jet {
 
