@@ -2,6 +2,7 @@
 #   cmake -DSRC=<source folder> -P check_layers.cmake
 #
 # layer (folder)      may include
+#   db/coding/        db/coding/ (the coding toolkit: nothing else of ours)
 #   db/               db/
 #   host/             host/ db/
 #   convert/          convert/ host/ db/
@@ -10,6 +11,7 @@
 #   app/cli*          app/cli* app/build_info.h convert/ host/ db/
 #   app/ (windows)    anything of ours
 set(rules
+  "db/coding/:db/coding/"
   "db/:db/"
   "host/:host/|db/"
   "convert/:convert/|host/|db/"

@@ -24,8 +24,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             std::vector<uint8_t> plain = page0;
             header::applyMask(plain);
             (void)header::encodingKey(plain);
-            (void)header::jetPassword(plain);
-            (void)header::jetPasswordMatches(plain, "password");
         }
     } catch (const Error&) {}
     try {

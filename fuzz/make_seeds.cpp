@@ -18,9 +18,9 @@ void write(const std::string& path, NewEncryption e, bool ace) {
     std::vector<uint8_t> file(4 * kPage, 0);
     std::span<uint8_t> page0(file.data(), kPage);
     std::memcpy(page0.data() + 4, ace ? "Standard ACE DB" : "Standard Jet DB", 15);
-    page0[header::kVersionOffset] = ace ? 3 : 1;
+    page0[header::kVersion] = ace ? 3 : 1;
     const double created = 46000.5;
-    std::memcpy(page0.data() + header::kCreationDateOffset, &created, 8);
+    std::memcpy(page0.data() + header::kCreated, &created, 8);
     e.writeHeader(page0);
     header::applyMask(page0);
     for (uint32_t n = 1; n < 4; ++n) {

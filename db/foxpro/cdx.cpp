@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <unordered_set>
 
+#include "db/coding/endian.h"
 #include "db/error.h"
 #include "db/foxpro/dbf.h"
 
@@ -26,13 +27,9 @@ constexpr uint32_t kInteriorData = 12;
 constexpr size_t kMaxTags = 4096;
 constexpr int kMaxDepth = 32;
 
-uint16_t le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
-uint32_t le32(const uint8_t* p) {
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-uint32_t be32(const uint8_t* p) {
-    return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | uint32_t(p[3]);
-}
+using coding::decodeBE32;
+using coding::decodeLE16;
+using coding::decodeLE32;
 
 std::string hex(uint64_t v) {
     static const char* digits = "0123456789ABCDEF";
@@ -82,12 +79,12 @@ public:
         if (!visited_.insert(off).second) throw Error("the tree reaches the node at " + hex(off) + " twice");
         uint8_t node[kNode];
         readBlock(src_, off, node, kNode);
-        if (le16(node) & kLeaf) return leaf(node, off);
-        const uint32_t count = le16(node + 2), entry = uint32_t(keyLength_) + 8;
+        if (decodeLE16(node) & kLeaf) return leaf(node, off);
+        const uint32_t count = decodeLE16(node + 2), entry = uint32_t(keyLength_) + 8;
         if (count * entry > kNode - kInteriorData)
             throw Error("the node at " + hex(off) + " holds more entries than fit in it");
         for (uint32_t i = 0; i < count; ++i)
-            walk(be32(node + kInteriorData + size_t(i) * entry + keyLength_ + 4), depth + 1);
+            walk(decodeBE32(node + kInteriorData + size_t(i) * entry + keyLength_ + 4), depth + 1);
     }
 
 private:
@@ -104,7 +101,7 @@ private:
     }
 
     void leaf(const uint8_t* node, uint32_t off) {
-        const uint32_t count = le16(node + 2);
+        const uint32_t count = decodeLE16(node + 2);
         const Packing p = packing(node, off, count);
         const uint32_t entriesEnd = kLeafData + count * p.bytes;
         uint32_t keyPos = kNode;
@@ -148,8 +145,8 @@ void readTagHeader(const ByteSource& src, CdxTag& tag) {
         tag.problem = "its header lies past the end of the file";
         return;
     }
-    const uint16_t keyLength = le16(h + 12), order = le16(h + 502), forLength = le16(h + 506),
-                   exprLength = le16(h + 510);
+    const uint16_t keyLength = decodeLE16(h + 12), order = decodeLE16(h + 502), forLength = decodeLE16(h + 506),
+                   exprLength = decodeLE16(h + 510);
     const uint8_t options = h[14];
     if (!(options & kCdxCompact)) {
         tag.problem = "its header is not a compact index's (options " + hex(options) + ")";
@@ -162,7 +159,7 @@ void readTagHeader(const ByteSource& src, CdxTag& tag) {
     }
     if (!tag.problem.empty()) return;
     tag.options = options;
-    tag.root = le32(h);
+    tag.root = decodeLE32(h);
     tag.keyLength = keyLength;
     tag.descending = order == 1;
     tag.expression = cString(h + kNode, exprLength);
@@ -181,12 +178,12 @@ std::vector<CdxTag> readCdxTags(const ByteSource& src) {
     const uint8_t options = h[14];
     if ((options & (kCdxCompact | kCdxCompound)) != (kCdxCompact | kCdxCompound))
         throw Error("its header is not a compact compound index's (options " + hex(options) + ")");
-    const uint16_t keyLength = le16(h + 12);
+    const uint16_t keyLength = decodeLE16(h + 12);
     if (keyLength == 0 || uint32_t(keyLength) + 8 > kNode - kInteriorData)
         throw Error("the tag directory's key length " + std::to_string(keyLength) + " is impossible");
     std::vector<CdxTag> tags;
     try {
-        walkCdxTree(src, le32(h), keyLength, [&](const std::string& key, uint32_t record) {
+        walkCdxTree(src, decodeLE32(h), keyLength, [&](const std::string& key, uint32_t record) {
             if (tags.size() >= kMaxTags)
                 throw Error("the tag directory names more than " + std::to_string(kMaxTags) + " tags");
             CdxTag& t = tags.emplace_back();

@@ -7,6 +7,7 @@
 #include <mutex>
 #include <vector>
 
+#include "db/coding/utf.h"
 #include "db/error.h"
 
 namespace tp::db::foxpro {
@@ -147,11 +148,9 @@ bool isLetter(char32_t c) {
     return c >= 0x1E00 && c <= 0x1EFF;  // Latin extended additional
 }
 
-char32_t utf8Decode(const char* p, int len) {
-    const auto b = [&](int i) { return static_cast<char32_t>(static_cast<unsigned char>(p[i])); };
-    if (len == 1) return b(0);
-    if (len == 2) return (b(0) & 0x1F) << 6 | (b(1) & 0x3F);
-    return (b(0) & 0x0F) << 12 | (b(1) & 0x3F) << 6 | (b(2) & 0x3F);
+char32_t firstCodePoint(const char* p, int len) {
+    size_t pos = 0;
+    return coding::decodeUtf8(std::string_view(p, size_t(len)), pos);
 }
 
 const char* iconvName(int cp) {
@@ -198,22 +197,6 @@ const char32_t kMacGreek[128] = {
 // (Apple's tables since Mac OS 8.5 and 9).
 const std::pair<uint8_t, char32_t> kMacRomanNow[] = {{0xC6, 0x2206}, {0xF0, 0xF8FF}};
 const std::pair<uint8_t, char32_t> kMacCyrillicNow[] = {{0xFF, 0x20AC}};
-
-int utf8Encode(char32_t c, char* out) {
-    if (c < 0x80) {
-        out[0] = static_cast<char>(c);
-        return 1;
-    }
-    if (c < 0x800) {
-        out[0] = static_cast<char>(0xC0 | (c >> 6));
-        out[1] = static_cast<char>(0x80 | (c & 0x3F));
-        return 2;
-    }
-    out[0] = static_cast<char>(0xE0 | (c >> 12));
-    out[1] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out[2] = static_cast<char>(0x80 | (c & 0x3F));
-    return 3;
-}
 
 }  // namespace
 
@@ -295,7 +278,7 @@ void TextDecoder::classifyBytes() {
             continue;
         }
         const Entry& e = table_[b];
-        class_[b] = isLetter(utf8Decode(e.bytes, e.len)) ? kLetter : kNoLetter;
+        class_[b] = isLetter(firstCodePoint(e.bytes, e.len)) ? kLetter : kNoLetter;
     }
 }
 
@@ -324,7 +307,9 @@ void TextDecoder::fit(const uint8_t* data, size_t n, Fit& fit) const {
     fit.invalid += replacedBytes() - before;
 }
 
-void TextDecoder::setByte(int b, char32_t c) { table_[b].len = static_cast<uint8_t>(utf8Encode(c, table_[b].bytes)); }
+void TextDecoder::setByte(int b, char32_t c) {
+    table_[b].len = static_cast<uint8_t>(coding::encodeUtf8(c, table_[b].bytes));
+}
 
 void TextDecoder::applyVariantBytes() {
     if (codePage_ == 620)

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <map>
 
+#include "db/coding/endian.h"
 #include "db/error.h"
 #include "db/foxpro/dbf.h"
 
@@ -28,8 +29,7 @@ bool dbcProperty(const std::vector<unsigned char>& prop, uint8_t id, std::string
     // then the value.
     size_t pos = 0;
     while (pos + 7 <= prop.size()) {
-        const uint32_t len = uint32_t(prop[pos]) | uint32_t(prop[pos + 1]) << 8 | uint32_t(prop[pos + 2]) << 16 |
-                             uint32_t(prop[pos + 3]) << 24;
+        const uint32_t len = coding::decodeLE32(prop.data() + pos);
         if (len < 7 || len > prop.size() - pos) break;
         if (prop[pos + 6] == id) {
             value.assign(reinterpret_cast<const char*>(prop.data() + pos + 7), len - 7);

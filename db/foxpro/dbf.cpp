@@ -4,24 +4,17 @@
 #include <cstring>
 #include <filesystem>
 
+#include "db/coding/endian.h"
 #include "db/error.h"
 
 namespace tp::db::foxpro {
 
 namespace {
 
-uint16_t le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
-uint32_t le32(const uint8_t* p) {
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-uint32_t be32(const uint8_t* p) {
-    return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | uint32_t(p[3]);
-}
-int64_t le64s(const uint8_t* p) {
-    uint64_t v = 0;
-    for (int i = 7; i >= 0; --i) v = v << 8 | p[i];
-    return static_cast<int64_t>(v);
-}
+using coding::decodeBE32;
+using coding::decodeLE16;
+using coding::decodeLE32;
+using coding::decodeLE64;
 
 std::string lower(std::string s) {
     for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -61,7 +54,7 @@ MemoFile::MemoFile(std::unique_ptr<ByteSource> src, Format format) : src_(std::m
         blockSize_ = static_cast<uint32_t>(h[6]) << 8 | h[7];
         if (blockSize_ == 0) blockSize_ = 1;  // SET BLOCKSIZE TO 0: byte-sized blocks
     } else if (format_ == Format::Dbt4) {
-        if (got >= 22 && le16(h + 20) != 0) blockSize_ = le16(h + 20);
+        if (got >= 22 && decodeLE16(h + 20) != 0) blockSize_ = decodeLE16(h + 20);
     }
 }
 
@@ -96,7 +89,7 @@ uint32_t MemoFile::fptLength(uint64_t off, uint64_t block) const {
     if (off + 8 > size) throw Error("A memo block number lies outside the memo file" + where() + ".");
     uint8_t h[8];
     if (readCached(off, h, 8) != 8) throw Error("The memo file is shorter than it claims" + where() + ".");
-    const uint32_t len = be32(h + 4);
+    const uint32_t len = decodeBE32(h + 4);
     if (len > size - off - 8) throw Error("A memo length goes beyond the end of the memo file" + where() + ".");
     return len;
 }
@@ -134,7 +127,7 @@ void MemoFile::read(uint64_t block, std::vector<uint8_t>& out) const {
     if (format_ == Format::Dbt4) {
         uint8_t h[8];
         if (src_->readAt(off, h, 8) == 8 && h[0] == 0xFF && h[1] == 0xFF && h[2] == 0x08 && h[3] == 0x00) {
-            const uint32_t len = le32(h + 4);
+            const uint32_t len = decodeLE32(h + 4);
             if (len < 8 || len - 8 > size - off - 8)
                 throw Error("A memo length goes beyond the end of the memo file" + where() + ".");
             out.resize(len - 8);
@@ -235,9 +228,9 @@ void DbfTable::readTableHeader(uint64_t size) {
     if (src_->readAt(0, h, 32) != 32) fail("the file is shorter than a table header");
     version_ = h[0];
     vfp_ = version_ == 0x30 || version_ == 0x31 || version_ == 0x32;
-    recordCount_ = le32(h + 4);
-    headerLength_ = le16(h + 8);
-    recordLength_ = le16(h + 10);
+    recordCount_ = decodeLE32(h + 4);
+    headerLength_ = decodeLE16(h + 8);
+    recordLength_ = decodeLE16(h + 10);
     driver_ = h[29];
     if (headerLength_ < 33) fail("the header length (" + std::to_string(headerLength_) + ") is too small");
     if (headerLength_ > size)
@@ -602,7 +595,7 @@ bool daysInMonthOk(int y, int m, int d) {
 
 uint64_t DbfTable::memoBlock(const DbfField& f, const uint8_t* p) const {
     const size_t n = f.length;
-    if (n == 4) return le32(p);
+    if (n == 4) return decodeLE32(p);
     uint64_t v = 0;
     bool digits = false;
     for (size_t i = 0; i < n; ++i) {
@@ -674,8 +667,8 @@ void DbfTable::decodeDate(const DbfField& f, const uint8_t* p, Value& out) const
 
 void DbfTable::decodeDateTime(const DbfField& f, const uint8_t* p, Value& out) const {
     if (allOf(p, f.length, {' ', 0})) return out.setNull();
-    const int64_t jd = static_cast<int32_t>(le32(p));
-    const uint32_t ms = le32(p + 4);
+    const int64_t jd = static_cast<int32_t>(decodeLE32(p));
+    const uint32_t ms = decodeLE32(p + 4);
     if (jd == 0) return out.setNull();
     // Julian day 1721426 is 0001-01-01; 5373484 is 9999-12-31.
     if (jd < 1721426 || jd > 5373484 || ms >= 86400000u) failField(f, "the date-time is out of range");
@@ -734,8 +727,8 @@ void DbfTable::decodeField(const DbfField& f, const uint8_t* rec, const uint8_t*
         out = Value(d);
         return;
     }
-    case 'I': out = Value(static_cast<int64_t>(static_cast<int32_t>(le32(p)))); return;
-    case 'Y': out = Value(Currency{le64s(p)}); return;
+    case 'I': out = Value(static_cast<int64_t>(static_cast<int32_t>(decodeLE32(p)))); return;
+    case 'Y': out = Value(Currency{static_cast<int64_t>(decodeLE64(p))}); return;
     case 'D': return decodeDate(f, p, out);
     case 'T': return decodeDateTime(f, p, out);
     case 'L': return decodeLogical(f, p, out);

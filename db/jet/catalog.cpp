@@ -10,138 +10,132 @@ namespace tp::db::jet {
 
 namespace {
 
-// An object's property list (the LvProp of its catalog row): "MR2\0", then
-// blocks of uint32 length (the block's own 6 bytes included) and uint16 kind.
-// Kind 0x80 lists the property names (uint16 byte length + UTF-16LE each);
-// kinds 0x00 (the table) and 0x01 (a column) start with uint32 length +
-// uint16 byte length + the column's name, then one entry per property:
-// uint16 length, uint8 flags, uint8 type (0x01 Yes/No), uint16 index into
-// the names, uint16 data size, the data.
-constexpr char kPropertyMagic[] = "MR2";
-constexpr uint8_t kYesNoProperty = 0x01, kMemoProperty = 0x0C;
-// The flag Access sets on properties the engine itself keeps (DefaultValue,
-// Required), as opposed to those the Access window adds.
-constexpr uint8_t kEngineProperty = 0x01;
-
+// An object's property list (see props in format.h): the engine writes and
+// reads its columns' Required and DefaultValue.
 struct PropertyWriter {
-    Bytes b{kPropertyMagic, kPropertyMagic + 4};
+    Bytes b{props::kMagic, props::kMagic + sizeof props::kMagic};
     size_t open(uint16_t kind) {
         const size_t at = b.size();
-        put32(b, 0);
-        put16(b, kind);
+        putLE32(b, 0);
+        putLE16(b, kind);
         return at;
     }
     void name(const std::u16string& u) {
-        put16(b, uint32_t(2 * u.size()));
-        putUtf16(b, u);
+        putLE16(b, uint32_t(2 * u.size()));
+        coding::putUtf16LE(b, u);
     }
-    void close(size_t at) { wr32(b.data() + at, uint32_t(b.size() - at)); }
+    void close(size_t at) { encodeLE32(b.data() + at + props::kBlockLength, uint32_t(b.size() - at)); }
     void entry(uint8_t flags, uint8_t type, uint16_t nameIndex, const Bytes& value) {
-        put16(b, uint32_t(8 + value.size()));
+        putLE16(b, uint32_t(props::kEntryData + value.size()));
         b.push_back(flags);
         b.push_back(type);
-        put16(b, nameIndex);
-        put16(b, uint32_t(value.size()));
+        putLE16(b, nameIndex);
+        putLE16(b, uint32_t(value.size()));
         putBytes(b, value.data(), value.size());
     }
 };
 
 Bytes utf16Bytes(const std::string& s) {
     Bytes out;
-    putUtf16(out, utf8ToUtf16(s));
+    coding::putUtf16LE(out, utf8ToUtf16(s));
     return out;
 }
 
 // The property list of a new table. The Required-only list is the one
 // Access writes for NOT NULL columns, byte for byte.
-Bytes propertyList(const ColumnProperties& props) {
+Bytes propertyList(const ColumnProperties& cp) {
+    using namespace props;
     PropertyWriter w;
-    const bool anyRequired = !props.required.empty(), anyDefault = !props.defaults.empty();
+    const bool anyRequired = !cp.required.empty(), anyDefault = !cp.defaults.empty();
     const uint16_t requiredName = 0, defaultName = anyRequired ? 1 : 0;
-    size_t at = w.open(0x80);
+    size_t at = w.open(kNames);
     if (anyRequired) w.name(u"Required");
     if (anyDefault) w.name(u"DefaultValue");
     w.close(at);
     // The table's own block, empty, as Access writes it first.
-    at = w.open(0x00);
-    put32(w.b, 6);
-    put16(w.b, 0);
+    at = w.open(kTable);
+    putLE32(w.b, kName);
+    putLE16(w.b, 0);
     w.close(at);
-    auto has = [](const auto& list, const std::string& c, auto key) {
-        return std::find_if(list.begin(), list.end(), [&](const auto& x) { return key(x) == c; });
-    };
-    for (const std::string& c : props.columns) {
-        const auto req = has(props.required, c, [](const std::string& x) { return x; });
-        const auto def = has(props.defaults, c, [](const auto& x) { return x.first; });
-        if (req == props.required.end() && def == props.defaults.end()) continue;
+    for (const std::string& c : cp.columns) {
+        const auto req = std::find(cp.required.begin(), cp.required.end(), c);
+        const auto def =
+            std::find_if(cp.defaults.begin(), cp.defaults.end(), [&](const auto& d) { return d.first == c; });
+        if (req == cp.required.end() && def == cp.defaults.end()) continue;
         const std::u16string u = utf8ToUtf16(c);
-        at = w.open(0x01);
-        put32(w.b, uint32_t(6 + 2 * u.size()));
+        at = w.open(kColumn);
+        putLE32(w.b, uint32_t(kName + 2 * u.size()));
         w.name(u);
-        if (def != props.defaults.end()) w.entry(kEngineProperty, kMemoProperty, defaultName, utf16Bytes(def->second));
-        if (req != props.required.end()) w.entry(0, kYesNoProperty, requiredName, Bytes{1});
+        if (def != cp.defaults.end()) w.entry(kEngineFlag, kMemo, defaultName, utf16Bytes(def->second));
+        if (req != cp.required.end()) w.entry(0, kYesNo, requiredName, Bytes{1});
         w.close(at);
     }
     return w.b;
 }
 
-std::u16string utf16At(const uint8_t* p, size_t bytes) {
-    std::u16string u(bytes / 2, u'\0');
-    for (size_t i = 0; i < bytes / 2; ++i) u[i] = char16_t(rd16(p + 2 * i));
+// n bytes of UTF-16LE at p.
+std::u16string utf16At(const uint8_t* p, size_t n) {
+    std::u16string u(n / 2, u'\0');
+    for (size_t i = 0; i < n / 2; ++i) u[i] = char16_t(decodeLE16(p + 2 * i));
     return u;
 }
 
-// The entries of one column's block: Required and DefaultValue.
+// The names block's names, from p to end.
+void readPropertyNames(const uint8_t* p, const uint8_t* end, std::vector<std::u16string>& names) {
+    while (end - p >= 2) {
+        const size_t n = decodeLE16(p);
+        if (size_t(end - p - 2) < n) break;
+        names.push_back(utf16At(p + 2, n));
+        p += 2 + n;
+    }
+}
+
+// A column block (from p to end): its Required and DefaultValue into out.
 void readColumnBlock(const uint8_t* p, const uint8_t* end, const std::vector<std::u16string>& names,
                      ColumnProperties& out) {
-    const size_t head = rd32(p);
-    const size_t n = rd16(p + 4);
-    if (head < 6 + n || size_t(end - p) < head) return;
-    const std::string column = utf16ToUtf8(utf16At(p + 6, n));
-    for (p += head; end - p >= 8;) {
-        const size_t elen = rd16(p);
-        if (elen < 8 || size_t(end - p) < elen) break;
-        const size_t idx = rd16(p + 4), size = rd16(p + 6);
-        if (idx < names.size() && 8 + size <= elen) {
-            if (p[3] == kYesNoProperty && names[idx] == u"Required" && size >= 1 && p[8] != 0)
+    using namespace props;
+    if (end - p < ptrdiff_t(kName)) return;
+    const size_t head = decodeLE32(p + kHeadLength);
+    const size_t n = decodeLE16(p + kNameLength);
+    if (head < kName + n || size_t(end - p) < head) return;
+    const std::string column = utf16ToUtf8(utf16At(p + kName, n));
+    for (p += head; end - p >= ptrdiff_t(kEntryData);) {
+        const size_t elen = decodeLE16(p + kEntryLength);
+        if (elen < kEntryData || size_t(end - p) < elen) break;
+        const size_t idx = decodeLE16(p + kEntryName), size = decodeLE16(p + kEntrySize);
+        if (idx < names.size() && kEntryData + size <= elen) {
+            if (p[kEntryType] == kYesNo && names[idx] == u"Required" && size >= 1 && p[kEntryData] != 0)
                 out.required.push_back(column);
-            else if (p[3] == kMemoProperty && names[idx] == u"DefaultValue")
-                out.defaults.emplace_back(column, utf16ToUtf8(utf16At(p + 8, size)));
+            else if (p[kEntryType] == kMemo && names[idx] == u"DefaultValue")
+                out.defaults.emplace_back(column, utf16ToUtf8(utf16At(p + kEntryData, size)));
         }
         p += elen;
     }
 }
 
-void applyDefaults(StoredTable& t, const ColumnProperties& props) {
-    if (props.defaults.empty()) return;
+void applyDefaults(StoredTable& t, const ColumnProperties& cp) {
+    if (cp.defaults.empty()) return;
     t.defaults.assign(t.columns.size(), std::string());
     for (size_t i = 0; i < t.columns.size(); ++i)
-        for (const auto& [column, text] : props.defaults)
+        for (const auto& [column, text] : cp.defaults)
             if (foldName(column) == foldName(t.columns[i].name)) t.defaults[i] = text;
 }
 
 ColumnProperties readProperties(const Bytes& b) {
+    using namespace props;
     ColumnProperties out;
-    if (b.size() < 4 || std::memcmp(b.data(), kPropertyMagic, 4) != 0) return out;
+    if (b.size() < sizeof props::kMagic || std::memcmp(b.data(), props::kMagic, sizeof props::kMagic) != 0) return out;
     std::vector<std::u16string> names;
-    size_t pos = 4;
-    while (pos + 6 <= b.size()) {
-        const size_t len = rd32(b.data() + pos);
-        const uint16_t kind = rd16(b.data() + pos + 4);
-        if (len < 6 || len > b.size() - pos) break;
-        const uint8_t* p = b.data() + pos + 6;
+    size_t pos = sizeof props::kMagic;
+    while (pos + kBlockHead <= b.size()) {
+        const size_t len = decodeLE32(b.data() + pos + kBlockLength);
+        const uint16_t kind = decodeLE16(b.data() + pos + kBlockKind);
+        if (len < kBlockHead || len > b.size() - pos) break;
+        const uint8_t* p = b.data() + pos + kBlockHead;
         const uint8_t* end = b.data() + pos + len;
         pos += len;
-        if (kind == 0x80) {
-            while (end - p >= 2) {
-                const size_t n = rd16(p);
-                if (size_t(end - p - 2) < n) break;
-                names.push_back(utf16At(p + 2, n));
-                p += 2 + n;
-            }
-        } else if (kind == 0x01 && end - p >= 6) {
-            readColumnBlock(p, end, names, out);
-        }
+        if (kind == kNames) readPropertyNames(p, end, names);
+        else if (kind == kColumn) readColumnBlock(p, end, names, out);
     }
     return out;
 }
@@ -149,7 +143,7 @@ ColumnProperties readProperties(const Bytes& b) {
 }  // namespace
 
 void JetDatabase::loadCatalog() {
-    auto sys = std::make_unique<StoredTable>(loadTable(2, "MSysObjects"));
+    auto sys = std::make_unique<StoredTable>(loadTable(msysobjects::kDefinitionPage, "MSysObjects"));
     StoredTable& t = *sys;
     auto col = [&](const char* n) {
         for (size_t i = 0; i < t.columns.size(); ++i)
@@ -171,11 +165,32 @@ void JetDatabase::loadCatalog() {
         if (v[size_t(cType)].kind() == Kind::Int) e.type = int(v[size_t(cType)].integer());
         if (v[size_t(cFlags)].kind() == Kind::Int) e.flags = uint32_t(v[size_t(cFlags)].integer());
         if (v[size_t(cOwner)].kind() == Kind::Binary) e.owner = v[size_t(cOwner)].bytes();
-        if (cProps >= 0 && (e.type & 0x7F) == 1 && v[size_t(cProps)].kind() == Kind::Binary)
+        if (cProps >= 0 && e.isTable() && v[size_t(cProps)].kind() == Kind::Binary)
             e.properties = readProperties(v[size_t(cProps)].bytes());
         catalog_.push_back(std::move(e));
     });
-    tables_[2] = std::move(sys);
+    tables_[msysobjects::kDefinitionPage] = std::move(sys);
+}
+
+// The table of a catalog entry, loaded on first use with its NOT NULL
+// columns: those of this session, else the columns' Required property.
+StoredTable& JetDatabase::loadedTable(const CatalogEntry& e) {
+    const uint32_t page = e.tablePage();
+    auto it = tables_.find(page);
+    if (it != tables_.end()) return *it->second;
+    it = tables_.emplace(page, std::make_unique<StoredTable>(loadTable(page, e.name))).first;
+    StoredTable& t = *it->second;
+    if (auto nn = notNullByPage_.find(page); nn != notNullByPage_.end()) {
+        t.notNull = nn->second;
+    } else if (!e.properties.required.empty()) {
+        // NOT NULL as the file keeps it: the columns' Required property.
+        t.notNull.assign(t.columns.size(), false);
+        for (size_t i = 0; i < t.columns.size(); ++i)
+            for (const std::string& r : e.properties.required)
+                if (foldName(r) == foldName(t.columns[i].name)) t.notNull[i] = true;
+    }
+    applyDefaults(t, e.properties);
+    return t;
 }
 
 StoredTable& JetDatabase::tableByName(const std::string& name) {
@@ -183,25 +198,10 @@ StoredTable& JetDatabase::tableByName(const std::string& name) {
     if (last_ && lastName_ == name) return *last_;
     const std::string key = nameKey(name);
     for (CatalogEntry& e : catalog_) {
-        if ((e.type & 0x7F) != 1 || nameKey(e) != key) continue;
-        const uint32_t page = e.id & 0x00FFFFFF;
-        auto it = tables_.find(page);
-        if (it == tables_.end()) {
-            it = tables_.emplace(page, std::make_unique<StoredTable>(loadTable(page, e.name))).first;
-            StoredTable& t = *it->second;
-            if (auto nn = notNullByPage_.find(page); nn != notNullByPage_.end()) {
-                t.notNull = nn->second;
-            } else if (!e.properties.required.empty()) {
-                // NOT NULL as the file keeps it: the columns' Required property.
-                t.notNull.assign(t.columns.size(), false);
-                for (size_t i = 0; i < t.columns.size(); ++i)
-                    for (const std::string& r : e.properties.required)
-                        if (foldName(r) == foldName(t.columns[i].name)) t.notNull[i] = true;
-            }
-            applyDefaults(t, e.properties);
-        }
-        it->second->name = e.name;
-        last_ = it->second.get();
+        if (!e.isTable() || nameKey(e) != key) continue;
+        StoredTable& t = loadedTable(e);
+        t.name = e.name;
+        last_ = &t;
         lastName_ = name;
         return *last_;
     }
@@ -212,17 +212,18 @@ std::vector<TableInfo> JetDatabase::listTables() {
     requireOpen();
     std::vector<TableInfo> out;
     for (const CatalogEntry& e : catalog_) {
-        const int type = e.type & 0x7F;
+        using namespace msysobjects;
+        const int type = e.kind();
         TableInfo info;
         info.name = e.name;
-        if (type == 1) {
-            if (e.flags & 0x80000000u) info.kind = TableKind::System;
-            else if (e.flags & 0x00000002u) info.kind = TableKind::AccessSystem;
+        if (type == kTable) {
+            if (e.flags & kSystemFlag) info.kind = TableKind::System;
+            else if (e.flags & kAccessSystemFlag) info.kind = TableKind::AccessSystem;
             else info.kind = TableKind::User;
-        } else if (type == 5) {
-            if ((e.flags & 0xF0) != 0) continue;  // action queries are procedures, not views
+        } else if (type == kQuery) {
+            if ((e.flags & kActionQueryFlags) != 0) continue;  // action queries are procedures, not views
             info.kind = TableKind::Query;
-        } else if (type == 4 || type == 6) {
+        } else if (type == kLinkedOdbc || type == kLinked) {
             info.kind = TableKind::Linked;
         } else {
             continue;
@@ -247,8 +248,10 @@ std::string JetDatabase::findTable(const std::string& name) {
     requireOpen();
     const std::string key = nameKey(name);
     for (CatalogEntry& e : catalog_) {
-        const int type = e.type & 0x7F;
-        if ((type == 1 || type == 4 || type == 5 || type == 6) && nameKey(e) == key) return e.name;
+        using namespace msysobjects;
+        const int type = e.kind();
+        if ((type == kTable || type == kLinkedOdbc || type == kQuery || type == kLinked) && nameKey(e) == key)
+            return e.name;
     }
     return {};
 }
@@ -261,7 +264,7 @@ std::string JetDatabase::nameKey(std::string_view name) const {
 
 void JetDatabase::addCatalogRow(const std::string& name, uint32_t id, uint32_t parent, int type, uint32_t flags,
                                 const Bytes& owner, double when, const ColumnProperties& properties) {
-    StoredTable& sys = *tables_.at(2);
+    StoredTable& sys = *tables_.at(msysobjects::kDefinitionPage);
     std::vector<Value> v(sys.columns.size());
     for (size_t k = 0; k < sys.columns.size(); ++k) {
         const std::string& n = sys.columns[k].name;
@@ -307,7 +310,7 @@ void JetDatabase::addAces(uint32_t objectId, const std::vector<std::pair<Bytes, 
 StoredTable* JetDatabase::tableAt(uint32_t page) {
     if (auto it = tables_.find(page); it != tables_.end()) return it->second.get();
     for (const CatalogEntry& e : catalog_)
-        if ((e.type & 0x7F) == 1 && (e.id & 0x00FFFFFF) == page) return &tableByName(e.name);
+        if (e.isTable() && e.tablePage() == page) return &tableByName(e.name);
     return nullptr;
 }
 
@@ -315,10 +318,10 @@ void JetDatabase::addObject(const std::string& name, uint32_t id, uint32_t paren
                             const ColumnProperties& properties) {
     Bytes owner;
     for (const auto& e : catalog_)
-        if ((e.type & 0x7F) == 2 && e.name == "MSysDb") owner = e.owner;
+        if (e.kind() == msysobjects::kDatabase && e.name == "MSysDb") owner = e.owner;
     if (owner.empty()) owner = Bytes{0xA6, 0x33};
     addCatalogRow(name, id, parent, type, 0, owner, nowOle(), properties);
-    rebuildIndexes(*tables_.at(2));
+    rebuildIndexes(*tables_.at(msysobjects::kDefinitionPage));
     std::vector<Bytes> sids;
     StoredTable& aces = tableByName("MSysACEs");
     int cObj = -1, cSid = -1;
@@ -342,7 +345,7 @@ void JetDatabase::addObject(const std::string& name, uint32_t id, uint32_t paren
 
 void JetDatabase::removeObject(std::vector<CatalogEntry>::iterator e) {
     const uint32_t id = e->id;
-    StoredTable& sys = *tables_.at(2);
+    StoredTable& sys = *tables_.at(msysobjects::kDefinitionPage);
     deleteRow(sys, e->rowRef);
     catalog_.erase(e);
     rebuildIndexes(sys);

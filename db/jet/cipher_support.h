@@ -1,5 +1,5 @@
-// The pieces the page ciphers share (see crypto.h for the schemes): byte
-// helpers, errors, text conversions, base64, random bytes, and small OpenSSL
+// The pieces the page ciphers share (see crypto.h for the schemes): errors,
+// the Office password's bytes, base64, random bytes, and small OpenSSL
 // wrappers (a hash with a reusable context, AES-CBC without padding).
 #pragma once
 
@@ -15,16 +15,12 @@
 #include <string_view>
 #include <vector>
 
+#include "db/coding/utf.h"
 #include "db/error.h"
 #include "db/jet/crypto.h"
+#include "db/jet/format.h"
 
 namespace tp::db::jet::cipher_support {
-
-uint16_t get16(std::span<const uint8_t> b, size_t off);
-uint32_t get32(std::span<const uint8_t> b, size_t off);
-void put16(uint8_t* p, uint32_t v);
-void put32(uint8_t* p, uint32_t v);
-void append32(std::vector<uint8_t>& out, uint32_t v);
 
 [[noreturn]] void damaged(const std::string& file, const std::string& detail);
 [[noreturn]] void unsupported(const std::string& file, const std::string& what);
@@ -39,11 +35,6 @@ std::vector<uint8_t> randomVector(size_t n);
 // Random non-zero encoding key for a new file.
 std::array<uint8_t, 4> newEncodingKey();
 
-// UTF-8 to UTF-16 code units; malformed sequences become U+FFFD.
-std::u16string utf8ToUtf16(std::string_view s);
-void appendUtf8(std::string& out, uint32_t cp);
-std::string utf16ToUtf8(const std::u16string& s);
-std::vector<uint8_t> utf16le(const std::u16string& s);
 // An Office password as the key derivations take it: UTF-16LE, at most 255 units.
 std::vector<uint8_t> officePassword(const std::string& password);
 std::string base64Encode(const std::vector<uint8_t>& data);

@@ -15,6 +15,7 @@
 #include <string_view>
 #include <utility>
 
+#include "db/coding/header_mask.h"
 #include "db/error.h"
 #include "db/jet/cipher_support.h"
 #include "db/jet/errors.h"
@@ -24,8 +25,6 @@ namespace tp::db::jet {
 using namespace cipher_support;
 
 namespace {
-
-constexpr size_t kJetPasswordChars = 20;
 
 // ---- RC4 -------------------------------------------------------------------
 
@@ -120,103 +119,20 @@ namespace header {
 
 namespace {
 
-constexpr uint8_t kMaskKey[4] = {0xC7, 0xDA, 0x39, 0x6B};
-constexpr size_t kMinHeader = kMaskOffset + 128;
-
 void needHeader(size_t size) {
-    if (size < kMinHeader) throw Error("The database header page is too short.");
-}
-
-// Little-endian int32 of the integer part of the creation date.
-std::array<uint8_t, 4> dateMask(std::span<const uint8_t> page0) {
-    double date = 0;
-    std::memcpy(&date, page0.data() + kCreationDateOffset, sizeof date);
-    int32_t whole = 0;
-    if (std::isfinite(date) && date > -2147483648.0 && date < 2147483648.0) whole = int32_t(date);
-    std::array<uint8_t, 4> m;
-    put32(m.data(), uint32_t(whole));
-    return m;
+    if (size < kMinSize) throw Error("The database header page is too short.");
 }
 
 }  // namespace
 
-size_t maskLength(std::span<const uint8_t> page0) {
-    return page0.size() > kVersionOffset && page0[kVersionOffset] == 0 ? 126 : 128;
-}
-
 void applyMask(std::span<uint8_t> page0) {
     needHeader(page0.size());
-    // The keystream never changes: computed once.
-    static const std::array<uint8_t, 128> mask = [] {
-        std::array<uint8_t, 128> m{};
-        Rc4 rc4(Rc4::Backend::BuiltIn);
-        rc4.setKey(kMaskKey, sizeof kMaskKey);
-        rc4.apply(m.data(), m.size());
-        return m;
-    }();
-    const size_t n = maskLength(page0);
-    for (size_t k = 0; k < n; ++k) page0[kMaskOffset + k] ^= mask[k];
+    coding::applyHeaderMask(page0.data(), page0[kVersion]);
 }
 
 std::array<uint8_t, 4> encodingKey(std::span<const uint8_t> page0) {
     needHeader(page0.size());
-    return {page0[kEncodingKeyOffset], page0[kEncodingKeyOffset + 1], page0[kEncodingKeyOffset + 2],
-            page0[kEncodingKeyOffset + 3]};
-}
-
-std::string jetPassword(std::span<const uint8_t> page0) {
-    needHeader(page0.size());
-    const uint8_t version = page0[kVersionOffset];
-    std::string out;
-    if (version == 0) {
-        for (size_t k = 0; k < kJetPasswordChars; ++k) {
-            const uint8_t c = page0[kPasswordOffset + k];
-            if (c == 0) break;
-            appendUtf8(out, c);
-        }
-        return out;
-    }
-    if (version >= 2) return out;
-    const auto mask = dateMask(page0);
-    std::u16string u;
-    for (size_t k = 0; k < kJetPasswordChars; ++k) {
-        const size_t off = kPasswordOffset + 2 * k;
-        const auto lo = uint8_t(page0[off] ^ mask[(2 * k) % 4]);
-        const auto hi = uint8_t(page0[off + 1] ^ mask[(2 * k + 1) % 4]);
-        const auto unit = char16_t(lo | (hi << 8));
-        if (unit == 0) break;
-        u.push_back(unit);
-    }
-    return utf16ToUtf8(u);
-}
-
-void setJetPassword(std::span<uint8_t> page0, const std::string& password) {
-    needHeader(page0.size());
-    const uint8_t version = page0[kVersionOffset];
-    if (version >= 2) throw Error("An .accdb database password is set by encrypting the database.");
-    const std::u16string u = utf8ToUtf16(password);
-    if (u.size() > kJetPasswordChars) throw Error("The database password is longer than 20 characters.");
-    if (version == 0) {
-        uint8_t field[kJetPasswordChars] = {};
-        for (size_t k = 0; k < u.size(); ++k) {
-            if (u[k] > 0xFF) throw Error("An Access 97 database password must use Latin-1 characters only.");
-            field[k] = uint8_t(u[k]);
-        }
-        std::memcpy(page0.data() + kPasswordOffset, field, sizeof field);
-        return;
-    }
-    const auto mask = dateMask(page0);
-    for (size_t k = 0; k < 2 * kJetPasswordChars; ++k) {
-        const size_t unit = k / 2;
-        const char16_t c = unit < u.size() ? u[unit] : 0;
-        const auto b = uint8_t(k % 2 ? c >> 8 : c);
-        page0[kPasswordOffset + k] = uint8_t(b ^ mask[k % 4]);
-    }
-}
-
-bool jetPasswordMatches(std::span<const uint8_t> page0, const std::string& password) {
-    const std::string stored = jetPassword(page0);
-    return stored.empty() || stored == password;
+    return {page0[kEncodingKey], page0[kEncodingKey + 1], page0[kEncodingKey + 2], page0[kEncodingKey + 3]};
 }
 
 }  // namespace header
@@ -235,15 +151,15 @@ struct Provider {
 // The encryption provider of an ACE header with a non-zero key.
 Provider officeProvider(std::span<const uint8_t> page0, const std::string& file) {
     using namespace header;
-    if (page0.size() < kProviderOffset) damaged(file, "header page too short");
-    const size_t length = get16(page0, kProviderLengthOffset);
-    if (length > page0.size() - kProviderOffset) damaged(file, "encryption provider longer than the header page");
+    if (page0.size() < kProvider) damaged(file, "header page too short");
+    const size_t length = decodeLE16(page0.data() + kProviderLength);
+    if (length > page0.size() - kProvider) damaged(file, "encryption provider longer than the header page");
     if (length < 8) damaged(file, "encryption provider too short");
-    const auto blob = page0.subspan(kProviderOffset, length);
-    const uint16_t major = get16(blob, 0), minor = get16(blob, 2);
+    const auto blob = page0.subspan(kProvider, length);
+    const uint16_t major = decodeLE16(blob.data() + 0), minor = decodeLE16(blob.data() + 2);
     if (major == 4 && minor == 4) return {Office::Agile, blob};
     if ((major == 2 || major == 3 || major == 4) && minor == 2) {
-        const uint32_t flags = get32(blob, 4);
+        const uint32_t flags = decodeLE32(blob.data() + 4);
         constexpr uint32_t kCryptoApi = 0x04, kAes = 0x20;
         if ((flags & kCryptoApi) && !(flags & kAes)) return {Office::Rc4CryptoApi, blob};
         if (flags & kCryptoApi) unsupported(file, "Office Standard (AES) encryption");
@@ -257,10 +173,10 @@ Provider officeProvider(std::span<const uint8_t> page0, const std::string& file)
 }  // namespace
 
 EncryptionScheme detectEncryption(std::span<const uint8_t> page0, const std::string& fileName) {
-    if (page0.size() < header::kMaskOffset + 128) damaged(fileName, "header page too short");
+    if (page0.size() < header::kMinSize) damaged(fileName, "header page too short");
     const auto key = header::encodingKey(page0);
     if (allZero(key)) return EncryptionScheme::None;
-    if (page0[header::kVersionOffset] < 2) return EncryptionScheme::JetRc4;
+    if (page0[header::kVersion] < 2) return EncryptionScheme::JetRc4;
     return officeProvider(page0, fileName).kind == Office::Agile ? EncryptionScheme::OfficeAgile
                                                                  : EncryptionScheme::OfficeRc4CryptoApi;
 }
@@ -326,35 +242,39 @@ private:
 constexpr uint32_t kAlgRc4 = 0x6801, kAlgSha1 = 0x8004;
 constexpr char16_t kEnhancedCsp[] = u"Microsoft Enhanced Cryptographic Provider v1.0";
 
+// A key size the header leaves open: 40 bits for the "base" providers (by the
+// provider's name at 32), else 128.
+uint32_t defaultKeyBits(std::span<const uint8_t> hdr) {
+    std::u16string csp;
+    for (size_t k = 32; k + 1 < hdr.size(); k += 2) {
+        const auto u = char16_t(decodeLE16(&hdr[k]));
+        if (u == 0) break;
+        csp.push_back(char16_t(u >= 'A' && u <= 'Z' ? u + 32 : u));
+    }
+    const bool base = csp.empty() || csp.find(u" base ") != std::u16string::npos;
+    return base ? 40 : 128;
+}
+
 std::unique_ptr<PageCipher> openCryptoApi(const std::array<uint8_t, 4>& key, std::span<const uint8_t> blob,
                                           const std::string& password, const std::string& file) {
     if (blob.size() < 12) damaged(file, "RC4 CryptoAPI provider too short");
-    const uint32_t headerSize = get32(blob, 8);
+    const uint32_t headerSize = decodeLE32(blob.data() + 8);
     if (headerSize < 32 || headerSize > blob.size() - 12) damaged(file, "bad RC4 CryptoAPI header size");
     const auto hdr = blob.subspan(12, headerSize);
-    const uint32_t flags = get32(hdr, 0), algId = get32(hdr, 8), hashId = get32(hdr, 12);
-    uint32_t keyBits = get32(hdr, 16);
+    const uint32_t flags = decodeLE32(hdr.data() + 0), algId = decodeLE32(hdr.data() + 8),
+                   hashId = decodeLE32(hdr.data() + 12);
+    uint32_t keyBits = decodeLE32(hdr.data() + 16);
     if (algId != kAlgRc4 && !(algId == 0 && (flags & 0x04) && !(flags & 0x20)))
         unsupported(file, "an Office encryption with another cipher than RC4");
     if (hashId != kAlgSha1 && hashId != 0) unsupported(file, "an Office encryption with another hash than SHA-1");
-    if (keyBits == 0) {
-        // Key size left open: 40 bits for the "base" providers, else 128.
-        std::u16string csp;
-        for (size_t k = 32; k + 1 < hdr.size(); k += 2) {
-            const auto u = char16_t(hdr[k] | (hdr[k + 1] << 8));
-            if (u == 0) break;
-            csp.push_back(char16_t(u >= 'A' && u <= 'Z' ? u + 32 : u));
-        }
-        const bool base = csp.empty() || csp.find(u" base ") != std::u16string::npos;
-        keyBits = base ? 40 : 128;
-    }
+    if (keyBits == 0) keyBits = defaultKeyBits(hdr);
     if (keyBits < 40 || keyBits > 128 || keyBits % 8 != 0) damaged(file, "bad RC4 key size " + std::to_string(keyBits));
 
     const auto verifier = blob.subspan(12 + headerSize);
     if (verifier.size() < 4 + 16 + 16 + 4 + 20) damaged(file, "RC4 CryptoAPI verifier too short");
-    if (get32(verifier, 0) != 16) damaged(file, "salt size is not 16");
+    if (decodeLE32(verifier.data() + 0) != 16) damaged(file, "salt size is not 16");
     const auto salt = verifier.subspan(4, 16);
-    const uint32_t hashSize = get32(verifier, 36);
+    const uint32_t hashSize = decodeLE32(verifier.data() + 36);
     if (hashSize == 0 || hashSize > 20) damaged(file, "bad verifier hash size");
     uint8_t check[36];
     std::memcpy(check, verifier.data() + 20, 16);
@@ -391,7 +311,7 @@ std::unique_ptr<PageCipher> PageCipher::fromHeader(std::span<const uint8_t> page
 std::unique_ptr<PageCipher> PageCipher::fromStoredHeader(std::span<const uint8_t> storedPage0,
                                                          const std::string& password, const std::string& fileName) {
     std::vector<uint8_t> page0(storedPage0.begin(), storedPage0.end());
-    if (page0.size() < header::kMaskOffset + 128) damaged(fileName, "header page too short");
+    if (page0.size() < header::kMinSize) damaged(fileName, "header page too short");
     header::applyMask(page0);
     return fromHeader(page0, password, fileName);
 }
@@ -408,14 +328,14 @@ NewEncryption PageCipher::createRc4CryptoApi(const std::string& password) {
     e.encodingKey = newEncodingKey();
     const uint32_t flags = 0x0C;  // CryptoAPI + DocProps, as Access 2007 writes
     std::vector<uint8_t> hdr;
-    append32(hdr, flags);
-    append32(hdr, 0);  // sizeExtra
-    append32(hdr, kAlgRc4);
-    append32(hdr, kAlgSha1);
-    append32(hdr, 128);  // key bits
-    append32(hdr, 1);    // provider type: RSA full
-    append32(hdr, 0);
-    append32(hdr, 0);
+    putLE32(hdr, flags);
+    putLE32(hdr, 0);  // sizeExtra
+    putLE32(hdr, kAlgRc4);
+    putLE32(hdr, kAlgSha1);
+    putLE32(hdr, 128);  // key bits
+    putLE32(hdr, 1);    // provider type: RSA full
+    putLE32(hdr, 0);
+    putLE32(hdr, 0);
     for (char16_t c : std::u16string(kEnhancedCsp)) {
         hdr.push_back(uint8_t(c));
         hdr.push_back(uint8_t(c >> 8));
@@ -433,14 +353,14 @@ NewEncryption PageCipher::createRc4CryptoApi(const std::string& password) {
     cipher->apply(check.data(), check.size());
 
     auto& b = e.provider;
-    append32(b, 0x00020004);  // version 4.2
-    append32(b, flags);
-    append32(b, uint32_t(hdr.size()));
+    putLE32(b, 0x00020004);  // version 4.2
+    putLE32(b, flags);
+    putLE32(b, uint32_t(hdr.size()));
     b.insert(b.end(), hdr.begin(), hdr.end());
-    append32(b, 16);
+    putLE32(b, 16);
     b.insert(b.end(), salt.begin(), salt.end());
     b.insert(b.end(), check.begin(), check.begin() + 16);
-    append32(b, 20);
+    putLE32(b, 20);
     b.insert(b.end(), check.begin() + 16, check.end());
     e.cipher = std::move(cipher);
     return e;
@@ -448,16 +368,18 @@ NewEncryption PageCipher::createRc4CryptoApi(const std::string& password) {
 
 void NewEncryption::writeHeader(std::span<uint8_t> page0) const {
     using namespace header;
-    if (page0.size() < kMaskOffset + 128) throw Error("The database header page is too short.");
-    std::memcpy(page0.data() + kEncodingKeyOffset, encodingKey.data(), 4);
+    if (page0.size() < kMinSize) throw Error("The database header page is too short.");
+    std::memcpy(page0.data() + kEncodingKey, encodingKey.data(), 4);
     if (!cipher || cipher->scheme() == EncryptionScheme::JetRc4) return;
-    if (page0.size() < kProviderAreaEnd || provider.size() > kProviderAreaEnd - kProviderOffset)
+    if (page0.size() < kProviderAreaEnd || provider.size() > kProviderAreaEnd - kProvider)
         throw Error("The encryption provider does not fit in the database header.");
-    std::memset(page0.data() + kProviderLengthOffset, 0, kProviderAreaEnd - kProviderLengthOffset);
-    put16(page0.data() + kProviderLengthOffset, uint32_t(provider.size()));
-    std::memcpy(page0.data() + kProviderOffset, provider.data(), provider.size());
-    const auto mask = dateMask(page0);
-    for (size_t k = 0; k < 40; ++k) page0[kPasswordOffset + k] = uint8_t(encodingKey[0] ^ mask[k % 4]);
+    std::memset(page0.data() + kProviderLength, 0, kProviderAreaEnd - kProviderLength);
+    encodeLE16(page0.data() + kProviderLength, uint32_t(provider.size()));
+    std::memcpy(page0.data() + kProvider, provider.data(), provider.size());
+    double created = 0;
+    std::memcpy(&created, page0.data() + kCreated, sizeof created);
+    const auto mask = coding::passwordMask(created);
+    for (size_t k = 0; k < kPasswordSize; ++k) page0[kPassword + k] = uint8_t(encodingKey[0] ^ mask[k % 4]);
 }
 
 }  // namespace tp::db::jet

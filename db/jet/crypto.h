@@ -16,7 +16,8 @@
 //     The password unlocks the page key; a wrong one is refused.
 //
 // A Jet 4 database password is not encryption: it only sits, masked, in the
-// header (header::jetPassword). Its check is separate from PageCipher.
+// header, and opening a database checks it. Its check is separate from
+// PageCipher.
 //
 // Ciphers and hashes come from OpenSSL. RC4 lives in OpenSSL's "legacy"
 // provider, which is loaded into a private library context (so the process'
@@ -34,40 +35,21 @@
 #include <string>
 #include <vector>
 
+#include "db/jet/format.h"
+
 namespace tp::db::jet {
 
-// Fields of page 0 (offsets into the unmasked page).
+// Page 0's fields are named in format.h (namespace header); its mask is the
+// coding toolkit's (db/coding/header_mask.h).
 namespace header {
 
-inline constexpr size_t kVersionOffset = 0x14;          // 0 = Jet 3, 1 = Jet 4, >= 2 = ACE
-inline constexpr size_t kMaskOffset = 0x18;             // start of the masked region
-inline constexpr size_t kEncodingKeyOffset = 0x3E;      // 4 bytes, 0 = not encrypted
-inline constexpr size_t kPasswordOffset = 0x42;         // Jet 4: 40 bytes, Jet 3: 20 bytes
-inline constexpr size_t kCreationDateOffset = 0x72;     // OLE date (double)
-inline constexpr size_t kProviderLengthOffset = 0x299;  // uint16, ACE only
-inline constexpr size_t kProviderOffset = 0x29B;        // encryption-provider blob
-inline constexpr size_t kProviderAreaEnd = 0xE00;       // the blob must end before this
-
-// Length of the masked region: 126 bytes for Jet 3 (version byte 0), else 128.
-size_t maskLength(std::span<const uint8_t> page0);
 // XORs the header mask over page 0 in place; masking and unmasking are the
-// same operation. Needs at least 0x98 bytes (throws db::Error otherwise).
+// same operation. Needs at least header::kMinSize bytes (throws db::Error
+// otherwise).
 void applyMask(std::span<uint8_t> page0);
 
 // The encoding key at 0x3E as stored (4 bytes).
 std::array<uint8_t, 4> encodingKey(std::span<const uint8_t> page0);
-
-// The database password stored in a Jet 3/4 header, as UTF-8 ("" = none).
-// Jet 4: 20 UTF-16 characters masked with the creation date; Jet 3: 20
-// single-byte characters (read as Latin-1). Meaningless for ACE files.
-std::string jetPassword(std::span<const uint8_t> page0);
-// Stores a Jet 4 database password (at most 20 UTF-16 units; throws db::Error
-// "Invalid password." beyond that). The creation date at 0x72 must already be
-// in place, since it masks the field. "" removes the password.
-void setJetPassword(std::span<uint8_t> page0, const std::string& password);
-// Whether `password` opens a Jet 3/4 file: a file without a stored password
-// opens with any password; otherwise the comparison is case-sensitive.
-bool jetPasswordMatches(std::span<const uint8_t> page0, const std::string& password);
 
 }  // namespace header
 

@@ -85,6 +85,41 @@ std::string xmlUnescape(std::string_view s) {
 
 bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
+// The local name of the element whose tag starts at pos (after its '<');
+// pos moved past the name.
+std::string_view tagName(std::string_view xml, size_t& pos) {
+    size_t end = pos;
+    while (end < xml.size() && !isSpace(xml[end]) && xml[end] != '>' && xml[end] != '/') ++end;
+    std::string_view name = xml.substr(pos, end - pos);
+    if (auto colon = name.find(':'); colon != std::string_view::npos) name = name.substr(colon + 1);
+    pos = end;
+    return name;
+}
+
+size_t skipSpace(std::string_view xml, size_t pos) {
+    while (pos < xml.size() && isSpace(xml[pos])) ++pos;
+    return pos;
+}
+
+// One attribute name="value" at pos (after spaces); false at the tag's end or
+// at anything that is not an attribute.
+bool readAttribute(std::string_view xml, size_t& pos, XmlElement& element) {
+    pos = skipSpace(xml, pos);
+    if (pos >= xml.size() || xml[pos] == '>' || xml[pos] == '/') return false;
+    size_t eq = pos;
+    while (eq < xml.size() && xml[eq] != '=' && !isSpace(xml[eq]) && xml[eq] != '>') ++eq;
+    const std::string attr(xml.substr(pos, eq - pos));
+    size_t q = skipSpace(xml, eq);
+    if (q >= xml.size() || xml[q] != '=') return false;
+    q = skipSpace(xml, q + 1);
+    if (q >= xml.size() || (xml[q] != '"' && xml[q] != '\'')) return false;
+    const size_t close = xml.find(xml[q], q + 1);
+    if (close == std::string_view::npos) return false;
+    element.attributes.emplace_back(attr, xmlUnescape(xml.substr(q + 1, close - q - 1)));
+    pos = close + 1;
+    return true;
+}
+
 // Attributes of the elements whose local name is `localName` (document order).
 std::vector<XmlElement> xmlElements(std::string_view xml, std::string_view localName) {
     std::vector<XmlElement> found;
@@ -93,30 +128,9 @@ std::vector<XmlElement> xmlElements(std::string_view xml, std::string_view local
         ++pos;
         if (pos >= xml.size()) break;
         if (xml[pos] == '/' || xml[pos] == '?' || xml[pos] == '!') continue;
-        size_t end = pos;
-        while (end < xml.size() && !isSpace(xml[end]) && xml[end] != '>' && xml[end] != '/') ++end;
-        std::string_view name = xml.substr(pos, end - pos);
-        if (auto colon = name.find(':'); colon != std::string_view::npos) name = name.substr(colon + 1);
-        pos = end;
-        if (name != localName) continue;
+        if (tagName(xml, pos) != localName) continue;
         XmlElement element;
-        while (pos < xml.size()) {
-            while (pos < xml.size() && isSpace(xml[pos])) ++pos;
-            if (pos >= xml.size() || xml[pos] == '>' || xml[pos] == '/') break;
-            size_t eq = pos;
-            while (eq < xml.size() && xml[eq] != '=' && !isSpace(xml[eq]) && xml[eq] != '>') ++eq;
-            const std::string attr(xml.substr(pos, eq - pos));
-            size_t q = eq;
-            while (q < xml.size() && isSpace(xml[q])) ++q;
-            if (q >= xml.size() || xml[q] != '=') break;
-            ++q;
-            while (q < xml.size() && isSpace(xml[q])) ++q;
-            if (q >= xml.size() || (xml[q] != '"' && xml[q] != '\'')) break;
-            const size_t close = xml.find(xml[q], q + 1);
-            if (close == std::string_view::npos) break;
-            element.attributes.emplace_back(attr, xmlUnescape(xml.substr(q + 1, close - q - 1)));
-            pos = close + 1;
-        }
+        while (pos < xml.size() && readAttribute(xml, pos, element)) {}
         found.push_back(std::move(element));
     }
     return found;
@@ -136,16 +150,17 @@ struct AgileDescriptor {
     std::vector<uint8_t> verifierInput, verifierHash, keyValue;
 };
 
-AgileDescriptor parseAgile(std::span<const uint8_t> blob, const std::string& file) {
-    if (get32(blob, 4) != 0x40) damaged(file, "unexpected Agile reserved value");
-    const std::string_view xml(reinterpret_cast<const char*>(blob.data() + 8), blob.size() - 8);
+// Reads the attributes of the Agile descriptor; anything amiss is a damaged
+// or unsupported header of `file`.
+struct AgileAttributes {
+    const std::string& file;
 
-    auto attr = [&](const XmlElement& e, const char* name) -> const std::string& {
+    const std::string& attr(const XmlElement& e, const char* name) const {
         const std::string* v = e.find(name);
         if (!v) damaged(file, std::string("Agile descriptor lacks ") + name);
         return *v;
-    };
-    auto number = [&](const XmlElement& e, const char* name, uint32_t maximum) -> uint32_t {
+    }
+    uint32_t number(const XmlElement& e, const char* name, uint32_t maximum) const {
         const std::string& v = attr(e, name);
         if (v.empty() || v.size() > 10) damaged(file, std::string("bad ") + name);
         uint64_t n = 0;
@@ -155,25 +170,29 @@ AgileDescriptor parseAgile(std::span<const uint8_t> blob, const std::string& fil
         }
         if (n > maximum) damaged(file, std::string(name) + " out of range");
         return uint32_t(n);
-    };
-    auto binary = [&](const XmlElement& e, const char* name) {
+    }
+    std::vector<uint8_t> binary(const XmlElement& e, const char* name) const {
         auto v = base64Decode(attr(e, name));
         if (!v) damaged(file, std::string("bad base64 in ") + name);
         return std::move(*v);
-    };
-    auto params = [&](const XmlElement& e) {
-        AgileParams p;
-        if (attr(e, "cipherAlgorithm") != "AES")
-            unsupported(file, "Agile encryption with the cipher " + attr(e, "cipherAlgorithm"));
-        if (attr(e, "cipherChaining") != "ChainingModeCBC")
-            unsupported(file, "Agile encryption with chaining " + attr(e, "cipherChaining"));
+    }
+    // The hash's name for OpenSSL and its digest size.
+    void hash(const XmlElement& e, AgileParams& p, size_t& digest) const {
         const std::string& hash = attr(e, "hashAlgorithm");
-        size_t digest = 0;
         if (hash == "SHA1" || hash == "SHA-1") p.hashName = "SHA1", digest = 20;
         else if (hash == "SHA256") p.hashName = "SHA256", digest = 32;
         else if (hash == "SHA384") p.hashName = "SHA384", digest = 48;
         else if (hash == "SHA512") p.hashName = "SHA512", digest = 64;
         else unsupported(file, "Agile encryption with the hash " + hash);
+    }
+    AgileParams params(const XmlElement& e) const {
+        AgileParams p;
+        if (attr(e, "cipherAlgorithm") != "AES")
+            unsupported(file, "Agile encryption with the cipher " + attr(e, "cipherAlgorithm"));
+        if (attr(e, "cipherChaining") != "ChainingModeCBC")
+            unsupported(file, "Agile encryption with chaining " + attr(e, "cipherChaining"));
+        size_t digest = 0;
+        hash(e, p, digest);
         p.saltSize = number(e, "saltSize", 65536);
         p.blockSize = number(e, "blockSize", 65536);
         p.keyBits = number(e, "keyBits", 65536);
@@ -182,10 +201,19 @@ AgileDescriptor parseAgile(std::span<const uint8_t> blob, const std::string& fil
         if (p.blockSize != 16) damaged(file, "AES block size is not 16");
         if (p.keyBits != 128 && p.keyBits != 192 && p.keyBits != 256)
             damaged(file, "bad AES key size " + std::to_string(p.keyBits));
-        if (p.hashSize != digest) damaged(file, "hash size does not match " + hash);
+        if (p.hashSize != digest) damaged(file, "hash size does not match " + attr(e, "hashAlgorithm"));
         if (p.saltSize == 0 || p.salt.size() != p.saltSize) damaged(file, "bad salt");
         return p;
-    };
+    }
+};
+
+AgileDescriptor parseAgile(std::span<const uint8_t> blob, const std::string& file) {
+    if (decodeLE32(blob.data() + 4) != 0x40) damaged(file, "unexpected Agile reserved value");
+    const std::string_view xml(reinterpret_cast<const char*>(blob.data() + 8), blob.size() - 8);
+    const AgileAttributes in{file};
+    auto number = [&](const XmlElement& e, const char* name, uint32_t maximum) { return in.number(e, name, maximum); };
+    auto binary = [&](const XmlElement& e, const char* name) { return in.binary(e, name); };
+    auto params = [&](const XmlElement& e) { return in.params(e); };
 
     const auto keyData = xmlElements(xml, "keyData");
     if (keyData.size() != 1) damaged(file, "Agile descriptor needs one keyData element");
@@ -222,7 +250,7 @@ std::vector<uint8_t> spunHash(Hasher& h, const std::vector<uint8_t>& salt, const
     std::vector<uint8_t> cur = h.hash({salt, password});
     uint8_t iter[4];
     for (uint32_t i = 0; i < spinCount; ++i) {
-        put32(iter, i);
+        encodeLE32(iter, i);
         h.hash({iter, cur}, cur.data());
     }
     return cur;
@@ -300,8 +328,8 @@ NewEncryption PageCipher::createAgile(const std::string& password) {
         "\"/></keyEncryptor></keyEncryptors></encryption>";
 
     auto& b = e.provider;
-    append32(b, 0x00040004);  // version 4.4
-    append32(b, 0x40);        // reserved
+    putLE32(b, 0x00040004);  // version 4.4
+    putLE32(b, 0x40);        // reserved
     b.insert(b.end(), xml.begin(), xml.end());
     e.cipher = std::make_unique<AgileCipher>(e.encodingKey, secret, keySalt, "SHA512", kBlockSize);
     return e;

@@ -7,76 +7,87 @@
 namespace tp::db::jet {
 
 std::pair<const uint8_t*, size_t> JetDatabase::findRow(uint32_t ref) {
-    const uint32_t page = ref >> 8, row = ref & 0xFF;
+    const uint32_t page = refPage(ref), row = refRow(ref);
     if (page == 0 || page >= pager_->pageCount())
         damaged("row pointer to page " + std::to_string(page) + " out of range");
     const uint8_t* p = pager_->read(page);
     if (!isPage(p, PageType::Data))
         damaged("row pointer to page " + std::to_string(page) + ", which is not a data page");
-    const uint32_t count = rd16(p + rowsAt_);
-    const uint32_t table = rowsAt_ + 2;
-    if (row >= count || table + 2 * count > ps_)
+    const DataPageLayout& L = layout().dataPage;
+    const uint32_t count = decodeLE16(p + L.rowCount);
+    const size_t rowsEnd = L.rowOffset(count);
+    if (row >= count || rowsEnd > ps_)
         damaged("row " + std::to_string(row) + " of page " + std::to_string(page) + " does not exist");
-    const uint32_t start = rd16(p + table + 2 * row) & 0x1FFF;
-    const uint32_t end = row == 0 ? ps_ : rd16(p + table + 2 * (row - 1)) & 0x1FFF;
-    if (start < table + 2 * count || end > ps_ || start > end)
+    const uint32_t start = decodeLE16(p + L.rowOffset(row)) & datapage::kRowOffsetMask;
+    const uint32_t end = row == 0 ? ps_ : decodeLE16(p + L.rowOffset(row - 1)) & datapage::kRowOffsetMask;
+    if (start < rowsEnd || end > ps_ || start > end)
         damaged("row " + std::to_string(row) + " of page " + std::to_string(page) + " has a bad offset");
     return {p + start, end - start};
 }
 
 void JetDatabase::pageRows(uint32_t page, const uint8_t* p, std::vector<RowSpan>& out, bool liveOnly) {
     out.clear();
-    const uint32_t count = rd16(p + rowsAt_);
-    const uint32_t table = rowsAt_ + 2;
-    if (table + 2 * count > ps_) damaged("page " + std::to_string(page) + " has a bad row count");
+    const DataPageLayout& L = layout().dataPage;
+    const uint32_t count = decodeLE16(p + L.rowCount);
+    const size_t rowsEnd = L.rowOffset(count);
+    if (rowsEnd > ps_) damaged("page " + std::to_string(page) + " has a bad row count");
     uint32_t prevEnd = ps_;
     for (uint32_t r = 0; r < count; ++r) {
-        const uint16_t raw = rd16(p + table + 2 * r);
-        const uint32_t start = raw & 0x1FFF;
+        const uint16_t raw = decodeLE16(p + L.rowOffset(r));
+        const uint32_t start = raw & datapage::kRowOffsetMask;
         const uint32_t end = r == 0 ? ps_ : prevEnd;
         prevEnd = start;
-        if (liveOnly && (raw & 0x4000)) continue;
-        if (start < table + 2 * count || start > end || end > ps_)
+        if (liveOnly && (raw & datapage::kRowOverflow)) continue;
+        if (start < rowsEnd || start > end || end > ps_)
             damaged("row " + std::to_string(r) + " of page " + std::to_string(page) + " has a bad offset");
         if (end == start) continue;
-        out.push_back({(page << 8) | r, p + start, end - start});
+        out.push_back({rowRef(page, r), p + start, end - start});
     }
 }
 
 std::pair<uint8_t*, size_t> JetDatabase::rowForWrite(uint32_t ref) {
     auto [p, n] = findRow(ref);
-    uint8_t* base = pager_->modify(ref >> 8);
-    return {base + (p - pager_->read(ref >> 8)), n};
+    uint8_t* base = pager_->modify(refPage(ref));
+    return {base + (p - pager_->read(refPage(ref))), n};
+}
+
+// The header of an empty data page of `owner` (a TDEF page, or the
+// long-value mark written after it).
+void startDataPage(uint8_t* p, uint32_t owner) {
+    p[page::kType] = uint8_t(PageType::Data);
+    p[page::kMarker] = page::kMarkerValue;
+    encodeLE16(p + datapage::kFreeSpace, kDataPageFree);
+    encodeLE32(p + datapage::kOwner, owner);
 }
 
 uint32_t JetDatabase::newDataPage(uint32_t owner, uint32_t after) {
     const uint32_t page = allocPage(after + 1);
     uint8_t* p = pager_->modify(page);
-    p[0] = uint8_t(PageType::Data);
-    p[1] = 0x01;
-    wr16(p + 2, kDataPageFree);
-    wr32(p + 4, owner);
+    startDataPage(p, owner);
     return page;
 }
 
 bool JetDatabase::placeRow(uint32_t page, const uint8_t* row, size_t n, uint32_t& ref) {
     const uint8_t* r = pager_->read(page);
-    const uint32_t count = rd16(r + 12);
-    const uint32_t free = rd16(r + 2);
-    if (count >= 255) return false;
-    const size_t lowest = 14 + 2 * size_t(count) + free;
+    const DataPageLayout& L = kJet4.dataPage;
+    const uint32_t count = decodeLE16(r + L.rowCount);
+    const uint32_t free = decodeLE16(r + datapage::kFreeSpace);
+    if (count >= datapage::kMaxRows) return false;
+    const size_t lowest = L.rowOffset(count) + free;
     if (lowest > kPageSize) damaged("page " + std::to_string(page) + " has a bad free-space count");
-    if (free < n + 2) return false;
+    if (free < n + datapage::kRowOffsetSize) return false;
     const size_t start = lowest - n;
     // Only the free-space and row counts, the new offset and the row's bytes
     // change.
-    uint8_t* p =
-        pager_->modifyRanges(page, {{2, 2}, {12, 2}, {uint16_t(14 + 2 * count), 2}, {uint16_t(start), uint16_t(n)}});
+    uint8_t* p = pager_->modifyRanges(page, {{uint16_t(datapage::kFreeSpace), 2},
+                                             {uint16_t(L.rowCount), 2},
+                                             {uint16_t(L.rowOffset(count)), uint16_t(datapage::kRowOffsetSize)},
+                                             {uint16_t(start), uint16_t(n)}});
     std::memcpy(p + start, row, n);
-    wr16(p + 14 + 2 * count, uint32_t(start));
-    wr16(p + 12, count + 1);
-    wr16(p + 2, uint32_t(free - n - 2));
-    ref = (page << 8) | count;
+    encodeLE16(p + L.rowOffset(count), uint32_t(start));
+    encodeLE16(p + L.rowCount, count + 1);
+    encodeLE16(p + datapage::kFreeSpace, uint32_t(free - n - datapage::kRowOffsetSize));
+    ref = rowRef(page, count);
     return true;
 }
 
@@ -102,8 +113,8 @@ uint32_t JetDatabase::appendRow(StoredTable& t, const std::vector<uint8_t>& row)
 void JetDatabase::setRowCount(StoredTable& t, uint32_t count) {
     t.rowCount = count;
     uint8_t* p = pager_->modify(t.page);
-    wr32(p + 0x10, count);
-    wr32(p + 0x14, t.autoNumber);
+    encodeLE32(p + kTdef4.rowCount, count);
+    encodeLE32(p + kTdef4.autoNumber, t.autoNumber);
 }
 
 void JetDatabase::insertInto(StoredTable& t, const std::vector<Value>& values) {
@@ -143,9 +154,9 @@ void JetDatabase::insertRow(const std::string& table, const std::vector<Value>& 
 
 void JetDatabase::deleteRow(StoredTable& t, uint32_t ref) {
     findRow(ref);
-    uint8_t* p = pager_->modify(ref >> 8);
-    const uint32_t r = ref & 0xFF;
-    wr16(p + 14 + 2 * r, rd16(p + 14 + 2 * r) | 0xC000);
+    uint8_t* p = pager_->modify(refPage(ref));
+    const size_t at = kJet4.dataPage.rowOffset(refRow(ref));
+    encodeLE16(p + at, decodeLE16(p + at) | datapage::kRowDeleted | datapage::kRowOverflow);
     if (t.rowCount > 0) setRowCount(t, t.rowCount - 1);
 }
 

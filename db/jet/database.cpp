@@ -9,7 +9,9 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 
+#include "db/coding/header_mask.h"
 #include "db/jet/crypto.h"
 #include "db/jet/jet_database.h"
 
@@ -27,81 +29,111 @@ std::chrono::milliseconds durabilityInterval() {
     return std::chrono::milliseconds(3000);
 }
 
+namespace {
+
+bool formatIdIs(const uint8_t* h, const char* id) {
+    return std::memcmp(h + header::kFormatId, id, header::kFormatIdSize) == 0;
+}
+
+// The format a Jet 4/ACE header's version byte names, or nothing for a
+// header no reader opens.
+std::optional<FileFormat> newerFormat(uint8_t version, bool jet, bool ace) {
+    // clang-format off
+    switch (version) {
+    case 0x01: if (jet) return FileFormat::Jet4; break;
+    case 0x02: if (ace) return FileFormat::Ace12; break;
+    case 0x03: if (ace) return FileFormat::Ace14; break;
+    case 0x05: if (ace) return FileFormat::Ace16; break;
+    case 0x06: if (ace) return FileFormat::Ace17; break;
+    default: break;
+    }
+    // clang-format on
+    return std::nullopt;
+}
+
+// The Jet 4 password field (20 UTF-16 units masked with the creation date),
+// up to its first zero unit.
+std::u16string storedPassword(const uint8_t* h) {
+    double created;
+    std::memcpy(&created, h + header::kCreated, 8);
+    const auto mask = coding::passwordMask(created);
+    std::u16string stored;
+    for (size_t i = 0; i < header::kPasswordSize / 2; ++i) {
+        const uint8_t lo = h[header::kPassword + 2 * i] ^ mask[(2 * i) % 4];
+        const uint8_t hi = h[header::kPassword + 2 * i + 1] ^ mask[(2 * i + 1) % 4];
+        const char16_t c = char16_t(lo | (hi << 8));
+        if (c == 0) break;
+        stored.push_back(c);
+    }
+    return stored;
+}
+
+}  // namespace
+
 void JetDatabase::openExisting(const std::string& password) {
     Pager& pg = *pager_;
     const std::string& path = pg.path();
     if (pg.pageCount() < 1) throw jeterr::unrecognizedFormat(path);
     uint8_t h[kPageSize];
     std::memcpy(h, pg.read(0), kPageSize);
-    const bool jet = std::memcmp(h + 4, "Standard Jet DB", 15) == 0;
-    const bool ace = std::memcmp(h + 4, "Standard ACE DB", 15) == 0;
-    const bool msisam = std::memcmp(h + 4, "MSISAM Database", 15) == 0;
-    if (h[0] != 0 || !(jet || ace || msisam)) throw jeterr::unrecognizedFormat(path);
+    const bool jet = formatIdIs(h, header::kJetId);
+    const bool ace = formatIdIs(h, header::kAceId);
+    const bool msisam = formatIdIs(h, header::kMsisamId);
+    if (h[page::kType] != uint8_t(PageType::Header) || !(jet || ace || msisam)) throw jeterr::unrecognizedFormat(path);
     const uint8_t version = h[header::kVersion];
     if (version == 0x00 && jet) {
-        if (pg.pageSize() != 2048) throw jeterr::unrecognizedFormat(path);
-        format_ = FileFormat::Jet3;
-        jet3_ = true;
-        ps_ = 2048;
-        rowsAt_ = datapage::kRowCount3;
-        if (pg.pageCount() < 3) damaged("the file is too short");
-        rc4(kHeaderKey, 4, h + kMaskStart, 126);
-        codePage_ = rd16(h + header::kCodePage);
-        if (codePage_ == 0) codePage_ = 1252;
-        sortLcid_ = rd16(h + header::kSortOrder3);
-        // Database password: 20 bytes in the code page, not masked further.
-        size_t len = 0;
-        while (len < 20 && h[header::kPassword + len] != 0) ++len;
-        if (len > 0 && decodeNarrowText(h + header::kPassword, len, codePage_) != password)
-            throw jeterr::notValidPassword();
-        pg.setEncodingKey(rd32(h + header::kEncodingKey));
-        const uint8_t* p2 = pg.read(2);
-        if (!isPage(p2, PageType::TableDef)) damaged("the system catalog is missing");
-        loadCatalog();
-        return;
-    }
-    if (msisam || version == 0x00 || (version == 0x01 && !jet) || (version >= 0x02 && !ace) || version == 0x04 ||
-        version > 0x06)
-        throw jeterr::unrecognizedFormat(path);
-    // clang-format off
-    switch (version) {
-    case 0x02: format_ = FileFormat::Ace12; break;
-    case 0x03: format_ = FileFormat::Ace14; break;
-    case 0x05: format_ = FileFormat::Ace16; break;
-    case 0x06: format_ = FileFormat::Ace17; break;
-    default: format_ = FileFormat::Jet4; break;
-    }
-    // clang-format on
-    if (pg.pageCount() < 3) damaged("the file is too short");
-    rc4(kHeaderKey, 4, h + kMaskStart, kMaskLen);
-    const uint32_t key = rd32(h + header::kEncodingKey);
-    sortLcid_ = rd16(h + header::kSortOrder);
-    sortVersion_ = h[0x71];
-    if (format_ != FileFormat::Jet4) {
-        // An .accdb with a password is always encrypted; the password unlocks
-        // the page key (the 0x42 field holds no password in these files).
-        auto cipher = PageCipher::fromHeader(std::span<const uint8_t>(h, kPageSize), password, path);
-        if (cipher) pg.setCipher(std::move(cipher));
+        openJet3(h, password);
     } else {
-        double created;
-        std::memcpy(&created, h + header::kCreated, 8);
-        // Database password: 20 UTF-16 characters masked with the creation date.
-        uint8_t mask[4] = {0, 0, 0, 0};
-        if (std::isfinite(created) && std::fabs(created) < 2147483647.0) wr32(mask, uint32_t(int32_t(created)));
-        std::u16string stored;
-        for (int i = 0; i < 20; ++i) {
-            const uint8_t lo = h[header::kPassword + 2 * i] ^ mask[(2 * i) % 4];
-            const uint8_t hi = h[header::kPassword + 2 * i + 1] ^ mask[(2 * i + 1) % 4];
-            const char16_t c = char16_t(lo | (hi << 8));
-            if (c == 0) break;
-            stored.push_back(c);
-        }
-        if (!stored.empty() && stored != utf8ToUtf16(password)) throw jeterr::notValidPassword();
-        pg.setEncodingKey(key);
+        const auto format = msisam ? std::nullopt : newerFormat(version, jet, ace);
+        if (!format) throw jeterr::unrecognizedFormat(path);
+        format_ = *format;
+        openJet4(h, password);
     }
     const uint8_t* p2 = pg.read(2);
     if (!isPage(p2, PageType::TableDef)) damaged("the system catalog is missing");
     loadCatalog();
+}
+
+// An Access 97 header (h: page 0 as stored, unmasked here).
+void JetDatabase::openJet3(uint8_t* h, const std::string& password) {
+    Pager& pg = *pager_;
+    if (pg.pageSize() != kJet3.pageSize) throw jeterr::unrecognizedFormat(pg.path());
+    format_ = FileFormat::Jet3;
+    jet3_ = true;
+    ps_ = kJet3.pageSize;
+    rowsAt_ = kJet3.dataPage.rowCount;
+    if (pg.pageCount() < 3) damaged("the file is too short");
+    coding::applyHeaderMask(h, h[header::kVersion]);
+    codePage_ = decodeLE16(h + header::kCodePage);
+    if (codePage_ == 0) codePage_ = 1252;
+    sortLcid_ = decodeLE16(h + header::kSortOrder3);
+    // Database password: 20 bytes in the code page, not masked further.
+    size_t len = 0;
+    while (len < header::kPasswordSize3 && h[header::kPassword + len] != 0) ++len;
+    if (len > 0 && decodeNarrowText(h + header::kPassword, len, codePage_) != password)
+        throw jeterr::notValidPassword();
+    pg.setEncodingKey(decodeLE32(h + header::kEncodingKey));
+}
+
+// A Jet 4 or ACE header (h: page 0 as stored, unmasked here).
+void JetDatabase::openJet4(uint8_t* h, const std::string& password) {
+    Pager& pg = *pager_;
+    if (pg.pageCount() < 3) damaged("the file is too short");
+    coding::applyHeaderMask(h, h[header::kVersion]);
+    const uint32_t key = decodeLE32(h + header::kEncodingKey);
+    sortLcid_ = decodeLE16(h + header::kSortOrder);
+    sortVersion_ = h[header::kSortVersion];
+    if (format_ != FileFormat::Jet4) {
+        // An .accdb with a password is always encrypted; the password unlocks
+        // the page key (the 0x42 field holds no password in these files).
+        auto cipher = PageCipher::fromHeader(std::span<const uint8_t>(h, kPageSize), password, pg.path());
+        if (cipher) pg.setCipher(std::move(cipher));
+        return;
+    }
+    // Database password: 20 UTF-16 characters masked with the creation date.
+    const std::u16string stored = storedPassword(h);
+    if (!stored.empty() && stored != utf8ToUtf16(password)) throw jeterr::notValidPassword();
+    pg.setEncodingKey(key);
 }
 
 void JetDatabase::makeDurable() {
@@ -188,7 +220,7 @@ void JetDatabase::reloadAfterUndo() {
     loadCatalog();
     for (const Pending& s : stale)
         for (const CatalogEntry& e : catalog_)
-            if ((e.type & 0x7F) == 1 && (e.id & 0x00FFFFFF) == s.page) {
+            if (e.isTable() && e.tablePage() == s.page) {
                 StoredTable& t = tableByName(e.name);
                 t.indexesStale = s.indexes;
                 if (s.count) {
@@ -232,9 +264,9 @@ void JetDatabase::close() {
 // Access 97 files have 2048-byte pages (and are only read).
 bool jet3File(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
-    char h[0x15] = {};
-    return in.read(h, sizeof h) && h[0] == 0 && std::memcmp(h + 4, "Standard Jet DB", 15) == 0 &&
-           h[header::kVersion] == 0;
+    char h[header::kVersion + 1] = {};
+    return in.read(h, sizeof h) && h[page::kType] == uint8_t(PageType::Header) &&
+           std::memcmp(h + header::kFormatId, header::kJetId, header::kFormatIdSize) == 0 && h[header::kVersion] == 0;
 }
 
 std::unique_ptr<Database> Database::open(const std::string& path, const std::string& password, bool readOnly) {

@@ -14,6 +14,8 @@
 #include <utility>
 #include <vector>
 
+#include "db/coding/guid.h"
+#include "db/coding/utf.h"
 #include "db/error.h"
 #include "db/jet/errors.h"
 #include "db/jet/format.h"
@@ -29,9 +31,9 @@ inline constexpr size_t kDataPageFree = 4082;
 inline constexpr size_t kIndexEntryBytes = kPageSize - kIndexPage4.entries;  // 3616
 inline constexpr size_t kMaxLongValue = 0xFFFFFF;                            // 3 length bytes are all readers take
 inline constexpr uint32_t kTablesParent = 0x0F000000;
-// The header: the mask's RC4 key and range, and the Jet 4 magic number.
-inline constexpr uint8_t kHeaderKey[4] = {0xC7, 0xDA, 0x39, 0x6B};
-inline constexpr size_t kMaskStart = 0x18, kMaskLen = 128;
+// The stamp the engine writes into a table definition, its column
+// descriptors and logical indexes (tdef::kStamp, column::kStamp,
+// logicalindex::kStamp).
 inline constexpr uint32_t kMagic = 1625;
 
 // The index part of a table definition: per real index its count slot and
@@ -62,7 +64,13 @@ struct CatalogEntry {
     uint32_t rowRef = 0;  // pg:row of the MSysObjects row
     Bytes owner;
     ColumnProperties properties;  // of a table: its columns' Required and DefaultValue
+    int kind() const { return type & msysobjects::kTypeMask; }
+    bool isTable() const { return kind() == msysobjects::kTable; }
+    uint32_t tablePage() const { return id & msysobjects::kIdPage; }
 };
+
+struct SystemColumn;
+struct SystemTable;
 
 // A row slot found while walking a data page.
 struct RowSpan {
@@ -71,25 +79,16 @@ struct RowSpan {
     size_t n;
 };
 
-// Little-endian writers for rows and definitions being built.
-inline void putBytes(std::vector<uint8_t>& v, const void* p, size_t n) {
-    const auto* b = static_cast<const uint8_t*>(p);
-    v.insert(v.end(), b, b + n);
-}
-inline void put16(std::vector<uint8_t>& v, uint32_t x) {
-    v.push_back(uint8_t(x));
-    v.push_back(uint8_t(x >> 8));
-}
-inline void put32(std::vector<uint8_t>& v, uint32_t x) {
-    put16(v, x & 0xFFFF);
-    put16(v, x >> 16);
-}
-inline void putUtf16(std::vector<uint8_t>& v, std::u16string_view s) {
-    for (char16_t c : s) put16(v, c);
-}
+// The older names of the coding toolkit's appending helpers
+// (db/coding/endian.h), for the files that still use them.
+inline void put16(std::vector<uint8_t>& v, uint32_t x) { coding::putLE16(v, x); }
+inline void put32(std::vector<uint8_t>& v, uint32_t x) { coding::putLE32(v, x); }
+inline void putUtf16(std::vector<uint8_t>& v, std::u16string_view s) { coding::putUtf16LE(v, s); }
 
 // database.cpp
 std::chrono::milliseconds durabilityInterval();
+// data_pages.cpp: the header of an empty data page of `owner`
+void startDataPage(uint8_t* page, uint32_t owner);
 bool jet3File(const std::string& path);  // Access 97 files have 2048-byte pages
 // new_database.cpp
 double nowOle();  // the local time as an OLE date
@@ -100,7 +99,8 @@ int fixedSizeOf(ColType t);
 FieldInfo fieldInfoOf(const StoredColumn& c);
 ColumnDef columnDefOf(const StoredColumn& c);
 // row_codec.cpp
-bool parseGuid(const std::string& text, uint8_t* out);
+// The coding toolkit's GUID text form (db/coding/guid.h), by its older name.
+inline bool parseGuid(const std::string& text, uint8_t* out) { return coding::parseGuid(text, out); }
 bool encodeNumeric(const std::string& text, int scale, int precision, uint8_t* out);
 // index_definitions.cpp: a real index's block in a table definition
 std::vector<uint8_t> realIndexBlock(const StoredIndex& ix);
@@ -117,7 +117,11 @@ public:
     }
 
     void openExisting(const std::string& password);
+    void openJet3(uint8_t* page0, const std::string& password);
+    void openJet4(uint8_t* page0, const std::string& password);
     void setFormat(FileFormat f) { format_ = f; }
+    // The offsets of the file's format version.
+    const Layout& layout() const { return layoutOf(jet3_); }
     void createNew(const std::string& password);
 
     FileFormat format() const override { return format_; }
@@ -159,7 +163,7 @@ public:
     std::vector<uint32_t> mapPages(uint32_t ref, std::vector<uint32_t>* bitmapPages = nullptr,
                                    uint32_t* pastEnd = nullptr);
     bool dataPageOf(const StoredTable& t, const uint8_t* pg) const {
-        return isPage(pg, PageType::Data) && rd32(pg + 4) == t.page;
+        return isPage(pg, PageType::Data) && decodeLE32(pg + datapage::kOwner) == t.page;
     }
     void pageRows(uint32_t page, const uint8_t* pg, std::vector<RowSpan>& out, bool liveOnly);
 
@@ -176,7 +180,10 @@ private:
 
     // Reading.
     StoredTable loadTable(uint32_t page, const std::string& name);
+    StoredTable& loadedTable(const CatalogEntry& e);
     StoredTable loadTable3(StoredTable t, const std::vector<uint8_t>& s);
+    std::vector<uint8_t> readDefinitionPages(StoredTable& t);
+    void readColumnNames(StoredTable& t, const std::vector<uint8_t>& s, size_t& pos);
     Value valueOf(const StoredTable& t, const StoredColumn& c, const uint8_t* p, size_t len);
     template <class ValueOf>
     void decodeRow3(const StoredTable& t, const uint8_t* row, size_t n, std::vector<Value>& out, ValueOf valueOf);
@@ -206,6 +213,10 @@ private:
     uint32_t allocPage(uint32_t from = 0);
     void releasePage(uint32_t page);
     void loadFreePages();
+    void loadFreePagesFromBitmaps(const uint8_t* row, size_t n, uint32_t total);
+    void markFree(uint64_t page, uint32_t total);
+    void referenceMapPages(const uint8_t* row, size_t n, std::vector<uint32_t>& pages,
+                           std::vector<uint32_t>* bitmapPages, uint32_t* pastEnd);
     void setGlobalBit(uint32_t page, bool free);
     bool growGlobalMap(uint32_t page);
     bool rewriteGlobalMapRow(const std::vector<uint8_t>& row);
@@ -225,6 +236,9 @@ private:
     void encodeRow(StoredTable& t, const std::vector<Value>& values, std::vector<uint8_t>& out);
     void insertInto(StoredTable& t, const std::vector<Value>& values);
     void createTableNow(const std::string& name, const std::vector<ColumnDef>& columns);
+    void writeGlobalMapPage();
+    std::vector<StoredColumn> systemColumns(const std::vector<SystemColumn>& defs) const;
+    void writeSystemTable(const SystemTable& d, uint32_t tdefPage);
     void dropTableNow(const std::string& name);
     // Runs one statement: when it fails, every page it changed is put back
     // and the in-memory view of the tables is read again from them.

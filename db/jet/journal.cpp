@@ -17,6 +17,7 @@
 #include "db/busy.h"
 #include "db/error.h"
 #include "db/jet/errors.h"
+#include "db/coding/endian.h"
 #include "db/jet/pager_io.h"
 
 namespace tp::db::jet {
@@ -26,8 +27,8 @@ using namespace pagerio;
 namespace {
 
 uint32_t headerCheck(const uint8_t* h, uint64_t salt, bool v2) {
-    uint32_t c = check32(salt, 0, h, 28);
-    if (v2) c ^= check32(salt, 1, h + 32, kJournalHeader - 32);
+    uint32_t c = check32(salt, 0, h, journal::kCheck);
+    if (v2) c ^= check32(salt, 1, h + journal::kSamples, kJournalHeader - journal::kSamples);
     return c;
 }
 
@@ -57,54 +58,96 @@ namespace pagerio {
 // whose file is shorter than at its durability point, or whose sample pages
 // the file holds otherwise (and the journal does not cover), was left by
 // another file or another state of this one: it is renamed aside, not applied.
+namespace {
+
+// A journal's header, as far as it checks.
+struct JournalHead {
+    bool valid = false, v2 = false;
+    uint32_t pageSize = 0, basePages = 0;
+    uint64_t salt = 0;
+};
+
+JournalHead readJournalHead(int jfd, uint64_t size, uint8_t* h) {
+    JournalHead j;
+    const bool whole = size >= kJournalHeader && readAll(jfd, h, kJournalHeader, 0);
+    const bool v1 = whole && std::memcmp(h + journal::kMagic, kJournalMagicV1, 8) == 0;
+    j.v2 = whole && std::memcmp(h + journal::kMagic, kJournalMagic, 8) == 0;
+    j.valid =
+        (v1 || j.v2) && decodeLE32(h + journal::kCheck) == headerCheck(h, coding::decodeLE64(h + journal::kSalt), j.v2);
+    if (!j.valid) return j;
+    j.pageSize = decodeLE32(h + journal::kPageSize);
+    j.basePages = decodeLE32(h + journal::kBasePages);
+    j.salt = coding::decodeLE64(h + journal::kSalt);
+    return j;
+}
+
+// The pages of the entries that check, up to the first that does not.
+std::vector<uint32_t> checkedEntries(int jfd, uint64_t size, const JournalHead& j, std::vector<uint8_t>& e) {
+    std::vector<uint32_t> pages;
+    for (uint64_t off = kJournalHeader; off + e.size() <= size; off += e.size()) {
+        if (!readAll(jfd, e.data(), e.size(), off)) break;
+        const uint32_t page = decodeLE32(e.data() + journal::kEntryPage);
+        if (decodeLE32(e.data() + journal::kEntryCheck) !=
+                check32(j.salt, page, e.data() + journal::kEntryImage, j.pageSize) ||
+            page >= j.basePages)
+            break;
+        pages.push_back(page);
+    }
+    return pages;
+}
+
+// Whether the sample pages the journal does not cover are as the file holds
+// them (version 2 journals).
+bool samplesMatch(const uint8_t* h, int dbfd, const JournalHead& j, const std::vector<uint32_t>& pages,
+                  std::vector<uint8_t>& e) {
+    const uint32_t samples = std::min(decodeLE32(h + journal::kSamples), kMaxSamples);
+    for (uint32_t i = 0; i < samples; ++i) {
+        const uint8_t* sample = h + journal::kSample + journal::kSampleSize * i;
+        const uint32_t page = decodeLE32(sample);
+        if (page >= j.basePages || std::find(pages.begin(), pages.end(), page) != pages.end()) continue;
+        uint8_t* img = e.data() + journal::kEntryImage;
+        if (!readAll(dbfd, img, j.pageSize, uint64_t(page) * j.pageSize) ||
+            check32(j.salt, page, img, j.pageSize) != decodeLE32(sample + journal::kSampleCheck))
+            return false;
+    }
+    return true;
+}
+
+// Writes the journal's page images back, cuts the file to its committed
+// length and syncs it.
+void restorePages(const std::string& jpath, int jfd, int dbfd, const std::string& dbPath, const JournalHead& j,
+                  const std::vector<uint32_t>& pages, std::vector<uint8_t>& e, uint64_t dbSize) {
+    for (size_t i = 0; i < pages.size(); ++i) {
+        const uint64_t off = kJournalHeader + uint64_t(i) * e.size();
+        if (!readAll(jfd, e.data(), e.size(), off) || decodeLE32(e.data() + journal::kEntryPage) != pages[i])
+            throw Error(jeterr::kDiskIo, ioError("reading", jpath));
+        if (!writeAll(dbfd, e.data() + journal::kEntryImage, j.pageSize, uint64_t(pages[i]) * j.pageSize))
+            throw Error(jeterr::kDiskIo, ioError("repairing", dbPath));
+    }
+    const uint64_t committed = uint64_t(j.basePages) * j.pageSize;
+    if (dbSize > committed && !truncateFd(dbfd, committed)) throw Error(jeterr::kDiskIo, ioError("repairing", dbPath));
+    if (!syncFd(dbfd)) throw Error(jeterr::kDiskIo, ioError("repairing", dbPath));
+}
+
+}  // namespace
+
 void playBack(const std::string& jpath, int jfd, int dbfd, const std::string& dbPath) {
     uint8_t h[kJournalHeader] = {};
     struct stat st {};
     if (::fstat(jfd, &st) != 0) throw Error(jeterr::kDiskIo, ioError("reading", jpath));
     const uint64_t size = uint64_t(st.st_size);
-    const bool whole = size >= kJournalHeader && readAll(jfd, h, kJournalHeader, 0);
-    const bool v1 = whole && std::memcmp(h, kJournalMagicV1, 8) == 0;
-    const bool v2 = whole && std::memcmp(h, kJournalMagic, 8) == 0;
-    const bool valid = (v1 || v2) && rd32(h + 28) == headerCheck(h, get64(h + 16), v2);
-    if (valid) {
-        const uint32_t pageSize = rd32(h + 8);
-        const uint32_t basePages = rd32(h + 12);
-        const uint64_t salt = get64(h + 16);
-        if (pageSize != 2048 && pageSize != 4096)
+    const JournalHead j = readJournalHead(jfd, size, h);
+    if (j.valid) {
+        if (j.pageSize != 2048 && j.pageSize != 4096)
             throw Error(jeterr::kUnfinished,
                         "The journal '" + jpath + "' of the database '" + dbPath + "' is damaged.");
-        std::vector<uint8_t> e(8 + pageSize);
-        // The entries that check.
-        std::vector<uint32_t> pages;
-        for (uint64_t off = kJournalHeader; off + e.size() <= size; off += e.size()) {
-            if (!readAll(jfd, e.data(), e.size(), off)) break;
-            const uint32_t page = rd32(e.data());
-            if (rd32(e.data() + 4) != check32(salt, page, e.data() + 8, pageSize) || page >= basePages) break;
-            pages.push_back(page);
-        }
+        std::vector<uint8_t> e(journal::kEntryImage + j.pageSize);
+        const std::vector<uint32_t> pages = checkedEntries(jfd, size, j, e);
         struct stat ds {};
         if (::fstat(dbfd, &ds) != 0) throw Error(jeterr::kDiskIo, ioError("reading", dbPath));
-        if (uint64_t(ds.st_size) < uint64_t(basePages) * pageSize) refuseJournal(jpath, dbPath);
-        if (v2) {
-            const uint32_t samples = std::min(rd32(h + 32), kMaxSamples);
-            for (uint32_t i = 0; i < samples; ++i) {
-                const uint32_t page = rd32(h + 36 + 8 * i);
-                if (page >= basePages || std::find(pages.begin(), pages.end(), page) != pages.end()) continue;
-                if (!readAll(dbfd, e.data() + 8, pageSize, uint64_t(page) * pageSize) ||
-                    check32(salt, page, e.data() + 8, pageSize) != rd32(h + 40 + 8 * i))
-                    refuseJournal(jpath, dbPath);
-            }
-        }
-        for (size_t i = 0; i < pages.size(); ++i) {
-            const uint64_t off = kJournalHeader + uint64_t(i) * e.size();
-            if (!readAll(jfd, e.data(), e.size(), off) || rd32(e.data()) != pages[i])
-                throw Error(jeterr::kDiskIo, ioError("reading", jpath));
-            if (!writeAll(dbfd, e.data() + 8, pageSize, uint64_t(pages[i]) * pageSize))
-                throw Error(jeterr::kDiskIo, ioError("repairing", dbPath));
-        }
-        if (uint64_t(ds.st_size) > uint64_t(basePages) * pageSize && !truncateFd(dbfd, uint64_t(basePages) * pageSize))
-            throw Error(jeterr::kDiskIo, ioError("repairing", dbPath));
-        if (!syncFd(dbfd)) throw Error(jeterr::kDiskIo, ioError("repairing", dbPath));
+        if (uint64_t(ds.st_size) < uint64_t(j.basePages) * j.pageSize) refuseJournal(jpath, dbPath);
+        if (j.v2 && !samplesMatch(h, dbfd, j, pages, e)) refuseJournal(jpath, dbPath);
+        restorePages(jpath, jfd, dbfd, dbPath, j, pages, e, uint64_t(ds.st_size));
     }
     if (::unlink(jpath.c_str()) != 0 && errno != ENOENT) throw Error(jeterr::kDiskIo, ioError("removing", jpath));
     syncDirectoryOf(jpath);
@@ -120,58 +163,91 @@ void playBack(const std::string& jpath, int jfd, int dbfd, const std::string& db
 // left over from a program that stopped; when its records name another
 // machine, that machine may still have the database open (its locks are not
 // visible here), so the database is not written.
-void Pager::takeLock() {
-    const std::string lpath = lockFilePath(path_);
+namespace {
+
+// A lock file record: the machine's name, then the user's, zero-padded.
+constexpr size_t kLockRecord = 64;
+constexpr size_t kLockMachine = 0, kLockMachineSize = 32;
+constexpr size_t kLockUser = 32;
+constexpr size_t kLockRecordsRead = 255;
+
+// Whether a record of the lock file (of `size` bytes) names another machine.
+bool lockedElsewhere(int fd, off_t size, const std::string& me) {
+    std::vector<uint8_t> old(size_t(std::min<off_t>(size, off_t(kLockRecord * kLockRecordsRead))));
+    if (old.empty() || !readAll(fd, old.data(), old.size(), 0)) return false;
+    for (size_t r = 0; r + kLockRecord <= old.size(); r += kLockRecord) {
+        std::string machine(reinterpret_cast<const char*>(old.data() + r + kLockMachine), kLockMachineSize);
+        machine = machine.substr(0, machine.find('\0'));
+        while (!machine.empty() && machine.back() == ' ') machine.pop_back();
+        if (!machine.empty() && machine != me.substr(0, kLockMachineSize)) return true;
+    }
+    return false;
+}
+
+// Whether fd is still the file at lpath (its previous holder may have
+// removed it between our open and our lock).
+bool sameFile(int fd, const std::string& lpath, struct stat& a) {
+    struct stat b {};
+    return ::fstat(fd, &a) == 0 && ::stat(lpath.c_str(), &b) == 0 && a.st_ino == b.st_ino && a.st_dev == b.st_dev;
+}
+
+}  // namespace
+
+namespace {
+
+// Makes our record the lock file's only one; false (errno set) on failure.
+bool writeLockRecord(int fd, const std::string& me) {
+    uint8_t rec[kLockRecord] = {};
+    std::memcpy(rec + kLockMachine, me.data(), std::min<size_t>(me.size(), kLockMachineSize - 1));
+    std::memcpy(rec + kLockUser, "Admin", 5);
+    return ::ftruncate(fd, 0) == 0 && ::pwrite(fd, rec, sizeof rec, 0) == ssize_t(sizeof rec);
+}
+
+}  // namespace
+
+// The lock file, opened (and a new one when a holder removed it meanwhile);
+// -1 when none can be made beside the database.
+int Pager::lockedLockFile(const std::string& lpath) {
     for (int attempt = 0; attempt < 5; ++attempt) {
         const int fd = ::open(lpath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
         if (fd < 0) {
-            if (errno == EACCES || errno == EROFS || errno == EPERM) {
-                // No lock file can be made beside the database (nor a journal):
-                // it is opened for reading only.
-                readOnly_ = true;
-                return;
-            }
+            if (errno == EACCES || errno == EROFS || errno == EPERM) return -1;
             throw Error(jeterr::kDiskIo, ioError("creating", lpath));
         }
         if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
             ::close(fd);
             throw jeterr::inUse(path_);
         }
-        // The file may have been removed by its previous holder between our
-        // open and our lock: then lock the new one.
-        struct stat a {
-        }, b{};
-        if (::fstat(fd, &a) != 0 || ::stat(lpath.c_str(), &b) != 0 || a.st_ino != b.st_ino || a.st_dev != b.st_dev) {
-            ::close(fd);
-            continue;
-        }
-        const std::string me = hostName();
-        std::vector<uint8_t> old(size_t(std::min<off_t>(a.st_size, 64 * 255)));
-        if (!old.empty() && readAll(fd, old.data(), old.size(), 0)) {
-            for (size_t r = 0; r + 64 <= old.size(); r += 64) {
-                std::string machine(reinterpret_cast<const char*>(old.data() + r), 32);
-                machine = machine.substr(0, machine.find('\0'));
-                while (!machine.empty() && machine.back() == ' ') machine.pop_back();
-                if (!machine.empty() && machine != me.substr(0, 32)) {
-                    ::close(fd);
-                    throw jeterr::inUse(path_);
-                }
+        struct stat a {};
+        if (sameFile(fd, lpath, a)) {
+            if (lockedElsewhere(fd, a.st_size, hostName())) {
+                ::close(fd);
+                throw jeterr::inUse(path_);
             }
+            return fd;
         }
-        uint8_t rec[64] = {};
-        std::memcpy(rec, me.data(), std::min<size_t>(me.size(), 31));
-        std::memcpy(rec + 32, "Admin", 5);
-        if (::ftruncate(fd, 0) != 0 || ::pwrite(fd, rec, sizeof rec, 0) != ssize_t(sizeof rec)) {
-            const int e = errno;
-            ::unlink(lpath.c_str());
-            ::close(fd);
-            errno = e;
-            throw Error(jeterr::kDiskIo, ioError("writing", lpath));
-        }
-        lockFd_ = fd;
-        return;
+        ::close(fd);
     }
     throw jeterr::inUse(path_);
+}
+
+void Pager::takeLock() {
+    const std::string lpath = lockFilePath(path_);
+    const int fd = lockedLockFile(lpath);
+    if (fd < 0) {
+        // No lock file can be made beside the database (nor a journal): it
+        // is opened for reading only.
+        readOnly_ = true;
+        return;
+    }
+    if (!writeLockRecord(fd, hostName())) {
+        const int e = errno;
+        ::unlink(lpath.c_str());
+        ::close(fd);
+        errno = e;
+        throw Error(jeterr::kDiskIo, ioError("writing", lpath));
+    }
+    lockFd_ = fd;
 }
 
 void Pager::releaseLock() {
@@ -217,22 +293,23 @@ void Pager::openJournal() {
     std::random_device rd;
     salt_ = (uint64_t(rd()) << 32) ^ rd() ^ uint64_t(::getpid());
     uint8_t h[kJournalHeader] = {};
-    std::memcpy(h, kJournalMagic, 8);
-    wr32(h + 8, pageSize_);
-    wr32(h + 12, basePages_);
-    put64(h + 16, salt_);
+    std::memcpy(h + journal::kMagic, kJournalMagic, 8);
+    encodeLE32(h + journal::kPageSize, pageSize_);
+    encodeLE32(h + journal::kBasePages, basePages_);
+    coding::encodeLE64(h + journal::kSalt, salt_);
     // The first pages as the file holds them now (at the durability point:
     // no committed page is overwritten before the journal exists).
     uint32_t samples = 0;
     std::vector<uint8_t> img(pageSize_);
     for (uint32_t page = 0; page < kMaxSamples && page < basePages_; ++page) {
         if (!readAll(fd_, img.data(), pageSize_, uint64_t(page) * pageSize_)) break;
-        wr32(h + 36 + 8 * samples, page);
-        wr32(h + 40 + 8 * samples, check32(salt_, page, img.data(), pageSize_));
+        uint8_t* sample = h + journal::kSample + journal::kSampleSize * samples;
+        encodeLE32(sample, page);
+        encodeLE32(sample + journal::kSampleCheck, check32(salt_, page, img.data(), pageSize_));
         ++samples;
     }
-    wr32(h + 32, samples);
-    wr32(h + 28, headerCheck(h, salt_, true));
+    encodeLE32(h + journal::kSamples, samples);
+    encodeLE32(h + journal::kCheck, headerCheck(h, salt_, true));
     if (!writeAll(journalFd_, h, sizeof h, 0)) {
         const int e = errno;
         ::close(journalFd_);
@@ -248,16 +325,17 @@ void Pager::openJournal() {
 
 void Pager::journalPages(const std::vector<uint32_t>& pages) {
     openJournal();
-    std::vector<uint8_t> e(8 + pageSize_);
+    std::vector<uint8_t> e(journal::kEntryImage + pageSize_);
+    uint8_t* img = e.data() + journal::kEntryImage;
     size_t done = 0;
     for (uint32_t page : pages) {
         if (page >= basePages_ || journaled_.count(page)) continue;
         if ((++done & 255) == 0) stillBusy();
         // The committed image is what the file holds now: this page has not
         // been written since the last durability point.
-        if (!readAll(fd_, e.data() + 8, pageSize_, uint64_t(page) * pageSize_)) std::memset(e.data() + 8, 0, pageSize_);
-        wr32(e.data(), page);
-        wr32(e.data() + 4, check32(salt_, page, e.data() + 8, pageSize_));
+        if (!readAll(fd_, img, pageSize_, uint64_t(page) * pageSize_)) std::memset(img, 0, pageSize_);
+        encodeLE32(e.data() + journal::kEntryPage, page);
+        encodeLE32(e.data() + journal::kEntryCheck, check32(salt_, page, img, pageSize_));
         if (!writeAll(journalFd_, e.data(), e.size(), journalEnd_))
             throw Error(jeterr::kDiskIo, ioError("writing", journalPath(path_)));
         journalEnd_ += e.size();

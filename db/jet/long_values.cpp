@@ -9,27 +9,28 @@
 namespace tp::db::jet {
 
 Value JetDatabase::readLongValue(const StoredColumn& c, const uint8_t* p, size_t n) {
-    if (n < 12) damaged("long value of column '" + c.name + "' is too short");
-    const size_t len = rd24(p);
-    const uint8_t kind = p[3];
+    using namespace longvalue;
+    if (n < kHeadSize) damaged("long value of column '" + c.name + "' is too short");
+    const size_t len = decodeLE24(p + kLength);
+    const uint8_t kind = p[kKind];
     std::vector<uint8_t> data;
-    if (kind == 0x80) {
-        if (len > n - 12) damaged("inline long value of column '" + c.name + "' is longer than its field");
-        data.assign(p + 12, p + 12 + len);
-    } else if (kind == 0x40) {
-        auto [r, rn] = findRow(rd32(p + 4));
+    if (kind == kInline) {
+        if (len > n - kHeadSize) damaged("inline long value of column '" + c.name + "' is longer than its field");
+        data.assign(p + kInlineData, p + kInlineData + len);
+    } else if (kind == kSingle) {
+        auto [r, rn] = findRow(decodeLE32(p + kRef));
         data.assign(r, r + std::min(rn, len));
-    } else if (kind == 0x00) {
-        uint32_t ref = rd32(p + 4);
+    } else if (kind == kChain) {
+        uint32_t ref = decodeLE32(p + kRef);
         std::unordered_set<uint32_t> seen;
         data.reserve(std::min<size_t>(len, 1 << 20));
         while (ref != 0) {
             if (!seen.insert(ref).second) damaged("long value chain of column '" + c.name + "' forms a cycle");
             auto [r, rn] = findRow(ref);
-            if (rn < 4) damaged("long value chunk of column '" + c.name + "' is too short");
-            if (data.size() + rn - 4 > len) break;
-            data.insert(data.end(), r + 4, r + rn);
-            ref = rd32(r);
+            if (rn < kChainData) damaged("long value chunk of column '" + c.name + "' is too short");
+            if (data.size() + rn - kChainData > len) break;
+            data.insert(data.end(), r + kChainData, r + rn);
+            ref = decodeLE32(r + kNextRef);
         }
     } else {
         damaged("unknown long value type in column '" + c.name + "'");
@@ -44,10 +45,8 @@ uint32_t JetDatabase::putLongValueRow(StoredTable& t, int col, const uint8_t* da
     if (cur != 0 && placeRow(cur, data, n, ref)) return ref;
     cur = allocPage();
     uint8_t* p = pager_->modify(cur);
-    p[0] = uint8_t(PageType::Data);
-    p[1] = 0x01;
-    wr16(p + 2, kDataPageFree);
-    std::memcpy(p + 4, "LVAL", 4);
+    startDataPage(p, 0);
+    std::memcpy(p + datapage::kOwner, datapage::kLongValueMark, sizeof datapage::kLongValueMark);
     for (const auto& m : t.longValueMaps)
         if (m.column == col) mapSet(m.owned, cur, true);
     if (!placeRow(cur, data, n, ref)) throw jeterr::recordTooLarge();
@@ -69,31 +68,34 @@ void JetDatabase::placeLongValues(StoredTable& t, const std::vector<Value>& valu
         std::vector<uint8_t>& head = var[size_t(c.varIndex)];
         head.assign(longvalue::kHeadSize, 0);
         const size_t len = data.size();
-        if (len <= 64 && rowSize + len <= size_t(kMaxRowSize)) {
+        if (len <= longvalue::kMaxInline && rowSize + len <= size_t(kMaxRowSize)) {
             rowSize += len;
-            wr32(head.data(), uint32_t(len) | 0x80000000u);
+            encodeLE24(head.data() + longvalue::kLength, uint32_t(len));
+            head[longvalue::kKind] = longvalue::kInline;
             head.insert(head.end(), data.begin(), data.end());
-        } else if (len <= 4076) {
-            wr32(head.data(), uint32_t(len) | 0x40000000u);
-            wr32(head.data() + 4, putLongValueRow(t, c.number, data.data(), len));
+        } else if (len <= longvalue::kMaxSingle) {
+            encodeLE24(head.data() + longvalue::kLength, uint32_t(len));
+            head[longvalue::kKind] = longvalue::kSingle;
+            encodeLE32(head.data() + longvalue::kRef, putLongValueRow(t, c.number, data.data(), len));
         } else {
-            wr32(head.data(), uint32_t(len));
-            wr32(head.data() + 4, putLongValueChain(t, c.number, data));
+            encodeLE24(head.data() + longvalue::kLength, uint32_t(len));
+            head[longvalue::kKind] = longvalue::kChain;
+            encodeLE32(head.data() + longvalue::kRef, putLongValueChain(t, c.number, data));
         }
     }
 }
 
-// A value too long for one LVAL row: rows of up to 4072 bytes, each starting
+// A value too long for one LVAL row: rows of up to kMaxChainPart bytes, each starting
 // with the reference of the next; the first row's reference.
 uint32_t JetDatabase::putLongValueChain(StoredTable& t, int col, const std::vector<uint8_t>& data) {
     uint32_t first = 0, prev = 0;
     std::vector<uint8_t> chunk;
-    for (size_t pos = 0; pos < data.size(); pos += 4072) {
-        const size_t m = std::min<size_t>(4072, data.size() - pos);
-        chunk.assign(4, 0);
+    for (size_t pos = 0; pos < data.size(); pos += longvalue::kMaxChainPart) {
+        const size_t m = std::min<size_t>(longvalue::kMaxChainPart, data.size() - pos);
+        chunk.assign(longvalue::kChainData, 0);
         chunk.insert(chunk.end(), data.begin() + long(pos), data.begin() + long(pos + m));
         const uint32_t ref = putLongValueRow(t, col, chunk.data(), chunk.size());
-        if (prev) wr32(rowForWrite(prev).first, ref);
+        if (prev) encodeLE32(rowForWrite(prev).first + longvalue::kNextRef, ref);
         else first = ref;
         prev = ref;
     }

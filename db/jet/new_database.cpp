@@ -107,45 +107,54 @@ std::unique_ptr<Database> Database::create(const std::string& path, const std::s
     return open(path, password, false);
 }
 
-void JetDatabase::writeHeader(const std::string& password, double created) {
-    uint8_t* h = pager_->modify(0);
-    std::memset(h, 0, kPageSize);
-    h[1] = 0x01;
-    const bool ace = format_ != FileFormat::Jet4;
-    std::memcpy(h + 4, ace ? "Standard ACE DB" : "Standard Jet DB", 15);
-    // clang-format off
-    switch (format_) {
-    case FileFormat::Ace12: h[header::kVersion] = 0x02; break;
-    case FileFormat::Ace14: h[header::kVersion] = 0x03; h[0x15] = 0x01; break;
-    case FileFormat::Ace16: h[header::kVersion] = 0x05; break;
-    case FileFormat::Ace17: h[header::kVersion] = 0x06; break;
-    default: h[header::kVersion] = 0x01; break;
+namespace {
+
+uint8_t versionByte(FileFormat format) {
+    switch (format) {
+    case FileFormat::Ace12: return 0x02;
+    case FileFormat::Ace14: return 0x03;
+    case FileFormat::Ace16: return 0x05;
+    case FileFormat::Ace17: return 0x06;
+    default: return 0x01;
     }
-    // clang-format on
-    static const uint8_t k18[24] = {0x00, 0x01, 0x00, 0x00, 0x01, 0x01, 0x00, 0x00, 0x02, 0x00, 0x00, 0x00,
-                                    0x03, 0x00, 0x00, 0x00, 0x04, 0x00, 0x00, 0x00, 0x05, 0x00, 0x00, 0x00};
-    std::memcpy(h + 0x18, k18, 24);
-    wr16(h + header::kCodePage, 1252);
-    const std::u16string pw = utf8ToUtf16(password);
-    uint8_t mask[4];
-    wr32(mask, uint32_t(int32_t(created)));
-    // An .accdb keeps no password here: with one, its pages are encrypted.
-    for (int i = 0; i < 40; ++i) {
+}
+
+// The Jet 4 password field: the password's UTF-16 units (none in an .accdb)
+// masked with the creation date.
+void writePasswordField(uint8_t* h, std::u16string_view pw, double created) {
+    const auto mask = coding::passwordMask(created);
+    for (size_t i = 0; i < header::kPasswordSize; ++i) {
         uint8_t b = 0;
-        if (!ace && size_t(i / 2) < pw.size()) b = uint8_t(i % 2 ? pw[size_t(i / 2)] >> 8 : pw[size_t(i / 2)]);
+        if (i / 2 < pw.size()) b = uint8_t(i % 2 ? pw[i / 2] >> 8 : pw[i / 2]);
         h[header::kPassword + i] = b ^ mask[i % 4];
     }
-    wr32(h + 0x6A, 0x11A6);
-    wr16(h + header::kSortOrder, sortLcid_);
-    h[0x71] = sortVersion_;
-    std::memcpy(h + header::kCreated, &created, 8);
-    static const uint8_t k98[8] = {0x54, 0x06, 0x00, 0x00, 0x34, 0x2E, 0x30, 0x00};
-    std::memcpy(h + 0x98, k98, 8);
-    h[0xE00] = 0x01;
-    h[0xE01] = 0x01;
+}
+
+}  // namespace
+
+void JetDatabase::writeHeader(const std::string& password, double created) {
+    using namespace header;
+    uint8_t* h = pager_->modify(0);
+    std::memset(h, 0, kPageSize);
+    h[page::kMarker] = page::kMarkerValue;
+    const bool ace = format_ != FileFormat::Jet4;
+    std::memcpy(h + kFormatId, ace ? kAceId : kJetId, kFormatIdSize);
+    h[kVersion] = versionByte(format_);
+    if (format_ == FileFormat::Ace14) h[kVersionExtra] = 0x01;
+    std::memcpy(h + kConstantWords, kConstantWordsValue, sizeof kConstantWordsValue);
+    encodeLE16(h + kCodePage, 1252);
+    // An .accdb keeps no password here: with one, its pages are encrypted.
+    writePasswordField(h, ace ? std::u16string() : utf8ToUtf16(password), created);
+    encodeLE32(h + kUnknown6A, kUnknown6AValue);
+    encodeLE16(h + kSortOrder, sortLcid_);
+    h[kSortVersion] = sortVersion_;
+    std::memcpy(h + kCreated, &created, 8);
+    std::memcpy(h + kConstantWords2, kConstantWords2Value, sizeof kConstantWords2Value);
+    h[kWordTable] = 0x01;
+    h[kWordTable + 1] = 0x01;
     for (int i = 1; i < 256; ++i) {
-        h[0xE00 + 2 * i] = 0x00;
-        h[0xE01 + 2 * i] = 0x01;
+        h[kWordTable + 2 * i] = 0x00;
+        h[kWordTable + 1 + 2 * i] = 0x01;
     }
     std::unique_ptr<PageCipher> cipher;
     if (ace && !password.empty()) {
@@ -154,48 +163,30 @@ void JetDatabase::writeHeader(const std::string& password, double created) {
         enc.writeHeader(std::span<uint8_t>(h, kPageSize));
         cipher = std::move(enc.cipher);
     }
-    rc4(kHeaderKey, 4, h + kMaskStart, kMaskLen);
+    coding::applyHeaderMask(h, h[kVersion]);
     if (cipher) pager_->setCipher(std::move(cipher));
 }
 
-void JetDatabase::createNew(const std::string& password) {
-    const double created = nowOle();
-    // General, as Access 2010 and later make their files; Access 2000-2007
-    // formats keep the legacy rules of their time.
-    sortLcid_ = 1033;
-    sortVersion_ = (format_ == FileFormat::Jet4 || format_ == FileFormat::Ace12) ? 0 : 1;
-    // Page 0 header, page 1 global map; system tables as the engine lays them out.
-    for (int i = 0; i < 2; ++i) pager_->append();
-    writeHeader(password, created);
-    {
-        uint8_t* p = pager_->modify(1);
-        p[0] = uint8_t(PageType::Data);
-        p[1] = 0x01;
-        wr16(p + 2, kDataPageFree);
-        wr32(p + 4, 1);
-        uint8_t row[69] = {};
-        std::memset(row + 5, 0xFF, 64);  // everything free until allocated
-        uint32_t ref;
-        placeRow(1, row, 69, ref);
-        std::memset(row, 0, sizeof row);
-        placeRow(1, row, 69, ref);
-        setGlobalBit(0, false);
-        setGlobalBit(1, false);
-    }
-    struct Col {
-        const char* name;
-        ColType type;
-        int number;
-        uint8_t flags;
-    };
-    struct Def {
-        const char* name;
-        std::vector<Col> cols;
-        std::vector<std::pair<std::vector<int>, uint8_t>> idx;  // columns, flags
-        std::vector<std::string> idxNames;
-        std::vector<uint8_t> idxTypes;
-    };
-    const Def defs[4] = {
+// A system table of a new file: its columns and indexes.
+struct SystemColumn {
+    const char* name;
+    ColType type;
+    int number;
+    uint8_t flags;
+};
+struct SystemTable {
+    const char* name;
+    std::vector<SystemColumn> cols;
+    std::vector<std::pair<std::vector<int>, uint8_t>> idx;  // columns, flags
+    std::vector<std::string> idxNames;
+    std::vector<uint8_t> idxTypes;
+};
+
+namespace {
+
+// The system tables of a new file, as the engine lays them out.
+const std::vector<SystemTable>& systemTables() {
+    static const std::vector<SystemTable> defs = {
         {"MSysObjects",
          {{"Id", ColType::Long, 0, 0x13},
           {"ParentId", ColType::Long, 1, 0x13},
@@ -250,78 +241,113 @@ void JetDatabase::createNew(const std::string& password) {
          {"szRelationship", "szObject", "szReferencedObject"},
          {0, 0, 0}},
     };
+    return defs;
+}
+
+}  // namespace
+
+// Page 1: the global map (everything free until allocated) and a second,
+// empty map row.
+void JetDatabase::writeGlobalMapPage() {
+    uint8_t* p = pager_->modify(usagemap::kGlobalMapPage);
+    startDataPage(p, 1);
+    uint8_t row[usagemap::kRowSize] = {};
+    std::memset(row + usagemap::kBitmap, 0xFF, usagemap::kRowSize - usagemap::kBitmap);
+    uint32_t ref;
+    placeRow(usagemap::kGlobalMapPage, row, sizeof row, ref);
+    std::memset(row, 0, sizeof row);
+    placeRow(usagemap::kGlobalMapPage, row, sizeof row, ref);
+    setGlobalBit(0, false);
+    setGlobalBit(1, false);
+}
+
+// A system table's column descriptors, in the database's sort order.
+std::vector<StoredColumn> JetDatabase::systemColumns(const std::vector<SystemColumn>& defs) const {
+    std::vector<StoredColumn> cols;
+    int fixedOff = 0, var = 0;
+    for (const SystemColumn& c : defs) {
+        StoredColumn s;
+        s.name = c.name;
+        s.rawType = uint8_t(c.type);
+        s.number = c.number;
+        s.flags = c.flags;
+        s.misc[0] = uint8_t(sortLcid_);
+        s.misc[1] = uint8_t(sortLcid_ >> 8);
+        s.misc[3] = sortVersion_;
+        const int sz = fixedSizeOf(c.type);
+        if (c.type == ColType::Text || c.type == ColType::Binary) s.length = 510;
+        else if (c.type == ColType::Bool) s.length = 1;
+        else s.length = std::max(sz, 0);
+        if (s.fixed() && c.type != ColType::Bool) {
+            s.fixedOffset = fixedOff;
+            fixedOff += sz;
+        }
+        cols.push_back(s);
+    }
+    // The engine numbers its own tables' variable columns in column order.
+    for (auto& s : cols)
+        if (!s.fixed()) s.varIndex = var++;
+    return cols;
+}
+
+// A system table on its TDEF page: its usage-map page (the data and free
+// maps, a map per long column and per index), its index roots, its definition.
+void JetDatabase::writeSystemTable(const SystemTable& d, uint32_t tdefPage) {
+    const std::vector<StoredColumn> cols = systemColumns(d.cols);
+    const uint32_t mapPage = allocPage();
+    startDataPage(pager_->modify(mapPage), 0);
+    uint8_t zero[usagemap::kRowSize] = {};
+    uint32_t owned, freeMap;
+    placeRow(mapPage, zero, sizeof zero, owned);
+    placeRow(mapPage, zero, sizeof zero, freeMap);
+    std::vector<LongValueMaps> lv;
+    for (const auto& s : cols) {
+        if (!s.isLong()) continue;
+        LongValueMaps m;
+        m.column = s.number;
+        placeRow(mapPage, zero, sizeof zero, m.owned);
+        placeRow(mapPage, zero, sizeof zero, m.free);
+        lv.push_back(m);
+    }
+    std::vector<StoredIndex> idx;
+    for (const auto& [icols, flags] : d.idx) {
+        StoredIndex ix;
+        ix.columns = icols;
+        ix.ascending.assign(icols.size(), true);
+        ix.flags = flags;
+        placeRow(mapPage, zero, sizeof zero, ix.mapRef);
+        idx.push_back(ix);
+    }
+    for (auto& ix : idx) {
+        ix.root = allocPage();
+        uint8_t* rp = pager_->modify(ix.root);
+        rp[page::kType] = uint8_t(PageType::IndexLeaf);
+        rp[page::kMarker] = page::kMarkerValue;
+        encodeLE16(rp + kIndexFreeSpace, uint32_t(kIndexEntryBytes));
+        encodeLE32(rp + kIndexOwner, tdefPage);
+        mapSet(ix.mapRef, ix.root, true);
+    }
+    writeTdef(tdefPage, buildTdef(d.name, kSystemTable, cols, idx, d.idxNames, d.idxTypes, lv, owned, freeMap));
+}
+
+void JetDatabase::createNew(const std::string& password) {
+    const double created = nowOle();
+    // General, as Access 2010 and later make their files; Access 2000-2007
+    // formats keep the legacy rules of their time.
+    sortLcid_ = 1033;
+    sortVersion_ = (format_ == FileFormat::Jet4 || format_ == FileFormat::Ace12) ? 0 : 1;
+    // Page 0 header, page 1 global map; system tables as the engine lays them out.
+    for (int i = 0; i < 2; ++i) pager_->append();
+    writeHeader(password, created);
+    writeGlobalMapPage();
+    const auto& defs = systemTables();
     // TDEF pages 2-5 first, then per table: its usage-map page and index roots.
     uint32_t tdefPages[4];
     for (int i = 0; i < 4; ++i) tdefPages[i] = allocPage();
-    std::vector<uint32_t> dataPages(4);
-    for (int ti = 0; ti < 4; ++ti) {
-        const Def& d = defs[ti];
-        std::vector<StoredColumn> cols;
-        int fixedOff = 0, var = 0;
-        for (const Col& c : d.cols) {
-            StoredColumn s;
-            s.name = c.name;
-            s.rawType = uint8_t(c.type);
-            s.number = c.number;
-            s.flags = c.flags;
-            s.misc[0] = uint8_t(sortLcid_);
-            s.misc[1] = uint8_t(sortLcid_ >> 8);
-            s.misc[3] = sortVersion_;
-            const int sz = fixedSizeOf(c.type);
-            if (c.type == ColType::Text || c.type == ColType::Binary) s.length = 510;
-            else if (c.type == ColType::Bool) s.length = 1;
-            else s.length = std::max(sz, 0);
-            if (s.fixed() && c.type != ColType::Bool) {
-                s.fixedOffset = fixedOff;
-                fixedOff += sz;
-            }
-            cols.push_back(s);
-        }
-        // The engine numbers its own tables' variable columns in column order.
-        for (auto& s : cols)
-            if (!s.fixed()) s.varIndex = var++;
-        const uint32_t mapPage = allocPage();
-        uint8_t* mp = pager_->modify(mapPage);
-        mp[0] = uint8_t(PageType::Data);
-        mp[1] = 0x01;
-        wr16(mp + 2, kDataPageFree);
-        uint8_t zero[69] = {};
-        uint32_t owned, freeMap;
-        placeRow(mapPage, zero, 69, owned);
-        placeRow(mapPage, zero, 69, freeMap);
-        std::vector<LongValueMaps> lv;
-        for (const auto& s : cols) {
-            if (!s.isLong()) continue;
-            LongValueMaps m;
-            m.column = s.number;
-            placeRow(mapPage, zero, 69, m.owned);
-            placeRow(mapPage, zero, 69, m.free);
-            lv.push_back(m);
-        }
-        std::vector<StoredIndex> idx;
-        for (const auto& [icols, flags] : d.idx) {
-            StoredIndex ix;
-            ix.columns = icols;
-            ix.ascending.assign(icols.size(), true);
-            ix.flags = flags;
-            placeRow(mapPage, zero, 69, ix.mapRef);
-            idx.push_back(ix);
-        }
-        for (auto& ix : idx) {
-            ix.root = allocPage();
-            uint8_t* rp = pager_->modify(ix.root);
-            rp[0] = uint8_t(PageType::IndexLeaf);
-            rp[1] = 0x01;
-            wr16(rp + 2, uint32_t(kIndexEntryBytes));
-            wr32(rp + 4, tdefPages[ti]);
-            mapSet(ix.mapRef, ix.root, true);
-        }
-        writeTdef(tdefPages[ti],
-                  buildTdef(d.name, kSystemTable, cols, idx, d.idxNames, d.idxTypes, lv, owned, freeMap));
-    }
+    for (int ti = 0; ti < 4; ++ti) writeSystemTable(defs[size_t(ti)], tdefPages[ti]);
     // Catalog.
-    tables_[2] = std::make_unique<StoredTable>(loadTable(2, "MSysObjects"));
-    tables_[3] = std::make_unique<StoredTable>(loadTable(3, "MSysACEs"));
+    for (int ti = 0; ti < 2; ++ti)  // MSysObjects, MSysACEs
+        tables_[tdefPages[ti]] = std::make_unique<StoredTable>(loadTable(tdefPages[ti], defs[size_t(ti)].name));
     // Owner and permission identities (two-byte SIDs as the engine writes
     // them in a new file): the engine, the admin user, the creator and users.
     const Bytes engine{0x06, 0xEA}, admin{0x07, 0xE8}, creator{0x06, 0xED}, users{0x06, 0xE8};
@@ -330,23 +356,24 @@ void JetDatabase::createNew(const std::string& password) {
     addCatalogRow("Databases", 0x0F000002, kTablesParent, 3, sys, engine, created);
     addCatalogRow("Relationships", 0x0F000003, kTablesParent, 3, sys, engine, created);
     addCatalogRow("MSysDb", 0x10000000, 0x0F000002, 2, sys, admin, created);
-    for (int ti = 0; ti < 4; ++ti) addCatalogRow(defs[ti].name, tdefPages[ti], 0x0F000001, 1, sys, engine, created);
+    for (int ti = 0; ti < 4; ++ti)
+        addCatalogRow(defs[size_t(ti)].name, tdefPages[ti], 0x0F000001, msysobjects::kTable, sys, engine, created);
     using Ace = std::pair<Bytes, std::pair<uint32_t, bool>>;
-    addAces(2, {Ace{admin, {393216, false}}});
-    addAces(3, {Ace{admin, {393216, false}}});
-    addAces(4, {Ace{admin, {393216, false}}});
-    addAces(5, {Ace{admin, {917504, false}}});
+    addAces(tdefPages[0], {Ace{admin, {393216, false}}});
+    addAces(tdefPages[1], {Ace{admin, {393216, false}}});
+    addAces(tdefPages[2], {Ace{admin, {393216, false}}});
+    addAces(tdefPages[3], {Ace{admin, {917504, false}}});
     addAces(0x0F000001, {Ace{creator, {983294, true}}, Ace{admin, {393217, false}}});
     addAces(0x0F000003, {Ace{creator, {983294, true}}, Ace{admin, {393217, false}}});
     addAces(0x0F000002, {Ace{admin, {393216, false}}});
     addAces(0x10000000, {Ace{admin, {393230, false}}, Ace{users, {14, false}}});
-    addAces(4, {Ace{users, {20, false}}});
-    addAces(5, {Ace{users, {20, false}}});
-    addAces(2, {Ace{users, {20, false}}});
+    addAces(tdefPages[2], {Ace{users, {20, false}}});
+    addAces(tdefPages[3], {Ace{users, {20, false}}});
+    addAces(tdefPages[0], {Ace{users, {20, false}}});
     addAces(0x0F000001, {Ace{users, {1048319, true}}});
     addAces(0x0F000003, {Ace{users, {1048575, true}}});
-    rebuildIndexes(*tables_.at(2));
-    rebuildIndexes(*tables_.at(3));
+    rebuildIndexes(*tables_.at(tdefPages[0]));
+    rebuildIndexes(*tables_.at(tdefPages[1]));
     pager_->commit();
 }
 

@@ -111,12 +111,6 @@ uint32_t check32(uint64_t salt, uint32_t page, const uint8_t* data, size_t n) {
     return uint32_t(h ^ (h >> 32));
 }
 
-void put64(uint8_t* p, uint64_t v) {
-    wr32(p, uint32_t(v));
-    wr32(p + 4, uint32_t(v >> 32));
-}
-uint64_t get64(const uint8_t* p) { return uint64_t(rd32(p)) | (uint64_t(rd32(p + 4)) << 32); }
-
 std::string hostName() {
     char buf[256] = {};
     if (::gethostname(buf, sizeof buf - 1) != 0 || buf[0] == 0) return "localhost";
@@ -246,7 +240,7 @@ void Pager::code(uint32_t page, uint8_t* data) const {
     }
     if (key_ == 0) return;
     uint8_t k[4];
-    wr32(k, key_ ^ page);
+    encodeLE32(k, key_ ^ page);
     rc4(k, 4, data, pageSize_);
 }
 
@@ -327,7 +321,7 @@ uint8_t* Pager::modifyRanges(uint32_t page, std::initializer_list<Range> ranges)
         for (const Range& r : ranges) {
             if (size_t(r.offset) + r.length > kPageSize)
                 damaged("a change past the end of page " + std::to_string(page));
-            total += 4 + r.length;
+            total += kRangeHead + r.length;
         }
         const size_t at = partialUsed_;
         if (at + total > partialCap_) {
@@ -340,15 +334,15 @@ uint8_t* Pager::modifyRanges(uint32_t page, std::initializer_list<Range> ranges)
         partialUsed_ = at + total;
         uint8_t* out = partial_.get() + at;
         for (const Range& r : ranges) {
-            wr16(out, r.offset);
-            wr16(out + 2, r.length);
+            encodeLE16(out + kRangeOffset, r.offset);
+            encodeLE16(out + kRangeLength, r.length);
             const uint8_t* from = e.data.get() + r.offset;
             if (r.length <= 8) {
-                for (uint16_t i = 0; i < r.length; ++i) out[4 + i] = from[i];  // counters and map bytes
+                for (uint16_t i = 0; i < r.length; ++i) out[kRangeHead + i] = from[i];  // counters and map bytes
             } else {
-                std::memcpy(out + 4, from, r.length);
+                std::memcpy(out + kRangeHead, from, r.length);
             }
-            out += 4 + r.length;
+            out += kRangeHead + r.length;
         }
         undo_.push_back(Undo{page, e.dirty, nullptr, at, at + total});
     }
@@ -432,7 +426,7 @@ void Pager::peek(uint32_t page, uint8_t* out, size_t n) {
     if (!readAll(fd_, out, n, uint64_t(page) * pageSize_)) std::memset(out, 0, n);
     if (key_ != 0 && page != 0) {
         uint8_t k[4];
-        wr32(k, key_ ^ page);
+        encodeLE32(k, key_ ^ page);
         rc4(k, 4, out, n);  // the key stream of the page's first n bytes
     }
 }
@@ -456,34 +450,39 @@ void Pager::endStatement() {
 
 bool Pager::statementChanged() const { return inStatement_ && (!undo_.empty() || pageCount_ != statementPages_); }
 
+// Puts one page back as the statement found it.
+void Pager::undoChange(const Undo& u) {
+    if (u.forget) {
+        if (auto f = cache_.find(u.page); f != cache_.end()) {
+            if (f->second.dirty) --dirtyCount_;
+            cache_.erase(f);
+        }
+        return;
+    }
+    Entry& e = cache_[u.page];
+    if (!e.data) e.data.reset(new uint8_t[kPageSize]);
+    if (u.image) {
+        std::memcpy(e.data.get(), u.image.get(), kPageSize);
+    } else {
+        for (size_t at = u.at; at + kRangeHead <= u.end;) {
+            const uint8_t* q = partial_.get() + at;
+            const uint16_t off = decodeLE16(q + kRangeOffset), len = decodeLE16(q + kRangeLength);
+            std::memcpy(e.data.get() + off, q + kRangeHead, len);
+            at += kRangeHead + len;
+        }
+    }
+    if (e.dirty && !u.wasDirty) --dirtyCount_;
+    if (!e.dirty && u.wasDirty) ++dirtyCount_;
+    e.dirty = u.wasDirty;
+    e.savedIn = 0;
+}
+
 void Pager::rollbackStatement() {
     if (!inStatement_) return;
     lastEntry_ = nullptr;
     for (auto it = undo_.rbegin(); it != undo_.rend(); ++it) {
         if (((it - undo_.rbegin()) & 255) == 255) stillBusy();
-        if (it->forget) {
-            if (auto f = cache_.find(it->page); f != cache_.end()) {
-                if (f->second.dirty) --dirtyCount_;
-                cache_.erase(f);
-            }
-            continue;
-        }
-        Entry& e = cache_[it->page];
-        if (!e.data) e.data.reset(new uint8_t[kPageSize]);
-        if (it->image) {
-            std::memcpy(e.data.get(), it->image.get(), kPageSize);
-        } else {
-            for (size_t at = it->at; at + 4 <= it->end;) {
-                const uint8_t* q = partial_.get() + at;
-                const uint16_t off = rd16(q), len = rd16(q + 2);
-                std::memcpy(e.data.get() + off, q + 4, len);
-                at += 4 + len;
-            }
-        }
-        if (e.dirty && !it->wasDirty) --dirtyCount_;
-        if (!e.dirty && it->wasDirty) ++dirtyCount_;
-        e.dirty = it->wasDirty;
-        e.savedIn = 0;
+        undoChange(*it);
     }
     for (uint32_t p = statementPages_; p < pageCount_; ++p) {
         auto it = cache_.find(p);

@@ -34,6 +34,8 @@
 #include <unordered_set>
 #include <vector>
 
+#include "db/jet/coding_names.h"
+
 namespace tp::db::jet {
 
 class PageCipher;
@@ -154,6 +156,9 @@ private:
         size_t at = 0, end = 0;            // kept in partial_ as (offset, length, bytes)
         bool forget = false;               // a reused page not cached before: dropped again
     };
+    // A range kept in partial_: offset (2), length (2), the bytes.
+    static constexpr size_t kRangeOffset = 0, kRangeLength = 2, kRangeHead = 4;
+    void undoChange(const Undo& u);
     Entry& load(uint32_t page);
     Entry& writable(uint32_t page, bool& keep);
     void dirtyPages(std::vector<uint32_t>& fresh, std::vector<uint32_t>& committed) const;
@@ -163,6 +168,7 @@ private:
     void writePages(const std::vector<uint32_t>& pages);
     void code(uint32_t page, uint8_t* data) const;
     void takeLock();
+    int lockedLockFile(const std::string& lpath);
     void releaseLock();
     void recoverIfNeeded();
     void openJournal();
@@ -244,22 +250,13 @@ void limitUnitMemory(size_t pages);
 void limitCache(size_t pages);
 }  // namespace faults
 
-// Little-endian helpers.
-inline uint16_t rd16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
-inline uint32_t rd24(const uint8_t* p) { return uint32_t(p[0] | (p[1] << 8) | (p[2] << 16)); }
-inline uint32_t rd32(const uint8_t* p) {
-    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
-}
-inline void wr16(uint8_t* p, uint32_t v) {
-    p[0] = uint8_t(v);
-    p[1] = uint8_t(v >> 8);
-}
-inline void wr32(uint8_t* p, uint32_t v) {
-    p[0] = uint8_t(v);
-    p[1] = uint8_t(v >> 8);
-    p[2] = uint8_t(v >> 16);
-    p[3] = uint8_t(v >> 24);
-}
+// The older names of the coding toolkit's little-endian helpers
+// (db/coding/endian.h), for the files that still use them.
+inline uint16_t rd16(const uint8_t* p) { return coding::decodeLE16(p); }
+inline uint32_t rd24(const uint8_t* p) { return coding::decodeLE24(p); }
+inline uint32_t rd32(const uint8_t* p) { return coding::decodeLE32(p); }
+inline void wr16(uint8_t* p, uint32_t v) { coding::encodeLE16(p, v); }
+inline void wr32(uint8_t* p, uint32_t v) { coding::encodeLE32(p, v); }
 
 // RC4 keystream applied in place.
 void rc4(const uint8_t* key, size_t keyLen, uint8_t* data, size_t len);

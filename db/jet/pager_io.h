@@ -16,11 +16,26 @@ namespace tp::db::jet::pagerio {
 inline constexpr char kJournalMagicV1[8] = {'T', 'P', 'J', 'R', 'N', 'L', '0', '1'};
 inline constexpr char kJournalMagic[8] = {'T', 'P', 'J', 'R', 'N', 'L', '0', '2'};
 inline constexpr uint32_t kJournalHeader = 512;
-// Journal header (kJournalHeader bytes): magic, page size, page count and salt
-// at 8, 12 and 16, a check of the header at 28; from version 2 on, at 32 the
-// number of sample pages and at 36 their (page number, check) pairs: what
-// the first pages of the file held at the durability point, so that the
-// journal is never played into another file or another state of it.
+// Journal header (kJournalHeader bytes): magic, page size, page count and
+// salt, a check of the header; from version 2 on the number of sample pages
+// and their (page number, check) pairs: what the first pages of the file
+// held at the durability point, so that the journal is never played into
+// another file or another state of it.
+namespace journal {
+inline constexpr size_t kMagic = 0;       // 8
+inline constexpr size_t kPageSize = 8;    // 4
+inline constexpr size_t kBasePages = 12;  // 4: the file's pages at the durability point
+inline constexpr size_t kSalt = 16;       // 8
+inline constexpr size_t kCheck = 28;      // 4: of bytes 0..27 (version 2: and of kSamples..)
+inline constexpr size_t kSamples = 32;    // 4
+inline constexpr size_t kSample = 36;     // kMaxSamples x (page: 4, check: 4)
+inline constexpr size_t kSampleSize = 8;
+inline constexpr size_t kSampleCheck = 4;  // within a sample
+// An entry: page number (4), check (4), the page image.
+inline constexpr size_t kEntryPage = 0;
+inline constexpr size_t kEntryCheck = 4;
+inline constexpr size_t kEntryImage = 8;
+}  // namespace journal
 inline constexpr uint32_t kMaxSamples = 3;
 
 struct FdCloser {
@@ -35,8 +50,6 @@ bool syncFd(int fd);
 bool truncateFd(int fd, uint64_t size);
 void syncDirectoryOf(const std::string& path);
 uint32_t check32(uint64_t salt, uint32_t page, const uint8_t* data, size_t n);
-void put64(uint8_t* p, uint64_t v);
-uint64_t get64(const uint8_t* p);
 std::string hostName();
 std::string ioError(const std::string& what, const std::string& path);
 // Plays a journal back into the database file (journal.cpp).

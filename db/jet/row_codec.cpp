@@ -13,57 +13,10 @@ namespace tp::db::jet {
 
 namespace {
 
-std::string guidText(const uint8_t* p) {
-    static const char* hx = "0123456789ABCDEF";
-    std::string s = "{";
-    auto hex = [&](uint8_t b) {
-        s.push_back(hx[b >> 4]);
-        s.push_back(hx[b & 15]);
-    };
-    for (int i = 3; i >= 0; --i) hex(p[i]);
-    s.push_back('-');
-    hex(p[5]);
-    hex(p[4]);
-    s.push_back('-');
-    hex(p[7]);
-    hex(p[6]);
-    s.push_back('-');
-    hex(p[8]);
-    hex(p[9]);
-    s.push_back('-');
-    for (int i = 10; i < 16; ++i) hex(p[i]);
-    s.push_back('}');
-    return s;
-}
-
-}  // namespace
-
-bool parseGuid(const std::string& text, uint8_t* out) {
-    std::string h;
-    for (char c : text)
-        if (std::isxdigit(uint8_t(c))) h.push_back(c);
-        else if (c != '{' && c != '}' && c != '-') return false;
-    if (h.size() != 32) return false;
-    uint8_t b[16];
-    for (int i = 0; i < 16; ++i) b[i] = uint8_t(std::stoi(h.substr(size_t(2 * i), 2), nullptr, 16));
-    out[0] = b[3];
-    out[1] = b[2];
-    out[2] = b[1];
-    out[3] = b[0];
-    out[4] = b[5];
-    out[5] = b[4];
-    out[6] = b[7];
-    out[7] = b[6];
-    std::memcpy(out + 8, b + 8, 8);
-    return true;
-}
-
-namespace {
-
 // 128-bit unsigned magnitude in four 32-bit words, most significant first.
 std::string numericText(const uint8_t* p, int scale) {
     uint32_t w[4];
-    for (int i = 0; i < 4; ++i) w[i] = rd32(p + 1 + 4 * i);
+    for (int i = 0; i < 4; ++i) w[i] = decodeLE32(p + 1 + 4 * i);
     std::string digits;
     bool zero = false;
     while (!zero) {
@@ -94,10 +47,11 @@ std::string numericText(const uint8_t* p, int scale) {
 
 }  // namespace
 
-// Decimal text -> 17 stored bytes with the given scale; false on overflow.
-bool encodeNumeric(const std::string& text, int scale, int precision, uint8_t* out) {
-    bool neg = false;
-    std::string intPart, frac;
+namespace {
+
+// A decimal text's sign and digits before and after the point; false when it
+// holds anything else.
+bool splitDecimal(const std::string& text, bool& neg, std::string& intPart, std::string& frac) {
     size_t i = 0;
     if (i < text.size() && (text[i] == '-' || text[i] == '+')) neg = text[i++] == '-';
     for (; i < text.size() && text[i] != '.'; ++i) {
@@ -110,6 +64,28 @@ bool encodeNumeric(const std::string& text, int scale, int precision, uint8_t* o
             frac.push_back(text[i]);
         }
     }
+    return true;
+}
+
+// w = w * mul + add over four 32-bit words, most significant first; false on
+// overflow.
+bool mulAdd(uint32_t (&w)[4], uint32_t mul, uint32_t add) {
+    uint64_t carry = add;
+    for (int k = 3; k >= 0; --k) {
+        uint64_t cur = uint64_t(w[k]) * mul + carry;
+        w[k] = uint32_t(cur);
+        carry = cur >> 32;
+    }
+    return carry == 0;
+}
+
+}  // namespace
+
+// Decimal text -> 17 stored bytes with the given scale; false on overflow.
+bool encodeNumeric(const std::string& text, int scale, int precision, uint8_t* out) {
+    bool neg = false;
+    std::string intPart, frac;
+    if (!splitDecimal(text, neg, intPart, frac)) return false;
     // Round half away from zero to the column's scale.
     bool roundUp = false;
     if (int(frac.size()) > scale) {
@@ -121,25 +97,16 @@ bool encodeNumeric(const std::string& text, int scale, int precision, uint8_t* o
     size_t nz = all.find_first_not_of('0');
     all = nz == std::string::npos ? "0" : all.substr(nz);
     uint32_t w[4] = {0, 0, 0, 0};
-    auto mulAdd = [&](uint32_t mul, uint32_t add) {
-        uint64_t carry = add;
-        for (int k = 3; k >= 0; --k) {
-            uint64_t cur = uint64_t(w[k]) * mul + carry;
-            w[k] = uint32_t(cur);
-            carry = cur >> 32;
-        }
-        return carry == 0;
-    };
     for (char c : all)
-        if (!mulAdd(10, uint32_t(c - '0'))) return false;
-    if (roundUp && !mulAdd(1, 1)) return false;
+        if (!mulAdd(w, 10, uint32_t(c - '0'))) return false;
+    if (roundUp && !mulAdd(w, 1, 1)) return false;
     // Precision check: digits of the magnitude (rounding may add one).
     size_t digits = all == "0" ? 0 : all.size();
     if (roundUp && all.find_first_not_of('9') == std::string::npos) ++digits;
     if (int(digits) > precision) return false;
     const bool isZero = (w[0] | w[1] | w[2] | w[3]) == 0;
     out[0] = (neg && !isZero) ? 0x80 : 0x00;
-    for (int k = 0; k < 4; ++k) wr32(out + 1 + 4 * k, w[k]);
+    for (int k = 0; k < 4; ++k) encodeLE32(out + 1 + 4 * k, w[k]);
     return true;
 }
 
@@ -159,7 +126,7 @@ Value JetDatabase::valueOf(const StoredTable& t, const StoredColumn& c, const ui
             len = held.size();
         }
         if (len < 20) damaged("calculated column '" + c.name + "' of table '" + t.name + "' is too short");
-        const size_t inner = rd32(p + 16);
+        const size_t inner = decodeLE32(p + 16);
         if (inner > len - 20) damaged("calculated column '" + c.name + "' of table '" + t.name + "' is too short");
         p += 20;
         len = inner;
@@ -176,14 +143,14 @@ Value JetDatabase::valueOf(const StoredTable& t, const StoredColumn& c, const ui
     // clang-format off
     switch (type) {
     case ColType::Byte: return Value(int64_t(p[0]));
-    case ColType::Int: return Value(int64_t(int16_t(rd16(p))));
-    case ColType::Long: case ColType::Complex: return Value(int64_t(int32_t(rd32(p))));
-    case ColType::BigInt: return Value(int64_t(uint64_t(rd32(p)) | (uint64_t(rd32(p + 4)) << 32)));
-    case ColType::Money: return Value(Currency{int64_t(uint64_t(rd32(p)) | (uint64_t(rd32(p + 4)) << 32))});
+    case ColType::Int: return Value(int64_t(int16_t(decodeLE16(p))));
+    case ColType::Long: case ColType::Complex: return Value(int64_t(int32_t(decodeLE32(p))));
+    case ColType::BigInt: return Value(int64_t(uint64_t(decodeLE32(p)) | (uint64_t(decodeLE32(p + 4)) << 32)));
+    case ColType::Money: return Value(Currency{int64_t(uint64_t(decodeLE32(p)) | (uint64_t(decodeLE32(p + 4)) << 32))});
     case ColType::Float: { float f; std::memcpy(&f, p, 4); return Value(double(f)); }
     case ColType::Double: { double d; std::memcpy(&d, p, 8); return Value(d); }
     case ColType::DateTime: { double d; std::memcpy(&d, p, 8); return Value(fromOleDate(d)); }
-    case ColType::Guid: return Value(guidText(p));
+    case ColType::Guid: return Value(coding::guidText(p));
     case ColType::Numeric: return Value(Decimal{numericText(p, std::min<int>(c.misc[1], 38))});
     case ColType::Text: return Value(text(c, p, len));
     case ColType::Memo: case ColType::OLE: return readLongValue(c, p, len);
@@ -321,18 +288,18 @@ void encodeFixed(const StoredColumn& c, ColType type, const Value& v, uint8_t* p
     // clang-format off
     switch (type) {
     case ColType::Byte: p[0] = uint8_t(wantInt(v, 0, 255)); break;
-    case ColType::Int: wr16(p, uint32_t(wantInt(v, -32768, 32767))); break;
+    case ColType::Int: encodeLE16(p, uint32_t(wantInt(v, -32768, 32767))); break;
     case ColType::Long: {
         const int64_t x = wantInt(v, INT32_MIN, INT32_MAX);
-        wr32(p, uint32_t(x));
+        encodeLE32(p, uint32_t(x));
         if ((c.flags & columnflag::kAutoNumber) && x > 0 && uint32_t(x) > autoNumber) autoNumber = uint32_t(x);
         break;
     }
     case ColType::Money: {
         if (v.kind() != Kind::Currency) throw jeterr::typeMismatch();
         const uint64_t u = uint64_t(v.currency().units);
-        wr32(p, uint32_t(u));
-        wr32(p + 4, uint32_t(u >> 32));
+        encodeLE32(p, uint32_t(u));
+        encodeLE32(p + 4, uint32_t(u >> 32));
         break;
     }
     case ColType::Float: case ColType::Double: encodeReal(type, v, p); break;
@@ -451,13 +418,13 @@ void appendVariablePart(std::vector<uint8_t>& out, const std::vector<std::vector
     uint16_t offs = uint16_t(w);
     out.resize(at + 2 * (nvar + 1));
     for (size_t i = 0; i < nvar; ++i) {
-        wr16(out.data() + at + 2 * (nvar - i), offs);
+        encodeLE16(out.data() + at + 2 * (nvar - i), offs);
         if (!var[i].empty()) std::memcpy(out.data() + w, var[i].data(), var[i].size());
         w += var[i].size();
         offs = uint16_t(w);
     }
-    wr16(out.data() + at, offs);
-    put16(out, uint32_t(nvar));
+    encodeLE16(out.data() + at, offs);
+    putLE16(out, uint32_t(nvar));
 }
 
 bool isTrue(const Value& v) {
@@ -505,7 +472,7 @@ void JetDatabase::encodeRow(StoredTable& t, const std::vector<Value>& values, st
     const size_t ncols = size_t(std::max(t.maxCols, t.numCols));
     NullMask mask(ncols);
     out.assign(2 + size_t(t.fixedSize), 0);
-    wr16(out.data(), uint32_t(ncols));
+    encodeLE16(out.data(), uint32_t(ncols));
     // Reused from row to row: the variable values by var index, then the data
     // of the long values in column order (their 12-byte heads, with inline
     // data, go to the var index slots once the row's size is known).

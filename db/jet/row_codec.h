@@ -87,7 +87,7 @@ void JetDatabase::decodeRowWith(const StoredTable& t, const uint8_t* row, size_t
     if (jet3_) return decodeRow3(t, row, n, out, valueOf);
     out.assign(t.columns.size(), Value());
     if (n < 2) damaged("a row of table '" + t.name + "' is too short");
-    const size_t rowCols = rd16(row);
+    const size_t rowCols = decodeLE16(row);
     const size_t maskSize = (rowCols + 7) / 8;
     if (n < 2 + maskSize) damaged("a row of table '" + t.name + "' is too short");
     const uint8_t* mask = row + n - maskSize;
@@ -95,12 +95,12 @@ void JetDatabase::decodeRowWith(const StoredTable& t, const uint8_t* row, size_t
     const uint8_t* offs = nullptr;
     if (t.varCols > 0) {
         if (n < 4 + maskSize) damaged("a row of table '" + t.name + "' is too short");
-        rowVar = rd16(row + n - maskSize - 2);
+        rowVar = decodeLE16(row + n - maskSize - 2);
         if (4 + maskSize + 2 * (rowVar + 1) > n)
             damaged("a row of table '" + t.name + "' has a bad variable column count");
         offs = row + n - maskSize - 4;  // off(0); off(i) at offs - 2i
     }
-    auto varOff = [&](size_t i) { return size_t(rd16(offs - 2 * i)); };
+    auto varOff = [&](size_t i) { return size_t(decodeLE16(offs - 2 * i)); };
     decodeColumns(
         t, row, n, mask, maskSize, 2, rowCols, rowVar, varOff, [&](const std::string& what) { damaged(what); }, valueOf,
         out);

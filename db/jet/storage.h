@@ -10,6 +10,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "db/coding/utf.h"
 #include "db/jet/database.h"
 #include "db/jet/format.h"
 #include "db/jet/index_keys.h"
@@ -65,13 +66,13 @@ struct StoredIndex {
 // other side of their relationship.
 struct LogicalIndex {
     std::string name;
-    uint32_t number = 0;     // its number in the table
-    uint32_t real = 0;       // the real index backing it
-    uint8_t relSide = 0;     // foreign key: 1 the one (primary) side, 2 the many side
-    int32_t relIndex = -1;   // foreign key: the other side's logical index number
-    uint32_t relTable = 0;   // foreign key: the other side's table (its first definition page)
+    uint32_t number = 0;    // its number in the table
+    uint32_t real = 0;      // the real index backing it
+    uint8_t relSide = 0;    // foreign key: 1 the one (primary) side, 2 the many side
+    int32_t relIndex = -1;  // foreign key: the other side's logical index number
+    uint32_t relTable = 0;  // foreign key: the other side's table (its first definition page)
     uint8_t cascadeUpdate = 0, cascadeDelete = 0;
-    uint8_t kind = 0;        // indexkind::
+    uint8_t kind = 0;  // indexkind::
     bool primary() const { return kind == indexkind::kPrimary; }
     bool foreign() const { return kind == indexkind::kForeign; }
 };
@@ -92,7 +93,7 @@ struct StoredTable {
     uint32_t rowCount = 0, autoNumber = 0;
     uint32_t ownedMap = 0, freeMap = 0;
     std::vector<StoredColumn> columns;  // by column number
-    std::vector<StoredIndex> indexes;  // the real indexes
+    std::vector<StoredIndex> indexes;   // the real indexes
     std::vector<LogicalIndex> logical;
     bool manySide = false;  // the many side of a relationship: new rows are checked
     std::vector<LongValueMaps> longValueMaps;
@@ -111,9 +112,10 @@ struct StoredTable {
     std::vector<std::unordered_set<std::string>> uniqueKeys;  // per index, once written into
 };
 
-// UTF-8 <-> UTF-16 (invalid input becomes U+FFFD).
-std::u16string utf8ToUtf16(std::string_view s);
-std::string utf16ToUtf8(std::u16string_view s);
+// UTF-8 <-> UTF-16: the coding toolkit's codec (its rule for malformed
+// input in db/coding/utf.h).
+using coding::utf16ToUtf8;
+using coding::utf8ToUtf16;
 // Decodes stored Jet 4 text (UTF-16LE, or "FF FE" compressed form).
 std::string decodeText(const uint8_t* p, size_t n);
 // Text whose first character is U+FEFF: stored plainly it would begin with

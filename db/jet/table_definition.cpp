@@ -106,139 +106,181 @@ ColumnDef columnDefOf(const StoredColumn& c) {
 
 namespace {
 
-// A real index's definition from its block (Jet 4: after the block's first
-// four bytes): ten (column number, flags) pairs, usage map, root page, flags.
-StoredIndex realIndex(const uint8_t* p, bool jet3) {
+// A real index's definition from its block: ten (column number, order)
+// entries, usage map, root page, flags.
+StoredIndex realIndex(const uint8_t* p, const RealIndexLayout& L) {
     StoredIndex ix;
-    for (int k = 0; k < 10; ++k) {
-        const uint16_t cn = rd16(p + 3 * k);
-        if (cn == 0xFFFF) continue;
+    for (size_t k = 0; k < size_t(realindex::kMaxColumns); ++k) {
+        const uint16_t cn = decodeLE16(p + L.column(k));
+        if (cn == realindex::kNoColumn) continue;
         ix.columns.push_back(cn);
-        ix.ascending.push_back(p[2 + 3 * k] & 0x01);
+        ix.ascending.push_back(p[L.column(k) + realindex::kColumnOrder] & realindex::kAscending);
     }
-    ix.mapRef = rd32(p + 30);
-    ix.root = rd32(p + 34);
-    ix.flags = p[jet3 ? 38 : 42];
+    ix.mapRef = decodeLE32(p + L.map);
+    ix.root = decodeLE32(p + L.root);
+    ix.flags = p[L.flags];
     return ix;
 }
 
-LogicalIndex logicalIndex(const uint8_t* p) {
+LogicalIndex logicalIndex(const uint8_t* p, const LogicalIndexLayout& L) {
     LogicalIndex lx;
-    lx.number = rd32(p + logicalindex::kNumber);
-    lx.real = rd32(p + logicalindex::kReal);
-    lx.relSide = p[logicalindex::kRelSide];
-    lx.relIndex = int32_t(rd32(p + logicalindex::kRelIndex));
-    lx.relTable = rd32(p + logicalindex::kRelTable);
-    lx.cascadeUpdate = p[logicalindex::kCascadeUpdate];
-    lx.cascadeDelete = p[logicalindex::kCascadeDelete];
-    lx.kind = p[logicalindex::kKind];
+    lx.number = decodeLE32(p + L.number);
+    lx.real = decodeLE32(p + L.real);
+    lx.relSide = p[L.relSide];
+    lx.relIndex = int32_t(decodeLE32(p + L.relIndex));
+    lx.relTable = decodeLE32(p + L.relTable);
+    lx.cascadeUpdate = p[L.cascadeUpdate];
+    lx.cascadeDelete = p[L.cascadeDelete];
+    lx.kind = p[L.kind];
     return lx;
 }
 
+// A column descriptor. Jet 3 keeps a text column's sort order apart from
+// the decimal's precision and scale, and has no extra flags.
+StoredColumn storedColumn(const uint8_t* c, const ColumnLayout& L) {
+    StoredColumn col;
+    col.rawType = c[L.type];
+    col.number = decodeLE16(c + L.number);
+    col.varIndex = decodeLE16(c + L.varIndex);
+    col.flags = c[L.flags];
+    col.fixedOffset = decodeLE16(c + L.fixedOffset);
+    col.length = decodeLE16(c + L.length);
+    if (L.extFlags != column::kNone) {
+        std::memcpy(col.misc, c + L.misc, 4);
+        col.extFlags = c[L.extFlags];
+        return col;
+    }
+    col.misc[0] = c[L.misc];
+    col.misc[1] = c[L.misc + 1];
+    if (col.is(ColType::Text) || col.is(ColType::Memo)) {
+        // Text: the sort order's locale id; the version is implied.
+        col.misc[0] = c[L.textSort];
+        col.misc[1] = c[L.textSort + 1];
+        col.misc[3] = 0xFF;
+    }
+    col.narrowText = true;
+    return col;
+}
+
 // The list that ends a table definition: per Memo/OLE column its number and
-// its two usage maps, up to 0xFFFF.
+// its two usage maps, up to lvmaps::kEnd.
 void readLongValueMaps(const std::vector<uint8_t>& s, size_t pos, StoredTable& t) {
-    while (pos + 2 <= s.size() && rd16(&s[pos]) != 0xFFFF && pos + 10 <= s.size()) {
+    while (pos + 2 <= s.size() && decodeLE16(&s[pos]) != lvmaps::kEnd && pos + lvmaps::kSize <= s.size()) {
         LongValueMaps m;
-        m.column = rd16(&s[pos]);
-        m.owned = rd32(&s[pos + 2]);
-        m.free = rd32(&s[pos + 6]);
+        m.column = decodeLE16(&s[pos + lvmaps::kColumn]);
+        m.owned = decodeLE32(&s[pos + lvmaps::kOwned]);
+        m.free = decodeLE32(&s[pos + lvmaps::kFree]);
         t.longValueMaps.push_back(m);
-        pos += 10;
+        pos += lvmaps::kSize;
     }
     t.definitionEnd = std::min(pos + 2, s.size());
 }
 
+// The columns in number order, and the fixed area they fill.
+void finishColumns(StoredTable& t) {
+    std::stable_sort(t.columns.begin(), t.columns.end(),
+                     [](const StoredColumn& a, const StoredColumn& b) { return a.number < b.number; });
+    for (const auto& c : t.columns)
+        if (c.fixed() && !c.is(ColType::Bool)) t.fixedSize = std::max(t.fixedSize, c.fixedOffset + c.length);
+}
+
+// The counts and maps at the head of a definition.
+void readTdefHead(const std::vector<uint8_t>& s, const TdefLayout& L, StoredTable& t) {
+    t.rowCount = decodeLE32(&s[L.rowCount]);
+    t.autoNumber = decodeLE32(&s[L.autoNumber]);
+    t.tableType = s[L.tableType];
+    t.maxCols = decodeLE16(&s[L.maxCols]);
+    t.varCols = decodeLE16(&s[L.varCols]);
+    t.numCols = decodeLE16(&s[L.numCols]);
+    t.ownedMap = decodeLE32(&s[L.ownedMap]);
+    t.freeMap = decodeLE32(&s[L.freeMap]);
+}
+
 }  // namespace
+
+// The definition's bytes: its first page whole, then each continuation page
+// from kTdefContinuation.
+std::vector<uint8_t> JetDatabase::readDefinitionPages(StoredTable& t) {
+    std::vector<uint8_t> s;
+    std::unordered_set<uint32_t> seen;
+    uint32_t page = t.page;
+    while (page != 0) {
+        if (page >= pager_->pageCount()) damaged("table definition page " + std::to_string(page) + " out of range");
+        if (!seen.insert(page).second) damaged("table definition pages of '" + t.name + "' form a cycle");
+        const uint8_t* p = pager_->read(page);
+        if (!isPage(p, PageType::TableDef))
+            damaged("page " + std::to_string(page) + " of table '" + t.name + "' is not a table definition");
+        if (s.empty()) s.insert(s.end(), p, p + ps_);
+        else s.insert(s.end(), p + kTdefContinuation, p + ps_);
+        t.tdefPages.push_back(page);
+        page = decodeLE32(p + kTdefNext);
+    }
+    return s;
+}
+
+// The column names after the descriptors (Jet 4: 2-byte length and UTF-16;
+// Jet 3: 1-byte length and the code page).
+void JetDatabase::readColumnNames(StoredTable& t, const std::vector<uint8_t>& s, size_t& pos) {
+    const size_t lengthSize = layout().nameLengthSize;
+    for (auto& col : t.columns) {
+        if (pos + lengthSize > s.size()) damaged("the definition of table '" + t.name + "' is truncated");
+        const size_t len = lengthSize == 2 ? decodeLE16(&s[pos]) : s[pos];
+        pos += lengthSize;
+        if (pos + len > s.size()) damaged("the definition of table '" + t.name + "' is truncated");
+        col.name = jet3_ ? decodeNarrowText(&s[pos], len, codePage_) : decodeText(&s[pos], len);
+        pos += len;
+    }
+}
 
 StoredTable JetDatabase::loadTable(uint32_t first, const std::string& name) {
     StoredTable t;
     t.name = name;
     t.page = first;
-    std::vector<uint8_t> s;
-    std::unordered_set<uint32_t> seen;
-    uint32_t page = first;
-    while (page != 0) {
-        if (page >= pager_->pageCount()) damaged("table definition page " + std::to_string(page) + " out of range");
-        if (!seen.insert(page).second) damaged("table definition pages of '" + name + "' form a cycle");
-        const uint8_t* p = pager_->read(page);
-        if (!isPage(p, PageType::TableDef))
-            damaged("page " + std::to_string(page) + " of table '" + name + "' is not a table definition");
-        if (s.empty()) s.insert(s.end(), p, p + ps_);
-        else s.insert(s.end(), p + kTdefContinuation, p + ps_);
-        t.tdefPages.push_back(page);
-        page = rd32(p + kTdefNext);
-    }
+    const std::vector<uint8_t> s = readDefinitionPages(t);
     auto need = [&](size_t pos, size_t len) {
         if (pos + len > s.size()) damaged("the definition of table '" + name + "' is truncated");
     };
     t.definitionBytes = s.size();
-    if (s.size() >= kTdefContinuation + 4) t.definitionLength = rd32(&s[kTdefContinuation]);
+    if (s.size() >= tdef::kLength + 4) t.definitionLength = decodeLE32(&s[tdef::kLength]);
     if (jet3_) return loadTable3(std::move(t), s);
-    need(0, kTdef4.indexCounts);
-    t.rowCount = rd32(&s[kTdef4.rowCount]);
-    t.autoNumber = rd32(&s[kTdef4.autoNumber]);
-    t.tableType = s[kTdef4.tableType];
-    t.maxCols = rd16(&s[kTdef4.maxCols]);
-    t.varCols = rd16(&s[kTdef4.varCols]);
-    t.numCols = rd16(&s[kTdef4.numCols]);
-    const uint32_t numLogical = rd32(&s[kTdef4.numLogical]);
-    const uint32_t numReal = rd32(&s[kTdef4.numReal]);
-    t.ownedMap = rd32(&s[kTdef4.ownedMap]);
-    t.freeMap = rd32(&s[kTdef4.freeMap]);
-    if (numReal > 1000 || numLogical > 1000) damaged("table '" + name + "' has too many indexes");
-    size_t pos = kTdef4.indexCounts + kTdef4.indexCountSize * size_t(numReal);
+    const Layout& L = kJet4;
+    need(0, L.tdef.indexCounts);
+    readTdefHead(s, L.tdef, t);
+    const uint32_t numLogical = decodeLE32(&s[L.tdef.numLogical]);
+    const uint32_t numReal = decodeLE32(&s[L.tdef.numReal]);
+    if (numReal > tdef::kMaxIndexes || numLogical > tdef::kMaxIndexes)
+        damaged("table '" + name + "' has too many indexes");
+    size_t pos = L.tdef.columns(numReal);
     t.columnsAt = pos;
-    need(pos, kTdef4.columnSize * size_t(t.numCols));
-    for (int i = 0; i < t.numCols; ++i) {
-        const uint8_t* c = &s[pos + kTdef4.columnSize * size_t(i)];
-        StoredColumn col;
-        col.rawType = c[column::kType];
-        col.number = rd16(c + column::kNumber);
-        col.varIndex = rd16(c + column::kVarIndex);
-        std::memcpy(col.misc, c + column::kMisc, 4);
-        col.flags = c[column::kFlags];
-        col.extFlags = c[column::kExtFlags];
-        col.fixedOffset = rd16(c + column::kFixedOffset);
-        col.length = rd16(c + column::kLength);
-        t.columns.push_back(col);
-    }
-    pos += kTdef4.columnSize * size_t(t.numCols);
-    for (auto& col : t.columns) {
-        need(pos, 2);
-        const size_t len = rd16(&s[pos]);
-        pos += 2;
-        need(pos, len);
-        col.name = decodeText(&s[pos], len);
-        pos += len;
-    }
+    need(pos, L.column.size * size_t(t.numCols));
+    for (int i = 0; i < t.numCols; ++i)
+        t.columns.push_back(storedColumn(&s[pos + L.column.size * size_t(i)], L.column));
+    pos += L.column.size * size_t(t.numCols);
+    readColumnNames(t, s, pos);
     t.realAt = pos;
     for (uint32_t i = 0; i < numReal; ++i) {
-        need(pos, kRealIndexSize);
-        StoredIndex ix = realIndex(&s[pos + 4], false);
-        ix.slotOffset = kTdef4.indexCounts + kTdef4.indexCountSize * size_t(i) + 4;
-        ix.uniqueCount = rd32(&s[ix.slotOffset]);
+        need(pos, L.realIndex.size);
+        StoredIndex ix = realIndex(&s[pos], L.realIndex);
+        ix.slotOffset = L.tdef.uniqueCount(i);
+        ix.uniqueCount = decodeLE32(&s[ix.slotOffset]);
         t.indexes.push_back(ix);
-        pos += kRealIndexSize;
+        pos += L.realIndex.size;
     }
-    need(pos, kLogicalIndexSize * size_t(numLogical));
-    for (uint32_t i = 0; i < numLogical; ++i) t.logical.push_back(logicalIndex(&s[pos + kLogicalIndexSize * i]));
-    pos += kLogicalIndexSize * size_t(numLogical);
+    need(pos, L.logicalIndex.size * size_t(numLogical));
+    for (uint32_t i = 0; i < numLogical; ++i)
+        t.logical.push_back(logicalIndex(&s[pos + L.logicalIndex.size * i], L.logicalIndex));
+    pos += L.logicalIndex.size * size_t(numLogical);
     for (LogicalIndex& lx : t.logical) {
-        need(pos, 2);
-        const size_t len = rd16(&s[pos]);
-        need(pos + 2, len);
-        lx.name = decodeText(&s[pos + 2], len);
-        pos += 2 + len;
+        need(pos, L.nameLengthSize);
+        const size_t len = decodeLE16(&s[pos]);
+        need(pos + L.nameLengthSize, len);
+        lx.name = decodeText(&s[pos + L.nameLengthSize], len);
+        pos += L.nameLengthSize + len;
         t.manySide |= lx.foreign() && lx.relSide == 2;
     }
     t.indexesEnd = pos;
     readLongValueMaps(s, pos, t);
-    std::stable_sort(t.columns.begin(), t.columns.end(),
-                     [](const StoredColumn& a, const StoredColumn& b) { return a.number < b.number; });
-    for (const auto& c : t.columns) {
-        if (c.fixed() && !c.is(ColType::Bool)) t.fixedSize = std::max(t.fixedSize, c.fixedOffset + c.length);
-    }
+    finishColumns(t);
     return t;
 }
 
@@ -250,70 +292,95 @@ StoredTable JetDatabase::loadTable3(StoredTable t, const std::vector<uint8_t>& s
     auto need = [&](size_t pos, size_t len) {
         if (pos + len > s.size()) damaged("the definition of table '" + name + "' is truncated");
     };
-    need(0, 0x2B);
-    t.rowCount = rd32(&s[0x0C]);
-    t.autoNumber = rd32(&s[0x10]);
-    t.tableType = s[0x14];
-    t.maxCols = rd16(&s[0x15]);
-    t.varCols = rd16(&s[0x17]);
-    t.numCols = rd16(&s[0x19]);
-    const uint32_t numReal = rd32(&s[0x1F]);
-    t.ownedMap = rd32(&s[0x23]);
-    t.freeMap = rd32(&s[0x27]);
-    if (numReal > 1000) damaged("table '" + name + "' has too many indexes");
-    size_t pos = 0x2B + 8 * size_t(numReal);
-    need(pos, 18 * size_t(t.numCols));
-    for (int i = 0; i < t.numCols; ++i) {
-        const uint8_t* c = &s[pos + 18 * size_t(i)];
-        StoredColumn col;
-        col.rawType = c[0];
-        col.number = rd16(c + 1);
-        col.varIndex = rd16(c + 3);
-        col.misc[0] = c[11];
-        col.misc[1] = c[12];
-        if (col.is(ColType::Text) || col.is(ColType::Memo)) {
-            // Text: the sort order's locale id; the version is implied.
-            col.misc[0] = c[9];
-            col.misc[1] = c[10];
-            col.misc[3] = 0xFF;
-        }
-        col.flags = c[13];
-        col.fixedOffset = rd16(c + 14);
-        col.length = rd16(c + 16);
-        col.narrowText = true;
-        t.columns.push_back(col);
-    }
-    pos += 18 * size_t(t.numCols);
-    for (auto& col : t.columns) {
-        need(pos, 1);
-        const size_t len = s[pos++];
-        need(pos, len);
-        col.name = decodeNarrowText(&s[pos], len, codePage_);
-        pos += len;
-    }
-    for (uint32_t i = 0; i < numReal && pos + 39 <= s.size(); ++i, pos += 39) {
-        StoredIndex ix = realIndex(&s[pos], true);
-        ix.slotOffset = 0x2B + 8 * size_t(i);
+    const Layout& L = kJet3;
+    need(0, L.tdef.indexCounts);
+    readTdefHead(s, L.tdef, t);
+    const uint32_t numReal = decodeLE32(&s[L.tdef.numReal]);
+    if (numReal > tdef::kMaxIndexes) damaged("table '" + name + "' has too many indexes");
+    size_t pos = L.tdef.columns(numReal);
+    need(pos, L.column.size * size_t(t.numCols));
+    for (int i = 0; i < t.numCols; ++i)
+        t.columns.push_back(storedColumn(&s[pos + L.column.size * size_t(i)], L.column));
+    pos += L.column.size * size_t(t.numCols);
+    readColumnNames(t, s, pos);
+    for (uint32_t i = 0; i < numReal && pos + L.realIndex.size <= s.size(); ++i, pos += L.realIndex.size) {
+        StoredIndex ix = realIndex(&s[pos], L.realIndex);
+        ix.slotOffset = L.tdef.uniqueCount(i);
         t.indexes.push_back(ix);
     }
     // Then the logical indexes and their names, then the long-value maps
     // (read when the definition holds them whole).
-    const uint32_t numLogical = rd32(&s[0x1B]);
-    if (numLogical <= 1000 && pos + 20 * size_t(numLogical) <= s.size()) {
-        pos += 20 * size_t(numLogical);
+    const uint32_t numLogical = decodeLE32(&s[L.tdef.numLogical]);
+    if (numLogical <= tdef::kMaxIndexes && pos + L.logicalIndex.size * size_t(numLogical) <= s.size()) {
+        pos += L.logicalIndex.size * size_t(numLogical);
         bool whole = true;
         for (uint32_t i = 0; i < numLogical && whole; ++i) {
             whole = pos < s.size();
-            if (whole) pos += 1 + s[pos];
+            if (whole) pos += L.nameLengthSize + s[pos];
         }
         if (whole) readLongValueMaps(s, pos, t);
     }
-    std::stable_sort(t.columns.begin(), t.columns.end(),
-                     [](const StoredColumn& a, const StoredColumn& b) { return a.number < b.number; });
-    for (const auto& c : t.columns)
-        if (c.fixed() && !c.is(ColType::Bool)) t.fixedSize = std::max(t.fixedSize, c.fixedOffset + c.length);
+    finishColumns(t);
     return t;
 }
+
+namespace {
+
+// A Jet 4 column descriptor.
+void putColumn(std::vector<uint8_t>& s, const StoredColumn& c) {
+    uint8_t d[kColumn4.size] = {};
+    d[column::kType] = c.rawType;
+    encodeLE32(d + column::kStamp, kMagic);
+    encodeLE16(d + column::kNumber, uint32_t(c.number));
+    encodeLE16(d + column::kVarIndex, uint32_t(c.varIndex));
+    std::memcpy(d + column::kMisc, c.misc, 4);
+    d[column::kFlags] = c.flags;
+    d[column::kExtFlags] = c.extFlags;
+    encodeLE16(d + column::kFixedOffset, uint32_t(c.fixedOffset));
+    encodeLE16(d + column::kLength, uint32_t(c.length));
+    putBytes(s, d, sizeof d);
+}
+
+// A Jet 4 real index block.
+void putRealIndex(std::vector<uint8_t>& s, const StoredIndex& ix) {
+    uint8_t b[kRealIndexSize] = {};
+    encodeLE32(b, realindex::kMagic);
+    for (size_t k = 0; k < size_t(realindex::kMaxColumns); ++k) {
+        uint8_t* e = b + kRealIndex4.column(k);
+        if (k < ix.columns.size()) {
+            encodeLE16(e, uint32_t(ix.columns[k]));
+            e[realindex::kColumnOrder] = ix.ascending[k] ? realindex::kAscending : 0x00;
+        } else {
+            encodeLE16(e, realindex::kNoColumn);
+        }
+    }
+    encodeLE32(b + realindex::kMap, ix.mapRef);
+    encodeLE32(b + realindex::kRoot, ix.root);
+    b[realindex::kFlags] = ix.flags;
+    putBytes(s, b, sizeof b);
+}
+
+// A Jet 4 logical index block of index i, without a relationship.
+void putLogicalIndex(std::vector<uint8_t>& s, size_t i, uint8_t kind) {
+    using namespace logicalindex;
+    uint8_t b[kLogicalIndexSize] = {};
+    encodeLE32(b + kStamp, kMagic);
+    encodeLE32(b + kNumber, uint32_t(i));
+    encodeLE32(b + kReal, uint32_t(i));
+    encodeLE32(b + kRelIndex, kNoRelIndex);
+    b[kCascadeUpdate] = kNoCascade;
+    b[kCascadeDelete] = kNoCascade;
+    b[kKind] = kind;
+    putBytes(s, b, sizeof b);
+}
+
+void putName(std::vector<uint8_t>& s, const std::string& name) {
+    const std::u16string u = utf8ToUtf16(name);
+    putLE16(s, uint32_t(u.size() * 2));
+    coding::putUtf16LE(s, u);
+}
+
+}  // namespace
 
 std::vector<uint8_t> JetDatabase::buildTdef([[maybe_unused]] const std::string& name, uint8_t tableType,
                                             const std::vector<StoredColumn>& cols, const std::vector<StoredIndex>& idx,
@@ -321,79 +388,34 @@ std::vector<uint8_t> JetDatabase::buildTdef([[maybe_unused]] const std::string& 
                                             const std::vector<uint8_t>& idxTypes, const std::vector<LongValueMaps>& lv,
                                             uint32_t owned, uint32_t freeMap) {
     std::vector<uint8_t> s(kTdef4.indexCounts, 0);
-    s[0] = uint8_t(PageType::TableDef);
-    s[1] = 0x01;
-    wr32(&s[0x0C], kMagic);
-    s[0x18] = 0x01;
+    s[page::kType] = uint8_t(PageType::TableDef);
+    s[page::kMarker] = page::kMarkerValue;
+    encodeLE32(&s[tdef::kStamp], kMagic);
+    s[tdef::kAutoNumberFlag] = 0x01;
     s[kTdef4.tableType] = tableType;
     int varCols = 0;
     for (const auto& c : cols)
         if (!c.fixed()) ++varCols;
-    wr16(&s[kTdef4.maxCols], uint32_t(cols.size()));
-    wr16(&s[kTdef4.varCols], uint32_t(varCols));
-    wr16(&s[kTdef4.numCols], uint32_t(cols.size()));
-    wr32(&s[kTdef4.numLogical], uint32_t(idx.size()));
-    wr32(&s[kTdef4.numReal], uint32_t(idx.size()));
-    wr32(&s[kTdef4.ownedMap], owned);
-    wr32(&s[kTdef4.freeMap], freeMap);
+    encodeLE16(&s[kTdef4.maxCols], uint32_t(cols.size()));
+    encodeLE16(&s[kTdef4.varCols], uint32_t(varCols));
+    encodeLE16(&s[kTdef4.numCols], uint32_t(cols.size()));
+    encodeLE32(&s[kTdef4.numLogical], uint32_t(idx.size()));
+    encodeLE32(&s[kTdef4.numReal], uint32_t(idx.size()));
+    encodeLE32(&s[kTdef4.ownedMap], owned);
+    encodeLE32(&s[kTdef4.freeMap], freeMap);
     for (size_t i = 0; i < idx.size(); ++i) s.insert(s.end(), kTdef4.indexCountSize, 0);
-    for (const auto& c : cols) {
-        uint8_t d[kTdef4.columnSize] = {};
-        d[column::kType] = c.rawType;
-        wr32(d + 1, kMagic);
-        wr16(d + column::kNumber, uint32_t(c.number));
-        wr16(d + column::kVarIndex, uint32_t(c.varIndex));
-        std::memcpy(d + column::kMisc, c.misc, 4);
-        d[column::kFlags] = c.flags;
-        d[column::kExtFlags] = c.extFlags;
-        wr16(d + column::kFixedOffset, uint32_t(c.fixedOffset));
-        wr16(d + column::kLength, uint32_t(c.length));
-        putBytes(s, d, kTdef4.columnSize);
-    }
-    for (const auto& c : cols) {
-        const std::u16string u = utf8ToUtf16(c.name);
-        put16(s, uint32_t(u.size() * 2));
-        putUtf16(s, u);
-    }
-    for (const auto& ix : idx) {
-        uint8_t b[kRealIndexSize] = {};
-        wr32(b, 1923);
-        for (int k = 0; k < 10; ++k) {
-            if (size_t(k) < ix.columns.size()) {
-                wr16(b + 4 + 3 * k, uint32_t(ix.columns[size_t(k)]));
-                b[6 + 3 * k] = ix.ascending[size_t(k)] ? 0x01 : 0x00;
-            } else {
-                wr16(b + 4 + 3 * k, 0xFFFF);
-            }
-        }
-        wr32(b + 34, ix.mapRef);
-        wr32(b + 38, ix.root);
-        b[46] = ix.flags;
-        putBytes(s, b, kRealIndexSize);
-    }
-    for (size_t i = 0; i < idx.size(); ++i) {
-        uint8_t b[kLogicalIndexSize] = {};
-        wr32(b, kMagic);
-        wr32(b + 4, uint32_t(i));
-        wr32(b + 8, uint32_t(i));
-        wr32(b + 13, 0xFFFFFFFFu);
-        b[21] = 0x04;
-        b[22] = 0x04;
-        b[23] = idxTypes[i];
-        putBytes(s, b, 28);
-    }
-    for (const auto& n : idxNames) {
-        const std::u16string u = utf8ToUtf16(n);
-        put16(s, uint32_t(u.size() * 2));
-        putUtf16(s, u);
-    }
+    for (const auto& c : cols) putColumn(s, c);
+    for (const auto& c : cols) putName(s, c.name);
+    for (const auto& ix : idx) putRealIndex(s, ix);
+    for (size_t i = 0; i < idx.size(); ++i) putLogicalIndex(s, i, idxTypes[i]);
+    for (const auto& n : idxNames) putName(s, n);
     for (const auto& m : lv) {
-        put16(s, uint32_t(m.column));
-        put32(s, m.owned);
-        put32(s, m.free);
+        putLE16(s, uint32_t(m.column));
+        putLE32(s, m.owned);
+        putLE32(s, m.free);
     }
-    put16(s, 0xFFFF);
-    wr32(&s[0x08], uint32_t(s.size()));
+    putLE16(s, lvmaps::kEnd);
+    encodeLE32(&s[tdef::kLength], uint32_t(s.size()));
     return s;
 }
 
@@ -409,22 +431,23 @@ void JetDatabase::writeTdef(uint32_t firstPage, const std::vector<uint8_t>& tdef
             take = std::min(tdef.size(), size_t(kPageSize));
             std::memcpy(p, tdef.data(), take);
         } else {
-            take = std::min(tdef.size() - pos, size_t(kPageSize - 8));
-            std::memcpy(p + 8, tdef.data() + pos, take);
-            p[0] = uint8_t(PageType::TableDef);
-            p[1] = 0x01;
+            take = std::min(tdef.size() - pos, size_t(kPageSize - kTdefContinuation));
+            std::memcpy(p + kTdefContinuation, tdef.data() + pos, take);
+            p[page::kType] = uint8_t(PageType::TableDef);
+            p[page::kMarker] = page::kMarkerValue;
         }
-        const size_t usedBytes = first ? take : take + 8;
-        wr16(p + 2, uint32_t(kPageSize > usedBytes + 8 ? kPageSize - usedBytes - 8 : 0));
+        const size_t usedBytes = first ? take : take + kTdefContinuation;
+        encodeLE16(p + page::kFreeSpace,
+                   uint32_t(kPageSize > usedBytes + kTdefContinuation ? kPageSize - usedBytes - kTdefContinuation : 0));
         pos += take;
         first = false;
         if (pos >= tdef.size()) {
-            wr32(p + 4, 0);
+            encodeLE32(p + kTdefNext, 0);
             break;
         }
         const uint32_t next = allocPage();
         p = pager_->modify(page);
-        wr32(p + 4, next);
+        encodeLE32(p + kTdefNext, next);
         page = next;
     }
 }

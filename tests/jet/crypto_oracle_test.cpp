@@ -100,9 +100,8 @@ TEST_F(CryptoOracle, AccessEncryptedFileDecryptedByUsReadsTheSame) {
     ASSERT_NE(cipher, nullptr);
     for (size_t n = 1; n < data.size() / kPage; ++n) cipher->decryptPage(uint32_t(n), bytes + n * kPage, kPage);
     // Now a plain file: no key, no provider.
-    std::fill(page0.begin() + long(header::kEncodingKeyOffset), page0.begin() + long(header::kEncodingKeyOffset) + 4,
-              uint8_t(0));
-    std::fill(page0.begin() + long(header::kProviderLengthOffset), page0.begin() + long(header::kProviderAreaEnd),
+    std::fill(page0.begin() + long(header::kEncodingKey), page0.begin() + long(header::kEncodingKey) + 4, uint8_t(0));
+    std::fill(page0.begin() + long(header::kProviderLength), page0.begin() + long(header::kProviderAreaEnd),
               uint8_t(0));
     header::applyMask(page0);
     const std::string plain = dir.file("decrypted.accdb");

@@ -1,0 +1,131 @@
+// The UTF-8 / UTF-16 codec (rule for malformed input in utf.h).
+#include "db/coding/utf.h"
+
+namespace tp::db::coding {
+
+namespace {
+
+constexpr char32_t kReplacement = 0xFFFD;
+
+// Length of the sequence a lead byte announces (0: not a lead byte).
+size_t sequenceLength(uint8_t c) {
+    if (c < 0xC2 || c >= 0xF5) return 0;
+    return c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
+}
+
+// The scalar value of the n-byte sequence at p, or U+FFFD when it is not
+// well formed.
+char32_t sequenceValue(const uint8_t* p, size_t n) {
+    static constexpr uint8_t kLeadBits[5] = {0, 0, 0x1F, 0x0F, 0x07};
+    static constexpr char32_t kShortest[5] = {0, 0, 0x80, 0x800, 0x10000};
+    char32_t v = p[0] & kLeadBits[n];
+    for (size_t k = 1; k < n; ++k) {
+        if ((p[k] & 0xC0) != 0x80) return kReplacement;
+        v = (v << 6) | (p[k] & 0x3Fu);
+    }
+    if (v < kShortest[n] || v > 0x10FFFF || (v >= 0xD800 && v <= 0xDFFF)) return kReplacement;
+    return v;
+}
+
+void appendUtf16(std::u16string& out, char32_t cp) {
+    if (cp >= 0x10000) {
+        cp -= 0x10000;
+        out.push_back(char16_t(0xD800 + (cp >> 10)));
+        out.push_back(char16_t(0xDC00 + (cp & 0x3FF)));
+    } else {
+        out.push_back(char16_t(cp));
+    }
+}
+
+}  // namespace
+
+char32_t decodeUtf8(std::string_view s, size_t& pos) {
+    const auto c = uint8_t(s[pos]);
+    if (c < 0x80) {
+        ++pos;
+        return c;
+    }
+    const size_t n = sequenceLength(c);
+    if (n == 0 || s.size() - pos < n) {
+        ++pos;
+        return kReplacement;
+    }
+    const char32_t v = sequenceValue(reinterpret_cast<const uint8_t*>(s.data()) + pos, n);
+    pos += v == kReplacement ? 1 : n;
+    return v;
+}
+
+int encodeUtf8(char32_t cp, char* out) {
+    if (cp < 0x80) {
+        out[0] = char(cp);
+        return 1;
+    }
+    if (cp < 0x800) {
+        out[0] = char(0xC0 | (cp >> 6));
+        out[1] = char(0x80 | (cp & 0x3F));
+        return 2;
+    }
+    if (cp < 0x10000) {
+        out[0] = char(0xE0 | (cp >> 12));
+        out[1] = char(0x80 | ((cp >> 6) & 0x3F));
+        out[2] = char(0x80 | (cp & 0x3F));
+        return 3;
+    }
+    out[0] = char(0xF0 | (cp >> 18));
+    out[1] = char(0x80 | ((cp >> 12) & 0x3F));
+    out[2] = char(0x80 | ((cp >> 6) & 0x3F));
+    out[3] = char(0x80 | (cp & 0x3F));
+    return 4;
+}
+
+void appendUtf8(std::string& out, char32_t cp) {
+    char b[4];
+    out.append(b, size_t(encodeUtf8(cp, b)));
+}
+
+std::u16string utf8ToUtf16(std::string_view s) {
+    std::u16string out;
+    out.reserve(s.size());
+    size_t i = 0;
+    while (i < s.size()) {
+        const auto c = uint8_t(s[i]);
+        if (c < 0x80) {
+            out.push_back(char16_t(c));
+            ++i;
+        } else {
+            appendUtf16(out, decodeUtf8(s, i));
+        }
+    }
+    return out;
+}
+
+std::string utf16ToUtf8(std::u16string_view s) {
+    std::string out;
+    out.reserve(s.size());
+    for (size_t i = 0; i < s.size(); ++i) {
+        char32_t cp = s[i];
+        if (cp < 0x80) {
+            out.push_back(char(cp));
+            continue;
+        }
+        const bool high = cp >= 0xD800 && cp <= 0xDBFF;
+        if (high && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF) {
+            cp = 0x10000 + ((cp - 0xD800) << 10) + (s[i + 1] - 0xDC00);
+            ++i;
+        } else if (cp >= 0xD800 && cp <= 0xDFFF) {
+            cp = kReplacement;
+        }
+        appendUtf8(out, cp);
+    }
+    return out;
+}
+
+void putUtf16LE(std::vector<uint8_t>& out, std::u16string_view s) {
+    out.reserve(out.size() + 2 * s.size());
+    for (char16_t u : s) {
+        out.push_back(uint8_t(u));
+        out.push_back(uint8_t(u >> 8));
+    }
+}
+
+}  // namespace tp::db::coding
