@@ -240,6 +240,8 @@ private:
     // Logical indexes, foreign keys and relationships (check_keys.cpp).
     void checkKeys(const std::vector<std::pair<uint32_t, std::string>>& tables);
     void checkLogical(const StoredTable& t, const std::unordered_map<uint32_t, StoredTable>& all);
+    void checkForeignKey(const StoredTable& t, const LogicalIndex& l,
+                         const std::unordered_map<uint32_t, StoredTable>& all, const std::string& what);
     void checkReferences(const StoredTable& many, const LogicalIndex& l, const StoredTable& one,
                          const LogicalIndex& partner);
     static void add(Fingerprint& f, const uint8_t* p, size_t n);

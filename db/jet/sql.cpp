@@ -111,62 +111,9 @@ public:
         if (p_ >= s_.size()) fail();
         lit = Literal{};
         const char c = s_[p_];
-        if (c == '\'' || c == '"') {
-            size_t b = ++p_;
-            bool escaped = false;
-            for (;;) {
-                const void* hit = std::memchr(s_.data() + p_, c, s_.size() - p_);
-                if (!hit) fail();
-                size_t q = static_cast<const char*>(hit) - s_.data();
-                if (q + 1 < s_.size() && s_[q + 1] == c) {
-                    escaped = true;
-                    p_ = q + 2;
-                    continue;
-                }
-                lit.kind = LiteralKind::String;
-                lit.text = s_.substr(b, q - b);
-                lit.quote = c;
-                lit.escaped = escaped;
-                p_ = q + 1;
-                return;
-            }
-        }
-        if (c == '#') {
-            size_t b = ++p_;
-            const void* hit = std::memchr(s_.data() + b, '#', s_.size() - b);
-            if (!hit) fail();
-            size_t e = static_cast<const char*>(hit) - s_.data();
-            lit.kind = LiteralKind::Date;
-            lit.text = s_.substr(b, e - b);
-            p_ = e + 1;
-            return;
-        }
-        if (c == '-' || c == '+' || c == '.' || isDigit(c)) {
-            if (c == '-' || c == '+') {
-                lit.negative = c == '-';
-                ++p_;
-                skip();  // "- 5" is minus five
-            }
-            size_t b = p_;
-            size_t digits = 0;
-            while (p_ < s_.size() && isDigit(s_[p_])) ++p_, ++digits;
-            if (p_ < s_.size() && s_[p_] == '.') {
-                ++p_;
-                while (p_ < s_.size() && isDigit(s_[p_])) ++p_, ++digits;
-            }
-            if (digits == 0) fail();
-            if (p_ < s_.size() && (s_[p_] == 'e' || s_[p_] == 'E')) {
-                ++p_;
-                if (p_ < s_.size() && (s_[p_] == '+' || s_[p_] == '-')) ++p_;
-                size_t d = p_;
-                while (p_ < s_.size() && isDigit(s_[p_])) ++p_;
-                if (p_ == d) fail();
-            }
-            if (p_ < s_.size() && isNameChar(s_[p_])) fail();
-            lit.kind = LiteralKind::Number;
-            lit.text = s_.substr(b, p_ - b);
-            return;
-        }
+        if (c == '\'' || c == '"') return stringLiteral(lit, c);
+        if (c == '#') return dateLiteral(lit);
+        if (c == '-' || c == '+' || c == '.' || isDigit(c)) return numberLiteral(lit, c);
         auto w = word();
         if (ieq(w, "NULL")) {
             lit.kind = LiteralKind::Null;
@@ -192,6 +139,66 @@ public:
     std::string_view text() const { return s_; }
 
 private:
+    // 'text' or "text", a doubled quote standing for one.
+    void stringLiteral(Literal& lit, char quote) {
+        size_t b = ++p_;
+        bool escaped = false;
+        for (;;) {
+            const void* hit = std::memchr(s_.data() + p_, quote, s_.size() - p_);
+            if (!hit) fail();
+            size_t q = static_cast<const char*>(hit) - s_.data();
+            if (q + 1 < s_.size() && s_[q + 1] == quote) {
+                escaped = true;
+                p_ = q + 2;
+                continue;
+            }
+            lit.kind = LiteralKind::String;
+            lit.text = s_.substr(b, q - b);
+            lit.quote = quote;
+            lit.escaped = escaped;
+            p_ = q + 1;
+            return;
+        }
+    }
+    // #date#
+    void dateLiteral(Literal& lit) {
+        size_t b = ++p_;
+        const void* hit = std::memchr(s_.data() + b, '#', s_.size() - b);
+        if (!hit) fail();
+        size_t e = static_cast<const char*>(hit) - s_.data();
+        lit.kind = LiteralKind::Date;
+        lit.text = s_.substr(b, e - b);
+        p_ = e + 1;
+    }
+    // [sign] digits [. digits] [E [sign] digits]
+    void numberLiteral(Literal& lit, char c) {
+        if (c == '-' || c == '+') {
+            lit.negative = c == '-';
+            ++p_;
+            skip();  // "- 5" is minus five
+        }
+        size_t b = p_;
+        size_t digits = skipDigits();
+        if (p_ < s_.size() && s_[p_] == '.') {
+            ++p_;
+            digits += skipDigits();
+        }
+        if (digits == 0) fail();
+        if (p_ < s_.size() && (s_[p_] == 'e' || s_[p_] == 'E')) {
+            ++p_;
+            if (p_ < s_.size() && (s_[p_] == '+' || s_[p_] == '-')) ++p_;
+            if (skipDigits() == 0) fail();
+        }
+        if (p_ < s_.size() && isNameChar(s_[p_])) fail();
+        lit.kind = LiteralKind::Number;
+        lit.text = s_.substr(b, p_ - b);
+    }
+    size_t skipDigits() {
+        const size_t b = p_;
+        while (p_ < s_.size() && isDigit(s_[p_])) ++p_;
+        return p_ - b;
+    }
+
     std::string_view s_;
     size_t p_ = 0;
     long errNo_;
@@ -479,7 +486,8 @@ void parseAlterTable(Lexer& lx, Statement& out) {
     const std::string table(lx.name());
     if (lx.acceptWord("DROP")) {
         if (!lx.acceptWord("CONSTRAINT")) {
-            if (ieq(lx.peekWord(), "COLUMN")) throw Error(jeterr::kNotSupported, "ALTER TABLE ... DROP COLUMN is not supported.");
+            if (ieq(lx.peekWord(), "COLUMN"))
+                throw Error(jeterr::kNotSupported, "ALTER TABLE ... DROP COLUMN is not supported.");
             lx.fail();
         }
         out.kind = StatementKind::DropIndex;
