@@ -217,6 +217,14 @@ private:
     void insertInto(StoredTable& t, const std::vector<Value>& values);
     void createTableNow(const std::string& name, const std::vector<ColumnDef>& columns);
     void dropTableNow(const std::string& name);
+    // The steps of creating and dropping a table (tables.cpp).
+    std::vector<StoredColumn> newColumns(const std::vector<ColumnDef>& defs) const;
+    uint32_t placeUsageMap(uint32_t& mapPage, const uint8_t* row);
+    void registerTable(const std::string& name, uint32_t tdefPage, const std::vector<ColumnDef>& defs);
+    void requireDroppable(const StoredTable& t, const std::string& stored);
+    std::vector<uint32_t> tablePages(const StoredTable& t);
+    void addMapPages(const StoredTable& t, uint32_t ref, bool contents, std::vector<uint32_t>& pages);
+    void freeCatalogLongValues(uint32_t rowRef);
     // Runs one statement: when it fails, every page it changed is put back
     // and the in-memory view of the tables is read again from them.
     template <class F>

@@ -285,73 +285,87 @@ const TypeWord* findType(std::string_view w) {
     return nullptr;
 }
 
+// TEXT(n) and its kin: the size, or a Memo (TEXT alone), or 255.
+void parseTextSize(Lexer& lx, const TypeWord& t, ColumnDef& def) {
+    if (lx.accept('(')) {
+        long n = lx.number();
+        lx.expect(')');
+        if (n > 255) throw Error(jeterr::kFieldSize, "Size of field '" + def.name + "' is too long.");
+        if (n < 1) throw Error(jeterr::kFieldSize, "Size of field '" + def.name + "' must be from 1 through 255.");
+        def.size = static_cast<int>(n);
+    } else if (t.memoWithoutSize) {
+        def.type = ColType::Memo;
+        def.size = 0;
+    } else {
+        def.size = 255;
+    }
+}
+
+// DECIMAL[(precision[, scale])]
+void parseDecimalSize(Lexer& lx, ColumnDef& def) {
+    def.precision = 18;
+    def.scale = 0;
+    if (!lx.accept('(')) return;
+    long p = lx.number(), s = 0;
+    if (lx.accept(',')) s = lx.number();
+    lx.expect(')');
+    if (p < 1 || p > 28) throw Error(jeterr::kSyntaxFieldDefinition, "Invalid precision for decimal data type.");
+    if (s > p) throw Error(jeterr::kSyntaxFieldDefinition, "Invalid scale for decimal data type.");
+    def.precision = static_cast<int>(p);
+    def.scale = static_cast<int>(s);
+}
+
+void parseModifiers(Lexer& lx, ColumnDef& def) {
+    // Modifiers: NOT NULL, NULL, WITH COMP[RESSION].
+    for (;;) {
+        auto w = lx.peekWord();
+        if (ieq(w, "NOT")) {
+            lx.word();
+            lx.expectWord("NULL");
+            def.notNull = true;
+        } else if (ieq(w, "NULL")) {
+            lx.word();
+        } else if (ieq(w, "WITH")) {
+            lx.word();
+            auto c = lx.word();
+            if (!ieq(c, "COMP") && !ieq(c, "COMPRESSION")) lx.fail();
+            if (def.type != ColType::Text && def.type != ColType::Memo) lx.fail();
+            def.compressed = true;
+        } else if (ieq(w, "PRIMARY") || ieq(w, "UNIQUE") || ieq(w, "CONSTRAINT") || ieq(w, "DEFAULT") ||
+                   ieq(w, "REFERENCES")) {
+            throw Error(jeterr::kNotSupported,
+                        "Constraints, keys and default values are not supported in CREATE TABLE.");
+        } else {
+            break;
+        }
+    }
+}
+
+// One column of a CREATE TABLE: name, type, size and modifiers.
+ColumnDef parseColumn(Lexer& lx) {
+    ColumnDef def;
+    std::string_view name = lx.name();
+    checkName(name);
+    lx.setError(jeterr::kSyntaxFieldDefinition, jeterr::kSyntaxFieldText);
+    const TypeWord* t = findType(lx.word());
+    if (!t) lx.fail();
+    def.name.assign(name);
+    def.type = t->type;
+    def.autoNumber = t->autoNumber;
+    def.fixedLength = t->fixedLength;
+    if (t->size == SizeRule::Text) parseTextSize(lx, *t, def);
+    else if (t->size == SizeRule::Decimal) parseDecimalSize(lx, def);
+    parseModifiers(lx, def);
+    return def;
+}
+
 void parseCreate(Lexer& lx, Statement& out) {
     out.kind = StatementKind::CreateTable;
     out.table = lx.name();
     checkName(out.table);
     lx.expect('(');
     for (;;) {
-        ColumnDef def;
-        std::string_view name = lx.name();
-        checkName(name);
-        lx.setError(jeterr::kSyntaxFieldDefinition, jeterr::kSyntaxFieldText);
-        const TypeWord* t = findType(lx.word());
-        if (!t) lx.fail();
-        def.name.assign(name);
-        def.type = t->type;
-        def.autoNumber = t->autoNumber;
-        def.fixedLength = t->fixedLength;
-        if (t->size == SizeRule::Text) {
-            if (lx.accept('(')) {
-                long n = lx.number();
-                lx.expect(')');
-                if (n > 255) throw Error(jeterr::kFieldSize, "Size of field '" + def.name + "' is too long.");
-                if (n < 1)
-                    throw Error(jeterr::kFieldSize, "Size of field '" + def.name + "' must be from 1 through 255.");
-                def.size = static_cast<int>(n);
-            } else if (t->memoWithoutSize) {
-                def.type = ColType::Memo;
-                def.size = 0;
-            } else {
-                def.size = 255;
-            }
-        } else if (t->size == SizeRule::Decimal) {
-            def.precision = 18;
-            def.scale = 0;
-            if (lx.accept('(')) {
-                long p = lx.number(), s = 0;
-                if (lx.accept(',')) s = lx.number();
-                lx.expect(')');
-                if (p < 1 || p > 28)
-                    throw Error(jeterr::kSyntaxFieldDefinition, "Invalid precision for decimal data type.");
-                if (s > p) throw Error(jeterr::kSyntaxFieldDefinition, "Invalid scale for decimal data type.");
-                def.precision = static_cast<int>(p);
-                def.scale = static_cast<int>(s);
-            }
-        }
-        // Modifiers: NOT NULL, NULL, WITH COMP[RESSION].
-        for (;;) {
-            auto w = lx.peekWord();
-            if (ieq(w, "NOT")) {
-                lx.word();
-                lx.expectWord("NULL");
-                def.notNull = true;
-            } else if (ieq(w, "NULL")) {
-                lx.word();
-            } else if (ieq(w, "WITH")) {
-                lx.word();
-                auto c = lx.word();
-                if (!ieq(c, "COMP") && !ieq(c, "COMPRESSION")) lx.fail();
-                if (def.type != ColType::Text && def.type != ColType::Memo) lx.fail();
-                def.compressed = true;
-            } else if (ieq(w, "PRIMARY") || ieq(w, "UNIQUE") || ieq(w, "CONSTRAINT") || ieq(w, "DEFAULT") ||
-                       ieq(w, "REFERENCES")) {
-                throw Error(jeterr::kNotSupported,
-                            "Constraints, keys and default values are not supported in CREATE TABLE.");
-            } else {
-                break;
-            }
-        }
+        ColumnDef def = parseColumn(lx);
         lx.setError(jeterr::kSyntaxCreateTable, jeterr::kSyntaxCreateTableText);
         for (const auto& d : out.definitions)
             if (sameName(d.name, def.name)) throw jeterr::fieldTwice();
