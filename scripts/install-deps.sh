@@ -10,7 +10,7 @@ run=(
 )
 package=(dpkg-dev file)
 test=(
-  clang libclang-rt-14-dev libgtest-dev libgmock-dev googletest libbenchmark-dev nlohmann-json3-dev
+  clang clang-tidy-14 libclang-rt-14-dev libgtest-dev libgmock-dev googletest libbenchmark-dev nlohmann-json3-dev
   mdbtools python3-dbfread python3-dbf nodejs pgdbf
   xvfb xauth
   desktop-file-utils appstream man-db groff-base bash-completion

@@ -2,7 +2,8 @@
 # The test command (CI runs it): installs what is needed, compiles the Release
 # build (program, tests, benchmarks), builds with AddressSanitizer and
 # UndefinedBehaviorSanitizer and runs the whole test suite
-# (scripts/build-and-test.sh), then a short fuzzing run.
+# (scripts/build-and-test.sh), holds every function to the complexity bound
+# of .clang-tidy (scripts/complexity-check.sh), then a short fuzzing run.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -18,4 +19,5 @@ release=${TP_RELEASE_BUILD_DIR:-$root/build-release}
 cmake -S . -B "$release" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTP_BUILD_BENCH=ON
 cmake --build "$release" -j"$(nproc)"
 ./scripts/build-and-test.sh
+./scripts/complexity-check.sh "${TP_TEST_BUILD_DIR:-$root/build-test}"
 "$root/scripts/fuzz-smoke.sh"

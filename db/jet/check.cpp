@@ -98,7 +98,6 @@ void Checker::checkHeader(const std::string& path) {
 // pages the map does not cover count as in use (as for the writer).
 void Checker::loadGlobalMap() {
     if (pages_ < 2) return;
-    const uint32_t global = claim_[1];
     try {
         const uint8_t* p = pg_.read(1);
         if (!isPage(p, PageType::Data) || rd32(p + 4) != 1)
@@ -117,27 +116,30 @@ void Checker::loadGlobalMap() {
         std::vector<uint32_t> refs;
         for (size_t j = 0; j + 1 < n && 1 + 4 * (j + 1) <= n; ++j) refs.push_back(rd32(row + 1 + 4 * j));
         const uint64_t perPage = uint64_t(ps_ - 4) * 8;
-        for (size_t j = 0; j < refs.size() && j * perPage < pages_; ++j) {
-            const uint32_t bp = refs[j];
-            if (bp == 0) continue;
-            if (bp >= pages_) {
-                problem(pageText(1) + ": the global page map names " + pageText(bp) + ", outside the file");
-                continue;
-            }
-            if (!claim(bp, global)) continue;
-            bitmapPage_[bp] = true;
-            const uint8_t* b = pg_.read(bp);
-            if (!isPage(b, PageType::UsageBitmap)) {
-                problem(pageText(bp) + ": a page of the global page map, but not a usage-map page (type " +
-                        std::to_string(b[0]) + ")");
-                continue;
-            }
-            for (uint64_t i = 0; i < perPage && j * perPage + i < pages_; ++i)
-                if (b[4 + i / 8] & (1u << (i % 8))) free_[j * perPage + i] = true;
-        }
+        for (size_t j = 0; j < refs.size() && j * perPage < pages_; ++j) loadGlobalBitmap(refs[j], j * perPage);
     } catch (const Error& e) {
         problem(pageText(1) + ": the global page map cannot be read: " + what(e));
     }
+}
+
+// One bitmap page of a reference global map, covering the pages from first.
+void Checker::loadGlobalBitmap(uint32_t bp, uint64_t first) {
+    if (bp == 0) return;
+    if (bp >= pages_) {
+        problem(pageText(1) + ": the global page map names " + pageText(bp) + ", outside the file");
+        return;
+    }
+    if (!claim(bp, claim_[1])) return;
+    bitmapPage_[bp] = true;
+    const uint8_t* b = pg_.read(bp);
+    if (!isPage(b, PageType::UsageBitmap)) {
+        problem(pageText(bp) + ": a page of the global page map, but not a usage-map page (type " +
+                std::to_string(b[0]) + ")");
+        return;
+    }
+    const uint64_t perPage = uint64_t(ps_ - 4) * 8;
+    for (uint64_t i = 0; i < perPage && first + i < pages_; ++i)
+        if (b[4 + i / 8] & (1u << (i % 8))) free_[first + i] = true;
 }
 
 void Checker::checkCatalog() {
@@ -185,70 +187,14 @@ void Checker::checkTable(uint32_t page, const std::string& name) {
     for (uint32_t p : r.t.tdefPages) claim(p, r.owner);
     checkDefinition(r);
     if (full()) return;
-    // Data pages.
-    std::vector<uint32_t> owned, freeList;
-    const bool ownedOk = mapPages(r.t.ownedMap, r.owner, object + " (owned pages)", owned);
-    if (ownedOk) {
-        for (uint32_t p : owned) claim(p, r.owner);  // their type is seen when the rows are read
-        if (mapPages(r.t.freeMap, r.owner, object + " (free-space map)", freeList))
-            for (uint32_t p : freeList)
-                if (!std::binary_search(owned.begin(), owned.end(), p))
-                    problem(object + ", " + pageText(p) + ": in its free-space map but not in its owned-pages map");
-    }
+    const bool ownedOk = claimDataPages(r, object);
     // Long-value pages of each Memo/OLE column.
     r.lvOwner.assign(r.t.columns.size(), 0);
     std::unordered_map<uint32_t, uint32_t> lvByMap;
-    for (const LongValueMaps& m : r.t.longValueMaps) {
-        size_t k = 0;
-        while (k < r.t.columns.size() && r.t.columns[k].number != m.column) ++k;
-        if (k == r.t.columns.size() || !(r.t.columns[k].isLong() || r.t.columns[k].calculated())) {
-            problem(object + ", " + pageText(page) + ": long-value usage maps for column number " +
-                    std::to_string(m.column) + ", which is not a Memo or OLE column");
-            continue;
-        }
-        const std::string colObject = object + " column '" + r.t.columns[k].name + "'";
-        auto known = lvByMap.find(m.owned);
-        if (known != lvByMap.end()) {
-            r.lvOwner[k] = known->second;
-            continue;
-        }
-        const uint32_t who = newOwner("the long values of " + colObject);
-        lvByMap[m.owned] = who;
-        r.lvOwner[k] = who;
-        std::vector<uint32_t> lv, lvFree;
-        if (!mapPages(m.owned, who, colObject + " (long-value pages)", lv)) continue;
-        for (uint32_t p : lv) {
-            if (!claim(p, who)) continue;
-            uint8_t d[8];
-            pg_.peek(p, d, sizeof d);
-            if (!isPage(d, PageType::Data) || std::memcmp(d + 4, "LVAL", 4) != 0)
-                problem(colObject + ", " + pageText(p) + ": in its long-value map, but not a long-value page");
-        }
-        if (mapPages(m.free, who, colObject + " (long-value free space)", lvFree))
-            for (uint32_t p : lvFree)
-                if (!std::binary_search(lv.begin(), lv.end(), p))
-                    problem(colObject + ", " + pageText(p) +
-                            ": in its long-value free-space map but not in its long-value map");
-    }
+    for (const LongValueMaps& m : r.t.longValueMaps) claimLongValuePages(r, m, lvByMap);
     // Indexes: their pages first (so that rows can be told from them).
     setupIndexes(r, true);
-    for (size_t i = 0; i < r.t.indexes.size(); ++i) {
-        const StoredIndex& ix = r.t.indexes[i];
-        IndexState& s = r.ix[i];
-        std::vector<uint32_t> ixPages;
-        if (!mapPages(ix.mapRef, s.owner, owners_[s.owner] + " (its pages)", ixPages)) {
-            s.usable = false;
-            continue;
-        }
-        for (uint32_t p : ixPages) {
-            if (!claim(p, s.owner)) continue;
-            uint8_t d[8];
-            pg_.peek(p, d, sizeof d);
-            if ((!isPage(d, PageType::IndexNode) && !isPage(d, PageType::IndexLeaf)) || rd32(d + 4) != page)
-                problem(owners_[s.owner] + ", " + pageText(p) + ": in its usage map, but not one of its pages (type " +
-                        std::to_string(d[0]) + ")");
-        }
-    }
+    for (size_t i = 0; i < r.t.indexes.size(); ++i) claimIndexPages(r, i);
     if (full()) return;
     // Rows: every live row decodes, long values, keys.
     const uint32_t found = scanRows(r, true, [&](uint32_t ref, uint32_t indexRef, const uint8_t* row, size_t n) {
@@ -259,6 +205,76 @@ void Checker::checkTable(uint32_t page, const std::string& name) {
                 " rows, but it holds " + std::to_string(found));
     for (size_t i = 0; i < r.ix.size() && !full(); ++i)
         if (r.ix[i].usable) checkIndex(r, i);
+}
+
+// The data pages of a table's owned-pages map, and its free-space map
+// against them; false when the owned-pages map cannot be read.
+bool Checker::claimDataPages(TableRun& r, const std::string& object) {
+    std::vector<uint32_t> owned, freeList;
+    if (!mapPages(r.t.ownedMap, r.owner, object + " (owned pages)", owned)) return false;
+    for (uint32_t p : owned) claim(p, r.owner);  // their type is seen when the rows are read
+    if (mapPages(r.t.freeMap, r.owner, object + " (free-space map)", freeList))
+        for (uint32_t p : freeList)
+            if (!std::binary_search(owned.begin(), owned.end(), p))
+                problem(object + ", " + pageText(p) + ": in its free-space map but not in its owned-pages map");
+    return true;
+}
+
+// The long-value pages of one Memo/OLE column (columns sharing maps share
+// their owner).
+void Checker::claimLongValuePages(TableRun& r, const LongValueMaps& m,
+                                  std::unordered_map<uint32_t, uint32_t>& lvByMap) {
+    const std::string object = "table '" + r.name + "'";
+    size_t k = 0;
+    while (k < r.t.columns.size() && r.t.columns[k].number != m.column) ++k;
+    if (k == r.t.columns.size() || !(r.t.columns[k].isLong() || r.t.columns[k].calculated())) {
+        problem(object + ", " + pageText(r.t.page) + ": long-value usage maps for column number " +
+                std::to_string(m.column) + ", which is not a Memo or OLE column");
+        return;
+    }
+    const std::string colObject = object + " column '" + r.t.columns[k].name + "'";
+    auto known = lvByMap.find(m.owned);
+    if (known != lvByMap.end()) {
+        r.lvOwner[k] = known->second;
+        return;
+    }
+    const uint32_t who = newOwner("the long values of " + colObject);
+    lvByMap[m.owned] = who;
+    r.lvOwner[k] = who;
+    std::vector<uint32_t> lv, lvFree;
+    if (!mapPages(m.owned, who, colObject + " (long-value pages)", lv)) return;
+    for (uint32_t p : lv) {
+        if (!claim(p, who)) continue;
+        uint8_t d[8];
+        pg_.peek(p, d, sizeof d);
+        if (!isPage(d, PageType::Data) || std::memcmp(d + 4, "LVAL", 4) != 0)
+            problem(colObject + ", " + pageText(p) + ": in its long-value map, but not a long-value page");
+    }
+    if (mapPages(m.free, who, colObject + " (long-value free space)", lvFree))
+        for (uint32_t p : lvFree)
+            if (!std::binary_search(lv.begin(), lv.end(), p))
+                problem(colObject + ", " + pageText(p) +
+                        ": in its long-value free-space map but not in its long-value map");
+}
+
+// The pages of index i's usage map (an index whose map cannot be read is
+// not walked).
+void Checker::claimIndexPages(TableRun& r, size_t i) {
+    const StoredIndex& ix = r.t.indexes[i];
+    IndexState& s = r.ix[i];
+    std::vector<uint32_t> ixPages;
+    if (!mapPages(ix.mapRef, s.owner, owners_[s.owner] + " (its pages)", ixPages)) {
+        s.usable = false;
+        return;
+    }
+    for (uint32_t p : ixPages) {
+        if (!claim(p, s.owner)) continue;
+        uint8_t d[8];
+        pg_.peek(p, d, sizeof d);
+        if ((!isPage(d, PageType::IndexNode) && !isPage(d, PageType::IndexLeaf)) || rd32(d + 4) != r.t.page)
+            problem(owners_[s.owner] + ", " + pageText(p) + ": in its usage map, but not one of its pages (type " +
+                    std::to_string(d[0]) + ")");
+    }
 }
 
 void Checker::setupIndexes(TableRun& r, bool report) {
@@ -280,28 +296,33 @@ void Checker::setupIndexes(TableRun& r, bool report) {
                 s.usable = false;
                 break;
             }
-            s.pos.push_back(k);
-            r.needValue[k] = true;
-            const StoredColumn& c = r.t.columns[k];
-            const ColType type = typeOf(c.rawType);
-            if (type == ColType::Text || type == ColType::Memo) {
-                s.text = true;
-                const SortOrder order = columnSortOrder(c.misc, db_.sortOrder());
-                if (!sortOrderSupported(order) && s.unverified.empty()) {
-                    s.otherOrder = true;
-                    s.unverified = "column '" + c.name + "' sorts by " + sortOrderName(order) +
-                                   ", whose keys this check cannot compute";
-                }
-            } else if (s.unverified.empty() && (c.calculated() || type == ColType::OLE ||
-                                                (type == ColType::Binary && !c.is(ColType::Binary)))) {
-                s.unverified =
-                    "column '" + c.name + "' is " +
-                    (c.calculated() ? std::string("calculated") : "of a type whose keys this check cannot compute");
-            }
+            setupIndexColumn(r, s, k);
         }
         if (report && s.usable && !s.keyed())
             notes_.push_back(owners_[s.owner] + ": keys not verified (" + s.unverified +
                              "); its entries were matched with the rows one to one");
+    }
+}
+
+// Column k of an index: its value is needed, and whether its keys can be
+// recomputed.
+void Checker::setupIndexColumn(TableRun& r, IndexState& s, size_t k) {
+    s.pos.push_back(k);
+    r.needValue[k] = true;
+    const StoredColumn& c = r.t.columns[k];
+    const ColType type = typeOf(c.rawType);
+    if (type == ColType::Text || type == ColType::Memo) {
+        s.text = true;
+        const SortOrder order = columnSortOrder(c.misc, db_.sortOrder());
+        if (!sortOrderSupported(order) && s.unverified.empty()) {
+            s.otherOrder = true;
+            s.unverified =
+                "column '" + c.name + "' sorts by " + sortOrderName(order) + ", whose keys this check cannot compute";
+        }
+    } else if (s.unverified.empty() &&
+               (c.calculated() || type == ColType::OLE || (type == ColType::Binary && !c.is(ColType::Binary)))) {
+        s.unverified = "column '" + c.name + "' is " +
+                       (c.calculated() ? std::string("calculated") : "of a type whose keys this check cannot compute");
     }
 }
 
@@ -327,47 +348,18 @@ void Checker::checkDefinition(TableRun& r) {
     const std::string object = "table '" + r.name + "', " + pageText(t.page);
     if (int(t.columns.size()) != t.numCols || t.numCols > t.maxCols)
         problem(object + ": " + std::to_string(t.numCols) + " columns, but at most " + std::to_string(t.maxCols));
-    std::set<int> numbers, varIndexes;
-    int varCount = 0;
-    std::vector<std::pair<int, int>> fixedAreas;
+    ColumnTally tally;
     checkDefinitionLength(r);
-    for (const StoredColumn& c : t.columns) {
-        const std::string col = object + ": column '" + c.name + "'";
-        if (!numbers.insert(c.number).second)
-            problem(col + ": its number " + std::to_string(c.number) + " is used twice");
-        if (c.number >= t.maxCols)
-            problem(col + ": its number " + std::to_string(c.number) + " is not below the column count " +
-                    std::to_string(t.maxCols));
-        // A type of fixed size has that length, stored in the fixed part of
-        // the row or (as Access does for some system columns) in the variable
-        // part: a reader takes the type's size from the length.
-        // (Decimal columns keep a length of their own: 9 in some Access
-        // files, 17 in others.)
-        const int need = fixedSizeOf(typeOf(c.rawType));
-        const bool sized = need > 0 && !c.calculated() && !c.is(ColType::Numeric);
-        if (sized && c.length != need)
-            problem(col + ": " + std::to_string(c.length) + " bytes for a type of " + std::to_string(need));
-        if (c.fixed()) {
-            if (c.is(ColType::Bool)) continue;
-            fixedAreas.emplace_back(c.fixedOffset, c.fixedOffset + c.length);
-        } else {
-            ++varCount;
-            if (!varIndexes.insert(c.varIndex).second || c.varIndex >= t.varCols)
-                problem(col + ": its variable-column index " + std::to_string(c.varIndex) +
-                        " is used twice or too large");
-            if ((c.is(ColType::Text) && c.length > (db_.jet3_ ? 255 : 510)) ||
-                (c.is(ColType::Binary) && c.length > 510))
-                problem(col + ": length " + std::to_string(c.length) + " is too large");
-        }
-    }
+    for (const StoredColumn& c : t.columns) checkColumnDefinition(t, c, object, tally);
     // More variable columns than the count: rows are read wrong. Fewer:
     // Access leaves the count of a deleted column behind.
-    if (varCount > t.varCols)
+    if (tally.varCount > t.varCols)
         problem(object + ": counts " + std::to_string(t.varCols) + " variable columns, but has " +
-                std::to_string(varCount));
-    else if (varCount < t.varCols)
+                std::to_string(tally.varCount));
+    else if (tally.varCount < t.varCols)
         warning(object + ": counts " + std::to_string(t.varCols) + " variable columns, but has " +
-                std::to_string(varCount));
+                std::to_string(tally.varCount));
+    auto& fixedAreas = tally.fixedAreas;
     std::sort(fixedAreas.begin(), fixedAreas.end());
     for (size_t i = 1; i < fixedAreas.size(); ++i)
         if (fixedAreas[i].first < fixedAreas[i - 1].second) {
@@ -382,181 +374,32 @@ void Checker::checkDefinition(TableRun& r) {
     }
 }
 
-uint32_t Checker::scanRows(TableRun& r, bool report,
-                           const std::function<void(uint32_t, uint32_t, const uint8_t*, size_t)>& fn) {
-    const std::string object = "table '" + r.name + "'";
-    std::vector<uint32_t> pages;
-    try {
-        pages = db_.mapPages(r.t.ownedMap);
-    } catch (const Error&) {
-        return 0;  // reported with the maps
-    }
-    r.moved.clear();
-    std::vector<uint8_t> buf(kPageSize);
-    std::vector<RowSpan> rows;
-    std::vector<uint32_t> targets;
-    uint32_t count = 0;
-    const uint32_t slots = db_.rowsAt_ + 2;
-    for (uint32_t p : pages) {
-        if (full()) break;
-        if (p >= pages_) continue;  // reported with the map
-        pg_.trim();
-        std::memcpy(buf.data(), pg_.read(p), kPageSize);
-        if (!db_.dataPageOf(r.t, buf.data())) {
-            if (report)
-                problem(object + ", " + pageText(p) + ": in its owned-pages map, but not one of its data pages (type " +
-                        std::to_string(buf[0]) + ", owner " + std::to_string(rd32(buf.data() + 4)) + ")");
-            continue;
-        }
-        try {
-            db_.pageRows(p, buf.data(), rows, false);
-        } catch (const Error& e) {
-            if (report) problem(object + ", " + pageText(p) + ": " + what(e));
-            continue;
-        }
-        for (const RowSpan& row : rows) {
-            const uint16_t raw = rd16(buf.data() + slots + 2 * (row.ref & 0xFF));
-            if ((raw & 0xC000) == 0xC000) continue;  // deleted
-            if (raw & 0x4000) {
-                if (row.n >= 4) r.moved[rd32(row.p)] = row.ref;
-                else if (report)
-                    problem(object + ", " + pageText(p) + ": row " + refText(row.ref) +
-                            " is a short forwarding pointer");
-                continue;
-            }
-            ++count;
-            if (raw & 0x8000) targets.push_back(row.ref);
-            else fn(row.ref, row.ref, row.p, row.n);
-        }
-    }
-    for (uint32_t ref : targets) {
-        auto it = r.moved.find(ref);
-        if (it == r.moved.end()) {
-            if (report)
-                problem(object + ", " + pageText(ref >> 8) + ": row " + refText(ref) +
-                        " is marked as moved here, but no row points to it");
-            continue;
-        }
-        try {
-            auto [row, n] = db_.findRow(ref);
-            std::vector<uint8_t> copy(row, row + n);
-            fn(ref, it->second, copy.data(), copy.size());
-        } catch (const Error& e) {
-            if (report) problem(object + ", " + pageText(ref >> 8) + ": row " + refText(ref) + ": " + what(e));
-        }
-    }
-    return count;
-}
-
-void Checker::checkRow(TableRun& r, uint32_t ref, uint32_t indexRef, const uint8_t* row, size_t n) {
-    auto object = [&] { return "table '" + r.name + "', " + pageText(ref >> 8) + ": row " + refText(ref); };
-    const StoredTable& t = r.t;
-    try {
-        if (!db_.jet3_ && n >= 2 && rd16(row) > t.maxCols)
-            problem(object() + ": holds " + std::to_string(rd16(row)) + " columns, its table at most " +
-                    std::to_string(t.maxCols));
-        db_.decodeRowWith(t, row, n, vals_, [&](const StoredColumn& c, const uint8_t* p, size_t len) -> Value {
-            const size_t k = size_t(&c - t.columns.data());
-            if (c.calculated() ? c.is(ColType::Text) && c.length == 0 : c.isLong()) {
-                checkLongValue(r, k, ref, p, len);
-                if (!r.needValue[k] && !c.calculated()) return Value();
-            }
-            if (c.calculated() && c.is(ColType::Numeric) && !r.needValue[k]) {
-                // A calculated Decimal has a layout of its own that the
-                // engine does not read: its wrapper only.
-                if (len < 20 || rd32(p + 16) > len - 20)
-                    throw Error(jeterr::kUnfinished, "the calculated column '" + c.name + "' is too short");
-                if (r.undecoded.insert(k).second)
-                    notes_.push_back("table '" + r.name + "' column '" + c.name +
-                                     "': values not decoded (a calculated Decimal field)");
-                return Value();
-            }
-            Value v = r.needValue[k] ? keyValue(t, c, p, len) : db_.valueOf(t, c, p, len);
-            checkLength(r, ref, c, p, len, v);
-            return v;
-        });
-    } catch (const Error& e) {
-        problem(object() + ": cannot be read: " + what(e));
+void Checker::checkColumnDefinition(const StoredTable& t, const StoredColumn& c, const std::string& object,
+                                    ColumnTally& tally) {
+    const std::string col = object + ": column '" + c.name + "'";
+    if (!tally.numbers.insert(c.number).second)
+        problem(col + ": its number " + std::to_string(c.number) + " is used twice");
+    if (c.number >= t.maxCols)
+        problem(col + ": its number " + std::to_string(c.number) + " is not below the column count " +
+                std::to_string(t.maxCols));
+    // A type of fixed size has that length, stored in the fixed part of
+    // the row or (as Access does for some system columns) in the variable
+    // part: a reader takes the type's size from the length.
+    // (Decimal columns keep a length of their own: 9 in some Access
+    // files, 17 in others.)
+    const int need = fixedSizeOf(typeOf(c.rawType));
+    const bool sized = need > 0 && !c.calculated() && !c.is(ColType::Numeric);
+    if (sized && c.length != need)
+        problem(col + ": " + std::to_string(c.length) + " bytes for a type of " + std::to_string(need));
+    if (c.fixed()) {
+        if (!c.is(ColType::Bool)) tally.fixedAreas.emplace_back(c.fixedOffset, c.fixedOffset + c.length);
         return;
     }
-    for (size_t i = 0; i < r.ix.size(); ++i) {
-        if (!r.ix[i].usable || !rowKey(r, i, vals_, key_, ref)) continue;
-        for (int s = 24; s >= 0; s -= 8) key_.push_back(uint8_t(indexRef >> s));
-        add(r.ix[i].rows, key_.data(), key_.size());
-    }
-}
-
-// The bytes a text or binary value takes against its column's length (a
-// value longer than its column is cut or misread by readers). Text: two bytes a
-// character (Access 97: one byte of the code page), compressed or not.
-void Checker::checkLength(const TableRun& r, uint32_t ref, const StoredColumn& c, const uint8_t* p, size_t len,
-                          const Value& v) {
-    if (c.calculated() || !(c.is(ColType::Text) || c.is(ColType::Binary))) return;
-    size_t stored = len;
-    if (c.is(ColType::Text) && !c.narrowText && len >= 2 && p[0] == 0xFF && p[1] == 0xFE && v.kind() == Kind::Text)
-        stored = 2 * utf8ToUtf16(v.text()).size();
-    if (stored > size_t(c.length))
-        problem("table '" + r.name + "', " + pageText(ref >> 8) + ": row " + refText(ref) + ": its value of column '" +
-                c.name + "' takes " + std::to_string(stored) + " bytes, more than the column's " +
-                std::to_string(c.length));
-}
-
-void Checker::checkLongValue(TableRun& r, size_t k, uint32_t ref, const uint8_t* p, size_t n) {
-    const StoredColumn& c = r.t.columns[k];
-    auto bad = [&](uint32_t page, const std::string& what) {
-        problem("table '" + r.name + "' column '" + c.name + "', " + pageText(page) + ": the long value of row " +
-                refText(ref) + " " + what);
-    };
-    if (n < 12) return bad(ref >> 8, "is shorter than its 12-byte header");
-    const size_t len = rd24(p);
-    const uint8_t kind = p[3];
-    if (kind == 0x80) {
-        if (n - 12 != len)
-            bad(ref >> 8,
-                "is stored inline with length " + std::to_string(len) + " in " + std::to_string(n - 12) + " bytes");
-        return;
-    }
-    if (kind != 0x40 && kind != 0x00) return bad(ref >> 8, "has an unknown kind " + hex(p + 3, 1));
-    if (lvRow_.empty()) lvRow_.assign(uint64_t(pages_) * 256, false);
-    uint32_t at = rd32(p + 4);
-    size_t total = 0;
-    std::vector<uint32_t> chain;
-    while (true) {
-        const uint32_t page = at >> 8;
-        if (page == 0 || page >= pages_) return bad(ref >> 8, "points to " + pageText(page) + ", outside the file");
-        const uint8_t* d = pg_.read(page);
-        if (!isPage(d, PageType::Data) || std::memcmp(d + 4, "LVAL", 4) != 0)
-            return bad(page, "points to row " + refText(at) + ", which is not on a long-value page");
-        if (r.lvOwner[k] != 0 && claim_[page] != r.lvOwner[k])
-            bad(page, "lies on a page outside the column's long-value map");
-        const uint64_t bit = uint64_t(page) * 256 + (at & 0xFF);
-        if (lvRow_[bit])
-            return bad(page, std::find(chain.begin(), chain.end(), at) != chain.end()
-                                 ? "forms a cycle at row " + refText(at)
-                                 : "uses row " + refText(at) + ", which another long value uses too");
-        lvRow_[bit] = true;
-        chain.push_back(at);
-        const uint32_t slot = rd16(d + db_.rowsAt_ + 2 + 2 * (at & 0xFF));
-        std::pair<const uint8_t*, size_t> q;
-        try {
-            q = db_.findRow(at);
-        } catch (const Error& e) {
-            return bad(page, "points to row " + refText(at) + ": " + what(e));
-        }
-        if ((slot & 0xC000) != 0) return bad(page, "points to row " + refText(at) + ", which is deleted or moved");
-        if (kind == 0x40) {
-            if (q.second != len)
-                bad(page, "has length " + std::to_string(len) + " in a row of " + std::to_string(q.second) + " bytes");
-            return;
-        }
-        if (q.second < 4) return bad(page, "has a chunk shorter than its pointer at row " + refText(at));
-        total += q.second - 4;
-        if (total > len) return bad(page, "holds more than its length " + std::to_string(len));
-        at = rd32(q.first);
-        if (at == 0) break;
-    }
-    if (total != len)
-        bad(ref >> 8, "holds " + std::to_string(total) + " bytes, its length says " + std::to_string(len));
+    ++tally.varCount;
+    if (!tally.varIndexes.insert(c.varIndex).second || c.varIndex >= t.varCols)
+        problem(col + ": its variable-column index " + std::to_string(c.varIndex) + " is used twice or too large");
+    if ((c.is(ColType::Text) && c.length > (db_.jet3_ ? 255 : 510)) || (c.is(ColType::Binary) && c.length > 510))
+        problem(col + ": length " + std::to_string(c.length) + " is too large");
 }
 
 // A page nothing owns whose content still claims a table: a data page with
@@ -577,25 +420,29 @@ void Checker::checkPages() {
         }
         if (free_[p]) continue;
         if ((p & 1023) == 0) pg_.trim();
-        const uint8_t* d = pg_.read(p);
-        const uint32_t owner = rd32(d + 4);
-        auto table = tdefs_.find(owner);
-        const std::string of = table != tdefs_.end() ? "table '" + table->second + "'" : "";
-        if (of.empty()) continue;
-        if (isPage(d, PageType::Data)) {
-            const uint32_t count = rd16(d + db_.rowsAt_);
-            bool live = false;
-            for (uint32_t r = 0; r < count && db_.rowsAt_ + 4 + 2 * r <= ps_ && !live; ++r)
-                live = (rd16(d + db_.rowsAt_ + 2 + 2 * r) & 0xC000) != 0xC000;
-            // Access leaves such pages behind (rows of its navigation pane's
-            // tables); no reader that follows the map sees their rows.
-            if (live)
-                warning(pageText(p) + ": a data page of " + of + " with rows that its owned-pages map does not list");
-        } else if (isPage(d, PageType::IndexNode) || isPage(d, PageType::IndexLeaf)) {
-            // Reached by no index tree (a page in a tree but outside its
-            // index's map is a problem of that index): left allocated.
-            warning(pageText(p) + ": an index page of " + of + " outside the usage maps of its indexes");
-        }
+        checkUnownedPage(p);
+    }
+}
+
+// A page in use that no map claims.
+void Checker::checkUnownedPage(uint32_t p) {
+    const uint8_t* d = pg_.read(p);
+    const uint32_t owner = rd32(d + 4);
+    auto table = tdefs_.find(owner);
+    const std::string of = table != tdefs_.end() ? "table '" + table->second + "'" : "";
+    if (of.empty()) return;
+    if (isPage(d, PageType::Data)) {
+        const uint32_t count = rd16(d + db_.rowsAt_);
+        bool live = false;
+        for (uint32_t r = 0; r < count && db_.rowsAt_ + 4 + 2 * r <= ps_ && !live; ++r)
+            live = (rd16(d + db_.rowsAt_ + 2 + 2 * r) & 0xC000) != 0xC000;
+        // Access leaves such pages behind (rows of its navigation pane's
+        // tables); no reader that follows the map sees their rows.
+        if (live) warning(pageText(p) + ": a data page of " + of + " with rows that its owned-pages map does not list");
+    } else if (isPage(d, PageType::IndexNode) || isPage(d, PageType::IndexLeaf)) {
+        // Reached by no index tree (a page in a tree but outside its
+        // index's map is a problem of that index): left allocated.
+        warning(pageText(p) + ": an index page of " + of + " outside the usage maps of its indexes");
     }
 }
 

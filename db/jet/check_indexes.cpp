@@ -92,119 +92,166 @@ bool Checker::rowKey(TableRun& r, size_t i, const std::vector<Value>& v, std::ve
     return true;
 }
 
-void Checker::walkIndex(TableRun& r, size_t i, bool diagnose,
-                        const std::function<void(uint32_t, const uint8_t*, size_t, uint32_t)>& leaf) {
-    const StoredIndex& ix = r.t.indexes[i];
-    const IndexState& s = r.ix[i];
-    const std::string& object = owners_[s.owner];
-    auto say = [&](uint32_t page, const std::string& what) {
-        if (!diagnose) problem(object + ", " + pageText(page) + ": " + what);
-    };
-    const IndexPageLayout& layout = db_.jet3_ ? kIndexPage3 : kIndexPage4;
-    const size_t prevAt = layout.prev, nextAt = layout.next, tailAt = layout.tail, prefixAt = layout.prefix,
-                 maskAt = layout.mask, entriesAt = layout.entries;
-    std::vector<bool> visited(pages_, false);
-    uint32_t prevLeaf = 0, expectNext = 0;
-    bool anyLeaf = false;
-    std::vector<uint8_t> prevEntry;
-    // Returns false when the page cannot be walked; `last` receives the last
-    // leaf entry below the page.
-    std::function<bool(uint32_t, int, std::vector<uint8_t>&)> visit = [&](uint32_t page, int depth,
-                                                                          std::vector<uint8_t>& last) -> bool {
-        if (page == 0 || page >= pages_) return say(page, "an index pointer leads outside the file"), false;
-        if (depth > 32) return say(page, "the index tree is too deep"), false;
-        if (visited[page]) return say(page, "the page is reached twice"), false;
-        visited[page] = true;
-        if (!diagnose && claimsKnown_) seenIndexPage_[page] = true;
-        std::vector<uint8_t> buf(pg_.read(page), pg_.read(page) + ps_);
-        if ((!isPage(buf.data(), PageType::IndexNode) && !isPage(buf.data(), PageType::IndexLeaf)) ||
-            rd32(&buf[kIndexOwner]) != r.t.page)
-            return say(page, "not an index page of this table (type " + std::to_string(buf[0]) + ")"), false;
-        if (claimsKnown_ && claim_[page] != s.owner) say(page, "an index page outside the index's usage map");
-        const size_t prefix = layout.prefixSize == 1 ? buf[prefixAt] : rd16(&buf[prefixAt]);
-        // Entries: a mask bit marks where each one ends.
-        std::vector<std::pair<size_t, size_t>> spans;
-        size_t start = 0;
-        for (size_t k = 0; k < (entriesAt - maskAt) * 8 && entriesAt + k <= ps_; ++k)
-            if (buf[maskAt + k / 8] & (1u << (k % 8))) {
-                spans.emplace_back(start, k);
-                start = k;
-            }
-        std::vector<uint8_t> first, entry;
-        for (size_t e = 0; e < spans.size(); ++e) {
-            const auto [a, b] = spans[e];
-            if (b <= a && e > 0) return say(page, "an empty index entry"), false;
-            if (e == 0) {
-                first.assign(buf.begin() + long(entriesAt + a), buf.begin() + long(entriesAt + b));
-                if (prefix > first.size()) return say(page, "the shared prefix is longer than the first entry"), false;
-                entry = first;
-            } else {
-                entry.assign(first.begin(), first.begin() + long(prefix));
-                entry.insert(entry.end(), buf.begin() + long(entriesAt + a), buf.begin() + long(entriesAt + b));
-            }
-            if (entry.size() < 4 + (isPage(buf.data(), PageType::IndexNode) ? 4u : 0u))
-                return say(page, "an index entry is too short"), false;
-            if (isPage(buf.data(), PageType::IndexLeaf)) {
-                if (!prevEntry.empty() && !diagnose) {
-                    const int c = std::memcmp(prevEntry.data(), entry.data(), std::min(prevEntry.size(), entry.size()));
-                    if (c > 0 || (c == 0 && prevEntry.size() >= entry.size()))
-                        say(page, prevEntry == entry
-                                      ? "an entry appears twice (row " + refText(rd32(&entry[entry.size() - 4])) + ")"
-                                      : "entries out of order at the entry for row " +
-                                            refText(rd32(&entry[entry.size() - 4])));
-                    const size_t keyLen = entry.size() - 4;
-                    if (ix.unique() && prevEntry.size() == entry.size() &&
-                        std::memcmp(prevEntry.data(), entry.data(), keyLen) == 0) {
-                        bool allNull = keyLen == ix.columns.size();
-                        for (size_t q = 0; allNull && q < keyLen; ++q)
-                            allNull = entry[q] == (ix.ascending[q] ? 0x00 : 0xFF);
-                        if (!allNull)
-                            say(page, "rows " + refText(rd32(&prevEntry[keyLen])) + " and " +
-                                          refText(rd32(&entry[keyLen])) + " have the same key in a unique index");
-                    }
-                }
-                uint32_t ptr = 0;
-                for (size_t q = entry.size() - 4; q < entry.size(); ++q) ptr = (ptr << 8) | entry[q];
-                leaf(page, entry.data(), entry.size() - 4, ptr);
-                prevEntry = entry;
-            } else {
-                uint32_t child = 0;
-                for (size_t q = entry.size() - 4; q < entry.size(); ++q) child = (child << 8) | entry[q];
-                std::vector<uint8_t> childLast;
-                if (!visit(child, depth + 1, childLast)) return false;
-                if (childLast.size() != entry.size() - 4 ||
-                    !std::equal(childLast.begin(), childLast.end(), entry.begin()))
-                    say(page, "the node entry for child " + pageText(child) + " is not its last entry");
-                last = childLast;
-            }
-        }
-        if (isPage(buf.data(), PageType::IndexLeaf)) {
-            if (anyLeaf) {
-                if (rd32(&buf[prevAt]) != prevLeaf) say(page, "its previous-page pointer is not " + pageText(prevLeaf));
-                if (expectNext != page) say(prevLeaf, "its next-page pointer is not " + pageText(page));
-            } else if (rd32(&buf[prevAt]) != 0) {
-                say(page, "the first leaf has a previous page");
-            }
-            anyLeaf = true;
-            prevLeaf = page;
-            expectNext = rd32(&buf[nextAt]);
-            if (!spans.empty()) last = entry;
-        } else {
-            const uint32_t tail = rd32(&buf[tailAt]);
-            if (tail != 0) {
-                std::vector<uint8_t> childLast;
-                if (!visit(tail, depth + 1, childLast)) return false;
-                last = childLast;
-            } else if (spans.empty()) {
-                say(page, "an empty node page");
-            }
-        }
-        pg_.trim();
-        return true;
-    };
+// One walk of an index tree (see checker.h): pages are visited depth first,
+// so the leaves come in their chain's order.
+void Checker::walkIndex(TableRun& r, size_t i, bool diagnose, const LeafFn& leaf) {
+    IndexWalk w{r,
+                r.t.indexes[i],
+                owners_[r.ix[i].owner],
+                r.ix[i].owner,
+                diagnose,
+                leaf,
+                db_.jet3_ ? kIndexPage3 : kIndexPage4,
+                std::vector<bool>(pages_, false),
+                0,
+                0,
+                false,
+                {}};
     std::vector<uint8_t> last;
-    if (visit(ix.root, 0, last) && anyLeaf && expectNext != 0)
-        say(prevLeaf, "the last leaf's next-page pointer is not 0");
+    if (visitIndexPage(w, w.ix.root, 0, last) && w.anyLeaf && w.expectNext != 0)
+        say(w, w.prevLeaf, "the last leaf's next-page pointer is not 0");
+}
+
+void Checker::say(const IndexWalk& w, uint32_t page, const std::string& what) {
+    if (!w.diagnose) problem(w.object + ", " + pageText(page) + ": " + what);
+}
+
+bool Checker::visitIndexPage(IndexWalk& w, uint32_t page, int depth, std::vector<uint8_t>& last) {
+    std::vector<uint8_t> buf;
+    if (!enterIndexPage(w, page, depth, buf)) return false;
+    const bool isLeaf = isPage(buf.data(), PageType::IndexLeaf);
+    const auto spans = entrySpans(w, buf);
+    const size_t prefix = w.layout.prefixSize == 1 ? buf[w.layout.prefix] : rd16(&buf[w.layout.prefix]);
+    std::vector<uint8_t> first, entry;
+    for (size_t e = 0; e < spans.size(); ++e) {
+        if (!entryAt(w, page, buf, spans, e, prefix, first, entry)) return false;
+        if (isLeaf) leafEntry(w, page, entry);
+        else if (!nodeEntry(w, page, depth, entry, last)) return false;
+    }
+    if (isLeaf) {
+        leafChain(w, page, buf);
+        if (!spans.empty()) last = entry;
+    } else if (!nodeTail(w, page, depth, buf, spans.empty(), last)) {
+        return false;
+    }
+    pg_.trim();
+    return true;
+}
+
+bool Checker::enterIndexPage(IndexWalk& w, uint32_t page, int depth, std::vector<uint8_t>& buf) {
+    if (page == 0 || page >= pages_) return say(w, page, "an index pointer leads outside the file"), false;
+    if (depth > 32) return say(w, page, "the index tree is too deep"), false;
+    if (w.visited[page]) return say(w, page, "the page is reached twice"), false;
+    w.visited[page] = true;
+    if (!w.diagnose && claimsKnown_) seenIndexPage_[page] = true;
+    buf.assign(pg_.read(page), pg_.read(page) + ps_);
+    if ((!isPage(buf.data(), PageType::IndexNode) && !isPage(buf.data(), PageType::IndexLeaf)) ||
+        rd32(&buf[kIndexOwner]) != w.r.t.page)
+        return say(w, page, "not an index page of this table (type " + std::to_string(buf[0]) + ")"), false;
+    if (claimsKnown_ && claim_[page] != w.owner) say(w, page, "an index page outside the index's usage map");
+    return true;
+}
+
+// The entries of a page: a mask bit marks where each one ends.
+std::vector<std::pair<size_t, size_t>> Checker::entrySpans(const IndexWalk& w, const std::vector<uint8_t>& buf) const {
+    const size_t maskAt = w.layout.mask, entriesAt = w.layout.entries;
+    std::vector<std::pair<size_t, size_t>> spans;
+    size_t start = 0;
+    for (size_t k = 0; k < (entriesAt - maskAt) * 8 && entriesAt + k <= ps_; ++k)
+        if (buf[maskAt + k / 8] & (1u << (k % 8))) {
+            spans.emplace_back(start, k);
+            start = k;
+        }
+    return spans;
+}
+
+// Entry e of a page, its shared prefix put back; false (said) when malformed.
+bool Checker::entryAt(const IndexWalk& w, uint32_t page, const std::vector<uint8_t>& buf,
+                      const std::vector<std::pair<size_t, size_t>>& spans, size_t e, size_t prefix,
+                      std::vector<uint8_t>& first, std::vector<uint8_t>& entry) {
+    const size_t entriesAt = w.layout.entries;
+    const auto [a, b] = spans[e];
+    if (b <= a && e > 0) return say(w, page, "an empty index entry"), false;
+    if (e == 0) {
+        first.assign(buf.begin() + long(entriesAt + a), buf.begin() + long(entriesAt + b));
+        if (prefix > first.size()) return say(w, page, "the shared prefix is longer than the first entry"), false;
+        entry = first;
+    } else {
+        entry.assign(first.begin(), first.begin() + long(prefix));
+        entry.insert(entry.end(), buf.begin() + long(entriesAt + a), buf.begin() + long(entriesAt + b));
+    }
+    if (entry.size() < 4 + (isPage(buf.data(), PageType::IndexNode) ? 4u : 0u))
+        return say(w, page, "an index entry is too short"), false;
+    return true;
+}
+
+static uint32_t entryPointer(const std::vector<uint8_t>& entry) {
+    uint32_t ptr = 0;
+    for (size_t q = entry.size() - 4; q < entry.size(); ++q) ptr = (ptr << 8) | entry[q];
+    return ptr;
+}
+
+void Checker::leafEntry(IndexWalk& w, uint32_t page, const std::vector<uint8_t>& entry) {
+    if (!w.prevEntry.empty() && !w.diagnose) leafOrder(w, page, entry);
+    w.leaf(page, entry.data(), entry.size() - 4, entryPointer(entry));
+    w.prevEntry = entry;
+}
+
+// A leaf entry against the one before it: ascending, and unique keys once.
+void Checker::leafOrder(const IndexWalk& w, uint32_t page, const std::vector<uint8_t>& entry) {
+    const std::vector<uint8_t>& prev = w.prevEntry;
+    const int c = std::memcmp(prev.data(), entry.data(), std::min(prev.size(), entry.size()));
+    if (c > 0 || (c == 0 && prev.size() >= entry.size()))
+        say(w, page,
+            prev == entry ? "an entry appears twice (row " + refText(rd32(&entry[entry.size() - 4])) + ")"
+                          : "entries out of order at the entry for row " + refText(rd32(&entry[entry.size() - 4])));
+    const size_t keyLen = entry.size() - 4;
+    if (!w.ix.unique() || prev.size() != entry.size() || std::memcmp(prev.data(), entry.data(), keyLen) != 0) return;
+    bool allNull = keyLen == w.ix.columns.size();
+    for (size_t q = 0; allNull && q < keyLen; ++q) allNull = entry[q] == (w.ix.ascending[q] ? 0x00 : 0xFF);
+    if (!allNull)
+        say(w, page,
+            "rows " + refText(rd32(&prev[keyLen])) + " and " + refText(rd32(&entry[keyLen])) +
+                " have the same key in a unique index");
+}
+
+bool Checker::nodeEntry(IndexWalk& w, uint32_t page, int depth, const std::vector<uint8_t>& entry,
+                        std::vector<uint8_t>& last) {
+    const uint32_t child = entryPointer(entry);
+    std::vector<uint8_t> childLast;
+    if (!visitIndexPage(w, child, depth + 1, childLast)) return false;
+    if (childLast.size() != entry.size() - 4 || !std::equal(childLast.begin(), childLast.end(), entry.begin()))
+        say(w, page, "the node entry for child " + pageText(child) + " is not its last entry");
+    last = childLast;
+    return true;
+}
+
+// A leaf's place in the chain of leaves.
+void Checker::leafChain(IndexWalk& w, uint32_t page, const std::vector<uint8_t>& buf) {
+    if (w.anyLeaf) {
+        if (rd32(&buf[w.layout.prev]) != w.prevLeaf)
+            say(w, page, "its previous-page pointer is not " + pageText(w.prevLeaf));
+        if (w.expectNext != page) say(w, w.prevLeaf, "its next-page pointer is not " + pageText(page));
+    } else if (rd32(&buf[w.layout.prev]) != 0) {
+        say(w, page, "the first leaf has a previous page");
+    }
+    w.anyLeaf = true;
+    w.prevLeaf = page;
+    w.expectNext = rd32(&buf[w.layout.next]);
+}
+
+// A node's tail page (the child after its last entry).
+bool Checker::nodeTail(IndexWalk& w, uint32_t page, int depth, const std::vector<uint8_t>& buf, bool empty,
+                       std::vector<uint8_t>& last) {
+    const uint32_t tail = rd32(&buf[w.layout.tail]);
+    if (tail != 0) {
+        std::vector<uint8_t> childLast;
+        if (!visitIndexPage(w, tail, depth + 1, childLast)) return false;
+        last = childLast;
+    } else if (empty) {
+        say(w, page, "an empty node page");
+    }
+    return true;
 }
 
 void Checker::checkIndex(TableRun& r, size_t i) {
@@ -269,76 +316,85 @@ void Checker::diagnoseIndex(TableRun& r, size_t i) {
     if (lines > kMaxLines) problem(object + ": ... and " + std::to_string(lines - kMaxLines) + " more problems");
 }
 
+static void keyProblem(IndexKeyReport& rep, std::string what) {
+    if (rep.problems.size() < 200) rep.problems.push_back(std::move(what));
+    ++rep.problemCount;
+}
+
 IndexKeyReport Checker::compareKeys() {
     pages_ = pg_.pageCount();
     ps_ = db_.ps_;
     owners_.push_back("");
     IndexKeyReport rep;
-    auto fail = [&](std::string what) {
-        if (rep.problems.size() < 200) rep.problems.push_back(std::move(what));
-        ++rep.problemCount;
-    };
-    std::vector<Value> v;
-    std::vector<uint8_t> key;
-    for (const CatalogEntry& ce : std::vector<CatalogEntry>(db_.catalog_)) {
-        if ((ce.type & 0x7F) != 1) continue;
-        TableRun r;
-        r.name = ce.name;
-        r.owner = newOwner("table '" + ce.name + "'");
-        try {
-            r.t = db_.loadTable(ce.id & 0x00FFFFFF, ce.name);
-        } catch (const Error& e) {
-            fail("table '" + ce.name + "': " + e.what());
-            continue;
-        }
-        setupIndexes(r, false);
-        for (size_t i = 0; i < r.ix.size(); ++i) {
-            const IndexState& s = r.ix[i];
-            const std::string where = "table '" + r.name + "' index " + std::to_string(i);
-            for (size_t k : s.pos)
-                if (r.t.columns[k].is(ColType::Text) || r.t.columns[k].is(ColType::Memo)) {
-                    const SortOrder o = columnSortOrder(r.t.columns[k].misc, db_.sortOrder());
-                    if (std::find(rep.orders.begin(), rep.orders.end(), o) == rep.orders.end()) rep.orders.push_back(o);
-                }
-            if (!s.usable) {
-                fail(where + ": bad definition");
-                continue;
+    for (const CatalogEntry& ce : std::vector<CatalogEntry>(db_.catalog_))
+        if ((ce.type & 0x7F) == 1) compareTableKeys(ce, rep);
+    return rep;
+}
+
+void Checker::compareTableKeys(const CatalogEntry& ce, IndexKeyReport& rep) {
+    TableRun r;
+    r.name = ce.name;
+    r.owner = newOwner("table '" + ce.name + "'");
+    try {
+        r.t = db_.loadTable(ce.id & 0x00FFFFFF, ce.name);
+    } catch (const Error& e) {
+        keyProblem(rep, "table '" + ce.name + "': " + e.what());
+        return;
+    }
+    setupIndexes(r, false);
+    for (size_t i = 0; i < r.ix.size(); ++i) {
+        const IndexState& s = r.ix[i];
+        const std::string where = "table '" + r.name + "' index " + std::to_string(i);
+        for (size_t k : s.pos)
+            if (r.t.columns[k].is(ColType::Text) || r.t.columns[k].is(ColType::Memo)) {
+                const SortOrder o = columnSortOrder(r.t.columns[k].misc, db_.sortOrder());
+                if (std::find(rep.orders.begin(), rep.orders.end(), o) == rep.orders.end()) rep.orders.push_back(o);
             }
-            if (s.otherOrder) {
-                ++rep.unsupportedIndexes;
-                continue;
-            }
-            if (!s.keyed()) {
-                fail(where + ": keys not verified (" + s.unverified + ")");
-                continue;
-            }
-            walkIndex(r, i, false, [&](uint32_t, const uint8_t* stored, size_t keyLen, uint32_t ptr) {
-                ++rep.entries;
-                if (s.text) ++rep.textEntries;
-                const std::string row = where + ": row " + refText(ptr);
-                if (!entryRow(
-                        r, ptr, [&](const std::string& what) { fail(row + what); }, v))
-                    return;
-                if (!rowKey(r, i, v, key, 0)) return fail(row + " is left out by this index (all its columns null)");
-                bool nonAscii = false;
-                std::string shown;
-                for (size_t k : s.pos) {
-                    const Value& x = v[k];
-                    if (x.kind() == Kind::Text)
-                        for (char ch : x.text()) nonAscii |= uint8_t(ch) >= 0x80;
-                    shown +=
-                        (shown.empty() ? "" : ", ") + (x.kind() == Kind::Text ? "'" + x.text() + "'" : toIsoText(x));
-                }
-                if (nonAscii) ++rep.nonAsciiEntries;
-                if (key.size() != keyLen || !std::equal(key.begin(), key.end(), stored))
-                    fail(row + " (" + shown + "): stored " + hex(stored, keyLen) + ", computed " +
-                         hex(key.data(), key.size()));
-            });
-            for (auto& p : problems_) fail(std::move(p));
-            problems_.clear();
+        if (!s.usable) {
+            keyProblem(rep, where + ": bad definition");
+        } else if (s.otherOrder) {
+            ++rep.unsupportedIndexes;
+        } else if (!s.keyed()) {
+            keyProblem(rep, where + ": keys not verified (" + s.unverified + ")");
+        } else {
+            compareIndexKeys(r, i, where, rep);
         }
     }
-    return rep;
+}
+
+void Checker::compareIndexKeys(TableRun& r, size_t i, const std::string& where, IndexKeyReport& rep) {
+    const IndexState& s = r.ix[i];
+    std::vector<Value> v;
+    std::vector<uint8_t> key;
+    walkIndex(r, i, false, [&](uint32_t, const uint8_t* stored, size_t keyLen, uint32_t ptr) {
+        ++rep.entries;
+        if (s.text) ++rep.textEntries;
+        const std::string row = where + ": row " + refText(ptr);
+        if (!entryRow(
+                r, ptr, [&](const std::string& what) { keyProblem(rep, row + what); }, v))
+            return;
+        if (!rowKey(r, i, v, key, 0)) return keyProblem(rep, row + " is left out by this index (all its columns null)");
+        bool nonAscii = false;
+        const std::string shown = shownValues(s, v, nonAscii);
+        if (nonAscii) ++rep.nonAsciiEntries;
+        if (key.size() != keyLen || !std::equal(key.begin(), key.end(), stored))
+            keyProblem(rep, row + " (" + shown + "): stored " + hex(stored, keyLen) + ", computed " +
+                                hex(key.data(), key.size()));
+    });
+    for (auto& p : problems_) keyProblem(rep, std::move(p));
+    problems_.clear();
+}
+
+// The indexed values of a row as the comparison shows them.
+std::string Checker::shownValues(const IndexState& s, const std::vector<Value>& v, bool& nonAscii) {
+    std::string shown;
+    for (size_t k : s.pos) {
+        const Value& x = v[k];
+        if (x.kind() == Kind::Text)
+            for (char ch : x.text()) nonAscii |= uint8_t(ch) >= 0x80;
+        shown += (shown.empty() ? "" : ", ") + (x.kind() == Kind::Text ? "'" + x.text() + "'" : toIsoText(x));
+    }
+    return shown;
 }
 
 IndexKeyReport JetDatabase::compareIndexKeys() {

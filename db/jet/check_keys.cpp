@@ -68,23 +68,30 @@ void Checker::checkLogical(const StoredTable& t, const std::unordered_map<uint32
             if (t.tableType == kUserTable && (!t.indexes[l.real].unique() || !t.indexes[l.real].required()))
                 problem(what + ": a primary key whose index is not unique and required");
         }
-        if (!l.foreign()) continue;
-        auto other = all.find(l.relTable);
-        const LogicalIndex* partner = nullptr;
-        if (other != all.end())
-            for (const LogicalIndex& o : other->second.logical)
-                if (int32_t(o.number) == l.relIndex) partner = &o;
-        if (!partner || !partner->foreign() || partner->relTable != t.page || partner->relIndex != int32_t(l.number) ||
-            partner->relSide + l.relSide != 3) {
-            problem(what + ": a foreign-key index whose other side (" + pageText(l.relTable) + ", index " +
-                    std::to_string(l.relIndex) + ") does not name it back");
-            continue;
-        }
-        if (l.relSide == 2) checkReferences(t, l, other->second, *partner);
+        if (l.foreign()) checkForeignKey(t, l, all, what);
     }
     if (primaries > 1) problem(object + ": " + std::to_string(primaries) + " primary keys");
     for (size_t i = 0; i < used.size(); ++i)
-        if (!used[i] && !t.logical.empty()) warning(object + ": real index " + std::to_string(i) + " has no logical index");
+        if (!used[i] && !t.logical.empty())
+            warning(object + ": real index " + std::to_string(i) + " has no logical index");
+}
+
+// A foreign-key index and its other side, which must name it back; the rows
+// of the many side against the one side.
+void Checker::checkForeignKey(const StoredTable& t, const LogicalIndex& l,
+                              const std::unordered_map<uint32_t, StoredTable>& all, const std::string& what) {
+    auto other = all.find(l.relTable);
+    const LogicalIndex* partner = nullptr;
+    if (other != all.end())
+        for (const LogicalIndex& o : other->second.logical)
+            if (int32_t(o.number) == l.relIndex) partner = &o;
+    if (!partner || !partner->foreign() || partner->relTable != t.page || partner->relIndex != int32_t(l.number) ||
+        partner->relSide + l.relSide != 3) {
+        problem(what + ": a foreign-key index whose other side (" + pageText(l.relTable) + ", index " +
+                std::to_string(l.relIndex) + ") does not name it back");
+        return;
+    }
+    if (l.relSide == 2) checkReferences(t, l, other->second, *partner);
 }
 
 // Each row of the many side whose key columns are all set has its row on the

@@ -138,13 +138,26 @@ private:
 
     void checkHeader(const std::string& path);
     void loadGlobalMap();
+    void loadGlobalBitmap(uint32_t page, uint64_t first);
     void checkCatalog();
     void checkTable(uint32_t page, const std::string& name);
+    bool claimDataPages(TableRun& r, const std::string& object);
+    void claimLongValuePages(TableRun& r, const LongValueMaps& m, std::unordered_map<uint32_t, uint32_t>& lvByMap);
+    void claimIndexPages(TableRun& r, size_t i);
+    // What the column definitions use, gathered column by column.
+    struct ColumnTally {
+        std::set<int> numbers, varIndexes;
+        int varCount = 0;
+        std::vector<std::pair<int, int>> fixedAreas;
+    };
     void checkDefinition(TableRun& r);
+    void checkColumnDefinition(const StoredTable& t, const StoredColumn& c, const std::string& object,
+                               ColumnTally& tally);
     void checkDefinitionLength(const TableRun& r);
     // Index states of a loaded table: owners, column positions, whether keys
     // can be recomputed; false when the table has none usable.
     void setupIndexes(TableRun& r, bool report);
+    void setupIndexColumn(TableRun& r, IndexState& s, size_t k);
     // A column's value as its index keys see it (the stored double of a date,
     // Access 97 text with its five undefined code page 1252 bytes kept).
     Value keyValue(const StoredTable& t, const StoredColumn& c, const uint8_t* p, size_t len);
@@ -154,21 +167,81 @@ private:
     void indexValues(TableRun& r, const uint8_t* row, size_t n, std::vector<Value>& v);
     // Calls fn for every live row with the pointer its index entries use
     // (the forwarding slot for a row moved by an update); returns the count.
-    uint32_t scanRows(TableRun& r, bool report,
-                      const std::function<void(uint32_t ref, uint32_t indexRef, const uint8_t* row, size_t n)>& fn);
+    using RowFn = std::function<void(uint32_t ref, uint32_t indexRef, const uint8_t* row, size_t n)>;
+    uint32_t scanRows(TableRun& r, bool report, const RowFn& fn);
+    struct RowScan {
+        TableRun& r;
+        bool report;
+        const RowFn& fn;
+        std::vector<uint8_t> buf;       // the page being read
+        std::vector<RowSpan> rows;      // its rows
+        std::vector<uint32_t> targets;  // rows moved by an update, handed out last
+        uint32_t count;
+    };
+    void scanPage(RowScan& scan, uint32_t page);
+    void scanMovedRow(RowScan& scan, uint32_t ref);
     void checkRow(TableRun& r, uint32_t ref, uint32_t indexRef, const uint8_t* row, size_t n);
+    Value checkedValue(TableRun& r, uint32_t ref, const StoredColumn& c, const uint8_t* p, size_t len);
     void checkLength(const TableRun& r, uint32_t ref, const StoredColumn& c, const uint8_t* p, size_t len,
                      const Value& v);
     void checkLongValue(TableRun& r, size_t column, uint32_t ref, const uint8_t* p, size_t n);
+    // The chain of a long value stored on long-value pages.
+    struct LongValueWalk {
+        TableRun& r;
+        size_t k;
+        uint32_t ref;
+        std::vector<uint32_t> chain;
+    };
+    bool longValueRow(LongValueWalk& w, uint32_t at, std::pair<const uint8_t*, size_t>& q);
+    void longValueProblem(const TableRun& r, size_t k, uint32_t ref, uint32_t page, const std::string& what);
     bool rowKey(TableRun& r, size_t i, const std::vector<Value>& v, std::vector<uint8_t>& key, uint32_t ref);
     void checkIndex(TableRun& r, size_t i);
-    void walkIndex(TableRun& r, size_t i, bool diagnose,
-                   const std::function<void(uint32_t page, const uint8_t* key, size_t keyLen, uint32_t ptr)>& leaf);
+    using LeafFn = std::function<void(uint32_t page, const uint8_t* key, size_t keyLen, uint32_t ptr)>;
+    // An index walk's state, passed to each of its steps: where the leaf
+    // chain stands and the entry before the current one.
+    struct IndexWalk {
+        TableRun& r;
+        const StoredIndex& ix;
+        const std::string& object;
+        uint32_t owner;
+        bool diagnose;  // only hand out the leaf entries, say nothing
+        const LeafFn& leaf;
+        const IndexPageLayout& layout;
+        std::vector<bool> visited;
+        uint32_t prevLeaf = 0, expectNext = 0;
+        bool anyLeaf = false;
+        std::vector<uint8_t> prevEntry;
+    };
+    // Calls leaf for every leaf entry of index i in order, checking the tree
+    // as it goes (unless diagnose).
+    void walkIndex(TableRun& r, size_t i, bool diagnose, const LeafFn& leaf);
+    void say(const IndexWalk& w, uint32_t page, const std::string& what);
+    // Each returns false when the walk cannot go on below the page.
+    bool visitIndexPage(IndexWalk& w, uint32_t page, int depth, std::vector<uint8_t>& last);
+    bool enterIndexPage(IndexWalk& w, uint32_t page, int depth, std::vector<uint8_t>& buf);
+    std::vector<std::pair<size_t, size_t>> entrySpans(const IndexWalk& w, const std::vector<uint8_t>& buf) const;
+    bool entryAt(const IndexWalk& w, uint32_t page, const std::vector<uint8_t>& buf,
+                 const std::vector<std::pair<size_t, size_t>>& spans, size_t e, size_t prefix,
+                 std::vector<uint8_t>& first, std::vector<uint8_t>& entry);
+    void leafEntry(IndexWalk& w, uint32_t page, const std::vector<uint8_t>& entry);
+    void leafOrder(const IndexWalk& w, uint32_t page, const std::vector<uint8_t>& entry);
+    bool nodeEntry(IndexWalk& w, uint32_t page, int depth, const std::vector<uint8_t>& entry,
+                   std::vector<uint8_t>& last);
+    void leafChain(IndexWalk& w, uint32_t page, const std::vector<uint8_t>& buf);
+    bool nodeTail(IndexWalk& w, uint32_t page, int depth, const std::vector<uint8_t>& buf, bool empty,
+                  std::vector<uint8_t>& last);
     void diagnoseIndex(TableRun& r, size_t i);
+    // The key comparison of compareKeys, by table and by index.
+    void compareTableKeys(const CatalogEntry& ce, IndexKeyReport& rep);
+    void compareIndexKeys(TableRun& r, size_t i, const std::string& where, IndexKeyReport& rep);
+    static std::string shownValues(const IndexState& s, const std::vector<Value>& v, bool& nonAscii);
     void checkPages();
+    void checkUnownedPage(uint32_t page);
     // Logical indexes, foreign keys and relationships (check_keys.cpp).
     void checkKeys(const std::vector<std::pair<uint32_t, std::string>>& tables);
     void checkLogical(const StoredTable& t, const std::unordered_map<uint32_t, StoredTable>& all);
+    void checkForeignKey(const StoredTable& t, const LogicalIndex& l,
+                         const std::unordered_map<uint32_t, StoredTable>& all, const std::string& what);
     void checkReferences(const StoredTable& many, const LogicalIndex& l, const StoredTable& one,
                          const LogicalIndex& partner);
     static void add(Fingerprint& f, const uint8_t* p, size_t n);

@@ -58,6 +58,49 @@ const char* readHex(const char* p, std::vector<uint8_t>& out) {
     return e;
 }
 
+// One code of the table text: its kind letter k, then its bytes (inline,
+// extra); '+' gives the delta from the previous code. Returns the position
+// after it.
+const char* readCode(char k, const char* p, Code& c, std::vector<uint8_t>& inl, std::vector<uint8_t>& ext,
+                     long& delta) {
+    // clang-format off
+    switch (k) {
+    case 's': c.kind = Kind::Simple; return readHex(p, inl);
+    case 'g': c.kind = Kind::Significant; return readHex(p, inl);
+    case 'u': c.kind = Kind::Unprintable; return readHex(p, ext);
+    case 'm': {
+        c.kind = Kind::Modifier;
+        std::vector<uint8_t> v;
+        p = readHex(p, v);
+        c.flag = v.empty() ? 0 : v[0];
+        return p;
+    }
+    case 'i':
+        c.kind = Kind::Intl;
+        p = readHex(p, inl);
+        return readHex(p + 1, ext);
+    case 'z':
+        c.kind = Kind::Flagged;
+        p = readHex(p, inl);
+        p = readHex(p + 1, ext);
+        c.flag = uint8_t(p[1] - '0');
+        return p + 2;
+    case '+': delta = std::strtol(p, const_cast<char**>(&p), 16); return p;
+    default: c.kind = Kind::Ignored; return p;
+    }
+    // clang-format on
+}
+
+// The previous code's inline bytes plus delta (a big-endian sum).
+void addDelta(std::vector<uint8_t>& inl, long delta) {
+    long carry = delta;
+    for (size_t i = inl.size(); i-- > 0 && carry;) {
+        carry += inl[i];
+        inl[i] = uint8_t(carry & 0xFF);
+        carry >>= 8;
+    }
+}
+
 void parseTable(const char* s, size_t count, bool skipSurrogates, Table& t) {
     t.codes.assign(0x10000, Code{});
     size_t cp = 0;
@@ -72,34 +115,7 @@ void parseTable(const char* s, size_t count, bool skipSurrogates, Table& t) {
         ext.clear();
         Code c;
         long delta = 0;
-        // clang-format off
-        switch (k) {
-        case 's': c.kind = Kind::Simple; p = readHex(p, inl); break;
-        case 'g': c.kind = Kind::Significant; p = readHex(p, inl); break;
-        case 'u': c.kind = Kind::Unprintable; p = readHex(p, ext); break;
-        case 'm': {
-            c.kind = Kind::Modifier;
-            std::vector<uint8_t> v;
-            p = readHex(p, v);
-            c.flag = v.empty() ? 0 : v[0];
-            break;
-        }
-        case 'i':
-            c.kind = Kind::Intl;
-            p = readHex(p, inl);
-            p = readHex(p + 1, ext);
-            break;
-        case 'z':
-            c.kind = Kind::Flagged;
-            p = readHex(p, inl);
-            p = readHex(p + 1, ext);
-            c.flag = uint8_t(p[1] - '0');
-            p += 2;
-            break;
-        case '+': delta = std::strtol(p, const_cast<char**>(&p), 16); break;
-        default: c.kind = Kind::Ignored; break;
-        }
-        // clang-format on
+        p = readCode(k, p, c, inl, ext, delta);
         long repeat = 1;
         if (*p == '*') repeat = std::strtol(p + 1, const_cast<char**>(&p), 10);
         for (long r = 0; r < repeat && cp < count; ++r) {
@@ -107,12 +123,7 @@ void parseTable(const char* s, size_t count, bool skipSurrogates, Table& t) {
                 c = prev;
                 inl = prevInline;
                 ext = prevExtra;
-                long carry = delta;
-                for (size_t i = inl.size(); i-- > 0 && carry;) {
-                    carry += inl[i];
-                    inl[i] = uint8_t(carry & 0xFF);
-                    carry >>= 8;
-                }
+                addDelta(inl, delta);
             }
             if (skipSurrogates && cp == 0xD800) cp = 0xE000;
             c.inlineLen = uint8_t(inl.size());
@@ -168,100 +179,132 @@ std::u16string_view keyedPart(std::u16string_view text) {
     return text;
 }
 
-void appendGeneral(std::vector<uint8_t>& out, std::u16string_view text, const Table& t) {
+// A character's codes: inline bytes, extra bytes, kind and flag.
+struct CharCodes {
+    const uint8_t* inl = nullptr;
+    size_t inlLen = 0;
+    const uint8_t* ext = nullptr;
+    size_t extLen = 0;
+    Kind kind = Kind::Ignored;
+    uint8_t flag = 0;
+    uint8_t surrogate[2] = {};
+};
+
+// The codes of c (surrogates coded apart); false for an ignored character.
+bool charCodes(char16_t c, const Table& t, CharCodes& cc) {
+    static constexpr uint8_t kSurrogateExtra = 0x3F;
+    if (c >= 0xD800 && c <= 0xDFFF) {
+        const uint16_t v = surrogateCode(c);
+        cc.surrogate[0] = uint8_t(v >> 8);
+        cc.surrogate[1] = uint8_t(v);
+        cc.inl = cc.surrogate;
+        cc.inlLen = 2;
+        cc.ext = &kSurrogateExtra;
+        cc.extLen = 1;
+        cc.kind = Kind::Intl;
+        return true;
+    }
+    const Code& k = t.codes[c];
+    cc.kind = k.kind;
+    cc.flag = k.flag;
+    cc.inl = t.bytes.data() + k.at;
+    cc.inlLen = k.inlineLen;
+    cc.ext = cc.inl + cc.inlLen;
+    cc.extLen = k.extraLen;
+    return cc.kind != Kind::Ignored;
+}
+
+// The sections of a General key after its inline codes, gathered character
+// by character.
+struct GeneralSections {
     std::vector<uint8_t> extra;  // extra codes, one group per keyed character
     size_t extraChars = 0;       // keyed characters the extra codes account for
     size_t extraPrefix = 0;      // a modifier written before any character
     bool anyExtra = false;
     std::vector<uint8_t> unprintable, flags;
+};
+
+// The extra code of the character at keyed position pos (a modifier adds to
+// the one before it).
+void addExtra(GeneralSections& g, size_t pos, const CharCodes& cc, bool modifier) {
+    g.anyExtra = true;
+    if (g.extraChars < pos) {
+        g.extra.insert(g.extra.end(), pos - g.extraChars, 0x02);
+        g.extraChars = pos;
+    }
+    if (!modifier) {
+        g.extra.insert(g.extra.end(), cc.ext, cc.ext + cc.extLen);
+        ++g.extraChars;
+    } else if (!g.extra.empty()) {
+        g.extra.back() = uint8_t(g.extra.back() + cc.flag);
+    } else {
+        g.extra.push_back(cc.flag);
+        g.extraPrefix = 1;
+    }
+}
+
+void addUnprintable(GeneralSections& g, size_t pos, const CharCodes& cc) {
+    const size_t at = g.anyExtra ? g.extra.size() + (pos - g.extraChars) - g.extraPrefix : pos;
+    const unsigned v = unsigned(7 + 4 * at) | 0x8000u;
+    g.unprintable.push_back(uint8_t(v >> 8));
+    g.unprintable.push_back(uint8_t(v));
+    g.unprintable.push_back(0x06);
+    g.unprintable.insert(g.unprintable.end(), cc.ext, cc.ext + cc.extLen);
+}
+
+// The flags, two bits each, three to a byte under 0x80 (trailing 3s dropped).
+void appendFlags(std::vector<uint8_t>& out, std::vector<uint8_t> flags) {
+    while (!flags.empty() && flags.back() == 3) flags.pop_back();
+    uint8_t b = 0x80;
+    int n = 0;
+    for (uint8_t f : flags) {
+        b |= uint8_t(f << (2 * (2 - n)));
+        if (++n == 3) {
+            out.push_back(b);
+            b = 0x80;
+            n = 0;
+        }
+    }
+    if (n > 0) out.push_back(b);
+}
+
+void appendSections(std::vector<uint8_t>& out, GeneralSections& g) {
+    out.push_back(0x01);
+    while (!g.extra.empty() && g.extra.back() <= 0x02) g.extra.pop_back();
+    out.insert(out.end(), g.extra.begin(), g.extra.end());
+    if (g.flags.empty() && g.unprintable.empty()) return;
+    out.push_back(0x01);
+    out.push_back(0x01);
+    if (!g.flags.empty()) {
+        appendFlags(out, g.flags);
+        for (uint8_t x : {0xFF, 0x02, 0x80, 0xFF, 0x80}) out.push_back(x);
+        if (!g.unprintable.empty()) out.push_back(0xFF);
+    }
+    if (!g.unprintable.empty()) {
+        out.push_back(0x01);
+        out.insert(out.end(), g.unprintable.begin(), g.unprintable.end());
+    }
+}
+
+void appendGeneral(std::vector<uint8_t>& out, std::u16string_view text, const Table& t) {
+    GeneralSections g;
     size_t keyed = 0;
     for (char16_t c : text) {
         const size_t pos = keyed;
-        const uint8_t* inl = nullptr;
-        size_t inlLen = 0, extLen = 0;
-        const uint8_t* ext = nullptr;
-        uint8_t surrogate[2];
-        static constexpr uint8_t kSurrogateExtra = 0x3F;
-        Kind kind;
-        uint8_t flag = 0;
-        if (c >= 0xD800 && c <= 0xDFFF) {
-            const uint16_t v = surrogateCode(c);
-            surrogate[0] = uint8_t(v >> 8);
-            surrogate[1] = uint8_t(v);
-            inl = surrogate;
-            inlLen = 2;
-            ext = &kSurrogateExtra;
-            extLen = 1;
-            kind = Kind::Intl;
-        } else {
-            const Code& k = t.codes[c];
-            kind = k.kind;
-            flag = k.flag;
-            inl = t.bytes.data() + k.at;
-            inlLen = k.inlineLen;
-            ext = inl + inlLen;
-            extLen = k.extraLen;
-            if (kind == Kind::Ignored) continue;
-        }
+        CharCodes cc;
+        if (!charCodes(c, t, cc)) continue;
+        const Kind kind = cc.kind;
         if (kind != Kind::Unprintable && kind != Kind::Modifier) {
-            out.insert(out.end(), inl, inl + inlLen);
+            out.insert(out.end(), cc.inl, cc.inl + cc.inlLen);
             ++keyed;
         }
         if (kind == Kind::Simple || kind == Kind::Significant) continue;
-        const bool modifier = kind == Kind::Modifier && flag != 0;
-        if ((kind != Kind::Unprintable && extLen > 0) || modifier) {
-            anyExtra = true;
-            if (extraChars < pos) {
-                extra.insert(extra.end(), pos - extraChars, 0x02);
-                extraChars = pos;
-            }
-            if (!modifier) {
-                extra.insert(extra.end(), ext, ext + extLen);
-                ++extraChars;
-            } else if (!extra.empty()) {
-                extra.back() = uint8_t(extra.back() + flag);
-            } else {
-                extra.push_back(flag);
-                extraPrefix = 1;
-            }
-        }
-        if (kind == Kind::Unprintable) {
-            const size_t at = anyExtra ? extra.size() + (pos - extraChars) - extraPrefix : pos;
-            const unsigned v = unsigned(7 + 4 * at) | 0x8000u;
-            unprintable.push_back(uint8_t(v >> 8));
-            unprintable.push_back(uint8_t(v));
-            unprintable.push_back(0x06);
-            unprintable.insert(unprintable.end(), ext, ext + extLen);
-        }
-        if (kind == Kind::Flagged) flags.push_back(flag);
+        const bool modifier = kind == Kind::Modifier && cc.flag != 0;
+        if ((kind != Kind::Unprintable && cc.extLen > 0) || modifier) addExtra(g, pos, cc, modifier);
+        if (kind == Kind::Unprintable) addUnprintable(g, pos, cc);
+        if (kind == Kind::Flagged) g.flags.push_back(cc.flag);
     }
-    out.push_back(0x01);
-    while (!extra.empty() && extra.back() <= 0x02) extra.pop_back();
-    out.insert(out.end(), extra.begin(), extra.end());
-    if (!flags.empty() || !unprintable.empty()) {
-        out.push_back(0x01);
-        out.push_back(0x01);
-        if (!flags.empty()) {
-            while (!flags.empty() && flags.back() == 3) flags.pop_back();
-            uint8_t b = 0x80;
-            int n = 0;
-            for (uint8_t f : flags) {
-                b |= uint8_t(f << (2 * (2 - n)));
-                if (++n == 3) {
-                    out.push_back(b);
-                    b = 0x80;
-                    n = 0;
-                }
-            }
-            if (n > 0) out.push_back(b);
-            for (uint8_t x : {0xFF, 0x02, 0x80, 0xFF, 0x80}) out.push_back(x);
-            if (!unprintable.empty()) out.push_back(0xFF);
-        }
-        if (!unprintable.empty()) {
-            out.push_back(0x01);
-            out.insert(out.end(), unprintable.begin(), unprintable.end());
-        }
-    }
+    appendSections(out, g);
 }
 
 void appendGeneral97(std::vector<uint8_t>& out, std::u16string_view text, const Table& t) {

@@ -16,6 +16,94 @@ std::string unkeyableText(const StoredColumn& c, SortOrder database) {
            ", whose index keys this database engine cannot compute; its index cannot be written.";
 }
 
+// The segments of appendIndexKey, one per kind of column, each after the
+// flag byte; `from` is where the segment starts.
+void putBigEndian(std::vector<uint8_t>& e, uint64_t u, int bytes) {
+    for (int s = 8 * (bytes - 1); s >= 0; s -= 8) e.push_back(uint8_t(u >> s));
+}
+
+void invertFrom(std::vector<uint8_t>& e, size_t at) {
+    for (size_t i = at; i < e.size(); ++i) e[i] = uint8_t(~e[i]);
+}
+
+// Integers: big-endian with the sign bit flipped.
+void integerKey(std::vector<uint8_t>& e, ColType type, const Value& x, bool asc, size_t from) {
+    if (type == ColType::Byte) {
+        e.push_back(uint8_t(x.kind() == Kind::Int ? x.integer() : 0));
+    } else {
+        const int bytes = type == ColType::Int ? 2 : (type == ColType::Long || type == ColType::Complex) ? 4 : 8;
+        uint64_t u = x.kind() == Kind::Int        ? uint64_t(x.integer())
+                     : x.kind() == Kind::Currency ? uint64_t(x.currency().units)
+                                                  : 0;
+        u ^= uint64_t(1) << (8 * bytes - 1);
+        putBigEndian(e, u, bytes);
+    }
+    if (!asc) invertFrom(e, from);
+}
+
+// Floating point and dates: positives with the sign bit flipped, negatives
+// inverted.
+void floatKey(std::vector<uint8_t>& e, ColType type, const Value& x, bool asc) {
+    double d = x.kind() == Kind::Double ? x.real() : x.kind() == Kind::DateTime ? toOleDate(x.dateTime()) : 0;
+    uint64_t u;
+    int bytes = 8;
+    if (type == ColType::Float) {
+        const float f = float(d);
+        uint32_t v;
+        std::memcpy(&v, &f, 4);
+        u = v;
+        bytes = 4;
+    } else {
+        std::memcpy(&u, &d, 8);
+    }
+    const uint64_t top = uint64_t(1) << (8 * bytes - 1);
+    const bool negative = u & top;
+    if (!negative) u = asc ? (u ^ top) : ~(u ^ top);
+    else if (asc) u = ~u;  // descending negatives keep their bytes
+    putBigEndian(e, u, bytes);
+}
+
+void numericKey(std::vector<uint8_t>& e, const StoredColumn& c, const Value& x, bool asc, size_t from) {
+    uint8_t raw[17] = {};
+    std::string text = x.kind() == Kind::Decimal ? x.decimal().text : "0";
+    encodeNumeric(text, c.misc[1], 38, raw);
+    const bool negative = raw[0] & 0x80;
+    e.push_back(raw[0]);
+    for (int w = 0; w < 4; ++w)
+        for (int b = 3; b >= 0; --b) e.push_back(raw[1 + 4 * w + b]);
+    if (negative == asc) invertFrom(e, from);
+    e[from] = negative ? 0x00 : 0xFF;
+}
+
+// GUIDs and binary values: groups of eight bytes, each followed by its
+// length (9: more follow).
+void binaryKey(std::vector<uint8_t>& e, ColType type, const Value& x, bool asc, size_t from) {
+    Bytes b;
+    if (type == ColType::Guid) {
+        // Keyed in the order of its text, not of its stored bytes.
+        uint8_t s[16];
+        if (x.kind() != Kind::Text || !parseGuid(x.text(), s)) std::memset(s, 0, 16);
+        b = {s[3], s[2], s[1], s[0], s[5], s[4], s[7], s[6]};
+        b.insert(b.end(), s + 8, s + 16);
+    } else if (x.kind() == Kind::Binary) {
+        b = x.bytes();
+        if (b.empty()) return;  // an empty value is the flag byte alone
+    }
+    size_t i = 0;
+    std::vector<size_t> lengthBytes;
+    do {
+        const size_t m = std::min<size_t>(8, b.size() - i);
+        for (size_t q = 0; q < 8; ++q) e.push_back(q < m ? b[i + q] : 0);
+        i += m;
+        e.push_back(i < b.size() ? 9 : uint8_t(m));
+        lengthBytes.push_back(e.size() - 1);
+    } while (i < b.size());
+    if (asc) return;
+    for (size_t k = from; k < e.size(); ++k)
+        if (std::find(lengthBytes.begin(), lengthBytes.end(), k) == lengthBytes.end() || k + 1 == e.size())
+            e[k] = uint8_t(~e[k]);
+}
+
 }  // namespace
 
 // One column's segment of an index key; text under the column's sort order
@@ -34,94 +122,25 @@ void appendIndexKey(std::vector<uint8_t>& e, const StoredColumn& c, const Value&
     }
     e.push_back(asc ? 0x7F : 0x80);
     const size_t from = e.size();
-    auto putBE = [&](uint64_t u, int bytes) {
-        for (int s = 8 * (bytes - 1); s >= 0; s -= 8) e.push_back(uint8_t(u >> s));
-    };
-    auto invertFrom = [&](size_t at) {
-        for (size_t i = at; i < e.size(); ++i) e[i] = uint8_t(~e[i]);
-    };
-    // clang-format off
     switch (type) {
     case ColType::Byte:
-        e.push_back(uint8_t(x.kind() == Kind::Int ? x.integer() : 0));
-        if (!asc) invertFrom(from);
-        return;
-    case ColType::Int: case ColType::Long: case ColType::Money: case ColType::BigInt: case ColType::Complex: {
-        const int bytes = type == ColType::Int ? 2 : (type == ColType::Long || type == ColType::Complex) ? 4 : 8;
-        uint64_t u = x.kind() == Kind::Int ? uint64_t(x.integer())
-                     : x.kind() == Kind::Currency ? uint64_t(x.currency().units) : 0;
-        u ^= uint64_t(1) << (8 * bytes - 1);
-        putBE(u, bytes);
-        if (!asc) invertFrom(from);
-        return;
-    }
-    case ColType::Float: case ColType::Double: case ColType::DateTime: {
-        double d = x.kind() == Kind::Double ? x.real() : x.kind() == Kind::DateTime ? toOleDate(x.dateTime()) : 0;
-        uint64_t u;
-        int bytes = 8;
-        if (type == ColType::Float) {
-            const float f = float(d);
-            uint32_t v;
-            std::memcpy(&v, &f, 4);
-            u = v;
-            bytes = 4;
-        } else {
-            std::memcpy(&u, &d, 8);
-        }
-        const uint64_t top = uint64_t(1) << (8 * bytes - 1);
-        const bool negative = u & top;
-        if (!negative) u = asc ? (u ^ top) : ~(u ^ top);
-        else if (asc) u = ~u;   // descending negatives keep their bytes
-        putBE(u, bytes);
-        return;
-    }
-    case ColType::Numeric: {
-        uint8_t raw[17] = {};
-        std::string text = x.kind() == Kind::Decimal ? x.decimal().text : "0";
-        encodeNumeric(text, c.misc[1], 38, raw);
-        const bool negative = raw[0] & 0x80;
-        e.push_back(raw[0]);
-        for (int w = 0; w < 4; ++w)
-            for (int b = 3; b >= 0; --b) e.push_back(raw[1 + 4 * w + b]);
-        if (negative == asc) invertFrom(from);
-        e[from] = negative ? 0x00 : 0xFF;
-        return;
-    }
-    case ColType::Text: case ColType::Memo:
+    case ColType::Int:
+    case ColType::Long:
+    case ColType::Money:
+    case ColType::BigInt:
+    case ColType::Complex: return integerKey(e, type, x, asc, from);
+    case ColType::Float:
+    case ColType::Double:
+    case ColType::DateTime: return floatKey(e, type, x, asc);
+    case ColType::Numeric: return numericKey(e, c, x, asc, from);
+    case ColType::Text:
+    case ColType::Memo:
         if (!appendTextKey(e, utf8ToUtf16(x.kind() == Kind::Text ? x.text() : std::string()),
                            columnSortOrder(c.misc, database), asc))
             throw Error(jeterr::kNotSupported, unkeyableText(c, database));
         return;
-    default: {
-        Bytes b;
-        if (type == ColType::Guid) {
-            // Keyed in the order of its text, not of its stored bytes.
-            uint8_t s[16];
-            if (x.kind() != Kind::Text || !parseGuid(x.text(), s)) std::memset(s, 0, 16);
-            b = {s[3], s[2], s[1], s[0], s[5], s[4], s[7], s[6]};
-            b.insert(b.end(), s + 8, s + 16);
-        } else if (x.kind() == Kind::Binary) {
-            b = x.bytes();
-            if (b.empty()) return;   // an empty value is the flag byte alone
-        }
-        size_t i = 0;
-        std::vector<size_t> lengthBytes;
-        do {
-            const size_t m = std::min<size_t>(8, b.size() - i);
-            for (size_t q = 0; q < 8; ++q) e.push_back(q < m ? b[i + q] : 0);
-            i += m;
-            e.push_back(i < b.size() ? 9 : uint8_t(m));
-            lengthBytes.push_back(e.size() - 1);
-        } while (i < b.size());
-        if (!asc) {
-            for (size_t k = from; k < e.size(); ++k)
-                if (std::find(lengthBytes.begin(), lengthBytes.end(), k) == lengthBytes.end() || k + 1 == e.size())
-                    e[k] = uint8_t(~e[k]);
-        }
-        return;
+    default: return binaryKey(e, type, x, asc, from);
     }
-    }
-    // clang-format on
 }
 
 // Refuses to write into a table whose indexes hold text under a sort order

@@ -240,6 +240,14 @@ private:
     std::vector<StoredColumn> systemColumns(const std::vector<SystemColumn>& defs) const;
     void writeSystemTable(const SystemTable& d, uint32_t tdefPage);
     void dropTableNow(const std::string& name);
+    // The steps of creating and dropping a table (tables.cpp).
+    std::vector<StoredColumn> newColumns(const std::vector<ColumnDef>& defs) const;
+    uint32_t placeUsageMap(uint32_t& mapPage, const uint8_t* row);
+    void registerTable(const std::string& name, uint32_t tdefPage, const std::vector<ColumnDef>& defs);
+    void requireDroppable(const StoredTable& t, const std::string& stored);
+    std::vector<uint32_t> tablePages(const StoredTable& t);
+    void addMapPages(const StoredTable& t, uint32_t ref, bool contents, std::vector<uint32_t>& pages);
+    void freeCatalogLongValues(uint32_t rowRef);
     // Runs one statement: when it fails, every page it changed is put back
     // and the in-memory view of the tables is read again from them.
     template <class F>
@@ -279,6 +287,17 @@ private:
     void addRelationshipNow(const RelationshipDef& d);
     void dropRelationshipNow(const RelationshipDef& r);
     void checkRelated(StoredTable& t, const std::vector<uint8_t>& row);
+    // The steps of adding a relationship (relationships.cpp).
+    struct RelationshipKey {
+        std::vector<int> manyCols, oneCols;  // column numbers, paired
+        int real = -1;                       // the one side's unique index
+    };
+    RelationshipKey relationshipKey(const RelationshipDef& d, const StoredTable& many, const StoredTable& one) const;
+    void requireRelatedRows(StoredTable& many, StoredTable& one, const RelationshipKey& k);
+    void addForeignKeyIndexes(const RelationshipDef& d, StoredTable& many, StoredTable& one, const RelationshipKey& k);
+    void addOneSideIndex(IndexSections& y, const LogicalIndex& manyIx, uint32_t manyPage, uint32_t real) const;
+    bool relatedKey(const StoredTable& many, const LogicalIndex& l, const StoredTable& one, const LogicalIndex& partner,
+                    const std::vector<Value>& v, std::vector<uint8_t>& e) const;
     std::vector<int> indexColumns(const StoredTable& t, const std::vector<std::string>& names) const;
     std::unordered_set<std::string>& uniqueKeysOf(StoredTable& t, size_t real);
     std::string rowKey(const StoredTable& t, const StoredIndex& ix, const std::vector<Value>& v,
@@ -291,6 +310,7 @@ private:
     std::vector<uint8_t> definitionStream(const StoredTable& t);
     void rewriteDefinition(StoredTable& t, const std::vector<uint8_t>& s);
     void removeLogical(StoredTable& t, IndexSections& x, uint32_t number);
+    void renumberPartner(const StoredTable& t, uint32_t page, uint32_t from, uint32_t to);
     void refreshIndexes();
     void checkUnique(StoredTable& t, const std::vector<uint8_t>& row);
     void requireKeyable(const StoredTable& t) const;

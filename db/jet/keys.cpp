@@ -153,15 +153,17 @@ void JetDatabase::removeLogical(StoredTable& t, IndexSections& x, uint32_t numbe
         for (LogicalIndex& l : x.logical)
             if (l.real > real) --l.real;
     }
-    for (const auto& [page, numbers] : partners) {
-        StoredTable* other = tableAt(page);
-        if (!other) continue;
-        IndexSections y = indexSections(*other);
-        for (LogicalIndex& l : y.logical)
-            if (l.foreign() && l.relTable == t.page && l.relIndex == int32_t(numbers.first))
-                l.relIndex = int32_t(numbers.second);
-        writeIndexSections(*other, std::move(y));
-    }
+    for (const auto& [page, numbers] : partners) renumberPartner(t, page, numbers.first, numbers.second);
+}
+
+// The other side of a relationship of t follows its index numbered again.
+void JetDatabase::renumberPartner(const StoredTable& t, uint32_t page, uint32_t from, uint32_t to) {
+    StoredTable* other = tableAt(page);
+    if (!other) return;
+    IndexSections y = indexSections(*other);
+    for (LogicalIndex& l : y.logical)
+        if (l.foreign() && l.relTable == t.page && l.relIndex == int32_t(from)) l.relIndex = int32_t(to);
+    writeIndexSections(*other, std::move(y));
 }
 
 void JetDatabase::dropIndexNow(const std::string& table, const std::string& name, bool constraint) {

@@ -136,19 +136,7 @@ void JetDatabase::addRelationshipNow(const RelationshipDef& d) {
     StoredTable* many = &tableByName(manyName);
     StoredTable* one = &tableByName(oneName);
     if (many->tableType == kSystemTable || one->tableType == kSystemTable) throw jeterr::readOnly();
-    std::vector<std::string> refNames = d.referencedColumns;
-    if (refNames.empty())
-        for (const LogicalIndex& l : one->logical)
-            if (l.primary())
-                for (int cn : one->indexes[l.real].columns) refNames.push_back(columnNumbered(*one, cn).name);
-    if (refNames.empty()) throw jeterr::notUniquelyIndexed(one->name);
-    if (d.columns.size() != refNames.size()) throw jeterr::relationshipFields();
-    std::vector<int> manyCols = indexColumns(*many, d.columns), oneCols = indexColumns(*one, refNames);
-    for (size_t i = 0; i < manyCols.size(); ++i)
-        if (columnNumbered(*many, manyCols[i]).rawType != columnNumbered(*one, oneCols[i]).rawType)
-            throw jeterr::relationshipFields();
-    const int real = referencedIndex(*one, oneCols, manyCols);
-    if (real < 0) throw jeterr::notUniquelyIndexed(one->name);
+    RelationshipKey k = relationshipKey(d, *many, *one);
     requireKeyable(*many);
     requireKeyable(*one);
     for (StoredTable* t : {many, one})
@@ -156,90 +144,24 @@ void JetDatabase::addRelationshipNow(const RelationshipDef& d) {
             rebuildIndexes(*t);
             t->indexesStale = false;
         }
-    // Every row of the many side must have its row on the one side.
-    {
-        const StoredIndex& key = one->indexes[size_t(real)];
-        const auto& keys = uniqueKeysOf(*one, size_t(real));
-        std::vector<size_t> pos;
-        for (int cn : manyCols)
-            for (size_t k = 0; k < many->columns.size(); ++k)
-                if (many->columns[k].number == cn) pos.push_back(k);
-        forEachRow(*many, [&](uint32_t, const std::vector<Value>& v) {
-            std::vector<uint8_t> e;
-            for (size_t i = 0; i < pos.size(); ++i) {
-                if (v[pos[i]].isNull()) return;
-                appendIndexKey(e, columnNumbered(*one, key.columns[i]), v[pos[i]], key.ascending[i], sortOrder());
-            }
-            if (!keys.count(std::string(e.begin(), e.end()))) throw jeterr::integrityViolated(many->name, one->name);
-        });
-    }
-    const uint8_t cu = d.cascadeUpdate ? 1 : 0, cd = d.cascadeDelete ? 1 : 0;
-    // The many side: a real index of its own and the relationship's index.
-    StoredIndex ix;
-    ix.columns = manyCols;
-    ix.ascending.assign(manyCols.size(), true);
-    ix.flags = realindex::kAccessFlag;
-    newIndexPages(*many, ix);
-    IndexSections x = indexSections(*many);
-    x.slots.emplace_back(kTdef4.indexCountSize, 0);
-    x.slots.back()[0] = kForeignSlot;
-    x.reals.push_back(realIndexBlock(ix));
-    const bool self = many == one;
-    LogicalIndex manyIx;
-    manyIx.name = d.name;
-    manyIx.number = uint32_t(x.logical.size());
-    manyIx.real = uint32_t(x.reals.size() - 1);
-    manyIx.relSide = 2;
-    manyIx.relTable = one->page;
-    manyIx.relIndex = int32_t(self ? manyIx.number + 1 : one->logical.size());
-    manyIx.cascadeUpdate = cu;
-    manyIx.cascadeDelete = cd;
-    manyIx.kind = indexkind::kForeign;
-    x.logical.push_back(manyIx);
-    // The one side: an index sharing the real index of its key.
-    auto oneSide = [&](IndexSections& y) {
-        LogicalIndex l;
-        std::string name = kOneSideName;
-        for (int n = 1; std::any_of(y.logical.begin(), y.logical.end(),
-                                    [&](const LogicalIndex& o) { return nameKey(o.name) == nameKey(name); });
-             ++n)
-            name = std::string(kOneSideName) + std::to_string(n);
-        l.name = name;
-        l.number = uint32_t(y.logical.size());
-        l.real = uint32_t(real);
-        l.relSide = 1;
-        l.relTable = many->page;
-        l.relIndex = int32_t(manyIx.number);
-        l.cascadeUpdate = cu;
-        l.cascadeDelete = cd;
-        l.kind = indexkind::kForeign;
-        y.logical.push_back(l);
-    };
-    if (self) oneSide(x);
+    requireRelatedRows(*many, *one, k);
     const uint32_t manyPage = many->page, onePage = one->page;
-    writeIndexSections(*many, std::move(x));
-    IndexBuilder(*this, *many, IndexBuilder::movedRows(*this, *many)).build(many->indexes.back(), false);
-    if (!self) {
-        one = &*tables_.at(onePage);
-        IndexSections y = indexSections(*one);
-        oneSide(y);
-        writeIndexSections(*one, std::move(y));
-    }
+    addForeignKeyIndexes(d, *many, *one, k);
     // MSysRelationships: a row per column pair.
     StoredTable& rel = tableByName("MSysRelationships");
     const RelColumns c(rel);
     if (!c.complete()) damaged("MSysRelationships lacks a column");
-    for (size_t i = 0; i < manyCols.size(); ++i) {
+    for (size_t i = 0; i < k.manyCols.size(); ++i) {
         std::vector<Value> v(rel.columns.size());
         v[size_t(c.name)] = Value(d.name);
         v[size_t(c.grbit)] =
             Value(int64_t((d.cascadeUpdate ? kCascadeUpdates : 0) | (d.cascadeDelete ? kCascadeDeletes : 0)));
-        v[size_t(c.count)] = Value(int64_t(manyCols.size()));
+        v[size_t(c.count)] = Value(int64_t(k.manyCols.size()));
         v[size_t(c.position)] = Value(int64_t(i));
         v[size_t(c.object)] = Value(tables_.at(manyPage)->name);
-        v[size_t(c.column)] = Value(columnNumbered(*tables_.at(manyPage), manyCols[i]).name);
+        v[size_t(c.column)] = Value(columnNumbered(*tables_.at(manyPage), k.manyCols[i]).name);
         v[size_t(c.refObject)] = Value(tables_.at(onePage)->name);
-        v[size_t(c.refColumn)] = Value(columnNumbered(*tables_.at(onePage), oneCols[i]).name);
+        v[size_t(c.refColumn)] = Value(columnNumbered(*tables_.at(onePage), k.oneCols[i]).name);
         insertInto(rel, v);
     }
     rebuildIndexes(rel);
@@ -250,6 +172,104 @@ void JetDatabase::addRelationshipNow(const RelationshipDef& d) {
         if (e.id & kPagelessObject) last = std::max(last, e.id & ~kPagelessObject);
     }
     addObject(d.name, kPagelessObject | (last + 1), parent, kRelationshipType);
+}
+
+// The columns a relationship pairs (in the order of the one side's unique
+// index) and that index.
+JetDatabase::RelationshipKey JetDatabase::relationshipKey(const RelationshipDef& d, const StoredTable& many,
+                                                          const StoredTable& one) const {
+    std::vector<std::string> refNames = d.referencedColumns;
+    if (refNames.empty())
+        for (const LogicalIndex& l : one.logical)
+            if (l.primary())
+                for (int cn : one.indexes[l.real].columns) refNames.push_back(columnNumbered(one, cn).name);
+    if (refNames.empty()) throw jeterr::notUniquelyIndexed(one.name);
+    if (d.columns.size() != refNames.size()) throw jeterr::relationshipFields();
+    RelationshipKey k;
+    k.manyCols = indexColumns(many, d.columns);
+    k.oneCols = indexColumns(one, refNames);
+    for (size_t i = 0; i < k.manyCols.size(); ++i)
+        if (columnNumbered(many, k.manyCols[i]).rawType != columnNumbered(one, k.oneCols[i]).rawType)
+            throw jeterr::relationshipFields();
+    k.real = referencedIndex(one, k.oneCols, k.manyCols);
+    if (k.real < 0) throw jeterr::notUniquelyIndexed(one.name);
+    return k;
+}
+
+// Every row of the many side must have its row on the one side.
+void JetDatabase::requireRelatedRows(StoredTable& many, StoredTable& one, const RelationshipKey& k) {
+    const StoredIndex& key = one.indexes[size_t(k.real)];
+    const auto& keys = uniqueKeysOf(one, size_t(k.real));
+    std::vector<size_t> pos;
+    for (int cn : k.manyCols)
+        for (size_t c = 0; c < many.columns.size(); ++c)
+            if (many.columns[c].number == cn) pos.push_back(c);
+    forEachRow(many, [&](uint32_t, const std::vector<Value>& v) {
+        std::vector<uint8_t> e;
+        for (size_t i = 0; i < pos.size(); ++i) {
+            if (v[pos[i]].isNull()) return;
+            appendIndexKey(e, columnNumbered(one, key.columns[i]), v[pos[i]], key.ascending[i], sortOrder());
+        }
+        if (!keys.count(std::string(e.begin(), e.end()))) throw jeterr::integrityViolated(many.name, one.name);
+    });
+}
+
+// The many side gets a real index of its own and the relationship's index;
+// the one side an index sharing the real index of its key.
+void JetDatabase::addForeignKeyIndexes(const RelationshipDef& d, StoredTable& many, StoredTable& one,
+                                       const RelationshipKey& k) {
+    StoredIndex ix;
+    ix.columns = k.manyCols;
+    ix.ascending.assign(k.manyCols.size(), true);
+    ix.flags = realindex::kAccessFlag;
+    newIndexPages(many, ix);
+    IndexSections x = indexSections(many);
+    x.slots.emplace_back(kTdef4.indexCountSize, 0);
+    x.slots.back()[0] = kForeignSlot;
+    x.reals.push_back(realIndexBlock(ix));
+    const bool self = &many == &one;
+    LogicalIndex manyIx;
+    manyIx.name = d.name;
+    manyIx.number = uint32_t(x.logical.size());
+    manyIx.real = uint32_t(x.reals.size() - 1);
+    manyIx.relSide = 2;
+    manyIx.relTable = one.page;
+    manyIx.relIndex = int32_t(self ? manyIx.number + 1 : one.logical.size());
+    manyIx.cascadeUpdate = d.cascadeUpdate ? 1 : 0;
+    manyIx.cascadeDelete = d.cascadeDelete ? 1 : 0;
+    manyIx.kind = indexkind::kForeign;
+    x.logical.push_back(manyIx);
+    if (self) addOneSideIndex(x, manyIx, many.page, uint32_t(k.real));
+    const uint32_t onePage = one.page;
+    writeIndexSections(many, std::move(x));
+    IndexBuilder(*this, many, IndexBuilder::movedRows(*this, many)).build(many.indexes.back(), false);
+    if (!self) {
+        StoredTable& oneNow = *tables_.at(onePage);
+        IndexSections y = indexSections(oneNow);
+        addOneSideIndex(y, manyIx, many.page, uint32_t(k.real));
+        writeIndexSections(oneNow, std::move(y));
+    }
+}
+
+// The one side's index of a relationship, under the first free name.
+void JetDatabase::addOneSideIndex(IndexSections& y, const LogicalIndex& manyIx, uint32_t manyPage,
+                                  uint32_t real) const {
+    LogicalIndex l;
+    std::string name = kOneSideName;
+    for (int n = 1; std::any_of(y.logical.begin(), y.logical.end(),
+                                [&](const LogicalIndex& o) { return nameKey(o.name) == nameKey(name); });
+         ++n)
+        name = std::string(kOneSideName) + std::to_string(n);
+    l.name = name;
+    l.number = uint32_t(y.logical.size());
+    l.real = real;
+    l.relSide = 1;
+    l.relTable = manyPage;
+    l.relIndex = int32_t(manyIx.number);
+    l.cascadeUpdate = manyIx.cascadeUpdate;
+    l.cascadeDelete = manyIx.cascadeDelete;
+    l.kind = indexkind::kForeign;
+    y.logical.push_back(l);
 }
 
 void JetDatabase::dropRelationshipNow(const RelationshipDef& r) {
@@ -314,20 +334,27 @@ void JetDatabase::checkRelated(StoredTable& many, const std::vector<uint8_t>& ro
             decodeRow(many, row.data(), row.size(), v);
             decoded = true;
         }
-        const StoredIndex& mine = many.indexes[l.real];
-        const StoredIndex& key = one->indexes[partner->real];
         std::vector<uint8_t> e;
-        bool null = false;
-        for (size_t i = 0; i < mine.columns.size() && i < key.columns.size() && !null; ++i)
-            for (size_t k = 0; k < many.columns.size(); ++k)
-                if (many.columns[k].number == mine.columns[i]) {
-                    null = v[k].isNull();
-                    if (!null)
-                        appendIndexKey(e, columnNumbered(*one, key.columns[i]), v[k], key.ascending[i], sortOrder());
-                }
-        if (!null && !uniqueKeysOf(*one, partner->real).count(std::string(e.begin(), e.end())))
+        if (relatedKey(many, l, *one, *partner, v, e) &&
+            !uniqueKeysOf(*one, partner->real).count(std::string(e.begin(), e.end())))
             throw jeterr::relatedRecordRequired(one->name);
     }
+}
+
+// The key in the one side's index of a many-side row's values; false when
+// one of them is null (the row refers to nothing).
+bool JetDatabase::relatedKey(const StoredTable& many, const LogicalIndex& l, const StoredTable& one,
+                             const LogicalIndex& partner, const std::vector<Value>& v, std::vector<uint8_t>& e) const {
+    const StoredIndex& mine = many.indexes[l.real];
+    const StoredIndex& key = one.indexes[partner.real];
+    bool null = false;
+    for (size_t i = 0; i < mine.columns.size() && i < key.columns.size() && !null; ++i)
+        for (size_t k = 0; k < many.columns.size(); ++k)
+            if (many.columns[k].number == mine.columns[i]) {
+                null = v[k].isNull();
+                if (!null) appendIndexKey(e, columnNumbered(one, key.columns[i]), v[k], key.ascending[i], sortOrder());
+            }
+    return !null;
 }
 
 }  // namespace tp::db::jet

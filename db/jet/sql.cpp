@@ -111,62 +111,9 @@ public:
         if (p_ >= s_.size()) fail();
         lit = Literal{};
         const char c = s_[p_];
-        if (c == '\'' || c == '"') {
-            size_t b = ++p_;
-            bool escaped = false;
-            for (;;) {
-                const void* hit = std::memchr(s_.data() + p_, c, s_.size() - p_);
-                if (!hit) fail();
-                size_t q = static_cast<const char*>(hit) - s_.data();
-                if (q + 1 < s_.size() && s_[q + 1] == c) {
-                    escaped = true;
-                    p_ = q + 2;
-                    continue;
-                }
-                lit.kind = LiteralKind::String;
-                lit.text = s_.substr(b, q - b);
-                lit.quote = c;
-                lit.escaped = escaped;
-                p_ = q + 1;
-                return;
-            }
-        }
-        if (c == '#') {
-            size_t b = ++p_;
-            const void* hit = std::memchr(s_.data() + b, '#', s_.size() - b);
-            if (!hit) fail();
-            size_t e = static_cast<const char*>(hit) - s_.data();
-            lit.kind = LiteralKind::Date;
-            lit.text = s_.substr(b, e - b);
-            p_ = e + 1;
-            return;
-        }
-        if (c == '-' || c == '+' || c == '.' || isDigit(c)) {
-            if (c == '-' || c == '+') {
-                lit.negative = c == '-';
-                ++p_;
-                skip();  // "- 5" is minus five
-            }
-            size_t b = p_;
-            size_t digits = 0;
-            while (p_ < s_.size() && isDigit(s_[p_])) ++p_, ++digits;
-            if (p_ < s_.size() && s_[p_] == '.') {
-                ++p_;
-                while (p_ < s_.size() && isDigit(s_[p_])) ++p_, ++digits;
-            }
-            if (digits == 0) fail();
-            if (p_ < s_.size() && (s_[p_] == 'e' || s_[p_] == 'E')) {
-                ++p_;
-                if (p_ < s_.size() && (s_[p_] == '+' || s_[p_] == '-')) ++p_;
-                size_t d = p_;
-                while (p_ < s_.size() && isDigit(s_[p_])) ++p_;
-                if (p_ == d) fail();
-            }
-            if (p_ < s_.size() && isNameChar(s_[p_])) fail();
-            lit.kind = LiteralKind::Number;
-            lit.text = s_.substr(b, p_ - b);
-            return;
-        }
+        if (c == '\'' || c == '"') return stringLiteral(lit, c);
+        if (c == '#') return dateLiteral(lit);
+        if (c == '-' || c == '+' || c == '.' || isDigit(c)) return numberLiteral(lit, c);
         auto w = word();
         if (ieq(w, "NULL")) {
             lit.kind = LiteralKind::Null;
@@ -192,6 +139,66 @@ public:
     std::string_view text() const { return s_; }
 
 private:
+    // 'text' or "text", a doubled quote standing for one.
+    void stringLiteral(Literal& lit, char quote) {
+        size_t b = ++p_;
+        bool escaped = false;
+        for (;;) {
+            const void* hit = std::memchr(s_.data() + p_, quote, s_.size() - p_);
+            if (!hit) fail();
+            size_t q = static_cast<const char*>(hit) - s_.data();
+            if (q + 1 < s_.size() && s_[q + 1] == quote) {
+                escaped = true;
+                p_ = q + 2;
+                continue;
+            }
+            lit.kind = LiteralKind::String;
+            lit.text = s_.substr(b, q - b);
+            lit.quote = quote;
+            lit.escaped = escaped;
+            p_ = q + 1;
+            return;
+        }
+    }
+    // #date#
+    void dateLiteral(Literal& lit) {
+        size_t b = ++p_;
+        const void* hit = std::memchr(s_.data() + b, '#', s_.size() - b);
+        if (!hit) fail();
+        size_t e = static_cast<const char*>(hit) - s_.data();
+        lit.kind = LiteralKind::Date;
+        lit.text = s_.substr(b, e - b);
+        p_ = e + 1;
+    }
+    // [sign] digits [. digits] [E [sign] digits]
+    void numberLiteral(Literal& lit, char c) {
+        if (c == '-' || c == '+') {
+            lit.negative = c == '-';
+            ++p_;
+            skip();  // "- 5" is minus five
+        }
+        size_t b = p_;
+        size_t digits = skipDigits();
+        if (p_ < s_.size() && s_[p_] == '.') {
+            ++p_;
+            digits += skipDigits();
+        }
+        if (digits == 0) fail();
+        if (p_ < s_.size() && (s_[p_] == 'e' || s_[p_] == 'E')) {
+            ++p_;
+            if (p_ < s_.size() && (s_[p_] == '+' || s_[p_] == '-')) ++p_;
+            if (skipDigits() == 0) fail();
+        }
+        if (p_ < s_.size() && isNameChar(s_[p_])) fail();
+        lit.kind = LiteralKind::Number;
+        lit.text = s_.substr(b, p_ - b);
+    }
+    size_t skipDigits() {
+        const size_t b = p_;
+        while (p_ < s_.size() && isDigit(s_[p_])) ++p_;
+        return p_ - b;
+    }
+
     std::string_view s_;
     size_t p_ = 0;
     long errNo_;
@@ -295,74 +302,88 @@ void parseDefault(Lexer& lx, ColumnDef& def, std::string_view table) {
     def.defaultValue.assign(lx.text().substr(from, lx.pos() - from));
 }
 
+// TEXT(n) and its kin: the size, or a Memo (TEXT alone), or 255.
+void parseTextSize(Lexer& lx, const TypeWord& t, ColumnDef& def) {
+    if (lx.accept('(')) {
+        long n = lx.number();
+        lx.expect(')');
+        if (n > 255) throw Error(jeterr::kFieldSize, "Size of field '" + def.name + "' is too long.");
+        if (n < 1) throw Error(jeterr::kFieldSize, "Size of field '" + def.name + "' must be from 1 through 255.");
+        def.size = static_cast<int>(n);
+    } else if (t.memoWithoutSize) {
+        def.type = ColType::Memo;
+        def.size = 0;
+    } else {
+        def.size = 255;
+    }
+}
+
+// DECIMAL[(precision[, scale])]
+void parseDecimalSize(Lexer& lx, ColumnDef& def) {
+    def.precision = 18;
+    def.scale = 0;
+    if (!lx.accept('(')) return;
+    long p = lx.number(), s = 0;
+    if (lx.accept(',')) s = lx.number();
+    lx.expect(')');
+    if (p < 1 || p > 28) throw Error(jeterr::kSyntaxFieldDefinition, "Invalid precision for decimal data type.");
+    if (s > p) throw Error(jeterr::kSyntaxFieldDefinition, "Invalid scale for decimal data type.");
+    def.precision = static_cast<int>(p);
+    def.scale = static_cast<int>(s);
+}
+
+void parseModifiers(Lexer& lx, ColumnDef& def, std::string_view table) {
+    // Modifiers: NOT NULL, NULL, WITH COMP[RESSION], DEFAULT literal.
+    for (;;) {
+        auto w = lx.peekWord();
+        if (ieq(w, "NOT")) {
+            lx.word();
+            lx.expectWord("NULL");
+            def.notNull = true;
+        } else if (ieq(w, "NULL")) {
+            lx.word();
+        } else if (ieq(w, "WITH")) {
+            lx.word();
+            auto c = lx.word();
+            if (!ieq(c, "COMP") && !ieq(c, "COMPRESSION")) lx.fail();
+            if (def.type != ColType::Text && def.type != ColType::Memo) lx.fail();
+            def.compressed = true;
+        } else if (ieq(w, "DEFAULT")) {
+            lx.word();
+            parseDefault(lx, def, table);
+        } else if (ieq(w, "PRIMARY") || ieq(w, "UNIQUE") || ieq(w, "CONSTRAINT") || ieq(w, "REFERENCES")) {
+            throw Error(jeterr::kNotSupported, "Constraints and keys are not supported in CREATE TABLE.");
+        } else {
+            break;
+        }
+    }
+}
+
+// One column of a CREATE TABLE: name, type, size and modifiers.
+ColumnDef parseColumn(Lexer& lx, std::string_view table) {
+    ColumnDef def;
+    std::string_view name = lx.name();
+    checkName(name);
+    lx.setError(jeterr::kSyntaxFieldDefinition, jeterr::kSyntaxFieldText);
+    const TypeWord* t = findType(lx.word());
+    if (!t) lx.fail();
+    def.name.assign(name);
+    def.type = t->type;
+    def.autoNumber = t->autoNumber;
+    def.fixedLength = t->fixedLength;
+    if (t->size == SizeRule::Text) parseTextSize(lx, *t, def);
+    else if (t->size == SizeRule::Decimal) parseDecimalSize(lx, def);
+    parseModifiers(lx, def, table);
+    return def;
+}
+
 void parseCreate(Lexer& lx, Statement& out) {
     out.kind = StatementKind::CreateTable;
     out.table = lx.name();
     checkName(out.table);
     lx.expect('(');
     for (;;) {
-        ColumnDef def;
-        std::string_view name = lx.name();
-        checkName(name);
-        lx.setError(jeterr::kSyntaxFieldDefinition, jeterr::kSyntaxFieldText);
-        const TypeWord* t = findType(lx.word());
-        if (!t) lx.fail();
-        def.name.assign(name);
-        def.type = t->type;
-        def.autoNumber = t->autoNumber;
-        def.fixedLength = t->fixedLength;
-        if (t->size == SizeRule::Text) {
-            if (lx.accept('(')) {
-                long n = lx.number();
-                lx.expect(')');
-                if (n > 255) throw Error(jeterr::kFieldSize, "Size of field '" + def.name + "' is too long.");
-                if (n < 1)
-                    throw Error(jeterr::kFieldSize, "Size of field '" + def.name + "' must be from 1 through 255.");
-                def.size = static_cast<int>(n);
-            } else if (t->memoWithoutSize) {
-                def.type = ColType::Memo;
-                def.size = 0;
-            } else {
-                def.size = 255;
-            }
-        } else if (t->size == SizeRule::Decimal) {
-            def.precision = 18;
-            def.scale = 0;
-            if (lx.accept('(')) {
-                long p = lx.number(), s = 0;
-                if (lx.accept(',')) s = lx.number();
-                lx.expect(')');
-                if (p < 1 || p > 28)
-                    throw Error(jeterr::kSyntaxFieldDefinition, "Invalid precision for decimal data type.");
-                if (s > p) throw Error(jeterr::kSyntaxFieldDefinition, "Invalid scale for decimal data type.");
-                def.precision = static_cast<int>(p);
-                def.scale = static_cast<int>(s);
-            }
-        }
-        // Modifiers: NOT NULL, NULL, WITH COMP[RESSION].
-        for (;;) {
-            auto w = lx.peekWord();
-            if (ieq(w, "NOT")) {
-                lx.word();
-                lx.expectWord("NULL");
-                def.notNull = true;
-            } else if (ieq(w, "NULL")) {
-                lx.word();
-            } else if (ieq(w, "WITH")) {
-                lx.word();
-                auto c = lx.word();
-                if (!ieq(c, "COMP") && !ieq(c, "COMPRESSION")) lx.fail();
-                if (def.type != ColType::Text && def.type != ColType::Memo) lx.fail();
-                def.compressed = true;
-            } else if (ieq(w, "DEFAULT")) {
-                lx.word();
-                parseDefault(lx, def, out.table);
-            } else if (ieq(w, "PRIMARY") || ieq(w, "UNIQUE") || ieq(w, "CONSTRAINT") || ieq(w, "REFERENCES")) {
-                throw Error(jeterr::kNotSupported, "Constraints and keys are not supported in CREATE TABLE.");
-            } else {
-                break;
-            }
-        }
+        ColumnDef def = parseColumn(lx, out.table);
         lx.setError(jeterr::kSyntaxCreateTable, jeterr::kSyntaxCreateTableText);
         for (const auto& d : out.definitions)
             if (sameName(d.name, def.name)) throw jeterr::fieldTwice();

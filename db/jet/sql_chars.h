@@ -1,5 +1,5 @@
 // Characters of Jet SQL text, shared by the parser (sql.cpp) and the
-// coercion of literals (sql_coerce.cpp). Private to db/jet.
+// coercion of literals (sql_coerce.cpp, sql_dates.cpp). Private to db/jet.
 #pragma once
 
 #include <string_view>

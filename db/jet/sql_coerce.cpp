@@ -8,7 +8,6 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
-#include <ctime>
 #include <limits>
 
 namespace tp::db::jet {
@@ -32,6 +31,33 @@ struct Number {
     std::string_view text;  // the number as read (numberText of a long one)
 };
 
+// One digit of a number's mantissa: leading zeros dropped, digits past the
+// ones kept counted in the scale.
+void addDigit(Number& n, char c) {
+    if (n.ndigits == 0 && c == '0') return;
+    if (n.ndigits < int(sizeof n.digits)) {
+        n.digits[n.ndigits++] = c;
+    } else {
+        if (c != '0') n.tooLong = true;
+        --n.scale;  // drop the digit, keep the magnitude
+    }
+}
+
+// The exponent after s[i] == 'e' or 'E': [sign] digits; false without digits.
+bool readExponent(std::string_view s, size_t& i, long& exp) {
+    ++i;
+    bool eneg = false;
+    if (i < s.size() && (s[i] == '+' || s[i] == '-')) eneg = s[i++] == '-';
+    const size_t d = i;
+    while (i < s.size() && isDigit(s[i])) {
+        if (exp < 100000) exp = exp * 10 + (s[i] - '0');
+        ++i;
+    }
+    if (i == d) return false;
+    if (eneg) exp = -exp;
+    return true;
+}
+
 // Reads [sign] digits [. digits] [E [sign] digits], blanks around allowed.
 bool readNumber(std::string_view s, Number& n, bool allowSpaces) {
     if (allowSpaces) s = trimmed(s);
@@ -46,37 +72,14 @@ bool readNumber(std::string_view s, Number& n, bool allowSpaces) {
     size_t digitsSeen = 0;
     long fracCount = 0;
     n.text = s;
-    auto add = [&](char c) {
-        if (n.ndigits == 0 && c == '0') return;
-        if (n.ndigits < int(sizeof n.digits)) n.digits[n.ndigits++] = c;
-        else {
-            if (c != '0') n.tooLong = true;
-            --n.scale;  // drop the digit, keep the magnitude
-        }
-    };
-    while (i < s.size() && isDigit(s[i])) add(s[i++]), ++digitsSeen;
+    while (i < s.size() && isDigit(s[i])) addDigit(n, s[i++]), ++digitsSeen;
     if (i < s.size() && s[i] == '.') {
         ++i;
-        while (i < s.size() && isDigit(s[i])) {
-            add(s[i++]);
-            ++digitsSeen;
-            ++fracCount;
-        }
+        for (; i < s.size() && isDigit(s[i]); ++i, ++digitsSeen, ++fracCount) addDigit(n, s[i]);
     }
     if (digitsSeen == 0) return false;
     long exp = 0;
-    if (i < s.size() && (s[i] == 'e' || s[i] == 'E')) {
-        ++i;
-        bool eneg = false;
-        if (i < s.size() && (s[i] == '+' || s[i] == '-')) eneg = s[i++] == '-';
-        size_t d = i;
-        while (i < s.size() && isDigit(s[i])) {
-            if (exp < 100000) exp = exp * 10 + (s[i] - '0');
-            ++i;
-        }
-        if (i == d) return false;
-        if (eneg) exp = -exp;
-    }
+    if (i < s.size() && (s[i] == 'e' || s[i] == 'E') && !readExponent(s, i, exp)) return false;
     if (i != s.size()) return false;
     // fracCount digits after the point, but leading zeros of the whole were
     // not kept: the scale still counts every fraction digit.
@@ -91,6 +94,32 @@ bool readNumber(std::string_view s, Number& n, bool allowSpaces) {
         n.negative = false;
     }
     return true;
+}
+
+// Whether dropping n's digits from `keep` on rounds up (half to even).
+bool roundsUp(const Number& n, int keep) {
+    const char first = n.digits[keep];
+    bool rest = false;
+    for (int i = keep + 1; i < n.ndigits; ++i)
+        if (n.digits[i] != '0') rest = true;
+    if (first == '5' && !rest && !n.tooLong) {
+        const char last = keep > 0 ? n.digits[keep - 1] : '0';
+        return ((last - '0') & 1) != 0;
+    }
+    return first > '5' || (first == '5' && (rest || n.tooLong));
+}
+
+// Adds one to the digits out[0..len).
+void incrementDigits(char* out, int& len) {
+    int i = len - 1;
+    while (i >= 0 && out[i] == '9') out[i--] = '0';
+    if (i >= 0) {
+        ++out[i];
+    } else {
+        std::memmove(out + 1, out, size_t(len));
+        out[0] = '1';
+        ++len;
+    }
 }
 
 // Rounds n to `target` digits after the point (half to even) into digits
@@ -109,30 +138,11 @@ bool rescale(const Number& n, int target, char* out, int& len, int maxDigits) {
     }
     if (shift > n.ndigits) return true;  // rounds to zero (below half)
     const int keep = n.ndigits - int(shift);
-    // Decide rounding from the dropped digits.
-    const char first = n.digits[keep];
-    bool rest = false;
-    for (int i = keep + 1; i < n.ndigits; ++i)
-        if (n.digits[i] != '0') rest = true;
-    bool up = first > '5' || (first == '5' && (rest || n.tooLong));
-    if (first == '5' && !rest && !n.tooLong) {
-        const char last = keep > 0 ? n.digits[keep - 1] : '0';
-        up = ((last - '0') & 1) != 0;
-    }
+    const bool up = roundsUp(n, keep);
     if (keep > maxDigits + 1) return false;
     std::memcpy(out, n.digits, size_t(keep));
     len = keep;
-    if (up) {
-        int i = len - 1;
-        while (i >= 0 && out[i] == '9') out[i--] = '0';
-        if (i >= 0) {
-            ++out[i];
-        } else {
-            std::memmove(out + 1, out, size_t(len));
-            out[0] = '1';
-            ++len;
-        }
-    }
+    if (up) incrementDigits(out, len);
     // drop leading zeros (none expected, but keep the invariant)
     int lead = 0;
     while (lead < len && out[lead] == '0') ++lead;
@@ -246,39 +256,22 @@ std::string numberText(const Number& n) {
     bool point = false;
     size_t i = 0;
     const std::string_view t = n.text;
-    for (; i < t.size(); ++i) {
+    for (; i < t.size() && t[i] != 'e' && t[i] != 'E'; ++i) {
         const char c = t[i];
         if (isDigit(c)) {
             if (!digits.empty() || c != '0') digits += c;
             if (point) ++scale;
         } else if (c == '.') {
             point = true;
-        } else if (c == 'e' || c == 'E') {
-            break;
         }
     }
-    if (i < t.size()) {
-        ++i;
-        bool eneg = false;
-        if (i < t.size() && (t[i] == '+' || t[i] == '-')) eneg = t[i++] == '-';
-        for (; i < t.size() && isDigit(t[i]); ++i)
-            if (exp < 100000) exp = exp * 10 + (t[i] - '0');
-        if (eneg) exp = -exp;
-    }
+    if (i < t.size()) readExponent(t, i, exp);
     scale -= exp;
     while (!digits.empty() && digits.back() == '0' && scale > 0) digits.pop_back(), --scale;
     return numberText(n.negative, digits.data(), long(digits.size()), scale);
 }
 
 // ---- dates ----------------------------------------------------------------------
-
-bool validDate(int y, int m, int d) {
-    static const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    if (y < 100 || y > 9999 || m < 1 || m > 12 || d < 1) return false;
-    int dim = days[m - 1];
-    if (m == 2 && ((y % 4 == 0 && y % 100 != 0) || y % 400 == 0)) dim = 29;
-    return d <= dim;
-}
 
 std::string dateText(const DateTime& dt) {
     // United States short date, then the time with AM/PM unless midnight.
@@ -371,6 +364,256 @@ bool boolFromText(std::string_view s, bool& out) {
     return false;
 }
 
+// ---- one coercion per target type --------------------------------------------
+
+Value textValue(const Literal& lit, const ColumnDef& col) {
+    std::string s;
+    // clang-format off
+    switch (lit.kind) {
+    case LiteralKind::String: appendUnquoted(s, lit); break;
+    case LiteralKind::Number: {
+        Number n;
+        if (!literalNumber(lit, n)) throw jeterr::typeMismatch();
+        s = numberText(n);
+        break;
+    }
+    case LiteralKind::Bool: s = lit.boolean ? "-1" : "0"; break;
+    case LiteralKind::Date: {
+        DateTime dt;
+        if (!parseDateText(lit.text, dt))
+            throw jeterr::dateSyntax(lit.text);
+        s = dateText(dt);
+        break;
+    }
+    default: break;
+    }
+    // clang-format on
+    if (col.type == ColType::Text) {
+        const size_t limit = static_cast<size_t>(col.size > 0 ? col.size : 255);
+        // Quick accept: a UTF-8 text never has more units than bytes.
+        if (s.size() > limit && utf16Length(s) > limit) throw jeterr::fieldTooSmall();
+    }
+    return Value(std::move(s));
+}
+
+Value boolValue(const Literal& lit) {
+    switch (lit.kind) {
+    case LiteralKind::Bool: return Value(lit.boolean);
+    case LiteralKind::Number: {
+        Number n;
+        if (!literalNumber(lit, n)) throw jeterr::typeMismatch();
+        return Value(n.ndigits != 0);
+    }
+    case LiteralKind::String: {
+        bool b = false;
+        if (!boolFromText(unquote(lit), b)) throw jeterr::typeMismatch();
+        return Value(b);
+    }
+    case LiteralKind::Date: {
+        DateTime dt;
+        if (!parseDateText(lit.text, dt)) throw jeterr::typeMismatch();
+        return Value(toOleDate(dt) != 0.0);
+    }
+    default: break;
+    }
+    throw jeterr::typeMismatch();
+}
+
+// A literal read as a number for a numeric column: its parts, and the text
+// they were read from (kept in scratch when made here).
+std::string_view literalAsNumber(const Literal& lit, Number& n, std::string& scratch) {
+    std::string_view text;
+    switch (lit.kind) {
+    case LiteralKind::Number:
+        text = lit.text;
+        if (!literalNumber(lit, n)) throw jeterr::typeMismatch();
+        break;
+    case LiteralKind::String:
+        scratch = unquote(lit);
+        text = scratch;
+        if (!readNumber(text, n, true)) {
+            // A text that reads as a date converts to its day number.
+            DateTime dt;
+            if (!parseDateText(text, dt)) throw jeterr::typeMismatch();
+            scratch = shortestDouble(toOleDate(dt));
+            text = scratch;
+            readNumber(text, n, false);
+        }
+        break;
+    case LiteralKind::Bool:
+        text = lit.boolean ? "-1" : "0";
+        readNumber(text, n, false);
+        break;
+    case LiteralKind::Date: {
+        DateTime dt;
+        if (!parseDateText(lit.text, dt)) throw jeterr::typeMismatch();
+        scratch = shortestDouble(toOleDate(dt));
+        text = scratch;
+        readNumber(text, n, false);
+        break;
+    }
+    default: break;
+    }
+    return text;
+}
+
+Value moneyValue(const Number& n) {
+    char buf[128];
+    int len = 0;
+    if (!rescale(n, 4, buf, len, 19)) throw jeterr::overflow();
+    unsigned long long mag = 0;
+    for (int i = 0; i < len; ++i) {
+        unsigned long long d = unsigned(buf[i] - '0');
+        if (mag > (std::numeric_limits<unsigned long long>::max() - d) / 10) throw jeterr::overflow();
+        mag = mag * 10 + d;
+    }
+    if (mag > (n.negative ? 9223372036854775808ULL : 9223372036854775807ULL)) throw jeterr::overflow();
+    const int64_t units = n.negative ? (mag == 0 ? 0 : -static_cast<int64_t>(mag - 1) - 1) : static_cast<int64_t>(mag);
+    return Value(Currency{units});
+}
+
+Value decimalValue(const Number& n, const ColumnDef& col) {
+    char buf[128];
+    int len = 0;
+    const int precision = col.precision > 0 ? col.precision : 18;
+    const int scale = col.scale >= 0 ? col.scale : 0;
+    if (!rescale(n, scale, buf, len, precision))
+        throw Error(jeterr::kDecimalPrecision,
+                    "The decimal field's precision is too small to accept the numeric you attempted "
+                    "to add.");
+    std::string t;
+    if (n.negative && len > 0) t += '-';
+    if (len <= scale) {
+        t += '0';
+        if (scale > 0) {
+            t += '.';
+            t.append(size_t(scale - len), '0');
+            t.append(buf, size_t(len));
+        }
+    } else {
+        t.append(buf, size_t(len - scale));
+        if (scale > 0) {
+            t += '.';
+            t.append(buf + (len - scale), size_t(scale));
+        }
+    }
+    return Value(Decimal{std::move(t)});
+}
+
+Value numberValue(const Literal& lit, const ColumnDef& col) {
+    Number n;
+    std::string scratch;
+    const std::string_view text = literalAsNumber(lit, n, scratch);
+    switch (col.type) {
+    case ColType::Byte: return Value(toInteger(n, 0, 255));
+    case ColType::Int: return Value(toInteger(n, -32768, 32767));
+    case ColType::Long: return Value(toInteger(n, INT32_MIN, INT32_MAX));
+    case ColType::BigInt: return Value(toInteger(n, INT64_MIN, INT64_MAX));
+    case ColType::Money: return moneyValue(n);
+    case ColType::Numeric: return decimalValue(n, col);
+    case ColType::Float: {
+        double d = lit.kind == LiteralKind::Number ? literalDouble(lit) : toDouble(text);
+        // Every number that rounds to a finite Single fits (up to halfway
+        // between the largest Single and the next power of two).
+        if (std::fabs(d) >= 0x1.ffffffp+127) throw jeterr::overflow();
+        return Value(d);
+    }
+    default: return Value(lit.kind == LiteralKind::Number ? literalDouble(lit) : toDouble(text));
+    }
+}
+
+Value dateValue(const Literal& lit) {
+    DateTime dt;
+    switch (lit.kind) {
+    case LiteralKind::Date:
+        if (!parseDateText(lit.text, dt)) throw jeterr::dateSyntax(lit.text);
+        return Value(dt);
+    case LiteralKind::String: {
+        std::string s = unquote(lit);
+        if (parseDateText(s, dt)) return Value(dt);
+        Number n;
+        if (!readNumber(s, n, true)) throw jeterr::typeMismatch();
+        return Value(dateFromDouble(toDouble(s)));
+    }
+    case LiteralKind::Number: return Value(dateFromDouble(literalDouble(lit)));
+    case LiteralKind::Bool: return Value(fromOleDate(lit.boolean ? -1.0 : 0.0));
+    default: break;
+    }
+    throw jeterr::typeMismatch();
+}
+
+// Text stored in a binary column keeps its UTF-16LE bytes.
+Value binaryValue(const Literal& lit, const ColumnDef& col) {
+    if (lit.kind != LiteralKind::String) throw jeterr::typeMismatch();
+    std::string s = unquote(lit);
+    Bytes b;
+    b.reserve(s.size() * 2);
+    auto put = [&](uint32_t u) {
+        b.push_back(uint8_t(u & 0xFF));
+        b.push_back(uint8_t(u >> 8));
+    };
+    size_t i = 0;
+    while (i < s.size()) {
+        unsigned char c = static_cast<unsigned char>(s[i]);
+        uint32_t cp = c;
+        int extra = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC0 ? 1 : 0;
+        if (extra) cp = c & (0x3F >> extra);
+        ++i;
+        for (int k = 0; k < extra && i < s.size(); ++k, ++i) cp = (cp << 6) | (static_cast<unsigned char>(s[i]) & 0x3F);
+        if (cp >= 0x10000) {
+            cp -= 0x10000;
+            put(0xD800 + (cp >> 10));
+            put(0xDC00 + (cp & 0x3FF));
+        } else {
+            put(cp);
+        }
+    }
+    if (col.type == ColType::Binary && b.size() > size_t(col.size > 0 ? col.size : 255)) throw jeterr::fieldTooSmall();
+    return Value(std::move(b));
+}
+
+Value guidValue(const Literal& lit) {
+    if (lit.kind != LiteralKind::String) throw jeterr::typeMismatch();
+    std::string g;
+    if (!parseGuid(unquote(lit), g)) throw jeterr::typeMismatch();
+    return Value(std::move(g));
+}
+
+// The quick coercions of the commonest literals (the second coerceLiteral);
+// false when the literal needs the full one.
+bool quickText(const Literal& lit, const ColumnDef& col, Value& out) {
+    if (lit.kind != LiteralKind::String) return false;
+    std::string& s = out.setText();
+    appendUnquoted(s, lit);
+    if (col.type == ColType::Text) {
+        const size_t limit = static_cast<size_t>(col.size > 0 ? col.size : 255);
+        if (s.size() > limit && utf16Length(s) > limit) throw jeterr::fieldTooSmall();
+    }
+    return true;
+}
+
+// A number literal as the parser gives it (digits or a point first, no
+// blank) always has its parts: straight to its value.
+bool quickDouble(const Literal& lit, Value& out) {
+    if (lit.kind != LiteralKind::Number || lit.text.empty() ||
+        !(isDigit(lit.text.front()) || lit.text.front() == '.') || isSpace(lit.text.back()))
+        return false;
+    out = Value(literalDouble(lit));
+    return true;
+}
+
+bool quickLong(const Literal& lit, Value& out) {
+    if (lit.kind != LiteralKind::Number || lit.text.empty() || lit.text.size() > 18) return false;
+    int64_t mag = 0;
+    for (char c : lit.text) {
+        if (!isDigit(c)) return false;
+        mag = mag * 10 + (c - '0');
+    }
+    if (lit.negative ? mag > -int64_t(INT32_MIN) : mag > INT32_MAX) throw jeterr::overflow();
+    out = Value(lit.negative ? -mag : mag);
+    return true;
+}
+
 }  // namespace
 
 std::string unquote(const Literal& lit) {
@@ -380,68 +623,15 @@ std::string unquote(const Literal& lit) {
 }
 
 Value coerceLiteral(const Literal& lit, const ColumnDef& col, std::string_view table) {
-    std::string scratch;
-    switch (lit.kind) {
-    case LiteralKind::Null:
+    if (lit.kind == LiteralKind::Null) {
         if (col.type == ColType::Bool) return Value(false);  // Yes/No columns hold no null
         if (col.notNull && !col.autoNumber) throw jeterr::required(table, col.name);
         return Value();
-    default: break;
     }
-
     switch (col.type) {
     case ColType::Text:
-    case ColType::Memo: {
-        std::string s;
-        // clang-format off
-        switch (lit.kind) {
-        case LiteralKind::String: appendUnquoted(s, lit); break;
-        case LiteralKind::Number: {
-            Number n;
-            if (!literalNumber(lit, n)) throw jeterr::typeMismatch();
-            s = numberText(n);
-            break;
-        }
-        case LiteralKind::Bool: s = lit.boolean ? "-1" : "0"; break;
-        case LiteralKind::Date: {
-            DateTime dt;
-            if (!parseDateText(lit.text, dt))
-                throw jeterr::dateSyntax(lit.text);
-            s = dateText(dt);
-            break;
-        }
-        default: break;
-        }
-        // clang-format on
-        if (col.type == ColType::Text) {
-            const size_t limit = static_cast<size_t>(col.size > 0 ? col.size : 255);
-            // Quick accept: a UTF-8 text never has more units than bytes.
-            if (s.size() > limit && utf16Length(s) > limit) throw jeterr::fieldTooSmall();
-        }
-        return Value(std::move(s));
-    }
-    case ColType::Bool: {
-        switch (lit.kind) {
-        case LiteralKind::Bool: return Value(lit.boolean);
-        case LiteralKind::Number: {
-            Number n;
-            if (!literalNumber(lit, n)) throw jeterr::typeMismatch();
-            return Value(n.ndigits != 0);
-        }
-        case LiteralKind::String: {
-            bool b = false;
-            if (!boolFromText(unquote(lit), b)) throw jeterr::typeMismatch();
-            return Value(b);
-        }
-        case LiteralKind::Date: {
-            DateTime dt;
-            if (!parseDateText(lit.text, dt)) throw jeterr::typeMismatch();
-            return Value(toOleDate(dt) != 0.0);
-        }
-        default: break;
-        }
-        break;
-    }
+    case ColType::Memo: return textValue(lit, col);
+    case ColType::Bool: return boolValue(lit);
     case ColType::Byte:
     case ColType::Int:
     case ColType::Long:
@@ -449,297 +639,30 @@ Value coerceLiteral(const Literal& lit, const ColumnDef& col, std::string_view t
     case ColType::Numeric:
     case ColType::Float:
     case ColType::Double:
-    case ColType::BigInt: {
-        Number n;
-        std::string_view text;
-        switch (lit.kind) {
-        case LiteralKind::Number:
-            text = lit.text;
-            if (!literalNumber(lit, n)) throw jeterr::typeMismatch();
-            break;
-        case LiteralKind::String:
-            scratch = unquote(lit);
-            text = scratch;
-            if (!readNumber(text, n, true)) {
-                // A text that reads as a date converts to its day number.
-                DateTime dt;
-                if (!parseDateText(text, dt)) throw jeterr::typeMismatch();
-                scratch = shortestDouble(toOleDate(dt));
-                text = scratch;
-                readNumber(text, n, false);
-            }
-            break;
-        case LiteralKind::Bool:
-            text = lit.boolean ? "-1" : "0";
-            readNumber(text, n, false);
-            break;
-        case LiteralKind::Date: {
-            DateTime dt;
-            if (!parseDateText(lit.text, dt)) throw jeterr::typeMismatch();
-            scratch = shortestDouble(toOleDate(dt));
-            text = scratch;
-            readNumber(text, n, false);
-            break;
-        }
-        default: break;
-        }
-        switch (col.type) {
-        case ColType::Byte: return Value(toInteger(n, 0, 255));
-        case ColType::Int: return Value(toInteger(n, -32768, 32767));
-        case ColType::Long: return Value(toInteger(n, INT32_MIN, INT32_MAX));
-        case ColType::BigInt: return Value(toInteger(n, INT64_MIN, INT64_MAX));
-        case ColType::Money: {
-            char buf[128];
-            int len = 0;
-            if (!rescale(n, 4, buf, len, 19)) throw jeterr::overflow();
-            unsigned long long mag = 0;
-            for (int i = 0; i < len; ++i) {
-                unsigned long long d = unsigned(buf[i] - '0');
-                if (mag > (std::numeric_limits<unsigned long long>::max() - d) / 10) throw jeterr::overflow();
-                mag = mag * 10 + d;
-            }
-            if (mag > (n.negative ? 9223372036854775808ULL : 9223372036854775807ULL)) throw jeterr::overflow();
-            const int64_t units =
-                n.negative ? (mag == 0 ? 0 : -static_cast<int64_t>(mag - 1) - 1) : static_cast<int64_t>(mag);
-            return Value(Currency{units});
-        }
-        case ColType::Numeric: {
-            char buf[128];
-            int len = 0;
-            const int precision = col.precision > 0 ? col.precision : 18;
-            const int scale = col.scale >= 0 ? col.scale : 0;
-            if (!rescale(n, scale, buf, len, precision))
-                throw Error(jeterr::kDecimalPrecision,
-                            "The decimal field's precision is too small to accept the numeric you attempted "
-                            "to add.");
-            std::string t;
-            if (n.negative && len > 0) t += '-';
-            if (len <= scale) {
-                t += '0';
-                if (scale > 0) {
-                    t += '.';
-                    t.append(size_t(scale - len), '0');
-                    t.append(buf, size_t(len));
-                }
-            } else {
-                t.append(buf, size_t(len - scale));
-                if (scale > 0) {
-                    t += '.';
-                    t.append(buf + (len - scale), size_t(scale));
-                }
-            }
-            return Value(Decimal{std::move(t)});
-        }
-        case ColType::Float: {
-            double d = lit.kind == LiteralKind::Number ? literalDouble(lit) : toDouble(text);
-            // Every number that rounds to a finite Single fits (up to halfway
-            // between the largest Single and the next power of two).
-            if (std::fabs(d) >= 0x1.ffffffp+127) throw jeterr::overflow();
-            return Value(d);
-        }
-        default: return Value(lit.kind == LiteralKind::Number ? literalDouble(lit) : toDouble(text));
-        }
-    }
-    case ColType::DateTime: {
-        DateTime dt;
-        switch (lit.kind) {
-        case LiteralKind::Date:
-            if (!parseDateText(lit.text, dt)) throw jeterr::dateSyntax(lit.text);
-            return Value(dt);
-        case LiteralKind::String: {
-            std::string s = unquote(lit);
-            if (parseDateText(s, dt)) return Value(dt);
-            Number n;
-            if (!readNumber(s, n, true)) throw jeterr::typeMismatch();
-            return Value(dateFromDouble(toDouble(s)));
-        }
-        case LiteralKind::Number: return Value(dateFromDouble(literalDouble(lit)));
-        case LiteralKind::Bool: return Value(fromOleDate(lit.boolean ? -1.0 : 0.0));
-        default: break;
-        }
-        break;
-    }
+    case ColType::BigInt: return numberValue(lit, col);
+    case ColType::DateTime: return dateValue(lit);
     case ColType::Binary:
-    case ColType::OLE: {
-        if (lit.kind != LiteralKind::String) throw jeterr::typeMismatch();
-        // Text stored in a binary column keeps its UTF-16LE bytes.
-        std::string s = unquote(lit);
-        Bytes b;
-        b.reserve(s.size() * 2);
-        size_t i = 0;
-        while (i < s.size()) {
-            unsigned char c = static_cast<unsigned char>(s[i]);
-            uint32_t cp = c;
-            int extra = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC0 ? 1 : 0;
-            if (extra) cp = c & (0x3F >> extra);
-            ++i;
-            for (int k = 0; k < extra && i < s.size(); ++k, ++i)
-                cp = (cp << 6) | (static_cast<unsigned char>(s[i]) & 0x3F);
-            auto put = [&](uint32_t u) {
-                b.push_back(uint8_t(u & 0xFF));
-                b.push_back(uint8_t(u >> 8));
-            };
-            if (cp >= 0x10000) {
-                cp -= 0x10000;
-                put(0xD800 + (cp >> 10));
-                put(0xDC00 + (cp & 0x3FF));
-            } else {
-                put(cp);
-            }
-        }
-        if (col.type == ColType::Binary && b.size() > size_t(col.size > 0 ? col.size : 255))
-            throw jeterr::fieldTooSmall();
-        return Value(std::move(b));
+    case ColType::OLE: return binaryValue(lit, col);
+    case ColType::Guid: return guidValue(lit);
+    default: throw jeterr::typeMismatch();
     }
-    case ColType::Guid: {
-        if (lit.kind != LiteralKind::String) throw jeterr::typeMismatch();
-        std::string g;
-        if (!parseGuid(unquote(lit), g)) throw jeterr::typeMismatch();
-        return Value(std::move(g));
-    }
-    default: break;
-    }
-    throw jeterr::typeMismatch();
 }
 
 void coerceLiteral(const Literal& lit, const ColumnDef& col, std::string_view table, Value& out) {
     switch (col.type) {
     case ColType::Text:
     case ColType::Memo:
-        if (lit.kind == LiteralKind::String) {
-            std::string& s = out.setText();
-            appendUnquoted(s, lit);
-            if (col.type == ColType::Text) {
-                const size_t limit = static_cast<size_t>(col.size > 0 ? col.size : 255);
-                if (s.size() > limit && utf16Length(s) > limit) throw jeterr::fieldTooSmall();
-            }
-            return;
-        }
+        if (quickText(lit, col, out)) return;
         break;
     case ColType::Double:
-        // A number literal as the parser gives it (digits or a point first,
-        // no blank) always has its parts: straight to its value.
-        if (lit.kind == LiteralKind::Number && !lit.text.empty() &&
-            (isDigit(lit.text.front()) || lit.text.front() == '.') && !isSpace(lit.text.back())) {
-            out = Value(literalDouble(lit));
-            return;
-        }
+        if (quickDouble(lit, out)) return;
         break;
     case ColType::Long:
-        if (lit.kind == LiteralKind::Number && !lit.text.empty() && lit.text.size() <= 18) {
-            int64_t mag = 0;
-            bool whole = true;
-            for (char c : lit.text) {
-                if (!isDigit(c)) {
-                    whole = false;
-                    break;
-                }
-                mag = mag * 10 + (c - '0');
-            }
-            if (whole) {
-                if (lit.negative ? mag > -int64_t(INT32_MIN) : mag > INT32_MAX) throw jeterr::overflow();
-                out = Value(lit.negative ? -mag : mag);
-                return;
-            }
-        }
+        if (quickLong(lit, out)) return;
         break;
     default: break;
     }
     out = coerceLiteral(lit, col, table);
-}
-
-bool parseDateText(std::string_view s, DateTime& out) {
-    s = trimmed(s);
-    out = DateTime{};
-    size_t i = 0;
-    auto num = [&](int maxDigits, int& v) {
-        size_t b = i;
-        v = 0;
-        while (i < s.size() && isDigit(s[i]) && int(i - b) < maxDigits) v = v * 10 + (s[i++] - '0');
-        return i > b;
-    };
-    auto skipBlanks = [&] {
-        while (i < s.size() && isSpace(s[i])) ++i;
-    };
-    // Time part: h:nn[:ss] [AM|PM], or h AM/PM.
-    auto readTime = [&]() -> bool {
-        int h = 0, m = 0, sec = 0;
-        if (!num(2, h)) return false;
-        bool colon = false;
-        if (i < s.size() && s[i] == ':') {
-            ++i;
-            if (!num(2, m)) return false;
-            colon = true;
-            if (i < s.size() && s[i] == ':') {
-                ++i;
-                if (!num(2, sec)) return false;
-            }
-        }
-        skipBlanks();
-        bool am = false, pm = false;
-        if (i + 1 < s.size() && (lower(s[i]) == 'a' || lower(s[i]) == 'p') && lower(s[i + 1]) == 'm') {
-            am = lower(s[i]) == 'a';
-            pm = !am;
-            i += 2;
-        }
-        if (!colon && !am && !pm) return false;
-        if (am || pm) {
-            if (h < 1 || h > 12) return false;
-            if (am && h == 12) h = 0;
-            if (pm && h != 12) h += 12;
-        }
-        if (h > 23 || m > 59 || sec > 59) return false;
-        out.hour = h;
-        out.minute = m;
-        out.second = sec;
-        skipBlanks();
-        return i == s.size();
-    };
-    if (s.empty()) return false;
-    // A time alone?
-    {
-        size_t j = 0;
-        while (j < s.size() && isDigit(s[j])) ++j;
-        if (j > 0 && j <= 2 && j < s.size() &&
-            (s[j] == ':' || isSpace(s[j]) || lower(s[j]) == 'a' || lower(s[j]) == 'p')) {
-            size_t save = i;
-            if (readTime()) return true;
-            i = save;
-            out = DateTime{};
-        }
-    }
-    int a = 0, b = 0, c = 0;
-    size_t start = i;
-    if (!num(4, a)) return false;
-    const size_t aLen = i - start;
-    if (i >= s.size() || (s[i] != '/' && s[i] != '-' && s[i] != '.')) return false;
-    const char sep = s[i++];
-    if (!num(2, b)) return false;
-    int y = 0, m = 0, d = 0;
-    if (i < s.size() && s[i] == sep) {
-        ++i;
-        size_t cs = i;
-        if (!num(4, c)) return false;
-        const size_t cLen = i - cs;
-        if (aLen >= 3) {
-            y = a, m = b, d = c;  // a year of three digits is the year itself (100-999)
-        } else {
-            m = a, d = b, y = c;
-            if (cLen <= 2) y += y < 30 ? 2000 : 1900;
-        }
-    } else {
-        if (aLen > 2) return false;
-        m = a, d = b;
-        std::time_t now = std::time(nullptr);
-        std::tm tmv{};
-        localtime_r(&now, &tmv);
-        y = tmv.tm_year + 1900;
-    }
-    if (!validDate(y, m, d)) return false;
-    out.date = Date{y, m, d};
-    skipBlanks();
-    if (i == s.size()) return true;
-    return readTime();
 }
 
 }  // namespace tp::db::jet

@@ -63,73 +63,107 @@ void JetDatabase::createTable(const std::string& name, const std::vector<ColumnD
     afterStatement();
 }
 
+namespace {
+
+bool badName(const std::u16string& u) {
+    return u.empty() || u.size() > 64 || u.find_first_of(u".![]`") != std::u16string::npos;
+}
+
+// The stored form of column i of a new table, without its place in the row
+// (lcid and version: the database's sort order, which text columns take).
+StoredColumn newColumn(const ColumnDef& d, size_t i, uint16_t lcid, uint8_t version) {
+    StoredColumn c;
+    c.name = d.name;
+    c.rawType = uint8_t(d.type);
+    c.number = int(i);
+    c.flags = 0x02;
+    c.misc[0] = uint8_t(lcid);
+    c.misc[1] = uint8_t(lcid >> 8);
+    c.misc[3] = version;
+    // clang-format off
+    switch (d.type) {
+    case ColType::Text:
+        if (d.size < 1 || d.size > 255) throw jeterr::syntaxCreateTable();
+        c.length = 2 * d.size;
+        if (d.fixedLength) c.flags |= 0x01;   // CHAR(n): kept in the row's fixed part, padded
+        break;
+    case ColType::Binary:
+        if (d.size < 1 || d.size > 510) throw jeterr::syntaxCreateTable();
+        c.length = std::min(d.size, 255);
+        break;
+    case ColType::Memo: case ColType::OLE: c.length = 0; break;
+    case ColType::Numeric:
+        if (d.precision < 1 || d.precision > 28 || d.scale < 0 || d.scale > d.precision)
+            throw jeterr::syntaxCreateTable();
+        c.misc[0] = uint8_t(d.precision);
+        c.misc[1] = uint8_t(d.scale);
+        c.misc[2] = c.misc[3] = 0;
+        c.length = 17;
+        c.flags |= 0x01;
+        break;
+    case ColType::Complex: case ColType::BigInt: case ColType::ExtDateTime:
+        throw jeterr::syntaxCreateTable();
+    default:
+        c.length = fixedSizeOf(d.type);
+        c.flags |= 0x01;
+        if (d.type == ColType::Bool) c.length = 1;
+        break;
+    }
+    // clang-format on
+    // WITH COMPRESSION: the column's Unicode-compression flag (never on
+    // fixed-length text, which is stored plain).
+    if (d.compressed && ((d.type == ColType::Text && !c.fixed()) || d.type == ColType::Memo)) c.extFlags = 0x01;
+    if (d.autoNumber) {
+        if (d.type != ColType::Long) throw jeterr::syntaxCreateTable();
+        c.flags |= 0x04;
+    }
+    return c;
+}
+
+}  // namespace
+
 void JetDatabase::createTableNow(const std::string& name, const std::vector<ColumnDef>& defs) {
     const std::u16string uname = utf8ToUtf16(name);
-    if (uname.empty() || uname.size() > 64 || uname.find_first_of(u".![]`") != std::u16string::npos ||
-        uname.front() == u' ')
-        throw jeterr::invalidName(name);
+    if (badName(uname) || uname.front() == u' ') throw jeterr::invalidName(name);
     if (!findTable(name).empty()) throw jeterr::tableExists(name);
     if (defs.empty()) throw jeterr::syntaxCreateTable();
     if (defs.size() > 255) throw jeterr::tooManyFields();
+    const std::vector<StoredColumn> cols = newColumns(defs);
+    // Pages: definition, usage maps (owned, free, then a pair per long-value
+    // column).
+    const uint32_t tdefPage = allocPage();
+    uint32_t mapPage = 0;
+    const uint8_t ownedRow[69] = {0x01};
+    const uint8_t freeRow[69] = {0x00};
+    const uint32_t owned = placeUsageMap(mapPage, ownedRow);
+    const uint32_t freeMap = placeUsageMap(mapPage, freeRow);
+    std::vector<LongValueMaps> lv;
+    for (const auto& c : cols) {
+        if (!c.isLong()) continue;
+        LongValueMaps m;
+        m.column = c.number;
+        m.owned = placeUsageMap(mapPage, ownedRow);
+        m.free = placeUsageMap(mapPage, freeRow);
+        lv.push_back(m);
+    }
+    const std::vector<uint8_t> tdef = buildTdef(name, kUserTable, cols, {}, {}, {}, lv, owned, freeMap);
+    writeTdef(tdefPage, tdef);
+    registerTable(name, tdefPage, defs);
+}
+
+// The columns of a new table, each with its place in the row.
+std::vector<StoredColumn> JetDatabase::newColumns(const std::vector<ColumnDef>& defs) const {
     std::set<std::string> seen;
     std::vector<StoredColumn> cols;
     int fixedOff = 0, nextVar = 0;
     for (size_t i = 0; i < defs.size(); ++i) {
         const ColumnDef& d = defs[i];
-        const std::u16string un = utf8ToUtf16(d.name);
-        if (un.empty() || un.size() > 64 || un.find_first_of(u".![]`") != std::u16string::npos)
-            throw jeterr::invalidName(d.name);
+        if (badName(utf8ToUtf16(d.name))) throw jeterr::invalidName(d.name);
         if (!seen.insert(nameKey(d.name)).second) throw jeterr::fieldTwice();
-        StoredColumn c;
-        c.name = d.name;
-        c.rawType = uint8_t(d.type);
-        c.number = int(i);
-        c.flags = 0x02;
-        c.misc[0] = uint8_t(sortLcid_);
-        c.misc[1] = uint8_t(sortLcid_ >> 8);
-        c.misc[3] = sortVersion_;
-        // clang-format off
-        switch (d.type) {
-        case ColType::Text:
-            if (d.size < 1 || d.size > 255) throw jeterr::syntaxCreateTable();
-            c.length = 2 * d.size;
-            if (d.fixedLength) c.flags |= 0x01;   // CHAR(n): kept in the row's fixed part, padded
-            break;
-        case ColType::Binary:
-            if (d.size < 1 || d.size > 510) throw jeterr::syntaxCreateTable();
-            c.length = std::min(d.size, 255);
-            break;
-        case ColType::Memo: case ColType::OLE: c.length = 0; break;
-        case ColType::Numeric:
-            if (d.precision < 1 || d.precision > 28 || d.scale < 0 || d.scale > d.precision)
-                throw jeterr::syntaxCreateTable();
-            c.misc[0] = uint8_t(d.precision);
-            c.misc[1] = uint8_t(d.scale);
-            c.misc[2] = c.misc[3] = 0;
-            c.length = 17;
-            c.flags |= 0x01;
-            break;
-        case ColType::Complex: case ColType::BigInt: case ColType::ExtDateTime:
-            throw jeterr::syntaxCreateTable();
-        default:
-            c.length = fixedSizeOf(d.type);
-            c.flags |= 0x01;
-            if (d.type == ColType::Bool) c.length = 1;
-            break;
-        }
-        // clang-format on
-        // WITH COMPRESSION: the column's Unicode-compression flag (never on
-        // fixed-length text, which is stored plain).
-        if (d.compressed && ((d.type == ColType::Text && !c.fixed()) || d.type == ColType::Memo)) c.extFlags = 0x01;
-        if (d.autoNumber) {
-            if (d.type != ColType::Long) throw jeterr::syntaxCreateTable();
-            c.flags |= 0x04;
-        }
-        if (c.fixed()) {
-            if (d.type != ColType::Bool) {
-                c.fixedOffset = fixedOff;
-                fixedOff += c.length;
-            }
+        StoredColumn c = newColumn(d, i, sortLcid_, sortVersion_);
+        if (c.fixed() && d.type != ColType::Bool) {
+            c.fixedOffset = fixedOff;
+            fixedOff += c.length;
         }
         cols.push_back(c);
     }
@@ -138,40 +172,27 @@ void JetDatabase::createTableNow(const std::string& name, const std::vector<Colu
     for (auto& c : cols)
         if (c.isLong()) c.varIndex = nextVar++;
     if (fixedOff > kMaxRowSize) throw jeterr::recordTooLarge();
+    return cols;
+}
 
-    // Pages: definition, usage maps (owned, free, then a pair per long-value
-    // column). One page holds 57 maps; a table with more long-value columns
-    // continues on further map pages.
-    const uint32_t tdefPage = allocPage();
-    uint32_t mapPage = 0;
-    auto placeMap = [&](const uint8_t* row) {
-        uint32_t ref = 0;
-        if (mapPage != 0 && placeRow(mapPage, row, 69, ref)) return ref;
-        mapPage = allocPage();
-        uint8_t* mp = pager_->modify(mapPage);
-        mp[0] = uint8_t(PageType::Data);
-        mp[1] = 0x01;
-        wr16(mp + 2, kDataPageFree);
-        if (!placeRow(mapPage, row, 69, ref)) throw Error("A usage map does not fit on an empty page.");
-        return ref;
-    };
-    const uint8_t ownedRow[69] = {0x01};
-    const uint8_t freeRow[69] = {0x00};
-    const uint32_t owned = placeMap(ownedRow);
-    const uint32_t freeMap = placeMap(freeRow);
-    std::vector<LongValueMaps> lv;
-    for (const auto& c : cols) {
-        if (!c.isLong()) continue;
-        LongValueMaps m;
-        m.column = c.number;
-        m.owned = placeMap(ownedRow);
-        m.free = placeMap(freeRow);
-        lv.push_back(m);
-    }
-    const std::vector<uint8_t> tdef = buildTdef(name, kUserTable, cols, {}, {}, {}, lv, owned, freeMap);
-    writeTdef(tdefPage, tdef);
+// A usage map's row on the current map page (mapPage), or on a new one when
+// it is full: one page holds 57 maps; a table with more long-value columns
+// continues on further map pages.
+uint32_t JetDatabase::placeUsageMap(uint32_t& mapPage, const uint8_t* row) {
+    uint32_t ref = 0;
+    if (mapPage != 0 && placeRow(mapPage, row, 69, ref)) return ref;
+    mapPage = allocPage();
+    uint8_t* mp = pager_->modify(mapPage);
+    mp[0] = uint8_t(PageType::Data);
+    mp[1] = 0x01;
+    wr16(mp + 2, kDataPageFree);
+    if (!placeRow(mapPage, row, 69, ref)) throw Error("A usage map does not fit on an empty page.");
+    return ref;
+}
 
-    // Catalog row and permissions, copied from the Tables container's entries.
+// The new table's catalog row and permissions (copied from the Tables
+// container's entries), and its in-memory view.
+void JetDatabase::registerTable(const std::string& name, uint32_t tdefPage, const std::vector<ColumnDef>& defs) {
     uint32_t parent = 0x0F000001;
     for (const auto& e : catalog_)
         if ((e.type & 0x7F) == 3 && e.name == "Tables" && e.parentId == kTablesParent) parent = e.id;
@@ -209,6 +230,18 @@ void JetDatabase::dropTableNow(const std::string& name) {
     if (stored.empty() || entry == catalog_.end()) throw jeterr::tableMissing(name);
     if (entry->flags & 0x80000002u) throw jeterr::readOnly();
     StoredTable& t = tableByName(stored);
+    requireDroppable(t, stored);
+    const std::vector<uint32_t> pages = tablePages(t);
+    // Catalog: the object's row, its permissions, the index entries.
+    freeCatalogLongValues(entry->rowRef);
+    removeObject(entry);
+    notNullByPage_.erase(t.page);
+    tables_.erase(t.page);
+    last_ = nullptr;
+    for (uint32_t pg : pages) releasePage(pg);
+}
+
+void JetDatabase::requireDroppable(const StoredTable& t, const std::string& stored) {
     // An attachment or multi-value field keeps its values in a table of its
     // own, described in MSysComplexColumns; dropping only this table would
     // leave those behind.
@@ -218,20 +251,22 @@ void JetDatabase::dropTableNow(const std::string& name) {
                                                    "' has an attachment or multi-value field ('" + c.name +
                                                    "'), which this database engine cannot drop.");
     // Relationships would be left dangling: refuse like the engine does.
-    if (!findTable("MSysRelationships").empty()) {
-        StoredTable& rel = tableByName("MSysRelationships");
-        bool used = false;
-        forEachRow(rel, [&](uint32_t, const std::vector<Value>& v) {
-            for (size_t k = 0; k < rel.columns.size(); ++k)
-                if ((rel.columns[k].name == "szObject" || rel.columns[k].name == "szReferencedObject") &&
-                    v[k].kind() == Kind::Text && nameKey(v[k].text()) == nameKey(stored))
-                    used = true;
-        });
-        if (used) throw jeterr::cannotDelete();
-    }
-    // Pages owned by the table. Only the first bytes of each listed page are
-    // looked at (type and owner), without keeping it: a big table is given
-    // back without being read into memory.
+    if (findTable("MSysRelationships").empty()) return;
+    StoredTable& rel = tableByName("MSysRelationships");
+    bool used = false;
+    forEachRow(rel, [&](uint32_t, const std::vector<Value>& v) {
+        for (size_t k = 0; k < rel.columns.size(); ++k)
+            if ((rel.columns[k].name == "szObject" || rel.columns[k].name == "szReferencedObject") &&
+                v[k].kind() == Kind::Text && nameKey(v[k].text()) == nameKey(stored))
+                used = true;
+    });
+    if (used) throw jeterr::cannotDelete();
+}
+
+// Pages owned by the table, sorted. Only the first bytes of each listed page
+// are looked at (type and owner), without keeping it: a big table is given
+// back without being read into memory.
+std::vector<uint32_t> JetDatabase::tablePages(const StoredTable& t) {
     std::vector<uint32_t> pages(t.tdefPages.begin(), t.tdefPages.end());
     std::vector<uint32_t> maps{t.ownedMap, t.freeMap};
     for (const auto& ix : t.indexes) maps.push_back(ix.mapRef);
@@ -239,30 +274,12 @@ void JetDatabase::dropTableNow(const std::string& name) {
         maps.push_back(m.owned);
         maps.push_back(m.free);
     }
-    auto addMapPages = [&](uint32_t ref, bool contents) {
-        if (ref == 0) return;
-        auto [p, n] = findRow(ref);
-        if (n >= 1 && p[0] == usagemap::kReference)
-            for (size_t j = 0; j < (n - 1) / 4; ++j)
-                if (uint32_t bp = rd32(p + 1 + 4 * j); bp) pages.push_back(bp);
-        if (contents) {
-            uint8_t q[8];
-            size_t seen = 0;
-            for (uint32_t pg : mapPages(ref)) {
-                if ((++seen & 255) == 0) stillBusy();
-                pager_->peek(pg, q, sizeof q);
-                if ((isPage(q, PageType::Data) && (rd32(q + 4) == t.page || std::memcmp(q + 4, "LVAL", 4) == 0)) ||
-                    ((isPage(q, PageType::IndexNode) || isPage(q, PageType::IndexLeaf)) && rd32(q + 4) == t.page))
-                    pages.push_back(pg);
-            }
-        }
-    };
-    addMapPages(t.ownedMap, true);
-    addMapPages(t.freeMap, false);
-    for (const auto& ix : t.indexes) addMapPages(ix.mapRef, true);
+    addMapPages(t, t.ownedMap, true, pages);
+    addMapPages(t, t.freeMap, false, pages);
+    for (const auto& ix : t.indexes) addMapPages(t, ix.mapRef, true, pages);
     for (const auto& m : t.longValueMaps) {
-        addMapPages(m.owned, true);
-        addMapPages(m.free, false);
+        addMapPages(t, m.owned, true, pages);
+        addMapPages(t, m.free, false, pages);
     }
     // A usage-map page goes too when every row on it belongs to this table.
     std::map<uint32_t, std::set<uint32_t>> mapRows;
@@ -275,42 +292,68 @@ void JetDatabase::dropTableNow(const std::string& name) {
     }
     std::sort(pages.begin(), pages.end());
     pages.erase(std::unique(pages.begin(), pages.end()), pages.end());
-    // Catalog: the object's row, its permissions, the index entries.
-    StoredTable& sys = *tables_.at(2);
-    {
-        // The catalog row's long values kept outside it (a long property
-        // list) go with it.
-        std::vector<uint32_t> lvRows;
-        auto [r, n] = findRow(entry->rowRef);
-        const size_t maskSize = n >= 2 ? (size_t(rd16(r)) + 7) / 8 : n;
-        const size_t rowVar = n >= 4 + maskSize ? rd16(r + n - maskSize - 2) : 0;
-        std::vector<std::pair<uint8_t, uint32_t>> heads;
-        for (const StoredColumn& c : sys.columns) {
-            if (!c.isLong() || size_t(c.varIndex) >= rowVar || 4 + maskSize + 2 * (rowVar + 1) > n) continue;
-            const uint8_t* offs = r + n - maskSize - 4;
-            const size_t a = rd16(offs - 2 * size_t(c.varIndex)), b = rd16(offs - 2 * (size_t(c.varIndex) + 1));
-            if (a + 12 <= b && b <= n && ((r[n - maskSize + size_t(c.number) / 8] >> (c.number % 8)) & 1))
-                heads.emplace_back(r[a + 3], rd32(r + a + 4));
-        }
-        for (auto [kind, ref] : heads) {
-            if (kind == 0x40) lvRows.push_back(ref);
-            for (size_t hops = 0; kind == 0x00 && ref != 0 && hops < 0x4000; ++hops) {
-                lvRows.push_back(ref);
-                auto [q, m] = findRow(ref);
-                ref = m >= 4 ? rd32(q) : 0;
-            }
-        }
-        for (uint32_t ref : lvRows) {
-            findRow(ref);
-            uint8_t* p = pager_->modify(ref >> 8);
-            wr16(p + 14 + 2 * (ref & 0xFF), rd16(p + 14 + 2 * (ref & 0xFF)) | 0xC000);
+    return pages;
+}
+
+// The bitmap pages of a usage map, and (contents) the pages it lists that
+// are the table's.
+void JetDatabase::addMapPages(const StoredTable& t, uint32_t ref, bool contents, std::vector<uint32_t>& pages) {
+    if (ref == 0) return;
+    auto [p, n] = findRow(ref);
+    if (n >= 1 && p[0] == usagemap::kReference)
+        for (size_t j = 0; j < (n - 1) / 4; ++j)
+            if (uint32_t bp = rd32(p + 1 + 4 * j); bp) pages.push_back(bp);
+    if (!contents) return;
+    uint8_t q[8];
+    size_t seen = 0;
+    for (uint32_t pg : mapPages(ref)) {
+        if ((++seen & 255) == 0) stillBusy();
+        pager_->peek(pg, q, sizeof q);
+        if ((isPage(q, PageType::Data) && (rd32(q + 4) == t.page || std::memcmp(q + 4, "LVAL", 4) == 0)) ||
+            ((isPage(q, PageType::IndexNode) || isPage(q, PageType::IndexLeaf)) && rd32(q + 4) == t.page))
+            pages.push_back(pg);
+    }
+}
+
+namespace {
+
+// The long values a catalog row keeps outside it: (kind, first row) of each
+// Memo/OLE value of the row.
+std::vector<std::pair<uint8_t, uint32_t>> longValueHeads(const StoredTable& sys, const uint8_t* r, size_t n) {
+    const size_t maskSize = n >= 2 ? (size_t(rd16(r)) + 7) / 8 : n;
+    const size_t rowVar = n >= 4 + maskSize ? rd16(r + n - maskSize - 2) : 0;
+    std::vector<std::pair<uint8_t, uint32_t>> heads;
+    for (const StoredColumn& c : sys.columns) {
+        if (!c.isLong() || size_t(c.varIndex) >= rowVar || 4 + maskSize + 2 * (rowVar + 1) > n) continue;
+        const uint8_t* offs = r + n - maskSize - 4;
+        const size_t a = rd16(offs - 2 * size_t(c.varIndex)), b = rd16(offs - 2 * (size_t(c.varIndex) + 1));
+        if (a + 12 <= b && b <= n && ((r[n - maskSize + size_t(c.number) / 8] >> (c.number % 8)) & 1))
+            heads.emplace_back(r[a + 3], rd32(r + a + 4));
+    }
+    return heads;
+}
+
+}  // namespace
+
+// The catalog row's long values kept outside it (a long property list) go
+// with it: their rows are marked deleted.
+void JetDatabase::freeCatalogLongValues(uint32_t rowRef) {
+    const StoredTable& sys = *tables_.at(2);
+    std::vector<uint32_t> lvRows;
+    auto [r, n] = findRow(rowRef);
+    for (auto [kind, ref] : longValueHeads(sys, r, n)) {
+        if (kind == 0x40) lvRows.push_back(ref);
+        for (size_t hops = 0; kind == 0x00 && ref != 0 && hops < 0x4000; ++hops) {
+            lvRows.push_back(ref);
+            auto [q, m] = findRow(ref);
+            ref = m >= 4 ? rd32(q) : 0;
         }
     }
-    removeObject(entry);
-    notNullByPage_.erase(t.page);
-    tables_.erase(t.page);
-    last_ = nullptr;
-    for (uint32_t pg : pages) releasePage(pg);
+    for (uint32_t ref : lvRows) {
+        findRow(ref);
+        uint8_t* p = pager_->modify(ref >> 8);
+        wr16(p + 14 + 2 * (ref & 0xFF), rd16(p + 14 + 2 * (ref & 0xFF)) | 0xC000);
+    }
 }
 
 }  // namespace tp::db::jet
