@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "db/ado.h"
-#include "db/jet/provider.h"
+#include "db/jet_provider.h"
 #include "convert/selection.h"
 #include "provider_fake.h"
 #include "tests/support/support.h"
