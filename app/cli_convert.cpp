@@ -91,8 +91,6 @@ public:
     bool previewOnceAtEnd() const override { return false; }
     bool previewPerTable() const override { return false; }
     bool createKeys() const override { return keys_; }
-    ListBox& targetTables() override { return targetTables_; }
-    ListBox& sourceTables() override { return sourceTables_; }
     void setProgressValue(double) override {}
     void setProgressText(const std::string&) override {}
     void setBusyPointer(bool) override {}
@@ -130,7 +128,6 @@ private:
     ConvertBoxes& boxes_;
     bool progress_;
     bool keys_;
-    VectorListBox targetTables_, sourceTables_;
     convert::VectorStatementList unused_;
     convert::VectorDatatypeList datatypes_;
     std::unique_ptr<db::Connection> conn_;
@@ -147,7 +144,7 @@ convert::RegionalSettings environmentSettings() {
 }
 
 struct ConvertOptions {
-    PlainSelection sel;
+    RunSelection sel;
     bool forceCodePage = false;
     bool haveSource = false, create = false;
     std::string script;
@@ -181,8 +178,8 @@ int takeConvertSource(const Args& args, size_t& i, ConvertOptions& o) {
     if (i + 1 >= args.size() || args[i + 1].empty()) return usageError("convert: " + a + " needs a value");
     const std::string& v = args[++i];
     o.haveSource = true;
-    o.sel.dbc = a == "--dbc";
-    (o.sel.dbc ? o.sel.dbcPath : o.sel.folder) = v;
+    o.sel.source.dbc = a == "--dbc";
+    o.sel.source.path = v;
     return 0;
 }
 
@@ -196,14 +193,15 @@ int takeConvertOption(const Args& args, size_t& i, ConvertOptions& o) {
         return true;
     };
     std::string v;
-    if (const int taken = takeCodePageArg(args, i, o.sel.codePage, o.forceCodePage)) return taken > 0 ? 0 : 2;
+    if (const int taken = takeCodePageArg(args, i, o.sel.source.codePage, o.forceCodePage)) return taken > 0 ? 0 : 2;
     if (a == "--keys") return takeKeys(args, i, o.keys);
     if (a == "--folder" || a == "--dbc") {
         return takeConvertSource(args, i, o);
     } else if (a == "--target") {
-        if (!value(o.sel.target) || o.sel.target.empty()) return usageError("convert: --target needs a value");
+        if (!value(o.sel.target.path) || o.sel.target.path.empty())
+            return usageError("convert: --target needs a value");
     } else if (a == "--password") {
-        if (!value(o.sel.password)) return usageError("convert: --password needs a value");
+        if (!value(o.sel.target.password)) return usageError("convert: --password needs a value");
     } else if (a == "--overwrite") {
         if (!value(v)) return usageError("convert: --overwrite needs ask, yes or no");
         return readOverwrite(v, o.overwrite);
@@ -223,8 +221,8 @@ int readConvertOptions(const Args& args, ConvertOptions& o) {
     for (size_t i = 0; i < args.size(); ++i)
         if (const int status = takeConvertOption(args, i, o)) return status;
     if (!o.haveSource) return usageError("convert: give the source, --folder DIR or --dbc FILE");
-    if (o.sel.target.empty()) return usageError("convert: give the target, --target DB");
-    return checkCodePageArgs(o.sel.codePage, o.forceCodePage, "convert");
+    if (o.sel.target.path.empty()) return usageError("convert: give the target, --target DB");
+    return checkCodePageArgs(o.sel.source.codePage, o.forceCodePage, "convert");
 }
 
 // The summary line on stdout.
@@ -242,7 +240,7 @@ void printSummary(const convert::RunSummary& s) {
 int runConvert(const Args& args) {
     ConvertOptions o;
     if (const int status = readConvertOptions(args, o)) return status;
-    PlainSelection& sel = o.sel;
+    const RunSelection& sel = o.sel;
     const bool haveScript = o.haveScript;
     const std::string& script = o.script;
 
@@ -260,19 +258,16 @@ int runConvert(const Args& args) {
     const bool terminal = isatty(STDERR_FILENO) != 0;
     ConvertBoxes boxes(o.overwrite, o.create, terminal && isatty(STDIN_FILENO) != 0);
     CliHost host(scriptList.get(), boxes, terminal, o.keys);
-    setSelection(&sel);
     setMessageBoxes(&boxes);
     convert::ConversionRun run(host);
     run.setRegionalSettings(environmentSettings());
-    run.start();
+    const convert::RunSummary& s = run.start(sel);
     host.endProgress();
     setMessageBoxes(nullptr);
-    setSelection(nullptr);
     if (host.accessConnection()) host.accessConnection()->Close();
 
-    const convert::RunSummary& s = run.summary();
     if (!s.ran) {
-        std::cerr << "tallyport: " << (sel.dbc ? sel.dbcPath : sel.folder) << ": the FoxPro source cannot be opened\n";
+        std::cerr << "tallyport: " << sel.source.path << ": the FoxPro source cannot be opened\n";
         return 1;
     }
     printCodePageNotes(s.codePages, "");

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "convert/source.h"
+
 namespace tp::cli {
 
 namespace {
@@ -16,12 +18,11 @@ bool endsWithNoCase(const std::string& s, const std::string& suffix) {
 }  // namespace
 
 std::string sourceConnectionString(const SourceArgs& a) {
-    if (!a.folder.empty()) return "Provider=vfpoledb.1;Data Source=" + a.folder + ";Collating Sequence=general;";
-    if (!a.dbc.empty()) return "Provider=vfpoledb.1;Data Source=" + a.dbc + ";Collating Sequence=machine;";
+    if (!a.folder.empty()) return convert::source::connectionString(a.folder, false);
+    if (!a.dbc.empty()) return convert::source::connectionString(a.dbc, true);
     std::error_code ec;
-    if (std::filesystem::is_directory(a.db, ec))
-        return "Provider=vfpoledb.1;Data Source=" + a.db + ";Collating Sequence=general;";
-    if (endsWithNoCase(a.db, ".dbc")) return "Provider=vfpoledb.1;Data Source=" + a.db + ";Collating Sequence=machine;";
+    if (std::filesystem::is_directory(a.db, ec)) return convert::source::connectionString(a.db, false);
+    if (endsWithNoCase(a.db, ".dbc")) return convert::source::connectionString(a.db, true);
     db::ConnectionString cs;
     cs.set("Provider", endsWithNoCase(a.db, ".accdb") ? "Microsoft.ACE.OLEDB.12.0" : "Microsoft.Jet.OLEDB.4.0");
     cs.set("Data Source", a.db);

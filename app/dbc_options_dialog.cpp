@@ -177,21 +177,19 @@ void DbcOptionsDialog::browse() {
 void DbcOptionsDialog::useDbc() {
     Procedure p(kWindowName, "PushButton1_Click");
     if (p.test(100, [&] { return !dbcPathEdit_->text().isEmpty(); })) {
-        p(102, [&] { main_.useDbcSource = true; });
-        p(104, [&] { main_.dbcPath = dbcPathEdit_->text().toStdString(); });
+        p(102, [&] { choice_.useDbc = true; });
+        p(104, [&] { choice_.dbcPath = dbcPathEdit_->text().toStdString(); });
         p(106, [&] { settings().save(kSourceKindKey, "1"); });
     }
-    main_.dbcSetAside = false;
-    main_.showSourceKind();
+    choice_.answered = true;
     p(110, [&] { accept(); });
 }
 
 void DbcOptionsDialog::useFolder() {
     Procedure p(kWindowName, "PushButton2_Click");
     p(100, [&] { settings().save(kSourceKindKey, "2"); });
-    p(102, [&] { main_.useDbcSource = false; });
-    main_.dbcSetAside = false;
-    main_.showSourceKind();
+    p(102, [&] { choice_.useDbc = false; });
+    choice_.answered = true;
     p(104, [&] { reject(); });
 }
 

@@ -1,11 +1,14 @@
 // The Advanced Options dialog: a FoxPro database container (.dbc) as the
 // source. OK with a path selects it; Cancel selects the folder of free
-// tables again; the close box changes nothing. Below, the code page of
+// tables again; the close box changes nothing. The choice is returned
+// (choice()); the main window takes it when the window closes. Below, the code page of
 // tables that name none and whether the run creates keys, indexes and
 // relations, kept at once whatever closes the window.
 #pragma once
 
 #include <QDialog>
+#include <optional>
+#include <string>
 
 class QCheckBox;
 class QComboBox;
@@ -21,6 +24,14 @@ class WindowPointer;
 namespace tp::app {
 
 class MainWindow;
+
+// What the window's buttons chose, for the main window to take when it
+// closes: nothing after the close box.
+struct DbcChoice {
+    bool answered = false;       // OK or Cancel was clicked
+    std::optional<bool> useDbc;  // the source kind: a .dbc (OK with a path) or the folder (Cancel)
+    std::string dbcPath;         // with OK: the .dbc chosen
+};
 
 class DbcOptionsDialog : public QDialog {
     Q_OBJECT
@@ -38,6 +49,9 @@ public:
     // "Create keys, indexes and relations": kept in the settings at once.
     void createKeysChanged();
 
+    // The choice of OK or Cancel (see DbcChoice).
+    const DbcChoice& choice() const { return choice_; }
+
     tp::WindowPointer& pointer() { return *pointer_; }
 
 private:
@@ -52,6 +66,7 @@ private:
     QCheckBox* forceCodePageCheck_;
     QCheckBox* createKeysCheck_;
     bool restoring_ = false;
+    DbcChoice choice_;
     tp::WindowPointer* pointer_;
 };
 

@@ -155,14 +155,9 @@ void fitCaption(QLabel* l) {
 
 void selectAllOnFocus(QLineEdit* edit) { edit->installEventFilter(new SelectAllFilter(edit)); }
 
-MainWindow::MainWindow(QWidget* parent) : QWidget(parent) {
-    build();
-    setSelection(this);
-}
+MainWindow::MainWindow(QWidget* parent) : QWidget(parent) { build(); }
 
-MainWindow::~MainWindow() {
-    if (&selection() == this) setSelection(nullptr);
-}
+MainWindow::~MainWindow() = default;
 
 void MainWindow::build() {
     setObjectName(kWindowName);
@@ -497,6 +492,21 @@ bool MainWindow::previewPerTable() const { return previewPerTableOption_->isChec
 ListBox& MainWindow::targetTables() { return *targetTables_; }
 ListBox& MainWindow::sourceTables() { return *sourceTables_; }
 
+void MainWindow::showTables(const std::vector<std::string>& target, const std::vector<std::string>& source) {
+    auto fill = [](ListBox& list, const std::vector<std::string>& items) {
+        list.clear();
+        for (const std::string& item : items) list.addItem(item);
+    };
+    fill(*targetTables_, target);
+    fill(*sourceTables_, source);
+}
+
+SourceChoice MainWindow::sourceChoice() const {
+    return {useDbcSource, useDbcSource ? dbcPath : sourceFolder(), sourceCodePage()};
+}
+
+RunSelection MainWindow::runSelection() const { return {sourceChoice(), {targetPath(), targetPassword()}}; }
+
 void MainWindow::setProgressValue(double percent) {
     if (!std::isfinite(percent)) percent = 0;
     percent = std::clamp(percent, 0.0, 100.0);
@@ -534,7 +544,7 @@ void MainWindow::startConversion() {
             if (outermost) flag = false;
         }
     } reset{converting_, outermost};
-    runStarter_->start();
+    runStarter_->start(runSelection());
 }
 
 }  // namespace tp::app

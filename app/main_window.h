@@ -29,8 +29,9 @@ namespace tp::app {
 
 class QtListBox;
 class RunStarter;
+struct DbcChoice;
 
-class MainWindow : public QWidget, public tp::Selection, public tp::convert::RunHost {
+class MainWindow : public QWidget, public tp::convert::RunHost {
     Q_OBJECT
 public:
     explicit MainWindow(QWidget* parent = nullptr);
@@ -49,6 +50,8 @@ public:
     void startConversion();  // Start Converting
     void testConnection();   // Test Connection
     void showDbcOptions();   // dbc: the Advanced Options dialog
+    // Takes what OK or Cancel of the Advanced Options dialog chose.
+    void applyDbcChoice(const DbcChoice& choice);
 
     // Change and click rules: each stores the new value.
     void previewToggled();       // the SQL Preview check box
@@ -70,13 +73,14 @@ public:
     // The stored DBC kind gave way to a stored folder at start-up.
     bool dbcSetAside = false;
 
-    // tp::Selection
-    bool sourceIsDbc() const override { return useDbcSource; }
-    std::string dbcFile() const override { return dbcPath; }
-    std::string sourceFolder() const override;
-    std::string targetPath() const override;
-    std::string targetPassword() const override;
-    db::CodePageChoice sourceCodePage() const override;  // from the settings (Advanced Options)
+    // The fields, and the selection a run or a connection test takes from
+    // them when it starts.
+    std::string sourceFolder() const;
+    std::string targetPath() const;
+    std::string targetPassword() const;
+    db::CodePageChoice sourceCodePage() const;  // from the settings (Advanced Options)
+    SourceChoice sourceChoice() const;
+    RunSelection runSelection() const;
 
     // tp::convert::RunHost
     int previewState() const;  // 0, 1 (checked) or 2 (grayed)
@@ -84,8 +88,10 @@ public:
     bool previewOnceAtEnd() const override;
     bool previewPerTable() const override;
     bool createKeys() const override;  // from the settings (Advanced Options)
-    ListBox& targetTables() override;
-    ListBox& sourceTables() override;
+    // The hidden lists List1 and List2, filled from the run's lists.
+    void showTables(const std::vector<std::string>& target, const std::vector<std::string>& source) override;
+    ListBox& targetTables();
+    ListBox& sourceTables();
     void setProgressValue(double percent) override;
     void setProgressText(const std::string& text) override;
     void setBusyPointer(bool busy) override;

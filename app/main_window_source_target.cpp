@@ -81,7 +81,7 @@ void MainWindow::testConnection() {
     // A test that fails outright is reported and counts as no connection;
     // a source that cannot be converted is told with the reader's words.
     const std::string problem = p.value(
-        102, [&] { return sourceProblem(); }, std::string("?"));
+        102, [&] { return sourceProblem(sourceChoice()); }, std::string("?"));
     if (problem.empty()) {
         p(104, [&] { msgBox("Connection successful."); });
     } else {
@@ -98,11 +98,20 @@ void MainWindow::showHelp() {
 
 void MainWindow::showDbcOptions() {
     Procedure p(kReportWindow, kDbcOptionsProcedure);
+    DbcChoice choice;
     p(100, [&] {
         DbcOptionsDialog form(*this, this);
         form.load();
         form.exec();
+        choice = form.choice();
     });
+    applyDbcChoice(choice);
+}
+
+void MainWindow::applyDbcChoice(const DbcChoice& choice) {
+    if (choice.useDbc) useDbcSource = *choice.useDbc;
+    if (choice.useDbc.value_or(false)) dbcPath = choice.dbcPath;
+    if (choice.answered) dbcSetAside = false;
     showSourceKind();
 }
 

@@ -9,7 +9,7 @@ namespace tp::app {
 
 bool providerInstalled() { return tp::convert::target::providerInstalled(); }
 
-bool canConnectToSource() { return tp::convert::source::canConnect(); }
+bool canConnectToSource(const SourceChoice& source) { return tp::convert::source::canConnect(source); }
 
 std::string codePagesNotice(const std::vector<std::string>& lines) {
     constexpr size_t kShown = 20;
@@ -32,19 +32,21 @@ std::string keysNotice(const std::vector<std::string>& lines, bool withDefaults)
            "relation, create it in Access.";
 }
 
-std::string sourceProblem() { return tp::convert::source::problem(); }
+std::string sourceProblem(const SourceChoice& source) { return tp::convert::source::problem(source); }
 
 namespace {
 class Starter : public RunStarter {
 public:
     explicit Starter(convert::RunHost& host) : run_(host) {}
     // When the run ends, the code pages its tables were read in.
-    void start() override {
-        if (run_.isConverting()) return run_.start();
-        run_.start();
-        if (!run_.summary().codePages.empty()) msgBox(codePagesNotice(run_.summary().codePages));
-        if (!run_.summary().keysLeftOut.empty())
-            msgBox(keysNotice(run_.summary().keysLeftOut, run_.summary().defaultsLeftOut > 0));
+    void start(const RunSelection& selection) override {
+        if (run_.isConverting()) {
+            run_.start(selection);  // refused by the run itself
+            return;
+        }
+        const convert::RunSummary& done = run_.start(selection);
+        if (!done.codePages.empty()) msgBox(codePagesNotice(done.codePages));
+        if (!done.keysLeftOut.empty()) msgBox(keysNotice(done.keysLeftOut, done.defaultsLeftOut > 0));
     }
 
 private:

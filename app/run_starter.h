@@ -7,22 +7,23 @@
 #include <vector>
 
 #include "convert/host.h"
+#include "convert/selection.h"
 
 namespace tp::app {
 
 // convert::target::providerInstalled().
 bool providerInstalled();
 // convert::source::canConnect().
-bool canConnectToSource();
+bool canConnectToSource(const SourceChoice& source);
 // convert::source::problem(): why the source cannot be converted, or empty.
-std::string sourceProblem();
+std::string sourceProblem(const SourceChoice& source);
 
 // One conversion run object per main window, so that a click during a run's
 // yield is refused by the run itself.
 class RunStarter {
 public:
     virtual ~RunStarter() = default;
-    virtual void start() = 0;
+    virtual void start(const RunSelection& selection) = 0;
 };
 // The run's start is followed, when the run ends, by the notice of the code
 // pages its tables were read in (codePagesNotice) and of the indexes and

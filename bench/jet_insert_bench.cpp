@@ -20,7 +20,7 @@
 
 #include "db/ado.h"
 #include "db/jet/database.h"
-#include "db/jet/provider.h"
+#include "db/jet_provider.h"
 
 using namespace tp::db;
 using Clock = std::chrono::steady_clock;

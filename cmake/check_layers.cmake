@@ -1,42 +1,88 @@
-# Fails when a source file includes a header of a layer above its own.
+# Fails when a source file includes a header of a layer above its own, or of
+# an engine beside its own.
 #   cmake -DSRC=<source folder> -P check_layers.cmake
 #
-# layer (folder)      may include
-#   db/coding/        db/coding/ (the coding toolkit: nothing else of ours)
-#   db/               db/
-#   host/             host/ db/
-#   convert/          convert/ host/ db/
-#   ui/               ui/ host/ db/
-#   preview/          preview/ ui/ convert/ host/ db/
-#   app/cli*          app/cli* app/build_info.h convert/ host/ db/
-#   app/ (windows)    anything of ours
+# Every include form is seen: "path", <path>, and a name without a folder
+# (read as the file beside the including one). Headers that are not ours
+# (<vector>, <QWidget>) and generated headers are left alone.
+#
+# files                     may include
+#   db/coding/ (the coding    db/coding/ only
+#     toolkit)
+#   db/ base: value, error,   db/ base only
+#     busy, cursor
+#   db/jet/ (the engine)      db/jet/, db/coding/, db/ base
+#   db/foxpro/ (the reader)   db/foxpro/, db/coding/, db/ base
+#   db/ (ADO-like layer and   db/
+#     the providers)
+#   host/                     host/ db/
+#   convert/                  convert/ host/ db/
+#   ui/                       ui/ host/ db/
+#   preview/                  preview/ ui/ convert/ host/ db/
+#   app/cli*                  app/cli* app/build_info.h convert/ host/ db/
+#   app/ (windows)            anything of ours
+# The first rule whose files match applies.
+set(base "db/value\\.h|db/error\\.h|db/busy\\.h|db/cursor\\.h")
 set(rules
   "db/coding/:db/coding/"
+  "db/(value|error|busy|cursor)\\.:${base}"
+  "db/jet/:db/jet/|db/coding/|${base}"
+  "db/foxpro/:db/foxpro/|db/coding/|${base}"
   "db/:db/"
   "host/:host/|db/"
   "convert/:convert/|host/|db/"
   "ui/:ui/|host/|db/"
   "preview/:preview/|ui/|convert/|host/|db/"
-  "app/cli:app/cli|app/build_info.h|convert/|host/|db/")
+  "app/cli:app/cli|app/build_info\\.h|convert/|host/|db/"
+  "app/:.")
+set(ours "^(db|host|convert|ui|preview|app)/")
+
+# The header an include line names, as a path from SRC; empty when it is not
+# one of ours.
+function(resolve_include file line out)
+  string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]*[<\"]([^\">]*)[\">].*" "\\1" header "${line}")
+  get_filename_component(dir "${file}" DIRECTORY)
+  if(NOT header MATCHES "/" AND EXISTS "${SRC}/${dir}/${header}")
+    set(header "${dir}/${header}")   # a header beside the file
+  elseif(header MATCHES "^\\.\\./|/\\.\\./|^\\./")
+    get_filename_component(abs "${SRC}/${dir}/${header}" ABSOLUTE)
+    file(RELATIVE_PATH header "${SRC}" "${abs}")
+  endif()
+  if(header MATCHES "${ours}")
+    set(${out} "${header}" PARENT_SCOPE)
+  else()
+    set(${out} "" PARENT_SCOPE)
+  endif()
+endfunction()
+
 set(problems "")
-foreach(rule IN LISTS rules)
-  string(REPLACE ":" ";" parts "${rule}")
-  list(GET parts 0 prefix)
-  list(GET parts 1 allowed)
-  file(GLOB_RECURSE files RELATIVE ${SRC} ${SRC}/${prefix}*.h ${SRC}/${prefix}*.cpp ${SRC}/${prefix}*.inc)
-  foreach(f IN LISTS files)
-    file(STRINGS ${SRC}/${f} includes REGEX "^[ \t]*#[ \t]*include[ \t]*\"")
-    foreach(line IN LISTS includes)
-      string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]*\"([^\"]*)\".*" "\\1" header "${line}")
-      if(NOT header MATCHES "/")
-        continue()   # a header beside the file (generated or local)
-      endif()
-      if(NOT header MATCHES "^(${allowed})")
-        string(APPEND problems "  ${f} includes ${header}\n")
-      endif()
-    endforeach()
+file(GLOB_RECURSE files RELATIVE ${SRC} ${SRC}/db/* ${SRC}/host/* ${SRC}/convert/* ${SRC}/ui/* ${SRC}/preview/*
+     ${SRC}/app/*)
+list(FILTER files INCLUDE REGEX "\\.(h|cpp|inc)$")
+foreach(f IN LISTS files)
+  set(allowed "")
+  foreach(rule IN LISTS rules)
+    string(REGEX REPLACE ":.*" "" prefix "${rule}")
+    string(REGEX REPLACE "^[^:]*:" "" may "${rule}")
+    if(f MATCHES "^${prefix}")
+      set(allowed "${may}")
+      break()
+    endif()
+  endforeach()
+  if(allowed STREQUAL "")
+    continue()
+  endif()
+  file(STRINGS ${SRC}/${f} includes REGEX "^[ \t]*#[ \t]*include[ \t]*[<\"]")
+  foreach(line IN LISTS includes)
+    resolve_include("${f}" "${line}" header)
+    if(header STREQUAL "")
+      continue()
+    endif()
+    if(NOT header MATCHES "^(${allowed})")
+      string(APPEND problems "  ${f} includes ${header}\n")
+    endif()
   endforeach()
 endforeach()
 if(problems)
-  message(FATAL_ERROR "Includes that go up the layers:\n${problems}")
+  message(FATAL_ERROR "Includes that go up the layers or across the engines:\n${problems}")
 endif()

@@ -65,8 +65,12 @@ public:
     // "Create keys, indexes and relations": read when a run starts.
     virtual bool createKeys() const { return true; }
 
-    virtual ListBox& targetTables() = 0;  // the target's tables
-    virtual ListBox& sourceTables() = 0;  // the source's tables
+    // The run's table lists, each time the run changes them: the target's
+    // tables and the source's (the main window shows them in its hidden
+    // lists). The run keeps its own lists; it never reads them back.
+    virtual void showTables(const std::vector<std::string>& target, const std::vector<std::string>& source) {
+        (void)target, (void)source;
+    }
 
     virtual void setProgressValue(double percent) = 0;
     virtual void setProgressText(const std::string& text) = 0;

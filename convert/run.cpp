@@ -4,7 +4,6 @@
 
 #include "convert/run_state.h"
 #include "convert/run_steps.h"
-#include "convert/selection.h"
 #include "convert/statements.h"
 #include "db/ado.h"
 #include "db/error.h"
@@ -67,9 +66,10 @@ void ConversionRun::setRegionalSettings(const RegionalSettings& settings) {
     haveRegional_ = true;
 }
 
-void ConversionRun::start() {
+const RunSummary& ConversionRun::start(const RunSelection& selection) {
     // A click while a run yields does nothing.
-    if (converting_) return;
+    if (converting_) return summary_;
+    selection_ = selection;
     State s;
     s.p.setReportRepeatsOnce(true);
     converting_ = true;
@@ -78,12 +78,13 @@ void ConversionRun::start() {
 
     if (!openConnections(s)) {  // the source or target cannot be used: told once, or silently
         converting_ = false;
-        return;
+        return summary_;
     }
     convertTables(s);
     putRelations(s);
     finish(s);
     converting_ = false;
+    return summary_;
 }
 
 bool ConversionRun::openConnections(State& s) {
@@ -95,13 +96,15 @@ bool ConversionRun::openConnections(State& s) {
     summary_.ran = true;
 
     p(step::ShowBusyPointer, [&] { host_.setBusyPointer(true); });
-    p(step::ClearTargetTables, [&] { host_.targetTables().clear(); });
-    p(step::ClearSourceTables, [&] { host_.sourceTables().clear(); });
+    p(step::ClearTargetTables, [&] { s.targetTables.clear(); });
+    p(step::ClearSourceTables, [&] { s.sourceTables.clear(); });
+    s.showTables(host_);
     // The source's tables first: a source without any stops the run before
     // a target is created.
-    p(step::ListSourceTables, [&] { modules_.listSourceTables(host_.sourceTables()); });
+    p(step::ListSourceTables, [&] { modules_.listSourceTables(s.sourceTables, selection_.source); });
+    s.showTables(host_);
     if (p.value(
-            step::CountSourceTables, [&] { return host_.sourceTables().count(); }, 0) == 0) {
+            step::CountSourceTables, [&] { return s.sourceTables.count(); }, 0) == 0) {
         stopForInput(s, "The FoxPro source holds no tables: there is nothing to convert.", sourceField());
         return false;
     }
@@ -112,7 +115,7 @@ bool ConversionRun::openConnections(State& s) {
 }
 
 InputField ConversionRun::sourceField() const {
-    return selection().sourceIsDbc() ? InputField::SourceDbc : InputField::SourceFolder;
+    return selection_.source.dbc ? InputField::SourceDbc : InputField::SourceFolder;
 }
 
 // The source is tested before anything is cleared or opened. A source that
@@ -121,22 +124,22 @@ bool ConversionRun::checkSource(State& s) {
     Procedure& p = s.p;
     if (!modules_.sourceProblem) {
         // Without the reasons (stand-in modules): an invalid source ends the run silently.
-        return !p.test(step::TestSource, [&] { return !modules_.canConnectToSource(); });
+        return !p.test(step::TestSource, [&] { return !modules_.canConnectToSource(selection_.source); });
     }
     const std::string problem = p.value(
-        step::TestSource, [&] { return modules_.sourceProblem(); }, std::string());
+        step::TestSource, [&] { return modules_.sourceProblem(selection_.source); }, std::string());
     if (problem.empty()) return true;
-    stopForInput(s,
-                 "The FoxPro source cannot be converted.\r\n\r\n" + problem + "\r\n\r\n" +
-                     sourceFixHint(selection().sourceIsDbc()),
-                 sourceField());
+    stopForInput(
+        s,
+        "The FoxPro source cannot be converted.\r\n\r\n" + problem + "\r\n\r\n" + sourceFixHint(selection_.source.dbc),
+        sourceField());
     return false;
 }
 
 // A missing target is created when the user agrees; a target that cannot be
 // created or read stops the run with one message.
 bool ConversionRun::prepareTarget(State& s) {
-    const std::string target = selection().targetPath();
+    const std::string target = selection_.target.path;
     if (target.empty()) {
         stopForInput(s, std::string("Choose the Access database to convert into in ") + kTargetField + ".",
                      InputField::TargetFile);
@@ -157,7 +160,7 @@ bool ConversionRun::prepareTarget(State& s) {
             return false;
         }
         try {
-            modules_.createTargetDatabase(target, selection().targetPassword());
+            modules_.createTargetDatabase(target, selection_.target.password);
         } catch (...) {
             stopForInput(s,
                          "The Access database " + target + " could not be created.\r\n\r\n" +
@@ -168,8 +171,10 @@ bool ConversionRun::prepareTarget(State& s) {
         }
     }
     try {
-        modules_.listTargetTables(host_.targetTables(), target);
+        modules_.listTargetTables(s.targetTables, selection_.target);
+        s.showTables(host_);
     } catch (...) {
+        s.showTables(host_);
         stopForTarget(s, currentErrorDescription());
         return false;
     }
@@ -177,7 +182,7 @@ bool ConversionRun::prepareTarget(State& s) {
 }
 
 void ConversionRun::stopForTarget(State& s, const std::string& cause) {
-    const std::string target = selection().targetPath();
+    const std::string& target = selection_.target.path;
     const bool password = mentionsPassword(cause);
     stopForInput(s,
                  "The Access database " + target + " could not be opened.\r\n\r\n" + cause + "\r\n\r\n" +
@@ -192,12 +197,11 @@ bool ConversionRun::openSource(State& s) {
     p(step::SourceCommandTimeout, [&] { need(s.source).CommandTimeout = 5000; });
     p(step::SourceConnectionTimeout, [&] { need(s.source).ConnectionTimeout = 5000; });
     try {
-        need(s.source).CodePage = selection().sourceCodePage();
-        s.source->Open(modules_.sourceConnectionString());
+        modules_.openSource(need(s.source), selection_.source);
     } catch (...) {
         stopForInput(s,
                      "The FoxPro source cannot be opened.\r\n\r\n" + currentErrorDescription() + "\r\n\r\n" +
-                         sourceFixHint(selection().sourceIsDbc()),
+                         sourceFixHint(selection_.source.dbc),
                      sourceField());
         return false;
     }
@@ -209,7 +213,7 @@ bool ConversionRun::openTarget(State& s) {
     p(step::TargetCursorLocation, [&] { need(host_.accessConnection()).CursorLocation = db::adUseClient; });
     p(step::TargetMode, [&] { need(host_.accessConnection()).Mode = db::adModeReadWrite; });
     try {
-        need(host_.accessConnection()).Open(modules_.targetConnectionString());
+        modules_.openTarget(need(host_.accessConnection()), selection_.target);
     } catch (...) {
         stopForTarget(s, currentErrorDescription());
         return false;
@@ -240,7 +244,7 @@ void ConversionRun::stopForInput(State& s, const std::string& text, InputField f
 
 void ConversionRun::convertTables(State& s) {
     Procedure& p = s.p;
-    const int tableCount = host_.sourceTables().count();
+    const int tableCount = s.sourceTables.count();
     readKeys(s);
     for (int i = tableCount - 1; i >= 0; --i) {
         if (i == tableCount - 1) {
@@ -249,7 +253,7 @@ void ConversionRun::convertTables(State& s) {
         }
         p(step::YieldBeforeTable, [] { pumpEvents(); });
         std::string name;
-        p(step::TableName, [&] { name = host_.sourceTables().item(i); });
+        p(step::TableName, [&] { name = s.sourceTables.item(i); });
         if (!convertTable(s, name, i + 1)) {
             // "< Back": the tables after this one are not reached.
             summary_.tablesNotConverted += i;
@@ -277,7 +281,7 @@ int ConversionRun::askOverwrite(State& s, const std::string& name, int remaining
 bool ConversionRun::convertTable(State& s, const std::string& name, int remaining) {
     Procedure& p = s.p;
     int answer = 0;
-    if (p.test(step::TargetHasTable, [&] { return listContainsText(host_.targetTables(), name); }))
+    if (p.test(step::TargetHasTable, [&] { return listContainsText(s.targetTables, name); }))
         answer = askOverwrite(s, name, remaining);
     if (answer == mb::No) {  // the table is skipped
         ++summary_.tablesSkipped;
@@ -292,7 +296,8 @@ bool ConversionRun::convertTable(State& s, const std::string& name, int remainin
     if (answer == mb::Yes) {
         dropRelationsOf(s, name);
         s.put(*this, step::DropPreviewMode, step::DropToPreview, step::DropExecute, "DROP TABLE [" + name + "]");
-        p(step::ForgetTargetTable, [&] { removeListEntry(host_.targetTables(), asciiLower(name)); });
+        p(step::ForgetTargetTable, [&] { removeListEntry(s.targetTables, asciiLower(name)); });
+        s.showTables(host_);
     }
     p(step::ShowTableProgress, [&] { host_.setProgressText("Please wait.. Processing table " + name); });
     // A table that cannot be read costs that table: its definition and rows

@@ -16,6 +16,7 @@
 
 #include "convert/host.h"
 #include "convert/regional.h"
+#include "convert/selection.h"
 
 namespace tp::db {
 class Connection;
@@ -56,17 +57,19 @@ struct RunSummary {
 std::string doneText(const RunSummary& s);
 
 // The module procedures the run calls: convert::source and convert::target of the
-// program (standardModules()), or stand-ins in tests.
+// program (standardModules()), or stand-ins in tests. They take the run's
+// selection as values; the connections are opened by them, so that the run
+// itself never makes or reads a connection string.
 struct RunModules {
-    std::function<bool()> canConnectToSource;
+    std::function<bool(const SourceChoice&)> canConnectToSource;
     // Why the source cannot be converted (the reader's own message), empty
     // when it can. When set, it is asked instead of canConnectToSource and a
     // problem stops the run with one message.
-    std::function<std::string()> sourceProblem;
-    std::function<void(ListBox&)> listSourceTables;
-    std::function<std::string()> sourceConnectionString;
-    std::function<void(ListBox&, const std::string&)> listTargetTables;
-    std::function<std::string()> targetConnectionString;  // of the main window's target
+    std::function<std::string(const SourceChoice&)> sourceProblem;
+    std::function<void(ListBox&, const SourceChoice&)> listSourceTables;
+    std::function<void(db::Connection&, const SourceChoice&)> openSource;
+    std::function<void(ListBox&, const TargetChoice&)> listTargetTables;
+    std::function<void(db::Connection&, const TargetChoice&)> openTarget;
     std::function<void(const std::string&, const std::string&)> createTargetDatabase;
 };
 RunModules standardModules();
@@ -80,9 +83,11 @@ public:
     ConversionRun(const ConversionRun&) = delete;
     ConversionRun& operator=(const ConversionRun&) = delete;
 
-    // Start Converting. Returns at once, without any message, when a run is
-    // already in progress (a click during one of the run's yields).
-    void start();
+    // Start Converting with the source and target chosen. Returns what
+    // became of the run (the counts and the tables' outcome); returns at
+    // once, without any message, when a run is already in progress (a click
+    // during one of the run's yields).
+    const RunSummary& start(const RunSelection& selection);
     bool isConverting() const { return converting_; }
 
     // The regional settings of the value texts (default: the process-wide
@@ -127,6 +132,7 @@ private:
 
     RunHost& host_;
     RunModules modules_;
+    RunSelection selection_;  // of the run in progress
     bool converting_ = false;
     bool haveRegional_ = false;
     RegionalSettings regional_;

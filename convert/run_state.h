@@ -68,6 +68,10 @@ struct ConversionRun::State {
     int tablesInPreview = 0;             // tables in the preview list, not executed yet
     bool tableSkippedInPreview = false;  // the last per-table preview closed with Skip Table
     RunKeys keys;
+    // The run's table lists: the target's tables (an entry goes when its
+    // table is dropped) and the source's, in the provider's order.
+    VectorListBox targetTables, sourceTables;
+    void showTables(RunHost& host) const { host.showTables(targetTables.items, sourceTables.items); }
 
     // The statement sink: the preview list in preview mode, else executed on
     // the target at once. The preview choice is read anew for every

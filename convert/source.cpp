@@ -4,7 +4,6 @@
 #include <vector>
 
 #include "db/ado.h"
-#include "convert/selection.h"
 #include "host/error_report.h"
 #include "host/events.h"
 
@@ -18,13 +17,19 @@ constexpr const char* kCanConnectProcedure = "IsValidFoxProConnection";
 constexpr const char* kListTablesProcedure = "AddTablesToFoxproListbox";
 }  // namespace
 
-std::string connectionString() {
-    const Selection& s = selection();
-    if (s.sourceIsDbc()) return "Provider=vfpoledb.1;Data Source=" + s.dbcFile() + ";Collating Sequence=machine;";
-    return "Provider=vfpoledb.1;Data Source=" + s.sourceFolder() + ";Collating Sequence=general;";
+std::string connectionString(const std::string& path, bool dbc) {
+    return "Provider=vfpoledb.1;Data Source=" + path +
+           (dbc ? ";Collating Sequence=machine;" : ";Collating Sequence=general;");
 }
 
-bool canConnect() {
+std::string connectionString(const SourceChoice& source) { return connectionString(source.path, source.dbc); }
+
+void open(db::Connection& connection, const SourceChoice& source) {
+    connection.CodePage = source.codePage;
+    connection.Open(connectionString(source));
+}
+
+bool canConnect(const SourceChoice& source) {
     bool result = false;
     std::unique_ptr<db::Connection> conn;
     Procedure p(kReportModule, kCanConnectProcedure);
@@ -32,8 +37,7 @@ bool canConnect() {
     try {
         if (!conn) throw db::Error(db::Error::kCannotCreateObject, "ActiveX component can't create object");
         conn->CursorLocation = db::adUseServer;
-        conn->CodePage = selection().sourceCodePage();
-        conn->Open(connectionString());
+        open(*conn, source);
         result = true;
     } catch (...) {
         result = false;
@@ -41,14 +45,13 @@ bool canConnect() {
     return result;  // the connection closes when it is released
 }
 
-std::string problem() {
-    const Selection& sel = selection();
+std::string problem(const SourceChoice& source) {
     std::unique_ptr<db::Connection> conn;
     std::vector<std::string> names;
     try {
         conn = db::CreateConnection("ADODB.Connection");
         conn->CursorLocation = db::adUseServer;
-        conn->Open(connectionString());
+        conn->Open(connectionString(source));
         for (auto rs = conn->OpenSchema(db::adSchemaTables); !rs->atEnd(); rs->MoveNext())
             if (rs->Fields("TABLE_TYPE").value() == db::Value("TABLE")) {
                 const db::Value& name = rs->Fields("TABLE_NAME").value();
@@ -58,8 +61,8 @@ std::string problem() {
         return currentErrorDescription();
     }
     if (names.empty())
-        return sel.sourceIsDbc() ? "The database container " + sel.dbcFile() + " lists no tables."
-                                 : "The folder " + sel.sourceFolder() + " holds no FoxPro tables (.dbf files).";
+        return source.dbc ? "The database container " + source.path + " lists no tables."
+                          : "The folder " + source.path + " holds no FoxPro tables (.dbf files).";
     // Every table opens: a damaged one is named before anything is written.
     for (const std::string& name : names) {
         pumpEvents();
@@ -74,17 +77,17 @@ std::string problem() {
     return {};
 }
 
-void listTables(ListBox& list) {
+void listTables(ListBox& list, const SourceChoice& source) {
     Procedure p(kReportModule, kListTablesProcedure);
     std::string cs;
     std::unique_ptr<db::Recordset> rs;
     std::unique_ptr<db::Connection> conn;
-    p(100, [&] { cs = connectionString(); });
+    p(100, [&] { cs = connectionString(source); });
     p(102, [&] { rs = db::CreateRecordset("ADODB.RecordSet"); });
     p(104, [&] { conn = db::CreateConnection("ADODB.Connection"); });
     p(106, [&] {
         if (!conn) throw db::Error(db::Error::kObjectClosed, "Object variable not set");
-        conn->CodePage = selection().sourceCodePage();
+        conn->CodePage = source.codePage;
         conn->Open(cs);
     });
     p(108, [&] {

@@ -24,12 +24,12 @@ void createTargetDatabase(const std::string& path, const std::string& password) 
 
 RunModules standardModules() {
     RunModules m;
-    m.canConnectToSource = [] { return convert::source::canConnect(); };
-    m.sourceProblem = [] { return convert::source::problem(); };
-    m.listSourceTables = [](ListBox& list) { convert::source::listTables(list); };
-    m.sourceConnectionString = [] { return convert::source::connectionString(); };
-    m.listTargetTables = [](ListBox& list, const std::string& path) { convert::target::listTables(list, path); };
-    m.targetConnectionString = [] { return convert::target::connectionString("", ""); };
+    m.canConnectToSource = source::canConnect;
+    m.sourceProblem = source::problem;
+    m.listSourceTables = source::listTables;
+    m.openSource = source::open;
+    m.listTargetTables = [](ListBox& list, const TargetChoice& t) { target::listTables(list, t.path, t.password); };
+    m.openTarget = target::open;
     m.createTargetDatabase = createTargetDatabase;
     return m;
 }

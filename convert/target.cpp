@@ -3,7 +3,6 @@
 #include <memory>
 
 #include "db/ado.h"
-#include "convert/selection.h"
 #include "host/app_title.h"
 #include "host/events.h"
 #include "host/message_box.h"
@@ -38,12 +37,7 @@ std::string missingProviderAdvice() {
 
 }  // namespace
 
-std::string connectionString(const std::string& pathArg, const std::string& passwordArg) {
-    std::string path = pathArg, password = passwordArg;
-    if (path.empty()) {
-        path = selection().targetPath();
-        password = selection().targetPassword();
-    }
+std::string connectionString(const std::string& path, const std::string& password) {
     const std::string tail = path.size() > 5 ? path.substr(path.size() - 5) : path;
     const std::string prefix = asciiLower(tail) == "accdb" ? "Provider=Microsoft.ACE.OLEDB.12.0;Data Source="
                                                            : "PROVIDER=Microsoft.Jet.OLEDB.4.0;Data Source=";
@@ -53,11 +47,15 @@ std::string connectionString(const std::string& pathArg, const std::string& pass
            ";JET OLEDB:Database Password=" + db::ConnectionString::quoteValue(password);
 }
 
-std::optional<std::vector<std::string>> tableNames(const std::string& path) {
+void open(db::Connection& connection, const TargetChoice& target) {
+    connection.Open(connectionString(target.path, target.password));
+}
+
+std::optional<std::vector<std::string>> tableNames(const std::string& path, const std::string& password) {
     auto conn = db::CreateConnection("ADODB.Connection");
     auto rs = db::CreateRecordset("ADODB.RecordSet");
     if (!fileExists(path)) return std::nullopt;
-    conn->Open(connectionString("", ""));
+    conn->Open(connectionString(path, password));
     rs = conn->OpenSchema(db::adSchemaTables);
     std::vector<std::string> names;
     while (!rs->atEnd()) {
@@ -73,9 +71,9 @@ std::optional<std::vector<std::string>> tableNames(const std::string& path) {
     return names;
 }
 
-void listTables(ListBox& list, const std::string& path) {
+void listTables(ListBox& list, const std::string& path, const std::string& password) {
     list.clear();
-    auto tables = tableNames(path);
+    auto tables = tableNames(path, password);
     if (!tables) {
         msgBox("Unable to access the database", mb::OkOnly);
         return;

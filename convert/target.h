@@ -6,19 +6,26 @@
 #include <string>
 #include <vector>
 
+#include "convert/selection.h"
 #include "host/list_box.h"
+
+namespace tp::db {
+class Connection;
+}
 
 namespace tp::convert::target {
 
-// With an empty path, path and password come from the main window's target
-// fields (tp::selection()). ".accdb" endings (any case) take the ACE form.
+// The target's connection string, for the ADO-like layer: ".accdb" endings
+// (any case) take the ACE form.
 std::string connectionString(const std::string& path, const std::string& password);
 // The target's user tables, or nothing when no file exists at path. Open and
 // schema failures propagate to the caller.
-std::optional<std::vector<std::string>> tableNames(const std::string& path);
+std::optional<std::vector<std::string>> tableNames(const std::string& path, const std::string& password = {});
 // Clears list and fills it with the target's tables; "Unable to access the
 // database" when the file does not exist.
-void listTables(ListBox& list, const std::string& path);
+void listTables(ListBox& list, const std::string& path, const std::string& password = {});
+// Opens connection on the target.
+void open(db::Connection& connection, const TargetChoice& target);
 // True when a connection object can be created; explains a missing provider.
 bool providerInstalled();
 

@@ -2,8 +2,8 @@
 #include <mutex>
 
 #include "db/ado.h"
-#include "db/jet/provider.h"
-#include "db/foxpro/provider.h"
+#include "db/jet_provider.h"
+#include "db/foxpro_provider.h"
 
 namespace tp::db {
 

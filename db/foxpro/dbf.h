@@ -13,7 +13,8 @@
 #include <utility>
 #include <vector>
 
-#include "db/ado.h"
+#include "db/cursor.h"
+#include "db/error.h"
 #include "db/foxpro/codepage.h"
 #include "db/foxpro/source.h"
 

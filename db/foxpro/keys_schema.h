@@ -8,7 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "db/ado.h"
+#include "db/cursor.h"
+#include "db/error.h"
 #include "db/foxpro/cdx.h"
 #include "db/foxpro/dbc.h"
 #include "db/foxpro/dbf.h"

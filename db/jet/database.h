@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "db/ado.h"
+#include "db/cursor.h"
 #include "db/jet/errors.h"
 #include "db/value.h"
 

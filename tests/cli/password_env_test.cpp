@@ -2,7 +2,7 @@
 // process list; the command line's --password still wins.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
+#include <optional>
 
 #include "tests/support/support.h"
 
@@ -13,7 +13,7 @@ namespace {
 TEST(CliPassword, TakenFromTheEnvironmentWhenNotGiven) {
     test::TempDir dir;
     const auto file = dir.file("secret.mdb");
-    ::setenv("TALLYPORT_PASSWORD", "s3cret;pw", 1);
+    auto env = std::make_optional<test::ScopedEnv>("TALLYPORT_PASSWORD", "s3cret;pw");
     auto made = test::runCommand({test::tallyportExe(), "new", file});
     ASSERT_EQ(made.exitCode, 0) << made.err;
     auto listed = test::runCommand({test::tallyportExe(), "tables", file});
@@ -23,7 +23,7 @@ TEST(CliPassword, TakenFromTheEnvironmentWhenNotGiven) {
     EXPECT_NE(wrong.exitCode, 0);
     EXPECT_NE(wrong.err.find("Not a valid password."), std::string::npos) << wrong.err;
     EXPECT_EQ(wrong.err.find("s3cret"), std::string::npos);
-    ::unsetenv("TALLYPORT_PASSWORD");
+    env.reset();
     auto without = test::runCommand({test::tallyportExe(), "tables", file});
     EXPECT_NE(without.exitCode, 0);
     EXPECT_NE(without.err.find("Not a valid password."), std::string::npos) << without.err;

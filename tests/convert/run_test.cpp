@@ -139,8 +139,11 @@ public:
     bool previewMode() const override { return previewModeValue; }
     bool previewOnceAtEnd() const override { return onceAtEndValue; }
     bool previewPerTable() const override { return perTableValue; }
-    tp::ListBox& targetTables() override { return l1; }
-    tp::ListBox& sourceTables() override { return l2; }
+    // The lists as the run last showed them.
+    void showTables(const std::vector<std::string>& target, const std::vector<std::string>& source) override {
+        l1.items = target;
+        l2.items = source;
+    }
     void setProgressValue(double p) override {
         progressValue = p;
         progressValues.push_back(p);
@@ -165,12 +168,10 @@ protected:
         static Providers providers;
         g_source = &source;
         g_target = &target;
-        selection.target = dir.file("target.mdb");
-        tp::test::writeFile(selection.target, "");  // exists
-        tp::setSelection(&selection);
+        selection.target.path = dir.file("target.mdb");
+        tp::test::writeFile(selection.target.path, "");  // exists
     }
     void TearDown() override {
-        tp::setSelection(nullptr);
         tp::setEventPump(nullptr);
         g_source = nullptr;
         g_target = nullptr;
@@ -178,22 +179,24 @@ protected:
 
     RunModules modules() {
         RunModules m;
-        m.canConnectToSource = [this] { return source.valid; };
-        m.listSourceTables = [this](tp::ListBox& l) {
+        m.canConnectToSource = [this](const tp::SourceChoice&) { return source.valid; };
+        m.listSourceTables = [this](tp::ListBox& l, const tp::SourceChoice&) {
             l.clear();
             for (const auto& t : source.tables) l.addItem(t.name);
         };
-        m.sourceConnectionString = [] { return std::string("Provider=fakefox;Data Source=/x"); };
-        m.listTargetTables = [this](tp::ListBox& l, const std::string& path) {
+        m.openSource = [](tp::db::Connection& c, const tp::SourceChoice&) {
+            c.Open("Provider=fakefox;Data Source=/x");
+        };
+        m.listTargetTables = [this](tp::ListBox& l, const tp::TargetChoice& t) {
             l.clear();
-            if (!std::filesystem::exists(path)) {
+            if (!std::filesystem::exists(t.path)) {
                 tp::msgBox("Unable to access the database");
                 target.exists = false;
                 return;
             }
             for (const auto& t : target.tables) l.addItem(t);
         };
-        m.targetConnectionString = [] { return std::string("Provider=faketarget"); };
+        m.openTarget = [](tp::db::Connection& c, const tp::TargetChoice&) { c.Open("Provider=faketarget"); };
         m.createTargetDatabase = [this](const std::string& path, const std::string& password) {
             tp::test::writeFile(path, "");
             createdWith = password;
@@ -205,8 +208,7 @@ protected:
     void run() {
         ConversionRun r(host, modules());
         r.setRegionalSettings(RegionalSettings::unitedStates());
-        r.start();
-        summary = r.summary();
+        summary = r.start(selection);
         EXPECT_FALSE(r.isConverting());
     }
 
@@ -223,7 +225,7 @@ protected:
     }
 
     tp::test::TempDir dir;
-    tp::PlainSelection selection;
+    tp::RunSelection selection;
     tp::test::ScopedBoxes boxes{mb::Yes};
     FakeSource source;
     FakeTarget target;
@@ -375,9 +377,9 @@ TEST_F(RunTest, SecondClickDuringAYieldDoesNothing) {
     tp::setEventPump([&] {
         EXPECT_TRUE(r.isConverting());
         ++nested;
-        r.start();
+        r.start(selection);
     });
-    r.start();
+    r.start(selection);
     tp::setEventPump(nullptr);
     tp::setEventThrottleMs(15);
     EXPECT_GT(nested, 10);
@@ -405,10 +407,10 @@ TEST_F(RunTest, InvalidSourceLeavesEverythingUntouched) {
 
 // Nothing to convert: said once, before a target is created or opened.
 TEST_F(RunTest, SourceWithoutTablesStopsBeforeTheTarget) {
-    selection.target = dir.file("new.mdb");
+    selection.target.path = dir.file("new.mdb");
     run();
     EXPECT_EQ(target.opens, 0);
-    EXPECT_FALSE(std::filesystem::exists(selection.target));
+    EXPECT_FALSE(std::filesystem::exists(selection.target.path));
     EXPECT_EQ(boxTexts(), std::vector<std::string>{"The FoxPro source holds no tables: there is nothing to convert."});
     EXPECT_EQ(host.focused, std::vector<InputField>{InputField::SourceFolder});
     EXPECT_EQ(host.progressTexts.back(), "Progress Bar");
@@ -449,13 +451,13 @@ TEST_F(RunTest, UnreadableTableIsReportedAndTheRunGoesOn) {
 
 TEST_F(RunTest, MissingTargetIsCreatedOnYes) {
     source.tables = {table("a")};
-    selection.target = dir.file("new.mdb");
-    selection.password = "pw";
+    selection.target.path = dir.file("new.mdb");
+    selection.target.password = "pw";
     boxes.answers = {mb::Yes};
     run();
     ASSERT_GE(boxes.shown.size(), 1u);
     EXPECT_EQ(boxes.shown[0].text,
-              "The database " + selection.target + " does not exist. Would you like to create it?");
+              "The database " + selection.target.path + " does not exist. Would you like to create it?");
     EXPECT_EQ(boxes.shown[0].style, mb::YesNo);
     EXPECT_EQ(boxes.shown[0].title, "");
     EXPECT_EQ(createdWith, "pw");
@@ -467,13 +469,13 @@ TEST_F(RunTest, MissingTargetIsCreatedOnYes) {
 // say and the focus on the target's field.
 TEST_F(RunTest, MissingTargetOnNoStopsTheRunAtTheTargetField) {
     source.tables = {table("a")};
-    selection.target = dir.file("new.mdb");
+    selection.target.path = dir.file("new.mdb");
     boxes.answers = {mb::No};
     run();
-    EXPECT_FALSE(std::filesystem::exists(selection.target));
+    EXPECT_FALSE(std::filesystem::exists(selection.target.path));
     ASSERT_EQ(boxes.shown.size(), 1u);
     EXPECT_EQ(boxes.shown[0].text,
-              "The database " + selection.target + " does not exist. Would you like to create it?");
+              "The database " + selection.target.path + " does not exist. Would you like to create it?");
     EXPECT_EQ(host.focused, std::vector<InputField>{InputField::TargetFile});
     EXPECT_TRUE(target.executed.empty());
     EXPECT_EQ(target.opens, 0);

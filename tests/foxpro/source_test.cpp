@@ -66,12 +66,6 @@ void writeDbc(const std::string& file, const std::string& path) {
     writeFile(fs::path(file).replace_extension(".dct").string(), dct.build());
 }
 
-struct ScopedSelection {
-    PlainSelection sel;
-    ScopedSelection() { setSelection(&sel); }
-    ~ScopedSelection() { setSelection(nullptr); }
-};
-
 }  // namespace
 
 TEST(FoxproFolder, ListsDbfFilesByNameAndOpensThemWithoutRegardToCase) {
@@ -247,44 +241,38 @@ TEST(FoxproContainer, StoredPathsAreFollowedCaseInsensitivelyIntoSiblingFolders)
     }
 }
 
-TEST(FoxproModule, ReadsTheSelectionAtCallTimeAndListsOnlyTables) {
+TEST(FoxproModule, ReadsTheSourceItIsGivenAndListsOnlyTables) {
     db::registerBuiltinProviders();
-    ScopedSelection s;
     ScopedBoxes boxes;
     TempDir dir;
     writeFile(dir.file("one.dbf"), smallTable("1   "));
     writeDbc(dir.file("db.dbc"), "one.dbf");
 
-    s.sel.dbc = false;
-    s.sel.folder = dir.path().string();
-    s.sel.dbcPath = "/nowhere.dbc";
-    EXPECT_EQ(convert::source::connectionString(), folderCs(dir.path().string()));
-    EXPECT_TRUE(convert::source::canConnect());
+    SourceChoice source{false, dir.path().string(), {}};
+    EXPECT_EQ(convert::source::connectionString(source), folderCs(dir.path().string()));
+    EXPECT_TRUE(convert::source::canConnect(source));
     VectorListBox list;
     list.addItem("stale");
-    convert::source::listTables(list);
+    convert::source::listTables(list, source);
     EXPECT_EQ(list.items, std::vector<std::string>{"one"});
 
-    s.sel.dbc = true;
-    s.sel.dbcPath = dir.file("db.dbc");
-    s.sel.folder = "/nowhere";
-    EXPECT_EQ(convert::source::connectionString(), dbcCs(dir.file("db.dbc")));
-    EXPECT_TRUE(convert::source::canConnect());
-    convert::source::listTables(list);
+    source = {true, dir.file("db.dbc"), {}};
+    EXPECT_EQ(convert::source::connectionString(source), dbcCs(dir.file("db.dbc")));
+    EXPECT_TRUE(convert::source::canConnect(source));
+    convert::source::listTables(list, source);
     EXPECT_EQ(list.items, std::vector<std::string>{"LongTableName"}) << "the view is left out";
     EXPECT_TRUE(boxes.shown.empty());
 }
 
 TEST(FoxproModule, AFailedOpenIsSilentForTheTestAndReportedOnceForTheListing) {
     db::registerBuiltinProviders();
-    ScopedSelection s;
     ScopedBoxes boxes;
-    s.sel.folder = "/no/such/folder";
-    EXPECT_FALSE(convert::source::canConnect());
+    const SourceChoice source{false, "/no/such/folder", {}};
+    EXPECT_FALSE(convert::source::canConnect(source));
     EXPECT_TRUE(boxes.shown.empty());
     VectorListBox list;
     list.addItem("stale");
-    convert::source::listTables(list);
+    convert::source::listTables(list, source);
     EXPECT_TRUE(list.items.empty()) << "the list is cleared even after a failed open";
     ASSERT_FALSE(boxes.shown.empty());
     EXPECT_NE(boxes.shown[0].text.find("Larkspan2021/08/31.Foxpro.AddTablesToFoxproListbox"), std::string::npos)
@@ -293,13 +281,12 @@ TEST(FoxproModule, AFailedOpenIsSilentForTheTestAndReportedOnceForTheListing) {
 
 TEST(FoxproModule, AConnectionObjectThatCannotBeCreatedIsReported) {
     db::registerBuiltinProviders();
-    ScopedSelection s;
     ScopedBoxes boxes;
     TempDir dir;
-    s.sel.folder = dir.path().string();
+    const SourceChoice source{false, dir.path().string(), {}};
     const db::Error failure(db::Error::kCannotCreateObject, "ActiveX component can't create object");
     db::setObjectCreationFailure(&failure);
-    const bool ok = convert::source::canConnect();
+    const bool ok = convert::source::canConnect(source);
     db::setObjectCreationFailure(nullptr);
     EXPECT_FALSE(ok);
     ASSERT_EQ(boxes.shown.size(), 1u);

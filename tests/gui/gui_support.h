@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <functional>
 #include <deque>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -19,6 +20,13 @@
 
 #include "tests/support/support.h"
 #include "ui/dialogs.h"
+
+namespace tp::app {
+class MainWindow;
+}
+namespace tp::preview {
+class SqlPreviewWindow;
+}
 
 namespace tp::test {
 
@@ -80,6 +88,24 @@ protected:
     TempDir config, program;
     std::unique_ptr<ScopedBoxes> boxes;
     ScriptedDialogs dialogs;
+};
+
+// A main window over a copy of the built samples, both sample buttons
+// clicked: the fixture of the tests that run the real windows, run and
+// engine end to end. Skipped when the build made no samples.
+class SampleRunTest : public GuiTest {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // Clicks Start Converting; each showing of the preview runs the next
+    // step of the script. Every step is used.
+    void startConverting(std::deque<std::function<void(preview::SqlPreviewWindow&)>> script);
+    // The target's user tables and their row counts: through the run's own
+    // connection while it holds the target open, else from the file.
+    std::map<std::string, int> targetTables();
+
+    std::unique_ptr<app::MainWindow> form;
 };
 
 }  // namespace tp::test

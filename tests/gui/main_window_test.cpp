@@ -88,7 +88,11 @@ TEST_F(MainWindowTest, FirstStartWithAnEmptyStore) {
     EXPECT_EQ(tp::appTitle(), "Tallyport");
     EXPECT_TRUE(boxes->shown.empty());
     EXPECT_TRUE(endCodes.empty());
-    EXPECT_EQ(&tp::selection(), static_cast<tp::Selection*>(f.get()));
+    // A run takes the fields as they are when it starts.
+    child<QLineEdit>(*f, "Text5")->setText("/t/x.mdb");
+    const tp::RunSelection sel = f->runSelection();
+    EXPECT_TRUE(sel.source.dbc);
+    EXPECT_EQ(sel.target.path, "/t/x.mdb");
 }
 
 TEST_F(MainWindowTest, StoredDbcKindWithAStoredFolderComesUpInFolderMode) {

@@ -32,25 +32,12 @@ namespace {
 using tp::test::builtSamples;
 using tp::test::whenModal;
 
-class PreviewRepair : public tp::test::GuiTest {
+class PreviewRepair : public tp::test::SampleRunTest {
 protected:
     void SetUp() override {
-        GuiTest::SetUp();
-        if (!fs::exists(builtSamples() / "sample.mdb")) GTEST_SKIP() << "no sample.mdb in this build";
-        fs::copy(builtSamples(), program.path() / "Samples", fs::copy_options::recursive);
-        tp::db::registerBuiltinProviders();
-        tp::setEventPump([] { QCoreApplication::processEvents(QEventLoop::AllEvents); });
-        form = std::make_unique<tp::app::MainWindow>();
-        form->endProgram = [](int) {};
-        form->load();
-        form->useSampleSource();
-        form->useSampleTarget();
+        SampleRunTest::SetUp();
+        if (IsSkipped()) return;
         form->findChild<QCheckBox*>("Check1")->setChecked(true);
-    }
-    void TearDown() override {
-        form.reset();
-        tp::setEventPump(nullptr);
-        GuiTest::TearDown();
     }
 
     // Find and Replace through its window, in every line.
@@ -64,52 +51,8 @@ protected:
         f.findReplaceButton->click();
     }
 
-    // The target's user tables and their row counts: through the run's own
-    // connection while it holds the target open, else from the file.
-    std::map<std::string, int> targetTables() {
-        std::map<std::string, int> out;
-        std::unique_ptr<tp::db::Connection> own;
-        tp::db::Connection* conn = form->accessConnection().get();
-        if (!conn || !conn->isOpen()) {
-            own = tp::db::CreateConnection();
-            own->Mode = 1;
-            own->Open("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" +
-                      (program.path() / "Samples" / "sample.mdb").string());
-            conn = own.get();
-        }
-        std::vector<std::string> names;
-        for (auto rs = conn->OpenSchema(tp::db::adSchemaTables); !rs->atEnd(); rs->MoveNext())
-            if (rs->Fields("TABLE_TYPE").value().text() == "TABLE")
-                names.push_back(rs->Fields("TABLE_NAME").value().text());
-        for (const auto& n : names) {
-            int rows = 0;
-            for (auto rs = conn->Execute("SELECT * FROM [" + n + "]"); rs && !rs->atEnd(); rs->MoveNext()) ++rows;
-            out[n] = rows;
-        }
-        if (own) own->Close();
-        return out;
-    }
-
     static std::map<std::string, int> whole() {
         return {{"customers", 7}, {"empty_values", 3}, {"orders", 2999}, {"products", 16}};
-    }
-
-    // Each showing of the preview runs the next step of the script.
-    void startConverting(std::deque<std::function<void(SqlPreviewWindow&)>> script) {
-        auto steps = std::make_shared<std::deque<std::function<void(SqlPreviewWindow&)>>>(std::move(script));
-        auto* timer = new QTimer;
-        timer->setInterval(2);
-        QObject::connect(timer, &QTimer::timeout, [steps] {
-            auto* f = qobject_cast<SqlPreviewWindow*>(QApplication::activeModalWidget());
-            if (!f || !f->isVisible() || f->isExecuting() || steps->empty()) return;
-            auto step = std::move(steps->front());
-            steps->pop_front();
-            step(*f);
-        });
-        timer->start();
-        form->startConversion();
-        delete timer;
-        EXPECT_TRUE(steps->empty());
     }
 
     // Breaks the products table's INSERTs, executes (the failure is shown,
@@ -127,7 +70,6 @@ protected:
         ++repaired;
     }
 
-    std::unique_ptr<tp::app::MainWindow> form;
     int repaired = 0;
 };
 

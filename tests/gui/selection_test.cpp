@@ -179,6 +179,7 @@ TEST_F(SelectionTest, OkWithAPathSelectsTheDbc) {
     EXPECT_EQ(kind->accessibleDescription(), "Source in use: the free tables of the folder below");
     const QRect folderAt = field(form.get(), "Text2")->geometry();
     f6.useDbc();
+    form->applyDbcChoice(f6.choice());
     EXPECT_TRUE(form->useDbcSource);
     EXPECT_EQ(form->dbcPath, "/data/db/books.dbc");
     EXPECT_EQ(stored("FoxproOption"), "1");
@@ -195,6 +196,7 @@ TEST_F(SelectionTest, OkWithAPathSelectsTheDbc) {
     DbcOptionsDialog again(*form, form.get());
     again.load();
     again.useFolder();
+    form->applyDbcChoice(again.choice());
     EXPECT_EQ(kind->accessibleDescription(), "Source in use: the free tables of the folder below");
 }
 
@@ -203,6 +205,7 @@ TEST_F(SelectionTest, OkWithAnEmptyFieldChangesNothing) {
     DbcOptionsDialog f6(*form, form.get());
     f6.load();
     f6.useDbc();
+    form->applyDbcChoice(f6.choice());
     EXPECT_FALSE(form->useDbcSource);
     EXPECT_EQ(form->dbcPath, "");
     EXPECT_EQ(stored("FoxproOption"), "2");
@@ -214,6 +217,7 @@ TEST_F(SelectionTest, CancelAfterADbcSelectsTheFolderAndKeepsThePath) {
         f6.load();
         field(&f6, "Text1")->setText("/data/a.dbc");
         f6.useDbc();
+        form->applyDbcChoice(f6.choice());
     }
     ASSERT_TRUE(form->useDbcSource);
     DbcOptionsDialog f6(*form, form.get());
@@ -221,6 +225,7 @@ TEST_F(SelectionTest, CancelAfterADbcSelectsTheFolderAndKeepsThePath) {
     EXPECT_EQ(field(&f6, "Text1")->text(), "/data/a.dbc");
     field(&f6, "Text1")->setText("/data/b.dbc");
     f6.useFolder();
+    form->applyDbcChoice(f6.choice());
     EXPECT_FALSE(form->useDbcSource);
     EXPECT_EQ(stored("FoxproOption"), "2");
     EXPECT_EQ(stored("DBCFile"), "/data/b.dbc");

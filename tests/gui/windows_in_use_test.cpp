@@ -9,6 +9,7 @@
 #include <QClipboard>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -60,27 +61,13 @@ std::vector<std::string> tabOrder(QWidget* first, int count) {
 // Past the time in which a window that has just opened ignores the user.
 void waitPastOpening() { QTest::qWait(QApplication::doubleClickInterval() + 60); }
 
-class WindowsInUse : public tp::test::GuiTest {
+class WindowsInUse : public tp::test::SampleRunTest {
 protected:
     void SetUp() override {
-        GuiTest::SetUp();
-        if (!fs::exists(builtSamples() / "sample.mdb")) GTEST_SKIP() << "build the `samples` target";
-        fs::copy(builtSamples(), program.path() / "Samples", fs::copy_options::recursive);
-        tp::db::registerBuiltinProviders();
-        tp::setEventPump([] { QCoreApplication::processEvents(QEventLoop::AllEvents); });
-        form = std::make_unique<tp::app::MainWindow>();
-        form->endProgram = [](int) {};
-        form->load();
+        SampleRunTest::SetUp();
+        if (IsSkipped()) return;
         form->show();
         QApplication::setActiveWindow(form.get());
-        form->useSampleSource();
-        form->useSampleTarget();
-    }
-    void TearDown() override {
-        form.reset();
-        tp::setEventPump(nullptr);
-        tp::setUrlOpener(nullptr);
-        GuiTest::TearDown();
     }
 
     template <class T>
@@ -108,48 +95,6 @@ protected:
         EXPECT_EQ(bar->value(), 0);
         EXPECT_EQ(bar->format(), "Progress Bar");
     }
-
-    // Each showing of the preview runs the next step of the script.
-    void startConverting(std::deque<std::function<void(SqlPreviewWindow&)>> script) {
-        auto steps = std::make_shared<std::deque<std::function<void(SqlPreviewWindow&)>>>(std::move(script));
-        auto busy = std::make_shared<bool>(false);
-        auto* timer = new QTimer;
-        timer->setInterval(2);
-        QObject::connect(timer, &QTimer::timeout, [steps, busy] {
-            auto* f = qobject_cast<SqlPreviewWindow*>(QApplication::activeModalWidget());
-            if (*busy || !f || !f->isVisible() || f->isExecuting() || steps->empty()) return;
-            *busy = true;
-            auto step = std::move(steps->front());
-            steps->pop_front();
-            step(*f);
-            *busy = false;
-        });
-        timer->start();
-        child<QPushButton>("PushButton7")->click();
-        delete timer;
-        EXPECT_TRUE(steps->empty());
-    }
-
-    // The target's user tables and their row counts, read from the file.
-    std::map<std::string, int> targetTables() {
-        std::map<std::string, int> out;
-        auto conn = tp::db::CreateConnection();
-        conn->Mode = 1;
-        conn->Open("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + program.file("Samples/sample.mdb"));
-        std::vector<std::string> names;
-        for (auto rs = conn->OpenSchema(tp::db::adSchemaTables); !rs->atEnd(); rs->MoveNext())
-            if (rs->Fields("TABLE_TYPE").value().text() == "TABLE")
-                names.push_back(rs->Fields("TABLE_NAME").value().text());
-        for (const auto& n : names) {
-            int rows = 0;
-            for (auto rs = conn->Execute("SELECT * FROM [" + n + "]"); rs && !rs->atEnd(); rs->MoveNext()) ++rows;
-            out[n] = rows;
-        }
-        conn->Close();
-        return out;
-    }
-
-    std::unique_ptr<tp::app::MainWindow> form;
 };
 
 // Each mistake: one message naming the cause and the field to fix, the focus
@@ -299,6 +244,11 @@ TEST_F(WindowsInUse, TheEndOfTheRunTellsWhatBecameOfEveryTable) {
               "taken back.\r\n1 table not converted: the preview was closed with \"< Back\".");
     expectProgressReset();
     EXPECT_EQ(targetTables(), (std::map<std::string, int>{{"products", 16}}));
+    // The hidden List2 shows the run's list of the source's tables.
+    auto* sourceList = child<QListWidget>("List2");
+    QStringList shown;
+    for (int i = 0; i < sourceList->count(); ++i) shown << sourceList->item(i)->text();
+    EXPECT_EQ(shown, (QStringList{"customers", "empty_values", "orders", "products"}));
 
     // Per file: products exists; No keeps it. The preview closed with Back
     // executes nothing, and the end box says so.

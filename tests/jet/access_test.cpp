@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "db/ado.h"
-#include "db/jet/provider.h"
+#include "db/jet_provider.h"
 #include "convert/selection.h"
 #include "provider_fake.h"
 #include "tests/support/support.h"
@@ -42,19 +42,6 @@ private:
     ProviderFactory saved_;
 };
 
-class ScopedSelection {
-public:
-    ScopedSelection(std::string target, std::string password) {
-        sel_.target = std::move(target);
-        sel_.password = std::move(password);
-        setSelection(&sel_);
-    }
-    ~ScopedSelection() { setSelection(nullptr); }
-
-private:
-    PlainSelection sel_;
-};
-
 }  // namespace
 
 TEST(AccessConnectionString, ProviderFollowsTheEnding) {
@@ -68,10 +55,14 @@ TEST(AccessConnectionString, ProviderFollowsTheEnding) {
     EXPECT_EQ(connectionString("/d/x.MDB", "").rfind("PROVIDER=Microsoft.Jet", 0), 0u);
 }
 
-TEST(AccessConnectionString, EmptyPathReadsTheMainWindow) {
-    ScopedSelection sel("/tmp/target.mdb", "secret");
-    EXPECT_EQ(convert::target::connectionString("", "ignored"),
+TEST(AccessConnectionString, OpenTakesThePathAndPasswordItIsGiven) {
+    ScopedFakeJet fake({{"a", jet::TableKind::User, {}, {}}});
+    Connection conn;
+    convert::target::open(conn, TargetChoice{"/tmp/target.mdb", "secret"});
+    EXPECT_EQ(conn.connectionString(),
               "PROVIDER=Microsoft.Jet.OLEDB.4.0;Data Source=/tmp/target.mdb;JET OLEDB:Database Password=secret");
+    EXPECT_EQ(fake.lastConnectionString.get("JET OLEDB:Database Password"), "secret");
+    conn.Close();
 }
 
 TEST(AccessConnectionString, ValuesCannotInjectKeys) {
@@ -85,7 +76,6 @@ TEST(AccessConnectionString, ValuesCannotInjectKeys) {
 TEST(AccessTables, MissingFileGivesNothingAndTheMessage) {
     test::ScopedBoxes boxes;
     test::TempDir dir;
-    ScopedSelection sel(dir.file("none.mdb"), "");
     EXPECT_FALSE(convert::target::tableNames(dir.file("none.mdb")).has_value());
     VectorListBox list;
     list.addItem("stale");
@@ -101,7 +91,6 @@ TEST(AccessTables, ListsUserTablesOnlyInRowsetOrder) {
     test::TempDir dir;
     const std::string file = dir.file("x.mdb");
     test::writeFile(file, "exists");
-    ScopedSelection sel(file, "pw;1");
     using K = jet::TableKind;
     ScopedFakeJet fake({{"b", K::User, {}, {}},
                         {"MSysObjects", K::System, {}, {}},
@@ -109,7 +98,7 @@ TEST(AccessTables, ListsUserTablesOnlyInRowsetOrder) {
                         {"q", K::Query, {}, {}},
                         {"l", K::Linked, {}, {}}});
     VectorListBox list;
-    convert::target::listTables(list, file);
+    convert::target::listTables(list, file, "pw;1");
     EXPECT_EQ(list.items, (std::vector<std::string>{"a", "b"}));
     EXPECT_TRUE(boxes.shown.empty());
     EXPECT_EQ(fake.lastConnectionString.get("JET OLEDB:Database Password"), "pw;1");
@@ -120,7 +109,6 @@ TEST(AccessTables, OnlySystemTablesGiveAnEmptyList) {
     test::TempDir dir;
     const std::string file = dir.file("x.mdb");
     test::writeFile(file, "exists");
-    ScopedSelection sel(file, "");
     ScopedFakeJet fake({{"MSysObjects", jet::TableKind::System, {}, {}}});
     auto tables = convert::target::tableNames(file);
     ASSERT_TRUE(tables.has_value());

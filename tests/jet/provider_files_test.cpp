@@ -9,7 +9,6 @@
 #include "convert/target.h"
 #include "db/ado.h"
 #include "db/jet/database.h"
-#include "convert/selection.h"
 #include "tests/jet/storage_support.h"
 #include "tests/support/support.h"
 
@@ -60,19 +59,6 @@ std::string repeat(const std::string& unit, size_t n) {
 
 bool contains(const std::string& hay, const std::string& needle) { return hay.find(needle) != std::string::npos; }
 
-}  // namespace
-
-namespace {
-// Makes `target` the main window's target file for the lifetime of the object.
-struct ScopedTarget {
-    PlainSelection sel;
-    explicit ScopedTarget(const std::string& target, const std::string& password = {}) {
-        sel.target = target;
-        sel.password = password;
-        setSelection(&sel);
-    }
-    ~ScopedTarget() { setSelection(nullptr); }
-};
 }  // namespace
 
 TEST(ProviderFiles, EveryTypeAndNullInEveryType) {
@@ -275,7 +261,6 @@ TEST(ProviderFiles, ManyTablesAndRows) {
     EXPECT_EQ(ids.back()[0], Value(int64_t(kRows - 1)));
     std::optional<std::vector<std::string>> tables;
     {
-        ScopedTarget target(db.path);
         db.conn.Close();
         tables = convert::target::tableNames(db.path);
     }

@@ -1,4 +1,4 @@
-#include "db/jet/provider.h"
+#include "db/jet_provider.h"
 
 #include <gtest/gtest.h>
 

@@ -44,8 +44,9 @@ std::string engineDump(db::jet::Database& db);
 std::string compareDumps(const std::string& ours, const std::string& theirs);
 // Every row a statement gives back through the connection.
 std::vector<std::vector<db::Value>> selectRows(db::Connection& conn, const std::string& sql);
-// Convenience: dump FILE with both and compare ("" when equal, "SKIP" when the
-// reader is unavailable).
+// Convenience: dump FILE with both and compare ("" when equal, else what
+// differs). Without mdb-reader the file is still checked by our own checker,
+// the comparison is skipped visibly (test::skippedCheck) and "" comes back.
 std::string compareWithReader(const std::string& file, const std::string& password = {});
 
 }  // namespace tp::test::storage

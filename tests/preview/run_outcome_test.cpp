@@ -38,8 +38,6 @@ public:
     bool previewMode() const override { return true; }
     bool previewOnceAtEnd() const override { return perFile; }
     bool previewPerTable() const override { return !perFile; }
-    ListBox& targetTables() override { return l1; }
-    ListBox& sourceTables() override { return l2; }
     void setProgressValue(double) override {}
     void setProgressText(const std::string&) override {}
     void setBusyPointer(bool) override {}
@@ -67,7 +65,6 @@ public:
     }
 
     bool perFile = false;
-    VectorListBox l1, l2;
     std::unique_ptr<db::Connection> conn;
     preview::PreviewWindows windows;
     std::deque<Close> script;
@@ -78,9 +75,8 @@ public:
 class RunOutcomeTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        selection.target = dir.file("target.fake");
-        writeFile(selection.target, "");  // the target exists
-        setSelection(&selection);
+        selection.target.path = dir.file("target.fake");
+        writeFile(selection.target.path, "");  // the target exists
         FakeTarget::instance().reset();
         db::ProviderRegistry::instance().add("PreviewFakeSource",
                                              [](const db::ConnectionString&, const db::ConnectionOptions&) {
@@ -89,17 +85,17 @@ protected:
     }
     void run(RunHostForTest& host) {
         convert::RunModules m;
-        m.canConnectToSource = [] { return true; };
-        m.listSourceTables = [](ListBox& l) {
+        m.canConnectToSource = [](const SourceChoice&) { return true; };
+        m.listSourceTables = [](ListBox& l, const SourceChoice&) {
             l.addItem("t1");
             l.addItem("t2");
         };
-        m.sourceConnectionString = [] { return std::string("Provider=PreviewFakeSource"); };
-        m.listTargetTables = [](ListBox&, const std::string&) {};
-        m.targetConnectionString = [] { return std::string("Provider=PreviewFake"); };
+        m.openSource = [](db::Connection& c, const SourceChoice&) { c.Open("Provider=PreviewFakeSource"); };
+        m.listTargetTables = [](ListBox&, const TargetChoice&) {};
+        m.openTarget = [](db::Connection& c, const TargetChoice&) { c.Open("Provider=PreviewFake"); };
         m.createTargetDatabase = [](const std::string&, const std::string&) {};
         convert::ConversionRun r(host, m);
-        r.start();
+        r.start(selection);
     }
     // The statements the target received, first words of each.
     static std::vector<std::string> executedTables() {
@@ -108,9 +104,8 @@ protected:
             if (s.rfind("CREATE TABLE [", 0) == 0) out.push_back(s.substr(14, 2));
         return out;
     }
-    void TearDown() override { setSelection(nullptr); }
     TempDir dir;
-    PlainSelection selection;
+    RunSelection selection;
     ScopedBoxes boxes;
 };
 

@@ -156,8 +156,7 @@ static bool corpusWarns(const std::string& path, const std::string& warning) {
                 try {
                     warningsOf[original] = db::jet::checkDatabase(original, password, 100000).warnings;
                     break;
-                } catch (const std::exception&) {
-                }
+                } catch (const std::exception&) {}
             }
         }
         for (const auto& w : warningsOf[original])
@@ -239,6 +238,18 @@ std::string readFile(const std::string& path) {
 void writeFile(const std::string& path, const std::string& data) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out << data;
+}
+
+void skippedCheck(const std::string& why) { GTEST_MESSAGE_(why.c_str(), ::testing::TestPartResult::kSkip); }
+
+ScopedEnv::ScopedEnv(const char* name, const char* value) : name_(name) {
+    if (const char* old = std::getenv(name)) old_ = old;
+    ::setenv(name, value, 1);
+}
+
+ScopedEnv::~ScopedEnv() {
+    if (old_) ::setenv(name_.c_str(), old_->c_str(), 1);
+    else ::unsetenv(name_.c_str());
 }
 
 }  // namespace tp::test

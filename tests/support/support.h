@@ -4,6 +4,7 @@
 
 #include <deque>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -76,8 +77,10 @@ void expectAccessFileSound(const std::string& path, const std::string& password 
 // the corpus files a copy was made from (stored row counts too low).
 std::vector<std::string> accessFileProblems(const std::string& path, const std::string& password = {});
 
-// Independent readers. Empty optional-like results are signalled by
-// available() being false; tests then skip.
+// Independent readers. When one is missing, the checks that need it are
+// skipped visibly: GTEST_SKIP with the reason where the rest of the test
+// needs the reader too, else skippedCheck, which marks the test skipped and
+// lets its other checks run.
 bool mdbReaderAvailable();
 bool mdbtoolsAvailable();
 bool dbfreadAvailable();
@@ -87,6 +90,24 @@ CommandResult mdbReaderDump(const std::string& file, const std::string& password
 CommandResult mdbtoolsDump(const std::string& file);
 // dbf-dump.py PATH [extra args]: JSON text.
 CommandResult dbfreadDump(const std::string& path, const std::vector<std::string>& extra = {});
+
+// Marks the running test skipped, with the reason, without ending it: its
+// other checks still run, and any failure still fails it.
+void skippedCheck(const std::string& why);
+
+// Sets an environment variable for the lifetime of the object, and puts
+// back what was there before.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const char* value);
+    ~ScopedEnv();
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+    std::string name_;
+    std::optional<std::string> old_;
+};
 
 std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& data);

@@ -1,4 +1,4 @@
-#include "db/foxpro/provider.h"
+#include "db/foxpro_provider.h"
 
 #include <algorithm>
 #include <filesystem>

@@ -1,6 +1,6 @@
 // Kept apart from the provider itself, so that programs which build the
 // provider over another storage layer do not pull in the file engine.
-#include "db/jet/provider.h"
+#include "db/jet_provider.h"
 
 namespace tp::db::jet {
 

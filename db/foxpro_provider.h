@@ -1,5 +1,6 @@
-// The "vfpoledb.1" provider: a free-table folder or a database container as
-// Data Source, read through DbfTable.
+// The "vfpoledb.1" provider of the ADO-like layer: a free-table folder or a
+// database container as Data Source, read through the FoxPro reader's
+// DbfTable.
 #pragma once
 
 #include <memory>

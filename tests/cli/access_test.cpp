@@ -6,23 +6,9 @@
 
 #include "convert/target.h"
 #include "db/ado.h"
-#include "convert/selection.h"
 #include "tests/support/support.h"
 
 using namespace tp;
-
-namespace {
-// Makes `target` the main window's target file for the lifetime of the object.
-struct ScopedTarget {
-    PlainSelection sel;
-    explicit ScopedTarget(const std::string& target, const std::string& password = {}) {
-        sel.target = target;
-        sel.password = password;
-        setSelection(&sel);
-    }
-    ~ScopedTarget() { setSelection(nullptr); }
-};
-}  // namespace
 
 TEST(AccessCli, NewCreatesAnEmptyDatabaseOnce) {
     test::TempDir dir;
@@ -43,11 +29,7 @@ TEST(AccessCli, NewCreatesAnEmptyDatabaseOnce) {
     EXPECT_EQ(test::runCommand({test::tallyportExe(), "new", "--bogus", file}).exitCode, 2);
     // No user tables, and the independent readers agree.
     db::registerBuiltinProviders();
-    std::optional<std::vector<std::string>> tables;
-    {
-        ScopedTarget target(file);
-        tables = convert::target::tableNames(file);
-    }
+    const std::optional<std::vector<std::string>> tables = convert::target::tableNames(file);
     ASSERT_TRUE(tables.has_value());
     EXPECT_TRUE(tables->empty());
     if (!test::mdbtoolsAvailable() || !test::mdbReaderAvailable()) GTEST_SKIP() << "readers unavailable";
@@ -100,7 +82,6 @@ TEST(AccessProviders, AccessMadeFileListsItsTablesAndTakesNewOnes) {
     const std::string file = dir.file("copy.mdb");
     std::filesystem::copy_file(test::corpusPath("access/jackcess-V2000/testPromotionV2000.mdb"), file);
     db::registerBuiltinProviders();
-    ScopedTarget target(file);
     VectorListBox list;
     test::ScopedBoxes boxes;
     convert::target::listTables(list, file);
@@ -108,7 +89,7 @@ TEST(AccessProviders, AccessMadeFileListsItsTablesAndTakesNewOnes) {
     {
         db::Connection conn;
         conn.Mode = db::adModeReadWrite;
-        conn.Open(convert::target::connectionString("", ""));
+        conn.Open(convert::target::connectionString(file, ""));
         conn.Execute("CREATE TABLE [added]([id] INT,[name] TEXT)");
         conn.Execute("INSERT INTO [added] VALUES(1, 'one')");
         conn.Close();

@@ -1,4 +1,4 @@
-// The Access providers of the data layer: "Microsoft.Jet.OLEDB.4.0" and
+// The Access providers of the ADO-like layer: "Microsoft.Jet.OLEDB.4.0" and
 // "Microsoft.ACE.OLEDB.12.0" over the engine's storage layer. Statements run
 // one at a time; an INSERT remembers its table's columns until the next
 // statement that changes the catalog.
@@ -34,6 +34,9 @@ public:
 
 private:
     void insert(long* recordsAffected);
+    void cacheTable();
+    void mapColumns();
+    void fillRow();
     std::unique_ptr<Cursor> select();
     std::unique_ptr<Cursor> foreignKeys();
     void forgetTable();

@@ -1,4 +1,4 @@
-#include "db/jet/provider.h"
+#include "db/jet_provider.h"
 
 #include <algorithm>
 
@@ -113,70 +113,79 @@ std::unique_ptr<Cursor> JetConnection::execute(std::string_view sql, long* recor
     return nullptr;
 }
 
-void JetConnection::insert(long* recordsAffected) {
-    if (!cached_ || st_.table != std::string_view(cachedName_)) {
-        forgetTable();
-        std::string stored = db_->findTable(std::string(st_.table));
-        if (stored.empty()) throw jeterr::outputTableMissing(st_.table);
-        if (startsWithMSys(stored))
-            for (const auto& t : db_->listTables())
-                if (t.name == stored && t.kind != TableKind::User)
-                    throw Error(jeterr::kNotSupported, jeterr::kReadOnlyText);
-        columns_ = db_->columns(stored);
-        storedName_ = std::move(stored);
-        cachedName_.assign(st_.table);
-        cached_ = true;
-    }
+// The INSERT's table, looked up once for a run of INSERTs into it.
+void JetConnection::cacheTable() {
+    if (cached_ && st_.table == std::string_view(cachedName_)) return;
+    forgetTable();
+    std::string stored = db_->findTable(std::string(st_.table));
+    if (stored.empty()) throw jeterr::outputTableMissing(st_.table);
+    if (startsWithMSys(stored))
+        for (const auto& t : db_->listTables())
+            if (t.name == stored && t.kind != TableKind::User)
+                throw Error(jeterr::kNotSupported, jeterr::kReadOnlyText);
+    columns_ = db_->columns(stored);
+    storedName_ = std::move(stored);
+    cachedName_.assign(st_.table);
+    cached_ = true;
+}
+
+// The column list's positions, worked out once for a run of INSERTs with the
+// same list.
+void JetConnection::mapColumns() {
+    if (mapped_ && st_.columnListText == std::string_view(mappedListText_)) return;
     const size_t ncols = columns_.size();
+    mapped_ = false;
+    mapping_.clear();
+    given_.assign(ncols, 0);
+    for (auto name : st_.columns) {
+        const auto at =
+            std::find_if(columns_.begin(), columns_.end(), [&](const ColumnDef& c) { return sameName(c.name, name); });
+        if (at == columns_.end())
+            throw Error(jeterr::kUnknownInsertField,
+                        "The INSERT INTO statement contains the following unknown field name: '" + std::string(name) +
+                            "'. Make sure you have typed the name correctly, and try the operation again.");
+        const size_t idx = static_cast<size_t>(at - columns_.begin());
+        if (given_[idx])
+            throw Error(jeterr::kDuplicateOutput, "Duplicate output destination '" + std::string(name) + "'.");
+        given_[idx] = 1;
+        mapping_.push_back(int(idx));
+    }
+    mappedListText_.assign(st_.columnListText);
+    mapped_ = true;
+}
+
+// The row's values, coerced to their columns.
+void JetConnection::fillRow() {
+    const size_t ncols = columns_.size();
+    row_.resize(ncols);
+    if (!st_.hasColumnList) {
+        for (size_t i = 0; i < ncols; ++i) coerceLiteral(st_.values[i], columns_[i], storedName_, row_[i]);
+        return;
+    }
+    for (size_t i = 0; i < ncols; ++i) {
+        if (given_[i]) continue;
+        // A column the statement leaves out takes its default, when that is
+        // a literal, else its empty value.
+        const ColumnDef& c = columns_[i];
+        Literal value;
+        if (!c.defaultValue.empty() && !parseLiteralText(c.defaultValue, value)) value = Literal{};
+        row_[i] = coerceLiteral(value, c, storedName_);
+    }
+    for (size_t k = 0; k < mapping_.size(); ++k) {
+        const size_t i = size_t(mapping_[k]);
+        coerceLiteral(st_.values[k], columns_[i], storedName_, row_[i]);
+    }
+}
+
+void JetConnection::insert(long* recordsAffected) {
+    cacheTable();
     if (st_.hasColumnList) {
-        if (!mapped_ || st_.columnListText != std::string_view(mappedListText_)) {
-            mapped_ = false;
-            mapping_.clear();
-            given_.assign(ncols, 0);
-            for (auto name : st_.columns) {
-                size_t idx = ncols;
-                for (size_t i = 0; i < ncols; ++i)
-                    if (sameName(columns_[i].name, name)) {
-                        idx = i;
-                        break;
-                    }
-                if (idx == ncols)
-                    throw Error(jeterr::kUnknownInsertField,
-                                "The INSERT INTO statement contains the following unknown field name: '" +
-                                    std::string(name) +
-                                    "'. Make sure you have typed the name correctly, and try the operation "
-                                    "again.");
-                if (given_[idx])
-                    throw Error(jeterr::kDuplicateOutput, "Duplicate output destination '" + std::string(name) + "'.");
-                given_[idx] = 1;
-                mapping_.push_back(int(idx));
-            }
-            mappedListText_.assign(st_.columnListText);
-            mapped_ = true;
-        }
+        mapColumns();
         if (st_.values.size() != mapping_.size()) throw jeterr::valueCount();
-    } else if (st_.values.size() != ncols) {
+    } else if (st_.values.size() != columns_.size()) {
         throw jeterr::valueCount();
     }
-
-    row_.resize(ncols);
-    if (st_.hasColumnList) {
-        for (size_t i = 0; i < ncols; ++i) {
-            if (given_[i]) continue;
-            const ColumnDef& c = columns_[i];
-            // A column the statement leaves out takes its default, when that
-            // is a literal, else its empty value.
-            Literal value;
-            if (!c.defaultValue.empty() && !parseLiteralText(c.defaultValue, value)) value = Literal{};
-            row_[i] = coerceLiteral(value, c, storedName_);
-        }
-        for (size_t k = 0; k < mapping_.size(); ++k) {
-            const size_t i = size_t(mapping_[k]);
-            coerceLiteral(st_.values[k], columns_[i], storedName_, row_[i]);
-        }
-    } else {
-        for (size_t i = 0; i < ncols; ++i) coerceLiteral(st_.values[i], columns_[i], storedName_, row_[i]);
-    }
+    fillRow();
     db_->insertRow(storedName_, row_);
     if (recordsAffected) *recordsAffected = 1;
 }
