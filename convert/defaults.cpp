@@ -78,12 +78,9 @@ std::optional<db::Value> numberValue(const std::string& text, int type, std::str
     return std::nullopt;
 }
 
-// {^yyyy-mm-dd[ hh:mm[:ss]]}, "/" or "-" between the date's parts; hours
-// may carry AM or PM.
-std::optional<db::DateTime> dateLiteral(std::string_view s, bool& withTime) {
-    if (s.size() < 4 || s.front() != '{' || s.back() != '}' || s[1] != '^') return std::nullopt;
-    s = s.substr(2, s.size() - 3);
-    int part[6] = {0, 0, 0, 0, 0, 0};
+// The numbers of a date literal's body ("2001-02-03 1:04:05 PM"), at most
+// six; what follows them into rest.
+int dateParts(std::string_view s, int (&part)[6], std::string_view& rest) {
     size_t i = 0;
     int n = 0;
     for (; n < 6; ++n) {
@@ -95,16 +92,34 @@ std::optional<db::DateTime> dateLiteral(std::string_view s, bool& withTime) {
         if (i < s.size() && (s[i] == '-' || s[i] == '/' || s[i] == ':' || s[i] == ' ' || s[i] == ',')) ++i;
     }
     while (i < s.size() && s[i] == ' ') ++i;
-    std::string_view rest = s.substr(i);
-    if (n < 3 || n == 4) return std::nullopt;
-    if (ieq(rest, "PM") && part[3] < 12) part[3] += 12;
-    else if (ieq(rest, "AM") && part[3] == 12) part[3] = 0;
-    else if (!rest.empty() && !ieq(rest, "AM")) return std::nullopt;
+    rest = s.substr(i);
+    return n;
+}
+
+// Hours of a 12-hour clock: false when rest is neither empty, AM nor PM.
+bool applyMeridiem(std::string_view rest, int& hour) {
+    if (ieq(rest, "PM")) {
+        if (hour < 12) hour += 12;
+    } else if (ieq(rest, "AM")) {
+        if (hour == 12) hour = 0;
+    } else if (!rest.empty()) {
+        return false;
+    }
+    return true;
+}
+
+// {^yyyy-mm-dd[ hh:mm[:ss]]}, "/" or "-" between the date's parts; hours
+// may carry AM or PM.
+std::optional<db::DateTime> dateLiteral(std::string_view s, bool& withTime) {
+    if (s.size() < 4 || s.front() != '{' || s.back() != '}' || s[1] != '^') return std::nullopt;
+    int part[6] = {0, 0, 0, 0, 0, 0};
+    std::string_view rest;
+    const int n = dateParts(s.substr(2, s.size() - 3), part, rest);
+    if (n < 3 || n == 4 || !applyMeridiem(rest, part[3])) return std::nullopt;
     const db::Date d{part[0], part[1], part[2]};
-    if (d.year < 100 || d.month < 1 || d.month > 12 || d.day < 1 ||
-        db::civilFromDays(db::daysFromCivil(d.year, d.month, d.day)) != d)
-        return std::nullopt;
-    if (part[3] > 23 || part[4] > 59 || part[5] > 59) return std::nullopt;
+    const bool validDate = d.year >= 100 && d.month >= 1 && d.month <= 12 && d.day >= 1 &&
+                           db::civilFromDays(db::daysFromCivil(d.year, d.month, d.day)) == d;
+    if (!validDate || part[3] > 23 || part[4] > 59 || part[5] > 59) return std::nullopt;
     withTime = n > 3;
     return db::DateTime{d, part[3], part[4], part[5], 0};
 }
@@ -114,6 +129,38 @@ bool isText(int type) {
            type == adtype::VarWChar || type == adtype::LongVarWChar;
 }
 
+DefaultTranslation misfit(const char* what) { return {std::nullopt, std::string(what) + " is no value of the field"}; }
+
+// "abc", 'abc' or [abc]; false when e is none of those.
+bool stringDefault(std::string_view e, const db::FieldInfo& field, DefaultTranslation& t) {
+    const char open = e.front();
+    const char close = open == '[' ? ']' : open;
+    if ((open != '"' && open != '\'' && open != '[') || e.size() < 2 || e.back() != close ||
+        e.substr(1, e.size() - 2).find(close) != std::string_view::npos)
+        return false;
+    if (!isText(field.type)) {
+        t = misfit("a string");
+        return true;
+    }
+    const std::string_view body = e.substr(1, e.size() - 2);
+    const size_t limit = field.definedSize > 0 ? static_cast<size_t>(field.definedSize) : 255;
+    if (body.size() > limit || body.size() > 255) t.reason = "the string is longer than the field";
+    else if (!body.empty()) t.value = db::Value(std::string(body));  // an empty string is stored as null
+    return true;
+}
+
+DefaultTranslation dateDefault(std::string_view e, int type) {
+    DefaultTranslation t;
+    if (e.find_first_not_of("{}/-:. ") == std::string_view::npos) return t;  // the empty date
+    bool withTime = false;
+    const std::optional<db::DateTime> dt = dateLiteral(e, withTime);
+    if (!dt) t.reason = "it is not a plain literal";
+    else if (type == adtype::DBDate && !withTime) t.value = db::Value(dt->date);
+    else if (type == adtype::DBTimeStamp) t.value = db::Value(*dt);
+    else t = misfit("a date");
+    return t;
+}
+
 }  // namespace
 
 DefaultTranslation translateDefault(std::string_view e, const db::FieldInfo& field) {
@@ -121,46 +168,15 @@ DefaultTranslation translateDefault(std::string_view e, const db::FieldInfo& fie
     while (!e.empty() && e.front() == ' ') e.remove_prefix(1);
     while (!e.empty() && e.back() == ' ') e.remove_suffix(1);
     if (e.empty() || ieq(e, ".NULL.")) return t;
-    const int type = field.type;
-    auto misfit = [&](const char* what) {
-        t.reason = std::string(what) + " is no value of the field";
-        return t;
-    };
     if (ieq(e, ".T.") || ieq(e, ".Y.") || ieq(e, ".F.") || ieq(e, ".N.")) {
-        if (type != adtype::Boolean) return misfit("a logical value");
+        if (field.type != adtype::Boolean) return misfit("a logical value");
         t.value = db::Value(ieq(e, ".T.") || ieq(e, ".Y."));
         return t;
     }
-    const char open = e.front();
-    const char close = open == '[' ? ']' : open;
-    if ((open == '"' || open == '\'' || open == '[') && e.size() >= 2 && e.back() == close &&
-        e.substr(1, e.size() - 2).find(close) == std::string_view::npos) {
-        if (!isText(type)) return misfit("a string");
-        const std::string_view body = e.substr(1, e.size() - 2);
-        if (body.empty()) return t;  // an empty string is stored as null
-        const size_t limit = field.definedSize > 0 ? static_cast<size_t>(field.definedSize) : 255;
-        if (body.size() > limit || body.size() > 255) {
-            t.reason = "the string is longer than the field";
-            return t;
-        }
-        t.value = db::Value(std::string(body));
-        return t;
-    }
-    if (open == '{') {
-        if (e.find_first_not_of("{}/-:. ") == std::string_view::npos) return t;  // the empty date
-        bool withTime = false;
-        const std::optional<db::DateTime> dt = dateLiteral(e, withTime);
-        if (!dt) {
-            t.reason = "it is not a plain literal";
-            return t;
-        }
-        if (type == adtype::DBDate && !withTime) t.value = db::Value(dt->date);
-        else if (type == adtype::DBTimeStamp) t.value = db::Value(*dt);
-        else return misfit("a date");
-        return t;
-    }
+    if (stringDefault(e, field, t)) return t;
+    if (e.front() == '{') return dateDefault(e, field.type);
     if (const std::optional<std::string> number = numberText(e)) {
-        t.value = numberValue(*number, type, t.reason);
+        t.value = numberValue(*number, field.type, t.reason);
         return t;
     }
     t.reason = "it is not a plain literal";
