@@ -50,15 +50,15 @@ std::optional<std::string> numberText(std::string_view s) {
 
 std::optional<db::Value> numberValue(const std::string& text, int type, std::string& reason) {
     switch (type) {
-    case adtype::Numeric: return db::Value(db::Decimal{text});
-    case adtype::Double: return db::Value(std::strtod(text.c_str(), nullptr));
+    case adtype::Numeric: return std::optional<db::Value>(std::in_place, db::Decimal{text});
+    case adtype::Double: return std::optional<db::Value>(std::in_place, std::strtod(text.c_str(), nullptr));
     case adtype::Integer: {
         int64_t v = 0;
         const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
         if (ec != std::errc() || end != text.data() + text.size() || v < std::numeric_limits<int32_t>::min() ||
             v > std::numeric_limits<int32_t>::max())
             break;
-        return db::Value(v);
+        return std::optional<db::Value>(std::in_place, v);
     }
     case adtype::Currency: {
         const size_t point = text.find('.');
@@ -70,7 +70,7 @@ std::optional<db::Value> numberValue(const std::string& text, int type, std::str
             fraction + std::string(4 - fraction.size(), '0');
         int64_t units = 0;
         if (std::from_chars(digits.data(), digits.data() + digits.size(), units).ec != std::errc()) break;
-        return db::Value(db::Currency{negative ? -units : units});
+        return std::optional<db::Value>(std::in_place, db::Currency{negative ? -units : units});
     }
     default: reason = "a number is no value of the field"; return std::nullopt;
     }
