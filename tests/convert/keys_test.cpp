@@ -119,40 +119,40 @@ TEST(KeysStatements, IndexesRelationsAndNames) {
 // Field defaults: the plain literals FoxPro keeps, as values of the kind the
 // reader gives for the field, and what is left out with its reason.
 TEST(KeysDefaults, LiteralsToValuesOrReasons) {
-    using tp::db::Value;
     struct Case {
         const char* expression;
-        FieldInfo field;
-        std::string want;  // the value's text, "none", or "! reason"
+        int type;
+        int size;
+        const char* want;  // the value's text, "none", or "! reason"
     };
     const Case cases[] = {
-        {" 1 ", {"n", ad::Integer}, "1"},
-        {"-2147483648", {"n", ad::Integer}, "-2147483648"},
-        {"2147483648", {"n", ad::Integer}, "! the number does not fit the field"},
-        {"1.5", {"n", ad::Integer}, "! the number does not fit the field"},
-        {"-0.25", {"m", ad::Currency}, "-0.2500"},
-        {"0.00001", {"m", ad::Currency}, "! the number does not fit the field"},
-        {".5", {"x", ad::Numeric}, "0.5"},
-        {"+007.50", {"x", ad::Numeric}, "7.50"},
-        {"1e3", {"x", ad::Double}, "! it is not a plain literal"},
-        {".f.", {"b", ad::Boolean}, "false"},
-        {".Y.", {"b", ad::Boolean}, "true"},
-        {"1", {"b", ad::Boolean}, "! a number is no value of the field"},
-        {"[O'Neil]", {"c", ad::Char, 10}, "O'Neil"},
-        {"\"abc\"", {"c", ad::Char, 2}, "! the string is longer than the field"},
-        {"'a'+'b'", {"c", ad::Char, 10}, "! it is not a plain literal"},
-        {"\"\"", {"c", ad::Char, 10}, "none"},
-        {"'x'", {"n", ad::Integer}, "! a string is no value of the field"},
-        {"{^2001-02-03}", {"d", ad::DBDate}, "2001-02-03"},
-        {"{^2001/2/3 1:04:05 PM}", {"t", ad::DBTimeStamp}, "2001-02-03T13:04:05"},
-        {"{^2001-02-30}", {"d", ad::DBDate}, "! it is not a plain literal"},
-        {"{ / / }", {"d", ad::DBDate}, "none"},
-        {".NULL.", {"n", ad::Integer}, "none"},
-        {"newid()", {"k", ad::Integer}, "! it is not a plain literal"},
-        {"DATE()", {"d", ad::DBDate}, "! it is not a plain literal"},
+        {" 1 ", ad::Integer, 0, "1"},
+        {"-2147483648", ad::Integer, 0, "-2147483648"},
+        {"2147483648", ad::Integer, 0, "! the number does not fit the field"},
+        {"1.5", ad::Integer, 0, "! the number does not fit the field"},
+        {"-0.25", ad::Currency, 0, "-0.2500"},
+        {"0.00001", ad::Currency, 0, "! the number does not fit the field"},
+        {".5", ad::Numeric, 0, "0.5"},
+        {"+007.50", ad::Numeric, 0, "7.50"},
+        {"1e3", ad::Double, 0, "! it is not a plain literal"},
+        {".f.", ad::Boolean, 0, "false"},
+        {".Y.", ad::Boolean, 0, "true"},
+        {"1", ad::Boolean, 0, "! a number is no value of the field"},
+        {"[O'Neil]", ad::Char, 10, "O'Neil"},
+        {"\"abc\"", ad::Char, 2, "! the string is longer than the field"},
+        {"'a'+'b'", ad::Char, 10, "! it is not a plain literal"},
+        {"\"\"", ad::Char, 10, "none"},
+        {"'x'", ad::Integer, 0, "! a string is no value of the field"},
+        {"{^2001-02-03}", ad::DBDate, 0, "2001-02-03"},
+        {"{^2001/2/3 1:04:05 PM}", ad::DBTimeStamp, 0, "2001-02-03T13:04:05"},
+        {"{^2001-02-30}", ad::DBDate, 0, "! it is not a plain literal"},
+        {"{ / / }", ad::DBDate, 0, "none"},
+        {".NULL.", ad::Integer, 0, "none"},
+        {"newid()", ad::Integer, 0, "! it is not a plain literal"},
+        {"DATE()", ad::DBDate, 0, "! it is not a plain literal"},
     };
     for (const Case& c : cases) {
-        const DefaultTranslation t = translateDefault(c.expression, c.field);
+        const DefaultTranslation t = translateDefault(c.expression, FieldInfo{"f", c.type, c.size});
         const std::string got = !t.reason.empty() ? "! " + t.reason
                                 : t.value         ? tp::db::toIsoText(*t.value)
                                                   : std::string("none");
