@@ -1,4 +1,5 @@
 #include "convert/defaults.h"
+#include "convert/regional.h"
 
 #include <cctype>
 #include <charconv>
@@ -9,14 +10,6 @@ namespace tp::convert::keys {
 namespace {
 
 namespace adtype = db::adtype;
-
-bool ieq(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (std::toupper(static_cast<unsigned char>(a[i])) != std::toupper(static_cast<unsigned char>(b[i])))
-            return false;
-    return true;
-}
 
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
@@ -98,9 +91,9 @@ int dateParts(std::string_view s, int (&part)[6], std::string_view& rest) {
 
 // Hours of a 12-hour clock: false when rest is neither empty, AM nor PM.
 bool applyMeridiem(std::string_view rest, int& hour) {
-    if (ieq(rest, "PM")) {
+    if (equalsNoCase(rest, "PM")) {
         if (hour < 12) hour += 12;
-    } else if (ieq(rest, "AM")) {
+    } else if (equalsNoCase(rest, "AM")) {
         if (hour == 12) hour = 0;
     } else if (!rest.empty()) {
         return false;
@@ -167,10 +160,10 @@ DefaultTranslation translateDefault(std::string_view e, const db::FieldInfo& fie
     DefaultTranslation t;
     while (!e.empty() && e.front() == ' ') e.remove_prefix(1);
     while (!e.empty() && e.back() == ' ') e.remove_suffix(1);
-    if (e.empty() || ieq(e, ".NULL.")) return t;
-    if (ieq(e, ".T.") || ieq(e, ".Y.") || ieq(e, ".F.") || ieq(e, ".N.")) {
+    if (e.empty() || equalsNoCase(e, ".NULL.")) return t;
+    if (equalsNoCase(e, ".T.") || equalsNoCase(e, ".Y.") || equalsNoCase(e, ".F.") || equalsNoCase(e, ".N.")) {
         if (field.type != adtype::Boolean) return misfit("a logical value");
-        t.value = db::Value(ieq(e, ".T.") || ieq(e, ".Y."));
+        t.value = db::Value(equalsNoCase(e, ".T.") || equalsNoCase(e, ".Y."));
         return t;
     }
     if (stringDefault(e, field, t)) return t;

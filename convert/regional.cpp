@@ -361,6 +361,14 @@ void appendValueText(std::string& out, const db::Value& v, int adoType, const Re
     // clang-format on
 }
 
+bool equalsNoCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
+            return false;
+    return true;
+}
+
 namespace {
 
 bool isBlank(char c) { return c == ' ' || c == '\t'; }
@@ -370,14 +378,6 @@ std::string_view trim(std::string_view t) {
     while (!t.empty() && isBlank(t.front())) t.remove_prefix(1);
     while (!t.empty() && isBlank(t.back())) t.remove_suffix(1);
     return t;
-}
-
-bool equalsNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-            return false;
-    return true;
 }
 
 bool validDay(int y, int m, int d) {

@@ -74,4 +74,7 @@ char* putMonthDayYear(char* p, const db::DateTime& value, bool withTime);
 const RegionalSettings& regionalSettings();
 void setRegionalSettings(const RegionalSettings& settings);
 
+// ASCII letters compared without regard to case.
+bool equalsNoCase(std::string_view a, std::string_view b);
+
 }  // namespace tp::convert
