@@ -2,6 +2,7 @@
 
 #include <filesystem>
 
+#include "convert/row_prefetch.h"
 #include "convert/run_state.h"
 #include "convert/run_steps.h"
 #include "convert/statements.h"
@@ -343,6 +344,10 @@ void ConversionRun::writeRows(State& s, const std::string& name, const std::vect
     RowStatementBuilder rows(name, fields, std::move(numeric), s.settings);
     const int64_t total = records.RecordCountHint();
     int64_t r = 0;
+    // A leading-blank check reads the row itself: such tables are read here.
+    if (prefetchFrom_ >= 0 && total >= prefetchFrom_ && s.keys.blankChecks.empty() &&
+        !writePrefetchedRows(s, name, rows, total, r))
+        return;
     for (;;) {
         // The walk ends when the end of the rows cannot be read; that
         // failure is reported once.
@@ -350,16 +355,39 @@ void ConversionRun::writeRows(State& s, const std::string& name, const std::vect
         if (!p(step::AtEndOfRows, [&] { atEnd = records.atEnd(); }) || atEnd) break;
         pumpEvents();
         ++r;
-        p(step::ShowRowProgress, [&] {
-            if (total > 0) host_.setProgressValue(100.0 * static_cast<double>(r) / static_cast<double>(total));
-            host_.rowsProgress(name, r, total);
-        });
+        showRowProgress(s, name, r, total);
         const std::string& statement = rows.build(records.row(), p);
         s.put(*this, step::InsertPreviewMode, step::InsertToPreview, step::InsertExecute, statement);
         if (!s.keys.blankChecks.empty()) checkLeadingBlanks(s, records.row());
         ++summary_.rows;
         if (!p(step::NextRow, [&] { records.MoveNext(); })) break;
     }
+}
+
+bool ConversionRun::writePrefetchedRows(State& s, const std::string& name, RowStatementBuilder& rows, int64_t total,
+                                        int64_t& r) {
+    RowPrefetch ahead(*s.records, rows);
+    while (const std::string* statement = ahead.next()) {
+        pumpEvents();
+        ++r;
+        showRowProgress(s, name, r, total);
+        s.put(*this, step::InsertPreviewMode, step::InsertToPreview, step::InsertExecute, *statement);
+        ++summary_.rows;
+    }
+    switch (ahead.end()) {
+    case RowPrefetch::End::AtEndFailed: s.p.report(step::AtEndOfRows, ahead.failure()); return false;
+    case RowPrefetch::End::NextFailed: s.p.report(step::NextRow, ahead.failure()); return false;
+    case RowPrefetch::End::PlainLoopNow: return true;
+    case RowPrefetch::End::AtEnd: break;
+    }
+    return false;
+}
+
+void ConversionRun::showRowProgress(State& s, const std::string& name, int64_t r, int64_t total) {
+    s.p(step::ShowRowProgress, [&] {
+        if (total > 0) host_.setProgressValue(100.0 * static_cast<double>(r) / static_cast<double>(total));
+        host_.rowsProgress(name, r, total);
+    });
 }
 
 // What the source could not read costs those values, not the rows after

@@ -27,6 +27,8 @@ struct FieldInfo;
 
 namespace tp::convert {
 
+class RowStatementBuilder;
+
 // Counts of one run, for the command line's summary line and the end box.
 struct RunSummary {
     int tables = 0;            // tables whose statements were produced
@@ -94,6 +96,11 @@ public:
     // settings of convert/regional.h, read when a run starts).
     void setRegionalSettings(const RegionalSettings& settings);
 
+    // Tables of at least this many rows are read, and their statements
+    // written, on a second thread ahead of the target; the reports, yields
+    // and progress are those of the plain loop. Negative: never.
+    void setRowPrefetchFrom(int64_t rows) { prefetchFrom_ = rows; }
+
     // Counts of the last (or current) run.
     const RunSummary& summary() const { return summary_; }
 
@@ -114,6 +121,10 @@ private:
     int askOverwrite(State& s, const std::string& name, int remaining);
     void writeRows(State& s, const std::string& name, const std::vector<db::FieldInfo>& fields,
                    std::vector<bool> numeric);
+    // The rows read ahead; true when the plain loop goes on from the
+    // recordset's row.
+    bool writePrefetchedRows(State& s, const std::string& name, RowStatementBuilder& rows, int64_t total, int64_t& r);
+    void showRowProgress(State& s, const std::string& name, int64_t r, int64_t total);
     void reportReadNotices(State& s);
     // Keys, indexes and relations (convert/run_keys.cpp).
     void readKeys(State& s);
@@ -137,6 +148,7 @@ private:
     bool haveRegional_ = false;
     RegionalSettings regional_;
     RunSummary summary_;
+    int64_t prefetchFrom_ = 2048;
 };
 
 // Creates an empty target database of the kind the path's extension names

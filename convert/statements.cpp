@@ -345,7 +345,7 @@ const std::string& RowStatementBuilder::build(const std::vector<db::Value>& row,
     for (size_t c = 0; c < count; ++c) {
         const Column& col = columns_[c];
         if (col.writing == Writing::LeftOut) continue;
-        pumpEvents();
+        if (yields_) pumpEvents();
         if (c >= row.size()) {
             p(step::MissingValue, [] {
                 throw db::Error(db::Error::kItemNotFound,

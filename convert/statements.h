@@ -59,6 +59,9 @@ public:
     // and date reading), never through the shortcuts for typed values. The
     // statements are the same either way; tests compare the two.
     void setGeneralPathOnly(bool on) { generalOnly_ = on; }
+    // Whether build() yields to the event loop per field (not on a thread
+    // that reads ahead of the windows' own).
+    void setYields(bool on) { yields_ = on; }
 
 private:
     enum class Writing : uint8_t { LeftOut, Text, NumericCase, OtherCase };
@@ -80,6 +83,7 @@ private:
     std::string stmt_, v_, cleaned_;
     bool first_ = true;
     bool generalOnly_ = false;
+    bool yields_ = true;
     // Which shortcuts give the general path's text under the settings.
     bool plainNumbers_ = false;  // decimal point or comma, no look-alike group separator
 };

@@ -27,6 +27,7 @@ struct SourceTable {
     std::vector<FieldInfo> fields;
     std::vector<std::vector<Value>> rows;
     bool unreadable = false;
+    int failAfter = -1;  // the move past this many rows fails
 };
 
 struct FakeSource {
@@ -52,12 +53,17 @@ FakeTarget* g_target = nullptr;
 // A cursor that knows its row count, as the FoxPro tables do.
 class CountedCursor : public tp::db::VectorCursor {
 public:
-    CountedCursor(std::vector<FieldInfo> f, std::vector<std::vector<Value>> rows)
-        : VectorCursor(std::move(f), rows), count_(static_cast<int64_t>(rows.size())) {}
+    CountedCursor(std::vector<FieldInfo> f, std::vector<std::vector<Value>> rows, int failAfter = -1)
+        : VectorCursor(std::move(f), rows), count_(static_cast<int64_t>(rows.size())), failAfter_(failAfter) {}
     int64_t sizeHint() const override { return count_; }
+    bool next(std::vector<Value>& row) override {
+        if (given_++ == failAfter_) throw tp::db::Error("Record is out of range.");
+        return VectorCursor::next(row);
+    }
 
 private:
     int64_t count_;
+    int failAfter_, given_ = 0;
 };
 
 class SourceConnection : public tp::db::ProviderConnection {
@@ -66,7 +72,7 @@ public:
         for (const auto& t : g_source->tables)
             if (sql == "SELECT * FROM `" + t.name + "`") {
                 if (t.unreadable) throw tp::db::Error("File '" + t.name + ".dbf' is not a table.");
-                return std::make_unique<CountedCursor>(t.fields, t.rows);
+                return std::make_unique<CountedCursor>(t.fields, t.rows, t.failAfter);
             }
         throw tp::db::Error("Command contains unrecognized phrase/keyword.");
     }
@@ -208,6 +214,7 @@ protected:
     void run() {
         ConversionRun r(host, modules());
         r.setRegionalSettings(RegionalSettings::unitedStates());
+        r.setRowPrefetchFrom(prefetchFrom);
         summary = r.start(selection);
         EXPECT_FALSE(r.isConverting());
     }
@@ -232,6 +239,7 @@ protected:
     TestHost host;
     RunSummary summary;
     std::string createdWith;
+    int64_t prefetchFrom = -1;
 };
 
 bool startsWith(const std::string& s, const std::string& head) { return s.rfind(head, 0) == 0; }
@@ -447,6 +455,39 @@ TEST_F(RunTest, UnreadableTableIsReportedAndTheRunGoesOn) {
               std::string::npos);
     EXPECT_TRUE(startsWith(target.executed.back(), "INSERT INTO [good]"));
     EXPECT_TRUE(startsWith(boxes.shown.back().text, "Done."));
+}
+
+// Rows read ahead on a second thread change nothing the user sees: the
+// statements, the boxes with their statement numbers, the counts and the
+// progress are the plain loop's, when the target refuses rows in the middle
+// of a table, when a row lacks a value (the rest of that table is read the
+// plain way) and when the source fails in the middle of a table.
+TEST_F(RunTest, RowsReadAheadChangeNothingTheUserSees) {
+    auto outcome = [this](int64_t from) {
+        SourceTable refused = table("refused", 3000), lacking = table("lacking", 3000),
+                    failing = table("failing", 3000);
+        lacking.rows[1700].pop_back();
+        failing.failAfter = 1234;
+        source.tables = {refused, lacking, failing};
+        target.executed.clear();
+        target.reject = [](const std::string& s) { return s.find("'r777'") != s.npos || s.find("'r2999'") != s.npos; };
+        boxes.shown.clear();
+        host.progressValues.clear();
+        prefetchFrom = from;
+        run();
+        std::vector<std::string> seen = boxTexts();
+        seen.insert(seen.end(), target.executed.begin(), target.executed.end());
+        for (int64_t n : {summary.rows, int64_t(summary.failures), int64_t(summary.failedStatements)})
+            seen.push_back(std::to_string(n));
+        for (double v : host.progressValues) seen.push_back(std::to_string(v));
+        return seen;
+    };
+    const std::vector<std::string> plain = outcome(-1);
+    for (const char* line : {"at line 358", "at line 440", "at line 442"})
+        EXPECT_TRUE(std::any_of(plain.begin(), plain.end(), [&](const std::string& s) {
+            return s.find(line) != s.npos;
+        })) << line;
+    EXPECT_EQ(outcome(0), plain);
 }
 
 TEST_F(RunTest, MissingTargetIsCreatedOnYes) {
