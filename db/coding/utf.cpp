@@ -27,16 +27,6 @@ char32_t sequenceValue(const uint8_t* p, size_t n) {
     return v;
 }
 
-void appendUtf16(std::u16string& out, char32_t cp) {
-    if (cp >= 0x10000) {
-        cp -= 0x10000;
-        out.push_back(char16_t(0xD800 + (cp >> 10)));
-        out.push_back(char16_t(0xDC00 + (cp & 0x3FF)));
-    } else {
-        out.push_back(char16_t(cp));
-    }
-}
-
 }  // namespace
 
 char32_t decodeUtf8(std::string_view s, size_t& pos) {
@@ -85,18 +75,33 @@ void appendUtf8(std::string& out, char32_t cp) {
 
 std::u16string utf8ToUtf16(std::string_view s) {
     std::u16string out;
-    out.reserve(s.size());
+    utf8ToUtf16(s, out);
+    return out;
+}
+
+void utf8ToUtf16(std::string_view s, std::u16string& out) {
+    out.resize(s.size());  // never more units than bytes
+    char16_t* q = out.data();
     size_t i = 0;
     while (i < s.size()) {
         const auto c = uint8_t(s[i]);
         if (c < 0x80) {
-            out.push_back(char16_t(c));
+            *q++ = char16_t(c);
             ++i;
+        } else if (c >= 0xC2 && c <= 0xDF && i + 1 < s.size() && (uint8_t(s[i + 1]) & 0xC0) == 0x80) {
+            *q++ = char16_t(((c & 0x1F) << 6) | (uint8_t(s[i + 1]) & 0x3F));  // two bytes, the common case
+            i += 2;
         } else {
-            appendUtf16(out, decodeUtf8(s, i));
+            const char32_t cp = decodeUtf8(s, i);
+            if (cp >= 0x10000) {
+                *q++ = char16_t(0xD800 + ((cp - 0x10000) >> 10));
+                *q++ = char16_t(0xDC00 + ((cp - 0x10000) & 0x3FF));
+            } else {
+                *q++ = char16_t(cp);
+            }
         }
     }
-    return out;
+    out.resize(size_t(q - out.data()));
 }
 
 std::string utf16ToUtf8(std::u16string_view s) {

@@ -342,7 +342,8 @@ void checkTextLength(const StoredColumn& c, ColType type, size_t units) {
 
 // Text that is not all ASCII.
 void encodeWideText(const StoredColumn& c, ColType type, const std::string& tx, std::vector<uint8_t>& data) {
-    const std::u16string u = utf8ToUtf16(tx);
+    thread_local std::u16string u;  // keeps its room from value to value
+    coding::utf8ToUtf16(tx, u);
     checkTextLength(c, type, u.size());
     bool compress = (c.extFlags & columnflag::kCompressed) && u.size() <= 1024 && u.size() >= 3;
     if (compress) compress = std::none_of(u.begin(), u.end(), [](char16_t ch) { return ch == 0 || ch > 0xFF; });

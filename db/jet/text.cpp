@@ -40,7 +40,8 @@ std::string decodeNarrowText(const uint8_t* p, size_t n, unsigned codePage) {
 }
 
 std::string decodeText(const uint8_t* p, size_t n) {
-    std::u16string u;
+    thread_local std::u16string u;  // keeps its room from value to value
+    u.clear();
     if (n > 2 && p[0] == 0xFF && p[1] == 0xFE) {
         u.reserve(n);
         bool compressed = true;
