@@ -1,5 +1,6 @@
 #include "app/cli_output.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -79,14 +80,24 @@ std::unique_ptr<db::Connection> openSourceConnection(const SourceArgs& src) {
 }
 
 std::string csvField(const std::string& t) {
-    if (t.find_first_of(",\"\r\n") == std::string::npos) return t;
-    std::string s = "\"";
-    for (char c : t) {
-        if (c == '"') s += '"';
-        s += c;
-    }
-    s += '"';
+    std::string s;
+    appendCsvField(s, t);
     return s;
+}
+
+void appendCsvField(std::string& out, std::string_view t) {
+    const bool quoted =
+        std::any_of(t.begin(), t.end(), [](char c) { return c == ',' || c == '"' || c == '\r' || c == '\n'; });
+    if (!quoted) {
+        out += t;
+        return;
+    }
+    out += '"';
+    for (char c : t) {
+        if (c == '"') out += '"';
+        out += c;
+    }
+    out += '"';
 }
 
 namespace {
@@ -183,7 +194,8 @@ void writeCsv(std::ostream& out, db::Recordset& rs) {
         const auto& row = rs.row();
         for (size_t i = 0; i < row.size(); ++i) {
             if (i) line += ',';
-            if (!row[i].isNull()) line += csvField(db::toIsoText(row[i]));
+            if (row[i].kind() == db::Kind::Text) appendCsvField(line, row[i].text());
+            else if (!row[i].isNull()) appendCsvField(line, db::toIsoText(row[i]));
         }
         line += "\r\n";
         out << line;

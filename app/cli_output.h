@@ -8,6 +8,7 @@
 
 #include <ostream>
 #include <string>
+#include <string_view>
 
 #include "app/cli.h"
 #include "db/ado.h"
@@ -51,6 +52,7 @@ enum class OutputFormat { Csv, Json };
 void writeResult(std::ostream& out, db::Recordset& rs, OutputFormat format);
 
 std::string csvField(const std::string& text);
+void appendCsvField(std::string& out, std::string_view text);
 std::string jsonString(const std::string& text);
 std::string jsonValue(const db::Value& v);
 
