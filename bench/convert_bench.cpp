@@ -2,13 +2,15 @@
 // into a new .mdb, side by side with pgdbf dumping the same table to
 // /dev/null.
 //
-//   convert_bench [TALLYPORT] [FOLDER]
+//   convert_bench [TALLYPORT] [FOLDER] [ROUNDS]
 //
 // Generates tables of 100,000 and 1,000,000 rows with the fields C, N, D, T,
 // L, I, Y, B, M and V (nullable) in FOLDER (default /tmp/tallyport-convert-
 // bench), converts each with TALLYPORT (default: the tallyport beside this
-// build's bench folder) and runs pgdbf on it; prints rows per second of both,
-// their ratio, and the peak resident memory of the conversion. Then the same
+// build's bench folder) into a new .mdb and a new .accdb and runs pgdbf on
+// it, in ROUNDS (default 5) alternating rounds; prints the medians of wall
+// and CPU time and of peak memory, and the ratios to pgdbf. Then SELECT *
+// of the table as CSV beside mdb-export, alternating likewise. Then the same
 // conversion again into the same file (overwrite), a DROP TABLE of the table,
 // and a conversion after the drop in a new session: time, peak memory and
 // the file's size. Last the time and peak memory of `tallyport check` on
@@ -18,13 +20,16 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -186,13 +191,52 @@ Outcome runChild(const std::vector<std::string>& argv, bool stdoutToNull) {
     return o;
 }
 
+// Each round runs every command once, in turn, so that a drift of the
+// machine's speed falls on all of them alike; the medians are compared.
+struct Contender {
+    const char* what;
+    std::function<Outcome()> run;
+    std::vector<Outcome> outcomes;
+};
+
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : v[v.size() / 2];
+}
+
+void alternate(std::vector<Contender>& cs, int rounds) {
+    for (int r = 0; r < rounds; ++r)
+        for (Contender& c : cs) c.outcomes.push_back(c.run());
+    for (const Contender& c : cs) {
+        std::vector<double> wall, cpu, peak;
+        int failed = 0;
+        for (const Outcome& o : c.outcomes) {
+            wall.push_back(o.seconds);
+            cpu.push_back(o.cpuSeconds);
+            peak.push_back(o.maxRssKb / 1024.0);
+            failed += o.status != 0;
+        }
+        std::printf("  %-30s %7.2f s wall (%.2f to %.2f)  CPU %.2f s  peak %6.1f MB%s\n", c.what, median(wall),
+                    *std::min_element(wall.begin(), wall.end()), *std::max_element(wall.begin(), wall.end()),
+                    median(cpu), median(peak), failed ? "  (a run failed)" : "");
+    }
+}
+
+double medianWall(const Contender& c) {
+    std::vector<double> wall;
+    for (const Outcome& o : c.outcomes) wall.push_back(o.seconds);
+    return median(wall);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     std::string tallyport =
         argc > 1 ? argv[1] : (fs::canonical("/proc/self/exe").parent_path().parent_path() / "tallyport").string();
     const fs::path folder = argc > 2 ? argv[2] : "/tmp/tallyport-convert-bench";
-    std::printf("tallyport: %s\n", tallyport.c_str());
+    const int rounds = argc > 3 ? std::max(1, std::atoi(argv[3])) : 5;
+    std::printf("tallyport: %s  (%u CPUs, %d alternating rounds)\n", tallyport.c_str(),
+                std::thread::hardware_concurrency(), rounds);
     for (uint32_t rows : {100000u, 1000000u}) {
         const fs::path src = folder / ("src" + std::to_string(rows)), plain = folder / ("plain" + std::to_string(rows));
         fs::remove_all(src);
@@ -202,28 +246,44 @@ int main(int argc, char** argv) {
         generate(src / "bench.dbf", src / "bench.fpt", rows, false);
         generate(plain / "bench.dbf", plain / "bench.fpt", rows, true);
         const fs::path target = folder / ("bench" + std::to_string(rows) + ".mdb");
-        fs::remove(target);
+        const fs::path ace = folder / ("bench" + std::to_string(rows) + ".accdb");
+        auto convertInto = [&](const fs::path& t) {
+            return [&, t] {
+                fs::remove(t);
+                return runChild({tallyport, "convert", "--folder", src.string(), "--target", t.string(), "--create"},
+                                true);
+            };
+        };
+        std::printf("\n%u rows (C N D T L I Y B M V): medians\n", rows);
+        std::vector<Contender> conversion = {
+            {"tallyport convert -> new .mdb", convertInto(target), {}},
+            {"tallyport convert -> new .accdb", convertInto(ace), {}},
+            {"pgdbf -> /dev/null",
+             [&] {
+                 return runChild({"pgdbf", "-m", (plain / "bench.fpt").string(), (plain / "bench.dbf").string()}, true);
+             },
+             {}}};
+        alternate(conversion, rounds);
+        std::printf("  ratio to pgdbf (wall): .mdb %.2f, .accdb %.2f  (%.0f MB .mdb file)\n",
+                    medianWall(conversion[0]) / medianWall(conversion[2]),
+                    medianWall(conversion[1]) / medianWall(conversion[2]),
+                    fs::exists(target) ? fs::file_size(target) / 1048576.0 : 0.0);
+        std::vector<Contender> reading = {
+            {"tallyport sql SELECT * (csv)",
+             [&] {
+                 return runChild({tallyport, "sql", target.string(), "--format", "csv", "-e", "SELECT * FROM [bench]"},
+                                 true);
+             },
+             {}},
+            {"mdb-export",
+             [&] {
+                 return runChild({"mdb-export", target.string(), "bench"}, true);
+             },
+             {}}};
+        alternate(reading, rounds);
+        std::printf("  ratio to mdb-export (wall): %.2f\n", medianWall(reading[0]) / medianWall(reading[1]));
+        fs::remove(ace);
 
-        const Outcome tp =
-            runChild({tallyport, "convert", "--folder", src.string(), "--target", target.string(), "--create"}, true);
-        const Outcome pg =
-            runChild({"pgdbf", "-m", (plain / "bench.fpt").string(), (plain / "bench.dbf").string()}, true);
-        const double tpRate = rows / tp.seconds, pgRate = rows / pg.seconds;
-        std::printf("\n%u rows (C N D T L I Y B M V)\n", rows);
-        std::printf(
-            "  tallyport convert -> new .mdb: %7.2f s (CPU %.2f s)  %9.0f rows/s  peak %6.1f MB  exit %d  (%.0f MB "
-            "file)\n",
-            tp.seconds, tp.cpuSeconds, tpRate, tp.maxRssKb / 1024.0, tp.status,
-            fs::exists(target) ? fs::file_size(target) / 1048576.0 : 0.0);
-        std::printf("  pgdbf -> /dev/null:            %7.2f s (CPU %.2f s)  %9.0f rows/s  peak %6.1f MB  exit %d\n",
-                    pg.seconds, pg.cpuSeconds, pgRate, pg.maxRssKb / 1024.0, pg.status);
-        if (tp.status == 0 && pg.status == 0)
-            std::printf("  ratio (pgdbf rows/s : tallyport rows/s): %.2f wall, %.2f CPU\n", pgRate / tpRate,
-                        tp.cpuSeconds / pg.cpuSeconds);
-        else std::printf("  no ratio: a run failed\n");
-        // The same conversion again into the same file (its table dropped and
-        // made again in one session), a DROP TABLE on its own, and one more
-        // conversion in a new session into the pages the drop gave back.
         auto mb = [&] { return fs::exists(target) ? fs::file_size(target) / 1048576.0 : 0.0; };
         const Outcome again = runChild(
             {tallyport, "convert", "--folder", src.string(), "--target", target.string(), "--overwrite", "yes"}, true);
@@ -236,7 +296,6 @@ int main(int argc, char** argv) {
             {tallyport, "convert", "--folder", src.string(), "--target", target.string(), "--overwrite", "yes"}, true);
         std::printf("  convert after the drop:        %7.2f s (CPU %.2f s)  peak %6.1f MB  exit %d  (%.0f MB file)\n",
                     after.seconds, after.cpuSeconds, after.maxRssKb / 1024.0, after.status, mb());
-        // The integrity check of what was written (exit 0: "ok").
         const Outcome ck = runChild({tallyport, "check", target.string()}, true);
         std::printf("  tallyport check of the .mdb:   %7.2f s (CPU %.2f s)  %9.0f rows/s  peak %6.1f MB  exit %d\n",
                     ck.seconds, ck.cpuSeconds, rows / ck.seconds, ck.maxRssKb / 1024.0, ck.status);
