@@ -96,7 +96,7 @@ public:
     void setBusyPointer(bool) override {}
     convert::StatementList& previewList() override { return script_ ? *script_ : unused_; }
     convert::DatatypeList& datatypeList() override { return datatypes_; }
-    void showPreview() override {}
+    void showPreview(convert::PreviewFlags&) override {}
     std::unique_ptr<db::Connection>& accessConnection() override { return conn_; }
 
     void rowsProgress(const std::string& table, int64_t done, int64_t total) override {

@@ -97,7 +97,7 @@ public:
     void setBusyPointer(bool busy) override;
     convert::StatementList& previewList() override;
     convert::DatatypeList& datatypeList() override;
-    void showPreview() override;
+    void showPreview(convert::PreviewFlags& outcome) override;
     void previewTable(const std::string& name) override;
     void focusField(convert::InputField field) override;
     std::unique_ptr<db::Connection>& accessConnection() override { return accessConn_; }

@@ -19,7 +19,9 @@ static MainWindow::PreviewLists& lists(MainWindow& f, std::shared_ptr<MainWindow
 
 convert::StatementList& MainWindow::previewList() { return lists(*this, previewWindows_).windows.statementList(); }
 convert::DatatypeList& MainWindow::datatypeList() { return lists(*this, previewWindows_).windows.datatypeList(); }
-void MainWindow::showPreview() { lists(*this, previewWindows_).windows.showPreviewModal(this); }
+void MainWindow::showPreview(convert::PreviewFlags& outcome) {
+    lists(*this, previewWindows_).windows.showPreviewModal(this, &outcome);
+}
 void MainWindow::previewTable(const std::string& name) { lists(*this, previewWindows_).windows.setTableName(name); }
 
 db::CodePageChoice MainWindow::sourceCodePage() const { return storedCodePage(); }

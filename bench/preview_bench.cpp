@@ -150,7 +150,7 @@ void benchOnce(tp::preview::PreviewWindows& windows, long lines, const char* lab
     std::printf("  select+scroll ends   %8.3f s\n", jump);
     std::printf("  Check All + Copy SQL %8.3f s\n", copy);
     std::printf("  Execute SQL          %8.3f s  (%.0f lines/s), SQL executed %s\n", exec, lines / exec,
-                tp::convert::previewFlags().sqlExecuted ? "true" : "false");
+                form.outcome().sqlExecuted ? "true" : "false");
     std::printf("  longest without events %6.3f s (during Execute SQL)\n", longest);
     // Closing the window gives the lines' memory back.
     form.done(0);

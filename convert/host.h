@@ -40,7 +40,8 @@ public:
     virtual DatatypeRow row(int index) const = 0;
 };
 
-// Program-wide flags shared by the run and the preview window.
+// What a preview window's closing told the run: the run sets them before
+// it shows the window, the window changes them, the run reads them after.
 struct PreviewFlags {
     bool sqlExecuted = false;
     bool endRunAfterPreview = false;
@@ -52,7 +53,6 @@ struct PreviewFlags {
 // The fields of the main window a user fixes when the run cannot open the
 // source or the target.
 enum class InputField { SourceFolder, SourceDbc, TargetFile, TargetPassword };
-PreviewFlags& previewFlags();
 
 class RunHost {
 public:
@@ -87,8 +87,9 @@ public:
     virtual StatementList& previewList() = 0;
     virtual DatatypeList& datatypeList() = 0;
     // Shows the preview window modally, owned by the main window; returns
-    // when it closes. The window executes on accessConnection().
-    virtual void showPreview() = 0;
+    // when it closes, having told in outcome how. The window executes on
+    // accessConnection().
+    virtual void showPreview(PreviewFlags& outcome) = 0;
 
     // The run stopped because of the user's input: its one message has been
     // shown; the focus goes to the field to fix.

@@ -416,7 +416,7 @@ bool ConversionRun::previewTable(State& s, const std::string& name) {
     s.tableSkippedInPreview = false;
     if (!p.test(step::PreviewThisTable, [&] { return host_.previewMode() && host_.previewPerTable(); })) return true;
     host_.previewTable(name);
-    p(step::ShowTablePreview, [&] { host_.showPreview(); });
+    p(step::ShowTablePreview, [&] { host_.showPreview(s.flags); });
     s.tableSkippedInPreview = !s.flags.sqlExecuted && !s.flags.endRunAfterPreview;
     settlePreview(s, "the preview was closed with \"< Back\"");
     return p.test(step::PreviewLetRunGoOn, [&] { return s.flags.sqlExecuted || !s.flags.endRunAfterPreview; });
@@ -447,7 +447,7 @@ void ConversionRun::finish(State& s) {
             s.flags.executionUndone = false;
         });
         host_.previewTable({});
-        p(step::ShowFinalPreview, [&] { host_.showPreview(); });
+        p(step::ShowFinalPreview, [&] { host_.showPreview(s.flags); });
         settlePreview(s, "the preview was closed without Execute SQL");
         p(step::CloseTargetAfterPreview, [&] { need(host_.accessConnection()).Close(); });
         p(step::CloseSourceAfterPreview, [&] { need(s.source).Close(); });

@@ -220,7 +220,7 @@ void ConversionRun::putRelations(State& s) {
     s.flags.endRunAfterPreview = true;
     s.flags.executionUndone = false;
     host_.previewTable({});
-    p(step::ShowRelationsPreview, [&] { host_.showPreview(); });
+    p(step::ShowRelationsPreview, [&] { host_.showPreview(s.flags); });
 }
 
 }  // namespace tp::convert

@@ -58,7 +58,7 @@ struct RunKeys {
 struct ConversionRun::State {
     Procedure p{kReportWindow, kReportProcedure};
     RegionalSettings settings;
-    PreviewFlags& flags = previewFlags();
+    PreviewFlags flags;  // of the last preview
     std::unique_ptr<db::Connection> source;
     std::unique_ptr<db::Recordset> records;
     bool connectionsOpen = false;

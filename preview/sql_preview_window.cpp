@@ -324,7 +324,8 @@ void SqlPreviewWindow::unload() {
 #endif
 }
 
-void SqlPreviewWindow::showModal(QWidget* owner) {
+void SqlPreviewWindow::showModal(QWidget* owner, convert::PreviewFlags* outcome) {
+    outcome_ = outcome ? outcome : &ownOutcome_;
     ensureLoaded();
     model_.flush();
     setParent(owner, windowFlags() | Qt::Dialog);
@@ -334,6 +335,7 @@ void SqlPreviewWindow::showModal(QWidget* owner) {
     if (model_.rowCount() > 0 && !statementView->currentIndex().isValid())
         statementView->selectionModel()->setCurrentIndex(model_.index(0, 0), QItemSelectionModel::NoUpdate);
     exec();
+    outcome_ = &ownOutcome_;
     // The window outlives its owner's children: keep it out of their tree.
     setParent(nullptr, windowFlags() | Qt::Dialog);
 }
@@ -423,7 +425,7 @@ void SqlPreviewWindow::executeSql() {
         if (!executeLine(unit, n, text)) return;
     }
     if (unit.open && !commitUnit(unit)) return;
-    p(120, [] { convert::previewFlags().sqlExecuted = true; });
+    p(120, [&] { outcome_->sqlExecuted = true; });
     p(122, [&] { pointer_->setValue(WindowPointer::Default); });
     p(124, [&] { resetProgress(); });
     executing_ = false;
@@ -477,7 +479,7 @@ bool SqlPreviewWindow::commitUnit(ExecutionUnit& unit) {
 void SqlPreviewWindow::stopExecution(Procedure& p, ExecutionUnit& unit) {
     if (unit.open) {
         undoExecution(unit.target);
-        convert::previewFlags().executionUndone = true;
+        outcome_->executionUndone = true;
     }
     const Stop how = stop_;
     stop_ = Stop::None;
@@ -620,7 +622,7 @@ void SqlPreviewWindow::mailErrorMessage() {
 void SqlPreviewWindow::skipTable() {
     if (requestStop(Stop::Skip)) return;
     Procedure p(kReportWindow, kSkipProcedure);
-    p(100, [] { convert::previewFlags().endRunAfterPreview = false; });
+    p(100, [&] { outcome_->endRunAfterPreview = false; });
     p(102, [&] { reject(); });
 }
 

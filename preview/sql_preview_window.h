@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "convert/host.h"
 #include "preview/statement_model.h"
 
 class QGroupBox;
@@ -42,8 +43,12 @@ public:
     bool isLoaded() const { return loaded_; }
 
     // Shows the window modally, owned by `owner`, with the focus on the
-    // statement list; returns when it closed.
-    void showModal(QWidget* owner);
+    // statement list; returns when it closed. How it closed (Execute SQL
+    // went through, Skip Table, an execution taken back) is told in outcome,
+    // or when none is given in the window's own.
+    void showModal(QWidget* owner, convert::PreviewFlags* outcome = nullptr);
+    const convert::PreviewFlags& outcome() const { return *outcome_; }
+    convert::PreviewFlags& ownOutcome() { return ownOutcome_; }
     // The table the next showing is about (its own line above the list);
     // empty: the statements of the whole run.
     void setTableName(const std::string& name);
@@ -107,6 +112,8 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    convert::PreviewFlags ownOutcome_;
+    convert::PreviewFlags* outcome_ = &ownOutcome_;
     void buildControls();
     void buildLayout();
     void fitColumnToView();

@@ -70,7 +70,9 @@ DatatypeView& PreviewWindows::datatypeView() {
 convert::StatementList& PreviewWindows::statementList() { return *statements_; }
 convert::DatatypeList& PreviewWindows::datatypeList() { return *datatypes_; }
 
-void PreviewWindows::showPreviewModal(QWidget* owner) { sqlPreview().showModal(owner); }
+void PreviewWindows::showPreviewModal(QWidget* owner, convert::PreviewFlags* outcome) {
+    sqlPreview().showModal(owner, outcome);
+}
 
 void PreviewWindows::setTableName(const std::string& name) { sqlPreview().setTableName(name); }
 

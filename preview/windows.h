@@ -33,8 +33,10 @@ public:
     // Touching a list loads its window, hidden.
     convert::StatementList& statementList();
     convert::DatatypeList& datatypeList();
-    // Shows the preview window modally, owned by `owner`.
-    void showPreviewModal(QWidget* owner);
+    // Shows the preview window modally, owned by `owner`; its closing is
+    // told in outcome (when given; else in the window's own, see
+    // SqlPreviewWindow::outcome()).
+    void showPreviewModal(QWidget* owner, convert::PreviewFlags* outcome = nullptr);
     // The table the next preview is about; empty: the whole run.
     void setTableName(const std::string& name);
 

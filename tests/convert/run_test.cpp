@@ -159,9 +159,9 @@ public:
     void setBusyPointer(bool) override { ++busyCalls; }
     StatementList& previewList() override { return preview; }
     DatatypeList& datatypeList() override { return datatypes; }
-    void showPreview() override {
+    void showPreview(PreviewFlags& outcome) override {
         previews.push_back(preview.lines);
-        closePreview(previewFlags());
+        closePreview(outcome);
     }
     std::unique_ptr<tp::db::Connection>& accessConnection() override { return conn; }
     std::vector<InputField> focused;

@@ -289,7 +289,7 @@ TEST_F(WindowsInUse, ADoubleClickDoesNotReachTheNextPreviewAndEnterPressesTheFoc
                          f.executeButton->setFocus();
                          QTest::keyClick(f.executeButton, Qt::Key_Return);
                          stillOpen = f.isVisible();
-                         executed = f.isExecuting() || tp::convert::previewFlags().sqlExecuted;
+                         executed = f.isExecuting() || f.outcome().sqlExecuted;
                          waitPastOpening();
                          f.skipButton->setFocus();
                          QTest::keyClick(f.skipButton, Qt::Key_Return);

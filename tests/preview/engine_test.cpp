@@ -42,7 +42,7 @@ TEST(PreviewOnAccessEngine, FailureAtLineSevenOfTenLeavesTheTargetAsBeforeAndThe
     for (int i = 1; i <= 9; ++i)
         list.append(i == 6 ? "INSERT INTO [t] VALUES(6, 'six'"  // line 7: no closing parenthesis
                            : "INSERT INTO [t] VALUES(" + std::to_string(i) + ", 'row')");
-    convert::previewFlags().sqlExecuted = false;
+    convert::PreviewFlags outcome;
 
     int errorLine = 0, selected = -1, secondErrorLine = 0;
     std::string error;
@@ -65,14 +65,14 @@ TEST(PreviewOnAccessEngine, FailureAtLineSevenOfTenLeavesTheTargetAsBeforeAndThe
         form.executeSql();
         secondErrorLine = form.errorLine();
     });
-    windows.showPreviewModal(nullptr);
+    windows.showPreviewModal(nullptr, &outcome);
 
     EXPECT_EQ(errorLine, 7);
     EXPECT_EQ(selected, 6);
     EXPECT_FALSE(error.empty());
     EXPECT_TRUE(afterFailure.empty());
     EXPECT_EQ(secondErrorLine, 7);
-    EXPECT_TRUE(convert::previewFlags().sqlExecuted);
+    EXPECT_TRUE(outcome.sqlExecuted);
     EXPECT_EQ(ids(*conn), (std::vector<int64_t>{1, 2, 3, 4, 5, 6, 7, 8, 9}));
     ASSERT_EQ(boxes.shown.size(), 1u);
     EXPECT_EQ(boxes.shown[0].text, "Error found.");

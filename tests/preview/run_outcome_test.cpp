@@ -44,7 +44,7 @@ public:
     convert::StatementList& previewList() override { return windows.statementList(); }
     convert::DatatypeList& datatypeList() override { return windows.datatypeList(); }
     std::unique_ptr<db::Connection>& accessConnection() override { return conn; }
-    void showPreview() override {
+    void showPreview(convert::PreviewFlags& outcome) override {
         const Close how = script.empty() ? Close::Back : script.front();
         if (!script.empty()) script.pop_front();
         SqlPreviewWindow& f = windows.sqlPreview();
@@ -60,7 +60,7 @@ public:
             }
             // clang-format on
         });
-        windows.showPreviewModal(nullptr);
+        windows.showPreviewModal(nullptr, &outcome);
         targetOpenAfterShow.push_back(conn && conn->isOpen());
     }
 

@@ -41,9 +41,8 @@ protected:
         FakeTarget::instance().reset();
         conn = openFakeTarget();
         windows = std::make_unique<preview::PreviewWindows>([this] { return conn.get(); });
-        auto& flags = convert::previewFlags();
-        flags.sqlExecuted = false;
-        flags.endRunAfterPreview = true;
+        outcome.sqlExecuted = false;
+        outcome.endRunAfterPreview = true;
     }
     void TearDown() override {
         FakeTarget::instance().reset();
@@ -62,7 +61,7 @@ protected:
     void show(std::function<void(SqlPreviewWindow&)> inside) {
         SqlPreviewWindow& f = windows->sqlPreview();
         whenModal("Form2", [&f, inside] { inside(f); });
-        windows->showPreviewModal(nullptr);
+        windows->showPreviewModal(nullptr, &outcome);
     }
     static bool rowVisible(SqlPreviewWindow& f, int row) {
         const QRect r = f.statementView->visualRect(f.statements().index(row, 0));
@@ -76,6 +75,7 @@ protected:
     ScopedBoxes boxes;
     std::unique_ptr<db::Connection> conn;
     std::unique_ptr<preview::PreviewWindows> windows;
+    convert::PreviewFlags outcome;  // how the last showing closed
 };
 
 // ---- Opening and closing ----------------------------------------------------
@@ -106,8 +106,8 @@ TEST_F(PreviewWindowTest, OpensLoadedWithItsCaptionColumnAndControls) {
 TEST_F(PreviewWindowTest, ExecuteSqlThroughEveryLineSetsSQLFormOKAndCloses) {
     fill({"DROP TABLE [t]", "CREATE TABLE [t]([a] INT)", "INSERT INTO [t] VALUES(1)"});
     show([](SqlPreviewWindow& f) { f.executeButton->click(); });
-    EXPECT_TRUE(convert::previewFlags().sqlExecuted);
-    EXPECT_TRUE(convert::previewFlags().endRunAfterPreview);
+    EXPECT_TRUE(outcome.sqlExecuted);
+    EXPECT_TRUE(outcome.endRunAfterPreview);
     EXPECT_EQ(FakeTarget::instance().executed,
               (std::vector<std::string>{"DROP TABLE [t]", "CREATE TABLE [t]([a] INT)", "INSERT INTO [t] VALUES(1)"}));
     EXPECT_FALSE(windows->sqlPreview().isVisible());
@@ -118,20 +118,20 @@ TEST_F(PreviewWindowTest, ExecuteSqlThroughEveryLineSetsSQLFormOKAndCloses) {
 TEST_F(PreviewWindowTest, SkipTableClearsEndRunAfterPreviewAndExecutesNothing) {
     fill({"CREATE TABLE [t]([a] INT)"});
     show([](SqlPreviewWindow& f) { f.skipButton->click(); });
-    EXPECT_FALSE(convert::previewFlags().sqlExecuted);
-    EXPECT_FALSE(convert::previewFlags().endRunAfterPreview);
+    EXPECT_FALSE(outcome.sqlExecuted);
+    EXPECT_FALSE(outcome.endRunAfterPreview);
     EXPECT_TRUE(FakeTarget::instance().executed.empty());
 }
 
 TEST_F(PreviewWindowTest, BackAndTheCloseBoxChangeNoFlag) {
     fill({"CREATE TABLE [t]([a] INT)"});
     show([](SqlPreviewWindow& f) { f.backButton->click(); });
-    EXPECT_FALSE(convert::previewFlags().sqlExecuted);
-    EXPECT_TRUE(convert::previewFlags().endRunAfterPreview);
+    EXPECT_FALSE(outcome.sqlExecuted);
+    EXPECT_TRUE(outcome.endRunAfterPreview);
     fill({"CREATE TABLE [t]([a] INT)"});
     show([](SqlPreviewWindow& f) { f.close(); });
-    EXPECT_FALSE(convert::previewFlags().sqlExecuted);
-    EXPECT_TRUE(convert::previewFlags().endRunAfterPreview);
+    EXPECT_FALSE(outcome.sqlExecuted);
+    EXPECT_TRUE(outcome.endRunAfterPreview);
     EXPECT_TRUE(FakeTarget::instance().executed.empty());
 }
 
@@ -146,7 +146,7 @@ TEST_F(PreviewWindowTest, EmptyPreviewAnswersNoSqlToRunAndStaysOpen) {
     ASSERT_EQ(boxes.shown.size(), 1u);
     EXPECT_EQ(boxes.shown[0].text, "No SQL to run.");
     EXPECT_EQ(boxes.shown[0].style, mb::OkOnly);
-    EXPECT_FALSE(convert::previewFlags().sqlExecuted);
+    EXPECT_FALSE(outcome.sqlExecuted);
 }
 
 // ---- Execute SQL ------------------------------------------------------------
@@ -180,13 +180,13 @@ TEST_F(PreviewWindowTest, BlankLinesAreSkippedButCountedAndLinesGoUntrimmed) {
     EXPECT_EQ(FakeTarget::instance().executed, (std::vector<std::string>{"  INSERT A  ", "INSERT B"}));
     EXPECT_EQ(progress, (std::vector<std::string>{"Please wait.. Processing row: 1 of 4",
                                                   "Please wait.. Processing row: 3 of 4"}));
-    EXPECT_TRUE(convert::previewFlags().sqlExecuted);
+    EXPECT_TRUE(outcome.sqlExecuted);
 }
 
 TEST_F(PreviewWindowTest, OnlyBlankLinesCompleteWithoutSendingAnything) {
     fill({" ", "", "    "});
     show([](SqlPreviewWindow& f) { f.executeSql(); });
-    EXPECT_TRUE(convert::previewFlags().sqlExecuted);
+    EXPECT_TRUE(outcome.sqlExecuted);
     EXPECT_TRUE(FakeTarget::instance().executed.empty());
     EXPECT_FALSE(windows->sqlPreview().isVisible());
 }
@@ -227,7 +227,7 @@ TEST_F(PreviewWindowTest, FailureAtLineSevenOfTenUndoesTheLinesBeforeAndARepaire
     EXPECT_EQ(t.executed[0], "INSERT INTO [t] VALUES(1)");
     EXPECT_EQ(t.executed[6], "INSERT INTO [t] VALUES(7)");
     EXPECT_EQ(std::make_tuple(t.begun, t.rolledBack, t.committed, t.inUnit), std::make_tuple(2, 1, 1, false));
-    EXPECT_TRUE(convert::previewFlags().sqlExecuted);
+    EXPECT_TRUE(outcome.sqlExecuted);
 }
 
 TEST_F(PreviewWindowTest, EveryExecuteFailureIsCapturedWhateverItsDescription) {
@@ -248,7 +248,7 @@ TEST_F(PreviewWindowTest, EveryExecuteFailureIsCapturedWhateverItsDescription) {
         EXPECT_EQ(error, description);
         ASSERT_EQ(boxes.shown.size(), 1u);
         EXPECT_EQ(boxes.shown[0].text, "Error found.");
-        EXPECT_FALSE(convert::previewFlags().sqlExecuted);
+        EXPECT_FALSE(outcome.sqlExecuted);
     }
 }
 
@@ -262,7 +262,7 @@ TEST_F(PreviewWindowTest, ATargetThatIsNotOpenIsCapturedAtTheFirstLine) {
         f.back();
     });
     EXPECT_EQ(errorLine, 1);
-    EXPECT_FALSE(convert::previewFlags().sqlExecuted);
+    EXPECT_FALSE(outcome.sqlExecuted);
 }
 
 TEST_F(PreviewWindowTest, CommandsThatWouldDisturbExecutionAreRefusedMeanwhile) {
@@ -278,8 +278,8 @@ TEST_F(PreviewWindowTest, CommandsThatWouldDisturbExecutionAreRefusedMeanwhile) 
     };
     show([](SqlPreviewWindow& f) { f.executeSql(); });
     EXPECT_EQ(FakeTarget::instance().executed.size(), 5u);
-    EXPECT_TRUE(convert::previewFlags().sqlExecuted);
-    EXPECT_TRUE(convert::previewFlags().endRunAfterPreview);
+    EXPECT_TRUE(outcome.sqlExecuted);
+    EXPECT_TRUE(outcome.endRunAfterPreview);
 }
 
 // Back, Skip, the close box or Escape while Execute SQL runs: the line being
@@ -290,7 +290,7 @@ TEST_F(PreviewWindowTest, BackSkipOrTheCloseBoxDuringExecutionStopAfterTheLineAn
     for (How how : {Back, Skip, CloseBox, Escape}) {
         SCOPED_TRACE(how);
         FakeTarget::instance().reset();
-        convert::previewFlags() = {false, true};
+        outcome = {false, true};
         fill(numbered(6));
         SqlPreviewWindow& form = windows->sqlPreview();
         int calls = 0;
@@ -313,8 +313,8 @@ TEST_F(PreviewWindowTest, BackSkipOrTheCloseBoxDuringExecutionStopAfterTheLineAn
         EXPECT_FALSE(form.isVisible());
         EXPECT_FALSE(form.isExecuting());
         EXPECT_FALSE(form.isBusy());
-        EXPECT_FALSE(convert::previewFlags().sqlExecuted);
-        EXPECT_EQ(convert::previewFlags().endRunAfterPreview, how != Skip);
+        EXPECT_FALSE(outcome.sqlExecuted);
+        EXPECT_EQ(outcome.endRunAfterPreview, how != Skip);
         EXPECT_TRUE(boxes.shown.empty());
     }
 }
