@@ -4,6 +4,8 @@
 #include "db/jet/sql_chars.h"
 #include "db/jet/index_keys.h"
 #include "db/jet/storage.h"
+#include "db/coding/guid.h"
+#include "db/coding/utf.h"
 
 #include <charconv>
 #include <cmath>
@@ -335,23 +337,11 @@ double literalDouble(const Literal& lit) {
     return lit.negative ? -d : d;
 }
 
+// The GUID text as Access shows it: upper case, in braces.
 bool parseGuid(std::string_view s, std::string& out) {
-    s = trimmed(s);
-    if (s.size() == 38 && s.front() == '{' && s.back() == '}') s = s.substr(1, 36);
-    if (s.size() != 36) return false;
-    out.assign("{");
-    for (size_t i = 0; i < 36; ++i) {
-        char c = s[i];
-        if (i == 8 || i == 13 || i == 18 || i == 23) {
-            if (c != '-') return false;
-            out += '-';
-            continue;
-        }
-        if (isDigit(c) || (c >= 'A' && c <= 'F')) out += c;
-        else if (c >= 'a' && c <= 'f') out += char(c - 32);
-        else return false;
-    }
-    out += '}';
+    uint8_t bytes[16];
+    if (!coding::parseGuid(trimmed(s), bytes)) return false;
+    out = coding::guidText(bytes);
     return true;
 }
 
@@ -545,29 +535,8 @@ Value dateValue(const Literal& lit) {
 // Text stored in a binary column keeps its UTF-16LE bytes.
 Value binaryValue(const Literal& lit, const ColumnDef& col) {
     if (lit.kind != LiteralKind::String) throw jeterr::typeMismatch();
-    std::string s = unquote(lit);
-    Bytes b;
-    b.reserve(s.size() * 2);
-    auto put = [&](uint32_t u) {
-        b.push_back(uint8_t(u & 0xFF));
-        b.push_back(uint8_t(u >> 8));
-    };
-    size_t i = 0;
-    while (i < s.size()) {
-        unsigned char c = static_cast<unsigned char>(s[i]);
-        uint32_t cp = c;
-        int extra = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC0 ? 1 : 0;
-        if (extra) cp = c & (0x3F >> extra);
-        ++i;
-        for (int k = 0; k < extra && i < s.size(); ++k, ++i) cp = (cp << 6) | (static_cast<unsigned char>(s[i]) & 0x3F);
-        if (cp >= 0x10000) {
-            cp -= 0x10000;
-            put(0xD800 + (cp >> 10));
-            put(0xDC00 + (cp & 0x3FF));
-        } else {
-            put(cp);
-        }
-    }
+    std::vector<uint8_t> b;
+    coding::putUtf16LE(b, coding::utf8ToUtf16(unquote(lit)));
     if (col.type == ColType::Binary && b.size() > size_t(col.size > 0 ? col.size : 255)) throw jeterr::fieldTooSmall();
     return Value(std::move(b));
 }
