@@ -12,6 +12,7 @@ namespace {
 
 std::function<void()> g_pump;
 std::function<void()> g_busyPump;
+std::function<void()> g_beforePump;
 int g_throttleMs = 15;
 int64_t g_lastNs = INT64_MIN / 2;
 
@@ -27,6 +28,7 @@ int64_t nowNs() {
 }  // namespace
 
 void setEventPump(std::function<void()> pump) { g_pump = std::move(pump); }
+void setBeforePump(std::function<void()> hook) { g_beforePump = std::move(hook); }
 void setEventThrottleMs(int ms) { g_throttleMs = ms; }
 
 void setBusyPump(std::function<void()> pump) {
@@ -39,6 +41,7 @@ void setBusyPump(std::function<void()> pump) {
         const int64_t now = nowNs();
         if (now - g_lastNs < static_cast<int64_t>(g_throttleMs) * 1000000) return;
         g_lastNs = now;
+        if (g_beforePump) g_beforePump();
         g_busyPump();
     });
 }
@@ -46,6 +49,7 @@ void setBusyPump(std::function<void()> pump) {
 void pumpEventsNow() {
     if (!g_pump) return;
     g_lastNs = nowNs();
+    if (g_beforePump) g_beforePump();
     g_pump();
 }
 
@@ -54,6 +58,7 @@ void pumpEvents() {
     const int64_t now = nowNs();
     if (now - g_lastNs < static_cast<int64_t>(g_throttleMs) * 1000000) return;
     g_lastNs = now;
+    if (g_beforePump) g_beforePump();
     g_pump();
 }
 

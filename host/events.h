@@ -19,5 +19,9 @@ void setEventThrottleMs(int ms);
 // data layer again; the windows pass one that repaints and keeps the input
 // for later. Throttled like pumpEvents().
 void setBusyPump(std::function<void()> pump);
+// Runs before every pump of either kind (none when null): a window that
+// changes what it shows many times between two pumps shows the last change
+// there, the only one that could be painted.
+void setBeforePump(std::function<void()> hook);
 
 }  // namespace tp

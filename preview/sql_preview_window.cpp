@@ -43,6 +43,14 @@ namespace tp::preview {
 
 namespace {
 
+int executionPercent(int line, int lines) {
+    return static_cast<int>(std::lround(static_cast<double>(line) / static_cast<double>(lines) * 100.0));
+}
+
+QString executionText(int line, int lines) {
+    return QStringLiteral("Please wait.. Processing row: %1 of %2").arg(line).arg(lines);
+}
+
 // The names the outside sees: object names (tests and screen readers find
 // the controls by them) and the error report's location and procedures.
 const QString kWindowName = QStringLiteral("Form2");
@@ -365,11 +373,17 @@ bool SqlPreviewWindow::isBusy() const { return pointer_->value() == WindowPointe
 
 std::string SqlPreviewWindow::errorText() const { return errorEdit->toPlainText().toStdString(); }
 
-int SqlPreviewWindow::progressValue() const { return progressBar->value(); }
+// What the bar shows, or shows at its next paint.
+int SqlPreviewWindow::progressValue() const {
+    return progressLine_ ? executionPercent(progressLine_, progressLines_) : progressBar->value();
+}
 
-std::string SqlPreviewWindow::progressText() const { return progressBar->format().toStdString(); }
+std::string SqlPreviewWindow::progressText() const {
+    return (progressLine_ ? executionText(progressLine_, progressLines_) : progressBar->format()).toStdString();
+}
 
 void SqlPreviewWindow::resetProgress() {
+    progressLine_ = 0;
     progressBar->setValue(0);
     progressBar->setFormat(QStringLiteral("Progress Bar"));
 }
@@ -408,6 +422,16 @@ void SqlPreviewWindow::executeSql() {
     // target is as it was before the click and a repaired list can run
     // again from line 1.
     ExecutionUnit unit;
+    // The progress is set when the window may paint next, as the last line
+    // left it.
+    struct ProgressAtPumps {
+        explicit ProgressAtPumps(QPointer<SqlPreviewWindow> w) {
+            setBeforePump([w] {
+                if (w) w->applyExecutionProgress();
+            });
+        }
+        ~ProgressAtPumps() { setBeforePump(nullptr); }
+    } progressAtPumps(alive);
     const int total = model_.count();
     for (int n = 1; n <= total; ++n) {
         p(110, [] { pumpEvents(); });
@@ -418,7 +442,7 @@ void SqlPreviewWindow::executeSql() {
         }
         const int now = model_.count();
         if (n > now) break;
-        showExecutionProgress(p, n, now);
+        showExecutionProgress(n, now);
         const std::string_view text = model_.lineView(n - 1);
         if (blankText(text)) continue;
         unit.last = n;
@@ -434,13 +458,18 @@ void SqlPreviewWindow::executeSql() {
     closing_ = false;
 }
 
-void SqlPreviewWindow::showExecutionProgress(Procedure& p, int line, int lines) {
-    p(112, [&] {
-        progressBar->setValue(
-            static_cast<int>(std::lround(static_cast<double>(line) / static_cast<double>(lines) * 100.0)));
-    });
-    p(114,
-      [&] { progressBar->setFormat(QStringLiteral("Please wait.. Processing row: %1 of %2").arg(line).arg(lines)); });
+void SqlPreviewWindow::showExecutionProgress(int line, int lines) {
+    progressLine_ = line;
+    progressLines_ = lines;
+}
+
+void SqlPreviewWindow::applyExecutionProgress() {
+    if (progressLine_ == 0) return;
+    const int line = progressLine_, lines = progressLines_;
+    progressLine_ = 0;
+    Procedure p(kReportWindow, kExecuteProcedure);
+    p(112, [&] { progressBar->setValue(executionPercent(line, lines)); });
+    p(114, [&] { progressBar->setFormat(executionText(line, lines)); });
 }
 
 // Every failure of the target's Execute is captured, whatever its

@@ -130,7 +130,11 @@ private:
     void undoExecution(db::Connection* target);
     // The parts of Execute SQL.
     struct ExecutionUnit;
-    void showExecutionProgress(Procedure& p, int line, int lines);
+    // Execute SQL's progress: the line in work, shown by
+    // applyExecutionProgress() before the next pump of events.
+    void showExecutionProgress(int line, int lines);
+    void applyExecutionProgress();
+    int progressLine_ = 0, progressLines_ = 0;
     bool executeLine(ExecutionUnit& unit, int line, std::string_view text);  // false: failed, captured
     bool commitUnit(ExecutionUnit& unit);                                    // false: failed, captured
     void stopExecution(Procedure& p, ExecutionUnit& unit);                   // Back, Skip or the close box
