@@ -149,7 +149,15 @@ public:
         appendSortKey(k, utf16ToUtf8(std::u16string(1, c)), order_);
         return keys_.emplace(c, std::move(k)).first->second;
     }
-    bool same(char16_t a, char16_t b) { return a == b || of(a) == of(b); }
+    // Printable ASCII letters key alike exactly when they are the same
+    // letter in either case, other printable ASCII characters only with
+    // themselves (in the three General orders; control characters key alike).
+    bool same(char16_t a, char16_t b) {
+        if (a == b) return true;
+        if (a >= 0x20 && a < 0x7F && b >= 0x20 && b < 0x7F)
+            return (a | 0x20) == (b | 0x20) && (a | 0x20) >= u'a' && (a | 0x20) <= u'z';
+        return of(a) == of(b);
+    }
 
 private:
     SortOrder order_;
