@@ -5,6 +5,7 @@
 // statement is reported with its line number and the run goes on; the exit
 // status is 1 when any failed. With --transaction the statements are one
 // unit: the first failure undoes every one of them and ends the run.
+#include <cctype>
 #include <fstream>
 #include <iostream>
 #include <set>
@@ -102,14 +103,32 @@ std::unique_ptr<db::Connection> openSource(const SourceArgs& src) {
     }
 }
 
-// Runs one statement and writes its rows; false when it failed or a value
+// UPDATE and DELETE: statements whose rows affected are told.
+bool changesRows(std::string_view sql) {
+    size_t b = 0;
+    while (b < sql.size() && std::isspace(static_cast<unsigned char>(sql[b]))) ++b;
+    std::string word;
+    for (size_t i = b; i < sql.size() && std::isalpha(static_cast<unsigned char>(sql[i])); ++i)
+        word += char(std::toupper(static_cast<unsigned char>(sql[i])));
+    return word == "UPDATE" || word == "DELETE";
+}
+
+void writeAffected(std::ostream& out, long n, OutputFormat format) {
+    if (format == OutputFormat::Json) out << "{\"rowsAffected\":" << n << "}\n";
+    else out << n << (n == 1 ? " row" : " rows") << " affected\r\n";  // the line ends of the csv output
+}
+
+// Runs one statement and writes its rows (UPDATE and DELETE: how many they
+// changed); false when it failed or a value
 // could not be read (the failure is reported).
 // A table's code page notice is told once a run, however many statements
 // read it.
 bool runStatement(db::Connection& conn, const Statement& st, OutputFormat format, std::set<std::string>& told) {
     bool ok = true;
     try {
-        auto rs = conn.Execute(st.text);
+        long affected = 0;
+        auto rs = conn.Execute(st.text, &affected);
+        if (!rs && changesRows(st.text)) writeAffected(std::cout, affected, format);
         if (rs) {
             writeResult(std::cout, *rs, format);
             std::cout.flush();

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "db/jet/sql_query.h"
+
 namespace tp::db::jet {
 
 namespace {
@@ -20,28 +22,6 @@ const char* tableTypeText(TableKind kind) {
     }
     return "TABLE";
 }
-
-// SELECT with a column list: the chosen columns of a full scan.
-class ProjectingCursor : public Cursor {
-public:
-    ProjectingCursor(std::unique_ptr<Cursor> inner, std::vector<int> pick)
-        : inner_(std::move(inner)), pick_(std::move(pick)) {
-        for (int i : pick_) fields_.push_back(inner_->fields()[size_t(i)]);
-    }
-    const std::vector<FieldInfo>& fields() const override { return fields_; }
-    bool next(std::vector<Value>& row) override {
-        if (!inner_->next(full_)) return false;
-        row.resize(pick_.size());
-        for (size_t i = 0; i < pick_.size(); ++i) row[i] = full_[size_t(pick_[i])];
-        return true;
-    }
-
-private:
-    std::unique_ptr<Cursor> inner_;
-    std::vector<int> pick_;
-    std::vector<FieldInfo> fields_;
-    std::vector<Value> full_;
-};
 
 }  // namespace
 
@@ -106,6 +86,8 @@ std::unique_ptr<Cursor> JetConnection::execute(std::string_view sql, long* recor
     }
     case StatementKind::Insert: insert(recordsAffected); return nullptr;
     case StatementKind::Select: return select();
+    case StatementKind::Update:
+    case StatementKind::Delete: change(recordsAffected); return nullptr;
     case StatementKind::CreateIndex: db_->createIndex(st_.index); return nullptr;
     case StatementKind::AddRelationship: db_->addRelationship(st_.relationship); return nullptr;
     case StatementKind::DropIndex: db_->dropIndex(st_.index.table, st_.index.name, st_.constraint); return nullptr;
@@ -193,22 +175,20 @@ void JetConnection::insert(long* recordsAffected) {
 std::unique_ptr<Cursor> JetConnection::select() {
     const std::string stored = db_->findTable(std::string(st_.table));
     if (stored.empty()) throw jeterr::inputTableMissing(st_.table);
-    auto cursor = db_->scan(stored);
-    if (st_.columns.empty()) return cursor;
-    std::vector<int> pick;
-    const auto& fields = cursor->fields();
-    for (auto name : st_.columns) {
-        size_t idx = fields.size();
-        for (size_t i = 0; i < fields.size(); ++i)
-            if (sameName(fields[i].name, name)) {
-                idx = i;
-                break;
-            }
-        // The engine reads an unknown name as a parameter without a value.
-        if (idx == fields.size()) throw jeterr::missingParameter();
-        pick.push_back(int(idx));
-    }
-    return std::make_unique<ProjectingCursor>(std::move(cursor), std::move(pick));
+    return runSelect(*db_, stored, st_.query);
+}
+
+// UPDATE and DELETE: the rows changed are the records affected.
+void JetConnection::change(long* recordsAffected) {
+    const std::string stored = db_->findTable(std::string(st_.table));
+    if (stored.empty()) throw jeterr::inputTableMissing(st_.table);
+    if (startsWithMSys(stored))
+        for (const auto& t : db_->listTables())
+            if (t.name == stored && t.kind != TableKind::User)
+                throw Error(jeterr::kNotSupported, jeterr::kReadOnlyText);
+    Query& q = *st_.query;
+    const long n = q.kind == QueryKind::Update ? runUpdate(*db_, stored, q) : runDelete(*db_, stored, q);
+    if (recordsAffected) *recordsAffected = n;
 }
 
 // The foreign-keys rowset: a row per column pair of each relationship.

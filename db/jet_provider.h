@@ -38,6 +38,7 @@ private:
     void mapColumns();
     void fillRow();
     std::unique_ptr<Cursor> select();
+    void change(long* recordsAffected);
     std::unique_ptr<Cursor> foreignKeys();
     void forgetTable();
 

@@ -54,11 +54,18 @@ fi
 i=0
 while IFS= read -r s; do
   printf '%s' "$s" >"$out/sql/t$i.sql"; i=$((i + 1))
-done < <(grep -ohE '"(CREATE|INSERT|DROP|SELECT|create|insert|drop|select) [^"]*"' "$root"/tests/jet/*.cpp \
+done < <(grep -ohE '"(CREATE|INSERT|DROP|SELECT|UPDATE|DELETE|create|insert|drop|select|update|delete) [^"]*"' \
+           "$root"/tests/jet/*.cpp \
            "$root"/tests/convert/*.cpp 2>/dev/null | sed 's/^"//; s/"$//' | sort -u)
 printf '%s' 'DROP TABLE [customer];' >"$out/sql/g1.sql"
 printf '%s' 'CREATE TABLE [customer]([cust_id] TEXT(6),[balance] CURRENCY,[since] DATETIME,[notes] MEMO,[rate] DECIMAL(10,4),[active] BIT,[pic] LONGBINARY);' >"$out/sql/g2.sql"
 printf '%s' "INSERT INTO [customer] VALUES('ALFKI',12.5,#1/31/2001 10:20:30 PM#,'It''s',-1.2345,True,0x0102FF);" >"$out/sql/g3.sql"
 printf '%s' "INSERT INTO [customer]([cust_id],[since]) VALUES(NULL,#2001-01-31#);" >"$out/sql/g4.sql"
 printf '%s' 'SELECT [cust_id],[balance] FROM [customer];' >"$out/sql/g5.sql"
+# Queries people type: expressions, every clause, and the edges of LIKE.
+printf '%s' "SELECT DISTINCT TOP 10 PERCENT [cust_id], UCase(Left([cust_id],2)) & '-' & Len(notes) AS k FROM [customer] WHERE ([balance] BETWEEN 1 AND 2.5 OR [since] >= #1/1/2000#) AND NOT [cust_id] LIKE '[!a-c]?#*' ORDER BY 2 DESC, [since];" >"$out/sql/q1.sql"
+printf '%s' "SELECT [active], COUNT(*), SUM([balance]), AVG([rate]), MIN([since]), MAX([cust_id]) FROM [customer] GROUP BY [active] HAVING COUNT([notes]) > 1 ORDER BY 1;" >"$out/sql/q2.sql"
+printf '%s' "UPDATE [customer] SET [balance] = Nz([balance], 0) * 1.1, [notes] = IIf([notes] IS NULL, 'none', Mid([notes], 2, 3)) WHERE [cust_id] IN ('ALFKI', 'anton') AND Year([since]) <> 2001;" >"$out/sql/q3.sql"
+printf '%s' "DELETE FROM [customer] WHERE [since] IS NOT NULL AND (Month([since]) = 1 OR Day(Now()) > 40) AND [rate] \\ 2 MOD 3 ^ 2 <> -[balance];" >"$out/sql/q4.sql"
+printf '%s' "SELECT * FROM [customer] WHERE Trim(LCase([cust_id])) & 'x' LIKE '*[[]*' OR Right([cust_id], 1) = Date();" >"$out/sql/q5.sql"
 for d in "$out"/*/; do echo "$(basename "$d"): $(ls "$d" | wc -l) seeds" >&2; done

@@ -4,12 +4,14 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "db/cursor.h"
 #include "db/jet/errors.h"
+#include "db/jet/index_keys.h"
 #include "db/value.h"
 
 namespace tp::db::jet {
@@ -87,6 +89,12 @@ struct TableInfo {
 
 enum class FileFormat { Jet3, Jet4, Ace12, Ace14, Ace16, Ace17 };
 
+// What UPDATE and DELETE do with a row offered to them.
+enum class RowChange { Keep, Remove, Replace };
+// Given a row's values (one per column), tells what becomes of it; for
+// Replace it leaves the new values in the row.
+using RowChanger = std::function<RowChange(std::vector<Value>& row)>;
+
 // Values the storage layer accepts for a column (already coerced):
 //   Bool: Kind::Bool           Byte/Int/Long: Kind::Int (range-checked here)
 //   Money: Kind::Currency      Float/Double: Kind::Double
@@ -147,6 +155,19 @@ public:
     // The enforced and other relationships of the file, one entry per
     // relationship (the columns in order).
     virtual std::vector<RelationshipDef> relationships() { return {}; }
+
+    // UPDATE and DELETE: every row of the table is offered to `change`.
+    // One statement: when a row cannot be changed (a duplicate key 3022, a
+    // Null in a required field 3314 or index 3058, a missing related record
+    // 3201, related records of a removed key 3200, or what `change` throws)
+    // the table is left as before. Rows removed free their long values;
+    // replaced rows are checked and stored as an INSERT stores them. Returns
+    // the number of rows removed or replaced.
+    virtual int64_t changeRows(const std::string& /*table*/, const RowChanger& /*change*/) {
+        throw jeterr::notSupportedForObject();
+    }
+    // The sort order text compares by in queries (the database's).
+    virtual SortOrder textOrder() const { return kGeneralLegacy; }
 
     // Rows in storage order; fields() describe the columns with ADO types.
     virtual std::unique_ptr<Cursor> scan(const std::string& table) = 0;

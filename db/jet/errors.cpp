@@ -117,20 +117,45 @@ Error indexExists(std::string_view table, std::string_view index) {
     return Error(kIndexExists, "Table " + quoted(table) + " already has an index named " + quoted(index) + ".");
 }
 Error relationshipExists(std::string_view name) {
-    return Error(kRelationshipExists, "There is already a relationship named " + quoted(name) + " in the current database.");
+    return Error(kRelationshipExists,
+                 "There is already a relationship named " + quoted(name) + " in the current database.");
 }
 Error integrityViolated(std::string_view many, std::string_view one) {
-    return Error(kIntegrityViolated, "Cannot create relationships to enforce referential integrity. Existing data in table " +
-                                         quoted(many) + " violates referential integrity rules with related table " +
-                                         quoted(one) + ".");
+    return Error(kIntegrityViolated,
+                 "Cannot create relationships to enforce referential integrity. Existing data in table " +
+                     quoted(many) + " violates referential integrity rules with related table " + quoted(one) + ".");
 }
 Error relatedRecordRequired(std::string_view one) {
-    return Error(kRelatedRecordRequired,
-                 "You cannot add or change a record because a related record is required in table " + quoted(one) + ".");
+    return Error(
+        kRelatedRecordRequired,
+        "You cannot add or change a record because a related record is required in table " + quoted(one) + ".");
 }
 Error tooManyIndexes(std::string_view table) {
     return Error(kTooManyIndexes, "The operation failed. There are too many indexes on table " + quoted(table) +
                                       ". Delete some of the indexes on the table and try the operation again.");
 }
+
+Error syntaxInExpression(std::string_view text) {
+    return Error(kSyntaxExpression, "Syntax error (missing operator) in query expression " + quoted(text) + ".");
+}
+Error undefinedFunction(std::string_view name) {
+    return Error(kUndefinedFunction, "Undefined function " + quoted(name) + " in expression.");
+}
+Error aggregateInWhere(std::string_view text) {
+    return Error(kAggregateInWhere, "Cannot have aggregate function in WHERE clause (" + std::string(text) + ").");
+}
+Error fieldNotUpdatable(std::string_view column) {
+    return Error(kFieldNotUpdatable, "Cannot update " + quoted(column) + "; field not updateable.");
+}
+Error notInAggregate(std::string_view text) {
+    return Error(kNotInAggregate, "You tried to execute a query that does not include the specified expression " +
+                                      quoted(text) + " as part of an aggregate function.");
+}
+Error relatedRecords(std::string_view many) {
+    return Error(kRelatedRecords, "The record cannot be deleted or changed because table " + quoted(many) +
+                                      " includes related records.");
+}
+Error divisionByZero() { return Error(kDivisionByZero, "Division by zero"); }
+Error invalidUseOfNull() { return Error(kInvalidUseOfNull, "Invalid use of Null"); }
 
 }  // namespace tp::db::jet::jeterr

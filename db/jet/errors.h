@@ -73,6 +73,19 @@ inline constexpr long kTooManyIndexes = 3626;
 inline constexpr long kObjectInvalid = 3420;
 inline constexpr long kTypeMismatch = 3464;
 inline constexpr long kFieldSize = 3741;
+// Queries: SELECT, UPDATE, DELETE and their expressions; and the run-time
+// errors of an expression's value.
+inline constexpr long kSyntaxExpression = 3075;  // also dates (kDateSyntax)
+inline constexpr long kUndefinedFunction = 3085;
+inline constexpr long kAggregateInWhere = 3096;
+inline constexpr long kFieldNotUpdatable = 3113;
+inline constexpr long kNotInAggregate = 3122;
+inline constexpr long kSyntaxOrderBy = 3138;
+inline constexpr long kSyntaxUpdate = 3144;
+inline constexpr long kSyntaxWhere = 3145;
+inline constexpr long kRelatedRecords = 3200;
+inline constexpr long kDivisionByZero = 11;
+inline constexpr long kInvalidUseOfNull = 94;
 inline constexpr long kDecimalPrecision = 3759;
 
 // ---- fixed texts -----------------------------------------------------------
@@ -84,6 +97,12 @@ inline constexpr const char* kSyntaxFromText = "Syntax error in FROM clause.";
 inline constexpr const char* kSyntaxCreateIndexText = "Syntax error in CREATE INDEX statement.";
 inline constexpr const char* kSyntaxAlterTableText = "Syntax error in ALTER TABLE statement.";
 inline constexpr const char* kSyntaxConstraintText = "Syntax error in CONSTRAINT clause.";
+inline constexpr const char* kSyntaxSelectText =
+    "The SELECT statement includes a reserved word or an argument name that is misspelled or missing, or the "
+    "punctuation is incorrect.";
+inline constexpr const char* kSyntaxOrderByText = "Syntax error in ORDER BY clause.";
+inline constexpr const char* kSyntaxUpdateText = "Syntax error in UPDATE statement.";
+inline constexpr const char* kSyntaxWhereText = "Syntax error in WHERE clause.";
 inline constexpr const char* kReadOnlyText = "Cannot update. Database or object is read-only.";
 
 // ---- the errors ------------------------------------------------------------
@@ -123,18 +142,27 @@ Error required(std::string_view table, std::string_view column);      // 3314
 Error dateSyntax(std::string_view text);                              // 3075, text between the # signs
 Error accessNinetySevenReadOnly(std::string_view path);               // 3251, written into an Access 97 file
 // Keys, indexes and relationships.
-Error itemNotFound();                                                   // 3265 (a field an index names)
-Error tooManyIndexFields();                                             // 3277
-Error primaryKeyExists();                                               // 3283
-Error relationshipFields();                                             // 3368
-Error constraintMissing();                                              // 3371
-Error indexMissing(std::string_view table, std::string_view index);     // 3372
-Error notUniquelyIndexed(std::string_view table);                       // 3374
-Error indexExists(std::string_view table, std::string_view index);      // 3375
-Error relationshipExists(std::string_view name);                        // 3378
-Error integrityViolated(std::string_view many, std::string_view one);   // 3379
-Error relatedRecordRequired(std::string_view one);                      // 3201
-Error tooManyIndexes(std::string_view table);                           // 3626
+Error itemNotFound();                                                  // 3265 (a field an index names)
+Error tooManyIndexFields();                                            // 3277
+Error primaryKeyExists();                                              // 3283
+Error relationshipFields();                                            // 3368
+Error constraintMissing();                                             // 3371
+Error indexMissing(std::string_view table, std::string_view index);    // 3372
+Error notUniquelyIndexed(std::string_view table);                      // 3374
+Error indexExists(std::string_view table, std::string_view index);     // 3375
+Error relationshipExists(std::string_view name);                       // 3378
+Error integrityViolated(std::string_view many, std::string_view one);  // 3379
+Error relatedRecordRequired(std::string_view one);                     // 3201
+Error tooManyIndexes(std::string_view table);                          // 3626
+// Queries.
+Error syntaxInExpression(std::string_view text);   // 3075, the expression as written
+Error undefinedFunction(std::string_view name);    // 3085
+Error aggregateInWhere(std::string_view text);     // 3096
+Error fieldNotUpdatable(std::string_view column);  // 3113
+Error notInAggregate(std::string_view text);       // 3122
+Error relatedRecords(std::string_view many);       // 3200
+Error divisionByZero();                            // 11
+Error invalidUseOfNull();                          // 94
 
 }  // namespace jeterr
 

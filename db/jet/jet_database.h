@@ -132,6 +132,8 @@ public:
     void dropTable(const std::string& name) override;
     void insertRow(const std::string& table, const std::vector<Value>& values) override;
     std::unique_ptr<Cursor> scan(const std::string& table) override;
+    int64_t changeRows(const std::string& table, const RowChanger& change) override;
+    SortOrder textOrder() const override { return sortOrder(); }
     void createIndex(const IndexDef& d) override;
     void dropIndex(const std::string& table, const std::string& name, bool constraint) override;
     void addRelationship(const RelationshipDef& d) override;
@@ -248,6 +250,16 @@ private:
     std::vector<uint32_t> tablePages(const StoredTable& t);
     void addMapPages(const StoredTable& t, uint32_t ref, bool contents, std::vector<uint32_t>& pages);
     void freeCatalogLongValues(uint32_t rowRef);
+    void freeLongValues(const StoredTable& t, uint32_t rowRef);
+    // UPDATE and DELETE (row_changes.cpp).
+    struct ChangeRun;
+    std::vector<uint32_t> liveRows(const StoredTable& t);
+    void changeRow(ChangeRun& run, uint32_t ref);
+    void forgetKeys(StoredTable& t, const std::vector<Value>& old);
+    void requireUnrelated(ChangeRun& run, const std::vector<Value>& old, const std::vector<Value>* now);
+    const std::unordered_set<std::string>& relatedKeys(ChangeRun& run, const LogicalIndex& l, StoredTable& many,
+                                                       const LogicalIndex& mine);
+    void removeRow(uint32_t ref);
     // Runs one statement: when it fails, every page it changed is put back
     // and the in-memory view of the tables is read again from them.
     template <class F>

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -41,7 +42,11 @@ enum class StatementKind : uint8_t {
     CreateIndex,      // CREATE INDEX, ALTER TABLE ... ADD CONSTRAINT ... PRIMARY KEY / UNIQUE
     AddRelationship,  // ALTER TABLE ... ADD CONSTRAINT ... FOREIGN KEY
     DropIndex,        // DROP INDEX ... ON, ALTER TABLE ... DROP CONSTRAINT (constraint set)
+    Update,
+    Delete,
 };
+
+struct Query;
 
 // A parsed statement. The object is meant to be reused: its vectors keep
 // their room from one statement to the next.
@@ -49,7 +54,7 @@ struct Statement {
     StatementKind kind = StatementKind::Insert;
     std::string_view table;  // the name without its brackets
     // INSERT: the column list (hasColumnList); SELECT: the chosen columns
-    // (empty for *).
+    // that are plain names (empty for *).
     std::vector<std::string_view> columns;
     bool hasColumnList = false;
     std::string_view columnListText;     // INSERT: the raw list, for caching
@@ -58,6 +63,9 @@ struct Statement {
     IndexDef index;                      // CreateIndex; DropIndex: its name and table
     RelationshipDef relationship;        // AddRelationship
     bool constraint = false;             // DropIndex: ALTER TABLE ... DROP CONSTRAINT
+    // SELECT, UPDATE, DELETE: the query (sql_query.h), a new one for each
+    // statement (a SELECT's cursor keeps its own).
+    std::shared_ptr<Query> query;
 
     // The text of the last INSERT without a column list up to its first
     // literal, and where the table name lies in it: a statement that starts

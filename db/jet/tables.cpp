@@ -337,11 +337,13 @@ std::vector<std::pair<uint8_t, uint32_t>> longValueHeads(const StoredTable& sys,
 
 // The catalog row's long values kept outside it (a long property list) go
 // with it: their rows are marked deleted.
-void JetDatabase::freeCatalogLongValues(uint32_t rowRef) {
-    const StoredTable& sys = *tables_.at(2);
+void JetDatabase::freeCatalogLongValues(uint32_t rowRef) { freeLongValues(*tables_.at(2), rowRef); }
+
+// The long values a row of t keeps outside it: their rows are marked deleted.
+void JetDatabase::freeLongValues(const StoredTable& t, uint32_t rowRef) {
     std::vector<uint32_t> lvRows;
     auto [r, n] = findRow(rowRef);
-    for (auto [kind, ref] : longValueHeads(sys, r, n)) {
+    for (auto [kind, ref] : longValueHeads(t, r, n)) {
         if (kind == 0x40) lvRows.push_back(ref);
         for (size_t hops = 0; kind == 0x00 && ref != 0 && hops < 0x4000; ++hops) {
             lvRows.push_back(ref);

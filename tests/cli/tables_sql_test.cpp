@@ -102,6 +102,40 @@ TEST(CliSql, AccessDatabasesWithAQuotedPassword) {
     EXPECT_EQ(tallyport({"tables", db, "--password", "wrong"}).exitCode, 1);
 }
 
+// The queries a user checks and fixes data with: counts, and how many rows
+// an UPDATE or DELETE changed; an error names its line with Access's words.
+TEST(CliSql, QueriesCountAndChangesSayHowManyRows) {
+    TempDir dir;
+    const std::string db = dir.file("t.mdb");
+    auto r = tallyport({"new", db});
+    if (r.exitCode != 0) GTEST_SKIP() << "the Access engine cannot create files here: " << r.err;
+    r = tallyport({"sql", db,
+                   "-e",  "CREATE TABLE [orders] ([id] INT, [country] TEXT(20), [shipped] DATETIME)",
+                   "-e",  "INSERT INTO [orders] VALUES (1, 'W-Germany', NULL)",
+                   "-e",  "INSERT INTO [orders] VALUES (2, 'w-germany', #2001-02-03#)",
+                   "-e",  "INSERT INTO [orders] VALUES (3, 'France', NULL)",
+                   "-e",  "SELECT COUNT(*) FROM [orders]",
+                   "-e",  "UPDATE [customers] SET [country] = 'Germany'",
+                   "-e",  "UPDATE [orders] SET [country] = 'Germany' WHERE [country] = 'W-Germany'",
+                   "-e",  "DELETE FROM [orders] WHERE [shipped] IS NULL AND [id] > 2",
+                   "-e",  "SELECT [id], [country] FROM [orders] WHERE [id] > 10 OR [id] < 3 ORDER BY [id] DESC",
+                   "-e",  "SELECT * FROM [orders] WHERE [id] = 1 2"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.out, "Expr1000\r\n3\r\n2 rows affected\r\n1 row affected\r\nid,country\r\n2,Germany\r\n1,Germany\r\n");
+    EXPECT_NE(r.err.find("line 6 (-e): error 3078: The database engine cannot find the input table or query "
+                         "'customers'."),
+              std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find("line 10 (-e): error 3075: Syntax error (missing operator) in query expression "
+                         "'[id] = 1 2'."),
+              std::string::npos)
+        << r.err;
+    r = tallyport({"sql", db, "--format", "json", "-e", "DELETE FROM [orders]"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "{\"rowsAffected\":2}\n");
+    EXPECT_EQ(tallyport({"check", db}).out, "ok\n");
+}
+
 TEST(CliSql, ReadingThatFailsHalfwayStillGivesValidJsonAndLostValuesFailTheRun) {
     // A cursor that fails after one row.
     class FailingCursor : public db::Cursor {

@@ -1,4 +1,5 @@
 #include "db/jet/sql.h"
+#include "db/jet/sql_query.h"
 
 #include <gtest/gtest.h>
 
@@ -153,13 +154,21 @@ TEST(SqlStatements, DropSelectAndUnknown) {
     auto s2 = parse("select [a], b from t;");
     ASSERT_EQ(s2.columns.size(), 2u);
     EXPECT_EQ(s2.columns[1], "b");
-    EXPECT_EQ(errorNumber("SELECT * FROM t WHERE a = 1"), jeterr::kNotSupported);
+    auto s3 = parse("SELECT DISTINCT TOP 5 a, b + 1 AS c FROM t WHERE a = 1 OR NOT b LIKE 'x*' ORDER BY 2 DESC");
+    ASSERT_TRUE(s3.query && s3.query->where);
+    EXPECT_EQ(s3.query->where->op, ExprOp::Or);
+    EXPECT_EQ(s3.query->items[1].alias, "c");
+    EXPECT_EQ(s3.query->orderBy[0].position, 1);
+    EXPECT_TRUE(s3.query->orderBy[0].descending);
+    EXPECT_EQ(errorNumber("SELECT * FROM t WHERE a = 1 2"), jeterr::kSyntaxExpression);
     EXPECT_EQ(errorNumber("SELECT * FROM"), jeterr::kSyntaxFrom);
     EXPECT_EQ(errorNumber("SELECT FROM t"), jeterr::kSyntaxSelect);
     EXPECT_EQ(errorNumber("SELECT a b FROM t"), jeterr::kSyntaxSelect);
 
     std::string text;
-    EXPECT_EQ(errorNumber("UPDATE t SET a = 1", &text), jeterr::kInvalidStatement);
+    EXPECT_EQ(parse("UPDATE t SET a = 1, [b c] = a & 'x' WHERE a IS NULL").kind, StatementKind::Update);
+    EXPECT_EQ(parse("DELETE * FROM [t] WHERE a IN (1, 2)").kind, StatementKind::Delete);
+    EXPECT_EQ(errorNumber("UPSERT t SET a = 1", &text), jeterr::kInvalidStatement);
     EXPECT_EQ(text, "Invalid SQL statement; expected 'DELETE', 'INSERT', 'PROCEDURE', 'SELECT', or 'UPDATE'.");
     EXPECT_EQ(errorNumber(""), jeterr::kInvalidStatement);
 }

@@ -1,0 +1,285 @@
+// The SQL people type, through the Access provider: SELECT with WHERE,
+// GROUP BY, HAVING and ORDER BY; UPDATE and DELETE with every index, key and
+// long value kept; Access's errors, the file left as it was. Files written
+// here are checked (tallyport check) by the temp folder and read back by the
+// independent readers.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "db/ado.h"
+#include "db/jet/database.h"
+#include "tests/support/support.h"
+
+using namespace tp;
+using namespace tp::db;
+namespace fs = std::filesystem;
+
+namespace {
+
+bool haveReaders() { return test::mdbReaderAvailable() && test::mdbtoolsAvailable(); }
+
+struct Db {
+    test::TempDir dir;
+    std::string path;
+    Connection conn;
+
+    // A new file of the format, or a copy of a corpus file.
+    explicit Db(jet::FileFormat format, const std::string& corpus = {}) {
+        path = dir.file(format == jet::FileFormat::Jet4 ? "q.mdb" : "q.accdb");
+        if (corpus.empty()) jet::Database::create(path, "", format)->close();
+        else fs::copy_file(test::corpusPath(corpus), path);
+        open();
+    }
+    void open() {
+        registerBuiltinProviders();
+        conn.Mode = adModeReadWrite;
+        conn.Open("Provider=Microsoft.ACE.OLEDB.12.0;Data Source=" + path);
+    }
+    long run(const std::string& sql) {
+        long n = -1;
+        conn.Execute(sql, &n);
+        return n;
+    }
+    // Rows as "a|b;c|d" (Null as ~), the field names first when asked.
+    std::string rows(const std::string& sql, bool names = false) {
+        auto rs = conn.Execute(sql);
+        std::string out;
+        if (names) {
+            for (const FieldInfo& f : rs->fieldInfos()) out += (out.empty() ? "" : "|") + f.name;
+            out += ":";
+        }
+        bool first = true;
+        while (!rs->atEnd()) {
+            std::string row;
+            for (size_t i = 0; i < rs->row().size(); ++i)
+                row += (i ? "|" : "") + (rs->row()[i].isNull() ? std::string("~") : toIsoText(rs->row()[i]));
+            out += (first ? "" : ";") + row;
+            first = false;
+            rs->MoveNext();
+        }
+        rs->Close();
+        return out;
+    }
+    // The error's number and text, or 0.
+    long error(const std::string& sql, std::string* text = nullptr) {
+        try {
+            conn.Execute(sql);
+        } catch (const Error& e) {
+            if (text) *text = e.description();
+            return e.number();
+        }
+        return 0;
+    }
+    std::string bytes() {
+        std::ifstream in(path, std::ios::binary);
+        std::ostringstream s;
+        s << in.rdbuf();
+        return s.str();
+    }
+};
+
+bool contains(const std::string& hay, const std::string& needle) { return hay.find(needle) != std::string::npos; }
+
+void people(Db& db) {
+    db.run(
+        "CREATE TABLE people (id COUNTER, name TEXT(50), city TEXT(50), born DATETIME, score DOUBLE, "
+        "paid CURRENCY)");
+    for (const char* v : {"'Ann', 'Paris', #1990-05-01#, 3.5, 10", "'bob', NULL, #1985-12-31#, NULL, 2.5",
+                          "'Carl', 'paris', NULL, 7, NULL", "'dora', 'Berlin', #2000-01-01 10:30:00#, 2, 1",
+                          "'Ed', 'Rome', #1999-07-04#, 7, 0"})
+        db.run(std::string("INSERT INTO people (name, city, born, score, paid) VALUES (") + v + ")");
+}
+
+}  // namespace
+
+TEST(SqlQuery, WhereNullLogicLikeFunctionsAndNames) {
+    Db db(jet::FileFormat::Jet4);
+    people(db);
+    // Three-valued logic: a Null city is neither 'Paris' nor not 'Paris'.
+    EXPECT_EQ(db.rows("SELECT name FROM people WHERE NOT city = 'PARIS'"), "dora;Ed");
+    EXPECT_EQ(db.rows("SELECT name FROM people WHERE city <> 'paris' OR city IS NULL"), "bob;dora;Ed");
+    EXPECT_EQ(db.rows("SELECT name FROM people WHERE (id > 4 OR id < 2) AND NOT (score IS NULL)"), "Ann;Ed");
+    EXPECT_EQ(db.rows("SELECT name FROM people WHERE score IN (2, 7) AND city NOT IN ('Rome')"), "Carl;dora");
+    EXPECT_EQ(db.rows("SELECT name FROM people WHERE born BETWEEN #1/1/1990# AND #2000-01-01 23:00#"), "Ann;dora;Ed");
+    EXPECT_EQ(db.rows("SELECT name FROM people WHERE score NOT BETWEEN 3 AND 7"), "dora");
+    // LIKE: * ? # [list] [!list] [a-c], without regard to case.
+    EXPECT_EQ(db.rows("SELECT name FROM people WHERE name LIKE 'd*'"), "dora");
+    EXPECT_EQ(db.rows("SELECT name FROM people WHERE name LIKE '?o?'"), "bob");
+    EXPECT_EQ(db.rows("SELECT name FROM people WHERE name LIKE '[a-c]*' AND name NOT LIKE '[!b]?"
+                      "?'"),
+              "bob;Carl");
+    EXPECT_EQ(db.rows("SELECT name FROM people WHERE 'x' & id LIKE 'x#'"), "Ann;bob;Carl;dora;Ed");
+    EXPECT_EQ(db.rows("SELECT name FROM people WHERE name LIKE '[*]'"), "");
+    // Expressions, functions, aliases and the engine's names for the rest.
+    EXPECT_EQ(db.rows("SELECT TOP 2 id * 10 AS ten, UCase(Left(name, 2)) & '-' & Len(name), Mid(name, 2), "
+                      "Nz(city, 'none'), IIf(score > 3, 'hi', 'lo'), Year(born), Month(born), Day(born) "
+                      "FROM people WHERE id >= 2",
+                      true),
+              "ten|Expr1000|Expr1001|Expr1002|Expr1003|Expr1004|Expr1005|Expr1006:"
+              "20|BO-3|ob|none|lo|1985|12|31;30|CA-4|arl|paris|hi|~|~|~");
+    EXPECT_EQ(db.rows("SELECT Trim('  a b  ') & '|', LCase(name), paid + 1, -score / 2, 7 \\ 2, 7 MOD 3, 2 ^ 10 "
+                      "FROM people WHERE id = 1"),
+              "a b||ann|11.0000|-1.75|3|1|1024");
+    EXPECT_EQ(db.rows("SELECT * FROM people WHERE id = 4"), "4|dora|Berlin|2000-01-01T10:30:00|2|1.0000");
+    EXPECT_EQ(db.rows("SELECT DISTINCT city FROM people"), "~;Berlin;Paris;Rome");
+    EXPECT_EQ(db.rows("SELECT COUNT(*) FROM people WHERE Year(Date()) >= 2024 AND Now() > #2024-01-01#"), "5");
+}
+
+TEST(SqlQuery, AggregatesGroupsAndOrder) {
+    Db db(jet::FileFormat::Ace14);
+    people(db);
+    EXPECT_EQ(db.rows("SELECT COUNT(*), COUNT(city), SUM(score), AVG(score), MIN(name), MAX(born), SUM(paid) "
+                      "FROM people"),
+              "5|4|19.5|4.875|Ann|2000-01-01T10:30:00|13.5000");
+    // Groups in the order of their values; text grouped without regard to case.
+    EXPECT_EQ(db.rows("SELECT city, COUNT(*) AS n, SUM(score) FROM people GROUP BY city"),
+              "~|1|~;Berlin|1|2;Paris|2|10.5;Rome|1|7");
+    EXPECT_EQ(db.rows("SELECT city, COUNT(*) FROM people GROUP BY city HAVING COUNT(*) > 1 OR MIN(score) = 7"),
+              "Paris|2;Rome|1");
+    EXPECT_EQ(db.rows("SELECT score, COUNT(*) FROM people GROUP BY score ORDER BY 2 DESC, score"), "7|2;~|1;2|1;3.5|1");
+    // ORDER BY: Nulls first, text without regard to case, DESC, positions.
+    EXPECT_EQ(db.rows("SELECT name FROM people ORDER BY city, name DESC"), "bob;dora;Carl;Ann;Ed");
+    EXPECT_EQ(db.rows("SELECT name, score FROM people ORDER BY 2 DESC, 1"), "Carl|7;Ed|7;Ann|3.5;dora|2;bob|~");
+    // TOP keeps the rows tied with the last one.
+    EXPECT_EQ(db.rows("SELECT TOP 1 name FROM people ORDER BY score DESC"), "Carl;Ed");
+    EXPECT_EQ(db.rows("SELECT TOP 40 PERCENT name FROM people ORDER BY id DESC"), "Ed;dora");
+    db.run("DELETE FROM people");
+    EXPECT_EQ(db.rows("SELECT COUNT(*), SUM(score), MAX(name) FROM people"), "0|~|~");
+    EXPECT_EQ(db.rows("SELECT city, COUNT(*) FROM people GROUP BY city"), "");
+}
+
+// Text compares by the file's sort order (its index keys): case does not
+// count, accents do, and scripts come in the order's sequence. The .mdb is
+// Access's own (General legacy); the .accdb a new General (2010) file.
+TEST(SqlQuery, TextComparesByTheFilesSortOrder) {
+    const std::string corpus = "access/jackcess-V2003/testUnicodeCompV2003.mdb";
+    if (!fs::exists(test::corpusPath(corpus))) GTEST_SKIP() << "corpus file missing";
+    Db legacy(jet::FileFormat::Jet4, corpus);
+    Db general(jet::FileFormat::Ace14);
+    general.run("CREATE TABLE [Table] (ID INT, [Unicode] MEMO)");
+    for (const auto& [id, text] : {std::pair{1, "only ascii chars"},
+                                   {2, "ääkkösiä"},
+                                   {3, "Мир"},
+                                   {4, "ϰαὶ τότ'' ἐγὼ Κύϰλωπα"},
+                                   {5, "漢字仮名交じり文"},
+                                   {6, "3L952_AB(¥!!V"},
+                                   {7, "ümlaut"}})
+        general.run("INSERT INTO [Table] VALUES (" + std::to_string(id) + ", '" + text + "')");
+    for (Db* db : {&legacy, &general}) {
+        SCOPED_TRACE(db->path);
+        EXPECT_EQ(db->rows("SELECT ID FROM [Table] WHERE ID < 8 ORDER BY [Unicode]"), "6;2;1;7;4;3;5");
+        EXPECT_EQ(db->rows("SELECT ID FROM [Table] WHERE ID < 8 ORDER BY [Unicode] DESC"), "5;3;4;7;1;2;6");
+        EXPECT_EQ(db->rows("SELECT ID FROM [Table] WHERE [Unicode] LIKE 'ÄÄ*'"), "2");
+        EXPECT_EQ(db->rows("SELECT ID FROM [Table] WHERE [Unicode] LIKE 'aa*' OR [Unicode] LIKE 'u*'"), "");
+        EXPECT_EQ(db->rows("SELECT ID FROM [Table] WHERE [Unicode] = 'мИР' OR [Unicode] LIKE '*κ?ϰΛΩΠΑ'"), "3;4");
+        EXPECT_EQ(db->rows("SELECT ID FROM [Table] WHERE [Unicode] > 'Z' AND [Unicode] < 'Я' AND ID < 8"), "3;4");
+    }
+}
+
+// UPDATE and DELETE in a copy of Access's file with primary keys and
+// enforced relationships: the rows change, the keys hold, and the readers
+// read what was written.
+TEST(SqlChange, UpdateAndDeleteKeepIndexesAndRelationships) {
+    const std::string corpus = "access/jackcess-V2000/indexTestV2000.mdb";
+    if (!fs::exists(test::corpusPath(corpus))) GTEST_SKIP() << "corpus file missing";
+    Db db(jet::FileFormat::Jet4, corpus);
+    const std::string before = db.rows("SELECT * FROM Table1 ORDER BY id");
+    std::string text;
+    // A key the many side holds cannot go; a key it needs must exist; a
+    // primary key stays unique.
+    EXPECT_EQ(db.error("DELETE FROM Table3 WHERE id = 11", &text), 3200);
+    EXPECT_EQ(text, "The record cannot be deleted or changed because table 'Table1' includes related records.");
+    EXPECT_EQ(db.error("UPDATE Table1 SET otherfk2 = 99 WHERE id = 1"), 3201);
+    EXPECT_EQ(db.error("UPDATE Table1 SET id = 1 WHERE id = 2", &text), 3022);
+    EXPECT_TRUE(contains(text, "would create duplicate values in the index, primary key, or relationship"));
+    EXPECT_EQ(db.rows("SELECT * FROM Table1 ORDER BY id"), before);
+
+    EXPECT_EQ(db.run("UPDATE Table1 SET data = UCase(data) & '!', otherfk2 = 12 WHERE id IN (1, 2)"), 2);
+    EXPECT_EQ(db.run("UPDATE Table1 SET id = id + 100 WHERE id = 3"), 1);
+    EXPECT_EQ(db.run("DELETE FROM Table1 WHERE id = 0"), 1);
+    EXPECT_EQ(db.run("DELETE FROM Table3 WHERE id = 10"), 1);  // no longer referred to
+    EXPECT_EQ(db.run("DELETE FROM Table1 WHERE id > 1000"), 0);
+    EXPECT_EQ(db.rows("SELECT id, otherfk2, data FROM Table1 WHERE id IN (1, 2, 103) ORDER BY id"),
+              "1|12|BAZ11!;2|12|BAZ11-2!;103|13|baz13");
+    EXPECT_EQ(db.error("UPDATE Table1 SET id = 103 WHERE id = 1"), 3022);      // the key as changed
+    EXPECT_EQ(db.run("INSERT INTO Table1 VALUES (0, 1, 13, 'again', 0)"), 1);  // the deleted key is free
+    const std::string after = db.rows("SELECT * FROM Table1 ORDER BY id");
+    db.conn.Close();
+    EXPECT_TRUE(test::accessFileProblems(db.path).empty());
+    db.open();
+    EXPECT_EQ(db.rows("SELECT * FROM Table1 ORDER BY id"), after);
+    EXPECT_EQ(db.rows("SELECT COUNT(*) FROM Table3"), "3");
+    if (!haveReaders()) GTEST_SKIP() << "independent readers unavailable";
+    db.conn.Close();
+    auto r = test::mdbReaderDump(db.path);
+    auto t = test::mdbtoolsDump(db.path);
+    EXPECT_TRUE(contains(r.out, R"([1,1,12,"BAZ11!",0])")) << r.out;
+    EXPECT_TRUE(contains(r.out, R"([103,2,13,"baz13",0])")) << r.out;
+    EXPECT_FALSE(contains(r.out, "bar10")) << r.out;
+    EXPECT_TRUE(contains(t.out, "2,1,12,\"BAZ11-2!\",0")) << t.out;
+    EXPECT_TRUE(contains(t.out, "0,1,13,\"again\",0")) << t.out;
+}
+
+// Long values rewritten and freed, unique and required indexes kept, and
+// each error in Access's words leaves the file as it was.
+TEST(SqlChange, LongValuesAndErrorsLeaveTheFileAsItWas) {
+    Db db(jet::FileFormat::Jet4);
+    db.run("CREATE TABLE notes (id LONG NOT NULL, code TEXT(10), body MEMO, pic LONGBINARY, n DOUBLE)");
+    db.run("CREATE UNIQUE INDEX code ON notes (code) WITH IGNORE NULL");
+    db.run("ALTER TABLE notes ADD CONSTRAINT pk PRIMARY KEY (id)");
+    const std::string big(70000, 'm');
+    for (int i = 1; i <= 6; ++i)
+        db.run("INSERT INTO notes VALUES (" + std::to_string(i) + ", " +
+               (i % 2 ? "'c" + std::to_string(i) + "'" : "NULL") + ", '" + big.substr(0, size_t(i) * 1000) +
+               "', 'ab', " + std::to_string(i) + ")");
+    db.conn.Close();
+    const std::string file = db.bytes();
+    db.open();
+    std::string text;
+    const std::pair<const char*, long> errors[] = {
+        {"UPDATE notes SET n = n +* 2", 3075},
+        {"SELECT id FROM notes WHERE id = 1 2", 3075},
+        {"UPDATE notes SET nothere = 1", 3061},
+        {"SELECT nothere FROM notes", 3061},
+        {"UPDATE notes SET n = 'many' WHERE id = 2", 3464},
+        {"UPDATE notes SET code = 'c1' WHERE id = 3", 3022},
+        {"UPDATE notes SET code = NULL, id = NULL WHERE id = 3", 3314},
+        // Rows 1 to 5 change, memos freed, before row 6 fails: none stays changed.
+        {"UPDATE notes SET code = 'x' & id, body = 'y' WHERE id < 6 OR id / 0 = 1", 11},
+        {"DELETE FROM notes WHERE body > 1", 3464},
+        {"SELECT COUNT(*) FROM notes WHERE SUM(n) > 1", 3096},
+        {"SELECT id, COUNT(*) FROM notes", 3122},
+        {"SELECT Foo(id) FROM notes", 3085},
+        {"UPDATE notes SET", 3144},
+        {"SELECT id FROM notes ORDER BY", 3138},
+    };
+    for (const auto& [sql, number] : errors) EXPECT_EQ(db.error(sql), number) << sql;
+    EXPECT_EQ(db.error("SELECT id FROM notes WHERE id = 1 2", &text), 3075);
+    EXPECT_EQ(text, "Syntax error (missing operator) in query expression 'id = 1 2'.");
+    EXPECT_EQ(db.error("UPDATE notes SET n = 'many' WHERE id = 2", &text), 3464);
+    EXPECT_EQ(text, "Data type mismatch in criteria expression.");
+    db.conn.Close();
+    EXPECT_EQ(db.bytes(), file) << "a failed statement changed the file";
+    db.open();
+
+    EXPECT_EQ(db.run("UPDATE notes SET body = Left(body, 10) & '-' & id, pic = NULL WHERE id <= 3"), 3);
+    EXPECT_EQ(db.run("UPDATE notes SET body = body & body WHERE id = 6"), 1);   // a longer chain
+    EXPECT_EQ(db.run("UPDATE notes SET code = 'c5', id = 7 WHERE id = 5"), 1);  // its own key again
+    EXPECT_EQ(db.run("DELETE FROM notes WHERE id = 4 OR code = 'c1'"), 2);
+    EXPECT_EQ(db.rows("SELECT id, code, body, Len(body), pic FROM notes WHERE id < 6 ORDER BY id"),
+              "2|~|mmmmmmmmmm-2|12|~;3|c3|mmmmmmmmmm-3|12|~");
+    EXPECT_EQ(db.rows("SELECT id, code, Len(body) FROM notes WHERE id >= 6 ORDER BY id"), "6|~|12000;7|c5|5000");
+    db.conn.Close();
+    EXPECT_TRUE(test::accessFileProblems(db.path).empty());
+    if (!haveReaders()) GTEST_SKIP() << "independent readers unavailable";
+    auto r = test::mdbReaderDump(db.path);
+    auto t = test::mdbtoolsDump(db.path);
+    EXPECT_TRUE(contains(r.out, R"([3,"c3","mmmmmmmmmm-3",null,3])")) << r.out;
+    EXPECT_TRUE(contains(r.out, "[6,null,\"" + big.substr(0, 12000) + "\",\"YQBiAA==\",6]"));
+    EXPECT_TRUE(contains(t.out, "==== table: notes (4 rows) ====")) << t.out;
+    EXPECT_TRUE(contains(t.out, "7,\"c5\",\"" + big.substr(0, 5000) + "\"")) << t.out;
+}
