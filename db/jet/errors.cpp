@@ -95,9 +95,10 @@ Error dateSyntax(std::string_view text) {
     return Error(kDateSyntax, "Syntax error in date in query expression '#" + std::string(text) + "#'.");
 }
 
-Error accessNinetySevenReadOnly(std::string_view path) {
+Error accessNinetySevenKeys(std::string_view path) {
     return Error(kNotSupported, "The database '" + std::string(path) +
-                                    "' is in the Access 97 format; Tallyport reads it but does not write it.");
+                                    "' is in the Access 97 format; Tallyport does not create or drop indexes, "
+                                    "primary keys or relationships in it.");
 }
 
 Error itemNotFound() { return Error(kItemNotFound, "Item not found in this collection."); }
@@ -117,16 +118,18 @@ Error indexExists(std::string_view table, std::string_view index) {
     return Error(kIndexExists, "Table " + quoted(table) + " already has an index named " + quoted(index) + ".");
 }
 Error relationshipExists(std::string_view name) {
-    return Error(kRelationshipExists, "There is already a relationship named " + quoted(name) + " in the current database.");
+    return Error(kRelationshipExists,
+                 "There is already a relationship named " + quoted(name) + " in the current database.");
 }
 Error integrityViolated(std::string_view many, std::string_view one) {
-    return Error(kIntegrityViolated, "Cannot create relationships to enforce referential integrity. Existing data in table " +
-                                         quoted(many) + " violates referential integrity rules with related table " +
-                                         quoted(one) + ".");
+    return Error(kIntegrityViolated,
+                 "Cannot create relationships to enforce referential integrity. Existing data in table " +
+                     quoted(many) + " violates referential integrity rules with related table " + quoted(one) + ".");
 }
 Error relatedRecordRequired(std::string_view one) {
-    return Error(kRelatedRecordRequired,
-                 "You cannot add or change a record because a related record is required in table " + quoted(one) + ".");
+    return Error(
+        kRelatedRecordRequired,
+        "You cannot add or change a record because a related record is required in table " + quoted(one) + ".");
 }
 Error tooManyIndexes(std::string_view table) {
     return Error(kTooManyIndexes, "The operation failed. There are too many indexes on table " + quoted(table) +

@@ -121,20 +121,20 @@ Error outputTableMissing(std::string_view table);                     // 3192
 Error invalidName(std::string_view name);                             // 3125
 Error required(std::string_view table, std::string_view column);      // 3314
 Error dateSyntax(std::string_view text);                              // 3075, text between the # signs
-Error accessNinetySevenReadOnly(std::string_view path);               // 3251, written into an Access 97 file
+Error accessNinetySevenKeys(std::string_view path);                   // 3251, key DDL on an Access 97 file
 // Keys, indexes and relationships.
-Error itemNotFound();                                                   // 3265 (a field an index names)
-Error tooManyIndexFields();                                             // 3277
-Error primaryKeyExists();                                               // 3283
-Error relationshipFields();                                             // 3368
-Error constraintMissing();                                              // 3371
-Error indexMissing(std::string_view table, std::string_view index);     // 3372
-Error notUniquelyIndexed(std::string_view table);                       // 3374
-Error indexExists(std::string_view table, std::string_view index);      // 3375
-Error relationshipExists(std::string_view name);                        // 3378
-Error integrityViolated(std::string_view many, std::string_view one);   // 3379
-Error relatedRecordRequired(std::string_view one);                      // 3201
-Error tooManyIndexes(std::string_view table);                           // 3626
+Error itemNotFound();                                                  // 3265 (a field an index names)
+Error tooManyIndexFields();                                            // 3277
+Error primaryKeyExists();                                              // 3283
+Error relationshipFields();                                            // 3368
+Error constraintMissing();                                             // 3371
+Error indexMissing(std::string_view table, std::string_view index);    // 3372
+Error notUniquelyIndexed(std::string_view table);                      // 3374
+Error indexExists(std::string_view table, std::string_view index);     // 3375
+Error relationshipExists(std::string_view name);                       // 3378
+Error integrityViolated(std::string_view many, std::string_view one);  // 3379
+Error relatedRecordRequired(std::string_view one);                     // 3201
+Error tooManyIndexes(std::string_view table);                          // 3626
 
 }  // namespace jeterr
 
