@@ -76,6 +76,12 @@ inline constexpr size_t kProviderLength = 0x299;   // ACE: length of the encrypt
 inline constexpr size_t kProvider = 0x29B;         // ACE: the blob
 inline constexpr size_t kProviderAreaEnd = 0xE00;  // the blob ends before this
 inline constexpr size_t kWordTable = 0xE00;        // 256 words: 01 01, then 00 01 each
+// Jet 3 files as Access 97 writes them: 0x38 holds 1, 0x56 the word below
+// (meanings unknown), the word table lies at 0x600 (01 01, 08 01, then 00 01).
+inline constexpr size_t kJet3Unknown38 = 0x38;
+inline constexpr size_t kJet3Unknown56 = 0x56;
+inline constexpr uint16_t kJet3Unknown56Value = 0x251E;
+inline constexpr size_t kWordTable3 = 0x600;
 inline constexpr size_t kMinSize = kMaskStart + coding::kHeaderMaskMax;  // a header page holds at least this
 }  // namespace header
 

@@ -337,8 +337,15 @@ private:
                                    const std::vector<uint8_t>& idxTypes, const std::vector<LongValueMaps>& lv,
                                    uint32_t owned, uint32_t freeMap);
     // An Access 97 table definition (table_definition3.cpp).
+    // System tables also have indexes (a new file's).
+    struct SystemIndexes {
+        std::vector<StoredIndex> reals;
+        std::vector<std::string> names;
+        std::vector<uint8_t> kinds;
+    };
     std::vector<uint8_t> buildTdef3(const std::vector<StoredColumn>& cols, const std::vector<LongValueMaps>& lv,
-                                    uint32_t owned, uint32_t freeMap) const;
+                                    uint32_t owned, uint32_t freeMap, const SystemIndexes& system = {}) const;
+    void writeHeader3(const std::string& password);
     void writeTdef(uint32_t firstPage, const std::vector<uint8_t>& tdef);
     void writeHeader(const std::string& password, double created);
     void addCatalogRow(const std::string& name, uint32_t id, uint32_t parent, int type, uint32_t flags,
