@@ -163,6 +163,7 @@ void JetDatabase::loadCatalog() {
     for (size_t i = 0; i < t.columns.size(); ++i)
         if (t.columns[i].name == "LvProp") cProps = int(i);
     catalog_.clear();
+    const unsigned propsCodePage = jet3_ ? codePage_ : 0;  // Access 97 lists: texts in the code page
     forEachRow(t, [&](uint32_t ref, const std::vector<Value>& v) {
         CatalogEntry e;
         e.rowRef = ref;
@@ -173,7 +174,7 @@ void JetDatabase::loadCatalog() {
         if (v[size_t(cFlags)].kind() == Kind::Int) e.flags = uint32_t(v[size_t(cFlags)].integer());
         if (v[size_t(cOwner)].kind() == Kind::Binary) e.owner = v[size_t(cOwner)].bytes();
         if (cProps >= 0 && e.isTable() && v[size_t(cProps)].kind() == Kind::Binary)
-            e.properties = readProperties(v[size_t(cProps)].bytes(), jet3_ ? codePage_ : 0);
+            e.properties = readProperties(v[size_t(cProps)].bytes(), propsCodePage);
         catalog_.push_back(std::move(e));
     });
     tables_[msysobjects::kDefinitionPage] = std::move(sys);

@@ -221,6 +221,43 @@ TEST(Jet3Write, CatalogKeysAreThoseAccess97WroteForLikeNames) {
     test::expectAccessFileSound(file);
 }
 
+// New Access 97 files, with and without a database password.
+TEST(Jet3Create, NewFilesReadEverywhereAndKeepTheirPassword) {
+    if (!test::mdbReaderAvailable()) GTEST_SKIP() << "mdb-reader unavailable";
+    for (const std::string pw : {"", "Gehéim"}) {
+        SCOPED_TRACE(pw);
+        test::TempDir dir;
+        const auto file = dir.file("new.mdb");
+        {
+            auto db = Database::create(file, pw, FileFormat::Jet3);
+            EXPECT_EQ(db->format(), FileFormat::Jet3);
+            db->createTable("Größe", someColumns());
+            db->createTable("Wide", wideColumns());
+            for (int i = 0; i < 12; ++i) db->insertRow("Größe", someRow(i));
+            db->insertRow("Wide", wideRow(0));
+            db->close();
+        }
+        EXPECT_EQ(test::storage::compareWithReader(file, pw), "");
+        const auto dump = test::mdbReaderDump(file, pw);
+        EXPECT_NE(dump.out.find("\"format\":\"JET3\""), std::string::npos) << dump.out.substr(0, 200);
+        EXPECT_NE(tableBlocks(dump.out)["Größe"].find("\"rowCount\":12"), std::string::npos);
+        if (pw.empty() && test::mdbtoolsAvailable()) {
+            const auto t = test::mdbtoolsDump(file);
+            EXPECT_EQ(t.exitCode, 0) << t.err;
+            EXPECT_NE(t.out.find("==== table: Größe (12 rows) ===="), std::string::npos);
+        }
+        if (pw.empty()) continue;
+        for (const std::string wrong : {"", "gehéim", "Geheim"}) {
+            try {
+                Database::open(file, wrong, true);
+                ADD_FAILURE() << "opened with '" << wrong << "'";
+            } catch (const db::Error& e) {
+                EXPECT_EQ(e.number(), 3031) << e.what();
+            }
+        }
+    }
+}
+
 TEST(Jet3Write, KeyStatementsAreRefusedAndTheFileStaysUnchanged) {
     const auto src = test::corpusPath("access/jackcess-V1997/testV1997.mdb");
     if (!fs::exists(src)) GTEST_SKIP() << "corpus file missing";
