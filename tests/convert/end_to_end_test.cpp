@@ -447,5 +447,7 @@ TEST_F(EndToEnd, A1252SourceIntoANewAccess97Database) {
     EXPECT_EQ(n.tables, 13);
     EXPECT_GT(n.cells, 20000);
     EXPECT_EQ(n.skipped, 0);
-    if (mdbtoolsAvailable()) EXPECT_EQ(mdbtoolsDump(target).exitCode, 0);
+    if (mdbtoolsAvailable()) {
+        EXPECT_EQ(mdbtoolsDump(target).exitCode, 0);
+    }
 }
