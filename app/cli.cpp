@@ -17,7 +17,7 @@ const std::vector<Subcommand>& subcommands() {
          "(--folder DIR | --dbc FILE) --target DB [--password PW] [--overwrite ask|yes|no] [--create] [--script FILE]"
          " [--codepage N [--force-codepage]] [--keys yes|no]",
          runConvert},
-        {"new", "DB [--password PW]", runNew},
+        {"new", "DB [--password PW] [--format 97]", runNew},
         {"tables", "(--folder DIR | --dbc FILE | DB [--password PW]) [--all] [--codepage N [--force-codepage]]",
          runTables},
         {"sql",

@@ -1,6 +1,6 @@
-// `tallyport new DB [--password PW]`: creates a new, empty Access database
-// (an .mdb; a database password when given). An existing file is never
-// overwritten.
+// `tallyport new DB [--password PW] [--format 97]`: creates a new, empty
+// Access database (an .mdb, Jet 4 or with --format 97 Access 97; an .accdb;
+// a database password when given). An existing file is never overwritten.
 #include <iostream>
 
 #include "app/cli.h"
@@ -11,10 +11,24 @@ namespace tp::cli {
 
 int runNew(const Args& args) {
     std::string path, password;
-    if (const int bad = databaseArgs(args, "new", path, password)) return bad;
+    Args rest;
+    bool access97 = false;
+    for (size_t i = 0; i < args.size(); ++i) {
+        if (args[i] != "--format") {
+            rest.push_back(args[i]);
+            continue;
+        }
+        if (i + 1 >= args.size() || args[i + 1] != "97") return usageError("new: --format takes 97 (Access 97)");
+        access97 = true;
+        ++i;
+    }
+    if (const int bad = databaseArgs(rest, "new", path, password)) return bad;
     if (path.empty()) return usageError("new: give the database file to create");
     const std::string tail = path.size() > 6 ? asciiLower(path.substr(path.size() - 6)) : asciiLower(path);
-    const auto format = tail == ".accdb" ? db::jet::FileFormat::Ace14 : db::jet::FileFormat::Jet4;
+    if (access97 && tail == ".accdb") return usageError("new: an Access 97 database is an .mdb file");
+    const auto format = access97           ? db::jet::FileFormat::Jet3
+                        : tail == ".accdb" ? db::jet::FileFormat::Ace14
+                                           : db::jet::FileFormat::Jet4;
     try {
         auto db = db::jet::Database::create(path, password, format);
         db->close();

@@ -244,9 +244,6 @@ std::unique_ptr<ProviderConnection> openJetConnection(const ConnectionString& cs
     const bool readOnly = options.mode == 1;  // adModeRead
     auto db = opener(path, password, readOnly);
     if (!db) throw Error("The database '" + path + "' could not be opened.");
-    // Opened for writing (adModeWrite, adModeReadWrite): an Access 97 file is
-    // refused at once, not at every statement.
-    if ((options.mode & 3) >= 2 && db->format() == FileFormat::Jet3) throw jeterr::accessNinetySevenReadOnly(path);
     return std::make_unique<JetConnection>(std::move(db));
 }
 

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Makes the seed folders of the fuzz targets from the shared corpus:
-#   fuzz/seeds.sh <out-dir> [corpus-dir] [fuzz_make_seeds]
+#   fuzz/seeds.sh <out-dir> [corpus-dir] [fuzz_make_seeds] [tallyport]
 # <out-dir>/<target>/ for dbf, dbc, cdx, jet, jet_password, check, crypto and sql.
 # Seeds are derived at run time; nothing from the corpus enters the repository.
 set -euo pipefail
@@ -47,6 +47,30 @@ done < <(find "$corpus/access" -type f \( -iname '*.mdb' -o -iname '*.accdb' \) 
 if [ -n "${3:-}" ]; then
   "$3" "$out/crypto"
   cp "$out"/crypto/made-* "$out/jet_password/"
+fi
+
+# Access 97 files as the engine writes them (made by tallyport when given):
+# a new file with and without a password, and a copy of a corpus one, each
+# with tables of long values, accented names and 255 columns.
+if [ -n "${4:-}" ]; then
+  tmp=$(mktemp -d)
+  wide=$(for i in $(seq 0 254); do [ $((i % 3)) = 0 ] && printf 'M%s MEMO,' "$i" || printf 'T%s TEXT(20),' "$i"; done)
+  cat >"$tmp/s.sql" <<SQL
+CREATE TABLE [Größe] (Id COUNTER, Name TEXT(40), Notes MEMO, Price DECIMAL(10,2), Ratio DECIMAL(18,4), Flag YESNO, Born DATETIME);
+INSERT INTO [Größe] (Name, Notes, Price, Ratio, Flag, Born) VALUES ('Müller', '$(printf 'x%.0s' $(seq 1 3000))', 12.34, 0.5, TRUE, #2001-01-31#);
+INSERT INTO [Größe] (Name) VALUES ('ä');
+CREATE TABLE Wide (${wide%,});
+CREATE TABLE Gone (A LONG);
+DROP TABLE Gone;
+SQL
+  "$4" new "$tmp/made97.mdb" --format 97 && "$4" sql "$tmp/made97.mdb" -f "$tmp/s.sql"
+  "$4" new "$tmp/made97-password.mdb" --format 97 --password password &&
+    "$4" sql "$tmp/made97-password.mdb" --password password -f "$tmp/s.sql"
+  cp "$corpus/access/ucanaccess/size97.mdb" "$tmp/made97-into-size97.mdb" && chmod u+w "$tmp/made97-into-size97.mdb" &&
+    "$4" sql "$tmp/made97-into-size97.mdb" -f "$tmp/s.sql"
+  for f in "$tmp"/made97*.mdb; do cp "$f" "$out/jet/"; cp "$f" "$out/check/"; done
+  cp "$tmp/made97-password.mdb" "$out/jet_password/"
+  rm -rf "$tmp"
 fi
 
 # SQL: the statements the tests run, one per seed, and a few the conversion

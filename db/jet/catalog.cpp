@@ -12,17 +12,28 @@ namespace {
 
 // An object's property list (see props in format.h): the engine writes and
 // reads its columns' Required and DefaultValue.
+// Access 97 lists (codePage != 0) start with their own magic and hold their
+// texts in the code page.
 struct PropertyWriter {
-    Bytes b{props::kMagic, props::kMagic + sizeof props::kMagic};
+    unsigned codePage = 0;
+    Bytes b = codePage ? Bytes(props::kMagic3, props::kMagic3 + sizeof props::kMagic3)
+                       : Bytes(props::kMagic, props::kMagic + sizeof props::kMagic);
     size_t open(uint16_t kind) {
         const size_t at = b.size();
         putLE32(b, 0);
         putLE16(b, kind);
         return at;
     }
-    void name(const std::u16string& u) {
-        putLE16(b, uint32_t(2 * u.size()));
-        coding::putUtf16LE(b, u);
+    Bytes text(const std::string& s) const {
+        Bytes out;
+        if (codePage == 0) coding::putUtf16LE(out, utf8ToUtf16(s));
+        else if (!encodeNarrowText(s, codePage, out)) throw jeterr::invalidName(s);
+        return out;
+    }
+    void name(const std::string& s) {
+        const Bytes t = text(s);
+        putLE16(b, uint32_t(t.size()));
+        putBytes(b, t.data(), t.size());
     }
     void close(size_t at) { encodeLE32(b.data() + at + props::kBlockLength, uint32_t(b.size() - at)); }
     void entry(uint8_t flags, uint8_t type, uint16_t nameIndex, const Bytes& value) {
@@ -35,22 +46,16 @@ struct PropertyWriter {
     }
 };
 
-Bytes utf16Bytes(const std::string& s) {
-    Bytes out;
-    coding::putUtf16LE(out, utf8ToUtf16(s));
-    return out;
-}
-
 // The property list of a new table. The Required-only list is the one
 // Access writes for NOT NULL columns, byte for byte.
-Bytes propertyList(const ColumnProperties& cp) {
+Bytes propertyList(const ColumnProperties& cp, unsigned codePage) {
     using namespace props;
-    PropertyWriter w;
+    PropertyWriter w{codePage};
     const bool anyRequired = !cp.required.empty(), anyDefault = !cp.defaults.empty();
     const uint16_t requiredName = 0, defaultName = anyRequired ? 1 : 0;
     size_t at = w.open(kNames);
-    if (anyRequired) w.name(u"Required");
-    if (anyDefault) w.name(u"DefaultValue");
+    if (anyRequired) w.name("Required");
+    if (anyDefault) w.name("DefaultValue");
     w.close(at);
     // The table's own block, empty, as Access writes it first.
     at = w.open(kTable);
@@ -62,52 +67,52 @@ Bytes propertyList(const ColumnProperties& cp) {
         const auto def =
             std::find_if(cp.defaults.begin(), cp.defaults.end(), [&](const auto& d) { return d.first == c; });
         if (req == cp.required.end() && def == cp.defaults.end()) continue;
-        const std::u16string u = utf8ToUtf16(c);
         at = w.open(kColumn);
-        putLE32(w.b, uint32_t(kName + 2 * u.size()));
-        w.name(u);
-        if (def != cp.defaults.end()) w.entry(kEngineFlag, kMemo, defaultName, utf16Bytes(def->second));
+        putLE32(w.b, uint32_t(kName + w.text(c).size()));
+        w.name(c);
+        if (def != cp.defaults.end()) w.entry(kEngineFlag, kMemo, defaultName, w.text(def->second));
         if (req != cp.required.end()) w.entry(0, kYesNo, requiredName, Bytes{1});
         w.close(at);
     }
     return w.b;
 }
 
-// n bytes of UTF-16LE at p.
-std::u16string utf16At(const uint8_t* p, size_t n) {
+// n bytes of text at p: UTF-16LE, or Access 97 text in the code page.
+std::string textAt(const uint8_t* p, size_t n, unsigned codePage) {
+    if (codePage) return decodeNarrowText(p, n, codePage);
     std::u16string u(n / 2, u'\0');
     for (size_t i = 0; i < n / 2; ++i) u[i] = char16_t(decodeLE16(p + 2 * i));
-    return u;
+    return utf16ToUtf8(u);
 }
 
 // The names block's names, from p to end.
-void readPropertyNames(const uint8_t* p, const uint8_t* end, std::vector<std::u16string>& names) {
+void readPropertyNames(const uint8_t* p, const uint8_t* end, std::vector<std::string>& names, unsigned codePage) {
     while (end - p >= 2) {
         const size_t n = decodeLE16(p);
         if (size_t(end - p - 2) < n) break;
-        names.push_back(utf16At(p + 2, n));
+        names.push_back(textAt(p + 2, n, codePage));
         p += 2 + n;
     }
 }
 
 // A column block (from p to end): its Required and DefaultValue into out.
-void readColumnBlock(const uint8_t* p, const uint8_t* end, const std::vector<std::u16string>& names,
+void readColumnBlock(const uint8_t* p, const uint8_t* end, const std::vector<std::string>& names, unsigned codePage,
                      ColumnProperties& out) {
     using namespace props;
     if (end - p < ptrdiff_t(kName)) return;
     const size_t head = decodeLE32(p + kHeadLength);
     const size_t n = decodeLE16(p + kNameLength);
     if (head < kName + n || size_t(end - p) < head) return;
-    const std::string column = utf16ToUtf8(utf16At(p + kName, n));
+    const std::string column = textAt(p + kName, n, codePage);
     for (p += head; end - p >= ptrdiff_t(kEntryData);) {
         const size_t elen = decodeLE16(p + kEntryLength);
         if (elen < kEntryData || size_t(end - p) < elen) break;
         const size_t idx = decodeLE16(p + kEntryName), size = decodeLE16(p + kEntrySize);
         if (idx < names.size() && kEntryData + size <= elen) {
-            if (p[kEntryType] == kYesNo && names[idx] == u"Required" && size >= 1 && p[kEntryData] != 0)
+            if (p[kEntryType] == kYesNo && names[idx] == "Required" && size >= 1 && p[kEntryData] != 0)
                 out.required.push_back(column);
-            else if (p[kEntryType] == kMemo && names[idx] == u"DefaultValue")
-                out.defaults.emplace_back(column, utf16ToUtf8(utf16At(p + kEntryData, size)));
+            else if (p[kEntryType] == kMemo && names[idx] == "DefaultValue")
+                out.defaults.emplace_back(column, textAt(p + kEntryData, size, codePage));
         }
         p += elen;
     }
@@ -121,11 +126,13 @@ void applyDefaults(StoredTable& t, const ColumnProperties& cp) {
             if (foldName(column) == foldName(t.columns[i].name)) t.defaults[i] = text;
 }
 
-ColumnProperties readProperties(const Bytes& b) {
+// `codePage`: Access 97 lists' (0: a later version's).
+ColumnProperties readProperties(const Bytes& b, unsigned codePage) {
     using namespace props;
     ColumnProperties out;
-    if (b.size() < sizeof props::kMagic || std::memcmp(b.data(), props::kMagic, sizeof props::kMagic) != 0) return out;
-    std::vector<std::u16string> names;
+    const char* magic = codePage ? props::kMagic3 : props::kMagic;
+    if (b.size() < sizeof props::kMagic || std::memcmp(b.data(), magic, sizeof props::kMagic) != 0) return out;
+    std::vector<std::string> names;
     size_t pos = sizeof props::kMagic;
     while (pos + kBlockHead <= b.size()) {
         const size_t len = decodeLE32(b.data() + pos + kBlockLength);
@@ -134,8 +141,8 @@ ColumnProperties readProperties(const Bytes& b) {
         const uint8_t* p = b.data() + pos + kBlockHead;
         const uint8_t* end = b.data() + pos + len;
         pos += len;
-        if (kind == kNames) readPropertyNames(p, end, names);
-        else if (kind == kColumn) readColumnBlock(p, end, names, out);
+        if (kind == kNames) readPropertyNames(p, end, names, codePage);
+        else if (kind == kColumn) readColumnBlock(p, end, names, codePage, out);
     }
     return out;
 }
@@ -156,6 +163,7 @@ void JetDatabase::loadCatalog() {
     for (size_t i = 0; i < t.columns.size(); ++i)
         if (t.columns[i].name == "LvProp") cProps = int(i);
     catalog_.clear();
+    const unsigned propsCodePage = jet3_ ? codePage_ : 0;  // Access 97 lists: texts in the code page
     forEachRow(t, [&](uint32_t ref, const std::vector<Value>& v) {
         CatalogEntry e;
         e.rowRef = ref;
@@ -166,7 +174,7 @@ void JetDatabase::loadCatalog() {
         if (v[size_t(cFlags)].kind() == Kind::Int) e.flags = uint32_t(v[size_t(cFlags)].integer());
         if (v[size_t(cOwner)].kind() == Kind::Binary) e.owner = v[size_t(cOwner)].bytes();
         if (cProps >= 0 && e.isTable() && v[size_t(cProps)].kind() == Kind::Binary)
-            e.properties = readProperties(v[size_t(cProps)].bytes());
+            e.properties = readProperties(v[size_t(cProps)].bytes(), propsCodePage);
         catalog_.push_back(std::move(e));
     });
     tables_[msysobjects::kDefinitionPage] = std::move(sys);
@@ -275,7 +283,7 @@ void JetDatabase::addCatalogRow(const std::string& name, uint32_t id, uint32_t p
         else if (n == "DateCreate" || n == "DateUpdate") v[k] = Value(when);
         else if (n == "Flags") v[k] = Value(int64_t(int32_t(flags)));
         else if (n == "Owner" && !owner.empty()) v[k] = Value(owner);
-        else if (n == "LvProp" && !properties.empty()) v[k] = Value(propertyList(properties));
+        else if (n == "LvProp" && !properties.empty()) v[k] = Value(propertyList(properties, jet3_ ? codePage_ : 0));
     }
     std::vector<uint8_t> row;
     encodeRow(sys, v, row);

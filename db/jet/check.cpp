@@ -162,8 +162,7 @@ void Checker::checkCatalog() {
             problem(object + ": names " + pageText(page) + ", which is not a table definition");
             continue;
         }
-        if (db_.jet3_) continue;
-        const uint8_t type = p[0x28];
+        const uint8_t type = p[db_.layout().tdef.tableType];
         if (type != kUserTable && type != kSystemTable)
             problem(object + ", " + pageText(page) + ": unknown table type " + std::to_string(type));
         else if (type == kSystemTable && !(e.flags & 0x80000002u))
@@ -367,7 +366,7 @@ void Checker::checkDefinition(TableRun& r) {
             break;
         }
     for (const StoredColumn& c : t.columns) {
-        if (!c.isLong() || db_.jet3_) continue;
+        if (!c.isLong()) continue;
         bool listed = false;
         for (const LongValueMaps& m : t.longValueMaps) listed |= m.column == c.number;
         if (!listed) problem(object + ": column '" + c.name + "' has no long-value usage maps");

@@ -53,28 +53,28 @@ std::pair<uint8_t*, size_t> JetDatabase::rowForWrite(uint32_t ref) {
 
 // The header of an empty data page of `owner` (a TDEF page, or the
 // long-value mark written after it).
-void startDataPage(uint8_t* p, uint32_t owner) {
+void startDataPage(uint8_t* p, uint32_t owner, const Layout& L) {
     p[page::kType] = uint8_t(PageType::Data);
     p[page::kMarker] = page::kMarkerValue;
-    encodeLE16(p + datapage::kFreeSpace, kDataPageFree);
+    encodeLE16(p + datapage::kFreeSpace, uint32_t(L.emptyDataPageFree()));
     encodeLE32(p + datapage::kOwner, owner);
 }
 
 uint32_t JetDatabase::newDataPage(uint32_t owner, uint32_t after) {
     const uint32_t page = allocPage(after + 1);
     uint8_t* p = pager_->modify(page);
-    startDataPage(p, owner);
+    startDataPage(p, owner, layout());
     return page;
 }
 
 bool JetDatabase::placeRow(uint32_t page, const uint8_t* row, size_t n, uint32_t& ref) {
     const uint8_t* r = pager_->read(page);
-    const DataPageLayout& L = kJet4.dataPage;
+    const DataPageLayout& L = layout().dataPage;
     const uint32_t count = decodeLE16(r + L.rowCount);
     const uint32_t free = decodeLE16(r + datapage::kFreeSpace);
     if (count >= datapage::kMaxRows) return false;
     const size_t lowest = L.rowOffset(count) + free;
-    if (lowest > kPageSize) damaged("page " + std::to_string(page) + " has a bad free-space count");
+    if (lowest > ps_) damaged("page " + std::to_string(page) + " has a bad free-space count");
     if (free < n + datapage::kRowOffsetSize) return false;
     const size_t start = lowest - n;
     // Only the free-space and row counts, the new offset and the row's bytes
@@ -113,8 +113,8 @@ uint32_t JetDatabase::appendRow(StoredTable& t, const std::vector<uint8_t>& row)
 void JetDatabase::setRowCount(StoredTable& t, uint32_t count) {
     t.rowCount = count;
     uint8_t* p = pager_->modify(t.page);
-    encodeLE32(p + kTdef4.rowCount, count);
-    encodeLE32(p + kTdef4.autoNumber, t.autoNumber);
+    encodeLE32(p + layout().tdef.rowCount, count);
+    encodeLE32(p + layout().tdef.autoNumber, t.autoNumber);
 }
 
 void JetDatabase::insertInto(StoredTable& t, const std::vector<Value>& values) {
@@ -155,7 +155,7 @@ void JetDatabase::insertRow(const std::string& table, const std::vector<Value>& 
 void JetDatabase::deleteRow(StoredTable& t, uint32_t ref) {
     findRow(ref);
     uint8_t* p = pager_->modify(refPage(ref));
-    const size_t at = kJet4.dataPage.rowOffset(refRow(ref));
+    const size_t at = layout().dataPage.rowOffset(refRow(ref));
     encodeLE16(p + at, decodeLE16(p + at) | datapage::kRowDeleted | datapage::kRowOverflow);
     if (t.rowCount > 0) setRowCount(t, t.rowCount - 1);
 }

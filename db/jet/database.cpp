@@ -261,7 +261,7 @@ void JetDatabase::close() {
     p->close();
 }
 
-// Access 97 files have 2048-byte pages (and are only read).
+// Access 97 files have 2048-byte pages.
 bool jet3File(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     char h[header::kVersion + 1] = {};
@@ -273,7 +273,7 @@ std::unique_ptr<Database> Database::open(const std::string& path, const std::str
     std::error_code ec;
     if (!std::filesystem::is_regular_file(path, ec)) throw jeterr::fileNotFound(path);
     const bool jet3 = jet3File(path);
-    auto db = std::make_unique<JetDatabase>(jet3 ? std::make_unique<Pager>(path, true, 2048u)
+    auto db = std::make_unique<JetDatabase>(jet3 ? std::make_unique<Pager>(path, readOnly, kJet3.pageSize)
                                                  : std::make_unique<Pager>(path, readOnly));
     db->openExisting(password);
     return db;

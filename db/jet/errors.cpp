@@ -95,9 +95,10 @@ Error dateSyntax(std::string_view text) {
     return Error(kDateSyntax, "Syntax error in date in query expression '#" + std::string(text) + "#'.");
 }
 
-Error accessNinetySevenReadOnly(std::string_view path) {
+Error accessNinetySevenKeys(std::string_view path) {
     return Error(kNotSupported, "The database '" + std::string(path) +
-                                    "' is in the Access 97 format; Tallyport reads it but does not write it.");
+                                    "' is in the Access 97 format; Tallyport does not create or drop indexes, "
+                                    "primary keys or relationships in it.");
 }
 
 Error itemNotFound() { return Error(kItemNotFound, "Item not found in this collection."); }

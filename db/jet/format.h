@@ -76,6 +76,12 @@ inline constexpr size_t kProviderLength = 0x299;   // ACE: length of the encrypt
 inline constexpr size_t kProvider = 0x29B;         // ACE: the blob
 inline constexpr size_t kProviderAreaEnd = 0xE00;  // the blob ends before this
 inline constexpr size_t kWordTable = 0xE00;        // 256 words: 01 01, then 00 01 each
+// Jet 3 files as Access 97 writes them: 0x38 holds 1, 0x56 the word below
+// (meanings unknown), the word table lies at 0x600 (01 01, 08 01, then 00 01).
+inline constexpr size_t kJet3Unknown38 = 0x38;
+inline constexpr size_t kJet3Unknown56 = 0x56;
+inline constexpr uint16_t kJet3Unknown56Value = 0x251E;
+inline constexpr size_t kWordTable3 = 0x600;
 inline constexpr size_t kMinSize = kMaskStart + coding::kHeaderMaskMax;  // a header page holds at least this
 }  // namespace header
 
@@ -127,10 +133,15 @@ inline constexpr uint8_t kSystemTable = 0x53;
 // Fields of the definition both versions share, and those only Jet 4/ACE
 // writes.
 namespace tdef {
-inline constexpr size_t kLength = 0x08;          // length of the stream (4)
-inline constexpr size_t kStamp = 0x0C;           // Jet 4: the engine's stamp (kMagic, 4)
-inline constexpr size_t kAutoNumberFlag = 0x18;  // Jet 4: 0x01
-inline constexpr size_t kMaxIndexes = 1000;      // more is a damaged definition
+inline constexpr size_t kLength = 0x08;           // length of the stream (4)
+inline constexpr size_t kStamp = 0x0C;            // Jet 4: the engine's stamp (kMagic, 4)
+inline constexpr size_t kAutoNumberFlag = 0x18;   // Jet 4: 0x01
+inline constexpr size_t kMaxIndexes = 1000;       // more is a damaged definition
+inline constexpr char kJet3Mark[2] = {'V', 'C'};  // Jet 3: at page::kFreeSpace of every TDEF page
+// Jet 3 column descriptors: bytes 7-8 hold 1 in every column Access 97 writes
+// (meaning unknown), the code page follows the sort order.
+inline constexpr size_t kColumn3Unknown = 7;
+inline constexpr size_t kColumn3CodePage = 11;
 }  // namespace tdef
 // The list that ends a definition: per Memo/OLE column its number and its
 // two usage maps, then kEnd.
@@ -298,8 +309,9 @@ inline constexpr size_t kMaxChainPart = kMaxSingle - kChainData;
 // data size, the data.
 namespace props {
 inline constexpr char kMagic[4] = {'M', 'R', '2', '\0'};
-inline constexpr size_t kBlockLength = 0;  // 4
-inline constexpr size_t kBlockKind = 4;    // 2
+inline constexpr char kMagic3[4] = {'K', 'K', 'D', '\0'};  // Access 97: texts in the code page
+inline constexpr size_t kBlockLength = 0;                  // 4
+inline constexpr size_t kBlockKind = 4;                    // 2
 inline constexpr size_t kBlockHead = 6;
 inline constexpr uint16_t kNames = 0x80;
 inline constexpr uint16_t kTable = 0x00;
@@ -347,9 +359,18 @@ struct Layout {
     LogicalIndexLayout logicalIndex;
     IndexPageLayout indexPage;
     size_t nameLengthSize;  // names in a definition: length (Jet 3: 1 byte) then the text
+    // As the engine writes the version: the largest row, the size of a usage
+    // map row it makes (type, start, bitmap), the largest long-value row.
+    size_t maxRowSize, usageMapRowSize, maxLongValueRow;
+    // Free bytes of an empty data page.
+    constexpr size_t emptyDataPageFree() const { return pageSize - dataPage.rowOffsets; }
+    // Bytes of entries an index page holds.
+    constexpr size_t indexEntryBytes() const { return pageSize - indexPage.entries; }
 };
-inline constexpr Layout kJet4{4096, kDataPage4, kTdef4, kColumn4, kRealIndex4, kLogicalIndex4, kIndexPage4, 2};
-inline constexpr Layout kJet3{2048, kDataPage3, kTdef3, kColumn3, kRealIndex3, kLogicalIndex3, kIndexPage3, 1};
+inline constexpr Layout kJet4{4096,        kDataPage4, kTdef4, kColumn4,           kRealIndex4,          kLogicalIndex4,
+                              kIndexPage4, 2,          4060,   usagemap::kRowSize, longvalue::kMaxSingle};
+inline constexpr Layout kJet3{2048,        kDataPage3, kTdef3, kColumn3, kRealIndex3, kLogicalIndex3,
+                              kIndexPage3, 1,          2012,   133,      2032};
 constexpr const Layout& layoutOf(bool jet3) { return jet3 ? kJet3 : kJet4; }
 
 }  // namespace tp::db::jet

@@ -11,8 +11,6 @@ namespace tp::db::jet {
 
 namespace {
 
-constexpr const IndexPageLayout& kLayout = kIndexPage4;
-
 void appendBigEndian(IndexBuilder::Entry& e, uint32_t v) {
     for (int s = 24; s >= 0; s -= 8) e.push_back(uint8_t(v >> s));
 }
@@ -24,12 +22,14 @@ std::unordered_map<uint32_t, uint32_t> IndexBuilder::movedRows(JetDatabase& db, 
     for (uint32_t pg : db.mapPages(t.ownedMap)) {
         const uint8_t* p = db.pager().read(pg);
         if (!db.dataPageOf(t, p)) continue;
-        const uint32_t count = std::min<uint32_t>(rd16(p + datapage::kRowCount), (kPageSize - 14) / 2);
+        const DataPageLayout& L = db.layout().dataPage;
+        const uint32_t ps = db.layout().pageSize;
+        const uint32_t count = std::min<uint32_t>(rd16(p + L.rowCount), uint32_t(ps - L.rowOffsets) / 2);
         for (uint32_t r = 0; r < count; ++r) {
-            const uint16_t raw = rd16(p + datapage::kRowCount + 2 + 2 * r);
+            const uint16_t raw = rd16(p + L.rowOffset(r));
             if ((raw & 0xC000) != datapage::kRowOverflow) continue;
             const uint32_t start = raw & datapage::kRowOffsetMask;
-            if (start + 4 <= kPageSize) moved[rd32(p + start)] = (pg << 8) | r;
+            if (start + 4 <= ps) moved[rd32(p + start)] = (pg << 8) | r;
         }
     }
     return moved;
@@ -89,17 +89,18 @@ void IndexBuilder::collect(const StoredIndex& ix, const std::vector<size_t>& pos
 
 void IndexBuilder::writePage(uint32_t page, uint8_t type, const PageBody& b, uint32_t tail, uint32_t prev,
                              uint32_t next) {
+    const IndexPageLayout& L = db_.layout().indexPage;
     uint8_t* p = db_.pager().modify(page);
-    std::memset(p, 0, kPageSize);
+    std::memset(p, 0, db_.layout().pageSize);
     p[0] = type;
     p[1] = 0x01;
     wr32(p + kIndexOwner, t_.page);
-    wr32(p + kLayout.prev, prev);
-    wr32(p + kLayout.next, next);
-    wr32(p + kLayout.tail, tail);
-    if (!b.bytes.empty()) std::memcpy(p + kLayout.entries, b.bytes.data(), b.bytes.size());
-    for (size_t end : b.ends) p[kLayout.mask + end / 8] |= uint8_t(1u << (end % 8));
-    wr16(p + kIndexFreeSpace, uint32_t(kPageSize - kLayout.entries - b.bytes.size()));
+    wr32(p + L.prev, prev);
+    wr32(p + L.next, next);
+    wr32(p + L.tail, tail);
+    if (!b.bytes.empty()) std::memcpy(p + L.entries, b.bytes.data(), b.bytes.size());
+    for (size_t end : b.ends) p[L.mask + end / 8] |= uint8_t(1u << (end % 8));
+    wr16(p + kIndexFreeSpace, uint32_t(db_.layout().indexEntryBytes() - b.bytes.size()));
 }
 
 void IndexBuilder::writeNode(const Node& n, uint32_t page, uint32_t prev, uint32_t next) {
@@ -123,7 +124,7 @@ std::vector<IndexBuilder::Node> IndexBuilder::writeLeaves(const StoredIndex& ix,
     size_t n = 0;
     while (sorted.next(p, n)) {
         if (last_.size() != n || std::memcmp(last_.data(), p, n - 4) != 0) ++distinct_;
-        if (body_.bytes.size() + n > kIndexEntryBytes && !body_.ends.empty()) {
+        if (body_.bytes.size() + n > db_.layout().indexEntryBytes() && !body_.ends.empty()) {
             Node& done = leaves.back();
             if (done.page == 0) done.page = takePage();
             done.last = last_;
@@ -151,7 +152,7 @@ std::vector<std::vector<size_t>> IndexBuilder::groupUnderParents(const std::vect
     for (size_t i = 0; i < level.size(); ++i) {
         Entry ne = level[i].last;
         appendBigEndian(ne, level[i].page);
-        if (bytes + ne.size() > kIndexEntryBytes && !groups.back().empty()) {
+        if (bytes + ne.size() > db_.layout().indexEntryBytes() && !groups.back().empty()) {
             groups.emplace_back();
             bytes = 0;
         }
@@ -258,7 +259,7 @@ void IndexBuilder::build(StoredIndex& ix, bool mustFit) {
         writeNode(level[0], ix.root, 0, 0);
     }
     settleMap(ix);
-    if (ix.slotOffset + 4 <= kPageSize) wr32(db_.pager().modify(t_.page) + ix.slotOffset, distinct_);
+    if (ix.slotOffset + 4 <= db_.layout().pageSize) wr32(db_.pager().modify(t_.page) + ix.slotOffset, distinct_);
 }
 
 }  // namespace tp::db::jet

@@ -88,7 +88,7 @@ inline void putUtf16(std::vector<uint8_t>& v, std::u16string_view s) { coding::p
 // database.cpp
 std::chrono::milliseconds durabilityInterval();
 // data_pages.cpp: the header of an empty data page of `owner`
-void startDataPage(uint8_t* page, uint32_t owner);
+void startDataPage(uint8_t* page, uint32_t owner, const Layout& layout = kJet4);
 bool jet3File(const std::string& path);  // Access 97 files have 2048-byte pages
 // new_database.cpp
 double nowOle();  // the local time as an OLE date
@@ -102,6 +102,10 @@ ColumnDef columnDefOf(const StoredColumn& c);
 // The coding toolkit's GUID text form (db/coding/guid.h), by its older name.
 inline bool parseGuid(const std::string& text, uint8_t* out) { return coding::parseGuid(text, out); }
 bool encodeNumeric(const std::string& text, int scale, int precision, uint8_t* out);
+// A fixed-length column's value at p (size bytes); a Long AutoNumber column's
+// highest value is kept in autoNumber.
+void encodeFixedValue(const StoredColumn& c, ColType type, const Value& v, uint8_t* p, size_t size,
+                      uint32_t& autoNumber);
 // index_definitions.cpp: a real index's block in a table definition
 std::vector<uint8_t> realIndexBlock(const StoredIndex& ix);
 // index_pages.cpp: a value's part of an index key
@@ -176,8 +180,12 @@ private:
     }
     void requireWritable() const {
         requireOpen();
-        if (jet3_) throw jeterr::accessNinetySevenReadOnly(pager_->path());
         if (pager_->readOnly()) throw jeterr::readOnly();
+    }
+    // Indexes, primary keys and relationships are written in Jet 4/ACE files only.
+    void requireKeysWritable() const {
+        requireWritable();
+        if (jet3_) throw jeterr::accessNinetySevenKeys(pager_->path());
     }
 
     // Reading.
@@ -236,6 +244,11 @@ private:
     void placeLongValues(StoredTable& t, const std::vector<Value>& values, size_t nvar, size_t nlongs, size_t rowSize);
     const Value* valueToStore(StoredTable& t, size_t k, const Value& v, Value& autoValue);
     void encodeRow(StoredTable& t, const std::vector<Value>& values, std::vector<uint8_t>& out);
+    // Access 97 rows (row_codec3.cpp).
+    void encodeRow3(StoredTable& t, const std::vector<Value>& values, std::vector<uint8_t>& out);
+    void encodeFixed3(const StoredColumn& c, ColType type, const Value& v, std::vector<uint8_t>& out,
+                      uint32_t& autoNumber) const;
+    void encodeVariableSlot3(const StoredColumn& c, ColType type, const Value& v, size_t nvar, size_t& nlongs);
     void insertInto(StoredTable& t, const std::vector<Value>& values);
     void createTableNow(const std::string& name, const std::vector<ColumnDef>& columns);
     void writeGlobalMapPage();
@@ -244,7 +257,7 @@ private:
     void dropTableNow(const std::string& name);
     // The steps of creating and dropping a table (tables.cpp).
     std::vector<StoredColumn> newColumns(const std::vector<ColumnDef>& defs) const;
-    uint32_t placeUsageMap(uint32_t& mapPage, const uint8_t* row);
+    uint32_t placeUsageMap(uint32_t& mapPage, const std::vector<uint8_t>& row);
     void registerTable(const std::string& name, uint32_t tdefPage, const std::vector<ColumnDef>& defs);
     void requireDroppable(const StoredTable& t, const std::string& stored);
     std::vector<uint32_t> tablePages(const StoredTable& t);
@@ -335,6 +348,16 @@ private:
                                    const std::vector<StoredIndex>& idx, const std::vector<std::string>& idxNames,
                                    const std::vector<uint8_t>& idxTypes, const std::vector<LongValueMaps>& lv,
                                    uint32_t owned, uint32_t freeMap);
+    // An Access 97 table definition (table_definition3.cpp).
+    // System tables also have indexes (a new file's).
+    struct SystemIndexes {
+        std::vector<StoredIndex> reals;
+        std::vector<std::string> names;
+        std::vector<uint8_t> kinds;
+    };
+    std::vector<uint8_t> buildTdef3(const std::vector<StoredColumn>& cols, const std::vector<LongValueMaps>& lv,
+                                    uint32_t owned, uint32_t freeMap, const SystemIndexes& system = {}) const;
+    void writeHeader3(const std::string& password);
     void writeTdef(uint32_t firstPage, const std::vector<uint8_t>& tdef);
     void writeHeader(const std::string& password, double created);
     void addCatalogRow(const std::string& name, uint32_t id, uint32_t parent, int type, uint32_t flags,

@@ -71,7 +71,7 @@ uint32_t JetDatabase::newIndexPages(StoredTable& t, StoredIndex& ix) {
 }
 
 void JetDatabase::createIndex(const IndexDef& d) {
-    requireWritable();
+    requireKeysWritable();
     pager_->trim();
     atomically([&] { createIndexNow(d); });
     afterStatement();
@@ -122,7 +122,7 @@ void JetDatabase::createIndexNow(const IndexDef& d) {
 }
 
 void JetDatabase::dropIndex(const std::string& table, const std::string& name, bool constraint) {
-    requireWritable();
+    requireKeysWritable();
     pager_->trim();
     atomically([&] { dropIndexNow(table, name, constraint); });
     afterStatement();

@@ -45,7 +45,7 @@ uint32_t JetDatabase::putLongValueRow(StoredTable& t, int col, const uint8_t* da
     if (cur != 0 && placeRow(cur, data, n, ref)) return ref;
     cur = allocPage();
     uint8_t* p = pager_->modify(cur);
-    startDataPage(p, 0);
+    startDataPage(p, 0, layout());
     std::memcpy(p + datapage::kOwner, datapage::kLongValueMark, sizeof datapage::kLongValueMark);
     for (const auto& m : t.longValueMaps)
         if (m.column == col) mapSet(m.owned, cur, true);
@@ -68,12 +68,12 @@ void JetDatabase::placeLongValues(StoredTable& t, const std::vector<Value>& valu
         std::vector<uint8_t>& head = var[size_t(c.varIndex)];
         head.assign(longvalue::kHeadSize, 0);
         const size_t len = data.size();
-        if (len <= longvalue::kMaxInline && rowSize + len <= size_t(kMaxRowSize)) {
+        if (len <= longvalue::kMaxInline && rowSize + len <= layout().maxRowSize) {
             rowSize += len;
             encodeLE24(head.data() + longvalue::kLength, uint32_t(len));
             head[longvalue::kKind] = longvalue::kInline;
             head.insert(head.end(), data.begin(), data.end());
-        } else if (len <= longvalue::kMaxSingle) {
+        } else if (len <= layout().maxLongValueRow) {
             encodeLE24(head.data() + longvalue::kLength, uint32_t(len));
             head[longvalue::kKind] = longvalue::kSingle;
             encodeLE32(head.data() + longvalue::kRef, putLongValueRow(t, c.number, data.data(), len));
@@ -90,8 +90,9 @@ void JetDatabase::placeLongValues(StoredTable& t, const std::vector<Value>& valu
 uint32_t JetDatabase::putLongValueChain(StoredTable& t, int col, const std::vector<uint8_t>& data) {
     uint32_t first = 0, prev = 0;
     std::vector<uint8_t> chunk;
-    for (size_t pos = 0; pos < data.size(); pos += longvalue::kMaxChainPart) {
-        const size_t m = std::min<size_t>(longvalue::kMaxChainPart, data.size() - pos);
+    const size_t part = layout().maxLongValueRow - longvalue::kChainData;
+    for (size_t pos = 0; pos < data.size(); pos += part) {
+        const size_t m = std::min<size_t>(part, data.size() - pos);
         chunk.assign(longvalue::kChainData, 0);
         chunk.insert(chunk.end(), data.begin() + long(pos), data.begin() + long(pos + m));
         const uint32_t ref = putLongValueRow(t, col, chunk.data(), chunk.size());

@@ -58,8 +58,6 @@ bool publishFile(const std::string& from, const std::string& to) {
 // and then renamed into place: the database's name never shows an empty or
 // half-made file, and an existing file is never replaced.
 std::unique_ptr<Database> Database::create(const std::string& path, const std::string& password, FileFormat format) {
-    if (format == FileFormat::Jet3)
-        throw Error(jeterr::kUnrecognized, "Access 97 (Jet 3) databases cannot be created.");
     if (utf8ToUtf16(password).size() > 20) throw jeterr::notValidPassword();
     std::error_code ec;
     if (std::filesystem::exists(path, ec)) throw jeterr::databaseExists();
@@ -71,7 +69,8 @@ std::unique_ptr<Database> Database::create(const std::string& path, const std::s
                                             std::to_string(attempt) + ".tmp"))
                        .string();
         try {
-            db = std::make_unique<JetDatabase>(std::make_unique<Pager>(building, Pager::CreateTag{}));
+            db = std::make_unique<JetDatabase>(
+                std::make_unique<Pager>(building, Pager::CreateTag{}, layoutOf(format == FileFormat::Jet3).pageSize));
         } catch (const Error& e) {
             if (e.number() == 3204 && attempt < 100) continue;
             if (e.number() == 3204) throw;
@@ -134,6 +133,7 @@ void writePasswordField(uint8_t* h, std::u16string_view pw, double created) {
 
 void JetDatabase::writeHeader(const std::string& password, double created) {
     using namespace header;
+    if (jet3_) return writeHeader3(password);
     uint8_t* h = pager_->modify(0);
     std::memset(h, 0, kPageSize);
     h[page::kMarker] = page::kMarkerValue;
@@ -244,19 +244,29 @@ const std::vector<SystemTable>& systemTables() {
     return defs;
 }
 
+// Access 97's: the same but for MSysQueries, which has no LvExtra column.
+const std::vector<SystemTable>& systemTables3() {
+    static const std::vector<SystemTable> defs = [] {
+        std::vector<SystemTable> d = systemTables();
+        d[2].cols.pop_back();
+        return d;
+    }();
+    return defs;
+}
+
 }  // namespace
 
 // Page 1: the global map (everything free until allocated) and a second,
 // empty map row.
 void JetDatabase::writeGlobalMapPage() {
     uint8_t* p = pager_->modify(usagemap::kGlobalMapPage);
-    startDataPage(p, 1);
-    uint8_t row[usagemap::kRowSize] = {};
-    std::memset(row + usagemap::kBitmap, 0xFF, usagemap::kRowSize - usagemap::kBitmap);
+    startDataPage(p, 1, layout());
+    std::vector<uint8_t> row(layout().usageMapRowSize, 0xFF);
+    std::fill_n(row.begin(), usagemap::kBitmap, 0);
     uint32_t ref;
-    placeRow(usagemap::kGlobalMapPage, row, sizeof row, ref);
-    std::memset(row, 0, sizeof row);
-    placeRow(usagemap::kGlobalMapPage, row, sizeof row, ref);
+    placeRow(usagemap::kGlobalMapPage, row.data(), row.size(), ref);
+    std::fill(row.begin(), row.end(), 0);
+    placeRow(usagemap::kGlobalMapPage, row.data(), row.size(), ref);
     setGlobalBit(0, false);
     setGlobalBit(1, false);
 }
@@ -273,9 +283,10 @@ std::vector<StoredColumn> JetDatabase::systemColumns(const std::vector<SystemCol
         s.flags = c.flags;
         s.misc[0] = uint8_t(sortLcid_);
         s.misc[1] = uint8_t(sortLcid_ >> 8);
-        s.misc[3] = sortVersion_;
+        s.misc[3] = jet3_ ? 0xFF : sortVersion_;
+        s.narrowText = jet3_;
         const int sz = fixedSizeOf(c.type);
-        if (c.type == ColType::Text || c.type == ColType::Binary) s.length = 510;
+        if (c.type == ColType::Text || c.type == ColType::Binary) s.length = jet3_ ? 255 : 510;
         else if (c.type == ColType::Bool) s.length = 1;
         else s.length = std::max(sz, 0);
         if (s.fixed() && c.type != ColType::Bool) {
@@ -294,19 +305,18 @@ std::vector<StoredColumn> JetDatabase::systemColumns(const std::vector<SystemCol
 // maps, a map per long column and per index), its index roots, its definition.
 void JetDatabase::writeSystemTable(const SystemTable& d, uint32_t tdefPage) {
     const std::vector<StoredColumn> cols = systemColumns(d.cols);
-    const uint32_t mapPage = allocPage();
-    startDataPage(pager_->modify(mapPage), 0);
-    uint8_t zero[usagemap::kRowSize] = {};
-    uint32_t owned, freeMap;
-    placeRow(mapPage, zero, sizeof zero, owned);
-    placeRow(mapPage, zero, sizeof zero, freeMap);
+    uint32_t mapPage = allocPage();
+    startDataPage(pager_->modify(mapPage), 0, layout());
+    // Its maps on one page (an Access 97 catalog's on two: its maps are wider).
+    const std::vector<uint8_t> zero(layout().usageMapRowSize, 0);
+    const uint32_t owned = placeUsageMap(mapPage, zero), freeMap = placeUsageMap(mapPage, zero);
     std::vector<LongValueMaps> lv;
     for (const auto& s : cols) {
         if (!s.isLong()) continue;
         LongValueMaps m;
         m.column = s.number;
-        placeRow(mapPage, zero, sizeof zero, m.owned);
-        placeRow(mapPage, zero, sizeof zero, m.free);
+        m.owned = placeUsageMap(mapPage, zero);
+        m.free = placeUsageMap(mapPage, zero);
         lv.push_back(m);
     }
     std::vector<StoredIndex> idx;
@@ -314,8 +324,9 @@ void JetDatabase::writeSystemTable(const SystemTable& d, uint32_t tdefPage) {
         StoredIndex ix;
         ix.columns = icols;
         ix.ascending.assign(icols.size(), true);
-        ix.flags = flags;
-        placeRow(mapPage, zero, sizeof zero, ix.mapRef);
+        // Access 97 has no 0x80 flag in its indexes.
+        ix.flags = jet3_ ? uint8_t(flags & ~realindex::kAccessFlag) : flags;
+        ix.mapRef = placeUsageMap(mapPage, zero);
         idx.push_back(ix);
     }
     for (auto& ix : idx) {
@@ -323,24 +334,31 @@ void JetDatabase::writeSystemTable(const SystemTable& d, uint32_t tdefPage) {
         uint8_t* rp = pager_->modify(ix.root);
         rp[page::kType] = uint8_t(PageType::IndexLeaf);
         rp[page::kMarker] = page::kMarkerValue;
-        encodeLE16(rp + kIndexFreeSpace, uint32_t(kIndexEntryBytes));
+        encodeLE16(rp + kIndexFreeSpace, uint32_t(layout().indexEntryBytes()));
         encodeLE32(rp + kIndexOwner, tdefPage);
         mapSet(ix.mapRef, ix.root, true);
     }
-    writeTdef(tdefPage, buildTdef(d.name, kSystemTable, cols, idx, d.idxNames, d.idxTypes, lv, owned, freeMap));
+    if (jet3_) writeTdef(tdefPage, buildTdef3(cols, lv, owned, freeMap, {idx, d.idxNames, d.idxTypes}));
+    else writeTdef(tdefPage, buildTdef(d.name, kSystemTable, cols, idx, d.idxNames, d.idxTypes, lv, owned, freeMap));
 }
 
 void JetDatabase::createNew(const std::string& password) {
     const double created = nowOle();
+    if (format_ == FileFormat::Jet3) {
+        jet3_ = true;
+        ps_ = kJet3.pageSize;
+        rowsAt_ = kJet3.dataPage.rowCount;
+        codePage_ = 1252;
+    }
     // General, as Access 2010 and later make their files; Access 2000-2007
-    // formats keep the legacy rules of their time.
+    // formats keep the legacy rules of their time (Access 97: General 97).
     sortLcid_ = 1033;
     sortVersion_ = (format_ == FileFormat::Jet4 || format_ == FileFormat::Ace12) ? 0 : 1;
     // Page 0 header, page 1 global map; system tables as the engine lays them out.
     for (int i = 0; i < 2; ++i) pager_->append();
     writeHeader(password, created);
     writeGlobalMapPage();
-    const auto& defs = systemTables();
+    const auto& defs = jet3_ ? systemTables3() : systemTables();
     // TDEF pages 2-5 first, then per table: its usage-map page and index roots.
     uint32_t tdefPages[4];
     for (int i = 0; i < 4; ++i) tdefPages[i] = allocPage();

@@ -189,7 +189,8 @@ Pager::Pager(const std::string& path, bool readOnly, uint32_t pageSize, bool rec
     }
 }
 
-Pager::Pager(const std::string& path, CreateTag) : path_(path) {
+Pager::Pager(const std::string& path, CreateTag, uint32_t pageSize)
+    : path_(path), pageSize_(pageSize == 2048 ? 2048 : kPageSize) {
     fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd_ < 0) {
         if (errno == EEXIST) throw jeterr::databaseExists();

@@ -56,7 +56,7 @@ public:
     Pager(const std::string& path, bool readOnly, uint32_t pageSize = kPageSize, bool recover = true);
     // Creates a new file; fails when it exists.
     struct CreateTag {};
-    Pager(const std::string& path, CreateTag);
+    Pager(const std::string& path, CreateTag, uint32_t pageSize = kPageSize);
     ~Pager();
     Pager(const Pager&) = delete;
     Pager& operator=(const Pager&) = delete;

@@ -86,7 +86,7 @@ std::vector<RelationshipDef> JetDatabase::relationships() {
 }
 
 void JetDatabase::addRelationship(const RelationshipDef& d) {
-    requireWritable();
+    requireKeysWritable();
     pager_->trim();
     atomically([&] { addRelationshipNow(d); });
     afterStatement();

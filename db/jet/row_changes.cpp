@@ -161,7 +161,7 @@ const std::unordered_set<std::string>& JetDatabase::relatedKeys(ChangeRun& run, 
 void JetDatabase::removeRow(uint32_t ref) {
     findRow(ref);
     uint8_t* p = pager_->modify(refPage(ref));
-    const size_t at = kJet4.dataPage.rowOffset(refRow(ref));
+    const size_t at = layout().dataPage.rowOffset(refRow(ref));
     encodeLE16(p + at, decodeLE16(p + at) | datapage::kRowDeleted | datapage::kRowOverflow);
 }
 

@@ -1,5 +1,6 @@
 // The row codec: stored rows to values (Jet 3 and Jet 4/ACE layouts) and
-// values to Jet 4/ACE rows (null mask, fixed part, variable part, long values).
+// values to Jet 4/ACE rows (null mask, fixed part, variable part, long values;
+// Access 97 rows: row_codec3.cpp).
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -467,8 +468,14 @@ const Value* JetDatabase::valueToStore(StoredTable& t, size_t k, const Value& v,
     return nullptr;
 }
 
+void encodeFixedValue(const StoredColumn& c, ColType type, const Value& v, uint8_t* p, size_t size,
+                      uint32_t& autoNumber) {
+    encodeFixed(c, type, v, p, size, autoNumber);
+}
+
 // A Jet 4/ACE row: [columns:2][fixed part][variable part][null mask].
 void JetDatabase::encodeRow(StoredTable& t, const std::vector<Value>& values, std::vector<uint8_t>& out) {
+    if (jet3_) return encodeRow3(t, values, out);
     if (values.size() != t.columns.size()) throw jeterr::valueCount();
     const size_t ncols = size_t(std::max(t.maxCols, t.numCols));
     NullMask mask(ncols);

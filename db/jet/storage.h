@@ -128,6 +128,9 @@ bool encodeMarkedText(std::u16string_view text, std::vector<uint8_t>& out);
 // Windows code page, e.g. 1252 or 936) to UTF-8; bytes the code page cannot
 // map become U+FFFD.
 std::string decodeNarrowText(const uint8_t* p, size_t n, unsigned codePage);
+// UTF-8 text to the bytes of a Windows code page (Access 97 text); false
+// when a character has no place in the code page.
+bool encodeNarrowText(std::string_view text, unsigned codePage, std::vector<uint8_t>& out);
 // Case-insensitive name comparison key (ASCII, Latin-1 and Cyrillic folding),
 // for Access 97 files and sort orders whose keys are not known.
 std::string foldName(std::string_view s);

@@ -425,20 +425,22 @@ void JetDatabase::writeTdef(uint32_t firstPage, const std::vector<uint8_t>& tdef
     bool first = true;
     while (true) {
         uint8_t* p = pager_->modify(page);
-        std::memset(p, 0, kPageSize);
+        std::memset(p, 0, ps_);
         size_t take;
         if (first) {
-            take = std::min(tdef.size(), size_t(kPageSize));
+            take = std::min(tdef.size(), size_t(ps_));
             std::memcpy(p, tdef.data(), take);
         } else {
-            take = std::min(tdef.size() - pos, size_t(kPageSize - kTdefContinuation));
+            take = std::min(tdef.size() - pos, size_t(ps_ - kTdefContinuation));
             std::memcpy(p + kTdefContinuation, tdef.data() + pos, take);
             p[page::kType] = uint8_t(PageType::TableDef);
             p[page::kMarker] = page::kMarkerValue;
         }
         const size_t usedBytes = first ? take : take + kTdefContinuation;
         encodeLE16(p + page::kFreeSpace,
-                   uint32_t(kPageSize > usedBytes + kTdefContinuation ? kPageSize - usedBytes - kTdefContinuation : 0));
+                   uint32_t(ps_ > usedBytes + kTdefContinuation ? ps_ - usedBytes - kTdefContinuation : 0));
+        // Access 97 keeps "VC" where later versions count the free bytes.
+        if (jet3_) std::memcpy(p + page::kFreeSpace, tdef::kJet3Mark, 2);
         pos += take;
         first = false;
         if (pos >= tdef.size()) {

@@ -6,6 +6,7 @@
 
 #include "db/busy.h"
 #include "db/jet/jet_database.h"
+#include "db/jet/row_codec.h"
 
 namespace tp::db::jet {
 
@@ -120,6 +121,24 @@ StoredColumn newColumn(const ColumnDef& d, size_t i, uint16_t lcid, uint8_t vers
     return c;
 }
 
+// An Access 97 column: text is one byte a character in the code page (its
+// length counts bytes), never compressed; there is no Decimal type: a
+// DECIMAL(p, s) column is Currency when Currency holds every value of it
+// exactly (s <= 4 and at most 15 digits before the point), else Double.
+StoredColumn newColumn3(ColumnDef d, size_t i, uint16_t lcid) {
+    if (d.type == ColType::Numeric) {
+        if (d.precision < 1 || d.precision > 28 || d.scale < 0 || d.scale > d.precision)
+            throw jeterr::syntaxCreateTable();
+        d.type = d.scale <= 4 && d.precision - d.scale <= 15 ? ColType::Money : ColType::Double;
+    }
+    d.compressed = false;
+    StoredColumn c = newColumn(d, i, lcid, 0);
+    if (d.type == ColType::Text) c.length = d.size;
+    c.misc[3] = 0xFF;
+    c.narrowText = true;
+    return c;
+}
+
 }  // namespace
 
 void JetDatabase::createTableNow(const std::string& name, const std::vector<ColumnDef>& defs) {
@@ -133,8 +152,10 @@ void JetDatabase::createTableNow(const std::string& name, const std::vector<Colu
     // column).
     const uint32_t tdefPage = allocPage();
     uint32_t mapPage = 0;
-    const uint8_t ownedRow[69] = {0x01};
-    const uint8_t freeRow[69] = {0x00};
+    // The maps' rows: an inline map starting at page 0, whose first byte is
+    // 0x01 in the maps of owned pages (page 0 is no table's: Access writes so).
+    std::vector<uint8_t> ownedRow(layout().usageMapRowSize, 0), freeRow(layout().usageMapRowSize, 0);
+    ownedRow[0] = 0x01;
     const uint32_t owned = placeUsageMap(mapPage, ownedRow);
     const uint32_t freeMap = placeUsageMap(mapPage, freeRow);
     std::vector<LongValueMaps> lv;
@@ -143,10 +164,12 @@ void JetDatabase::createTableNow(const std::string& name, const std::vector<Colu
         LongValueMaps m;
         m.column = c.number;
         m.owned = placeUsageMap(mapPage, ownedRow);
-        m.free = placeUsageMap(mapPage, freeRow);
+        // Access 97 keeps no map of long-value pages with free space.
+        if (!jet3_) m.free = placeUsageMap(mapPage, freeRow);
         lv.push_back(m);
     }
-    const std::vector<uint8_t> tdef = buildTdef(name, kUserTable, cols, {}, {}, {}, lv, owned, freeMap);
+    const std::vector<uint8_t> tdef = jet3_ ? buildTdef3(cols, lv, owned, freeMap)
+                                            : buildTdef(name, kUserTable, cols, {}, {}, {}, lv, owned, freeMap);
     writeTdef(tdefPage, tdef);
     registerTable(name, tdefPage, defs);
 }
@@ -160,7 +183,7 @@ std::vector<StoredColumn> JetDatabase::newColumns(const std::vector<ColumnDef>& 
         const ColumnDef& d = defs[i];
         if (badName(utf8ToUtf16(d.name))) throw jeterr::invalidName(d.name);
         if (!seen.insert(nameKey(d.name)).second) throw jeterr::fieldTwice();
-        StoredColumn c = newColumn(d, i, sortLcid_, sortVersion_);
+        StoredColumn c = jet3_ ? newColumn3(d, i, sortLcid_) : newColumn(d, i, sortLcid_, sortVersion_);
         if (c.fixed() && d.type != ColType::Bool) {
             c.fixedOffset = fixedOff;
             fixedOff += c.length;
@@ -171,22 +194,22 @@ std::vector<StoredColumn> JetDatabase::newColumns(const std::vector<ColumnDef>& 
         if (!c.fixed() && !c.isLong()) c.varIndex = nextVar++;
     for (auto& c : cols)
         if (c.isLong()) c.varIndex = nextVar++;
-    if (fixedOff > kMaxRowSize) throw jeterr::recordTooLarge();
+    if (size_t(fixedOff) > layout().maxRowSize) throw jeterr::recordTooLarge();
     return cols;
 }
 
 // A usage map's row on the current map page (mapPage), or on a new one when
 // it is full: one page holds 57 maps; a table with more long-value columns
 // continues on further map pages.
-uint32_t JetDatabase::placeUsageMap(uint32_t& mapPage, const uint8_t* row) {
+uint32_t JetDatabase::placeUsageMap(uint32_t& mapPage, const std::vector<uint8_t>& row) {
     uint32_t ref = 0;
-    if (mapPage != 0 && placeRow(mapPage, row, 69, ref)) return ref;
+    if (mapPage != 0 && placeRow(mapPage, row.data(), row.size(), ref)) return ref;
     mapPage = allocPage();
     uint8_t* mp = pager_->modify(mapPage);
     mp[0] = uint8_t(PageType::Data);
     mp[1] = 0x01;
-    wr16(mp + 2, kDataPageFree);
-    if (!placeRow(mapPage, row, 69, ref)) throw Error("A usage map does not fit on an empty page.");
+    wr16(mp + 2, uint32_t(layout().emptyDataPageFree()));
+    if (!placeRow(mapPage, row.data(), row.size(), ref)) throw Error("A usage map does not fit on an empty page.");
     return ref;
 }
 
@@ -287,7 +310,7 @@ std::vector<uint32_t> JetDatabase::tablePages(const StoredTable& t) {
         if (r) mapRows[r >> 8].insert(r & 0xFF);
     for (const auto& [pg, rows] : mapRows) {
         const uint8_t* q = pager_->read(pg);
-        if (isPage(q, PageType::Data) && rd32(q + 4) == 0 && rd16(q + datapage::kRowCount) == rows.size())
+        if (isPage(q, PageType::Data) && rd32(q + 4) == 0 && rd16(q + layout().dataPage.rowCount) == rows.size())
             pages.push_back(pg);
     }
     std::sort(pages.begin(), pages.end());
@@ -315,26 +338,6 @@ void JetDatabase::addMapPages(const StoredTable& t, uint32_t ref, bool contents,
     }
 }
 
-namespace {
-
-// The long values a catalog row keeps outside it: (kind, first row) of each
-// Memo/OLE value of the row.
-std::vector<std::pair<uint8_t, uint32_t>> longValueHeads(const StoredTable& sys, const uint8_t* r, size_t n) {
-    const size_t maskSize = n >= 2 ? (size_t(rd16(r)) + 7) / 8 : n;
-    const size_t rowVar = n >= 4 + maskSize ? rd16(r + n - maskSize - 2) : 0;
-    std::vector<std::pair<uint8_t, uint32_t>> heads;
-    for (const StoredColumn& c : sys.columns) {
-        if (!c.isLong() || size_t(c.varIndex) >= rowVar || 4 + maskSize + 2 * (rowVar + 1) > n) continue;
-        const uint8_t* offs = r + n - maskSize - 4;
-        const size_t a = rd16(offs - 2 * size_t(c.varIndex)), b = rd16(offs - 2 * (size_t(c.varIndex) + 1));
-        if (a + 12 <= b && b <= n && ((r[n - maskSize + size_t(c.number) / 8] >> (c.number % 8)) & 1))
-            heads.emplace_back(r[a + 3], rd32(r + a + 4));
-    }
-    return heads;
-}
-
-}  // namespace
-
 // The catalog row's long values kept outside it (a long property list) go
 // with it: their rows are marked deleted.
 void JetDatabase::freeCatalogLongValues(uint32_t rowRef) { freeLongValues(*tables_.at(2), rowRef); }
@@ -343,7 +346,15 @@ void JetDatabase::freeCatalogLongValues(uint32_t rowRef) { freeLongValues(*table
 void JetDatabase::freeLongValues(const StoredTable& t, uint32_t rowRef) {
     std::vector<uint32_t> lvRows;
     auto [r, n] = findRow(rowRef);
-    for (auto [kind, ref] : longValueHeads(t, r, n)) {
+    // The heads of the row's Memo/OLE values (kind, first row).
+    std::vector<std::pair<uint8_t, uint32_t>> heads;
+    std::vector<Value> unused;
+    decodeRowWith(t, r, n, unused, [&](const StoredColumn& c, const uint8_t* p, size_t len) {
+        if (c.isLong() && len >= longvalue::kHeadSize)
+            heads.emplace_back(p[longvalue::kKind], rd32(p + longvalue::kRef));
+        return Value();
+    });
+    for (auto [kind, ref] : heads) {
         if (kind == 0x40) lvRows.push_back(ref);
         for (size_t hops = 0; kind == 0x00 && ref != 0 && hops < 0x4000; ++hops) {
             lvRows.push_back(ref);
@@ -354,7 +365,8 @@ void JetDatabase::freeLongValues(const StoredTable& t, uint32_t rowRef) {
     for (uint32_t ref : lvRows) {
         findRow(ref);
         uint8_t* p = pager_->modify(ref >> 8);
-        wr16(p + 14 + 2 * (ref & 0xFF), rd16(p + 14 + 2 * (ref & 0xFF)) | 0xC000);
+        const size_t at = layout().dataPage.rowOffset(refRow(ref));
+        wr16(p + at, rd16(p + at) | 0xC000);
     }
 }
 

@@ -1,6 +1,7 @@
 // Text helpers of the storage engine: UTF conversions and stored-text decoding.
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include <iconv.h>
@@ -37,6 +38,54 @@ std::string decodeNarrowText(const uint8_t* p, size_t n, unsigned codePage) {
     }
     iconv_close(cd);
     return out;
+}
+
+namespace {
+
+// A converter from UTF-8 to one code page, opened once per thread.
+class NarrowEncoder {
+public:
+    explicit NarrowEncoder(unsigned codePage) : codePage_(codePage) {
+        cd_ = iconv_open(("CP" + std::to_string(codePage)).c_str(), "UTF-8");
+    }
+    ~NarrowEncoder() {
+        if (cd_ != iconv_t(-1)) iconv_close(cd_);
+    }
+    NarrowEncoder(const NarrowEncoder&) = delete;
+    NarrowEncoder& operator=(const NarrowEncoder&) = delete;
+    unsigned codePage() const { return codePage_; }
+    bool encode(std::string_view text, std::vector<uint8_t>& out) {
+        if (cd_ == iconv_t(-1)) return false;
+        iconv(cd_, nullptr, nullptr, nullptr, nullptr);
+        out.resize(2 * text.size() + 8);
+        char* in = const_cast<char*>(text.data());
+        size_t inLeft = text.size();
+        char* o = reinterpret_cast<char*>(out.data());
+        size_t oLeft = out.size();
+        const bool ok = iconv(cd_, &in, &inLeft, &o, &oLeft) != size_t(-1) &&
+                        iconv(cd_, nullptr, nullptr, &o, &oLeft) != size_t(-1);
+        out.resize(out.size() - oLeft);
+        return ok && inLeft == 0;
+    }
+
+private:
+    unsigned codePage_;
+    iconv_t cd_;
+};
+
+}  // namespace
+
+bool encodeNarrowText(std::string_view text, unsigned codePage, std::vector<uint8_t>& out) {
+    out.clear();
+    bool ascii = true;
+    for (char ch : text) ascii &= uint8_t(ch) < 0x80;
+    if (ascii) {
+        out.assign(text.begin(), text.end());
+        return true;
+    }
+    thread_local std::unique_ptr<NarrowEncoder> enc;
+    if (!enc || enc->codePage() != codePage) enc = std::make_unique<NarrowEncoder>(codePage == 0 ? 1252u : codePage);
+    return enc->encode(text, out);
 }
 
 std::string decodeText(const uint8_t* p, size_t n) {

@@ -11,7 +11,6 @@ namespace {
 
 using namespace usagemap;
 
-constexpr uint32_t kBitmapPages = pagesPerBitmapPage(kPageSize);
 // Row 0 of page 1: the global map of free pages.
 constexpr uint32_t kGlobalMap = rowRef(kGlobalMapPage, 0);
 
@@ -48,6 +47,13 @@ void startBitmapPage(uint8_t* b) {
 size_t inlineBits(size_t n) { return (n - kBitmap) * 8; }
 
 bool bitSet(const uint8_t* bits, uint64_t i) { return bits[i / 8] & (1u << (i % 8)); }
+
+// The reference row of a global map covering the largest file (2 GB) with
+// bitmap pages of `pageSize` bytes: 17 for 4096-byte pages.
+size_t referenceRowSize(uint32_t pageSize) {
+    const uint64_t pages = 0x7FFFF000u / pageSize, per = pagesPerBitmapPage(pageSize);
+    return kRefs + kRefSize * size_t((pages + per - 1) / per);
+}
 
 }  // namespace
 
@@ -94,7 +100,7 @@ std::vector<uint32_t> JetDatabase::mapPages(uint32_t ref, std::vector<uint32_t>*
 // Rewrites page 1 with its row 0 (the global map) replaced; false when the
 // rows do not fit on the page.
 bool JetDatabase::rewriteGlobalMapRow(const std::vector<uint8_t>& row) {
-    const DataPageLayout& L = kJet4.dataPage;
+    const DataPageLayout& L = layout().dataPage;
     const uint8_t* p = pager_->read(kGlobalMapPage);
     std::vector<RowSpan> rows;
     pageRows(kGlobalMapPage, p, rows, false);
@@ -105,10 +111,10 @@ bool JetDatabase::rewriteGlobalMapRow(const std::vector<uint8_t>& row) {
     data[0] = row;
     size_t total = L.rowOffset(data.size());
     for (const auto& d : data) total += d.size();
-    if (total > kPageSize) return false;
+    if (total > ps_) return false;
     uint8_t* w = pager_->modify(kGlobalMapPage);
-    std::memset(w + L.rowCount, 0, kPageSize - L.rowCount);
-    size_t end = kPageSize;
+    std::memset(w + L.rowCount, 0, ps_ - L.rowCount);
+    size_t end = ps_;
     for (size_t i = 0; i < data.size(); ++i) {
         end -= data[i].size();
         std::memcpy(w + end, data[i].data(), data[i].size());
@@ -142,13 +148,13 @@ uint32_t JetDatabase::newGlobalBitmap(size_t range) {
     const uint32_t bp = pager_->append();
     uint8_t* b = pager_->modify(bp);
     startBitmapPage(b);
-    const uint64_t first = uint64_t(range) * kBitmapPages;
-    for (uint32_t i = 0; i < kBitmapPages; ++i)
+    const uint64_t first = uint64_t(range) * pagesPerBitmapPage(ps_);
+    for (uint32_t i = 0; i < pagesPerBitmapPage(ps_); ++i)
         if (first + i >= pager_->pageCount()) b[kBitmapPageData + i / 8] |= uint8_t(1u << (i % 8));
     auto [p, n] = rowForWrite(kGlobalMap);
     if (n < ref(range + 1)) damaged("global usage map too short");
     encodeLE32(p + ref(range), bp);
-    if (bp / kBitmapPages != range) setGlobalBit(bp, false);
+    if (bp / pagesPerBitmapPage(ps_) != range) setGlobalBit(bp, false);
     return bp;
 }
 
@@ -164,10 +170,10 @@ void JetDatabase::promoteGlobalMap() {
         if (bitSet(p + kBitmap, i))
             if (uint64_t pg = uint64_t(start) + i; pg >= kFirstAllocatable && pg < pager_->pageCount())
                 freePages.push_back(uint32_t(pg));
-    std::vector<uint8_t> row(kRowSize, 0);  // 17 bitmap pages: the whole 2 GB
+    std::vector<uint8_t> row(referenceRowSize(ps_), 0);  // bitmap pages for the whole 2 GB
     row[kType] = kReference;
     if (!rewriteGlobalMapRow(row)) damaged("no room for the global usage map");
-    for (size_t range = 0; uint64_t(range) * kBitmapPages < pager_->pageCount(); ++range) {
+    for (size_t range = 0; uint64_t(range) * pagesPerBitmapPage(ps_) < pager_->pageCount(); ++range) {
         auto [q, m] = findRow(kGlobalMap);
         if (m >= ref(range + 1) && decodeLE32(q + ref(range)) == 0) newGlobalBitmap(range);
     }
@@ -194,13 +200,13 @@ void JetDatabase::setGlobalBit(uint32_t page, bool free) {
         std::tie(p, n) = findRow(kGlobalMap);
     }
     if (n < 1 || p[kType] != kReference) return;
-    const size_t range = page / kBitmapPages;
+    const size_t range = page / pagesPerBitmapPage(ps_);
     if (range >= (n - kRefs) / kRefSize) return;
     uint32_t bp = decodeLE32(p + ref(range));
     if (bp == 0) bp = newGlobalBitmap(range);
     if (bp >= pager_->pageCount() || !isPage(pager_->read(bp), PageType::UsageBitmap))
         damaged("global usage map page " + std::to_string(bp));
-    const uint32_t bit = page % kBitmapPages;
+    const uint32_t bit = page % pagesPerBitmapPage(ps_);
     const uint16_t at = uint16_t(kBitmapPageData + bit / 8);
     uint8_t* b = pager_->modifyRanges(bp, {{at, 1}});
     if (free) b[at] |= uint8_t(1u << (bit % 8));
@@ -228,12 +234,12 @@ void JetDatabase::markFree(uint64_t pg, uint32_t total) {
 // The free pages a reference global map's bitmap pages mark (see loadFreePages).
 void JetDatabase::loadFreePagesFromBitmaps(const uint8_t* p, size_t n, uint32_t total) {
     const std::vector<uint32_t> refs = referencedPages(p, n);
-    for (size_t j = 0; j < refs.size() && uint64_t(j) * kBitmapPages < total; ++j) {
+    for (size_t j = 0; j < refs.size() && uint64_t(j) * pagesPerBitmapPage(ps_) < total; ++j) {
         if (refs[j] == 0 || refs[j] >= total) continue;
         const uint8_t* b = pager_->read(refs[j]);
         if (!isPage(b, PageType::UsageBitmap)) continue;
-        const uint64_t base = uint64_t(j) * kBitmapPages;
-        for (uint32_t i = 0; i < kBitmapPages && base + i < total; ++i)
+        const uint64_t base = uint64_t(j) * pagesPerBitmapPage(ps_);
+        for (uint32_t i = 0; i < pagesPerBitmapPage(ps_) && base + i < total; ++i)
             if (bitSet(b + kBitmapPageData, i)) markFree(base + i, total);
     }
 }
@@ -336,7 +342,7 @@ void JetDatabase::mapSet(uint32_t ref, uint32_t page, bool on) {
         return;
     }
     if (rp[kType] != kReference) damaged("unknown usage map type");
-    const size_t j = page / kBitmapPages;
+    const size_t j = page / pagesPerBitmapPage(ps_);
     if (j >= (rn - kRefs) / kRefSize)
         throw Error(jeterr::kFull, "The database '" + pager_->path() + "' has reached its maximum size.");
     uint32_t bp = decodeLE32(rp + usagemap::ref(j));
@@ -350,7 +356,7 @@ void JetDatabase::mapSet(uint32_t ref, uint32_t page, bool on) {
     if (bp >= pager_->pageCount()) damaged("usage map page out of range");
     if (!isPage(pager_->read(bp), PageType::UsageBitmap))
         damaged("usage map page " + std::to_string(bp) + " has the wrong type");
-    const uint32_t bit = page % kBitmapPages;
+    const uint32_t bit = page % pagesPerBitmapPage(ps_);
     const uint16_t at = uint16_t(kBitmapPageData + bit / 8);
     uint8_t* b = pager_->modifyRanges(bp, {{at, 1}});
     if (on) b[at] |= uint8_t(1u << (bit % 8));

@@ -427,3 +427,27 @@ TEST(EndToEndRegional, EveryCorpusDateIsTheSameUnderGermanAndUnitedStatesSetting
     }
     EXPECT_GT(total, 1000u);
 }
+
+// A source in code page 1252 into a new Access 97 file (text in the file's
+// code page; no keys there): every cell right, read back by both readers.
+TEST_F(EndToEnd, A1252SourceIntoANewAccess97Database) {
+    const std::string src = corpusPath("foxpro/VFPX-Samples-Northwind").string();
+    if (!fs::exists(src)) GTEST_SKIP() << src << " is missing";
+    const std::string target = dir.file("nw97.mdb");
+    ASSERT_EQ(runCommand({tallyportExe(), "new", target, "--format", "97"}).exitCode, 0);
+    const auto run = runCommand({tallyportExe(), "convert", "--folder", src, "--target", target, "--keys", "no"});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_NE(run.out.find(" 0 failed statements"), std::string::npos) << run.out << run.err;
+    const json source = parseOrFail(dbfreadDump(src, {"--keep-padding"}), "dbfread " + src);
+    const json back = parseOrFail(mdbReaderDump(target), "mdb-reader " + target);
+    ASSERT_FALSE(source.is_null() || back.is_null());
+    EXPECT_EQ(back.at("format"), "JET3");
+    Compared n;
+    compareTables(source, back, false, src, n);
+    EXPECT_EQ(n.tables, 13);
+    EXPECT_GT(n.cells, 20000);
+    EXPECT_EQ(n.skipped, 0);
+    if (mdbtoolsAvailable()) {
+        EXPECT_EQ(mdbtoolsDump(target).exitCode, 0);
+    }
+}

@@ -1,7 +1,6 @@
 // Access 97 (Jet 3) files: every table, column and value as the independent
 // reader sees them (2048-byte pages, one-byte row offsets with jump tables,
-// text in the file's code page, long values); writing is refused and leaves
-// the file as it was.
+// text in the file's code page, long values). Writing: jet3_write_test.cpp.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -66,42 +65,6 @@ TEST_P(Jet3Corpus, ReadsLikeTheIndependentReader) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, Jet3Corpus, ::testing::ValuesIn(kJet3Files));
-
-TEST(Jet3Write, IsRefusedAndTheFileStaysUnchanged) {
-    const auto src = test::corpusPath("access/jackcess-V1997/testV1997.mdb");
-    if (!fs::exists(src)) GTEST_SKIP() << "corpus file missing";
-    test::TempDir dir;
-    const std::string file = dir.file("copy.mdb");
-    fs::copy_file(src, file);
-    const std::string before = test::readFile(file);
-    const std::string expected =
-        "The database '" + file + "' is in the Access 97 format; Tallyport reads it but does not write it.";
-    {
-        // Asked for writing, the file is still opened for reading only.
-        auto db = Database::open(file, "", false);
-        std::string table;
-        for (const auto& t : db->listTables())
-            if (t.kind == TableKind::User) table = t.name;
-        ASSERT_FALSE(table.empty());
-        ColumnDef c;
-        c.name = "A";
-        c.type = ColType::Long;
-        auto refused = [&](const std::function<void()>& f) {
-            try {
-                f();
-                ADD_FAILURE() << "not refused";
-            } catch (const db::Error& e) {
-                EXPECT_EQ(std::string(e.what()), expected);
-            }
-        };
-        refused([&] { db->createTable("NewTable", {c}); });
-        refused([&] { db->insertRow(table, std::vector<db::Value>(db->columns(table).size())); });
-        refused([&] { db->dropTable(table); });
-        db->flush();
-        db->close();
-    }
-    EXPECT_EQ(test::readFile(file), before);
-}
 
 // Text is decoded from the code page named in the header. (charsetGBK.mdb
 // holds GBK bytes under a header saying 1252, so it reads as 1252 text, as
