@@ -62,10 +62,12 @@ std::vector<uint8_t> JetDatabase::buildTdef3(const std::vector<StoredColumn>& co
                                              const std::vector<LongValueMaps>& lv, uint32_t owned, uint32_t freeMap,
                                              const SystemIndexes& system) const {
     const TdefLayout& T = kJet3.tdef;
-    std::vector<uint8_t> s(T.indexCounts, 0);
+    const size_t nix = system.reals.size();
+    // The head and the index counts at once (growing the vector by the
+    // counts trips GCC 12's bounds warning).
+    std::vector<uint8_t> s(T.indexCounts + T.indexCountSize * nix, 0);
     s[page::kType] = uint8_t(PageType::TableDef);
     s[page::kMarker] = page::kMarkerValue;
-    const size_t nix = system.reals.size();
     s[T.tableType] = nix ? kSystemTable : kUserTable;
     int varCols = 0;
     for (const auto& c : cols)
@@ -77,7 +79,6 @@ std::vector<uint8_t> JetDatabase::buildTdef3(const std::vector<StoredColumn>& co
     encodeLE32(&s[T.freeMap], freeMap);
     encodeLE32(&s[T.numLogical], uint32_t(nix));
     encodeLE32(&s[T.numReal], uint32_t(nix));
-    s.resize(s.size() + T.indexCountSize * nix, 0);
     for (const auto& c : cols) putColumn3(s, c, sortLcid_, codePage_);
     for (const auto& c : cols) {
         std::vector<uint8_t> name;

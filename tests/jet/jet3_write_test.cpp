@@ -131,6 +131,17 @@ TEST_P(Jet3WriteCorpus, EarlierTablesStayIntactAndNewOnesRead) {
         db->createTable("Kept", {col("K", ColType::Text, 10)});
         db->insertRow("Kept", {Value("à")});
         db->commitUnit();
+        // UPDATE and DELETE: rows removed, rows rewritten in place and moved.
+        db->createTable("Changed", someColumns());
+        for (int i = 0; i < 6; ++i) db->insertRow("Changed", someRow(i));
+        EXPECT_EQ(db->changeRows("Changed",
+                                 [](std::vector<Value>& row) {
+                                     if (row[0].integer() % 3 == 0) return RowChange::Remove;
+                                     row[2] = Value(std::string(300, 'u'));
+                                     if (row[0].integer() % 2 == 0) row[1] = Value("ein viel längerer Näme");
+                                     return RowChange::Replace;
+                                 }),
+                  6);
         db->close();
     }
     const auto after = test::mdbReaderDump(file);
@@ -143,6 +154,7 @@ TEST_P(Jet3WriteCorpus, EarlierTablesStayIntactAndNewOnesRead) {
     EXPECT_NE(now["Größe Übersicht"].find("\"rowCount\":1"), std::string::npos);
     EXPECT_NE(now["Wide"].find("\"rowCount\":3"), std::string::npos);
     EXPECT_NE(now["Kept"].find("\"à\""), std::string::npos);
+    EXPECT_NE(now["Changed"].find("\"rowCount\":4"), std::string::npos);
     // Every value of the new tables as the reader sees it, against ours
     // (dates before 1900 in earlier tables read differently: jet3_read_test).
     std::istringstream diff(test::storage::compareWithReader(file));
