@@ -110,19 +110,23 @@ TEST_F(PreviewRepair, BackDuringExecuteUndoesItThenTheNextRunGivesEveryTableOnce
     int progressAtBack = -1;
     startConverting({[&](SqlPreviewWindow& f) {
         breakExecuteRepair(f);
-        // "< Back" once Execute SQL is well under way.
+        // "< Back" once Execute SQL is well under way (every line yields, so
+        // the press comes however fast the lines run).
+        tp::setEventThrottleMs(0);
         auto* press = new QTimer(&f);
         press->setInterval(0);
         QObject::connect(press, &QTimer::timeout, [&f, press, &progressAtBack] {
             if (!f.isExecuting() || f.progressValue() < 40) return;
             progressAtBack = f.progressValue();
             press->stop();
+            tp::setEventThrottleMs(15);
             f.backButton->click();
         });
         press->start();
         f.executeButton->click();
         EXPECT_FALSE(f.isVisible());
     }});
+    tp::setEventThrottleMs(15);
     EXPECT_GE(progressAtBack, 40);
     EXPECT_EQ(boxes->shown.back().text,
               "Done.\r\n\r\nNo table was converted.\r\n4 tables undone: what Execute SQL had written was taken back.");
