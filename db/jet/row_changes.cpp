@@ -148,13 +148,14 @@ void JetDatabase::requireUnrelated(ChangeRun& run, const std::vector<Value>& old
 // index is l (gathered once a statement).
 const std::unordered_set<std::string>& JetDatabase::relatedKeys(ChangeRun& run, const LogicalIndex& l,
                                                                 StoredTable& many, const LogicalIndex& mine) {
-    auto [at, fresh] = run.related.try_emplace(l.number);
-    if (fresh)
+    const auto found = run.related.try_emplace(l.number);
+    std::unordered_set<std::string>& keys = found.first->second;
+    if (found.second)
         forEachRow(many, [&](uint32_t, const std::vector<Value>& v) {
             std::vector<uint8_t> e;
-            if (relatedKey(many, mine, run.t, l, v, e)) at->second.emplace(e.begin(), e.end());
+            if (relatedKey(many, mine, run.t, l, v, e)) keys.emplace(e.begin(), e.end());
         });
-    return at->second;
+    return keys;
 }
 
 // The row's slot marked deleted (the row count is set once, at the end).
