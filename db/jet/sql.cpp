@@ -433,6 +433,7 @@ void parseStatement(std::string_view sql, Statement& out) {
     out.index = {};
     out.relationship = {};
     out.constraint = false;
+    out.query.reset();  // a failed or earlier query never lingers
 
     const std::string_view prefix = out.valuesPrefix;
     if (!prefix.empty() && sql.size() > prefix.size() && sql.substr(0, prefix.size()) == prefix) {
