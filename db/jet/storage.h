@@ -81,6 +81,9 @@ struct LongValueMaps {
     int column = 0;
     uint32_t owned = 0, free = 0;
 };
+// Ends a table definition of either version: its long-value maps, their end
+// mark, and the definition's length in its head.
+void finishTdef(std::vector<uint8_t>& s, const std::vector<LongValueMaps>& lv);
 
 struct StoredTable {
     std::string name;

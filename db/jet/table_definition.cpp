@@ -409,6 +409,11 @@ std::vector<uint8_t> JetDatabase::buildTdef([[maybe_unused]] const std::string& 
     for (const auto& ix : idx) putRealIndex(s, ix);
     for (size_t i = 0; i < idx.size(); ++i) putLogicalIndex(s, i, idxTypes[i]);
     for (const auto& n : idxNames) putName(s, n);
+    finishTdef(s, lv);
+    return s;
+}
+
+void finishTdef(std::vector<uint8_t>& s, const std::vector<LongValueMaps>& lv) {
     for (const auto& m : lv) {
         putLE16(s, uint32_t(m.column));
         putLE32(s, m.owned);
@@ -416,7 +421,6 @@ std::vector<uint8_t> JetDatabase::buildTdef([[maybe_unused]] const std::string& 
     }
     putLE16(s, lvmaps::kEnd);
     encodeLE32(&s[tdef::kLength], uint32_t(s.size()));
-    return s;
 }
 
 void JetDatabase::writeTdef(uint32_t firstPage, const std::vector<uint8_t>& tdef) {

@@ -92,13 +92,7 @@ std::vector<uint8_t> JetDatabase::buildTdef3(const std::vector<StoredColumn>& co
         s.push_back(uint8_t(n.size()));
         putBytes(s, n.data(), n.size());
     }
-    for (const auto& m : lv) {
-        putLE16(s, uint32_t(m.column));
-        putLE32(s, m.owned);
-        putLE32(s, m.free);
-    }
-    putLE16(s, lvmaps::kEnd);
-    encodeLE32(&s[tdef::kLength], uint32_t(s.size()));
+    finishTdef(s, lv);
     return s;
 }
 
