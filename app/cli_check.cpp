@@ -8,7 +8,7 @@
 #include <iostream>
 
 #include "app/cli.h"
-#include "db/jet/check.h"
+#include "db/jet/check/check.h"
 
 namespace tp::cli {
 

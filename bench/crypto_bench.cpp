@@ -8,7 +8,7 @@
 #include <random>
 #include <vector>
 
-#include "db/jet/crypto.h"
+#include "db/jet/storage/crypto.h"
 
 using namespace tp::db::jet;
 using Clock = std::chrono::steady_clock;

@@ -11,7 +11,25 @@
 #     toolkit)
 #   db/ base: value, error,   db/ base only
 #     busy, cursor
-#   db/jet/ (the engine)      db/jet/, db/coding/, db/ base
+#   db/jet/format/ (the       db/jet/format/, db/coding/, db/ base
+#     on-disk structures and
+#     the sort-order keys)
+#   db/jet/storage/ (pager,   db/jet/storage/, format/, the engine's face,
+#     journal, ciphers)         db/coding/, db/ base
+#   db/jet/tables/ (the       db/jet/tables/, storage/, format/, the face,
+#     engine class: catalog,    db/coding/, db/ base
+#     definitions, rows, long
+#     values)
+#   db/jet/sql/ (parse and    db/jet/sql/, tables/stored_table.h (the
+#     coerce, queries)          table descriptions, not the engine class),
+#                               format/, the face, db/coding/, db/ base
+#   db/jet/keys/ (indexes,    db/jet/keys/, sql/, tables/, storage/,
+#     keys, relationships)      format/, the face, db/coding/, db/ base
+#   db/jet/check/             db/jet/check/, tables/, storage/, format/,
+#                               the face, db/coding/, db/ base
+#   db/jet/ (the engine's     db/jet/, db/coding/, db/ base
+#     door: database.h and
+#     errors.h are its face)
 #   db/foxpro/ (the reader)   db/foxpro/, db/coding/, db/ base
 #   db/ (ADO-like layer and   db/
 #     the providers)
@@ -23,10 +41,18 @@
 #   app/ (windows)            anything of ours
 # The first rule whose files match applies.
 set(base "db/value\\.h|db/error\\.h|db/busy\\.h|db/cursor\\.h")
+set(face "db/jet/database\\.h|db/jet/errors\\.h")
+set(below "db/coding/|${base}")
 set(rules
   "db/coding/:db/coding/"
   "db/(value|error|busy|cursor)\\.:${base}"
-  "db/jet/:db/jet/|db/coding/|${base}"
+  "db/jet/format/:db/jet/format/|${below}"
+  "db/jet/storage/:db/jet/storage/|db/jet/format/|${face}|${below}"
+  "db/jet/tables/:db/jet/tables/|db/jet/storage/|db/jet/format/|${face}|${below}"
+  "db/jet/sql/:db/jet/sql/|db/jet/tables/stored_table\\.h|db/jet/format/|${face}|${below}"
+  "db/jet/keys/:db/jet/keys/|db/jet/sql/|db/jet/tables/|db/jet/storage/|db/jet/format/|${face}|${below}"
+  "db/jet/check/:db/jet/check/|db/jet/tables/|db/jet/storage/|db/jet/format/|${face}|${below}"
+  "db/jet/:db/jet/|${below}"
   "db/foxpro/:db/foxpro/|db/coding/|${base}"
   "db/:db/"
   "host/:host/|db/"

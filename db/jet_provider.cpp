@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "db/jet/sql_query.h"
+#include "db/jet/sql/sql_query.h"
 
 namespace tp::db::jet {
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include "db/error.h"
-#include "db/jet/check.h"
+#include "db/jet/check/check.h"
 #include "fuzz/fuzz_file.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "db/error.h"
-#include "db/jet/crypto.h"
+#include "db/jet/storage/crypto.h"
 
 using namespace tp::db;
 using namespace tp::db::jet;

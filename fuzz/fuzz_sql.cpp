@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "db/error.h"
-#include "db/jet/sql.h"
-#include "db/jet/sql_query.h"
+#include "db/jet/sql/sql.h"
+#include "db/jet/sql/sql_query.h"
 
 using namespace tp::db;
 using namespace tp::db::jet;

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "db/jet/crypto.h"
+#include "db/jet/storage/crypto.h"
 
 using namespace tp::db::jet;
 

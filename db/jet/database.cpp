@@ -12,8 +12,8 @@
 #include <optional>
 
 #include "db/coding/header_mask.h"
-#include "db/jet/crypto.h"
-#include "db/jet/jet_database.h"
+#include "db/jet/storage/crypto.h"
+#include "db/jet/tables/jet_database.h"
 
 namespace tp::db::jet {
 

@@ -11,7 +11,7 @@
 
 #include "db/cursor.h"
 #include "db/jet/errors.h"
-#include "db/jet/index_keys.h"
+#include "db/jet/format/index_keys.h"
 #include "db/value.h"
 
 namespace tp::db::jet {

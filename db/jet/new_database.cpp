@@ -8,8 +8,8 @@
 #include <cstring>
 #include <filesystem>
 
-#include "db/jet/crypto.h"
-#include "db/jet/jet_database.h"
+#include "db/jet/storage/crypto.h"
+#include "db/jet/tables/jet_database.h"
 
 namespace tp::db::jet {
 

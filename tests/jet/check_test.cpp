@@ -8,9 +8,9 @@
 #include <functional>
 #include <map>
 
-#include "db/jet/check.h"
+#include "db/jet/check/check.h"
 #include "db/jet/database.h"
-#include "db/jet/pager.h"
+#include "db/jet/storage/pager.h"
 #include "tests/jet/storage_support.h"
 #include "tests/support/support.h"
 
@@ -40,7 +40,7 @@ struct Image {
     // The row a pg:row pointer names.
     uint8_t* row(uint32_t ref) {
         uint8_t* p = page(ref >> 8);
-        return p + (rd16(p + 14 + 2 * (ref & 0xFF)) & 0x1FFF);
+        return p + (decodeLE16(p + 14 + 2 * (ref & 0xFF)) & 0x1FFF);
     }
     // The first table definition whose column names hold `name`.
     uint32_t tdefWith(const std::string& name) {
@@ -53,18 +53,18 @@ struct Image {
     // Where a real index of a one-page table definition starts, and its root.
     size_t indexOffset(uint32_t tdef, int index) {
         const uint8_t* s = page(tdef);
-        size_t pos = 0x3F + 12 * size_t(rd32(s + 0x33)) + 25 * size_t(rd16(s + 0x2D));
-        for (int c = 0; c < rd16(s + 0x2D); ++c) pos += 2 + rd16(s + pos);
+        size_t pos = 0x3F + 12 * size_t(decodeLE32(s + 0x33)) + 25 * size_t(decodeLE16(s + 0x2D));
+        for (int c = 0; c < decodeLE16(s + 0x2D); ++c) pos += 2 + decodeLE16(s + pos);
         return pos + 52 * size_t(index) + 4;
     }
-    uint32_t indexRoot(uint32_t tdef, int index) { return rd32(page(tdef) + indexOffset(tdef, index) + 34); }
+    uint32_t indexRoot(uint32_t tdef, int index) { return decodeLE32(page(tdef) + indexOffset(tdef, index) + 34); }
     // The owned-pages map of the n-th long-value column of a one-page
     // definition without indexes.
     uint32_t longValueMap(uint32_t tdef, int n) {
         const uint8_t* s = page(tdef);
-        size_t pos = 0x3F + 25 * size_t(rd16(s + 0x2D));
-        for (int c = 0; c < rd16(s + 0x2D); ++c) pos += 2 + rd16(s + pos);
-        return rd32(s + pos + 10 * size_t(n) + 2);
+        size_t pos = 0x3F + 25 * size_t(decodeLE16(s + 0x2D));
+        for (int c = 0; c < decodeLE16(s + 0x2D); ++c) pos += 2 + decodeLE16(s + pos);
+        return decodeLE32(s + pos + 10 * size_t(n) + 2);
     }
     // Pages marked by a usage map, and marking one more.
     std::vector<uint32_t> mapped(uint32_t ref) {
@@ -76,21 +76,21 @@ struct Image {
     }
     bool marked(const uint8_t* r, uint32_t p) {
         if (r[0] == 0x00) {
-            const uint32_t start = rd32(r + 1);
+            const uint32_t start = decodeLE32(r + 1);
             return p >= start && p - start < 64 * 8 && (r[5 + (p - start) / 8] >> ((p - start) % 8) & 1);
         }
-        const uint32_t bitmap = rd32(r + 1 + 4 * (p / ((kPageSize - 4) * 8)));
+        const uint32_t bitmap = decodeLE32(r + 1 + 4 * (p / ((kPageSize - 4) * 8)));
         const uint32_t bit = p % ((kPageSize - 4) * 8);
         return bitmap != 0 && (page(bitmap)[4 + bit / 8] >> (bit % 8) & 1);
     }
     void mark(uint32_t ref, uint32_t p) {
         uint8_t* r = row(ref);
         if (r[0] == 0x00) {
-            const uint32_t bit = p - rd32(r + 1);
+            const uint32_t bit = p - decodeLE32(r + 1);
             ASSERT_LT(bit, 64u * 8);
             r[5 + bit / 8] |= uint8_t(1u << (bit % 8));
         } else {
-            const uint32_t bitmap = rd32(r + 1 + 4 * (p / ((kPageSize - 4) * 8)));
+            const uint32_t bitmap = decodeLE32(r + 1 + 4 * (p / ((kPageSize - 4) * 8)));
             ASSERT_NE(bitmap, 0u);
             const uint32_t bit = p % ((kPageSize - 4) * 8);
             page(bitmap)[4 + bit / 8] |= uint8_t(1u << (bit % 8));
@@ -251,9 +251,9 @@ TEST(Check, DamageIsReportedWithWhatIsWrong) {
     EXPECT_TRUE(has(lines, "row " + refText(second) + " has no entry in the index")) << joined(lines);
 
     // A page claimed by two owners: Alpha's data page also in Beta's map.
-    const auto alphaPages = img.mapped(rd32(img.page(alpha) + 0x37));
+    const auto alphaPages = img.mapped(decodeLE32(img.page(alpha) + 0x37));
     ASSERT_FALSE(alphaPages.empty());
-    lines = damaged("twice", [&](Image& m) { m.mark(rd32(m.page(beta) + 0x37), alphaPages.front()); });
+    lines = damaged("twice", [&](Image& m) { m.mark(decodeLE32(m.page(beta) + 0x37), alphaPages.front()); });
     EXPECT_TRUE(
         has(lines, "page " + std::to_string(alphaPages.front()) + ": claimed by both table 'Alpha' and table 'Beta'"))
         << joined(lines);
@@ -263,9 +263,9 @@ TEST(Check, DamageIsReportedWithWhatIsWrong) {
     const uint32_t pages = uint32_t(sound.size() / kPageSize), past = pages + 3;
     const std::string pastText = "page " + std::to_string(past) + ", past the end of the file";
     for (const auto& [what, ref] : std::vector<std::pair<std::string, uint32_t>>{
-             {"table 'Alpha' (owned pages)", rd32(img.page(alpha) + 0x37)},
-             {"table 'Alpha' (free-space map)", rd32(img.page(alpha) + 0x3B)},
-             {"index 1 of table 'MSysObjects' (its pages)", rd32(img.page(2) + img.indexOffset(2, 1) + 30)},
+             {"table 'Alpha' (owned pages)", decodeLE32(img.page(alpha) + 0x37)},
+             {"table 'Alpha' (free-space map)", decodeLE32(img.page(alpha) + 0x3B)},
+             {"index 1 of table 'MSysObjects' (its pages)", decodeLE32(img.page(2) + img.indexOffset(2, 1) + 30)},
              {"table 'Alpha' column 'Body' (long-value pages)", img.longValueMap(alpha, 0)}}) {
         lines = damaged("past", [&](Image& m) { m.mark(ref, past); });
         EXPECT_TRUE(has(lines, what + ": its usage map marks " + pastText)) << what << "\n" << joined(lines);
@@ -277,13 +277,13 @@ TEST(Check, DamageIsReportedWithWhatIsWrong) {
     const size_t note = 0x3F + 25 * 1;  // Alpha's columns: AlphaKey, Note, Body
     lines = damaged("type", [&](Image& m) { m.page(alpha)[note] = 0x04; });
     EXPECT_TRUE(has(lines, "column 'Note': 40 bytes for a type of 4")) << joined(lines);
-    lines = damaged("length", [&](Image& m) { wr16(m.page(alpha) + note + 23, 2); });
+    lines = damaged("length", [&](Image& m) { encodeLE16(m.page(alpha) + note + 23, 2); });
     EXPECT_TRUE(has(lines, "its value of column 'Note' takes 4 bytes, more than the column's 2")) << joined(lines);
-    lines = damaged("stream", [&](Image& m) { wr32(m.page(alpha) + 8, kPageSize + 100); });
+    lines = damaged("stream", [&](Image& m) { encodeLE32(m.page(alpha) + 8, kPageSize + 100); });
     EXPECT_TRUE(
         has(lines, "its definition is " + std::to_string(kPageSize + 100) + " bytes long, but its pages hold 4096"))
         << joined(lines);
-    lines = damaged("varcols", [&](Image& m) { wr16(m.page(alpha) + 0x2B, 1); });
+    lines = damaged("varcols", [&](Image& m) { encodeLE16(m.page(alpha) + 0x2B, 1); });
     EXPECT_TRUE(has(lines, "counts 1 variable columns, but has 2")) << joined(lines);
 
     // What Access itself leaves and tolerates is a warning, not a problem: a
@@ -297,11 +297,11 @@ TEST(Check, DamageIsReportedWithWhatIsWrong) {
         EXPECT_EQ(joined(report.problems), "") << name;
         return joined(report.warnings);
     };
-    EXPECT_EQ(warnings("count", [&](Image& m) { wr32(m.page(alpha) + 0x10, 4); }),
+    EXPECT_EQ(warnings("count", [&](Image& m) { encodeLE32(m.page(alpha) + 0x10, 4); }),
               "table 'Alpha', page " + std::to_string(alpha) + ": its definition counts 4 rows, but it holds 3\n");
-    EXPECT_EQ(warnings("distinct", [&](Image& m) { wr32(m.page(2) + 0x3F + 12 * 1 + 4, 1); }),
+    EXPECT_EQ(warnings("distinct", [&](Image& m) { encodeLE32(m.page(2) + 0x3F + 12 * 1 + 4, 1); }),
               "index 1 of table 'MSysObjects', page 2: its definition counts 1 distinct keys, but the index holds " +
-                  std::to_string(rd32(img.page(2) + 0x3F + 12 * 1 + 4)) + "\n");
+                  std::to_string(decodeLE32(img.page(2) + 0x3F + 12 * 1 + 4)) + "\n");
 
     // A file cut short.
     lines = damaged("short", [&](Image& m) { m.bytes.resize(m.bytes.size() - 100); });
@@ -334,9 +334,9 @@ TEST(Check, GlobalReferenceMapOfABigFile) {
     };
     const std::string map = readAt(kPageSize, kPageSize);
     const auto* m = reinterpret_cast<const uint8_t*>(map.data());
-    const uint8_t* row = m + (rd16(m + 14) & 0x1FFF);
+    const uint8_t* row = m + (decodeLE16(m + 14) & 0x1FFF);
     ASSERT_EQ(row[0], 0x01);
-    const uint32_t bitmap = rd32(row + 1);
+    const uint32_t bitmap = decodeLE32(row + 1);
     ASSERT_EQ(uint8_t(readAt(uint64_t(bitmap) * kPageSize, 1)[0]), 0x05);
     uint32_t victim = 0;
     for (uint32_t p = 3; victim == 0 && p < 1000; ++p)

@@ -19,7 +19,7 @@
 
 #include "db/error.h"
 #include "db/jet/database.h"
-#include "db/jet/pager.h"
+#include "db/jet/storage/pager.h"
 #include "tests/jet/storage_support.h"
 #include "tests/support/support.h"
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "db/error.h"
-#include "db/jet/crypto.h"
+#include "db/jet/storage/crypto.h"
 #include "tests/support/support.h"
 
 namespace tp::db::jet {

@@ -10,8 +10,8 @@
 
 #include "db/error.h"
 #include "db/jet/database.h"
-#include "db/jet/index_keys.h"
-#include "db/jet/storage.h"
+#include "db/jet/format/index_keys.h"
+#include "db/jet/tables/stored_table.h"
 #include "tests/jet/storage_support.h"
 #include "tests/support/support.h"
 

@@ -9,7 +9,7 @@
 
 #include "db/error.h"
 #include "db/jet/database.h"
-#include "db/jet/storage.h"
+#include "db/jet/tables/stored_table.h"
 #include "tests/jet/storage_support.h"
 #include "tests/support/support.h"
 

@@ -9,7 +9,7 @@
 
 #include "db/error.h"
 #include "db/jet/database.h"
-#include "db/jet/pager.h"
+#include "db/jet/storage/pager.h"
 #include "tests/support/support.h"
 
 using namespace tp;

@@ -9,7 +9,7 @@
 
 #include "db/ado.h"
 #include "db/jet/database.h"
-#include "db/jet/sql.h"
+#include "db/jet/sql/sql.h"
 
 namespace tp::test {
 

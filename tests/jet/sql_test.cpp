@@ -1,5 +1,5 @@
-#include "db/jet/sql.h"
-#include "db/jet/sql_query.h"
+#include "db/jet/sql/sql.h"
+#include "db/jet/sql/sql_query.h"
 
 #include <gtest/gtest.h>
 

@@ -6,7 +6,7 @@
 #include <random>
 
 #include "db/error.h"
-#include "db/jet/check.h"
+#include "db/jet/check/check.h"
 #include "db/jet/database.h"
 #include "tests/support/support.h"
 

@@ -9,7 +9,7 @@
 #include <set>
 
 #include "db/jet/database.h"
-#include "db/jet/index_sort.h"
+#include "db/jet/storage/index_sort.h"
 #include "db/error.h"
 #include "tests/jet/storage_support.h"
 #include "tests/support/support.h"

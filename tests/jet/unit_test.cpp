@@ -10,7 +10,7 @@
 #include "db/busy.h"
 #include "db/error.h"
 #include "db/jet/database.h"
-#include "db/jet/pager.h"
+#include "db/jet/storage/pager.h"
 #include "db/jet_provider.h"
 #include "tests/jet/storage_support.h"
 #include "tests/support/support.h"

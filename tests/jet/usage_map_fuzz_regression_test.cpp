@@ -24,11 +24,11 @@ namespace {
 
 constexpr size_t kPage = 4096;
 
-void put16(std::string& s, size_t at, uint32_t v) {
+void putLE16(std::string& s, size_t at, uint32_t v) {
     s[at] = char(v & 0xFF);
     s[at + 1] = char((v >> 8) & 0xFF);
 }
-void put32(std::string& s, size_t at, uint32_t v) {
+void putLE32(std::string& s, size_t at, uint32_t v) {
     for (int i = 0; i < 4; ++i) s[at + size_t(i)] = char((v >> (8 * i)) & 0xFF);
 }
 
@@ -51,18 +51,18 @@ std::string craft(const test::TempDir& dir, int repeats, uint32_t laterTarget) {
     std::string data(kPage, '\0');
     data[0] = 0x01;
     data[1] = 0x01;
-    put16(data, 12, 1);
-    put16(data, 14, 16);
+    putLE16(data, 12, 1);
+    putLE16(data, 14, 16);
     data[16] = 0x01;
-    put32(data, 17, pages + 1);
-    for (int j = 1; j <= repeats; ++j) put32(data, 17 + 4 * size_t(j), laterTarget);
+    putLE32(data, 17, pages + 1);
+    for (int j = 1; j <= repeats; ++j) putLE32(data, 17 + 4 * size_t(j), laterTarget);
     // Page `pages + 1`: the map page, every page of the file marked.
     std::string map(kPage, '\0');
     map[0] = 0x05;
     map[1] = 0x01;
     for (uint32_t i = 0; i < pages + 2; ++i) map[4 + i / 8] = char(map[4 + i / 8] | (1 << (i % 8)));
     s += data + map;
-    put32(s, 2 * kPage + 0x37, pages << 8);  // the catalog's owned-pages map
+    putLE32(s, 2 * kPage + 0x37, pages << 8);  // the catalog's owned-pages map
     std::ofstream(path, std::ios::binary | std::ios::trunc).write(s.data(), std::streamsize(s.size()));
     return path;
 }

@@ -15,7 +15,7 @@
 #include <stdexcept>
 
 #include "db/error.h"
-#include "db/jet/check.h"
+#include "db/jet/check/check.h"
 
 namespace tp::test {
 

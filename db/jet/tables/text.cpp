@@ -1,0 +1,150 @@
+// Text helpers of the storage engine: UTF conversions and stored-text decoding.
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include <iconv.h>
+
+#include "db/jet/tables/stored_table.h"
+
+namespace tp::db::jet {
+
+std::string decodeNarrowText(const uint8_t* p, size_t n, unsigned codePage) {
+    std::string out;
+    if (n == 0) return out;
+    const std::string from = "CP" + std::to_string(codePage == 0 ? 1252u : codePage);
+    iconv_t cd = iconv_open("UTF-8", from.c_str());
+    if (cd == iconv_t(-1)) cd = iconv_open("UTF-8", "CP1252");
+    if (cd == iconv_t(-1)) {
+        for (size_t i = 0; i < n; ++i) out += p[i] < 0x80 ? std::string(1, char(p[i])) : std::string("\xEF\xBF\xBD");
+        return out;
+    }
+    std::string buf(4 * n + 16, '\0');
+    char* in = const_cast<char*>(reinterpret_cast<const char*>(p));
+    size_t inLeft = n;
+    while (inLeft > 0) {
+        char* o = buf.data();
+        size_t oLeft = buf.size();
+        const size_t r = iconv(cd, &in, &inLeft, &o, &oLeft);
+        out.append(buf.data(), buf.size() - oLeft);
+        if (r != size_t(-1)) break;
+        if (errno == E2BIG) continue;
+        // An unmappable or cut-off byte: replaced, decoding goes on after it.
+        out += "\xEF\xBF\xBD";
+        ++in;
+        --inLeft;
+        iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    }
+    iconv_close(cd);
+    return out;
+}
+
+namespace {
+
+// A converter from UTF-8 to one code page, opened once per thread.
+class NarrowEncoder {
+public:
+    explicit NarrowEncoder(unsigned codePage) : codePage_(codePage) {
+        cd_ = iconv_open(("CP" + std::to_string(codePage)).c_str(), "UTF-8");
+    }
+    ~NarrowEncoder() {
+        if (cd_ != iconv_t(-1)) iconv_close(cd_);
+    }
+    NarrowEncoder(const NarrowEncoder&) = delete;
+    NarrowEncoder& operator=(const NarrowEncoder&) = delete;
+    unsigned codePage() const { return codePage_; }
+    bool encode(std::string_view text, std::vector<uint8_t>& out) {
+        if (cd_ == iconv_t(-1)) return false;
+        iconv(cd_, nullptr, nullptr, nullptr, nullptr);
+        out.resize(2 * text.size() + 8);
+        char* in = const_cast<char*>(text.data());
+        size_t inLeft = text.size();
+        char* o = reinterpret_cast<char*>(out.data());
+        size_t oLeft = out.size();
+        const bool ok = iconv(cd_, &in, &inLeft, &o, &oLeft) != size_t(-1) &&
+                        iconv(cd_, nullptr, nullptr, &o, &oLeft) != size_t(-1);
+        out.resize(out.size() - oLeft);
+        return ok && inLeft == 0;
+    }
+
+private:
+    unsigned codePage_;
+    iconv_t cd_;
+};
+
+}  // namespace
+
+bool encodeNarrowText(std::string_view text, unsigned codePage, std::vector<uint8_t>& out) {
+    out.clear();
+    bool ascii = true;
+    for (char ch : text) ascii &= uint8_t(ch) < 0x80;
+    if (ascii) {
+        out.assign(text.begin(), text.end());
+        return true;
+    }
+    thread_local std::unique_ptr<NarrowEncoder> enc;
+    if (!enc || enc->codePage() != codePage) enc = std::make_unique<NarrowEncoder>(codePage == 0 ? 1252u : codePage);
+    return enc->encode(text, out);
+}
+
+std::string decodeText(const uint8_t* p, size_t n) {
+    thread_local std::u16string u;  // keeps its room from value to value
+    u.clear();
+    if (n > 2 && p[0] == 0xFF && p[1] == 0xFE) {
+        u.reserve(n);
+        bool compressed = true;
+        size_t i = 2;
+        while (i < n) {
+            if (p[i] == 0) {
+                compressed = !compressed;
+                ++i;
+            } else if (compressed) {
+                u.push_back(char16_t(p[i++]));
+            } else if (n - i >= 2) {
+                u.push_back(char16_t(p[i] | (p[i + 1] << 8)));
+                i += 2;
+            } else {
+                break;
+            }
+        }
+    } else {
+        u.resize(n / 2);
+        for (size_t i = 0; i < n / 2; ++i) u[i] = char16_t(p[2 * i] | (p[2 * i + 1] << 8));
+    }
+    return utf16ToUtf8(u);
+}
+
+bool encodeMarkedText(std::u16string_view u, std::vector<uint8_t>& out) {
+    // Runs of U+0001..U+00FF one byte a character, other characters as
+    // UTF-16LE; a zero byte switches between the two. Every reader splits
+    // on any zero byte, so a character with a zero byte (U+0000, U+0100,
+    // U+4E00, ...) has no place in this form.
+    out.assign({0xFF, 0xFE});
+    bool narrow = true;
+    for (char16_t ch : u) {
+        if (ch != 0 && ch <= 0xFF) {
+            if (!narrow) out.push_back(0), narrow = true;
+            out.push_back(uint8_t(ch));
+        } else if ((ch & 0xFF) != 0) {
+            if (narrow) out.push_back(0), narrow = false;
+            out.push_back(uint8_t(ch));
+            out.push_back(uint8_t(ch >> 8));
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string foldName(std::string_view s) {
+    std::u16string u = utf8ToUtf16(s);
+    for (auto& c : u) {
+        if (c >= u'a' && c <= u'z') c = char16_t(c - 32);
+        else if (c >= 0xE0 && c <= 0xFE && c != 0xF7) c = char16_t(c - 32);
+        else if (c >= 0x430 && c <= 0x44F) c = char16_t(c - 32);
+    }
+    return utf16ToUtf8(u);
+}
+
+}  // namespace tp::db::jet
