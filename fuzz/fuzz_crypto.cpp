@@ -22,8 +22,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     try {
         if (page0.size() >= 0x98) {
             std::vector<uint8_t> plain = page0;
-            header::applyMask(plain);
-            (void)header::encodingKey(plain);
+            applyHeaderMask(plain);
+            (void)headerEncodingKey(plain);
         }
     } catch (const Error&) {}
     try {

@@ -22,7 +22,7 @@ void write(const std::string& path, NewEncryption e, bool ace) {
     const double created = 46000.5;
     std::memcpy(page0.data() + header::kCreated, &created, 8);
     e.writeHeader(page0);
-    header::applyMask(page0);
+    applyHeaderMask(page0);
     for (uint32_t n = 1; n < 4; ++n) {
         uint8_t* p = file.data() + n * kPage;
         p[0] = n == 2 ? 0x02 : 0x01;

@@ -26,14 +26,14 @@ std::vector<uint8_t> loadFile(const std::string& relative) {
 // Page 0 of a file with the header mask removed.
 std::vector<uint8_t> unmaskedHeader(const std::vector<uint8_t>& file, size_t pageSize = kPage) {
     std::vector<uint8_t> p(file.begin(), file.begin() + long(std::min(pageSize, file.size())));
-    header::applyMask(p);
+    applyHeaderMask(p);
     return p;
 }
 
 // A plain ACE header page to build encrypted headers on.
 std::vector<uint8_t> plainAceHeader() {
     auto p = unmaskedHeader(loadFile("access/jackcess-templates/empty2010.accdb"));
-    EXPECT_EQ(header::encodingKey(p), (std::array<uint8_t, 4>{0, 0, 0, 0}));
+    EXPECT_EQ(headerEncodingKey(p), (std::array<uint8_t, 4>{0, 0, 0, 0}));
     return p;
 }
 
@@ -95,20 +95,20 @@ TEST(CryptoHeader, MaskRevealsTheConstantAreaForJet3Jet4AndAce) {
         ASSERT_GE(file.size(), kPage) << f;
         auto p = unmaskedHeader(file);
         EXPECT_EQ(0, std::memcmp(p.data() + 0x18, constant, sizeof constant)) << f;
-        header::applyMask(p);
+        applyHeaderMask(p);
         EXPECT_TRUE(std::equal(p.begin(), p.end(), file.begin())) << "mask is its own inverse: " << f;
     }
     // Jet 3 masks 126 bytes: 0x96 and 0x97 stay as stored.
     std::vector<uint8_t> jet3(2048, 0), jet4(4096, 0);
     jet4[0x14] = 1;
-    header::applyMask(jet3);
-    header::applyMask(jet4);
+    applyHeaderMask(jet3);
+    applyHeaderMask(jet4);
     EXPECT_EQ(jet3[0x96], 0);
     EXPECT_EQ(jet3[0x97], 0);
     EXPECT_EQ(0, std::memcmp(jet3.data() + 0x18, jet4.data() + 0x18, 126));
     EXPECT_NE(jet4[0x96] | jet4[0x97], 0);
     std::vector<uint8_t> tiny(100);
-    EXPECT_THROW(header::applyMask(tiny), Error);
+    EXPECT_THROW(applyHeaderMask(tiny), Error);
 }
 
 TEST(CryptoHeader, APasswordedMdbIsNotPageEncrypted) {
@@ -281,7 +281,7 @@ TEST(CryptoCreate, AgileBlobIsWhatAccess2010Writes) {
     const auto p = headerWith(e);
     EXPECT_EQ(p[0x299] | (p[0x29A] << 8), int(e.provider.size()));
     EXPECT_EQ(detectEncryption(p, "new.accdb"), EncryptionScheme::OfficeAgile);
-    EXPECT_EQ(header::encodingKey(p), e.encodingKey);
+    EXPECT_EQ(headerEncodingKey(p), e.encodingKey);
     EXPECT_TRUE(
         std::all_of(p.begin() + 0x29B + long(e.provider.size()), p.begin() + 0xE00, [](uint8_t b) { return b == 0; }));
     // Two creations never share keys or salts.

@@ -21,9 +21,9 @@ std::string encryptedCopy(const std::string& plain, const NewEncryption& e, size
     std::string out = plain;
     auto* bytes = reinterpret_cast<uint8_t*>(out.data());
     std::span<uint8_t> page0(bytes, pageSize);
-    header::applyMask(page0);
+    applyHeaderMask(page0);
     e.writeHeader(page0);
-    header::applyMask(page0);
+    applyHeaderMask(page0);
     for (size_t n = 1; n < out.size() / pageSize; ++n)
         e.cipher->encryptPage(uint32_t(n), bytes + n * pageSize, pageSize);
     return out;
@@ -95,7 +95,7 @@ TEST_F(CryptoOracle, AccessEncryptedFileDecryptedByUsReadsTheSame) {
     std::string data = test::readFile(original);
     auto* bytes = reinterpret_cast<uint8_t*>(data.data());
     std::span<uint8_t> page0(bytes, kPage);
-    header::applyMask(page0);
+    applyHeaderMask(page0);
     auto cipher = PageCipher::fromHeader(page0, "password", original);
     ASSERT_NE(cipher, nullptr);
     for (size_t n = 1; n < data.size() / kPage; ++n) cipher->decryptPage(uint32_t(n), bytes + n * kPage, kPage);
@@ -103,7 +103,7 @@ TEST_F(CryptoOracle, AccessEncryptedFileDecryptedByUsReadsTheSame) {
     std::fill(page0.begin() + long(header::kEncodingKey), page0.begin() + long(header::kEncodingKey) + 4, uint8_t(0));
     std::fill(page0.begin() + long(header::kProviderLength), page0.begin() + long(header::kProviderAreaEnd),
               uint8_t(0));
-    header::applyMask(page0);
+    applyHeaderMask(page0);
     const std::string plain = dir.file("decrypted.accdb");
     test::writeFile(plain, data);
     const auto got = test::mdbReaderDump(plain);

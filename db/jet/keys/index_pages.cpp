@@ -82,7 +82,7 @@ void binaryKey(std::vector<uint8_t>& e, ColType type, const Value& x, bool asc, 
     if (type == ColType::Guid) {
         // Keyed in the order of its text, not of its stored bytes.
         uint8_t s[16];
-        if (x.kind() != Kind::Text || !parseGuid(x.text(), s)) std::memset(s, 0, 16);
+        if (x.kind() != Kind::Text || !coding::parseGuid(x.text(), s)) std::memset(s, 0, 16);
         b = {s[3], s[2], s[1], s[0], s[5], s[4], s[7], s[6]};
         b.insert(b.end(), s + 8, s + 16);
     } else if (x.kind() == Kind::Binary) {

@@ -338,7 +338,7 @@ double literalDouble(const Literal& lit) {
 }
 
 // The GUID text as Access shows it: upper case, in braces.
-bool parseGuid(std::string_view s, std::string& out) {
+bool canonicalGuid(std::string_view s, std::string& out) {
     uint8_t bytes[16];
     if (!coding::parseGuid(trimmed(s), bytes)) return false;
     out = coding::guidText(bytes);
@@ -544,7 +544,7 @@ Value binaryValue(const Literal& lit, const ColumnDef& col) {
 Value guidValue(const Literal& lit) {
     if (lit.kind != LiteralKind::String) throw jeterr::typeMismatch();
     std::string g;
-    if (!parseGuid(unquote(lit), g)) throw jeterr::typeMismatch();
+    if (!canonicalGuid(unquote(lit), g)) throw jeterr::typeMismatch();
     return Value(std::move(g));
 }
 

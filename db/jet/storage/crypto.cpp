@@ -115,27 +115,24 @@ void Rc4::apply(uint8_t* data, size_t length) {
 
 // ---- header fields ---------------------------------------------------------
 
-namespace header {
-
 namespace {
 
 void needHeader(size_t size) {
-    if (size < kMinSize) throw Error("The database header page is too short.");
+    if (size < header::kMinSize) throw Error("The database header page is too short.");
 }
 
 }  // namespace
 
-void applyMask(std::span<uint8_t> page0) {
+void applyHeaderMask(std::span<uint8_t> page0) {
     needHeader(page0.size());
-    coding::applyHeaderMask(page0.data(), page0[kVersion]);
+    coding::applyHeaderMask(page0.data(), page0[header::kVersion]);
 }
 
-std::array<uint8_t, 4> encodingKey(std::span<const uint8_t> page0) {
+std::array<uint8_t, 4> headerEncodingKey(std::span<const uint8_t> page0) {
     needHeader(page0.size());
-    return {page0[kEncodingKey], page0[kEncodingKey + 1], page0[kEncodingKey + 2], page0[kEncodingKey + 3]};
+    const size_t k = header::kEncodingKey;
+    return {page0[k], page0[k + 1], page0[k + 2], page0[k + 3]};
 }
-
-}  // namespace header
 
 // ---- scheme detection ------------------------------------------------------
 
@@ -174,7 +171,7 @@ Provider officeProvider(std::span<const uint8_t> page0, const std::string& file)
 
 EncryptionScheme detectEncryption(std::span<const uint8_t> page0, const std::string& fileName) {
     if (page0.size() < header::kMinSize) damaged(fileName, "header page too short");
-    const auto key = header::encodingKey(page0);
+    const auto key = headerEncodingKey(page0);
     if (allZero(key)) return EncryptionScheme::None;
     if (page0[header::kVersion] < 2) return EncryptionScheme::JetRc4;
     return officeProvider(page0, fileName).kind == Office::Agile ? EncryptionScheme::OfficeAgile
@@ -297,7 +294,7 @@ std::unique_ptr<PageCipher> openCryptoApi(const std::array<uint8_t, 4>& key, std
 std::unique_ptr<PageCipher> PageCipher::fromHeader(std::span<const uint8_t> page0, const std::string& password,
                                                    const std::string& fileName) {
     const EncryptionScheme scheme = detectEncryption(page0, fileName);
-    const auto key = header::encodingKey(page0);
+    const auto key = headerEncodingKey(page0);
     switch (scheme) {
     case EncryptionScheme::None: return nullptr;
     case EncryptionScheme::JetRc4: return std::make_unique<JetRc4Cipher>(key);
@@ -312,7 +309,7 @@ std::unique_ptr<PageCipher> PageCipher::fromStoredHeader(std::span<const uint8_t
                                                          const std::string& password, const std::string& fileName) {
     std::vector<uint8_t> page0(storedPage0.begin(), storedPage0.end());
     if (page0.size() < header::kMinSize) damaged(fileName, "header page too short");
-    header::applyMask(page0);
+    applyHeaderMask(page0);
     return fromHeader(page0, password, fileName);
 }
 

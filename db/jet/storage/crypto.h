@@ -3,7 +3,7 @@
 // Page 0 (the database header) is never page-encrypted. Its bytes 0x18..0x97
 // are XORed with a fixed RC4 keystream on disk (the "header mask", 126 bytes
 // in Jet 3 files); everything here that reads or writes header fields expects
-// page 0 with that mask removed (see header::applyMask).
+// page 0 with that mask removed (see applyHeaderMask).
 //
 // Schemes, chosen by the 4-byte "encoding key" at 0x3E of page 0:
 //   - key all zero: pages are stored in the clear;
@@ -41,17 +41,14 @@ namespace tp::db::jet {
 
 // Page 0's fields are named in format.h (namespace header); its mask is the
 // coding toolkit's (db/coding/header_mask.h).
-namespace header {
 
 // XORs the header mask over page 0 in place; masking and unmasking are the
 // same operation. Needs at least header::kMinSize bytes (throws db::Error
 // otherwise).
-void applyMask(std::span<uint8_t> page0);
+void applyHeaderMask(std::span<uint8_t> page0);
 
-// The encoding key at 0x3E as stored (4 bytes).
-std::array<uint8_t, 4> encodingKey(std::span<const uint8_t> page0);
-
-}  // namespace header
+// The encoding key at header::kEncodingKey as stored (4 bytes).
+std::array<uint8_t, 4> headerEncodingKey(std::span<const uint8_t> page0);
 
 enum class EncryptionScheme {
     None,                // pages in the clear

@@ -93,8 +93,6 @@ int fixedSizeOf(ColType t);
 FieldInfo fieldInfoOf(const StoredColumn& c);
 ColumnDef columnDefOf(const StoredColumn& c);
 // row_codec.cpp
-// The coding toolkit's GUID text form (db/coding/guid.h), by its older name.
-inline bool parseGuid(const std::string& text, uint8_t* out) { return coding::parseGuid(text, out); }
 bool encodeNumeric(const std::string& text, int scale, int precision, uint8_t* out);
 // A fixed-length column's value at p (size bytes); a Long AutoNumber column's
 // highest value is kept in autoNumber.

@@ -307,7 +307,7 @@ void encodeFixed(const StoredColumn& c, ColType type, const Value& v, uint8_t* p
     case ColType::DateTime: encodeDateTime(v, p); break;
     case ColType::Text: encodeFixedText(c, v, p, size); break;
     case ColType::Guid:
-        if (v.kind() != Kind::Text || !parseGuid(v.text(), p)) throw jeterr::typeMismatch();
+        if (v.kind() != Kind::Text || !coding::parseGuid(v.text(), p)) throw jeterr::typeMismatch();
         break;
     case ColType::Numeric: encodeNumericValue(c, v, p); break;
     default: cannotWrite(c);
