@@ -314,6 +314,7 @@ TEST_F(SelectionTest, TheKeysChoiceIsOnByDefaultAndKept) {
 // The code page of tables that name none: chosen in Advanced Options, kept
 // across starts, read by the next run, and told when the run ends.
 TEST_F(SelectionTest, TheCodePageChoiceIsKeptAndReadsTheTables) {
+    if (!tp::test::mdbReaderAvailable()) GTEST_SKIP() << "mdb-reader is not installed";
     // A folder with a Visual FoxPro table without a mark whose text is
     // Russian in code page 866.
     tp::test::TempDir data;
