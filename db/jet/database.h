@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "db/cursor.h"
@@ -95,6 +96,19 @@ enum class RowChange { Keep, Remove, Replace };
 // Replace it leaves the new values in the row.
 using RowChanger = std::function<RowChange(std::vector<Value>& row)>;
 
+// A condition a WHERE puts on one column, for reading through an index: the
+// column's value lies in one of the spans [low, high] (a Null bound leaves
+// that side open; no spans: no row meets it). Rows read this way are a
+// superset of those that meet it; the WHERE still decides.
+struct ValueRange {
+    int column = -1;  // position in columns()
+    std::vector<std::pair<Value, Value>> spans;
+};
+
+// Reads of rows through an index (scanWhere, changeRows) since the process
+// started.
+uint64_t indexReadCount();
+
 // Values the storage layer accepts for a column (already coerced):
 //   Bool: Kind::Bool           Byte/Int/Long: Kind::Int (range-checked here)
 //   Money: Kind::Currency      Float/Double: Kind::Double
@@ -166,11 +180,24 @@ public:
     virtual int64_t changeRows(const std::string& /*table*/, const RowChanger& /*change*/) {
         throw jeterr::notSupportedForObject();
     }
+    // The same, offering only the rows a current index finds under the
+    // conditions (all of which hold for every row `change` keeps or
+    // changes); without such an index every row is offered.
+    virtual int64_t changeRows(const std::string& table, const RowChanger& change,
+                               const std::vector<ValueRange>& /*where*/) {
+        return changeRows(table, change);
+    }
     // The sort order text compares by in queries (the database's).
     virtual SortOrder textOrder() const { return kGeneralLegacy; }
 
     // Rows in storage order; fields() describe the columns with ADO types.
     virtual std::unique_ptr<Cursor> scan(const std::string& table) = 0;
+    // The rows that may meet the conditions (every row that does, perhaps
+    // others), read through a current index of the table, in storage order
+    // as scan() gives them; nullptr when no index serves.
+    virtual std::unique_ptr<Cursor> scanWhere(const std::string& /*table*/, const std::vector<ValueRange>& /*where*/) {
+        return nullptr;
+    }
 
     // Units: the statements between beginUnit() and commitUnit() take effect
     // together. rollbackUnit() undoes every one of them (tables dropped come

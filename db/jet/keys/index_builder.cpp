@@ -19,7 +19,9 @@ void appendBigEndian(IndexBuilder::Entry& e, uint32_t v) {
 
 std::unordered_map<uint32_t, uint32_t> IndexBuilder::movedRows(JetDatabase& db, const StoredTable& t) {
     std::unordered_map<uint32_t, uint32_t> moved;
+    size_t seen = 0;
     for (uint32_t pg : db.mapPages(t.ownedMap)) {
+        if ((++seen & 255) == 0) db.pager().trim(true);  // no page pointer is held here
         const uint8_t* p = db.pager().read(pg);
         if (!db.dataPageOf(t, p)) continue;
         const DataPageLayout& L = db.layout().dataPage;
@@ -76,7 +78,10 @@ void IndexBuilder::collect(const StoredIndex& ix, const std::vector<size_t>& pos
     std::vector<uint8_t> copy(kPageSize);
     size_t seen = 0;
     for (uint32_t pgno : db_.mapPages(t_.ownedMap)) {
-        if ((++seen & 255) == 0) stillBusy();
+        if ((++seen & 255) == 0) {
+            stillBusy();
+            db_.pager().trim(true);  // a table larger than the cache: no page pointer is held here
+        }
         std::memcpy(copy.data(), db_.pager().read(pgno), kPageSize);
         if (!db_.dataPageOf(t_, copy.data())) continue;
         db_.pageRows(pgno, copy.data(), rows, true);

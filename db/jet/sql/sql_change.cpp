@@ -81,11 +81,14 @@ long runDelete(Database& db, const std::string& table, Query& q) {
     const std::vector<ColumnDef> cols = db.columns(table);
     if (q.where) bindColumns(*q.where, fieldsOf(cols));
     const EvalContext cx0{nullptr, nullptr, db.textOrder()};
-    return long(db.changeRows(table, [&](std::vector<Value>& row) {
-        EvalContext cx = cx0;
-        cx.row = &row;
-        return !q.where || isTrue(evaluate(*q.where, cx)) ? RowChange::Remove : RowChange::Keep;
-    }));
+    return long(db.changeRows(
+        table,
+        [&](std::vector<Value>& row) {
+            EvalContext cx = cx0;
+            cx.row = &row;
+            return !q.where || isTrue(evaluate(*q.where, cx)) ? RowChange::Remove : RowChange::Keep;
+        },
+        indexableRanges(q.where, cx0.order)));
 }
 
 long runUpdate(Database& db, const std::string& table, Query& q) {
@@ -104,7 +107,7 @@ long runUpdate(Database& db, const std::string& table, Query& q) {
     }
     const EvalContext cx0{nullptr, nullptr, db.textOrder()};
     std::vector<Value> values(targets.size());
-    return long(db.changeRows(table, [&](std::vector<Value>& row) {
+    const RowChanger change = [&](std::vector<Value>& row) {
         EvalContext cx = cx0;
         cx.row = &row;
         if (q.where && !isTrue(evaluate(*q.where, cx))) return RowChange::Keep;
@@ -116,7 +119,8 @@ long runUpdate(Database& db, const std::string& table, Query& q) {
         }
         for (size_t k = 0; k < targets.size(); ++k) row[size_t(targets[k])] = std::move(values[k]);
         return RowChange::Replace;
-    }));
+    };
+    return long(db.changeRows(table, change, indexableRanges(q.where, cx0.order)));
 }
 
 }  // namespace tp::db::jet

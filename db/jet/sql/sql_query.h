@@ -167,6 +167,9 @@ Value callFunction(Fn fn, const std::string& name, std::vector<Value>& args);
 // Whether text matches an Access LIKE pattern (* ? # [list] [!list]).
 bool likeMatch(const std::string& text, const std::string& pattern, SortOrder order);
 
+// The terms of a bound WHERE an index may serve (sql_ranges.cpp).
+std::vector<ValueRange> indexableRanges(const std::optional<Expr>& where, SortOrder order);
+
 // Running (sql_select.cpp, sql_change.cpp). The query is bound to the
 // table's columns and kept by the cursor.
 std::unique_ptr<Cursor> runSelect(Database& db, const std::string& table, std::shared_ptr<Query> q);

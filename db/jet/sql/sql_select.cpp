@@ -403,6 +403,7 @@ std::unique_ptr<Cursor> runSelect(Database& db, const std::string& table, std::s
     if (q->having) bindColumns(*q->having, in);
     bindOrder(*q, in);
     const SortOrder order = db.textOrder();
+    if (auto found = db.scanWhere(table, indexableRanges(q->where, order))) scan = std::move(found);
     const bool gathers = q->distinct || q->aggregates > 0 || !q->groupBy.empty() || q->having || !q->orderBy.empty() ||
                          (q->topPercent && q->top >= 0);
     if (!gathers) return std::make_unique<StreamCursor>(std::move(scan), std::move(q), std::move(out), order);

@@ -297,8 +297,17 @@ Pager::Entry& Pager::writable(uint32_t page, bool& keep) {
 uint8_t* Pager::modify(uint32_t page) {
     bool keep;
     Entry& e = writable(page, keep);
-    if (keep) {
+    if (keep && statementImages_ >= (gUnitMemory ? gUnitMemory.load() : kUnitMemory)) {
+        // Past the bound the image goes to the statement's temporary file.
+        if (statementFd_ < 0) statementFd_ = tempFile();
+        if (!writeAll(statementFd_, e.data.get(), pageSize_, statementSpillEnd_))
+            throw Error(jeterr::kDiskIo, ioError("writing a temporary file beside", path_));
+        undo_.push_back(Undo{page, e.dirty, nullptr, 0, 0, false, statementSpillEnd_});
+        statementSpillEnd_ += pageSize_;
+        e.savedIn = statementSeq_;
+    } else if (keep) {
         // First change of this page in the statement: keep its image.
+        ++statementImages_;
         std::unique_ptr<uint8_t[]> img;
         if (!spare_.empty()) {
             img = std::move(spare_.back());
@@ -442,6 +451,15 @@ void Pager::beginStatement() {
 
 void Pager::endStatement() {
     inStatement_ = false;
+    statementWrote_ = false;
+    statementImages_ = 0;
+    if (statementSpillEnd_ > 0) {
+        if (::ftruncate(statementFd_, 0) != 0) {
+            ::close(statementFd_);
+            statementFd_ = -1;
+        }
+        statementSpillEnd_ = 0;
+    }
     for (Undo& u : undo_)
         if (u.image) spare_.push_back(std::move(u.image));
     undo_.clear();
@@ -462,7 +480,11 @@ void Pager::undoChange(const Undo& u) {
     }
     Entry& e = cache_[u.page];
     if (!e.data) e.data.reset(new uint8_t[kPageSize]);
-    if (u.image) {
+    if (u.spilledAt != kNotSpilled) {
+        // Unreadable: the pager refuses further writes, the file keeps its
+        // last durability point.
+        if (!readAll(statementFd_, e.data.get(), pageSize_, u.spilledAt)) broken_ = true;
+    } else if (u.image) {
         std::memcpy(e.data.get(), u.image.get(), kPageSize);
     } else {
         for (size_t at = u.at; at + kRangeHead <= u.end;) {
@@ -472,9 +494,11 @@ void Pager::undoChange(const Undo& u) {
             at += kRangeHead + len;
         }
     }
-    if (e.dirty && !u.wasDirty) --dirtyCount_;
-    if (!e.dirty && u.wasDirty) ++dirtyCount_;
-    e.dirty = u.wasDirty;
+    // Pages the statement wrote early differ from the file's now.
+    const bool dirty = u.wasDirty || statementWrote_;
+    if (e.dirty && !dirty) --dirtyCount_;
+    if (!e.dirty && dirty) ++dirtyCount_;
+    e.dirty = dirty;
     e.savedIn = 0;
 }
 
@@ -522,6 +546,24 @@ void Pager::dropUnit() {
     unit_ = Unit{};
 }
 
+// A temporary file beside the database, removed from the directory at once
+// (nothing is left behind by a crash).
+int Pager::tempFile() const {
+    const std::string dir = std::filesystem::path(path_).parent_path().string();
+    const std::string where = dir.empty() ? "." : dir;
+    int fd = -1;
+#ifdef O_TMPFILE
+    fd = ::open(where.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+#endif
+    if (fd < 0) {
+        std::string name = path_ + "-unit-XXXXXX";
+        fd = ::mkostemp(name.data(), O_CLOEXEC);
+        if (fd >= 0) ::unlink(name.c_str());
+    }
+    if (fd < 0) throw Error(jeterr::kDiskIo, ioError("creating a temporary file beside", path_));
+    return fd;
+}
+
 // The page's image as it was when the unit began (this is the unit's first
 // change of it): in memory while the bound allows, else at the end of the
 // unit's temporary file, which is made beside the database and removed from
@@ -534,19 +576,7 @@ void Pager::keepForUnit(uint32_t page, const uint8_t* data) {
         unit_.memory.push_back(std::move(img));
         unit_.images.push_back({page, uint32_t(unit_.memory.size() - 1), 0});
     } else {
-        if (unit_.spillFd < 0) {
-            const std::string dir = std::filesystem::path(path_).parent_path().string();
-            const std::string where = dir.empty() ? "." : dir;
-#ifdef O_TMPFILE
-            unit_.spillFd = ::open(where.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-#endif
-            if (unit_.spillFd < 0) {
-                std::string name = path_ + "-unit-XXXXXX";
-                unit_.spillFd = ::mkostemp(name.data(), O_CLOEXEC);
-                if (unit_.spillFd >= 0) ::unlink(name.c_str());
-            }
-            if (unit_.spillFd < 0) throw Error(jeterr::kDiskIo, ioError("creating a temporary file beside", path_));
-        }
+        if (unit_.spillFd < 0) unit_.spillFd = tempFile();
         if (!writeAll(unit_.spillFd, data, pageSize_, unit_.spillEnd))
             throw Error(jeterr::kDiskIo, ioError("writing a temporary file beside", path_));
         unit_.images.push_back({page, kSpilled, unit_.spillEnd});
@@ -700,9 +730,10 @@ void Pager::commit() {
     unjournaled_.clear();
 }
 
-void Pager::trim() {
-    if (inStatement_ || cache_.size() <= cacheBudget() || fd_ < 0 || broken_) return;
+void Pager::trim(bool inStatementToo) {
+    if ((inStatement_ && !inStatementToo) || cache_.size() <= cacheBudget() || fd_ < 0 || broken_) return;
     lastEntry_ = nullptr;
+    if (inStatement_ && dirtyCount_ > 0) statementWrote_ = true;
     if (readOnly_) {
         cache_.clear();
         return;
@@ -772,6 +803,8 @@ void Pager::abandon() {
     cache_.clear();
     undo_.clear();
     dropUnit();
+    if (statementFd_ >= 0) ::close(statementFd_);
+    statementFd_ = -1;
     dirtyCount_ = 0;
     releaseLock();
 }

@@ -120,8 +120,9 @@ public:
     void commit();
     // Keeps memory bounded: when the cache holds more than its budget, new
     // pages are written early and clean pages dropped. Does nothing inside a
-    // statement; call only where no page pointer is held.
-    void trim();
+    // statement unless asked (a statement that reads or changes more pages
+    // than the cache holds); call only where no page pointer is held.
+    void trim(bool inStatementToo = false);
     // Commits and closes. When the last commit fails, the file is put back
     // as it was at the previous durability point and the error is thrown.
     void close();
@@ -155,7 +156,9 @@ private:
         std::unique_ptr<uint8_t[]> image;  // the whole page, or null: ranges
         size_t at = 0, end = 0;            // kept in partial_ as (offset, length, bytes)
         bool forget = false;               // a reused page not cached before: dropped again
+        uint64_t spilledAt = kNotSpilled;  // the whole page, in the statement's temporary file
     };
+    static constexpr uint64_t kNotSpilled = ~uint64_t(0);
     // A range kept in partial_: offset (2), length (2), the bytes.
     static constexpr size_t kRangeOffset = 0, kRangeLength = 2, kRangeHead = 4;
     void undoChange(const Undo& u);
@@ -179,6 +182,7 @@ private:
     void requireHealthy() const;
     uint64_t fileSize() const;
     void keepForUnit(uint32_t page, const uint8_t* data);
+    int tempFile() const;
     void dropUnit();
 
     std::string path_;
@@ -211,6 +215,13 @@ private:
     uint64_t statementSeq_ = 0;
     uint32_t statementPages_ = 0;
     std::vector<Undo> undo_;
+    // Whole-page images beyond the unit bound (faults::limitUnitMemory) go to
+    // a temporary file; pages written early by trim(true) are written back
+    // when the statement is undone.
+    size_t statementImages_ = 0;
+    int statementFd_ = -1;
+    uint64_t statementSpillEnd_ = 0;
+    bool statementWrote_ = false;
     std::unique_ptr<uint8_t[]> partial_;  // partialUsed_ of partialCap_ bytes
     size_t partialUsed_ = 0, partialCap_ = 0;
     std::vector<std::unique_ptr<uint8_t[]>> spare_;
@@ -243,8 +254,8 @@ long writesSoFar();
 // Files may not grow past this many pages instead of the format's 2 GB (0:
 // the format's limit).
 void limitPages(uint32_t pages);
-// Page images a unit keeps in memory before it spills to its temporary file
-// (0: the normal bound).
+// Page images a unit, and a statement, keep in memory before they spill to
+// a temporary file (0: the normal bound).
 void limitUnitMemory(size_t pages);
 // Pages the cache holds before it writes and drops some (0: the normal 32 MB).
 void limitCache(size_t pages);

@@ -94,8 +94,11 @@ bool JetDatabase::placeRow(uint32_t page, const uint8_t* row, size_t n, uint32_t
 uint32_t JetDatabase::appendRow(StoredTable& t, const std::vector<uint8_t>& row) {
     uint32_t ref = 0;
     if (t.currentPage == 0) {
-        // The table's last data page, found once per session.
+        // The table's last data page, found once per session (a table
+        // larger than the cache passes through it).
+        size_t seen = 0;
         for (uint32_t pg : mapPages(t.ownedMap)) {
+            if ((++seen & 255) == 0) pager_->trim(true);
             const uint8_t* p = pager_->read(pg);
             if (dataPageOf(t, p)) t.currentPage = pg;
         }

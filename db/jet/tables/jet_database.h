@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -128,7 +129,12 @@ public:
     void dropTable(const std::string& name) override;
     void insertRow(const std::string& table, const std::vector<Value>& values) override;
     std::unique_ptr<Cursor> scan(const std::string& table) override;
-    int64_t changeRows(const std::string& table, const RowChanger& change) override;
+    int64_t changeRows(const std::string& table, const RowChanger& change) override {
+        return changeRows(table, change, {});
+    }
+    int64_t changeRows(const std::string& table, const RowChanger& change,
+                       const std::vector<ValueRange>& where) override;
+    std::unique_ptr<Cursor> scanWhere(const std::string& table, const std::vector<ValueRange>& where) override;
     SortOrder textOrder() const override { return sortOrder(); }
     void createIndex(const IndexDef& d) override;
     void dropIndex(const std::string& table, const std::string& name, bool constraint) override;
@@ -258,13 +264,29 @@ private:
     void freeLongValues(const StoredTable& t, uint32_t rowRef);
     // UPDATE and DELETE (row_changes.cpp).
     struct ChangeRun;
-    std::vector<uint32_t> liveRows(const StoredTable& t);
+    void changeEveryRow(ChangeRun& run);
     void changeRow(ChangeRun& run, uint32_t ref);
     void forgetKeys(StoredTable& t, const std::vector<Value>& old);
     void requireUnrelated(ChangeRun& run, const std::vector<Value>& old, const std::vector<Value>* now);
     const std::unordered_set<std::string>& relatedKeys(ChangeRun& run, const LogicalIndex& l, StoredTable& many,
                                                        const LogicalIndex& mine);
     void removeRow(uint32_t ref);
+    // Rows through an index (index_ranges.cpp). A span of keys: from `low`
+    // (empty: the first) up to the keys that begin with, or come before,
+    // `high` (none: the last).
+    struct IndexSpan {
+        std::vector<uint8_t> low;
+        std::optional<std::vector<uint8_t>> high;
+    };
+    using KeySpanList = std::vector<IndexSpan>;
+    bool keyableForQueries(const StoredColumn& c) const;
+    bool keySpans(const StoredColumn& c, bool asc, const ValueRange& r, std::vector<KeySpanList>& out) const;
+    bool indexedRows(StoredTable& t, const std::vector<ValueRange>& where, std::vector<uint32_t>& refs);
+    static KeySpanList narrowest(std::vector<KeySpanList>& lists);
+    void indexEntries(uint32_t page, const uint8_t* p, std::vector<std::vector<uint8_t>>& out) const;
+    void spanRows(const StoredTable& t, const StoredIndex& ix, const IndexSpan& s, std::vector<uint32_t>& refs);
+    const uint8_t* indexPage(const StoredTable& t, uint32_t page, int depth);
+    uint32_t liveRowOf(const StoredTable& t, uint32_t ref);
     // Runs one statement: when it fails, every page it changed is put back
     // and the in-memory view of the tables is read again from them.
     template <class F>

@@ -21,9 +21,15 @@ struct JetDatabase::ChangeRun {
     // Of each relationship whose one side is t (by its logical index): the
     // keys the many side's rows hold, gathered when first needed.
     std::unordered_map<uint32_t, std::unordered_set<std::string>> related;
+    // Rows stored again elsewhere by this statement (not offered again).
+    std::unordered_set<uint32_t> placed;
 };
 
 namespace {
+
+bool hasUnique(const StoredTable& t) {
+    return std::any_of(t.indexes.begin(), t.indexes.end(), [](const StoredIndex& ix) { return ix.unique(); });
+}
 
 void requireChangeable(const StoredTable& t, const std::string& path) {
     if (t.tableType == kSystemTable) throw jeterr::readOnly();
@@ -37,7 +43,8 @@ void requireChangeable(const StoredTable& t, const std::string& path) {
 
 }  // namespace
 
-int64_t JetDatabase::changeRows(const std::string& table, const RowChanger& change) {
+int64_t JetDatabase::changeRows(const std::string& table, const RowChanger& change,
+                               const std::vector<ValueRange>& where) {
     requireWritable();
     pager_->trim();
     int64_t changed = 0;
@@ -45,13 +52,16 @@ int64_t JetDatabase::changeRows(const std::string& table, const RowChanger& chan
         StoredTable& t = tableByName(table);
         requireChangeable(t, pager_->path());
         if (!t.indexes.empty()) requireKeyable(t);
-        for (const StoredIndex& ix : t.indexes)
-            if (ix.unique()) {
-                uniqueKeysOf(t, 0);  // the keys the rows hold now
-                break;
-            }
         ChangeRun run(t, change);
-        for (uint32_t ref : liveRows(t)) changeRow(run, ref);
+        std::vector<uint32_t> refs;
+        if (indexedRows(t, where, refs)) {
+            for (size_t i = 0; i < refs.size(); ++i) {
+                if ((i & 255) == 255) pager_->trim(true);
+                changeRow(run, refs[i]);
+            }
+        } else {
+            changeEveryRow(run);
+        }
         if (run.changed == 0) return;
         // The row count and the indexes reach the file at the next
         // durability point, as after INSERTs.
@@ -65,18 +75,22 @@ int64_t JetDatabase::changeRows(const std::string& table, const RowChanger& chan
     return changed;
 }
 
-// The table's live rows, listed before any is changed (rows stored again
-// go to its last page and are not offered twice).
-std::vector<uint32_t> JetDatabase::liveRows(const StoredTable& t) {
-    std::vector<uint32_t> refs;
+// Every live row of the table, a data page at a time (the pages listed
+// before any row changes; a row stored again is not offered twice).
+void JetDatabase::changeEveryRow(ChangeRun& run) {
     std::vector<RowSpan> rows;
-    for (uint32_t pgno : mapPages(t.ownedMap)) {
+    std::vector<uint32_t> refs;
+    size_t seen = 0;
+    for (uint32_t pgno : mapPages(run.t.ownedMap)) {
+        if ((++seen & 63) == 0) pager_->trim(true);  // no page pointer held here
         const uint8_t* p = pager_->read(pgno);
-        if (!dataPageOf(t, p)) continue;
+        if (!dataPageOf(run.t, p)) continue;
         pageRows(pgno, p, rows, true);
-        for (const RowSpan& r : rows) refs.push_back(r.ref);
+        refs.clear();
+        for (const RowSpan& r : rows)
+            if (!run.placed.count(r.ref)) refs.push_back(r.ref);
+        for (uint32_t ref : refs) changeRow(run, ref);
     }
-    return refs;
 }
 
 void JetDatabase::changeRow(ChangeRun& run, uint32_t ref) {
@@ -89,6 +103,8 @@ void JetDatabase::changeRow(ChangeRun& run, uint32_t ref) {
     const RowChange c = run.change(run.now);
     if (c == RowChange::Keep) return;
     requireUnrelated(run, run.old, c == RowChange::Replace ? &run.now : nullptr);
+    // The unique keys the rows hold, gathered before this row's go.
+    if (c == RowChange::Replace && hasUnique(t)) uniqueKeysOf(t, 0);
     forgetKeys(t, run.old);
     freeLongValues(t, ref);
     ++run.changed;
@@ -106,7 +122,7 @@ void JetDatabase::changeRow(ChangeRun& run, uint32_t ref) {
         return;
     }
     removeRow(ref);
-    appendRow(t, run.row);
+    run.placed.insert(appendRow(t, run.row));
 }
 
 // A row's keys leave the unique indexes' key sets.

@@ -173,7 +173,10 @@ void JetDatabase::forEachRow(StoredTable& t, const std::function<void(uint32_t, 
     std::vector<uint8_t> copy(kPageSize);
     size_t seen = 0;
     for (uint32_t pgno : pages) {
-        if ((++seen & 255) == 0) stillBusy();
+        if ((++seen & 255) == 0) {
+            stillBusy();
+            pager_->trim(true);  // a table larger than the cache: no page pointer is held here
+        }
         std::memcpy(copy.data(), pager_->read(pgno), kPageSize);
         if (!dataPageOf(t, copy.data())) continue;
         pageRows(pgno, copy.data(), rows, true);

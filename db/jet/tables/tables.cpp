@@ -57,6 +57,54 @@ std::unique_ptr<Cursor> JetDatabase::scan(const std::string& table) {
     return std::make_unique<JetCursor>(*this, t);
 }
 
+namespace {
+
+// The rows an index found, read one by one (index_ranges.cpp).
+class RowListCursor final : public Cursor {
+public:
+    RowListCursor(JetDatabase& db, const StoredTable& t, std::vector<uint32_t> refs, std::vector<FieldInfo> fields)
+        : db_(db), table_(t), refs_(std::move(refs)), fields_(std::move(fields)) {}
+    const std::vector<FieldInfo>& fields() const override { return fields_; }
+    bool next(std::vector<Value>& row) override {
+        if (at_ >= refs_.size()) return false;
+        if ((at_ & 255) == 0) db_.pager().trim();
+        const uint32_t ref = refs_[at_++];
+        const uint8_t* p = db_.pager().read(refPage(ref));
+        if (!db_.dataPageOf(table_, p)) db_.pager().damaged("an index names a row outside its table");
+        std::vector<RowSpan> rows;
+        db_.pageRows(refPage(ref), p, rows, false);
+        for (const RowSpan& r : rows)
+            if (r.ref == ref) {
+                copy_.assign(r.p, r.p + r.n);  // reading long values may drop the page
+                db_.decodeRow(table_, copy_.data(), copy_.size(), row);
+                return true;
+            }
+        db_.pager().damaged("an index names row " + std::to_string(ref) + ", which its page does not hold");
+    }
+
+private:
+    JetDatabase& db_;
+    StoredTable table_;
+    std::vector<uint32_t> refs_;
+    size_t at_ = 0;
+    std::vector<FieldInfo> fields_;
+    std::vector<uint8_t> copy_;
+};
+
+}  // namespace
+
+std::unique_ptr<Cursor> JetDatabase::scanWhere(const std::string& table, const std::vector<ValueRange>& where) {
+    StoredTable& t = tableByName(table);
+    std::vector<uint32_t> refs;
+    if (!indexedRows(t, where, refs)) return nullptr;
+    std::vector<FieldInfo> fields;
+    for (const auto& c : t.columns) {
+        if (unreadableColumn(c)) return nullptr;  // the scan says why
+        fields.push_back(fieldInfoOf(c));
+    }
+    return std::make_unique<RowListCursor>(*this, t, std::move(refs), std::move(fields));
+}
+
 void JetDatabase::createTable(const std::string& name, const std::vector<ColumnDef>& defs) {
     requireWritable();
     pager_->trim();
