@@ -11,7 +11,7 @@
 #include <limits>
 #include <optional>
 
-#include "db/jet/jet_database.h"
+#include "db/jet/tables/jet_database.h"
 
 namespace tp::db::jet {
 

@@ -2,7 +2,7 @@
 // that compare a column with a value fixed for the statement (=, <, <=, >,
 // >=, BETWEEN, IN). None of them holds for a Null, so a row they keep has
 // a value in that column.
-#include "db/jet/sql_query.h"
+#include "db/jet/sql/sql_query.h"
 
 namespace tp::db::jet {
 
