@@ -53,6 +53,7 @@ void IndexBuilder::addEntry(const StoredIndex& ix, const std::vector<size_t>& po
     IndexNulls nulls;
     for (size_t k : pos) nulls.add(t_.columns[k], v[k]);
     sawNull_ |= nulls.any;
+    ++rows_;
     if (ix.leavesOut(nulls)) return;
     key_.clear();
     for (size_t i = 0; i < pos.size(); ++i)
@@ -73,11 +74,12 @@ void IndexBuilder::collect(const StoredIndex& ix, const std::vector<size_t>& pos
     };
     std::vector<RowSpan> rows;
     std::vector<Value> vals;
-    std::vector<uint8_t> copy(kPageSize);
+    const uint32_t ps = db_.layout().pageSize;
+    std::vector<uint8_t> copy(ps);
     size_t seen = 0;
     for (uint32_t pgno : db_.mapPages(t_.ownedMap)) {
         if ((++seen & 255) == 0) stillBusy();
-        std::memcpy(copy.data(), db_.pager().read(pgno), kPageSize);
+        std::memcpy(copy.data(), db_.pager().read(pgno), ps);
         if (!db_.dataPageOf(t_, copy.data())) continue;
         db_.pageRows(pgno, copy.data(), rows, true);
         for (const RowSpan& r : rows) {
@@ -260,6 +262,10 @@ void IndexBuilder::build(StoredIndex& ix, bool mustFit) {
     }
     settleMap(ix);
     if (ix.slotOffset + 4 <= db_.layout().pageSize) wr32(db_.pager().modify(t_.page) + ix.slotOffset, distinct_);
+    // Access 97 keeps a user table's rows beside the count.
+    const size_t rowsAt = ix.slotOffset - db_.layout().tdef.indexCountField + kIndexSlotRows3;
+    if (db_.jet3_ && t_.tableType == kUserTable && ix.slotOffset + 4 <= db_.layout().pageSize)
+        wr32(db_.pager().modify(t_.page) + rowsAt, rows_);
 }
 
 }  // namespace tp::db::jet
