@@ -98,7 +98,10 @@ ColumnDef columnDefOf(const StoredColumn& c) {
         d.precision = c.misc[0];
         d.scale = c.misc[1];
     }
-    d.autoNumber = (c.flags & 0x04) || (c.flags & 0x40);
+    // Access 97 sets 0x40 in other columns too (text, for one): there it
+    // marks a GUID AutoNumber in Replication ID columns only.
+    d.autoNumber = (c.flags & columnflag::kAutoNumber) ||
+                   ((c.flags & columnflag::kGuidAutoNumber) && (!c.narrowText || d.type == ColType::Guid));
     d.fixedLength = c.fixed() && (d.type == ColType::Text || d.type == ColType::Binary);
     d.compressed = (c.extFlags & 0x01) && (d.type == ColType::Text || d.type == ColType::Memo);
     return d;

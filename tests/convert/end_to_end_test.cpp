@@ -497,11 +497,12 @@ TEST_F(EndToEnd, EverySourceIntoAccess97Databases) {
             compareTables(source, back, s.dbc, s.path, n);
             if (mdbtoolsAvailable()) {
                 auto counts = mdbtoolsRowCounts(mdbtoolsDump(target).out);
-                for (const auto& st : source.at("tables"))
-                    if (st.contains("records"))
-                        EXPECT_EQ(counts[lower(st.at("name").get<std::string>())],
-                                  static_cast<long>(st.at("records").size() + st.value("skipped_count", 0u)))
-                            << st.at("name") << " " << made;
+                for (const auto& st : source.at("tables")) {
+                    if (!st.contains("records")) continue;
+                    EXPECT_EQ(counts[lower(st.at("name").get<std::string>())],
+                              static_cast<long>(st.at("records").size() + st.value("skipped_count", 0u)))
+                        << st.at("name") << " " << made;
+                }
             }
         }
     }
