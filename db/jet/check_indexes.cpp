@@ -272,7 +272,8 @@ void Checker::checkIndex(TableRun& r, size_t i) {
     // tables; its system tables' counts lag), when the tree could be read
     // whole.
     const StoredIndex& ix = r.t.indexes[i];
-    if ((!db_.jet3_ || r.t.tableType == kUserTable) && problems_.size() + dropped_ == before && distinct != ix.uniqueCount)
+    if ((!db_.jet3_ || r.t.tableType == kUserTable) && problems_.size() + dropped_ == before &&
+        distinct != ix.uniqueCount)
         warning(owners_[s.owner] + ", " + pageText(r.t.page) + ": its definition counts " +
                 std::to_string(ix.uniqueCount) + " distinct keys, but the index holds " + std::to_string(distinct));
 }

@@ -190,8 +190,7 @@ private:
     std::vector<uint8_t> readDefinitionPages(StoredTable& t);
     std::string readDefinitionName(const StoredTable& t, const std::vector<uint8_t>& s, size_t& pos);
     void readColumnNames(StoredTable& t, const std::vector<uint8_t>& s, size_t& pos);
-    void readIndexes(StoredTable& t, const std::vector<uint8_t>& s, size_t& pos, uint32_t numReal,
-                     uint32_t numLogical);
+    void readIndexes(StoredTable& t, const std::vector<uint8_t>& s, size_t& pos, uint32_t numReal, uint32_t numLogical);
     Value valueOf(const StoredTable& t, const StoredColumn& c, const uint8_t* p, size_t len);
     template <class ValueOf>
     void decodeRow3(const StoredTable& t, const uint8_t* row, size_t n, std::vector<Value>& out, ValueOf valueOf);

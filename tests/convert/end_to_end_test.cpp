@@ -511,8 +511,8 @@ TEST_F(EndToEnd, EverySourceIntoAccess97Databases) {
     EXPECT_GE(n.tables, 60);
     EXPECT_GT(n.cells, 80000);
     EXPECT_LT(n.skipped, n.cells / 100);
-    std::printf("%d sources fit code page 1252, %d refused; %d tables, %ld cells compared\n", fitting,
-                refusedSources, n.tables, n.cells);
+    std::printf("%d sources fit code page 1252, %d refused; %d tables, %ld cells compared\n", fitting, refusedSources,
+                n.tables, n.cells);
 }
 
 // A source in code page 1252 into a new Access 97 file (text in the file's

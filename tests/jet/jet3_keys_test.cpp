@@ -59,7 +59,8 @@ std::vector<Index3> indexes3(const std::string& f, uint32_t page) {
     std::map<uint16_t, std::string> names;
     std::vector<uint16_t> numbers;
     for (int i = 0; i < numCols; ++i, pos += 18) numbers.push_back(le16(s, pos + 1));
-    for (int i = 0; i < numCols; ++i, pos += 1 + uint8_t(s[pos])) names[numbers[size_t(i)]] = s.substr(pos + 1, uint8_t(s[pos]));
+    for (int i = 0; i < numCols; ++i, pos += 1 + uint8_t(s[pos]))
+        names[numbers[size_t(i)]] = s.substr(pos + 1, uint8_t(s[pos]));
     std::vector<Index3> reals(numReal);
     for (uint32_t i = 0; i < numReal; ++i, pos += 39) {
         for (size_t k = 0; k < 10; ++k)
