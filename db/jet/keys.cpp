@@ -35,9 +35,8 @@ std::vector<int> JetDatabase::indexColumns(const StoredTable& t, const std::vect
         const int k = columnIndex(t, n);
         if (k < 0) throw jeterr::itemNotFound();
         const StoredColumn& c = t.columns[size_t(k)];
-        // Memo keys hold the first 255 characters, as Access's do (from
-        // Access 2000 on: Access 97 indexes no Memo field).
-        if (c.is(ColType::OLE) || c.is(ColType::Complex) || unreadableColumn(c) || (jet3_ && c.is(ColType::Memo)))
+        // Memo keys hold the first 255 characters, as Access's do.
+        if (c.is(ColType::OLE) || c.is(ColType::Complex) || unreadableColumn(c))
             throw Error(jeterr::kNotSupported, "The field '" + c.name + "' of table '" + t.name +
                                                    "' cannot be indexed by this database engine.");
         if (std::find(out.begin(), out.end(), c.number) != out.end()) throw jeterr::fieldTwice();

@@ -314,14 +314,6 @@ TEST(Jet3Write, FailingKeyStatementsLeaveTheFileUnchanged) {
         db->close();
     }
     EXPECT_EQ(test::readFile(file), before);
-    // Access 97 indexes no Memo field.
-    auto db = Database::open(file, "", false);
-    db->createTable("Notes", {col("Text", ColType::Memo)});
-    IndexDef memo;
-    memo.name = "ByText";
-    memo.table = "Notes";
-    memo.columns = {{"Text", false}};
-    EXPECT_THROW(db->createIndex(memo), db::Error);
 }
 
 // No Decimal type, no characters beyond the code page: DECIMAL columns
