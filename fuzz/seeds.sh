@@ -51,7 +51,8 @@ fi
 
 # Access 97 files as the engine writes them (made by tallyport when given):
 # a new file with and without a password, and a copy of a corpus one, each
-# with tables of long values, accented names and 255 columns.
+# with tables of long values, accented names and 255 columns, indexes, a
+# primary key and a relationship.
 if [ -n "${4:-}" ]; then
   tmp=$(mktemp -d)
   wide=$(for i in $(seq 0 254); do [ $((i % 3)) = 0 ] && printf 'M%s MEMO,' "$i" || printf 'T%s TEXT(20),' "$i"; done)
@@ -62,6 +63,11 @@ INSERT INTO [Größe] (Name) VALUES ('ä');
 CREATE TABLE Wide (${wide%,});
 CREATE TABLE Gone (A LONG);
 DROP TABLE Gone;
+ALTER TABLE [Größe] ADD CONSTRAINT PrimaryKey PRIMARY KEY (Id);
+CREATE UNIQUE INDEX ByName ON [Größe] (Name DESC, Born);
+CREATE TABLE Orders (Nr LONG, Kunde LONG, Text TEXT(20));
+INSERT INTO Orders VALUES (1, 1, 'Straße');
+ALTER TABLE Orders ADD CONSTRAINT [GrößeOrders] FOREIGN KEY (Kunde) REFERENCES [Größe];
 SQL
   "$4" new "$tmp/made97.mdb" --format 97 && "$4" sql "$tmp/made97.mdb" -f "$tmp/s.sql"
   "$4" new "$tmp/made97-password.mdb" --format 97 --password password &&

@@ -95,12 +95,6 @@ Error dateSyntax(std::string_view text) {
     return Error(kDateSyntax, "Syntax error in date in query expression '#" + std::string(text) + "#'.");
 }
 
-Error accessNinetySevenKeys(std::string_view path) {
-    return Error(kNotSupported, "The database '" + std::string(path) +
-                                    "' is in the Access 97 format; Tallyport does not create or drop indexes, "
-                                    "primary keys or relationships in it.");
-}
-
 Error itemNotFound() { return Error(kItemNotFound, "Item not found in this collection."); }
 Error tooManyIndexFields() { return Error(kTooManyIndexFields, "Cannot have more than 10 fields in an index."); }
 Error primaryKeyExists() { return Error(kPrimaryKeyExists, "Primary key already exists."); }

@@ -140,7 +140,6 @@ Error outputTableMissing(std::string_view table);                     // 3192
 Error invalidName(std::string_view name);                             // 3125
 Error required(std::string_view table, std::string_view column);      // 3314
 Error dateSyntax(std::string_view text);                              // 3075, text between the # signs
-Error accessNinetySevenKeys(std::string_view path);                   // 3251, key DDL on an Access 97 file
 // Keys, indexes and relationships.
 Error itemNotFound();                                                  // 3265 (a field an index names)
 Error tooManyIndexFields();                                            // 3277

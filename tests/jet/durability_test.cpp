@@ -51,38 +51,35 @@ using Step = std::function<void(Database&)>;
 
 // A short script touching every kind of change: new tables, rows with long
 // values on pages of their own, a primary key, a dropped table, an earlier
-// table dropped, a relationship (keys: not in Access 97 files, where the
-// engine writes none).
-std::vector<Step> script(bool keys = true) {
+// table dropped, a relationship.
+std::vector<Step> script() {
     std::vector<Step> s;
     s.push_back([](Database& db) { db.createTable("Alpha", columns()); });
     for (int i = 0; i < 3; ++i) s.push_back([i](Database& db) { db.insertRow("Alpha", row(i)); });
     s.push_back([](Database& db) { db.createTable("Beta", columns()); });
     s.push_back([](Database& db) { db.insertRow("Beta", row(5)); });
-    if (keys)
-        s.push_back([](Database& db) {
-            IndexDef key;
-            key.name = "PrimaryKey";
-            key.table = "Beta";
-            key.columns = {{"Id", false}};
-            key.primary = true;
-            db.createIndex(key);
-        });
+    s.push_back([](Database& db) {
+        IndexDef key;
+        key.name = "PrimaryKey";
+        key.table = "Beta";
+        key.columns = {{"Id", false}};
+        key.primary = true;
+        db.createIndex(key);
+    });
     s.push_back([](Database& db) { db.dropTable("Alpha"); });
     s.push_back([](Database& db) { db.insertRow("Beta", row(1)); });
     s.push_back([](Database& db) { db.dropTable("Table1"); });
     s.push_back([](Database& db) { db.createTable("Alpha", columns()); });
     s.push_back([](Database& db) { db.insertRow("Alpha", row(2)); });
-    if (keys)
-        s.push_back([](Database& db) {
-            RelationshipDef r;
-            r.name = "BetaAlpha";
-            r.table = "Alpha";
-            r.columns = {"Id"};
-            r.referenced = "Beta";
-            r.cascadeDelete = true;
-            db.addRelationship(r);
-        });
+    s.push_back([](Database& db) {
+        RelationshipDef r;
+        r.name = "BetaAlpha";
+        r.table = "Alpha";
+        r.columns = {"Id"};
+        r.referenced = "Beta";
+        r.cascadeDelete = true;
+        db.addRelationship(r);
+    });
     return s;
 }
 
@@ -109,7 +106,7 @@ TEST_P(DurabilityFormats, WriteFailureAtEveryWriteLeavesTheStatementsBefore) {
     test::ScopedEnv env("TALLYPORT_SYNC_INTERVAL_MS", "0");
     NoFaults reset;
     test::TempDir dir;
-    const auto steps = script(std::string(source).find("V1997") == std::string::npos);
+    const auto steps = script();
     // The file after each prefix of the script, without faults.
     std::vector<std::string> expected;
     long totalWrites = 0;

@@ -9,7 +9,6 @@
 namespace tp::db::jet {
 
 void Checker::checkKeys(const std::vector<std::pair<uint32_t, std::string>>& tables) {
-    if (db_.jet3_) return;
     std::unordered_map<uint32_t, StoredTable> all;
     for (const auto& [page, name] : tables) {
         if (page >= pages_) continue;

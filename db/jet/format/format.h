@@ -123,7 +123,10 @@ struct TdefLayout {
     constexpr size_t columns(size_t real) const { return indexCounts + indexCountSize * real; }
 };
 inline constexpr TdefLayout kTdef4{0x10, 0x14, 0x28, 0x29, 0x2B, 0x2D, 0x2F, 0x33, 0x37, 0x3B, 0x3F, 12, 25, 4};
-inline constexpr TdefLayout kTdef3{0x0C, 0x10, 0x14, 0x15, 0x17, 0x19, 0x1B, 0x1F, 0x23, 0x27, 0x2B, 8, 18, 0};
+inline constexpr TdefLayout kTdef3{0x0C, 0x10, 0x14, 0x15, 0x17, 0x19, 0x1B, 0x1F, 0x23, 0x27, 0x2B, 8, 18, 4};
+// Jet 3: the first 4 bytes of a real index's count slot hold the rows of a
+// user table (0 in system tables), as Access 97 writes them.
+inline constexpr size_t kIndexSlotRows3 = 0;
 inline constexpr size_t kTdefNext = page::kNextTdef;  // next TDEF page, on every TDEF page
 inline constexpr size_t kTdefContinuation = 0x08;     // where a continuation page's bytes start
 inline constexpr size_t kRealIndexSize = 52;

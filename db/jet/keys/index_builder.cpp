@@ -55,6 +55,7 @@ void IndexBuilder::addEntry(const StoredIndex& ix, const std::vector<size_t>& po
     IndexNulls nulls;
     for (size_t k : pos) nulls.add(t_.columns[k], v[k]);
     sawNull_ |= nulls.any;
+    ++rows_;
     if (ix.leavesOut(nulls)) return;
     key_.clear();
     for (size_t i = 0; i < pos.size(); ++i)
@@ -75,14 +76,15 @@ void IndexBuilder::collect(const StoredIndex& ix, const std::vector<size_t>& pos
     };
     std::vector<RowSpan> rows;
     std::vector<Value> vals;
-    std::vector<uint8_t> copy(kPageSize);
+    const uint32_t ps = db_.layout().pageSize;
+    std::vector<uint8_t> copy(ps);
     size_t seen = 0;
     for (uint32_t pgno : db_.mapPages(t_.ownedMap)) {
         if ((++seen & 255) == 0) {
             stillBusy();
             db_.pager().trim(true);  // a table larger than the cache: no page pointer is held here
         }
-        std::memcpy(copy.data(), db_.pager().read(pgno), kPageSize);
+        std::memcpy(copy.data(), db_.pager().read(pgno), ps);
         if (!db_.dataPageOf(t_, copy.data())) continue;
         db_.pageRows(pgno, copy.data(), rows, true);
         for (const RowSpan& r : rows) {
@@ -265,6 +267,10 @@ void IndexBuilder::build(StoredIndex& ix, bool mustFit) {
     }
     settleMap(ix);
     if (ix.slotOffset + 4 <= db_.layout().pageSize) encodeLE32(db_.pager().modify(t_.page) + ix.slotOffset, distinct_);
+    // Access 97 keeps a user table's rows beside the count.
+    const size_t rowsAt = ix.slotOffset - db_.layout().tdef.indexCountField + kIndexSlotRows3;
+    if (db_.jet3_ && t_.tableType == kUserTable && ix.slotOffset + 4 <= db_.layout().pageSize)
+        encodeLE32(db_.pager().modify(t_.page) + rowsAt, rows_);
 }
 
 }  // namespace tp::db::jet

@@ -86,6 +86,7 @@ private:
     Entry last_;  // the last entry written
     PageBody body_;
     uint32_t distinct_ = 0;
+    uint32_t rows_ = 0;  // rows of the table (Access 97 keeps their count with the index)
 };
 
 }  // namespace tp::db::jet

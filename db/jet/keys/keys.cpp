@@ -48,23 +48,25 @@ std::vector<int> JetDatabase::indexColumns(const StoredTable& t, const std::vect
 // An empty root page and a usage map for a new index (its map beside the
 // table's own maps when there is room).
 uint32_t JetDatabase::newIndexPages(StoredTable& t, StoredIndex& ix) {
-    const uint8_t emptyMap[69] = {usagemap::kInline};
-    if (!placeRow(t.ownedMap >> 8, emptyMap, sizeof emptyMap, ix.mapRef)) {
+    const Layout& L = layout();
+    std::vector<uint8_t> emptyMap(L.usageMapRowSize, 0);
+    emptyMap[usagemap::kType] = usagemap::kInline;
+    if (!placeRow(t.ownedMap >> 8, emptyMap.data(), emptyMap.size(), ix.mapRef)) {
         const uint32_t mapPage = allocPage();
         uint8_t* mp = pager_->modify(mapPage);
-        std::memset(mp, 0, kPageSize);
+        std::memset(mp, 0, ps_);
         mp[0] = uint8_t(PageType::Data);
         mp[1] = 0x01;
-        encodeLE16(mp + datapage::kFreeSpace, kDataPageFree);
-        if (!placeRow(mapPage, emptyMap, sizeof emptyMap, ix.mapRef))
+        encodeLE16(mp + datapage::kFreeSpace, uint32_t(L.emptyDataPageFree()));
+        if (!placeRow(mapPage, emptyMap.data(), emptyMap.size(), ix.mapRef))
             throw Error("A usage map does not fit on an empty page.");
     }
     ix.root = allocPage();
     uint8_t* rp = pager_->modify(ix.root);
-    std::memset(rp, 0, kPageSize);
+    std::memset(rp, 0, ps_);
     rp[0] = uint8_t(PageType::IndexLeaf);
     rp[1] = 0x01;
-    encodeLE16(rp + kIndexFreeSpace, uint32_t(kIndexEntryBytes));
+    encodeLE16(rp + kIndexFreeSpace, uint32_t(L.indexEntryBytes()));
     encodeLE32(rp + kIndexOwner, t.page);
     mapSet(ix.mapRef, ix.root, true);
     return ix.root;
@@ -97,7 +99,7 @@ void JetDatabase::createIndexNow(const IndexDef& d) {
         if (d.primary && lx.primary()) throw jeterr::primaryKeyExists();
     }
     if (t.logical.size() >= kMaxIndexes) throw jeterr::tooManyIndexes(t.name);
-    ix.flags = realindex::kAccessFlag;
+    ix.flags = jet3_ ? 0 : realindex::kAccessFlag;  // Access 97 sets no such flag
     if (d.unique || d.primary) ix.flags |= indexflag::kUnique;
     if (d.primary || d.disallowNull) ix.flags |= indexflag::kRequired;
     if (d.ignoreNull) ix.flags |= indexflag::kIgnoreNulls;
@@ -108,8 +110,8 @@ void JetDatabase::createIndexNow(const IndexDef& d) {
     }
     newIndexPages(t, ix);
     IndexSections x = indexSections(t);
-    x.slots.emplace_back(kTdef4.indexCountSize, 0);
-    x.reals.push_back(realIndexBlock(ix));
+    x.slots.emplace_back(layout().tdef.indexCountSize, 0);
+    x.reals.push_back(realIndexBlock(ix, layout()));
     LogicalIndex lx;
     lx.name = d.name;
     lx.number = uint32_t(x.logical.size());

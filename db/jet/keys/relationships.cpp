@@ -56,7 +56,7 @@ int64_t intOf(const Value& v) { return v.kind() == Kind::Int ? v.integer() : 0; 
 std::vector<RelationshipDef> JetDatabase::relationships() {
     requireOpen();
     std::vector<RelationshipDef> out;
-    if (jet3_ || findTable("MSysRelationships").empty()) return out;
+    if (findTable("MSysRelationships").empty()) return out;
     StoredTable& rel = tableByName("MSysRelationships");
     const RelColumns c(rel);
     if (!c.complete()) return out;
@@ -221,12 +221,12 @@ void JetDatabase::addForeignKeyIndexes(const RelationshipDef& d, StoredTable& ma
     StoredIndex ix;
     ix.columns = k.manyCols;
     ix.ascending.assign(k.manyCols.size(), true);
-    ix.flags = realindex::kAccessFlag;
+    ix.flags = jet3_ ? 0 : realindex::kAccessFlag;
     newIndexPages(many, ix);
     IndexSections x = indexSections(many);
-    x.slots.emplace_back(kTdef4.indexCountSize, 0);
-    x.slots.back()[0] = kForeignSlot;
-    x.reals.push_back(realIndexBlock(ix));
+    x.slots.emplace_back(layout().tdef.indexCountSize, 0);
+    if (!jet3_) x.slots.back()[0] = kForeignSlot;
+    x.reals.push_back(realIndexBlock(ix, layout()));
     const bool self = &many == &one;
     LogicalIndex manyIx;
     manyIx.name = d.name;

@@ -100,7 +100,7 @@ bool encodeNumeric(const std::string& text, int scale, int precision, uint8_t* o
 void encodeFixedValue(const StoredColumn& c, ColType type, const Value& v, uint8_t* p, size_t size,
                       uint32_t& autoNumber);
 // index_definitions.cpp: a real index's block in a table definition
-std::vector<uint8_t> realIndexBlock(const StoredIndex& ix);
+std::vector<uint8_t> realIndexBlock(const StoredIndex& ix, const Layout& layout);
 // index_pages.cpp: a value's part of an index key
 void appendIndexKey(std::vector<uint8_t>& e, const StoredColumn& c, const Value& x, bool asc, SortOrder database);
 
@@ -180,18 +180,15 @@ private:
         requireOpen();
         if (pager_->readOnly()) throw jeterr::readOnly();
     }
-    // Indexes, primary keys and relationships are written in Jet 4/ACE files only.
-    void requireKeysWritable() const {
-        requireWritable();
-        if (jet3_) throw jeterr::accessNinetySevenKeys(pager_->path());
-    }
+    void requireKeysWritable() const { requireWritable(); }
 
     // Reading.
     StoredTable loadTable(uint32_t page, const std::string& name);
     StoredTable& loadedTable(const CatalogEntry& e);
-    StoredTable loadTable3(StoredTable t, const std::vector<uint8_t>& s);
     std::vector<uint8_t> readDefinitionPages(StoredTable& t);
+    std::string readDefinitionName(const StoredTable& t, const std::vector<uint8_t>& s, size_t& pos);
     void readColumnNames(StoredTable& t, const std::vector<uint8_t>& s, size_t& pos);
+    void readIndexes(StoredTable& t, const std::vector<uint8_t>& s, size_t& pos, uint32_t numReal, uint32_t numLogical);
     Value valueOf(const StoredTable& t, const StoredColumn& c, const uint8_t* p, size_t len);
     template <class ValueOf>
     void decodeRow3(const StoredTable& t, const uint8_t* row, size_t n, std::vector<Value>& out, ValueOf valueOf);
@@ -346,6 +343,8 @@ private:
     // and written back with the rest of the definition as it was.
     IndexSections indexSections(const StoredTable& t);
     void writeIndexSections(StoredTable& t, IndexSections x);
+    void putDefinitionName(std::vector<uint8_t>& s, const std::string& name) const;
+    std::string indexNameOrder(const std::string& name) const;
     std::vector<uint8_t> definitionStream(const StoredTable& t);
     void rewriteDefinition(StoredTable& t, const std::vector<uint8_t>& s);
     void removeLogical(StoredTable& t, IndexSections& x, uint32_t number);
@@ -387,7 +386,7 @@ private:
     std::unique_ptr<Pager> pager_;
     FileFormat format_ = FileFormat::Jet4;
     // Access 97 (Jet 3): 2048-byte pages, narrower page/row/definition
-    // fields, text in the code page of the header. Opened read-only.
+    // fields, text in the code page of the header.
     bool jet3_ = false;
     uint32_t ps_ = kPageSize;
     uint32_t rowsAt_ = datapage::kRowCount;  // data page: offset of the row count (Jet 3: kRowCount3)

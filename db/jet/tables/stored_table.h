@@ -100,7 +100,7 @@ struct StoredTable {
     std::vector<LogicalIndex> logical;
     bool manySide = false;  // the many side of a relationship: new rows are checked
     std::vector<LongValueMaps> longValueMaps;
-    // Where the parts of the definition lie (Jet 4/ACE): the column
+    // Where the parts of the definition lie: the column
     // descriptors, the real index blocks, the end of the logical index names.
     size_t columnsAt = 0, realAt = 0, indexesEnd = 0;
     std::vector<uint32_t> tdefPages;

@@ -98,7 +98,10 @@ ColumnDef columnDefOf(const StoredColumn& c) {
         d.precision = c.misc[0];
         d.scale = c.misc[1];
     }
-    d.autoNumber = (c.flags & 0x04) || (c.flags & 0x40);
+    // Access 97 sets 0x40 in other columns too (text, for one): there it
+    // marks a GUID AutoNumber in Replication ID columns only.
+    d.autoNumber = (c.flags & columnflag::kAutoNumber) ||
+                   ((c.flags & columnflag::kGuidAutoNumber) && (!c.narrowText || d.type == ColType::Guid));
     d.fixedLength = c.fixed() && (d.type == ColType::Text || d.type == ColType::Binary);
     d.compressed = (c.extFlags & 0x01) && (d.type == ColType::Text || d.type == ColType::Memo);
     return d;
@@ -218,45 +221,31 @@ std::vector<uint8_t> JetDatabase::readDefinitionPages(StoredTable& t) {
     return s;
 }
 
-// The column names after the descriptors (Jet 4: 2-byte length and UTF-16;
-// Jet 3: 1-byte length and the code page).
-void JetDatabase::readColumnNames(StoredTable& t, const std::vector<uint8_t>& s, size_t& pos) {
+// A name of the definition at pos (columns, logical indexes): Jet 4 a
+// 2-byte length and UTF-16, Jet 3 a 1-byte length and the code page.
+std::string JetDatabase::readDefinitionName(const StoredTable& t, const std::vector<uint8_t>& s, size_t& pos) {
     const size_t lengthSize = layout().nameLengthSize;
-    for (auto& col : t.columns) {
-        if (pos + lengthSize > s.size()) damaged("the definition of table '" + t.name + "' is truncated");
-        const size_t len = lengthSize == 2 ? decodeLE16(&s[pos]) : s[pos];
-        pos += lengthSize;
-        if (pos + len > s.size()) damaged("the definition of table '" + t.name + "' is truncated");
-        col.name = jet3_ ? decodeNarrowText(&s[pos], len, codePage_) : decodeText(&s[pos], len);
-        pos += len;
-    }
+    if (pos + lengthSize > s.size()) damaged("the definition of table '" + t.name + "' is truncated");
+    const size_t len = lengthSize == 2 ? decodeLE16(&s[pos]) : s[pos];
+    pos += lengthSize;
+    if (pos + len > s.size()) damaged("the definition of table '" + t.name + "' is truncated");
+    std::string name = jet3_ ? decodeNarrowText(&s[pos], len, codePage_) : decodeText(&s[pos], len);
+    pos += len;
+    return name;
 }
 
-StoredTable JetDatabase::loadTable(uint32_t first, const std::string& name) {
-    StoredTable t;
-    t.name = name;
-    t.page = first;
-    const std::vector<uint8_t> s = readDefinitionPages(t);
-    auto need = [&](size_t pos, size_t len) {
-        if (pos + len > s.size()) damaged("the definition of table '" + name + "' is truncated");
+void JetDatabase::readColumnNames(StoredTable& t, const std::vector<uint8_t>& s, size_t& pos) {
+    for (auto& col : t.columns) col.name = readDefinitionName(t, s, pos);
+}
+
+// The real and logical indexes from pos (after the column names), their
+// names, and where each part lies.
+void JetDatabase::readIndexes(StoredTable& t, const std::vector<uint8_t>& s, size_t& pos, uint32_t numReal,
+                              uint32_t numLogical) {
+    const Layout& L = layout();
+    auto need = [&](size_t at, size_t len) {
+        if (at + len > s.size()) damaged("the definition of table '" + t.name + "' is truncated");
     };
-    t.definitionBytes = s.size();
-    if (s.size() >= tdef::kLength + 4) t.definitionLength = decodeLE32(&s[tdef::kLength]);
-    if (jet3_) return loadTable3(std::move(t), s);
-    const Layout& L = kJet4;
-    need(0, L.tdef.indexCounts);
-    readTdefHead(s, L.tdef, t);
-    const uint32_t numLogical = decodeLE32(&s[L.tdef.numLogical]);
-    const uint32_t numReal = decodeLE32(&s[L.tdef.numReal]);
-    if (numReal > tdef::kMaxIndexes || numLogical > tdef::kMaxIndexes)
-        damaged("table '" + name + "' has too many indexes");
-    size_t pos = L.tdef.columns(numReal);
-    t.columnsAt = pos;
-    need(pos, L.column.size * size_t(t.numCols));
-    for (int i = 0; i < t.numCols; ++i)
-        t.columns.push_back(storedColumn(&s[pos + L.column.size * size_t(i)], L.column));
-    pos += L.column.size * size_t(t.numCols);
-    readColumnNames(t, s, pos);
     t.realAt = pos;
     for (uint32_t i = 0; i < numReal; ++i) {
         need(pos, L.realIndex.size);
@@ -271,55 +260,40 @@ StoredTable JetDatabase::loadTable(uint32_t first, const std::string& name) {
         t.logical.push_back(logicalIndex(&s[pos + L.logicalIndex.size * i], L.logicalIndex));
     pos += L.logicalIndex.size * size_t(numLogical);
     for (LogicalIndex& lx : t.logical) {
-        need(pos, L.nameLengthSize);
-        const size_t len = decodeLE16(&s[pos]);
-        need(pos + L.nameLengthSize, len);
-        lx.name = decodeText(&s[pos + L.nameLengthSize], len);
-        pos += L.nameLengthSize + len;
+        lx.name = readDefinitionName(t, s, pos);
         t.manySide |= lx.foreign() && lx.relSide == 2;
     }
     t.indexesEnd = pos;
-    readLongValueMaps(s, pos, t);
-    finishColumns(t);
-    return t;
 }
 
-// Access 97 table definition: narrower counts and descriptors, one-byte
-// name lengths, names in the code page. Indexes are read for checks only
-// (these files are not written).
-StoredTable JetDatabase::loadTable3(StoredTable t, const std::vector<uint8_t>& s) {
-    const std::string& name = t.name;
+// A table definition of either version (Jet 3: narrower counts and
+// descriptors, one-byte name lengths, names in the code page).
+StoredTable JetDatabase::loadTable(uint32_t first, const std::string& name) {
+    StoredTable t;
+    t.name = name;
+    t.page = first;
+    const std::vector<uint8_t> s = readDefinitionPages(t);
     auto need = [&](size_t pos, size_t len) {
         if (pos + len > s.size()) damaged("the definition of table '" + name + "' is truncated");
     };
-    const Layout& L = kJet3;
+    t.definitionBytes = s.size();
+    if (s.size() >= tdef::kLength + 4) t.definitionLength = decodeLE32(&s[tdef::kLength]);
+    const Layout& L = layout();
     need(0, L.tdef.indexCounts);
     readTdefHead(s, L.tdef, t);
+    const uint32_t numLogical = decodeLE32(&s[L.tdef.numLogical]);
     const uint32_t numReal = decodeLE32(&s[L.tdef.numReal]);
-    if (numReal > tdef::kMaxIndexes) damaged("table '" + name + "' has too many indexes");
+    if (numReal > tdef::kMaxIndexes || numLogical > tdef::kMaxIndexes)
+        damaged("table '" + name + "' has too many indexes");
     size_t pos = L.tdef.columns(numReal);
+    t.columnsAt = pos;
     need(pos, L.column.size * size_t(t.numCols));
     for (int i = 0; i < t.numCols; ++i)
         t.columns.push_back(storedColumn(&s[pos + L.column.size * size_t(i)], L.column));
     pos += L.column.size * size_t(t.numCols);
     readColumnNames(t, s, pos);
-    for (uint32_t i = 0; i < numReal && pos + L.realIndex.size <= s.size(); ++i, pos += L.realIndex.size) {
-        StoredIndex ix = realIndex(&s[pos], L.realIndex);
-        ix.slotOffset = L.tdef.uniqueCount(i);
-        t.indexes.push_back(ix);
-    }
-    // Then the logical indexes and their names, then the long-value maps
-    // (read when the definition holds them whole).
-    const uint32_t numLogical = decodeLE32(&s[L.tdef.numLogical]);
-    if (numLogical <= tdef::kMaxIndexes && pos + L.logicalIndex.size * size_t(numLogical) <= s.size()) {
-        pos += L.logicalIndex.size * size_t(numLogical);
-        bool whole = true;
-        for (uint32_t i = 0; i < numLogical && whole; ++i) {
-            whole = pos < s.size();
-            if (whole) pos += L.nameLengthSize + s[pos];
-        }
-        if (whole) readLongValueMaps(s, pos, t);
-    }
+    readIndexes(t, s, pos, numReal, numLogical);
+    readLongValueMaps(s, pos, t);
     finishColumns(t);
     return t;
 }

@@ -47,6 +47,14 @@ class NarrowEncoder {
 public:
     explicit NarrowEncoder(unsigned codePage) : codePage_(codePage) {
         cd_ = iconv_open(("CP" + std::to_string(codePage)).c_str(), "UTF-8");
+        // The bytes a Windows single-byte code page leaves undefined stand
+        // for the Latin-1 character of their number, as Windows reads and
+        // writes them (1252: 0x81, 0x8D, 0x8F, 0x90, 0x9D).
+        if (codePage < 1250 || codePage > 1258) return;
+        for (int b = 0x80; b < 0x100; ++b) {
+            const uint8_t byte = uint8_t(b);
+            undefined_[size_t(b - 0x80)] = decodeNarrowText(&byte, 1, codePage) == "\xEF\xBF\xBD";
+        }
     }
     ~NarrowEncoder() {
         if (cd_ != iconv_t(-1)) iconv_close(cd_);
@@ -62,15 +70,31 @@ public:
         size_t inLeft = text.size();
         char* o = reinterpret_cast<char*>(out.data());
         size_t oLeft = out.size();
-        const bool ok = iconv(cd_, &in, &inLeft, &o, &oLeft) != size_t(-1) &&
-                        iconv(cd_, nullptr, nullptr, &o, &oLeft) != size_t(-1);
+        bool ok = false;
+        while (!(ok = iconv(cd_, &in, &inLeft, &o, &oLeft) != size_t(-1)) && undefinedByte(in, inLeft, o, oLeft)) {
+            in += 2;
+            inLeft -= 2;
+        }
+        ok = ok && iconv(cd_, nullptr, nullptr, &o, &oLeft) != size_t(-1);
         out.resize(out.size() - oLeft);
         return ok && inLeft == 0;
     }
 
 private:
+    // At `in` a character U+0080..U+00FF whose byte the code page leaves
+    // undefined: that byte is written.
+    bool undefinedByte(const char* in, size_t inLeft, char*& o, size_t& oLeft) const {
+        if (inLeft < 2 || oLeft < 1 || (uint8_t(in[0]) != 0xC2 && uint8_t(in[0]) != 0xC3)) return false;
+        const uint8_t byte = uint8_t(((uint8_t(in[0]) & 0x03) << 6) | (uint8_t(in[1]) & 0x3F));
+        if (!undefined_[size_t(byte - 0x80)]) return false;
+        *o++ = char(byte);
+        --oLeft;
+        return true;
+    }
+
     unsigned codePage_;
     iconv_t cd_;
+    bool undefined_[0x80] = {};
 };
 
 }  // namespace
