@@ -99,8 +99,8 @@ void IndexBuilder::writePage(uint32_t page, uint8_t type, const PageBody& b, uin
     const IndexPageLayout& L = db_.layout().indexPage;
     uint8_t* p = db_.pager().modify(page);
     std::memset(p, 0, db_.layout().pageSize);
-    p[0] = type;
-    p[1] = 0x01;
+    p[page::kType] = type;
+    p[page::kMarker] = page::kMarkerValue;
     encodeLE32(p + kIndexOwner, t_.page);
     encodeLE32(p + L.prev, prev);
     encodeLE32(p + L.next, next);

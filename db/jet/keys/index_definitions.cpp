@@ -156,8 +156,8 @@ void JetDatabase::rewriteDefinition(StoredTable& t, const std::vector<uint8_t>& 
         const size_t head = i == 0 ? 0 : kTdefContinuation;
         const size_t take = std::min(s.size() - pos, size_t(ps_) - head);
         std::memcpy(p + head, s.data() + pos, take);
-        p[0] = uint8_t(PageType::TableDef);
-        p[1] = 0x01;
+        p[page::kType] = uint8_t(PageType::TableDef);
+        p[page::kMarker] = page::kMarkerValue;
         const size_t used = head + take;
         encodeLE16(p + datapage::kFreeSpace, uint32_t(ps_ > used + 8 ? ps_ - used - 8 : 0));
         // Access 97 keeps "VC" where later versions count the free bytes.

@@ -55,8 +55,8 @@ uint32_t JetDatabase::newIndexPages(StoredTable& t, StoredIndex& ix) {
         const uint32_t mapPage = allocPage();
         uint8_t* mp = pager_->modify(mapPage);
         std::memset(mp, 0, ps_);
-        mp[0] = uint8_t(PageType::Data);
-        mp[1] = 0x01;
+        mp[page::kType] = uint8_t(PageType::Data);
+        mp[page::kMarker] = page::kMarkerValue;
         encodeLE16(mp + datapage::kFreeSpace, uint32_t(L.emptyDataPageFree()));
         if (!placeRow(mapPage, emptyMap.data(), emptyMap.size(), ix.mapRef))
             throw Error("A usage map does not fit on an empty page.");
@@ -64,8 +64,8 @@ uint32_t JetDatabase::newIndexPages(StoredTable& t, StoredIndex& ix) {
     ix.root = allocPage();
     uint8_t* rp = pager_->modify(ix.root);
     std::memset(rp, 0, ps_);
-    rp[0] = uint8_t(PageType::IndexLeaf);
-    rp[1] = 0x01;
+    rp[page::kType] = uint8_t(PageType::IndexLeaf);
+    rp[page::kMarker] = page::kMarkerValue;
     encodeLE16(rp + kIndexFreeSpace, uint32_t(L.indexEntryBytes()));
     encodeLE32(rp + kIndexOwner, t.page);
     mapSet(ix.mapRef, ix.root, true);

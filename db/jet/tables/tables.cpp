@@ -203,7 +203,7 @@ void JetDatabase::createTableNow(const std::string& name, const std::vector<Colu
     // The maps' rows: an inline map starting at page 0, whose first byte is
     // 0x01 in the maps of owned pages (page 0 is no table's: Access writes so).
     std::vector<uint8_t> ownedRow(layout().usageMapRowSize, 0), freeRow(layout().usageMapRowSize, 0);
-    ownedRow[0] = 0x01;
+    ownedRow[usagemap::kType] = usagemap::kReference;
     const uint32_t owned = placeUsageMap(mapPage, ownedRow);
     const uint32_t freeMap = placeUsageMap(mapPage, freeRow);
     std::vector<LongValueMaps> lv;
