@@ -50,13 +50,28 @@ std::vector<Value> row(int i) {
 using Step = std::function<void(Database&)>;
 
 // A short script touching every kind of change: new tables, rows with long
-// values on pages of their own, a primary key, a dropped table, an earlier
+// values on pages of their own, rows changed and deleted, a primary key, a dropped table, an earlier
 // table dropped, a relationship (keys: not in Access 97 files, where the
 // engine writes none).
 std::vector<Step> script(bool keys = true) {
     std::vector<Step> s;
     s.push_back([](Database& db) { db.createTable("Alpha", columns()); });
     for (int i = 0; i < 3; ++i) s.push_back([i](Database& db) { db.insertRow("Alpha", row(i)); });
+    // An UPDATE that rewrites long values and moves rows, and a DELETE.
+    s.push_back([](Database& db) {
+        db.changeRows("Alpha", [](std::vector<Value>& v) {
+            if (v[1].text() == "row 0") return RowChange::Keep;
+            v[1] = Value(v[1].text() + " changed");
+            v[2] = Value(std::string(9000, 'u'));
+            v[4] = Value();
+            return RowChange::Replace;
+        });
+    });
+    s.push_back([](Database& db) {
+        db.changeRows("Alpha", [](std::vector<Value>& v) {
+            return v[1].text() == "row 1 changed" ? RowChange::Remove : RowChange::Keep;
+        });
+    });
     s.push_back([](Database& db) { db.createTable("Beta", columns()); });
     s.push_back([](Database& db) { db.insertRow("Beta", row(5)); });
     if (keys)
