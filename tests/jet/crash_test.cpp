@@ -307,7 +307,7 @@ TEST(CrashSafety, KilledUpdateOrDeleteLeavesTheTableBeforeOrAfter) {
             after = tableText(*db, "Big");
         }
         ASSERT_NE(after, before);
-        for (int round = 0; round < 10; ++round) {
+        for (int round = 0; round < 7; ++round) {
             SCOPED_TRACE("round " + std::to_string(round));
             fs::copy_file(base, file, fs::copy_options::overwrite_existing);
             const pid_t pid = startWriter(file, scriptFile, round % 3 == 2);
@@ -333,9 +333,9 @@ TEST(CrashSafety, KilledUpdateOrDeleteLeavesTheTableBeforeOrAfter) {
             if (HasFailure()) return;
         }
     }
-    EXPECT_GE(kills, 15);
+    EXPECT_GE(kills, 10);
     EXPECT_GT(wasBefore, 0);
-    std::printf("change statements killed: %d of 30, %d left the table as before, %d as after\n", kills, wasBefore,
+    std::printf("change statements killed: %d of 21, %d left the table as before, %d as after\n", kills, wasBefore,
                 wasAfter);
 }
 
