@@ -60,6 +60,16 @@ std::pair<double, double> integerRange(const StoredColumn& c) {
     return {-2147483648.0, 2147483647.0};
 }
 
+// An integer column's bound: rounded outward, within the column's range.
+std::optional<Value> integerBound(const StoredColumn& c, const Value& v, bool upper, bool& empty) {
+    const std::optional<double> d = numberOf(v);
+    if (!d) return std::nullopt;
+    const auto [lo, hi] = integerRange(c);
+    const double r = upper ? std::ceil(*d) : std::floor(*d);
+    if ((upper && r < lo) || (!upper && r > hi)) empty = true;
+    return Value(int64_t(std::clamp(r, lo, hi)));
+}
+
 // A bound of a span as a value the column's key is made of, moved outward
 // (a lower bound down, an upper one up) so that no row the comparison keeps
 // falls outside; nullopt when the value does not key this column. `empty`
@@ -70,14 +80,7 @@ std::optional<Value> boundValue(const StoredColumn& c, const Value& v, bool uppe
         if (v.kind() == Kind::Text) return v;
         return std::nullopt;
     }
-    if (c.is(ColType::Byte) || c.is(ColType::Int) || c.is(ColType::Long)) {
-        const std::optional<double> d = numberOf(v);
-        if (!d) return std::nullopt;
-        const auto [lo, hi] = integerRange(c);
-        const double r = upper ? std::ceil(*d) : std::floor(*d);
-        if ((upper && r < lo) || (!upper && r > hi)) empty = true;
-        return Value(int64_t(std::clamp(r, lo, hi)));
-    }
+    if (c.is(ColType::Byte) || c.is(ColType::Int) || c.is(ColType::Long)) return integerBound(c, v, upper, empty);
     if (c.is(ColType::Double)) {
         const std::optional<double> d = numberOf(v);
         if (!d || !std::isfinite(*d)) return std::nullopt;
