@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -190,6 +191,9 @@ public:
     // The sort order text compares by in queries (the database's).
     virtual SortOrder textOrder() const { return kGeneralLegacy; }
 
+    // The table's row count as its definition keeps it (nothing when the
+    // engine keeps none): SELECT COUNT(*) of a whole table.
+    virtual std::optional<int64_t> rowCount(const std::string& /*table*/) { return std::nullopt; }
     // Rows in storage order; fields() describe the columns with ADO types.
     virtual std::unique_ptr<Cursor> scan(const std::string& table) = 0;
     // The rows that may meet the conditions (every row that does, perhaps

@@ -264,4 +264,95 @@ TEST(CrashSafety, KilledCreationLeavesNoHalfMadeFile) {
     std::printf("creations killed: %d left nothing, %d left a whole database\n", none, made);
 }
 
+// One UPDATE or DELETE over thousands of rows (rows moved, long values
+// rewritten and freed, an index range), its writer killed at random
+// moments: the table is afterwards as before the statement or as after it,
+// the other tables as they were, and the file sound to every reader.
+TEST(CrashSafety, KilledUpdateOrDeleteLeavesTheTableBeforeOrAfter) {
+    if (!fs::exists(test::corpusPath(kAccessMade)) || !fs::exists(test::tallyportExe())) GTEST_SKIP();
+    test::TempDir dir;
+    const auto base = dir.file("base.mdb");
+    fs::copy_file(test::corpusPath(kAccessMade), base);
+    std::map<std::string, std::string> original;
+    {
+        auto db = Database::open(base, "", false);
+        for (const auto& t : db->listTables())
+            if (t.kind == TableKind::User) original[t.name] = tableText(*db, t.name);
+        db->createTable("Big", {test::storage::column("Id", ColType::Long), test::storage::column("Name", ColType::Text, 40),
+                                test::storage::column("Notes", ColType::Memo), test::storage::column("Price", ColType::Money)});
+        for (int j = 0; j < 6000; ++j)
+            db->insertRow("Big", {Value(int64_t(j)), Value("row " + std::to_string(j)), Value(memoOf(7, j)),
+                                  Value(Currency{int64_t(j) * 100})});
+        IndexDef key;
+        key.name = "PrimaryKey";
+        key.table = "Big";
+        key.columns = {{"Id", false}};
+        key.primary = true;
+        db->createIndex(key);
+        db->close();
+    }
+    std::string before;
+    {
+        auto db = Database::open(base, "", true);
+        before = tableText(*db, "Big");
+    }
+    const std::vector<std::string> statements = {
+        "UPDATE Big SET Name = 'changed ' & Id, Notes = Notes & 'more', Price = Price + 1 WHERE Id MOD 3 <> 1;",
+        "DELETE FROM Big WHERE Id MOD 2 = 0 OR Notes IS NULL;",
+        "UPDATE Big SET Price = Price * 2, Id = Id + 100000 WHERE Id >= 1000;"};
+    const auto scriptFile = dir.file("change.sql");
+    const auto file = dir.file("victim.mdb");
+    std::mt19937 rng(20261209);
+    int kills = 0, wasBefore = 0, wasAfter = 0;
+    for (size_t k = 0; k < statements.size(); ++k) {
+        SCOPED_TRACE(statements[k]);
+        test::writeFile(scriptFile, statements[k] + "\n");
+        // The table after the statement, and how long the writer takes.
+        fs::copy_file(base, file, fs::copy_options::overwrite_existing);
+        const auto t0 = std::chrono::steady_clock::now();
+        {
+            int status = 0;
+            ::waitpid(startWriter(file, scriptFile), &status, 0);
+            ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        }
+        const int64_t window =
+            std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - t0).count();
+        std::string after;
+        {
+            auto db = Database::open(file, "", true);
+            after = tableText(*db, "Big");
+        }
+        ASSERT_NE(after, before);
+        for (int round = 0; round < 7; ++round) {
+            SCOPED_TRACE("round " + std::to_string(round));
+            fs::copy_file(base, file, fs::copy_options::overwrite_existing);
+            const pid_t pid = startWriter(file, scriptFile, round % 3 == 2);
+            std::this_thread::sleep_for(std::chrono::microseconds(window / 4 + int64_t(rng() % uint64_t(window))));
+            ::kill(pid, SIGKILL);
+            int status = 0;
+            ::waitpid(pid, &status, 0);
+            if (WIFSIGNALED(status)) ++kills;
+            {
+                auto db = Database::open(file, "", false);
+                const std::string now = tableText(*db, "Big");
+                EXPECT_TRUE(now == before || now == after);
+                wasBefore += now == before;
+                wasAfter += now == after;
+                for (const auto& [t, text] : original) EXPECT_EQ(tableText(*db, t), text) << t;
+                db->close();
+            }
+            EXPECT_FALSE(fs::exists(journalPath(file)));
+            EXPECT_TRUE(test::accessFileProblems(file).empty());
+            if (round % 4 == 0) {
+                EXPECT_EQ(test::storage::compareWithReader(file), "");
+            }
+            if (HasFailure()) return;
+        }
+    }
+    EXPECT_GE(kills, 10);
+    EXPECT_GT(wasBefore, 0);
+    std::printf("change statements killed: %d of 21, %d left the table as before, %d as after\n", kills, wasBefore,
+                wasAfter);
+}
+
 }  // namespace

@@ -50,12 +50,27 @@ std::vector<Value> row(int i) {
 using Step = std::function<void(Database&)>;
 
 // A short script touching every kind of change: new tables, rows with long
-// values on pages of their own, a primary key, a dropped table, an earlier
-// table dropped, a relationship.
+// values on pages of their own, rows changed and deleted, a primary key, a
+// dropped table, an earlier table dropped, a relationship.
 std::vector<Step> script() {
     std::vector<Step> s;
     s.push_back([](Database& db) { db.createTable("Alpha", columns()); });
     for (int i = 0; i < 3; ++i) s.push_back([i](Database& db) { db.insertRow("Alpha", row(i)); });
+    // An UPDATE that rewrites long values and moves rows, and a DELETE.
+    s.push_back([](Database& db) {
+        db.changeRows("Alpha", [](std::vector<Value>& v) {
+            if (v[1].text() == "row 0") return RowChange::Keep;
+            v[1] = Value(v[1].text() + " changed");
+            v[2] = Value(std::string(9000, 'u'));
+            v[4] = Value();
+            return RowChange::Replace;
+        });
+    });
+    s.push_back([](Database& db) {
+        db.changeRows("Alpha", [](std::vector<Value>& v) {
+            return v[1].text() == "row 1 changed" ? RowChange::Remove : RowChange::Keep;
+        });
+    });
     s.push_back([](Database& db) { db.createTable("Beta", columns()); });
     s.push_back([](Database& db) { db.insertRow("Beta", row(5)); });
     s.push_back([](Database& db) {
@@ -197,6 +212,94 @@ TEST(Durability, FailedCloseLeavesTheFileAsBefore) {
         }
         EXPECT_EQ(dumpOf(file), original);
         ASSERT_LT(k, 200) << "close never succeeds (" << writes << " writes)";
+    }
+}
+
+// An UPDATE and a DELETE over more pages than the cache holds (it writes
+// pages early, and the statement's page images go to a temporary file past
+// their bound): a write failure at any of their writes leaves the file as
+// before the statement, sound.
+TEST(Durability, LargeChangeFailingAtAnyWriteLeavesTheFileAsBefore) {
+    if (!fs::exists(test::corpusPath(kAccessMade))) GTEST_SKIP();
+    test::ScopedEnv env("TALLYPORT_SYNC_INTERVAL_MS", "0");
+    NoFaults reset;
+    struct Bounds {
+        Bounds() {
+            faults::limitCache(48);
+            faults::limitUnitMemory(8);
+        }
+        ~Bounds() {
+            faults::limitCache(0);
+            faults::limitUnitMemory(0);
+        }
+    } bounds;
+    test::TempDir dir;
+    const auto base = copyOfCorpus(dir, "base.mdb");
+    {
+        auto db = Database::open(base, "", false);
+        db->createTable("Many", {test::storage::column("Id", ColType::Long), test::storage::column("Name", ColType::Text, 40),
+                                 test::storage::column("Notes", ColType::Memo)});
+        for (int i = 0; i < 1500; ++i)
+            db->insertRow("Many", {Value(int64_t(i)), Value("row " + std::to_string(i)),
+                                   Value(std::string(size_t(100 + i % 400), char('a' + i % 26)))});
+        IndexDef key;
+        key.name = "ById";
+        key.table = "Many";
+        key.columns = {{"Id", false}};
+        db->createIndex(key);
+        db->close();
+    }
+    const std::string before = dumpOf(base);
+    const std::vector<Step> changes = {
+        [](Database& db) {
+            db.changeRows("Many", [](std::vector<Value>& v) {
+                v[1] = Value(v[1].text() + " and more");
+                v[2] = Value(v[2].text() + v[2].text());
+                return RowChange::Replace;
+            });
+        },
+        [](Database& db) {
+            db.changeRows("Many", [](std::vector<Value>& v) {
+                return v[0].integer() % 3 == 0 ? RowChange::Remove : RowChange::Keep;
+            });
+        }};
+    for (size_t c = 0; c < changes.size(); ++c) {
+        SCOPED_TRACE("change " + std::to_string(c));
+        const auto file = dir.file("faulty.mdb");
+        fs::copy_file(base, file, fs::copy_options::overwrite_existing);
+        faults::failWriteNumber(0);
+        {
+            auto db = Database::open(file, "", false);
+            changes[c](*db);
+            db->close();
+        }
+        const std::string after = dumpOf(file);
+        const long writes = faults::writesSoFar();
+        ASSERT_GT(writes, 20);
+        for (long k = 1; k <= writes; k += 1 + writes / 25) {
+            SCOPED_TRACE("failing write " + std::to_string(k));
+            fs::copy_file(base, file, fs::copy_options::overwrite_existing);
+            faults::failWriteNumber(k);
+            bool failed = false;
+            {
+                auto db = Database::open(file, "", false);
+                try {
+                    changes[c](*db);
+                } catch (const Error& e) {
+                    failed = true;
+                    EXPECT_NE(std::string(e.what()).find("Disk or network error"), std::string::npos) << e.what();
+                }
+                try {
+                    db->close();
+                } catch (const Error&) {
+                    failed = true;
+                }
+            }
+            faults::failWriteNumber(0);
+            EXPECT_EQ(dumpOf(file), failed ? before : after);
+            EXPECT_FALSE(fs::exists(journalPath(file)));
+            test::expectAccessFileSound(file);
+        }
     }
 }
 

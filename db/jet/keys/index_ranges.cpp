@@ -60,6 +60,16 @@ std::pair<double, double> integerRange(const StoredColumn& c) {
     return {-2147483648.0, 2147483647.0};
 }
 
+// An integer column's bound: rounded outward, within the column's range.
+std::optional<Value> integerBound(const StoredColumn& c, const Value& v, bool upper, bool& empty) {
+    const std::optional<double> d = numberOf(v);
+    if (!d) return std::nullopt;
+    const auto [lo, hi] = integerRange(c);
+    const double r = upper ? std::ceil(*d) : std::floor(*d);
+    if ((upper && r < lo) || (!upper && r > hi)) empty = true;
+    return Value(int64_t(std::clamp(r, lo, hi)));
+}
+
 // A bound of a span as a value the column's key is made of, moved outward
 // (a lower bound down, an upper one up) so that no row the comparison keeps
 // falls outside; nullopt when the value does not key this column. `empty`
@@ -70,14 +80,7 @@ std::optional<Value> boundValue(const StoredColumn& c, const Value& v, bool uppe
         if (v.kind() == Kind::Text) return v;
         return std::nullopt;
     }
-    if (c.is(ColType::Byte) || c.is(ColType::Int) || c.is(ColType::Long)) {
-        const std::optional<double> d = numberOf(v);
-        if (!d) return std::nullopt;
-        const auto [lo, hi] = integerRange(c);
-        const double r = upper ? std::ceil(*d) : std::floor(*d);
-        if ((upper && r < lo) || (!upper && r > hi)) empty = true;
-        return Value(int64_t(std::clamp(r, lo, hi)));
-    }
+    if (c.is(ColType::Byte) || c.is(ColType::Int) || c.is(ColType::Long)) return integerBound(c, v, upper, empty);
     if (c.is(ColType::Double)) {
         const std::optional<double> d = numberOf(v);
         if (!d || !std::isfinite(*d)) return std::nullopt;
@@ -100,6 +103,9 @@ uint64_t indexReadCount() { return indexReads.load(); }
 // Whether keys of the column's values order as the engine compares them.
 bool JetDatabase::keyableForQueries(const StoredColumn& c) const {
     if (c.is(ColType::Text) || c.is(ColType::Memo)) {
+        // Access 97 keys bytes its code page leaves undefined by their own
+        // numbers; read back, they compare as U+FFFD, elsewhere than keyed.
+        if (c.narrowText) return false;
         const SortOrder o = columnSortOrder(c.misc, sortOrder());
         return o == sortOrder() && sortOrderSupported(o);
     }
@@ -188,44 +194,49 @@ void JetDatabase::indexEntries(uint32_t page, const uint8_t* p, std::vector<Key>
     }
 }
 
-// Appends the rows of the entries in the span: down from the root to the
-// first child whose last entry reaches the span, then along the leaves.
-void JetDatabase::spanRows(const StoredTable& t, const StoredIndex& ix, const IndexSpan& s,
-                           std::vector<uint32_t>& refs) {
+// The leaf where the span's first entry is: down from the root, at each
+// node to the first child whose last entry reaches the span (else the last
+// child); its entries are left in `entries`. 0: the index is empty there.
+uint32_t JetDatabase::firstLeaf(const StoredTable& t, const StoredIndex& ix, const IndexSpan& s,
+                                std::vector<std::vector<uint8_t>>& entries) {
     const IndexPageLayout& L = layout().indexPage;
-    std::vector<Key> entries;
     uint32_t page = ix.root;
     for (int depth = 0;; ++depth) {
         const uint8_t* p = indexPage(t, page, depth);
         indexEntries(page, p, entries);
-        if (isPage(p, PageType::IndexLeaf)) break;
+        if (isPage(p, PageType::IndexLeaf)) return page;
         const uint32_t tail = decodeLE32(p + L.tail);
         uint32_t child = 0;
         for (const Key& e : entries) {
             if (e.size() < indexentry::kRefSize + indexentry::kChildSize)
                 damaged("index page " + std::to_string(page) + " has a short entry");
-            const size_t n = e.size() - indexentry::kRefSize - indexentry::kChildSize;
-            if (!before(e.data(), n, s.low)) {
-                child = coding::decodeBE32(e.data() + e.size() - 4);
+            if (!before(e.data(), e.size() - indexentry::kRefSize - indexentry::kChildSize, s.low)) {
+                child = coding::decodeBE32(e.data() + e.size() - indexentry::kChildSize);
                 break;
             }
         }
         if (child == 0) child = tail ? tail : lastChild(entries);
-        if (child == 0) return;
+        if (child == 0) return 0;
         page = child;
     }
-    for (int leaves = 0;; ++leaves) {
+}
+
+// Appends the rows of the entries in the span, following the leaves from
+// the first one it reaches.
+void JetDatabase::spanRows(const StoredTable& t, const StoredIndex& ix, const IndexSpan& s,
+                           std::vector<uint32_t>& refs) {
+    std::vector<Key> entries;
+    uint32_t page = firstLeaf(t, ix, s, entries);
+    for (uint32_t leaves = 0; page != 0; ++leaves) {
         for (const Key& e : entries) {
             const size_t n = e.size() - indexentry::kRefSize;
             if (before(e.data(), n, s.low)) continue;
             if (pastHigh(e.data(), n, s.high)) return;
             refs.push_back(liveRowOf(t, coding::decodeBE32(e.data() + n)));
         }
-        const uint32_t next = decodeLE32(indexPage(t, page, 0) + L.next);
-        if (next == 0) return;
-        if (leaves > int(pager_->pageCount())) damaged("the leaves of an index run in a circle");
-        page = next;
-        indexEntries(page, indexPage(t, page, 0), entries);
+        if (leaves > pager_->pageCount()) damaged("the leaves of an index of '" + t.name + "' run in a circle");
+        page = decodeLE32(indexPage(t, page, 0) + layout().indexPage.next);
+        if (page != 0) indexEntries(page, indexPage(t, page, 0), entries);
     }
 }
 

@@ -404,6 +404,11 @@ std::unique_ptr<Cursor> runSelect(Database& db, const std::string& table, std::s
     bindOrder(*q, in);
     const SortOrder order = db.textOrder();
     if (auto found = db.scanWhere(table, indexableRanges(q->where, order))) scan = std::move(found);
+    // COUNT(*) of a whole table: the count its definition keeps.
+    if (!q->where && q->groupBy.empty() && !q->having && q->top < 0 && q->items.size() == 1 &&
+        q->items[0].expr.op == ExprOp::CountStar)
+        if (const std::optional<int64_t> n = db.rowCount(table))
+            return std::make_unique<VectorCursor>(std::move(out), std::vector<std::vector<Value>>{{Value(*n)}});
     const bool gathers = q->distinct || q->aggregates > 0 || !q->groupBy.empty() || q->having || !q->orderBy.empty() ||
                          (q->topPercent && q->top >= 0);
     if (!gathers) return std::make_unique<StreamCursor>(std::move(scan), std::move(q), std::move(out), order);

@@ -135,6 +135,7 @@ public:
     int64_t changeRows(const std::string& table, const RowChanger& change,
                        const std::vector<ValueRange>& where) override;
     std::unique_ptr<Cursor> scanWhere(const std::string& table, const std::vector<ValueRange>& where) override;
+    std::optional<int64_t> rowCount(const std::string& table) override { return tableByName(table).rowCount; }
     SortOrder textOrder() const override { return sortOrder(); }
     void createIndex(const IndexDef& d) override;
     void dropIndex(const std::string& table, const std::string& name, bool constraint) override;
@@ -281,6 +282,8 @@ private:
     bool indexedRows(StoredTable& t, const std::vector<ValueRange>& where, std::vector<uint32_t>& refs);
     static KeySpanList narrowest(std::vector<KeySpanList>& lists);
     void indexEntries(uint32_t page, const uint8_t* p, std::vector<std::vector<uint8_t>>& out) const;
+    uint32_t firstLeaf(const StoredTable& t, const StoredIndex& ix, const IndexSpan& s,
+                       std::vector<std::vector<uint8_t>>& entries);
     void spanRows(const StoredTable& t, const StoredIndex& ix, const IndexSpan& s, std::vector<uint32_t>& refs);
     const uint8_t* indexPage(const StoredTable& t, uint32_t page, int depth);
     uint32_t liveRowOf(const StoredTable& t, uint32_t ref);
