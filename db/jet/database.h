@@ -95,6 +95,17 @@ enum class RowChange { Keep, Remove, Replace };
 // Replace it leaves the new values in the row.
 using RowChanger = std::function<RowChange(std::vector<Value>& row)>;
 
+// ALTER TABLE ... ADD [COLUMN], ALTER [COLUMN] and DROP [COLUMN].
+enum class ColumnChangeKind { Add, Alter, Drop };
+struct ColumnChange {
+    ColumnChangeKind kind = ColumnChangeKind::Add;
+    std::string table;
+    ColumnDef column;  // Add, Alter: the column as defined; Drop: its name
+};
+// ALTER COLUMN: a stored value as the altered column stores it (throws the
+// error an INSERT of that value would give).
+using ValueConverter = std::function<Value(const Value& value, const ColumnDef& column)>;
+
 // Values the storage layer accepts for a column (already coerced):
 //   Bool: Kind::Bool           Byte/Int/Long: Kind::Int (range-checked here)
 //   Money: Kind::Currency      Float/Double: Kind::Double
@@ -164,6 +175,15 @@ public:
     // replaced rows are checked and stored as an INSERT stores them. Returns
     // the number of rows removed or replaced.
     virtual int64_t changeRows(const std::string& /*table*/, const RowChanger& /*change*/) {
+        throw jeterr::notSupportedForObject();
+    }
+    // ALTER TABLE on a column, as one statement. Add: "Field 'c' already
+    // exists in table 't'." (3380); rows already stored read the new column
+    // as Null (AutoNumber columns number them). Alter and Drop: an unknown
+    // column (3265); a column an index or relationship uses cannot be
+    // dropped (3280); ALTER converts every stored value with `convert` and
+    // fails the whole statement when one does not fit.
+    virtual void changeColumn(const ColumnChange& /*change*/, const ValueConverter& /*convert*/) {
         throw jeterr::notSupportedForObject();
     }
     // The sort order text compares by in queries (the database's).

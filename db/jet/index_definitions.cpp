@@ -12,12 +12,12 @@ namespace tp::db::jet {
 
 std::vector<uint8_t> JetDatabase::definitionStream(const StoredTable& t) {
     if (t.tdefPages.empty()) return {};
-    std::vector<uint8_t> s(kPageSize + (t.tdefPages.size() - 1) * (kPageSize - kTdefContinuation));
+    std::vector<uint8_t> s(ps_ + (t.tdefPages.size() - 1) * (ps_ - kTdefContinuation));
     size_t at = 0;
     for (size_t i = 0; i < t.tdefPages.size(); ++i) {
         const size_t from = i == 0 ? 0 : kTdefContinuation;
-        std::memcpy(s.data() + at, pager_->read(t.tdefPages[i]) + from, kPageSize - from);
-        at += kPageSize - from;
+        std::memcpy(s.data() + at, pager_->read(t.tdefPages[i]) + from, ps_ - from);
+        at += ps_ - from;
     }
     // Its stored length, unless the definition's own parts run further.
     size_t end = t.definitionEnd;
@@ -121,20 +121,22 @@ void JetDatabase::writeIndexSections(StoredTable& t, IndexSections x) {
 // giving back those it no longer needs.
 void JetDatabase::rewriteDefinition(StoredTable& t, const std::vector<uint8_t>& s) {
     std::vector<uint32_t> pages = t.tdefPages;
-    const size_t perPage = kPageSize - kTdefContinuation;
-    const size_t need = s.size() <= kPageSize ? 1 : 1 + (s.size() - kPageSize + perPage - 1) / perPage;
+    const size_t perPage = ps_ - kTdefContinuation;
+    const size_t need = s.size() <= ps_ ? 1 : 1 + (s.size() - ps_ + perPage - 1) / perPage;
     while (pages.size() < need) pages.push_back(allocPage());
     size_t pos = 0;
     for (size_t i = 0; i < need; ++i) {
         uint8_t* p = pager_->modify(pages[i]);
-        std::memset(p, 0, kPageSize);
+        std::memset(p, 0, ps_);
         const size_t head = i == 0 ? 0 : kTdefContinuation;
-        const size_t take = std::min(s.size() - pos, size_t(kPageSize) - head);
+        const size_t take = std::min(s.size() - pos, size_t(ps_) - head);
         std::memcpy(p + head, s.data() + pos, take);
         p[0] = uint8_t(PageType::TableDef);
         p[1] = 0x01;
         const size_t used = head + take;
-        wr16(p + datapage::kFreeSpace, uint32_t(kPageSize > used + 8 ? kPageSize - used - 8 : 0));
+        wr16(p + datapage::kFreeSpace, uint32_t(ps_ > used + 8 ? ps_ - used - 8 : 0));
+        // Access 97 keeps "VC" where later versions count the free bytes.
+        if (jet3_) std::memcpy(p + page::kFreeSpace, tdef::kJet3Mark, 2);
         wr32(p + kTdefNext, i + 1 < need ? pages[i + 1] : 0);
         pos += take;
     }

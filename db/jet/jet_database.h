@@ -98,6 +98,10 @@ ColType typeOf(uint8_t raw);
 int fixedSizeOf(ColType t);
 FieldInfo fieldInfoOf(const StoredColumn& c);
 ColumnDef columnDefOf(const StoredColumn& c);
+// A column descriptor in a definition: Jet 4/ACE, and Access 97 (with the
+// sort order and code page every Access 97 column carries).
+void putColumn(std::vector<uint8_t>& s, const StoredColumn& c);
+void putColumn3(std::vector<uint8_t>& s, const StoredColumn& c, uint16_t lcid, unsigned codePage);
 // row_codec.cpp
 // The coding toolkit's GUID text form (db/coding/guid.h), by its older name.
 inline bool parseGuid(const std::string& text, uint8_t* out) { return coding::parseGuid(text, out); }
@@ -106,6 +110,10 @@ bool encodeNumeric(const std::string& text, int scale, int precision, uint8_t* o
 // highest value is kept in autoNumber.
 void encodeFixedValue(const StoredColumn& c, ColType type, const Value& v, uint8_t* p, size_t size,
                       uint32_t& autoNumber);
+// catalog.cpp: a property list with the Required and DefaultValue of
+// `column` as `def` gives them (nullptr: the column's properties removed),
+// every other property kept.
+Bytes withColumnProperties(const Bytes& list, unsigned codePage, const std::string& column, const ColumnDef* def);
 // index_definitions.cpp: a real index's block in a table definition
 std::vector<uint8_t> realIndexBlock(const StoredIndex& ix);
 // index_pages.cpp: a value's part of an index key
@@ -137,6 +145,7 @@ public:
     void insertRow(const std::string& table, const std::vector<Value>& values) override;
     std::unique_ptr<Cursor> scan(const std::string& table) override;
     int64_t changeRows(const std::string& table, const RowChanger& change) override;
+    void changeColumn(const ColumnChange& change, const ValueConverter& convert) override;
     SortOrder textOrder() const override { return sortOrder(); }
     void createIndex(const IndexDef& d) override;
     void dropIndex(const std::string& table, const std::string& name, bool constraint) override;
@@ -239,6 +248,13 @@ private:
     uint32_t newDataPage(uint32_t owner, uint32_t after);
     bool placeRow(uint32_t page, const uint8_t* row, size_t n, uint32_t& ref);
     uint32_t appendRow(StoredTable& t, const std::vector<uint8_t>& row);
+    bool placeOnPageWithRoom(StoredTable& t, const std::vector<uint8_t>& row, uint32_t& ref);
+    // A removed row's bytes given back to its page (false: the page's rows
+    // are not laid out so that they can move; the row is only marked).
+    bool reclaimRow(uint32_t ref);
+    // A table row removed by UPDATE, DELETE or ALTER TABLE: its space goes
+    // back to its page, which joins the table's pages with free space.
+    void removeTableRow(StoredTable& t, uint32_t ref);
     uint32_t putLongValueRow(StoredTable& t, int col, const uint8_t* data, size_t n);
     uint32_t putLongValueChain(StoredTable& t, int col, const std::vector<uint8_t>& data);
     void placeLongValues(StoredTable& t, const std::vector<Value>& values, size_t nvar, size_t nlongs, size_t rowSize);
@@ -273,6 +289,19 @@ private:
     const std::unordered_set<std::string>& relatedKeys(ChangeRun& run, const LogicalIndex& l, StoredTable& many,
                                                        const LogicalIndex& mine);
     void removeRow(uint32_t ref);
+    // ALTER TABLE on a column (columns.cpp).
+    struct ColumnPlan;
+    void changeColumnNow(const ColumnChange& change, const ValueConverter& convert);
+    ColumnPlan planColumns(const StoredTable& t, const ColumnChange& change) const;
+    void planAdd(const StoredTable& t, const ColumnDef& def, ColumnPlan& plan) const;
+    void planAlter(const StoredTable& t, const ColumnDef& def, size_t k, ColumnPlan& plan) const;
+    void planLongValueMaps(StoredTable& t, ColumnPlan& plan);
+    void rewriteRows(StoredTable& t, StoredTable& now, const ColumnPlan& plan, const ColumnChange& change,
+                     const ValueConverter& convert);
+    std::vector<uint8_t> alteredDefinition(const StoredTable& t, const StoredTable& now);
+    void dropLongValueMaps(const std::vector<LongValueMaps>& maps);
+    Bytes propertiesOf(const CatalogEntry& e);
+    void setProperties(CatalogEntry& e, const Bytes& list);
     // Runs one statement: when it fails, every page it changed is put back
     // and the in-memory view of the tables is read again from them.
     template <class F>

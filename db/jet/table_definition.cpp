@@ -298,11 +298,13 @@ StoredTable JetDatabase::loadTable3(StoredTable t, const std::vector<uint8_t>& s
     const uint32_t numReal = decodeLE32(&s[L.tdef.numReal]);
     if (numReal > tdef::kMaxIndexes) damaged("table '" + name + "' has too many indexes");
     size_t pos = L.tdef.columns(numReal);
+    t.columnsAt = pos;
     need(pos, L.column.size * size_t(t.numCols));
     for (int i = 0; i < t.numCols; ++i)
         t.columns.push_back(storedColumn(&s[pos + L.column.size * size_t(i)], L.column));
     pos += L.column.size * size_t(t.numCols);
     readColumnNames(t, s, pos);
+    t.realAt = pos;
     for (uint32_t i = 0; i < numReal && pos + L.realIndex.size <= s.size(); ++i, pos += L.realIndex.size) {
         StoredIndex ix = realIndex(&s[pos], L.realIndex);
         ix.slotOffset = L.tdef.uniqueCount(i);
@@ -318,13 +320,14 @@ StoredTable JetDatabase::loadTable3(StoredTable t, const std::vector<uint8_t>& s
             whole = pos < s.size();
             if (whole) pos += L.nameLengthSize + s[pos];
         }
-        if (whole) readLongValueMaps(s, pos, t);
+        if (whole) {
+            t.indexesEnd = pos;
+            readLongValueMaps(s, pos, t);
+        }
     }
     finishColumns(t);
     return t;
 }
-
-namespace {
 
 // A Jet 4 column descriptor.
 void putColumn(std::vector<uint8_t>& s, const StoredColumn& c) {
@@ -340,6 +343,8 @@ void putColumn(std::vector<uint8_t>& s, const StoredColumn& c) {
     encodeLE16(d + column::kLength, uint32_t(c.length));
     putBytes(s, d, sizeof d);
 }
+
+namespace {
 
 // A Jet 4 real index block.
 void putRealIndex(std::vector<uint8_t>& s, const StoredIndex& ix) {
