@@ -278,3 +278,26 @@ TEST(SqlAlter, RemovedRowsLeaveRoomForNewOnes) {
         }
     }
 }
+
+// Column changes inside a unit (the preview's Execute SQL) are taken back
+// with it: the file is as it was before the unit.
+TEST(SqlAlter, UnitTakesColumnChangesBack) {
+    Db db(jet::FileFormat::Jet4);
+    db.run("CREATE TABLE u (id LONG, name TEXT(10), note MEMO)");
+    db.run("INSERT INTO u VALUES (1, 'a', 'x')");
+    db.conn.Close();
+    const std::string before = db.bytes();
+    db.open();
+    db.conn.BeginTrans();
+    db.run("ALTER TABLE u ADD COLUMN flag BIT NOT NULL");
+    db.run("ALTER TABLE u ALTER COLUMN id TEXT(5)");
+    db.run("ALTER TABLE u DROP COLUMN note");
+    db.run("INSERT INTO u VALUES ('2', 'b', True)");
+    EXPECT_EQ(db.rows("SELECT * FROM u ORDER BY id"), "1|a|false;2|b|true");
+    db.conn.RollbackTrans();
+    EXPECT_EQ(db.names("u"), "id|name|note");
+    EXPECT_EQ(db.rows("SELECT * FROM u"), "1|a|x");
+    db.conn.Close();
+    EXPECT_EQ(db.bytes(), before);
+    db.open();
+}
