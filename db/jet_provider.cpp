@@ -91,6 +91,7 @@ std::unique_ptr<Cursor> JetConnection::execute(std::string_view sql, long* recor
     case StatementKind::CreateIndex: db_->createIndex(st_.index); return nullptr;
     case StatementKind::AddRelationship: db_->addRelationship(st_.relationship); return nullptr;
     case StatementKind::DropIndex: db_->dropIndex(st_.index.table, st_.index.name, st_.constraint); return nullptr;
+    case StatementKind::AlterColumn: alterColumn(); return nullptr;
     }
     return nullptr;
 }
@@ -176,6 +177,21 @@ std::unique_ptr<Cursor> JetConnection::select() {
     const std::string stored = db_->findTable(std::string(st_.table));
     if (stored.empty()) throw jeterr::inputTableMissing(st_.table);
     return runSelect(*db_, stored, st_.query);
+}
+
+// ALTER TABLE on a column: an altered column's values are stored again as an
+// UPDATE's SET stores them.
+void JetConnection::alterColumn() {
+    const std::string stored = db_->findTable(st_.columnChange.table);
+    if (stored.empty()) throw jeterr::tableMissing(st_.columnChange.table);
+    if (startsWithMSys(stored))
+        for (const auto& t : db_->listTables())
+            if (t.name == stored && t.kind != TableKind::User)
+                throw Error(jeterr::kNotSupported, jeterr::kReadOnlyText);
+    forgetTable();
+    ColumnChange change = st_.columnChange;
+    change.table = stored;
+    db_->changeColumn(change, [&](const Value& v, const ColumnDef& c) { return storedValue(v, c, stored); });
 }
 
 // UPDATE and DELETE: the rows changed are the records affected.

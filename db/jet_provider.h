@@ -39,6 +39,7 @@ private:
     void fillRow();
     std::unique_ptr<Cursor> select();
     void change(long* recordsAffected);
+    void alterColumn();
     std::unique_ptr<Cursor> foreignKeys();
     void forgetTable();
 

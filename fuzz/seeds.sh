@@ -84,7 +84,7 @@ fi
 i=0
 while IFS= read -r s; do
   printf '%s' "$s" >"$out/sql/t$i.sql"; i=$((i + 1))
-done < <(grep -ohE '"(CREATE|INSERT|DROP|SELECT|UPDATE|DELETE|create|insert|drop|select|update|delete) [^"]*"' \
+done < <(grep -ohE '"(CREATE|INSERT|DROP|SELECT|UPDATE|DELETE|ALTER|create|insert|drop|select|update|delete|alter) [^"]*"' \
            "$root"/tests/jet/*.cpp \
            "$root"/tests/convert/*.cpp 2>/dev/null | sed 's/^"//; s/"$//' | sort -u)
 printf '%s' 'DROP TABLE [customer];' >"$out/sql/g1.sql"
@@ -98,4 +98,11 @@ printf '%s' "SELECT [active], COUNT(*), SUM([balance]), AVG([rate]), MIN([since]
 printf '%s' "UPDATE [customer] SET [balance] = Nz([balance], 0) * 1.1, [notes] = IIf([notes] IS NULL, 'none', Mid([notes], 2, 3)) WHERE [cust_id] IN ('ALFKI', 'anton') AND Year([since]) <> 2001;" >"$out/sql/q3.sql"
 printf '%s' "DELETE FROM [customer] WHERE [since] IS NOT NULL AND (Month([since]) = 1 OR Day(Now()) > 40) AND [rate] \\ 2 MOD 3 ^ 2 <> -[balance];" >"$out/sql/q4.sql"
 printf '%s' "SELECT * FROM [customer] WHERE Trim(LCase([cust_id])) & 'x' LIKE '*[[]*' OR Right([cust_id], 1) = Date();" >"$out/sql/q5.sql"
+# Column changes: ADD with its modifiers, ALTER converting the values, DROP.
+printf '%s' "ALTER TABLE [customer] ADD COLUMN [region] TEXT(20) NOT NULL DEFAULT 'north';" >"$out/sql/a1.sql"
+printf '%s' "ALTER TABLE [customer] ADD [flag] BIT, [n] COUNTER;" >"$out/sql/a2.sql"
+printf '%s' "ALTER TABLE [customer] ALTER COLUMN [balance] TEXT(3);" >"$out/sql/a3.sql"
+printf '%s' "ALTER TABLE [customer] ALTER [notes] DECIMAL(28, 2) NULL;" >"$out/sql/a4.sql"
+printf '%s' "ALTER TABLE [customer] DROP COLUMN [rate];" >"$out/sql/a5.sql"
+printf '%s' "ALTER TABLE customer DROP [pic]" >"$out/sql/a6.sql"
 for d in "$out"/*/; do echo "$(basename "$d"): $(ls "$d" | wc -l) seeds" >&2; done

@@ -110,6 +110,17 @@ struct ValueRange {
 // started.
 uint64_t indexReadCount();
 
+// ALTER TABLE ... ADD [COLUMN], ALTER [COLUMN] and DROP [COLUMN].
+enum class ColumnChangeKind { Add, Alter, Drop };
+struct ColumnChange {
+    ColumnChangeKind kind = ColumnChangeKind::Add;
+    std::string table;
+    ColumnDef column;  // Add, Alter: the column as defined; Drop: its name
+};
+// ALTER COLUMN: a stored value as the altered column stores it (throws the
+// error an INSERT of that value would give).
+using ValueConverter = std::function<Value(const Value& value, const ColumnDef& column)>;
+
 // Values the storage layer accepts for a column (already coerced):
 //   Bool: Kind::Bool           Byte/Int/Long: Kind::Int (range-checked here)
 //   Money: Kind::Currency      Float/Double: Kind::Double
@@ -187,6 +198,15 @@ public:
     virtual int64_t changeRows(const std::string& table, const RowChanger& change,
                                const std::vector<ValueRange>& /*where*/) {
         return changeRows(table, change);
+    }
+    // ALTER TABLE on a column, as one statement. Add: "Field 'c' already
+    // exists in table 't'." (3380); rows already stored read the new column
+    // as Null (AutoNumber columns number them). Alter and Drop: an unknown
+    // column (3265); a column an index or relationship uses cannot be
+    // dropped (3280); ALTER converts every stored value with `convert` and
+    // fails the whole statement when one does not fit.
+    virtual void changeColumn(const ColumnChange& /*change*/, const ValueConverter& /*convert*/) {
+        throw jeterr::notSupportedForObject();
     }
     // The sort order text compares by in queries (the database's).
     virtual SortOrder textOrder() const { return kGeneralLegacy; }

@@ -95,6 +95,13 @@ Error dateSyntax(std::string_view text) {
     return Error(kDateSyntax, "Syntax error in date in query expression '#" + std::string(text) + "#'.");
 }
 
+Error fieldExists(std::string_view column, std::string_view table) {
+    return Error(kFieldExists,
+                 "Field '" + std::string(column) + "' already exists in table '" + std::string(table) + "'.");
+}
+Error fieldInIndex() {
+    return Error(kFieldInIndex, "Cannot delete a field that is part of an index or is needed by the system.");
+}
 Error itemNotFound() { return Error(kItemNotFound, "Item not found in this collection."); }
 Error tooManyIndexFields() { return Error(kTooManyIndexFields, "Cannot have more than 10 fields in an index."); }
 Error primaryKeyExists() { return Error(kPrimaryKeyExists, "Primary key already exists."); }

@@ -73,6 +73,8 @@ inline constexpr long kTooManyIndexes = 3626;
 inline constexpr long kObjectInvalid = 3420;
 inline constexpr long kTypeMismatch = 3464;
 inline constexpr long kFieldSize = 3741;
+inline constexpr long kFieldInIndex = 3280;
+inline constexpr long kFieldExists = 3380;
 // Queries: SELECT, UPDATE, DELETE and their expressions; and the run-time
 // errors of an expression's value.
 inline constexpr long kSyntaxExpression = 3075;  // also dates (kDateSyntax)
@@ -153,6 +155,9 @@ Error relationshipExists(std::string_view name);                       // 3378
 Error integrityViolated(std::string_view many, std::string_view one);  // 3379
 Error relatedRecordRequired(std::string_view one);                     // 3201
 Error tooManyIndexes(std::string_view table);                          // 3626
+// Columns (ALTER TABLE).
+Error fieldExists(std::string_view column, std::string_view table);  // 3380
+Error fieldInIndex();                                                // 3280
 // Queries.
 Error syntaxInExpression(std::string_view text);   // 3075, the expression as written
 Error undefinedFunction(std::string_view name);    // 3085

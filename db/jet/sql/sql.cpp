@@ -318,16 +318,31 @@ void parseReferentialActions(Lexer& lx, RelationshipDef& r) {
     }
 }
 
+// ALTER TABLE table ADD [COLUMN] definition, ALTER [COLUMN] definition and
+// DROP [COLUMN] name, after the ADD, ALTER or DROP.
+void parseColumnChange(Lexer& lx, Statement& out, const std::string& table, ColumnChangeKind kind) {
+    lx.acceptWord("COLUMN");
+    out.kind = StatementKind::AlterColumn;
+    ColumnChange& ch = out.columnChange;
+    ch.kind = kind;
+    ch.table = table;
+    if (kind == ColumnChangeKind::Drop) {
+        ch.column.name = std::string(lx.name());
+        lx.finish();
+        return;
+    }
+    ch.column = parseColumn(lx, table);
+    lx.setError(jeterr::kSyntaxAlterTable, jeterr::kSyntaxAlterTableText);
+    lx.finish();
+}
+
 // ALTER TABLE table ADD CONSTRAINT name {PRIMARY KEY | UNIQUE | FOREIGN KEY ...}
-// and ALTER TABLE table DROP CONSTRAINT name.
+// and ALTER TABLE table DROP CONSTRAINT name; the column changes.
 void parseAlterTable(Lexer& lx, Statement& out) {
     const std::string table(lx.name());
+    if (lx.acceptWord("ALTER")) return parseColumnChange(lx, out, table, ColumnChangeKind::Alter);
     if (lx.acceptWord("DROP")) {
-        if (!lx.acceptWord("CONSTRAINT")) {
-            if (ieq(lx.peekWord(), "COLUMN"))
-                throw Error(jeterr::kNotSupported, "ALTER TABLE ... DROP COLUMN is not supported.");
-            lx.fail();
-        }
+        if (!lx.acceptWord("CONSTRAINT")) return parseColumnChange(lx, out, table, ColumnChangeKind::Drop);
         out.kind = StatementKind::DropIndex;
         out.constraint = true;
         out.index.table = table;
@@ -336,11 +351,7 @@ void parseAlterTable(Lexer& lx, Statement& out) {
         return;
     }
     lx.expectWord("ADD");
-    if (!lx.acceptWord("CONSTRAINT")) {
-        if (ieq(lx.peekWord(), "COLUMN") || !lx.peekWord().empty())
-            throw Error(jeterr::kNotSupported, "ALTER TABLE ... ADD COLUMN is not supported.");
-        lx.fail();
-    }
+    if (!lx.acceptWord("CONSTRAINT")) return parseColumnChange(lx, out, table, ColumnChangeKind::Add);
     lx.setError(jeterr::kSyntaxConstraint, jeterr::kSyntaxConstraintText);
     const std::string name(lx.name());
     if (lx.acceptWord("FOREIGN")) {
@@ -433,6 +444,7 @@ void parseStatement(std::string_view sql, Statement& out) {
     out.index = {};
     out.relationship = {};
     out.constraint = false;
+    out.columnChange = {};
     out.query.reset();  // a failed or earlier query never lingers
 
     const std::string_view prefix = out.valuesPrefix;

@@ -44,6 +44,7 @@ enum class StatementKind : uint8_t {
     DropIndex,        // DROP INDEX ... ON, ALTER TABLE ... DROP CONSTRAINT (constraint set)
     Update,
     Delete,
+    AlterColumn,  // ALTER TABLE ... ADD [COLUMN], ALTER [COLUMN], DROP [COLUMN]
 };
 
 struct Query;
@@ -63,6 +64,7 @@ struct Statement {
     IndexDef index;                      // CreateIndex; DropIndex: its name and table
     RelationshipDef relationship;        // AddRelationship
     bool constraint = false;             // DropIndex: ALTER TABLE ... DROP CONSTRAINT
+    ColumnChange columnChange;           // AlterColumn
     // SELECT, UPDATE, DELETE: the query (sql_query.h), a new one for each
     // statement (a SELECT's cursor keeps its own).
     std::shared_ptr<Query> query;

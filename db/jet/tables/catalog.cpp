@@ -147,7 +147,163 @@ ColumnProperties readProperties(const Bytes& b, unsigned codePage) {
     return out;
 }
 
+// One block of a property list: its kind and its bytes after the block head.
+struct PropertyBlock {
+    uint16_t kind;
+    Bytes body;
+};
+
+// The blocks of a list (after its magic); false when it is not one.
+bool propertyBlocks(const Bytes& b, unsigned codePage, std::vector<PropertyBlock>& out) {
+    using namespace props;
+    const char* magic = codePage ? props::kMagic3 : props::kMagic;
+    if (b.size() < sizeof props::kMagic || std::memcmp(b.data(), magic, sizeof props::kMagic) != 0) return false;
+    for (size_t pos = sizeof props::kMagic; pos + kBlockHead <= b.size();) {
+        const size_t len = decodeLE32(b.data() + pos + kBlockLength);
+        if (len < kBlockHead || len > b.size() - pos) return false;
+        out.push_back({decodeLE16(b.data() + pos + kBlockKind),
+                       Bytes(b.begin() + long(pos + kBlockHead), b.begin() + long(pos + len))});
+        pos += len;
+    }
+    return true;
+}
+
+// The index of a property name, added to the names block when missing.
+uint16_t propertyName(std::vector<PropertyBlock>& blocks, const PropertyWriter& w, const std::string& name) {
+    auto names = std::find_if(blocks.begin(), blocks.end(), [](const PropertyBlock& b) { return b.kind == props::kNames; });
+    if (names == blocks.end()) names = blocks.insert(blocks.begin(), PropertyBlock{props::kNames, {}});
+    std::vector<std::string> known;
+    readPropertyNames(names->body.data(), names->body.data() + names->body.size(), known, w.codePage);
+    for (size_t i = 0; i < known.size(); ++i)
+        if (known[i] == name) return uint16_t(i);
+    const Bytes t = w.text(name);
+    putLE16(names->body, uint32_t(t.size()));
+    putBytes(names->body, t.data(), t.size());
+    return uint16_t(known.size());
+}
+
+// The column a column block is for.
+std::string blockColumn(const Bytes& body, unsigned codePage) {
+    using namespace props;
+    if (body.size() < kName) return {};
+    const size_t n = decodeLE16(body.data() + kNameLength);
+    if (body.size() < kName + n) return {};
+    return textAt(body.data() + kName, n, codePage);
+}
+
+// A column block without its Required and DefaultValue entries.
+Bytes withoutEngineEntries(const Bytes& body, const std::vector<std::string>& names) {
+    using namespace props;
+    const size_t head = std::min<size_t>(decodeLE32(body.data() + kHeadLength), body.size());
+    Bytes out(body.begin(), body.begin() + long(head));
+    for (size_t p = head; p + kEntryData <= body.size();) {
+        const size_t elen = decodeLE16(body.data() + p + kEntryLength);
+        if (elen < kEntryData || elen > body.size() - p) break;
+        const size_t idx = decodeLE16(body.data() + p + kEntryName);
+        const bool engine = idx < names.size() && (names[idx] == "Required" || names[idx] == "DefaultValue");
+        if (!engine) out.insert(out.end(), body.begin() + long(p), body.begin() + long(p + elen));
+        p += elen;
+    }
+    return out;
+}
+
+// The entries of Required and DefaultValue as `def` gives them, added to
+// the column's block (a new one when the list has none for it).
+void addEngineEntries(std::vector<PropertyBlock>& blocks, const PropertyWriter& w, const std::string& column,
+                      const ColumnDef& def, uint16_t requiredName, uint16_t defaultName) {
+    using namespace props;
+    auto own = std::find_if(blocks.begin(), blocks.end(), [&](const PropertyBlock& b) {
+        return b.kind == kColumn && foldName(blockColumn(b.body, w.codePage)) == foldName(column);
+    });
+    if (own == blocks.end()) {
+        PropertyWriter head{w.codePage};
+        head.b.clear();
+        putLE32(head.b, uint32_t(kName + w.text(column).size()));
+        head.name(column);
+        own = blocks.insert(blocks.end(), PropertyBlock{kColumn, head.b});
+    }
+    PropertyWriter entries{w.codePage};
+    entries.b.clear();
+    if (!def.defaultValue.empty()) entries.entry(kEngineFlag, kMemo, defaultName, w.text(def.defaultValue));
+    if (def.notNull) entries.entry(0, kYesNo, requiredName, Bytes{1});
+    own->body.insert(own->body.end(), entries.b.begin(), entries.b.end());
+}
+
+// A list of its own for a column, when the table has none.
+Bytes newColumnProperties(unsigned codePage, const std::string& column, const ColumnDef& def) {
+    ColumnProperties cp;
+    cp.columns.push_back(column);
+    if (def.notNull) cp.required.push_back(column);
+    if (!def.defaultValue.empty()) cp.defaults.emplace_back(column, def.defaultValue);
+    return propertyList(cp, codePage);
+}
+
 }  // namespace
+
+Bytes withColumnProperties(const Bytes& list, unsigned codePage, const std::string& column, const ColumnDef* def) {
+    using namespace props;
+    const bool wanted = def && (def->notNull || !def->defaultValue.empty());
+    std::vector<PropertyBlock> blocks;
+    if (list.empty() || !propertyBlocks(list, codePage, blocks))
+        return wanted ? newColumnProperties(codePage, column, *def) : list;
+    PropertyWriter w{codePage};
+    const uint16_t requiredName = wanted && def->notNull ? propertyName(blocks, w, "Required") : 0;
+    const uint16_t defaultName = wanted && !def->defaultValue.empty() ? propertyName(blocks, w, "DefaultValue") : 0;
+    std::vector<std::string> names;
+    for (const PropertyBlock& b : blocks)
+        if (b.kind == kNames) readPropertyNames(b.body.data(), b.body.data() + b.body.size(), names, codePage);
+    std::vector<PropertyBlock> kept;
+    for (PropertyBlock& b : blocks) {
+        const bool mine = b.kind == kColumn && foldName(blockColumn(b.body, codePage)) == foldName(column);
+        if (mine && !def) continue;
+        if (mine) b.body = withoutEngineEntries(b.body, names);
+        kept.push_back(std::move(b));
+    }
+    if (wanted) addEngineEntries(kept, w, column, *def, requiredName, defaultName);
+    Bytes out = w.b;
+    for (const PropertyBlock& b : kept) {
+        putLE32(out, uint32_t(kBlockHead + b.body.size()));
+        putLE16(out, b.kind);
+        putBytes(out, b.body.data(), b.body.size());
+    }
+    return out;
+}
+
+// A catalog row's property list as stored (empty when it has none).
+Bytes JetDatabase::propertiesOf(const CatalogEntry& e) {
+    StoredTable& sys = *tables_.at(msysobjects::kDefinitionPage);
+    std::vector<Value> v;
+    auto [p, n] = findRow(e.rowRef);
+    decodeRow(sys, p, n, v);
+    for (size_t k = 0; k < sys.columns.size(); ++k)
+        if (sys.columns[k].name == "LvProp" && v[k].kind() == Kind::Binary) return v[k].bytes();
+    return {};
+}
+
+// A table's property list replaced in its catalog row (stored again
+// elsewhere when its size changes).
+void JetDatabase::setProperties(CatalogEntry& e, const Bytes& list) {
+    StoredTable& sys = *tables_.at(msysobjects::kDefinitionPage);
+    std::vector<Value> v;
+    {
+        auto [p, n] = findRow(e.rowRef);
+        decodeRow(sys, p, n, v);
+    }
+    for (size_t k = 0; k < sys.columns.size(); ++k)
+        if (sys.columns[k].name == "LvProp") v[k] = list.empty() ? Value() : Value(list);
+    freeCatalogLongValues(e.rowRef);
+    std::vector<uint8_t> row;
+    encodeRow(sys, v, row);
+    auto [q, m] = rowForWrite(e.rowRef);
+    if (m == row.size()) {
+        std::memcpy(q, row.data(), m);
+    } else {
+        removeTableRow(sys, e.rowRef);
+        e.rowRef = appendRow(sys, row);
+        rebuildIndexes(sys);
+    }
+    e.properties = readProperties(list, jet3_ ? codePage_ : 0);
+}
 
 void JetDatabase::loadCatalog() {
     auto sys = std::make_unique<StoredTable>(loadTable(msysobjects::kDefinitionPage, "MSysObjects"));

@@ -1,6 +1,8 @@
 // Rows on data pages: finding a row by its pg:row reference, walking a
 // page's row slots, placing new rows, deleting them; inserting a table row.
+#include <algorithm>
 #include <cstring>
+#include <functional>
 
 #include "db/jet/tables/jet_database.h"
 
@@ -104,6 +106,7 @@ uint32_t JetDatabase::appendRow(StoredTable& t, const std::vector<uint8_t>& row)
         }
     }
     if (t.currentPage != 0 && placeRow(t.currentPage, row.data(), row.size(), ref)) return ref;
+    if (placeOnPageWithRoom(t, row, ref)) return ref;
     const uint32_t old = t.currentPage;
     t.currentPage = newDataPage(t.page, t.currentPage);
     mapSet(t.ownedMap, t.currentPage, true);
@@ -111,6 +114,75 @@ uint32_t JetDatabase::appendRow(StoredTable& t, const std::vector<uint8_t>& row)
     mapSet(t.freeMap, t.currentPage, true);
     if (!placeRow(t.currentPage, row.data(), row.size(), ref)) throw jeterr::recordTooLarge();
     return ref;
+}
+
+// A page of the table's free-space map that holds the row, before a new
+// page is taken, as Access fills the room rows removed left behind. A page
+// the row does not fit leaves the map; the page found takes the rows that
+// follow while they fit.
+bool JetDatabase::placeOnPageWithRoom(StoredTable& t, const std::vector<uint8_t>& row, uint32_t& ref) {
+    if (t.freeMap == 0) return false;
+    if (!t.roomKnown) {
+        t.roomPages = mapPages(t.freeMap);
+        std::reverse(t.roomPages.begin(), t.roomPages.end());
+        t.roomKnown = true;
+    }
+    while (!t.roomPages.empty()) {
+        const uint32_t pg = t.roomPages.back();
+        t.roomPages.pop_back();
+        if (pg == t.currentPage || !dataPageOf(t, pager_->read(pg))) continue;
+        if (placeRow(pg, row.data(), row.size(), ref)) {
+            if (t.currentPage) mapSet(t.freeMap, t.currentPage, false);
+            t.currentPage = pg;
+            return true;
+        }
+        mapSet(t.freeMap, pg, false);
+    }
+    return false;
+}
+
+// The rows after the removed one (lower in the page) move up by its length;
+// its slot keeps its place with no bytes, marked deleted (as Access leaves
+// it), and the page's free space grows by the row's length.
+bool JetDatabase::reclaimRow(uint32_t ref) {
+    findRow(ref);
+    const uint32_t page = refPage(ref), row = refRow(ref);
+    const DataPageLayout& L = layout().dataPage;
+    const uint8_t* r = pager_->read(page);
+    const uint32_t count = decodeLE16(r + L.rowCount);
+    auto start = [&](uint32_t s) { return uint32_t(decodeLE16(r + L.rowOffset(s)) & datapage::kRowOffsetMask); };
+    const uint32_t end = row == 0 ? ps_ : start(row - 1);
+    uint32_t lowest = start(row);
+    for (uint32_t s = row + 1; s < count; ++s) {
+        if (start(s) > start(s - 1)) return false;
+        lowest = start(s);
+    }
+    const uint32_t free = decodeLE16(r + datapage::kFreeSpace);
+    if (lowest != L.rowOffset(count) + free) return false;
+    const uint32_t len = end - start(row);
+    uint8_t* p = pager_->modify(page);
+    std::memmove(p + lowest + len, p + lowest, start(row) - lowest);
+    for (uint32_t s = row + 1; s < count; ++s) {
+        const uint32_t raw = decodeLE16(p + L.rowOffset(s));
+        encodeLE16(p + L.rowOffset(s), raw + len);
+    }
+    encodeLE16(p + L.rowOffset(row), end | datapage::kRowDeleted | datapage::kRowOverflow);
+    encodeLE16(p + datapage::kFreeSpace, free + len);
+    return true;
+}
+
+void JetDatabase::removeTableRow(StoredTable& t, uint32_t ref) {
+    if (!reclaimRow(ref)) {
+        removeRow(ref);
+        return;
+    }
+    const uint32_t page = refPage(ref);
+    if (page == t.currentPage) return;  // new rows go there first anyway
+    mapSet(t.freeMap, page, true);
+    if (t.roomKnown && std::find(t.roomPages.begin(), t.roomPages.end(), page) == t.roomPages.end()) {
+        // Kept highest first: the lowest page is tried first.
+        t.roomPages.insert(std::upper_bound(t.roomPages.begin(), t.roomPages.end(), page, std::greater<>()), page);
+    }
 }
 
 void JetDatabase::setRowCount(StoredTable& t, uint32_t count) {

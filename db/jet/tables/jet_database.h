@@ -93,12 +93,20 @@ ColType typeOf(uint8_t raw);
 int fixedSizeOf(ColType t);
 FieldInfo fieldInfoOf(const StoredColumn& c);
 ColumnDef columnDefOf(const StoredColumn& c);
+// A column descriptor in a definition: Jet 4/ACE, and Access 97 (with the
+// sort order and code page every Access 97 column carries).
+void putColumn(std::vector<uint8_t>& s, const StoredColumn& c);
+void putColumn3(std::vector<uint8_t>& s, const StoredColumn& c, uint16_t lcid, unsigned codePage);
 // row_codec.cpp
 bool encodeNumeric(const std::string& text, int scale, int precision, uint8_t* out);
 // A fixed-length column's value at p (size bytes); a Long AutoNumber column's
 // highest value is kept in autoNumber.
 void encodeFixedValue(const StoredColumn& c, ColType type, const Value& v, uint8_t* p, size_t size,
                       uint32_t& autoNumber);
+// catalog.cpp: a property list with the Required and DefaultValue of
+// `column` as `def` gives them (nullptr: the column's properties removed),
+// every other property kept.
+Bytes withColumnProperties(const Bytes& list, unsigned codePage, const std::string& column, const ColumnDef* def);
 // index_definitions.cpp: a real index's block in a table definition
 std::vector<uint8_t> realIndexBlock(const StoredIndex& ix, const Layout& layout);
 // index_pages.cpp: a value's part of an index key
@@ -136,6 +144,7 @@ public:
                        const std::vector<ValueRange>& where) override;
     std::unique_ptr<Cursor> scanWhere(const std::string& table, const std::vector<ValueRange>& where) override;
     std::optional<int64_t> rowCount(const std::string& table) override { return tableByName(table).rowCount; }
+    void changeColumn(const ColumnChange& change, const ValueConverter& convert) override;
     SortOrder textOrder() const override { return sortOrder(); }
     void createIndex(const IndexDef& d) override;
     void dropIndex(const std::string& table, const std::string& name, bool constraint) override;
@@ -235,6 +244,13 @@ private:
     uint32_t newDataPage(uint32_t owner, uint32_t after);
     bool placeRow(uint32_t page, const uint8_t* row, size_t n, uint32_t& ref);
     uint32_t appendRow(StoredTable& t, const std::vector<uint8_t>& row);
+    bool placeOnPageWithRoom(StoredTable& t, const std::vector<uint8_t>& row, uint32_t& ref);
+    // A removed row's bytes given back to its page (false: the page's rows
+    // are not laid out so that they can move; the row is only marked).
+    bool reclaimRow(uint32_t ref);
+    // A table row removed by UPDATE, DELETE or ALTER TABLE: its space goes
+    // back to its page, which joins the table's pages with free space.
+    void removeTableRow(StoredTable& t, uint32_t ref);
     uint32_t putLongValueRow(StoredTable& t, int col, const uint8_t* data, size_t n);
     uint32_t putLongValueChain(StoredTable& t, int col, const std::vector<uint8_t>& data);
     void placeLongValues(StoredTable& t, const std::vector<Value>& values, size_t nvar, size_t nlongs, size_t rowSize);
@@ -287,6 +303,20 @@ private:
     void spanRows(const StoredTable& t, const StoredIndex& ix, const IndexSpan& s, std::vector<uint32_t>& refs);
     const uint8_t* indexPage(const StoredTable& t, uint32_t page, int depth);
     uint32_t liveRowOf(const StoredTable& t, uint32_t ref);
+    // ALTER TABLE on a column (keys/columns.cpp).
+    struct ColumnPlan;
+    void changeColumnNow(const ColumnChange& change, const ValueConverter& convert);
+    std::vector<uint32_t> liveRows(const StoredTable& t);
+    ColumnPlan planColumns(const StoredTable& t, const ColumnChange& change) const;
+    void planAdd(const StoredTable& t, const ColumnDef& def, ColumnPlan& plan) const;
+    void planAlter(const StoredTable& t, const ColumnDef& def, size_t k, ColumnPlan& plan) const;
+    void planLongValueMaps(StoredTable& t, ColumnPlan& plan);
+    void rewriteRows(StoredTable& t, StoredTable& now, const ColumnPlan& plan, const ColumnChange& change,
+                     const ValueConverter& convert);
+    std::vector<uint8_t> alteredDefinition(const StoredTable& t, const StoredTable& now);
+    void dropLongValueMaps(const std::vector<LongValueMaps>& maps);
+    Bytes propertiesOf(const CatalogEntry& e);
+    void setProperties(CatalogEntry& e, const Bytes& list);
     // Runs one statement: when it fails, every page it changed is put back
     // and the in-memory view of the tables is read again from them.
     template <class F>

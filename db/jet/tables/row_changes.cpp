@@ -1,7 +1,8 @@
 // UPDATE and DELETE in the engine: each row of a table offered to the
 // statement's decision, removed or replaced as one statement. A replaced row
 // of the same size stays in its slot; otherwise it is removed and stored
-// again as an INSERT stores it. Unique and required indexes are checked row
+// again as an INSERT stores it; a removed row's space goes back to its
+// page for the rows stored after it. Unique and required indexes are checked row
 // by row against the keys the table holds, the new row's relationships as
 // an INSERT's are, and a removed or changed key must have no related rows.
 #include <algorithm>
@@ -109,7 +110,7 @@ void JetDatabase::changeRow(ChangeRun& run, uint32_t ref) {
     freeLongValues(t, ref);
     ++run.changed;
     if (c == RowChange::Remove) {
-        removeRow(ref);
+        removeTableRow(t, ref);
         ++run.removed;
         return;
     }
@@ -121,7 +122,7 @@ void JetDatabase::changeRow(ChangeRun& run, uint32_t ref) {
         std::memcpy(q, run.row.data(), m);
         return;
     }
-    removeRow(ref);
+    removeTableRow(t, ref);
     run.placed.insert(appendRow(t, run.row));
 }
 

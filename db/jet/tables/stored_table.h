@@ -107,6 +107,10 @@ struct StoredTable {
     int fixedSize = 0;
     // Writing state.
     uint32_t currentPage = 0;  // data page new rows go to (0: unknown)
+    // The pages of the free-space map not yet tried for new rows, highest
+    // first (read from the map when first needed).
+    std::vector<uint32_t> roomPages;
+    bool roomKnown = false;
     std::unordered_map<int, uint32_t> currentLvPage;
     std::vector<bool> notNull;                                // by position, for tables made in this session
     std::vector<std::string> defaults;                        // by position: DefaultValue text, empty for none

@@ -298,8 +298,6 @@ StoredTable JetDatabase::loadTable(uint32_t first, const std::string& name) {
     return t;
 }
 
-namespace {
-
 // A Jet 4 column descriptor.
 void putColumn(std::vector<uint8_t>& s, const StoredColumn& c) {
     uint8_t d[kColumn4.size] = {};
@@ -314,6 +312,8 @@ void putColumn(std::vector<uint8_t>& s, const StoredColumn& c) {
     encodeLE16(d + column::kLength, uint32_t(c.length));
     putBytes(s, d, sizeof d);
 }
+
+namespace {
 
 // A Jet 4 real index block.
 void putRealIndex(std::vector<uint8_t>& s, const StoredIndex& ix) {

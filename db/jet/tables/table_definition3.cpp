@@ -8,8 +8,6 @@
 
 namespace tp::db::jet {
 
-namespace {
-
 // A Jet 3 column descriptor (18 bytes): text columns and the others alike
 // carry the sort order and the code page, as Access 97 writes them.
 void putColumn3(std::vector<uint8_t>& s, const StoredColumn& c, uint16_t lcid, unsigned codePage) {
@@ -27,6 +25,8 @@ void putColumn3(std::vector<uint8_t>& s, const StoredColumn& c, uint16_t lcid, u
     encodeLE16(d + L.length, uint32_t(c.length));
     putBytes(s, d, sizeof d);
 }
+
+namespace {
 
 // A Jet 3 real index block (39 bytes).
 void putRealIndex3(std::vector<uint8_t>& s, const StoredIndex& ix) {
