@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_rows.h"
 #include "db/ado.h"
 #include "db/jet/database.h"
 #include "db/jet_provider.h"
@@ -40,31 +41,8 @@ long statusKb(const char* field) {
     return 0;
 }
 
-const char* kCreate =
-    "CREATE TABLE [bench]([id] INT,[name] TEXT(50),[qty] SHORT,[price] CURRENCY,[ratio] FLOAT,"
-    "[amount] DECIMAL(18,4),[stamp] DATETIME,[flag] BIT,[code] TEXT(10),[notes] TEXT);";
-
-// The row statement of jet_insert_bench.
-void rowStatement(std::string& s, long i) {
-    char buf[256];
-    s.assign("INSERT INTO [bench] VALUES(");
-    std::snprintf(buf, sizeof buf, "%ld, 'Customer %ld O''Brien', %ld, %ld.%02ld, %ld.25, %ld.1234, ", i, i, i % 30000,
-                  i % 100000, i % 100, i % 977, i % 1000000);
-    s += buf;
-    std::snprintf(buf, sizeof buf, "'%02ld/%02ld/%04ld %02ld:%02ld:%02ld', %d, 'C%ld', ", 1 + i % 12, 1 + i % 28,
-                  1990 + i % 30, i % 24, i % 60, (i * 7) % 60, int(i % 2), i % 100000);
-    s += buf;
-    if (i % 10 == 3) {
-        s += "NULL)";
-    } else if (i % 100 == 7) {
-        s += '\'';
-        s.append(2000, char('a' + i % 26));
-        s += "')";
-    } else {
-        std::snprintf(buf, sizeof buf, "'Note for row %ld: handle with care; ça va.')", i);
-        s += buf;
-    }
-}
+using tp::bench::kCreate;
+using tp::bench::rowStatement;
 
 std::string connectionString(const std::string& file) {
     return "PROVIDER=Microsoft.Jet.OLEDB.4.0;Data Source=" + ConnectionString::quoteValue(file) +
