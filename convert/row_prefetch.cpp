@@ -20,7 +20,8 @@ public:
 
 }  // namespace
 
-RowPrefetch::RowPrefetch(db::Recordset& records, RowStatementBuilder& builder) : records_(records), builder_(builder) {
+RowPrefetch::RowPrefetch(db::Recordset& records, RowStatementBuilder& builder, db::StatementPreparer* preparer)
+    : records_(records), builder_(builder), preparer_(preparer) {
     for (size_t i = 0; i < kBatches; ++i) free_.push_back(std::make_unique<Batch>());
     builder_.setYields(false);
     reader_ = std::thread([this] { read(); });
@@ -80,8 +81,12 @@ bool RowPrefetch::fill(Batch& b) {
         try {
             const std::string& statement = builder_.build(records_.row(), quiet);
             if (quiet.failures() > 0) return last(End::PlainLoopNow);
-            if (b.count == b.statements.size()) b.statements.emplace_back();
+            if (b.count == b.statements.size()) {
+                b.statements.emplace_back();
+                b.prepared.emplace_back();
+            }
             b.statements[b.count].assign(statement);
+            if (preparer_) preparer_->prepare(b.statements[b.count], b.prepared[b.count]);
         } catch (...) {
             return last(End::PlainLoopNow);
         }
@@ -94,6 +99,10 @@ bool RowPrefetch::fill(Batch& b) {
     }
     b.last = false;
     return true;
+}
+
+db::PreparedStatement* RowPrefetch::prepared() const {
+    return current_ && at_ > 0 ? current_->prepared[at_ - 1].get() : nullptr;
 }
 
 const std::string* RowPrefetch::next() {

@@ -22,7 +22,9 @@
 
 namespace tp::db {
 class Recordset;
-}
+class PreparedStatement;
+class StatementPreparer;
+}  // namespace tp::db
 
 namespace tp::convert {
 
@@ -40,8 +42,9 @@ public:
 
     // Starts reading at the recordset's current row. Neither the recordset
     // nor the builder may be used elsewhere until next() returned null or
-    // the object is gone.
-    RowPrefetch(db::Recordset& records, RowStatementBuilder& builder);
+    // the object is gone. With a preparer (used on the reading thread only)
+    // each statement is also prepared for the target.
+    RowPrefetch(db::Recordset& records, RowStatementBuilder& builder, db::StatementPreparer* preparer = nullptr);
     ~RowPrefetch();
     RowPrefetch(const RowPrefetch&) = delete;
     RowPrefetch& operator=(const RowPrefetch&) = delete;
@@ -49,12 +52,16 @@ public:
     // The next row's statement (valid until the next call), or null when
     // the rows stopped; then end() says why and the reading thread is gone.
     const std::string* next();
+    // The last statement next() gave, as the preparer prepared it (null
+    // without a preparer).
+    db::PreparedStatement* prepared() const;
     End end() const { return end_; }
     const std::string& failure() const { return failure_; }
 
 private:
     struct Batch {
         std::vector<std::string> statements;  // keep their room from batch to batch
+        std::vector<std::unique_ptr<db::PreparedStatement>> prepared;  // likewise
         size_t count = 0;
         bool last = false;
         End end = End::AtEnd;
@@ -66,6 +73,7 @@ private:
 
     db::Recordset& records_;
     RowStatementBuilder& builder_;
+    db::StatementPreparer* preparer_;
     std::mutex mutex_;
     std::condition_variable changed_;
     std::deque<std::unique_ptr<Batch>> full_, free_;

@@ -364,14 +364,33 @@ void ConversionRun::writeRows(State& s, const std::string& name, const std::vect
     }
 }
 
+namespace {
+
+// Statements that will run at once are also prepared for the target on the
+// reading thread; none are in preview mode or when the target cannot make a
+// preparer (they run from their text, failures included).
+std::unique_ptr<db::StatementPreparer> targetPreparer(RunHost& host, const std::string& table) {
+    if (host.previewMode()) return nullptr;
+    try {
+        auto& target = host.accessConnection();
+        return target && target->isOpen() ? target->statementPreparer(table) : nullptr;
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+}  // namespace
+
 bool ConversionRun::writePrefetchedRows(State& s, const std::string& name, RowStatementBuilder& rows, int64_t total,
                                         int64_t& r) {
-    RowPrefetch ahead(*s.records, rows);
+    const auto preparer = targetPreparer(host_, name);
+    RowPrefetch ahead(*s.records, rows, preparer.get());
     while (const std::string* statement = ahead.next()) {
         pumpEvents();
         ++r;
         showRowProgress(s, name, r, total);
-        s.put(*this, step::InsertPreviewMode, step::InsertToPreview, step::InsertExecute, *statement);
+        s.put(*this, step::InsertPreviewMode, step::InsertToPreview, step::InsertExecute, *statement,
+              ahead.prepared());
         ++summary_.rows;
     }
     switch (ahead.end()) {

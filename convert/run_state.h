@@ -76,13 +76,15 @@ struct ConversionRun::State {
     // The statement sink: the preview list in preview mode, else executed on
     // the target at once. The preview choice is read anew for every
     // statement; the three steps are numbered by the caller.
-    void put(ConversionRun& run, int modeStep, int previewStep, int executeStep, const std::string& statement) {
+    // A statement prepared ahead for the target runs as prepared.
+    void put(ConversionRun& run, int modeStep, int previewStep, int executeStep, const std::string& statement,
+             db::PreparedStatement* prepared = nullptr) {
         ++run.summary_.statements;
         RunHost& host = run.host_;
         if (p.test(modeStep, [&] { return host.previewMode(); })) {
             p(previewStep, [&] { host.previewList().append(statement); });
             tableToPreview = true;
-        } else if (!p(executeStep, [&] { need(host.accessConnection()).Execute(statement); })) {
+        } else if (!p(executeStep, [&] { need(host.accessConnection()).Execute(statement, prepared); })) {
             ++run.summary_.failedStatements;
         } else {
             tableExecuted = true;

@@ -227,6 +227,12 @@ std::unique_ptr<Recordset> Connection::Execute(std::string_view sql, long* recor
     return std::make_unique<Recordset>(std::move(cursor));
 }
 
+std::unique_ptr<Recordset> Connection::Execute(std::string_view sql, PreparedStatement* prepared) {
+    auto cursor = provider().executePrepared(sql, prepared, nullptr);
+    if (!cursor) return nullptr;
+    return std::make_unique<Recordset>(std::move(cursor));
+}
+
 std::unique_ptr<Recordset> Connection::OpenSchema(int schema) {
     return std::make_unique<Recordset>(provider().openSchema(schema));
 }

@@ -53,6 +53,25 @@ struct ConnectionOptions {
     CodePageChoice codePage;
 };
 
+// Work a provider can do on a statement's text ahead of its execution, on
+// another thread than the connection's (for the Access engine: an INSERT's
+// values read and converted to its table's columns). A prepared statement
+// only saves time: executing it has the very effects and failures of
+// executing its text.
+class PreparedStatement {
+public:
+    virtual ~PreparedStatement() = default;
+};
+
+class StatementPreparer {
+public:
+    virtual ~StatementPreparer() = default;
+    // Prepares the text into `into` (reusing the object when it is one of
+    // this preparer's). Never throws: a statement it cannot prepare is
+    // executed from its text.
+    virtual void prepare(std::string_view sql, std::unique_ptr<PreparedStatement>& into) = 0;
+};
+
 // What a provider offers once open.
 class ProviderConnection {
 public:
@@ -60,6 +79,20 @@ public:
     // Runs a statement. A row-returning statement gives a cursor, others
     // give nullptr; *recordsAffected is set when given.
     virtual std::unique_ptr<Cursor> execute(std::string_view sql, long* recordsAffected) = 0;
+    // The same, with the work a preparer of this connection did on the text
+    // (null: none).
+    virtual std::unique_ptr<Cursor> executePrepared(std::string_view sql, PreparedStatement* prepared,
+                                                    long* recordsAffected) {
+        (void)prepared;
+        return execute(sql, recordsAffected);
+    }
+    // A preparer for statements into the table, used on one other thread
+    // while the connection goes on; it reads nothing of the connection
+    // after it is made. Null when the provider prepares nothing.
+    virtual std::unique_ptr<StatementPreparer> preparer(std::string_view table) {
+        (void)table;
+        return nullptr;
+    }
     // Schema rowsets; the tables schema (20) has at least TABLE_NAME and
     // TABLE_TYPE text columns.
     virtual std::unique_ptr<Cursor> openSchema(int schema) = 0;
@@ -132,6 +165,11 @@ public:
     // The statement has taken effect when the call returns; a row-returning
     // statement gives an open recordset.
     std::unique_ptr<Recordset> Execute(std::string_view sql, long* recordsAffected = nullptr);
+    // The same with a statement prepared ahead (ProviderConnection::preparer).
+    std::unique_ptr<Recordset> Execute(std::string_view sql, PreparedStatement* prepared);
+    std::unique_ptr<StatementPreparer> statementPreparer(std::string_view table) {
+        return provider().preparer(table);
+    }
     std::unique_ptr<Recordset> OpenSchema(int schema);
     // A transaction around the statements that follow (one level): returns
     // the nesting level, 1. CommitTrans keeps their effects, RollbackTrans

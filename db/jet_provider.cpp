@@ -1,6 +1,7 @@
 #include "db/jet_provider.h"
 
 #include <algorithm>
+#include <atomic>
 
 #include "db/jet/sql/sql_query.h"
 
@@ -58,7 +59,8 @@ void JetConnection::rollbackTrans() {
 
 void JetConnection::forgetTable() {
     cached_ = false;
-    mapped_ = false;
+    mapping_.mapped = false;
+    preparedTableChecked_ = 0;
     columns_.clear();
 }
 
@@ -97,80 +99,159 @@ std::unique_ptr<Cursor> JetConnection::execute(std::string_view sql, long* recor
 }
 
 // The INSERT's table, looked up once for a run of INSERTs into it.
-void JetConnection::cacheTable() {
-    if (cached_ && st_.table == std::string_view(cachedName_)) return;
+void JetConnection::cacheTable(std::string_view table) {
+    if (cached_ && table == std::string_view(cachedName_)) return;
     forgetTable();
-    std::string stored = db_->findTable(std::string(st_.table));
-    if (stored.empty()) throw jeterr::outputTableMissing(st_.table);
+    std::string stored = db_->findTable(std::string(table));
+    if (stored.empty()) throw jeterr::outputTableMissing(table);
     if (startsWithMSys(stored))
         for (const auto& t : db_->listTables())
             if (t.name == stored && t.kind != TableKind::User)
                 throw Error(jeterr::kNotSupported, jeterr::kReadOnlyText);
     columns_ = db_->columns(stored);
     storedName_ = std::move(stored);
-    cachedName_.assign(st_.table);
+    cachedName_.assign(table);
     cached_ = true;
 }
 
-// The column list's positions, worked out once for a run of INSERTs with the
-// same list.
-void JetConnection::mapColumns() {
-    if (mapped_ && st_.columnListText == std::string_view(mappedListText_)) return;
-    const size_t ncols = columns_.size();
-    mapped_ = false;
-    mapping_.clear();
-    given_.assign(ncols, 0);
-    for (auto name : st_.columns) {
+void ColumnMapping::map(const Statement& st, const std::vector<ColumnDef>& columns) {
+    if (mapped && st.columnListText == std::string_view(listText)) return;
+    const size_t ncols = columns.size();
+    mapped = false;
+    to.clear();
+    given.assign(ncols, 0);
+    for (auto name : st.columns) {
         const auto at =
-            std::find_if(columns_.begin(), columns_.end(), [&](const ColumnDef& c) { return sameName(c.name, name); });
-        if (at == columns_.end())
+            std::find_if(columns.begin(), columns.end(), [&](const ColumnDef& c) { return sameName(c.name, name); });
+        if (at == columns.end())
             throw Error(jeterr::kUnknownInsertField,
                         "The INSERT INTO statement contains the following unknown field name: '" + std::string(name) +
                             "'. Make sure you have typed the name correctly, and try the operation again.");
-        const size_t idx = static_cast<size_t>(at - columns_.begin());
-        if (given_[idx])
+        const size_t idx = static_cast<size_t>(at - columns.begin());
+        if (given[idx])
             throw Error(jeterr::kDuplicateOutput, "Duplicate output destination '" + std::string(name) + "'.");
-        given_[idx] = 1;
-        mapping_.push_back(int(idx));
+        given[idx] = 1;
+        to.push_back(int(idx));
     }
-    mappedListText_.assign(st_.columnListText);
-    mapped_ = true;
+    listText.assign(st.columnListText);
+    mapped = true;
 }
 
-// The row's values, coerced to their columns.
-void JetConnection::fillRow() {
-    const size_t ncols = columns_.size();
-    row_.resize(ncols);
-    if (!st_.hasColumnList) {
-        for (size_t i = 0; i < ncols; ++i) coerceLiteral(st_.values[i], columns_[i], storedName_, row_[i]);
+void ColumnMapping::fillRow(const Statement& st, const std::vector<ColumnDef>& columns, std::string_view table,
+                            std::vector<Value>& row) {
+    const size_t ncols = columns.size();
+    if (st.hasColumnList) {
+        map(st, columns);
+        if (st.values.size() != to.size()) throw jeterr::valueCount();
+    } else if (st.values.size() != ncols) {
+        throw jeterr::valueCount();
+    }
+    row.resize(ncols);
+    if (!st.hasColumnList) {
+        for (size_t i = 0; i < ncols; ++i) coerceLiteral(st.values[i], columns[i], table, row[i]);
         return;
     }
     for (size_t i = 0; i < ncols; ++i) {
-        if (given_[i]) continue;
+        if (given[i]) continue;
         // A column the statement leaves out takes its default, when that is
         // a literal, else its empty value.
-        const ColumnDef& c = columns_[i];
+        const ColumnDef& c = columns[i];
         Literal value;
         if (!c.defaultValue.empty() && !parseLiteralText(c.defaultValue, value)) value = Literal{};
-        row_[i] = coerceLiteral(value, c, storedName_);
+        row[i] = coerceLiteral(value, c, table);
     }
-    for (size_t k = 0; k < mapping_.size(); ++k) {
-        const size_t i = size_t(mapping_[k]);
-        coerceLiteral(st_.values[k], columns_[i], storedName_, row_[i]);
+    for (size_t k = 0; k < to.size(); ++k) {
+        const size_t i = size_t(to[k]);
+        coerceLiteral(st.values[k], columns[i], table, row[i]);
     }
 }
 
 void JetConnection::insert(long* recordsAffected) {
-    cacheTable();
-    if (st_.hasColumnList) {
-        mapColumns();
-        if (st_.values.size() != mapping_.size()) throw jeterr::valueCount();
-    } else if (st_.values.size() != columns_.size()) {
-        throw jeterr::valueCount();
-    }
-    fillRow();
+    cacheTable(st_.table);
+    mapping_.fillRow(st_, columns_, storedName_, row_);
     db_->insertRow(storedName_, row_);
     if (recordsAffected) *recordsAffected = 1;
+}
+
+namespace {
+
+// The table as a preparer saw it when it was made.
+struct PreparedTable {
+    uint64_t id = 0;  // of this view, never reused
+    std::string name, stored;
+    std::vector<ColumnDef> columns;
+};
+
+// An INSERT into the preparer's table, its row ready; else (ready false) the
+// statement runs from its text.
+class PreparedInsert : public PreparedStatement {
+public:
+    bool ready = false;
+    std::shared_ptr<const PreparedTable> table;
+    std::vector<Value> row;
+};
+
+class InsertPreparer : public StatementPreparer {
+public:
+    explicit InsertPreparer(PreparedTable table) : table_(std::make_shared<const PreparedTable>(std::move(table))) {}
+
+    void prepare(std::string_view sql, std::unique_ptr<PreparedStatement>& into) override {
+        auto* p = dynamic_cast<PreparedInsert*>(into.get());
+        if (!p) {
+            into = std::make_unique<PreparedInsert>();
+            p = static_cast<PreparedInsert*>(into.get());
+        }
+        p->ready = false;
+        if (p->table != table_) p->table = table_;
+        try {
+            parseStatement(sql, st_);
+            if (st_.kind != StatementKind::Insert || st_.table != std::string_view(table_->name)) return;
+            mapping_.fillRow(st_, table_->columns, table_->stored, p->row);
+            p->ready = true;
+        } catch (...) {
+            // Executed from its text, which reports the failure in its place.
+        }
+    }
+
+private:
+    const std::shared_ptr<const PreparedTable> table_;
+    Statement st_;
+    ColumnMapping mapping_;
+};
+
+uint64_t nextPreparedTableId() {
+    static std::atomic<uint64_t> last{0};
+    return ++last;
+}
+
+}  // namespace
+
+std::unique_ptr<StatementPreparer> JetConnection::preparer(std::string_view table) {
+    if (!db_) return nullptr;
+    PreparedTable t;
+    t.stored = db_->findTable(std::string(table));
+    if (t.stored.empty() || startsWithMSys(t.stored)) return nullptr;
+    t.id = nextPreparedTableId();
+    t.name.assign(table);
+    t.columns = db_->columns(t.stored);
+    return std::make_unique<InsertPreparer>(std::move(t));
+}
+
+// A prepared INSERT whose table is still as its preparer saw it stores the
+// row ready; anything else runs from the text.
+std::unique_ptr<Cursor> JetConnection::executePrepared(std::string_view sql, PreparedStatement* prepared,
+                                                       long* recordsAffected) {
+    auto* p = dynamic_cast<PreparedInsert*>(prepared);
+    if (!db_ || !p || !p->ready) return execute(sql, recordsAffected);
+    if (recordsAffected) *recordsAffected = 0;
+    cacheTable(p->table->name);
+    if (preparedTableChecked_ != p->table->id) {
+        if (storedName_ != p->table->stored || columns_ != p->table->columns) return execute(sql, recordsAffected);
+        preparedTableChecked_ = p->table->id;
+    }
+    db_->insertRow(storedName_, p->row);
+    if (recordsAffected) *recordsAffected = 1;
+    return nullptr;
 }
 
 std::unique_ptr<Cursor> JetConnection::select() {

@@ -18,12 +18,32 @@ inline constexpr const char* kJetProviderName = "Microsoft.Jet.OLEDB.4.0";
 inline constexpr const char* kAceProviderName = "Microsoft.ACE.OLEDB.12.0";
 inline constexpr const char* kPasswordKey = "JET OLEDB:Database Password";
 
+// Where an INSERT's values go among its table's columns: worked out once for
+// a run of INSERTs with the same column list.
+struct ColumnMapping {
+    bool mapped = false;
+    std::string listText;   // the column list it was made for
+    std::vector<int> to;    // per value: its column
+    std::vector<char> given;  // per column: a value names it
+
+    // Throws the engine's error for an unknown or repeated column.
+    void map(const Statement& st, const std::vector<ColumnDef>& columns);
+    // The row of an INSERT: its values coerced to their columns, defaults
+    // for the columns it leaves out. Throws the engine's error for a value
+    // count that does not match or a value that does not convert.
+    void fillRow(const Statement& st, const std::vector<ColumnDef>& columns, std::string_view table,
+                 std::vector<Value>& row);
+};
+
 class JetConnection : public ProviderConnection {
 public:
     explicit JetConnection(std::unique_ptr<Database> db);
     ~JetConnection() override;
 
     std::unique_ptr<Cursor> execute(std::string_view sql, long* recordsAffected) override;
+    std::unique_ptr<Cursor> executePrepared(std::string_view sql, PreparedStatement* prepared,
+                                            long* recordsAffected) override;
+    std::unique_ptr<StatementPreparer> preparer(std::string_view table) override;
     std::unique_ptr<Cursor> openSchema(int schema) override;
     void close() override;
     void beginTrans() override;
@@ -34,9 +54,7 @@ public:
 
 private:
     void insert(long* recordsAffected);
-    void cacheTable();
-    void mapColumns();
-    void fillRow();
+    void cacheTable(std::string_view table);
     std::unique_ptr<Cursor> select();
     void change(long* recordsAffected);
     void alterColumn();
@@ -50,11 +68,10 @@ private:
     bool cached_ = false;
     std::string cachedName_, storedName_;
     std::vector<ColumnDef> columns_;
-    bool mapped_ = false;
-    std::string mappedListText_;
-    std::vector<int> mapping_;
+    ColumnMapping mapping_;
     std::vector<Value> row_;
-    std::vector<char> given_;
+    // The preparer's view of the table found equal to the cached one.
+    uint64_t preparedTableChecked_ = 0;
 };
 
 using DatabaseOpener =

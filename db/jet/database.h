@@ -54,6 +54,8 @@ struct ColumnDef {
     // DEFAULT: the literal as written (its DefaultValue property); empty for
     // none. A column an INSERT leaves out takes it.
     std::string defaultValue{};
+
+    bool operator==(const ColumnDef&) const = default;
 };
 
 // An index as CREATE INDEX and ADD CONSTRAINT ... PRIMARY KEY describe it.

@@ -44,6 +44,7 @@ struct FakeTarget {
     std::vector<std::string> executed;
     std::function<bool(const std::string&)> reject;
     int opens = 0, closes = 0;
+    int preparedRuns = 0;  // statements that came prepared
     std::vector<std::vector<Value>> relationshipRows;  // FK_NAME, PK_TABLE_NAME, FK_TABLE_NAME
 };
 
@@ -89,9 +90,33 @@ public:
     void close() override {}
 };
 
+// A preparer that keeps the text it was given: the statement executed with
+// it must be that very text.
+struct KeptText : tp::db::PreparedStatement {
+    std::string text;
+};
+class KeepingPreparer : public tp::db::StatementPreparer {
+public:
+    void prepare(std::string_view sql, std::unique_ptr<tp::db::PreparedStatement>& into) override {
+        if (!into) into = std::make_unique<KeptText>();
+        static_cast<KeptText&>(*into).text.assign(sql);
+    }
+};
+
 class TargetConnection : public tp::db::ProviderConnection {
 public:
     TargetConnection() { ++g_target->opens; }
+    std::unique_ptr<tp::db::StatementPreparer> preparer(std::string_view) override {
+        return std::make_unique<KeepingPreparer>();
+    }
+    std::unique_ptr<tp::db::Cursor> executePrepared(std::string_view sql, tp::db::PreparedStatement* prepared,
+                                                    long* affected) override {
+        if (prepared) {
+            if (static_cast<KeptText*>(prepared)->text != sql) throw tp::db::Error("prepared for another statement");
+            ++g_target->preparedRuns;
+        }
+        return execute(sql, affected);
+    }
     std::unique_ptr<tp::db::Cursor> execute(std::string_view sql, long*) override {
         std::string s(sql);
         if (g_target->reject && g_target->reject(s))
@@ -457,11 +482,12 @@ TEST_F(RunTest, UnreadableTableIsReportedAndTheRunGoesOn) {
     EXPECT_TRUE(startsWith(boxes.shown.back().text, "Done."));
 }
 
-// Rows read ahead on a second thread change nothing the user sees: the
-// statements, the boxes with their statement numbers, the counts and the
-// progress are the plain loop's, when the target refuses rows in the middle
-// of a table, when a row lacks a value (the rest of that table is read the
-// plain way) and when the source fails in the middle of a table.
+// Rows read ahead on a second thread, and prepared there for the target,
+// change nothing the user sees: the statements, the boxes with their
+// statement numbers, the counts and the progress are the plain loop's, when
+// the target refuses rows in the middle of a table, when a row lacks a
+// value (the rest of that table is read the plain way) and when the source
+// fails in the middle of a table.
 TEST_F(RunTest, RowsReadAheadChangeNothingTheUserSees) {
     auto outcome = [this](int64_t from) {
         SourceTable refused = table("refused", 3000), lacking = table("lacking", 3000),
@@ -487,7 +513,9 @@ TEST_F(RunTest, RowsReadAheadChangeNothingTheUserSees) {
         EXPECT_TRUE(std::any_of(plain.begin(), plain.end(), [&](const std::string& s) {
             return s.find(line) != s.npos;
         })) << line;
+    EXPECT_EQ(target.preparedRuns, 0);
     EXPECT_EQ(outcome(0), plain);
+    EXPECT_GT(target.preparedRuns, 3000);
 }
 
 TEST_F(RunTest, MissingTargetIsCreatedOnYes) {

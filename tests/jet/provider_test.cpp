@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <thread>
+
 #include "provider_fake.h"
 
 using namespace tp::db;
@@ -206,4 +209,59 @@ TEST(ProviderConnection, OpensFromTheConnectionStringAndCloses) {
     } catch (const Error& e) {
         EXPECT_STREQ(e.description(), "Could not find file '/tmp/a;b.mdb'.");
     }
+}
+
+// Statements prepared ahead on another thread run exactly as their text:
+// the same rows, the same failures with the same numbers and texts, also
+// when the table changes between preparation and execution or a statement
+// goes elsewhere than the preparer's table.
+TEST(ProviderStatements, PreparedStatementsRunAsTheirText) {
+    const std::vector<std::string> script = {
+        "INSERT INTO [t] VALUES (NULL, 'a', 1, 0, #1/2/2003#)",
+        "INSERT INTO [t] (b, a) VALUES (5, 'x')",
+        "INSERT INTO [t] (a) VALUES ('z')",                               // Required
+        "INSERT INTO [t] (a, zz) VALUES ('z', 1)",                        // unknown field
+        "INSERT INTO [t] VALUES (NULL, 'toolongtoolong', 1, 0, NULL)",  // too long
+        "INSERT INTO [t] VALUES (NULL, 'b', 1, 0)",                      // value count
+        "INSERT INTO [t] VALUES (NULL, 'c', 'x', 0, NULL)",              // type mismatch
+        "INSERT INTO [T] VALUES (NULL, 'd', 2, -1, NULL)",               // the name as another case
+        "INSERT INTO [u] VALUES (7)",
+        "INSERT INTO [nope] VALUES (1)",
+        "INSERT INTO [t] VALUES (NULL, 'e', 3, 0, NULL",  // syntax
+        "SELECT * FROM [t]",
+        "INSERT INTO [t] VALUES (NULL, 'f', 5, 0, NULL)",
+        "DROP TABLE [t]",
+        "CREATE TABLE [t] ([a] TEXT(3), [b] LONG)",
+        "INSERT INTO [t] VALUES ('g', 6)",
+        "INSERT INTO [t] VALUES (NULL, 'h', 7, 0, NULL)",
+    };
+    auto outcome = [&](bool prepared) {
+        Fixture f;
+        f.run("CREATE TABLE t (id COUNTER, a TEXT(10), b LONG NOT NULL, c BIT, d DATETIME)");
+        f.run("CREATE TABLE u (n LONG)");
+        std::vector<std::unique_ptr<PreparedStatement>> ready(script.size());
+        if (prepared) {
+            auto preparer = f.conn.preparer("t");
+            EXPECT_NE(preparer, nullptr);
+            std::thread([&] {
+                for (size_t i = 0; i < script.size(); ++i) preparer->prepare(script[i], ready[i]);
+            }).join();
+        }
+        std::vector<std::string> seen;
+        for (size_t i = 0; i < script.size(); ++i) {
+            long affected = -1;
+            try {
+                f.conn.executePrepared(script[i], ready[i].get(), &affected);
+                seen.push_back("ok " + std::to_string(affected));
+            } catch (const Error& e) {
+                seen.push_back(std::to_string(e.number()) + " " + e.description());
+            }
+        }
+        return std::make_pair(seen, std::make_pair(f.db->find("t")->rows, f.db->find("u")->rows));
+    };
+    const auto plain = outcome(false);
+    EXPECT_EQ(std::count(plain.first.begin(), plain.first.end(), "ok 1"), 6);
+    const auto ahead = outcome(true);
+    EXPECT_EQ(ahead.first, plain.first);
+    EXPECT_TRUE(ahead.second == plain.second);
 }
