@@ -154,7 +154,12 @@ void JetDatabase::afterStatement() {
     if (durableEvery_.count() == 0 || (++statementsSinceCheck_ & 63) != 0) return;
     const auto now = std::chrono::steady_clock::now();
     if (now - lastDurable_ < durableEvery_) return;
-    lastDurable_ = now;
+    makeDurableQuietly();
+}
+
+void JetDatabase::makeDurableQuietly() {
+    if (durableEvery_.count() == 0) return;  // every statement was one
+    lastDurable_ = std::chrono::steady_clock::now();
     try {
         makeDurable();
     } catch (const Error&) {

@@ -266,7 +266,7 @@ private:
     void writeGlobalMapPage();
     std::vector<StoredColumn> systemColumns(const std::vector<SystemColumn>& defs) const;
     void writeSystemTable(const SystemTable& d, uint32_t tdefPage);
-    void dropTableNow(const std::string& name);
+    size_t dropTableNow(const std::string& name);  // the pages given back
     // The steps of creating and dropping a table (tables.cpp).
     std::vector<StoredColumn> newColumns(const std::vector<ColumnDef>& defs) const;
     uint32_t placeUsageMap(uint32_t& mapPage, const std::vector<uint8_t>& row);
@@ -347,6 +347,9 @@ private:
     // A durability point when the last one is older than the interval.
     void afterStatement();
     void makeDurable();
+    // A durability point now, when durability points are timed; a failure
+    // is left for the next one (at the latest close()) to report.
+    void makeDurableQuietly();
     void setRowCount(StoredTable& t, uint32_t count);
     void deleteRow(StoredTable& t, uint32_t ref);
     void rebuildIndexes(StoredTable& t);

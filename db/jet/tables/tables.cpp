@@ -287,14 +287,28 @@ void JetDatabase::registerTable(const std::string& name, uint32_t tdefPage, cons
     last_ = nullptr;
 }
 
+namespace {
+
+// A table of at least this many pages is big enough for its drop to be a
+// durability point (4 MB of pages).
+constexpr size_t kManyPages = 1024;
+
+}  // namespace
+
 void JetDatabase::dropTable(const std::string& name) {
     requireWritable();
     pager_->trim();
-    atomically([&] { dropTableNow(name); });
-    afterStatement();
+    size_t freed = 0;
+    atomically([&] { freed = dropTableNow(name); });
+    // What usually follows is the table made again, into the pages it gave
+    // back. Free at a durability point, they are taken again as new pages;
+    // free only since, each would first have its old bytes read and
+    // journaled.
+    if (freed >= kManyPages) makeDurableQuietly();
+    else afterStatement();
 }
 
-void JetDatabase::dropTableNow(const std::string& name) {
+size_t JetDatabase::dropTableNow(const std::string& name) {
     const std::string stored = findTable(name);
     auto entry = std::find_if(catalog_.begin(), catalog_.end(),
                               [&](const CatalogEntry& e) { return e.name == stored && (e.type & 0x7F) == 1; });
@@ -310,6 +324,7 @@ void JetDatabase::dropTableNow(const std::string& name) {
     tables_.erase(t.page);
     last_ = nullptr;
     for (uint32_t pg : pages) releasePage(pg);
+    return pages.size();
 }
 
 void JetDatabase::requireDroppable(const StoredTable& t, const std::string& stored) {
