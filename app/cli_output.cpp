@@ -93,9 +93,15 @@ void appendCsvField(std::string& out, std::string_view t) {
         return;
     }
     out += '"';
-    for (char c : t) {
-        if (c == '"') out += '"';
-        out += c;
+    for (size_t at = 0;;) {  // runs up to and including each quote, which is doubled
+        const size_t q = t.find('"', at);
+        if (q == std::string_view::npos) {
+            out += t.substr(at);
+            break;
+        }
+        out += t.substr(at, q + 1 - at);
+        out += '"';
+        at = q + 1;
     }
     out += '"';
 }

@@ -104,23 +104,43 @@ void utf8ToUtf16(std::string_view s, std::u16string& out) {
     out.resize(size_t(q - out.data()));
 }
 
+namespace {
+
+bool pairAt(std::u16string_view s, size_t i) {
+    return s[i] >= 0xD800 && s[i] <= 0xDBFF && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF;
+}
+
+}  // namespace
+
+// Measured first, then written in place: one allocation, no per-byte checks.
 std::string utf16ToUtf8(std::u16string_view s) {
-    std::string out;
-    out.reserve(s.size());
+    size_t len = 0;
+    for (size_t i = 0; i < s.size(); ++i) {
+        const char16_t u = s[i];
+        if (u < 0x80) len += 1;
+        else if (u < 0x800) len += 2;
+        else if (pairAt(s, i)) len += 4, ++i;
+        else len += 3;  // a lone surrogate becomes U+FFFD
+    }
+    std::string out(len, '\0');
+    char* o = out.data();
+    if (len == s.size()) {
+        for (size_t i = 0; i < len; ++i) o[i] = char(s[i]);
+        return out;
+    }
     for (size_t i = 0; i < s.size(); ++i) {
         char32_t cp = s[i];
         if (cp < 0x80) {
-            out.push_back(char(cp));
+            *o++ = char(cp);
             continue;
         }
-        const bool high = cp >= 0xD800 && cp <= 0xDBFF;
-        if (high && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF) {
+        if (pairAt(s, i)) {
             cp = 0x10000 + ((cp - 0xD800) << 10) + (s[i + 1] - 0xDC00);
             ++i;
         } else if (cp >= 0xD800 && cp <= 0xDFFF) {
             cp = kReplacement;
         }
-        appendUtf8(out, cp);
+        o += encodeUtf8(cp, o);
     }
     return out;
 }

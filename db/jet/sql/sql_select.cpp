@@ -231,6 +231,12 @@ public:
         : in_(std::move(in)), q_(std::move(q)), fields_(std::move(fields)) {
         cx_.row = &row_;
         cx_.order = order;
+        // A column chosen once and used by no other item is moved out of the
+        // row read, not copied.
+        std::vector<int> used;
+        for (const SelectItem& it : q_->items) collectColumns(it.expr, used);
+        for (const SelectItem& it : q_->items)
+            moved_.push_back(it.expr.op == ExprOp::Column && std::count(used.begin(), used.end(), it.expr.column) == 1);
     }
     const std::vector<FieldInfo>& fields() const override { return fields_; }
     bool next(std::vector<Value>& out) override {
@@ -238,7 +244,11 @@ public:
         while (in_->next(row_)) {
             if (q_->where && !isTrue(evaluate(*q_->where, cx_))) continue;
             out.resize(q_->items.size());
-            for (size_t i = 0; i < out.size(); ++i) out[i] = evaluate(q_->items[i].expr, cx_);
+            for (size_t i = 0; i < out.size(); ++i) {
+                const Expr& e = q_->items[i].expr;
+                if (moved_[i]) out[i] = std::move(row_[size_t(e.column)]);
+                else out[i] = evaluate(e, cx_);
+            }
             ++given_;
             return true;
         }
@@ -251,6 +261,7 @@ private:
     std::shared_ptr<Query> q_;
     std::vector<FieldInfo> fields_;
     std::vector<Value> row_;
+    std::vector<bool> moved_;  // per item
     EvalContext cx_;
     int64_t given_ = 0;
 };

@@ -114,9 +114,9 @@ bool encodeNarrowText(std::string_view text, unsigned codePage, std::vector<uint
 
 std::string decodeText(const uint8_t* p, size_t n) {
     thread_local std::u16string u;  // keeps its room from value to value
-    u.clear();
     if (n > 2 && p[0] == 0xFF && p[1] == 0xFE) {
-        u.reserve(n);
+        u.resize(n);  // never more characters than bytes
+        char16_t* q = u.data();
         bool compressed = true;
         size_t i = 2;
         while (i < n) {
@@ -124,14 +124,15 @@ std::string decodeText(const uint8_t* p, size_t n) {
                 compressed = !compressed;
                 ++i;
             } else if (compressed) {
-                u.push_back(char16_t(p[i++]));
+                *q++ = char16_t(p[i++]);
             } else if (n - i >= 2) {
-                u.push_back(char16_t(p[i] | (p[i + 1] << 8)));
+                *q++ = char16_t(p[i] | (p[i + 1] << 8));
                 i += 2;
             } else {
                 break;
             }
         }
+        u.resize(size_t(q - u.data()));
     } else {
         u.resize(n / 2);
         for (size_t i = 0; i < n / 2; ++i) u[i] = char16_t(p[2 * i] | (p[2 * i + 1] << 8));
