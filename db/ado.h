@@ -61,6 +61,9 @@ struct ConnectionOptions {
 class PreparedStatement {
 public:
     virtual ~PreparedStatement() = default;
+    // Set by the execution: the preparation was used (false: the statement
+    // ran from its text, as one the preparer could not take).
+    bool ranPrepared = false;
 };
 
 class StatementPreparer {
@@ -86,9 +89,10 @@ public:
         (void)prepared;
         return execute(sql, recordsAffected);
     }
-    // A preparer for statements into the table, used on one other thread
-    // while the connection goes on; it reads nothing of the connection
-    // after it is made. Null when the provider prepares nothing.
+    // A preparer for statements into the table (empty: the table the last
+    // statement wrote rows into), used on one other thread while the
+    // connection goes on; it reads nothing of the connection after it is
+    // made. Null when the provider prepares nothing.
     virtual std::unique_ptr<StatementPreparer> preparer(std::string_view table) {
         (void)table;
         return nullptr;

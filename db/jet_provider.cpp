@@ -228,6 +228,10 @@ uint64_t nextPreparedTableId() {
 
 std::unique_ptr<StatementPreparer> JetConnection::preparer(std::string_view table) {
     if (!db_) return nullptr;
+    if (table.empty()) {
+        if (!cached_) return nullptr;
+        table = cachedName_;
+    }
     PreparedTable t;
     t.stored = db_->findTable(std::string(table));
     if (t.stored.empty() || startsWithMSys(t.stored)) return nullptr;
@@ -241,6 +245,7 @@ std::unique_ptr<StatementPreparer> JetConnection::preparer(std::string_view tabl
 // row ready; anything else runs from the text.
 std::unique_ptr<Cursor> JetConnection::executePrepared(std::string_view sql, PreparedStatement* prepared,
                                                        long* recordsAffected) {
+    if (prepared) prepared->ranPrepared = false;
     auto* p = dynamic_cast<PreparedInsert*>(prepared);
     if (!db_ || !p || !p->ready) return execute(sql, recordsAffected);
     if (recordsAffected) *recordsAffected = 0;
@@ -249,6 +254,7 @@ std::unique_ptr<Cursor> JetConnection::executePrepared(std::string_view sql, Pre
         if (storedName_ != p->table->stored || columns_ != p->table->columns) return execute(sql, recordsAffected);
         preparedTableChecked_ = p->table->id;
     }
+    p->ranPrepared = true;
     db_->insertRow(storedName_, p->row);
     if (recordsAffected) *recordsAffected = 1;
     return nullptr;

@@ -26,6 +26,7 @@
 #include <stdexcept>
 
 #include "convert/host.h"
+#include "preview/line_prefetch.h"
 #include "db/ado.h"
 #include "preview/find_replace_dialog.h"
 #include "preview/line_editor_dialog.h"
@@ -433,6 +434,9 @@ void SqlPreviewWindow::executeSql() {
         ~ProgressAtPumps() { setBeforePump(nullptr); }
     } progressAtPumps(alive);
     const int total = model_.count();
+    // INSERT lines are prepared for the target ahead, on a second thread.
+    LinePrefetch ahead([this](int i) { return i <= model_.count() ? model_.lineView(i - 1) : std::string_view{}; },
+                       total);
     for (int n = 1; n <= total; ++n) {
         p(110, [] { pumpEvents(); });
         if (!alive) return;
@@ -446,7 +450,9 @@ void SqlPreviewWindow::executeSql() {
         const std::string_view text = model_.lineView(n - 1);
         if (blankText(text)) continue;
         unit.last = n;
-        if (!executeLine(unit, n, text)) return;
+        db::PreparedStatement* prepared = ahead.take(n, text);
+        if (!executeLine(unit, n, text, prepared)) return;
+        if (!prepared || !prepared->ranPrepared) ahead.ranUnprepared(*unit.target, n);
     }
     if (unit.open && !commitUnit(unit)) return;
     p(120, [&] { outcome_->sqlExecuted = true; });
@@ -474,7 +480,8 @@ void SqlPreviewWindow::applyExecutionProgress() {
 
 // Every failure of the target's Execute is captured, whatever its
 // description says: the line is shown and the command stops.
-bool SqlPreviewWindow::executeLine(ExecutionUnit& unit, int line, std::string_view text) {
+bool SqlPreviewWindow::executeLine(ExecutionUnit& unit, int line, std::string_view text,
+                                   db::PreparedStatement* prepared) {
     try {
         if (!unit.open) {
             unit.target = connection_ ? connection_() : nullptr;
@@ -483,7 +490,7 @@ bool SqlPreviewWindow::executeLine(ExecutionUnit& unit, int line, std::string_vi
             unit.target->BeginTrans();
             unit.open = true;
         }
-        unit.target->Execute(text);
+        unit.target->Execute(text, prepared);
         return true;
     } catch (...) {
         const std::string description = currentErrorDescription();

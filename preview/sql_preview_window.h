@@ -24,6 +24,7 @@ class Procedure;
 class WindowPointer;
 namespace db {
 class Connection;
+class PreparedStatement;
 }
 }  // namespace tp
 
@@ -135,7 +136,8 @@ private:
     void showExecutionProgress(int line, int lines);
     void applyExecutionProgress();
     int progressLine_ = 0, progressLines_ = 0;
-    bool executeLine(ExecutionUnit& unit, int line, std::string_view text);  // false: failed, captured
+    bool executeLine(ExecutionUnit& unit, int line, std::string_view text,
+                     db::PreparedStatement* prepared);  // false: failed, captured
     bool commitUnit(ExecutionUnit& unit);                                    // false: failed, captured
     void stopExecution(Procedure& p, ExecutionUnit& unit);                   // Back, Skip or the close box
 

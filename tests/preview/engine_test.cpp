@@ -79,5 +79,59 @@ TEST(PreviewOnAccessEngine, FailureAtLineSevenOfTenLeavesTheTargetAsBeforeAndThe
     conn->Close();
 }
 
+// A long list, whose INSERT lines are prepared ahead on a second thread:
+// a line that fails in the middle (a value the column cannot take, a key
+// already there) is the line shown, nothing of the run stays, and the
+// repaired list stores every row as written.
+TEST(PreviewOnAccessEngine, LongListFailingInTheMiddleIsUndoneAndTheRepairStoresEveryRow) {
+    db::registerBuiltinProviders();
+    for (const std::string bad : {"INSERT INTO [t] VALUES(2500, 'soon')", "INSERT INTO [t] VALUES(17, 'dup')"}) {
+        TempDir dir;
+        const std::string path = dir.file("target.mdb");
+        convert::createTargetDatabase(path, "");
+        auto conn = db::CreateConnection();
+        conn->Open(convert::target::connectionString(path, ""));
+        ScopedBoxes boxes;
+        preview::PreviewWindows windows([&] { return conn.get(); });
+        auto& list = windows.statementList();
+        list.append("CREATE TABLE [t]([id] INT, [name] DATETIME)");
+        list.append("CREATE UNIQUE INDEX [k] ON [t]([id])");
+        const auto line = [](int i) { return "INSERT INTO [t] VALUES(" + std::to_string(i) + ", #1/" +
+                                             std::to_string(i % 28 + 1) + "/2003#)"; };
+        for (int i = 1; i <= 3000; ++i) list.append(i == 2500 ? bad : line(i));
+        convert::PreviewFlags outcome;
+        int errorLine = 0, secondErrorLine = -1;
+        std::vector<int64_t> afterFailure = {-1};
+        preview::SqlPreviewWindow& form = windows.sqlPreview();
+        whenModal("Form2", [&] {
+            form.executeSql();
+            errorLine = form.errorLine();
+            try {
+                afterFailure = ids(*conn);
+            } catch (const db::Error&) {
+                afterFailure.clear();
+            }
+            form.statements().setLine(2501, line(2500));
+            form.executeSql();
+            secondErrorLine = form.errorLine();
+        });
+        windows.showPreviewModal(nullptr, &outcome);
+        EXPECT_EQ(errorLine, 2502) << bad;
+        EXPECT_TRUE(afterFailure.empty()) << bad;
+        EXPECT_EQ(secondErrorLine, 2502);
+        EXPECT_TRUE(outcome.sqlExecuted);
+        auto rs = conn->Execute("SELECT [id], Day([name]) FROM [t]");
+        int64_t n = 0;
+        for (; !rs->atEnd(); rs->MoveNext()) {
+            ++n;
+            EXPECT_EQ(rs->Fields(0).value().integer(), n);
+            EXPECT_EQ(rs->Fields(1).value().integer(), n % 28 + 1);
+        }
+        EXPECT_EQ(n, 3000);
+        rs.reset();
+        conn->Close();
+    }
+}
+
 }  // namespace
 }  // namespace tp::test
