@@ -6,6 +6,8 @@
 // to the end of the run; the command line's as a whole process.
 //
 //   window_convert_bench FOLDER [ROUNDS] [TALLYPORT]
+#include <sys/resource.h>
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QLineEdit>
@@ -40,13 +42,24 @@ double median(std::vector<double> v) {
     return v.empty() ? 0 : v[v.size() / 2];
 }
 
+double cpuSeconds(int who, bool system = false) {
+    rusage u{};
+    getrusage(who, &u);
+    const timeval& t = system ? u.ru_stime : u.ru_utime;
+    return double(t.tv_sec) + double(t.tv_usec) / 1e6;
+}
+
 double timeCommandLine(const std::string& tallyport, const fs::path& folder, const fs::path& target) {
     fs::remove(target);
     const std::string cmd = "'" + tallyport + "' convert --folder '" + folder.string() + "' --target '" +
                             target.string() + "' --create >/dev/null 2>&1";
     const auto start = Clock::now();
+    const double user = cpuSeconds(RUSAGE_CHILDREN), sys = cpuSeconds(RUSAGE_CHILDREN, true);
     if (std::system(cmd.c_str()) != 0) std::fprintf(stderr, "the command line's run failed\n");
-    return std::chrono::duration<double>(Clock::now() - start).count();
+    const double wall = std::chrono::duration<double>(Clock::now() - start).count();
+    std::fprintf(stderr, "  command line: %.2f s wall, %.2f s user, %.2f s system\n", wall,
+                 cpuSeconds(RUSAGE_CHILDREN) - user, cpuSeconds(RUSAGE_CHILDREN, true) - sys);
+    return wall;
 }
 
 double timeWindow(const fs::path& folder, const fs::path& target) {
@@ -60,8 +73,12 @@ double timeWindow(const fs::path& folder, const fs::path& target) {
     form.show();
     QCoreApplication::processEvents();
     const auto start = Clock::now();
+    const double user = cpuSeconds(RUSAGE_SELF), sys = cpuSeconds(RUSAGE_SELF, true);
     form.findChild<QPushButton*>("PushButton7")->click();
-    return std::chrono::duration<double>(Clock::now() - start).count();
+    const double wall = std::chrono::duration<double>(Clock::now() - start).count();
+    std::fprintf(stderr, "  window:       %.2f s wall, %.2f s user, %.2f s system\n", wall, cpuSeconds(RUSAGE_SELF) - user,
+                 cpuSeconds(RUSAGE_SELF, true) - sys);
+    return wall;
 }
 
 }  // namespace
