@@ -359,7 +359,6 @@ private:
     // ALTER TABLE on a column (keys/columns.cpp).
     struct ColumnPlan;
     void changeColumnNow(const ColumnChange& change, const ValueConverter& convert);
-    std::vector<uint32_t> liveRows(const StoredTable& t);
     ColumnPlan planColumns(const StoredTable& t, const ColumnChange& change) const;
     void planAdd(const StoredTable& t, const ColumnDef& def, ColumnPlan& plan) const;
     void planAlter(const StoredTable& t, const ColumnDef& def, size_t k, ColumnPlan& plan) const;
