@@ -33,6 +33,26 @@ size_t positionOf(const StoredTable& t, int number) {
     return k;
 }
 
+// Whether the keys we compute of an index's rows are those its entries hold
+// (Access 97 keys text by its bytes, which may not read back as they were).
+bool entriesKeyed(const StoredTable& t, const StoredIndex& ix) {
+    for (int cn : ix.columns) {
+        const size_t k = positionOf(t, cn);
+        if (k < t.columns.size() && t.columns[k].narrowText) return false;
+    }
+    return true;
+}
+
+// Whether a column's key changed (a text changed in case only keeps its
+// copies on the many side as they are).
+bool columnChanged(const StoredTable& t, size_t k, const std::vector<Value>& old, const std::vector<Value>& now,
+                   SortOrder order) {
+    std::vector<uint8_t> a, b;
+    appendIndexKey(a, t.columns[k], old[k], true, order);
+    appendIndexKey(b, t.columns[k], now[k], true, order);
+    return a != b;
+}
+
 }  // namespace
 
 // The rows of the relationships whose one side is the changed row's table
@@ -69,7 +89,7 @@ bool JetDatabase::relatedCascade(StoredTable& one, const LogicalIndex& l, const 
         const size_t from = positionOf(one, oneKey.columns[i]), to = positionOf(*many, manyKey.columns[i]);
         if (from == one.columns.size() || to == many->columns.size()) return false;
         appendIndexKey(e, many->columns[to], old[from], manyKey.ascending[i], sortOrder());
-        c.set.emplace_back(to, now ? (*now)[from] : Value());
+        if (!now || columnChanged(one, from, old, *now, sortOrder())) c.set.emplace_back(to, now ? (*now)[from] : Value());
     }
     c.table = l.relTable;
     c.real = mine->real;
@@ -117,9 +137,12 @@ void JetDatabase::applyCascade(const Cascade& c, std::vector<Cascade>& pending) 
     }
 }
 
-// Whether a row of t holds the key in its real index `real`.
+// Whether a row of t holds the key in its real index `real` (a unique index
+// whose entries we cannot look up: by the keys of its rows, gathered once).
 bool JetDatabase::keyHeld(StoredTable& t, size_t real, const std::string& key) {
-    if (t.uniqueKeys.size() == t.indexes.size() && t.indexes[real].unique()) return t.uniqueKeys[real].count(key) > 0;
+    if (t.indexes[real].unique() &&
+        (t.uniqueKeys.size() == t.indexes.size() || !entriesKeyed(t, t.indexes[real])))
+        return uniqueKeysOf(t, real).count(key) > 0;
     std::vector<uint32_t> rows;
     keyRows(t, real, key, rows);
     return !rows.empty();
@@ -127,6 +150,14 @@ bool JetDatabase::keyHeld(StoredTable& t, size_t real, const std::string& key) {
 
 void JetDatabase::keyRows(StoredTable& t, size_t real, const std::string& key, std::vector<uint32_t>& out) {
     out.clear();
+    if (!entriesKeyed(t, t.indexes[real]) || t.indexes[real].root == 0) {
+        // The rows as they are now, read through.
+        forEachRow(t, [&](uint32_t ref, const std::vector<Value>& v) {
+            IndexNulls nulls;
+            if (rowKey(t, t.indexes[real], v, nulls) == key) out.push_back(ref);
+        });
+        return;
+    }
     const auto found = changing_.find(t.page);
     StatementRows* s = found == changing_.end() ? nullptr : &found->second;
     if (t.indexesStale || (s && s->refresh)) {
@@ -143,13 +174,6 @@ void JetDatabase::keyRows(StoredTable& t, size_t real, const std::string& key, s
         }
     }
     std::vector<uint32_t> refs;
-    if (t.indexes[real].root == 0) {
-        forEachRow(t, [&](uint32_t ref, const std::vector<Value>& v) {
-            IndexNulls nulls;
-            if (rowKey(t, t.indexes[real], v, nulls) == key) out.push_back(ref);
-        });
-        return;
-    }
     keyEntries(t, t.indexes[real], key, refs);
     if (s) {
         const auto given = s->rekeyed.find(std::string(1, char(real)) + key);

@@ -73,6 +73,9 @@ int64_t JetDatabase::changeRows(const std::string& table, const RowChanger& chan
         });
     } catch (...) {
         changing_.clear();
+        // The unique keys kept in memory may hold what was undone (or what
+        // was not, when no page had changed): gathered again when needed.
+        for (auto& [page, t] : tables_) t->uniqueKeys.clear();
         throw;
     }
     changing_.clear();
@@ -205,7 +208,11 @@ void JetDatabase::checkChangedKeys(StoredTable& t, const std::vector<Value>& old
         }
         IndexNulls was;
         if (rowKey(t, ix, old, was) != key && keyHeld(t, i, key)) throw jeterr::duplicateKey();
+        keys.emplace_back(i, std::move(key));
     }
+    if (t.uniqueKeys.size() != t.indexes.size()) return;
+    // Keys gathered from the rows by a lookup just now hold this row as it was.
+    if (!inMemory) forgetKeys(t, old);
     for (auto& [i, key] : keys) t.uniqueKeys[i].insert(std::move(key));
 }
 
