@@ -4,8 +4,11 @@
 // the peak resident memory of the process that ran it, beside mdb-sql and
 // mdb-export where they can do the same.
 //
-//   sql_bench make FILE [ROWS]   writes the table (rows as jet_insert_bench
-//                                writes them) and an index on [id]
+//   sql_bench make FILE [ROWS] [unique]
+//                                writes the table (rows as jet_insert_bench
+//                                writes them) and an index on [id] (unique
+//                                when asked: UPDATE and DELETE then keep it
+//                                unique)
 //   sql_bench run FILE [WHAT]    runs each statement (those whose name
 //                                holds WHAT) in a process of its own
 //                                (writing ones in a copy of FILE)
@@ -49,7 +52,7 @@ std::string connectionString(const std::string& file) {
            ";JET OLEDB:Database Password=";
 }
 
-int make(const std::string& file, long rows) {
+int make(const std::string& file, long rows, bool unique) {
     std::filesystem::remove(file);
     jet::Database::create(file, "")->close();
     registerBuiltinProviders();
@@ -64,7 +67,7 @@ int make(const std::string& file, long rows) {
         conn.Execute(stmt);
     }
     const auto t1 = Clock::now();
-    conn.Execute("CREATE INDEX [id] ON [bench] ([id])");
+    conn.Execute(unique ? "CREATE UNIQUE INDEX [id] ON [bench] ([id])" : "CREATE INDEX [id] ON [bench] ([id])");
     conn.Close();
     std::printf("%ld rows in %.1f s, index on [id] in %.1f s; %s is %.0f MB\n", rows, seconds(t0, t1),
                 seconds(t1, Clock::now()), file.c_str(), double(std::filesystem::file_size(file)) / 1e6);
@@ -171,8 +174,9 @@ int run(const std::string& file, const std::string& only) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc >= 3 && std::string(argv[1]) == "make") return make(argv[2], argc > 3 ? std::atol(argv[3]) : 1000000);
+    if (argc >= 3 && std::string(argv[1]) == "make")
+        return make(argv[2], argc > 3 ? std::atol(argv[3]) : 1000000, argc > 4 && std::string(argv[4]) == "unique");
     if (argc >= 3 && std::string(argv[1]) == "run") return run(argv[2], argc > 3 ? argv[3] : "");
-    std::fprintf(stderr, "usage: sql_bench make FILE [ROWS] | sql_bench run FILE\n");
+    std::fprintf(stderr, "usage: sql_bench make FILE [ROWS] [unique] | sql_bench run FILE\n");
     return 2;
 }

@@ -193,6 +193,7 @@ void JetDatabase::rollbackUnit() {
     unitNotNull_.clear();
     // Nothing pending inside the unit survives it.
     for (auto& [page, t] : tables_) t->indexesStale = t->countStale = false;
+    rebuiltInStatement_.clear();
     std::exception_ptr failure;
     try {
         pager_->rollbackUnit();
@@ -212,9 +213,13 @@ void JetDatabase::reloadAfterUndo() {
         uint32_t rowCount, autoNumber;
     };
     std::vector<Pending> stale;
-    for (auto& [page, t] : tables_)
-        if (t->indexesStale || t->countStale)
-            stale.push_back({page, t->indexesStale, t->countStale, t->rowCount, t->autoNumber});
+    // (An index a statement rebuilt is pending again once its pages are
+    // undone.)
+    for (auto& [page, t] : tables_) {
+        const bool indexes = t->indexesStale || rebuiltInStatement_.count(page);
+        if (indexes || t->countStale) stale.push_back({page, indexes, t->countStale, t->rowCount, t->autoNumber});
+    }
+    rebuiltInStatement_.clear();
     tables_.clear();
     catalog_.clear();
     last_ = nullptr;

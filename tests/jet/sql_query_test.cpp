@@ -13,6 +13,7 @@
 
 #include "db/ado.h"
 #include "db/jet/database.h"
+#include "tests/jet/storage_support.h"
 #include "tests/support/support.h"
 
 using namespace tp;
@@ -30,7 +31,7 @@ struct Db {
 
     // A new file of the format, or a copy of a corpus file.
     explicit Db(jet::FileFormat format, const std::string& corpus = {}) {
-        path = dir.file(format == jet::FileFormat::Jet4 ? "q.mdb" : "q.accdb");
+        path = dir.file(format == jet::FileFormat::Jet4 || format == jet::FileFormat::Jet3 ? "q.mdb" : "q.accdb");
         if (corpus.empty()) jet::Database::create(path, "", format)->close();
         else fs::copy_file(test::corpusPath(corpus), path);
         open();
@@ -283,6 +284,90 @@ TEST(SqlChange, LongValuesAndErrorsLeaveTheFileAsItWas) {
     EXPECT_TRUE(contains(r.out, "[6,null,\"" + big.substr(0, 12000) + "\",\"YQBiAA==\",6]"));
     EXPECT_TRUE(contains(t.out, "==== table: notes (4 rows) ====")) << t.out;
     EXPECT_TRUE(contains(t.out, "7,\"c5\",\"" + big.substr(0, 5000) + "\"")) << t.out;
+}
+
+// Relationships that cascade, two levels deep (A -> B on one column, B -> C
+// on two, one of them text, matched as the sort order compares), beside one
+// that does not (B -> D): a DELETE or a key UPDATE of A takes the rows of B
+// and C with it (a key column that stays is left as each row has it) and
+// counts A's rows only; where a row it reaches cannot change (a unique index
+// of C, D's rows) the whole statement is undone and the file is as before.
+// In Access 97, 2000 and 2007 files.
+TEST(SqlChange, CascadesReachEveryLevelOrUndoTheStatement) {
+    for (const jet::FileFormat format : {jet::FileFormat::Jet3, jet::FileFormat::Jet4, jet::FileFormat::Ace12}) {
+        SCOPED_TRACE(int(format));
+        Db db(format);
+        const std::string memo(3000, 'n');
+        for (const std::string& sql :
+             {std::string("CREATE TABLE A (id LONG, name TEXT(20))"), std::string("CREATE TABLE B (a LONG, n TEXT(5), note MEMO)"),
+              std::string("CREATE TABLE C (k LONG, a LONG, n TEXT(5), tag TEXT(10))"),
+              std::string("CREATE TABLE D (k LONG, a LONG, n TEXT(5))"),
+              std::string("INSERT INTO A VALUES (1, 'one')"), std::string("INSERT INTO A VALUES (2, 'two')"),
+              std::string("INSERT INTO A VALUES (3, 'three')"), std::string("INSERT INTO A VALUES (5, 'five')"),
+              "INSERT INTO B VALUES (1, 'p', '" + memo + "')", "INSERT INTO B VALUES (2, 'p', '" + memo + "')",
+              std::string("INSERT INTO B VALUES (3, 'p', 'x')"), std::string("INSERT INTO B VALUES (5, 'Q', 'y')"),
+              std::string("INSERT INTO C VALUES (1, 1, 'p', 'x')"), std::string("INSERT INTO C VALUES (2, 1, 'P', 'y')"),
+              std::string("INSERT INTO C VALUES (3, 2, 'p', 'x')"), std::string("INSERT INTO C VALUES (4, 5, 'q', 'x')"),
+              std::string("INSERT INTO C VALUES (5, 3, 'p', 'z')"), std::string("INSERT INTO C VALUES (8, 9, NULL, 'x')"),
+              std::string("INSERT INTO D VALUES (1, 3, 'p')"),
+              std::string("ALTER TABLE A ADD CONSTRAINT pk PRIMARY KEY (id)"),
+              std::string("ALTER TABLE B ADD CONSTRAINT pk PRIMARY KEY (a, n)"),
+              std::string("ALTER TABLE C ADD CONSTRAINT pk PRIMARY KEY (k)"),
+              std::string("ALTER TABLE D ADD CONSTRAINT pk PRIMARY KEY (k)"),
+              std::string("CREATE UNIQUE INDEX atag ON C (a, tag)"),
+              std::string("ALTER TABLE B ADD CONSTRAINT AB FOREIGN KEY (a) REFERENCES A (id) ON UPDATE CASCADE "
+                          "ON DELETE CASCADE"),
+              std::string("ALTER TABLE C ADD CONSTRAINT BC FOREIGN KEY (a, n) REFERENCES B (a, n) ON DELETE CASCADE "
+                          "ON UPDATE CASCADE"),
+              std::string("ALTER TABLE D ADD CONSTRAINT BD FOREIGN KEY (a, n) REFERENCES B (a, n)"),
+              std::string("INSERT INTO C VALUES (6, 1, 'p', 'w')")})  // after the keys: their indexes pending
+            db.run(sql);
+        const std::string rows = db.rows("SELECT * FROM A ORDER BY id") + "/" +
+                                 db.rows("SELECT a, n, Len(note) FROM B ORDER BY a, n") + "/" +
+                                 db.rows("SELECT * FROM C ORDER BY k") + "/" + db.rows("SELECT * FROM D");
+        db.conn.Close();
+        const std::string file = db.bytes();
+        db.open();
+        std::string text;
+        // C's (a, tag) would be (9, 'x') twice once A's 1 became 9.
+        EXPECT_EQ(db.error("UPDATE A SET id = 9 WHERE id = 1", &text), 3022) << text;
+        // B's (3, 1) would go, and D refers to it.
+        EXPECT_EQ(db.error("DELETE FROM A WHERE id = 3", &text), 3200);
+        EXPECT_EQ(text, "The record cannot be deleted or changed because table 'D' includes related records.");
+        EXPECT_EQ(db.error("UPDATE A SET id = 4 WHERE id >= 3"), 3200);
+        EXPECT_EQ(db.rows("SELECT * FROM A ORDER BY id") + "/" + db.rows("SELECT a, n, Len(note) FROM B ORDER BY a, n") +
+                      "/" + db.rows("SELECT * FROM C ORDER BY k") + "/" + db.rows("SELECT * FROM D"),
+                  rows);
+        db.conn.Close();
+        EXPECT_EQ(db.bytes(), file) << "a statement undone changed the file";
+        db.open();
+
+        EXPECT_EQ(db.run("DELETE FROM A WHERE id = 2"), 1);
+        EXPECT_EQ(db.run("UPDATE A SET id = 10, name = 'ten' WHERE id = 1"), 1);
+        EXPECT_EQ(db.run("UPDATE A SET id = 11 WHERE id = 10"), 1);  // the rows the last statement changed
+        EXPECT_EQ(db.error("INSERT INTO C VALUES (7, 1, 'p', 'q')"), 3201);
+        EXPECT_EQ(db.run("INSERT INTO C VALUES (7, 11, 'p', 'q')"), 1);
+        EXPECT_EQ(db.run("DELETE FROM D"), 1);
+        EXPECT_EQ(db.run("DELETE FROM A WHERE id = 3"), 1);
+        const std::string after = "5|five;11|ten/5|Q|1;11|p|3000/1|11|p|x;2|11|P|y;4|5|q|x;6|11|p|w;7|11|p|q;8|9|~|x";
+        EXPECT_EQ(db.rows("SELECT * FROM A ORDER BY id") + "/" + db.rows("SELECT a, n, Len(note) FROM B ORDER BY a, n") +
+                      "/" + db.rows("SELECT * FROM C ORDER BY k"),
+                  after);
+        EXPECT_EQ(db.rows("SELECT k FROM C WHERE a = 11 ORDER BY k"), "1;2;6;7");
+        db.conn.Close();
+        EXPECT_TRUE(test::accessFileProblems(db.path).empty());
+        EXPECT_EQ(test::storage::compareWithReader(db.path), "");
+        db.open();
+        EXPECT_EQ(db.rows("SELECT * FROM A ORDER BY id") + "/" + db.rows("SELECT a, n, Len(note) FROM B ORDER BY a, n") +
+                      "/" + db.rows("SELECT * FROM C ORDER BY k"),
+                  after);
+        EXPECT_EQ(db.rows("SELECT k FROM C WHERE a = 11 AND tag = 'w'"), "6");
+        db.conn.Close();
+        if (!test::mdbtoolsAvailable()) continue;
+        const auto t = test::mdbtoolsDump(db.path);
+        EXPECT_TRUE(contains(t.out, "==== table: B (2 rows) ====")) << t.out;
+        EXPECT_TRUE(contains(t.out, "==== table: C (6 rows) ====")) << t.out;
+    }
 }
 
 namespace {

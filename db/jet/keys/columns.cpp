@@ -235,15 +235,23 @@ void JetDatabase::rewriteRows(StoredTable& t, StoredTable& now, const ColumnPlan
     const ColumnDef target = plan.changed >= 0 ? columnDefOf(now.columns[size_t(plan.changed)]) : ColumnDef{};
     // Stored values are kept as they are: Required applies to later changes.
     now.notNull.assign(now.columns.size(), false);
-    now.uniqueKeys.assign(now.indexes.size(), {});
+    // Only a converted column's values can break a unique or required index
+    // (the keys of that check are gathered as the rows are stored again).
+    const bool keysChange =
+        converts && plan.changed >= 0 && std::any_of(now.indexes.begin(), now.indexes.end(), [&](const StoredIndex& ix) {
+            return std::find(ix.columns.begin(), ix.columns.end(), now.columns[size_t(plan.changed)].number) !=
+                   ix.columns.end();
+        });
+    if (keysChange) now.uniqueKeys.assign(now.indexes.size(), {});
     std::vector<Value> old, values;
     std::vector<uint8_t> row;
-    size_t seen = 0;
-    for (uint32_t ref : liveRows(t)) {
-        if ((++seen & 255) == 0) stillBusy();
+    // Of the pages that took rows stored again, the first such row (not
+    // offered again).
+    std::unordered_map<uint32_t, uint32_t> firstPlaced;
+    eachRowOnce(t, firstPlaced, [&](uint32_t ref) {
         {
-            auto [p, n] = findRow(ref);
-            decodeRow(t, p, n, old);
+            auto [q, n] = findRow(ref);
+            decodeRow(t, q, n, old);
         }
         values.assign(now.columns.size(), Value());
         for (size_t j = 0; j < values.size(); ++j)
@@ -252,30 +260,17 @@ void JetDatabase::rewriteRows(StoredTable& t, StoredTable& now, const ColumnPlan
             values[size_t(plan.changed)] = convert(values[size_t(plan.changed)], target);
         freeLongValues(t, ref);
         encodeRow(now, values, row);
-        if (!now.indexes.empty()) checkUnique(now, row);
+        if (keysChange) checkUnique(now, row);
         auto [q, m] = rowForWrite(ref);
         if (m == row.size()) {
             std::memcpy(q, row.data(), m);
-            continue;
+            return;
         }
         removeTableRow(now, ref);
-        appendRow(now, row);
-    }
+        const uint32_t at = appendRow(now, row);
+        firstPlaced.try_emplace(refPage(at), refRow(at));
+    });
     now.uniqueKeys.clear();
-}
-
-// The table's live rows, listed before any is changed (a row stored again
-// is not offered twice).
-std::vector<uint32_t> JetDatabase::liveRows(const StoredTable& t) {
-    std::vector<uint32_t> refs;
-    std::vector<RowSpan> rows;
-    for (uint32_t pgno : mapPages(t.ownedMap)) {
-        const uint8_t* p = pager_->read(pgno);
-        if (!dataPageOf(t, p)) continue;
-        pageRows(pgno, p, rows, true);
-        for (const RowSpan& r : rows) refs.push_back(r.ref);
-    }
-    return refs;
 }
 
 // The definition with the new columns: its head (counts, row count, last

@@ -240,6 +240,27 @@ void JetDatabase::spanRows(const StoredTable& t, const StoredIndex& ix, const In
     }
 }
 
+// The rows the index's entries of exactly `key` name, as the entries give
+// them (a row the running statement removed or moved among them).
+void JetDatabase::keyEntries(const StoredTable& t, const StoredIndex& ix, const std::string& key,
+                             std::vector<uint32_t>& refs) {
+    const IndexSpan s{Key(key.begin(), key.end()), Key(key.begin(), key.end())};
+    std::vector<Key> entries;
+    uint32_t page = firstLeaf(t, ix, s, entries);
+    for (uint32_t leaves = 0; page != 0; ++leaves) {
+        for (const Key& e : entries) {
+            const size_t n = e.size() - indexentry::kRefSize;
+            if (before(e.data(), n, s.low)) continue;
+            if (pastHigh(e.data(), n, s.high)) return;
+            if (n == key.size() && std::memcmp(e.data(), key.data(), n) == 0)
+                refs.push_back(coding::decodeBE32(e.data() + n));
+        }
+        if (leaves > pager_->pageCount()) damaged("the leaves of an index of '" + t.name + "' run in a circle");
+        page = decodeLE32(indexPage(t, page, 0) + layout().indexPage.next);
+        if (page != 0) indexEntries(page, indexPage(t, page, 0), entries);
+    }
+}
+
 const uint8_t* JetDatabase::indexPage(const StoredTable& t, uint32_t page, int depth) {
     if (page == 0 || page >= pager_->pageCount() || depth > 32)
         damaged("an index of table '" + t.name + "' leads to page " + std::to_string(page));

@@ -319,7 +319,8 @@ void JetDatabase::dropRelationshipNow(const RelationshipDef& r) {
 }
 
 // A new row of a table on the many side of relationships: each key it holds
-// (all its columns not null) must be a key of the one side.
+// (all its columns not null) must be a key of the one side (its keys kept in
+// memory, else its index).
 void JetDatabase::checkRelated(StoredTable& many, const std::vector<uint8_t>& row) {
     std::vector<Value> v;
     bool decoded = false;
@@ -335,8 +336,7 @@ void JetDatabase::checkRelated(StoredTable& many, const std::vector<uint8_t>& ro
             decoded = true;
         }
         std::vector<uint8_t> e;
-        if (relatedKey(many, l, *one, *partner, v, e) &&
-            !uniqueKeysOf(*one, partner->real).count(std::string(e.begin(), e.end())))
+        if (relatedKey(many, l, *one, *partner, v, e) && !keyHeld(*one, partner->real, std::string(e.begin(), e.end())))
             throw jeterr::relatedRecordRequired(one->name);
     }
 }

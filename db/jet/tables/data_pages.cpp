@@ -215,8 +215,17 @@ void JetDatabase::insertRow(const std::string& table, const std::vector<Value>& 
         static thread_local std::vector<uint8_t> row;
         encodeRow(t, values, row);
         if (!t.indexes.empty()) checkUnique(t, row);
-        if (t.manySide) checkRelated(t, row);
-        appendRow(t, row);
+        try {
+            if (t.manySide) checkRelated(t, row);
+            appendRow(t, row);
+        } catch (...) {
+            // The row's keys, taken by the unique check, leave with it (the
+            // statement may not have changed a page to undo).
+            std::vector<Value> v;
+            decodeRow(t, row.data(), row.size(), v);
+            forgetKeys(t, v);
+            throw;
+        }
         // The row count and the next autonumber reach the definition page,
         // like the table's own indexes, at the next durability point (one
         // sorted rebuild instead of a tree update per row).

@@ -109,6 +109,9 @@ void encodeFixedValue(const StoredColumn& c, ColType type, const Value& v, uint8
 Bytes withColumnProperties(const Bytes& list, unsigned codePage, const std::string& column, const ColumnDef* def);
 // index_definitions.cpp: a real index's block in a table definition
 std::vector<uint8_t> realIndexBlock(const StoredIndex& ix, const Layout& layout);
+// row_changes.cpp: refuses rows of a system table, or of a table with
+// columns the engine cannot write
+void requireChangeable(const StoredTable& t, const std::string& path);
 // index_pages.cpp: a value's part of an index key
 void appendIndexKey(std::vector<uint8_t>& e, const StoredColumn& c, const Value& x, bool asc, SortOrder database);
 
@@ -279,12 +282,62 @@ private:
     // UPDATE and DELETE (row_changes.cpp).
     struct ChangeRun;
     void changeEveryRow(ChangeRun& run);
+    void eachRowOnce(StoredTable& t, const std::unordered_map<uint32_t, uint32_t>& firstPlaced,
+                     const std::function<void(uint32_t)>& fn);
     void changeRow(ChangeRun& run, uint32_t ref);
     void forgetKeys(StoredTable& t, const std::vector<Value>& old);
-    void requireUnrelated(ChangeRun& run, const std::vector<Value>& old, const std::vector<Value>* now);
-    const std::unordered_set<std::string>& relatedKeys(ChangeRun& run, const LogicalIndex& l, StoredTable& many,
-                                                       const LogicalIndex& mine);
+    void removeChangedRow(StoredTable& t, uint32_t ref, const std::vector<Value>& old);
+    uint32_t storeChangedRow(StoredTable& t, uint32_t ref, const std::vector<Value>& old,
+                             const std::vector<Value>& now, std::vector<uint8_t>& row);
+    void checkChangedKeys(StoredTable& t, const std::vector<Value>& old, const std::vector<Value>& now);
+    void noteChangedKeys(StoredTable& t, const std::vector<Value>& old, const std::vector<Value>& now,
+                         uint32_t from, uint32_t to);
+    void finishChanges();
+    bool rowLive(uint32_t ref);
     void removeRow(uint32_t ref);
+    // What the running UPDATE or DELETE changed in one table, so that its
+    // rows are found by key through indexes written before the statement:
+    // rows stored again elsewhere (earlier place -> new one) and, per index,
+    // the rows the statement gave a key. Bounded: past kMaxNoted entries they
+    // are dropped and the table's indexes are rebuilt before the next lookup.
+    struct StatementRows {
+        std::unordered_map<uint32_t, uint32_t> moved;
+        std::unordered_map<std::string, std::vector<uint32_t>> rekeyed;  // index number byte + key -> rows
+        // Of the data pages that took rows stored again: the first such row
+        // (they are not offered to the statement again).
+        std::unordered_map<uint32_t, uint32_t> firstPlaced;
+        size_t noted = 0;
+        bool refresh = false;
+        int64_t removed = 0;
+        bool changed = false;
+    };
+    static constexpr size_t kMaxNoted = size_t(1) << 16;
+    // Rows of related tables that follow a change of the one side
+    // (keys/related_rows.cpp): the rows of `table` whose index `real` holds
+    // `key` are removed, or given `set` (column position -> value).
+    struct Cascade {
+        uint32_t table = 0;
+        uint32_t real = 0;
+        std::string key;
+        bool remove = false;
+        std::vector<std::pair<size_t, Value>> set;
+    };
+    void cascadeFrom(StoredTable& one, const std::vector<Value>& old, const std::vector<Value>* now,
+                     std::vector<Cascade>& out);
+    bool relatedCascade(StoredTable& one, const LogicalIndex& l, const std::vector<Value>& old,
+                        const std::vector<Value>* now, Cascade& c);
+    void runCascades(std::vector<Cascade>& pending);
+    void applyCascade(const Cascade& c, std::vector<Cascade>& pending);
+    // The live rows of t whose key in its real index `real` is `key`: the
+    // index descended, with the running statement's changes (index_ranges.cpp
+    // walks the leaves); a pending index is rebuilt first.
+    void keyRows(StoredTable& t, size_t real, const std::string& key, std::vector<uint32_t>& out);
+    bool keyHeld(StoredTable& t, size_t real, const std::string& key);
+    uint32_t currentRef(const StatementRows* s, uint32_t ref);
+    bool rowHasKey(StoredTable& t, size_t real, const std::string& key, uint32_t ref);
+    void keyEntries(const StoredTable& t, const StoredIndex& ix, const std::string& key, std::vector<uint32_t>& refs);
+    std::unordered_map<uint32_t, StatementRows> changing_;  // by table page, while an UPDATE or DELETE runs
+    std::unordered_set<uint32_t> rebuiltInStatement_;       // pending indexes rebuilt by the running statement
     // Rows through an index (index_ranges.cpp). A span of keys: from `low`
     // (empty: the first) up to the keys that begin with, or come before,
     // `high` (none: the last).
@@ -306,7 +359,6 @@ private:
     // ALTER TABLE on a column (keys/columns.cpp).
     struct ColumnPlan;
     void changeColumnNow(const ColumnChange& change, const ValueConverter& convert);
-    std::vector<uint32_t> liveRows(const StoredTable& t);
     ColumnPlan planColumns(const StoredTable& t, const ColumnChange& change) const;
     void planAdd(const StoredTable& t, const ColumnDef& def, ColumnPlan& plan) const;
     void planAlter(const StoredTable& t, const ColumnDef& def, size_t k, ColumnPlan& plan) const;
@@ -321,6 +373,7 @@ private:
     // and the in-memory view of the tables is read again from them.
     template <class F>
     void atomically(F&& body) {
+        rebuiltInStatement_.clear();
         pager_->beginStatement();
         try {
             body();
