@@ -292,6 +292,8 @@ std::optional<int> compareValues(const Value& a, const Value& b, SortOrder order
     return compareNumbers(a, b);
 }
 
+double numberValue(const Value& v) { return asDouble(v); }
+
 bool isTrue(const Value& v) {
     const std::optional<bool> t = truth(v);
     return t && *t;

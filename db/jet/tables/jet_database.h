@@ -146,6 +146,7 @@ public:
     std::optional<int64_t> rowCount(const std::string& table) override { return tableByName(table).rowCount; }
     void changeColumn(const ColumnChange& change, const ValueConverter& convert) override;
     SortOrder textOrder() const override { return sortOrder(); }
+    std::string tempFilesBeside() const override { return pager_->path(); }
     void createIndex(const IndexDef& d) override;
     void dropIndex(const std::string& table, const std::string& name, bool constraint) override;
     void addRelationship(const RelationshipDef& d) override;

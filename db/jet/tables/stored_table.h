@@ -14,6 +14,9 @@
 #include "db/jet/database.h"
 #include "db/jet/format/format.h"
 #include "db/jet/format/index_keys.h"
+// The sorter past a bound on memory that index builds and the queries' rows
+// share (the queries reach it through this header).
+#include "db/jet/storage/index_sort.h"
 
 namespace tp::db::jet {
 
