@@ -107,7 +107,7 @@ void JetDatabase::changeRow(ChangeRun& run, uint32_t ref) {
     // The unique keys the rows hold, gathered before this row's go.
     if (c == RowChange::Replace && hasUnique(t)) uniqueKeysOf(t, 0);
     forgetKeys(t, run.old);
-    freeLongValues(t, ref);
+    freeLongValues(t, ref, true);
     ++run.changed;
     if (c == RowChange::Remove) {
         removeTableRow(t, ref);

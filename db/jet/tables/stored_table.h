@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -115,6 +116,16 @@ struct StoredTable {
     std::vector<uint32_t> roomPages;
     bool roomKnown = false;
     std::unordered_map<int, uint32_t> currentLvPage;
+    // By column: the pages of its long-value free-space map (read from the
+    // map when first needed) and the room each has, as last seen (kUnknown
+    // until the page is read).
+    struct LongValueRoom {
+        static constexpr uint32_t kUnknown = 0xFFFFFFFF;
+        bool known = false;
+        std::map<uint32_t, uint32_t> pages;
+    };
+    std::unordered_map<int, LongValueRoom> lvRoom;
+    std::unordered_map<int, std::unordered_set<uint32_t>> lvOwned;  // by column, once read: its long-value pages
     std::vector<bool> notNull;                                // by position, for tables made in this session
     std::vector<std::string> defaults;                        // by position: DefaultValue text, empty for none
     bool indexesStale = false;                                // rows added since the indexes were rebuilt
