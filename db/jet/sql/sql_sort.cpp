@@ -225,7 +225,8 @@ Value readValue(Reader& r) {
 
 void readValues(const uint8_t* entry, std::vector<Value>& out) {
     Reader r{entry};
-    r.p += 4 + r.u32();
+    const uint32_t keys = r.u32();
+    r.p += keys;
     for (Value& v : out) v = readValue(r);
 }
 
