@@ -178,8 +178,8 @@ TEST(SqlQuery, RowsSortedPastTheMemoryBoundKeepTheirOrder) {
         const Row r{i, names[size_t(i * 7 % 13)], i % 11 == 3 ? std::nullopt : std::optional<int>(i * 37 % 50)};
         table.push_back(r);
         db.run("INSERT INTO t VALUES (" + std::to_string(i) + ", " +
-               (r.name ? "'" + std::string(r.name) + "'" : "NULL") + ", " +
-               (r.qty ? std::to_string(*r.qty) : "NULL") + ", '" + std::string(size_t(i % 40), 'n') + "')");
+               (r.name ? "'" + std::string(r.name) + "'" : "NULL") + ", " + (r.qty ? std::to_string(*r.qty) : "NULL") +
+               ", '" + std::string(size_t(i % 40), 'n') + "')");
     }
     // The rule: qty DESC (Nulls last), then name (Nulls first, by its key).
     const jet::SortOrder order = jet::Database::open(db.path, "", true)->textOrder();

@@ -212,8 +212,7 @@ const Value& operand(const Expr& e, const EvalContext& cx, Value& held) {
 
 Value comparison(const Expr& e, const EvalContext& cx) {
     Value a, b;
-    const std::optional<int> c =
-        compareValues(operand(e.args[0], cx, a), operand(e.args[1], cx, b), cx.order);
+    const std::optional<int> c = compareValues(operand(e.args[0], cx, a), operand(e.args[1], cx, b), cx.order);
     if (!c) return Value();
     switch (e.op) {
     case ExprOp::Eq: return Value(*c == 0);

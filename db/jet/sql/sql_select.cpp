@@ -265,7 +265,10 @@ struct Group {
 class Gatherer {
 public:
     Gatherer(Query& q, size_t width, SortOrder order, const std::string& near)
-        : q_(q), width_(width), order_(order), grouped_(q.aggregates > 0 || !q.groupBy.empty()),
+        : q_(q),
+          width_(width),
+          order_(order),
+          grouped_(q.aggregates > 0 || !q.groupBy.empty()),
           rows_(near, descending(q, grouped_), q.top, q.topPercent, !q.orderBy.empty()) {
         aggs_.assign(size_t(q.aggregates), nullptr);
         for (const SelectItem& it : q.items) collectAggregates(it.expr, aggs_);

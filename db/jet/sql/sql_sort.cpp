@@ -142,13 +142,15 @@ Key readKey(Reader& r) {
     return k;
 }
 
+int compareBytes(const Key& a, const Key& b) {
+    const int c = std::memcmp(a.bytes, b.bytes, std::min(a.size, b.size));
+    if (c != 0) return c < 0 ? -1 : 1;
+    return a.size < b.size ? -1 : (a.size > b.size ? 1 : 0);
+}
+
 int compareKeys(const Key& a, const Key& b) {
     if (a.tag == kNullKey || b.tag == kNullKey) return int(b.tag == kNullKey) - int(a.tag == kNullKey);
-    if (a.tag == kBytesKey && b.tag == kBytesKey) {
-        const int c = std::memcmp(a.bytes, b.bytes, std::min(a.size, b.size));
-        if (c != 0) return c < 0 ? -1 : 1;
-        return a.size < b.size ? -1 : (a.size > b.size ? 1 : 0);
-    }
+    if (a.tag == kBytesKey && b.tag == kBytesKey) return compareBytes(a, b);
     if (a.tag == kBytesKey || b.tag == kBytesKey) throw jeterr::typeMismatch();
     if (a.tag == b.tag && a.tag != kNumberKey) return a.exact < b.exact ? -1 : (a.exact > b.exact ? 1 : 0);
     const double d = a.number - b.number;
@@ -247,7 +249,10 @@ class SortedCursor final : public Cursor {
 public:
     SortedCursor(std::vector<FieldInfo> fields, std::unique_ptr<EntrySorter> sorted, KeyOrder order, int64_t limit,
                  bool ties)
-        : fields_(std::move(fields)), sorted_(std::move(sorted)), order_(std::move(order)), limit_(limit),
+        : fields_(std::move(fields)),
+          sorted_(std::move(sorted)),
+          order_(std::move(order)),
+          limit_(limit),
           ties_(ties) {}
     const std::vector<FieldInfo>& fields() const override { return fields_; }
     bool next(std::vector<Value>& row) override {
@@ -342,8 +347,7 @@ struct SortedRows::Top {
     }
 };
 
-SortedRows::SortedRows(const std::string& near, std::vector<bool> descending, int64_t top, bool topPercent,
-                       bool ties)
+SortedRows::SortedRows(const std::string& near, std::vector<bool> descending, int64_t top, bool topPercent, bool ties)
     : descending_(std::move(descending)), top_(top), topPercent_(topPercent), ties_(ties) {
     KeyOrder order{descending_};
     if (top >= 0 && !topPercent && top <= kHeapRows) {

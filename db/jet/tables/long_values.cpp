@@ -123,8 +123,8 @@ bool JetDatabase::placeOnLongValueRoom(StoredTable& t, int col, const uint8_t* d
     auto& room = longValueRoom(t, *maps).pages;
     for (auto it = room.begin(); it != room.end();) {
         const uint8_t* p = it->second == StoredTable::LongValueRoom::kUnknown ? pager_->read(it->first) : nullptr;
-        if (p && (!isPage(p, PageType::Data) || std::memcmp(p + datapage::kOwner, datapage::kLongValueMark,
-                                                            sizeof datapage::kLongValueMark) != 0)) {
+        if (p && (!isPage(p, PageType::Data) ||
+                  std::memcmp(p + datapage::kOwner, datapage::kLongValueMark, sizeof datapage::kLongValueMark) != 0)) {
             it = room.erase(it);
             continue;
         }

@@ -125,7 +125,8 @@ struct StoredTable {
         std::map<uint32_t, uint32_t> pages;
     };
     std::unordered_map<int, LongValueRoom> lvRoom;
-    std::unordered_map<int, std::unordered_set<uint32_t>> lvOwned;  // by column, once read: its long-value pages
+    // By column, once read: its long-value pages.
+    std::unordered_map<int, std::unordered_set<uint32_t>> lvOwned;
     std::vector<bool> notNull;                                // by position, for tables made in this session
     std::vector<std::string> defaults;                        // by position: DefaultValue text, empty for none
     bool indexesStale = false;                                // rows added since the indexes were rebuilt
