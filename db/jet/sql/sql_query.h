@@ -189,7 +189,9 @@ long runDelete(Database& db, const std::string& table, Query& q);
 // small n keeps only its rows (a heap), TOP n percent sorts them all.
 class SortedRows {
 public:
-    SortedRows(const std::string& near, std::vector<bool> descending, int64_t top, bool topPercent, bool ties);
+    // `distinct`: of rows with equal keys only the first is given.
+    SortedRows(const std::string& near, std::vector<bool> descending, int64_t top, bool topPercent, bool ties,
+               bool distinct = false);
     ~SortedRows();
     SortedRows(const SortedRows&) = delete;
     SortedRows& operator=(const SortedRows&) = delete;
@@ -202,6 +204,7 @@ private:
     int64_t top_;
     bool topPercent_;
     bool ties_;
+    bool distinct_;
     int64_t count_ = 0;
     std::unique_ptr<Top> topRows_;
     std::unique_ptr<EntrySorter> sorted_;

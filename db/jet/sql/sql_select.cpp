@@ -269,7 +269,8 @@ public:
           width_(width),
           order_(order),
           grouped_(q.aggregates > 0 || !q.groupBy.empty()),
-          rows_(near, descending(q, grouped_), q.top, q.topPercent, !q.orderBy.empty()) {
+          byOrder_(q.distinct && !grouped_ && q.orderBy.empty() && q.top < 0),
+          rows_(near, descending(q, grouped_), q.top, q.topPercent, !q.orderBy.empty(), byOrder_) {
         aggs_.assign(size_t(q.aggregates), nullptr);
         for (const SelectItem& it : q.items) collectAggregates(it.expr, aggs_);
         if (q.having) collectAggregates(*q.having, aggs_);
@@ -335,7 +336,7 @@ private:
         values_.clear();
         keys_.clear();
         for (const SelectItem& it : q_.items) values_.push_back(evaluate(it.expr, cx));
-        if (q_.distinct) {
+        if (q_.distinct && !byOrder_) {
             std::string key;
             for (const Value& v : values_) appendValueKey(key, v, order_);
             if (!seen_.insert(std::move(key)).second) return;
@@ -364,6 +365,9 @@ private:
     size_t width_;
     SortOrder order_;
     bool grouped_;
+    // DISTINCT alone: the rows sorted by their values, the repeated ones
+    // left out as they are read (none held to find them).
+    bool byOrder_;
     std::vector<const Expr*> aggs_;
     std::map<std::string, size_t> index_;
     std::vector<Group> groups_;

@@ -248,24 +248,27 @@ std::vector<uint8_t> encodeRow(const std::vector<Value>& keys, const std::vector
 class SortedCursor final : public Cursor {
 public:
     SortedCursor(std::vector<FieldInfo> fields, std::unique_ptr<EntrySorter> sorted, KeyOrder order, int64_t limit,
-                 bool ties)
+                 bool ties, bool distinct)
         : fields_(std::move(fields)),
           sorted_(std::move(sorted)),
           order_(std::move(order)),
           limit_(limit),
-          ties_(ties) {}
+          ties_(ties),
+          distinct_(distinct) {}
     const std::vector<FieldInfo>& fields() const override { return fields_; }
     bool next(std::vector<Value>& row) override {
         const uint8_t* p = nullptr;
         size_t n = 0;
-        if (done_ || !sorted_->next(p, n)) return false;
+        do {
+            if (done_ || !sorted_->next(p, n)) return false;
+        } while (distinct_ && given_ > 0 && !order_(last_.data(), last_.size(), p, n));
         if (limit_ >= 0 && given_ >= limit_) {
             if (!ties_ || given_ == 0 || order_(last_.data(), last_.size(), p, n)) {
                 done_ = true;
                 return false;
             }
         }
-        if (limit_ >= 0 && ties_) last_.assign(p, p + n);
+        if ((limit_ >= 0 && ties_) || distinct_) last_.assign(p, p + n);
         row.resize(fields_.size());
         readValues(p, row);
         ++given_;
@@ -278,6 +281,7 @@ private:
     KeyOrder order_;
     int64_t limit_;  // -1: all
     bool ties_;
+    bool distinct_;  // entries whose keys equal the last one's are left out
     int64_t given_ = 0;
     bool done_ = false;
     std::vector<uint8_t> last_;
@@ -347,8 +351,9 @@ struct SortedRows::Top {
     }
 };
 
-SortedRows::SortedRows(const std::string& near, std::vector<bool> descending, int64_t top, bool topPercent, bool ties)
-    : descending_(std::move(descending)), top_(top), topPercent_(topPercent), ties_(ties) {
+SortedRows::SortedRows(const std::string& near, std::vector<bool> descending, int64_t top, bool topPercent, bool ties,
+                       bool distinct)
+    : descending_(std::move(descending)), top_(top), topPercent_(topPercent), ties_(ties), distinct_(distinct) {
     KeyOrder order{descending_};
     if (top >= 0 && !topPercent && top <= kHeapRows) {
         topRows_ = std::make_unique<Top>(Top{order, size_t(top), ties, {}, {}, 0});
@@ -377,7 +382,7 @@ std::unique_ptr<Cursor> SortedRows::finish(std::vector<FieldInfo> fields) {
     int64_t limit = top_;
     if (top_ >= 0 && topPercent_) limit = int64_t(std::ceil(double(count_) * double(top_) / 100.0));
     return std::make_unique<SortedCursor>(std::move(fields), std::move(sorted_), KeyOrder{descending_}, limit,
-                                          ties_ && limit > 0);
+                                          ties_ && limit > 0, distinct_);
 }
 
 }  // namespace tp::db::jet
