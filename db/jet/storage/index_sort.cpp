@@ -61,6 +61,9 @@ void EntrySorter::failed(const char* what) const {
 
 void EntrySorter::add(const uint8_t* e, size_t n) {
     if (n > UINT32_MAX - kLength) throw Error(jeterr::kDiskIo, "An entry too large to sort beside '" + near_ + "'.");
+    // The arena's room for a run taken at once (touched only as it fills):
+    // no copy of a half-full arena into one twice its size.
+    if (arena_.capacity() == 0) arena_.reserve(std::min<size_t>(bound_, UINT32_MAX));
     const size_t held = arena_.size() + refs_.size() * sizeof(Ref);
     if (!refs_.empty() && (held + n + sizeof(Ref) > bound_ || arena_.size() + n > UINT32_MAX)) spill();
     refs_.push_back(Ref{0, uint32_t(arena_.size()), uint32_t(n)});
