@@ -263,6 +263,7 @@ private:
     // long values that follow.
     void longValueRoomLeft(StoredTable& t, int col, uint32_t page);
     StoredTable::LongValueRoom& longValueRoom(StoredTable& t, const LongValueMaps& maps);
+    void noteLongValueRoom(StoredTable::LongValueRoom& room, uint32_t page);
     void dropEmptyLastSlots(uint32_t page);
     uint32_t putLongValueChain(StoredTable& t, int col, const std::vector<uint8_t>& data);
     void placeLongValues(StoredTable& t, const std::vector<Value>& values, size_t nvar, size_t nlongs, size_t rowSize);

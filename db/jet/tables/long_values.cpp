@@ -103,13 +103,23 @@ bool JetDatabase::placeInEmptySlot(uint32_t page, const uint8_t* data, size_t n,
 
 // The column's pages with room: those of its long-value free-space map (a
 // file without such maps, Access 97's, knows only the room this session
-// left).
+// left), each read once for its room.
 StoredTable::LongValueRoom& JetDatabase::longValueRoom(StoredTable& t, const LongValueMaps& maps) {
     StoredTable::LongValueRoom& room = t.lvRoom[maps.column];
     if (!room.known && maps.free != 0)
-        for (uint32_t pg : mapPages(maps.free)) room.pages.emplace(pg, StoredTable::LongValueRoom::kUnknown);
+        for (uint32_t pg : mapPages(maps.free)) noteLongValueRoom(room, pg);
     room.known = true;
     return room;
+}
+
+// A long-value page's room as the page gives it (a page that is not one is
+// left out).
+void JetDatabase::noteLongValueRoom(StoredTable::LongValueRoom& room, uint32_t page) {
+    const uint8_t* p = pager_->read(page);
+    if (!isPage(p, PageType::Data) ||
+        std::memcmp(p + datapage::kOwner, datapage::kLongValueMark, sizeof datapage::kLongValueMark) != 0)
+        return room.drop(page);
+    room.set(page, decodeLE16(p + datapage::kFreeSpace));
 }
 
 // Of the pages with room enough, the one with the least takes the row (the
@@ -120,28 +130,20 @@ bool JetDatabase::placeOnLongValueRoom(StoredTable& t, int col, const uint8_t* d
     const auto maps = std::find_if(t.longValueMaps.begin(), t.longValueMaps.end(),
                                    [&](const LongValueMaps& m) { return m.column == col; });
     if (maps == t.longValueMaps.end()) return false;
-    auto& room = longValueRoom(t, *maps).pages;
-    for (auto it = room.begin(); it != room.end();) {
-        const uint8_t* p = it->second == StoredTable::LongValueRoom::kUnknown ? pager_->read(it->first) : nullptr;
-        if (p && (!isPage(p, PageType::Data) ||
-                  std::memcmp(p + datapage::kOwner, datapage::kLongValueMark, sizeof datapage::kLongValueMark) != 0)) {
-            it = room.erase(it);
-            continue;
-        }
-        if (p) it->second = decodeLE16(p + datapage::kFreeSpace);
-        ++it;
-    }
-    const size_t need = n + datapage::kRowOffsetSize;
+    StoredTable::LongValueRoom& room = longValueRoom(t, *maps);
+    const uint32_t need = uint32_t(n + datapage::kRowOffsetSize);
     while (true) {
-        auto best = room.end();
-        for (auto it = room.begin(); it != room.end(); ++it)
-            if (it->second >= need && (best == room.end() || it->second < best->second)) best = it;
-        if (best == room.end()) return false;
-        const bool placed = placeLongValueRow(best->first, data, n, ref);
-        best->second = decodeLE16(pager_->read(best->first) + datapage::kFreeSpace);
+        const auto best = room.byRoom.lower_bound({need, 0});
+        if (best == room.byRoom.end()) return false;
+        const uint32_t pg = best->second;
+        const bool placed = placeLongValueRow(pg, data, n, ref);
+        noteLongValueRoom(room, pg);
         if (placed) return true;
-        if (maps->free != 0) mapSet(maps->free, best->first, false);
-        room.erase(best);
+        // Less room than last seen (rows placed there since): kept with it.
+        const auto now = room.roomOf.find(pg);
+        if (now != room.roomOf.end() && now->second < need) continue;
+        if (maps->free != 0) mapSet(maps->free, pg, false);
+        room.drop(pg);
     }
 }
 
@@ -181,11 +183,11 @@ void JetDatabase::longValueRoomLeft(StoredTable& t, int col, uint32_t page) {
         // removes long values (a session that only adds them places them
         // as before).
         if (maps->free == 0)
-            for (uint32_t pg : owned) room.pages.emplace(pg, StoredTable::LongValueRoom::kUnknown);
+            for (uint32_t pg : owned) noteLongValueRoom(room, pg);
     }
     if (!t.lvOwned[col].count(page)) return;
     if (maps->free != 0) mapSet(maps->free, page, true);
-    room.pages[page] = decodeLE16(pager_->read(page) + datapage::kFreeSpace);
+    noteLongValueRoom(room, page);
 }
 
 // Long values: inline while the row stays within its limit, else in

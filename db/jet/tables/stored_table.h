@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <map>
+#include <set>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -117,12 +118,23 @@ struct StoredTable {
     bool roomKnown = false;
     std::unordered_map<int, uint32_t> currentLvPage;
     // By column: the pages of its long-value free-space map (read from the
-    // map when first needed) and the room each has, as last seen (kUnknown
-    // until the page is read).
+    // map when first needed) and the room each has, as last seen, also by
+    // room (the least room that takes a row found at once).
     struct LongValueRoom {
-        static constexpr uint32_t kUnknown = 0xFFFFFFFF;
         bool known = false;
-        std::map<uint32_t, uint32_t> pages;
+        std::map<uint32_t, uint32_t> roomOf;
+        std::set<std::pair<uint32_t, uint32_t>> byRoom;  // (room, page)
+        void set(uint32_t page, uint32_t room) {
+            drop(page);
+            roomOf[page] = room;
+            byRoom.emplace(room, page);
+        }
+        void drop(uint32_t page) {
+            const auto it = roomOf.find(page);
+            if (it == roomOf.end()) return;
+            byRoom.erase({it->second, page});
+            roomOf.erase(it);
+        }
     };
     std::unordered_map<int, LongValueRoom> lvRoom;
     // By column, once read: its long-value pages.
