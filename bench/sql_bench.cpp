@@ -1,8 +1,9 @@
 // The SQL people type, over the 1,000,000-row table of jet_insert_bench:
-// COUNT(*), WHERE over an indexed and an unindexed column, ORDER BY, GROUP
-// BY, and UPDATE and DELETE of 10% of the rows; each statement's time and
-// the peak resident memory of the process that ran it, beside mdb-sql and
-// mdb-export where they can do the same.
+// COUNT(*), WHERE over an indexed and an unindexed column, ORDER BY (of some
+// columns, of all, TOP 10), DISTINCT, GROUP BY, and UPDATE and DELETE of 10%
+// of the rows; each statement's time and the peak resident memory of the
+// process that ran it, beside mdb-sql and mdb-export where they can do the
+// same.
 //
 //   sql_bench make FILE [ROWS] [unique]
 //                                writes the table (rows as jet_insert_bench
@@ -134,6 +135,9 @@ int run(const std::string& file, const std::string& only) {
          "echo \\\"SELECT * FROM bench WHERE code = 'C77777'\\\" | mdb-sql -H -F -P " + q},
         {"ORDER BY (all rows)", "SELECT [id], [name], [qty] FROM [bench] ORDER BY [qty] DESC, [name]", false,
          "mdb-export " + q + " bench | sort -t, -k3,3nr"},
+        {"ORDER BY SELECT * (all rows)", "SELECT * FROM [bench] ORDER BY [qty] DESC, [name]", false, ""},
+        {"TOP 10 ORDER BY", "SELECT TOP 10 * FROM [bench] ORDER BY [qty] DESC, [name]", false, ""},
+        {"DISTINCT name (all rows)", "SELECT DISTINCT [name] FROM [bench]", false, ""},
         {"GROUP BY qty % 100", "SELECT [qty] MOD 100, COUNT(*), SUM([price]) FROM [bench] GROUP BY [qty] MOD 100",
          false, ""},
         {"UPDATE 10% (unindexed WHERE)", "UPDATE [bench] SET [qty] = [qty] + 1 WHERE [id] MOD 10 = 5", true, ""},

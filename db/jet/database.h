@@ -213,6 +213,10 @@ public:
     // The sort order text compares by in queries (the database's).
     virtual SortOrder textOrder() const { return kGeneralLegacy; }
 
+    // The file beside which the engine's temporary files go (a query's rows
+    // sorted past a bound on memory); empty: the system's temporary folder.
+    virtual std::string tempFilesBeside() const { return {}; }
+
     // The table's row count as its definition keeps it (nothing when the
     // engine keeps none): SELECT COUNT(*) of a whole table.
     virtual std::optional<int64_t> rowCount(const std::string& /*table*/) { return std::nullopt; }

@@ -8,11 +8,14 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 
 #include "db/ado.h"
 #include "db/jet/database.h"
+#include "db/jet/sql/sql_query.h"
+#include "db/jet/storage/pager.h"
 #include "tests/jet/storage_support.h"
 #include "tests/support/support.h"
 
@@ -152,6 +155,84 @@ TEST(SqlQuery, AggregatesGroupsAndOrder) {
     db.run("DELETE FROM people");
     EXPECT_EQ(db.rows("SELECT COUNT(*), SUM(score), MAX(name) FROM people"), "0|~|~");
     EXPECT_EQ(db.rows("SELECT city, COUNT(*) FROM people GROUP BY city"), "");
+}
+
+// Rows sorted past the bound on memory are sorted in runs in a temporary
+// file and merged: every gathering query gives what it gives in memory, the
+// ORDER BY the order the engine's rule gives (Nulls first, text by the
+// file's sort order with accents and scripts, equal keys in the table's
+// order, DESC the reverse), TOP keeps the rows tied with its last one, no
+// temporary file is seen beside the database while the rows are read, and
+// a temporary file that cannot be written fails the statement clearly.
+TEST(SqlQuery, RowsSortedPastTheMemoryBoundKeepTheirOrder) {
+    Db db(jet::FileFormat::Jet4);
+    db.run("CREATE TABLE t (id LONG, name TEXT(50), qty LONG, note MEMO)");
+    const std::vector<const char*> names = {"Ann", "ann",   "Ärger",  "arger", "Zoë",    "zoe", "Мир",
+                                            "мир", "漢字", "éclair", nullptr, "Eclair", "b"};
+    struct Row {
+        int id;
+        const char* name;
+        std::optional<int> qty;
+    };
+    std::vector<Row> table;
+    for (int i = 0; i < 3000; ++i) {
+        const Row r{i, names[size_t(i * 7 % 13)], i % 11 == 3 ? std::nullopt : std::optional<int>(i * 37 % 50)};
+        table.push_back(r);
+        db.run("INSERT INTO t VALUES (" + std::to_string(i) + ", " +
+               (r.name ? "'" + std::string(r.name) + "'" : "NULL") + ", " + (r.qty ? std::to_string(*r.qty) : "NULL") +
+               ", '" + std::string(size_t(i % 40), 'n') + "')");
+    }
+    // The rule: qty DESC (Nulls last), then name (Nulls first, by its key).
+    const jet::SortOrder order = jet::Database::open(db.path, "", true)->textOrder();
+    auto nameKey = [&](const Row& r) {
+        std::string k;
+        if (r.name) jet::appendSortKey(k, r.name, order);
+        return std::pair{r.name != nullptr, k};
+    };
+    std::vector<Row> sorted = table;
+    std::stable_sort(sorted.begin(), sorted.end(), [&](const Row& a, const Row& b) {
+        if (a.qty != b.qty) return !a.qty ? false : !b.qty ? true : *a.qty > *b.qty;
+        return nameKey(a) < nameKey(b);
+    });
+    std::string expected, top;
+    for (size_t i = 0; i < sorted.size(); ++i) {
+        expected += (i ? ";" : "") + std::to_string(sorted[i].id);
+        if (i < 7 || (sorted[i].qty == sorted[6].qty && nameKey(sorted[i]) == nameKey(sorted[6])))
+            top += (i ? ";" : "") + std::to_string(sorted[i].id);
+    }
+    const std::vector<std::string> queries = {
+        "SELECT id, name, qty FROM t ORDER BY qty DESC, name",
+        "SELECT * FROM t ORDER BY name DESC, note",
+        "SELECT TOP 7 id FROM t ORDER BY qty DESC",
+        "SELECT TOP 10 PERCENT id, name FROM t ORDER BY name",
+        "SELECT DISTINCT name, qty FROM t",
+        "SELECT name, COUNT(*), MAX(qty) FROM t GROUP BY name ORDER BY COUNT(*) DESC, MIN(id)",
+    };
+    std::vector<std::string> inMemory;
+    for (const std::string& q : queries) inMemory.push_back(db.rows(q));
+    EXPECT_EQ(db.rows("SELECT id FROM t ORDER BY qty DESC, name"), expected);
+    EXPECT_EQ(db.rows("SELECT TOP 7 id FROM t ORDER BY qty DESC, name"), top);
+
+    struct Bound {
+        explicit Bound(size_t b) { jet::setRowSortBound(b); }
+        ~Bound() { jet::setRowSortBound(0); }
+    } bound(4096);
+    EXPECT_EQ(db.rows("SELECT id FROM t ORDER BY qty DESC, name"), expected);
+    for (size_t i = 0; i < queries.size(); ++i) EXPECT_EQ(db.rows(queries[i]), inMemory[i]) << queries[i];
+    {
+        auto rs = db.conn.Execute("SELECT id FROM t ORDER BY note DESC, id");
+        for (int i = 0; i < 10; ++i) rs->MoveNext();
+        for (const auto& e : fs::directory_iterator(db.dir.path()))
+            EXPECT_TRUE(e.path().extension() == ".mdb" || e.path().extension() == ".ldb") << e.path();
+        EXPECT_EQ(rs->row()[0].integer(), 39 + 40 * 10);
+        rs->Close();
+    }
+    jet::faults::failWriteNumber(1);
+    std::string text;
+    EXPECT_EQ(db.error("SELECT id FROM t ORDER BY name", &text), 3043);
+    jet::faults::failWriteNumber(0);
+    EXPECT_TRUE(contains(text, "temporary file beside '" + db.path + "'")) << text;
+    EXPECT_EQ(db.rows("SELECT id FROM t ORDER BY qty DESC, name"), expected);
 }
 
 // Text compares by the file's sort order (its index keys): case does not

@@ -72,11 +72,28 @@ int compareBytes(const Bytes& a, const Bytes& b) {
                : (std::lexicographical_compare(b.begin(), b.end(), a.begin(), a.end()) ? 1 : 0);
 }
 
+// A text's sort key, kept for the next call with the same text: a WHERE
+// compares every row's value with the same literal.
+struct KeptKey {
+    std::string text, key;
+    SortOrder order;
+    bool valid = false;
+    const std::string& of(const std::string& t, SortOrder o) {
+        if (!valid || order != o || text != t) {
+            key.clear();
+            appendSortKey(key, t, o);
+            text = t;
+            order = o;
+            valid = true;
+        }
+        return key;
+    }
+};
+
 int compareText(const std::string& a, const std::string& b, SortOrder order) {
-    std::string ka, kb;
-    appendSortKey(ka, a, order);
-    appendSortKey(kb, b, order);
-    const int c = ka.compare(kb);
+    if (a == b) return 0;  // the same text has the same key
+    static thread_local KeptKey keptA, keptB;
+    const int c = keptA.of(a, order).compare(keptB.of(b, order));
     return c < 0 ? -1 : (c > 0 ? 1 : 0);
 }
 
@@ -184,8 +201,18 @@ Value andOr(const Expr& e, const EvalContext& cx) {
     return Value(isAnd);
 }
 
+// A column's or literal's value where it is (no copy of its text for each
+// row compared), else the expression's value in `held`.
+const Value& operand(const Expr& e, const EvalContext& cx, Value& held) {
+    if (e.op == ExprOp::Column) return (*cx.row)[size_t(e.column)];
+    if (e.op == ExprOp::Literal) return e.value;
+    held = evaluate(e, cx);
+    return held;
+}
+
 Value comparison(const Expr& e, const EvalContext& cx) {
-    const std::optional<int> c = compareValues(evaluate(e.args[0], cx), evaluate(e.args[1], cx), cx.order);
+    Value a, b;
+    const std::optional<int> c = compareValues(operand(e.args[0], cx, a), operand(e.args[1], cx, b), cx.order);
     if (!c) return Value();
     switch (e.op) {
     case ExprOp::Eq: return Value(*c == 0);
@@ -291,6 +318,8 @@ std::optional<int> compareValues(const Value& a, const Value& b, SortOrder order
     if (a.kind() == Kind::Binary || b.kind() == Kind::Binary) mismatch();
     return compareNumbers(a, b);
 }
+
+double numberValue(const Value& v) { return asDouble(v); }
 
 bool isTrue(const Value& v) {
     const std::optional<bool> t = truth(v);

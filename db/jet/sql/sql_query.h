@@ -23,6 +23,7 @@ namespace tp::db::jet {
 namespace sqllex {
 class Lexer;
 }
+class EntrySorter;
 
 enum class ExprOp : uint8_t {
     Literal,
@@ -154,6 +155,9 @@ Value evaluate(const Expr& e, const EvalContext& cx);
 // is Null. Text compares by the sort order's keys; text against a number is
 // a type mismatch (3464).
 std::optional<int> compareValues(const Value& a, const Value& b, SortOrder order);
+// A number's value as a double (dates as days), as numbers of different
+// kinds compare.
+double numberValue(const Value& v);
 // WHERE and HAVING keep a row whose condition is true (not false, not Null).
 bool isTrue(const Value& v);
 // A text's key under the sort order (the index key; case folded as the
@@ -175,6 +179,40 @@ std::vector<ValueRange> indexableRanges(const std::optional<Expr>& where, SortOr
 std::unique_ptr<Cursor> runSelect(Database& db, const std::string& table, std::shared_ptr<Query> q);
 long runUpdate(Database& db, const std::string& table, Query& q);
 long runDelete(Database& db, const std::string& table, Query& q);
+// The rows of a query that gathers, in the order of their sort keys (each
+// key compared as the engine compares values, Nulls first; `descending` per
+// key), rows with equal keys in the order they came (sql_sort.cpp). Past
+// rowSortBound() bytes they are sorted in runs in a temporary file beside
+// `near` (the database; empty: the system's temporary folder) and merged as
+// the cursor reads them; the file goes with the cursor. TOP n (top >= 0)
+// gives n rows, with `ties` those whose keys equal the last one's too; a
+// small n keeps only its rows (a heap), TOP n percent sorts them all.
+class SortedRows {
+public:
+    // `distinct`: of rows with equal keys only the first is given.
+    SortedRows(const std::string& near, std::vector<bool> descending, int64_t top, bool topPercent, bool ties,
+               bool distinct = false);
+    ~SortedRows();
+    SortedRows(const SortedRows&) = delete;
+    SortedRows& operator=(const SortedRows&) = delete;
+    void add(const std::vector<Value>& keys, const std::vector<Value>& values);
+    std::unique_ptr<Cursor> finish(std::vector<FieldInfo> fields);
+
+private:
+    struct Top;
+    std::vector<bool> descending_;
+    int64_t top_;
+    bool topPercent_;
+    bool ties_;
+    bool distinct_;
+    int64_t count_ = 0;
+    std::unique_ptr<Top> topRows_;
+    std::unique_ptr<EntrySorter> sorted_;
+};
+// The bytes of rows SortedRows holds in memory (32 MB; tests may lower it;
+// 0: back to that).
+size_t rowSortBound();
+void setRowSortBound(size_t bytes);
 // A value converted into the value column `c` stores, by the rules of an
 // INSERT's literal (errors: 3464, 3349, 3163).
 Value storedValue(const Value& v, const ColumnDef& c, const std::string& table);

@@ -1,6 +1,7 @@
 // Running a SELECT over one table: a plain query streams its rows from the
 // table's scan; DISTINCT, GROUP BY, aggregates and ORDER BY gather what they
-// must (one row per group; the chosen rows to sort them).
+// must (one row per group; the chosen rows, sorted by SortedRows within a
+// bound on memory).
 #include <algorithm>
 #include <cmath>
 #include <map>
@@ -266,11 +267,6 @@ private:
     int64_t given_ = 0;
 };
 
-struct OutRow {
-    std::vector<Value> sortKeys;
-    std::vector<Value> values;
-};
-
 struct Group {
     std::vector<Value> first;  // the group's first row
     std::vector<Accumulator> acc;
@@ -279,13 +275,18 @@ struct Group {
 // The rows of a query that gathers: grouped, distinct or sorted.
 class Gatherer {
 public:
-    Gatherer(Query& q, size_t width, SortOrder order) : q_(q), width_(width), order_(order) {
+    Gatherer(Query& q, size_t width, SortOrder order, const std::string& near)
+        : q_(q),
+          width_(width),
+          order_(order),
+          grouped_(q.aggregates > 0 || !q.groupBy.empty()),
+          byOrder_(q.distinct && !grouped_ && q.orderBy.empty() && q.top < 0),
+          rows_(near, descending(q, grouped_), q.top, q.topPercent, !q.orderBy.empty(), byOrder_) {
         aggs_.assign(size_t(q.aggregates), nullptr);
         for (const SelectItem& it : q.items) collectAggregates(it.expr, aggs_);
         if (q.having) collectAggregates(*q.having, aggs_);
         for (const OrderItem& o : q.orderBy)
             if (o.position < 0) collectAggregates(o.expr, aggs_);
-        grouped_ = q.aggregates > 0 || !q.groupBy.empty();
     }
 
     void checkGrouping() {
@@ -313,20 +314,22 @@ public:
         }
     }
 
-    std::vector<std::vector<Value>> finish() {
+    std::unique_ptr<Cursor> finish(std::vector<FieldInfo> fields) {
         if (grouped_) emitGroups();
-        if (!rows_.empty() && !rows_.front().sortKeys.empty())
-            std::stable_sort(rows_.begin(), rows_.end(),
-                             [&](const OutRow& a, const OutRow& b) { return before(a.sortKeys, b.sortKeys); });
-        size_t n = rows_.size();
-        if (q_.top >= 0) n = std::min(n, topCount());
-        std::vector<std::vector<Value>> out;
-        out.reserve(n);
-        for (size_t i = 0; i < n; ++i) out.push_back(std::move(rows_[i].values));
-        return out;
+        return rows_.finish(std::move(fields));
     }
 
 private:
+    // The direction of each sort key: ORDER BY's, else the grouped or
+    // distinct values' (ascending).
+    static std::vector<bool> descending(const Query& q, bool grouped) {
+        std::vector<bool> down;
+        for (const OrderItem& o : q.orderBy) down.push_back(o.descending);
+        if (q.orderBy.empty() && grouped) down.assign(q.groupBy.size(), false);
+        else if (q.orderBy.empty() && q.distinct) down.assign(q.items.size(), false);
+        return down;
+    }
+
     void emitGroups() {
         // Aggregates without GROUP BY: one row, also over no rows.
         if (groups_.empty() && q_.groupBy.empty())
@@ -341,24 +344,24 @@ private:
     }
 
     void emit(const EvalContext& cx) {
-        OutRow r;
-        r.values.reserve(q_.items.size());
-        for (const SelectItem& it : q_.items) r.values.push_back(evaluate(it.expr, cx));
-        if (q_.distinct) {
+        values_.clear();
+        keys_.clear();
+        for (const SelectItem& it : q_.items) values_.push_back(evaluate(it.expr, cx));
+        if (q_.distinct && !byOrder_) {
             std::string key;
-            for (const Value& v : r.values) appendValueKey(key, v, order_);
+            for (const Value& v : values_) appendValueKey(key, v, order_);
             if (!seen_.insert(std::move(key)).second) return;
         }
         for (const OrderItem& o : q_.orderBy)
-            r.sortKeys.push_back(sortKey(o.position >= 0 ? r.values[size_t(o.position)] : evaluate(o.expr, cx)));
+            keys_.push_back(sortKey(o.position >= 0 ? values_[size_t(o.position)] : evaluate(o.expr, cx)));
         // Without ORDER BY, groups come in the order of their values and
         // distinct rows in the order of theirs, as the engine sorts to find
         // them.
         if (q_.orderBy.empty() && grouped_)
-            for (const Expr& g : q_.groupBy) r.sortKeys.push_back(sortKey(evaluate(g, cx)));
+            for (const Expr& g : q_.groupBy) keys_.push_back(sortKey(evaluate(g, cx)));
         else if (q_.orderBy.empty() && q_.distinct)
-            for (const Value& v : r.values) r.sortKeys.push_back(sortKey(v));
-        rows_.push_back(std::move(r));
+            for (const Value& v : values_) keys_.push_back(sortKey(v));
+        rows_.add(keys_, values_);
     }
 
     // Text sorts by its key, kept as bytes.
@@ -369,38 +372,19 @@ private:
         return Value(Bytes(k.begin(), k.end()));
     }
 
-    // Nulls first, as the engine sorts them.
-    int compareKey(const Value& a, const Value& b) const {
-        if (a.isNull() || b.isNull()) return int(b.isNull()) - int(a.isNull());
-        return *compareValues(a, b, order_);
-    }
-
-    bool before(const std::vector<Value>& a, const std::vector<Value>& b) const {
-        for (size_t i = 0; i < a.size(); ++i) {
-            const int c = compareKey(a[i], b[i]);
-            if (c != 0) return i < q_.orderBy.size() && q_.orderBy[i].descending ? c > 0 : c < 0;
-        }
-        return false;
-    }
-
-    // TOP n (or n percent); with ORDER BY, rows tied with the last one come
-    // too, as the engine gives them.
-    size_t topCount() const {
-        size_t n = q_.topPercent ? size_t(std::ceil(double(rows_.size()) * double(q_.top) / 100.0)) : size_t(q_.top);
-        if (n == 0 || n >= rows_.size() || q_.orderBy.empty()) return std::min(n, rows_.size());
-        while (n < rows_.size() && !before(rows_[n - 1].sortKeys, rows_[n].sortKeys)) ++n;
-        return n;
-    }
-
     Query& q_;
     size_t width_;
     SortOrder order_;
+    bool grouped_;
+    // DISTINCT alone: the rows sorted by their values, the repeated ones
+    // left out as they are read (none held to find them).
+    bool byOrder_;
     std::vector<const Expr*> aggs_;
-    bool grouped_ = false;
     std::map<std::string, size_t> index_;
     std::vector<Group> groups_;
     std::unordered_set<std::string> seen_;
-    std::vector<OutRow> rows_;
+    SortedRows rows_;
+    std::vector<Value> values_, keys_;  // the row being emitted
 };
 
 }  // namespace
@@ -423,11 +407,11 @@ std::unique_ptr<Cursor> runSelect(Database& db, const std::string& table, std::s
     const bool gathers = q->distinct || q->aggregates > 0 || !q->groupBy.empty() || q->having || !q->orderBy.empty() ||
                          (q->topPercent && q->top >= 0);
     if (!gathers) return std::make_unique<StreamCursor>(std::move(scan), std::move(q), std::move(out), order);
-    Gatherer g(*q, in.size(), order);
+    Gatherer g(*q, in.size(), order, db.tempFilesBeside());
     g.checkGrouping();
     std::vector<Value> row;
     while (scan->next(row)) g.take(row);
-    return std::make_unique<VectorCursor>(std::move(out), g.finish());
+    return g.finish(std::move(out));
 }
 
 }  // namespace tp::db::jet

@@ -117,6 +117,24 @@ std::string hostName() {
     return buf;
 }
 
+// A temporary file beside the database, removed from the directory at once
+// (nothing is left behind by a crash, an error or an exception).
+int tempFileBeside(const std::string& path, const char* tag) {
+    const std::string dir = std::filesystem::path(path).parent_path().string();
+    const std::string where = dir.empty() ? "." : dir;
+    int fd = -1;
+#ifdef O_TMPFILE
+    fd = ::open(where.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+#endif
+    if (fd < 0) {
+        std::string name = path + tag + "XXXXXX";
+        fd = ::mkostemp(name.data(), O_CLOEXEC);
+        if (fd >= 0) ::unlink(name.c_str());
+    }
+    if (fd < 0) throw Error(jeterr::kDiskIo, ioError("creating a temporary file beside", path));
+    return fd;
+}
+
 std::string ioError(const std::string& what, const std::string& path) {
     return "Disk or network error " + what + " '" + path + "': " + std::strerror(errno);
 }
@@ -546,23 +564,7 @@ void Pager::dropUnit() {
     unit_ = Unit{};
 }
 
-// A temporary file beside the database, removed from the directory at once
-// (nothing is left behind by a crash).
-int Pager::tempFile() const {
-    const std::string dir = std::filesystem::path(path_).parent_path().string();
-    const std::string where = dir.empty() ? "." : dir;
-    int fd = -1;
-#ifdef O_TMPFILE
-    fd = ::open(where.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-#endif
-    if (fd < 0) {
-        std::string name = path_ + "-unit-XXXXXX";
-        fd = ::mkostemp(name.data(), O_CLOEXEC);
-        if (fd >= 0) ::unlink(name.c_str());
-    }
-    if (fd < 0) throw Error(jeterr::kDiskIo, ioError("creating a temporary file beside", path_));
-    return fd;
-}
+int Pager::tempFile() const { return pagerio::tempFileBeside(path_, "-unit-"); }
 
 // The page's image as it was when the unit began (this is the unit's first
 // change of it): in memory while the bound allows, else at the end of the

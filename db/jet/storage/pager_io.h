@@ -52,6 +52,11 @@ void syncDirectoryOf(const std::string& path);
 uint32_t check32(uint64_t salt, uint32_t page, const uint8_t* data, size_t n);
 std::string hostName();
 std::string ioError(const std::string& what, const std::string& path);
+// A temporary file beside `path` (the database), already removed from its
+// directory: nothing stays behind whatever becomes of the process. The
+// fallback where the directory cannot hold such a file names it path + tag
+// for the moment between its making and its removal. Throws 3043.
+int tempFileBeside(const std::string& path, const char* tag);
 // Plays a journal back into the database file (journal.cpp).
 void playBack(const std::string& jpath, int jfd, int dbfd, const std::string& dbPath);
 

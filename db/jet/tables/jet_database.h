@@ -149,6 +149,7 @@ public:
     std::optional<int64_t> rowCount(const std::string& table) override { return tableByName(table).rowCount; }
     void changeColumn(const ColumnChange& change, const ValueConverter& convert) override;
     SortOrder textOrder() const override { return sortOrder(); }
+    std::string tempFilesBeside() const override { return pager_->path(); }
     void createIndex(const IndexDef& d) override;
     void dropIndex(const std::string& table, const std::string& name, bool constraint) override;
     void addRelationship(const RelationshipDef& d) override;
@@ -255,6 +256,18 @@ private:
     // back to its page, which joins the table's pages with free space.
     void removeTableRow(StoredTable& t, uint32_t ref);
     uint32_t putLongValueRow(StoredTable& t, int col, const uint8_t* data, size_t n);
+    // A long-value row on the page: in the slot of a removed one that left
+    // no bytes (the rows below it move down), else in a new slot.
+    bool placeLongValueRow(uint32_t page, const uint8_t* data, size_t n, uint32_t& ref);
+    bool placeInEmptySlot(uint32_t page, const uint8_t* data, size_t n, uint32_t& ref);
+    // A page of the column's long-value free-space map that takes the row.
+    bool placeOnLongValueRoom(StoredTable& t, int col, const uint8_t* data, size_t n, uint32_t& ref);
+    // The room a removed long-value row left on its page, for the column's
+    // long values that follow.
+    void longValueRoomLeft(StoredTable& t, int col, uint32_t page);
+    StoredTable::LongValueRoom& longValueRoom(StoredTable& t, const LongValueMaps& maps);
+    void noteLongValueRoom(StoredTable::LongValueRoom& room, uint32_t page);
+    void dropEmptyLastSlots(uint32_t page);
     uint32_t putLongValueChain(StoredTable& t, int col, const std::vector<uint8_t>& data);
     void placeLongValues(StoredTable& t, const std::vector<Value>& values, size_t nvar, size_t nlongs, size_t rowSize);
     const Value* valueToStore(StoredTable& t, size_t k, const Value& v, Value& autoValue);
@@ -278,7 +291,9 @@ private:
     std::vector<uint32_t> tablePages(const StoredTable& t);
     void addMapPages(const StoredTable& t, uint32_t ref, bool contents, std::vector<uint32_t>& pages);
     void freeCatalogLongValues(uint32_t rowRef);
-    void freeLongValues(const StoredTable& t, uint32_t rowRef);
+    // `reclaim` (UPDATE and DELETE): the rows' space goes back to their
+    // pages, for the column's long values that follow.
+    void freeLongValues(StoredTable& t, uint32_t rowRef, bool reclaim = false);
     // UPDATE and DELETE (row_changes.cpp).
     struct ChangeRun;
     void changeEveryRow(ChangeRun& run);

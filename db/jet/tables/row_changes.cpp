@@ -151,7 +151,7 @@ void JetDatabase::changeRow(ChangeRun& run, uint32_t ref) {
 // A row removed by the statement: its unique keys, long values and slot go.
 void JetDatabase::removeChangedRow(StoredTable& t, uint32_t ref, const std::vector<Value>& old) {
     forgetKeys(t, old);
-    freeLongValues(t, ref);
+    freeLongValues(t, ref, true);
     removeTableRow(t, ref);
     StatementRows& s = changing_[t.page];
     s.changed = true;
@@ -174,7 +174,7 @@ uint32_t JetDatabase::storeChangedRow(StoredTable& t, uint32_t ref, const std::v
     }
     if (t.manySide) checkRelated(t, row);
     // (Its earlier long values go once no lookup can read the row as it was.)
-    freeLongValues(t, ref);
+    freeLongValues(t, ref, true);
     changing_[t.page].changed = true;
     uint32_t at = ref;
     auto [q, m] = rowForWrite(ref);

@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
+#include <set>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -14,6 +16,9 @@
 #include "db/jet/database.h"
 #include "db/jet/format/format.h"
 #include "db/jet/format/index_keys.h"
+// The sorter past a bound on memory that index builds and the queries' rows
+// share (the queries reach it through this header).
+#include "db/jet/storage/index_sort.h"
 
 namespace tp::db::jet {
 
@@ -112,6 +117,28 @@ struct StoredTable {
     std::vector<uint32_t> roomPages;
     bool roomKnown = false;
     std::unordered_map<int, uint32_t> currentLvPage;
+    // By column: the pages of its long-value free-space map (read from the
+    // map when first needed) and the room each has, as last seen, also by
+    // room (the least room that takes a row found at once).
+    struct LongValueRoom {
+        bool known = false;
+        std::map<uint32_t, uint32_t> roomOf;
+        std::set<std::pair<uint32_t, uint32_t>> byRoom;  // (room, page)
+        void set(uint32_t page, uint32_t room) {
+            drop(page);
+            roomOf[page] = room;
+            byRoom.emplace(room, page);
+        }
+        void drop(uint32_t page) {
+            const auto it = roomOf.find(page);
+            if (it == roomOf.end()) return;
+            byRoom.erase({it->second, page});
+            roomOf.erase(it);
+        }
+    };
+    std::unordered_map<int, LongValueRoom> lvRoom;
+    // By column, once read: its long-value pages.
+    std::unordered_map<int, std::unordered_set<uint32_t>> lvOwned;
     std::vector<bool> notNull;                                // by position, for tables made in this session
     std::vector<std::string> defaults;                        // by position: DefaultValue text, empty for none
     bool indexesStale = false;                                // rows added since the indexes were rebuilt

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <map>
 #include <set>
+#include <tuple>
 
 #include "db/busy.h"
 #include "db/jet/tables/jet_database.h"
@@ -405,27 +406,33 @@ void JetDatabase::addMapPages(const StoredTable& t, uint32_t ref, bool contents,
 // with it: their rows are marked deleted.
 void JetDatabase::freeCatalogLongValues(uint32_t rowRef) { freeLongValues(*tables_.at(2), rowRef); }
 
-// The long values a row of t keeps outside it: their rows are marked deleted.
-void JetDatabase::freeLongValues(const StoredTable& t, uint32_t rowRef) {
-    std::vector<uint32_t> lvRows;
+// The long values a row of t keeps outside it: their rows are marked
+// deleted; with `reclaim` their bytes go back to their pages (the slots stay,
+// empty), which join the column's long-value pages with free space.
+void JetDatabase::freeLongValues(StoredTable& t, uint32_t rowRef, bool reclaim) {
+    std::vector<std::pair<int, uint32_t>> lvRows;  // column, row
     auto [r, n] = findRow(rowRef);
-    // The heads of the row's Memo/OLE values (kind, first row).
-    std::vector<std::pair<uint8_t, uint32_t>> heads;
+    // The heads of the row's Memo/OLE values (column, kind, first row).
+    std::vector<std::tuple<int, uint8_t, uint32_t>> heads;
     std::vector<Value> unused;
     decodeRowWith(t, r, n, unused, [&](const StoredColumn& c, const uint8_t* p, size_t len) {
         if (c.isLong() && len >= longvalue::kHeadSize)
-            heads.emplace_back(p[longvalue::kKind], decodeLE32(p + longvalue::kRef));
+            heads.emplace_back(c.number, p[longvalue::kKind], decodeLE32(p + longvalue::kRef));
         return Value();
     });
-    for (auto [kind, ref] : heads) {
-        if (kind == 0x40) lvRows.push_back(ref);
+    for (auto [col, kind, ref] : heads) {
+        if (kind == 0x40) lvRows.emplace_back(col, ref);
         for (size_t hops = 0; kind == 0x00 && ref != 0 && hops < 0x4000; ++hops) {
-            lvRows.push_back(ref);
+            lvRows.emplace_back(col, ref);
             auto [q, m] = findRow(ref);
             ref = m >= 4 ? decodeLE32(q) : 0;
         }
     }
-    for (uint32_t ref : lvRows) {
+    for (auto [col, ref] : lvRows) {
+        if (reclaim && reclaimRow(ref)) {
+            longValueRoomLeft(t, col, refPage(ref));
+            continue;
+        }
         findRow(ref);
         uint8_t* p = pager_->modify(ref >> 8);
         const size_t at = layout().dataPage.rowOffset(refRow(ref));
