@@ -158,11 +158,29 @@ void JetDatabase::removeChangedRow(StoredTable& t, uint32_t ref, const std::vect
     ++s.removed;
 }
 
+namespace {
+
+// Whether an index of the table keys a Memo or OLE column.
+bool keysLongValue(const StoredTable& t) {
+    for (const StoredIndex& ix : t.indexes)
+        for (int number : ix.columns)
+            for (const StoredColumn& c : t.columns)
+                if (c.number == number && c.isLong()) return true;
+    return false;
+}
+
+}  // namespace
+
 // A row given new values: stored in its slot when the size allows, else
 // elsewhere; returns where it is.
 uint32_t JetDatabase::storeChangedRow(StoredTable& t, uint32_t ref, const std::vector<Value>& old,
                                       const std::vector<Value>& now, std::vector<uint8_t>& row) {
     forgetKeys(t, old);
+    // The row's earlier long values go first, so that its new ones can take
+    // their room; unless an index keys a long value, whose lookups below
+    // may still read the row as it was.
+    const bool longKeys = keysLongValue(t);
+    if (!longKeys) freeLongValues(t, ref, true);
     encodeRow(t, now, row);
     std::vector<Value> stored;
     bool keyed = false;
@@ -173,8 +191,7 @@ uint32_t JetDatabase::storeChangedRow(StoredTable& t, uint32_t ref, const std::v
         checkChangedKeys(t, old, stored);
     }
     if (t.manySide) checkRelated(t, row);
-    // (Its earlier long values go once no lookup can read the row as it was.)
-    freeLongValues(t, ref, true);
+    if (longKeys) freeLongValues(t, ref, true);
     changing_[t.page].changed = true;
     uint32_t at = ref;
     auto [q, m] = rowForWrite(ref);
