@@ -327,7 +327,10 @@ TEST(CrashSafety, KilledUpdateOrDeleteLeavesTheTableBeforeOrAfter) {
             SCOPED_TRACE("round " + std::to_string(round));
             fs::copy_file(base, file, fs::copy_options::overwrite_existing);
             const pid_t pid = startWriter(file, scriptFile, round % 3 == 2);
-            std::this_thread::sleep_for(std::chrono::microseconds(window / 4 + int64_t(rng() % uint64_t(window))));
+            // Inside the measured time, so that a run slower than usual is not
+            // all the kills arriving after the statement.
+            std::this_thread::sleep_for(
+                std::chrono::microseconds(window / 8 + int64_t(rng() % uint64_t(window * 3 / 4 + 1))));
             ::kill(pid, SIGKILL);
             int status = 0;
             ::waitpid(pid, &status, 0);
