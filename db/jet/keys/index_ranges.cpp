@@ -221,10 +221,10 @@ uint32_t JetDatabase::firstLeaf(const StoredTable& t, const StoredIndex& ix, con
     }
 }
 
-// Appends the rows of the entries in the span, following the leaves from
-// the first one it reaches.
-void JetDatabase::spanRows(const StoredTable& t, const StoredIndex& ix, const IndexSpan& s,
-                           std::vector<uint32_t>& refs) {
+// Calls fn(entry key, its length, its row) for each entry in the span, in
+// order, following the leaves from the first one it reaches.
+template <class Fn>
+void JetDatabase::walkSpan(const StoredTable& t, const StoredIndex& ix, const IndexSpan& s, Fn fn) {
     std::vector<Key> entries;
     uint32_t page = firstLeaf(t, ix, s, entries);
     for (uint32_t leaves = 0; page != 0; ++leaves) {
@@ -232,7 +232,7 @@ void JetDatabase::spanRows(const StoredTable& t, const StoredIndex& ix, const In
             const size_t n = e.size() - indexentry::kRefSize;
             if (before(e.data(), n, s.low)) continue;
             if (pastHigh(e.data(), n, s.high)) return;
-            refs.push_back(liveRowOf(t, coding::decodeBE32(e.data() + n)));
+            fn(e.data(), n, coding::decodeBE32(e.data() + n));
         }
         if (leaves > pager_->pageCount()) damaged("the leaves of an index of '" + t.name + "' run in a circle");
         page = decodeLE32(indexPage(t, page, 0) + layout().indexPage.next);
@@ -240,25 +240,20 @@ void JetDatabase::spanRows(const StoredTable& t, const StoredIndex& ix, const In
     }
 }
 
+// Appends the rows of the entries in the span.
+void JetDatabase::spanRows(const StoredTable& t, const StoredIndex& ix, const IndexSpan& s,
+                           std::vector<uint32_t>& refs) {
+    walkSpan(t, ix, s, [&](const uint8_t*, size_t, uint32_t ref) { refs.push_back(liveRowOf(t, ref)); });
+}
+
 // The rows the index's entries of exactly `key` name, as the entries give
 // them (a row the running statement removed or moved among them).
 void JetDatabase::keyEntries(const StoredTable& t, const StoredIndex& ix, const std::string& key,
                              std::vector<uint32_t>& refs) {
     const IndexSpan s{Key(key.begin(), key.end()), Key(key.begin(), key.end())};
-    std::vector<Key> entries;
-    uint32_t page = firstLeaf(t, ix, s, entries);
-    for (uint32_t leaves = 0; page != 0; ++leaves) {
-        for (const Key& e : entries) {
-            const size_t n = e.size() - indexentry::kRefSize;
-            if (before(e.data(), n, s.low)) continue;
-            if (pastHigh(e.data(), n, s.high)) return;
-            if (n == key.size() && std::memcmp(e.data(), key.data(), n) == 0)
-                refs.push_back(coding::decodeBE32(e.data() + n));
-        }
-        if (leaves > pager_->pageCount()) damaged("the leaves of an index of '" + t.name + "' run in a circle");
-        page = decodeLE32(indexPage(t, page, 0) + layout().indexPage.next);
-        if (page != 0) indexEntries(page, indexPage(t, page, 0), entries);
-    }
+    walkSpan(t, ix, s, [&](const uint8_t* k, size_t n, uint32_t ref) {
+        if (n == key.size() && std::memcmp(k, key.data(), n) == 0) refs.push_back(ref);
+    });
 }
 
 const uint8_t* JetDatabase::indexPage(const StoredTable& t, uint32_t page, int depth) {

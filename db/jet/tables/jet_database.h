@@ -369,6 +369,8 @@ private:
     uint32_t firstLeaf(const StoredTable& t, const StoredIndex& ix, const IndexSpan& s,
                        std::vector<std::vector<uint8_t>>& entries);
     void spanRows(const StoredTable& t, const StoredIndex& ix, const IndexSpan& s, std::vector<uint32_t>& refs);
+    template <class Fn>
+    void walkSpan(const StoredTable& t, const StoredIndex& ix, const IndexSpan& s, Fn fn);
     const uint8_t* indexPage(const StoredTable& t, uint32_t page, int depth);
     uint32_t liveRowOf(const StoredTable& t, uint32_t ref);
     // ALTER TABLE on a column (keys/columns.cpp).
