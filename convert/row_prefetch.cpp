@@ -3,6 +3,7 @@
 #include "convert/statements.h"
 #include "db/ado.h"
 #include "host/error_report.h"
+#include "host/worker_thread.h"
 
 namespace tp::convert {
 
@@ -24,7 +25,7 @@ RowPrefetch::RowPrefetch(db::Recordset& records, RowStatementBuilder& builder, d
     : records_(records), builder_(builder), preparer_(preparer) {
     for (size_t i = 0; i < kBatches; ++i) free_.push_back(std::make_unique<Batch>());
     builder_.setYields(false);
-    reader_ = std::thread([this] { read(); });
+    reader_ = startWorkerThread([this] { read(); });
 }
 
 RowPrefetch::~RowPrefetch() { stop(); }

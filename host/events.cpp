@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "db/busy.h"
+#include "host/worker_thread.h"
 
 namespace tp {
 
@@ -43,6 +44,7 @@ void setBusyPump(std::function<void()> pump) {
         g_lastNs = now;
         if (g_beforePump) g_beforePump();
         g_busyPump();
+        clearUpperVectorState();
     });
 }
 
@@ -51,6 +53,7 @@ void pumpEventsNow() {
     g_lastNs = nowNs();
     if (g_beforePump) g_beforePump();
     g_pump();
+    clearUpperVectorState();
 }
 
 void pumpEvents() {
@@ -60,6 +63,7 @@ void pumpEvents() {
     g_lastNs = now;
     if (g_beforePump) g_beforePump();
     g_pump();
+    clearUpperVectorState();
 }
 
 }  // namespace tp

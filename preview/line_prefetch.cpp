@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "db/ado.h"
+#include "host/worker_thread.h"
 
 namespace tp::preview {
 
@@ -37,7 +38,7 @@ void LinePrefetch::start(std::unique_ptr<db::StatementPreparer> preparer, int fr
     preparer_ = std::move(preparer);
     fed_ = from - 1;
     running_.store(from, std::memory_order_relaxed);
-    reader_ = std::thread([this] { prepareAll(); });
+    reader_ = startWorkerThread([this] { prepareAll(); });
 }
 
 void LinePrefetch::ranUnprepared(db::Connection& target, int n) {
