@@ -272,18 +272,55 @@ Pager::Entry& Pager::load(uint32_t page) {
         return it->second;
     }
     if (page >= pageCount_) damaged("page " + std::to_string(page) + " is beyond the end of the file");
-    Entry e;
-    e.data.reset(new uint8_t[kPageSize]);
+    Entry& e = newEntry(page);
+    uint8_t* data = e.data.get();
     size_t done = 0;
     while (done < pageSize_) {
-        ssize_t n = ::pread(fd_, e.data.get() + done, pageSize_ - done, off_t(page) * pageSize_ + off_t(done));
+        ssize_t n = ::pread(fd_, data + done, pageSize_ - done, off_t(page) * pageSize_ + off_t(done));
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) break;
         done += size_t(n);
     }
-    if (done < kPageSize) std::memset(e.data.get() + done, 0, kPageSize - done);
-    code(page, e.data.get());
-    return cache_.emplace(page, std::move(e)).first->second;
+    if (done < kPageSize) std::memset(data + done, 0, kPageSize - done);
+    try {
+        code(page, data);
+    } catch (...) {
+        cache_.erase(page);
+        throw;
+    }
+    return e;
+}
+
+// A clean entry for a page not in the cache (its bytes are the caller's to
+// fill), from the spare entries when there is one.
+Pager::Entry& Pager::newEntry(uint32_t page) {
+    if (spareEntries_.empty()) {
+        Entry e;
+        e.data.reset(new uint8_t[kPageSize]);
+        return cache_.emplace(page, std::move(e)).first->second;
+    }
+    Cache::node_type node = std::move(spareEntries_.back());
+    spareEntries_.pop_back();
+    node.key() = page;
+    node.mapped().dirty = false;
+    node.mapped().savedIn = 0;
+    return cache_.insert(std::move(node)).position->second;
+}
+
+// Trims the pages not changed since they were written from the cache; their
+// entries are kept for the next pages, up to the cache's budget.
+void Pager::dropClean() {
+    lastEntry_ = nullptr;
+    for (auto it = cache_.begin(); it != cache_.end();) {
+        if (it->second.dirty) {
+            ++it;
+            continue;
+        }
+        auto next = std::next(it);
+        if (spareEntries_.size() < cacheBudget()) spareEntries_.push_back(cache_.extract(it));
+        else cache_.erase(it);
+        it = next;
+    }
 }
 
 const uint8_t* Pager::read(uint32_t page) { return load(page).data.get(); }
@@ -385,12 +422,15 @@ uint32_t Pager::append() {
     if (pageCount_ >= limit)
         throw Error(jeterr::kFull, "The database '" + path_ + "' has reached its maximum size (2 GB).");
     const uint32_t page = pageCount_++;
-    Entry e;
-    e.data.reset(new uint8_t[kPageSize]);
+    if (auto stale = cache_.find(page); stale != cache_.end()) {
+        if (stale->second.dirty) --dirtyCount_;
+        cache_.erase(stale);
+        lastEntry_ = nullptr;
+    }
+    Entry& e = newEntry(page);
     std::memset(e.data.get(), 0, kPageSize);
     e.dirty = true;
     ++dirtyCount_;
-    cache_[page] = std::move(e);
     return page;
 }
 
@@ -737,7 +777,7 @@ void Pager::trim(bool inStatementToo) {
     lastEntry_ = nullptr;
     if (inStatement_ && dirtyCount_ > 0) statementWrote_ = true;
     if (readOnly_) {
-        cache_.clear();
+        dropClean();
         return;
     }
     std::vector<uint32_t> fresh, committed;
@@ -765,10 +805,7 @@ void Pager::trim(bool inStatementToo) {
         ::sync_file_range(fd_, off_t(uint64_t(fresh.front()) * pageSize_),
                           off_t(uint64_t(fresh.back() - fresh.front() + 1) * pageSize_), SYNC_FILE_RANGE_WRITE);
 #endif
-    for (auto it = cache_.begin(); it != cache_.end();) {
-        if (!it->second.dirty) it = cache_.erase(it);
-        else ++it;
-    }
+    dropClean();
 }
 
 void Pager::close() {
@@ -803,6 +840,7 @@ void Pager::abandon() {
     fd_ = -1;
     lastEntry_ = nullptr;
     cache_.clear();
+    spareEntries_.clear();
     undo_.clear();
     dropUnit();
     if (statementFd_ >= 0) ::close(statementFd_);

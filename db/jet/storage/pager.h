@@ -198,7 +198,13 @@ private:
     uint32_t basePages_ = 0;  // page count at the last durability point
     uint32_t key_ = 0;
     std::unique_ptr<PageCipher> cipher_;
-    std::unordered_map<uint32_t, Entry> cache_;
+    using Cache = std::unordered_map<uint32_t, Entry>;
+    Cache cache_;
+    // Entries trimmed from the cache, with their page buffers: the next pages
+    // read or added take them instead of two allocations each.
+    std::vector<Cache::node_type> spareEntries_;
+    Entry& newEntry(uint32_t page);
+    void dropClean();
     // The entry found last (pages are read and then changed in turn); reset
     // whenever an entry may leave the cache.
     uint32_t lastPage_ = 0;
