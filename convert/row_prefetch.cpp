@@ -10,7 +10,7 @@ namespace tp::convert {
 namespace {
 
 constexpr size_t kBatchRows = 256;
-constexpr size_t kBatches = 4;  // at most this many built ahead
+constexpr size_t kBatches = 32;  // at most this many built ahead
 
 // Takes the boxes of a step that failed on the reading thread: the row is
 // then built again by the plain loop, which shows them.
@@ -80,13 +80,13 @@ bool RowPrefetch::fill(Batch& b) {
             return last(End::AtEndFailed);
         }
         try {
-            const std::string& statement = builder_.build(records_.row(), quiet);
+            builder_.build(records_.row(), quiet);
             if (quiet.failures() > 0) return last(End::PlainLoopNow);
             if (b.count == b.statements.size()) {
                 b.statements.emplace_back();
                 b.prepared.emplace_back();
             }
-            b.statements[b.count].assign(statement);
+            builder_.takeStatement(b.statements[b.count]);
             if (preparer_) preparer_->prepare(b.statements[b.count], b.prepared[b.count]);
         } catch (...) {
             return last(End::PlainLoopNow);

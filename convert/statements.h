@@ -52,6 +52,9 @@ public:
     // Builds the statement of one row (one value per field).
     const std::string& build(const std::vector<db::Value>& row, Procedure& p);
     const std::string& statement() const { return stmt_; }
+    // Hands the statement just built over without a copy; the next build
+    // writes into the room `into` had.
+    void takeStatement(std::string& into) { into.swap(stmt_); }
     // The literal an INSERT writes for value in field c ("'False'", "1");
     // empty when it writes NULL or leaves the field out.
     std::string literal(size_t c, const db::Value& value);
