@@ -323,12 +323,13 @@ void Pager::openJournal() {
     syncDirectoryOf(jpath);
 }
 
-void Pager::journalPages(const std::vector<uint32_t>& pages) {
+void Pager::journalPages(const std::vector<DirtyPage>& pages) {
     openJournal();
     std::vector<uint8_t> e(journal::kEntryImage + pageSize_);
     uint8_t* img = e.data() + journal::kEntryImage;
     size_t done = 0;
-    for (uint32_t page : pages) {
+    for (const DirtyPage& d : pages) {
+        const uint32_t page = d.page;
         if (page >= basePages_ || journaled_.count(page)) continue;
         if ((++done & 255) == 0) stillBusy();
         // The committed image is what the file holds now: this page has not

@@ -26,6 +26,7 @@ using namespace pagerio;
 namespace {
 constexpr size_t kCacheBudget = 8192;   // pages (32 MB)
 constexpr size_t kPinnedBudget = 4096;  // changed committed pages kept in memory
+constexpr uint32_t kWriteBehind = 2048;  // new pages (8 MB) written out together
 constexpr size_t kUnitMemory = 2048;    // unit page images kept in memory (8 MB)
 constexpr uint32_t kSpilled = 0xFFFFFFFFu;
 
@@ -311,16 +312,15 @@ Pager::Entry& Pager::newEntry(uint32_t page) {
 // entries are kept for the next pages, up to the cache's budget.
 void Pager::dropClean() {
     lastEntry_ = nullptr;
-    for (auto it = cache_.begin(); it != cache_.end();) {
-        if (it->second.dirty) {
-            ++it;
-            continue;
-        }
-        auto next = std::next(it);
-        if (spareEntries_.size() < cacheBudget()) spareEntries_.push_back(cache_.extract(it));
-        else cache_.erase(it);
-        it = next;
-    }
+    for (auto it = cache_.begin(); it != cache_.end();) it = it->second.dirty ? std::next(it) : spare(it);
+}
+
+// Takes a clean entry out of the cache; the entry after it.
+Pager::Cache::iterator Pager::spare(Cache::iterator clean) {
+    auto next = std::next(clean);
+    if (spareEntries_.size() < cacheBudget()) spareEntries_.push_back(cache_.extract(clean));
+    else cache_.erase(clean);
+    return next;
 }
 
 const uint8_t* Pager::read(uint32_t page) { return load(page).data.get(); }
@@ -701,21 +701,22 @@ void Pager::writePage(uint32_t page, const uint8_t* data) {
 
 // Pages in ascending order; runs of neighbouring plain pages go out in one
 // call each.
-void Pager::writePages(const std::vector<uint32_t>& pages) {
+void Pager::writePages(const std::vector<DirtyPage>& pages) {
     constexpr size_t kRun = 64;
     iovec iov[kRun];
     size_t i = 0;
     while (i < pages.size()) {
         if ((i & 255) < kRun) stillBusy();
-        const uint32_t first = pages[i];
+        const uint32_t first = pages[i].page;
         if (encrypted() && first != 0) {
-            writePage(first, cache_[first].data.get());
+            writePage(first, pages[i].at->second.data.get());
             ++i;
             continue;
         }
         size_t n = 0;
-        while (i + n < pages.size() && n < kRun && pages[i + n] == first + n && !(encrypted() && pages[i + n] != 0)) {
-            iov[n].iov_base = cache_[pages[i + n]].data.get();
+        while (i + n < pages.size() && n < kRun && pages[i + n].page == first + n &&
+               !(encrypted() && pages[i + n].page != 0)) {
+            iov[n].iov_base = pages[i + n].at->second.data.get();
             iov[n].iov_len = pageSize_;
             ++n;
         }
@@ -738,11 +739,26 @@ void Pager::writePages(const std::vector<uint32_t>& pages) {
 
 // The changed pages in ascending order: those past the committed end of the
 // file, and those that hold committed data.
-void Pager::dirtyPages(std::vector<uint32_t>& fresh, std::vector<uint32_t>& committed) const {
-    for (const auto& [n, e] : cache_)
-        if (e.dirty) (n >= basePages_ || unjournaled(n) ? fresh : committed).push_back(n);
-    std::sort(fresh.begin(), fresh.end());
-    std::sort(committed.begin(), committed.end());
+void Pager::dirtyPages(std::vector<DirtyPage>& fresh, std::vector<DirtyPage>& committed, bool spareClean) {
+    for (auto it = cache_.begin(); it != cache_.end();) {
+        const uint32_t n = it->first;
+        if (!it->second.dirty) {
+            it = spareClean ? spare(it) : std::next(it);
+            continue;
+        }
+        (n >= basePages_ || unjournaled(n) ? fresh : committed).push_back(DirtyPage{n, it});
+        ++it;
+    }
+    auto byPage = [](const DirtyPage& a, const DirtyPage& b) { return a.page < b.page; };
+    std::sort(fresh.begin(), fresh.end(), byPage);
+    std::sort(committed.begin(), committed.end(), byPage);
+}
+
+void Pager::markWritten(const std::vector<DirtyPage>& pages) {
+    for (const DirtyPage& d : pages) {
+        d.at->second.dirty = false;
+        --dirtyCount_;
+    }
 }
 
 void Pager::commit() {
@@ -750,7 +766,7 @@ void Pager::commit() {
     if (dirtyCount_ == 0 && journalFd_ < 0) return;
     requireHealthy();
     checkStillThere();
-    std::vector<uint32_t> fresh, committed;
+    std::vector<DirtyPage> fresh, committed;
     dirtyPages(fresh, committed);
     // 1. Committed images of the pages about to be overwritten, synced.
     journalPages(committed);
@@ -764,7 +780,8 @@ void Pager::commit() {
     if (!syncFd(fd_)) throw Error(jeterr::kDiskIo, ioError("writing", path_));
     // 3. The file is complete: the journal goes.
     removeJournal();
-    for (auto& [n, e] : cache_) e.dirty = false;
+    markWritten(fresh);
+    markWritten(committed);
     dirtyCount_ = 0;
     basePages_ = pageCount_;
     journaled_.clear();
@@ -773,15 +790,21 @@ void Pager::commit() {
 }
 
 void Pager::trim(bool inStatementToo) {
-    if ((inStatement_ && !inStatementToo) || cache_.size() <= cacheBudget() || fd_ < 0 || broken_) return;
+    // New pages go out a few megabytes at a time even when the cache has
+    // room: each write is short, and the thread that hands the rows over
+    // never waits long for this one.
+    const bool manyNew = pageCount_ >= trimmedAt_ + kWriteBehind;
+    if ((inStatement_ && !inStatementToo) || (cache_.size() <= cacheBudget() && !manyNew) || fd_ < 0 || broken_)
+        return;
+    trimmedAt_ = pageCount_;
     lastEntry_ = nullptr;
     if (inStatement_ && dirtyCount_ > 0) statementWrote_ = true;
     if (readOnly_) {
         dropClean();
         return;
     }
-    std::vector<uint32_t> fresh, committed;
-    dirtyPages(fresh, committed);
+    std::vector<DirtyPage> fresh, committed;
+    dirtyPages(fresh, committed, true);
     if (committed.size() > pinnedBudget()) {
         // Too many changed pages to keep: their committed images go to the
         // journal first, then they are written too.
@@ -793,19 +816,18 @@ void Pager::trim(bool inStatementToo) {
     if (!fresh.empty()) openJournal();  // a crash now must cut the file back
     for (const auto* list : {&fresh, &committed}) {
         writePages(*list);
-        for (uint32_t n : *list) {
-            cache_[n].dirty = false;
-            --dirtyCount_;
-        }
+        markWritten(*list);
     }
 #ifdef __linux__
     // Let the disk start on what was just written, so that the sync of the
     // next durability point has less to wait for (no waiting here).
     if (!fresh.empty())
-        ::sync_file_range(fd_, off_t(uint64_t(fresh.front()) * pageSize_),
-                          off_t(uint64_t(fresh.back() - fresh.front() + 1) * pageSize_), SYNC_FILE_RANGE_WRITE);
+        ::sync_file_range(fd_, off_t(uint64_t(fresh.front().page) * pageSize_),
+                          off_t(uint64_t(fresh.back().page - fresh.front().page + 1) * pageSize_),
+                          SYNC_FILE_RANGE_WRITE);
 #endif
-    dropClean();
+    for (const auto* list : {&fresh, &committed})
+        for (const DirtyPage& d : *list) spare(d.at);
 }
 
 void Pager::close() {

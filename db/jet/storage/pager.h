@@ -150,6 +150,7 @@ private:
         bool dirty = false;
         uint64_t savedIn = 0;  // statement whose undo image holds this page
     };
+    using Cache = std::unordered_map<uint32_t, Entry>;
     struct Undo {
         uint32_t page;
         bool wasDirty;
@@ -164,18 +165,24 @@ private:
     void undoChange(const Undo& u);
     Entry& load(uint32_t page);
     Entry& writable(uint32_t page, bool& keep);
-    void dirtyPages(std::vector<uint32_t>& fresh, std::vector<uint32_t>& committed) const;
+    struct DirtyPage {
+        uint32_t page;
+        Cache::iterator at;
+    };
+    // In one walk of the cache; `spareClean` also trims the clean pages.
+    void dirtyPages(std::vector<DirtyPage>& fresh, std::vector<DirtyPage>& committed, bool spareClean = false);
     bool unjournaled(uint32_t page) const { return page < unjournaled_.size() && unjournaled_[page]; }
     void markDirty(Entry& e);
     void writePage(uint32_t page, const uint8_t* data);
-    void writePages(const std::vector<uint32_t>& pages);
+    void writePages(const std::vector<DirtyPage>& pages);
+    void markWritten(const std::vector<DirtyPage>& pages);
     void code(uint32_t page, uint8_t* data) const;
     void takeLock();
     int lockedLockFile(const std::string& lpath);
     void releaseLock();
     void recoverIfNeeded();
     void openJournal();
-    void journalPages(const std::vector<uint32_t>& pages);
+    void journalPages(const std::vector<DirtyPage>& pages);
     void syncJournal();
     void removeJournal();
     void checkStillThere() const;
@@ -196,14 +203,15 @@ private:
     uint32_t pageSize_ = kPageSize;
     uint32_t pageCount_ = 0;  // logical page count (includes appended pages)
     uint32_t basePages_ = 0;  // page count at the last durability point
+    uint32_t trimmedAt_ = 0;  // page count at the last trim
     uint32_t key_ = 0;
     std::unique_ptr<PageCipher> cipher_;
-    using Cache = std::unordered_map<uint32_t, Entry>;
     Cache cache_;
     // Entries trimmed from the cache, with their page buffers: the next pages
     // read or added take them instead of two allocations each.
     std::vector<Cache::node_type> spareEntries_;
     Entry& newEntry(uint32_t page);
+    Cache::iterator spare(Cache::iterator clean);
     void dropClean();
     // The entry found last (pages are read and then changed in turn); reset
     // whenever an entry may leave the cache.
