@@ -77,6 +77,9 @@ public:
         return v_.emplace<Decimal>().text;
     }
 
+    // Exchanges the two values; strings trade their room.
+    void swap(Value& other) noexcept { v_.swap(other.v_); }
+
     Kind kind() const { return static_cast<Kind>(v_.index()); }
     bool isNull() const { return v_.index() == 0; }
 

@@ -114,6 +114,12 @@ bool pairAt(std::u16string_view s, size_t i) {
 
 // Measured first, then written in place: one allocation, no per-byte checks.
 std::string utf16ToUtf8(std::u16string_view s) {
+    std::string out;
+    utf16ToUtf8(s, out);
+    return out;
+}
+
+void utf16ToUtf8(std::u16string_view s, std::string& out) {
     size_t len = 0;
     for (size_t i = 0; i < s.size(); ++i) {
         const char16_t u = s[i];
@@ -122,11 +128,11 @@ std::string utf16ToUtf8(std::u16string_view s) {
         else if (pairAt(s, i)) len += 4, ++i;
         else len += 3;  // a lone surrogate becomes U+FFFD
     }
-    std::string out(len, '\0');
+    out.resize(len);
     char* o = out.data();
     if (len == s.size()) {
         for (size_t i = 0; i < len; ++i) o[i] = char(s[i]);
-        return out;
+        return;
     }
     for (size_t i = 0; i < s.size(); ++i) {
         char32_t cp = s[i];
@@ -142,7 +148,6 @@ std::string utf16ToUtf8(std::u16string_view s) {
         }
         o += encodeUtf8(cp, o);
     }
-    return out;
 }
 
 void putUtf16LE(std::vector<uint8_t>& out, std::u16string_view s) {

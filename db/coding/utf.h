@@ -26,6 +26,8 @@ std::u16string utf8ToUtf16(std::string_view s);
 // The same into out, which keeps its room from call to call.
 void utf8ToUtf16(std::string_view s, std::u16string& out);
 std::string utf16ToUtf8(std::u16string_view s);
+// The same into `out`, which keeps its room.
+void utf16ToUtf8(std::u16string_view s, std::string& out);
 // Appends the UTF-16 units little-endian, two bytes each.
 void putUtf16LE(std::vector<uint8_t>& out, std::u16string_view s);
 

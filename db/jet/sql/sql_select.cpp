@@ -232,8 +232,9 @@ public:
         : in_(std::move(in)), q_(std::move(q)), fields_(std::move(fields)) {
         cx_.row = &row_;
         cx_.order = order;
-        // A column chosen once and used by no other item is moved out of the
-        // row read, not copied.
+        // A column chosen once and used by no other item is swapped with the
+        // value given last, not copied: the next row is read into that
+        // value's room.
         std::vector<int> used;
         for (const SelectItem& it : q_->items) collectColumns(it.expr, used);
         for (const SelectItem& it : q_->items)
@@ -247,7 +248,7 @@ public:
             out.resize(q_->items.size());
             for (size_t i = 0; i < out.size(); ++i) {
                 const Expr& e = q_->items[i].expr;
-                if (moved_[i]) out[i] = std::move(row_[size_t(e.column)]);
+                if (moved_[i]) out[i].swap(row_[size_t(e.column)]);
                 else out[i] = evaluate(e, cx_);
             }
             ++given_;

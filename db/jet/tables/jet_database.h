@@ -211,6 +211,8 @@ private:
     }
     std::pair<const uint8_t*, size_t> findRow(uint32_t ref);
     Value readLongValue(const StoredColumn& c, const uint8_t* p, size_t n);
+    // The bytes of a long value into `data`.
+    void longValueBytes(const StoredColumn& c, const uint8_t* p, size_t n, std::vector<uint8_t>& data);
     void loadCatalog();
     void forEachRow(StoredTable& t, const std::function<void(uint32_t, const std::vector<Value>&)>& fn);
     // The database's sort order (catalog text columns use it; text columns
@@ -514,6 +516,7 @@ private:
     std::unordered_map<uint32_t, std::vector<bool>> notNullByPage_;  // NOT NULL of tables made here
     std::unordered_map<uint32_t, std::vector<bool>> unitNotNull_;    // the same at beginUnit()
     std::vector<std::vector<uint8_t>> varBuf_;
+    std::vector<uint8_t> longValueBuf_;  // a memo's bytes, read row after row
     std::chrono::steady_clock::time_point lastDurable_ = std::chrono::steady_clock::now();
     friend class JetCursor;
     friend class Checker;

@@ -9,11 +9,18 @@
 namespace tp::db::jet {
 
 Value JetDatabase::readLongValue(const StoredColumn& c, const uint8_t* p, size_t n) {
+    std::vector<uint8_t> data;
+    longValueBytes(c, p, n, data);
+    if (c.is(ColType::Memo)) return Value(text(c, data.data(), data.size()));
+    return Value(Bytes(std::move(data)));
+}
+
+void JetDatabase::longValueBytes(const StoredColumn& c, const uint8_t* p, size_t n, std::vector<uint8_t>& data) {
     using namespace longvalue;
     if (n < kHeadSize) damaged("long value of column '" + c.name + "' is too short");
     const size_t len = decodeLE24(p + kLength);
     const uint8_t kind = p[kKind];
-    std::vector<uint8_t> data;
+    data.clear();
     if (kind == kInline) {
         if (len > n - kHeadSize) damaged("inline long value of column '" + c.name + "' is longer than its field");
         data.assign(p + kInlineData, p + kInlineData + len);
@@ -35,8 +42,6 @@ Value JetDatabase::readLongValue(const StoredColumn& c, const uint8_t* p, size_t
     } else {
         damaged("unknown long value type in column '" + c.name + "'");
     }
-    if (c.is(ColType::Memo)) return Value(text(c, data.data(), data.size()));
-    return Value(Bytes(std::move(data)));
 }
 
 // A new long-value row goes to the column's current long-value page, else

@@ -162,8 +162,21 @@ Value JetDatabase::valueOf(const StoredTable& t, const StoredColumn& c, const ui
 }
 
 void JetDatabase::decodeRow(const StoredTable& t, const uint8_t* row, size_t n, std::vector<Value>& out) {
-    decodeRowWith(t, row, n, out,
-                  [&](const StoredColumn& c, const uint8_t* p, size_t len) { return valueOf(t, c, p, len); });
+    decodeRowWith(t, row, n, out, [&](const StoredColumn& c, const uint8_t* p, size_t len, Value& into) {
+        const bool memo = c.is(ColType::Memo);
+        if ((c.is(ColType::Text) || memo) && !c.calculated()) {
+            if (memo) {
+                longValueBytes(c, p, len, longValueBuf_);
+                p = longValueBuf_.data();
+                len = longValueBuf_.size();
+            }
+            std::string& s = into.setText();
+            if (c.narrowText) decodeNarrowText(p, len, codePage_, s);
+            else decodeText(p, len, s);
+        } else {
+            into = valueOf(t, c, p, len);
+        }
+    });
 }
 
 void JetDatabase::forEachRow(StoredTable& t, const std::function<void(uint32_t, const std::vector<Value>&)>& fn) {

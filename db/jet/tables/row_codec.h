@@ -2,6 +2,8 @@
 // reads values its own way). Private to db/jet.
 #pragma once
 
+#include <type_traits>
+
 #include "db/jet/tables/jet_database.h"
 
 namespace tp::db::jet {
@@ -38,10 +40,16 @@ void decodeColumns(const StoredTable& t, const uint8_t* row, size_t n, const uin
             p = row + a;
             len = b - a;
         } else {
+            out[k].setNull();
             continue;
         }
-        if (!present) continue;
-        out[k] = valueOf(c, p, len);
+        if (!present) {
+            out[k].setNull();
+        } else if constexpr (std::is_invocable_v<ValueOf, const StoredColumn&, const uint8_t*, size_t, Value&>) {
+            valueOf(c, p, len, out[k]);  // in place: a text keeps its room from row to row
+        } else {
+            out[k] = valueOf(c, p, len);
+        }
     }
 }
 
@@ -52,7 +60,7 @@ void decodeColumns(const StoredTable& t, const uint8_t* row, size_t n, const uin
 template <class ValueOf>
 void JetDatabase::decodeRow3(const StoredTable& t, const uint8_t* row, size_t n, std::vector<Value>& out,
                              ValueOf valueOf) {
-    out.assign(t.columns.size(), Value());
+    out.resize(t.columns.size());
     auto bad = [&](const char* what) { damaged(std::string("a row of table '") + t.name + "' " + what); };
     if (n < 1) bad("is too short");
     const size_t rowCols = row[0];
@@ -85,7 +93,7 @@ template <class ValueOf>
 void JetDatabase::decodeRowWith(const StoredTable& t, const uint8_t* row, size_t n, std::vector<Value>& out,
                                 ValueOf valueOf) {
     if (jet3_) return decodeRow3(t, row, n, out, valueOf);
-    out.assign(t.columns.size(), Value());
+    out.resize(t.columns.size());
     if (n < 2) damaged("a row of table '" + t.name + "' is too short");
     const size_t rowCols = decodeLE16(row);
     const size_t maskSize = (rowCols + 7) / 8;

@@ -152,6 +152,7 @@ using coding::utf16ToUtf8;
 using coding::utf8ToUtf16;
 // Decodes stored Jet 4 text (UTF-16LE, or "FF FE" compressed form).
 std::string decodeText(const uint8_t* p, size_t n);
+void decodeText(const uint8_t* p, size_t n, std::string& out);  // into out, which keeps its room
 // Text whose first character is U+FEFF: stored plainly it would begin with
 // the bytes "FF FE", the mark of compressed text, so it is written in the
 // compressed form (one byte a character where it can, UTF-16LE runs between
@@ -162,6 +163,7 @@ bool encodeMarkedText(std::u16string_view text, std::vector<uint8_t>& out);
 // Windows code page, e.g. 1252 or 936) to UTF-8; bytes the code page cannot
 // map become U+FFFD.
 std::string decodeNarrowText(const uint8_t* p, size_t n, unsigned codePage);
+void decodeNarrowText(const uint8_t* p, size_t n, unsigned codePage, std::string& out);
 // UTF-8 text to the bytes of a Windows code page (Access 97 text); false
 // when a character has no place in the code page.
 bool encodeNarrowText(std::string_view text, unsigned codePage, std::vector<uint8_t>& out);

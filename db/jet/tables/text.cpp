@@ -10,34 +10,79 @@
 
 namespace tp::db::jet {
 
+namespace {
+
+// A converter from one code page to UTF-8, opened once per thread and code
+// page (opening one costs more than decoding a short text).
+class NarrowDecoder {
+public:
+    explicit NarrowDecoder(unsigned codePage) : codePage_(codePage) {
+        cd_ = iconv_open("UTF-8", ("CP" + std::to_string(codePage)).c_str());
+        if (cd_ == iconv_t(-1)) cd_ = iconv_open("UTF-8", "CP1252");
+    }
+    ~NarrowDecoder() {
+        if (cd_ != iconv_t(-1)) iconv_close(cd_);
+    }
+    NarrowDecoder(const NarrowDecoder&) = delete;
+    NarrowDecoder& operator=(const NarrowDecoder&) = delete;
+    unsigned codePage() const { return codePage_; }
+
+    void decode(const uint8_t* p, size_t n, std::string& out) {
+        if (cd_ == iconv_t(-1)) {
+            for (size_t i = 0; i < n; ++i) out += p[i] < 0x80 ? std::string(1, char(p[i])) : std::string("\xEF\xBF\xBD");
+            return;
+        }
+        iconv(cd_, nullptr, nullptr, nullptr, nullptr);
+        buf_.resize(4 * n + 16);
+        char* in = const_cast<char*>(reinterpret_cast<const char*>(p));
+        size_t inLeft = n;
+        while (inLeft > 0) {
+            char* o = buf_.data();
+            size_t oLeft = buf_.size();
+            const size_t r = iconv(cd_, &in, &inLeft, &o, &oLeft);
+            out.append(buf_.data(), buf_.size() - oLeft);
+            if (r != size_t(-1)) break;
+            if (errno == E2BIG) continue;
+            // An unmappable or cut-off byte: replaced, decoding goes on after it.
+            out += "\xEF\xBF\xBD";
+            ++in;
+            --inLeft;
+            iconv(cd_, nullptr, nullptr, nullptr, nullptr);
+        }
+    }
+
+private:
+    unsigned codePage_;
+    iconv_t cd_;
+    std::string buf_;
+};
+
+// The Windows single-byte code pages keep ASCII as it is.
+bool asciiAsIs(unsigned codePage) { return codePage >= 1250 && codePage <= 1258; }
+
+}  // namespace
+
 std::string decodeNarrowText(const uint8_t* p, size_t n, unsigned codePage) {
     std::string out;
-    if (n == 0) return out;
-    const std::string from = "CP" + std::to_string(codePage == 0 ? 1252u : codePage);
-    iconv_t cd = iconv_open("UTF-8", from.c_str());
-    if (cd == iconv_t(-1)) cd = iconv_open("UTF-8", "CP1252");
-    if (cd == iconv_t(-1)) {
-        for (size_t i = 0; i < n; ++i) out += p[i] < 0x80 ? std::string(1, char(p[i])) : std::string("\xEF\xBF\xBD");
-        return out;
-    }
-    std::string buf(4 * n + 16, '\0');
-    char* in = const_cast<char*>(reinterpret_cast<const char*>(p));
-    size_t inLeft = n;
-    while (inLeft > 0) {
-        char* o = buf.data();
-        size_t oLeft = buf.size();
-        const size_t r = iconv(cd, &in, &inLeft, &o, &oLeft);
-        out.append(buf.data(), buf.size() - oLeft);
-        if (r != size_t(-1)) break;
-        if (errno == E2BIG) continue;
-        // An unmappable or cut-off byte: replaced, decoding goes on after it.
-        out += "\xEF\xBF\xBD";
-        ++in;
-        --inLeft;
-        iconv(cd, nullptr, nullptr, nullptr, nullptr);
-    }
-    iconv_close(cd);
+    decodeNarrowText(p, n, codePage, out);
     return out;
+}
+
+void decodeNarrowText(const uint8_t* p, size_t n, unsigned codePage, std::string& out) {
+    out.clear();
+    if (n == 0) return;
+    if (codePage == 0) codePage = 1252;
+    if (asciiAsIs(codePage)) {
+        size_t i = 0;
+        while (i < n && p[i] < 0x80) ++i;
+        if (i == n) {
+            out.assign(reinterpret_cast<const char*>(p), n);
+            return;
+        }
+    }
+    thread_local std::unique_ptr<NarrowDecoder> dec;
+    if (!dec || dec->codePage() != codePage) dec = std::make_unique<NarrowDecoder>(codePage);
+    dec->decode(p, n, out);
 }
 
 namespace {
@@ -113,6 +158,12 @@ bool encodeNarrowText(std::string_view text, unsigned codePage, std::vector<uint
 }
 
 std::string decodeText(const uint8_t* p, size_t n) {
+    std::string out;
+    decodeText(p, n, out);
+    return out;
+}
+
+void decodeText(const uint8_t* p, size_t n, std::string& out) {
     thread_local std::u16string u;  // keeps its room from value to value
     if (n > 2 && p[0] == 0xFF && p[1] == 0xFE) {
         u.resize(n);  // never more characters than bytes
@@ -137,7 +188,7 @@ std::string decodeText(const uint8_t* p, size_t n) {
         u.resize(n / 2);
         for (size_t i = 0; i < n / 2; ++i) u[i] = char16_t(p[2 * i] | (p[2 * i + 1] << 8));
     }
-    return utf16ToUtf8(u);
+    utf16ToUtf8(u, out);
 }
 
 bool encodeMarkedText(std::u16string_view u, std::vector<uint8_t>& out) {
