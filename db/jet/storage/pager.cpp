@@ -26,7 +26,7 @@ using namespace pagerio;
 namespace {
 constexpr size_t kCacheBudget = 8192;   // pages (32 MB)
 constexpr size_t kPinnedBudget = 4096;  // changed committed pages kept in memory
-constexpr uint32_t kWriteBehind = 2048;  // new pages (8 MB) written out together
+constexpr size_t kWriteBehind = 2048;  // pages of new content (8 MB) written out together
 constexpr size_t kUnitMemory = 2048;    // unit page images kept in memory (8 MB)
 constexpr uint32_t kSpilled = 0xFFFFFFFFu;
 
@@ -431,6 +431,7 @@ uint32_t Pager::append() {
     std::memset(e.data.get(), 0, kPageSize);
     e.dirty = true;
     ++dirtyCount_;
+    ++newSinceTrim_;
     return page;
 }
 
@@ -456,6 +457,7 @@ uint8_t* Pager::reuse(uint32_t page) {
     if (!freeAtDurable || unitImage || cache_.count(page)) {
         uint8_t* p = modify(page);
         std::memset(p, 0, kPageSize);
+        ++newSinceTrim_;
         return p;
     }
     // Not in the cache and its bytes do not matter: a zero page, without
@@ -463,18 +465,18 @@ uint8_t* Pager::reuse(uint32_t page) {
     if (readOnly_) throw jeterr::readOnly();
     requireHealthy();
     lastEntry_ = nullptr;
-    Entry e;
-    e.data.reset(new uint8_t[kPageSize]);
+    Entry& e = newEntry(page);
     std::memset(e.data.get(), 0, kPageSize);
     e.dirty = true;
     ++dirtyCount_;
+    ++newSinceTrim_;
     if (inStatement_ && page < statementPages_) {
         e.savedIn = statementSeq_;
         Undo u{page, false, nullptr};
         u.forget = true;
         undo_.push_back(std::move(u));
     }
-    return cache_.emplace(page, std::move(e)).first->second.data.get();
+    return e.data.get();
 }
 
 void Pager::peek(uint32_t page, uint8_t* out, size_t n) {
@@ -793,10 +795,10 @@ void Pager::trim(bool inStatementToo) {
     // New pages go out a few megabytes at a time even when the cache has
     // room: each write is short, and the thread that hands the rows over
     // never waits long for this one.
-    const bool manyNew = pageCount_ >= trimmedAt_ + kWriteBehind;
+    const bool manyNew = newSinceTrim_ >= kWriteBehind;
     if ((inStatement_ && !inStatementToo) || (cache_.size() <= cacheBudget() && !manyNew) || fd_ < 0 || broken_)
         return;
-    trimmedAt_ = pageCount_;
+    newSinceTrim_ = 0;
     lastEntry_ = nullptr;
     if (inStatement_ && dirtyCount_ > 0) statementWrote_ = true;
     if (readOnly_) {

@@ -203,7 +203,7 @@ private:
     uint32_t pageSize_ = kPageSize;
     uint32_t pageCount_ = 0;  // logical page count (includes appended pages)
     uint32_t basePages_ = 0;  // page count at the last durability point
-    uint32_t trimmedAt_ = 0;  // page count at the last trim
+    size_t newSinceTrim_ = 0;  // pages added or taken again since the last trim
     uint32_t key_ = 0;
     std::unique_ptr<PageCipher> cipher_;
     Cache cache_;
