@@ -140,17 +140,15 @@ void ColumnMapping::map(const Statement& st, const std::vector<ColumnDef>& colum
 void ColumnMapping::fillRow(const Statement& st, const std::vector<ColumnDef>& columns, std::string_view table,
                             std::vector<Value>& row) {
     const size_t ncols = columns.size();
-    if (st.hasColumnList) {
-        map(st, columns);
-        if (st.values.size() != to.size()) throw jeterr::valueCount();
-    } else if (st.values.size() != ncols) {
-        throw jeterr::valueCount();
-    }
-    row.resize(ncols);
     if (!st.hasColumnList) {
+        if (st.values.size() != ncols) throw jeterr::valueCount();
+        row.resize(ncols);
         for (size_t i = 0; i < ncols; ++i) coerceLiteral(st.values[i], columns[i], table, row[i]);
         return;
     }
+    map(st, columns);
+    if (st.values.size() != to.size()) throw jeterr::valueCount();
+    row.resize(ncols);
     for (size_t i = 0; i < ncols; ++i) {
         if (given[i]) continue;
         // A column the statement leaves out takes its default, when that is

@@ -26,10 +26,10 @@
 #include <stdexcept>
 
 #include "convert/host.h"
-#include "preview/line_prefetch.h"
 #include "db/ado.h"
 #include "preview/find_replace_dialog.h"
 #include "preview/line_editor_dialog.h"
+#include "preview/line_prefetch.h"
 #include "host/app_title.h"
 #include "host/error_report.h"
 #include "host/events.h"

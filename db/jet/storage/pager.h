@@ -164,6 +164,9 @@ private:
     static constexpr size_t kRangeOffset = 0, kRangeLength = 2, kRangeHead = 4;
     void undoChange(const Undo& u);
     Entry& load(uint32_t page);
+    Entry& newEntry(uint32_t page);
+    Cache::iterator spare(Cache::iterator clean);
+    void dropClean();
     Entry& writable(uint32_t page, bool& keep);
     struct DirtyPage {
         uint32_t page;
@@ -210,9 +213,6 @@ private:
     // Entries trimmed from the cache, with their page buffers: the next pages
     // read or added take them instead of two allocations each.
     std::vector<Cache::node_type> spareEntries_;
-    Entry& newEntry(uint32_t page);
-    Cache::iterator spare(Cache::iterator clean);
-    void dropClean();
     // The entry found last (pages are read and then changed in turn); reset
     // whenever an entry may leave the cache.
     uint32_t lastPage_ = 0;

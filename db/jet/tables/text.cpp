@@ -12,23 +12,49 @@ namespace tp::db::jet {
 
 namespace {
 
-// A converter from one code page to UTF-8, opened once per thread and code
-// page (opening one costs more than decoding a short text).
-class NarrowDecoder {
+// The Windows single-byte code pages (1250 to 1258): ASCII as it is, and
+// bytes left undefined that Windows reads as their Latin-1 character.
+bool windowsSingleByte(unsigned codePage) { return codePage >= 1250 && codePage <= 1258; }
+
+// An iconv converter between one code page and UTF-8, closed with its owner.
+class CodePageConverter {
 public:
-    explicit NarrowDecoder(unsigned codePage) : codePage_(codePage) {
-        cd_ = iconv_open("UTF-8", ("CP" + std::to_string(codePage)).c_str());
-        if (cd_ == iconv_t(-1)) cd_ = iconv_open("UTF-8", "CP1252");
+    CodePageConverter(unsigned codePage, iconv_t cd) : codePage_(codePage), cd_(cd) {}
+    ~CodePageConverter() {
+        if (open()) iconv_close(cd_);
     }
-    ~NarrowDecoder() {
-        if (cd_ != iconv_t(-1)) iconv_close(cd_);
-    }
-    NarrowDecoder(const NarrowDecoder&) = delete;
-    NarrowDecoder& operator=(const NarrowDecoder&) = delete;
+    CodePageConverter(const CodePageConverter&) = delete;
+    CodePageConverter& operator=(const CodePageConverter&) = delete;
     unsigned codePage() const { return codePage_; }
 
+protected:
+    bool open() const { return cd_ != iconv_t(-1); }
+
+    unsigned codePage_;
+    iconv_t cd_;
+};
+
+// The thread's converter of kind C for the code page, opened once per thread
+// and code page (opening one costs more than converting a short text).
+template <class C>
+C& converterFor(unsigned codePage) {
+    thread_local std::unique_ptr<C> c;
+    if (!c || c->codePage() != codePage) c = std::make_unique<C>(codePage);
+    return *c;
+}
+
+iconv_t openToUtf8(unsigned codePage) {
+    iconv_t cd = iconv_open("UTF-8", ("CP" + std::to_string(codePage)).c_str());
+    return cd != iconv_t(-1) ? cd : iconv_open("UTF-8", "CP1252");
+}
+
+// From one code page to UTF-8.
+class NarrowDecoder : public CodePageConverter {
+public:
+    explicit NarrowDecoder(unsigned codePage) : CodePageConverter(codePage, openToUtf8(codePage)) {}
+
     void decode(const uint8_t* p, size_t n, std::string& out) {
-        if (cd_ == iconv_t(-1)) {
+        if (!open()) {
             for (size_t i = 0; i < n; ++i) out += p[i] < 0x80 ? std::string(1, char(p[i])) : std::string("\xEF\xBF\xBD");
             return;
         }
@@ -52,63 +78,25 @@ public:
     }
 
 private:
-    unsigned codePage_;
-    iconv_t cd_;
     std::string buf_;
 };
 
-// The Windows single-byte code pages keep ASCII as it is.
-bool asciiAsIs(unsigned codePage) { return codePage >= 1250 && codePage <= 1258; }
-
-}  // namespace
-
-std::string decodeNarrowText(const uint8_t* p, size_t n, unsigned codePage) {
-    std::string out;
-    decodeNarrowText(p, n, codePage, out);
-    return out;
-}
-
-void decodeNarrowText(const uint8_t* p, size_t n, unsigned codePage, std::string& out) {
-    out.clear();
-    if (n == 0) return;
-    if (codePage == 0) codePage = 1252;
-    if (asciiAsIs(codePage)) {
-        size_t i = 0;
-        while (i < n && p[i] < 0x80) ++i;
-        if (i == n) {
-            out.assign(reinterpret_cast<const char*>(p), n);
-            return;
-        }
-    }
-    thread_local std::unique_ptr<NarrowDecoder> dec;
-    if (!dec || dec->codePage() != codePage) dec = std::make_unique<NarrowDecoder>(codePage);
-    dec->decode(p, n, out);
-}
-
-namespace {
-
-// A converter from UTF-8 to one code page, opened once per thread.
-class NarrowEncoder {
+// From UTF-8 to one code page.
+class NarrowEncoder : public CodePageConverter {
 public:
-    explicit NarrowEncoder(unsigned codePage) : codePage_(codePage) {
-        cd_ = iconv_open(("CP" + std::to_string(codePage)).c_str(), "UTF-8");
+    explicit NarrowEncoder(unsigned codePage)
+        : CodePageConverter(codePage, iconv_open(("CP" + std::to_string(codePage)).c_str(), "UTF-8")) {
         // The bytes a Windows single-byte code page leaves undefined stand
         // for the Latin-1 character of their number, as Windows reads and
         // writes them (1252: 0x81, 0x8D, 0x8F, 0x90, 0x9D).
-        if (codePage < 1250 || codePage > 1258) return;
+        if (!windowsSingleByte(codePage)) return;
         for (int b = 0x80; b < 0x100; ++b) {
             const uint8_t byte = uint8_t(b);
             undefined_[size_t(b - 0x80)] = decodeNarrowText(&byte, 1, codePage) == "\xEF\xBF\xBD";
         }
     }
-    ~NarrowEncoder() {
-        if (cd_ != iconv_t(-1)) iconv_close(cd_);
-    }
-    NarrowEncoder(const NarrowEncoder&) = delete;
-    NarrowEncoder& operator=(const NarrowEncoder&) = delete;
-    unsigned codePage() const { return codePage_; }
     bool encode(std::string_view text, std::vector<uint8_t>& out) {
-        if (cd_ == iconv_t(-1)) return false;
+        if (!open()) return false;
         iconv(cd_, nullptr, nullptr, nullptr, nullptr);
         out.resize(2 * text.size() + 8);
         char* in = const_cast<char*>(text.data());
@@ -137,12 +125,31 @@ private:
         return true;
     }
 
-    unsigned codePage_;
-    iconv_t cd_;
     bool undefined_[0x80] = {};
 };
 
 }  // namespace
+
+std::string decodeNarrowText(const uint8_t* p, size_t n, unsigned codePage) {
+    std::string out;
+    decodeNarrowText(p, n, codePage, out);
+    return out;
+}
+
+void decodeNarrowText(const uint8_t* p, size_t n, unsigned codePage, std::string& out) {
+    out.clear();
+    if (n == 0) return;
+    if (codePage == 0) codePage = 1252;
+    if (windowsSingleByte(codePage)) {
+        size_t i = 0;
+        while (i < n && p[i] < 0x80) ++i;
+        if (i == n) {
+            out.assign(reinterpret_cast<const char*>(p), n);
+            return;
+        }
+    }
+    converterFor<NarrowDecoder>(codePage).decode(p, n, out);
+}
 
 bool encodeNarrowText(std::string_view text, unsigned codePage, std::vector<uint8_t>& out) {
     out.clear();
@@ -152,9 +159,7 @@ bool encodeNarrowText(std::string_view text, unsigned codePage, std::vector<uint
         out.assign(text.begin(), text.end());
         return true;
     }
-    thread_local std::unique_ptr<NarrowEncoder> enc;
-    if (!enc || enc->codePage() != codePage) enc = std::make_unique<NarrowEncoder>(codePage == 0 ? 1252u : codePage);
-    return enc->encode(text, out);
+    return converterFor<NarrowEncoder>(codePage == 0 ? 1252u : codePage).encode(text, out);
 }
 
 std::string decodeText(const uint8_t* p, size_t n) {
