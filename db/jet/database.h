@@ -48,6 +48,8 @@ struct ColumnDef {
     int precision = 18;       // Numeric
     int scale = 0;            // Numeric
     bool autoNumber = false;  // Long with COUNTER/AUTOINCREMENT
+    // COUNTER(seed, 1): the first value the AutoNumber hands out (0: 1).
+    uint32_t autoNumberSeed = 0;
     bool notNull = false;
     bool fixedLength = false;  // fixed-length text/binary (CHAR)
     bool compressed = false;   // Text/Memo WITH COMPRESSION (Unicode compression)

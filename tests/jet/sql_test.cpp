@@ -195,6 +195,30 @@ TEST(SqlInsert, GeneratedRowStatements) {
     EXPECT_EQ(withList.values[1].kind, LiteralKind::Date);
 }
 
+TEST(SqlInsert, TextJoinedWithLineBreaksAndBytes) {
+    const auto t = col(ColType::Memo, 0);
+    EXPECT_EQ(coerce("'a''b' & Chr(13) & Chr(10) & 'c'", t), Value("a'b\r\nc"));
+    EXPECT_EQ(coerce("Chr(10) & chrw(1078)&\"\"", t), Value("\n\xD0\xB6"));
+    EXPECT_EQ(coerce("'x' & 'y'", col(ColType::Text, 2)), Value("xy"));
+    EXPECT_EQ(coerceError("'x' & 'yz'", col(ColType::Text, 2)), coerceError("'xyz'", col(ColType::Text, 2)));
+    for (const char* bad : {"'a' &", "'a' & Chr(128)", "'a' & Chr(x)", "'a' & Chr(13", "'a' & Space(2)",
+                            "Chr(13) 'a'", "ChrW(55296)", "0x0", "0x0G", "0xAB12z"})
+        EXPECT_EQ(errorNumber("INSERT INTO t VALUES(" + std::string(bad) + ")"), jeterr::kSyntaxInsert) << bad;
+
+    const auto ole = col(ColType::OLE, 0);
+    EXPECT_EQ(coerce("0x00FFa0", ole), Value(Bytes{0x00, 0xFF, 0xA0}));
+    EXPECT_EQ(coerce("0x", ole), Value(Bytes{}));
+    EXPECT_EQ(coerce("0X0102", col(ColType::Binary, 2)), Value(Bytes{1, 2}));
+    EXPECT_NE(coerceError("0x010203", col(ColType::Binary, 2)), 0);
+    for (ColType other : {ColType::Text, ColType::Long, ColType::DateTime, ColType::Bool, ColType::Guid})
+        EXPECT_EQ(coerceError("0x01", col(other)), jeterr::kTypeMismatch);
+
+    // An AutoNumber's first value; it counts by 1 only.
+    EXPECT_EQ(parse("CREATE TABLE t ([id] COUNTER(101, 1))").definitions.at(0).autoNumberSeed, 101u);
+    EXPECT_EQ(parse("CREATE TABLE t ([id] COUNTER)").definitions.at(0).autoNumberSeed, 0u);
+    EXPECT_EQ(errorNumber("CREATE TABLE t ([id] COUNTER(5, 2))"), jeterr::kNotSupported);
+}
+
 TEST(SqlInsert, SyntaxErrors) {
     std::string text;
     EXPECT_EQ(errorNumber("INSERT INTO [t] VALUES(1, 'open", &text), jeterr::kSyntaxInsert);

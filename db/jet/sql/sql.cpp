@@ -107,7 +107,7 @@ void parseDefault(Lexer& lx, ColumnDef& def, std::string_view table) {
     lx.skip();
     const size_t from = lx.pos();
     Literal lit;
-    lx.literal(lit);
+    lx.valueLiteral(lit);
     if (lit.kind == LiteralKind::Null) {
         def.defaultValue.clear();
         return;
@@ -145,6 +145,18 @@ void parseDecimalSize(Lexer& lx, ColumnDef& def) {
     if (s > p) throw Error(jeterr::kSyntaxFieldDefinition, "Invalid scale for decimal data type.");
     def.precision = static_cast<int>(p);
     def.scale = static_cast<int>(s);
+}
+
+// COUNTER[(seed, increment)]: the AutoNumber's first value; it counts by 1.
+void parseCounterSeed(Lexer& lx, ColumnDef& def) {
+    if (!lx.accept('(')) return;
+    const long seed = lx.number();
+    lx.expect(',');
+    const long increment = lx.number();
+    lx.expect(')');
+    if (seed < 1 || increment != 1)
+        throw Error(jeterr::kNotSupported, "An AutoNumber starts at 1 or more and counts by 1.");
+    def.autoNumberSeed = static_cast<uint32_t>(seed);
 }
 
 void parseModifiers(Lexer& lx, ColumnDef& def, std::string_view table) {
@@ -188,6 +200,7 @@ ColumnDef parseColumn(Lexer& lx, std::string_view table) {
     def.fixedLength = t->fixedLength;
     if (t->size == SizeRule::Text) parseTextSize(lx, *t, def);
     else if (t->size == SizeRule::Decimal) parseDecimalSize(lx, def);
+    else if (t->autoNumber) parseCounterSeed(lx, def);
     parseModifiers(lx, def, table);
     return def;
 }
@@ -215,7 +228,7 @@ void parseCreate(Lexer& lx, Statement& out) {
 void parseValues(Lexer& lx, Statement& out) {
     for (;;) {
         out.values.emplace_back();
-        lx.literal(out.values.back());
+        lx.valueLiteral(out.values.back());
         if (lx.accept(',')) continue;
         lx.expect(')');
         break;
@@ -505,7 +518,7 @@ void parseStatement(std::string_view sql, Statement& out) {
 bool parseLiteralText(std::string_view text, Literal& out) {
     Lexer lx(text, jeterr::kSyntaxInsert, jeterr::kSyntaxInsertText);
     try {
-        lx.literal(out);
+        lx.valueLiteral(out);
         return lx.atEnd();
     } catch (const Error&) {
         return false;

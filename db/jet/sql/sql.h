@@ -19,7 +19,7 @@
 
 namespace tp::db::jet {
 
-enum class LiteralKind : uint8_t { Null, String, Number, Bool, Date };
+enum class LiteralKind : uint8_t { Null, String, Number, Bool, Date, Binary };
 
 // One literal of a VALUES list. Views point into the statement text.
 struct Literal {
@@ -27,9 +27,14 @@ struct Literal {
     // String: the body between the quotes, doubled quotes not yet undone
     // (escaped tells whether there are any). Number: as written, sign
     // not included (see negative). Date: the text between the # signs.
+    // Binary: the hexadecimal digits after 0x.
     std::string_view text;
     char quote = '\'';
     bool escaped = false;
+    // String: text is a joined text, quoted pieces and Chr(n)/ChrW(n) joined
+    // by & ('a' & Chr(13) & Chr(10) & 'b'), as a value with line breaks is
+    // written on one line.
+    bool joined = false;
     bool boolean = false;   // Bool
     bool negative = false;  // Number: a minus sign stood before it
 };

@@ -8,6 +8,8 @@ namespace tp::db::jet::sqlchars {
 
 inline bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v'; }
 inline bool isDigit(char c) { return c >= '0' && c <= '9'; }
+inline bool isHexDigit(char c) { return isDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
+inline int hexValue(char c) { return isDigit(c) ? c - '0' : (c | 0x20) - 'a' + 10; }
 inline bool isAlpha(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 inline char lower(char c) { return (c >= 'A' && c <= 'Z') ? char(c + 32) : c; }
 // Plain (unbracketed) names: letters, digits, "_" and any non-ASCII byte.

@@ -2,6 +2,7 @@
 // Yes/No and GUIDs, with the engine's rounding, limits and errors.
 #include "db/jet/sql/sql.h"
 #include "db/jet/sql/sql_chars.h"
+#include "db/jet/sql/sql_lexer.h"
 #include "db/jet/format/index_keys.h"
 #include "db/jet/tables/stored_table.h"
 #include "db/coding/guid.h"
@@ -308,6 +309,10 @@ DateTime dateFromDouble(double d) {
 // ---- text ------------------------------------------------------------------------
 
 void appendUnquoted(std::string& out, const Literal& lit) {
+    if (lit.joined) {
+        sqllex::joinedText(lit.text, 0, &out);
+        return;
+    }
     if (!lit.escaped) {
         out.append(lit.text);
         return;
@@ -375,6 +380,7 @@ Value textValue(const Literal& lit, const ColumnDef& col) {
         s = dateText(dt);
         break;
     }
+    case LiteralKind::Binary: throw jeterr::typeMismatch();
     default: break;
     }
     // clang-format on
@@ -442,7 +448,7 @@ std::string_view literalAsNumber(const Literal& lit, Number& n, std::string& scr
         readNumber(text, n, false);
         break;
     }
-    default: break;
+    default: throw jeterr::typeMismatch();
     }
     return text;
 }
@@ -532,11 +538,19 @@ Value dateValue(const Literal& lit) {
     throw jeterr::typeMismatch();
 }
 
-// Text stored in a binary column keeps its UTF-16LE bytes.
+// Bytes as written (0x...); text stored in a binary column keeps its
+// UTF-16LE bytes.
 Value binaryValue(const Literal& lit, const ColumnDef& col) {
-    if (lit.kind != LiteralKind::String) throw jeterr::typeMismatch();
     std::vector<uint8_t> b;
-    coding::putUtf16LE(b, coding::utf8ToUtf16(unquote(lit)));
+    if (lit.kind == LiteralKind::Binary) {
+        b.resize(lit.text.size() / 2);
+        for (size_t i = 0; i < b.size(); ++i)
+            b[i] = uint8_t(hexValue(lit.text[2 * i]) << 4 | hexValue(lit.text[2 * i + 1]));
+    } else if (lit.kind == LiteralKind::String) {
+        coding::putUtf16LE(b, coding::utf8ToUtf16(unquote(lit)));
+    } else {
+        throw jeterr::typeMismatch();
+    }
     if (col.type == ColType::Binary && b.size() > size_t(col.size > 0 ? col.size : 255)) throw jeterr::fieldTooSmall();
     return Value(std::move(b));
 }

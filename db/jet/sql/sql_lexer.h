@@ -3,8 +3,10 @@
 #pragma once
 
 #include <cstring>
+#include <string>
 #include <string_view>
 
+#include "db/coding/utf.h"
 #include "db/error.h"
 #include "db/jet/errors.h"
 #include "db/jet/sql/sql.h"
@@ -15,6 +17,61 @@ namespace tp::db::jet {
 namespace sqllex {
 
 using namespace sqlchars;
+
+inline size_t skipBlanks(std::string_view s, size_t i) {
+    while (i < s.size() && isSpace(s[i])) ++i;
+    return i;
+}
+
+// A quoted piece at s[i] ('...' or "...", a doubled quote standing for one):
+// its end, or npos; its text appended to out when given.
+inline size_t quotedPiece(std::string_view s, size_t i, std::string* out) {
+    const char q = s[i++];
+    for (;;) {
+        const size_t e = s.find(q, i);
+        if (e == std::string_view::npos) return e;
+        if (out) out->append(s.data() + i, e - i);
+        if (e + 1 >= s.size() || s[e + 1] != q) return e + 1;
+        if (out) *out += q;
+        i = e + 2;
+    }
+}
+
+// Chr(n) with n below 128, or ChrW(n) with n a UTF-16 unit that is no
+// surrogate, at s[i]: its end, or npos; the character appended to out.
+inline size_t chrPiece(std::string_view s, size_t i, std::string* out) {
+    size_t e = i;
+    while (e < s.size() && isAlpha(s[e])) ++e;
+    const std::string_view w = s.substr(i, e - i);
+    const bool wide = ieq(w, "CHRW");
+    if (!wide && !ieq(w, "CHR")) return std::string_view::npos;
+    e = skipBlanks(s, e);
+    if (e >= s.size() || s[e] != '(') return std::string_view::npos;
+    e = skipBlanks(s, e + 1);
+    const size_t b = e;
+    long n = 0;
+    while (e < s.size() && isDigit(s[e]) && e - b < 6) n = n * 10 + (s[e++] - '0');
+    e = skipBlanks(s, e);
+    if (e == b || e >= s.size() || s[e] != ')') return std::string_view::npos;
+    if (wide ? n > 0xFFFF || (n >= 0xD800 && n <= 0xDFFF) : n > 127) return std::string_view::npos;
+    if (out) coding::appendUtf8(*out, char32_t(n));
+    return e + 1;
+}
+
+// A joined text at s[at]: quoted pieces and Chr/ChrW calls joined by &. Its
+// end (npos when it is none), its text appended to out when given.
+inline size_t joinedText(std::string_view s, size_t at, std::string* out) {
+    size_t i = at;
+    for (;;) {
+        i = skipBlanks(s, i);
+        if (i >= s.size()) return std::string_view::npos;
+        i = s[i] == '\'' || s[i] == '"' ? quotedPiece(s, i, out) : chrPiece(s, i, out);
+        if (i == std::string_view::npos) return i;
+        const size_t amp = skipBlanks(s, i);
+        if (amp >= s.size() || s[amp] != '&') return i;
+        i = amp + 1;
+    }
+}
 
 // A cursor over one statement's text; fail() throws the error set for the
 // part being read.
@@ -111,6 +168,7 @@ public:
         const char c = s_[p_];
         if (c == '\'' || c == '"') return stringLiteral(lit, c);
         if (c == '#') return dateLiteral(lit);
+        if (c == '0' && p_ + 1 < s_.size() && (s_[p_ + 1] == 'x' || s_[p_ + 1] == 'X')) return binaryLiteral(lit);
         if (c == '-' || c == '+' || c == '.' || isDigit(c)) return numberLiteral(lit, c);
         auto w = word();
         if (ieq(w, "NULL")) {
@@ -123,6 +181,24 @@ public:
             return;
         }
         fail();
+    }
+    // A literal of a VALUES list or a DEFAULT: a literal, or a joined text
+    // ('a' & Chr(13) & Chr(10) & 'b').
+    void valueLiteral(Literal& lit) {
+        skip();
+        const size_t from = p_;
+        if (p_ < s_.size() && (s_[p_] == 'C' || s_[p_] == 'c')) {
+            lit = Literal{};
+        } else {
+            literal(lit);
+            if (lit.kind != LiteralKind::String || peek() != '&') return;
+        }
+        const size_t end = joinedText(s_, from, nullptr);
+        if (end == std::string_view::npos) fail();
+        lit.kind = LiteralKind::String;
+        lit.joined = true;
+        lit.text = s_.substr(from, end - from);
+        p_ = end;
     }
     // The rest must be blanks and at most one ";".
     void finish() {
@@ -174,6 +250,16 @@ private:
         lit.kind = LiteralKind::Date;
         lit.text = s_.substr(b, e - b);
         p_ = e + 1;
+    }
+    // 0x and pairs of hexadecimal digits (bytes; this program's own form,
+    // Access SQL has none)
+    void binaryLiteral(Literal& lit) {
+        p_ += 2;
+        const size_t b = p_;
+        while (p_ < s_.size() && isHexDigit(s_[p_])) ++p_;
+        if ((p_ - b) % 2 != 0 || (p_ < s_.size() && isNameChar(s_[p_]))) fail();
+        lit.kind = LiteralKind::Binary;
+        lit.text = s_.substr(b, p_ - b);
     }
     // [sign] digits [. digits] [E [sign] digits]
     void numberLiteral(Literal& lit, char c) {

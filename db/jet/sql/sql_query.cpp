@@ -286,6 +286,12 @@ private:
             if (!parseDateText(lit.text, dt)) throw jeterr::dateSyntax(lit.text);
             return Value(dt);
         }
+        case LiteralKind::Binary: {
+            Bytes b(lit.text.size() / 2);
+            for (size_t i = 0; i < b.size(); ++i)
+                b[i] = uint8_t(hexValue(lit.text[2 * i]) << 4 | hexValue(lit.text[2 * i + 1]));
+            return Value(std::move(b));
+        }
         case LiteralKind::Number: break;
         }
         const std::string t(lit.text);

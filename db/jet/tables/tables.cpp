@@ -220,6 +220,10 @@ void JetDatabase::createTableNow(const std::string& name, const std::vector<Colu
     const std::vector<uint8_t> tdef = jet3_ ? buildTdef3(cols, lv, owned, freeMap)
                                             : buildTdef(name, kUserTable, cols, {}, {}, {}, lv, owned, freeMap);
     writeTdef(tdefPage, tdef);
+    // The definition keeps the last AutoNumber handed out.
+    for (const ColumnDef& d : defs)
+        if (d.autoNumber && d.autoNumberSeed > 1)
+            encodeLE32(pager_->modify(tdefPage) + layout().tdef.autoNumber, d.autoNumberSeed - 1);
     registerTable(name, tdefPage, defs);
 }
 
