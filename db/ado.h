@@ -100,6 +100,9 @@ public:
     // Schema rowsets; the tables schema (20) has at least TABLE_NAME and
     // TABLE_TYPE text columns.
     virtual std::unique_ptr<Cursor> openSchema(int schema) = 0;
+    // The file's "Jet OLEDB:Engine Type": 4 Access 97 (Jet 3), 5 Jet 4,
+    // 6 ACE; 0 for a source that is no Access file.
+    virtual int engineType() const { return 0; }
     virtual void close() = 0;
     // Transactions: the statements between beginTrans() and commitTrans()
     // take effect together; rollbackTrans() undoes them all. Providers
@@ -175,6 +178,7 @@ public:
         return provider().preparer(table);
     }
     std::unique_ptr<Recordset> OpenSchema(int schema);
+    int EngineType() { return provider().engineType(); }
     // A transaction around the statements that follow (one level): returns
     // the nesting level, 1. CommitTrans keeps their effects, RollbackTrans
     // undoes them. Closing with a transaction open rolls it back.

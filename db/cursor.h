@@ -30,6 +30,13 @@ struct FieldInfo {
     int precision = 0;
     int numericScale = 0;
     bool nullable = true;
+    // Of a FoxPro field: its type letter (0 for other sources), whether its
+    // bytes take no code page (NOCPTRANS), and an autoincrement's next value
+    // and step (step 0: none).
+    char sourceType = 0;
+    bool binary = false;
+    int64_t autoNext = 0;
+    int autoStep = 0;
 };
 
 // Something a cursor met that did not stop its rows, told once: the text

@@ -41,6 +41,15 @@ Database& JetConnection::database() {
     return *db_;
 }
 
+int JetConnection::engineType() const {
+    if (!db_) return 0;
+    switch (db_->format()) {
+    case FileFormat::Jet3: return 4;
+    case FileFormat::Jet4: return 5;
+    default: return 6;
+    }
+}
+
 void JetConnection::close() {
     if (!db_) return;
     auto db = std::move(db_);

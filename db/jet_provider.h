@@ -45,6 +45,7 @@ public:
                                             long* recordsAffected) override;
     std::unique_ptr<StatementPreparer> preparer(std::string_view table) override;
     std::unique_ptr<Cursor> openSchema(int schema) override;
+    int engineType() const override;
     void close() override;
     void beginTrans() override;
     void commitTrans() override;

@@ -255,6 +255,10 @@ DbfField DbfTable::fieldDescriptor(const uint8_t* d, uint32_t offset) const {
     f.length = d[16];
     f.decimals = d[17];
     f.flags = vfp_ ? d[18] : 0;
+    if (f.autoIncrement()) {
+        f.autoNext = decodeLE32(d + 19);
+        f.autoStep = d[23];
+    }
     if (f.type == 'C' && f.decimals) {
         // Character fields longer than 255 keep the high byte of their
         // length in the decimals byte.
@@ -359,6 +363,12 @@ std::vector<FieldInfo> DbfTable::fieldInfos() const {
         i.name = f.name;
         i.definedSize = static_cast<int>(f.length);
         i.nullable = f.nullable();
+        i.sourceType = f.type;
+        i.binary = f.binary() && (f.type == 'C' || f.type == 'V' || f.type == 'M');
+        if (f.type == 'I' && f.autoIncrement()) {
+            i.autoNext = f.autoNext;
+            i.autoStep = f.autoStep;
+        }
         // clang-format off
         switch (f.type) {
         case 'C': i.type = f.binary() ? adtype::Binary : adtype::Char; break;

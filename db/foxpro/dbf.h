@@ -33,6 +33,8 @@ struct DbfField {
     uint8_t flags = 0;
     int nullBit = -1;  // bit in _NullFlags, -1 when none
     int varBit = -1;   // length bit of V/Q fields, -1 when none
+    uint32_t autoNext = 0;  // an autoincrement's next value
+    uint8_t autoStep = 0;   // and its step
     bool binary() const { return (flags & kFlagBinary) != 0; }
     bool nullable() const { return (flags & kFlagNullable) != 0; }
     bool autoIncrement() const { return (flags & kFlagAutoIncrement) != 0; }

@@ -13,6 +13,8 @@ struct FieldSpec {
     uint8_t length;
     uint8_t decimals = 0;
     uint8_t flags = 0;
+    uint32_t autoNext = 0;  // an autoincrement's next value and step
+    uint8_t autoStep = 0;
 };
 
 struct DbfBuilder {
@@ -49,6 +51,8 @@ struct DbfBuilder {
             d[16] = static_cast<char>(f.length);
             d[17] = static_cast<char>(f.decimals);
             d[18] = static_cast<char>(f.flags);
+            for (int i = 0; i < 4; ++i) d[19 + i] = static_cast<char>(f.autoNext >> (8 * i));
+            d[23] = static_cast<char>(f.autoStep);
             h += d;
             off += f.length;
         }
