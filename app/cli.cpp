@@ -15,7 +15,7 @@ const std::vector<Subcommand>& subcommands() {
         // Subcommands are added here as they are built.
         {"convert",
          "(--folder DIR | --dbc FILE) --target DB [--password PW] [--overwrite ask|yes|no] [--create] [--script FILE]"
-         " [--codepage N [--force-codepage]] [--keys yes|no]",
+         " [--codepage N [--force-codepage]] [--keys yes|no] [--types access|text]",
          runConvert},
         {"new", "DB [--password PW] [--format 97]", runNew},
         {"tables", "(--folder DIR | --dbc FILE | DB [--password PW]) [--all] [--codepage N [--force-codepage]]",
@@ -84,6 +84,14 @@ int takeCodePageArg(const Args& args, size_t& i, db::CodePageChoice& choice, boo
     }
     choice.codePage = n;
     return 1;
+}
+
+int takeFieldTypes(const Args& args, size_t& i, convert::FieldTypes& types, const std::string& command) {
+    const std::string v = i + 1 < args.size() ? args[++i] : std::string();
+    if (v == "access") types = convert::FieldTypes::Access;
+    else if (v == "text") types = convert::FieldTypes::Text;
+    else return usageError(command + ": --types takes access or text");
+    return 0;
 }
 
 int checkCodePageArgs(db::CodePageChoice& choice, bool force, const std::string& command) {

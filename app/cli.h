@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "convert/access_types.h"
 #include "db/ado.h"
 
 namespace tp::cli {
@@ -33,6 +34,9 @@ int databaseArgs(const Args& args, const std::string& command, std::string& path
 // value): 1 when taken, 0 when args[i] is neither, -1 after a usage error
 // was printed (N not a code page FoxPro knows).
 int takeCodePageArg(const Args& args, size_t& i, db::CodePageChoice& choice, bool& force);
+// --types access|text at args[i] (i then points at the value): 0, or the
+// exit status of the usage error printed.
+int takeFieldTypes(const Args& args, size_t& i, convert::FieldTypes& types, const std::string& command);
 // After all arguments: 0, or the exit status of the usage error printed
 // (--force-codepage without --codepage).
 int checkCodePageArgs(db::CodePageChoice& choice, bool force, const std::string& command);

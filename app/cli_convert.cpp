@@ -195,6 +195,7 @@ int takeConvertOption(const Args& args, size_t& i, ConvertOptions& o) {
     std::string v;
     if (const int taken = takeCodePageArg(args, i, o.sel.source.codePage, o.forceCodePage)) return taken > 0 ? 0 : 2;
     if (a == "--keys") return takeKeys(args, i, o.keys);
+    if (a == "--types") return takeFieldTypes(args, i, o.sel.fieldTypes, "convert");
     if (a == "--folder" || a == "--dbc") {
         return takeConvertSource(args, i, o);
     } else if (a == "--target") {
@@ -272,6 +273,7 @@ int runConvert(const Args& args) {
     }
     printCodePageNotes(s.codePages, "");
     for (const std::string& n : s.keysLeftOut) std::cerr << "tallyport: not created: " << n << "\n";
+    for (const std::string& n : s.fieldNotes) std::cerr << "tallyport: " << n << "\n";
     if (haveScript) {
         scriptOut.flush();
         if (!scriptOut) {

@@ -35,6 +35,8 @@ constexpr const char* kCodePageListName = "Combo1";
 constexpr const char* kForceCodePageName = "Check2";  // not Check1: the main window, its owner, has one
 constexpr const char* kCreateKeysName = "CheckKeys";
 constexpr const char* kCreateKeysCaption = "Create keys, indexes and relations";
+constexpr const char* kAccessTypesName = "CheckTypes";
+constexpr const char* kAccessTypesCaption = "Access field types";
 constexpr const char* kCodePageCaption = "Code page for tables that do not name one:";
 
 }  // namespace
@@ -44,7 +46,7 @@ DbcOptionsDialog::DbcOptionsDialog(MainWindow& main, QWidget* owner) : QDialog(o
     setWindowTitle("Advanced Options");
     setAccessibleName("Advanced Options");
     setModal(true);
-    setFixedSize(twips(8040), twips(3585));
+    setFixedSize(twips(8040), twips(3885));
     setFont(captionFont(9));
     previewOptionGroup_ = new QGroupBox("Advanced Option", this);
     previewOptionGroup_->setObjectName(kGroupName);
@@ -99,6 +101,13 @@ DbcOptionsDialog::DbcOptionsDialog(MainWindow& main, QWidget* owner) : QDialog(o
         "The FoxPro tables' primary keys and indexes, and the database's relations, created in Access after the "
         "rows; the ones without a faithful Access form are listed when the run ends");
     place(createKeysCheck_, 360, 3165, 7440, 255);
+    accessTypesCheck_ = new QCheckBox(kAccessTypesCaption, this);
+    accessTypesCheck_->setObjectName(kAccessTypesName);
+    accessTypesCheck_->setAccessibleName(kAccessTypesCaption);
+    accessTypesCheck_->setAccessibleDescription(
+        "Each field in its own Access type: Text(n), Memo, Number, Currency, Date/Time, Yes/No, OLE Object, "
+        "AutoNumber; off, every field that is not a number becomes text and binary fields are left out");
+    place(accessTypesCheck_, 360, 3465, 7440, 255);
 
     pointer_ = new WindowPointer(this);
     for (QWidget* b : {okButton_, cancelButton_, browseButton_}) pointer_->watchButton(b);
@@ -129,6 +138,11 @@ DbcOptionsDialog::DbcOptionsDialog(MainWindow& main, QWidget* owner) : QDialog(o
         main_.untrapped([this] { createKeysChanged(); });
         if (main_.ended()) reject();
     });
+    connect(accessTypesCheck_, &QCheckBox::toggled, this, [this] {
+        if (restoring_) return;
+        main_.untrapped([this] { accessTypesChanged(); });
+        if (main_.ended()) reject();
+    });
 }
 
 void DbcOptionsDialog::load() {
@@ -147,6 +161,7 @@ void DbcOptionsDialog::load() {
         forceCodePageCheck_->setEnabled(c.codePage != 0);
     });
     p(114, [&] { createKeysCheck_->setChecked(storedCreateKeys()); });
+    p(116, [&] { accessTypesCheck_->setChecked(storedAccessTypes()); });
     restoring_ = false;
 }
 
@@ -159,6 +174,8 @@ void DbcOptionsDialog::codePageChanged() {
 }
 
 void DbcOptionsDialog::createKeysChanged() { storeCreateKeys(createKeysCheck_->isChecked()); }
+
+void DbcOptionsDialog::accessTypesChanged() { storeAccessTypes(accessTypesCheck_->isChecked()); }
 
 void DbcOptionsDialog::dbcPathChanged() { settings().save(kDbcFileKey, dbcPathEdit_->text().toStdString()); }
 

@@ -48,6 +48,7 @@ public:
     void codePageChanged();
     // "Create keys, indexes and relations": kept in the settings at once.
     void createKeysChanged();
+    void accessTypesChanged();
 
     // The choice of OK or Cancel (see DbcChoice).
     const DbcChoice& choice() const { return choice_; }
@@ -65,6 +66,7 @@ private:
     QComboBox* codePageList_;
     QCheckBox* forceCodePageCheck_;
     QCheckBox* createKeysCheck_;
+    QCheckBox* accessTypesCheck_;
     bool restoring_ = false;
     DbcChoice choice_;
     tp::WindowPointer* pointer_;

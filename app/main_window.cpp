@@ -505,7 +505,11 @@ SourceChoice MainWindow::sourceChoice() const {
     return {useDbcSource, useDbcSource ? dbcPath : sourceFolder(), sourceCodePage()};
 }
 
-RunSelection MainWindow::runSelection() const { return {sourceChoice(), {targetPath(), targetPassword()}}; }
+RunSelection MainWindow::runSelection() const {
+    RunSelection s{sourceChoice(), {targetPath(), targetPassword()}};
+    s.fieldTypes = storedAccessTypes() ? convert::FieldTypes::Access : convert::FieldTypes::Text;
+    return s;
+}
 
 void MainWindow::setProgressValue(double percent) {
     if (!std::isfinite(percent)) percent = 0;

@@ -32,6 +32,14 @@ std::string keysNotice(const std::vector<std::string>& lines, bool withDefaults)
            "relation, create it in Access.";
 }
 
+std::string fieldsNotice(const std::vector<std::string>& lines) {
+    constexpr size_t kShown = 30;
+    std::string text = "These fields were left out of Access, or kept in another kind of column:\r\n";
+    for (size_t i = 0; i < lines.size() && i < kShown; ++i) text += "\r\n" + lines[i];
+    if (lines.size() > kShown) text += "\r\n... and " + std::to_string(lines.size() - kShown) + " more";
+    return text + "\r\n\r\nThe Datatypes Conversion view of the SQL preview lists every field with its Access type.";
+}
+
 std::string sourceProblem(const SourceChoice& source) { return tp::convert::source::problem(source); }
 
 namespace {
@@ -46,6 +54,7 @@ public:
         }
         const convert::RunSummary& done = run_.start(selection);
         if (!done.codePages.empty()) msgBox(codePagesNotice(done.codePages));
+        if (!done.fieldNotes.empty()) msgBox(fieldsNotice(done.fieldNotes));
         if (!done.keysLeftOut.empty()) msgBox(keysNotice(done.keysLeftOut, done.defaultsLeftOut > 0));
     }
 

@@ -32,5 +32,7 @@ std::unique_ptr<RunStarter> makeRunStarter(convert::RunHost& host);
 std::string codePagesNotice(const std::vector<std::string>& lines);
 // The notice of the indexes and relations a run left out, one line each.
 std::string keysNotice(const std::vector<std::string>& lines, bool withDefaults = false);
+// The fields a run left out or kept in another kind, with why.
+std::string fieldsNotice(const std::vector<std::string>& lines);
 
 }  // namespace tp::app

@@ -90,4 +90,8 @@ bool storedCreateKeys() { return settings().get(kCreateKeysKey, "1") != "0"; }
 
 void storeCreateKeys(bool on) { settings().save(kCreateKeysKey, on ? "1" : "0"); }
 
+bool storedAccessTypes() { return settings().get(kAccessTypesKey, "1") != "0"; }
+
+void storeAccessTypes(bool on) { settings().save(kAccessTypesKey, on ? "1" : "0"); }
+
 }  // namespace tp::app

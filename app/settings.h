@@ -32,6 +32,9 @@ inline constexpr const char* kCodePageKey = "CodePage";
 inline constexpr const char* kForceCodePageKey = "ForceCodePage";
 // "Create keys, indexes and relations": "1" (or absent) on, "0" off.
 inline constexpr const char* kCreateKeysKey = "CreateKeys";
+// "Access field types": "1" (or absent) each field in its own Access type,
+// "0" non-numeric fields as text.
+inline constexpr const char* kAccessTypesKey = "AccessFieldTypes";
 
 class SettingsStore {
 public:
@@ -58,6 +61,9 @@ void storeCodePage(const db::CodePageChoice& choice);
 // Whether the run creates keys, indexes and relations (on unless stored off).
 bool storedCreateKeys();
 void storeCreateKeys(bool on);
+// Whether the run gives each field its own Access type (on unless stored off).
+bool storedAccessTypes();
+void storeAccessTypes(bool on);
 
 // The process-wide store (created on first use).
 SettingsStore& settings();

@@ -26,6 +26,7 @@ public:
 // One row of the datatype conversion list.
 struct DatatypeRow {
     std::string table, field, keyword, accessType;
+    std::string note;  // what the column does not keep of the field, or why it is another kind
 };
 
 // The datatype conversion window's list.
@@ -36,6 +37,7 @@ public:
     virtual void addRow(const std::string& table) = 0;        // item text only
     virtual void setLastField(const std::string& field) = 0;  // first sub-item
     virtual void setLastTypes(const std::string& keyword, const std::string& accessType) = 0;
+    virtual void setLastNote(const std::string& note) = 0;
     virtual int count() const = 0;
     virtual DatatypeRow row(int index) const = 0;
 };
@@ -115,12 +117,13 @@ public:
 class VectorDatatypeList : public DatatypeList {
 public:
     void clear() override { rows.clear(); }
-    void addRow(const std::string& table) override { rows.push_back({table, {}, {}, {}}); }
+    void addRow(const std::string& table) override { rows.push_back({table, {}, {}, {}, {}}); }
     void setLastField(const std::string& f) override { rows.back().field = f; }
     void setLastTypes(const std::string& k, const std::string& t) override {
         rows.back().keyword = k;
         rows.back().accessType = t;
     }
+    void setLastNote(const std::string& n) override { rows.back().note = n; }
     int count() const override { return static_cast<int>(rows.size()); }
     DatatypeRow row(int i) const override { return rows.at(static_cast<size_t>(i)); }
     std::vector<DatatypeRow> rows;

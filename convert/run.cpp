@@ -4,6 +4,7 @@
 
 #include "convert/row_prefetch.h"
 #include "convert/run_state.h"
+#include "convert/datatype.h"
 #include "convert/run_steps.h"
 #include "convert/statements.h"
 #include "db/ado.h"
@@ -28,6 +29,9 @@ bool endsWithNoCase(const std::string& s, const std::string& tail) {
 bool mentionsPassword(const std::string& text) { return asciiLower(text).find("password") != std::string::npos; }
 
 const char* const kTargetField = "\"MDB or ACCDB File:\"";
+const char* const kBinaryLeftOut =
+    "binary field (picture, OLE object or blob) left out with text field types; with Access field types it is "
+    "kept as an OLE Object";
 
 std::string sourceFixHint(bool dbc) {
     return dbc ? "Choose the database container (.dbc) with the \"dbc\" button."
@@ -56,6 +60,9 @@ std::string doneText(const RunSummary& s) {
             "\r\n" + counted(keysLeftOut, "index or relation", "indexes or relations") + " left out; the list follows.";
     if (s.defaultsLeftOut > 0)
         text += "\r\n" + counted(s.defaultsLeftOut, "default value", "default values") + " left out; the list follows.";
+    if (!s.fieldNotes.empty())
+        text += "\r\n" + counted(static_cast<int64_t>(s.fieldNotes.size()), "field", "fields") +
+                " left out or kept in another kind; the list follows.";
     return text;
 }
 
@@ -247,6 +254,12 @@ void ConversionRun::convertTables(State& s) {
     Procedure& p = s.p;
     const int tableCount = s.sourceTables.count();
     readKeys(s);
+    try {
+        if (selection_.fieldTypes == FieldTypes::Access && host_.accessConnection())
+            s.engineType = host_.accessConnection()->EngineType();
+    } catch (...) {
+        s.engineType = 0;  // a closed target: its statements fail in their turn
+    }
     for (int i = tableCount - 1; i >= 0; --i) {
         if (i == tableCount - 1) {
             p(step::ClearPreviewList, [&] { host_.previewList().clear(); });
@@ -312,9 +325,15 @@ bool ConversionRun::convertTable(State& s, const std::string& name, int remainin
     const std::vector<db::FieldInfo> noFields;
     const std::vector<db::FieldInfo>* fields = &noFields;
     p(step::ReadFields, [&] { fields = &need(s.records).fieldInfos(); });
-    const std::vector<std::string> defaults = tableDefaults(s, name, *fields);
-    TableDefinition def =
-        buildTableDefinition(name, *fields, host_.datatypeList(), p, defaults.empty() ? nullptr : &defaults);
+    std::vector<AccessColumn> columns;
+    if (selection_.fieldTypes == FieldTypes::Access) columns = accessColumns(*fields, s.engineType);
+    TableDefinition def = defineTable(s, name, *fields, columns);
+    if (!def.anyColumn) {  // nothing to create: told, and the table is not converted
+        summary_.fieldNotes.push_back(name + ": every field is left out, so the table is not created");
+        p(step::CloseTableRows, [&] { need(s.records).Close(); });
+        ++summary_.tablesNotConverted;
+        return true;
+    }
     s.put(*this, step::CreatePreviewMode, step::CreateToPreview, step::CreateExecute, def.statement);
     translateTags(s, name, *fields);
     ++summary_.tables;
@@ -323,10 +342,8 @@ bool ConversionRun::convertTable(State& s, const std::string& name, int remainin
 
     // The rows. A table without any column has no row to write: its
     // definition was already reported.
-    bool walk = false;
-    if (def.anyColumn)
-        walk = !p.test(step::AnyRow, [&] { return need(s.records).atEnd() || need(s.records).beforeStart(); });
-    if (walk) writeRows(s, name, *fields, std::move(numeric));
+    const bool walk = !p.test(step::AnyRow, [&] { return need(s.records).atEnd() || need(s.records).beforeStart(); });
+    if (walk) writeRows(s, name, *fields, std::move(numeric), columns);
     reportReadNotices(s);
     putTableKeys(s, name);
     p(step::CloseTableRows, [&] { need(s.records).Close(); });
@@ -337,11 +354,46 @@ bool ConversionRun::convertTable(State& s, const std::string& name, int remainin
     return goOn;
 }
 
+TableDefinition ConversionRun::defineTable(State& s, const std::string& name, const std::vector<db::FieldInfo>& fields,
+                                           const std::vector<AccessColumn>& columns) {
+    const std::vector<std::string> defaults = tableDefaults(s, name, fields, columns);
+    const std::vector<std::string>* given = defaults.empty() ? nullptr : &defaults;
+    if (!columns.empty()) {
+        for (size_t j = 0; j < fields.size() && j < columns.size(); ++j)
+            if (columns[j].told) noteField(name, fields[j].name, columns[j].note);
+        return buildAccessDefinition(name, fields, columns, host_.datatypeList(), s.p, given);
+    }
+    for (const db::FieldInfo& f : fields)
+        if (isLeftOut(lowerDataTypeName(static_cast<int16_t>(static_cast<uint16_t>(f.type)))))
+            noteField(name, f.name, kBinaryLeftOut);
+    return buildTableDefinition(name, fields, host_.datatypeList(), s.p, given);
+}
+
+void ConversionRun::noteField(const std::string& table, const std::string& field, const std::string& note) {
+    summary_.fieldNotes.push_back(table + ", field " + field + ": " + note);
+}
+
 void ConversionRun::writeRows(State& s, const std::string& name, const std::vector<db::FieldInfo>& fields,
-                              std::vector<bool> numeric) {
+                              std::vector<bool> numeric, const std::vector<AccessColumn>& columns) {
     Procedure& p = s.p;
     db::Recordset& records = *s.records;
-    RowStatementBuilder rows(name, fields, std::move(numeric), s.settings);
+    RowStatementBuilder rows = columns.empty() ? RowStatementBuilder(name, fields, std::move(numeric), s.settings)
+                                               : RowStatementBuilder(name, fields, columns);
+    struct NoteNulled {
+        ConversionRun& run;
+        const std::string& table;
+        const std::vector<db::FieldInfo>& fields;
+        const RowStatementBuilder& rows;
+        ~NoteNulled() {
+            const std::vector<int64_t>& n = rows.nulledValues();
+            for (size_t c = 0; c < n.size() && c < fields.size(); ++c)
+                if (n[c] > 0)
+                    run.noteField(table, fields[c].name,
+                                  counted(n[c], "value", "values") +
+                                      " Access cannot hold written as NULL (a date before the year 100 or a number "
+                                      "that is not finite)");
+        }
+    } noteNulled{*this, name, fields, rows};
     const int64_t total = records.RecordCountHint();
     int64_t r = 0;
     // A leading-blank check reads the row itself: such tables are read here.
@@ -389,8 +441,7 @@ bool ConversionRun::writePrefetchedRows(State& s, const std::string& name, RowSt
         pumpEvents();
         ++r;
         showRowProgress(s, name, r, total);
-        s.put(*this, step::InsertPreviewMode, step::InsertToPreview, step::InsertExecute, *statement,
-              ahead.prepared());
+        s.put(*this, step::InsertPreviewMode, step::InsertToPreview, step::InsertExecute, *statement, ahead.prepared());
         ++summary_.rows;
     }
     switch (ahead.end()) {
@@ -445,6 +496,11 @@ bool ConversionRun::previewTable(State& s, const std::string& name) {
 void ConversionRun::settlePreview(State& s, const std::string& why) {
     const int n = s.tablesInPreview;
     s.tablesInPreview = 0;
+    // What the fields of tables that never reach Access would have become
+    // is not told.
+    if (n > 0 && !s.flags.sqlExecuted && s.fieldNotesSettled < summary_.fieldNotes.size())
+        summary_.fieldNotes.resize(s.fieldNotesSettled);
+    s.fieldNotesSettled = summary_.fieldNotes.size();
     if (n == 0) return;
     if (s.flags.sqlExecuted) {
         summary_.tablesConverted += n;

@@ -28,6 +28,7 @@ struct FieldInfo;
 namespace tp::convert {
 
 class RowStatementBuilder;
+struct TableDefinition;
 
 // Counts of one run, for the command line's summary line and the end box.
 struct RunSummary {
@@ -45,6 +46,11 @@ struct RunSummary {
     // each ("table, tag NAME: reason", "relation NAME (...): reason").
     std::vector<std::string> keysLeftOut;
     int defaultsLeftOut = 0;  // of those lines, field defaults ("table, field NAME: ...")
+    // The fields left out of the target, kept in another kind of column, or
+    // some of whose values Access cannot hold, with why: one line each
+    // ("table, field NAME: reason"); a table none of whose fields could be
+    // kept ("table: reason").
+    std::vector<std::string> fieldNotes;
     // What became of the tables, as the end of the run tells it.
     int tablesConverted = 0;     // their statements went to the target
     int tablesSkipped = 0;       // No at the overwrite question, or Skip Table
@@ -120,7 +126,12 @@ private:
     bool convertTable(State& s, const std::string& name, int remaining);  // false: stop the run
     int askOverwrite(State& s, const std::string& name, int remaining);
     void writeRows(State& s, const std::string& name, const std::vector<db::FieldInfo>& fields,
-                   std::vector<bool> numeric);
+                   std::vector<bool> numeric, const std::vector<AccessColumn>& columns);
+    // The definition of the table, in the run's field types; notes what it
+    // leaves out or changes.
+    TableDefinition defineTable(State& s, const std::string& name, const std::vector<db::FieldInfo>& fields,
+                                const std::vector<AccessColumn>& columns);
+    void noteField(const std::string& table, const std::string& field, const std::string& note);
     // The rows read ahead; true when the plain loop goes on from the
     // recordset's row.
     bool writePrefetchedRows(State& s, const std::string& name, RowStatementBuilder& rows, int64_t total, int64_t& r);
@@ -134,8 +145,8 @@ private:
     void putTableKeys(State& s, const std::string& table);  // after its rows
     void noteLeftOut(State& s, const std::string& table, const std::string& tag, const std::string& reason);
     // Per field of the table: the literal of its DEFAULT, empty for none.
-    std::vector<std::string> tableDefaults(State& s, const std::string& table,
-                                           const std::vector<db::FieldInfo>& fields);
+    std::vector<std::string> tableDefaults(State& s, const std::string& table, const std::vector<db::FieldInfo>& fields,
+                                           const std::vector<AccessColumn>& columns);
     void putRelations(State& s);                           // after all tables
     bool previewTable(State& s, const std::string& name);  // false: "< Back" or the close box
     void settlePreview(State& s, const std::string& why);

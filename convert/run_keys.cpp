@@ -156,7 +156,8 @@ void ConversionRun::noteLeftOut(State& s, const std::string& table, const std::s
 }
 
 std::vector<std::string> ConversionRun::tableDefaults(State& s, const std::string& table,
-                                                      const std::vector<db::FieldInfo>& fields) {
+                                                      const std::vector<db::FieldInfo>& fields,
+                                                      const std::vector<AccessColumn>& columns) {
     std::vector<std::string> literals;
     if (!s.keys.on) return literals;
     std::unique_ptr<RowStatementBuilder> writer;
@@ -179,7 +180,10 @@ std::vector<std::string> ConversionRun::tableDefaults(State& s, const std::strin
         }
         if (!t.value) continue;
         // The literal the column's INSERTs would write for the value.
-        if (!writer) writer = std::make_unique<RowStatementBuilder>(table, fields, numericFields(fields), s.settings);
+        if (!writer)
+            writer = columns.empty()
+                         ? std::make_unique<RowStatementBuilder>(table, fields, numericFields(fields), s.settings)
+                         : std::make_unique<RowStatementBuilder>(table, fields, columns);
         literals.resize(fields.size());
         literals[static_cast<size_t>(field - fields.begin())] =
             writer->literal(static_cast<size_t>(field - fields.begin()), *t.value);

@@ -66,8 +66,10 @@ struct ConversionRun::State {
     bool tableExecuted = false;          // a statement of the table in work ran on the target
     bool tableToPreview = false;         // a statement of the table in work went to the preview list
     int tablesInPreview = 0;             // tables in the preview list, not executed yet
+    size_t fieldNotesSettled = 0;        // the field notes of tables no preview can take back
     bool tableSkippedInPreview = false;  // the last per-table preview closed with Skip Table
     RunKeys keys;
+    int engineType = 0;  // the target's (Connection::EngineType), read once the target is open
     // The run's table lists: the target's tables (an entry goes when its
     // table is dropped) and the source's, in the provider's order.
     VectorListBox targetTables, sourceTables;

@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "convert/access_types.h"
 #include "db/cursor.h"
 
 namespace tp {
@@ -28,6 +29,8 @@ struct TargetChoice {
 struct RunSelection {
     SourceChoice source;
     TargetChoice target;
+    // Each field in its own Access type, or non-numeric fields as text.
+    convert::FieldTypes fieldTypes = convert::FieldTypes::Access;
 };
 
 }  // namespace tp

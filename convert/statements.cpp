@@ -1,6 +1,9 @@
 #include "convert/statements.h"
 
+#include <algorithm>
 #include <charconv>
+#include <cmath>
+#include <cstdio>
 #include <cstring>
 
 #include "convert/datatype.h"
@@ -57,7 +60,10 @@ TableDefinition buildTableDefinition(const std::string& table, const std::vector
         p(step::FieldName, [&] { fieldName = f.name; });
         std::string_view typeName;
         p(step::FieldTypeName, [&] { typeName = lowerDataTypeName(type16(f.type)); });
-        if (p.test(step::FieldLeftOut, [&] { return isLeftOut(typeName); })) continue;
+        if (p.test(step::FieldLeftOut, [&] { return isLeftOut(typeName); })) {
+            p(step::FieldLeftOut, [&] { datatypes.setLastNote("left out: binary (keep it with Access field types)"); });
+            continue;
+        }
         const TypeRule& rule = typeRuleFor(typeName);
         p(rule.firstStep, [&] {
             d.statement += '[';
@@ -84,12 +90,67 @@ TableDefinition buildTableDefinition(const std::string& table, const std::vector
     return d;
 }
 
+std::vector<AccessColumn> accessColumns(const std::vector<db::FieldInfo>& fields, int engineType) {
+    std::vector<AccessColumn> columns;
+    columns.reserve(fields.size());
+    for (const db::FieldInfo& f : fields) columns.push_back(accessColumn(f, engineType));
+    return columns;
+}
+
+TableDefinition buildAccessDefinition(const std::string& table, const std::vector<db::FieldInfo>& fields,
+                                      const std::vector<AccessColumn>& columns, DatatypeList& datatypes, Procedure& p,
+                                      const std::vector<std::string>* defaults) {
+    TableDefinition d;
+    p(step::DefinitionHead, [&] { d.statement = "CREATE TABLE [" + table + "]("; });
+    p(step::ClearNumericPositions, [&] { d.numeric.assign(fields.size(), false); });
+    for (size_t j = 0; j < fields.size() && j < columns.size(); ++j) {
+        const AccessColumn& c = columns[j];
+        p(step::AddDatatypeRow, [&] { datatypes.addRow(table); });
+        p(step::SetDatatypeField, [&] { datatypes.setLastField(fields[j].name); });
+        p(step::YieldPerField, [&] { pumpEvents(); });
+        p(step::OtherColumn, [&] {
+            d.statement += '[';
+            d.statement += fields[j].name;
+            d.statement += "] ";
+            d.statement += c.type;
+            if (defaults && j < defaults->size() && !(*defaults)[j].empty()) {
+                d.statement += " DEFAULT ";
+                d.statement += (*defaults)[j];
+            }
+            d.statement += ',';
+        });
+        p(step::OtherColumn + 2, [&] {
+            datatypes.setLastTypes(c.sourceType, c.type);
+            if (!c.note.empty()) datatypes.setLastNote(c.note);
+        });
+        d.anyColumn = true;
+    }
+    p(step::DropLastComma, [&] {
+        if (!d.statement.empty()) d.statement.pop_back();
+    });
+    p(step::CloseColumnList, [&] { d.statement += ");"; });
+    return d;
+}
+
+RowStatementBuilder::RowStatementBuilder(const std::string& table, const std::vector<db::FieldInfo>& fields,
+                                         const std::vector<AccessColumn>& columns)
+    : prefix_("INSERT INTO [" + table + "] VALUES("), settings_(RegionalSettings::unitedStates()) {
+    columns_.reserve(fields.size());
+    for (size_t c = 0; c < fields.size(); ++c)
+        columns_.push_back(
+            {Writing::Typed, type16(fields[c].type), c < columns.size() ? columns[c].form : ValueForm::Text});
+    nulled_.assign(fields.size(), 0);
+    stmt_.reserve(256);
+    plainNumbers_ = true;
+}
+
 RowStatementBuilder::RowStatementBuilder(const std::string& table, const std::vector<db::FieldInfo>& fields,
                                          std::vector<bool> numeric, const RegionalSettings& settings)
     : prefix_("INSERT INTO [" + table + "] VALUES("), settings_(settings) {
     numeric.resize(fields.size(), false);
     for (bool n : numeric) tableHasNumeric_ = tableHasNumeric_ || n;
     columns_.reserve(fields.size());
+    nulled_.assign(fields.size(), 0);
     for (size_t c = 0; c < fields.size(); ++c) {
         // The type name is the same for every row: work it out once.
         const int16_t type = type16(fields[c].type);
@@ -290,6 +351,148 @@ void RowStatementBuilder::writeOtherCase(std::string_view v) {
     stmt_ += "', ";
 }
 
+// Text in quotes, quotes doubled; each line break as Chr(13) or Chr(10)
+// joined by & ('a' & Chr(13) & Chr(10) & 'b'), so that the statement stays
+// on one line and the text keeps every character.
+void RowStatementBuilder::writeTypedText(std::string_view v) {
+    stmt_ += '\'';
+    bool open = true;
+    size_t from = 0;
+    for (size_t i = 0; i < v.size(); ++i) {
+        const char c = v[i];
+        if (c != '\r' && c != '\n') {
+            if (!open) {
+                stmt_ += " & '";
+                open = true;
+                from = i;
+            }
+            continue;
+        }
+        if (open) {
+            appendCleaned(stmt_, v.substr(from, i - from));
+            stmt_ += '\'';
+            open = false;
+        }
+        stmt_ += c == '\r' ? " & Chr(13)" : " & Chr(10)";
+        from = i + 1;
+    }
+    if (open) {
+        appendCleaned(stmt_, v.substr(from));
+        stmt_ += '\'';
+    }
+    stmt_ += ", ";
+}
+
+void RowStatementBuilder::writeBytes(const db::Bytes& b) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    if (b.empty()) return writeNull();
+    const size_t at = stmt_.size();
+    stmt_.resize(at + 2 + 2 * b.size() + 2);
+    char* o = stmt_.data() + at;
+    *o++ = '0';
+    *o++ = 'x';
+    for (const uint8_t x : b) {
+        *o++ = kHex[x >> 4];
+        *o++ = kHex[x & 15];
+    }
+    *o++ = ',';
+    *o++ = ' ';
+}
+
+// #yyyy-mm-dd# or #yyyy-mm-dd hh:nn:ss#; false for a date Access cannot
+// hold (before the year 100).
+bool RowStatementBuilder::writeTypedDate(const db::Value& value, bool withTime) {
+    const db::DateTime dt = value.kind() == db::Kind::Date ? db::DateTime{value.date()} : value.dateTime();
+    if (dt.date.year < 100 || dt.date.year > 9999) return false;
+    char buf[40];
+    const int n = withTime
+                      ? std::snprintf(buf, sizeof buf, "#%04d-%02d-%02d %02d:%02d:%02d#, ", dt.date.year, dt.date.month,
+                                      dt.date.day, dt.hour, dt.minute, dt.second)
+                      : std::snprintf(buf, sizeof buf, "#%04d-%02d-%02d#, ", dt.date.year, dt.date.month, dt.date.day);
+    stmt_.append(buf, size_t(n));
+    return true;
+}
+
+void RowStatementBuilder::writeTypedValue(size_t c, const Column& col, const db::Value& value) {
+    using db::Kind;
+    auto nulled = [&] {
+        ++nulled_[c];
+        writeNull();
+    };
+    char buf[64];
+    switch (col.form) {
+    case ValueForm::TrimmedText:
+    case ValueForm::Text:
+    case ValueForm::Memo: {
+        std::string_view v;
+        if (value.kind() == Kind::Text) {
+            v = value.text();
+        } else {
+            v_.clear();
+            appendValueText(v_, value, col.type, settings_);
+            v = v_;
+        }
+        if (col.form == ValueForm::TrimmedText)
+            while (!v.empty() && (v.back() == ' ' || v.back() == '\0')) v.remove_suffix(1);
+        if (v.empty() && col.form == ValueForm::Memo) return writeNull();
+        return writeTypedText(v);
+    }
+    case ValueForm::Bytes:
+        if (value.kind() == Kind::Binary) return writeBytes(value.bytes());
+        if (value.kind() == Kind::Text) return writeBytes(db::Bytes(value.text().begin(), value.text().end()));
+        break;
+    case ValueForm::Date:
+    case ValueForm::DateTime:
+        if (value.kind() == Kind::Date || value.kind() == Kind::DateTime) {
+            if (!writeTypedDate(value, col.form == ValueForm::DateTime)) nulled();
+            return;
+        }
+        break;
+    case ValueForm::YesNo:
+        if (value.kind() == Kind::Bool) return void(stmt_ += value.boolean() ? "True, " : "False, ");
+        break;
+    case ValueForm::LogicalNumber:
+        if (value.kind() == Kind::Bool) return void(stmt_ += value.boolean() ? "-1, " : "0, ");
+        break;
+    case ValueForm::Currency:
+        if (value.kind() == Kind::Currency) {
+            char* o = putCurrencyNumber(buf, value.currency(), '.');
+            // four places, as Currency keeps them
+            const char* point = std::find(buf, o, '.');
+            const ptrdiff_t places = point == o ? 0 : o - point - 1;
+            if (point == o) *o++ = '.';
+            for (ptrdiff_t i = places; i < 4; ++i) *o++ = '0';
+            stmt_.append(buf, o);
+            stmt_ += ", ";
+            return;
+        }
+        break;
+    case ValueForm::Number:
+    case ValueForm::Double: break;
+    }
+    // Numbers, and any value of another kind than its column's.
+    switch (value.kind()) {
+    case Kind::Int: stmt_.append(buf, std::to_chars(buf, buf + sizeof buf, value.integer()).ptr); break;
+    case Kind::Decimal: stmt_ += value.decimal().text; break;
+    case Kind::Currency: stmt_.append(buf, putCurrencyNumber(buf, value.currency(), '.')); break;
+    case Kind::Double:
+        if (!std::isfinite(value.real())) return nulled();
+        stmt_.append(buf, std::to_chars(buf, buf + sizeof buf, value.real()).ptr);
+        break;
+    case Kind::Bool: stmt_ += value.boolean() ? "True" : "False"; break;
+    case Kind::Binary: return writeBytes(value.bytes());
+    case Kind::Date:
+    case Kind::DateTime:
+        if (!writeTypedDate(value, true)) nulled();
+        return;
+    default:
+        v_.clear();
+        appendValueText(v_, value, col.type, settings_);
+        return writeTypedText(v_);
+    }
+    stmt_ += ", ";
+}
+
 void RowStatementBuilder::writeValue(const Column& col, const db::Value& value) {
     if (value.isNull()) {
         writeNull();
@@ -323,6 +526,7 @@ void RowStatementBuilder::writeValue(const Column& col, const db::Value& value) 
         return;
     case Writing::NumericCase: writeNumericCase(v); return;
     case Writing::OtherCase: writeOtherCase(v); return;
+    case Writing::Typed: return;  // written by writeTypedValue
     }
     // clang-format on
 }
@@ -331,7 +535,8 @@ std::string RowStatementBuilder::literal(size_t c, const db::Value& value) {
     if (c >= columns_.size() || columns_[c].writing == Writing::LeftOut) return {};
     stmt_.clear();
     first_ = true;
-    writeValue(columns_[c], value);
+    if (columns_[c].writing == Writing::Typed && !value.isNull()) writeTypedValue(c, columns_[c], value);
+    else writeValue(columns_[c], value);
     if (stmt_.size() >= 2 && stmt_.compare(stmt_.size() - 2, 2, ", ") == 0) stmt_.resize(stmt_.size() - 2);
     std::string out = stmt_ == "NULL" ? std::string() : stmt_;
     stmt_.clear();
@@ -354,7 +559,10 @@ const std::string& RowStatementBuilder::build(const std::vector<db::Value>& row,
             });
             continue;
         }
-        p(step::WriteValue, [&] { writeValue(col, row[c]); });
+        p(step::WriteValue, [&] {
+            if (col.writing == Writing::Typed && !row[c].isNull()) writeTypedValue(c, col, row[c]);
+            else writeValue(col, row[c]);
+        });
         first_ = false;
     }
     p(step::DropLastValueComma, [&] { stmt_.erase(stmt_.size() >= 2 ? stmt_.size() - 2 : 0); });

@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "convert/access_types.h"
 #include "convert/host.h"
 #include "convert/regional.h"
 #include "db/ado.h"
@@ -33,6 +34,15 @@ struct TableDefinition {
     bool anyColumn = false;     // false when every field was left out
 };
 
+// With the Access field types: the columns of the fields (accessColumns),
+// and one datatype row per field with the field's source type, its column
+// type and the note of what the column does not keep.
+TableDefinition buildAccessDefinition(const std::string& table, const std::vector<db::FieldInfo>& fields,
+                                      const std::vector<AccessColumn>& columns, DatatypeList& datatypes, Procedure& p,
+                                      const std::vector<std::string>* defaults = nullptr);
+// Per field, its Access column in a target of the engine type given.
+std::vector<AccessColumn> accessColumns(const std::vector<db::FieldInfo>& fields, int engineType);
+
 // Builds the definition, adding one datatype row per field. Failing steps
 // are reported through p with their statement numbers. defaults, when
 // given, holds per field the literal of its DEFAULT (empty for none).
@@ -49,6 +59,9 @@ class RowStatementBuilder {
 public:
     RowStatementBuilder(const std::string& table, const std::vector<db::FieldInfo>& fields, std::vector<bool> numeric,
                         const RegionalSettings& settings);
+    // With the Access field types: each value written in its column's form.
+    RowStatementBuilder(const std::string& table, const std::vector<db::FieldInfo>& fields,
+                        const std::vector<AccessColumn>& columns);
     // Builds the statement of one row (one value per field).
     const std::string& build(const std::vector<db::Value>& row, Procedure& p);
     const std::string& statement() const { return stmt_; }
@@ -65,13 +78,22 @@ public:
     // Whether build() yields to the event loop per field (not on a thread
     // that reads ahead of the windows' own).
     void setYields(bool on) { yields_ = on; }
+    // Per field: the values written as NULL because Access cannot hold them
+    // (a date before the year 100, a double that is no number), since the
+    // builder was made.
+    const std::vector<int64_t>& nulledValues() const { return nulled_; }
 
 private:
-    enum class Writing : uint8_t { LeftOut, Text, NumericCase, OtherCase };
+    enum class Writing : uint8_t { LeftOut, Text, NumericCase, OtherCase, Typed };
     struct Column {
         Writing writing;
         int16_t type;
+        ValueForm form = ValueForm::Text;  // Typed
     };
+    void writeTypedValue(size_t c, const Column& col, const db::Value& value);
+    void writeTypedText(std::string_view text);
+    void writeBytes(const db::Bytes& bytes);
+    bool writeTypedDate(const db::Value& value, bool withTime);
     void writeValue(const Column& col, const db::Value& value);
     void writeDate(const db::Value& value);        // a date of an OtherCase column
     void writeNumericCase(std::string_view text);  // a value text of a NumericCase column
@@ -89,6 +111,7 @@ private:
     bool yields_ = true;
     // Which shortcuts give the general path's text under the settings.
     bool plainNumbers_ = false;  // decimal point or comma, no look-alike group separator
+    std::vector<int64_t> nulled_;
 };
 
 }  // namespace tp::convert

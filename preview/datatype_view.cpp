@@ -94,6 +94,13 @@ void DatatypeView::load() {
     // header is cut.
     for (int k = 0; k < 4; ++k)
         p(120 + 2 * k, [&] { list->setColumnWidth(k, std::max(kColumnWidthPx, list->header()->sectionSizeHint(k))); });
+    // What a column does not keep of its field, or why it is another kind
+    // (the list scrolls to it; each note is its cell's tool tip too).
+    p(128, [&] {
+        list->setColumnCount(5);
+        list->headerItem()->setText(4, QStringLiteral("Note"));
+    });
+    p(130, [&] { list->setColumnWidth(4, 4 * kColumnWidthPx); });
 }
 
 void DatatypeView::unload() {
@@ -147,13 +154,25 @@ void DatatypeView::setLastTypes(const std::string& keyword, const std::string& a
     item->setText(3, QString::fromStdString(accessType));
 }
 
+void DatatypeView::setLastNote(const std::string& note) {
+    ensureLoaded();
+    const int n = list->topLevelItemCount();
+    if (n == 0) throw std::out_of_range("Index out of bounds");
+    QTreeWidgetItem* item = list->topLevelItem(n - 1);
+    // The note's column lies past the window's width: every cell of the
+    // row shows it on hovering.
+    const QString text = QString::fromStdString(note);
+    item->setText(4, text);
+    for (int k = 0; k < list->columnCount(); ++k) item->setToolTip(k, text);
+}
+
 int DatatypeView::rowCount() const { return list->topLevelItemCount(); }
 
 convert::DatatypeRow DatatypeView::row(int index) const {
     const QTreeWidgetItem* item = list->topLevelItem(index);
     if (!item) throw std::out_of_range("Index out of bounds");
     return {item->text(0).toStdString(), item->text(1).toStdString(), item->text(2).toStdString(),
-            item->text(3).toStdString()};
+            item->text(3).toStdString(), item->text(4).toStdString()};
 }
 
 }  // namespace tp::preview

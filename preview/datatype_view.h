@@ -34,6 +34,7 @@ public:
     void addRow(const std::string& table);
     void setLastField(const std::string& field);
     void setLastTypes(const std::string& keyword, const std::string& accessType);
+    void setLastNote(const std::string& note);
     int rowCount() const;
     convert::DatatypeRow row(int index) const;
 

@@ -31,6 +31,7 @@ public:
     void setLastTypes(const std::string& keyword, const std::string& accessType) override {
         w_.datatypeView().setLastTypes(keyword, accessType);
     }
+    void setLastNote(const std::string& note) override { w_.datatypeView().setLastNote(note); }
     int count() const override {
         DatatypeView& f = w_.datatypeView();
         f.ensureLoaded();

@@ -44,7 +44,7 @@ struct FakeTarget {
     std::vector<std::string> executed;
     std::function<bool(const std::string&)> reject;
     int opens = 0, closes = 0;
-    int preparedRuns = 0;  // statements that came prepared
+    int preparedRuns = 0;                              // statements that came prepared
     std::vector<std::vector<Value>> relationshipRows;  // FK_NAME, PK_TABLE_NAME, FK_TABLE_NAME
 };
 
@@ -200,7 +200,8 @@ protected:
         g_source = &source;
         g_target = &target;
         selection.target.path = dir.file("target.mdb");
-        tp::test::writeFile(selection.target.path, "");  // exists
+        tp::test::writeFile(selection.target.path, "");        // exists
+        selection.fieldTypes = tp::convert::FieldTypes::Text;  // the statements as text columns take them
     }
     void TearDown() override {
         tp::setEventPump(nullptr);

@@ -79,6 +79,11 @@ bool shows(const std::vector<tp::test::RecordingBoxes::Shown>& boxes, const std:
     return false;
 }
 
+// The samples' two logical fields that allow NULL become numbers: the end
+// of a whole run says so, then lists them.
+const char* const kSamplesDone =
+    "Done.\r\n\r\n4 tables converted.\r\n2 fields left out or kept in another kind; the list follows.";
+
 TEST_F(PreviewRepair, PerFileBreakExecuteRepairExecuteGivesEveryTableOnceAndWhole) {
     form->findChild<QRadioButton*>("Option1")->setChecked(true);
     startConverting({[this](SqlPreviewWindow& f) {
@@ -87,7 +92,7 @@ TEST_F(PreviewRepair, PerFileBreakExecuteRepairExecuteGivesEveryTableOnceAndWhol
     }});
     EXPECT_EQ(repaired, 1);
     EXPECT_TRUE(shows(boxes->shown, "Error found."));
-    EXPECT_EQ(boxes->shown.back().text, "Done.\r\n\r\n4 tables converted.");
+    EXPECT_TRUE(shows(boxes->shown, kSamplesDone));
     EXPECT_EQ(targetTables(), whole());
 }
 
@@ -101,7 +106,7 @@ TEST_F(PreviewRepair, PerTableBreakExecuteRepairExecuteGivesEveryTableOnceAndWho
         });
     startConverting(std::move(script));
     EXPECT_EQ(repaired, 1);
-    EXPECT_EQ(boxes->shown.back().text, "Done.\r\n\r\n4 tables converted.");
+    EXPECT_TRUE(shows(boxes->shown, kSamplesDone));
     EXPECT_EQ(targetTables(), whole());
 }
 

@@ -270,9 +270,9 @@ TEST_F(SelectionTest, AdvancedOptionsLayoutAndNames) {
     DbcOptionsDialog f6(*form, form.get());
     f6.load();
     // The window is taller than the classic 1635 twips by the group of the
-    // tables' code page and the keys' check box below the buttons; the
-    // classic controls keep their places.
-    EXPECT_EQ(f6.size(), QSize(tp::app::twips(8040), tp::app::twips(3585)));
+    // tables' code page and the check boxes of keys and field types below
+    // the buttons; the classic controls keep their places.
+    EXPECT_EQ(f6.size(), QSize(tp::app::twips(8040), tp::app::twips(3885)));
     EXPECT_EQ(field(&f6, "Text1")->accessibleName(), "DBC File:");
     for (const char* b : {"PushButton1", "PushButton2", "PushButton5"})
         EXPECT_NE(f6.findChild<QPushButton*>(b), nullptr) << b;

@@ -333,14 +333,14 @@ TEST_F(WindowsInUse, TabFollowsTheLayoutInEveryWindow) {
         waitPastOpening();
         QWidget* w = QApplication::activeModalWidget();
         auto* path = w->findChild<QLineEdit*>("Text1");
-        options = tabOrder(path, 7);  // the code page's Check2 is off while the choice is automatic
+        options = tabOrder(path, 8);  // the code page's Check2 is off while the choice is automatic
         path->setFocus();
         path->setText("/data/main.dbc");
         QTest::keyClick(path, Qt::Key_Return);
     });
     child<QPushButton>("PushButton12")->click();
     EXPECT_EQ(options, (std::vector<std::string>{"Text1", "PushButton5", "PushButton1", "PushButton2", "Combo1",
-                                                 "CheckKeys", "Text1"}));
+                                                 "CheckKeys", "CheckTypes", "Text1"}));
     EXPECT_TRUE(form->useDbcSource);
     EXPECT_EQ(form->dbcPath, "/data/main.dbc");
 

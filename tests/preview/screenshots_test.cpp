@@ -54,6 +54,7 @@ TEST(Screenshots, PreviewWindows) {
         types.setLastField(f[0]);
         if (*f[1]) types.setLastTypes(f[1], f[2]);
     }
+    types.setLastNote("General field: the OLE object's bytes are kept as FoxPro stores them");
 
     windows.setTableName("customer");
     preview::SqlPreviewWindow& form = windows.sqlPreview();

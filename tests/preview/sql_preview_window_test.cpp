@@ -629,7 +629,7 @@ TEST_F(PointerTest, HandCursorFileIsLoadedAndABrokenOneIsReportedWhileLoadingGoe
     EXPECT_EQ(boxes.shown[1].title, "Application Error");
     // The steps after the failing one still ran.
     EXPECT_EQ(f.statements().headerData(0, Qt::Horizontal, Qt::DisplayRole).toString(), "SQL Preview");
-    EXPECT_EQ(windows.datatypeView().list->columnCount(), 4);
+    EXPECT_EQ(windows.datatypeView().list->columnCount(), 5);
     EXPECT_EQ(windows.datatypeList().count(), 1);
 }
 
