@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
-#include <cstdio>
 #include <cstring>
 
 #include "convert/datatype.h"
@@ -404,12 +403,29 @@ void RowStatementBuilder::writeBytes(const db::Bytes& b) {
 bool RowStatementBuilder::writeTypedDate(const db::Value& value, bool withTime) {
     const db::DateTime dt = value.kind() == db::Kind::Date ? db::DateTime{value.date()} : value.dateTime();
     if (dt.date.year < 100 || dt.date.year > 9999) return false;
-    char buf[40];
-    const int n = withTime
-                      ? std::snprintf(buf, sizeof buf, "#%04d-%02d-%02d %02d:%02d:%02d#, ", dt.date.year, dt.date.month,
-                                      dt.date.day, dt.hour, dt.minute, dt.second)
-                      : std::snprintf(buf, sizeof buf, "#%04d-%02d-%02d#, ", dt.date.year, dt.date.month, dt.date.day);
-    stmt_.append(buf, size_t(n));
+    char buf[32];
+    char* o = buf;
+    auto two = [&o](int v) {
+        *o++ = char('0' + v / 10 % 10);
+        *o++ = char('0' + v % 10);
+    };
+    *o++ = '#';
+    two(dt.date.year / 100);
+    two(dt.date.year);
+    *o++ = '-';
+    two(dt.date.month);
+    *o++ = '-';
+    two(dt.date.day);
+    if (withTime) {
+        *o++ = ' ';
+        two(dt.hour);
+        *o++ = ':';
+        two(dt.minute);
+        *o++ = ':';
+        two(dt.second);
+    }
+    stmt_.append(buf, o);
+    stmt_ += "#, ";
     return true;
 }
 

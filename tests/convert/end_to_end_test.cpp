@@ -450,6 +450,8 @@ protected:
             const json back = parseOrFail(mdbReaderDump(target), "mdb-reader " + target);
             if (source.is_null() || back.is_null()) continue;
             compareTables(source, back, s.dbc, s.path, n, model);
+            const CommandResult check = runCommand({tallyportExe(), "check", target});
+            EXPECT_EQ(check.out, "ok\n") << check.out << check.err;
             for (const auto& t : keptTables) {
                 bool there = false;
                 for (const auto& tt : back.at("tables")) there = there || tt.at("name") == t;
