@@ -429,77 +429,86 @@ bool RowStatementBuilder::writeTypedDate(const db::Value& value, bool withTime) 
     return true;
 }
 
+void RowStatementBuilder::writeTypedString(const Column& col, const db::Value& value) {
+    std::string_view v;
+    if (value.kind() == db::Kind::Text) {
+        v = value.text();
+    } else {
+        v_.clear();
+        appendValueText(v_, value, col.type, settings_);
+        v = v_;
+    }
+    if (col.form == ValueForm::TrimmedText)
+        while (!v.empty() && (v.back() == ' ' || v.back() == '\0')) v.remove_suffix(1);
+    if (v.empty() && col.form == ValueForm::Memo) return writeNull();
+    writeTypedText(v);
+}
+
+// Four places, as Currency keeps them.
+void RowStatementBuilder::writeCurrency(const db::Value& value) {
+    char buf[64];
+    char* o = putCurrencyNumber(buf, value.currency(), '.');
+    const char* point = std::find(buf, o, '.');
+    const ptrdiff_t places = point == o ? 0 : o - point - 1;
+    if (point == o) *o++ = '.';
+    for (ptrdiff_t i = places; i < 4; ++i) *o++ = '0';
+    stmt_.append(buf, o);
+    stmt_ += ", ";
+}
+
+// A value in its column's own form; false when it is of another kind.
+bool RowStatementBuilder::writeInForm(size_t c, const Column& col, const db::Value& value) {
+    using db::Kind;
+    const Kind kind = value.kind();
+    // clang-format off
+    switch (col.form) {
+    case ValueForm::TrimmedText: case ValueForm::Text: case ValueForm::Memo: writeTypedString(col, value); return true;
+    case ValueForm::Bytes:
+        if (kind == Kind::Binary) writeBytes(value.bytes());
+        else if (kind == Kind::Text) writeBytes(db::Bytes(value.text().begin(), value.text().end()));
+        return kind == Kind::Binary || kind == Kind::Text;
+    case ValueForm::Date: case ValueForm::DateTime:
+        if (kind != Kind::Date && kind != Kind::DateTime) return false;
+        if (!writeTypedDate(value, col.form == ValueForm::DateTime)) writeNulled(c);
+        return true;
+    case ValueForm::YesNo:
+        if (kind == Kind::Bool) stmt_ += value.boolean() ? "True, " : "False, ";
+        return kind == Kind::Bool;
+    case ValueForm::LogicalNumber:
+        if (kind == Kind::Bool) stmt_ += value.boolean() ? "-1, " : "0, ";
+        return kind == Kind::Bool;
+    case ValueForm::Currency:
+        if (kind == Kind::Currency) writeCurrency(value);
+        return kind == Kind::Currency;
+    case ValueForm::Number: case ValueForm::Double: return false;
+    }
+    // clang-format on
+    return false;
+}
+
+void RowStatementBuilder::writeNulled(size_t c) {
+    ++nulled_[c];
+    writeNull();
+}
+
 void RowStatementBuilder::writeTypedValue(size_t c, const Column& col, const db::Value& value) {
     using db::Kind;
-    auto nulled = [&] {
-        ++nulled_[c];
-        writeNull();
-    };
-    char buf[64];
-    switch (col.form) {
-    case ValueForm::TrimmedText:
-    case ValueForm::Text:
-    case ValueForm::Memo: {
-        std::string_view v;
-        if (value.kind() == Kind::Text) {
-            v = value.text();
-        } else {
-            v_.clear();
-            appendValueText(v_, value, col.type, settings_);
-            v = v_;
-        }
-        if (col.form == ValueForm::TrimmedText)
-            while (!v.empty() && (v.back() == ' ' || v.back() == '\0')) v.remove_suffix(1);
-        if (v.empty() && col.form == ValueForm::Memo) return writeNull();
-        return writeTypedText(v);
-    }
-    case ValueForm::Bytes:
-        if (value.kind() == Kind::Binary) return writeBytes(value.bytes());
-        if (value.kind() == Kind::Text) return writeBytes(db::Bytes(value.text().begin(), value.text().end()));
-        break;
-    case ValueForm::Date:
-    case ValueForm::DateTime:
-        if (value.kind() == Kind::Date || value.kind() == Kind::DateTime) {
-            if (!writeTypedDate(value, col.form == ValueForm::DateTime)) nulled();
-            return;
-        }
-        break;
-    case ValueForm::YesNo:
-        if (value.kind() == Kind::Bool) return void(stmt_ += value.boolean() ? "True, " : "False, ");
-        break;
-    case ValueForm::LogicalNumber:
-        if (value.kind() == Kind::Bool) return void(stmt_ += value.boolean() ? "-1, " : "0, ");
-        break;
-    case ValueForm::Currency:
-        if (value.kind() == Kind::Currency) {
-            char* o = putCurrencyNumber(buf, value.currency(), '.');
-            // four places, as Currency keeps them
-            const char* point = std::find(buf, o, '.');
-            const ptrdiff_t places = point == o ? 0 : o - point - 1;
-            if (point == o) *o++ = '.';
-            for (ptrdiff_t i = places; i < 4; ++i) *o++ = '0';
-            stmt_.append(buf, o);
-            stmt_ += ", ";
-            return;
-        }
-        break;
-    case ValueForm::Number:
-    case ValueForm::Double: break;
-    }
+    if (writeInForm(c, col, value)) return;
     // Numbers, and any value of another kind than its column's.
+    char buf[64];
     switch (value.kind()) {
     case Kind::Int: stmt_.append(buf, std::to_chars(buf, buf + sizeof buf, value.integer()).ptr); break;
     case Kind::Decimal: stmt_ += value.decimal().text; break;
     case Kind::Currency: stmt_.append(buf, putCurrencyNumber(buf, value.currency(), '.')); break;
     case Kind::Double:
-        if (!std::isfinite(value.real())) return nulled();
+        if (!std::isfinite(value.real())) return writeNulled(c);
         stmt_.append(buf, std::to_chars(buf, buf + sizeof buf, value.real()).ptr);
         break;
     case Kind::Bool: stmt_ += value.boolean() ? "True" : "False"; break;
     case Kind::Binary: return writeBytes(value.bytes());
     case Kind::Date:
     case Kind::DateTime:
-        if (!writeTypedDate(value, true)) nulled();
+        if (!writeTypedDate(value, true)) writeNulled(c);
         return;
     default:
         v_.clear();

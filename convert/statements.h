@@ -91,6 +91,10 @@ private:
         ValueForm form = ValueForm::Text;  // Typed
     };
     void writeTypedValue(size_t c, const Column& col, const db::Value& value);
+    bool writeInForm(size_t c, const Column& col, const db::Value& value);
+    void writeTypedString(const Column& col, const db::Value& value);
+    void writeCurrency(const db::Value& value);
+    void writeNulled(size_t c);  // NULL for a value Access cannot hold, counted
     void writeTypedText(std::string_view text);
     void writeBytes(const db::Bytes& bytes);
     bool writeTypedDate(const db::Value& value, bool withTime);
