@@ -65,7 +65,7 @@ AccessColumn numericColumn(const db::FieldInfo& f, int engineType) {
     if (p <= 15)
         return shown(column("DOUBLE", ValueForm::Number),
                      "Access 97 has no Decimal: a Double holds every value exactly");
-    if (s <= 4 && p - s <= 15)
+    if (s <= 4 && p - s - (s > 0 ? 1 : 0) <= 15)  // the point takes one of the width
         return shown(column("CURRENCY", ValueForm::Number),
                      "Access 97 has no Decimal: Currency holds every value exactly");
     return told(column("DOUBLE", ValueForm::Number),

@@ -392,6 +392,13 @@ void ConversionRun::writeRows(State& s, const std::string& name, const std::vect
                                   counted(n[c], "value", "values") +
                                       " Access cannot hold written as NULL (a date before the year 100 or a number "
                                       "that is not finite)");
+            const std::vector<int64_t>& cut = rows.cutValues();
+            for (size_t c = 0; c < cut.size() && c < fields.size(); ++c)
+                if (cut[c] > 0)
+                    run.noteField(table, fields[c].name,
+                                  counted(cut[c], "value", "values") +
+                                      " with a fraction of a second written to the second (Access's date literal "
+                                      "holds whole seconds)");
         }
     } noteNulled{*this, name, fields, rows};
     const int64_t total = records.RecordCountHint();

@@ -27,6 +27,20 @@ constexpr TypeRule kRules[] = {
 // The run reads a field's type as a 16-bit number.
 int16_t type16(int type) { return static_cast<int16_t>(static_cast<uint16_t>(type)); }
 
+// "[name] type[ DEFAULT literal]," of a CREATE TABLE column list.
+void appendColumn(std::string& statement, const std::string& name, std::string_view type,
+                  const std::vector<std::string>* defaults, size_t j) {
+    statement += '[';
+    statement += name;
+    statement += "] ";
+    statement += type;
+    if (defaults && j < defaults->size() && !(*defaults)[j].empty()) {
+        statement += " DEFAULT ";
+        statement += (*defaults)[j];
+    }
+    statement += ',';
+}
+
 }  // namespace
 
 const TypeRule& typeRuleFor(std::string_view lowerTypeName) {
@@ -64,17 +78,7 @@ TableDefinition buildTableDefinition(const std::string& table, const std::vector
             continue;
         }
         const TypeRule& rule = typeRuleFor(typeName);
-        p(rule.firstStep, [&] {
-            d.statement += '[';
-            d.statement += fieldName;
-            d.statement += "] ";
-            d.statement += rule.columnType;
-            if (defaults && j < defaults->size() && !(*defaults)[j].empty()) {
-                d.statement += " DEFAULT ";
-                d.statement += (*defaults)[j];
-            }
-            d.statement += ',';
-        });
+        p(rule.firstStep, [&] { appendColumn(d.statement, fieldName, rule.columnType, defaults, j); });
         p(rule.firstStep + 2, [&] { datatypes.setLastTypes(std::string(rule.keyword), std::string(rule.accessType)); });
         if (rule.numeric)
             p(rule.firstStep + 4, [&] {
@@ -107,17 +111,7 @@ TableDefinition buildAccessDefinition(const std::string& table, const std::vecto
         p(step::AddDatatypeRow, [&] { datatypes.addRow(table); });
         p(step::SetDatatypeField, [&] { datatypes.setLastField(fields[j].name); });
         p(step::YieldPerField, [&] { pumpEvents(); });
-        p(step::OtherColumn, [&] {
-            d.statement += '[';
-            d.statement += fields[j].name;
-            d.statement += "] ";
-            d.statement += c.type;
-            if (defaults && j < defaults->size() && !(*defaults)[j].empty()) {
-                d.statement += " DEFAULT ";
-                d.statement += (*defaults)[j];
-            }
-            d.statement += ',';
-        });
+        p(step::OtherColumn, [&] { appendColumn(d.statement, fields[j].name, c.type, defaults, j); });
         p(step::OtherColumn + 2, [&] {
             datatypes.setLastTypes(c.sourceType, c.type);
             if (!c.note.empty()) datatypes.setLastNote(c.note);
@@ -139,6 +133,7 @@ RowStatementBuilder::RowStatementBuilder(const std::string& table, const std::ve
         columns_.push_back(
             {Writing::Typed, type16(fields[c].type), c < columns.size() ? columns[c].form : ValueForm::Text});
     nulled_.assign(fields.size(), 0);
+    cut_.assign(fields.size(), 0);
     stmt_.reserve(256);
     plainNumbers_ = true;
 }
@@ -150,6 +145,7 @@ RowStatementBuilder::RowStatementBuilder(const std::string& table, const std::ve
     for (bool n : numeric) tableHasNumeric_ = tableHasNumeric_ || n;
     columns_.reserve(fields.size());
     nulled_.assign(fields.size(), 0);
+    cut_.assign(fields.size(), 0);
     for (size_t c = 0; c < fields.size(); ++c) {
         // The type name is the same for every row: work it out once.
         const int16_t type = type16(fields[c].type);
@@ -400,7 +396,7 @@ void RowStatementBuilder::writeBytes(const db::Bytes& b) {
 
 // #yyyy-mm-dd# or #yyyy-mm-dd hh:nn:ss#; false for a date Access cannot
 // hold (before the year 100).
-bool RowStatementBuilder::writeTypedDate(const db::Value& value, bool withTime) {
+bool RowStatementBuilder::writeTypedDate(size_t c, const db::Value& value, bool withTime) {
     const db::DateTime dt = value.kind() == db::Kind::Date ? db::DateTime{value.date()} : value.dateTime();
     if (dt.date.year < 100 || dt.date.year > 9999) return false;
     char buf[32];
@@ -417,6 +413,7 @@ bool RowStatementBuilder::writeTypedDate(const db::Value& value, bool withTime) 
     *o++ = '-';
     two(dt.date.day);
     if (withTime) {
+        if (dt.millisecond != 0) ++cut_[c];
         *o++ = ' ';
         two(dt.hour);
         *o++ = ':';
@@ -469,7 +466,7 @@ bool RowStatementBuilder::writeInForm(size_t c, const Column& col, const db::Val
         return kind == Kind::Binary || kind == Kind::Text;
     case ValueForm::Date: case ValueForm::DateTime:
         if (kind != Kind::Date && kind != Kind::DateTime) return false;
-        if (!writeTypedDate(value, col.form == ValueForm::DateTime)) writeNulled(c);
+        if (!writeTypedDate(c, value, col.form == ValueForm::DateTime)) writeNulled(c);
         return true;
     case ValueForm::YesNo:
         if (kind == Kind::Bool) stmt_ += value.boolean() ? "True, " : "False, ";
@@ -508,7 +505,7 @@ void RowStatementBuilder::writeTypedValue(size_t c, const Column& col, const db:
     case Kind::Binary: return writeBytes(value.bytes());
     case Kind::Date:
     case Kind::DateTime:
-        if (!writeTypedDate(value, true)) writeNulled(c);
+        if (!writeTypedDate(c, value, true)) writeNulled(c);
         return;
     default:
         v_.clear();

@@ -82,6 +82,9 @@ public:
     // (a date before the year 100, a double that is no number), since the
     // builder was made.
     const std::vector<int64_t>& nulledValues() const { return nulled_; }
+    // Per column, how many date-times lost a fraction of a second (Access's
+    // date literal holds whole seconds).
+    const std::vector<int64_t>& cutValues() const { return cut_; }
 
 private:
     enum class Writing : uint8_t { LeftOut, Text, NumericCase, OtherCase, Typed };
@@ -97,7 +100,7 @@ private:
     void writeNulled(size_t c);  // NULL for a value Access cannot hold, counted
     void writeTypedText(std::string_view text);
     void writeBytes(const db::Bytes& bytes);
-    bool writeTypedDate(const db::Value& value, bool withTime);
+    bool writeTypedDate(size_t c, const db::Value& value, bool withTime);
     void writeValue(const Column& col, const db::Value& value);
     void writeDate(const db::Value& value);        // a date of an OtherCase column
     void writeNumericCase(std::string_view text);  // a value text of a NumericCase column
@@ -115,7 +118,7 @@ private:
     bool yields_ = true;
     // Which shortcuts give the general path's text under the settings.
     bool plainNumbers_ = false;  // decimal point or comma, no look-alike group separator
-    std::vector<int64_t> nulled_;
+    std::vector<int64_t> nulled_, cut_;
 };
 
 }  // namespace tp::convert

@@ -189,7 +189,7 @@ std::string accessType(const json& field, bool vfp, bool jet3) {
     case 'N': case 'F':
         if (decimals == 0 && length <= 9) return "long";
         if (!jet3) return "numeric";
-        return length > 15 && decimals <= 4 && length - decimals <= 15 ? "currency" : "double";
+        return length > 15 && decimals <= 4 && length - decimals - (decimals > 0 ? 1 : 0) <= 15 ? "currency" : "double";
     case 'I': case '+': return "long";
     case 'O': return "double";
     case 'Y': return "currency";
