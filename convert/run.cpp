@@ -385,20 +385,14 @@ void ConversionRun::writeRows(State& s, const std::string& name, const std::vect
         const std::vector<db::FieldInfo>& fields;
         const RowStatementBuilder& rows;
         ~NoteNulled() {
-            const std::vector<int64_t>& n = rows.nulledValues();
-            for (size_t c = 0; c < n.size() && c < fields.size(); ++c)
-                if (n[c] > 0)
-                    run.noteField(table, fields[c].name,
-                                  counted(n[c], "value", "values") +
-                                      " Access cannot hold written as NULL (a date before the year 100 or a number "
-                                      "that is not finite)");
-            const std::vector<int64_t>& cut = rows.cutValues();
-            for (size_t c = 0; c < cut.size() && c < fields.size(); ++c)
-                if (cut[c] > 0)
-                    run.noteField(table, fields[c].name,
-                                  counted(cut[c], "value", "values") +
-                                      " with a fraction of a second written to the second (Access's date literal "
-                                      "holds whole seconds)");
+            const std::pair<const std::vector<int64_t>*, const char*> counts[] = {
+                {&rows.nulledValues(),
+                 " Access cannot hold written as NULL (a date before the year 100 or a number that is not finite)"},
+                {&rows.cutValues(),
+                 " with a fraction of a second written to the second (Access's date literal holds whole seconds)"}};
+            for (const auto& [n, what] : counts)
+                for (size_t c = 0; c < n->size() && c < fields.size(); ++c)
+                    if ((*n)[c] > 0) run.noteField(table, fields[c].name, counted((*n)[c], "value", "values") + what);
         }
     } noteNulled{*this, name, fields, rows};
     const int64_t total = records.RecordCountHint();

@@ -426,15 +426,16 @@ bool RowStatementBuilder::writeTypedDate(size_t c, const db::Value& value, bool 
     return true;
 }
 
+// The value's text: a text value in place, any other written out.
+std::string_view RowStatementBuilder::valueText(const Column& col, const db::Value& value) {
+    if (value.kind() == db::Kind::Text) return value.text();
+    v_.clear();
+    appendValueText(v_, value, col.type, settings_);
+    return v_;
+}
+
 void RowStatementBuilder::writeTypedString(const Column& col, const db::Value& value) {
-    std::string_view v;
-    if (value.kind() == db::Kind::Text) {
-        v = value.text();
-    } else {
-        v_.clear();
-        appendValueText(v_, value, col.type, settings_);
-        v = v_;
-    }
+    std::string_view v = valueText(col, value);
     if (col.form == ValueForm::TrimmedText)
         while (!v.empty() && (v.back() == ' ' || v.back() == '\0')) v.remove_suffix(1);
     if (v.empty() && col.form == ValueForm::Memo) return writeNull();
@@ -526,14 +527,7 @@ void RowStatementBuilder::writeValue(const Column& col, const db::Value& value) 
     }
     if (!generalOnly_ && writeTyped(col, value)) return;
     // The value text; a text value is used in place.
-    std::string_view v;
-    if (value.kind() == db::Kind::Text) {
-        v = value.text();
-    } else {
-        v_.clear();
-        appendValueText(v_, value, col.type, settings_);
-        v = v_;
-    }
+    std::string_view v = valueText(col, value);
     if (v.empty()) {
         writeNull();
         return;

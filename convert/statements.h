@@ -96,6 +96,7 @@ private:
     void writeTypedValue(size_t c, const Column& col, const db::Value& value);
     bool writeInForm(size_t c, const Column& col, const db::Value& value);
     void writeTypedString(const Column& col, const db::Value& value);
+    std::string_view valueText(const Column& col, const db::Value& value);
     void writeCurrency(const db::Value& value);
     void writeNulled(size_t c);  // NULL for a value Access cannot hold, counted
     void writeTypedText(std::string_view text);
