@@ -18,6 +18,17 @@ namespace {
 // than let the per-line length wrap.
 constexpr size_t kMaxLine = UINT32_MAX;
 constexpr size_t kBlockSize = size_t(4) << 20;
+// What a row and its tooltip show of a statement: a row is one line of the
+// view, and a long statement (an INSERT of a picture's bytes) would cost its
+// whole text's layout at every paint. The editor gets the whole text.
+constexpr size_t kShownBytes = 4096;
+
+QString shownText(std::string_view v) {
+    if (v.size() <= kShownBytes) return QString::fromUtf8(v.data(), static_cast<qsizetype>(v.size()));
+    size_t cut = kShownBytes;
+    while (cut > 0 && (static_cast<unsigned char>(v[cut]) & 0xC0) == 0x80) --cut;  // a whole character
+    return QString::fromUtf8(v.data(), static_cast<qsizetype>(cut)) + QStringLiteral("\u2026");
+}
 }  // namespace
 
 StatementModel::StatementModel(QObject* parent) : QAbstractTableModel(parent) {}
@@ -182,7 +193,7 @@ QVariant StatementModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || index.column() != 0 || index.row() >= shown_) return {};
     const auto i = static_cast<size_t>(index.row());
     switch (role) {
-    case Qt::DisplayRole:
+    case Qt::DisplayRole: return shownText(lineView(index.row()));
     case Qt::EditRole: {
         const std::string_view v = lineView(index.row());
         return QString::fromUtf8(v.data(), static_cast<qsizetype>(v.size()));
@@ -191,7 +202,7 @@ QVariant StatementModel::data(const QModelIndex& index, int role) const {
     case Qt::ToolTipRole: {
         const std::string_view v = lineView(index.row());
         if (v.empty()) return {};
-        return wrappedTip(QString::fromUtf8(v.data(), static_cast<qsizetype>(v.size())));
+        return wrappedTip(shownText(v));
     }
     default: return {};
     }

@@ -64,6 +64,23 @@ TEST(FindAndReplace, ReplacesTheFirstOccurrenceOfEachLineIgnoringCase) {
               std::vector<std::string>{"INSERT INTO [Kitchen] VALUES('Straße')"});
 }
 
+TEST(FindAndReplace, AStatementOfAPicturesBytesIsReplacedWholeAndShownInPart) {
+    ScopedBoxes boxes;
+    const std::string bytes(2'000'000, 'A');
+    const std::string insert = "INSERT INTO [pics] VALUES('Zoë', 0x" + bytes + ")";
+    const auto replaced = replaceIn({insert}, "[pics]", "[pictures]", boxes);
+    EXPECT_EQ(replaced, std::vector<std::string>{"INSERT INTO [pictures] VALUES('Zoë', 0x" + bytes + ")"});
+    // The row shows its head (a whole character at its end), the editor the
+    // whole text.
+    StatementModel model;
+    model.append(std::string(4095, 'x') + "ë" + bytes);
+    model.flush();
+    const QString shown = model.data(model.index(0, 0), Qt::DisplayRole).toString();
+    EXPECT_EQ(shown, QString(4095, 'x') + QChar(0x2026));
+    EXPECT_EQ(model.data(model.index(0, 0), Qt::EditRole).toString().size(), 4096 + 2'000'000);
+    EXPECT_LT(model.data(model.index(0, 0), Qt::ToolTipRole).toString().size(), 8192);
+}
+
 TEST(FindAndReplace, AnEmptyFindTextChangesNothingAndEndsWithDone) {
     ScopedBoxes boxes;
     EXPECT_EQ(replaceIn({"INSERT 1", "INSERT 2"}, "", "X", boxes), (std::vector<std::string>{"INSERT 1", "INSERT 2"}));
