@@ -222,6 +222,7 @@ void JetDatabase::reloadAfterUndo() {
     rebuiltInStatement_.clear();
     tables_.clear();
     catalog_.clear();
+    forgetCatalogIndex();
     last_ = nullptr;
     lastName_.clear();
     // Pages given back or taken during the statement are in the maps as they
@@ -263,6 +264,7 @@ void JetDatabase::close() {
     auto p = std::move(pager_);
     tables_.clear();
     catalog_.clear();
+    forgetCatalogIndex();
     last_ = nullptr;
     if (failure) {
         p->abandon();

@@ -170,7 +170,8 @@ bool propertyBlocks(const Bytes& b, unsigned codePage, std::vector<PropertyBlock
 
 // The index of a property name, added to the names block when missing.
 uint16_t propertyName(std::vector<PropertyBlock>& blocks, const PropertyWriter& w, const std::string& name) {
-    auto names = std::find_if(blocks.begin(), blocks.end(), [](const PropertyBlock& b) { return b.kind == props::kNames; });
+    auto names =
+        std::find_if(blocks.begin(), blocks.end(), [](const PropertyBlock& b) { return b.kind == props::kNames; });
     if (names == blocks.end()) names = blocks.insert(blocks.begin(), PropertyBlock{props::kNames, {}});
     std::vector<std::string> known;
     readPropertyNames(names->body.data(), names->body.data() + names->body.size(), known, w.codePage);
@@ -319,6 +320,8 @@ void JetDatabase::loadCatalog() {
     for (size_t i = 0; i < t.columns.size(); ++i)
         if (t.columns[i].name == "LvProp") cProps = int(i);
     catalog_.clear();
+    forgetCatalogIndex();
+    parentSids_.clear();
     const unsigned propsCodePage = jet3_ ? codePage_ : 0;  // Access 97 lists: texts in the code page
     forEachRow(t, [&](uint32_t ref, const std::vector<Value>& v) {
         CatalogEntry e;
@@ -357,12 +360,23 @@ StoredTable& JetDatabase::loadedTable(const CatalogEntry& e) {
     return t;
 }
 
+const std::vector<size_t>& JetDatabase::catalogEntriesNamed(std::string_view name) {
+    if (!catalogIndexed_) {
+        catalogByKey_.clear();
+        for (size_t i = 0; i < catalog_.size(); ++i) catalogByKey_[nameKey(catalog_[i])].push_back(i);
+        catalogIndexed_ = true;
+    }
+    static const std::vector<size_t> none;
+    const auto it = catalogByKey_.find(nameKey(name));
+    return it == catalogByKey_.end() ? none : it->second;
+}
+
 StoredTable& JetDatabase::tableByName(const std::string& name) {
     requireOpen();
     if (last_ && lastName_ == name) return *last_;
-    const std::string key = nameKey(name);
-    for (CatalogEntry& e : catalog_) {
-        if (!e.isTable() || nameKey(e) != key) continue;
+    for (const size_t at : catalogEntriesNamed(name)) {
+        CatalogEntry& e = catalog_[at];
+        if (!e.isTable()) continue;
         StoredTable& t = loadedTable(e);
         t.name = e.name;
         last_ = &t;
@@ -410,12 +424,10 @@ std::vector<ColumnDef> JetDatabase::columns(const std::string& table) {
 
 std::string JetDatabase::findTable(const std::string& name) {
     requireOpen();
-    const std::string key = nameKey(name);
-    for (CatalogEntry& e : catalog_) {
+    for (const size_t at : catalogEntriesNamed(name)) {
         using namespace msysobjects;
-        const int type = e.kind();
-        if ((type == kTable || type == kLinkedOdbc || type == kQuery || type == kLinked) && nameKey(e) == key)
-            return e.name;
+        const int type = catalog_[at].kind();
+        if (type == kTable || type == kLinkedOdbc || type == kQuery || type == kLinked) return catalog_[at].name;
     }
     return {};
 }
@@ -454,6 +466,7 @@ void JetDatabase::addCatalogRow(const std::string& name, uint32_t id, uint32_t p
     e.owner = owner;
     e.properties = properties;
     catalog_.push_back(std::move(e));
+    if (catalogIndexed_) catalogByKey_[nameKey(catalog_.back())].push_back(catalog_.size() - 1);
 }
 
 void JetDatabase::addAces(uint32_t objectId, const std::vector<std::pair<Bytes, std::pair<uint32_t, bool>>>& aces) {
@@ -481,13 +494,29 @@ StoredTable* JetDatabase::tableAt(uint32_t page) {
 void JetDatabase::addObject(const std::string& name, uint32_t id, uint32_t parent, int type,
                             const ColumnProperties& properties) {
     Bytes owner;
-    for (const auto& e : catalog_)
-        if (e.kind() == msysobjects::kDatabase && e.name == "MSysDb") owner = e.owner;
+    for (const size_t at : catalogEntriesNamed("MSysDb"))
+        if (catalog_[at].kind() == msysobjects::kDatabase && catalog_[at].name == "MSysDb") owner = catalog_[at].owner;
     if (owner.empty()) owner = Bytes{0xA6, 0x33};
     addCatalogRow(name, id, parent, type, 0, owner, nowOle(), properties);
-    rebuildIndexes(*tables_.at(msysobjects::kDefinitionPage));
-    std::vector<Bytes> sids;
+    // The catalog's and the permissions' indexes are made again at the next
+    // durability point, once for every object added since (until then a
+    // WHERE on them reads the rows).
+    StoredTable& sys = *tables_.at(msysobjects::kDefinitionPage);
+    if (!sys.indexes.empty()) sys.indexesStale = true;
     StoredTable& aces = tableByName("MSysACEs");
+    std::vector<Bytes>& sids = parentSids_[parent];
+    if (sids.empty()) sids = acesOf(aces, parent);
+    if (sids.empty()) sids.push_back(owner);
+    std::vector<std::pair<Bytes, std::pair<uint32_t, bool>>> rows;
+    for (const auto& s : sids) rows.push_back({s, {0xFFFFFu, false}});
+    addAces(id, rows);
+    if (!aces.indexes.empty()) aces.indexesStale = true;
+}
+
+// The users and groups that hold permissions on an object (a new object
+// takes those of its container), each once.
+std::vector<Bytes> JetDatabase::acesOf(StoredTable& aces, uint32_t objectId) {
+    std::vector<Bytes> sids;
     int cObj = -1, cSid = -1;
     for (size_t k = 0; k < aces.columns.size(); ++k) {
         if (aces.columns[k].name == "ObjectId") cObj = int(k);
@@ -495,16 +524,12 @@ void JetDatabase::addObject(const std::string& name, uint32_t id, uint32_t paren
     }
     if (cObj >= 0 && cSid >= 0)
         forEachRow(aces, [&](uint32_t, const std::vector<Value>& v) {
-            if (v[size_t(cObj)].kind() == Kind::Int && uint32_t(v[size_t(cObj)].integer()) == parent &&
+            if (v[size_t(cObj)].kind() == Kind::Int && uint32_t(v[size_t(cObj)].integer()) == objectId &&
                 v[size_t(cSid)].kind() == Kind::Binary &&
                 std::find(sids.begin(), sids.end(), v[size_t(cSid)].bytes()) == sids.end())
                 sids.push_back(v[size_t(cSid)].bytes());
         });
-    if (sids.empty()) sids.push_back(owner);
-    std::vector<std::pair<Bytes, std::pair<uint32_t, bool>>> rows;
-    for (const auto& s : sids) rows.push_back({s, {0xFFFFFu, false}});
-    addAces(id, rows);
-    rebuildIndexes(aces);
+    return sids;
 }
 
 void JetDatabase::removeObject(std::vector<CatalogEntry>::iterator e) {
@@ -512,6 +537,7 @@ void JetDatabase::removeObject(std::vector<CatalogEntry>::iterator e) {
     StoredTable& sys = *tables_.at(msysobjects::kDefinitionPage);
     deleteRow(sys, e->rowRef);
     catalog_.erase(e);
+    forgetCatalogIndex();
     rebuildIndexes(sys);
     removeAces(id);
 }

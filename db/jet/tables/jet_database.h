@@ -226,6 +226,14 @@ private:
         if (e.key.empty()) e.key = nameKey(e.name);
         return e.key;
     }
+    // The positions in catalog_ of the entries whose name has the key of
+    // `name`: an index made on first use, kept as entries are added and made
+    // anew after the catalog loses one.
+    const std::vector<size_t>& catalogEntriesNamed(std::string_view name);
+    void forgetCatalogIndex() {
+        catalogByKey_.clear();
+        catalogIndexed_ = false;
+    }
 
     // Writing.
     // A page for new content: the lowest free page at or after `from`, else a
@@ -304,11 +312,11 @@ private:
     void changeRow(ChangeRun& run, uint32_t ref);
     void forgetKeys(StoredTable& t, const std::vector<Value>& old);
     void removeChangedRow(StoredTable& t, uint32_t ref, const std::vector<Value>& old);
-    uint32_t storeChangedRow(StoredTable& t, uint32_t ref, const std::vector<Value>& old,
-                             const std::vector<Value>& now, std::vector<uint8_t>& row);
+    uint32_t storeChangedRow(StoredTable& t, uint32_t ref, const std::vector<Value>& old, const std::vector<Value>& now,
+                             std::vector<uint8_t>& row);
     void checkChangedKeys(StoredTable& t, const std::vector<Value>& old, const std::vector<Value>& now);
-    void noteChangedKeys(StoredTable& t, const std::vector<Value>& old, const std::vector<Value>& now,
-                         uint32_t from, uint32_t to);
+    void noteChangedKeys(StoredTable& t, const std::vector<Value>& old, const std::vector<Value>& now, uint32_t from,
+                         uint32_t to);
     void finishChanges();
     bool rowLive(uint32_t ref);
     void removeRow(uint32_t ref);
@@ -490,6 +498,7 @@ private:
     void removeObject(std::vector<CatalogEntry>::iterator e);
     void removeAces(uint32_t objectId);
     void addAces(uint32_t objectId, const std::vector<std::pair<Bytes, std::pair<uint32_t, bool>>>& aces);
+    std::vector<Bytes> acesOf(StoredTable& aces, uint32_t objectId);
 
     std::unique_ptr<Pager> pager_;
     FileFormat format_ = FileFormat::Jet4;
@@ -502,6 +511,9 @@ private:
     uint16_t sortLcid_ = 1033;
     uint8_t sortVersion_ = 0;
     std::vector<CatalogEntry> catalog_;
+    std::unordered_map<std::string, std::vector<size_t>> catalogByKey_;  // catalogEntriesNamed
+    bool catalogIndexed_ = false;
+    std::unordered_map<uint32_t, std::vector<Bytes>> parentSids_;        // a container's permission holders
     std::unordered_map<uint32_t, std::unique_ptr<StoredTable>> tables_;  // by TDEF page
     // Pages below the end of the file that the global map marks free, read
     // from it once per session and kept in step with it.

@@ -270,8 +270,10 @@ uint32_t JetDatabase::placeUsageMap(uint32_t& mapPage, const std::vector<uint8_t
 // container's entries), and its in-memory view.
 void JetDatabase::registerTable(const std::string& name, uint32_t tdefPage, const std::vector<ColumnDef>& defs) {
     uint32_t parent = 0x0F000001;
-    for (const auto& e : catalog_)
+    for (const size_t at : catalogEntriesNamed("Tables")) {
+        const CatalogEntry& e = catalog_[at];
         if ((e.type & 0x7F) == 3 && e.name == "Tables" && e.parentId == kTablesParent) parent = e.id;
+    }
     // NOT NULL lives in the file as Access keeps it: the column's Required
     // property in the table's property list (the column flags stay as they are).
     // So does DEFAULT: the column's DefaultValue property.
@@ -378,7 +380,8 @@ std::vector<uint32_t> JetDatabase::tablePages(const StoredTable& t) {
         if (r) mapRows[r >> 8].insert(r & 0xFF);
     for (const auto& [pg, rows] : mapRows) {
         const uint8_t* q = pager_->read(pg);
-        if (isPage(q, PageType::Data) && decodeLE32(q + page::kOwner) == 0 && decodeLE16(q + layout().dataPage.rowCount) == rows.size())
+        if (isPage(q, PageType::Data) && decodeLE32(q + page::kOwner) == 0 &&
+            decodeLE16(q + layout().dataPage.rowCount) == rows.size())
             pages.push_back(pg);
     }
     std::sort(pages.begin(), pages.end());
@@ -400,8 +403,10 @@ void JetDatabase::addMapPages(const StoredTable& t, uint32_t ref, bool contents,
     for (uint32_t pg : mapPages(ref)) {
         if ((++seen & 255) == 0) stillBusy();
         pager_->peek(pg, q, sizeof q);
-        if ((isPage(q, PageType::Data) && (decodeLE32(q + page::kOwner) == t.page || std::memcmp(q + datapage::kOwner, datapage::kLongValueMark, 4) == 0)) ||
-            ((isPage(q, PageType::IndexNode) || isPage(q, PageType::IndexLeaf)) && decodeLE32(q + page::kOwner) == t.page))
+        if ((isPage(q, PageType::Data) && (decodeLE32(q + page::kOwner) == t.page ||
+                                           std::memcmp(q + datapage::kOwner, datapage::kLongValueMark, 4) == 0)) ||
+            ((isPage(q, PageType::IndexNode) || isPage(q, PageType::IndexLeaf)) &&
+             decodeLE32(q + page::kOwner) == t.page))
             pages.push_back(pg);
     }
 }
