@@ -135,6 +135,9 @@ public:
             byLowerName_.emplace(lower(out[i].first), i);
         }
         tables_ = std::move(out);
+        // The files the tables name (memo files, structural indexes) are
+        // looked for in one listing of the folder.
+        options_.listing = FolderListing::of(folder_);
         listed_ = true;
         return tables_;
     }

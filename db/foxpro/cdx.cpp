@@ -201,9 +201,9 @@ void walkCdxTree(const ByteSource& src, uint32_t root, uint16_t keyLength, const
     TreeWalk(src, keyLength, visit).walk(root, 0);
 }
 
-std::string structuralCdxPath(const std::string& dbfPath) {
+std::string structuralCdxPath(const std::string& dbfPath, const FolderListing* listing) {
     const std::filesystem::path p(dbfPath);
-    return findFileNoCase(p.parent_path().string(), p.stem().string() + ".cdx");
+    return findFileNoCase(p.parent_path().string(), p.stem().string() + ".cdx", listing);
 }
 
 }  // namespace tp::db::foxpro

@@ -54,7 +54,8 @@ void walkCdxTree(const ByteSource& src, uint32_t root, uint16_t keyLength, const
 
 // The structural index of the table at dbfPath: the file of the same base
 // name with the extension .cdx (found without regard to case); empty when
-// there is none.
-std::string structuralCdxPath(const std::string& dbfPath);
+// there is none (looked for in the folder's listing, when given).
+struct FolderListing;
+std::string structuralCdxPath(const std::string& dbfPath, const FolderListing* listing = nullptr);
 
 }  // namespace tp::db::foxpro

@@ -31,13 +31,30 @@ constexpr size_t kBufferBytes = 256 * 1024;
 
 }  // namespace
 
-std::string findFileNoCase(const std::string& folder, const std::string& name) {
+std::shared_ptr<const FolderListing> FolderListing::of(const std::string& folder) {
+    namespace fs = std::filesystem;
+    auto listing = std::make_shared<FolderListing>();
+    listing->folder = (fs::path(folder) / "x").parent_path().string();
+    std::error_code ec;
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        std::error_code ec2;
+        if (it->is_regular_file(ec2))
+            listing->byLowerName.emplace(lower(it->path().filename().string()), it->path().string());
+    }
+    return listing;
+}
+
+std::string findFileNoCase(const std::string& folder, const std::string& name, const FolderListing* listing) {
     namespace fs = std::filesystem;
     std::error_code ec;
     const fs::path dir = folder.empty() ? fs::path(".") : fs::path(folder);
     const fs::path exact = dir / name;
     if (fs::is_regular_file(exact, ec)) return exact.string();
     const std::string want = lower(name);
+    if (listing && listing->folder == folder) {
+        const auto it = listing->byLowerName.find(want);
+        return it == listing->byLowerName.end() ? std::string() : it->second;
+    }
     for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
         if (lower(it->path().filename().string()) == want && it->is_regular_file(ec)) return it->path().string();
     }
@@ -166,7 +183,7 @@ std::unique_ptr<DbfTable> DbfTable::open(const std::string& path, const ReadOpti
         std::string memo;
         static const std::vector<std::string> kDbcMemo = {".dct"}, kTableMemo = {".fpt", ".dbt"};
         for (const std::string& ext : dbc ? kDbcMemo : kTableMemo) {
-            memo = findFileNoCase(folder, stem + ext);
+            memo = findFileNoCase(folder, stem + ext, options.listing.get());
             if (!memo.empty()) break;
         }
         if (memo.empty())

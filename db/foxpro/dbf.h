@@ -10,6 +10,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -31,13 +32,22 @@ struct DbfField {
     uint32_t length = 0;
     uint8_t decimals = 0;
     uint8_t flags = 0;
-    int nullBit = -1;  // bit in _NullFlags, -1 when none
-    int varBit = -1;   // length bit of V/Q fields, -1 when none
+    int nullBit = -1;       // bit in _NullFlags, -1 when none
+    int varBit = -1;        // length bit of V/Q fields, -1 when none
     uint32_t autoNext = 0;  // an autoincrement's next value
     uint8_t autoStep = 0;   // and its step
     bool binary() const { return (flags & kFlagBinary) != 0; }
     bool nullable() const { return (flags & kFlagNullable) != 0; }
     bool autoIncrement() const { return (flags & kFlagAutoIncrement) != 0; }
+};
+
+// The file names of one folder, listed once (lowercased, each with the path
+// of the first file of that name in the folder's order): where the files a
+// table names are looked for without regard to case, instead of the folder.
+struct FolderListing {
+    std::string folder;  // as the parent path of its files' paths
+    std::unordered_map<std::string, std::string> byLowerName;
+    static std::shared_ptr<const FolderListing> of(const std::string& folder);
 };
 
 // How a table's text is read.
@@ -51,6 +61,8 @@ struct ReadOptions {
     // Memo fields read as bytes, whatever their flags (a container's
     // PROPERTY memos are binary).
     bool memosAsBinary = false;
+    // The listing of the tables' folder, when the caller has one.
+    std::shared_ptr<const FolderListing> listing;
 };
 
 // Where the code page a table is read in came from.
@@ -206,7 +218,8 @@ private:
     std::string firstLoss_, firstOverflow_;
 };
 
-// Finds name in folder without regard to case; empty when absent.
-std::string findFileNoCase(const std::string& folder, const std::string& name);
+// Finds name in folder without regard to case; empty when absent. With the
+// folder's listing, the folder is not read again.
+std::string findFileNoCase(const std::string& folder, const std::string& name, const FolderListing* listing = nullptr);
 
 }  // namespace tp::db::foxpro

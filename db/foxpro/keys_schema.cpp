@@ -118,7 +118,7 @@ TableTags readTableTags(const std::string& dbfPath, const std::string& table, co
     tt.table = table;
     tt.dbc = dbc;
     const TableHeader header = tableHeader(dbfPath);
-    tt.cdx = structuralCdxPath(dbfPath);
+    tt.cdx = structuralCdxPath(dbfPath, options.listing.get());
     if (tt.cdx.empty()) {
         if ((header.read && (header.flags & kHasStructuralIndex)) || recordsTags(dbc)) {
             tt.problem = "The structural index of the table " + table + " is missing (" +

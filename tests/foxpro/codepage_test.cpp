@@ -155,7 +155,9 @@ TEST(FoxproCodePageDetection, RealSentencesWithoutAMarkOrWithAWrongOne) {
         EXPECT_EQ(badMark.used, found ? c.detected : db::foxpro::codePageOfDriver(wrong));
         EXPECT_EQ(readUse(dir.path() / (dos + ".dbf")).from, CodePageUse::From::Mark);
         // The user's choice, and the choice forced on every table.
-        const db::foxpro::ReadOptions chosen{c.codePage, false}, forced{c.codePage, true};
+        db::foxpro::ReadOptions chosen, forced;
+        chosen.codePage = forced.codePage = c.codePage;
+        forced.forceCodePage = true;
         EXPECT_EQ(readUse(dir.path() / (none + ".dbf"), chosen).used, c.codePage);
         EXPECT_EQ(readUse(dir.path() / (bad + ".dbf"), chosen).used, c.codePage);
         EXPECT_EQ(readUse(dir.path() / (dos + ".dbf"), chosen).used, 437);
