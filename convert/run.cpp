@@ -104,7 +104,10 @@ bool ConversionRun::openConnections(State& s) {
     summary_.ran = true;
 
     p(step::ShowBusyPointer, [&] { host_.setBusyPointer(true); });
-    p(step::ClearTargetTables, [&] { s.targetTables.clear(); });
+    p(step::ClearTargetTables, [&] {
+        s.targetTables.clear();
+        s.targetNames.clear();
+    });
     p(step::ClearSourceTables, [&] { s.sourceTables.clear(); });
     s.showTables(host_);
     // The source's tables first: a source without any stops the run before
@@ -180,6 +183,7 @@ bool ConversionRun::prepareTarget(State& s) {
     }
     try {
         modules_.listTargetTables(s.targetTables, selection_.target);
+        s.indexTargetTables();
         s.showTables(host_);
     } catch (...) {
         s.showTables(host_);
@@ -295,8 +299,7 @@ int ConversionRun::askOverwrite(State& s, const std::string& name, int remaining
 bool ConversionRun::convertTable(State& s, const std::string& name, int remaining) {
     Procedure& p = s.p;
     int answer = 0;
-    if (p.test(step::TargetHasTable, [&] { return listContainsText(s.targetTables, name); }))
-        answer = askOverwrite(s, name, remaining);
+    if (p.test(step::TargetHasTable, [&] { return s.targetHas(name); })) answer = askOverwrite(s, name, remaining);
     if (answer == mb::No) {  // the table is skipped
         ++summary_.tablesSkipped;
         return true;
@@ -310,7 +313,7 @@ bool ConversionRun::convertTable(State& s, const std::string& name, int remainin
     if (answer == mb::Yes) {
         dropRelationsOf(s, name);
         s.put(*this, step::DropPreviewMode, step::DropToPreview, step::DropExecute, "DROP TABLE [" + name + "]");
-        p(step::ForgetTargetTable, [&] { removeListEntry(s.targetTables, asciiLower(name)); });
+        p(step::ForgetTargetTable, [&] { s.forgetTargetTable(name); });
         s.showTables(host_);
     }
     p(step::ShowTableProgress, [&] { host_.setProgressText("Please wait.. Processing table " + name); });

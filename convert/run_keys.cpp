@@ -31,9 +31,9 @@ std::string relationProblem(const RunKeys& k, const std::string& table, const st
         columns = &it->second;
         return {};
     }
-    const bool known = std::any_of(k.tags.begin(), k.tags.end(), [&](const keys::Tag& t) {
-        return sameName(t.table, table) && sameName(t.name, tag);
-    });
+    const auto of = k.tagsOf.find(asciiLower(table));
+    const bool known = of != k.tagsOf.end() && std::any_of(of->second.begin(), of->second.end(),
+                                                           [&](size_t t) { return sameName(k.tags[t].name, tag); });
     return known ? "the tag " + tag + " of " + table + " was left out" : table + " has no tag " + tag;
 }
 
@@ -71,6 +71,9 @@ void ConversionRun::readKeys(State& s) {
         s.keys.relations = keys::readRelations(*s.source);
         s.keys.defaults = keys::readDefaults(*s.source);
     }
+    for (size_t i = 0; i < s.keys.tags.size(); ++i) s.keys.tagsOf[asciiLower(s.keys.tags[i].table)].push_back(i);
+    for (size_t i = 0; i < s.keys.defaults.size(); ++i)
+        s.keys.defaultsOf[asciiLower(s.keys.defaults[i].table)].push_back(i);
     const std::unique_ptr<db::Connection>& target = host_.accessConnection();
     if (target && target->isOpen()) s.keys.targetRelations = keys::readTargetRelations(*target);
     s.keys.dropped.assign(s.keys.targetRelations.size(), false);
@@ -94,8 +97,10 @@ void ConversionRun::translateTags(State& s, const std::string& table, const std:
     if (!k.on) return;
     std::vector<db::FieldInfo> columns;
     std::copy_if(fields.begin(), fields.end(), std::back_inserter(columns), isColumn);
-    for (const keys::Tag& tag : k.tags) {
-        if (!sameName(tag.table, table)) continue;
+    const auto of = k.tagsOf.find(asciiLower(table));
+    if (of == k.tagsOf.end()) return;
+    for (const size_t t : of->second) {
+        const keys::Tag& tag = k.tags[t];
         RunKeys::Pending pending{&tag, {}};
         if (!tag.problem.empty()) pending.translation.reason = tag.problem;
         else pending.translation = keys::translate(tag.expression, tag.filter, tag.descending, columns, table);
@@ -161,8 +166,10 @@ std::vector<std::string> ConversionRun::tableDefaults(State& s, const std::strin
     std::vector<std::string> literals;
     if (!s.keys.on) return literals;
     std::unique_ptr<RowStatementBuilder> writer;
-    for (const keys::FieldDefault& d : s.keys.defaults) {
-        if (!sameName(d.table, table)) continue;
+    const auto of = s.keys.defaultsOf.find(asciiLower(table));
+    if (of == s.keys.defaultsOf.end()) return literals;
+    for (const size_t at : of->second) {
+        const keys::FieldDefault& d = s.keys.defaults[at];
         const auto field = std::find_if(fields.begin(), fields.end(),
                                         [&](const db::FieldInfo& f) { return sameName(f.name, d.column); });
         if (field == fields.end() || !isColumn(*field)) continue;

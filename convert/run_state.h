@@ -5,6 +5,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "convert/keys.h"
@@ -12,6 +13,7 @@
 #include "db/ado.h"
 #include "db/error.h"
 #include "host/error_report.h"
+#include "host/utilities.h"
 
 namespace tp::convert {
 
@@ -35,6 +37,8 @@ struct RunKeys {
     std::vector<keys::TargetRelation> targetRelations;  // of the target when the run began
     std::vector<keys::FieldDefault> defaults;           // of every source field that has one
     std::vector<bool> dropped;                          // per target relation: its DROP was put
+    // Positions in tags and defaults by table ("table" lowercased).
+    std::unordered_map<std::string, std::vector<size_t>> tagsOf, defaultsOf;
     // The tags of the table in work, translated, and the values that can
     // still undo a translation (a leading blank under LTRIM or ALLTRIM).
     struct Pending {
@@ -73,6 +77,26 @@ struct ConversionRun::State {
     // The run's table lists: the target's tables (an entry goes when its
     // table is dropped) and the source's, in the provider's order.
     VectorListBox targetTables, sourceTables;
+    // The target's table names lowercased, with the number of entries of
+    // targetTables that have each, so that each table's question is one
+    // look-up (indexTargetTables after the list is filled).
+    std::unordered_map<std::string, int> targetNames;
+    void indexTargetTables() {
+        targetNames.clear();
+        for (const std::string& t : targetTables.items) ++targetNames[asciiLower(t)];
+    }
+    bool targetHas(const std::string& name) const {
+        const auto it = targetNames.find(asciiLower(name));
+        return it != targetNames.end() && it->second > 0;
+    }
+    // The entries that are the name lowercased leave the list.
+    void forgetTargetTable(const std::string& name) {
+        const std::string lower = asciiLower(name);
+        const size_t before = targetTables.items.size();
+        removeListEntry(targetTables, lower);
+        if (const auto it = targetNames.find(lower); it != targetNames.end())
+            it->second -= static_cast<int>(before - targetTables.items.size());
+    }
     void showTables(RunHost& host) const { host.showTables(targetTables.items, sourceTables.items); }
 
     // The statement sink: the preview list in preview mode, else executed on

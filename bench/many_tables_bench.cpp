@@ -1,0 +1,174 @@
+// Conversion of a folder of many small tables: `tallyport convert` of
+// folders of 500, 2,000 and 10,000 one-row Visual FoxPro tables (each with
+// its memo file) into a new .mdb and a new .accdb, with the time per table,
+// which should stay flat as the count grows.
+//
+//   many_tables_bench [TALLYPORT] [FOLDER] [COUNTS...]
+//   many_tables_bench --generate FOLDER COUNT
+//
+// TALLYPORT defaults to the tallyport beside this build's bench folder,
+// FOLDER to /tmp/tallyport-many-tables-bench, the counts to 500 2000 10000.
+// --generate only writes the folder of COUNT tables (for timing the
+// conversion from outside).
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+void putLe(std::string& s, uint64_t v, int bytes) {
+    for (int i = 0; i < bytes; ++i) s += static_cast<char>((v >> (8 * i)) & 0xFF);
+}
+void putBe32(std::string& s, uint32_t v) {
+    for (int i = 3; i >= 0; --i) s += static_cast<char>((v >> (8 * i)) & 0xFF);
+}
+
+struct FieldDef {
+    const char* name;
+    char type;
+    uint8_t length, decimals;
+};
+
+// One Visual FoxPro table of one row (Character, Numeric, Integer, Memo) and
+// its memo file: the bytes of table n differ only in its values.
+std::pair<std::string, std::string> oneRowTable(uint32_t n) {
+    const std::vector<FieldDef> fields = {
+        {"NAME", 'C', 20, 0}, {"AMOUNT", 'N', 12, 2}, {"COUNT", 'I', 4, 0}, {"NOTES", 'M', 4, 0}};
+    uint32_t recLen = 1;
+    for (const auto& f : fields) recLen += f.length;
+    const uint32_t hdrLen = 32 + 32 * static_cast<uint32_t>(fields.size()) + 1 + 263;
+    std::string h;
+    h += static_cast<char>(0x30);
+    h += static_cast<char>(126), h += static_cast<char>(12), h += static_cast<char>(7);
+    putLe(h, 1, 4);
+    putLe(h, hdrLen, 2);
+    putLe(h, recLen, 2);
+    h.append(16, '\0');
+    h += static_cast<char>(0x02);  // has a memo file
+    h += static_cast<char>(0x03);  // code page 1252
+    h.append(2, '\0');
+    uint32_t off = 1;
+    for (const auto& f : fields) {
+        std::string d(32, '\0');
+        for (size_t i = 0; f.name[i] && i < 10; ++i) d[i] = f.name[i];
+        d[11] = f.type;
+        for (int i = 0; i < 4; ++i) d[12 + i] = static_cast<char>((off >> (8 * i)) & 0xFF);
+        d[16] = static_cast<char>(f.length);
+        d[17] = static_cast<char>(f.decimals);
+        h += d;
+        off += f.length;
+    }
+    h += '\r';
+    h.append(263, '\0');
+
+    char buf[64];
+    std::string rec(1, ' ');
+    std::snprintf(buf, sizeof buf, "Customer %-11u", n);
+    rec += buf;
+    std::snprintf(buf, sizeof buf, "%12.2f", n * 1.25);
+    rec += buf;
+    putLe(rec, n, 4);
+    const uint32_t block = 64;
+    putLe(rec, 512 / block, 4);
+    std::string dbf = h + rec + '\x1a';
+
+    std::string memo;
+    putBe32(memo, 512 / block + 1);
+    memo.append(2, '\0');
+    memo += static_cast<char>(0), memo += static_cast<char>(block);
+    memo.resize(512, '\0');
+    const int textLen = std::snprintf(buf, sizeof buf, "Notes of table %u", n);
+    putBe32(memo, 1);
+    putBe32(memo, static_cast<uint32_t>(textLen));
+    memo.append(buf, static_cast<size_t>(textLen));
+    memo.resize(512 + block, '\0');
+    return {dbf, memo};
+}
+
+void generate(const fs::path& folder, uint32_t count) {
+    fs::remove_all(folder);
+    fs::create_directories(folder);
+    char name[32];
+    for (uint32_t n = 0; n < count; ++n) {
+        const auto [dbf, memo] = oneRowTable(n);
+        std::snprintf(name, sizeof name, "t%05u", n);
+        std::ofstream(folder / (std::string(name) + ".dbf"), std::ios::binary) << dbf;
+        std::ofstream(folder / (std::string(name) + ".fpt"), std::ios::binary) << memo;
+    }
+}
+
+struct Outcome {
+    int status = -1;
+    double seconds = 0;
+    double cpuSeconds = 0;
+    long maxRssKb = 0;
+};
+
+Outcome runChild(const std::vector<std::string>& argv) {
+    const auto start = std::chrono::steady_clock::now();
+    pid_t pid = fork();
+    if (pid == 0) {
+        int null = open("/dev/null", O_WRONLY);
+        dup2(null, 1);
+        dup2(null, 2);
+        std::vector<char*> args;
+        for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        execvp(args[0], args.data());
+        _exit(127);
+    }
+    Outcome o;
+    int status = 0;
+    rusage use{};
+    wait4(pid, &status, 0, &use);
+    o.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    o.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    o.maxRssKb = use.ru_maxrss;
+    o.cpuSeconds = static_cast<double>(use.ru_utime.tv_sec + use.ru_stime.tv_sec) +
+                   static_cast<double>(use.ru_utime.tv_usec + use.ru_stime.tv_usec) / 1e6;
+    return o;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc == 4 && std::strcmp(argv[1], "--generate") == 0) {
+        generate(argv[2], static_cast<uint32_t>(std::strtoul(argv[3], nullptr, 10)));
+        return 0;
+    }
+    const std::string tallyport =
+        argc > 1 ? argv[1] : (fs::canonical("/proc/self/exe").parent_path().parent_path() / "tallyport").string();
+    const fs::path root = argc > 2 ? argv[2] : "/tmp/tallyport-many-tables-bench";
+    std::vector<uint32_t> counts;
+    for (int i = 3; i < argc; ++i) counts.push_back(static_cast<uint32_t>(std::strtoul(argv[i], nullptr, 10)));
+    if (counts.empty()) counts = {500, 2000, 10000};
+    std::printf("tallyport: %s\n", tallyport.c_str());
+    for (const uint32_t count : counts) {
+        const fs::path src = root / ("tables-" + std::to_string(count));
+        generate(src, count);
+        for (const char* ext : {".mdb", ".accdb"}) {
+            const fs::path target = root / ("target-" + std::to_string(count) + ext);
+            fs::remove(target);
+            const Outcome o =
+                runChild({tallyport, "convert", "--folder", src.string(), "--target", target.string(), "--create"});
+            std::printf("%6u tables -> new %-6s %8.2f s (CPU %.2f s)  %7.3f ms per table  peak %6.1f MB  exit %d\n",
+                        count, ext, o.seconds, o.cpuSeconds, 1000.0 * o.seconds / count, o.maxRssKb / 1024.0, o.status);
+            fs::remove(target);
+        }
+        fs::remove_all(src);
+    }
+    return 0;
+}
