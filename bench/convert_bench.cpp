@@ -32,27 +32,20 @@
 #include <thread>
 #include <vector>
 
+#include "bench/vfp_table.h"
+
 namespace fs = std::filesystem;
 
 namespace {
 
-void putLe(std::string& s, uint64_t v, int bytes) {
-    for (int i = 0; i < bytes; ++i) s += static_cast<char>((v >> (8 * i)) & 0xFF);
-}
-void putBe32(std::string& s, uint32_t v) {
-    for (int i = 3; i >= 0; --i) s += static_cast<char>((v >> (8 * i)) & 0xFF);
-}
+using tp::bench::FieldDef;
+using tp::bench::putBe32;
+using tp::bench::putLe;
 
 int64_t julianDay(int y, int m, int d) {
     const int a = (14 - m) / 12, yy = y + 4800 - a, mm = m + 12 * a - 3;
     return d + (153 * mm + 2) / 5 + 365L * yy + yy / 4 - yy / 100 + yy / 400 - 32045;
 }
-
-struct FieldDef {
-    const char* name;
-    char type;
-    uint8_t length, decimals, flags;
-};
 
 // Writes DBF + FPT. plain: a VFP 3 header with the Varchar declared as
 // Character (what pgdbf understands); the record bytes are the same.
@@ -63,33 +56,7 @@ void generate(const fs::path& dbf, const fs::path& fpt, uint32_t rows, bool plai
                                           {"PRICE", 'Y', 8, 4, 0},        {"RATIO", 'B', 8, 2, 0},
                                           {"NOTES", 'M', 4, 0, 0},        {"CODE", plain ? 'C' : 'V', 20, 0, 0x02},
                                           {"_NullFlags", '0', 1, 0, 0x05}};
-    uint32_t recLen = 1;
-    for (const auto& f : fields) recLen += f.length;
-    const uint32_t hdrLen = 32 + 32 * static_cast<uint32_t>(fields.size()) + 1 + 263;
-    std::string h;
-    h += static_cast<char>(plain ? 0x30 : 0x32);
-    h += static_cast<char>(126), h += static_cast<char>(12), h += static_cast<char>(7);
-    putLe(h, rows, 4);
-    putLe(h, hdrLen, 2);
-    putLe(h, recLen, 2);
-    h.append(16, '\0');
-    h += static_cast<char>(0x02);  // has a memo file
-    h += static_cast<char>(0x03);  // code page 1252
-    h.append(2, '\0');
-    uint32_t off = 1;
-    for (const auto& f : fields) {
-        std::string d(32, '\0');
-        for (size_t i = 0; f.name[i] && i < 10; ++i) d[i] = f.name[i];
-        d[11] = f.type;
-        for (int i = 0; i < 4; ++i) d[12 + i] = static_cast<char>((off >> (8 * i)) & 0xFF);
-        d[16] = static_cast<char>(f.length);
-        d[17] = static_cast<char>(f.decimals);
-        d[18] = static_cast<char>(f.flags);
-        h += d;
-        off += f.length;
-    }
-    h += '\r';
-    h.append(263, '\0');
+    const std::string h = tp::bench::vfpHeader(plain ? 0x30 : 0x32, rows, fields);
 
     std::ofstream out(dbf, std::ios::binary), memo(fpt, std::ios::binary);
     out << h;

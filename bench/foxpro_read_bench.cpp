@@ -20,6 +20,8 @@
 #include <string>
 #include <vector>
 
+#include "bench/vfp_table.h"
+
 #include "db/ado.h"
 
 namespace {
@@ -31,49 +33,20 @@ void put32be(std::string& s, uint32_t v) {
     for (int i = 3; i >= 0; --i) s += static_cast<char>(v >> (8 * i));
 }
 
-struct Field {
-    const char* name;
-    char type;
-    uint8_t length, decimals, flags;
-};
+using tp::bench::FieldDef;
 
 // Writes the table with a memo of its own for every row.
 // forPgdbf: the same bytes under a VFP 3 header with the Varchar declared as
 // Character, because pgdbf knows neither the VFP 9 header nor type V.
 void generate(const std::string& dbfPath, const std::string& fptPath, uint32_t rows, bool forPgdbf = false) {
-    const std::vector<Field> fields = {
-        {"NAME", 'C', 20, 0, 0}, {"AMOUNT", 'N', 12, 2, 0},  {"DAY", 'D', 8, 0, 0},          {"STAMP", 'T', 8, 0, 0},
-        {"FLAG", 'L', 1, 0, 0},  {"COUNT", 'I', 4, 0, 0},    {"PRICE", 'Y', 8, 0, 0},        {"RATIO", 'B', 8, 2, 0},
-        {"NOTES", 'M', 4, 0, 0}, {"CODE", 'V', 20, 0, 0x02}, {"_NullFlags", '0', 1, 0, 0x05}};
-    uint16_t recLen = 1;
-    for (const auto& f : fields) recLen = static_cast<uint16_t>(recLen + f.length);
-    const uint16_t hdrLen = static_cast<uint16_t>(32 + 32 * fields.size() + 1 + 263);
-    std::string h(32, '\0');
-    h[0] = forPgdbf ? 0x30 : 0x32;
-    h[1] = 126;
-    h[2] = 12;
-    h[3] = 7;
-    for (int i = 0; i < 4; ++i) h[4 + i] = static_cast<char>(rows >> (8 * i));
-    h[8] = static_cast<char>(hdrLen & 0xFF);
-    h[9] = static_cast<char>(hdrLen >> 8);
-    h[10] = static_cast<char>(recLen & 0xFF);
-    h[11] = static_cast<char>(recLen >> 8);
-    h[28] = 0x02;  // has a memo file
-    h[29] = 0x03;  // code page 1252
-    uint32_t off = 1;
-    for (const auto& f : fields) {
-        std::string d(32, '\0');
-        std::memcpy(d.data(), f.name, std::min<size_t>(std::strlen(f.name), 10));
-        d[11] = forPgdbf && f.type == 'V' ? 'C' : f.type;
-        for (int i = 0; i < 4; ++i) d[12 + i] = static_cast<char>(off >> (8 * i));
-        d[16] = static_cast<char>(f.length);
-        d[17] = static_cast<char>(f.decimals);
-        d[18] = static_cast<char>(f.flags);
-        h += d;
-        off += f.length;
-    }
-    h += '\x0D';
-    h += std::string(263, '\0');
+    std::vector<FieldDef> fields = {{"NAME", 'C', 20, 0, 0},    {"AMOUNT", 'N', 12, 2, 0},      {"DAY", 'D', 8, 0, 0},
+                                    {"STAMP", 'T', 8, 0, 0},    {"FLAG", 'L', 1, 0, 0},         {"COUNT", 'I', 4, 0, 0},
+                                    {"PRICE", 'Y', 8, 0, 0},    {"RATIO", 'B', 8, 2, 0},        {"NOTES", 'M', 4, 0, 0},
+                                    {"CODE", 'V', 20, 0, 0x02}, {"_NullFlags", '0', 1, 0, 0x05}};
+    if (forPgdbf)
+        for (FieldDef& f : fields)
+            if (f.type == 'V') f.type = 'C';
+    const std::string h = tp::bench::vfpHeader(forPgdbf ? 0x30 : 0x32, rows, fields);
 
     std::ofstream dbf(dbfPath, std::ios::binary), fpt(fptPath, std::ios::binary);
     dbf << h;

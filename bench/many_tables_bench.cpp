@@ -25,54 +25,22 @@
 #include <string>
 #include <vector>
 
+#include "bench/vfp_table.h"
+
 namespace fs = std::filesystem;
 
 namespace {
 
-void putLe(std::string& s, uint64_t v, int bytes) {
-    for (int i = 0; i < bytes; ++i) s += static_cast<char>((v >> (8 * i)) & 0xFF);
-}
-void putBe32(std::string& s, uint32_t v) {
-    for (int i = 3; i >= 0; --i) s += static_cast<char>((v >> (8 * i)) & 0xFF);
-}
-
-struct FieldDef {
-    const char* name;
-    char type;
-    uint8_t length, decimals;
-};
+using tp::bench::FieldDef;
+using tp::bench::putBe32;
+using tp::bench::putLe;
 
 // One Visual FoxPro table of one row (Character, Numeric, Integer, Memo) and
 // its memo file: the bytes of table n differ only in its values.
 std::pair<std::string, std::string> oneRowTable(uint32_t n) {
     const std::vector<FieldDef> fields = {
         {"NAME", 'C', 20, 0}, {"AMOUNT", 'N', 12, 2}, {"COUNT", 'I', 4, 0}, {"NOTES", 'M', 4, 0}};
-    uint32_t recLen = 1;
-    for (const auto& f : fields) recLen += f.length;
-    const uint32_t hdrLen = 32 + 32 * static_cast<uint32_t>(fields.size()) + 1 + 263;
-    std::string h;
-    h += static_cast<char>(0x30);
-    h += static_cast<char>(126), h += static_cast<char>(12), h += static_cast<char>(7);
-    putLe(h, 1, 4);
-    putLe(h, hdrLen, 2);
-    putLe(h, recLen, 2);
-    h.append(16, '\0');
-    h += static_cast<char>(0x02);  // has a memo file
-    h += static_cast<char>(0x03);  // code page 1252
-    h.append(2, '\0');
-    uint32_t off = 1;
-    for (const auto& f : fields) {
-        std::string d(32, '\0');
-        for (size_t i = 0; f.name[i] && i < 10; ++i) d[i] = f.name[i];
-        d[11] = f.type;
-        for (int i = 0; i < 4; ++i) d[12 + i] = static_cast<char>((off >> (8 * i)) & 0xFF);
-        d[16] = static_cast<char>(f.length);
-        d[17] = static_cast<char>(f.decimals);
-        h += d;
-        off += f.length;
-    }
-    h += '\r';
-    h.append(263, '\0');
+    const std::string h = tp::bench::vfpHeader(0x30, 1, fields);
 
     char buf[64];
     std::string rec(1, ' ');
