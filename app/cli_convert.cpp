@@ -273,6 +273,7 @@ int runConvert(const Args& args) {
     }
     printCodePageNotes(s.codePages, "");
     for (const std::string& n : s.keysLeftOut) std::cerr << "tallyport: not created: " << n << "\n";
+    for (const std::string& n : s.relationsUnenforced) std::cerr << "tallyport: not enforced: " << n << "\n";
     for (const std::string& n : s.fieldNotes) std::cerr << "tallyport: " << n << "\n";
     if (haveScript) {
         scriptOut.flush();

@@ -21,15 +21,25 @@ std::string codePagesNotice(const std::vector<std::string>& lines) {
            "name one\" in the Advanced Options window (the dbc button), and convert again.";
 }
 
-std::string keysNotice(const std::vector<std::string>& lines, bool withDefaults) {
+std::string keysNotice(const std::vector<std::string>& lines, bool withDefaults, bool withProperties) {
     constexpr size_t kShown = 30;
-    std::string text = withDefaults ? "These indexes, relations and default values were not created in Access:\r\n"
-                                    : "These indexes and relations were not created in Access:\r\n";
+    std::string text = withProperties ? "These indexes, relations, default values and properties were not created in "
+                                        "Access:\r\n"
+                       : withDefaults ? "These indexes, relations and default values were not created in Access:\r\n"
+                                      : "These indexes and relations were not created in Access:\r\n";
     for (size_t i = 0; i < lines.size() && i < kShown; ++i) text += "\r\n" + lines[i];
     if (lines.size() > kShown) text += "\r\n... and " + std::to_string(lines.size() - kShown) + " more";
     return text +
            "\r\n\r\nThe rows of their tables were converted all the same. Where you need such an index or "
            "relation, create it in Access.";
+}
+
+std::string unenforcedNotice(const std::vector<std::string>& lines) {
+    std::string text = "These relations were created in Access without enforced referential integrity:\r\n";
+    for (const std::string& line : lines) text += "\r\n" + line;
+    return text +
+           "\r\n\r\nAccess shows them in the Relationships window but does not check them. Where you need them "
+           "enforced, correct the rows and enforce them in Access.";
 }
 
 std::string fieldsNotice(const std::vector<std::string>& lines) {
@@ -55,7 +65,9 @@ public:
         const convert::RunSummary& done = run_.start(selection);
         if (!done.codePages.empty()) msgBox(codePagesNotice(done.codePages));
         if (!done.fieldNotes.empty()) msgBox(fieldsNotice(done.fieldNotes));
-        if (!done.keysLeftOut.empty()) msgBox(keysNotice(done.keysLeftOut, done.defaultsLeftOut > 0));
+        if (!done.keysLeftOut.empty())
+            msgBox(keysNotice(done.keysLeftOut, done.defaultsLeftOut > 0, done.propertiesLeftOut > 0));
+        if (!done.relationsUnenforced.empty()) msgBox(unenforcedNotice(done.relationsUnenforced));
     }
 
 private:

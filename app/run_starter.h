@@ -31,7 +31,9 @@ public:
 std::unique_ptr<RunStarter> makeRunStarter(convert::RunHost& host);
 std::string codePagesNotice(const std::vector<std::string>& lines);
 // The notice of the indexes and relations a run left out, one line each.
-std::string keysNotice(const std::vector<std::string>& lines, bool withDefaults = false);
+std::string keysNotice(const std::vector<std::string>& lines, bool withDefaults = false, bool withProperties = false);
+// The relations made without enforced integrity (the target's rows break them).
+std::string unenforcedNotice(const std::vector<std::string>& lines);
 // The fields a run left out or kept in another kind, with why.
 std::string fieldsNotice(const std::vector<std::string>& lines);
 

@@ -329,15 +329,29 @@ std::vector<Tag> readTags(db::Connection& source) {
 }
 
 std::vector<Relation> readRelations(db::Connection& source) {
-    enum : size_t { Name, Parent, ParentTag, Child, ChildTag, Update, Delete, Problem };
+    enum : size_t { Name, Parent, ParentTag, Child, ChildTag, Update, Delete, Problem, Insert };
     RowsetReader r(source, db::adSchemaForeignKeys,
                    {"FK_NAME", "PK_TABLE_NAME", "PK_INDEX_NAME", "FK_TABLE_NAME", "FK_INDEX_NAME", "UPDATE_RULE",
-                    "DELETE_RULE", "PROBLEM"});
+                    "DELETE_RULE", "PROBLEM", "INSERT_RULE"});
     std::vector<Relation> relations;
     if (!r.has({Parent, ParentTag, Child, ChildTag})) return relations;
-    while (r.next())
-        relations.push_back({r.text(Name), r.text(Parent), r.text(ParentTag), r.text(Child), r.text(ChildTag),
-                             upper(r.text(Update)) == "CASCADE", upper(r.text(Delete)) == "CASCADE", r.text(Problem)});
+    while (r.next()) {
+        Relation rel{r.text(Name),
+                     r.text(Parent),
+                     r.text(ParentTag),
+                     r.text(Child),
+                     r.text(ChildTag),
+                     upper(r.text(Update)) == "CASCADE",
+                     upper(r.text(Delete)) == "CASCADE",
+                     r.text(Problem)};
+        // FoxPro enforces a relation only by the rules of its triggers: one
+        // whose rules all ignore it is a documented link. A source that
+        // names no rules enforces it.
+        const bool ruled = r.has({Update, Delete});
+        rel.enforced = !ruled || upper(r.text(Update)) != "IGNORE" || upper(r.text(Delete)) != "IGNORE" ||
+                       upper(r.text(Insert)) == "RESTRICT";
+        relations.push_back(std::move(rel));
+    }
     return relations;
 }
 
@@ -350,6 +364,40 @@ std::vector<FieldDefault> readDefaults(db::Connection& source) {
         if (r.text(HasDefault) == "1" && !r.text(Default).empty())
             defaults.push_back({r.text(Table), r.text(Column), r.text(Default)});
     return defaults;
+}
+
+std::vector<SourceProperties> readProperties(db::Connection& source) {
+    std::vector<SourceProperties> out;
+    auto keep = [&](SourceProperties p) {
+        if (!p.caption.empty() || !p.description.empty() || !p.rule.empty() || !p.ruleText.empty() ||
+            !p.inputMask.empty() || !p.format.empty() || !p.problem.empty())
+            out.push_back(std::move(p));
+    };
+    {
+        enum : size_t { Table, Type, Description, Rule, RuleText, Problem };
+        RowsetReader r(
+            source, db::adSchemaTables,
+            {"TABLE_NAME", "TABLE_TYPE", "DESCRIPTION", "VALIDATION_RULE", "VALIDATION_TEXT", "PROPERTY_PROBLEM"});
+        while (r.has({Table, Type}) && r.next())
+            if (upper(r.text(Type)) == "TABLE")
+                keep({r.text(Table),
+                      {},
+                      {},
+                      r.text(Description),
+                      r.text(Rule),
+                      r.text(RuleText),
+                      {},
+                      {},
+                      r.text(Problem)});
+    }
+    enum : size_t { Table, Column, Caption, Description, Rule, RuleText, Mask, Format, Problem };
+    RowsetReader r(source, db::adSchemaColumns,
+                   {"TABLE_NAME", "COLUMN_NAME", "CAPTION", "DESCRIPTION", "VALIDATION_RULE", "VALIDATION_TEXT",
+                    "INPUT_MASK", "FORMAT", "PROPERTY_PROBLEM"});
+    while (r.has({Table, Column}) && r.next())
+        keep({r.text(Table), r.text(Column), r.text(Caption), r.text(Description), r.text(Rule), r.text(RuleText),
+              r.text(Mask), r.text(Format), r.text(Problem)});
+    return out;
 }
 
 std::vector<TargetRelation> readTargetRelations(db::Connection& target) {
@@ -393,6 +441,7 @@ std::string relationStatement(const Relation& r, const std::string& name, const 
     std::string s = "ALTER TABLE [" + r.child + "] ADD CONSTRAINT [" + name + "] FOREIGN KEY " +
                     columnList(childColumns, false) + " REFERENCES [" + r.parent + "] " +
                     columnList(parentColumns, false);
+    if (!r.enforced) return s + " NOT ENFORCED";
     if (r.updateCascades) s += " ON UPDATE CASCADE";
     if (r.deleteCascades) s += " ON DELETE CASCADE";
     return s;

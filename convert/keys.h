@@ -56,6 +56,9 @@ struct Relation {
     std::string name, parent, parentTag, child, childTag;
     bool updateCascades = false, deleteCascades = false;
     std::string problem;
+    // False for a relation FoxPro does not enforce: it becomes a
+    // relationship without referential integrity ("NOT ENFORCED").
+    bool enforced = true;
 };
 
 // A relationship of the Access target.
@@ -70,6 +73,18 @@ std::vector<Relation> readRelations(db::Connection& source);
 std::vector<TargetRelation> readTargetRelations(db::Connection& target);
 // The fields with a default value (the columns rowset).
 std::vector<FieldDefault> readDefaults(db::Connection& source);
+
+// What the source says of a field (column set) or of a table (column
+// empty) beside its data, as the source keeps it: the caption, comment,
+// validation rule and its message, input mask and format; why its record
+// of them is damaged.
+struct SourceProperties {
+    std::string table, column;
+    std::string caption, description, rule, ruleText, inputMask, format, problem;
+};
+// The columns and tables rowsets' properties: only fields and tables that
+// have one.
+std::vector<SourceProperties> readProperties(db::Connection& source);
 
 // Access's statements for them.
 std::string indexStatement(const Tag& tag, const std::string& table, const std::vector<KeyColumn>& columns);

@@ -54,12 +54,22 @@ std::string doneText(const RunSummary& s) {
     }
     if (s.failedStatements > 0)
         text += "\r\n" + counted(s.failedStatements, "statement", "statements") + " could not be executed.";
-    const auto keysLeftOut = static_cast<int64_t>(s.keysLeftOut.size()) - s.defaultsLeftOut;
+    const auto keysLeftOut = static_cast<int64_t>(s.keysLeftOut.size()) - s.defaultsLeftOut - s.propertiesLeftOut;
     if (keysLeftOut > 0)
         text +=
             "\r\n" + counted(keysLeftOut, "index or relation", "indexes or relations") + " left out; the list follows.";
     if (s.defaultsLeftOut > 0)
         text += "\r\n" + counted(s.defaultsLeftOut, "default value", "default values") + " left out; the list follows.";
+    if (s.propertiesCarried > 0)
+        text += "\r\n" +
+                counted(s.propertiesCarried, "caption, comment, rule or other property",
+                        "captions, comments, rules and other properties") +
+                " carried.";
+    if (s.propertiesLeftOut > 0)
+        text += "\r\n" + counted(s.propertiesLeftOut, "property", "properties") + " left out; the list follows.";
+    if (!s.relationsUnenforced.empty())
+        text += "\r\n" + counted(static_cast<int64_t>(s.relationsUnenforced.size()), "relation", "relations") +
+                " made without enforced integrity; the list follows.";
     if (!s.fieldNotes.empty())
         text += "\r\n" + counted(static_cast<int64_t>(s.fieldNotes.size()), "field", "fields") +
                 " left out or kept in another kind; the list follows.";

@@ -26,7 +26,7 @@ struct FieldInfo;
 }  // namespace tp::db
 
 namespace tp::convert {
-
+struct PlannedRelation;
 class RowStatementBuilder;
 struct TableDefinition;
 
@@ -45,7 +45,12 @@ struct RunSummary {
     // The tags and relations left out of the target, with why: one line
     // each ("table, tag NAME: reason", "relation NAME (...): reason").
     std::vector<std::string> keysLeftOut;
-    int defaultsLeftOut = 0;  // of those lines, field defaults ("table, field NAME: ...")
+    int defaultsLeftOut = 0;    // of those lines, field defaults ("table, field NAME: ...")
+    int propertiesLeftOut = 0;  // of those lines, captions, comments, rules and the like
+    int propertiesCarried = 0;  // the properties set on the target's tables and columns
+    // The relations made relationships without enforced integrity, with
+    // why: one line each ("relation NAME (...): reason").
+    std::vector<std::string> relationsUnenforced;
     // The fields left out of the target, kept in another kind of column, or
     // some of whose values Access cannot hold, with why: one line each
     // ("table, field NAME: reason"); a table none of whose fields could be
@@ -143,6 +148,10 @@ private:
     void translateTags(State& s, const std::string& table, const std::vector<db::FieldInfo>& fields);
     void checkLeadingBlanks(State& s, const std::vector<db::Value>& row);
     void putTableKeys(State& s, const std::string& table);  // after its rows
+    void putTableProperties(State& s, const std::string& table);
+    void noteProperties(State& s, const std::string& table, const std::string& column,
+                        const std::vector<std::string>& notes);
+    void putRelation(State& s, const PlannedRelation& r);
     void noteLeftOut(State& s, const std::string& table, const std::string& tag, const std::string& reason);
     // Per field of the table: the literal of its DEFAULT, empty for none.
     std::vector<std::string> tableDefaults(State& s, const std::string& table, const std::vector<db::FieldInfo>& fields,

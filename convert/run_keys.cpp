@@ -37,8 +37,18 @@ std::string relationProblem(const RunKeys& k, const std::string& table, const st
     return known ? "the tag " + tag + " of " + table + " was left out" : table + " has no tag " + tag;
 }
 
+}  // namespace
+
+// A relation's statement, and the same without enforced integrity.
+struct PlannedRelation {
+    const keys::Relation* relation;
+    std::string statement, unenforced;
+};
+
+namespace {
+
 // The relations' statements, and the relations left out with why.
-void planRelations(const RunKeys& k, std::vector<std::string>& statements,
+void planRelations(const RunKeys& k, std::vector<PlannedRelation>& statements,
                    std::vector<std::pair<const keys::Relation*, std::string>>& leftOut) {
     std::set<std::string> taken;  // the target's relationships that stay
     for (size_t i = 0; i < k.targetRelations.size(); ++i)
@@ -53,9 +63,13 @@ void planRelations(const RunKeys& k, std::vector<std::string>& statements,
             why = "its tags have " + std::to_string(child->size()) + " and " + std::to_string(parent->size()) +
                   " columns";
         if (!why.empty()) leftOut.emplace_back(&r, why);
-        else
-            statements.push_back(
-                keys::relationStatement(r, keys::relationName(r.parent, r.child, taken), *child, *parent));
+        else {
+            const std::string name = keys::relationName(r.parent, r.child, taken);
+            keys::Relation unenforced = r;
+            unenforced.enforced = false;
+            statements.push_back({&r, keys::relationStatement(r, name, *child, *parent),
+                                  keys::relationStatement(unenforced, name, *child, *parent)});
+        }
     }
 }
 
@@ -70,7 +84,10 @@ void ConversionRun::readKeys(State& s) {
         s.keys.tags = keys::readTags(*s.source);
         s.keys.relations = keys::readRelations(*s.source);
         s.keys.defaults = keys::readDefaults(*s.source);
+        s.keys.properties = keys::readProperties(*s.source);
     }
+    for (size_t i = 0; i < s.keys.properties.size(); ++i)
+        s.keys.propertiesOf[asciiLower(s.keys.properties[i].table)].push_back(i);
     for (size_t i = 0; i < s.keys.tags.size(); ++i) s.keys.tagsOf[asciiLower(s.keys.tags[i].table)].push_back(i);
     for (size_t i = 0; i < s.keys.defaults.size(); ++i)
         s.keys.defaultsOf[asciiLower(s.keys.defaults[i].table)].push_back(i);
@@ -95,6 +112,7 @@ void ConversionRun::translateTags(State& s, const std::string& table, const std:
     k.pending.clear();
     k.blankChecks.clear();
     if (!k.on) return;
+    k.fields = fields;
     std::vector<db::FieldInfo> columns;
     std::copy_if(fields.begin(), fields.end(), std::back_inserter(columns), isColumn);
     const auto of = k.tagsOf.find(asciiLower(table));
@@ -133,6 +151,7 @@ void ConversionRun::checkLeadingBlanks(State& s, const std::vector<db::Value>& r
 void ConversionRun::putTableKeys(State& s, const std::string& table) {
     RunKeys& k = s.keys;
     if (!k.on) return;
+    putTableProperties(s, table);
     k.convertedTables.insert(asciiLower(table));
     for (const RunKeys::Pending& pending : k.pending) {
         const keys::Translation& t = pending.translation;
@@ -164,6 +183,7 @@ std::vector<std::string> ConversionRun::tableDefaults(State& s, const std::strin
                                                       const std::vector<db::FieldInfo>& fields,
                                                       const std::vector<AccessColumn>& columns) {
     std::vector<std::string> literals;
+    s.keys.defaultSettings.clear();
     if (!s.keys.on) return literals;
     std::unique_ptr<RowStatementBuilder> writer;
     const auto of = s.keys.defaultsOf.find(asciiLower(table));
@@ -174,6 +194,12 @@ std::vector<std::string> ConversionRun::tableDefaults(State& s, const std::strin
                                         [&](const db::FieldInfo& f) { return sameName(f.name, d.column); });
         if (field == fields.end() || !isColumn(*field)) continue;
         const keys::DefaultTranslation t = keys::translateDefault(d.expression, *field);
+        keys::PropertySetting expression;
+        std::string why;
+        if (!t.reason.empty() && keys::defaultProperty(d.expression, *field, expression, why)) {
+            s.keys.defaultSettings[asciiLower(field->name)] = expression;
+            continue;
+        }
         if (!t.reason.empty()) {
             summary_.keysLeftOut.push_back(keys::defaultNote(d, t.reason));
             ++summary_.defaultsLeftOut;
@@ -198,10 +224,98 @@ std::vector<std::string> ConversionRun::tableDefaults(State& s, const std::strin
     return literals;
 }
 
+// The table's own and its columns' properties, one statement each; what
+// has no Access form is told.
+void ConversionRun::putTableProperties(State& s, const std::string& table) {
+    RunKeys& k = s.keys;
+    std::vector<keys::PlannedProperties> planned;
+    const auto of = k.propertiesOf.find(asciiLower(table));
+    for (const size_t at : of == k.propertiesOf.end() ? std::vector<size_t>{} : of->second) {
+        const keys::SourceProperties& p = k.properties[at];
+        const auto field = std::find_if(k.fields.begin(), k.fields.end(),
+                                        [&](const db::FieldInfo& f) { return sameName(f.name, p.column); });
+        if (!p.column.empty() && (field == k.fields.end() || !isColumn(*field))) continue;
+        planned.push_back(keys::planProperties(p, p.column.empty() ? nullptr : &*field, k.fields,
+                                               selection_.fieldTypes == FieldTypes::Access));
+    }
+    for (const auto& [column, setting] : k.defaultSettings) {
+        const auto it = std::find_if(planned.begin(), planned.end(),
+                                     [&](const keys::PlannedProperties& p) { return sameName(p.column, column); });
+        const auto field = std::find_if(k.fields.begin(), k.fields.end(),
+                                        [&](const db::FieldInfo& f) { return sameName(f.name, column); });
+        if (field == k.fields.end()) continue;
+        keys::PlannedProperties& p = it != planned.end() ? *it : planned.emplace_back();
+        p.column = field->name;
+        p.settings.push_back(setting);
+    }
+    k.defaultSettings.clear();
+    for (const keys::PlannedProperties& p : planned) {
+        noteProperties(s, table, p.column, p.leftOut);
+        if (p.settings.empty()) continue;
+        summary_.propertiesCarried += static_cast<int>(p.settings.size());
+        s.put(*this, step::PropertyPreviewMode, step::PropertyToPreview, step::PropertyExecute,
+              keys::propertiesStatement(table, p.column, p.settings));
+    }
+}
+
+void ConversionRun::noteProperties(State& s, const std::string& table, const std::string& column,
+                                   const std::vector<std::string>& notes) {
+    for (const std::string& note : notes) {
+        summary_.keysLeftOut.push_back(note);
+        ++summary_.propertiesLeftOut;
+        s.p(step::KeyLeftOutRow, [&] {
+            DatatypeList& d = host_.datatypeList();
+            d.addRow(table);
+            d.setLastField(column.empty() ? std::string("(table properties)") : "properties of " + column);
+            d.setLastTypes("left out", note.substr(note.find(": ") + 2));
+        });
+    }
+}
+
+// A relationship FoxPro enforces but the target's rows break: Access
+// refuses it, so it is made without enforced integrity, and told.
+void ConversionRun::putRelation(State& s, const PlannedRelation& planned) {
+    const keys::Relation& r = *planned.relation;
+    const std::string& statement = planned.statement;
+    constexpr long kIntegrityViolated = 3379;
+    if (!r.enforced || host_.previewMode()) {
+        s.put(*this, step::RelationPreviewMode, step::RelationToPreview, step::RelationExecute, statement);
+        return;
+    }
+    ++summary_.statements;
+    std::exception_ptr failure;
+    try {
+        need(host_.accessConnection()).Execute(statement);
+        s.tableExecuted = true;
+        return;
+    } catch (const db::Error& e) {
+        if (e.number() != kIntegrityViolated) failure = std::current_exception();
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (failure) {
+        if (!s.p(step::RelationExecute, [&] { std::rethrow_exception(failure); })) ++summary_.failedStatements;
+        return;
+    }
+    if (!s.p(step::UnenforcedRelationExecute, [&] { need(host_.accessConnection()).Execute(planned.unenforced); })) {
+        ++summary_.failedStatements;
+        return;
+    }
+    const std::string why =
+        "made without enforced integrity, as rows of " + r.child + " have no row of " + r.parent + " to match";
+    summary_.relationsUnenforced.push_back(keys::relationNote(r, why));
+    s.p(step::KeyLeftOutRow, [&] {
+        DatatypeList& d = host_.datatypeList();
+        d.addRow(r.child);
+        d.setLastField("relation " + (r.name.empty() ? r.parent + r.child : r.name));
+        d.setLastTypes("not enforced", why);
+    });
+}
+
 void ConversionRun::putRelations(State& s) {
     const RunKeys& k = s.keys;
     if (!k.on || k.relations.empty()) return;
-    std::vector<std::string> statements;
+    std::vector<PlannedRelation> statements;
     std::vector<std::pair<const keys::Relation*, std::string>> leftOut;
     planRelations(k, statements, leftOut);
 
@@ -223,8 +337,7 @@ void ConversionRun::putRelations(State& s) {
             d.setLastTypes("left out", why);
         });
     }
-    for (const std::string& statement : statements)
-        s.put(*this, step::RelationPreviewMode, step::RelationToPreview, step::RelationExecute, statement);
+    for (const PlannedRelation& r : statements) putRelation(s, r);
     if (!perTable || !host_.previewMode()) return;
     // One more preview, for the relations.
     s.flags.sqlExecuted = false;

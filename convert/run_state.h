@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "convert/keys.h"
+#include "convert/properties.h"
 #include "convert/run.h"
 #include "db/ado.h"
 #include "db/error.h"
@@ -36,9 +37,14 @@ struct RunKeys {
     std::vector<keys::Relation> relations;              // of the source
     std::vector<keys::TargetRelation> targetRelations;  // of the target when the run began
     std::vector<keys::FieldDefault> defaults;           // of every source field that has one
+    std::vector<keys::SourceProperties> properties;     // of every source field and table that has one
     std::vector<bool> dropped;                          // per target relation: its DROP was put
-    // Positions in tags and defaults by table ("table" lowercased).
-    std::unordered_map<std::string, std::vector<size_t>> tagsOf, defaultsOf;
+    // Positions in tags, defaults and properties by table ("table" lowercased).
+    std::unordered_map<std::string, std::vector<size_t>> tagsOf, defaultsOf, propertiesOf;
+    // The table in work: its fields, and the defaults its columns get as a
+    // DefaultValue property (an expression), by field.
+    std::vector<db::FieldInfo> fields;
+    std::map<std::string, keys::PropertySetting> defaultSettings;
     // The tags of the table in work, translated, and the values that can
     // still undo a translation (a leading blank under LTRIM or ALLTRIM).
     struct Pending {

@@ -125,5 +125,13 @@ inline constexpr int RelationPreviewMode = 526;
 inline constexpr int RelationToPreview = 528;
 inline constexpr int RelationExecute = 530;
 inline constexpr int ShowRelationsPreview = 532;
+// After a table's rows, before its keys: its own and its columns'
+// properties (captions, comments, rules).
+inline constexpr int PropertyPreviewMode = 540;
+inline constexpr int PropertyToPreview = 542;
+inline constexpr int PropertyExecute = 544;
+// An enforced relationship the target's rows break, made again without
+// enforced integrity.
+inline constexpr int UnenforcedRelationExecute = 546;
 
 }  // namespace tp::convert::step

@@ -83,8 +83,8 @@ std::string selectedTable(std::string_view sql, const std::string& source) {
 // A schema rowset that tells the container's code page notice.
 class SchemaCursor : public VectorCursor {
 public:
-    SchemaCursor(std::vector<std::vector<Value>> rows, std::string note)
-        : VectorCursor(tablesSchemaFields(), std::move(rows)), note_(std::move(note)) {}
+    SchemaCursor(std::vector<FieldInfo> fields, std::vector<std::vector<Value>> rows, std::string note)
+        : VectorCursor(std::move(fields), std::move(rows)), note_(std::move(note)) {}
     std::vector<ReadNotice> takeNotices() override {
         std::vector<ReadNotice> out;
         if (!note_.empty()) out.push_back({std::move(note_), 0, true});
@@ -95,6 +95,26 @@ public:
 private:
     std::string note_;
 };
+
+// The tables rowset of a container: its tables and views, a table's
+// comment, record rule and message.
+std::vector<FieldInfo> dbcTableSchemaFields() {
+    std::vector<FieldInfo> fields = tablesSchemaFields();
+    appendRuleColumns(fields);
+    return fields;
+}
+
+std::vector<std::vector<Value>> dbcTableRows(const Dbc& dbc) {
+    std::vector<std::vector<Value>> rows;
+    const DbcProperties none;
+    for (const DbcObject& o : dbc.objects) {
+        const DbcProperties& p = o.tableIndex >= 0 ? dbc.tables[static_cast<size_t>(o.tableIndex)].properties : none;
+        std::vector<Value> row = tablesSchemaRow(o.name, o.type, p.comment);
+        appendRuleValues(p, row);
+        rows.push_back(std::move(row));
+    }
+    return rows;
+}
 
 [[noreturn]] void unknownSchema() {
     throw Error("The FoxPro source offers only the tables (20), indexes (12) and foreign keys (27) schemas.");
@@ -206,8 +226,8 @@ public:
                 foreignKeyRows(dbc_, [this](size_t i) -> const TableTags& { return tagsOf(i); }));
         if (schema == adSchemaColumns) return std::make_unique<VectorCursor>(columnSchemaFields(), columnRows(dbc_));
         if (schema != adSchemaTables) unknownSchema();
-        for (const auto& o : dbc_.objects) rows.push_back(tablesSchemaRow(o.name, o.type));
-        return std::make_unique<SchemaCursor>(std::move(rows), std::exchange(dbc_.codePageNote, {}));
+        return std::make_unique<SchemaCursor>(dbcTableSchemaFields(), dbcTableRows(dbc_),
+                                              std::exchange(dbc_.codePageNote, {}));
     }
     void close() override {}
 

@@ -62,10 +62,8 @@ DbcTable tableRecord(std::string name, const std::vector<unsigned char>& prop) {
 struct FieldRecord {
     int64_t parent;
     std::string name;
-    std::string defaultValue;  // property 11
+    DbcProperties properties;
 };
-
-constexpr uint8_t kDefaultValueProperty = 11;
 
 // Adds each Field object's long name to its table, in container order.
 void attachFields(Dbc& dbc, std::vector<FieldRecord>& fields, const std::map<int64_t, size_t>& tableById) {
@@ -73,15 +71,15 @@ void attachFields(Dbc& dbc, std::vector<FieldRecord>& fields, const std::map<int
         auto it = tableById.find(f.parent);
         if (it == tableById.end()) continue;
         dbc.tables[it->second].fields.push_back(std::move(f.name));
-        dbc.tables[it->second].fieldDefaults.push_back(std::move(f.defaultValue));
+        dbc.tables[it->second].fieldProperties.push_back(std::move(f.properties));
     }
 }
 
-// A Field object's default value expression: text up to its NUL, blanks
-// around it left out, in the container's code page.
-std::string fieldDefault(const std::vector<unsigned char>& property, const TextDecoder& decoder) {
+// A text property: up to its NUL, blanks around it left out, in the
+// container's code page.
+std::string propertyText(const std::vector<unsigned char>& property, uint8_t id, const TextDecoder& decoder) {
     std::string v;
-    if (!dbcProperty(property, kDefaultValueProperty, v)) return {};
+    if (!dbcProperty(property, id, v)) return {};
     v = v.substr(0, v.find('\0'));
     const size_t b = v.find_first_not_of(' ');
     if (b == std::string::npos) return {};
@@ -90,7 +88,32 @@ std::string fieldDefault(const std::vector<unsigned char>& property, const TextD
     return ascii ? v : decoder.decode(v);
 }
 
+// Where the memo's records stop short of its end: empty when they fill it.
+std::string propertyDamage(const std::vector<unsigned char>& prop) {
+    size_t pos = 0;
+    while (pos + 7 <= prop.size()) {
+        const uint32_t len = coding::decodeLE32(prop.data() + pos);
+        if (len < 7 || len > prop.size() - pos) break;
+        pos += len;
+    }
+    if (pos == prop.size()) return {};
+    return "its property record at byte " + std::to_string(pos) + " of " + std::to_string(prop.size()) + " is damaged";
+}
+
 }  // namespace
+
+DbcProperties dbcProperties(const std::vector<unsigned char>& property, const TextDecoder& decoder) {
+    DbcProperties p;
+    p.caption = propertyText(property, 56, decoder);
+    p.comment = propertyText(property, 7, decoder);
+    p.rule = propertyText(property, 9, decoder);
+    p.ruleText = propertyText(property, 10, decoder);
+    p.defaultValue = propertyText(property, 11, decoder);
+    p.inputMask = propertyText(property, 54, decoder);
+    p.format = propertyText(property, 55, decoder);
+    p.problem = propertyDamage(property);
+    return p;
+}
 
 Dbc Dbc::read(const std::string& path, const ReadOptions& options) {
     Dbc dbc;
@@ -130,14 +153,20 @@ Dbc Dbc::read(const std::string& path, const ReadOptions& options) {
     while (table->next(row)) {
         const std::string type = lower(text(cType));
         if (type == "table") {
-            DbcTable t = tableRecord(text(cName), property());
+            const std::vector<unsigned char> prop = property();
+            DbcTable t = tableRecord(text(cName), prop);
+            t.properties = dbcProperties(prop, table->decoder());
+            t.properties.caption.clear();
+            t.properties.defaultValue.clear();
+            t.properties.inputMask.clear();
+            t.properties.format.clear();
             tableById[integer(cId)] = dbc.tables.size();
             dbc.objects.push_back({"TABLE", t.name, static_cast<int>(dbc.tables.size())});
             dbc.tables.push_back(std::move(t));
         } else if (type == "view") {
             dbc.objects.push_back({"VIEW", text(cName), -1});
         } else if (type == "field") {
-            fieldRecs.push_back({integer(cParent), text(cName), fieldDefault(property(), table->decoder())});
+            fieldRecs.push_back({integer(cParent), text(cName), dbcProperties(property(), table->decoder())});
         } else if (type == "index" || type == "relation") {
             keyRecs.push_back({integer(cParent), type == "relation", text(cName), property(), text(cRi)});
         }

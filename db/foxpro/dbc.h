@@ -17,15 +17,30 @@ struct DbcIndex {
     bool primary = false;  // property 17: the table's primary key
 };
 
+// What the container says of a field or a table beside its name, in
+// UTF-8 with blanks around each text left out; empty where it says nothing.
+// A table has no caption, default, input mask or format.
+struct DbcProperties {
+    std::string caption;       // property 56
+    std::string comment;       // property 7
+    std::string rule;          // property 9: a FoxPro expression
+    std::string ruleText;      // property 10: a FoxPro expression giving the message
+    std::string defaultValue;  // property 11: a FoxPro expression
+    std::string inputMask;     // property 54
+    std::string format;        // property 55
+    // Why the property memo could not be read to its end (what was read
+    // before the damage is kept); empty when it could.
+    std::string problem;
+};
+
 struct DbcTable {
-    std::string name;                 // the long table name
-    std::string storedPath;           // the path stored in the container (may be empty)
-    std::vector<std::string> fields;  // long field names, in container order
-    // Per field: its default value expression (property 11 of the Field
-    // object), in UTF-8; empty when none.
-    std::vector<std::string> fieldDefaults;
-    std::vector<DbcIndex> indexes;    // in container order
-    std::string primaryTag;           // property 20 of the Table object; empty when none
+    std::string name;                            // the long table name
+    std::string storedPath;                      // the path stored in the container (may be empty)
+    std::vector<std::string> fields;             // long field names, in container order
+    std::vector<DbcProperties> fieldProperties;  // per field
+    DbcProperties properties;                    // of the table: comment, rule and its text
+    std::vector<DbcIndex> indexes;               // in container order
+    std::string primaryTag;                      // property 20 of the Table object; empty when none
     // The tag the container names as primary key: the Index object marked
     // so, else the Table object's property 20; empty when none.
     std::string primaryKeyTag() const;
@@ -41,7 +56,8 @@ struct DbcRelation {
     std::string parentTag;   // property 19
     std::string updateRule;  // "CASCADE", "RESTRICT" or "IGNORE", from RIINFO
     std::string deleteRule;
-    std::string problem;  // why the relation cannot be used; empty when it can
+    std::string insertRule;  // "RESTRICT" or "IGNORE"
+    std::string problem;     // why the relation cannot be used; empty when it can
 };
 
 struct DbcObject {
@@ -71,6 +87,9 @@ struct Dbc {
 std::string dbcPropertyPath(const std::vector<unsigned char>& property);
 // The value of property `id` of a PROPERTY memo; false when it has none.
 bool dbcProperty(const std::vector<unsigned char>& property, uint8_t id, std::string& value);
+// The captions, comments, rules and the like of a PROPERTY memo, its text
+// in the container's code page.
+DbcProperties dbcProperties(const std::vector<unsigned char>& property, const TextDecoder& decoder);
 
 // An Index or Relation record of the container, as read.
 struct DbcKeyRecord {

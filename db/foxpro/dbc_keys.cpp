@@ -53,6 +53,7 @@ DbcRelation readRelation(const Dbc& dbc, const DbcKeyRecord& r, const std::map<i
     const std::string ri = r.riinfo + "  ";
     rel.updateRule = ruleOf(ri[0]);
     rel.deleteRule = ruleOf(ri[1]);
+    rel.insertRule = ruleOf(ri[2]) == "RESTRICT" ? "RESTRICT" : "IGNORE";
     const std::string what = "The relation " + rel.name + " of " + dbc.path;
     if (rel.childTable < 0) rel.problem = what + " belongs to no table of the container.";
     else if (!hasChildTag) rel.problem = what + " names no tag of its table " + dbc.tables[child->second].name + ".";

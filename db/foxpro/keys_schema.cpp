@@ -179,7 +179,8 @@ std::vector<FieldInfo> foreignKeySchemaFields() {
     return {{"FK_NAME", adtype::VarWChar, 128},       {"PK_TABLE_NAME", adtype::VarWChar, 128},
             {"PK_INDEX_NAME", adtype::VarWChar, 128}, {"FK_TABLE_NAME", adtype::VarWChar, 128},
             {"FK_INDEX_NAME", adtype::VarWChar, 128}, {"UPDATE_RULE", adtype::VarWChar, 16},
-            {"DELETE_RULE", adtype::VarWChar, 16},    {"PROBLEM", adtype::VarWChar, 1024}};
+            {"DELETE_RULE", adtype::VarWChar, 16},    {"PROBLEM", adtype::VarWChar, 1024},
+            {"INSERT_RULE", adtype::VarWChar, 16}};
 }
 
 std::vector<std::vector<Value>> foreignKeyRows(const Dbc& dbc, const std::function<const TableTags&(size_t)>& tagsOf) {
@@ -202,26 +203,53 @@ std::vector<std::vector<Value>> foreignKeyRows(const Dbc& dbc, const std::functi
             if (const CdxTag* t = findTag(tagsOf(static_cast<size_t>(r.childTable)), r.childTag)) childTag = t->name;
         }
         rows.push_back({Value(r.name), Value(parent), Value(parentTag), Value(child), Value(childTag),
-                        Value(r.updateRule), Value(r.deleteRule), Value(std::move(problem))});
+                        Value(r.updateRule), Value(r.deleteRule), Value(std::move(problem)), Value(r.insertRule)});
     }
     return rows;
 }
 
+namespace {
+Value textOrNull(const std::string& s) { return s.empty() ? Value() : Value(s); }
+}  // namespace
+
+void appendRuleColumns(std::vector<FieldInfo>& fields) {
+    fields.push_back({"VALIDATION_RULE", adtype::VarWChar, 254});
+    fields.push_back({"VALIDATION_TEXT", adtype::VarWChar, 254});
+    fields.push_back({"PROPERTY_PROBLEM", adtype::VarWChar, 254});
+}
+void appendRuleValues(const DbcProperties& p, std::vector<Value>& row) {
+    row.push_back(textOrNull(p.rule));
+    row.push_back(textOrNull(p.ruleText));
+    row.push_back(textOrNull(p.problem));
+}
+
 std::vector<FieldInfo> columnSchemaFields() {
-    return {{"TABLE_NAME", adtype::VarWChar, 128},
-            {"COLUMN_NAME", adtype::VarWChar, 128},
-            {"ORDINAL_POSITION", adtype::Integer, 4},
-            {"COLUMN_HASDEFAULT", adtype::Boolean, 2},
-            {"COLUMN_DEFAULT", adtype::VarWChar, 254}};
+    std::vector<FieldInfo> fields{{"TABLE_NAME", adtype::VarWChar, 128},     {"COLUMN_NAME", adtype::VarWChar, 128},
+                                  {"ORDINAL_POSITION", adtype::Integer, 4},  {"COLUMN_HASDEFAULT", adtype::Boolean, 2},
+                                  {"COLUMN_DEFAULT", adtype::VarWChar, 254}, {"DESCRIPTION", adtype::VarWChar, 254},
+                                  {"CAPTION", adtype::VarWChar, 254},        {"INPUT_MASK", adtype::VarWChar, 254},
+                                  {"FORMAT", adtype::VarWChar, 254}};
+    appendRuleColumns(fields);
+    return fields;
 }
 
 std::vector<std::vector<Value>> columnRows(const Dbc& dbc) {
     std::vector<std::vector<Value>> rows;
+    const DbcProperties none;
     for (const DbcTable& t : dbc.tables)
         for (size_t i = 0; i < t.fields.size(); ++i) {
-            const std::string d = i < t.fieldDefaults.size() ? t.fieldDefaults[i] : std::string();
-            rows.push_back({Value(t.name), Value(t.fields[i]), Value(static_cast<int64_t>(i + 1)), Value(!d.empty()),
-                            d.empty() ? Value() : Value(d)});
+            const DbcProperties& p = i < t.fieldProperties.size() ? t.fieldProperties[i] : none;
+            std::vector<Value> row{Value(t.name),
+                                   Value(t.fields[i]),
+                                   Value(static_cast<int64_t>(i + 1)),
+                                   Value(!p.defaultValue.empty()),
+                                   textOrNull(p.defaultValue),
+                                   textOrNull(p.comment),
+                                   textOrNull(p.caption),
+                                   textOrNull(p.inputMask),
+                                   textOrNull(p.format)};
+            appendRuleValues(p, row);
+            rows.push_back(std::move(row));
         }
     return rows;
 }

@@ -46,8 +46,16 @@ std::vector<FieldInfo> foreignKeySchemaFields();
 std::vector<std::vector<Value>> foreignKeyRows(const Dbc& dbc, const std::function<const TableTags&(size_t)>& tagsOf);
 
 // The columns rowset (4) of a container: each field of each table, with
-// its default value expression as FoxPro keeps it.
+// its default value expression, caption, comment (DESCRIPTION), rule and
+// its message, input mask and format as FoxPro keeps them; PROPERTY_PROBLEM
+// tells a damaged property memo.
 std::vector<FieldInfo> columnSchemaFields();
 std::vector<std::vector<Value>> columnRows(const Dbc& dbc);
+// The columns both rowsets end with: the rule, its message
+// (VALIDATION_RULE, VALIDATION_TEXT) and the damage of the property memo
+// (PROPERTY_PROBLEM); the tables rowset has a table's comment as its
+// DESCRIPTION.
+void appendRuleColumns(std::vector<FieldInfo>& fields);
+void appendRuleValues(const DbcProperties& p, std::vector<Value>& row);
 
 }  // namespace tp::db::foxpro

@@ -2,7 +2,9 @@
 // of them.
 #include <gtest/gtest.h>
 
+#include "convert/expression.h"
 #include "convert/keys.h"
+#include "convert/properties.h"
 
 using namespace tp::convert::keys;
 using tp::db::FieldInfo;
@@ -158,4 +160,98 @@ TEST(KeysDefaults, LiteralsToValuesOrReasons) {
                                                   : std::string("none");
         EXPECT_EQ(got, c.want) << c.expression;
     }
+}
+
+// Rules, their messages and default expressions: what Access evaluates
+// alike is translated, the rest is left out with the part that differs.
+TEST(KeysRules, FoxProExpressionsToAccessOrReasons) {
+    auto field = [](const char* name, char type, int size = 0) {
+        FieldInfo f{name, ad::Empty, size};
+        f.sourceType = type;
+        return f;
+    };
+    const std::vector<FieldInfo> fields = {field("discount", 'N'), field("code", 'C', 2), field("name", 'C', 20),
+                                           field("notes", 'M'),    field("born", 'D'),    field("done", 'L'),
+                                           field("nick", 'V', 10), field("photo", 'G')};
+    struct Case {
+        const char* rule;
+        const char* column;  // empty: a record rule
+        const char* want;
+    };
+    const Case cases[] = {
+        {"discount=>0.AND.discount<1", "discount", "[discount]>=0 And [discount]<1"},
+        {"BETW(discount, 0, 1) OR ISNULL(discount)", "discount", "[discount] Between 0 And 1 Or [discount] Is Null"},
+        {"!EMPTY(name)", "name", "Not Trim([name])=''"},
+        {".NOT. EMPTY(notes)", "notes", "Not ([notes] Is Null Or Trim([notes])='')"},
+        {"EMPTY(discount) or empty(born) or EMPTY(done)", "", "[discount]=0 Or [born] Is Null Or [done]=False"},
+        {"born < DATE() AND born >= {^1900-01-01}", "born", "[born]<Date() And [born]>=#1900-01-01#"},
+        {"INLIST(code, '11', \"22\")", "code", "[code] In ('11','22')"},
+        {"UPPE(ALLTRIM(name)) == 'SMITH'", "name", "UCase(Trim([name]))='SMITH'"},
+        {"LEN(ALLTRIM(name)) > 2 AND done = .T.", "", "Len(Trim([name]))>2 And [done]=True"},
+        {"(discount + 1) * 2 - -discount ^ 2 > 0", "discount", "([discount]+1)*2--[discount]^2>0"},
+        {"orders.discount # 5", "discount", "[discount]<>5"},
+        // Left out.
+        {"name = 'Smith'", "name", "! FoxPro compares text with regard to case, and Access does not"},
+        {"UPPER(name) = 'SMITH'", "name",
+         "! FoxPro compares text with its trailing blanks and up to the length of its right side"},
+        {"code = '1'", "code",
+         "! FoxPro compares text with its trailing blanks and up to the length of its right side"},
+        {"name > 'M'", "name", "! it orders text, which Access sorts by its own order"},
+        {"discount < born", "", "! it compares values of different kinds"},
+        {"INLIST(code, 'A1')", "code", "! FoxPro compares text with regard to case, and Access does not"},
+        {"discount > 0 AND code == '11'", "discount",
+         "! it names the field code, and an Access field rule can name only its own field"},
+        {"discount % 2 = 0", "discount", "! FoxPro's % keeps the divisor's sign, and Access's Mod the dividend's"},
+        {"ROUND(discount, 2) = discount", "discount", "! ROUND() has no Access form that gives the same result"},
+        {"LEN(name) > 0", "name", "! LEN() of a padded field is its width in FoxPro"},
+        {"ISNULL(born)", "born", "! an empty FoxPro date becomes Null in Access"},
+        {"born > {01/02/2001}", "born", "! the date {01/02/2001} depends on FoxPro's SET DATE"},
+        {"EMPTY(photo)", "photo", "! the field photo is of a kind no rule can test"},
+        {"discount + 1", "discount", "! it does not give a logical value"},
+        {"nosuch > 1", "", "! \"nosuch\" is no field of the table"},
+        {"discount > 0 discount", "discount", "! \"discount\" cannot be read"},
+    };
+    for (const Case& c : cases) {
+        const auto t = tp::convert::expression::rule(c.rule, fields, c.column);
+        EXPECT_EQ(t.ok() ? t.access : "! " + t.reason, c.want) << c.rule;
+    }
+    EXPECT_EQ(tp::convert::expression::message(" \"Can't be in the future.\" ").access, "Can't be in the future.");
+    EXPECT_FALSE(tp::convert::expression::message("\"Max \" + STR(10)").ok());
+    EXPECT_EQ(tp::convert::expression::defaultValue("date( )", field("d", 'D')).access, "Date()");
+    EXPECT_EQ(tp::convert::expression::defaultValue("DATETIME()", field("t", 'T')).access, "Now()");
+    EXPECT_FALSE(tp::convert::expression::defaultValue("DATETIME()", field("d", 'D')).ok());
+    EXPECT_FALSE(tp::convert::expression::defaultValue("SYS(2015)", field("c", 'C', 10)).ok());
+}
+
+// The container's notes become the properties of the Access columns, in
+// one ALTER TABLE ... SET each; what has no form is told.
+TEST(KeysRules, PropertiesPlannedAndStatements) {
+    FieldInfo price{"price", ad::Numeric, 10};
+    price.sourceType = 'N';
+    FieldInfo code{"code", ad::Char, 5};
+    code.sourceType = 'C';
+    const std::vector<FieldInfo> fields = {price, code};
+    SourceProperties p{"items", "price", "Unit's price", "What it costs", "price >= 0", "\"Not below 0.\"", "999.99",
+                       "$",     ""};
+    const PlannedProperties planned = planProperties(p, &fields[0], fields);
+    EXPECT_TRUE(planned.leftOut.empty());
+    EXPECT_EQ(propertiesStatement("items", planned.column, planned.settings),
+              "ALTER TABLE [items] ALTER COLUMN [price] SET Caption = 'Unit''s price', Description = 'What it costs', "
+              "ValidationRule = '[price]>=0', ValidationText = 'Not below 0.', Format = 'Currency', "
+              "InputMask = '###.##'");
+    SourceProperties c{
+        "items", "code", "", "", "code = 'x'", "\"bad\"", "!XXXX", "!A", "a record at byte 9 is damaged"};
+    const PlannedProperties left = planProperties(c, &fields[1], fields);
+    EXPECT_TRUE(left.settings.empty());
+    ASSERT_EQ(left.leftOut.size(), 4u);
+    EXPECT_EQ(left.leftOut[0],
+              "items, field code: the properties was left out, as a record at byte 9 is damaged; those before the "
+              "damage were read");
+    EXPECT_EQ(left.leftOut[3],
+              "items, field code: the input mask !XXXX was left out, as its \"!\" has no Access placeholder that "
+              "accepts the same");
+    SourceProperties table{"items", "", "", "Stock", "price > 0 OR code == '12345'", "", "", "", ""};
+    const PlannedProperties own = planProperties(table, nullptr, fields);
+    EXPECT_EQ(propertiesStatement("items", own.column, own.settings),
+              "ALTER TABLE [items] SET Description = 'Stock', ValidationRule = '[price]>0 Or [code]=''12345'''");
 }
