@@ -98,8 +98,9 @@ DbcOptionsDialog::DbcOptionsDialog(MainWindow& main, QWidget* owner) : QDialog(o
     createKeysCheck_->setObjectName(kCreateKeysName);
     createKeysCheck_->setAccessibleName(kCreateKeysCaption);
     createKeysCheck_->setAccessibleDescription(
-        "The FoxPro tables' primary keys and indexes, and the database's relations, created in Access after the "
-        "rows; the ones without a faithful Access form are listed when the run ends");
+        "The FoxPro tables' primary keys and indexes, the fields' defaults, captions, comments, validation rules, "
+        "input masks and formats, and the database's relations, created in Access after the rows; the ones without "
+        "a faithful Access form are listed when the run ends");
     place(createKeysCheck_, 360, 3165, 7440, 255);
     accessTypesCheck_ = new QCheckBox(kAccessTypesCaption, this);
     accessTypesCheck_->setObjectName(kAccessTypesName);

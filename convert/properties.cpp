@@ -35,7 +35,7 @@ public:
     }
 
     PlannedProperties plan() {
-        if (!p_.problem.empty()) leave("the properties", "", p_.problem + "; those before the damage were read");
+        if (!p_.problem.empty()) damaged();
         text("the caption", "Caption", p_.caption, kMaxMemoProperty);
         text(field_ ? "the comment" : "the table's comment", "Description", p_.description, kMaxMemoProperty);
         if (!ownKinds_) {
@@ -58,6 +58,11 @@ private:
         const std::string where = p_.table + (field_ ? ", field " + field_->name : std::string());
         out_.leftOut.push_back(where + ": " + what + (value.empty() ? "" : " " + value) + " was left out, as " +
                                reason);
+    }
+    // What follows the damage is lost; what comes before it is carried.
+    void damaged() {
+        const std::string where = p_.table + (field_ ? ", field " + field_->name : std::string());
+        out_.leftOut.push_back(where + ": the properties after the damage were left out, as " + p_.problem);
     }
     void set(const std::string& name, const std::string& value) { out_.settings.push_back({name, value}); }
 

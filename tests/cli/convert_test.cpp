@@ -131,3 +131,132 @@ TEST_F(CliConvert, AValueThatCannotBeReadCostsOnlyThatValueAndIsCounted) {
     EXPECT_NE(script.find("VALUES(4,NULL)"), std::string::npos) << script;
     EXPECT_EQ(lines(script), 5);
 }
+
+namespace {
+
+// One PROPERTY memo record: length, id length, id, the text and its NUL.
+std::string dbcProperty(uint8_t id, const std::string& text) {
+    return le32(static_cast<uint32_t>(7 + text.size() + 1)) + std::string("\x01\x00", 2) + static_cast<char>(id) +
+           text + '\0';
+}
+
+// A container over three of Northwind's tables, read where they lie,
+// holding every kind of property the run carries: captions, comments,
+// rules the rows break, their messages, masks, formats, an expression
+// default, a damaged property record, a relation the rows break and one
+// FoxPro does not enforce.
+void writePropertiesDbc(const std::string& file) {
+    const fs::path northwind = corpusPath("foxpro/VFPX-Samples-Northwind");
+    auto path = [&](const char* table) {
+        std::string p = fs::relative(northwind / table, fs::path(file).parent_path()).string();
+        std::replace(p.begin(), p.end(), '/', '\\');
+        return dbcProperty(1, p);
+    };
+    FptBuilder dct;
+    DbfBuilder b;
+    b.fields = {{"OBJECTID", 'I', 4},    {"PARENTID", 'I', 4}, {"OBJECTTYPE", 'C', 10},
+                {"OBJECTNAME", 'C', 128}, {"PROPERTY", 'M', 4}, {"RIINFO", 'C', 6}};
+    int id = 1;
+    auto rec = [&](int parent, std::string type, std::string name, const std::string& prop, std::string ri = "") {
+        type.resize(10, ' ');
+        name.resize(128, ' ');
+        ri.resize(6, ' ');
+        const uint32_t block = prop.empty() ? 0 : dct.add(prop, 1);
+        b.records.push_back(" " + le32(static_cast<uint32_t>(id)) + le32(static_cast<uint32_t>(parent)) + type +
+                            name + le32(block) + ri);
+        return id++;
+    };
+    rec(1, "Database", "Database", "");
+    const int employees = rec(1, "Table", "Employees",
+                              path("employees.dbf") + dbcProperty(7, "People of the firm") +
+                                  dbcProperty(9, "employeeid > 5") + dbcProperty(10, "\"Only later hires.\""));
+    const std::vector<std::pair<std::string, std::string>> fields = {
+        {"employeeid", dbcProperty(56, "Employee ID") + dbcProperty(7, "Given to each new employee.") +
+                           dbcProperty(9, "employeeid > 0") + dbcProperty(10, "\"Must be positive.\"")},
+        {"lastname", dbcProperty(56, "Last Name") + dbcProperty(55, "!") + dbcProperty(54, "XXXXXXXXXXXXXXXXXXXX")},
+        {"firstname", ""},
+        {"title", dbcProperty(9, "title = 'Mr'")},
+        {"titleofcourtesy", ""},
+        {"birthdate", dbcProperty(9, "birthdate < DATE()") + dbcProperty(10, "\"Not in the future.\"") +
+                          dbcProperty(55, "YL")},
+        {"hiredate", dbcProperty(11, "DATE()")},
+        {"address", ""},
+        {"city", ""},
+        {"region", dbcProperty(56, "Region") + le32(999) + "\x01"},
+        {"postalcode", ""},
+        {"country", ""},
+        {"homephone", ""},
+        {"extension", ""},
+        {"photo", ""},
+        {"notes", dbcProperty(9, "!EMPTY(notes)")},
+        {"reportsto", ""}};
+    for (const auto& [name, prop] : fields) rec(employees, "Field", name, prop);
+    rec(employees, "Relation", "Relation 1",
+        dbcProperty(13, "REPORTSTO") + dbcProperty(18, "Employees") + dbcProperty(19, "EMPLOYEEID"), "RRI");
+    const int region = rec(1, "Table", "Region", path("region.dbf"));
+    rec(region, "Field", "regionid", "");
+    rec(region, "Field", "regiondescription", dbcProperty(56, "Region Description"));
+    const int territories = rec(1, "Table", "Territories", path("territories.dbf"));
+    for (const char* f : {"territoryid", "territorydescription", "regionid"}) rec(territories, "Field", f, "");
+    rec(territories, "Relation", "Relation 1",
+        dbcProperty(13, "REGIONID") + dbcProperty(18, "Region") + dbcProperty(19, "REGIONID"), "III");
+    writeFile(file, b.build());
+    writeFile(fs::path(file).replace_extension(".dct").string(), dct.build());
+}
+
+}  // namespace
+
+// In every Access version: the properties read back by mdbtools, the rules
+// enforced by our engine with their messages, every row converted although
+// the rows break a rule and a relation, and what has no Access form told.
+TEST_F(CliConvert, ContainerPropertiesRulesAndUnenforcedRelationsReachEveryAccessVersion) {
+    if (!fs::exists(corpusPath("foxpro/VFPX-Samples-Northwind/employees.dbf"))) GTEST_SKIP() << "no Northwind";
+    if (!mdbtoolsAvailable()) GTEST_SKIP() << "mdbtools is not available";
+    const std::string dbc = dir.file("props.dbc");
+    writePropertiesDbc(dbc);
+    for (const std::string& target : {dir.file("p.mdb"), dir.file("p.accdb"), dir.file("p97.mdb")}) {
+        SCOPED_TRACE(target);
+        if (target.find("97") != std::string::npos) {
+            ASSERT_EQ(runCommand({tallyportExe(), "new", target, "--format", "97"}).exitCode, 0);
+        }
+        const auto run = convert({"--dbc", dbc, "--target", target, "--create"});
+        EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
+        for (const char* told :
+             {"not enforced: relation Relation 1 (Employees.EMPLOYEEID to Employees.REPORTSTO): made without enforced "
+              "integrity, as rows of Employees have no row of Employees to match",
+              "not created: Employees, field title: the validation rule title = 'Mr' was left out, as FoxPro compares "
+              "text with regard to case, and Access does not",
+              "not created: Employees, field region: the properties after the damage were left out, as its property "
+              "record at byte 14 of 19 is damaged"})
+            EXPECT_NE(run.err.find(told), std::string::npos) << told << "\n" << run.err;
+        const auto props = runCommand({"mdb-prop", target, "Employees"});
+        for (const char* p : {"Description: People of the firm", "ValidationRule: [employeeid]>5",
+                              "ValidationText: Only later hires.", "Caption: Employee ID",
+                              "Description: Given to each new employee.", "ValidationRule: [employeeid]>0",
+                              "ValidationText: Must be positive.", "Format: >", "InputMask: CCCCCCCCCCCCCCCCCCCC",
+                              "ValidationRule: [birthdate]<Date()", "Format: Long Date", "DefaultValue: Date()",
+                              "Caption: Region", "ValidationRule: Not ([notes] Is Null Or Trim([notes])='')"})
+            EXPECT_NE(props.out.find(p), std::string::npos) << p << "\n" << props.out;
+        const auto schema = runCommand({"mdb-schema", target});
+        size_t unenforced = 0;
+        for (size_t at = 0; (at = schema.out.find("does not enforce integrity", at)) != std::string::npos; ++at)
+            ++unenforced;
+        EXPECT_EQ(unenforced, 2u) << schema.out;
+        const auto count = runCommand({tallyportExe(), "sql", target, "-e", "SELECT COUNT(*) FROM [Employees]"});
+        EXPECT_NE(count.out.find("9"), std::string::npos) << count.out;
+        // The rules hold from now on, with their messages; nothing changes.
+        const auto low = runCommand({tallyportExe(), "sql", target, "-e",
+                                     "INSERT INTO [Employees] ([employeeid], [lastname]) VALUES (3, 'Low')"});
+        EXPECT_EQ(low.exitCode, 1);
+        EXPECT_NE((low.out + low.err).find("Only later hires."), std::string::npos) << low.out << low.err;
+        const auto negative =
+            runCommand({tallyportExe(), "sql", target, "-e", "UPDATE [Employees] SET [employeeid] = -[employeeid]"});
+        EXPECT_EQ(negative.exitCode, 1);
+        EXPECT_NE((negative.out + negative.err).find("Must be positive."), std::string::npos) << negative.err;
+        EXPECT_NE(runCommand({tallyportExe(), "sql", target, "-e", "SELECT MIN([employeeid]) FROM [Employees]"})
+                      .out.find("1"),
+                  std::string::npos);
+        const auto check = runCommand({tallyportExe(), "check", target});
+        EXPECT_EQ(check.out, "ok\n") << check.out << check.err;
+    }
+}

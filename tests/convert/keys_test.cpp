@@ -245,8 +245,7 @@ TEST(KeysRules, PropertiesPlannedAndStatements) {
     EXPECT_TRUE(left.settings.empty());
     ASSERT_EQ(left.leftOut.size(), 4u);
     EXPECT_EQ(left.leftOut[0],
-              "items, field code: the properties was left out, as a record at byte 9 is damaged; those before the "
-              "damage were read");
+              "items, field code: the properties after the damage were left out, as a record at byte 9 is damaged");
     EXPECT_EQ(left.leftOut[3],
               "items, field code: the input mask !XXXX was left out, as its \"!\" has no Access placeholder that "
               "accepts the same");
