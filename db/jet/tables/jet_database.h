@@ -188,6 +188,7 @@ public:
     std::unique_ptr<Cursor> scanWhere(const std::string& table, const std::vector<ValueRange>& where) override;
     std::optional<int64_t> rowCount(const std::string& table) override { return tableByName(table).rowCount; }
     void changeColumn(const ColumnChange& change, const ValueConverter& convert) override;
+    void setProperties(const PropertyChange& change) override;
     SortOrder textOrder() const override { return sortOrder(); }
     std::string tempFilesBeside() const override { return pager_->path(); }
     void createIndex(const IndexDef& d) override;
@@ -434,6 +435,20 @@ private:
                      const ValueConverter& convert);
     std::vector<uint8_t> alteredDefinition(const StoredTable& t, const StoredTable& now);
     void dropLongValueMaps(const std::vector<LongValueMaps>& maps);
+    // Properties (keys/properties.cpp) and validation rules
+    // (keys/validation.cpp): a row a rule prohibits is refused (3317).
+    void setPropertiesNow(const PropertyChange& change);
+    void setRequired(StoredTable& t, size_t k, bool on);
+    void checkRules(StoredTable& t, const std::vector<Value>& row);
+    void loadRules(StoredTable& t);
+    CatalogEntry& tableEntry(const std::string& stored);
+
+public:
+    // Why a stored rule of the table cannot be enforced (column empty: the
+    // table's own rule), or empty when it can.
+    std::string ruleProblem(const StoredTable& t, const std::string& column, const std::string& rule) const;
+
+private:
     Bytes propertiesOf(const CatalogEntry& e);
     void setProperties(CatalogEntry& e, const Bytes& list);
     // Runs one statement: when it fails, every page it changed is put back
@@ -484,7 +499,9 @@ private:
         std::vector<int> manyCols, oneCols;  // column numbers, paired
         int real = -1;                       // the one side's unique index
     };
-    RelationshipKey relationshipKey(const RelationshipDef& d, const StoredTable& many, const StoredTable& one) const;
+    RelationshipKey relationshipKey(const RelationshipDef& d, const StoredTable& many, const StoredTable& one,
+                                    bool unique = true) const;
+    void recordRelationship(const RelationshipDef& d, const RelationshipKey& k, uint32_t manyPage, uint32_t onePage);
     void requireRelatedRows(StoredTable& many, StoredTable& one, const RelationshipKey& k);
     void addForeignKeyIndexes(const RelationshipDef& d, StoredTable& many, StoredTable& one, const RelationshipKey& k);
     void addOneSideIndex(IndexSections& y, const LogicalIndex& manyIx, uint32_t manyPage, uint32_t real) const;
