@@ -338,8 +338,8 @@ inline constexpr size_t kEntryFlags = 2;
 inline constexpr uint8_t kYesNo = 0x01;
 inline constexpr uint8_t kText = 0x0A;
 inline constexpr uint8_t kMemo = 0x0C;
-// The flag of the properties the engine keeps, as Access writes them; the
-// properties the Access window adds (ColumnWidth, ColumnOrder, ...) have 0.
+// The flag of the properties the engine keeps, as Access writes them; some
+// the Access window adds have 0 (ColumnWidth, ColumnOrder, ColumnHidden).
 inline constexpr uint8_t kEngineFlag = 0x01;
 // The properties the engine reads and writes, with the value type and flag
 // Access gives them (the lists of Northwind's tables, Access 97, and of the
