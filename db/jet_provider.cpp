@@ -103,6 +103,7 @@ std::unique_ptr<Cursor> JetConnection::execute(std::string_view sql, long* recor
     case StatementKind::AddRelationship: db_->addRelationship(st_.relationship); return nullptr;
     case StatementKind::DropIndex: db_->dropIndex(st_.index.table, st_.index.name, st_.constraint); return nullptr;
     case StatementKind::AlterColumn: alterColumn(); return nullptr;
+    case StatementKind::SetProperties: setProperties(); return nullptr;
     }
     return nullptr;
 }
@@ -160,12 +161,10 @@ void ColumnMapping::fillRow(const Statement& st, const std::vector<ColumnDef>& c
     row.resize(ncols);
     for (size_t i = 0; i < ncols; ++i) {
         if (given[i]) continue;
-        // A column the statement leaves out takes its default, when that is
-        // a literal, else its empty value.
-        const ColumnDef& c = columns[i];
-        Literal value;
-        if (!c.defaultValue.empty() && !parseLiteralText(c.defaultValue, value)) value = Literal{};
-        row[i] = coerceLiteral(value, c, table);
+        // A column the statement leaves out takes its default: a literal,
+        // or an expression the engine evaluates (Date(), Now()), else its
+        // empty value.
+        row[i] = defaultValueOf(columns[i], table);
     }
     for (size_t k = 0; k < to.size(); ++k) {
         const size_t i = size_t(to[k]);
@@ -286,6 +285,16 @@ void JetConnection::alterColumn() {
     ColumnChange change = st_.columnChange;
     change.table = stored;
     db_->changeColumn(change, [&](const Value& v, const ColumnDef& c) { return storedValue(v, c, stored); });
+}
+
+// ALTER TABLE ... SET: a column's or the table's properties.
+void JetConnection::setProperties() {
+    const std::string stored = db_->findTable(st_.propertyChange.table);
+    if (stored.empty()) throw jeterr::tableMissing(st_.propertyChange.table);
+    forgetTable();
+    PropertyChange change = st_.propertyChange;
+    change.table = stored;
+    db_->setProperties(change);
 }
 
 // UPDATE and DELETE: the rows changed are the records affected.

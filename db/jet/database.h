@@ -121,6 +121,15 @@ struct ColumnChange {
     std::string table;
     ColumnDef column;  // Add, Alter: the column as defined; Drop: its name
 };
+// ALTER TABLE t [ALTER [COLUMN] c] SET name = 'text' [, ...]: properties of
+// a column, or of the table itself, set (nullopt: removed). Yes/No
+// properties (Required) take "1" or "0".
+struct PropertyChange {
+    std::string table;
+    std::string column;  // empty: the table's own properties
+    std::vector<std::pair<std::string, std::optional<std::string>>> values;
+};
+
 // ALTER COLUMN: a stored value as the altered column stores it (throws the
 // error an INSERT of that value would give).
 using ValueConverter = std::function<Value(const Value& value, const ColumnDef& column)>;
@@ -212,6 +221,13 @@ public:
     virtual void changeColumn(const ColumnChange& /*change*/, const ValueConverter& /*convert*/) {
         throw jeterr::notSupportedForObject();
     }
+    // Properties of a column or of the table (Caption, Description,
+    // ValidationRule, ValidationText, DefaultValue, InputMask, Format,
+    // Required), as one statement; every other property is kept. A
+    // validation rule is parsed when set (3320 when it cannot be), not
+    // checked against the rows already stored; INSERT and UPDATE enforce it
+    // (3317). Required set to True fails on a stored Null (3314).
+    virtual void setProperties(const PropertyChange&) { throw jeterr::notSupportedForObject(); }
     // The sort order text compares by in queries (the database's).
     virtual SortOrder textOrder() const { return kGeneralLegacy; }
 

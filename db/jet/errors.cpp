@@ -157,6 +157,16 @@ Error relatedRecords(std::string_view many) {
     return Error(kRelatedRecords, "The record cannot be deleted or changed because table " + quoted(many) +
                                       " includes related records.");
 }
+Error validationRule(std::string_view rule, std::string_view object, std::string_view text) {
+    if (!text.empty()) return Error(kValidationRule, std::string(text));
+    return Error(kValidationRule, "One or more values are prohibited by the validation rule " + quoted(rule) +
+                                      " set for " + quoted(object) +
+                                      ". Enter a value that the expression for this field can accept.");
+}
+Error validationSyntax(std::string_view rule, std::string_view object, std::string_view why) {
+    return Error(kValidationSyntax, "The validation rule " + quoted(rule) + " set for " + quoted(object) +
+                                        " cannot be read: " + std::string(why));
+}
 Error divisionByZero() { return Error(kDivisionByZero, "Division by zero"); }
 Error invalidUseOfNull() { return Error(kInvalidUseOfNull, "Invalid use of Null"); }
 

@@ -51,6 +51,8 @@ inline constexpr long kSyntaxFieldDefinition = 3292;
 inline constexpr long kSyntaxDrop = 3295;
 inline constexpr long kCannotDelete = 3303;
 inline constexpr long kRequired = 3314;
+inline constexpr long kValidationRule = 3317;
+inline constexpr long kValidationSyntax = 3320;
 inline constexpr long kUnrecognized = 3343;
 inline constexpr long kValueCount = 3346;
 inline constexpr long kOverflow = 3349;
@@ -158,6 +160,10 @@ Error tooManyIndexes(std::string_view table);                          // 3626
 // Columns (ALTER TABLE).
 Error fieldExists(std::string_view column, std::string_view table);  // 3380
 Error fieldInIndex();                                                // 3280
+// Validation rules: a row the rule of `object` ('t.c' or 't') prohibits
+// (the rule's ValidationText when it has one), a rule that cannot be read.
+Error validationRule(std::string_view rule, std::string_view object, std::string_view text);   // 3317
+Error validationSyntax(std::string_view rule, std::string_view object, std::string_view why);  // 3320
 // Queries.
 Error syntaxInExpression(std::string_view text);   // 3075, the expression as written
 Error undefinedFunction(std::string_view name);    // 3085

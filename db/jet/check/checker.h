@@ -151,6 +151,11 @@ private:
         std::vector<std::pair<int, int>> fixedAreas;
     };
     void checkDefinition(TableRun& r);
+    // The table's property list (check_properties.cpp): well formed, each
+    // column map once and for a column of the table, its rules ones the
+    // engine enforces.
+    void checkProperties(const StoredTable& t);
+    void checkPropertyMaps(const StoredTable& t, const PropertyList& l, const std::string& object);
     void checkColumnDefinition(const StoredTable& t, const StoredColumn& c, const std::string& object,
                                ColumnTally& tally);
     void checkDefinitionLength(const TableRun& r);

@@ -336,10 +336,26 @@ inline constexpr size_t kEntrySize = 6;  // 2
 inline constexpr size_t kEntryData = 8;
 inline constexpr size_t kEntryFlags = 2;
 inline constexpr uint8_t kYesNo = 0x01;
+inline constexpr uint8_t kText = 0x0A;
 inline constexpr uint8_t kMemo = 0x0C;
-// The flag of properties the engine itself keeps (DefaultValue), as Access
-// writes it; the properties the Access window adds have 0.
+// The flag of the properties the engine keeps, as Access writes them; some
+// the Access window adds have 0 (ColumnWidth, ColumnOrder, ColumnHidden).
 inline constexpr uint8_t kEngineFlag = 0x01;
+// The properties the engine reads and writes, with the value type and flag
+// Access gives them (the lists of Northwind's tables, Access 97, and of the
+// Jet 4 and ACE files Access made), and the maps they belong to: a column's
+// map, the table's own map.
+struct Known {
+    const char* name;
+    uint8_t type, flags;
+    bool column, table;
+};
+inline constexpr Known kKnown[] = {
+    {"Caption", kMemo, kEngineFlag, true, false},       {"Description", kText, kEngineFlag, true, true},
+    {"ValidationRule", kMemo, kEngineFlag, true, true}, {"ValidationText", kText, kEngineFlag, true, true},
+    {"DefaultValue", kMemo, kEngineFlag, true, false},  {"InputMask", kText, kEngineFlag, true, false},
+    {"Format", kText, kEngineFlag, true, false},        {"Required", kYesNo, kEngineFlag, true, false},
+};
 }  // namespace props
 
 // MSysObjects rows.

@@ -4,7 +4,8 @@
 // places, all written here in one statement: a foreign-key index on the many
 // side (named after the relationship, on its own real index), one on the one
 // side (".rC", sharing the real index of the key it refers to), a row per
-// column pair in MSysRelationships, and an object in the catalog.
+// column pair in MSysRelationships, and an object in the catalog. One it
+// keeps without enforcing (NOT ENFORCED) has only the last two, grbit 0x2.
 #include <algorithm>
 #include <map>
 
@@ -136,6 +137,11 @@ void JetDatabase::addRelationshipNow(const RelationshipDef& d) {
     StoredTable* many = &tableByName(manyName);
     StoredTable* one = &tableByName(oneName);
     if (many->tableType == kSystemTable || one->tableType == kSystemTable) throw jeterr::readOnly();
+    if (!d.enforced) {
+        // Kept, not enforced: no index on either side, no row checked.
+        recordRelationship(d, relationshipKey(d, *many, *one, false), many->page, one->page);
+        return;
+    }
     RelationshipKey k = relationshipKey(d, *many, *one);
     requireKeyable(*many);
     requireKeyable(*one);
@@ -147,15 +153,22 @@ void JetDatabase::addRelationshipNow(const RelationshipDef& d) {
     requireRelatedRows(*many, *one, k);
     const uint32_t manyPage = many->page, onePage = one->page;
     addForeignKeyIndexes(d, *many, *one, k);
-    // MSysRelationships: a row per column pair.
+    recordRelationship(d, k, manyPage, onePage);
+}
+
+// A relationship's rows in MSysRelationships, one per column pair, and its
+// object in the catalog under the Relationships container.
+void JetDatabase::recordRelationship(const RelationshipDef& d, const RelationshipKey& k, uint32_t manyPage,
+                                     uint32_t onePage) {
     StoredTable& rel = tableByName("MSysRelationships");
     const RelColumns c(rel);
     if (!c.complete()) damaged("MSysRelationships lacks a column");
+    const int64_t grbit = (d.cascadeUpdate ? kCascadeUpdates : 0) | (d.cascadeDelete ? kCascadeDeletes : 0) |
+                          (d.enforced ? 0 : kNotEnforced);
     for (size_t i = 0; i < k.manyCols.size(); ++i) {
         std::vector<Value> v(rel.columns.size());
         v[size_t(c.name)] = Value(d.name);
-        v[size_t(c.grbit)] =
-            Value(int64_t((d.cascadeUpdate ? kCascadeUpdates : 0) | (d.cascadeDelete ? kCascadeDeletes : 0)));
+        v[size_t(c.grbit)] = Value(grbit);
         v[size_t(c.count)] = Value(int64_t(k.manyCols.size()));
         v[size_t(c.position)] = Value(int64_t(i));
         v[size_t(c.object)] = Value(tables_.at(manyPage)->name);
@@ -165,7 +178,6 @@ void JetDatabase::addRelationshipNow(const RelationshipDef& d) {
         insertInto(rel, v);
     }
     rebuildIndexes(rel);
-    // The catalog's object, under the Relationships container.
     uint32_t parent = kRelationshipsParent, last = 0;
     for (const CatalogEntry& e : catalog_) {
         if ((e.type & 0x7F) == 3 && e.name == "Relationships" && e.parentId == kTablesParent) parent = e.id;
@@ -175,9 +187,9 @@ void JetDatabase::addRelationshipNow(const RelationshipDef& d) {
 }
 
 // The columns a relationship pairs (in the order of the one side's unique
-// index) and that index.
+// index) and that index; `unique` false: in the order given, no index.
 JetDatabase::RelationshipKey JetDatabase::relationshipKey(const RelationshipDef& d, const StoredTable& many,
-                                                          const StoredTable& one) const {
+                                                          const StoredTable& one, bool unique) const {
     std::vector<std::string> refNames = d.referencedColumns;
     if (refNames.empty())
         for (const LogicalIndex& l : one.logical)
@@ -191,6 +203,7 @@ JetDatabase::RelationshipKey JetDatabase::relationshipKey(const RelationshipDef&
     for (size_t i = 0; i < k.manyCols.size(); ++i)
         if (columnNumbered(many, k.manyCols[i]).rawType != columnNumbered(one, k.oneCols[i]).rawType)
             throw jeterr::relationshipFields();
+    if (!unique) return k;  // a relationship not enforced needs no unique index
     k.real = referencedIndex(one, k.oneCols, k.manyCols);
     if (k.real < 0) throw jeterr::notUniquelyIndexed(one.name);
     return k;

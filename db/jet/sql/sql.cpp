@@ -349,11 +349,72 @@ void parseColumnChange(Lexer& lx, Statement& out, const std::string& table, Colu
     lx.finish();
 }
 
+// The property a SET names, as the engine knows it; anything else is refused
+// by name.
+const props::Known& settableProperty(std::string_view name, bool column) {
+    std::string names;
+    for (const props::Known& k : props::kKnown) {
+        if (!(column ? k.column : k.table)) continue;
+        if (ieq(name, k.name)) return k;
+        names += std::string(names.empty() ? "" : ", ") + k.name;
+    }
+    throw Error(jeterr::kNotSupported, "Property '" + std::string(name) + "' cannot be set on " +
+                                           (column ? "a field" : "a table") + "; the properties are " + names + ".");
+}
+
+// The value of a SET: a string literal ('' for a quote), NULL (the property
+// removed), or True/False for a Yes/No property.
+std::optional<std::string> propertyValue(Lexer& lx, const props::Known& k) {
+    Literal lit;
+    lx.valueLiteral(lit);
+    if (lit.kind == LiteralKind::Null) return std::nullopt;
+    if (k.type == props::kYesNo && lit.kind == LiteralKind::Bool) return lit.boolean ? "1" : "0";
+    if (k.type == props::kYesNo || lit.kind != LiteralKind::String || lit.joined) lx.fail();
+    return unquote(lit);
+}
+
+// ALTER TABLE table [ALTER [COLUMN] column] SET name = value [, name = value ...],
+// after the SET.
+void parsePropertySet(Lexer& lx, Statement& out, const std::string& table, std::string column) {
+    out.kind = StatementKind::SetProperties;
+    PropertyChange& ch = out.propertyChange;
+    ch.table = table;
+    ch.column = std::move(column);
+    do {
+        const props::Known& k = settableProperty(lx.name(), !ch.column.empty());
+        lx.expect('=');
+        ch.values.emplace_back(k.name, propertyValue(lx, k));
+    } while (lx.accept(','));
+    lx.finish();
+}
+
+// ALTER [COLUMN] after ALTER TABLE table: a property SET, else the column's
+// new definition.
+void parseAlterColumn(Lexer& lx, Statement& out, const std::string& table) {
+    const size_t at = lx.pos();
+    lx.acceptWord("COLUMN");
+    const std::string column(lx.name());
+    if (lx.acceptWord("SET")) return parsePropertySet(lx, out, table, column);
+    lx.seek(at);
+    parseColumnChange(lx, out, table, ColumnChangeKind::Alter);
+}
+
+// NOT ENFORCED after a FOREIGN KEY: a relationship Access keeps without
+// checking its rows, which cannot cascade.
+void parseEnforcement(Lexer& lx, RelationshipDef& r) {
+    if (!lx.acceptWord("NOT")) return;
+    lx.expectWord("ENFORCED");
+    if (r.cascadeUpdate || r.cascadeDelete) lx.fail();
+    r.enforced = false;
+}
+
 // ALTER TABLE table ADD CONSTRAINT name {PRIMARY KEY | UNIQUE | FOREIGN KEY ...}
-// and ALTER TABLE table DROP CONSTRAINT name; the column changes.
+// and ALTER TABLE table DROP CONSTRAINT name; the column changes and the
+// property SETs.
 void parseAlterTable(Lexer& lx, Statement& out) {
     const std::string table(lx.name());
-    if (lx.acceptWord("ALTER")) return parseColumnChange(lx, out, table, ColumnChangeKind::Alter);
+    if (lx.acceptWord("SET")) return parsePropertySet(lx, out, table, {});
+    if (lx.acceptWord("ALTER")) return parseAlterColumn(lx, out, table);
     if (lx.acceptWord("DROP")) {
         if (!lx.acceptWord("CONSTRAINT")) return parseColumnChange(lx, out, table, ColumnChangeKind::Drop);
         out.kind = StatementKind::DropIndex;
@@ -378,6 +439,7 @@ void parseAlterTable(Lexer& lx, Statement& out) {
         r.referenced = std::string(lx.name());
         if (lx.peek() == '(') parseNameList(lx, r.referencedColumns);
         parseReferentialActions(lx, r);
+        parseEnforcement(lx, r);
         lx.finish();
         return;
     }
@@ -458,6 +520,7 @@ void parseStatement(std::string_view sql, Statement& out) {
     out.relationship = {};
     out.constraint = false;
     out.columnChange = {};
+    out.propertyChange = {};
     out.query.reset();  // a failed or earlier query never lingers
 
     const std::string_view prefix = out.valuesPrefix;

@@ -49,7 +49,8 @@ enum class StatementKind : uint8_t {
     DropIndex,        // DROP INDEX ... ON, ALTER TABLE ... DROP CONSTRAINT (constraint set)
     Update,
     Delete,
-    AlterColumn,  // ALTER TABLE ... ADD [COLUMN], ALTER [COLUMN], DROP [COLUMN]
+    AlterColumn,    // ALTER TABLE ... ADD [COLUMN], ALTER [COLUMN], DROP [COLUMN]
+    SetProperties,  // ALTER TABLE ... [ALTER [COLUMN] c] SET name = 'text', ...
 };
 
 struct Query;
@@ -70,6 +71,7 @@ struct Statement {
     RelationshipDef relationship;        // AddRelationship
     bool constraint = false;             // DropIndex: ALTER TABLE ... DROP CONSTRAINT
     ColumnChange columnChange;           // AlterColumn
+    PropertyChange propertyChange;       // SetProperties
     // SELECT, UPDATE, DELETE: the query (sql_query.h), a new one for each
     // statement (a SELECT's cursor keeps its own).
     std::shared_ptr<Query> query;

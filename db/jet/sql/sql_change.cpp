@@ -77,6 +77,18 @@ Value storedValue(const Value& v, const ColumnDef& c, const std::string& table) 
     return coerceLiteral(lit, c, table);
 }
 
+Value defaultValueOf(const ColumnDef& c, std::string_view table) {
+    Literal lit;
+    if (c.defaultValue.empty() || parseLiteralText(c.defaultValue, lit)) return coerceLiteral(lit, c, table);
+    try {
+        Expr e = parseExpression(c.defaultValue);
+        bindColumns(e, {});
+        return storedValue(evaluate(e, EvalContext{}), c, std::string(table));
+    } catch (const Error&) {
+        return coerceLiteral(Literal{}, c, table);  // an expression the engine does not evaluate
+    }
+}
+
 long runDelete(Database& db, const std::string& table, Query& q) {
     const std::vector<ColumnDef> cols = db.columns(table);
     if (q.where) bindColumns(*q.where, fieldsOf(cols));

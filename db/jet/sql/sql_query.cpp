@@ -481,3 +481,16 @@ void parseDeleteQuery(sqllex::Lexer& lx, Query& q) {
 }
 
 }  // namespace tp::db::jet
+
+namespace tp::db::jet {
+
+Expr parseExpression(std::string_view text) {
+    sqllex::Lexer lx(text, jeterr::kSyntaxExpression, "Syntax error in expression.");
+    ExprParser p(lx);
+    Expr e = p.parse();
+    if (!lx.atEnd()) p.bad();
+    if (hasAggregate(e)) throw jeterr::syntaxInExpression(std::string(text));
+    return e;
+}
+
+}  // namespace tp::db::jet

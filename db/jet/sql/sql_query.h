@@ -11,6 +11,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "db/cursor.h"
@@ -144,6 +145,10 @@ void parseSelectQuery(sqllex::Lexer& lx, Query& q);
 void parseUpdateQuery(sqllex::Lexer& lx, Query& q);
 void parseDeleteQuery(sqllex::Lexer& lx, Query& q);
 
+// One expression that is the whole text (a validation rule, a default
+// value); errors as a WHERE's (3075), aggregates refused.
+Expr parseExpression(std::string_view text);
+
 // Values (sql_expr.cpp).
 struct EvalContext {
     const std::vector<Value>* row = nullptr;
@@ -216,5 +221,10 @@ void setRowSortBound(size_t bytes);
 // A value converted into the value column `c` stores, by the rules of an
 // INSERT's literal (errors: 3464, 3349, 3163).
 Value storedValue(const Value& v, const ColumnDef& c, const std::string& table);
+// The value a column an INSERT leaves out takes from its DefaultValue: a
+// literal as an INSERT's literal (its errors too), an expression of
+// constants and functions (Date(), Now()) as it evaluates, anything else
+// Null.
+Value defaultValueOf(const ColumnDef& c, std::string_view table);
 
 }  // namespace tp::db::jet

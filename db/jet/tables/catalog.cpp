@@ -10,112 +10,39 @@ namespace tp::db::jet {
 
 namespace {
 
-// An object's property list (see props in format.h): the engine writes and
-// reads its columns' Required and DefaultValue.
-// Access 97 lists (codePage != 0) start with their own magic and hold their
-// texts in the code page.
-struct PropertyWriter {
-    unsigned codePage = 0;
-    Bytes b = codePage ? Bytes(props::kMagic3, props::kMagic3 + sizeof props::kMagic3)
-                       : Bytes(props::kMagic, props::kMagic + sizeof props::kMagic);
-    size_t open(uint16_t kind) {
-        const size_t at = b.size();
-        putLE32(b, 0);
-        putLE16(b, kind);
-        return at;
-    }
-    Bytes text(const std::string& s) const {
-        Bytes out;
-        if (codePage == 0) coding::putUtf16LE(out, utf8ToUtf16(s));
-        else if (!encodeNarrowText(s, codePage, out)) throw jeterr::invalidName(s);
-        return out;
-    }
-    void name(const std::string& s) {
-        const Bytes t = text(s);
-        putLE16(b, uint32_t(t.size()));
-        putBytes(b, t.data(), t.size());
-    }
-    void close(size_t at) { encodeLE32(b.data() + at + props::kBlockLength, uint32_t(b.size() - at)); }
-    void entry(uint8_t flags, uint8_t type, uint16_t nameIndex, const Bytes& value) {
-        putLE16(b, uint32_t(props::kEntryData + value.size()));
-        b.push_back(flags);
-        b.push_back(type);
-        putLE16(b, nameIndex);
-        putLE16(b, uint32_t(value.size()));
-        putBytes(b, value.data(), value.size());
-    }
-};
-
-// The property list of a new table. The Required-only list is the one
-// Access writes for NOT NULL columns, byte for byte.
+// The property list of a new table: its columns' Required and DefaultValue,
+// the names block first, then the table's own map, empty, as Access writes
+// them.
 Bytes propertyList(const ColumnProperties& cp, unsigned codePage) {
-    using namespace props;
-    PropertyWriter w{codePage};
-    const bool anyRequired = !cp.required.empty(), anyDefault = !cp.defaults.empty();
-    const uint16_t requiredName = 0, defaultName = anyRequired ? 1 : 0;
-    size_t at = w.open(kNames);
-    if (anyRequired) w.name("Required");
-    if (anyDefault) w.name("DefaultValue");
-    w.close(at);
-    // The table's own block, empty, as Access writes it first.
-    at = w.open(kTable);
-    putLE32(w.b, kName);
-    putLE16(w.b, 0);
-    w.close(at);
+    PropertyList l;
+    if (!cp.required.empty()) l.names.emplace_back("Required");
+    if (!cp.defaults.empty()) l.names.emplace_back("DefaultValue");
+    l.maps.push_back({props::kTable, {}, {}});
     for (const std::string& c : cp.columns) {
-        const auto req = std::find(cp.required.begin(), cp.required.end(), c);
         const auto def =
             std::find_if(cp.defaults.begin(), cp.defaults.end(), [&](const auto& d) { return d.first == c; });
-        if (req == cp.required.end() && def == cp.defaults.end()) continue;
-        at = w.open(kColumn);
-        putLE32(w.b, uint32_t(kName + w.text(c).size()));
-        w.name(c);
-        if (def != cp.defaults.end()) w.entry(kEngineFlag, kMemo, defaultName, w.text(def->second));
-        if (req != cp.required.end()) w.entry(0, kYesNo, requiredName, Bytes{1});
-        w.close(at);
+        if (def != cp.defaults.end()) setProperty(l, c, "DefaultValue", def->second, codePage);
+        if (std::find(cp.required.begin(), cp.required.end(), c) != cp.required.end())
+            setProperty(l, c, "Required", "1", codePage);
     }
-    return w.b;
+    return writePropertyList(l, codePage);
 }
 
-// n bytes of text at p: UTF-16LE, or Access 97 text in the code page.
-std::string textAt(const uint8_t* p, size_t n, unsigned codePage) {
-    if (codePage) return decodeNarrowText(p, n, codePage);
-    std::u16string u(n / 2, u'\0');
-    for (size_t i = 0; i < n / 2; ++i) u[i] = char16_t(decodeLE16(p + 2 * i));
-    return utf16ToUtf8(u);
-}
-
-// The names block's names, from p to end.
-void readPropertyNames(const uint8_t* p, const uint8_t* end, std::vector<std::string>& names, unsigned codePage) {
-    while (end - p >= 2) {
-        const size_t n = decodeLE16(p);
-        if (size_t(end - p - 2) < n) break;
-        names.push_back(textAt(p + 2, n, codePage));
-        p += 2 + n;
+// What the engine keeps of one map: Required, DefaultValue and the
+// validation rule with its text.
+void readMap(const PropertyMap& m, unsigned codePage, ColumnProperties& out) {
+    const bool column = m.kind == props::kColumn;
+    ColumnProperties::Rule rule{column ? m.object : std::string(), {}, {}};
+    for (const PropertyEntry& e : m.entries) {
+        const bool text = e.type == props::kMemo || e.type == props::kText;
+        if (column && e.type == props::kYesNo && e.name == "Required" && !e.value.empty() && e.value[0] != 0)
+            out.required.push_back(m.object);
+        else if (column && text && e.name == "DefaultValue")
+            out.defaults.emplace_back(m.object, propertyText(e, codePage));
+        else if (text && e.name == "ValidationRule") rule.rule = propertyText(e, codePage);
+        else if (text && e.name == "ValidationText") rule.text = propertyText(e, codePage);
     }
-}
-
-// A column block (from p to end): its Required and DefaultValue into out.
-void readColumnBlock(const uint8_t* p, const uint8_t* end, const std::vector<std::string>& names, unsigned codePage,
-                     ColumnProperties& out) {
-    using namespace props;
-    if (end - p < ptrdiff_t(kName)) return;
-    const size_t head = decodeLE32(p + kHeadLength);
-    const size_t n = decodeLE16(p + kNameLength);
-    if (head < kName + n || size_t(end - p) < head) return;
-    const std::string column = textAt(p + kName, n, codePage);
-    for (p += head; end - p >= ptrdiff_t(kEntryData);) {
-        const size_t elen = decodeLE16(p + kEntryLength);
-        if (elen < kEntryData || size_t(end - p) < elen) break;
-        const size_t idx = decodeLE16(p + kEntryName), size = decodeLE16(p + kEntrySize);
-        if (idx < names.size() && kEntryData + size <= elen) {
-            if (p[kEntryType] == kYesNo && names[idx] == "Required" && size >= 1 && p[kEntryData] != 0)
-                out.required.push_back(column);
-            else if (p[kEntryType] == kMemo && names[idx] == "DefaultValue")
-                out.defaults.emplace_back(column, textAt(p + kEntryData, size, codePage));
-        }
-        p += elen;
-    }
+    if (!rule.rule.empty()) out.rules.push_back(std::move(rule));
 }
 
 void applyDefaults(StoredTable& t, const ColumnProperties& cp) {
@@ -124,110 +51,6 @@ void applyDefaults(StoredTable& t, const ColumnProperties& cp) {
     for (size_t i = 0; i < t.columns.size(); ++i)
         for (const auto& [column, text] : cp.defaults)
             if (foldName(column) == foldName(t.columns[i].name)) t.defaults[i] = text;
-}
-
-// `codePage`: Access 97 lists' (0: a later version's).
-ColumnProperties readProperties(const Bytes& b, unsigned codePage) {
-    using namespace props;
-    ColumnProperties out;
-    const char* magic = codePage ? props::kMagic3 : props::kMagic;
-    if (b.size() < sizeof props::kMagic || std::memcmp(b.data(), magic, sizeof props::kMagic) != 0) return out;
-    std::vector<std::string> names;
-    size_t pos = sizeof props::kMagic;
-    while (pos + kBlockHead <= b.size()) {
-        const size_t len = decodeLE32(b.data() + pos + kBlockLength);
-        const uint16_t kind = decodeLE16(b.data() + pos + kBlockKind);
-        if (len < kBlockHead || len > b.size() - pos) break;
-        const uint8_t* p = b.data() + pos + kBlockHead;
-        const uint8_t* end = b.data() + pos + len;
-        pos += len;
-        if (kind == kNames) readPropertyNames(p, end, names, codePage);
-        else if (kind == kColumn) readColumnBlock(p, end, names, codePage, out);
-    }
-    return out;
-}
-
-// One block of a property list: its kind and its bytes after the block head.
-struct PropertyBlock {
-    uint16_t kind;
-    Bytes body;
-};
-
-// The blocks of a list (after its magic); false when it is not one.
-bool propertyBlocks(const Bytes& b, unsigned codePage, std::vector<PropertyBlock>& out) {
-    using namespace props;
-    const char* magic = codePage ? props::kMagic3 : props::kMagic;
-    if (b.size() < sizeof props::kMagic || std::memcmp(b.data(), magic, sizeof props::kMagic) != 0) return false;
-    for (size_t pos = sizeof props::kMagic; pos + kBlockHead <= b.size();) {
-        const size_t len = decodeLE32(b.data() + pos + kBlockLength);
-        if (len < kBlockHead || len > b.size() - pos) return false;
-        out.push_back({decodeLE16(b.data() + pos + kBlockKind),
-                       Bytes(b.begin() + long(pos + kBlockHead), b.begin() + long(pos + len))});
-        pos += len;
-    }
-    return true;
-}
-
-// The index of a property name, added to the names block when missing.
-uint16_t propertyName(std::vector<PropertyBlock>& blocks, const PropertyWriter& w, const std::string& name) {
-    auto names =
-        std::find_if(blocks.begin(), blocks.end(), [](const PropertyBlock& b) { return b.kind == props::kNames; });
-    if (names == blocks.end()) names = blocks.insert(blocks.begin(), PropertyBlock{props::kNames, {}});
-    std::vector<std::string> known;
-    readPropertyNames(names->body.data(), names->body.data() + names->body.size(), known, w.codePage);
-    for (size_t i = 0; i < known.size(); ++i)
-        if (known[i] == name) return uint16_t(i);
-    const Bytes t = w.text(name);
-    putLE16(names->body, uint32_t(t.size()));
-    putBytes(names->body, t.data(), t.size());
-    return uint16_t(known.size());
-}
-
-// The column a column block is for.
-std::string blockColumn(const Bytes& body, unsigned codePage) {
-    using namespace props;
-    if (body.size() < kName) return {};
-    const size_t n = decodeLE16(body.data() + kNameLength);
-    if (body.size() < kName + n) return {};
-    return textAt(body.data() + kName, n, codePage);
-}
-
-// A column block without its Required and DefaultValue entries.
-Bytes withoutEngineEntries(const Bytes& body, const std::vector<std::string>& names) {
-    using namespace props;
-    const size_t head = std::min<size_t>(decodeLE32(body.data() + kHeadLength), body.size());
-    Bytes out(body.begin(), body.begin() + long(head));
-    for (size_t p = head; p + kEntryData <= body.size();) {
-        const size_t elen = decodeLE16(body.data() + p + kEntryLength);
-        if (elen < kEntryData || elen > body.size() - p) break;
-        const size_t idx = decodeLE16(body.data() + p + kEntryName);
-        const bool engine = idx < names.size() && (names[idx] == "Required" || names[idx] == "DefaultValue");
-        if (!engine) out.insert(out.end(), body.begin() + long(p), body.begin() + long(p + elen));
-        p += elen;
-    }
-    return out;
-}
-
-// The entries of Required and DefaultValue as `def` gives them, added to
-// the column's block (a new one when the list has none for it).
-void addEngineEntries(std::vector<PropertyBlock>& blocks, const PropertyWriter& w, const std::string& column,
-                      const ColumnDef& def, uint16_t requiredName, uint16_t defaultName) {
-    using namespace props;
-    auto own = std::find_if(blocks.begin(), blocks.end(), [&](const PropertyBlock& b) {
-        return b.kind == kColumn && foldName(blockColumn(b.body, w.codePage)) == foldName(column);
-    });
-    if (own == blocks.end()) {
-        PropertyWriter head{w.codePage};
-        head.b.clear();
-        putLE32(head.b, uint32_t(kName + w.text(column).size()));
-        head.name(column);
-        own = blocks.insert(blocks.end(), PropertyBlock{kColumn, head.b});
-    }
-    PropertyWriter entries{w.codePage};
-    entries.b.clear();
-    if (!def.defaultValue.empty()) entries.entry(kEngineFlag, kMemo, defaultName, w.text(def.defaultValue));
-    if (def.notNull) entries.entry(0, kYesNo, requiredName, Bytes{1});
-    own->body.insert(own->body.end(), entries.b.begin(), entries.b.end());
 }
 
 // A list of its own for a column, when the table has none.
@@ -241,33 +64,34 @@ Bytes newColumnProperties(unsigned codePage, const std::string& column, const Co
 
 }  // namespace
 
-Bytes withColumnProperties(const Bytes& list, unsigned codePage, const std::string& column, const ColumnDef* def) {
-    using namespace props;
-    const bool wanted = def && (def->notNull || !def->defaultValue.empty());
-    std::vector<PropertyBlock> blocks;
-    if (list.empty() || !propertyBlocks(list, codePage, blocks))
-        return wanted ? newColumnProperties(codePage, column, *def) : list;
-    PropertyWriter w{codePage};
-    const uint16_t requiredName = wanted && def->notNull ? propertyName(blocks, w, "Required") : 0;
-    const uint16_t defaultName = wanted && !def->defaultValue.empty() ? propertyName(blocks, w, "DefaultValue") : 0;
-    std::vector<std::string> names;
-    for (const PropertyBlock& b : blocks)
-        if (b.kind == kNames) readPropertyNames(b.body.data(), b.body.data() + b.body.size(), names, codePage);
-    std::vector<PropertyBlock> kept;
-    for (PropertyBlock& b : blocks) {
-        const bool mine = b.kind == kColumn && foldName(blockColumn(b.body, codePage)) == foldName(column);
-        if (mine && !def) continue;
-        if (mine) b.body = withoutEngineEntries(b.body, names);
-        kept.push_back(std::move(b));
-    }
-    if (wanted) addEngineEntries(kept, w, column, *def, requiredName, defaultName);
-    Bytes out = w.b;
-    for (const PropertyBlock& b : kept) {
-        putLE32(out, uint32_t(kBlockHead + b.body.size()));
-        putLE16(out, b.kind);
-        putBytes(out, b.body.data(), b.body.size());
-    }
+// `codePage`: Access 97 lists' (0: a later version's). What a damaged list
+// still gives is kept.
+ColumnProperties readProperties(const Bytes& b, unsigned codePage) {
+    ColumnProperties out;
+    PropertyList l;
+    readPropertyList(b, codePage, l, nullptr);
+    for (const PropertyMap& m : l.maps) readMap(m, codePage, out);
     return out;
+}
+
+Bytes withColumnProperties(const Bytes& list, unsigned codePage, const std::string& column, const ColumnDef* def) {
+    const bool wanted = def && (def->notNull || !def->defaultValue.empty());
+    PropertyList l;
+    if (list.empty() || !readPropertyList(list, codePage, l, nullptr))
+        return wanted ? newColumnProperties(codePage, column, *def) : list;
+    if (!def) {
+        l.maps.erase(std::remove_if(l.maps.begin(), l.maps.end(),
+                                    [&](const PropertyMap& m) {
+                                        return m.kind == props::kColumn && foldName(m.object) == foldName(column);
+                                    }),
+                     l.maps.end());
+        return writePropertyList(l, codePage);
+    }
+    setProperty(l, column, "DefaultValue", std::nullopt, codePage);
+    setProperty(l, column, "Required", std::nullopt, codePage);
+    if (!def->defaultValue.empty()) setProperty(l, column, "DefaultValue", def->defaultValue, codePage);
+    if (def->notNull) setProperty(l, column, "Required", "1", codePage);
+    return writePropertyList(l, codePage);
 }
 
 // A catalog row's property list as stored (empty when it has none).

@@ -212,6 +212,7 @@ void JetDatabase::insertRow(const std::string& table, const std::vector<Value>& 
                                                        (c.calculated() ? "a calculated field" : unreadableColumn(c)) +
                                                        ", which this database engine cannot write.");
         if (!t.indexes.empty()) requireKeyable(t);
+        checkRules(t, values);
         static thread_local std::vector<uint8_t> row;
         encodeRow(t, values, row);
         if (!t.indexes.empty()) checkUnique(t, row);

@@ -45,14 +45,54 @@ struct IndexSections {
     std::vector<StoredIndex> dropped;  // real indexes taken out: their pages go
 };
 
-// The column properties the engine keeps in a table's property list (the
-// LvProp of its catalog row): Required (NOT NULL) and DefaultValue.
+// The properties the engine acts on in a table's property list (the
+// LvProp of its catalog row): Required (NOT NULL), DefaultValue, and the
+// validation rules of the columns and of the table.
 struct ColumnProperties {
     std::vector<std::string> columns;                           // a new table's columns, in order
     std::vector<std::string> required;                          // columns whose Required is true
     std::vector<std::pair<std::string, std::string>> defaults;  // column, DefaultValue text
-    [[nodiscard]] bool empty() const { return required.empty() && defaults.empty(); }
+    struct Rule {
+        std::string column;  // empty: the table's own rule
+        std::string rule, text;
+    };
+    std::vector<Rule> rules;
+    [[nodiscard]] bool empty() const { return required.empty() && defaults.empty() && rules.empty(); }
 };
+
+// A property list as one generic list (tables/properties.cpp): the names
+// block in its order, and the maps (the table's own, one per column), each
+// entry as stored. Writing it again keeps every entry, the Access window's
+// too.
+struct PropertyEntry {
+    std::string name;
+    uint8_t flags = 0, type = 0;
+    Bytes value;
+};
+struct PropertyMap {
+    uint16_t kind = props::kTable;  // props::kTable or props::kColumn
+    std::string object;             // a column map's column; empty for the table's
+    std::vector<PropertyEntry> entries;
+    const PropertyEntry* find(std::string_view name) const;
+};
+struct PropertyList {
+    std::vector<std::string> names;
+    std::vector<PropertyMap> maps;
+    PropertyMap* find(uint16_t kind, std::string_view object);
+};
+// Reads a list; false (with why, when given) when it is damaged, `out`
+// holding what came before the damage. `codePage`: Access 97 lists'
+// (0: a later version's).
+bool readPropertyList(const Bytes& b, unsigned codePage, PropertyList& out, std::string* why);
+Bytes writePropertyList(const PropertyList& l, unsigned codePage);
+std::string propertyText(const PropertyEntry& e, unsigned codePage);
+// The engine's entry for a property name (props::kKnown), or nullptr.
+const props::Known* knownProperty(std::string_view name);
+// Sets property `name` of a column's map (column empty: the table's own
+// map) to a text (Yes/No properties: "1" or "0"), or removes it (nullopt).
+// A known property takes the type and flag Access gives it.
+void setProperty(PropertyList& l, const std::string& column, const std::string& name,
+                 const std::optional<std::string>& value, unsigned codePage);
 
 // One object of the catalog (a row of MSysObjects).
 struct CatalogEntry {
@@ -148,6 +188,7 @@ public:
     std::unique_ptr<Cursor> scanWhere(const std::string& table, const std::vector<ValueRange>& where) override;
     std::optional<int64_t> rowCount(const std::string& table) override { return tableByName(table).rowCount; }
     void changeColumn(const ColumnChange& change, const ValueConverter& convert) override;
+    void setProperties(const PropertyChange& change) override;
     SortOrder textOrder() const override { return sortOrder(); }
     std::string tempFilesBeside() const override { return pager_->path(); }
     void createIndex(const IndexDef& d) override;
@@ -394,6 +435,20 @@ private:
                      const ValueConverter& convert);
     std::vector<uint8_t> alteredDefinition(const StoredTable& t, const StoredTable& now);
     void dropLongValueMaps(const std::vector<LongValueMaps>& maps);
+    // Properties (keys/properties.cpp) and validation rules
+    // (keys/validation.cpp): a row a rule prohibits is refused (3317).
+    void setPropertiesNow(const PropertyChange& change);
+    void setRequired(StoredTable& t, size_t k, bool on);
+    void checkRules(StoredTable& t, const std::vector<Value>& row);
+    void loadRules(StoredTable& t);
+    CatalogEntry& tableEntry(const std::string& stored);
+
+public:
+    // Why a stored rule of the table cannot be enforced (column empty: the
+    // table's own rule), or empty when it can.
+    std::string ruleProblem(const StoredTable& t, const std::string& column, const std::string& rule) const;
+
+private:
     Bytes propertiesOf(const CatalogEntry& e);
     void setProperties(CatalogEntry& e, const Bytes& list);
     // Runs one statement: when it fails, every page it changed is put back
@@ -444,7 +499,9 @@ private:
         std::vector<int> manyCols, oneCols;  // column numbers, paired
         int real = -1;                       // the one side's unique index
     };
-    RelationshipKey relationshipKey(const RelationshipDef& d, const StoredTable& many, const StoredTable& one) const;
+    RelationshipKey relationshipKey(const RelationshipDef& d, const StoredTable& many, const StoredTable& one,
+                                    bool unique = true) const;
+    void recordRelationship(const RelationshipDef& d, const RelationshipKey& k, uint32_t manyPage, uint32_t onePage);
     void requireRelatedRows(StoredTable& many, StoredTable& one, const RelationshipKey& k);
     void addForeignKeyIndexes(const RelationshipDef& d, StoredTable& many, StoredTable& one, const RelationshipKey& k);
     void addOneSideIndex(IndexSections& y, const LogicalIndex& manyIx, uint32_t manyPage, uint32_t real) const;

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <string_view>
@@ -90,6 +91,9 @@ struct LongValueMaps {
 // mark, and the definition's length in its head.
 void finishTdef(std::vector<uint8_t>& s, const std::vector<LongValueMaps>& lv);
 
+// A table's validation rules, parsed once (keys/validation.cpp).
+struct TableRules;
+
 struct StoredTable {
     std::string name;
     uint32_t page = 0;              // first TDEF page (= table id)
@@ -139,8 +143,10 @@ struct StoredTable {
     std::unordered_map<int, LongValueRoom> lvRoom;
     // By column, once read: its long-value pages.
     std::unordered_map<int, std::unordered_set<uint32_t>> lvOwned;
-    std::vector<bool> notNull;                                // by position, for tables made in this session
-    std::vector<std::string> defaults;                        // by position: DefaultValue text, empty for none
+    std::vector<bool> notNull;                // by position, for tables made in this session
+    std::vector<std::string> defaults;        // by position: DefaultValue text, empty for none
+    std::shared_ptr<const TableRules> rules;  // nullptr: none (once rulesKnown)
+    bool rulesKnown = false;
     bool indexesStale = false;                                // rows added since the indexes were rebuilt
     bool countStale = false;                                  // rowCount/autoNumber not yet in the definition page
     std::vector<std::unordered_set<std::string>> uniqueKeys;  // per index, once written into
