@@ -441,6 +441,8 @@ private:
     void setRequired(StoredTable& t, size_t k, bool on);
     void checkRules(StoredTable& t, const std::vector<Value>& row);
     void loadRules(StoredTable& t);
+    // Whether another column's rule or the table's names column k.
+    bool ruleNeeds(StoredTable& t, size_t k);
     CatalogEntry& tableEntry(const std::string& stored);
 
 public:
