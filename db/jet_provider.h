@@ -22,8 +22,8 @@ inline constexpr const char* kPasswordKey = "JET OLEDB:Database Password";
 // a run of INSERTs with the same column list.
 struct ColumnMapping {
     bool mapped = false;
-    std::string listText;     // the column list it was made for
-    std::vector<int> to;      // per value: its column
+    std::string listText;   // the column list it was made for
+    std::vector<int> to;    // per value: its column
     std::vector<char> given;  // per column: a value names it
 
     // Throws the engine's error for an unknown or repeated column.

@@ -271,8 +271,7 @@ void Checker::claimIndexPages(TableRun& r, size_t i) {
         if (!claim(p, s.owner)) continue;
         uint8_t d[8];
         pg_.peek(p, d, sizeof d);
-        if ((!isPage(d, PageType::IndexNode) && !isPage(d, PageType::IndexLeaf)) ||
-            decodeLE32(d + page::kOwner) != r.t.page)
+        if ((!isPage(d, PageType::IndexNode) && !isPage(d, PageType::IndexLeaf)) || decodeLE32(d + page::kOwner) != r.t.page)
             problem(owners_[s.owner] + ", " + pageText(p) + ": in its usage map, but not one of its pages (type " +
                     std::to_string(d[0]) + ")");
     }

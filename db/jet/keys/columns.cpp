@@ -338,6 +338,9 @@ void JetDatabase::changeColumnNow(const ColumnChange& change, const ValueConvert
         rebuildIndexes(t);
         t.indexesStale = false;
     }
+    // A column a rule names stays while the rule does.
+    if (const int k = columnAt(t, change.column.name); change.kind == ColumnChangeKind::Drop && k >= 0)
+        if (ruleNeeds(t, size_t(k))) throw jeterr::fieldInIndex();
     ColumnPlan plan = planColumns(t, change);
     const std::string name = plan.changed >= 0 ? plan.columns[size_t(plan.changed)].name
                                                : t.columns[size_t(columnAt(t, change.column.name))].name;

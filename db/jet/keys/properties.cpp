@@ -45,12 +45,10 @@ void JetDatabase::setRequired(StoredTable& t, size_t k, bool on) {
         });
 }
 
-void JetDatabase::setPropertiesNow(const PropertyChange& change) {
-    CatalogEntry& entry = tableEntry(findTable(change.table));
-    if (entry.flags & (msysobjects::kSystemFlag | msysobjects::kAccessSystemFlag)) throw jeterr::readOnly();
-    StoredTable& t = tableByName(entry.name);
-    const int k = change.column.empty() ? -1 : columnIndex(t, change.column);
-    if (!change.column.empty() && k < 0) throw jeterr::itemNotFound();
+// Every value of the statement checked before anything is written: a rule
+// the engine reads, a DefaultValue literal that fits, Required on a column
+// without Nulls.
+void JetDatabase::requirePropertyValues(StoredTable& t, int k, const PropertyChange& change) {
     const std::string column = k < 0 ? std::string() : t.columns[size_t(k)].name;
     const std::string object = column.empty() ? t.name : t.name + "." + column;
     for (const auto& [name, value] : change.values) {
@@ -58,27 +56,44 @@ void JetDatabase::setPropertiesNow(const PropertyChange& change) {
         if (name == "ValidationRule")
             if (const std::string why = ruleProblem(t, column, *value); !why.empty())
                 throw jeterr::validationSyntax(*value, object, why);
-        if (k >= 0) requireSettable(t, k, name, *value);
-        if (name == "Required" && k >= 0) setRequired(t, size_t(k), *value == "1");
+        if (k < 0) continue;
+        requireSettable(t, k, name, *value);
+        if (name == "Required") setRequired(t, size_t(k), *value == "1");
     }
-    const unsigned codePage = jet3_ ? codePage_ : 0;
-    PropertyList l;
-    readPropertyList(propertiesOf(entry), codePage, l, nullptr);
-    if (l.maps.empty() || l.maps.front().kind != props::kTable) l.maps.insert(l.maps.begin(), PropertyMap{});
-    for (const auto& [name, value] : change.values) setProperty(l, column, name, value, codePage);
-    setProperties(entry, writePropertyList(l, codePage));
-    // What the engine acts on, as the list now gives it.
+}
+
+// What the engine acts on, as the table's list now gives it: the rules are
+// read again, the defaults and the column's NOT NULL taken.
+void JetDatabase::actOnProperties(StoredTable& t, const CatalogEntry& entry, int k) {
     t.rulesKnown = false;
     t.defaults.assign(t.columns.size(), std::string());
     for (size_t i = 0; i < t.columns.size(); ++i)
         for (const auto& [c, text] : entry.properties.defaults)
             if (foldName(c) == foldName(t.columns[i].name)) t.defaults[i] = text;
     if (k < 0) return;
-    t.notNull.resize(t.columns.size());
+    const std::string& column = t.columns[size_t(k)].name;
     const auto& required = entry.properties.required;
+    t.notNull.resize(t.columns.size());
     t.notNull[size_t(k)] = std::any_of(required.begin(), required.end(),
                                        [&](const std::string& c) { return foldName(c) == foldName(column); });
     if (auto nn = notNullByPage_.find(t.page); nn != notNullByPage_.end()) nn->second = t.notNull;
+}
+
+void JetDatabase::setPropertiesNow(const PropertyChange& change) {
+    CatalogEntry& entry = tableEntry(findTable(change.table));
+    if (entry.flags & (msysobjects::kSystemFlag | msysobjects::kAccessSystemFlag)) throw jeterr::readOnly();
+    StoredTable& t = tableByName(entry.name);
+    const int k = change.column.empty() ? -1 : columnIndex(t, change.column);
+    if (!change.column.empty() && k < 0) throw jeterr::itemNotFound();
+    requirePropertyValues(t, k, change);
+    const unsigned codePage = jet3_ ? codePage_ : 0;
+    const std::string column = k < 0 ? std::string() : t.columns[size_t(k)].name;
+    PropertyList l;
+    readPropertyList(propertiesOf(entry), codePage, l, nullptr);
+    if (l.maps.empty() || l.maps.front().kind != props::kTable) l.maps.insert(l.maps.begin(), PropertyMap{});
+    for (const auto& [name, value] : change.values) setProperty(l, column, name, value, codePage);
+    setProperties(entry, writePropertyList(l, codePage));
+    actOnProperties(t, entry, k);
 }
 
 }  // namespace tp::db::jet

@@ -14,6 +14,7 @@ struct TableRules {
     struct Rule {
         Expr expr;
         std::string rule, text, object;  // object: 't.c' or 't', as the message names it
+        int column = -1;                 // a column's rule: its position
     };
     std::vector<Rule> rules;
 };
@@ -53,6 +54,11 @@ Expr compileRule(const StoredTable& t, const std::string& column, const std::str
 
 // Whether a rule lets the row through: not False (Null passes). A rule the
 // row's values cannot be compared with prohibits them.
+bool names(const Expr& e, int column) {
+    if (e.op == ExprOp::Column && e.column == column) return true;
+    return std::any_of(e.args.begin(), e.args.end(), [&](const Expr& a) { return names(a, column); });
+}
+
 bool allows(const Expr& e, const std::vector<Value>& row, SortOrder order) {
     try {
         const Value v = evaluate(e, EvalContext{&row, nullptr, order});
@@ -98,8 +104,11 @@ void JetDatabase::loadRules(StoredTable& t) {
                           [](const ColumnProperties::Rule& r) { return !r.column.empty(); });
     for (const ColumnProperties::Rule& r : stored) {
         try {
+            int at = -1;
+            for (size_t k = 0; k < t.columns.size(); ++k)
+                if (!r.column.empty() && foldName(t.columns[k].name) == foldName(r.column)) at = int(k);
             rules->rules.push_back({compileRule(t, r.column, r.rule), r.rule, r.text,
-                                    r.column.empty() ? t.name : t.name + "." + r.column});
+                                    r.column.empty() ? t.name : t.name + "." + r.column, at});
         } catch (const Error&) {}
     }
     if (!rules->rules.empty()) t.rules = std::move(rules);
@@ -110,6 +119,13 @@ void JetDatabase::checkRules(StoredTable& t, const std::vector<Value>& row) {
     if (!t.rules) return;
     for (const TableRules::Rule& r : t.rules->rules)
         if (!allows(r.expr, row, sortOrder())) throw jeterr::validationRule(r.rule, r.object, r.text);
+}
+
+bool JetDatabase::ruleNeeds(StoredTable& t, size_t k) {
+    if (!t.rulesKnown) loadRules(t);
+    if (!t.rules) return false;
+    return std::any_of(t.rules->rules.begin(), t.rules->rules.end(),
+                       [&](const TableRules::Rule& r) { return r.column != int(k) && names(r.expr, int(k)); });
 }
 
 }  // namespace tp::db::jet

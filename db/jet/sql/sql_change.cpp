@@ -79,14 +79,16 @@ Value storedValue(const Value& v, const ColumnDef& c, const std::string& table) 
 
 Value defaultValueOf(const ColumnDef& c, std::string_view table) {
     Literal lit;
-    if (c.defaultValue.empty() || parseLiteralText(c.defaultValue, lit)) return coerceLiteral(lit, c, table);
-    try {
-        Expr e = parseExpression(c.defaultValue);
-        bindColumns(e, {});
-        return storedValue(evaluate(e, EvalContext{}), c, std::string(table));
-    } catch (const Error&) {
-        return coerceLiteral(Literal{}, c, table);  // an expression the engine does not evaluate
-    }
+    if (!c.defaultValue.empty()) try {
+            if (parseLiteralText(c.defaultValue, lit)) return coerceLiteral(lit, c, table);
+            Expr e = parseExpression(c.defaultValue);
+            bindColumns(e, {});
+            return storedValue(evaluate(e, EvalContext{}), c, std::string(table));
+        } catch (const Error&) {
+            // A default the engine cannot evaluate, or one that does not fit
+            // (an Access file's): the column is left empty.
+        }
+    return coerceLiteral(Literal{}, c, table);
 }
 
 long runDelete(Database& db, const std::string& table, Query& q) {

@@ -222,9 +222,9 @@ void setRowSortBound(size_t bytes);
 // INSERT's literal (errors: 3464, 3349, 3163).
 Value storedValue(const Value& v, const ColumnDef& c, const std::string& table);
 // The value a column an INSERT leaves out takes from its DefaultValue: a
-// literal as an INSERT's literal (its errors too), an expression of
-// constants and functions (Date(), Now()) as it evaluates, anything else
-// Null.
+// literal as an INSERT's literal, an expression of constants and functions
+// (Date(), Now()) as it evaluates; anything else, and a value that does not
+// fit the column, Null (a Required column then refuses the row, 3314).
 Value defaultValueOf(const ColumnDef& c, std::string_view table);
 
 }  // namespace tp::db::jet

@@ -439,8 +439,12 @@ private:
     // (keys/validation.cpp): a row a rule prohibits is refused (3317).
     void setPropertiesNow(const PropertyChange& change);
     void setRequired(StoredTable& t, size_t k, bool on);
+    void requirePropertyValues(StoredTable& t, int k, const PropertyChange& change);
+    void actOnProperties(StoredTable& t, const CatalogEntry& entry, int k);
     void checkRules(StoredTable& t, const std::vector<Value>& row);
     void loadRules(StoredTable& t);
+    // Whether another column's rule or the table's names column k.
+    bool ruleNeeds(StoredTable& t, size_t k);
     CatalogEntry& tableEntry(const std::string& stored);
 
 public:

@@ -48,7 +48,7 @@ void requireChangeable(const StoredTable& t, const std::string& path) {
 }
 
 int64_t JetDatabase::changeRows(const std::string& table, const RowChanger& change,
-                                const std::vector<ValueRange>& where) {
+                               const std::vector<ValueRange>& where) {
     requireWritable();
     pager_->trim();
     int64_t changed = 0;
@@ -185,7 +185,8 @@ uint32_t JetDatabase::storeChangedRow(StoredTable& t, uint32_t ref, const std::v
     encodeRow(t, now, row);
     std::vector<Value> stored;
     bool keyed = false;
-    for (size_t i = 0; i < t.indexes.size() && !keyed; ++i) keyed = t.indexes[i].required() || lookedUp(t, i);
+    for (size_t i = 0; i < t.indexes.size() && !keyed; ++i)
+        keyed = t.indexes[i].required() || lookedUp(t, i);
     if (keyed) {
         decodeRow(t, row.data(), row.size(), stored);  // the values as the row keeps them
         checkChangedKeys(t, old, stored);

@@ -143,10 +143,10 @@ struct StoredTable {
     std::unordered_map<int, LongValueRoom> lvRoom;
     // By column, once read: its long-value pages.
     std::unordered_map<int, std::unordered_set<uint32_t>> lvOwned;
-    std::vector<bool> notNull;                // by position, for tables made in this session
-    std::vector<std::string> defaults;        // by position: DefaultValue text, empty for none
-    std::shared_ptr<const TableRules> rules;  // nullptr: none (once rulesKnown)
-    bool rulesKnown = false;
+    std::vector<bool> notNull;                                // by position, for tables made in this session
+    std::vector<std::string> defaults;                        // by position: DefaultValue text, empty for none
+    std::shared_ptr<const TableRules> rules;                  // nullptr: none (once rulesKnown)
+    bool rulesKnown = false;                                  // rules read from the catalog entry
     bool indexesStale = false;                                // rows added since the indexes were rebuilt
     bool countStale = false;                                  // rowCount/autoNumber not yet in the definition page
     std::vector<std::unordered_set<std::string>> uniqueKeys;  // per index, once written into
