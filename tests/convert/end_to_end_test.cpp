@@ -476,8 +476,14 @@ protected:
                     EXPECT_EQ(props.out.find(p) != std::string::npos, model.access || p[0] == 'C' || p[0] == 'D')
                         << p << "\n"
                         << props.out;
-                const auto schema = runCommand({"mdb-schema", target});
-                EXPECT_EQ(occurrences(schema.out, "does not enforce integrity"), 1u) << schema.out;
+                // After a second run the relationship rows follow deleted
+                // ones, and mdbtools' schema listing stops short of them
+                // (mdb-export reads them all): counted after one run.
+                const auto schema = runCommand({"mdb-schema", "--relations", target, "mysql"});
+                if (runs.size() == 1) {
+                    EXPECT_EQ(occurrences(schema.out, "FOREIGN KEY"), 12u) << schema.out;
+                    EXPECT_EQ(occurrences(schema.out, "does not enforce integrity"), 1u) << schema.out;
+                }
             }
             if (mdbtoolsAvailable()) {
                 const auto tools = mdbtoolsDump(target);

@@ -37,6 +37,14 @@ bool impliesColumn(std::string_view rule) {
     return false;
 }
 
+bool startsWithNot(std::string_view rule) {
+    size_t i = 0;
+    while (i < rule.size() && rule[i] == ' ') ++i;
+    size_t e = i;
+    while (e < rule.size() && nameChar(rule[e])) ++e;
+    return sameName(rule.substr(i, e - i), "NOT");
+}
+
 std::vector<FieldInfo> fieldsOf(const StoredTable& t) {
     std::vector<FieldInfo> fields;
     for (const StoredColumn& c : t.columns) fields.push_back(fieldInfoOf(c));
@@ -45,11 +53,22 @@ std::vector<FieldInfo> fieldsOf(const StoredTable& t) {
 
 // A rule as an expression bound to the table's columns (column empty: the
 // table's own rule). Throws the parser's error.
-Expr compileRule(const StoredTable& t, const std::string& column, const std::string& rule) {
-    const std::string text = !column.empty() && impliesColumn(rule) ? "[" + column + "] " + rule : rule;
+Expr bound(const StoredTable& t, const std::string& text) {
     Expr e = parseExpression(text);
     bindColumns(e, fieldsOf(t));
     return e;
+}
+
+Expr compileRule(const StoredTable& t, const std::string& column, const std::string& rule) {
+    if (column.empty() || !impliesColumn(rule)) return bound(t, rule);
+    // "Not" begins a whole expression (Not ([c] Is Null)) as well as an
+    // implied one (Not Between 1 And 5): the whole one is tried first.
+    if (startsWithNot(rule)) {
+        try {
+            return bound(t, rule);
+        } catch (const Error&) {}
+    }
+    return bound(t, "[" + column + "] " + rule);
 }
 
 // Whether a rule lets the row through: not False (Null passes). A rule the
