@@ -238,7 +238,8 @@ void ConversionRun::putTableProperties(State& s, const std::string& table) {
         planned.push_back(keys::planProperties(p, p.column.empty() ? nullptr : &*field, k.fields,
                                                selection_.fieldTypes == FieldTypes::Access));
     }
-    for (const auto& [column, setting] : k.defaultSettings) {
+    for (const auto& entry : k.defaultSettings) {
+        const std::string& column = entry.first;
         const auto it = std::find_if(planned.begin(), planned.end(),
                                      [&](const keys::PlannedProperties& p) { return sameName(p.column, column); });
         const auto field = std::find_if(k.fields.begin(), k.fields.end(),
@@ -246,7 +247,7 @@ void ConversionRun::putTableProperties(State& s, const std::string& table) {
         if (field == k.fields.end()) continue;
         keys::PlannedProperties& p = it != planned.end() ? *it : planned.emplace_back();
         p.column = field->name;
-        p.settings.push_back(setting);
+        p.settings.push_back(entry.second);
     }
     k.defaultSettings.clear();
     for (const keys::PlannedProperties& p : planned) {
