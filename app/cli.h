@@ -19,6 +19,10 @@ struct Subcommand {
     int (*run)(const Args& args);
 };
 
+// `tallyport SUBCOMMAND --help`: what the subcommand does, every option and
+// an example, on stdout. False when there is no such subcommand.
+bool printSubcommandHelp(const std::string& name);
+
 const std::vector<Subcommand>& subcommands();
 
 // Prints the usage text (to stdout or stderr).

@@ -10,10 +10,12 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iostream>
 
 #include "app/cli.h"
+#include "app/cli_report.h"
 #include "convert/run.h"
 #include "convert/selection.h"
 #include "host/app_title.h"
@@ -26,6 +28,26 @@ enum class Overwrite { Ask, Yes, No };
 
 std::string lineText(const std::string& text) { return withPlainLineEnds(text); }
 
+// A box of the run on one line: its lines joined, the window's field labels
+// as the options that fill them.
+std::string oneLine(const std::string& text) {
+    std::string line;
+    for (char c : withPlainLineEnds(text)) {
+        if (c != '\n') line += c;
+        else if (!line.empty() && line.back() != ' ') line += ' ';
+    }
+    static const std::pair<const char*, const char*> kFields[] = {
+        {"\"MDB or ACCDB File:\"", "--target"},
+        {"\"Password (if required):\"", "--password"},
+        {"\"Folder containing DBF/s:\"", "--folder"},
+        {"the \"dbc\" button", "--dbc"},
+    };
+    for (const auto& [label, option] : kFields)
+        for (size_t at; (at = line.find(label)) != std::string::npos;) line.replace(at, std::strlen(label), option);
+    while (!line.empty() && line.back() == ' ') line.pop_back();
+    return line;
+}
+
 class ConvertBoxes : public MessageBoxes {
 public:
     ConvertBoxes(Overwrite overwrite, bool create, bool interactive)
@@ -35,7 +57,7 @@ public:
         if (progressLine) std::cerr << "\n", progressLine = false;
         const std::string shownTitle = title.empty() ? appTitle() : title;
         if ((style & 0xF) != mb::YesNo) {
-            std::cerr << shownTitle << ": " << lineText(text) << std::endl;
+            std::cerr << "tallyport: " << oneLine(text) << std::endl;
             return mb::Ok;
         }
         int answer = mb::No;
@@ -55,6 +77,14 @@ public:
             std::cerr << shownTitle << ": " << lineText(text) << " " << (answer == mb::Yes ? "Yes" : "No") << std::endl;
         }
         return answer;
+    }
+
+    // A failed step: one line, what failed and the first line of why.
+    bool tellFailure(const std::string& subject, const std::string& description) override {
+        if (progressLine) std::cerr << "\n", progressLine = false;
+        const std::string why = description.substr(0, description.find_first_of("\r\n"));
+        std::cerr << "tallyport: " << (subject.empty() ? why : subject + " failed: " + why) << std::endl;
+        return true;
     }
 
     bool progressLine = false;
@@ -99,6 +129,13 @@ public:
     void showPreview(convert::PreviewFlags&) override {}
     std::unique_ptr<db::Connection>& accessConnection() override { return conn_; }
 
+    void tableProgress(const std::string&, int number, int count) override {
+        tableNumber_ = number;
+        tableCount_ = count;
+    }
+
+    // Table n of N, its rows, the rate and the time the table has left, at
+    // most five times a second.
     void rowsProgress(const std::string& table, int64_t done, int64_t total) override {
         if (!progress_) return;
         const auto now = std::chrono::steady_clock::now();
@@ -110,11 +147,19 @@ public:
         if (now - last_ < std::chrono::milliseconds(200) && done != total) return;
         last_ = now;
         const double secs = std::chrono::duration<double>(now - tableStart_).count();
-        char line[160];
-        std::snprintf(line, sizeof line, "%lld%s%s rows, %.0f rows/s", static_cast<long long>(done),
-                      total > 0 ? " of " : "", total > 0 ? std::to_string(total).c_str() : "",
-                      secs > 0 ? static_cast<double>(done) / secs : 0.0);
-        std::cerr << "\r" << table << ": " << line << "\x1b[K" << std::flush;
+        const double rate = secs > 0 ? static_cast<double>(done) / secs : 0.0;
+        char line[200];
+        int n = std::snprintf(line, sizeof line, "table %d of %d, %s: %lld", tableNumber_, tableCount_,
+                              table.c_str(), static_cast<long long>(done));
+        if (total > 0 && n > 0 && n < static_cast<int>(sizeof line))
+            n += std::snprintf(line + n, sizeof line - static_cast<size_t>(n), " of %lld",
+                               static_cast<long long>(total));
+        if (n > 0 && n < static_cast<int>(sizeof line))
+            n += std::snprintf(line + n, sizeof line - static_cast<size_t>(n), " rows, %.0f rows/s", rate);
+        if (total > done && rate > 0 && n > 0 && n < static_cast<int>(sizeof line))
+            std::snprintf(line + n, sizeof line - static_cast<size_t>(n), ", %.0f s left",
+                          static_cast<double>(total - done) / rate);
+        std::cerr << "\r" << line << "\x1b[K" << std::flush;
         boxes_.progressLine = true;
     }
 
@@ -132,6 +177,7 @@ private:
     convert::VectorDatatypeList datatypes_;
     std::unique_ptr<db::Connection> conn_;
     std::string table_;
+    int tableNumber_ = 0, tableCount_ = 0;
     std::chrono::steady_clock::time_point tableStart_{}, last_{};
 };
 
@@ -151,6 +197,8 @@ struct ConvertOptions {
     bool haveScript = false;
     Overwrite overwrite = Overwrite::Ask;
     bool keys = true;
+    std::string report;  // --report FILE
+    bool quiet = false;
 };
 
 // The value of --overwrite: 0, or the exit status of the usage error printed.
@@ -217,10 +265,28 @@ int takeConvertOption(const Args& args, size_t& i, ConvertOptions& o) {
     return 0;
 }
 
+// --report FILE or --quiet at args[i]: 1 when taken, 0 when neither, -1
+// after a usage error was printed.
+int takeOutputOption(const Args& args, size_t& i, ConvertOptions& o) {
+    if (args[i] == "--quiet") {
+        o.quiet = true;
+        return 1;
+    }
+    if (args[i] != "--report") return 0;
+    if (i + 1 >= args.size() || args[i + 1].empty()) return usageError("convert: --report needs a file"), -1;
+    o.report = args[++i];
+    return 1;
+}
+
 // The options of convert: 0, or the exit status of the usage error printed.
 int readConvertOptions(const Args& args, ConvertOptions& o) {
-    for (size_t i = 0; i < args.size(); ++i)
+    for (size_t i = 0; i < args.size(); ++i) {
+        if (const int taken = takeOutputOption(args, i, o)) {
+            if (taken < 0) return 2;
+            continue;
+        }
         if (const int status = takeConvertOption(args, i, o)) return status;
+    }
     if (!o.haveSource) return usageError("convert: give the source, --folder DIR or --dbc FILE");
     if (o.sel.target.path.empty()) return usageError("convert: give the target, --target DB");
     return checkCodePageArgs(o.sel.source.codePage, o.forceCodePage, "convert");
@@ -258,7 +324,7 @@ int runConvert(const Args& args) {
 
     const bool terminal = isatty(STDERR_FILENO) != 0;
     ConvertBoxes boxes(o.overwrite, o.create, terminal && isatty(STDIN_FILENO) != 0);
-    CliHost host(scriptList.get(), boxes, terminal, o.keys);
+    CliHost host(scriptList.get(), boxes, terminal && !o.quiet, o.keys);
     setMessageBoxes(&boxes);
     convert::ConversionRun run(host);
     run.setRegionalSettings(environmentSettings());
@@ -267,6 +333,18 @@ int runConvert(const Args& args) {
     setMessageBoxes(nullptr);
     if (host.accessConnection()) host.accessConnection()->Close();
 
+    const int status = s.failures > 0 || !s.ran ? 1 : 0;
+    if (!o.report.empty()) {
+        std::ofstream report(o.report, std::ios::binary | std::ios::trunc);
+        const std::string stopped = !s.ran || s.stopped ? "the source or the target could not be used"
+                                    : !s.endedBy.empty() ? "ended early: " + s.endedBy
+                                                         : std::string();
+        if (report) writeRunReport(report, sel, s, status, stopped);
+        if (!report.flush()) {
+            std::cerr << "tallyport: " << o.report << ": cannot write the report file\n";
+            return 1;
+        }
+    }
     if (!s.ran) {
         std::cerr << "tallyport: " << sel.source.path << ": the FoxPro source cannot be opened\n";
         return 1;
@@ -283,7 +361,7 @@ int runConvert(const Args& args) {
         }
     }
     printSummary(s);
-    return s.failures > 0 ? 1 : 0;
+    return status;
 }
 
 }  // namespace tp::cli

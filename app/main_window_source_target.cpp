@@ -79,13 +79,26 @@ void MainWindow::testConnection() {
     Procedure p(kReportWindow, kTestConnectionProcedure);
     p(100, [&] { pointer_->setValue(WindowPointer::Busy); });
     // A test that fails outright is reported and counts as no connection;
-    // a source that cannot be converted is told with the reader's words.
+    // a source that cannot be converted is told with the reader's words,
+    // and so is a target, when one is filled in, that a run could not write.
     const std::string problem = p.value(
         102, [&] { return sourceProblem(sourceChoice()); }, std::string("?"));
-    if (problem.empty()) {
-        p(104, [&] { msgBox("Connection successful."); });
+    std::string targetTrouble;
+    if (problem.empty() && !targetPath().empty())
+        targetTrouble = p.value(
+            104, [&] { return targetProblem({targetPath(), targetPassword()}); }, std::string("?"));
+    if (problem.empty() && targetTrouble.empty()) {
+        p(106, [&] { msgBox("Connection successful."); });
+    } else if (problem.empty()) {
+        const bool password = targetTrouble.find("assword") != std::string::npos;
+        p(108, [&] {
+            msgBox("Could not connect to the Access database " + targetPath() + ".\r\n\r\n" + targetTrouble +
+                   (password ? "\r\n\r\nCheck the password in \"Password (if required):\"."
+                             : "\r\n\r\nCheck the file in \"MDB or ACCDB File:\"."));
+        });
+        focusField(password ? convert::InputField::TargetPassword : convert::InputField::TargetFile);
     } else {
-        p(108, [&] { msgBox(problem == "?" ? "Could not connect." : "Could not connect.\r\n\r\n" + problem); });
+        p(110, [&] { msgBox(problem == "?" ? "Could not connect." : "Could not connect.\r\n\r\n" + problem); });
         focusField(useDbcSource ? convert::InputField::SourceDbc : convert::InputField::SourceFolder);
     }
     p(112, [&] { pointer_->setValue(WindowPointer::Default); });

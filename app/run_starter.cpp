@@ -21,7 +21,8 @@ std::string codePagesNotice(const std::vector<std::string>& lines) {
            "name one\" in the Advanced Options window (the dbc button), and convert again.";
 }
 
-std::string keysNotice(const std::vector<std::string>& lines, bool withDefaults, bool withProperties) {
+std::string keysNotice(const std::vector<std::string>& lines, bool withDefaults, bool withProperties,
+                       bool rowsConverted) {
     constexpr size_t kShown = 30;
     std::string text = withProperties ? "These indexes, relations, default values and properties were not created in "
                                         "Access:\r\n"
@@ -29,9 +30,8 @@ std::string keysNotice(const std::vector<std::string>& lines, bool withDefaults,
                                       : "These indexes and relations were not created in Access:\r\n";
     for (size_t i = 0; i < lines.size() && i < kShown; ++i) text += "\r\n" + lines[i];
     if (lines.size() > kShown) text += "\r\n... and " + std::to_string(lines.size() - kShown) + " more";
-    return text +
-           "\r\n\r\nThe rows of their tables were converted all the same. Where you need such an index or "
-           "relation, create it in Access.";
+    return text + "\r\n\r\n" + (rowsConverted ? "The rows of their tables were converted all the same. " : "") +
+           "Where you need such an index or relation, create it in Access.";
 }
 
 std::string unenforcedNotice(const std::vector<std::string>& lines) {
@@ -52,6 +52,8 @@ std::string fieldsNotice(const std::vector<std::string>& lines) {
 
 std::string sourceProblem(const SourceChoice& source) { return tp::convert::source::problem(source); }
 
+std::string targetProblem(const TargetChoice& target) { return tp::convert::target::problem(target); }
+
 namespace {
 class Starter : public RunStarter {
 public:
@@ -65,9 +67,15 @@ public:
         const convert::RunSummary& done = run_.start(selection);
         if (!done.codePages.empty()) msgBox(codePagesNotice(done.codePages));
         if (!done.fieldNotes.empty()) msgBox(fieldsNotice(done.fieldNotes));
-        if (!done.keysLeftOut.empty())
-            msgBox(keysNotice(done.keysLeftOut, done.defaultsLeftOut > 0, done.propertiesLeftOut > 0));
         if (!done.relationsUnenforced.empty()) msgBox(unenforcedNotice(done.relationsUnenforced));
+        if (done.keysLeftOut.empty()) return;
+        const size_t made = done.keysCreated.size();
+        const std::string carried =
+            made == 0 ? std::string()
+                      : std::to_string(made) + (made == 1 ? " index or relation was" : " indexes and relations were") +
+                            " created in Access.\r\n\r\n";
+        msgBox(carried + keysNotice(done.keysLeftOut, done.defaultsLeftOut > 0, done.propertiesLeftOut > 0,
+                                    done.tablesConverted > 0));
     }
 
 private:

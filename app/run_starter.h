@@ -17,6 +17,8 @@ bool providerInstalled();
 bool canConnectToSource(const SourceChoice& source);
 // convert::source::problem(): why the source cannot be converted, or empty.
 std::string sourceProblem(const SourceChoice& source);
+// convert::target::problem(): why a run could not write into the target, or empty.
+std::string targetProblem(const TargetChoice& target);
 
 // One conversion run object per main window, so that a click during a run's
 // yield is refused by the run itself.
@@ -31,7 +33,9 @@ public:
 std::unique_ptr<RunStarter> makeRunStarter(convert::RunHost& host);
 std::string codePagesNotice(const std::vector<std::string>& lines);
 // The notice of the indexes and relations a run left out, one line each.
-std::string keysNotice(const std::vector<std::string>& lines, bool withDefaults = false, bool withProperties = false);
+// With rowsConverted, it says the rows of those tables were converted.
+std::string keysNotice(const std::vector<std::string>& lines, bool withDefaults = false, bool withProperties = false,
+                       bool rowsConverted = true);
 // The relations made without enforced integrity (the target's rows break them).
 std::string unenforcedNotice(const std::vector<std::string>& lines);
 // The fields a run left out or kept in another kind, with why.

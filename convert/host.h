@@ -84,6 +84,12 @@ public:
         (void)table, (void)rowsDone, (void)rowsTotal;
     }
 
+    // Called when the run takes up a table: its name, its number in the run
+    // (1 for the first) and the number of tables of the source.
+    virtual void tableProgress(const std::string& table, int number, int count) {
+        (void)table, (void)number, (void)count;
+    }
+
     // The preview window's statement list and the datatype list (loaded on
     // first touch, hidden).
     virtual StatementList& previewList() = 0;

@@ -33,6 +33,29 @@ const char* const kBinaryLeftOut =
     "binary field (picture, OLE object or blob) left out with text field types; with Access field types it is "
     "kept as an OLE Object";
 
+std::string firstLine(const std::string& text) { return text.substr(0, text.find_first_of("\r\n")); }
+
+// The kind of a statement: its first two words ("CREATE INDEX", "INSERT INTO").
+std::string statementKind(const std::string& statement) {
+    const size_t first = statement.find(' ');
+    const size_t second = first == std::string::npos ? first : statement.find_first_of(" [(", first + 1);
+    std::string kind = statement.substr(0, second);
+    for (char& c : kind)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    return kind;
+}
+
+// Failures that every later statement would meet again: a target that
+// cannot be written (Access's 3027 and the engine's read-only text), a disk
+// that is full or fails.
+constexpr long kReadOnlyNumber = 3027;
+constexpr long kDiskNumber = 3043;
+bool recursForEveryStatement(long number, const std::string& description) {
+    const std::string text = asciiLower(description);
+    return number == kReadOnlyNumber || number == kDiskNumber || text.find("read-only") != std::string::npos ||
+           text.find("no space left") != std::string::npos;
+}
+
 std::string sourceFixHint(bool dbc) {
     return dbc ? "Choose the database container (.dbc) with the \"dbc\" button."
                : "Choose the folder of the FoxPro tables in \"Folder containing DBF/s:\".";
@@ -52,8 +75,19 @@ std::string doneText(const RunSummary& s) {
         text += "\r\n" + counted(s.tablesNotConverted, "table", "tables") + " not converted";
         text += s.notConvertedWhy.empty() ? "." : ": " + s.notConvertedWhy + ".";
     }
-    if (s.failedStatements > 0)
-        text += "\r\n" + counted(s.failedStatements, "statement", "statements") + " could not be executed.";
+    if (!s.endedBy.empty())
+        text += "\r\n\r\nThe run was stopped: every further statement would have failed the same way (" +
+                s.endedBy + ").";
+    if (s.failedStatements > 0) {
+        text += "\r\n" + counted(s.failedStatements, "statement", "statements") + " could not be executed:";
+        constexpr size_t kListed = 10;
+        for (size_t i = 0; i < s.failed.size() && i < kListed; ++i) {
+            const FailedStatement& f = s.failed[i];
+            text += "\r\n" + (f.table.empty() ? std::string() : "table " + f.table + ": ") + f.kind + ": " + f.error;
+        }
+        if (static_cast<size_t>(s.failedStatements) > kListed)
+            text += "\r\n... and " + std::to_string(static_cast<size_t>(s.failedStatements) - kListed) + " more";
+    }
     const auto keysLeftOut = static_cast<int64_t>(s.keysLeftOut.size()) - s.defaultsLeftOut - s.propertiesLeftOut;
     if (keysLeftOut > 0)
         text +=
@@ -166,6 +200,11 @@ bool ConversionRun::prepareTarget(State& s) {
                      InputField::TargetFile);
         return false;
     }
+    const std::string problem = modules_.targetProblem ? modules_.targetProblem(selection_.target) : std::string();
+    if (!problem.empty()) {
+        stopForTarget(s, problem);
+        return false;
+    }
     if (!std::filesystem::exists(target)) {
         // (Both questions start with "The database ": the command line's
         // --create answers them.)
@@ -207,7 +246,7 @@ void ConversionRun::stopForTarget(State& s, const std::string& cause) {
     const std::string& target = selection_.target.path;
     const bool password = mentionsPassword(cause);
     stopForInput(s,
-                 "The Access database " + target + " could not be opened.\r\n\r\n" + cause + "\r\n\r\n" +
+                 "The Access database " + target + " cannot be used.\r\n\r\n" + cause + "\r\n\r\n" +
                      (password ? "Check the password in \"Password (if required):\"."
                                : std::string("Check the file in ") + kTargetField + "."),
                  password ? InputField::TargetPassword : InputField::TargetFile);
@@ -264,6 +303,21 @@ void ConversionRun::stopForInput(State& s, const std::string& text, InputField f
     host_.focusField(field);
 }
 
+void ConversionRun::statementFailed(State& s, int step, const std::string& statement, long number,
+                                    const std::string& description) {
+    ++summary_.failedStatements;
+    if (!summary_.tableResults.empty() && summary_.tableResults.back().name == s.table)
+        ++summary_.tableResults.back().failedStatements;
+    const std::string kind = statementKind(statement);
+    if (summary_.failed.size() < RunSummary::kFailedKept)
+        summary_.failed.push_back({s.table, kind, firstLine(description)});
+    s.p.report(step, description, (s.table.empty() ? std::string() : "table " + s.table + ": ") + kind);
+    if (!recursForEveryStatement(number, description)) return;
+    s.ended = true;
+    s.keys.stoppedEarly = true;
+    summary_.endedBy = firstLine(description);
+}
+
 void ConversionRun::convertTables(State& s) {
     Procedure& p = s.p;
     const int tableCount = s.sourceTables.count();
@@ -282,6 +336,13 @@ void ConversionRun::convertTables(State& s) {
         p(step::YieldBeforeTable, [] { pumpEvents(); });
         std::string name;
         p(step::TableName, [&] { name = s.sourceTables.item(i); });
+        if (s.ended) {  // the target takes no more statements
+            summary_.tablesNotConverted += i + 1;
+            summary_.notConvertedWhy = "the run was stopped";
+            break;
+        }
+        s.table = name;
+        host_.tableProgress(name, tableCount - i, tableCount);
         if (!convertTable(s, name, i + 1)) {
             // "< Back": the tables after this one are not reached.
             summary_.tablesNotConverted += i;
@@ -310,10 +371,12 @@ bool ConversionRun::convertTable(State& s, const std::string& name, int remainin
     Procedure& p = s.p;
     int answer = 0;
     if (p.test(step::TargetHasTable, [&] { return s.targetHas(name); })) answer = askOverwrite(s, name, remaining);
+    summary_.tableResults.push_back({name, 0, 0, "skipped"});
     if (answer == mb::No) {  // the table is skipped
         ++summary_.tablesSkipped;
         return true;
     }
+    summary_.tableResults.back().outcome = "not converted";
 
     if (p.test(step::PreviewPerTable, [&] { return host_.previewPerTable(); })) {
         p(step::ClearPreviewListForTable, [&] { host_.previewList().clear(); });
@@ -335,6 +398,7 @@ bool ConversionRun::convertTable(State& s, const std::string& name, int remainin
     }
 
     // The definition.
+    const int64_t rowsBefore = summary_.rows;
     const std::vector<db::FieldInfo> noFields;
     const std::vector<db::FieldInfo>* fields = &noFields;
     p(step::ReadFields, [&] { fields = &need(s.records).fieldInfos(); });
@@ -360,8 +424,11 @@ bool ConversionRun::convertTable(State& s, const std::string& name, int remainin
     reportReadNotices(s);
     putTableKeys(s, name);
     p(step::CloseTableRows, [&] { need(s.records).Close(); });
-    if (s.tableExecuted) ++summary_.tablesConverted;
-    if (s.tableToPreview) ++s.tablesInPreview;
+    TableResult& result = summary_.tableResults.back();
+    result.rows = summary_.rows - rowsBefore;
+    if (s.tableExecuted && !s.ended) ++summary_.tablesConverted, result.outcome = "converted";
+    else if (s.ended) ++summary_.tablesNotConverted, summary_.notConvertedWhy = "the run was stopped";
+    if (s.tableToPreview) ++s.tablesInPreview, result.outcome = "in the preview";
     const bool goOn = previewTable(s, name);
     if (s.tableSkippedInPreview) s.keys.convertedTables.erase(asciiLower(name));  // no relation can reach it
     return goOn;
@@ -418,7 +485,7 @@ void ConversionRun::writeRows(State& s, const std::string& name, const std::vect
         // The walk ends when the end of the rows cannot be read; that
         // failure is reported once.
         bool atEnd = true;
-        if (!p(step::AtEndOfRows, [&] { atEnd = records.atEnd(); }) || atEnd) break;
+        if (s.ended || !p(step::AtEndOfRows, [&] { atEnd = records.atEnd(); }) || atEnd) break;
         pumpEvents();
         ++r;
         showRowProgress(s, name, r, total);
@@ -451,13 +518,14 @@ bool ConversionRun::writePrefetchedRows(State& s, const std::string& name, RowSt
                                         int64_t& r) {
     const auto preparer = targetPreparer(host_, name);
     RowPrefetch ahead(*s.records, rows, preparer.get());
-    while (const std::string* statement = ahead.next()) {
+    while (const std::string* statement = s.ended ? nullptr : ahead.next()) {
         pumpEvents();
         ++r;
         showRowProgress(s, name, r, total);
         s.put(*this, step::InsertPreviewMode, step::InsertToPreview, step::InsertExecute, *statement, ahead.prepared());
         ++summary_.rows;
     }
+    if (s.ended) return false;
     switch (ahead.end()) {
     case RowPrefetch::End::AtEndFailed: s.p.report(step::AtEndOfRows, ahead.failure()); return false;
     case RowPrefetch::End::NextFailed: s.p.report(step::NextRow, ahead.failure()); return false;

@@ -27,8 +27,26 @@ struct FieldInfo;
 
 namespace tp::convert {
 struct PlannedRelation;
+namespace keys {
+struct Relation;
+}
 class RowStatementBuilder;
 struct TableDefinition;
+
+// A statement the target rejected: the table it was for, its kind (its
+// first two words: "CREATE INDEX", "INSERT INTO") and the first line of the
+// target's error.
+struct FailedStatement {
+    std::string table, kind, error;
+};
+
+// What became of one source table the run reached.
+struct TableResult {
+    std::string name;
+    int64_t rows = 0;          // its row statements
+    int failedStatements = 0;  // of its statements, those the target rejected
+    std::string outcome;       // "converted", "skipped", "not converted", "in the preview"
+};
 
 // Counts of one run, for the command line's summary line and the end box.
 struct RunSummary {
@@ -63,6 +81,15 @@ struct RunSummary {
     int tablesNotConverted = 0;  // built but not executed, or not reached
     std::string notConvertedWhy;
     bool stopped = false;  // the source or target could not be used: one message, no end box
+    // The statements the target rejected, the first kFailedKept of them.
+    static constexpr size_t kFailedKept = 1000;
+    std::vector<FailedStatement> failed;
+    std::vector<TableResult> tableResults;  // in the order the run took them
+    // The indexes and relations created ("table, index NAME", "relation NAME").
+    std::vector<std::string> keysCreated;
+    // A failure that would recur for every statement (a target that cannot
+    // be written, a full disk) ended the run: its first line.
+    std::string endedBy;
 };
 
 // The end box's text: "Done." and what became of the tables (and how many
@@ -84,6 +111,10 @@ struct RunModules {
     std::function<void(ListBox&, const TargetChoice&)> listTargetTables;
     std::function<void(db::Connection&, const TargetChoice&)> openTarget;
     std::function<void(const std::string&, const std::string&)> createTargetDatabase;
+    // Why the run could not write into the target, empty when it can. When
+    // set, a problem stops the run with one message before anything is
+    // written.
+    std::function<std::string(const TargetChoice&)> targetProblem;
 };
 RunModules standardModules();
 
@@ -126,6 +157,10 @@ private:
     bool openTarget(State& s);
     void stopForInput(State& s, const std::string& text, InputField field);
     void stopForTarget(State& s, const std::string& cause);
+    // A statement the target rejected: counted, kept for the summary and
+    // reported; a failure that recurs for every statement ends the run.
+    void statementFailed(State& s, int step, const std::string& statement, long number,
+                         const std::string& description);
     InputField sourceField() const;
     void convertTables(State& s);
     bool convertTable(State& s, const std::string& name, int remaining);  // false: stop the run
@@ -151,7 +186,8 @@ private:
     void putTableProperties(State& s, const std::string& table);
     void noteProperties(State& s, const std::string& table, const std::string& column,
                         const std::vector<std::string>& notes);
-    void putRelation(State& s, const PlannedRelation& r);
+    using RelationNote = std::function<void(const keys::Relation&, const std::string&)>;
+    void putRelation(State& s, const PlannedRelation& r, const RelationNote& leave);
     void noteLeftOut(State& s, const std::string& table, const std::string& tag, const std::string& reason);
     // Per field of the table: the literal of its DEFAULT, empty for none.
     std::vector<std::string> tableDefaults(State& s, const std::string& table, const std::vector<db::FieldInfo>& fields,

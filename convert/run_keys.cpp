@@ -73,6 +73,18 @@ void planRelations(const RunKeys& k, std::vector<PlannedRelation>& statements,
     }
 }
 
+// The names of the settings, as a list.
+std::string propertyNames(const std::vector<keys::PropertySetting>& settings) {
+    std::string names;
+    for (const keys::PropertySetting& p : settings) names += (names.empty() ? "" : ", ") + p.name;
+    return names;
+}
+
+// A statement of a key that Access refused, in the notice's words.
+std::string refusedReason(const std::string& description) {
+    return "Access refused it: " + description.substr(0, description.find_first_of("\r\n"));
+}
+
 }  // namespace
 
 void ConversionRun::readKeys(State& s) {
@@ -159,9 +171,16 @@ void ConversionRun::putTableKeys(State& s, const std::string& table) {
             noteLeftOut(s, table, pending.tag->name, t.reason);
             continue;
         }
-        k.tagColumns[tagKey(table, pending.tag->name)] = t.columns;
-        s.put(*this, step::IndexPreviewMode, step::IndexToPreview, step::IndexExecute,
-              keys::indexStatement(*pending.tag, table, t.columns));
+        // An index the data or Access refuses (duplicate keys of a unique
+        // tag, too many indexes) is left out with Access's words.
+        Refusal refused;
+        if (s.put(*this, step::IndexPreviewMode, step::IndexToPreview, step::IndexExecute,
+                  keys::indexStatement(*pending.tag, table, t.columns), nullptr, &refused)) {
+            k.tagColumns[tagKey(table, pending.tag->name)] = t.columns;
+            if (!host_.previewMode()) summary_.keysCreated.push_back(table + ", tag " + pending.tag->name);
+        } else if (refused.any()) {
+            noteLeftOut(s, table, pending.tag->name, refusedReason(refused.description));
+        }
     }
     k.pending.clear();
     k.blankChecks.clear();
@@ -253,9 +272,15 @@ void ConversionRun::putTableProperties(State& s, const std::string& table) {
     for (const keys::PlannedProperties& p : planned) {
         noteProperties(s, table, p.column, p.leftOut);
         if (p.settings.empty()) continue;
-        summary_.propertiesCarried += static_cast<int>(p.settings.size());
-        s.put(*this, step::PropertyPreviewMode, step::PropertyToPreview, step::PropertyExecute,
-              keys::propertiesStatement(table, p.column, p.settings));
+        s.table = table;
+        Refusal refused;
+        if (s.put(*this, step::PropertyPreviewMode, step::PropertyToPreview, step::PropertyExecute,
+                  keys::propertiesStatement(table, p.column, p.settings), nullptr, &refused))
+            summary_.propertiesCarried += static_cast<int>(p.settings.size());
+        else if (refused.any())
+            noteProperties(s, table, p.column,
+                           {table + (p.column.empty() ? "" : ", field " + p.column) + ": the properties " +
+                            propertyNames(p.settings) + " were left out, as " + refusedReason(refused.description)});
     }
 }
 
@@ -273,33 +298,27 @@ void ConversionRun::noteProperties(State& s, const std::string& table, const std
     }
 }
 
-// A relationship FoxPro enforces but the target's rows break: Access
-// refuses it, so it is made without enforced integrity, and told.
-void ConversionRun::putRelation(State& s, const PlannedRelation& planned) {
+// A relation Access refuses is left out with Access's words, except an
+// enforced one that the target's rows break: that one is made without
+// enforced integrity instead, and told.
+void ConversionRun::putRelation(State& s, const PlannedRelation& planned, const RelationNote& leave) {
     const keys::Relation& r = *planned.relation;
-    const std::string& statement = planned.statement;
     constexpr long kIntegrityViolated = 3379;
-    if (!r.enforced || host_.previewMode()) {
-        s.put(*this, step::RelationPreviewMode, step::RelationToPreview, step::RelationExecute, statement);
+    s.table = r.child;
+    Refusal refused;
+    if (s.put(*this, step::RelationPreviewMode, step::RelationToPreview, step::RelationExecute, planned.statement,
+              nullptr, &refused)) {
+        std::string note = keys::relationNote(r, {});
+        note.resize(note.size() - 2);  // without ": " and a reason
+        if (!host_.previewMode()) summary_.keysCreated.push_back(note);
         return;
     }
-    ++summary_.statements;
-    std::exception_ptr failure;
-    try {
-        need(host_.accessConnection()).Execute(statement);
-        s.tableExecuted = true;
-        return;
-    } catch (const db::Error& e) {
-        if (e.number() != kIntegrityViolated) failure = std::current_exception();
-    } catch (...) {
-        failure = std::current_exception();
-    }
-    if (failure) {
-        if (!s.p(step::RelationExecute, [&] { std::rethrow_exception(failure); })) ++summary_.failedStatements;
-        return;
-    }
-    if (!s.p(step::UnenforcedRelationExecute, [&] { need(host_.accessConnection()).Execute(planned.unenforced); })) {
-        ++summary_.failedStatements;
+    if (!refused.any()) return;
+    if (!r.enforced || refused.number != kIntegrityViolated) return leave(r, refusedReason(refused.description));
+    Refusal again;
+    if (!s.put(*this, step::RelationPreviewMode, step::RelationToPreview, step::UnenforcedRelationExecute,
+               planned.unenforced, nullptr, &again)) {
+        if (again.any()) leave(r, refusedReason(again.description));
         return;
     }
     const std::string why =
@@ -327,9 +346,7 @@ void ConversionRun::putRelations(State& s) {
         p(step::ClearPreviewListForRelations, [&] { host_.previewList().clear(); });
         p(step::ClearDatatypeListForRelations, [&] { host_.datatypeList().clear(); });
     }
-    for (const auto& entry : leftOut) {
-        const keys::Relation& r = *entry.first;
-        const std::string& why = entry.second;
+    auto noteRelation = [&](const keys::Relation& r, const std::string& why) {
         summary_.keysLeftOut.push_back(keys::relationNote(r, why));
         p(step::KeyLeftOutRow, [&] {
             DatatypeList& d = host_.datatypeList();
@@ -337,8 +354,9 @@ void ConversionRun::putRelations(State& s) {
             d.setLastField("relation " + (r.name.empty() ? r.parent + r.child : r.name));
             d.setLastTypes("left out", why);
         });
-    }
-    for (const PlannedRelation& r : statements) putRelation(s, r);
+    };
+    for (const auto& [r, why] : leftOut) noteRelation(*r, why);
+    for (const PlannedRelation& r : statements) putRelation(s, r, noteRelation);
     if (!perTable || !host_.previewMode()) return;
     // One more preview, for the relations.
     s.flags.sqlExecuted = false;

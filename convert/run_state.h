@@ -64,6 +64,13 @@ struct RunKeys {
     bool stoppedEarly = false;  // "< Back": the relations are not reached
 };
 
+// A statement the target refused: Access's number and its words.
+struct Refusal {
+    long number = 0;
+    std::string description;
+    bool any() const { return number != 0 || !description.empty(); }
+};
+
 // What the phases of one run share.
 struct ConversionRun::State {
     Procedure p{kReportWindow, kReportProcedure};
@@ -80,6 +87,8 @@ struct ConversionRun::State {
     bool tableSkippedInPreview = false;  // the last per-table preview closed with Skip Table
     RunKeys keys;
     int engineType = 0;  // the target's (Connection::EngineType), read once the target is open
+    std::string table;   // the table in work, for the report of a failed statement
+    bool ended = false;  // a failure that recurs for every statement: no more statements
     // The run's table lists: the target's tables (an entry goes when its
     // table is dropped) and the source's, in the provider's order.
     VectorListBox targetTables, sourceTables;
@@ -108,19 +117,32 @@ struct ConversionRun::State {
     // The statement sink: the preview list in preview mode, else executed on
     // the target at once. The preview choice is read anew for every
     // statement; the three steps are numbered by the caller.
-    // A statement prepared ahead for the target runs as prepared.
-    void put(ConversionRun& run, int modeStep, int previewStep, int executeStep, const std::string& statement,
-             db::PreparedStatement* prepared = nullptr) {
+    // A statement prepared ahead for the target runs as prepared. With
+    // `refused`, a rejection is the caller's to tell (a key the data or
+    // Access refuses): its number and description go there, and it is no
+    // failure. True when the statement went where it was meant to.
+    bool put(ConversionRun& run, int modeStep, int previewStep, int executeStep, const std::string& statement,
+             db::PreparedStatement* prepared = nullptr, Refusal* refused = nullptr) {
         ++run.summary_.statements;
         RunHost& host = run.host_;
         if (p.test(modeStep, [&] { return host.previewMode(); })) {
-            p(previewStep, [&] { host.previewList().append(statement); });
+            const bool listed = p(previewStep, [&] { host.previewList().append(statement); });
             tableToPreview = true;
-        } else if (!p(executeStep, [&] { need(host.accessConnection()).Execute(statement, prepared); })) {
-            ++run.summary_.failedStatements;
-        } else {
-            tableExecuted = true;
+            return listed;
         }
+        if (ended) return false;
+        try {
+            need(host.accessConnection()).Execute(statement, prepared);
+            tableExecuted = true;
+            return true;
+        } catch (const db::Error& e) {
+            if (refused) *refused = {e.number(), e.description()};
+            else run.statementFailed(*this, executeStep, statement, e.number(), e.description());
+        } catch (...) {
+            if (refused) *refused = {0, currentErrorDescription()};
+            else run.statementFailed(*this, executeStep, statement, 0, currentErrorDescription());
+        }
+        return false;
     }
 };
 

@@ -31,6 +31,7 @@ RunModules standardModules() {
     m.listTargetTables = [](ListBox& list, const TargetChoice& t) { target::listTables(list, t.path, t.password); };
     m.openTarget = target::open;
     m.createTargetDatabase = createTargetDatabase;
+    m.targetProblem = target::problem;
     return m;
 }
 

@@ -1,5 +1,11 @@
 #include "convert/target.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
 #include <memory>
 
 #include "db/ado.h"
@@ -35,6 +41,16 @@ std::string missingProviderAdvice() {
            ")";
 }
 
+std::string currentErrorText() {
+    try {
+        throw;
+    } catch (const std::exception& e) {
+        return e.what();
+    } catch (...) {
+        return "Unknown error";
+    }
+}
+
 }  // namespace
 
 std::string connectionString(const std::string& path, const std::string& password) {
@@ -45,6 +61,33 @@ std::string connectionString(const std::string& path, const std::string& passwor
     // password cannot add a key of its own; ordinary values stay as typed.
     return prefix + db::ConnectionString::quoteValue(path) +
            ";JET OLEDB:Database Password=" + db::ConnectionString::quoteValue(password);
+}
+
+std::string problem(const TargetChoice& target) {
+    namespace fs = std::filesystem;
+    if (target.path.empty()) return {};
+    std::error_code ec;
+    const fs::path file(target.path);
+    const fs::path folder = file.has_parent_path() ? file.parent_path() : fs::path(".");
+    if (!fs::is_directory(folder, ec))
+        return "The folder " + folder.string() + " does not exist, so the database cannot be made there.";
+    const bool exists = fs::exists(file, ec);
+    if (exists && fs::is_directory(file, ec)) return target.path + " is a folder, not an Access database.";
+    if (::access(folder.c_str(), W_OK) != 0)
+        return "The folder " + folder.string() + " cannot be written (" + std::strerror(errno) +
+               "); the database needs it for its journal and lock file.";
+    if (!exists) return {};
+    const int fd = ::open(target.path.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd < 0) return "The file cannot be written (" + std::string(std::strerror(errno)) + ").";
+    ::close(fd);
+    try {
+        auto conn = db::CreateConnection("ADODB.Connection");
+        conn->Open(connectionString(target.path, target.password));
+        conn->Close();
+    } catch (...) {
+        return currentErrorText();
+    }
+    return {};
 }
 
 void open(db::Connection& connection, const TargetChoice& target) {

@@ -26,6 +26,12 @@ std::optional<std::vector<std::string>> tableNames(const std::string& path, cons
 void listTables(ListBox& list, const std::string& path, const std::string& password = {});
 // Opens connection on the target.
 void open(db::Connection& connection, const TargetChoice& target);
+// Why a run could not write into the target, in plain words, or empty when
+// it can: a folder that does not exist or cannot be written (the journal and
+// the lock file go beside the database), a file that cannot be written, a
+// file that does not open (a wrong password: the text names the password).
+// A file that does not exist yet is no problem when its folder can take it.
+std::string problem(const TargetChoice& target);
 // True when a connection object can be created; explains a missing provider.
 bool providerInstalled();
 

@@ -44,13 +44,14 @@ Procedure::Procedure(std::string_view windowOrModule, std::string_view procedure
     : location_(std::string(kLocationPrefix) + std::string(windowOrModule) + "." + std::string(procedure)),
       boxes_(&boxes) {}
 
-void Procedure::report(int line, const std::string& description) {
+void Procedure::report(int line, const std::string& description, const std::string& subject) {
     ++failures_;
     lastLine_ = line;
     if (once_) {
         if (!seen_) seen_ = std::make_shared<Seen>();
         if (!seen_->failures.emplace(line, description).second) return;
     }
+    if (boxes_->tellFailure(subject, description)) return;
     boxes_->show(errorReportText(description, location_, line), mb::Exclamation, "Application Error");
 }
 

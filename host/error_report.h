@@ -71,7 +71,8 @@ public:
     }
 
     // Shows the box for a failure at `line` (or counts it, see below).
-    void report(int line, const std::string& description);
+    // `subject` says what failed, for hosts that tell it in their own words.
+    void report(int line, const std::string& description, const std::string& subject = {});
 
     // When set, a failure with the same line and description as an earlier
     // one of this procedure is counted but not shown again.

@@ -31,6 +31,15 @@ public:
     // Shows text with the given style; an empty title means the application
     // title. Returns the answer (mb::Ok, mb::Yes, mb::No).
     virtual int show(const std::string& text, int style, const std::string& title) = 0;
+    // A failed step of a reporting procedure: what failed ("table orders:
+    // CREATE INDEX", empty when the procedure does not say) and the failure's
+    // description. A host that tells failures in its own words (the command
+    // line: one line each) does so and returns true; otherwise the
+    // procedure shows its "Application Error" box.
+    virtual bool tellFailure(const std::string& subject, const std::string& description) {
+        (void)subject, (void)description;
+        return false;
+    }
 };
 
 // The process-wide service. Until one is installed, boxes go to stderr and

@@ -2,7 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
+#include <nlohmann/json.hpp>
 #include <sstream>
 
 #include "tests/foxpro/dbf_builder.h"
@@ -259,4 +261,110 @@ TEST_F(CliConvert, ContainerPropertiesRulesAndUnenforcedRelationsReachEveryAcces
         const auto check = runCommand({tallyportExe(), "check", target});
         EXPECT_EQ(check.out, "ok\n") << check.out << check.err;
     }
+}
+
+// Every subcommand has help of its own: every option of its usage line, an
+// example, exit 0; the general usage points to it.
+TEST_F(CliConvert, EverySubcommandHasHelpWithEveryOptionAndAnExample) {
+    const auto usage = runCommand({tallyportExe(), "--help"});
+    ASSERT_EQ(usage.exitCode, 0);
+    EXPECT_NE(usage.out.find("tallyport SUBCOMMAND --help"), std::string::npos) << usage.out;
+    std::istringstream lines(usage.out);
+    int seen = 0;
+    for (std::string line; std::getline(lines, line);) {
+        std::istringstream words(line);
+        std::string word, name;
+        words >> word >> word >> name;  // "Usage:"/"", "tallyport", the subcommand
+        if (word != "tallyport" || name.empty() || name[0] == '-' || name == "open") continue;
+        SCOPED_TRACE(name);
+        ++seen;
+        for (const char* ask : {"--help", "-h"}) {
+            const auto help = runCommand({tallyportExe(), name, ask});
+            EXPECT_EQ(help.exitCode, 0) << help.err;
+            EXPECT_EQ(help.out.rfind("Usage: tallyport " + name + " ", 0), 0u) << help.out;
+            EXPECT_NE(help.out.find("\nExample:\n  tallyport " + name + " "), std::string::npos) << help.out;
+            EXPECT_EQ(help.err, "");
+            std::istringstream options(line);
+            for (std::string option; options >> option;) {
+                const size_t start = option.find('-');
+                if (start == std::string::npos || option.find("--help") != std::string::npos) continue;
+                option = option.substr(start, option.find_first_of("]|)", start) - start);
+                EXPECT_NE(help.out.find("  " + option + " "), std::string::npos) << option << "\n" << help.out;
+            }
+        }
+    }
+    EXPECT_EQ(seen, 5);
+}
+
+// --report writes the run as JSON: the tables with their rows, the failed
+// statements, the keys carried and those left out with why (northwind: a
+// relation its rows break, refused by Access and told, not failed). A run
+// the target refuses (immutable) is one line on stderr, nothing written,
+// and its report says why.
+TEST_F(CliConvert, TheReportTellsTheRunAndProblemsAreOneLineEach) {
+    const std::string dbc = corpusPath("foxpro/VFPX-Samples-Northwind/northwind.dbc").string();
+    if (!fs::exists(dbc)) GTEST_SKIP() << dbc << " is missing";
+    const std::string t = dir.file("north.accdb"), report = dir.file("run.json");
+    auto r = convert({"--dbc", dbc, "--target", t, "--create", "--report", report, "--quiet"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    const nlohmann::json j = nlohmann::json::parse(readFile(report));
+    EXPECT_EQ(j.at("exitStatus"), 0);
+    EXPECT_EQ(j.at("target"), t);
+    EXPECT_FALSE(j.contains("stopped"));
+    const auto& totals = j.at("totals");
+    EXPECT_EQ(r.out, std::to_string(totals.at("tables").get<int>()) + " tables, " +
+                         std::to_string(totals.at("rows").get<long>()) + " rows, 0 failed statements\n");
+    long rows = 0;
+    for (const auto& table : j.at("tables")) {
+        rows += table.at("rows").get<long>();
+        EXPECT_EQ(table.at("outcome"), "converted") << table;
+        EXPECT_EQ(table.at("failedStatements"), 0);
+    }
+    EXPECT_EQ(rows, totals.at("rows").get<long>());
+    EXPECT_EQ(j.at("tables").size(), totals.at("tables").get<size_t>());
+    EXPECT_TRUE(j.at("failedStatements").empty());
+    EXPECT_GT(j.at("carried").size(), 5u);
+    bool refused = false;
+    for (const auto& note : j.at("leftOut")) {
+        const std::string text = note.get<std::string>();
+        refused |= text.find("Access refused it: ") != std::string::npos;
+        EXPECT_NE(r.err.find("tallyport: not created: " + text + "\n"), std::string::npos) << text;
+    }
+    EXPECT_TRUE(refused) << j.at("leftOut");
+    EXPECT_EQ(r.err.find("Application Error"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("Larkspan"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("Please email"), std::string::npos) << r.err;
+
+    // Read-only: one message, on one line, naming the option to fix.
+    if (std::system(("chattr +i '" + t + "' 2>/dev/null").c_str()) != 0) GTEST_SKIP() << "no chattr";
+    const std::string before = readFile(t);
+    r = convert({"--dbc", dbc, "--target", t, "--overwrite", "yes", "--report", report});
+    (void)std::system(("chattr -i '" + t + "'").c_str());
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err, "tallyport: The Access database " + t +
+                         " cannot be used. The file cannot be written (Operation not permitted). Check the file in "
+                         "--target.\n");
+    EXPECT_EQ(readFile(t), before);
+    const nlohmann::json stopped = nlohmann::json::parse(readFile(report));
+    EXPECT_EQ(stopped.at("exitStatus"), 1);
+    EXPECT_EQ(stopped.at("stopped"), "the source or the target could not be used");
+    EXPECT_TRUE(stopped.at("tables").empty());
+}
+
+// On a terminal stderr shows table n of N, the rows, the rate and the time
+// left; --quiet silences it.
+TEST_F(CliConvert, ProgressShowsOnATerminalUnlessQuiet) {
+    if (!fs::exists("/usr/bin/script")) GTEST_SKIP() << "no script(1) for a pseudo-terminal";
+    const std::string t = dir.file("p.mdb");
+    const std::string command = tallyportExe() + " convert --folder '" + folder + "' --target '" + t + "' --create";
+    auto r = runCommand({"/usr/bin/script", "-qec", command, "/dev/null"});
+    EXPECT_EQ(r.exitCode, 0) << r.out;
+    EXPECT_NE(r.out.find("table 1 of 3, "), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("table 3 of 3, "), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(" rows/s"), std::string::npos) << r.out;
+    fs::remove(t);
+    r = runCommand({"/usr/bin/script", "-qec", command + " --quiet", "/dev/null"});
+    EXPECT_EQ(r.exitCode, 0) << r.out;
+    EXPECT_EQ(r.out.find("rows/s"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("3 tables, 89 rows, 0 failed statements"), std::string::npos) << r.out;
 }

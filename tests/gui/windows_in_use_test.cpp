@@ -19,6 +19,8 @@
 #include <QTimer>
 #include <unistd.h>
 
+#include <cstdlib>
+
 #include <deque>
 #include <filesystem>
 #include <functional>
@@ -141,11 +143,30 @@ TEST_F(WindowsInUse, AMistakeEndsTheRunWithOneMessageAndTheFocusOnTheFieldToFix)
          samples,
          work.file("no-such-folder/a.mdb"),
          "",
-         {tp::mb::Yes},
-         {"could not be created", "MDB or ACCDB File:"},
+         {},
+         {"no-such-folder does not exist", "MDB or ACCDB File:"},
          "Text5"},
         {"wrong password", samples, locked, "wrong", {}, {"Not a valid password.", "Password (if required):"}, "Text6"},
     };
+    // A target that cannot be written (immutable, which stops root too).
+    const std::string readOnly = work.file("read-only.mdb");
+    tp::convert::createTargetDatabase(readOnly, "");
+    const std::string before = tp::test::readFile(readOnly);
+    const bool immutable = std::system(("chattr +i '" + readOnly + "' 2>/dev/null").c_str()) == 0;
+    struct Unlock {
+        std::string path;
+        ~Unlock() {
+            if (!path.empty()) (void)std::system(("chattr -i '" + path + "'").c_str());
+        }
+    } unlock{immutable ? readOnly : std::string()};
+    if (immutable)
+        cases.push_back({"read-only target",
+                         samples,
+                         readOnly,
+                         "",
+                         {},
+                         {"The file cannot be written (Operation not permitted)", "MDB or ACCDB File:"},
+                         "Text5"});
     if (geteuid() != 0) {  // a read-only folder stops only those who are not root
         fs::create_directories(work.path() / "read-only");
         fs::permissions(work.path() / "read-only", fs::perms::owner_read | fs::perms::owner_exec);
@@ -172,10 +193,36 @@ TEST_F(WindowsInUse, AMistakeEndsTheRunWithOneMessageAndTheFocusOnTheFieldToFix)
         for (const auto& b : boxes->shown) EXPECT_NE(b.title, "Application Error");
         EXPECT_EQ(focused(), c.field);
         expectProgressReset();
-        if (c.target != locked) {
+        if (c.target != locked && c.target != readOnly) {
             EXPECT_FALSE(fs::exists(c.target));
         }
     }
+    if (immutable) EXPECT_EQ(tp::test::readFile(readOnly), before);
+
+    // Test Connection tests the target too when one is filled in: one box
+    // each, naming the field to fix.
+    struct TargetCase {
+        std::string target, password, says, field;
+    };
+    std::vector<TargetCase> targetCases = {
+        {locked, "wrong", "Not a valid password.", "Text6"},
+        {work.file("no-such-folder/a.mdb"), "", "no-such-folder does not exist", "Text5"},
+    };
+    if (immutable) targetCases.push_back({readOnly, "", "The file cannot be written", "Text5"});
+    setField("Text2", samples);
+    for (const TargetCase& c : targetCases) {
+        SCOPED_TRACE(c.target);
+        setField("Text5", c.target);
+        setField("Text6", c.password);
+        boxes->shown.clear();
+        child<QPushButton>("PushButton8")->click();
+        ASSERT_EQ(boxes->shown.size(), 1u);
+        EXPECT_EQ(boxes->shown[0].text.rfind("Could not connect to the Access database " + c.target, 0), 0u)
+            << boxes->shown[0].text;
+        EXPECT_TRUE(contains(boxes->shown[0].text, c.says)) << boxes->shown[0].text;
+        EXPECT_EQ(focused(), c.field);
+    }
+    setField("Text6", "");
 
     // Test Connection names the damaged table with the reader's words.
     setField("Text2", work.file("damaged"));
