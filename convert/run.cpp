@@ -61,6 +61,29 @@ std::string sourceFixHint(bool dbc) {
                : "Choose the folder of the FoxPro tables in \"Folder containing DBF/s:\".";
 }
 
+
+// The failed statements, one line each, a run of the same failure as one
+// line with its count; at most ten lines.
+std::string failedLines(const RunSummary& s) {
+    constexpr size_t kListed = 10;
+    std::string text;
+    size_t lines = 0, told = 0;
+    for (size_t i = 0; i < s.failed.size() && lines < kListed; ++lines) {
+        const FailedStatement& f = s.failed[i];
+        size_t same = 1;
+        while (i + same < s.failed.size() && s.failed[i + same].table == f.table &&
+               s.failed[i + same].kind == f.kind && s.failed[i + same].error == f.error)
+            ++same;
+        text += "\r\n" + (f.table.empty() ? std::string() : "table " + f.table + ": ") + f.kind + ": " + f.error;
+        if (same > 1) text += " (" + std::to_string(same) + " times)";
+        i += same;
+        told += same;
+    }
+    if (static_cast<size_t>(s.failedStatements) > told)
+        text += "\r\n... and " + std::to_string(static_cast<size_t>(s.failedStatements) - told) + " more";
+    return text;
+}
+
 }  // namespace
 
 std::string doneText(const RunSummary& s) {
@@ -78,16 +101,9 @@ std::string doneText(const RunSummary& s) {
     if (!s.endedBy.empty())
         text += "\r\n\r\nThe run was stopped: every further statement would have failed the same way (" +
                 s.endedBy + ").";
-    if (s.failedStatements > 0) {
-        text += "\r\n" + counted(s.failedStatements, "statement", "statements") + " could not be executed:";
-        constexpr size_t kListed = 10;
-        for (size_t i = 0; i < s.failed.size() && i < kListed; ++i) {
-            const FailedStatement& f = s.failed[i];
-            text += "\r\n" + (f.table.empty() ? std::string() : "table " + f.table + ": ") + f.kind + ": " + f.error;
-        }
-        if (static_cast<size_t>(s.failedStatements) > kListed)
-            text += "\r\n... and " + std::to_string(static_cast<size_t>(s.failedStatements) - kListed) + " more";
-    }
+    if (s.failedStatements > 0)
+        text += "\r\n" + counted(s.failedStatements, "statement", "statements") + " could not be executed:" +
+                failedLines(s);
     const auto keysLeftOut = static_cast<int64_t>(s.keysLeftOut.size()) - s.defaultsLeftOut - s.propertiesLeftOut;
     if (keysLeftOut > 0)
         text +=

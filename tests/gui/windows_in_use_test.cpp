@@ -197,7 +197,9 @@ TEST_F(WindowsInUse, AMistakeEndsTheRunWithOneMessageAndTheFocusOnTheFieldToFix)
             EXPECT_FALSE(fs::exists(c.target));
         }
     }
-    if (immutable) EXPECT_EQ(tp::test::readFile(readOnly), before);
+    if (immutable) {
+        EXPECT_EQ(tp::test::readFile(readOnly), before);
+    }
 
     // Test Connection tests the target too when one is filled in: one box
     // each, naming the field to fix.
