@@ -84,6 +84,10 @@ public:
         (void)table, (void)rowsDone, (void)rowsTotal;
     }
 
+    // Asked whenever the run yields: true once the user asked it to stop.
+    // The table in work is then put back as it was before the run.
+    virtual bool stopRequested() { return false; }
+
     // Called when the run takes up a table: its name, its number in the run
     // (1 for the first) and the number of tables of the source.
     virtual void tableProgress(const std::string& table, int number, int count) {

@@ -98,6 +98,11 @@ std::string doneText(const RunSummary& s) {
         text += "\r\n" + counted(s.tablesNotConverted, "table", "tables") + " not converted";
         text += s.notConvertedWhy.empty() ? "." : ": " + s.notConvertedWhy + ".";
     }
+    if (s.cancelled)
+        text += s.cancelledTable.empty()
+                    ? "\r\n\r\nYou stopped the run."
+                    : "\r\n\r\nYou stopped the run in the table " + s.cancelledTable +
+                          ": what the run had written of it was taken back, so it is as it was before.";
     if (!s.endedBy.empty())
         text += "\r\n\r\nThe run was stopped: every further statement would have failed the same way (" +
                 s.endedBy + ").";
@@ -334,6 +339,39 @@ void ConversionRun::statementFailed(State& s, int step, const std::string& state
     summary_.endedBy = firstLine(description);
 }
 
+bool ConversionRun::yieldAndCheckStop(State& s) {
+    pumpEvents();
+    if (!s.cancelled && host_.stopRequested()) s.cancelled = summary_.cancelled = true;
+    return s.cancelled;
+}
+
+bool ConversionRun::beginTableUnit(State&) {
+    if (host_.previewMode()) return false;
+    try {
+        auto& target = host_.accessConnection();
+        if (!target || !target->isOpen()) return false;
+        target->BeginTrans();
+        return true;
+    } catch (...) {
+        return false;  // a target without units: its statements take effect one by one
+    }
+}
+
+void ConversionRun::endTableUnit(State& s, bool open, const std::string& name) {
+    if (!open) return;
+    auto& target = host_.accessConnection();
+    try {
+        if (!s.cancelled) {
+            target->CommitTrans();
+            return;
+        }
+        target->RollbackTrans();
+        summary_.cancelledTable = name;
+    } catch (...) {
+        s.p.report(s.cancelled ? step::UndoStoppedTable : step::CommitTable, currentErrorDescription());
+    }
+}
+
 void ConversionRun::convertTables(State& s) {
     Procedure& p = s.p;
     const int tableCount = s.sourceTables.count();
@@ -349,12 +387,13 @@ void ConversionRun::convertTables(State& s) {
             p(step::ClearPreviewList, [&] { host_.previewList().clear(); });
             p(step::ClearDatatypeList, [&] { host_.datatypeList().clear(); });
         }
-        p(step::YieldBeforeTable, [] { pumpEvents(); });
+        p(step::YieldBeforeTable, [&] { yieldAndCheckStop(s); });
         std::string name;
         p(step::TableName, [&] { name = s.sourceTables.item(i); });
-        if (s.ended) {  // the target takes no more statements
+        if (s.halted()) {  // the target takes no more statements
             summary_.tablesNotConverted += i + 1;
-            summary_.notConvertedWhy = "the run was stopped";
+            summary_.notConvertedWhy = s.cancelled ? "the run was stopped by the user" : "the run was stopped";
+            s.keys.stoppedEarly = true;
             break;
         }
         s.table = name;
@@ -399,6 +438,14 @@ bool ConversionRun::convertTable(State& s, const std::string& name, int remainin
         p(step::ClearDatatypeListForTable, [&] { host_.datatypeList().clear(); });
     }
     s.tableExecuted = s.tableToPreview = false;
+    const bool unit = beginTableUnit(s);
+    struct EndUnit {
+        ConversionRun& run;
+        State& s;
+        bool open;
+        const std::string& name;
+        ~EndUnit() { run.endTableUnit(s, open, name); }
+    } endUnit{*this, s, unit, name};
     if (answer == mb::Yes) {
         dropRelationsOf(s, name);
         s.put(*this, step::DropPreviewMode, step::DropToPreview, step::DropExecute, "DROP TABLE [" + name + "]");
@@ -442,7 +489,8 @@ bool ConversionRun::convertTable(State& s, const std::string& name, int remainin
     p(step::CloseTableRows, [&] { need(s.records).Close(); });
     TableResult& result = summary_.tableResults.back();
     result.rows = summary_.rows - rowsBefore;
-    if (s.tableExecuted && !s.ended) ++summary_.tablesConverted, result.outcome = "converted";
+    if (s.cancelled) result.outcome = "stopped", ++summary_.tablesNotConverted;
+    else if (s.tableExecuted && !s.ended) ++summary_.tablesConverted, result.outcome = "converted";
     else if (s.ended) ++summary_.tablesNotConverted, summary_.notConvertedWhy = "the run was stopped";
     if (s.tableToPreview) ++s.tablesInPreview, result.outcome = "in the preview";
     const bool goOn = previewTable(s, name);
@@ -501,8 +549,8 @@ void ConversionRun::writeRows(State& s, const std::string& name, const std::vect
         // The walk ends when the end of the rows cannot be read; that
         // failure is reported once.
         bool atEnd = true;
-        if (s.ended || !p(step::AtEndOfRows, [&] { atEnd = records.atEnd(); }) || atEnd) break;
-        pumpEvents();
+        if (s.halted() || !p(step::AtEndOfRows, [&] { atEnd = records.atEnd(); }) || atEnd) break;
+        if (yieldAndCheckStop(s)) break;
         ++r;
         showRowProgress(s, name, r, total);
         const std::string& statement = rows.build(records.row(), p);
@@ -534,14 +582,14 @@ bool ConversionRun::writePrefetchedRows(State& s, const std::string& name, RowSt
                                         int64_t& r) {
     const auto preparer = targetPreparer(host_, name);
     RowPrefetch ahead(*s.records, rows, preparer.get());
-    while (const std::string* statement = s.ended ? nullptr : ahead.next()) {
-        pumpEvents();
+    while (const std::string* statement = s.halted() ? nullptr : ahead.next()) {
+        if (yieldAndCheckStop(s)) break;
         ++r;
         showRowProgress(s, name, r, total);
         s.put(*this, step::InsertPreviewMode, step::InsertToPreview, step::InsertExecute, *statement, ahead.prepared());
         ++summary_.rows;
     }
-    if (s.ended) return false;
+    if (s.halted()) return false;
     switch (ahead.end()) {
     case RowPrefetch::End::AtEndFailed: s.p.report(step::AtEndOfRows, ahead.failure()); return false;
     case RowPrefetch::End::NextFailed: s.p.report(step::NextRow, ahead.failure()); return false;

@@ -90,6 +90,10 @@ struct RunSummary {
     // A failure that would recur for every statement (a target that cannot
     // be written, a full disk) ended the run: its first line.
     std::string endedBy;
+    // The user stopped the run in this table (empty: between tables, or not
+    // stopped); what the run had written of it was taken back.
+    bool cancelled = false;
+    std::string cancelledTable;
 };
 
 // The end box's text: "Done." and what became of the tables (and how many
@@ -164,6 +168,12 @@ private:
     InputField sourceField() const;
     void convertTables(State& s);
     bool convertTable(State& s, const std::string& name, int remaining);  // false: stop the run
+    // A yield: true when the user asked the run to stop.
+    bool yieldAndCheckStop(State& s);
+    // The table's statements as one unit of the target (none in preview
+    // mode): on a stop it is taken back.
+    bool beginTableUnit(State& s);
+    void endTableUnit(State& s, bool open, const std::string& name);
     int askOverwrite(State& s, const std::string& name, int remaining);
     void writeRows(State& s, const std::string& name, const std::vector<db::FieldInfo>& fields,
                    std::vector<bool> numeric, const std::vector<AccessColumn>& columns);

@@ -56,7 +56,7 @@ void planRelations(const RunKeys& k, std::vector<PlannedRelation>& statements,
     for (const keys::Relation& r : k.relations) {
         std::string why = r.problem;
         const std::vector<keys::KeyColumn>*child = nullptr, *parent = nullptr;
-        if (why.empty() && k.stoppedEarly) why = "the run was stopped with \"< Back\" before the relations";
+        if (why.empty() && k.stoppedEarly) why = "the run was stopped before the relations";
         if (why.empty()) why = relationProblem(k, r.child, r.childTag, child);
         if (why.empty()) why = relationProblem(k, r.parent, r.parentTag, parent);
         if (why.empty() && child->size() != parent->size())

@@ -89,6 +89,8 @@ struct ConversionRun::State {
     int engineType = 0;  // the target's (Connection::EngineType), read once the target is open
     std::string table;   // the table in work, for the report of a failed statement
     bool ended = false;  // a failure that recurs for every statement: no more statements
+    bool cancelled = false;  // the user stopped the run: no more statements
+    bool halted() const { return ended || cancelled; }
     // The run's table lists: the target's tables (an entry goes when its
     // table is dropped) and the source's, in the provider's order.
     VectorListBox targetTables, sourceTables;
@@ -130,7 +132,7 @@ struct ConversionRun::State {
             tableToPreview = true;
             return listed;
         }
-        if (ended) return false;
+        if (halted()) return false;
         try {
             need(host.accessConnection()).Execute(statement, prepared);
             tableExecuted = true;

@@ -133,5 +133,9 @@ inline constexpr int PropertyExecute = 544;
 // An enforced relationship the target's rows break, made again without
 // enforced integrity.
 inline constexpr int UnenforcedRelationExecute = 546;
+// A table's statements end as one unit: kept, or taken back when the user
+// stopped the run in it.
+inline constexpr int CommitTable = 550;
+inline constexpr int UndoStoppedTable = 552;
 
 }  // namespace tp::convert::step
