@@ -467,9 +467,86 @@ void MainWindow::end(int code) {
     if (converting_) ::_exit(code);
 }
 
+// Closing during a run asks first: stopping puts the table in work back as
+// it was, and the window closes once the run has done so.
 void MainWindow::closeEvent(QCloseEvent* e) {
+    if (converting_ && !closeAfterRun_) {
+        e->ignore();
+        const int answer = msgBox(
+            "Stop the conversion?\r\n\r\nThe table being converted is put back as it was before the run; the "
+            "tables converted before it stay. The window closes when the run has stopped.",
+            mb::YesNo | mb::Question, "Stop the conversion?");
+        if (answer != mb::Yes || !converting_) return;
+        closeAfterRun_ = true;
+        requestStop();
+        return;
+    }
+    if (converting_) {
+        e->ignore();
+        return;
+    }
     e->accept();
     end(0);
+}
+
+void MainWindow::requestStop() {
+    stopRequested_ = true;
+    startButton_->setEnabled(false);
+    startButton_->setText("Stopping...");
+}
+
+void MainWindow::showRunning(bool running) {
+    for (QWidget* w : std::initializer_list<QWidget*>{helpButton_, browseFolderButton_, sampleSourceButton_,
+                                                      testConnectionButton_, dbcOptionsButton_, browseTargetButton_,
+                                                      sampleTargetButton_, folderEdit_, targetEdit_, passwordEdit_,
+                                                      previewCheck_, previewAtEndOption_, previewPerTableOption_})
+        w->setEnabled(!running);
+    startButton_->setEnabled(true);
+    startButton_->setText(running ? "Stop Converting" : "Start Converting");
+    startButton_->setAccessibleName(running ? "Stop Converting" : "Start Converting");
+}
+
+void MainWindow::tableProgress(const std::string& table, int number, int count) {
+    tableText_ = "Table " + std::to_string(number) + " of " + std::to_string(count) + ": " + table;
+    rowsStart_ = std::chrono::steady_clock::now();
+    lastRowsText_ = {};
+}
+
+namespace {
+
+// 1234567 as "1,234,567".
+std::string grouped(int64_t n) {
+    std::string digits = std::to_string(n), out;
+    for (size_t i = 0; i < digits.size(); ++i) {
+        if (i > 0 && (digits.size() - i) % 3 == 0) out += ',';
+        out += digits[i];
+    }
+    return out;
+}
+
+// The time left, rounded as people say it.
+std::string timeLeft(double seconds) {
+    if (seconds < 60) return "less than a minute left";
+    const auto minutes = static_cast<int64_t>(std::lround(seconds / 60));
+    if (minutes < 90) return "about " + std::to_string(minutes) + (minutes == 1 ? " minute left" : " minutes left");
+    return "about " + std::to_string(std::lround(seconds / 3600)) + " hours left";
+}
+
+}  // namespace
+
+// "Table 3 of 13: Orders, 12,345 of 830,000 rows, about 2 minutes left",
+// four times a second at most.
+void MainWindow::rowsProgress(const std::string&, int64_t rowsDone, int64_t rowsTotal) {
+    using clock = std::chrono::steady_clock;
+    const clock::time_point now = clock::now();
+    if (now - lastRowsText_ < std::chrono::milliseconds(250) && rowsDone != rowsTotal) return;
+    lastRowsText_ = now;
+    std::string text = tableText_ + ", " + grouped(rowsDone) + (rowsTotal > 0 ? " of " + grouped(rowsTotal) : "") +
+                       ((rowsTotal > 0 ? rowsTotal : rowsDone) == 1 ? " row" : " rows");
+    const double elapsed = std::chrono::duration<double>(now - rowsStart_).count();
+    if (rowsTotal > rowsDone && rowsDone > 0 && elapsed > 2)
+        text += ", " + timeLeft(elapsed * static_cast<double>(rowsTotal - rowsDone) / static_cast<double>(rowsDone));
+    setProgressText(text);
 }
 
 // ---- selection ----------------------------------------------------------------
@@ -527,8 +604,12 @@ void MainWindow::focusField(convert::InputField field) {
     case convert::InputField::TargetFile: w = targetEdit_; break;
     case convert::InputField::TargetPassword: w = passwordEdit_; break;
     }
+    // The inputs are locked while the run goes: the field takes the focus
+    // when they open again.
+    if (converting_) w->setEnabled(true);
     activateWindow();
     w->setFocus(Qt::OtherFocusReason);
+    focusAfterRun_ = w;
 }
 
 void MainWindow::setBusyPointer(bool busy) { pointer_->setValue(busy ? WindowPointer::Busy : WindowPointer::Default); }
@@ -536,19 +617,23 @@ void MainWindow::setBusyPointer(bool busy) { pointer_->setValue(busy ? WindowPoi
 // ---- buttons ------------------------------------------------------------------
 
 void MainWindow::startConversion() {
-    // The run reports its own failures (and refuses a second start while it
-    // yields).
+    // A click while the run yields asks it to stop.
+    if (converting_) return requestStop();
     if (!runStarter_) runStarter_ = makeRunStarter(*this);
-    const bool outermost = !converting_;
     converting_ = true;
+    stopRequested_ = closeAfterRun_ = false;
+    showRunning(true);
     struct Reset {
-        bool& flag;
-        bool outermost;
+        MainWindow& w;
         ~Reset() {
-            if (outermost) flag = false;
+            w.converting_ = false;
+            w.showRunning(false);
+            if (w.focusAfterRun_) w.focusAfterRun_->setFocus(Qt::OtherFocusReason);
+            w.focusAfterRun_ = nullptr;
         }
-    } reset{converting_, outermost};
+    } reset{*this};
     runStarter_->start(runSelection());
+    if (closeAfterRun_) QTimer::singleShot(0, this, [this] { close(); });
 }
 
 }  // namespace tp::app

@@ -5,6 +5,7 @@
 
 #include <QWidget>
 #include <functional>
+#include <chrono>
 #include <memory>
 #include <string>
 
@@ -95,6 +96,9 @@ public:
     void setProgressValue(double percent) override;
     void setProgressText(const std::string& text) override;
     void setBusyPointer(bool busy) override;
+    bool stopRequested() override { return stopRequested_; }
+    void tableProgress(const std::string& table, int number, int count) override;
+    void rowsProgress(const std::string& table, int64_t rowsDone, int64_t rowsTotal) override;
     convert::StatementList& previewList() override;
     convert::DatatypeList& datatypeList() override;
     void showPreview(convert::PreviewFlags& outcome) override;
@@ -121,6 +125,11 @@ protected:
 private:
     void build();
     void end(int code);
+    // While a run goes: the inputs locked, Start Converting offering to stop
+    // it; after it, all as before.
+    void showRunning(bool running);
+    // Start Converting during a run: the run stops after the statement in work.
+    void requestStop();
 
     QPushButton *helpButton_, *browseFolderButton_, *sampleSourceButton_, *testConnectionButton_, *dbcOptionsButton_,
         *browseTargetButton_, *sampleTargetButton_, *startButton_;
@@ -138,6 +147,13 @@ private:
     std::shared_ptr<PreviewLists> previewWindows_;  // main_window_run_host.cpp
     std::unique_ptr<RunStarter> runStarter_;
     bool converting_ = false;
+    bool stopRequested_ = false;
+    bool closeAfterRun_ = false;
+    QWidget* focusAfterRun_ =
+        nullptr;  // the field the run asked the user to fix  // the window was closed during the run and the user chose to stop it
+    // The progress caption's parts: the table's text and when its rows began.
+    std::string tableText_;
+    std::chrono::steady_clock::time_point rowsStart_{}, lastRowsText_{};
     bool ended_ = false;
     int exitCode_ = 0;
 };

@@ -61,7 +61,6 @@ std::string sourceFixHint(bool dbc) {
                : "Choose the folder of the FoxPro tables in \"Folder containing DBF/s:\".";
 }
 
-
 // The failed statements, one line each, a run of the same failure as one
 // line with its count; at most ten lines.
 std::string failedLines(const RunSummary& s) {
@@ -71,8 +70,8 @@ std::string failedLines(const RunSummary& s) {
     for (size_t i = 0; i < s.failed.size() && lines < kListed; ++lines) {
         const FailedStatement& f = s.failed[i];
         size_t same = 1;
-        while (i + same < s.failed.size() && s.failed[i + same].table == f.table &&
-               s.failed[i + same].kind == f.kind && s.failed[i + same].error == f.error)
+        while (i + same < s.failed.size() && s.failed[i + same].table == f.table && s.failed[i + same].kind == f.kind &&
+               s.failed[i + same].error == f.error)
             ++same;
         text += "\r\n" + (f.table.empty() ? std::string() : "table " + f.table + ": ") + f.kind + ": " + f.error;
         if (same > 1) text += " (" + std::to_string(same) + " times)";
@@ -104,11 +103,11 @@ std::string doneText(const RunSummary& s) {
                     : "\r\n\r\nYou stopped the run in the table " + s.cancelledTable +
                           ": what the run had written of it was taken back, so it is as it was before.";
     if (!s.endedBy.empty())
-        text += "\r\n\r\nThe run was stopped: every further statement would have failed the same way (" +
-                s.endedBy + ").";
+        text +=
+            "\r\n\r\nThe run was stopped: every further statement would have failed the same way (" + s.endedBy + ").";
     if (s.failedStatements > 0)
-        text += "\r\n" + counted(s.failedStatements, "statement", "statements") + " could not be executed:" +
-                failedLines(s);
+        text += "\r\n" + counted(s.failedStatements, "statement", "statements") +
+                " could not be executed:" + failedLines(s);
     const auto keysLeftOut = static_cast<int64_t>(s.keysLeftOut.size()) - s.defaultsLeftOut - s.propertiesLeftOut;
     if (keysLeftOut > 0)
         text +=

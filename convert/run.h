@@ -163,8 +163,7 @@ private:
     void stopForTarget(State& s, const std::string& cause);
     // A statement the target rejected: counted, kept for the summary and
     // reported; a failure that recurs for every statement ends the run.
-    void statementFailed(State& s, int step, const std::string& statement, long number,
-                         const std::string& description);
+    void statementFailed(State& s, int step, const std::string& statement, long number, const std::string& description);
     InputField sourceField() const;
     void convertTables(State& s);
     bool convertTable(State& s, const std::string& name, int remaining);  // false: stop the run

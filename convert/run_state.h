@@ -86,9 +86,9 @@ struct ConversionRun::State {
     size_t fieldNotesSettled = 0;        // the field notes of tables no preview can take back
     bool tableSkippedInPreview = false;  // the last per-table preview closed with Skip Table
     RunKeys keys;
-    int engineType = 0;  // the target's (Connection::EngineType), read once the target is open
-    std::string table;   // the table in work, for the report of a failed statement
-    bool ended = false;  // a failure that recurs for every statement: no more statements
+    int engineType = 0;      // the target's (Connection::EngineType), read once the target is open
+    std::string table;       // the table in work, for the report of a failed statement
+    bool ended = false;      // a failure that recurs for every statement: no more statements
     bool cancelled = false;  // the user stopped the run: no more statements
     bool halted() const { return ended || cancelled; }
     // The run's table lists: the target's tables (an entry goes when its

@@ -480,3 +480,65 @@ TEST_F(WindowsInUse, CopySqlWithNothingTickedAndMailWithoutAMailProgramSaySo) {
 }
 
 }  // namespace
+
+// Stop Converting, and closing the window, in the middle of a table that
+// replaces one: the old table comes back whole, the tables converted before
+// it stay, the ones after it are not touched, and the file checks clean.
+TEST_F(WindowsInUse, StoppingOrClosingMidTableTakesTheTableBack) {
+    auto* start = child<QPushButton>("PushButton7");
+    auto* bar = child<QProgressBar>("ProgressBar1");
+    child<QCheckBox>("Check1")->setChecked(false);
+    boxes->answers = {tp::mb::YesToAll};
+    start->click();  // every table once, so that the next run replaces them
+    ASSERT_EQ(targetTables(),
+              (std::map<std::string, int>{{"customers", 7}, {"empty_values", 3}, {"orders", 2999}, {"products", 16}}));
+    const std::string file = program.file("Samples/sample.mdb");
+    auto keepOnly = [&](const char* where) {
+        auto c = tp::db::CreateConnection();
+        c->Open("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + file);
+        c->Execute(std::string("DELETE FROM [orders] WHERE ") + where);
+        c->Close();
+    };
+    keepOnly("[orderid] > 100");
+    const std::map<std::string, int> before = targetTables();
+
+    // In orders, once its rows go: the click, or the close and Yes.
+    for (const bool closing : {false, true}) {
+        SCOPED_TRACE(closing ? "closing" : "Stop Converting");
+        boxes->shown.clear();
+        boxes->answers = closing ? std::deque<int>{tp::mb::YesToAll, tp::mb::Yes} : std::deque<int>{tp::mb::YesToAll};
+        tp::setEventThrottleMs(0);
+        std::string shownWhileRunning;
+        auto* stop = new QTimer(form.get());
+        stop->setInterval(0);
+        QObject::connect(stop, &QTimer::timeout, [&, stop] {
+            const std::string text = bar->format().toStdString();
+            if (!contains(text, ": orders, ") || !contains(text, " rows")) return;
+            stop->stop();
+            shownWhileRunning = text + " | " + start->text().toStdString() + " | " +
+                                (child<QLineEdit>("Text2")->isEnabled() ? "open" : "locked");
+            if (closing) form->close();
+            else start->click();
+        });
+        stop->start();
+        start->click();
+        tp::setEventThrottleMs(15);
+        EXPECT_EQ(shownWhileRunning.rfind("Table 2 of 4: orders, ", 0), 0u) << shownWhileRunning;
+        EXPECT_TRUE(contains(shownWhileRunning, " of 3,000 rows | Stop Converting | locked")) << shownWhileRunning;
+        ASSERT_FALSE(boxes->shown.empty());
+        EXPECT_TRUE(contains(boxes->shown.back().text,
+                             "You stopped the run in the table orders: what the run had written of it was taken "
+                             "back, so it is as it was before."))
+            << boxes->shown.back().text;
+        if (closing) {
+            EXPECT_EQ(boxes->shown.at(1).title, "Stop the conversion?");
+        }
+        QTest::qWait(20);
+        EXPECT_EQ(form->isVisible(), !closing);
+        EXPECT_EQ(start->text(), "Start Converting");
+        EXPECT_TRUE(child<QLineEdit>("Text2")->isEnabled());
+        EXPECT_EQ(targetTables(), before);
+        const auto check = tp::test::runCommand({tp::test::tallyportExe(), "check", file});
+        EXPECT_EQ(check.out, "ok\n") << check.err;
+    }
+}
