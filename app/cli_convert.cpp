@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -112,6 +113,16 @@ private:
     int count_ = 0;
 };
 
+// Ctrl-C during a run: the first asks the run to stop (the table in work is
+// taken back), a second ends the program at once.
+volatile std::sig_atomic_t interrupted = 0;
+extern "C" void onInterrupt(int) {
+    if (interrupted) std::_Exit(130);
+    interrupted = 1;
+    static const char kSaid[] = "\ntallyport: stopping: the table in work is taken back (Ctrl-C again ends at once)\n";
+    [[maybe_unused]] const ssize_t n = ::write(STDERR_FILENO, kSaid, sizeof kSaid - 1);
+}
+
 class CliHost : public convert::RunHost {
 public:
     CliHost(convert::StatementList* script, ConvertBoxes& boxes, bool progress, bool keys)
@@ -128,6 +139,7 @@ public:
     convert::DatatypeList& datatypeList() override { return datatypes_; }
     void showPreview(convert::PreviewFlags&) override {}
     std::unique_ptr<db::Connection>& accessConnection() override { return conn_; }
+    bool stopRequested() override { return interrupted != 0; }
 
     void tableProgress(const std::string&, int number, int count) override {
         tableNumber_ = number;
@@ -328,16 +340,20 @@ int runConvert(const Args& args) {
     setMessageBoxes(&boxes);
     convert::ConversionRun run(host);
     run.setRegionalSettings(environmentSettings());
+    interrupted = 0;
+    const auto previous = std::signal(SIGINT, onInterrupt);
     const convert::RunSummary& s = run.start(sel);
+    std::signal(SIGINT, previous);
     host.endProgress();
     setMessageBoxes(nullptr);
     if (host.accessConnection()) host.accessConnection()->Close();
 
-    const int status = s.failures > 0 || !s.ran ? 1 : 0;
+    const int status = s.failures > 0 || !s.ran || s.cancelled ? 1 : 0;
     if (!o.report.empty()) {
         std::ofstream report(o.report, std::ios::binary | std::ios::trunc);
         const std::string stopped = !s.ran || s.stopped ? "the source or the target could not be used"
                                     : !s.endedBy.empty() ? "ended early: " + s.endedBy
+                                    : s.cancelled        ? "stopped by the user"
                                                          : std::string();
         if (report) writeRunReport(report, sel, s, status, stopped);
         if (!report.flush()) {
@@ -353,6 +369,11 @@ int runConvert(const Args& args) {
     for (const std::string& n : s.keysLeftOut) std::cerr << "tallyport: not created: " << n << "\n";
     for (const std::string& n : s.relationsUnenforced) std::cerr << "tallyport: not enforced: " << n << "\n";
     for (const std::string& n : s.fieldNotes) std::cerr << "tallyport: " << n << "\n";
+    if (s.cancelled)
+        std::cerr << "tallyport: stopped"
+                  << (s.cancelledTable.empty() ? std::string()
+                                               : ": what was written of " + s.cancelledTable + " was taken back")
+                  << "\n";
     if (haveScript) {
         scriptOut.flush();
         if (!scriptOut) {
