@@ -22,7 +22,8 @@ void writeRunReport(std::ostream& out, const RunSelection& selection, const conv
     out << ",\n  \"totals\": {\"tables\": " << s.tables << ", \"rows\": " << s.rows
         << ", \"statements\": " << s.statements << ", \"failedStatements\": " << s.failedStatements
         << ", \"valuesNotRead\": " << s.lostValues << ", \"tablesConverted\": " << s.tablesConverted
-        << ", \"tablesSkipped\": " << s.tablesSkipped << ", \"tablesNotConverted\": " << s.tablesNotConverted << "}";
+        << ", \"tablesSkipped\": " << s.tablesSkipped << ", \"tablesNotConverted\": " << s.tablesNotConverted
+        << ", \"propertiesCarried\": " << s.propertiesCarried << "}";
     out << ",\n  \"tables\": [";
     for (size_t i = 0; i < s.tableResults.size(); ++i) {
         const convert::TableResult& t = s.tableResults[i];
@@ -40,6 +41,8 @@ void writeRunReport(std::ostream& out, const RunSelection& selection, const conv
     out << (s.failed.empty() ? "]" : "\n  ]");
     writeTexts(out, "carried", s.keysCreated);
     writeTexts(out, "leftOut", s.keysLeftOut);
+    writeTexts(out, "notEnforced", s.relationsUnenforced);
+    writeTexts(out, "fieldNotes", s.fieldNotes);
     writeTexts(out, "codePages", s.codePages);
     out << "\n}\n";
 }
