@@ -89,24 +89,26 @@ const SubcommandHelp kHelp[] = {
      "\n"
      "Example:\n"
      "  tallyport new orders.accdb --password secret\n"},
-    {"tables",
-     "Lists the tables of a FoxPro source or of an Access database, one name a line, in the\n"
-     "source's own order.\n"
-     "\n"
-     "Options:\n"
-     "  --all                every kind (tables, views, system tables) as TYPE<TAB>NAME\n",
-     },
-    {"sql",
-     "Runs SQL statements on a FoxPro source or an Access database, each on its own; statements\n"
-     "that return rows print them. A failing statement is told on stderr with its place and the\n"
-     "next one runs; the exit status is 1 when any failed.\n"
-     "\n"
-     "Options:\n"
-     "  -e STATEMENT         a statement to run (may be given more than once)\n"
-     "  -f FILE              the statements of FILE, one per line\n"
-     "  --format csv|json    how rows are printed (default csv)\n"
-     "  --transaction        all or none: the first failure undoes every statement\n",
-     },
+    {
+        "tables",
+        "Lists the tables of a FoxPro source or of an Access database, one name a line, in the\n"
+        "source's own order.\n"
+        "\n"
+        "Options:\n"
+        "  --all                every kind (tables, views, system tables) as TYPE<TAB>NAME\n",
+    },
+    {
+        "sql",
+        "Runs SQL statements on a FoxPro source or an Access database, each on its own; statements\n"
+        "that return rows print them. A failing statement is told on stderr with its place and the\n"
+        "next one runs; the exit status is 1 when any failed.\n"
+        "\n"
+        "Options:\n"
+        "  -e STATEMENT         a statement to run (may be given more than once)\n"
+        "  -f FILE              the statements of FILE, one per line\n"
+        "  --format csv|json    how rows are printed (default csv)\n"
+        "  --transaction        all or none: the first failure undoes every statement\n",
+    },
     {"check",
      "Checks the integrity of an Access database without changing it: prints \"ok\", or one line\n"
      "per problem (object, page, what is wrong). \"note:\" lines name what could not be verified,\n"

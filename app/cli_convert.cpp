@@ -161,8 +161,8 @@ public:
         const double secs = std::chrono::duration<double>(now - tableStart_).count();
         const double rate = secs > 0 ? static_cast<double>(done) / secs : 0.0;
         char line[200];
-        int n = std::snprintf(line, sizeof line, "table %d of %d, %s: %lld", tableNumber_, tableCount_,
-                              table.c_str(), static_cast<long long>(done));
+        int n = std::snprintf(line, sizeof line, "table %d of %d, %s: %lld", tableNumber_, tableCount_, table.c_str(),
+                              static_cast<long long>(done));
         if (total > 0 && n > 0 && n < static_cast<int>(sizeof line))
             n += std::snprintf(line + n, sizeof line - static_cast<size_t>(n), " of %lld",
                                static_cast<long long>(total));
@@ -314,6 +314,32 @@ void printSummary(const convert::RunSummary& s) {
     std::cout << std::endl;
 }
 
+// The --report file; false, told, when it cannot be written.
+bool writeReport(const std::string& file, const RunSelection& sel, const convert::RunSummary& s, int status) {
+    std::ofstream report(file, std::ios::binary | std::ios::trunc);
+    const std::string stopped = !s.ran || s.stopped  ? "the source or the target could not be used"
+                                : !s.endedBy.empty() ? "ended early: " + s.endedBy
+                                : s.cancelled        ? "stopped by the user"
+                                                     : std::string();
+    if (report) writeRunReport(report, sel, s, status, stopped);
+    if (report.flush()) return true;
+    std::cerr << "tallyport: " << file << ": cannot write the report file\n";
+    return false;
+}
+
+// What the run left out, changed or was stopped in, one line each.
+void printNotes(const convert::RunSummary& s) {
+    printCodePageNotes(s.codePages, "");
+    for (const std::string& n : s.keysLeftOut) std::cerr << "tallyport: not created: " << n << "\n";
+    for (const std::string& n : s.relationsUnenforced) std::cerr << "tallyport: not enforced: " << n << "\n";
+    for (const std::string& n : s.fieldNotes) std::cerr << "tallyport: " << n << "\n";
+    if (s.cancelled)
+        std::cerr << "tallyport: stopped"
+                  << (s.cancelledTable.empty() ? std::string()
+                                               : ": what was written of " + s.cancelledTable + " was taken back")
+                  << "\n";
+}
+
 }  // namespace
 
 int runConvert(const Args& args) {
@@ -349,31 +375,12 @@ int runConvert(const Args& args) {
     if (host.accessConnection()) host.accessConnection()->Close();
 
     const int status = s.failures > 0 || !s.ran || s.cancelled ? 1 : 0;
-    if (!o.report.empty()) {
-        std::ofstream report(o.report, std::ios::binary | std::ios::trunc);
-        const std::string stopped = !s.ran || s.stopped ? "the source or the target could not be used"
-                                    : !s.endedBy.empty() ? "ended early: " + s.endedBy
-                                    : s.cancelled        ? "stopped by the user"
-                                                         : std::string();
-        if (report) writeRunReport(report, sel, s, status, stopped);
-        if (!report.flush()) {
-            std::cerr << "tallyport: " << o.report << ": cannot write the report file\n";
-            return 1;
-        }
-    }
+    if (!o.report.empty() && !writeReport(o.report, sel, s, status)) return 1;
     if (!s.ran) {
         std::cerr << "tallyport: " << sel.source.path << ": the FoxPro source cannot be opened\n";
         return 1;
     }
-    printCodePageNotes(s.codePages, "");
-    for (const std::string& n : s.keysLeftOut) std::cerr << "tallyport: not created: " << n << "\n";
-    for (const std::string& n : s.relationsUnenforced) std::cerr << "tallyport: not enforced: " << n << "\n";
-    for (const std::string& n : s.fieldNotes) std::cerr << "tallyport: " << n << "\n";
-    if (s.cancelled)
-        std::cerr << "tallyport: stopped"
-                  << (s.cancelledTable.empty() ? std::string()
-                                               : ": what was written of " + s.cancelledTable + " was taken back")
-                  << "\n";
+    printNotes(s);
     if (haveScript) {
         scriptOut.flush();
         if (!scriptOut) {

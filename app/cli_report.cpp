@@ -28,15 +28,14 @@ void writeRunReport(std::ostream& out, const RunSelection& selection, const conv
     for (size_t i = 0; i < s.tableResults.size(); ++i) {
         const convert::TableResult& t = s.tableResults[i];
         out << (i ? ",\n    " : "\n    ") << "{\"name\": " << jsonString(t.name) << ", \"rows\": " << t.rows
-            << ", \"failedStatements\": " << t.failedStatements << ", \"outcome\": " << jsonString(t.outcome)
-            << "}";
+            << ", \"failedStatements\": " << t.failedStatements << ", \"outcome\": " << jsonString(t.outcome) << "}";
     }
     out << (s.tableResults.empty() ? "]" : "\n  ]");
     out << ",\n  \"failedStatements\": [";
     for (size_t i = 0; i < s.failed.size(); ++i) {
         const convert::FailedStatement& f = s.failed[i];
-        out << (i ? ",\n    " : "\n    ") << "{\"table\": " << jsonString(f.table) << ", \"kind\": " << jsonString(f.kind)
-            << ", \"error\": " << jsonString(f.error) << "}";
+        out << (i ? ",\n    " : "\n    ") << "{\"table\": " << jsonString(f.table)
+            << ", \"kind\": " << jsonString(f.kind) << ", \"error\": " << jsonString(f.error) << "}";
     }
     out << (s.failed.empty() ? "]" : "\n  ]");
     writeTexts(out, "carried", s.keysCreated);

@@ -86,7 +86,11 @@ void MainWindow::testConnection() {
     std::string targetTrouble;
     if (problem.empty() && !targetPath().empty())
         targetTrouble = p.value(
-            104, [&] { return targetProblem({targetPath(), targetPassword()}); }, std::string("?"));
+            104,
+            [&] {
+                return targetProblem({targetPath(), targetPassword()});
+            },
+            std::string("?"));
     if (problem.empty() && targetTrouble.empty()) {
         p(106, [&] { msgBox("Connection successful."); });
     } else if (problem.empty()) {

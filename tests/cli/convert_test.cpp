@@ -156,7 +156,7 @@ void writePropertiesDbc(const std::string& file) {
     };
     FptBuilder dct;
     DbfBuilder b;
-    b.fields = {{"OBJECTID", 'I', 4},    {"PARENTID", 'I', 4}, {"OBJECTTYPE", 'C', 10},
+    b.fields = {{"OBJECTID", 'I', 4},     {"PARENTID", 'I', 4}, {"OBJECTTYPE", 'C', 10},
                 {"OBJECTNAME", 'C', 128}, {"PROPERTY", 'M', 4}, {"RIINFO", 'C', 6}};
     int id = 1;
     auto rec = [&](int parent, std::string type, std::string name, const std::string& prop, std::string ri = "") {
@@ -164,8 +164,8 @@ void writePropertiesDbc(const std::string& file) {
         name.resize(128, ' ');
         ri.resize(6, ' ');
         const uint32_t block = prop.empty() ? 0 : dct.add(prop, 1);
-        b.records.push_back(" " + le32(static_cast<uint32_t>(id)) + le32(static_cast<uint32_t>(parent)) + type +
-                            name + le32(block) + ri);
+        b.records.push_back(" " + le32(static_cast<uint32_t>(id)) + le32(static_cast<uint32_t>(parent)) + type + name +
+                            le32(block) + ri);
         return id++;
     };
     rec(1, "Database", "Database", "");
@@ -179,8 +179,8 @@ void writePropertiesDbc(const std::string& file) {
         {"firstname", ""},
         {"title", dbcProperty(9, "title = 'Mr'")},
         {"titleofcourtesy", ""},
-        {"birthdate", dbcProperty(9, "birthdate < DATE()") + dbcProperty(10, "\"Not in the future.\"") +
-                          dbcProperty(55, "YL")},
+        {"birthdate",
+         dbcProperty(9, "birthdate < DATE()") + dbcProperty(10, "\"Not in the future.\"") + dbcProperty(55, "YL")},
         {"hiredate", dbcProperty(11, "DATE()")},
         {"address", ""},
         {"city", ""},
@@ -232,12 +232,12 @@ TEST_F(CliConvert, ContainerPropertiesRulesAndUnenforcedRelationsReachEveryAcces
               "record at byte 14 of 19 is damaged"})
             EXPECT_NE(run.err.find(told), std::string::npos) << told << "\n" << run.err;
         const auto props = runCommand({"mdb-prop", target, "Employees"});
-        for (const char* p : {"Description: People of the firm", "ValidationRule: [employeeid]>5",
-                              "ValidationText: Only later hires.", "Caption: Employee ID",
-                              "Description: Given to each new employee.", "ValidationRule: [employeeid]>0",
-                              "ValidationText: Must be positive.", "Format: >", "InputMask: CCCCCCCCCCCCCCCCCCCC",
-                              "ValidationRule: [birthdate]<Date()", "Format: Long Date", "DefaultValue: Date()",
-                              "Caption: Region", "ValidationRule: Not ([notes] Is Null Or Trim([notes])='')"})
+        for (const char* p :
+             {"Description: People of the firm", "ValidationRule: [employeeid]>5", "ValidationText: Only later hires.",
+              "Caption: Employee ID", "Description: Given to each new employee.", "ValidationRule: [employeeid]>0",
+              "ValidationText: Must be positive.", "Format: >", "InputMask: CCCCCCCCCCCCCCCCCCCC",
+              "ValidationRule: [birthdate]<Date()", "Format: Long Date", "DefaultValue: Date()", "Caption: Region",
+              "ValidationRule: Not ([notes] Is Null Or Trim([notes])='')"})
             EXPECT_NE(props.out.find(p), std::string::npos) << p << "\n" << props.out;
         const auto schema = runCommand({"mdb-schema", "--relations", target, "mysql"});
         size_t unenforced = 0;
@@ -247,8 +247,9 @@ TEST_F(CliConvert, ContainerPropertiesRulesAndUnenforcedRelationsReachEveryAcces
         const auto count = runCommand({tallyportExe(), "sql", target, "-e", "SELECT COUNT(*) FROM [Employees]"});
         EXPECT_NE(count.out.find("9"), std::string::npos) << count.out;
         // The rules hold from now on, with their messages; nothing changes.
-        const auto low = runCommand({tallyportExe(), "sql", target, "-e",
-                                     "INSERT INTO [Employees] ([employeeid], [lastname], [notes]) VALUES (3, 'Low', 'x')"});
+        const auto low =
+            runCommand({tallyportExe(), "sql", target, "-e",
+                        "INSERT INTO [Employees] ([employeeid], [lastname], [notes]) VALUES (3, 'Low', 'x')"});
         EXPECT_EQ(low.exitCode, 1);
         EXPECT_NE((low.out + low.err).find("Only later hires."), std::string::npos) << low.out << low.err;
         const auto future =
