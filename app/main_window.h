@@ -160,7 +160,8 @@ private:
 
 // The maker's contact page, named in the help text.
 inline constexpr const char* kContactPage = "https://tallyport.app/contact/";
-// The help message (three paragraphs).
+// The help message: the steps of a conversion, what is carried, the limits,
+// and the maker's contact page.
 std::string helpText();
 // The file dialog's filter for the target file, in the classic form.
 extern const char* const kAccessFileFilter;

@@ -36,10 +36,22 @@ const char* const kAccessFileFilter =
 
 std::string helpText() {
     return std::string(
-               "This software transfers text-based and numeric fields but does not handle "
-               "binary / pictures fields.") +
-           "\r\n\r\n" + "Use SQL Preview if your tables contains less than 32767 rows." + "\r\n\r\n" +
-           "Questions? Please contact Team Brindlewood at " + kContactPage;
+               "Tallyport copies the tables of a Visual FoxPro database into a Microsoft Access database. "
+               "Choose the source (the folder of free tables with \"...\", or a database container with "
+               "\"dbc\"), then the Access file (.mdb or .accdb; it is made when it does not exist) and its "
+               "password, if it has one. Test Connection checks both; Start Converting copies every table, and "
+               "a table the Access file already has is replaced only when you say Yes.") +
+           "\r\n\r\n" +
+           "With SQL Preview you see every statement before it runs, and can edit, find and replace and then "
+           "execute them; without it they run at once. During a run Start Converting becomes Stop Converting: "
+           "the table in work is put back as it was, and the tables converted before it stay." +
+           "\r\n\r\n" +
+           "Every field keeps its own Access type, binary and picture fields as OLE Objects (Advanced Options: "
+           "\"Access field types\"). With \"Create keys, indexes and relations\" the primary keys, indexes, "
+           "relations, default values, captions, comments, validation rules, input masks and formats come "
+           "too. Whatever has no Access form is listed when the run ends, with the reason. An Access database "
+           "holds at most 2 GB (Access 97: 1 GB)." +
+           "\r\n\r\n" + "Questions? Please contact Team Brindlewood at " + kContactPage;
 }
 
 void MainWindow::browseFolder() {

@@ -31,7 +31,8 @@ std::string keysNotice(const std::vector<std::string>& lines, bool withDefaults,
     for (size_t i = 0; i < lines.size() && i < kShown; ++i) text += "\r\n" + lines[i];
     if (lines.size() > kShown) text += "\r\n... and " + std::to_string(lines.size() - kShown) + " more";
     return text + "\r\n\r\n" + (rowsConverted ? "The rows of their tables were converted all the same. " : "") +
-           "Where you need such an index or relation, create it in Access.";
+           (withProperties ? "Where you need one of them, set it in Access."
+                           : "Where you need such an index or relation, create it in Access.");
 }
 
 std::string unenforcedNotice(const std::vector<std::string>& lines) {
