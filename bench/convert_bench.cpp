@@ -15,13 +15,8 @@
 // and a conversion after the drop in a new session: time, peak memory and
 // the file's size. Last the time and peak memory of `tallyport check` on
 // the converted database.
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -32,6 +27,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/child_run.h"
 #include "bench/vfp_table.h"
 
 namespace fs = std::filesystem;
@@ -39,8 +35,10 @@ namespace fs = std::filesystem;
 namespace {
 
 using tp::bench::FieldDef;
+using tp::bench::Outcome;
 using tp::bench::putBe32;
 using tp::bench::putLe;
+using tp::bench::runChild;
 
 int64_t julianDay(int y, int m, int d) {
     const int a = (14 - m) / 12, yy = y + 4800 - a, mm = m + 12 * a - 3;
@@ -124,38 +122,6 @@ void generate(const fs::path& dbf, const fs::path& fpt, uint32_t rows, bool plai
     std::string next;
     putBe32(next, nextBlock);
     memo << next;
-}
-
-struct Outcome {
-    int status = -1;
-    double seconds = 0;
-    double cpuSeconds = 0;  // user + system: steadier than wall time on a busy machine
-    long maxRssKb = 0;
-};
-
-Outcome runChild(const std::vector<std::string>& argv, bool stdoutToNull) {
-    const auto start = std::chrono::steady_clock::now();
-    pid_t pid = fork();
-    if (pid == 0) {
-        int null = open("/dev/null", O_WRONLY);
-        if (stdoutToNull) dup2(null, 1);
-        dup2(null, 2);
-        std::vector<char*> args;
-        for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
-        execvp(args[0], args.data());
-        _exit(127);
-    }
-    Outcome o;
-    int status = 0;
-    rusage use{};
-    wait4(pid, &status, 0, &use);
-    o.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    o.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    o.maxRssKb = use.ru_maxrss;
-    o.cpuSeconds = static_cast<double>(use.ru_utime.tv_sec + use.ru_stime.tv_sec) +
-                   static_cast<double>(use.ru_utime.tv_usec + use.ru_stime.tv_usec) / 1e6;
-    return o;
 }
 
 // Each round runs every command once, in turn, so that a drift of the

@@ -10,12 +10,7 @@
 // FOLDER to /tmp/tallyport-many-tables-bench, the counts to 500 2000 10000.
 // --generate only writes the folder of COUNT tables (for timing the
 // conversion from outside).
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <fcntl.h>
-#include <unistd.h>
 
-#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -25,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/child_run.h"
 #include "bench/vfp_table.h"
 
 namespace fs = std::filesystem;
@@ -32,8 +28,10 @@ namespace fs = std::filesystem;
 namespace {
 
 using tp::bench::FieldDef;
+using tp::bench::Outcome;
 using tp::bench::putBe32;
 using tp::bench::putLe;
+using tp::bench::runChild;
 
 // One Visual FoxPro table of one row (Character, Numeric, Integer, Memo) and
 // its memo file: the bytes of table n differ only in its values.
@@ -76,38 +74,6 @@ void generate(const fs::path& folder, uint32_t count) {
         std::ofstream(folder / (std::string(name) + ".dbf"), std::ios::binary) << dbf;
         std::ofstream(folder / (std::string(name) + ".fpt"), std::ios::binary) << memo;
     }
-}
-
-struct Outcome {
-    int status = -1;
-    double seconds = 0;
-    double cpuSeconds = 0;
-    long maxRssKb = 0;
-};
-
-Outcome runChild(const std::vector<std::string>& argv) {
-    const auto start = std::chrono::steady_clock::now();
-    pid_t pid = fork();
-    if (pid == 0) {
-        int null = open("/dev/null", O_WRONLY);
-        dup2(null, 1);
-        dup2(null, 2);
-        std::vector<char*> args;
-        for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
-        execvp(args[0], args.data());
-        _exit(127);
-    }
-    Outcome o;
-    int status = 0;
-    rusage use{};
-    wait4(pid, &status, 0, &use);
-    o.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    o.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    o.maxRssKb = use.ru_maxrss;
-    o.cpuSeconds = static_cast<double>(use.ru_utime.tv_sec + use.ru_stime.tv_sec) +
-                   static_cast<double>(use.ru_utime.tv_usec + use.ru_stime.tv_usec) / 1e6;
-    return o;
 }
 
 }  // namespace
