@@ -53,7 +53,7 @@ std::string fieldsNotice(const std::vector<std::string>& lines) {
 
 std::string sourceProblem(const SourceChoice& source) { return tp::convert::source::problem(source); }
 
-std::string targetProblem(const TargetChoice& target) { return tp::convert::target::problem(target); }
+std::string targetProblem(const TargetChoice& target) { return tp::convert::target::openProblem(target); }
 
 namespace {
 class Starter : public RunStarter {

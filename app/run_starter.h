@@ -17,7 +17,7 @@ bool providerInstalled();
 bool canConnectToSource(const SourceChoice& source);
 // convert::source::problem(): why the source cannot be converted, or empty.
 std::string sourceProblem(const SourceChoice& source);
-// convert::target::problem(): why a run could not write into the target, or empty.
+// convert::target::openProblem(): why a run could not write into or open the target, or empty.
 std::string targetProblem(const TargetChoice& target);
 
 // One conversion run object per main window, so that a click during a run's

@@ -10,6 +10,7 @@
 
 #include "db/ado.h"
 #include "host/app_title.h"
+#include "host/error_report.h"
 #include "host/events.h"
 #include "host/message_box.h"
 #include "host/shell.h"
@@ -41,16 +42,6 @@ std::string missingProviderAdvice() {
            ")";
 }
 
-std::string currentErrorText() {
-    try {
-        throw;
-    } catch (const std::exception& e) {
-        return e.what();
-    } catch (...) {
-        return "Unknown error";
-    }
-}
-
 }  // namespace
 
 std::string connectionString(const std::string& path, const std::string& password) {
@@ -80,12 +71,17 @@ std::string problem(const TargetChoice& target) {
     const int fd = ::open(target.path.c_str(), O_RDWR | O_CLOEXEC);
     if (fd < 0) return "The file cannot be written (" + std::string(std::strerror(errno)) + ").";
     ::close(fd);
+    return {};
+}
+
+std::string openProblem(const TargetChoice& target) {
+    if (std::string why = problem(target); !why.empty() || !fileExists(target.path)) return why;
     try {
         auto conn = db::CreateConnection("ADODB.Connection");
         conn->Open(connectionString(target.path, target.password));
         conn->Close();
     } catch (...) {
-        return currentErrorText();
+        return currentErrorDescription();
     }
     return {};
 }

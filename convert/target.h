@@ -28,10 +28,13 @@ void listTables(ListBox& list, const std::string& path, const std::string& passw
 void open(db::Connection& connection, const TargetChoice& target);
 // Why a run could not write into the target, in plain words, or empty when
 // it can: a folder that does not exist or cannot be written (the journal and
-// the lock file go beside the database), a file that cannot be written, a
-// file that does not open (a wrong password: the text names the password).
-// A file that does not exist yet is no problem when its folder can take it.
+// the lock file go beside the database), a file that cannot be written. A
+// file that does not exist yet is no problem when its folder can take it.
+// (The run opens the file next, which tells a wrong password.)
 std::string problem(const TargetChoice& target);
+// problem(), and for a file that is there whether it opens (a wrong
+// password: the text names the password); Test Connection asks this.
+std::string openProblem(const TargetChoice& target);
 // True when a connection object can be created; explains a missing provider.
 bool providerInstalled();
 
