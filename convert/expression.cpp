@@ -113,24 +113,17 @@ private:
         return t;
     }
 
-    Term disjunction() {
-        Term t = conjunction();
-        while (acceptText(".OR.") || acceptText("OR")) {
-            Term r = logical(conjunction(), "OR");
-            t = make(operand(logical(t, "OR"), Disjunction) + " Or " + operand(r, Disjunction), Kind::Logical,
-                     Disjunction);
+    // a OR b OR ..., a AND b AND ...: logical terms of the next level.
+    Term logicalChain(Term (Translator::*next)(), const char* word, const char* access, int level) {
+        Term t = (this->*next)();
+        while (acceptText(std::string(".") + word + ".") || acceptText(word)) {
+            Term r = logical((this->*next)(), word);
+            t = make(operand(logical(t, word), level) + access + operand(r, level), Kind::Logical, level);
         }
         return t;
     }
-    Term conjunction() {
-        Term t = negation();
-        while (acceptText(".AND.") || acceptText("AND")) {
-            Term r = logical(negation(), "AND");
-            t = make(operand(logical(t, "AND"), Conjunction) + " And " + operand(r, Conjunction), Kind::Logical,
-                     Conjunction);
-        }
-        return t;
-    }
+    Term disjunction() { return logicalChain(&Translator::conjunction, "OR", " Or ", Disjunction); }
+    Term conjunction() { return logicalChain(&Translator::negation, "AND", " And ", Conjunction); }
     Term negation() {
         skip();
         const bool bang = pos_ < s_.size() && s_[pos_] == '!' && (pos_ + 1 >= s_.size() || s_[pos_ + 1] != '=');
@@ -386,19 +379,14 @@ private:
         if (a.size() != n) fail(fn + "() takes " + std::to_string(n) + " arguments here");
     }
 
-    // FoxPro takes a function's name shortened to four letters or more.
+    // The function's full name, as FoxPro reads it shortened.
     static std::string fullName(std::string fn) {
         for (char& ch : fn) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
-        static const char* const kNames[] = {"EMPTY", "ISNULL", "BETWEEN", "INLIST", "DATE", "DATETIME",
-                                             "UPPER", "LOWER",  "ALLTRIM", "RTRIM",  "TRIM", "LTRIM",
-                                             "LEN",   "ABS",    "YEAR",    "MONTH",  "DAY"};
-        if (fn.size() < 4) return fn;
-        std::string found;
-        for (const char* name : kNames) {
-            if (fn == name) return fn;
-            if (std::string_view(name).rfind(fn, 0) == 0) found = found.empty() ? name : "?";
-        }
-        return found.empty() || found == "?" ? fn : found;
+        static constexpr std::string_view kNames[] = {"EMPTY", "ISNULL", "BETWEEN", "INLIST", "DATE", "DATETIME",
+                                                      "UPPER", "LOWER",  "ALLTRIM", "RTRIM",  "TRIM", "LTRIM",
+                                                      "LEN",   "ABS",    "YEAR",    "MONTH",  "DAY"};
+        const std::string_view full = functionNamed(fn, kNames);
+        return full.empty() ? fn : std::string(full);
     }
 
     Term call(const std::string& name) {
@@ -505,6 +493,17 @@ private:
 };
 
 }  // namespace
+
+std::string_view functionNamed(std::string_view name, std::span<const std::string_view> known) {
+    std::string_view found;
+    for (const std::string_view f : known) {
+        if (name == f) return f;
+        if (name.size() < 4 || f.substr(0, name.size()) != name) continue;
+        if (!found.empty()) return {};
+        found = f;
+    }
+    return found;
+}
 
 Translation rule(std::string_view foxpro, const std::vector<db::FieldInfo>& fields, std::string_view column) {
     try {

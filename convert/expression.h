@@ -9,6 +9,7 @@
 // part that has no Access form, for the user to be told.
 #pragma once
 
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -31,6 +32,11 @@ Translation rule(std::string_view foxpro, const std::vector<db::FieldInfo>& fiel
 // A rule's message: FoxPro keeps it as an expression, in practice a string
 // literal; its text, or the reason it has none.
 Translation message(std::string_view foxpro);
+
+// FoxPro takes a function's name shortened to four letters or more: the
+// full name, among `known`, of the uppercase `name`; empty when it names
+// none of them (or, shortened, more than one).
+std::string_view functionNamed(std::string_view name, std::span<const std::string_view> known);
 
 // A default value expression that is no plain literal: DATE() and
 // DATETIME() of the field's kind.

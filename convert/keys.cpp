@@ -4,6 +4,7 @@
 #include <cctype>
 #include <optional>
 
+#include "convert/expression.h"
 #include "host/utilities.h"
 
 namespace tp::convert::keys {
@@ -113,12 +114,6 @@ private:
 constexpr std::string_view kFunctions[] = {"UPPER", "LOWER", "TRIM", "RTRIM", "ALLTRIM",
                                            "LTRIM", "DTOS",  "STR",  "TTOC"};
 
-std::string_view functionNamed(const std::string& name) {
-    for (std::string_view f : kFunctions)
-        if (name == f || (name.size() >= 4 && f.substr(0, name.size()) == name)) return f;
-    return {};
-}
-
 bool isCaseFunction(std::string_view f) { return f == "UPPER" || f == "LOWER"; }
 bool trimsLeading(std::string_view f) { return f == "ALLTRIM" || f == "LTRIM"; }
 bool trimsTrailing(std::string_view f) { return f == "ALLTRIM" || f == "TRIM" || f == "RTRIM"; }
@@ -158,7 +153,7 @@ std::string flatten(const Node& n, std::vector<std::string_view>& above, std::ve
         return {};
     case Node::Kind::Call: break;
     }
-    const std::string_view f = functionNamed(n.text);
+    const std::string_view f = expression::functionNamed(n.text, kFunctions);
     if (f.empty()) return n.text + "() has no faithful Access index form";
     if (n.args.empty() || !extraArgumentsFit(f, n.args))
         return std::string(f) + "() is used here in a way that has no faithful Access index form";
@@ -366,37 +361,43 @@ std::vector<FieldDefault> readDefaults(db::Connection& source) {
     return defaults;
 }
 
+namespace {
+
+bool saysSomething(const SourceProperties& p) {
+    return !p.caption.empty() || !p.description.empty() || !p.rule.empty() || !p.ruleText.empty() ||
+           !p.inputMask.empty() || !p.format.empty() || !p.problem.empty();
+}
+
+}  // namespace
+
 std::vector<SourceProperties> readProperties(db::Connection& source) {
-    std::vector<SourceProperties> out;
-    auto keep = [&](SourceProperties p) {
-        if (!p.caption.empty() || !p.description.empty() || !p.rule.empty() || !p.ruleText.empty() ||
-            !p.inputMask.empty() || !p.format.empty() || !p.problem.empty())
-            out.push_back(std::move(p));
-    };
+    // The fields first: a source without their rowset (a folder of free
+    // tables) keeps no properties, and its tables are not listed again.
+    std::vector<SourceProperties> fields;
     {
-        enum : size_t { Table, Type, Description, Rule, RuleText, Problem };
-        RowsetReader r(
-            source, db::adSchemaTables,
-            {"TABLE_NAME", "TABLE_TYPE", "DESCRIPTION", "VALIDATION_RULE", "VALIDATION_TEXT", "PROPERTY_PROBLEM"});
-        while (r.has({Table, Type}) && r.next())
-            if (upper(r.text(Type)) == "TABLE")
-                keep({r.text(Table),
-                      {},
-                      {},
-                      r.text(Description),
-                      r.text(Rule),
-                      r.text(RuleText),
-                      {},
-                      {},
-                      r.text(Problem)});
+        enum : size_t { Table, Column, Caption, Description, Rule, RuleText, Mask, Format, Problem };
+        RowsetReader r(source, db::adSchemaColumns,
+                       {"TABLE_NAME", "COLUMN_NAME", "CAPTION", "DESCRIPTION", "VALIDATION_RULE", "VALIDATION_TEXT",
+                        "INPUT_MASK", "FORMAT", "PROPERTY_PROBLEM"});
+        if (!r.has({Table, Column})) return {};
+        while (r.next()) {
+            SourceProperties p{r.text(Table),    r.text(Column), r.text(Caption), r.text(Description), r.text(Rule),
+                               r.text(RuleText), r.text(Mask),   r.text(Format),  r.text(Problem)};
+            if (saysSomething(p)) fields.push_back(std::move(p));
+        }
     }
-    enum : size_t { Table, Column, Caption, Description, Rule, RuleText, Mask, Format, Problem };
-    RowsetReader r(source, db::adSchemaColumns,
-                   {"TABLE_NAME", "COLUMN_NAME", "CAPTION", "DESCRIPTION", "VALIDATION_RULE", "VALIDATION_TEXT",
-                    "INPUT_MASK", "FORMAT", "PROPERTY_PROBLEM"});
-    while (r.has({Table, Column}) && r.next())
-        keep({r.text(Table), r.text(Column), r.text(Caption), r.text(Description), r.text(Rule), r.text(RuleText),
-              r.text(Mask), r.text(Format), r.text(Problem)});
+    // The tables' own before their fields'.
+    std::vector<SourceProperties> out;
+    enum : size_t { Table, Type, Description, Rule, RuleText, Problem };
+    RowsetReader r(
+        source, db::adSchemaTables,
+        {"TABLE_NAME", "TABLE_TYPE", "DESCRIPTION", "VALIDATION_RULE", "VALIDATION_TEXT", "PROPERTY_PROBLEM"});
+    while (r.has({Table, Type}) && r.next()) {
+        SourceProperties p{r.text(Table),    {}, {}, r.text(Description), r.text(Rule),
+                           r.text(RuleText), {}, {}, r.text(Problem)};
+        if (upper(r.text(Type)) == "TABLE" && saysSomething(p)) out.push_back(std::move(p));
+    }
+    out.insert(out.end(), std::make_move_iterator(fields.begin()), std::make_move_iterator(fields.end()));
     return out;
 }
 

@@ -195,8 +195,8 @@ private:
     void putTableProperties(State& s, const std::string& table);
     void noteProperties(State& s, const std::string& table, const std::string& column,
                         const std::vector<std::string>& notes);
-    using RelationNote = std::function<void(const keys::Relation&, const std::string&)>;
-    void putRelation(State& s, const PlannedRelation& r, const RelationNote& leave);
+    void putRelation(State& s, const PlannedRelation& r);
+    void noteRelation(State& s, const keys::Relation& r, const std::string& why, bool unenforced);
     void noteLeftOut(State& s, const std::string& table, const std::string& tag, const std::string& reason);
     // Per field of the table: the literal of its DEFAULT, empty for none.
     std::vector<std::string> tableDefaults(State& s, const std::string& table, const std::vector<db::FieldInfo>& fields,

@@ -216,7 +216,7 @@ std::vector<std::string> ConversionRun::tableDefaults(State& s, const std::strin
         keys::PropertySetting expression;
         std::string why;
         if (!t.reason.empty() && keys::defaultProperty(d.expression, *field, expression, why)) {
-            s.keys.defaultSettings[asciiLower(field->name)] = expression;
+            s.keys.defaultSettings.emplace_back(field->name, expression);
             continue;
         }
         if (!t.reason.empty()) {
@@ -248,8 +248,9 @@ std::vector<std::string> ConversionRun::tableDefaults(State& s, const std::strin
 void ConversionRun::putTableProperties(State& s, const std::string& table) {
     RunKeys& k = s.keys;
     std::vector<keys::PlannedProperties> planned;
+    static const std::vector<size_t> kNone;
     const auto of = k.propertiesOf.find(asciiLower(table));
-    for (const size_t at : of == k.propertiesOf.end() ? std::vector<size_t>{} : of->second) {
+    for (const size_t at : of == k.propertiesOf.end() ? kNone : of->second) {
         const keys::SourceProperties& p = k.properties[at];
         const auto field = std::find_if(k.fields.begin(), k.fields.end(),
                                         [&](const db::FieldInfo& f) { return sameName(f.name, p.column); });
@@ -257,16 +258,13 @@ void ConversionRun::putTableProperties(State& s, const std::string& table) {
         planned.push_back(keys::planProperties(p, p.column.empty() ? nullptr : &*field, k.fields,
                                                selection_.fieldTypes == FieldTypes::Access));
     }
-    for (const auto& entry : k.defaultSettings) {
-        const std::string& column = entry.first;
-        const auto it = std::find_if(planned.begin(), planned.end(),
-                                     [&](const keys::PlannedProperties& p) { return sameName(p.column, column); });
-        const auto field = std::find_if(k.fields.begin(), k.fields.end(),
-                                        [&](const db::FieldInfo& f) { return sameName(f.name, column); });
-        if (field == k.fields.end()) continue;
+    for (const auto& [column, setting] : k.defaultSettings) {
+        const auto it =
+            std::find_if(planned.begin(), planned.end(),
+                         [&column = column](const keys::PlannedProperties& p) { return p.column == column; });
         keys::PlannedProperties& p = it != planned.end() ? *it : planned.emplace_back();
-        p.column = field->name;
-        p.settings.push_back(entry.second);
+        p.column = column;
+        p.settings.push_back(setting);
     }
     k.defaultSettings.clear();
     for (const keys::PlannedProperties& p : planned) {
@@ -301,7 +299,7 @@ void ConversionRun::noteProperties(State& s, const std::string& table, const std
 // A relation Access refuses is left out with Access's words, except an
 // enforced one that the target's rows break: that one is made without
 // enforced integrity instead, and told.
-void ConversionRun::putRelation(State& s, const PlannedRelation& planned, const RelationNote& leave) {
+void ConversionRun::putRelation(State& s, const PlannedRelation& planned) {
     const keys::Relation& r = *planned.relation;
     constexpr long kIntegrityViolated = 3379;
     s.table = r.child;
@@ -314,21 +312,27 @@ void ConversionRun::putRelation(State& s, const PlannedRelation& planned, const 
         return;
     }
     if (!refused.any()) return;
-    if (!r.enforced || refused.number != kIntegrityViolated) return leave(r, refusedReason(refused.description));
+    if (!r.enforced || refused.number != kIntegrityViolated)
+        return noteRelation(s, r, refusedReason(refused.description), false);
     Refusal again;
-    if (!s.put(*this, step::RelationPreviewMode, step::RelationToPreview, step::UnenforcedRelationExecute,
-               planned.unenforced, nullptr, &again)) {
-        if (again.any()) leave(r, refusedReason(again.description));
-        return;
-    }
-    const std::string why =
-        "made without enforced integrity, as rows of " + r.child + " have no row of " + r.parent + " to match";
-    summary_.relationsUnenforced.push_back(keys::relationNote(r, why));
+    if (s.put(*this, step::RelationPreviewMode, step::RelationToPreview, step::UnenforcedRelationExecute,
+              planned.unenforced, nullptr, &again))
+        noteRelation(
+            s, r,
+            "made without enforced integrity, as rows of " + r.child + " have no row of " + r.parent + " to match",
+            true);
+    else if (again.any()) noteRelation(s, r, refusedReason(again.description), false);
+}
+
+// Told at the end of the run, and as a row of the datatype view: a relation
+// left out, or made without enforced integrity.
+void ConversionRun::noteRelation(State& s, const keys::Relation& r, const std::string& why, bool unenforced) {
+    (unenforced ? summary_.relationsUnenforced : summary_.keysLeftOut).push_back(keys::relationNote(r, why));
     s.p(step::KeyLeftOutRow, [&] {
         DatatypeList& d = host_.datatypeList();
         d.addRow(r.child);
         d.setLastField("relation " + (r.name.empty() ? r.parent + r.child : r.name));
-        d.setLastTypes("not enforced", why);
+        d.setLastTypes(unenforced ? "not enforced" : "left out", why);
     });
 }
 
@@ -346,17 +350,8 @@ void ConversionRun::putRelations(State& s) {
         p(step::ClearPreviewListForRelations, [&] { host_.previewList().clear(); });
         p(step::ClearDatatypeListForRelations, [&] { host_.datatypeList().clear(); });
     }
-    auto noteRelation = [&](const keys::Relation& r, const std::string& why) {
-        summary_.keysLeftOut.push_back(keys::relationNote(r, why));
-        p(step::KeyLeftOutRow, [&] {
-            DatatypeList& d = host_.datatypeList();
-            d.addRow(r.child);
-            d.setLastField("relation " + (r.name.empty() ? r.parent + r.child : r.name));
-            d.setLastTypes("left out", why);
-        });
-    };
-    for (const auto& [r, why] : leftOut) noteRelation(*r, why);
-    for (const PlannedRelation& r : statements) putRelation(s, r, noteRelation);
+    for (const auto& [r, why] : leftOut) noteRelation(s, *r, why, false);
+    for (const PlannedRelation& r : statements) putRelation(s, r);
     if (!perTable || !host_.previewMode()) return;
     // One more preview, for the relations.
     s.flags.sqlExecuted = false;

@@ -42,9 +42,9 @@ struct RunKeys {
     // Positions in tags, defaults and properties by table ("table" lowercased).
     std::unordered_map<std::string, std::vector<size_t>> tagsOf, defaultsOf, propertiesOf;
     // The table in work: its fields, and the defaults its columns get as a
-    // DefaultValue property (an expression), by field.
+    // DefaultValue property (an expression), with the field's name.
     std::vector<db::FieldInfo> fields;
-    std::map<std::string, keys::PropertySetting> defaultSettings;
+    std::vector<std::pair<std::string, keys::PropertySetting>> defaultSettings;
     // The tags of the table in work, translated, and the values that can
     // still undo a translation (a leading blank under LTRIM or ALLTRIM).
     struct Pending {
