@@ -44,12 +44,6 @@ struct JetDatabase::ColumnPlan {
 
 namespace {
 
-int columnAt(const StoredTable& t, const std::string& name) {
-    for (size_t k = 0; k < t.columns.size(); ++k)
-        if (sameName(t.columns[k].name, name)) return int(k);
-    return -1;
-}
-
 bool contains(const std::vector<int>& v, int x) { return std::find(v.begin(), v.end(), x) != v.end(); }
 
 bool indexed(const StoredTable& t, int number) {
@@ -128,7 +122,7 @@ JetDatabase::ColumnPlan JetDatabase::planColumns(const StoredTable& t, const Col
     plan.notNull.resize(t.columns.size());
     plan.defaults = t.defaults;
     plan.defaults.resize(t.columns.size());
-    const int k = columnAt(t, change.column.name);
+    const int k = columnIndex(t, change.column.name);
     if (change.kind == ColumnChangeKind::Add) {
         if (k >= 0) throw jeterr::fieldExists(change.column.name, t.name);
         planAdd(t, change.column, plan);
@@ -339,11 +333,11 @@ void JetDatabase::changeColumnNow(const ColumnChange& change, const ValueConvert
         t.indexesStale = false;
     }
     // A column a rule names stays while the rule does.
-    if (const int k = columnAt(t, change.column.name); change.kind == ColumnChangeKind::Drop && k >= 0)
+    if (const int k = columnIndex(t, change.column.name); change.kind == ColumnChangeKind::Drop && k >= 0)
         if (ruleNeeds(t, size_t(k))) throw jeterr::fieldInIndex();
     ColumnPlan plan = planColumns(t, change);
     const std::string name = plan.changed >= 0 ? plan.columns[size_t(plan.changed)].name
-                                               : t.columns[size_t(columnAt(t, change.column.name))].name;
+                                               : t.columns[size_t(columnIndex(t, change.column.name))].name;
     StoredTable now = t;
     defineAs(now, plan.columns, plan.rewrite);
     planLongValueMaps(t, plan);

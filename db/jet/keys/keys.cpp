@@ -18,12 +18,6 @@ namespace {
 
 constexpr size_t kMaxIndexes = 32;
 
-int columnIndex(const StoredTable& t, const std::string& name) {
-    for (size_t k = 0; k < t.columns.size(); ++k)
-        if (sameName(t.columns[k].name, name)) return int(k);
-    return -1;
-}
-
 }  // namespace
 
 // Column numbers of the named columns; refuses unknown ones and long values.

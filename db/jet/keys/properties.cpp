@@ -12,12 +12,6 @@ namespace tp::db::jet {
 
 namespace {
 
-int columnIndex(const StoredTable& t, const std::string& name) {
-    for (size_t k = 0; k < t.columns.size(); ++k)
-        if (sameName(t.columns[k].name, name)) return int(k);
-    return -1;
-}
-
 // The checks a value passes before anything is written.
 void requireSettable(const StoredTable& t, int k, const std::string& name, const std::string& value) {
     if (name == "DefaultValue") {

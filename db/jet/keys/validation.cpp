@@ -23,26 +23,24 @@ namespace {
 
 bool nameChar(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; }
 
+// The rule's first word (empty when it begins with a sign).
+std::string_view firstWord(std::string_view rule) {
+    size_t i = 0;
+    while (i < rule.size() && rule[i] == ' ') ++i;
+    size_t e = i;
+    while (e < rule.size() && nameChar(rule[e])) ++e;
+    return rule.substr(i, e - i);
+}
+
 // Whether a column's rule leaves the column implied: it starts with a
 // comparison (> 0, <> '') or with Between, In, Like, Is or Not.
 bool impliesColumn(std::string_view rule) {
-    size_t i = 0;
-    while (i < rule.size() && rule[i] == ' ') ++i;
-    if (i < rule.size() && (rule[i] == '<' || rule[i] == '>' || rule[i] == '=')) return true;
-    size_t e = i;
-    while (e < rule.size() && nameChar(rule[e])) ++e;
-    const std::string_view w = rule.substr(i, e - i);
+    const size_t i = rule.find_first_not_of(' ');
+    if (i != std::string_view::npos && (rule[i] == '<' || rule[i] == '>' || rule[i] == '=')) return true;
+    const std::string_view w = firstWord(rule);
     for (const char* k : {"BETWEEN", "IN", "LIKE", "IS", "NOT"})
         if (sameName(w, k)) return true;
     return false;
-}
-
-bool startsWithNot(std::string_view rule) {
-    size_t i = 0;
-    while (i < rule.size() && rule[i] == ' ') ++i;
-    size_t e = i;
-    while (e < rule.size() && nameChar(rule[e])) ++e;
-    return sameName(rule.substr(i, e - i), "NOT");
 }
 
 std::vector<FieldInfo> fieldsOf(const StoredTable& t) {
@@ -63,7 +61,7 @@ Expr compileRule(const StoredTable& t, const std::string& column, const std::str
     if (column.empty() || !impliesColumn(rule)) return bound(t, rule);
     // "Not" begins a whole expression (Not ([c] Is Null)) as well as an
     // implied one (Not Between 1 And 5): the whole one is tried first.
-    if (startsWithNot(rule)) {
+    if (sameName(firstWord(rule), "NOT")) {
         try {
             return bound(t, rule);
         } catch (const Error&) {}
@@ -71,13 +69,14 @@ Expr compileRule(const StoredTable& t, const std::string& column, const std::str
     return bound(t, "[" + column + "] " + rule);
 }
 
-// Whether a rule lets the row through: not False (Null passes). A rule the
-// row's values cannot be compared with prohibits them.
+// Whether the expression reads the column.
 bool names(const Expr& e, int column) {
     if (e.op == ExprOp::Column && e.column == column) return true;
     return std::any_of(e.args.begin(), e.args.end(), [&](const Expr& a) { return names(a, column); });
 }
 
+// Whether a rule lets the row through: not False (Null passes). A rule the
+// row's values cannot be compared with prohibits them.
 bool allows(const Expr& e, const std::vector<Value>& row, SortOrder order) {
     try {
         const Value v = evaluate(e, EvalContext{&row, nullptr, order});

@@ -492,6 +492,12 @@ bool sameName(std::string_view a, std::string_view b) {
     return ka == kb;
 }
 
+int columnIndex(const StoredTable& t, std::string_view name) {
+    for (size_t k = 0; k < t.columns.size(); ++k)
+        if (sameName(t.columns[k].name, name)) return int(k);
+    return -1;
+}
+
 void checkName(std::string_view name) {
     bool ok = !name.empty() && name.front() != ' ' && utf16Length(name) <= 64;
     for (char c : name)

@@ -114,4 +114,8 @@ size_t utf16Length(std::string_view utf8);
 // Compares names without regard to ASCII case.
 bool sameName(std::string_view a, std::string_view b);
 
+struct StoredTable;
+// The position of the table's column of that name (sameName), or -1.
+int columnIndex(const StoredTable& t, std::string_view name);
+
 }  // namespace tp::db::jet
